@@ -1,0 +1,105 @@
+#pragma once
+
+// Shell: the few things the programs ask of the desktop that tests must be able to answer.
+//
+// Message boxes, ending the program at once, and letting pending window events run all go
+// through the current Shell. Production code uses QtShell (QMessageBox, an immediate process end
+// that runs no unload handler, QCoreApplication::processEvents). Tests install a ScriptedShell,
+// which records every box, answers from a queue, and turns the program end into a ProgramEnded
+// exception so that a test can see that nothing after the call ran.
+
+#include <QString>
+#include <QStringList>
+
+#include <deque>
+#include <functional>
+#include <stdexcept>
+#include <vector>
+
+namespace mox {
+
+enum class MsgIcon { None, Critical, Question, Exclamation, Information };
+enum class MsgButtons { Ok, YesNo };
+enum class MsgAnswer { Ok, Yes, No };
+
+class Shell {
+public:
+    virtual ~Shell() = default;
+
+    /// Shows a modal message box and returns the button pressed.
+    virtual MsgAnswer messageBox(const QString& text, MsgIcon icon, MsgButtons buttons,
+                                 const QString& title) = 0;
+    /// Ends the program at once: no window's unload handling runs and nothing is closed. Before
+    /// the end, every transaction still open is rolled back (see addBeforeEndHook), so a
+    /// half-made change is never left behind. Does not return.
+    [[noreturn]] virtual void endProgram(int exitCode = 0) = 0;
+    /// Lets the pending window events run once.
+    virtual void doEvents() = 0;
+
+    /// Registers work that must run right before the program ends at once (rolling back open
+    /// transactions). Returns an id for removeBeforeEndHook.
+    int addBeforeEndHook(std::function<void()> hook);
+    void removeBeforeEndHook(int id);
+
+protected:
+    void runBeforeEndHooks();
+
+private:
+    std::vector<std::pair<int, std::function<void()>>> m_hooks;
+    int m_nextHookId = 1;
+};
+
+/// The shell in use; a QtShell unless a test installed another.
+Shell& shell();
+/// Installs \p s as the shell in use (nullptr restores the QtShell). Not owned.
+void setShell(Shell* s);
+
+class QtShell final : public Shell {
+public:
+    MsgAnswer messageBox(const QString& text, MsgIcon icon, MsgButtons buttons,
+                         const QString& title) override;
+    [[noreturn]] void endProgram(int exitCode = 0) override;
+    void doEvents() override;
+};
+
+/// Thrown by ScriptedShell::endProgram in place of the process end.
+struct ProgramEnded : std::runtime_error {
+    explicit ProgramEnded(int code) : std::runtime_error("program ended"), exitCode(code) {}
+    int exitCode;
+};
+
+class ScriptedShell final : public Shell {
+public:
+    struct Box {
+        QString text;
+        MsgIcon icon;
+        MsgButtons buttons;
+        QString title;
+    };
+
+    /// Installs itself as the shell in use; the destructor restores the previous one.
+    ScriptedShell();
+    ~ScriptedShell() override;
+
+    /// Answers for the next Yes/No boxes, in order; an OK box needs none. With the queue empty a
+    /// Yes/No box is answered No.
+    void queueAnswer(MsgAnswer a) { m_answers.push_back(a); }
+
+    MsgAnswer messageBox(const QString& text, MsgIcon icon, MsgButtons buttons,
+                         const QString& title) override;
+    [[noreturn]] void endProgram(int exitCode = 0) override;
+    void doEvents() override;
+
+    const std::vector<Box>& boxes() const { return m_boxes; }
+    int doEventsCount() const { return m_doEvents; }
+    bool ended() const { return m_ended; }
+    void clear();
+
+private:
+    std::deque<MsgAnswer> m_answers;
+    std::vector<Box> m_boxes;
+    int m_doEvents = 0;
+    bool m_ended = false;
+};
+
+} // namespace mox

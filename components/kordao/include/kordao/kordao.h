@@ -1,0 +1,155 @@
+#pragma once
+
+// KorDAO: the database component of the payroll programs.
+//
+// Two classes, used exactly as the programs have always used them:
+//
+//     KorDAO::clsDbAccess db;
+//     db.setDBIniNameString(u"MOX.INI"_s);          // which database: found through the INI file
+//     prsDaoStatus(db.DAO_DBOpen(), false);
+//
+//     KorDAO::clsTbAccess tb;
+//     tb.setTBDatabase(db.DBDatabase());
+//     tb.setTBNameString(u"GKJINJI"_s);
+//     int n = tb.DAO_TableOpen(u""_s, u"SYOKCD"_s);  // count, or a negative status
+//     for (short st = tb.DAO_RecRead(1); st == 0; st = tb.DAO_RecRead(2))
+//         use(tb.TBRec()[u"SIMKNJ"].toString());
+//
+// Every operation returns the system's status: 0 success, negative failure (-2 table open,
+// -8 no record found, -9 end of records, -12 update failure, -20 database missing, -66 a filter
+// or criterion that does not parse …). Filters, criteria and sorts are parsed by a small grammar
+// (field, comparison or in(...), number or quoted text, AND/OR, parentheses; sort: field list with
+// ASC/DESC) and become parameterised SQL: an unknown field or a malformed text is a status, never
+// SQL.
+//
+// Reading a field that the record set does not have, or a NULL where a number is asked for,
+// throws KorDAO::DaoError carrying the status (-3); the programs catch it where an event starts
+// and report it like any other failing status.
+
+#include "mox/currency.h"
+
+#include <QString>
+#include <QStringView>
+#include <QVariant>
+
+#include <memory>
+#include <stdexcept>
+
+namespace KorDAO {
+
+/// A failing field access: the status the programs report (-3 when a field cannot be read).
+class DaoError : public std::runtime_error {
+public:
+    DaoError(short status, const QString& what);
+    short status() const { return m_status; }
+
+private:
+    short m_status;
+};
+
+class Connection; // one open database; shared by the table objects that use it
+
+/// The open database handed to table objects (DBDatabase / DBWorkspace of the system).
+using DatabaseHandle = std::shared_ptr<Connection>;
+
+class clsTbAccess;
+
+/// One field of the current record: read it, or assign to it while the record is being edited.
+class FieldRef {
+public:
+    Currency toCurrency() const; // throws DaoError(-3) on NULL or a non-number
+    int toInt() const;           // whole part; throws DaoError(-3) on NULL or a non-number
+    QString toString() const;    // NULL reads as an empty text
+    bool isNull() const;
+    QVariant variant() const;
+
+    FieldRef& operator=(Currency v);
+    FieldRef& operator=(int v);
+    FieldRef& operator=(const QString& v);
+
+private:
+    friend class Record;
+    FieldRef(clsTbAccess* table, QString name) : m_table(table), m_name(std::move(name)) {}
+    clsTbAccess* m_table;
+    QString m_name;
+};
+
+/// The current record (TBRec): fields by name, the lower-case "kmzoge" included.
+class Record {
+public:
+    FieldRef operator[](QStringView field) const { return FieldRef(m_table, field.toString()); }
+
+private:
+    friend class clsTbAccess;
+    explicit Record(clsTbAccess* table) : m_table(table) {}
+    clsTbAccess* m_table;
+};
+
+class clsDbAccess {
+public:
+    clsDbAccess();
+    ~clsDbAccess();
+    clsDbAccess(const clsDbAccess&) = delete;
+    clsDbAccess& operator=(const clsDbAccess&) = delete;
+
+    /// The configuration file that locates the database: "MOX.INI" or "MOXENV.INI".
+    void setDBIniNameString(const QString& name) { m_iniName = name; }
+    const QString& DBIniNameString() const { return m_iniName; }
+
+    short DAO_DBOpen();
+    short DAO_DBClose();
+
+    DatabaseHandle DBDatabase() const { return m_conn; }
+    DatabaseHandle DBWorkspace() const { return m_conn; }
+
+    /// The text of the last failure (names the cause: file, key, driver message).
+    const QString& lastError() const { return m_lastError; }
+
+private:
+    QString m_iniName;
+    DatabaseHandle m_conn;
+    QString m_lastError;
+};
+
+class clsTbAccess {
+public:
+    clsTbAccess();
+    ~clsTbAccess();
+    clsTbAccess(const clsTbAccess&) = delete;
+    clsTbAccess& operator=(const clsTbAccess&) = delete;
+
+    void setTBDatabase(DatabaseHandle db);
+    void setTBWorkspace(DatabaseHandle ws);
+    void setTBNameString(const QString& name) { m_tableName = name; }
+    const QString& TBNameString() const { return m_tableName; }
+
+    /// Opens the record set. Result 0 or more: the number of records; negative: a status.
+    int DAO_TableOpen(const QString& filter, const QString& sort);
+    short DAO_TableClose();
+    /// 1 = first record, 2 = next. 0 = positioned on a record; -9 at the end.
+    short DAO_RecRead(short mode);
+    /// Makes current the first record, in sort order, of the open record set that also meets
+    /// \p criteria. 0 = found; -8 = none; another negative value = failure. \p mode is always 1.
+    short DAO_RecFind(short mode, const QString& criteria);
+
+    Record TBRec() { return Record(this); }
+
+    short DAO_Edit(bool flag);
+    short DAO_AddNew(bool flag);
+    short DAO_Update();
+    short DAO_Delete(bool flag);
+    short DAO_BeginTrans();
+    short DAO_CommitTrans();
+    short DAO_Rollback();
+
+    const QString& lastError() const { return m_lastError; }
+
+private:
+    friend class FieldRef;
+    struct Impl;
+    std::unique_ptr<Impl> d;
+    QString m_tableName;
+    QString m_lastError;
+};
+
+} // namespace KorDAO
