@@ -1,26 +1,31 @@
 #include "mox/format.h"
 
 #include <QList>
-#include <QRegularExpression>
+
+#include <algorithm>
+#include <cstdint>
 
 namespace mox {
 namespace {
 
+__extension__ typedef unsigned __int128 Magnitude;
+
+constexpr Magnitude kScale = Currency::kScale;
+
 // One section of a picture, split into its parts. Literals inside the digit run are not used by
 // any picture of the programs and are kept in front of the digits.
 struct Section {
-    QString prefix;     // literals before the first digit placeholder
-    QString suffix;     // literals after the last digit placeholder
-    int intZeros = 0;   // "0" placeholders before the point: minimum integer digits
-    int intHashes = 0;  // "#" placeholders before the point
-    int decZeros = 0;   // "0" placeholders after the point
-    int decHashes = 0;  // "#" placeholders after the point (shown only when not zero)
+    QString prefix;    // literals before the first digit placeholder
+    QString suffix;    // literals after the last digit placeholder
+    int intZeros = 0;  // "0" placeholders before the point: minimum integer digits
+    int intHashes = 0; // "#" placeholders before the point
+    int decZeros = 0;  // "0" placeholders after the point
+    int decHashes = 0; // "#" placeholders after the point (shown only when not zero)
     bool grouping = false;
     bool hasPoint = false;
 };
 
-Section parseSection(QStringView s)
-{
+Section parseSection(QStringView s) {
     Section sec;
     bool inDigits = false;
     bool afterDigits = false;
@@ -48,8 +53,7 @@ Section parseSection(QStringView s)
     return sec;
 }
 
-QString groupThousands(const QString& digits)
-{
+QString groupThousands(const QString &digits) {
     QString out;
     const qsizetype n = digits.size();
     for (qsizetype i = 0; i < n; ++i) {
@@ -60,14 +64,29 @@ QString groupThousands(const QString& digits)
     return out;
 }
 
-// Formats a non-negative magnitude with one section.
-QString formatMagnitude(Currency magnitude, const Section& sec)
-{
-    const int decimals = sec.decZeros + sec.decHashes;
-    const Currency rounded = magnitude.roundTo(decimals > 4 ? 4 : decimals, Rounding::HalfAwayFromZero);
-    const std::int64_t raw = rounded.raw();
-    const std::int64_t whole = raw / Currency::kScale;
-    const std::int64_t frac = raw % Currency::kScale; // four digits
+// The magnitude of a value in raw units (1/10000), exact for the most negative value too.
+std::uint64_t magnitudeOf(Currency value) {
+    const auto raw = static_cast<std::uint64_t>(value.raw());
+    return value.isNegative() ? std::uint64_t(0) - raw : raw;
+}
+
+// Rounds a magnitude in raw units half away from zero to `decimals` places (0 to 4).
+Magnitude roundHalfAway(std::uint64_t raw, int decimals) {
+    Magnitude step = 1;
+    for (int i = decimals; i < 4; ++i)
+        step *= 10;
+    return (Magnitude(raw) + step / 2) / step * step;
+}
+
+int decimalsOf(const Section &sec) {
+    return sec.decZeros + sec.decHashes;
+}
+
+// Formats a magnitude in raw units that has already been rounded to the section's decimals.
+QString formatMagnitude(Magnitude rounded, const Section &sec) {
+    const int decimals = decimalsOf(sec);
+    const auto whole = static_cast<std::uint64_t>(rounded / kScale);
+    const auto frac = static_cast<std::uint64_t>(rounded % kScale); // four digits
 
     QString intDigits = whole == 0 ? QString() : QString::number(whole);
     if (intDigits.size() < sec.intZeros)
@@ -92,28 +111,29 @@ QString formatMagnitude(Currency magnitude, const Section& sec)
     return out + sec.suffix;
 }
 
-} // namespace
-
-QString format(Currency value, QStringView picture)
-{
-    const QList<QStringView> parts = picture.split(u';');
-    const QStringView positive = parts.value(0);
-
-    if (value.isZero() && parts.size() >= 3)
-        return formatMagnitude(value, parseSection(parts[2]));
-    if (value.isNegative()) {
-        if (parts.size() >= 2)
-            return formatMagnitude(value.abs(), parseSection(parts[1]));
-        const QString body = formatMagnitude(value.abs(), parseSection(positive));
-        // A value that rounds to zero under the picture keeps no sign.
-        const bool allZero = body.indexOf(QRegularExpression(QStringLiteral("[1-9]"))) < 0;
-        return allZero ? body : u'-' + body;
-    }
-    return formatMagnitude(value, parseSection(positive));
+QString formatSection(Currency value, QStringView section) {
+    const Section sec = parseSection(section);
+    return formatMagnitude(roundHalfAway(magnitudeOf(value), std::min(decimalsOf(sec), 4)), sec);
 }
 
-QString format(std::int64_t value, QStringView picture)
-{
+} // namespace
+
+QString format(Currency value, QStringView picture) {
+    const QList<QStringView> parts = picture.split(u';');
+    if (value.isZero() && parts.size() >= 3)
+        return formatSection(value, parts[2]);
+    if (value.isNegative() && parts.size() >= 2)
+        return formatSection(value, parts[1]);
+    if (!value.isNegative())
+        return formatSection(value, parts[0]);
+    // One section: a leading "-", unless the value rounds to zero under the picture.
+    const Section sec = parseSection(parts[0]);
+    const Magnitude rounded = roundHalfAway(magnitudeOf(value), std::min(decimalsOf(sec), 4));
+    const QString body = formatMagnitude(rounded, sec);
+    return rounded == 0 ? body : u'-' + body;
+}
+
+QString format(std::int64_t value, QStringView picture) {
     return format(Currency::fromYen(value), picture);
 }
 
