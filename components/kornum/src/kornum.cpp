@@ -1,0 +1,146 @@
+#include "kornum/kornum.h"
+
+#include "mox/format.h"
+
+#include <QFocusEvent>
+#include <QValidator>
+
+namespace KorNumIn {
+namespace {
+
+// Largest count of integer digits a Currency holds safely (int64 / 10'000 has 15 digits).
+constexpr int kMaxIntegerDigits = 14;
+
+// Lets through only the texts the box accepts; anything else is refused whole, so junk pasted
+// leaves the box as it was.
+class MaskValidator final : public QValidator {
+public:
+    explicit MaskValidator(KorNum *box) : QValidator(box), m_box(box) {}
+
+    State validate(QString &input, int &) const override {
+        return m_box->acceptsInput(input) ? Acceptable : Invalid;
+    }
+
+private:
+    const KorNum *m_box;
+};
+
+// The value of an edit text that acceptsInput() let through: "" "-" "." and "-." read 0.
+Currency valueOfText(const QString &text) {
+    QString t = text;
+    if (t.endsWith(u'.'))
+        t.chop(1);
+    if (t.isEmpty() || t == u"-")
+        return Currency();
+    if (t.startsWith(u'.'))
+        t.prepend(u'0');
+    else if (t.startsWith(u"-."))
+        t.insert(1, u'0');
+    return Currency::parse(t).value_or(Currency());
+}
+
+} // namespace
+
+KorNum::KorNum(QWidget *parent) : QLineEdit(parent) {
+    setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    // Figures only: no input method composes text into the box.
+    setAttribute(Qt::WA_InputMethodEnabled, false);
+    setInputMethodHints(Qt::ImhFormattedNumbersOnly);
+    setValidator(new MaskValidator(this));
+    connect(this, &QLineEdit::textEdited, this, &KorNum::onTextEdited);
+    showValue();
+}
+
+void KorNum::setValue(Currency value) {
+    m_value = value;
+    showValue();
+}
+
+void KorNum::setMask(const QString &mask) {
+    m_mask = mask;
+    QString first = mask.section(u';', 0, 0);
+    m_allowSign = first.startsWith(u'-');
+    m_picture = mask;
+    if (m_allowSign)
+        m_picture.remove(0, 1);
+    const qsizetype point = first.indexOf(u'.');
+    m_decimals = 0;
+    if (point >= 0) {
+        for (qsizetype i = point + 1; i < first.size(); ++i) {
+            if (first[i] == u'0' || first[i] == u'#')
+                ++m_decimals;
+        }
+    }
+    showValue();
+}
+
+void KorNum::setMaxLength(int length) {
+    m_maxLength = length < 0 ? 0 : length;
+}
+
+QString KorNum::displayText() const {
+    return mox::format(m_value, m_picture);
+}
+
+QString KorNum::editText() const {
+    if (m_value.isZero())
+        return QString();
+    return m_value.roundTo(m_decimals > 4 ? 4 : m_decimals, Rounding::HalfAwayFromZero)
+        .toPlainString();
+}
+
+bool KorNum::acceptsInput(const QString &text) const {
+    if (m_maxLength > 0 && text.size() > m_maxLength)
+        return false;
+    qsizetype i = 0;
+    if (m_allowSign && text.startsWith(u'-'))
+        i = 1;
+    int intDigits = 0;
+    for (; i < text.size() && text[i].isDigit() && text[i].unicode() < 128; ++i)
+        ++intDigits;
+    if (intDigits > kMaxIntegerDigits)
+        return false;
+    if (i == text.size())
+        return true;
+    if (m_decimals == 0 || text[i] != u'.')
+        return false;
+    int decDigits = 0;
+    for (++i; i < text.size() && text[i].isDigit() && text[i].unicode() < 128; ++i)
+        ++decDigits;
+    return i == text.size() && decDigits <= m_decimals;
+}
+
+void KorNum::focusInEvent(QFocusEvent *event) {
+    // Coming back from a context menu or another window is not a new entry into the box.
+    const bool entering = !m_editing;
+    if (entering) {
+        m_editing = true;
+        showValue();
+    }
+    QLineEdit::focusInEvent(event);
+    if (entering)
+        Q_EMIT GotFocus();
+}
+
+void KorNum::focusOutEvent(QFocusEvent *event) {
+    QLineEdit::focusOutEvent(event);
+    // A context menu or another window taking over leaves the box in its edit; the focus comes
+    // back to it without the box being left.
+    if (event->reason() == Qt::PopupFocusReason || event->reason() == Qt::ActiveWindowFocusReason)
+        return;
+    if (!m_editing)
+        return;
+    m_editing = false;
+    showValue();
+    Q_EMIT LostFocus();
+}
+
+void KorNum::showValue() {
+    setText(m_editing ? editText() : displayText());
+}
+
+void KorNum::onTextEdited(const QString &text) {
+    m_value = valueOfText(text);
+}
+
+} // namespace KorNumIn
