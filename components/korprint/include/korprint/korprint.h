@@ -1,0 +1,58 @@
+#pragma once
+
+// korprint: the print component of the ledger program.
+//
+// The program writes a print command file "OVL.TMP" (CP932, one command per line) into a folder,
+// tells the component that folder, and asks it to print the file over an overlay form:
+//
+//     std::unique_ptr<korprint::PrintComponent> prt = korprint::create();
+//     prt->setPrintFIlePath(folder);
+//     if (short rc = prt->PrtFile(u"Mox030"_s, u"個人別給与累計表"_s, u"Mox030p.ovl"_s); rc != 0)
+//         mox::shell().message(prt->lastError(), ...);
+//
+// PrtFile always renders the pages to "<folder>/<program id>.pdf", replacing an older file only
+// when the new one is complete; when the environment variable MOX_PRINTER names a printer the
+// same pages also go to that printer. The overlay is looked for in the folder first and then in
+// the data folder the component was built with. The command language and the overlay format are
+// described in docs/overlay-format.md.
+
+#include <QString>
+
+#include <memory>
+
+namespace korprint {
+
+// Results of PrtFile: 0 success, a negative value names the first failure.
+enum PrintResult : short {
+    PrintOk = 0,
+    CommandFileMissing = -1,   // OVL.TMP absent or unreadable
+    CommandFileMalformed = -2, // a line of OVL.TMP is not a valid command, or the file is cut off
+    OverlayMissing = -3,       // the overlay is in neither folder or unreadable
+    OverlayMalformed = -4,     // a line of the overlay is not a valid command
+    OutputFailed = -5,         // the PDF could not be written (folder missing or read-only, disk)
+    PrinterFailed = -6,        // the PDF was written but the printer named by MOX_PRINTER failed
+    InvalidArgument = -7,      // empty folder, program id or overlay name
+};
+
+class PrintComponent {
+public:
+    virtual ~PrintComponent() = default;
+
+    // Folder of OVL.TMP and of the PDF (the property is spelled PrintFIlePath by the programs).
+    virtual void setPrintFIlePath(const QString &folder) = 0;
+    virtual QString printFIlePath() const = 0;
+
+    // Prints <PrintFIlePath>/OVL.TMP over the overlay: programId names the PDF, title becomes the
+    // document title. Returns 0 or a PrintResult; on failure no PDF is left half written and an
+    // older PDF stays as it was.
+    virtual short PrtFile(const QString &programId, const QString &title,
+                          const QString &overlay) = 0;
+
+    // Japanese text of the last failure, empty after a success.
+    virtual QString lastError() const = 0;
+};
+
+// The component as the programs create it.
+std::unique_ptr<PrintComponent> create();
+
+} // namespace korprint

@@ -1,0 +1,139 @@
+#include "korprint/korprint.h"
+
+#include "printjob.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QPdfWriter>
+#include <QPrinter>
+#include <QSaveFile>
+
+using namespace Qt::StringLiterals;
+
+namespace korprint {
+
+namespace {
+
+const QString kCommandFileName = u"OVL.TMP"_s;
+
+class PrintComponentImpl final : public PrintComponent {
+public:
+    void setPrintFIlePath(const QString &folder) override { m_folder = folder; }
+    QString printFIlePath() const override { return m_folder; }
+    short PrtFile(const QString &programId, const QString &title, const QString &overlay) override;
+    QString lastError() const override { return m_error; }
+
+private:
+    short fail(const mox::Status &s);
+    QString overlayPath(const QString &overlay) const;
+    mox::Status writePdf(const QString &path, const QString &title, const JobSetup &setup,
+                         const std::vector<Command> &overlay);
+    mox::Status print(const QString &printer, const QString &title, const JobSetup &setup,
+                      const std::vector<Command> &overlay);
+
+    QString m_folder;
+    QString m_error;
+};
+
+short PrintComponentImpl::fail(const mox::Status &s) {
+    m_error = s.message;
+    return static_cast<short>(s.code);
+}
+
+QString PrintComponentImpl::overlayPath(const QString &overlay) const {
+    const QString local = QDir(m_folder).filePath(overlay);
+    if (QFileInfo::exists(local))
+        return local;
+    const QString shipped = QDir(QStringLiteral(MOX_DATA_DIR)).filePath(overlay);
+    return QFileInfo::exists(shipped) ? shipped : local;
+}
+
+short PrintComponentImpl::PrtFile(const QString &programId, const QString &title,
+                                  const QString &overlay) {
+    m_error.clear();
+    if (m_folder.isEmpty() || programId.isEmpty() || overlay.isEmpty()) {
+        return fail(mox::Status::failure(
+            InvalidArgument,
+            u"印刷ファイルのフォルダ、プログラムIDまたはオーバレイ名がありません。"_s));
+    }
+    const QString commandFile = QDir(m_folder).filePath(kCommandFileName);
+
+    // The whole command file is checked before anything is written or printed, so a bad line
+    // near the end cannot leave a printer with half a job.
+    mox::Result<JobSetup> setup = checkCommandFile(commandFile);
+    if (const mox::Status *s = mox::failure(setup))
+        return fail(*s);
+    mox::Result<std::vector<Command>> form = loadOverlay(overlayPath(overlay));
+    if (const mox::Status *s = mox::failure(form))
+        return fail(*s);
+
+    const QString pdf = QDir(m_folder).filePath(programId + u".pdf"_s);
+    if (mox::Status s = writePdf(pdf, title, mox::value(setup), mox::value(form)); !s.ok())
+        return fail(s);
+
+    const QString printer = qEnvironmentVariable("MOX_PRINTER");
+    if (!printer.isEmpty()) {
+        if (mox::Status s = print(printer, title, mox::value(setup), mox::value(form)); !s.ok())
+            return fail(s);
+    }
+    return PrintOk;
+}
+
+mox::Status PrintComponentImpl::writePdf(const QString &path, const QString &title,
+                                         const JobSetup &setup,
+                                         const std::vector<Command> &overlay) {
+    // QSaveFile writes beside the target and renames only on commit: a failed run leaves the
+    // older PDF untouched and no partial file behind.
+    QSaveFile file(path);
+    auto failed = [&](const QString &why) {
+        return mox::Status::failure(OutputFailed, u"PDFファイル %1 を書き込めません（%2）。"_s.arg(
+                                                      QDir::toNativeSeparators(path), why));
+    };
+    if (!file.open(QIODevice::WriteOnly))
+        return failed(file.errorString());
+    mox::Status s;
+    {
+        QPdfWriter writer(&file);
+        writer.setTitle(title);
+        writer.setCreator(u"korprint"_s);
+        writer.setResolution(720);
+        writer.setPageLayout(pageLayoutFor(setup.paper));
+        s = renderPages(QDir(m_folder).filePath(kCommandFileName), overlay, setup, writer);
+    }
+    if (!s.ok()) {
+        file.cancelWriting();
+        return s;
+    }
+    if (!file.commit())
+        return failed(file.errorString());
+    return s;
+}
+
+mox::Status PrintComponentImpl::print(const QString &printerName, const QString &title,
+                                      const JobSetup &setup, const std::vector<Command> &overlay) {
+    QPrinter printer(QPrinter::HighResolution);
+    printer.setPrinterName(printerName);
+    if (!printer.isValid()) {
+        return mox::Status::failure(
+            PrinterFailed,
+            u"プリンタ %1 が見つかりません（PDFは作成しました）。"_s.arg(printerName));
+    }
+    printer.setDocName(title);
+    printer.setCopyCount(setup.copies);
+    printer.setPageLayout(pageLayoutFor(setup.paper));
+    mox::Status s = renderPages(QDir(m_folder).filePath(kCommandFileName), overlay, setup, printer);
+    if (!s.ok() || printer.printerState() == QPrinter::Error) {
+        return mox::Status::failure(
+            PrinterFailed,
+            u"プリンタ %1 に印刷できません（PDFは作成しました）。"_s.arg(printerName));
+    }
+    return s;
+}
+
+} // namespace
+
+std::unique_ptr<PrintComponent> create() {
+    return std::make_unique<PrintComponentImpl>();
+}
+
+} // namespace korprint

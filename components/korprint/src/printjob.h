@@ -1,0 +1,52 @@
+#pragma once
+
+// The work behind PrtFile: checking the command file, loading the overlay and rendering the pages
+// to any paged device.
+
+#include "commands.h"
+
+#include <mox/status.h>
+
+#include <QPageLayout>
+#include <QPageSize>
+
+#include <vector>
+
+class QPagedPaintDevice;
+
+namespace korprint {
+
+// What the ST and CR lines of a command file set, and how many pages it has.
+struct JobSetup {
+    int paper = 0;
+    int copies = 1;
+    int cpi = 0;
+    int lpi = 0;
+    int pages = 0;
+};
+
+// The page size and orientation of a paper code; false for an unknown code.
+//   1 A4 portrait, 2 A4 landscape, 3 A3 portrait, 4 A3 landscape,
+//   10 B4 portrait, 11 B4 landscape (B4 is the JIS size, 257 x 364 mm).
+bool paperFor(int code, QPageSize &size, QPageLayout::Orientation &orientation);
+
+// Page layout of a paper code: the printable area starts kMarginMm from the left and top edge.
+inline constexpr double kMarginMm = 10.0;
+QPageLayout pageLayoutFor(int paper);
+
+// Reads the whole command file once without drawing: every line must be a command, ST comes
+// first, CR before the first page, texts and rules only inside a page, ED last. A file without
+// pages is refused as well. Fails with CommandFileMissing or CommandFileMalformed.
+mox::Result<JobSetup> checkCommandFile(const QString &path);
+
+// Reads an overlay: TE, LN, BX and RM lines (blank lines allowed). Fails with OverlayMissing or
+// OverlayMalformed.
+mox::Result<std::vector<Command>> loadOverlay(const QString &path);
+
+// Draws every page of the command file on `device` (already set to the job's page layout), the
+// overlay first on each page. The file is read again line by line, so memory does not grow with
+// the number of pages.
+mox::Status renderPages(const QString &commandFile, const std::vector<Command> &overlay,
+                        const JobSetup &setup, QPagedPaintDevice &device);
+
+} // namespace korprint
