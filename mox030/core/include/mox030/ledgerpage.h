@@ -1,0 +1,49 @@
+#pragma once
+
+// The ledger page: where every text of one employee's page goes in the command file.
+//
+// Each ledger row uses two print lines, Y (prfLinePos) and the line above it, Y - 1. Positions
+// are columns and lines of the print grid, in halves.
+
+#include "mox030/ruikei.h"
+
+#include "mox/currency.h"
+
+#include <QString>
+
+#include <array>
+
+namespace mox030 {
+
+class SUB_PRT;
+
+/// The job-kind names SYOKU1 to SYOKU10 of the name table (strSyokuMei), index 1 to 10, each
+/// 20 characters padded with blanks; index 0 unused.
+using SyokuMei = std::array<QString, 11>;
+
+/// What the header of a page shows.
+struct LedgerHeader {
+    QString strNendoPrt; // era year of the fiscal year in print style
+    int SYOKCD = 0;      // employee code
+    int SYOSYU = 0;      // job kind, 1 to 10
+    QString SIMKNJ;      // employee name in kanji
+    QString GKNAME;      // name printed at the right of the header (management record)
+    QString SYOZOKU;     // workplace, printed in parentheses (management record)
+};
+
+/// prfLinePos: the lower print line Y of ledger row \p row; 0 for row 16 and any number that is
+/// not a printed row.
+Currency prfLinePos(int row);
+
+/// The job-kind name of \p syosyu: strSyokuMei(syosyu), or 20 blanks for a kind outside 1 to 10.
+QString syokuName(const SyokuMei &strSyokuMei, int syosyu);
+
+/// prsPrint_Header: the six header texts of the current page.
+void prsPrint_Header(SUB_PRT &prt, const LedgerHeader &header, const SyokuMei &strSyokuMei);
+
+/// prsPrint_Meisai: the cells of rows 1 to 15, 17, 18 and 19. A negative year-end figure of a
+/// row other than 19 first raises the row's amount 29 by its magnitude and sets amount 30 to
+/// amount 22 - amount 29, which is why the grid is taken by reference.
+void prsPrint_Meisai(SUB_PRT &prt, Ruikei &grid);
+
+} // namespace mox030

@@ -1,0 +1,71 @@
+#pragma once
+
+// The print run over the payroll database: one ledger page per chosen employee into OVL.TMP.
+//
+// The run reads through the form's open tables. It shows nothing itself; what went wrong comes
+// back in the outcome for the form to report:
+//
+//     PrintJob job{...};                       // tables, fiscal year, header texts, codes, folder
+//     PrintOutcome out = prsPrint(job);        // may throw KorDAO::DaoError on a bad field
+//     if (out.daoStatus != 0) prsDaoStatus(out.daoStatus, false);
+//     else if (!out.file.ok()) ...             // OVL.TMP could not be made
+//     else if (out.pages > 0) ...              // hand OVL.TMP to the print component
+
+#include "mox030/ledgerpage.h"
+#include "mox030/ruikei.h"
+
+#include "kordao/kordao.h"
+#include "mox/status.h"
+
+#include <QList>
+#include <QString>
+
+namespace mox030 {
+
+/// The filter of one employee's payment records of the fiscal year, joined as plain text:
+/// "SYOKCD = 123 AND SKYUYM >= 202404 AND SKYUYM <= 202503 ".
+QString kyuyoCriteria(int code, const QString &strFromYM, const QString &strToYM);
+/// The order the records are summed in: " SKYUYM,KYUSYU,KYUSEQ ".
+QString kyuyoSort();
+
+/// prfKyuyoOpen: opens \p GKKYUYO on the employee's records of the fiscal year. True when the
+/// open reports anything but 0 records (a failing open too: its status then shows in the reads).
+bool prfKyuyoOpen(KorDAO::clsTbAccess &GKKYUYO, const KorDAO::DatabaseHandle &db, int code,
+                  const QString &strFromYM, const QString &strToYM);
+
+/// Reads the current record of \p GKKYUYO as the ledger sees it. Throws KorDAO::DaoError when a
+/// field is missing or NULL.
+KyuyoRecord readKyuyoRecord(KorDAO::clsTbAccess &GKKYUYO);
+
+/// prsDatasum: resets \p grid and sums every record of the open \p GKKYUYO into it, then
+/// rebuilds the annual total. Returns 0, or the failing read status (neither -9 nor -99) that
+/// stopped it, which the caller reports. Records without a ledger row are skipped.
+short prsDatasum(KorDAO::clsTbAccess &GKKYUYO, Ruikei &grid);
+
+/// Everything one print run needs.
+struct PrintJob {
+    KorDAO::DatabaseHandle db;
+    KorDAO::clsTbAccess *GKJINJI = nullptr; // personnel master, open
+    KorDAO::clsTbAccess *GKKYUYO = nullptr; // reopened and closed for each employee
+    QString strFromYM;                      // first month of the fiscal year, yyyy04
+    QString strToYM;                        // last month of the fiscal year, yyyy03
+    QString strNendoPrt;                    // era year of the fiscal year in print style
+    SyokuMei strSyokuMei;
+    QString GKNAME;   // management record: name at the right of the header
+    QString SYOZOKU;  // management record: workplace
+    QList<int> codes; // the chosen employees, in list order
+    QString folder;   // where OVL.TMP goes
+};
+
+struct PrintOutcome {
+    int pages = 0;       // pages written
+    short daoStatus = 0; // a failing database status that stopped the run, to be reported
+    mox::Status file;    // a command file that could not be made
+};
+
+/// prsPrint without its hand-off: writes OVL.TMP with one page per employee who has records in
+/// the fiscal year. The file is complete (start, set-up and end lines) even without a page.
+/// Throws KorDAO::DaoError when a field cannot be read.
+PrintOutcome prsPrint(const PrintJob &job);
+
+} // namespace mox030

@@ -1,0 +1,106 @@
+#include "mox030/ledgerrun.h"
+
+#include "mox030/sub_prt.h"
+
+using namespace Qt::StringLiterals;
+
+namespace mox030 {
+namespace {
+
+constexpr short kEndOfRecords = -9;
+constexpr short kNoCurrentRecord = -99;
+
+// Fills the header of \p code from the personnel master; false when the employee is missing.
+bool readHeader(KorDAO::clsTbAccess &GKJINJI, int code, LedgerHeader &header) {
+    if (GKJINJI.DAO_RecFind(1, u"SYOKCD = "_s + QString::number(code)) != 0)
+        return false;
+    KorDAO::Record rec = GKJINJI.TBRec();
+    header.SYOKCD = rec[u"SYOKCD"].toInt();
+    header.SYOSYU = rec[u"SYOSYU"].toInt();
+    header.SIMKNJ = rec[u"SIMKNJ"].toString();
+    return true;
+}
+
+} // namespace
+
+QString kyuyoCriteria(int code, const QString &strFromYM, const QString &strToYM) {
+    return u"SYOKCD = "_s + QString::number(code) + u" AND SKYUYM >= "_s + strFromYM +
+           u" AND SKYUYM <= "_s + strToYM + u' ';
+}
+
+QString kyuyoSort() {
+    return u" SKYUYM,KYUSYU,KYUSEQ "_s;
+}
+
+bool prfKyuyoOpen(KorDAO::clsTbAccess &GKKYUYO, const KorDAO::DatabaseHandle &db, int code,
+                  const QString &strFromYM, const QString &strToYM) {
+    GKKYUYO.setTBDatabase(db);
+    GKKYUYO.setTBNameString(u"GKKYUYO"_s);
+    return GKKYUYO.DAO_TableOpen(kyuyoCriteria(code, strFromYM, strToYM), kyuyoSort()) != 0;
+}
+
+KyuyoRecord readKyuyoRecord(KorDAO::clsTbAccess &GKKYUYO) {
+    KorDAO::Record rec = GKKYUYO.TBRec();
+    KyuyoRecord k;
+    k.KYUSYU = static_cast<short>(rec[u"KYUSYU"].toInt());
+    k.KYUSEQ = static_cast<short>(rec[u"KYUSEQ"].toInt());
+    k.SKYUYM = rec[u"SKYUYM"].toInt();
+    for (const KinField &f : kKinFields)
+        k.Kin(f.kin) += rec[QStringView(f.field)].toCurrency();
+    return k;
+}
+
+short prsDatasum(KorDAO::clsTbAccess &GKKYUYO, Ruikei &grid) {
+    grid.clear();
+    for (short st = GKKYUYO.DAO_RecRead(1);; st = GKKYUYO.DAO_RecRead(2)) {
+        if (st == kEndOfRecords || st == kNoCurrentRecord)
+            break;
+        if (st != 0)
+            return st;
+        addKyuyoRecord(grid, readKyuyoRecord(GKKYUYO));
+    }
+    finishRuikei(grid);
+    return 0;
+}
+
+PrintOutcome prsPrint(const PrintJob &job) {
+    PrintOutcome out;
+    SUB_PRT prt;
+    prt.setPrtPath(job.folder);
+    prt.prsOvlStart(11, 1);
+    prt.prsOvlCr(Currency::fromYen(15), Currency::fromYen(6));
+    if (!prt.status().ok()) {
+        out.file = prt.status();
+        return out;
+    }
+
+    Ruikei grid;
+    for (int code : job.codes) {
+        if (prfKyuyoOpen(*job.GKKYUYO, job.db, code, job.strFromYM, job.strToYM)) {
+            ++out.pages;
+            if (const short st = prsDatasum(*job.GKKYUYO, grid); st != 0) {
+                out.daoStatus = st;
+                return out;
+            }
+            prt.prsOvlPage();
+            LedgerHeader header;
+            header.strNendoPrt = job.strNendoPrt;
+            header.GKNAME = job.GKNAME;
+            header.SYOZOKU = job.SYOZOKU;
+            if (readHeader(*job.GKJINJI, code, header))
+                prsPrint_Header(prt, header, job.strSyokuMei);
+            prsPrint_Meisai(prt, grid);
+        }
+        if (const short st = job.GKKYUYO->DAO_TableClose(); st < 0) {
+            out.daoStatus = st;
+            return out;
+        }
+        if (!prt.status().ok())
+            break;
+    }
+    prt.prsOvlEnd();
+    out.file = prt.status();
+    return out;
+}
+
+} // namespace mox030

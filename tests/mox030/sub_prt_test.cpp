@@ -1,0 +1,139 @@
+#include "mox030/sub_prt.h"
+
+#include "ovl_support.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+using namespace mox030;
+using namespace Qt::StringLiterals;
+
+namespace {
+
+Currency yen(std::int64_t v) {
+    return Currency::fromYen(v);
+}
+
+Currency dec(const char16_t *text) {
+    return *Currency::parse(QStringView(text));
+}
+
+} // namespace
+
+struct NumCase {
+    const char *name;
+    std::int64_t raw; // value scaled by 10000
+    short width;
+    short decimals;
+    bool minus;
+    bool comma;
+    bool hashFill;
+    bool showZero;
+    const char16_t *want;
+};
+
+constexpr std::int64_t k = 10'000;
+
+constexpr NumCase kNumCases[] = {
+    {"Grouped", 45'000 * k, 8, 0, true, true, true, true, u"  45,000"},
+    {"NegativeWithMinus", -800 * k, 8, 0, true, true, true, true, u"    -800"},
+    {"NegativeWithoutMinus", -800 * k, 8, 0, false, true, true, true, u"     800"},
+    {"ZeroShown", 0, 8, 0, true, true, true, true, u"       0"},
+    {"ZeroBlank", 0, 8, 0, true, true, true, false, u"        "},
+    {"BelowOneKeepsItsZero", 4'000, 8, 0, true, true, true, true, u"       0"},
+    {"HalfRoundsAwayFromZero", 25'000, 8, 0, true, true, true, true, u"       3"},
+    {"NegativeHalfRoundsAwayFromZero", -25'000, 8, 0, true, true, true, true, u"      -3"},
+    {"ExactlyFillsTheCell", 999'999 * k, 8, 0, true, true, true, true, u" 999,999"},
+    {"WidthTenFitsSevenDigits", 1'234'567 * k, 10, 0, true, true, true, true, u" 1,234,567"},
+    {"WidthNineFitsSevenDigits", 9'999'999 * k, 9, 0, true, true, true, true, u"9,999,999"},
+    {"TooWideDropsSeparators", 1'234'567 * k, 8, 0, true, true, true, true, u" 1234567"},
+    {"TooWideNegativeDropsSeparators", -1'234'567 * k, 8, 0, true, true, true, true, u"-1234567"},
+    {"EightDigitsFillWidthEight", 99'999'999 * k, 8, 0, true, true, true, true, u"99999999"},
+    {"NineDigitsMarkTheCell", 123'456'789 * k, 8, 0, true, true, true, true, u"********"},
+    {"TooWideForWidthTen", 12'345'678'901 * k, 10, 0, true, true, true, true, u"**********"},
+    {"NoGroupingInANarrowCell", 999 * k, 3, 0, true, true, true, true, u"999"},
+    {"NoCommaRequested", 1'234'567 * k, 8, 0, true, false, true, true, u" 1234567"},
+    {"Decimals", 12'345'000, 10, 2, true, true, true, true, u"  1,234.50"},
+    {"ZeroFill", 42 * k, 6, 0, true, true, false, true, u"00,042"},
+};
+
+class OvlNum : public testing::TestWithParam<NumCase> {};
+
+TEST_P(OvlNum, FormatsTheCell) {
+    const NumCase &c = GetParam();
+    const QString got = prfOvlNum(Currency::fromRaw(c.raw), c.width, c.decimals, c.minus, c.comma,
+                                  c.hashFill, c.showZero);
+    EXPECT_EQ(got, QString::fromUtf16(c.want)) << got.toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(All, OvlNum, testing::ValuesIn(kNumCases),
+                         [](const auto &p) { return std::string(p.param.name); });
+
+class OvlFile : public testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(m_dir.isValid());
+        m_prt.setPrtPath(m_dir.path());
+    }
+    QString path() const { return m_dir.filePath(u"OVL.TMP"_s); }
+
+    QTemporaryDir m_dir;
+    SUB_PRT m_prt;
+};
+
+TEST_F(OvlFile, WritesEveryCommandInCp932WithCrLf) {
+    m_prt.prsOvlStart(11, 1);
+    m_prt.prsOvlCr(yen(15), yen(6));
+    m_prt.prsOvlPage();
+    m_prt.prsOvlText(yen(12), dec(u"5.5"), 3, Currency(), 100, 100, u"個人"_s);
+    m_prt.prsOvlText(yen(175), dec(u"50.5"), 3, Currency(), 100, 100, u"        "_s);
+    m_prt.prsOvlText(dec(u"1.25"), dec(u"0.09"), 3, Currency(), 100, 100, QString());
+    m_prt.prsOvlPage();
+    m_prt.prsOvlEnd();
+    ASSERT_TRUE(m_prt.status().ok());
+
+    const QByteArray want = "ST 011001\r\n"
+                            "CR 15063\r\n"
+                            "PE \r\n"
+                            "TE 0120005530100100\x8c\xc2\x90\x6c\r\n"
+                            "TE 1750050530100100        \r\n"
+                            "TE 0012000030100100\r\n"
+                            "PE \r\n"
+                            "ED \r\n";
+    EXPECT_EQ(mox030test::readBytes(path()), want);
+    EXPECT_EQ(QDir(m_dir.path()).entryList(QDir::Files), QStringList{u"OVL.TMP"_s});
+}
+
+TEST_F(OvlFile, OldFileIsReplacedOnlyByACompleteOne) {
+    {
+        QFile old(path());
+        ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+        old.write("old\r\n");
+    }
+    m_prt.prsOvlStart(11, 1);
+    m_prt.prsOvlCr(yen(15), yen(6));
+    EXPECT_EQ(mox030test::readBytes(path()), QByteArray("old\r\n"));
+    m_prt.prsOvlEnd();
+    EXPECT_EQ(mox030test::readBytes(path()), QByteArray("ST 011001\r\nCR 15063\r\nED \r\n"));
+}
+
+TEST_F(OvlFile, MissingFolderIsReportedAndLaterCallsDoNothing) {
+    m_prt.setPrtPath(m_dir.filePath(u"missing"_s));
+    m_prt.prsOvlStart(11, 1);
+    EXPECT_FALSE(m_prt.status().ok());
+    EXPECT_TRUE(m_prt.status().message.contains(u"OVL.TMP"_s));
+    m_prt.prsOvlPage();
+    m_prt.prsOvlEnd();
+    EXPECT_FALSE(m_prt.status().ok());
+    EXPECT_FALSE(QFile::exists(m_dir.filePath(u"missing/OVL.TMP"_s)));
+}
+
+TEST_F(OvlFile, WritesBeforeTheStartAreIgnored) {
+    m_prt.prsOvlPage();
+    m_prt.prsOvlEnd();
+    EXPECT_TRUE(m_prt.status().ok());
+    EXPECT_FALSE(QFile::exists(path()));
+}
