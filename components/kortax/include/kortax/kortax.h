@@ -33,6 +33,8 @@ namespace KorTAX {
 /// Statuses of the tax object besides those of the database component it passes on.
 inline constexpr short kStatusNoEdition = -8;    // no edition of the tables applies to the date
 inline constexpr short kStatusBadArgument = -24; // a reference date or count that is not valid
+inline constexpr short kStatusMissingFile = -20; // a table file that cannot be read
+inline constexpr short kStatusBrokenTable = -30; // a table file whose figures fail the checks
 
 /// The number of dependants columns of the tables: 0 to 7; the last serves "7人以上".
 inline constexpr int kColumns = 8;

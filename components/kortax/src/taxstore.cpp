@@ -1,0 +1,248 @@
+#include "kortax/kortax.h"
+
+#include "taxschema.h"
+
+#include <map>
+
+using namespace Qt::StringLiterals;
+
+namespace KorTAX {
+
+namespace {
+
+int dateKey(QDate d) {
+    return d.year() * 10'000 + d.month() * 100 + d.day();
+}
+
+QDate dateFromKey(int key) {
+    return QDate(key / 10'000, key / 100 % 100, key % 100);
+}
+
+QString zeiColumn(int d) {
+    return u"ZEI%1"_s.arg(d);
+}
+
+// A table object on \p db for \p table with its record set open; the status on failure.
+short openTable(KorDAO::clsTbAccess &tb, const KorDAO::DatabaseHandle &db, const QString &table,
+                const QString &filter, const QString &sort) {
+    tb.setTBDatabase(db);
+    tb.setTBWorkspace(db);
+    tb.setTBNameString(table);
+    const int n = tb.DAO_TableOpen(filter, sort);
+    return n < 0 ? static_cast<short>(n) : short{0};
+}
+
+mox::Status dbFailure(short status, const KorDAO::clsTbAccess &tb, const QString &doing) {
+    return mox::Status::failure(
+        status, u"税額表 %1 の%2に失敗しました（%3）: %4"_s.arg(tb.TBNameString(), doing)
+                    .arg(status)
+                    .arg(tb.lastError()));
+}
+
+// Removes the records of one edition from one table.
+mox::Status deleteEdition(const KorDAO::DatabaseHandle &db, const QString &table, int key) {
+    KorDAO::clsTbAccess tb;
+    if (short st = openTable(tb, db, table, u"TEKIYO = %1"_s.arg(key), QString()); st != 0)
+        return dbFailure(st, tb, u"読み込み"_s);
+    for (short st = tb.DAO_RecRead(1); st == 0; st = tb.DAO_RecRead(2)) {
+        if (short del = tb.DAO_Delete(true); del != 0)
+            return dbFailure(del, tb, u"削除"_s);
+    }
+    (void)tb.DAO_TableClose();
+    return mox::Status::success();
+}
+
+mox::Status writeEdition(const KorDAO::DatabaseHandle &db, const Edition &e) {
+    const int key = dateKey(e.from);
+    for (const QString &table : {kTableEdition, kTableMonthly, kTableBonus}) {
+        if (mox::Status s = deleteEdition(db, table, key); !s.ok())
+            return s;
+    }
+
+    KorDAO::clsTbAccess han;
+    if (short st = openTable(han, db, kTableEdition, u"TEKIYO = %1"_s.arg(key), QString()); st != 0)
+        return dbFailure(st, han, u"読み込み"_s);
+    if (short st = han.DAO_AddNew(true); st != 0)
+        return dbFailure(st, han, u"追加"_s);
+    han.TBRec()[u"TEKIYO"] = key;
+    if (short st = han.DAO_Update(); st != 0)
+        return dbFailure(st, han, u"追加"_s);
+
+    KorDAO::clsTbAccess getu;
+    if (short st = openTable(getu, db, kTableMonthly, u"TEKIYO = %1"_s.arg(key), QString());
+        st != 0)
+        return dbFailure(st, getu, u"読み込み"_s);
+    for (const MonthlyBand &band : e.monthly) {
+        if (short st = getu.DAO_AddNew(true); st != 0)
+            return dbFailure(st, getu, u"追加"_s);
+        KorDAO::Record rec = getu.TBRec();
+        rec[u"TEKIYO"] = key;
+        rec[u"KAGEN"] = band.lower;
+        rec[u"JOGEN"] = band.upper;
+        for (int d = 0; d < kColumns; ++d)
+            rec[zeiColumn(d)] = band.base[static_cast<std::size_t>(d)];
+        rec[u"RITU"] = band.rate;
+        if (short st = getu.DAO_Update(); st != 0)
+            return dbFailure(st, getu, u"追加"_s);
+    }
+
+    KorDAO::clsTbAccess syo;
+    if (short st = openTable(syo, db, kTableBonus, u"TEKIYO = %1"_s.arg(key), QString()); st != 0)
+        return dbFailure(st, syo, u"読み込み"_s);
+    for (int d = 0; d < kColumns; ++d) {
+        for (const BonusBand &band : e.bonus[static_cast<std::size_t>(d)]) {
+            if (short st = syo.DAO_AddNew(true); st != 0)
+                return dbFailure(st, syo, u"追加"_s);
+            KorDAO::Record rec = syo.TBRec();
+            rec[u"TEKIYO"] = key;
+            rec[u"FUYO"] = d;
+            rec[u"KAGEN"] = band.lower;
+            rec[u"RITU"] = band.rate;
+            if (short st = syo.DAO_Update(); st != 0)
+                return dbFailure(st, syo, u"追加"_s);
+        }
+    }
+    return mox::Status::success();
+}
+
+// Every record of \p table in \p sort order, handed to \p use; the status of a failing read.
+template <class Use>
+mox::Status scan(const KorDAO::DatabaseHandle &db, const QString &table, const QString &sort,
+                 Use use) {
+    KorDAO::clsTbAccess tb;
+    if (short st = openTable(tb, db, table, QString(), sort); st != 0)
+        return dbFailure(st, tb, u"読み込み"_s);
+    short st = tb.DAO_RecRead(1);
+    for (; st == 0; st = tb.DAO_RecRead(2)) {
+        if (mox::Status s = use(tb.TBRec()); !s.ok())
+            return s;
+    }
+    if (st != -9)
+        return dbFailure(st, tb, u"読み込み"_s);
+    (void)tb.DAO_TableClose();
+    return mox::Status::success();
+}
+
+mox::Status incomplete(int key, const QString &what) {
+    return mox::Status::failure(kStatusBrokenTable,
+                                u"税額表 %1 が不完全です: %2"_s.arg(key).arg(what));
+}
+
+// A stored edition must cover every amount: bands from 0, contiguous, the last without bound.
+mox::Status checkLoaded(int key, const Edition &e) {
+    if (e.monthly.empty() || !e.monthly.front().lower.isZero())
+        return incomplete(key, u"月額表が 0 円から始まっていません。"_s);
+    for (std::size_t i = 0; i + 1 < e.monthly.size(); ++i) {
+        if (e.monthly[i].upper != e.monthly[i + 1].lower)
+            return incomplete(
+                key, u"月額表の %1 円に隙間があります。"_s.arg(e.monthly[i].upper.toPlainString()));
+    }
+    if (!e.monthly.back().upper.isZero())
+        return incomplete(key, u"月額表の最後の帯に上限があります。"_s);
+    for (int d = 0; d < kColumns; ++d) {
+        const auto &column = e.bonus[static_cast<std::size_t>(d)];
+        if (column.empty() || !column.front().lower.isZero())
+            return incomplete(
+                key, u"算出率の表の扶養親族等 %1 人の欄が 0 円から始まっていません。"_s.arg(d));
+    }
+    return mox::Status::success();
+}
+
+mox::Result<std::vector<Edition>> loadAll(const KorDAO::DatabaseHandle &db) {
+    std::map<int, Edition> byKey;
+    mox::Status s = scan(db, kTableEdition, u"TEKIYO"_s, [&](KorDAO::Record rec) {
+        const int key = rec[u"TEKIYO"].toInt();
+        byKey[key].from = dateFromKey(key);
+        return mox::Status::success();
+    });
+    if (!s.ok())
+        return s;
+    s = scan(db, kTableMonthly, u"TEKIYO, KAGEN"_s, [&](KorDAO::Record rec) {
+        auto it = byKey.find(rec[u"TEKIYO"].toInt());
+        if (it == byKey.end())
+            return mox::Status::success();
+        MonthlyBand band{
+            rec[u"KAGEN"].toCurrency(), rec[u"JOGEN"].toCurrency(), {}, rec[u"RITU"].toCurrency()};
+        for (int d = 0; d < kColumns; ++d)
+            band.base[static_cast<std::size_t>(d)] = rec[zeiColumn(d)].toCurrency();
+        it->second.monthly.push_back(band);
+        return mox::Status::success();
+    });
+    if (!s.ok())
+        return s;
+    s = scan(db, kTableBonus, u"TEKIYO, FUYO, KAGEN"_s, [&](KorDAO::Record rec) {
+        auto it = byKey.find(rec[u"TEKIYO"].toInt());
+        const int d = rec[u"FUYO"].toInt();
+        if (it == byKey.end() || d < 0 || d >= kColumns)
+            return mox::Status::success();
+        it->second.bonus[static_cast<std::size_t>(d)].push_back(
+            {rec[u"KAGEN"].toCurrency(), rec[u"RITU"].toCurrency()});
+        return mox::Status::success();
+    });
+    if (!s.ok())
+        return s;
+
+    std::vector<Edition> out;
+    for (auto &[key, e] : byKey) {
+        if (mox::Status bad = checkLoaded(key, e); !bad.ok())
+            return bad;
+        out.push_back(std::move(e));
+    }
+    return out;
+}
+
+} // namespace
+
+mox::Status importEdition(const KorDAO::DatabaseHandle &db, QDate from, const QString &dir) {
+    mox::Result<Edition> read = readEditionDir(dir, from);
+    if (const mox::Status *s = mox::failure(read))
+        return *s;
+    if (mox::Status s = createTaxSchema(db); !s.ok())
+        return s;
+
+    KorDAO::clsTbAccess tx;
+    tx.setTBDatabase(db);
+    tx.setTBWorkspace(db);
+    tx.setTBNameString(kTableEdition);
+    if (short st = tx.DAO_BeginTrans(); st != 0)
+        return dbFailure(st, tx, u"トランザクション開始"_s);
+    mox::Status s;
+    try {
+        s = writeEdition(db, mox::value(read));
+    } catch (const KorDAO::DaoError &e) {
+        s = mox::Status::failure(e.status(), QString::fromUtf8(e.what()));
+    }
+    if (!s.ok()) {
+        (void)tx.DAO_Rollback();
+        return s;
+    }
+    if (short st = tx.DAO_CommitTrans(); st != 0) {
+        (void)tx.DAO_Rollback();
+        return dbFailure(st, tx, u"コミット"_s);
+    }
+    return mox::Status::success();
+}
+
+mox::Result<std::vector<Edition>> loadEditions(const KorDAO::DatabaseHandle &db) {
+    try {
+        return loadAll(db);
+    } catch (const KorDAO::DaoError &e) {
+        return mox::Status::failure(e.status(), QString::fromUtf8(e.what()));
+    }
+}
+
+mox::Result<QList<EditionInfo>> listEditions(const KorDAO::DatabaseHandle &db) {
+    mox::Result<std::vector<Edition>> all = loadEditions(db);
+    if (const mox::Status *s = mox::failure(all))
+        return *s;
+    QList<EditionInfo> out;
+    for (const Edition &e : mox::value(all)) {
+        int bonusBands = 0;
+        for (const auto &column : e.bonus)
+            bonusBands += static_cast<int>(column.size());
+        out.append({e.from, static_cast<int>(e.monthly.size()), bonusBands});
+    }
+    return out;
+}
+
+} // namespace KorTAX

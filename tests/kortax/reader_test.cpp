@@ -1,0 +1,105 @@
+// The checks that guard an import: each broken copy must be refused with a message naming the
+// file and the line, and the shipped files must pass.
+
+#include "brokencopy.h"
+
+using namespace taxtest;
+
+namespace {
+
+mox::Status readStatus(const QString &dir) {
+    mox::Result<KorTAX::Edition> r = KorTAX::readEditionDir(dir, QDate(2020, 1, 1));
+    if (const mox::Status *s = mox::failure(r))
+        return *s;
+    return mox::Status::success();
+}
+
+const QString kBonus = QStringLiteral("bonus-rate-table.csv");
+const QString kMonthly = QStringLiteral("monthly-table-kou.csv");
+const QString kFormula = QStringLiteral("monthly-table-kou-formula.csv");
+
+} // namespace
+
+TEST(EditionRead, ShippedEditionsPassWithEveryBand) {
+    EXPECT_EQ(reiwa2().monthly.size(), 246u + 8u);
+    EXPECT_EQ(reiwa8().monthly.size(), 232u + 9u);
+    for (const auto &column : reiwa8().bonus)
+        EXPECT_EQ(column.size(), 21u);
+}
+
+struct BrokenCase {
+    const char *name;
+    QString file;
+    int line;
+    const char *before;
+    const char *after;
+};
+
+class EditionReadRefuses : public testing::TestWithParam<BrokenCase> {};
+
+TEST_P(EditionReadRefuses, NamingFileAndLine) {
+    const BrokenCase &c = GetParam();
+    EditionCopy copy(QStringLiteral("2020-01-01"));
+    copy.replaceLine(c.file, c.line, QString::fromUtf8(c.before), QString::fromUtf8(c.after));
+    const mox::Status s = readStatus(copy.dir());
+    EXPECT_EQ(s.code, KorTAX::kStatusBrokenTable);
+    EXPECT_TRUE(s.message.contains(copy.path(c.file))) << s.message.toStdString();
+    EXPECT_TRUE(s.message.contains(QStringLiteral(" %1 行目").arg(c.line)))
+        << s.message.toStdString();
+}
+
+const BrokenCase kBrokenCases[] = {
+    {"MonthlyGap", kMonthly, 13, "89000,90000,180,0,0,0,0,0,0,0,3200",
+     "89500,90000,180,0,0,0,0,0,0,0,3200"},
+    {"MonthlyOverlap", kMonthly, 13, "89000,90000,180,0,0,0,0,0,0,0,3200",
+     "88500,90000,180,0,0,0,0,0,0,0,3200"},
+    {"MonthlyTaxDecreasesWithPay", kMonthly, 13, "89000,90000,180,0,0,0,0,0,0,0,3200",
+     "89000,90000,120,0,0,0,0,0,0,0,3200"},
+    {"MonthlyTaxRisesWithDependants", kMonthly, 13, "89000,90000,180,0,0,0,0,0,0,0,3200",
+     "89000,90000,180,0,10,0,0,0,0,0,3200"},
+    {"MonthlyNotANumber", kMonthly, 13, "89000,90000,180,0,0,0,0,0,0,0,3200",
+     "89000,90000,18O,0,0,0,0,0,0,0,3200"},
+    {"MonthlyMissingCell", kMonthly, 13, "89000,90000,180,0,0,0,0,0,0,0,3200",
+     "89000,90000,180,0,0,0,0,0,0,0"},
+    {"BonusWrongRate", kBonus, 9,
+     "4.084,79,252,243,282,269,312,295,345,300,378,300,406,333,431,372,456,,",
+     "4.085,79,252,243,282,269,312,295,345,300,378,300,406,333,431,372,456,,"},
+    {"BonusRateOutOfOrder", kBonus, 9,
+     "4.084,79,252,243,282,269,312,295,345,300,378,300,406,333,431,372,456,,",
+     "6.126,79,252,243,282,269,312,295,345,300,378,300,406,333,431,372,456,,"},
+    {"BonusGap", kBonus, 9,
+     "4.084,79,252,243,282,269,312,295,345,300,378,300,406,333,431,372,456,,",
+     "4.084,80,252,243,282,269,312,295,345,300,378,300,406,333,431,372,456,,"},
+    {"BonusEmptyBand", kBonus, 8,
+     "2.042,68,79,94,243,133,269,171,295,210,300,243,300,275,333,308,372,,",
+     "2.042,68,68,94,243,133,269,171,295,210,300,243,300,275,333,308,372,,"},
+    {"FormulaGap", kFormula, 13,
+     "kou,950000,1700000,121480,115010,108540,102070,95610,89140,82670,76210,,33.693",
+     "kou,960000,1700000,121480,115010,108540,102070,95610,89140,82670,76210,,33.693"},
+    {"FormulaBaseUnevenStep", kFormula, 13,
+     "kou,950000,1700000,121480,115010,108540,102070,95610,89140,82670,76210,,33.693",
+     "kou,950000,1700000,121480,115010,108540,102170,95610,89140,82670,76210,,33.693"},
+    {"FormulaTaxDropsAtBound", kFormula, 13,
+     "kou,950000,1700000,121480,115010,108540,102070,95610,89140,82670,76210,,33.693",
+     "kou,950000,1700000,121380,114910,108440,101970,95510,89040,82570,76110,,33.693"},
+    {"FormulaRateNotFromSurtax", kFormula, 13,
+     "kou,950000,1700000,121480,115010,108540,102070,95610,89140,82670,76210,,33.693",
+     "kou,950000,1700000,121480,115010,108540,102070,95610,89140,82670,76210,,33.7"},
+    {"FormulaFirstBandOffTable", kFormula, 11,
+     "kou,740000,780000,73390,66920,60450,53980,47520,41050,34580,28120,,20.42",
+     "kou,741000,780000,73390,66920,60450,53980,47520,41050,34580,28120,,20.42"},
+    {"FormulaTopBandClosed", kFormula, 18,
+     "kou,3500000,,1125620,1119150,1112690,1106210,1099750,1093290,1086810,1080350,,45.945",
+     "kou,3500000,9000000,1125620,1119150,1112690,1106210,1099750,1093290,1086810,1080350,,45.945"},
+};
+
+INSTANTIATE_TEST_SUITE_P(Broken, EditionReadRefuses, testing::ValuesIn(kBrokenCases),
+                         [](const auto &p) { return std::string(p.param.name); });
+
+TEST(EditionRead, MissingFileIsNamed) {
+    EditionCopy copy(QStringLiteral("2026-01-01"));
+    ASSERT_TRUE(QFile::remove(copy.path(kFormula)));
+    const mox::Status s = readStatus(copy.dir());
+    EXPECT_EQ(s.code, KorTAX::kStatusMissingFile);
+    EXPECT_TRUE(s.message.contains(copy.path(kFormula)));
+}
