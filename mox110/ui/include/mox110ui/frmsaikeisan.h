@@ -1,0 +1,39 @@
+#pragma once
+
+// frmSAIKEISAN (recalculation confirmation): asks whether a stored bonus record is only to be
+// shown or to be corrected. The answer is p_iFlgMode: 4 show, 12 correct. The dialog cannot be
+// closed without an answer: the close box, Esc and every key but F4 and F12 do nothing; F4 and
+// F12 (with any modifier) press their buttons wherever the focus is.
+
+#include <QDialog>
+
+class QLabel;
+class QPushButton;
+
+class frmSAIKEISAN : public QDialog {
+    Q_OBJECT
+
+public:
+    explicit frmSAIKEISAN(QWidget *parent = nullptr);
+
+    /// Loads the dialog (choice 0), shows it modally and returns the choice once it is closed.
+    short showModal();
+
+    /// p_iFlgMode (mode flag): 0 no choice, 4 show the stored record, 12 correct it.
+    short p_iFlgMode = 0;
+
+    QLabel *Label1 = nullptr;
+    QPushButton *cmdF4 = nullptr;  // "内容を表示する　（Ｆ４）"
+    QPushButton *cmdF12 = nullptr; // "内容を修正する　（Ｆ12）"
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+    void reject() override;
+
+private:
+    void choose(short mode);
+    /// Form_KeyDown (key preview): true when the key was taken by the dialog.
+    bool Form_KeyDown(QKeyEvent *event);
+};

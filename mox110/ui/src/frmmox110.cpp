@@ -1,0 +1,634 @@
+#include "mox110ui/frmmox110.h"
+
+#include "mox110ui/frmsaikeisan.h"
+#include "mox110ui/kyuyorecord.h"
+
+#include "mox/bascmnname.h"
+#include "mox/comdate.h"
+#include "mox/comkordao.h"
+#include "mox/compfmode.h"
+#include "mox/format.h"
+#include "mox/frmomachi.h"
+#include "mox/screen.h"
+#include "mox/shell.h"
+
+#include <QComboBox>
+#include <QFrame>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+constexpr int kPayClassDaily = 4;    // KYUKBN of a salary from a daily wage
+constexpr int kInputClassManual = 9; // HYOKBN of full manual entry
+
+// The function-key busy flag: -1 while a key action runs, else 0.
+short g_pfBusy = 0;
+// The value a numeric box had when it received the focus; shared by all boxes.
+Currency g_valueOnEntry;
+
+struct KeyCaption {
+    int index;
+    const char16_t *caption;
+};
+constexpr KeyCaption kKeyCaptions[] = {{0, u"前月計"}, {3, u"取　消"},  {4, u"削　除"},
+                                       {9, u"終　了"}, {10, u"読　込"}, {11, u"更　新"}};
+
+// Buttons enabled per key mode (indexes into cmdPFKEY).
+std::vector<int> keysOfMode(int mode) {
+    switch (mode) {
+    case 0:
+        return {9, 10};
+    case 2:
+        return {0, 3, 4, 11};
+    case 3:
+        return {0, 3, 11};
+    case 4:
+        return {3};
+    default:
+        return {};
+    }
+}
+
+const char16_t *captionOf(int index) {
+    for (const KeyCaption &k : kKeyCaptions) {
+        if (k.index == index)
+            return k.caption;
+    }
+    return u"";
+}
+
+} // namespace
+
+frmMox110::frmMox110(QWidget *parent) : QWidget(parent) {
+    buildLayout();
+    connectHandlers();
+    mox::centreForm(*this);
+    g_pfBusy = 0;
+    SYOTOKU = std::make_unique<KorTAX::clsTax>();
+    m_ctx.tax = SYOTOKU.get();
+    m_saikeisan = new frmSAIKEISAN(this);
+    m_keyFilter = new mox::FunctionKeyFilter(*this, [this](int index) { cmdPFKEY_Click(index); });
+}
+
+frmMox110::~frmMox110() = default;
+
+void frmMox110::connectHandlers() {
+    for (int i = 0; i < 12; ++i)
+        connect(cmdPFKEY[static_cast<std::size_t>(i)], &QPushButton::clicked, this,
+                [this, i] { cmdPFKEY_Click(i); });
+
+    const std::pair<KorNum *, Recalc> handlers[] = {
+        {nu1Kmmm, Recalc::ZaisekiKeisan}, {nu1Kmdd, Recalc::ZaisekiKeisan},
+        {nu1Kbmm, Recalc::ZaisekiKeisan}, {nu1Kbdd, Recalc::ZaisekiKeisan},
+        {nu1Kyuryo, Recalc::Keisan},      {nu1Ktyogk, Recalc::Keisan},
+        {nu1Styogk, Recalc::Keisan},      {nu1Fuyote, Recalc::Keisan},
+        {nu1Kmchiiki, Recalc::Keisan},    {nu1Kbchiiki, Recalc::Keisan},
+        {nu1Kimatu, Recalc::Keisan},      {nu1Kinben, Recalc::Keisan},
+        {nu1Kenko, Recalc::Keisan},       {nu1Kosei, Recalc::Keisan},
+        {nu1Koyou, Recalc::Keisan},       {nu1Syotok, Recalc::Keisan},
+        {nu1Zenkaz, Recalc::Keisan},      {nu1Zenzei, Recalc::Keisan},
+        {nu1Zeirit, Recalc::Keisan},
+    };
+    for (const auto &[box, recalc] : handlers) {
+        connect(box, &KorNum::GotFocus, this, [this, b = box] { onBoxGotFocus(b); });
+        connect(box, &KorNum::LostFocus, this,
+                [this, b = box, r = recalc] { onBoxLostFocus(b, r); });
+    }
+    for (QComboBox *c : {cboTokkbn, cboRoukbn})
+        connect(c, &QComboBox::currentIndexChanged, this, [this] { onDeductionClick(); });
+}
+
+void frmMox110::Form_Set() {
+    prsDbOpen();
+    prsTbOpen();
+    prsDspClr();
+}
+
+void frmMox110::prsDbOpen() {
+    m_db.setDBIniNameString(u"MOX.INI"_s);
+    mox::prsDaoStatus(m_db.DAO_DBOpen(), false);
+}
+
+void frmMox110::prsDbClose() {
+    mox::prsDaoStatus(m_db.DAO_DBClose(), false);
+}
+
+void frmMox110::prsTbOpen() {
+    const QString kanriKey = u"KEY = 'KANRI'"_s;
+    m_kanriTb.setTBDatabase(m_db.DBDatabase());
+    m_kanriTb.setTBNameString(u"GKKANRI"_s);
+    const int kanriOpen = m_kanriTb.DAO_TableOpen(kanriKey, QString());
+    mox::prsDaoStatus(static_cast<short>(kanriOpen < 0 ? kanriOpen : 0), false);
+    if (m_kanriTb.DAO_RecFind(1, kanriKey) != 0) {
+        mox::shell().messageBox(u"管理マスタが読込できません。"_s, mox::MsgIcon::Critical,
+                                mox::MsgButtons::Ok, windowTitle());
+        mox::shell().endProgram(1);
+    }
+    const Currency syorid = m_kanriTb.TBRec()[u"SYORID"].toCurrency();
+    const bool december = mox::prfDatePart(syorid, u"M") == Currency::fromYen(12);
+
+    m_jinjiTb.setTBDatabase(m_db.DBDatabase());
+    m_jinjiTb.setTBNameString(u"GKJINJI"_s);
+    const int n = m_jinjiTb.DAO_TableOpen(QString(), u"SYOKCD"_s);
+    short st = m_jinjiTb.DAO_RecRead(1);
+    for (int i = 1; i <= n && st == 0; ++i) {
+        KorDAO::Record r = m_jinjiTb.TBRec();
+        if (r[u"KYUKBN"].toInt() != kPayClassDaily || december) {
+            const int code = r[u"SYOKCD"].toInt();
+            cboSyokcd->addItem(mox::format(code, u"0000000") + u':' + r[u"SIMKNJ"].toString(),
+                               code);
+        }
+        st = m_jinjiTb.DAO_RecRead(2);
+    }
+
+    m_kyuyoTb.setTBDatabase(m_db.DBDatabase());
+    m_kyuyoTb.setTBNameString(u"GKKYUYO"_s);
+    const int kyuyoOpen = m_kyuyoTb.DAO_TableOpen(QString(), QString());
+    mox::prsDaoStatus(static_cast<short>(kyuyoOpen < 0 ? kyuyoOpen : 0), false);
+}
+
+void frmMox110::prsTbClose() {
+    mox::prsDaoStatus(m_kanriTb.DAO_TableClose(), false);
+    mox::prsDaoStatus(m_jinjiTb.DAO_TableClose(), false);
+    mox::prsDaoStatus(m_kyuyoTb.DAO_TableClose(), false);
+}
+
+bool frmMox110::prfReadKanri() {
+    const short st = m_kanriTb.DAO_RecFind(1, u"KEY = 'KANRI'"_s);
+    if (st == 0) {
+        const mox::Result<mox110::KanriRecord> k = mox110::readKanri(m_kanriTb.TBRec());
+        if (const mox::Status *s = mox::failure(k))
+            mox::prsDaoStatus(static_cast<short>(s->code), false);
+        else
+            m_ctx.kanri = mox::value(k);
+        return true;
+    }
+    mox::prsDaoStatus(st, false);
+    return false;
+}
+
+void frmMox110::prsKanriSet() {
+    const Currency syorid = m_ctx.kanri.SYORID;
+    mox::prfEraDate(syorid * 100 + Currency::fromYen(1));
+    lblYm->setText(mox::prfEraEdit(u"JYM", u"DSP", u"B"));
+    const Currency month = mox::prfDatePart(syorid, u"M");
+    if (month == Currency::fromYen(6)) {
+        nu1Kankmritu->setValue(m_ctx.kanri.KM6KM);
+        nu1Kankbritu->setValue(m_ctx.kanri.KM6KB);
+    } else if (month == Currency::fromYen(12)) {
+        nu1Kankmritu->setValue(m_ctx.kanri.KM12KM);
+        nu1Kankbritu->setValue(m_ctx.kanri.KM12KB);
+    } else {
+        mox::shell().messageBox(u"期末・勤勉手当処理月ではありません。"_s,
+                                mox::MsgIcon::Exclamation, mox::MsgButtons::Ok, windowTitle());
+        mox::shell().endProgram(1);
+    }
+}
+
+bool frmMox110::prfReadJinji(int code) {
+    const short st = m_jinjiTb.DAO_RecFind(1, u"SYOKCD = "_s + QString::number(code));
+    if (st != 0) {
+        mox::prsDaoStatus(st, false);
+        return false;
+    }
+    const mox::Result<mox110::JinjiRecord> j = mox110::readJinji(m_jinjiTb.TBRec());
+    if (const mox::Status *s = mox::failure(j))
+        mox::prsDaoStatus(static_cast<short>(s->code), false);
+    m_ctx.jinji = mox::value(j);
+    return true;
+}
+
+bool frmMox110::prfReadKyuyo() {
+    const QString criteria = u"KYUSYU = 2"_s + u" And SKYUYM = "_s +
+                             m_ctx.kanri.SYORID.toPlainString() + u" And SYOKCD = "_s +
+                             QString::number(selectedCode());
+    return m_kyuyoTb.DAO_RecFind(1, criteria) == 0;
+}
+
+int frmMox110::selectedCode() const {
+    return cboSyokcd->currentData().toInt();
+}
+
+void frmMox110::prsSetPFMode(int mode) {
+    std::array<short, 12> modes{};
+    for (QPushButton *b : cmdPFKEY)
+        b->setText(QString());
+    for (int i : keysOfMode(mode)) {
+        modes[static_cast<std::size_t>(i)] = 1;
+        cmdPFKEY[static_cast<std::size_t>(i)]->setText(QString::fromUtf16(captionOf(i)));
+    }
+    mox::prsPFModeSet(modes);
+    for (int i = 0; i < 12; ++i)
+        cmdPFKEY[static_cast<std::size_t>(i)]->setEnabled(mox::pfModeFlag(i));
+    m_keyMode = mode;
+}
+
+void frmMox110::prsDspInp(int mode) {
+    const bool daily = m_ctx.jinji.KYUKBN == kPayClassDaily;
+    switch (mode) {
+    case 0:
+        frmSyocd->setEnabled(true);
+        for (QFrame *f : {frmRitu, frmKubn, frmKsnritu, frmZaisyo, frmTeate1, frmTeate2, frmTeate3,
+                          frmTeate4, frmTxt, frmKojyo, frmGokei, frmTa})
+            f->setEnabled(false);
+        break;
+    case 2:
+        frmKubn->setEnabled(true);
+        frmTeate2->setEnabled(true);
+        frmSyocd->setEnabled(false);
+        frmZaisyo->setEnabled(false);
+        if (daily) {
+            frmTxt->setEnabled(true);
+            frmTeate3->setEnabled(false);
+            frmTeate4->setEnabled(false);
+        }
+        break;
+    case 3:
+        frmSyocd->setEnabled(false);
+        break;
+    case 4:
+        for (QFrame *f :
+             {frmKubn, frmZaisyo, frmTeate1, frmTeate2, frmTeate3, frmTeate4, frmKojyo, frmTa})
+            f->setEnabled(true);
+        frmSyocd->setEnabled(false);
+        frmTa1->setEnabled(false);
+        if (daily) {
+            frmTxt->setEnabled(true);
+            frmTeate3->setEnabled(false);
+            frmTeate4->setEnabled(false);
+        }
+        break;
+    default:
+        break;
+    }
+    m_inputMode = mode;
+}
+
+void frmMox110::prsItemClr() {
+    const QSignalBlocker blockTok(cboTokkbn);
+    const QSignalBlocker blockRou(cboRoukbn);
+    for (KorNum *box : findChildren<KorNum *>())
+        box->setValue(Currency());
+    cboSyokcd->setCurrentIndex(-1);
+    cboTokkbn->setCurrentIndex(-1);
+    cboRoukbn->setCurrentIndex(-1);
+    for (QLineEdit *t : {txtTxt1, txtTxt2, txtTxt3})
+        t->clear();
+    txtKmritu->setText(u"0.00000"_s);
+    txtKbritu->setText(u"0.00000"_s);
+    m_ctx.curKazeig = Currency();
+    m_calcFailure = mox::Status::success();
+}
+
+void frmMox110::prsDspClr() {
+    prsSetPFMode(0);
+    prsItemClr();
+    prfReadKanri();
+    prsKanriSet();
+    nu1Kankmritu->setValue(Currency());
+    nu1Kankbritu->setValue(Currency());
+    prsDspInp(0);
+    cboSyokcd->setFocus();
+}
+
+bool frmMox110::prfInpChek() {
+    if (cboSyokcd->currentIndex() < 0) {
+        mox::shell().messageBox(u"職員が選択されていません。"_s, mox::MsgIcon::Exclamation,
+                                mox::MsgButtons::Ok, windowTitle());
+        cboSyokcd->setFocus();
+        return false;
+    }
+    return true;
+}
+
+void frmMox110::cmdPFKEY_Click(int index) {
+    QPushButton *button = cmdPFKEY.at(static_cast<std::size_t>(index));
+    if (!button->isEnabled())
+        return;
+    // Leaving the focused box first runs its change handling, so a changed figure is
+    // recalculated before the key's action.
+    button->setFocus();
+    mox::shell().doEvents();
+    if (g_pfBusy == -1)
+        return;
+    g_pfBusy = -1;
+    try {
+        if (mox::pfModeFlag(index)) {
+            switch (index) {
+            case 0:
+                prsPf00();
+                break;
+            case 3:
+                prsPf03();
+                break;
+            case 4:
+                prsPf04();
+                break;
+            case 9:
+                prsPf09();
+                break;
+            case 10:
+                prsPf10();
+                break;
+            case 11:
+                prsPf11();
+                break;
+            default:
+                break;
+            }
+        }
+    } catch (const KorDAO::DaoError &e) {
+        g_pfBusy = 0;
+        mox::prsDaoStatus(e.status(), false);
+        return;
+    } catch (...) {
+        g_pfBusy = 0;
+        throw;
+    }
+    g_pfBusy = 0;
+}
+
+void frmMox110::prsPf00() {
+    mox::runWithWaitWindow(*this, [this] {
+        calculate([this](mox110::BonusScreen &s) {
+            const mox::Status st =
+                mox110::prsReadZenge(s, m_db.DBDatabase(), selectedCode(), m_ctx.kanri.SYORID);
+            if (!st.ok())
+                return st;
+            return mox110::prsGokei(s, m_ctx);
+        });
+    });
+}
+
+void frmMox110::prsPf03() {
+    prsDspClr();
+}
+
+void frmMox110::prsPf04() {
+    if (mox::shell().messageBox(u"データを削除しますか？"_s, mox::MsgIcon::Question,
+                                mox::MsgButtons::YesNo, windowTitle()) != mox::MsgAnswer::Yes)
+        return;
+    prsDeleteKyuyo();
+    prsDspClr();
+}
+
+void frmMox110::prsPf05() {
+    calculate([this](mox110::BonusScreen &s) { return mox110::prsDspJinji(s, m_ctx); });
+}
+
+void frmMox110::prsPf09() {
+    prsTbClose();
+    prsDbClose();
+    mox::shell().endProgram(0);
+}
+
+void frmMox110::prsPf10() {
+    if (!prfInpChek())
+        return;
+    prfReadJinji(selectedCode());
+    if (m_ctx.jinji.KYUKBN != kPayClassDaily) {
+        prsKanriSet();
+    } else {
+        nu1Kankmritu->setValue(m_ctx.kanri.NKM12KM);
+        nu1Kankbritu->setValue(Currency());
+    }
+    m_calcFailure = mox::Status::success();
+    short flgMode = 0;
+    if (prfReadKyuyo()) {
+        flgMode = m_saikeisan->showModal();
+        mox::runWithWaitWindow(*this, [this, flgMode] {
+            mox110::BonusScreen s = readScreen();
+            const mox::Status st = mox110::prsDspKyuyo(s, m_ctx, m_kyuyoTb.TBRec());
+            writeScreen(s);
+            if (!st.ok())
+                mox::prsDaoStatus(static_cast<short>(st.code), false);
+            if (flgMode == 4) {
+                prsSetPFMode(4);
+                return;
+            }
+            if (m_ctx.jinji.HYOKBN != kInputClassManual)
+                prsPf05();
+            prsSetPFMode(2);
+        });
+    } else {
+        mox::runWithWaitWindow(*this, [this] {
+            calculate([this](mox110::BonusScreen &s) {
+                return mox110::callUpNew(s, m_ctx, m_db.DBDatabase());
+            });
+            prsSetPFMode(3);
+        });
+        m_saikeisan->p_iFlgMode = 0;
+    }
+    mox::shell().doEvents();
+    if (flgMode == 4) {
+        prsDspInp(3);
+        return;
+    }
+    if (m_ctx.jinji.HYOKBN != kInputClassManual) {
+        prsDspInp(2);
+    } else {
+        prsDspInp(4);
+        if (m_ctx.jinji.KYUKBN == kPayClassDaily) {
+            frmZaisyo->setEnabled(false);
+            frmTeate3->setEnabled(false);
+            frmTeate4->setEnabled(false);
+        }
+    }
+    cboTokkbn->setFocus();
+}
+
+void frmMox110::prsPf11() {
+    // A figure whose calculation failed (no tax table for the month) is never saved.
+    if (!m_calcFailure.ok()) {
+        reportCalcFailure(m_calcFailure);
+        return;
+    }
+    mox::runWithWaitWindow(*this, [this] {
+        prsDspInp(0);
+        prsWriteKyuyo();
+    });
+    prsDspClr();
+}
+
+void frmMox110::checkInTransaction(short status) {
+    if (status < 0)
+        m_kyuyoTb.DAO_Rollback();
+    mox::prsDaoStatus(status, false);
+}
+
+void frmMox110::prsWriteKyuyo() {
+    const mox110::BonusScreen s = readScreen();
+    // Figures that cannot be stored are refused before anything changes.
+    const mox::Result<mox110::KyuyoValues> values = mox110::kyuyoValues(s, m_ctx, selectedCode());
+    if (const mox::Status *bad = mox::failure(values)) {
+        mox::shell().messageBox(bad->message, mox::MsgIcon::Exclamation, mox::MsgButtons::Ok,
+                                windowTitle());
+        return;
+    }
+    m_kyuyoTb.setTBWorkspace(m_db.DBWorkspace());
+    mox::prsDaoStatus(m_kyuyoTb.DAO_BeginTrans(), false);
+    try {
+        checkInTransaction(prfReadKyuyo() ? m_kyuyoTb.DAO_Edit(true) : m_kyuyoTb.DAO_AddNew(true));
+        KorDAO::Record rec = m_kyuyoTb.TBRec();
+        for (const mox110::KyuyoField &f : mox::value(values))
+            mox110::assignField(rec[f.name], f.value);
+        checkInTransaction(m_kyuyoTb.DAO_Update());
+        if (m_beforeCommit)
+            m_beforeCommit();
+    } catch (const KorDAO::DaoError &e) {
+        checkInTransaction(e.status());
+    }
+    checkInTransaction(m_kyuyoTb.DAO_CommitTrans());
+}
+
+void frmMox110::prsDeleteKyuyo() {
+    m_kyuyoTb.setTBWorkspace(m_db.DBWorkspace());
+    mox::prsDaoStatus(m_kyuyoTb.DAO_BeginTrans(), false);
+    if (prfReadKyuyo()) {
+        checkInTransaction(m_kyuyoTb.DAO_Delete(true));
+    } else {
+        m_kyuyoTb.DAO_Rollback();
+        mox::shell().messageBox(u"削除時データベース"_s + m_kyuyoTb.TBNameString() +
+                                    u" レコード読込できません。"_s,
+                                mox::MsgIcon::Critical, mox::MsgButtons::Ok, windowTitle());
+        mox::shell().endProgram(1);
+    }
+    if (m_beforeCommit)
+        m_beforeCommit();
+    checkInTransaction(m_kyuyoTb.DAO_CommitTrans());
+}
+
+void frmMox110::onBoxGotFocus(KorNum *box) {
+    g_valueOnEntry = box->value();
+}
+
+void frmMox110::onBoxLostFocus(KorNum *box, Recalc recalc) {
+    if (box->value() == g_valueOnEntry)
+        return;
+    try {
+        calculate([this, recalc](mox110::BonusScreen &s) {
+            if (recalc == Recalc::ZaisekiKeisan) {
+                const mox::Status st = mox110::prsZaiseki(s, m_ctx);
+                if (!st.ok())
+                    return st;
+            }
+            return mox110::prsKeisan(s, m_ctx);
+        });
+    } catch (const KorDAO::DaoError &e) {
+        mox::prsDaoStatus(e.status(), false);
+    }
+}
+
+void frmMox110::onDeductionClick() {
+    if (m_updating)
+        return;
+    try {
+        calculate([this](mox110::BonusScreen &s) { return mox110::prsKeisan(s, m_ctx); });
+    } catch (const KorDAO::DaoError &e) {
+        mox::prsDaoStatus(e.status(), false);
+    }
+}
+
+mox110::BonusScreen frmMox110::readScreen() const {
+    mox110::BonusScreen s;
+    s.nu1Kankmritu = nu1Kankmritu->value();
+    s.nu1Kankbritu = nu1Kankbritu->value();
+    s.cboTokkbn = mox110::deductionChoice(cboTokkbn->currentIndex());
+    s.cboRoukbn = mox110::deductionChoice(cboRoukbn->currentIndex());
+    s.nu1Kmmm = nu1Kmmm->value();
+    s.nu1Kmdd = nu1Kmdd->value();
+    s.nu1Kmkikan = nu1Kmkikan->value();
+    s.nu1Kbmm = nu1Kbmm->value();
+    s.nu1Kbdd = nu1Kbdd->value();
+    s.nu1Kbkikan = nu1Kbkikan->value();
+    s.txtTxt1 = txtTxt1->text();
+    s.txtTxt2 = txtTxt2->text();
+    s.txtTxt3 = txtTxt3->text();
+    s.nu1Kyuryo = nu1Kyuryo->value();
+    s.nu1Ktyogk = nu1Ktyogk->value();
+    s.nu1Styogk = nu1Styogk->value();
+    s.nu1Fuyote = nu1Fuyote->value();
+    s.nu1Kmchiiki = nu1Kmchiiki->value();
+    s.nu1Kbchiiki = nu1Kbchiiki->value();
+    s.nu1Kimatu = nu1Kimatu->value();
+    s.nu1Kinben = nu1Kinben->value();
+    s.nu1Kenko = nu1Kenko->value();
+    s.nu1Kosei = nu1Kosei->value();
+    s.nu1Koyou = nu1Koyou->value();
+    s.nu1Syotok = nu1Syotok->value();
+    s.nu1Zenkaz = nu1Zenkaz->value();
+    s.nu1Zenzei = nu1Zenzei->value();
+    s.nu1Ssikyu = nu1Ssikyu->value();
+    s.nu1Hkzegk = nu1Hkzegk->value();
+    s.nu1Syagok = nu1Syagok->value();
+    s.nu1Kazeig = nu1Kazeig->value();
+    s.nu1Kougok = nu1Kougok->value();
+    s.nu1Sasihk = nu1Sasihk->value();
+    s.txtKmritu = txtKmritu->text();
+    s.txtKbritu = txtKbritu->text();
+    s.nu1Fsinsu = nu1Fsinsu->value();
+    s.nu1Zeirit = nu1Zeirit->value();
+    return s;
+}
+
+void frmMox110::writeScreen(const mox110::BonusScreen &s) {
+    // The calculation has already run the lists' click handling; copying back raises none.
+    m_updating = true;
+    nu1Kankmritu->setValue(s.nu1Kankmritu);
+    nu1Kankbritu->setValue(s.nu1Kankbritu);
+    cboTokkbn->setCurrentIndex(s.cboTokkbn.listIndex);
+    cboRoukbn->setCurrentIndex(s.cboRoukbn.listIndex);
+    m_updating = false;
+    nu1Kmmm->setValue(s.nu1Kmmm);
+    nu1Kmdd->setValue(s.nu1Kmdd);
+    nu1Kmkikan->setValue(s.nu1Kmkikan);
+    nu1Kbmm->setValue(s.nu1Kbmm);
+    nu1Kbdd->setValue(s.nu1Kbdd);
+    nu1Kbkikan->setValue(s.nu1Kbkikan);
+    txtTxt1->setText(s.txtTxt1);
+    txtTxt2->setText(s.txtTxt2);
+    txtTxt3->setText(s.txtTxt3);
+    nu1Kyuryo->setValue(s.nu1Kyuryo);
+    nu1Ktyogk->setValue(s.nu1Ktyogk);
+    nu1Styogk->setValue(s.nu1Styogk);
+    nu1Fuyote->setValue(s.nu1Fuyote);
+    nu1Kmchiiki->setValue(s.nu1Kmchiiki);
+    nu1Kbchiiki->setValue(s.nu1Kbchiiki);
+    nu1Kimatu->setValue(s.nu1Kimatu);
+    nu1Kinben->setValue(s.nu1Kinben);
+    nu1Kenko->setValue(s.nu1Kenko);
+    nu1Kosei->setValue(s.nu1Kosei);
+    nu1Koyou->setValue(s.nu1Koyou);
+    nu1Syotok->setValue(s.nu1Syotok);
+    nu1Zenkaz->setValue(s.nu1Zenkaz);
+    nu1Zenzei->setValue(s.nu1Zenzei);
+    nu1Ssikyu->setValue(s.nu1Ssikyu);
+    nu1Hkzegk->setValue(s.nu1Hkzegk);
+    nu1Syagok->setValue(s.nu1Syagok);
+    nu1Kazeig->setValue(s.nu1Kazeig);
+    nu1Kougok->setValue(s.nu1Kougok);
+    nu1Sasihk->setValue(s.nu1Sasihk);
+    txtKmritu->setText(s.txtKmritu);
+    txtKbritu->setText(s.txtKbritu);
+    nu1Fsinsu->setValue(s.nu1Fsinsu);
+    nu1Zeirit->setValue(s.nu1Zeirit);
+}
+
+void frmMox110::calculate(const std::function<mox::Status(mox110::BonusScreen &)> &step) {
+    ++m_recalculations;
+    mox110::BonusScreen s = readScreen();
+    const mox::Status st = step(s);
+    writeScreen(s);
+    m_calcFailure = st;
+    if (!st.ok())
+        reportCalcFailure(st);
+}
+
+void frmMox110::reportCalcFailure(const mox::Status &st) {
+    mox::shell().messageBox(st.message, mox::MsgIcon::Exclamation, mox::MsgButtons::Ok,
+                            windowTitle());
+}

@@ -1,0 +1,119 @@
+#include "mox110ui/kyuyorecord.h"
+
+#include "mox/bascmnname.h"
+#include "mox110/decimal.h"
+
+using namespace Qt::StringLiterals;
+
+namespace mox110 {
+namespace {
+
+constexpr int kCommentLength = 30;
+constexpr int kPayClassDaily = 4;
+
+QVariant money(Currency c) {
+    return QVariant::fromValue(c);
+}
+
+} // namespace
+
+QString commentField(const QString &text) {
+    QString out;
+    int characters = 0;
+    for (qsizetype i = 0; i < text.size() && characters < kCommentLength; ++characters) {
+        const qsizetype width = text[i].isHighSurrogate() && i + 1 < text.size() ? 2 : 1;
+        out += text.mid(i, width);
+        i += width;
+    }
+    return out + QString(kCommentLength - characters, u' ');
+}
+
+std::optional<Currency> proportionField(const QString &text) {
+    const QString t = text.trimmed();
+    if (t.isEmpty() || t.contains(u','))
+        return std::nullopt;
+    const std::optional<Currency> v = Currency::parse(t);
+    if (!v)
+        return std::nullopt;
+    return *v * 100000;
+}
+
+mox::Result<KyuyoValues> kyuyoValues(const BonusScreen &s, const CalcContext &ctx, int syokcd) {
+    const JinjiRecord &j = ctx.jinji;
+    const std::optional<Currency> km = proportionField(s.txtKmritu);
+    if (!km)
+        return mox::Status::failure(-1, u"期末手当支給割合が数値ではありません。"_s);
+    const std::optional<Currency> kb = proportionField(s.txtKbritu);
+    if (!kb)
+        return mox::Status::failure(-1, u"勤勉手当支給割合が数値ではありません。"_s);
+    const std::optional<int> kmmmdd = periodKey(s.nu1Kmmm, s.nu1Kmdd);
+    if (!kmmmdd)
+        return mox::Status::failure(-1, u"期末手当在職期間が正しくありません。"_s);
+    const std::optional<int> kbmmdd = periodKey(s.nu1Kbmm, s.nu1Kbdd);
+    if (!kbmmdd)
+        return mox::Status::failure(-1, u"勤勉手当在職期間が正しくありません。"_s);
+
+    return KyuyoValues{
+        {u"SYOKCD"_s, syokcd},
+        {u"KYUSYU"_s, 2},
+        {u"SKYUYM"_s, money(ctx.kanri.SYORID)},
+        {u"KYUSEQ"_s, 0},
+        {u"SYOZOK"_s, j.SYOZOK},
+        {u"ZAIMU"_s, int{mox::prfZaimuKbn(j.SYOZOK)}},
+        {u"SYOSYU"_s, j.SYOSYU},
+        {u"KYUKBN"_s, j.KYUKBN},
+        {u"KGOKYU"_s, j.KGOKYU},
+        {u"KGOGHO"_s, j.KGOGHO},
+        {u"GENFUY"_s, j.GENFUY},
+        {u"GENHAI"_s, j.GENHAI},
+        {u"KYURYO"_s, money(s.nu1Kyuryo)},
+        {u"KTYOGK"_s, money(s.nu1Ktyogk)},
+        {u"STYOGK"_s, money(s.nu1Styogk)},
+        {u"FUYOTE"_s, money(s.nu1Fuyote)},
+        {u"KMCHIIKI"_s, money(s.nu1Kmchiiki)},
+        {u"KBCHIIKI"_s, money(s.nu1Kbchiiki)},
+        {u"KIMATU"_s, money(s.nu1Kimatu)},
+        {u"KINBEN"_s, money(s.nu1Kinben)},
+        {u"SSIKYU"_s, money(s.nu1Ssikyu)},
+        {u"KAZEIG"_s, money(ctx.curKazeig)},
+        {u"KENKO"_s, money(s.nu1Kenko)},
+        {u"KOSEI"_s, money(s.nu1Kosei)},
+        {u"KOYOU"_s, money(s.nu1Koyou)},
+        {u"SYOTOK"_s, money(s.nu1Syotok)},
+        {u"KOUGOK"_s, money(s.nu1Kougok)},
+        {u"SYAGOK"_s, money(s.nu1Syagok)},
+        {u"HKZEGK"_s, money(s.nu1Hkzegk)},
+        {u"SASIHK"_s, money(s.nu1Sasihk)},
+        {u"ZENKAZ"_s, money(s.nu1Zenkaz)},
+        {u"ZENZEI"_s, money(s.nu1Zenzei)},
+        {j.KYUKBN == kPayClassDaily ? u"NMRITU"_s : u"KMRITU"_s, money(*km)},
+        {u"KBRITU"_s, money(*kb)},
+        {u"FSINSU"_s, money(s.nu1Fsinsu)},
+        {u"ZEIRT2"_s, money(s.nu1Zeirit)},
+        {u"KMMMDD"_s, *kmmmdd},
+        {u"KMZRIT"_s, money(s.nu1Kmkikan)},
+        {u"KBMMDD"_s, *kbmmdd},
+        {u"KBZRIT"_s, money(s.nu1Kbkikan)},
+        {u"TOKKBN"_s, s.cboTokkbn.listIndex},
+        {u"ROUKBN"_s, s.cboRoukbn.listIndex},
+        {u"NIREM1"_s, commentField(s.txtTxt1)},
+        {u"NIREM2"_s, commentField(s.txtTxt2)},
+        {u"NIREM3"_s, commentField(s.txtTxt3)},
+    };
+}
+
+void assignField(KorDAO::FieldRef field, const QVariant &value) {
+    if (value.metaType() == QMetaType::fromType<Currency>()) {
+        field = value.value<Currency>();
+    } else if (value.metaType() == QMetaType::fromType<QString>()) {
+        field = value.toString();
+    } else if (value.metaType() == QMetaType::fromType<int>()) {
+        field = value.toInt();
+    } else if (const std::optional<Currency> c = Currency::parse(value.toString())) {
+        field = *c; // a number read in another type (KGOKYU, KGOGHO)
+    } else {
+        field = value.toString();
+    }
+}
+
+} // namespace mox110
