@@ -10,49 +10,42 @@
 namespace mox {
 namespace {
 
-QtShell& qtShell()
-{
+QtShell &qtShell() {
     static QtShell instance;
     return instance;
 }
 
-Shell* g_current = nullptr;
+Shell *g_current = nullptr;
 
 } // namespace
 
-int Shell::addBeforeEndHook(std::function<void()> hook)
-{
+int Shell::addBeforeEndHook(std::function<void()> hook) {
     const int id = m_nextHookId++;
     m_hooks.emplace_back(id, std::move(hook));
     return id;
 }
 
-void Shell::removeBeforeEndHook(int id)
-{
-    std::erase_if(m_hooks, [id](const auto& h) { return h.first == id; });
+void Shell::removeBeforeEndHook(int id) {
+    std::erase_if(m_hooks, [id](const auto &h) { return h.first == id; });
 }
 
-void Shell::runBeforeEndHooks()
-{
+void Shell::runBeforeEndHooks() {
     // Newest first, like destructors; a hook may not add or remove hooks.
     const auto hooks = m_hooks;
     for (auto it = hooks.rbegin(); it != hooks.rend(); ++it)
         it->second();
 }
 
-Shell& shell()
-{
+Shell &shell() {
     return g_current ? *g_current : qtShell();
 }
 
-void setShell(Shell* s)
-{
+void setShell(Shell *s) {
     g_current = s;
 }
 
-MsgAnswer QtShell::messageBox(const QString& text, MsgIcon icon, MsgButtons buttons,
-                              const QString& title)
-{
+MsgAnswer QtShell::messageBox(const QString &text, MsgIcon icon, MsgButtons buttons,
+                              const QString &title) {
     QMessageBox box;
     box.setWindowTitle(title);
     box.setText(text);
@@ -84,32 +77,27 @@ MsgAnswer QtShell::messageBox(const QString& text, MsgIcon icon, MsgButtons butt
     return MsgAnswer::Ok;
 }
 
-void QtShell::endProgram(int exitCode)
-{
+void QtShell::endProgram(int exitCode) {
     runBeforeEndHooks();
     std::fflush(nullptr);
     std::_Exit(exitCode);
 }
 
-void QtShell::doEvents()
-{
+void QtShell::doEvents() {
     QCoreApplication::processEvents();
 }
 
-ScriptedShell::ScriptedShell()
-{
+ScriptedShell::ScriptedShell() {
     setShell(this);
 }
 
-ScriptedShell::~ScriptedShell()
-{
+ScriptedShell::~ScriptedShell() {
     if (g_current == this)
         setShell(nullptr);
 }
 
-MsgAnswer ScriptedShell::messageBox(const QString& text, MsgIcon icon, MsgButtons buttons,
-                                    const QString& title)
-{
+MsgAnswer ScriptedShell::messageBox(const QString &text, MsgIcon icon, MsgButtons buttons,
+                                    const QString &title) {
     m_boxes.push_back(Box{text, icon, buttons, title});
     if (buttons == MsgButtons::Ok)
         return MsgAnswer::Ok;
@@ -120,22 +108,19 @@ MsgAnswer ScriptedShell::messageBox(const QString& text, MsgIcon icon, MsgButton
     return a;
 }
 
-void ScriptedShell::endProgram(int exitCode)
-{
+void ScriptedShell::endProgram(int exitCode) {
     runBeforeEndHooks();
     m_ended = true;
     throw ProgramEnded(exitCode);
 }
 
-void ScriptedShell::doEvents()
-{
+void ScriptedShell::doEvents() {
     ++m_doEvents;
     if (QCoreApplication::instance())
         QCoreApplication::processEvents();
 }
 
-void ScriptedShell::clear()
-{
+void ScriptedShell::clear() {
     m_answers.clear();
     m_boxes.clear();
     m_doEvents = 0;

@@ -27,8 +27,8 @@ public:
     virtual ~Shell() = default;
 
     /// Shows a modal message box and returns the button pressed.
-    virtual MsgAnswer messageBox(const QString& text, MsgIcon icon, MsgButtons buttons,
-                                 const QString& title) = 0;
+    virtual MsgAnswer messageBox(const QString &text, MsgIcon icon, MsgButtons buttons,
+                                 const QString &title) = 0;
     /// Ends the program at once: no window's unload handling runs and nothing is closed. Before
     /// the end, every transaction still open is rolled back (see addBeforeEndHook), so a
     /// half-made change is never left behind. Does not return.
@@ -50,14 +50,14 @@ private:
 };
 
 /// The shell in use; a QtShell unless a test installed another.
-Shell& shell();
+Shell &shell();
 /// Installs \p s as the shell in use (nullptr restores the QtShell). Not owned.
-void setShell(Shell* s);
+void setShell(Shell *s);
 
 class QtShell final : public Shell {
 public:
-    MsgAnswer messageBox(const QString& text, MsgIcon icon, MsgButtons buttons,
-                         const QString& title) override;
+    MsgAnswer messageBox(const QString &text, MsgIcon icon, MsgButtons buttons,
+                         const QString &title) override;
     [[noreturn]] void endProgram(int exitCode = 0) override;
     void doEvents() override;
 };
@@ -85,12 +85,12 @@ public:
     /// Yes/No box is answered No.
     void queueAnswer(MsgAnswer a) { m_answers.push_back(a); }
 
-    MsgAnswer messageBox(const QString& text, MsgIcon icon, MsgButtons buttons,
-                         const QString& title) override;
+    MsgAnswer messageBox(const QString &text, MsgIcon icon, MsgButtons buttons,
+                         const QString &title) override;
     [[noreturn]] void endProgram(int exitCode = 0) override;
     void doEvents() override;
 
-    const std::vector<Box>& boxes() const { return m_boxes; }
+    const std::vector<Box> &boxes() const { return m_boxes; }
     int doEventsCount() const { return m_doEvents; }
     bool ended() const { return m_ended; }
     void clear();

@@ -1,0 +1,61 @@
+#pragma once
+
+// frmBack: the background window both programs show first. Loading it is the start-up guard:
+// a start without a command line, or a second copy of the same program, ends the process
+// silently before anything else happens.
+//
+//     int main(int argc, char** argv) {
+//         QApplication app(argc, argv);
+//         const auto back = mox::startUp(app.arguments().mid(1), u"mox110"_s);
+//         ...show the main form, then return app.exec();
+//     }
+
+#include <QString>
+#include <QStringList>
+#include <QWidget>
+
+#include <memory>
+
+namespace mox {
+
+class InstanceLock;
+
+/// frmBack (background form): borderless, caption "Form2", no controls. Unless the command line
+/// ends in "@" it covers the available screen area and stays below the program's other windows.
+class frmBack : public QWidget {
+    Q_OBJECT
+public:
+    explicit frmBack(QWidget *parent = nullptr);
+    ~frmBack() override;
+
+    /// p_iFrmBackOption (public integer option): non-zero allows a start without a command line.
+    /// Neither program sets it.
+    static inline short p_iFrmBackOption = 0;
+
+    /// Form_Load (load handler): the start-up guard. \p commandLine is the whole argument text;
+    /// it is trimmed of blanks. Empty (and p_iFrmBackOption 0) ends the program with code 0
+    /// through shell(). A trailing "@" sets the window to the normal state and 0 x 0 and lets
+    /// pending events run once. Then, whatever the command line, an earlier running copy of
+    /// \p programName (a lock file in \p lockFolder, held while the process lives and released by
+    /// the kernel even when the process is killed) ends the program with code 0. Returns only
+    /// when the start may go on; this window then holds the lock until it is destroyed.
+    void Form_Load(const QString &commandLine, const QString &programName,
+                   const QString &lockFolder = defaultLockFolder());
+
+    /// True when the last Form_Load shrank the window for a trailing "@".
+    bool shrunk() const { return m_shrunk; }
+
+    /// The folder of the lock files: the user's runtime folder, else the temporary folder.
+    static QString defaultLockFolder();
+
+private:
+    std::unique_ptr<InstanceLock> m_lock;
+    bool m_shrunk = false;
+};
+
+/// The start of both programs: sets the program id, creates frmBack, runs its guard (which may
+/// end the process) and shows it. \p args are the command-line arguments after the program path;
+/// the command line is them joined by blanks. The caller keeps the window for the program's life.
+std::unique_ptr<frmBack> startUp(const QStringList &args, const QString &programName);
+
+} // namespace mox

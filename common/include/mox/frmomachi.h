@@ -1,0 +1,30 @@
+#pragma once
+
+// frmOMACHI (please-wait window) and the one way the programs run a long action under it.
+
+#include <QLabel>
+#include <QWidget>
+
+#include <array>
+#include <functional>
+
+namespace mox {
+
+/// frmOMACHI: client area 4680 x 1710 twips, two lines "ただいま処理中です。" and
+/// "しばらくお待ち下さい。" in "ＭＳ ゴシック" 9 pt. The caption is set by the caller.
+class frmOMACHI : public QWidget {
+    Q_OBJECT
+public:
+    explicit frmOMACHI(QWidget *parent = nullptr);
+
+    /// Label1 (label array): the upper (0) and lower (1) line.
+    std::array<QLabel *, 2> Label1{};
+};
+
+/// Runs \p action under the wait window: loads frmOMACHI with the caption of \p caller, shows it
+/// modeless, disables \p caller, lets pending events run once, runs the action, enables \p caller,
+/// closes the wait window and lets pending events run once more. The caller is enabled and the
+/// window closed again also when the action throws; the exception then goes on to the caller.
+void runWithWaitWindow(QWidget &caller, const std::function<void()> &action);
+
+} // namespace mox

@@ -1,0 +1,58 @@
+#pragma once
+
+// Screen helpers of both programs: twips, centring, the function-key row and its keys.
+// Positions and sizes of the forms are given in twips; one logical pixel is 15 twips (96 DPI).
+
+#include <QObject>
+#include <QPoint>
+#include <QRect>
+#include <QSize>
+
+#include <array>
+#include <functional>
+#include <span>
+
+class QPushButton;
+class QWidget;
+
+namespace mox {
+
+inline constexpr int kTwipsPerPixel = 15;
+
+/// Twips to logical pixels, rounded to the nearest pixel (halves away from zero).
+int twipsToPixels(int twips);
+/// A rectangle given in twips (left, top, width, height), in pixels.
+QRect twipsRect(int left, int top, int width, int height);
+/// A size given in twips, in pixels.
+QSize twipsSize(int width, int height);
+
+/// Where a form of \p frame size goes on a screen of \p screen geometry: centred, and at the top
+/// of the screen when the centred top would be 480 twips (32 px) or less.
+QPoint centredPosition(QSize frame, QRect screen);
+/// Moves \p form to centredPosition on its screen.
+void centreForm(QWidget &form);
+
+/// Sees F1 to F12 (with any modifier) before any widget of one form does, calls the press
+/// action with the key's index 0 to 11 and swallows the key. Other keys, keys for other windows
+/// and keys while the form is disabled pass unchanged. Installed on the application by the
+/// constructor; removed when it is destroyed (it is a child of the form).
+class FunctionKeyFilter : public QObject {
+    Q_OBJECT
+public:
+    FunctionKeyFilter(QWidget &form, std::function<void(int index)> press);
+    ~FunctionKeyFilter() override;
+
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    QWidget &m_form;
+    std::function<void(int)> m_press;
+};
+
+/// Creates the twelve buttons cmdPFKEY(0) to cmdPFKEY(11) on \p parent at \p lefts (twips) on one
+/// row at \p top, each \p width x \p height twips, named "cmdPFKEY_<i>"; a click focuses the
+/// button, as leaving an edited box must be seen. The buttons belong to \p parent.
+std::array<QPushButton *, 12> createPFKeys(QWidget &parent, std::span<const int, 12> lefts, int top,
+                                           int width, int height);
+
+} // namespace mox

@@ -1,0 +1,71 @@
+#include "mox/frmomachi.h"
+
+#include "mox/fonts.h"
+#include "mox/screen.h"
+#include "mox/shell.h"
+
+#include <QFont>
+#include <QPointer>
+
+using namespace Qt::StringLiterals;
+
+namespace mox {
+
+frmOMACHI::frmOMACHI(QWidget *parent)
+    : QWidget(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint) {
+    setObjectName(u"frmOMACHI"_s);
+    setAttribute(Qt::WA_DeleteOnClose, false);
+    setFixedSize(twipsSize(4680, 1710));
+
+    QFont font(gothicFamily());
+    font.setPointSize(9);
+    font.setWeight(QFont::Normal);
+
+    const struct {
+        const char16_t *caption;
+        QRect twips;
+    } lines[] = {
+        {u"ただいま処理中です。", QRect(30, 420, 4605, 255)},
+        {u"しばらくお待ち下さい。", QRect(0, 990, 4635, 255)},
+    };
+    for (std::size_t i = 0; i < Label1.size(); ++i) {
+        auto *label = new QLabel(QString::fromUtf16(lines[i].caption), this);
+        label->setObjectName(u"Label1_"_s + QString::number(i));
+        label->setFont(font);
+        label->setAlignment(Qt::AlignHCenter | Qt::AlignVCenter);
+        const QRect &t = lines[i].twips;
+        label->setGeometry(twipsRect(t.x(), t.y(), t.width(), t.height()));
+        Label1[i] = label;
+    }
+}
+
+void runWithWaitWindow(QWidget &caller, const std::function<void()> &action) {
+    // Undoes steps 1 to 3 when the action ends, normally or by an exception.
+    struct Restore {
+        QPointer<QWidget> caller;
+        QPointer<frmOMACHI> wait; // a child of the caller's window: it may go with it
+        ~Restore() {
+            if (caller)
+                caller->setEnabled(true);
+            if (wait) {
+                wait->close();
+                delete wait;
+            }
+        }
+    };
+
+    auto *wait = new frmOMACHI(caller.window());
+    wait->setWindowTitle(caller.window()->windowTitle());
+    wait->setWindowModality(Qt::NonModal);
+    centreForm(*wait);
+    {
+        Restore restore{&caller, wait};
+        wait->show();
+        caller.setEnabled(false);
+        shell().doEvents();
+        action();
+    }
+    shell().doEvents();
+}
+
+} // namespace mox

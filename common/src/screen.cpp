@@ -1,0 +1,87 @@
+#include "mox/screen.h"
+
+#include <QApplication>
+#include <QKeyEvent>
+#include <QPushButton>
+#include <QScreen>
+#include <QWidget>
+
+using namespace Qt::StringLiterals;
+
+namespace mox {
+
+int twipsToPixels(int twips) {
+    const int half = kTwipsPerPixel / 2;
+    return twips >= 0 ? (twips + half) / kTwipsPerPixel : -((-twips + half) / kTwipsPerPixel);
+}
+
+QRect twipsRect(int left, int top, int width, int height) {
+    return QRect(twipsToPixels(left), twipsToPixels(top), twipsToPixels(width),
+                 twipsToPixels(height));
+}
+
+QSize twipsSize(int width, int height) {
+    return QSize(twipsToPixels(width), twipsToPixels(height));
+}
+
+QPoint centredPosition(QSize frame, QRect screen) {
+    const int left = screen.x() + (screen.width() - frame.width()) / 2;
+    int top = (screen.height() - frame.height()) / 2;
+    if (top <= twipsToPixels(480))
+        top = 0;
+    return QPoint(left, screen.y() + top);
+}
+
+void centreForm(QWidget &form) {
+    const QScreen *screen = form.screen();
+    if (!screen)
+        return;
+    // The frame is known only once the window is shown; before that the client size stands in.
+    const QSize frame = form.isVisible() ? form.frameGeometry().size() : form.size();
+    form.move(centredPosition(frame, screen->geometry()));
+}
+
+FunctionKeyFilter::FunctionKeyFilter(QWidget &form, std::function<void(int index)> press)
+    : QObject(&form), m_form(form), m_press(std::move(press)) {
+    QCoreApplication::instance()->installEventFilter(this);
+}
+
+FunctionKeyFilter::~FunctionKeyFilter() {
+    if (QCoreApplication *app = QCoreApplication::instance())
+        app->removeEventFilter(this);
+}
+
+bool FunctionKeyFilter::eventFilter(QObject *watched, QEvent *event) {
+    const QEvent::Type type = event->type();
+    if (type != QEvent::KeyPress && type != QEvent::ShortcutOverride)
+        return false;
+    const auto *key = static_cast<QKeyEvent *>(event);
+    if (key->key() < Qt::Key_F1 || key->key() > Qt::Key_F12)
+        return false;
+    auto *widget = qobject_cast<QWidget *>(watched);
+    if (!widget || widget->window() != &m_form || !m_form.isEnabled())
+        return false;
+    if (type == QEvent::ShortcutOverride) {
+        // Claim the key so no shortcut takes it; the press itself comes as a KeyPress.
+        event->accept();
+        return true;
+    }
+    m_press(key->key() - Qt::Key_F1);
+    return true;
+}
+
+std::array<QPushButton *, 12> createPFKeys(QWidget &parent, std::span<const int, 12> lefts, int top,
+                                           int width, int height) {
+    std::array<QPushButton *, 12> buttons{};
+    for (std::size_t i = 0; i < buttons.size(); ++i) {
+        auto *b = new QPushButton(&parent);
+        b->setObjectName(u"cmdPFKEY_"_s + QString::number(i));
+        b->setFocusPolicy(Qt::StrongFocus);
+        b->setAutoDefault(false);
+        b->setGeometry(twipsRect(lefts[i], top, width, height));
+        buttons[i] = b;
+    }
+    return buttons;
+}
+
+} // namespace mox

@@ -1,0 +1,81 @@
+#include "mox/fonts.h"
+#include "mox/frmomachi.h"
+#include "mox/shell.h"
+
+#include <QApplication>
+#include <QFontInfo>
+
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+mox::frmOMACHI *visibleWaitWindow() {
+    for (QWidget *w : QApplication::topLevelWidgets()) {
+        if (auto *wait = qobject_cast<mox::frmOMACHI *>(w); wait && wait->isVisible())
+            return wait;
+    }
+    return nullptr;
+}
+
+class WaitWindow : public testing::Test {
+protected:
+    WaitWindow() {
+        mox::installFonts();
+        m_caller.setWindowTitle(u"個人別給与累計表印刷"_s);
+        m_caller.show();
+    }
+
+    QWidget m_caller;
+    mox::ScriptedShell m_shell;
+};
+
+TEST_F(WaitWindow, ShownWithTheCallersCaptionWhileTheCallerIsDisabled) {
+    bool ran = false;
+    mox::runWithWaitWindow(m_caller, [&] {
+        ran = true;
+        const mox::frmOMACHI *wait = visibleWaitWindow();
+        ASSERT_NE(wait, nullptr);
+        EXPECT_EQ(wait->windowTitle(), u"個人別給与累計表印刷"_s);
+        EXPECT_FALSE(m_caller.isEnabled());
+        EXPECT_EQ(m_shell.doEventsCount(), 1) << "events run once before the action";
+    });
+    EXPECT_TRUE(ran);
+    EXPECT_TRUE(m_caller.isEnabled());
+    EXPECT_EQ(visibleWaitWindow(), nullptr);
+    EXPECT_EQ(m_shell.doEventsCount(), 2);
+}
+
+TEST_F(WaitWindow, ThrowingActionStillRestoresTheCaller) {
+    EXPECT_THROW(mox::runWithWaitWindow(m_caller, [] { throw std::runtime_error("failed"); }),
+                 std::runtime_error);
+    EXPECT_TRUE(m_caller.isEnabled());
+    EXPECT_EQ(visibleWaitWindow(), nullptr);
+}
+
+TEST_F(WaitWindow, CallerDestroyedByTheActionIsNotTouched) {
+    auto *owner = new QWidget;
+    owner->setWindowTitle(u"x"_s);
+    mox::runWithWaitWindow(*owner, [&] { delete owner; });
+    EXPECT_EQ(visibleWaitWindow(), nullptr);
+}
+
+TEST(WaitWindowLayout, ClientAreaAndLinesInTwips) {
+    mox::installFonts();
+    mox::frmOMACHI wait;
+    EXPECT_EQ(wait.size(), QSize(312, 114));
+    EXPECT_EQ(wait.Label1[0]->text(), u"ただいま処理中です。"_s);
+    EXPECT_EQ(wait.Label1[1]->text(), u"しばらくお待ち下さい。"_s);
+    EXPECT_EQ(wait.Label1[0]->geometry(), QRect(2, 28, 307, 17));
+    EXPECT_EQ(wait.Label1[1]->geometry(), QRect(0, 66, 309, 17));
+    for (const QLabel *label : wait.Label1) {
+        EXPECT_EQ(QFontInfo(label->font()).family(), u"IPAGothic"_s);
+        EXPECT_EQ(label->font().pointSize(), 9);
+        EXPECT_FALSE(label->font().bold());
+    }
+}
+
+} // namespace

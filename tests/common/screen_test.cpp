@@ -1,0 +1,132 @@
+#include "mox/fonts.h"
+#include "mox/screen.h"
+
+#include <QFontInfo>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QVBoxLayout>
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+TEST(Twips, FifteenTwipsToThePixel) {
+    EXPECT_EQ(mox::twipsToPixels(4680), 312);
+    EXPECT_EQ(mox::twipsToPixels(1710), 114);
+    EXPECT_EQ(mox::twipsToPixels(0), 0);
+    EXPECT_EQ(mox::twipsToPixels(7), 0);
+    EXPECT_EQ(mox::twipsToPixels(8), 1);
+    EXPECT_EQ(mox::twipsToPixels(-8), -1);
+    EXPECT_EQ(mox::twipsRect(375, 7500, 855, 315), QRect(25, 500, 57, 21));
+}
+
+TEST(Centring, TopGoesToZeroAtOrBelow480Twips) {
+    const QRect screen(0, 0, 1280, 1024);
+    EXPECT_EQ(mox::centredPosition(QSize(400, 300), screen), QPoint(440, 362));
+    // (1024 - 960) / 2 = 32 px = 480 twips: moved to the top.
+    EXPECT_EQ(mox::centredPosition(QSize(400, 960), screen), QPoint(440, 0));
+    // (1024 - 958) / 2 = 33 px: stays centred.
+    EXPECT_EQ(mox::centredPosition(QSize(400, 958), screen), QPoint(440, 33));
+    EXPECT_EQ(mox::centredPosition(QSize(1300, 1100), screen), QPoint(-10, 0));
+    // A second screen to the right and below.
+    EXPECT_EQ(mox::centredPosition(QSize(400, 300), QRect(1280, 100, 1280, 1024)),
+              QPoint(1720, 462));
+}
+
+// A line edit that counts the keys it receives.
+class CountingEdit : public QLineEdit {
+public:
+    using QLineEdit::QLineEdit;
+    int keys = 0; // function keys received
+
+protected:
+    void keyPressEvent(QKeyEvent *e) override {
+        if (e->key() >= Qt::Key_F1 && e->key() <= Qt::Key_F35)
+            ++keys;
+        QLineEdit::keyPressEvent(e);
+    }
+};
+
+class FunctionKeys : public testing::Test {
+protected:
+    FunctionKeys() {
+        auto *layout = new QVBoxLayout(&m_form);
+        m_edit = new CountingEdit(&m_form);
+        layout->addWidget(m_edit);
+        m_filter = new mox::FunctionKeyFilter(m_form, [this](int i) { m_pressed.push_back(i); });
+        m_form.show();
+        m_edit->setFocus();
+    }
+
+    QWidget m_form;
+    CountingEdit *m_edit;
+    mox::FunctionKeyFilter *m_filter;
+    std::vector<int> m_pressed;
+};
+
+TEST_F(FunctionKeys, PressTheButtonBeforeTheFocusedBoxSeesTheKey) {
+    QTest::keyClick(m_edit, Qt::Key_F1);
+    QTest::keyClick(m_edit, Qt::Key_F5);
+    QTest::keyClick(m_edit, Qt::Key_F12);
+    EXPECT_EQ(m_pressed, (std::vector<int>{0, 4, 11}));
+    EXPECT_EQ(m_edit->keys, 0);
+}
+
+TEST_F(FunctionKeys, ModifiersAreIgnored) {
+    QTest::keyClick(m_edit, Qt::Key_F4, Qt::ShiftModifier);
+    QTest::keyClick(m_edit, Qt::Key_F10, Qt::ControlModifier | Qt::AltModifier);
+    EXPECT_EQ(m_pressed, (std::vector<int>{3, 9}));
+    EXPECT_EQ(m_edit->keys, 0);
+}
+
+TEST_F(FunctionKeys, OtherKeysOtherWindowsAndADisabledFormPass) {
+    QTest::keyClicks(m_edit, u"12"_s);
+    EXPECT_EQ(m_edit->text(), u"12"_s);
+    QTest::keyClick(m_edit, Qt::Key_F13);
+
+    QWidget dialog;
+    CountingEdit dialogEdit(&dialog);
+    dialog.show();
+    QTest::keyClick(&dialogEdit, Qt::Key_F2);
+    EXPECT_EQ(dialogEdit.keys, 1);
+
+    m_form.setEnabled(false);
+    QTest::keyClick(m_edit, Qt::Key_F3);
+    EXPECT_TRUE(m_pressed.empty());
+}
+
+TEST_F(FunctionKeys, FilterGoesWithTheForm) {
+    delete m_filter;
+    QTest::keyClick(m_edit, Qt::Key_F1);
+    EXPECT_TRUE(m_pressed.empty());
+    EXPECT_EQ(m_edit->keys, 1);
+}
+
+TEST(PFKeys, TwelveButtonsAtTheirTwipsPositions) {
+    QWidget form;
+    const std::array<int, 12> lefts{375,  1230, 2085, 2940, 4095, 4950,
+                                    5805, 6660, 7815, 8670, 9525, 10380};
+    const auto buttons = mox::createPFKeys(form, lefts, 7500, 855, 315);
+    EXPECT_EQ(buttons[0]->geometry(), QRect(25, 500, 57, 21));
+    EXPECT_EQ(buttons[11]->geometry(), QRect(692, 500, 57, 21));
+    EXPECT_EQ(buttons[4]->objectName(), u"cmdPFKEY_4"_s);
+    EXPECT_EQ(buttons[4]->parent(), &form);
+}
+
+TEST(Fonts, GothicResolvesToIpaGothic) {
+    // Through the fontconfig alias alone (the tests run with its configuration) ...
+    QFont::removeSubstitutions(mox::gothicFamily());
+    EXPECT_EQ(QFontInfo(QFont(mox::gothicFamily())).family(), u"IPAGothic"_s);
+    // ... and through the substitution the programs install.
+    mox::installFonts();
+    QFont font(u"ＭＳ ゴシック"_s);
+    font.setPointSize(9);
+    EXPECT_EQ(QFontInfo(font).family(), u"IPAGothic"_s);
+}
+
+} // namespace
