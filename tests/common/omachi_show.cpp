@@ -1,4 +1,4 @@
-// Shows the wait window over an empty main window, for looking at it (screenshots).
+// Shows the wait window centred on the screen, for looking at it (screenshots).
 #include "mox/fonts.h"
 #include "mox/frmomachi.h"
 #include "mox/screen.h"
@@ -11,13 +11,8 @@ using namespace Qt::StringLiterals;
 int main(int argc, char **argv) {
     QApplication app(argc, argv);
     mox::installFonts();
-    QWidget main;
-    main.setWindowTitle(u"個人別給与累計表印刷"_s);
-    main.resize(mox::twipsSize(11400, 8400));
-    mox::centreForm(main);
-    main.show();
     mox::frmOMACHI wait;
-    wait.setWindowTitle(main.windowTitle());
+    wait.setWindowTitle(u"個人別給与累計表印刷"_s);
     mox::centreForm(wait);
     wait.show();
     // Closes itself after the given seconds (first argument), or stays until closed.
