@@ -1,0 +1,23 @@
+// StartUp: the start routine of the ledger print program. The background window's guard runs
+// first (an empty command line or a running copy ends the program silently), then the form
+// loads and the program lives in the event loop until a key ends it.
+
+#include "ui/frmmox030.h"
+
+#include "mox/fonts.h"
+#include "mox/frmback.h"
+
+#include <QApplication>
+
+using namespace Qt::StringLiterals;
+
+int main(int argc, char **argv) {
+    QApplication app(argc, argv);
+    mox::installFonts();
+    const auto back = mox::startUp(app.arguments().mid(1), u"mox030"_s);
+
+    frmMox030 form;
+    form.Form_Load();
+    form.show();
+    return QApplication::exec();
+}

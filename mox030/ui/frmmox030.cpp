@@ -1,0 +1,320 @@
+#include "frmmox030.h"
+
+#include "mox030/ledgerrun.h"
+
+#include "korprint/korprint.h"
+#include "mox/bascmnname.h"
+#include "mox/comdate.h"
+#include "mox/comkordao.h"
+#include "mox/compfmode.h"
+#include "mox/fonts.h"
+#include "mox/format.h"
+#include "mox/frmomachi.h"
+#include "mox/screen.h"
+#include "mox/shell.h"
+
+#include <QCoreApplication>
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+constexpr std::array<int, 12> kKeyLefts{375,  1230, 2085, 2940, 4095, 4950,
+                                        5805, 6660, 7815, 8670, 9525, 10380};
+
+// A record count is not a status; only a negative result of an open is reported.
+void reportOpen(int result) {
+    mox::prsDaoStatus(static_cast<short>(result < 0 ? result : 0), false);
+}
+
+void paintWhiteOnBlue(QLabel &label) {
+    QPalette pal = label.palette();
+    pal.setColor(QPalette::Window, QColor(0, 0, 192));
+    pal.setColor(QPalette::WindowText, QColor(255, 255, 255));
+    label.setPalette(pal);
+    label.setAutoFillBackground(true);
+}
+
+} // namespace
+
+frmMox030::frmMox030(QWidget *parent)
+    : QWidget(parent), m_printFolder(QCoreApplication::applicationDirPath()) {
+    setWindowTitle(u"個人別給与累計表印刷"_s);
+    setFont(QFont(mox::gothicFamily(), 9));
+    setFixedSize(mox::twipsSize(11610, 7875));
+
+    lblShori = new QLabel(this);
+    lblShori->setObjectName(u"lblShori"_s);
+    lblShori->setGeometry(mox::twipsRect(0, 0, 1620, 300));
+    lblShori->setAlignment(Qt::AlignCenter);
+    paintWhiteOnBlue(*lblShori);
+
+    Label5 = new QLabel(u"職　員　選　択"_s, this);
+    Label5->setObjectName(u"Label5"_s);
+    Label5->setGeometry(mox::twipsRect(4320, 2400, 2925, 300));
+    Label5->setAlignment(Qt::AlignCenter);
+    paintWhiteOnBlue(*Label5);
+
+    lstMain = new QListWidget(this);
+    lstMain->setObjectName(u"lstMain"_s);
+    lstMain->setGeometry(mox::twipsRect(4320, 2640, 2925, 3480));
+    // A click or Space toggles one item; dragging with the button held selects a range.
+    lstMain->setSelectionMode(QAbstractItemView::MultiSelection);
+
+    cmdPFKEY = mox::createPFKeys(*this, kKeyLefts, 7500, 855, 315);
+    QWidget *previous = lstMain;
+    for (int i = 0; i < 12; ++i) {
+        QPushButton *b = cmdPFKEY[static_cast<std::size_t>(i)];
+        connect(b, &QPushButton::clicked, this, [this, i] { cmdPFKEY_Click(i); });
+        setTabOrder(previous, b);
+        previous = b;
+    }
+    // Form_KeyDown: F1 to F12 press their button whatever control has the focus.
+    m_keys = new mox::FunctionKeyFilter(
+        *this, [this](int index) { cmdPFKEY[static_cast<std::size_t>(index)]->click(); });
+    lstMain->setFocus();
+}
+
+frmMox030::~frmMox030() = default;
+
+void frmMox030::guarded(const std::function<void()> &work) {
+    try {
+        work();
+    } catch (const KorDAO::DaoError &e) {
+        mox::prsDaoStatus(e.status(), false);
+    }
+}
+
+void frmMox030::Form_Load() {
+    mox::centreForm(*this);
+    prsSyokuSet();
+    MOX = std::make_unique<KorDAO::clsDbAccess>();
+    GKKANRI = std::make_unique<KorDAO::clsTbAccess>();
+    GKJINJI = std::make_unique<KorDAO::clsTbAccess>();
+    GKKYUYO = std::make_unique<KorDAO::clsTbAccess>();
+    guarded([this] { prsOpenSet(); });
+}
+
+void frmMox030::prsSyokuSet() {
+    mox::prsNameRead(1);
+    const auto &names = mox::cmnNames();
+    for (std::size_t i = 0; i < names.size(); ++i)
+        strSyokuMei[i + 1] = names[i];
+}
+
+void frmMox030::prsOpenSet() {
+    prsDbOpen();
+    prsTbOpen();
+    prsTBLRead();
+    prsSetPFMode(0);
+}
+
+void frmMox030::prsDbOpen() {
+    MOX->setDBIniNameString(u"MOX.INI"_s);
+    mox::prsDaoStatus(MOX->DAO_DBOpen(), false);
+}
+
+void frmMox030::prsTbOpen() {
+    GKKANRI->setTBDatabase(MOX->DBDatabase());
+    GKKANRI->setTBNameString(u"GKKANRI"_s);
+    reportOpen(GKKANRI->DAO_TableOpen(u"KEY = 'KANRI'"_s, QString()));
+    if (GKKANRI->DAO_RecFind(1, u"KEY = 'KANRI'"_s) != 0) {
+        mox::shell().messageBox(u"管理マスタが読込できません。"_s, mox::MsgIcon::Critical,
+                                mox::MsgButtons::Ok, windowTitle());
+        mox::shell().endProgram(1);
+    }
+
+    // The fiscal year runs from April: a processing month of January to March belongs to the
+    // year that began in the April before.
+    const Currency syorid = GKKANRI->TBRec()[u"SYORID"].toCurrency();
+    const Currency month = mox::prfDatePart(syorid, u"M");
+    const Currency yearMonth =
+        month < Currency::fromYen(4) ? syorid - Currency::fromYen(100) : syorid;
+    mox::prfEraDate(yearMonth * 100 + Currency::fromYen(1));
+    lblShori->setText(mox::prfEraEdit(u"JY", u"DSP", u"NB"));
+
+    GKJINJI->setTBDatabase(MOX->DBDatabase());
+    GKJINJI->setTBNameString(u"GKJINJI"_s);
+    const int count = GKJINJI->DAO_TableOpen(QString(), u"SYOKCD"_s);
+    reportOpen(count);
+
+    const QString syoridText = syorid.toPlainString();
+    const int y = syoridText.left(4).toInt();
+    const int m = syoridText.mid(4, 2).toInt();
+    const int fromYear = m >= 1 && m <= 3 ? y - 1 : y;
+    strFromYM = QString::number(fromYear) + u"04"_s;
+    strToYM = QString::number(fromYear + 1) + u"03"_s;
+
+    mox::prfEraDate(Currency::fromYen(std::int64_t{strFromYM.toInt()} * 100 + 1));
+    strNendoPrt = mox::prfEraEdit(u"JY", u"PRT", u"NB");
+
+    if (count == 0) {
+        show();
+        mox::shell().messageBox(u"該当するデータが登録されていません。"_s,
+                                mox::MsgIcon::Exclamation, mox::MsgButtons::Ok, windowTitle());
+        prsPf09();
+    }
+}
+
+void frmMox030::prsTBLRead() {
+    GKKYUYO = std::make_unique<KorDAO::clsTbAccess>();
+    GKKYUYO->setTBDatabase(MOX->DBDatabase());
+    GKKYUYO->setTBNameString(u"GKKYUYO"_s);
+    GKKYUYO->DAO_TableOpen(QString(), QString());
+
+    for (short st = GKJINJI->DAO_RecRead(1); st != -9 && st != -99; st = GKJINJI->DAO_RecRead(2)) {
+        mox::prsDaoStatus(st, true);
+        KorDAO::Record rec = GKJINJI->TBRec();
+        const int code = rec[u"SYOKCD"].toInt();
+        const short found = GKKYUYO->DAO_RecFind(1, u"SYOKCD = "_s + QString::number(code));
+        if (found == -8)
+            continue;
+        mox::prsDaoStatus(found, true);
+        if (found != 0)
+            continue;
+        auto *item = new QListWidgetItem(u' ' + mox::format(code, u"0000000").right(7) + u' ' +
+                                         rec[u"SIMKNJ"].toString());
+        item->setData(Qt::UserRole, code);
+        lstMain->addItem(item);
+    }
+    mox::prsDaoStatus(GKKYUYO->DAO_TableClose(), false);
+}
+
+void frmMox030::prsSetPFMode(short mode) {
+    std::array<short, 12> modes{};
+    std::array<QString, 12> captions{};
+    if (mode == 0) {
+        modes[0] = 1;
+        captions[0] = u"全選択"_s;
+        modes[1] = 1;
+        captions[1] = u"全解除"_s;
+        modes[5] = 1;
+        captions[5] = u"印　刷"_s;
+        modes[9] = 1;
+        captions[9] = u"終　了"_s;
+    }
+    mox::prsPFModeSet(modes);
+    for (std::size_t i = 0; i < cmdPFKEY.size(); ++i) {
+        cmdPFKEY[i]->setText(captions[i]);
+        cmdPFKEY[i]->setEnabled(mox::pfModeFlag(static_cast<int>(i)));
+    }
+}
+
+void frmMox030::cmdPFKEY_Click(int index) {
+    if (index < 0 || index > 11)
+        return;
+    QPushButton *button = cmdPFKEY[static_cast<std::size_t>(index)];
+    if (!button->isEnabled())
+        return;
+    button->setFocus();
+    mox::shell().doEvents();
+    if (!mox::pfModeFlag(index))
+        return;
+    guarded([this, index] {
+        switch (index) {
+        case 0:
+            prsPF01();
+            break;
+        case 1:
+            prsPF02();
+            break;
+        case 5:
+            prsPf05();
+            break;
+        case 9:
+            prsPf09();
+            break;
+        default:
+            break;
+        }
+    });
+}
+
+void frmMox030::prsPF01() {
+    for (int i = 0; i < lstMain->count(); ++i)
+        lstMain->item(i)->setSelected(true);
+}
+
+void frmMox030::prsPF02() {
+    for (int i = 0; i < lstMain->count(); ++i)
+        lstMain->item(i)->setSelected(false);
+}
+
+bool frmMox030::prfPrtchek() const {
+    for (int i = 0; i < lstMain->count(); ++i) {
+        if (lstMain->item(i)->isSelected())
+            return true;
+    }
+    return false;
+}
+
+void frmMox030::prsPf05() {
+    if (!prfPrtchek()) {
+        mox::shell().messageBox(u"職員が選択されていません。"_s, mox::MsgIcon::Exclamation,
+                                mox::MsgButtons::Ok, windowTitle());
+        lstMain->setFocus();
+        return;
+    }
+    mox::runWithWaitWindow(*this, [this] { prsPrint(); });
+    prsPf09();
+}
+
+void frmMox030::prsPrint() {
+    mox030::PrintJob job;
+    job.db = MOX->DBDatabase();
+    job.GKJINJI = GKJINJI.get();
+    job.GKKYUYO = GKKYUYO.get();
+    job.strFromYM = strFromYM;
+    job.strToYM = strToYM;
+    job.strNendoPrt = strNendoPrt;
+    job.strSyokuMei = strSyokuMei;
+    KorDAO::Record kanri = GKKANRI->TBRec();
+    job.GKNAME = kanri[u"GKNAME"].toString();
+    job.SYOZOKU = kanri[u"SYOZOKU"].toString();
+    for (int i = 0; i < lstMain->count(); ++i) {
+        if (lstMain->item(i)->isSelected())
+            job.codes.append(lstMain->item(i)->data(Qt::UserRole).toInt());
+    }
+    job.folder = m_printFolder;
+
+    const mox030::PrintOutcome out = mox030::prsPrint(job);
+    mox::prsDaoStatus(out.daoStatus, false);
+    if (!out.file.ok()) {
+        mox::shell().messageBox(out.file.message, mox::MsgIcon::Critical, mox::MsgButtons::Ok,
+                                windowTitle());
+        mox::shell().endProgram(1);
+    }
+    if (out.pages > 0)
+        handOver();
+    else if (!job.codes.isEmpty())
+        mox::shell().messageBox(u"該当データがありません"_s, mox::MsgIcon::Exclamation,
+                                mox::MsgButtons::Ok, windowTitle());
+}
+
+void frmMox030::handOver() {
+    const std::unique_ptr<korprint::PrintComponent> prt = korprint::create();
+    prt->setPrintFIlePath(m_printFolder);
+    if (prt->PrtFile(u"Mox030"_s, u"個人別給与累計表"_s, u"Mox030p.ovl"_s) != 0) {
+        mox::shell().messageBox(u"印刷できませんでした。\r\n\r\n"_s + prt->lastError(),
+                                mox::MsgIcon::Critical, mox::MsgButtons::Ok, windowTitle());
+        mox::shell().endProgram(1);
+    }
+}
+
+void frmMox030::prsPf09() {
+    prsTbClose();
+    prsDbClose();
+    mox::shell().endProgram(0);
+}
+
+void frmMox030::prsTbClose() {
+    mox::prsDaoStatus(GKKANRI->DAO_TableClose(), false);
+    mox::prsDaoStatus(GKJINJI->DAO_TableClose(), false);
+}
+
+void frmMox030::prsDbClose() {
+    mox::prsDaoStatus(MOX->DAO_DBClose(), false);
+}

@@ -1,0 +1,310 @@
+#include "frmmox030.h"
+
+#include "ledgerdb.h"
+#include "ovl_support.h"
+
+#include "mox/compfmode.h"
+#include "mox/program.h"
+#include "mox/shell.h"
+
+#include <QFile>
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+using namespace Qt::StringLiterals;
+using mox030test::LedgerDb;
+
+namespace {
+
+QString caption() {
+    return u"個人別給与累計表印刷"_s;
+}
+
+// Three listed employees with a December 2024 processing month: 1001 with a full set of awkward
+// records, 1002 with records of an earlier year only, 1003 with a January pay in a job kind the
+// name table does not know. 1004 has no record at all.
+void fillStandard(LedgerDb &db) {
+    db.kanri(202412);
+    db.jinji(1001, u"山田　太郎"_s, 1);
+    db.jinji(1002, u"鈴木　花子"_s, 2);
+    db.jinji(1003, u"佐藤　次郎"_s, 11);
+    db.jinji(1004, u"高橋　三郎"_s, 1);
+
+    db.kyuyo(1001, 1, 202404, 1,
+             {{"KYURYO", 300000},
+              {"KTYOGK", 5000},
+              {"CHIIKI", 10000},
+              {"KAZEIG", 300000},
+              {"SSIKYU", 315000},
+              {"KENKO", 15000},
+              {"KOSEI", 27000},
+              {"KOYOU", 1000},
+              {"SYOTOK", 8000},
+              {"KOUGOK", 51000},
+              {"SASIHK", 264000}});
+    db.kyuyo(1001, 1, 202412, 1,
+             {{"KYURYO", 300000},
+              {"SSIKYU", 300000},
+              {"NENFUS", -1200},
+              {"KENKO", 15000},
+              {"KOUGOK", 15000},
+              {"SASIHK", 285000}});
+    db.kyuyo(1001, 1, 202412, 8, {{"KYURYO", 99999}});
+    db.kyuyo(1001, 2, 202412, 0,
+             {{"KIMATU", 600000},
+              {"kmzoge", 1000},
+              {"KINBEN", 400000},
+              {"KAZEIG", 1001000},
+              {"SSIKYU", 1001000},
+              {"KENKO", 50000},
+              {"KOSEI", 90000},
+              {"KOYOU", 6000},
+              {"SYOTOK", 70000},
+              {"KOUGOK", 216000},
+              {"SASIHK", 785000}});
+    db.kyuyo(1001, 3, 202501, 1,
+             {{"STYOGK", 2000}, {"SSIKYU", 2000}, {"NENFUS", -300}, {"SASIHK", 2000}});
+    db.kyuyo(1001, 2, 202503, 0, {{"KIMATU", 5}});
+    db.kyuyo(1001, 5, 202503, 3, {{"KIMATU", 7777}});
+    db.kyuyo(1001, 1, 202304, 1, {{"KYURYO", 111}});
+    db.kyuyo(1001, 1, 202504, 1, {{"KYURYO", 222}});
+
+    db.kyuyo(1002, 1, 202303, 1, {{"KYURYO", 280000}});
+
+    db.kyuyo(1003, 4, 202501, 1,
+             {{"KYURYO", 250000},
+              {"STYOGK", 1234567},
+              {"CHIIKI", -800},
+              {"SSIKYU", 1483767},
+              {"SASIHK", 1483767}});
+}
+
+QStringList listTexts(const QListWidget &list) {
+    QStringList texts;
+    for (int i = 0; i < list.count(); ++i)
+        texts << list.item(i)->text();
+    return texts;
+}
+
+class LedgerForm : public testing::Test {
+protected:
+    void SetUp() override { mox::setProgramId(u"mox030"_s); }
+
+    // Loads the form on the database; false when the load ended the program.
+    bool load() {
+        m_form = std::make_unique<frmMox030>();
+        m_form->setPrintFolder(m_db.path());
+        try {
+            m_form->Form_Load();
+        } catch (const mox::ProgramEnded &) {
+            return false;
+        }
+        m_form->show();
+        return true;
+    }
+
+    LedgerDb m_db;
+    mox::ScriptedShell m_shell;
+    std::unique_ptr<frmMox030> m_form;
+};
+
+} // namespace
+
+TEST_F(LedgerForm, ListsEmployeesWithPaymentsOfAnyYear) {
+    fillStandard(m_db);
+    ASSERT_TRUE(load());
+    EXPECT_TRUE(m_shell.boxes().empty());
+    EXPECT_EQ(listTexts(*m_form->lstMain),
+              (QStringList{u" 0001001 山田　太郎"_s, u" 0001002 鈴木　花子"_s,
+                           u" 0001003 佐藤　次郎"_s}));
+    EXPECT_EQ(m_form->lstMain->item(2)->data(Qt::UserRole).toInt(), 1003);
+    EXPECT_EQ(m_form->lblShori->text(), u"令和 6年"_s);
+    EXPECT_EQ(m_form->windowTitle(), caption());
+
+    const QStringList captions{u"全選択"_s, u"全解除"_s, QString(), QString(),
+                               QString(),   u"印　刷"_s, QString(), QString(),
+                               QString(),   u"終　了"_s, QString(), QString()};
+    for (int i = 0; i < 12; ++i) {
+        const auto *b = m_form->cmdPFKEY[static_cast<std::size_t>(i)];
+        EXPECT_EQ(b->text(), captions[i]) << i;
+        EXPECT_EQ(b->isEnabled(), !captions[i].isEmpty()) << i;
+    }
+}
+
+TEST_F(LedgerForm, FiscalYearFollowsTheProcessingMonth) {
+    struct Case {
+        int syorid;
+        const char16_t *from;
+        const char16_t *to;
+        const char16_t *label;
+        const char16_t *print;
+    };
+    // The label takes the era year of the processing month (a year back before April); the
+    // page header the era year of the April the fiscal year starts in.
+    const Case cases[] = {
+        {200502, u"200404", u"200503", u"平成16年", u"平成 16 年"},
+        {200504, u"200504", u"200603", u"平成17年", u"平成 17 年"},
+        {201903, u"201804", u"201903", u"平成30年", u"平成 30 年"},
+        {201912, u"201904", u"202003", u"令和 1年", u"平成 31 年"},
+    };
+    for (const Case &c : cases) {
+        LedgerDb db;
+        db.kanri(c.syorid);
+        db.jinji(1, u"甲"_s, 1);
+        db.kyuyo(1, 1, c.syorid, 1);
+        frmMox030 form;
+        form.Form_Load();
+        EXPECT_EQ(form.fromYM(), QString::fromUtf16(c.from)) << c.syorid;
+        EXPECT_EQ(form.toYM(), QString::fromUtf16(c.to)) << c.syorid;
+        EXPECT_EQ(form.lblShori->text(), QString::fromUtf16(c.label)) << c.syorid;
+        EXPECT_EQ(form.nendoPrt(), QString::fromUtf16(c.print)) << c.syorid;
+    }
+}
+
+TEST_F(LedgerForm, MissingManagementRecordEndsTheProgram) {
+    m_db.jinji(1001, u"山田　太郎"_s, 1);
+    EXPECT_FALSE(load());
+    ASSERT_EQ(m_shell.boxes().size(), 1u);
+    EXPECT_EQ(m_shell.boxes()[0].text, u"管理マスタが読込できません。"_s);
+    EXPECT_EQ(m_shell.boxes()[0].icon, mox::MsgIcon::Critical);
+    EXPECT_EQ(m_shell.boxes()[0].title, caption());
+}
+
+TEST_F(LedgerForm, EmptyPersonnelMasterEndsAfterItsMessage) {
+    m_db.kanri(202412);
+    EXPECT_FALSE(load());
+    ASSERT_EQ(m_shell.boxes().size(), 1u);
+    EXPECT_EQ(m_shell.boxes()[0].text, u"該当するデータが登録されていません。"_s);
+    EXPECT_EQ(m_shell.boxes()[0].icon, mox::MsgIcon::Exclamation);
+}
+
+TEST_F(LedgerForm, SelectAllAndClearByKey) {
+    fillStandard(m_db);
+    ASSERT_TRUE(load());
+    m_form->lstMain->item(1)->setSelected(true);
+    QTest::keyClick(m_form->lstMain, Qt::Key_F1);
+    EXPECT_EQ(m_form->lstMain->selectedItems().size(), 3);
+    QTest::keyClick(m_form->lstMain, Qt::Key_F1);
+    EXPECT_EQ(m_form->lstMain->selectedItems().size(), 3);
+    QTest::keyClick(m_form->lstMain, Qt::Key_F2);
+    EXPECT_TRUE(m_form->lstMain->selectedItems().isEmpty());
+    EXPECT_TRUE(m_shell.boxes().empty());
+}
+
+TEST_F(LedgerForm, ClicksAndSpaceToggleSingleItems) {
+    fillStandard(m_db);
+    ASSERT_TRUE(load());
+    QListWidget &list = *m_form->lstMain;
+    const QRect first = list.visualItemRect(list.item(0));
+    const QRect third = list.visualItemRect(list.item(2));
+    QTest::mouseClick(list.viewport(), Qt::LeftButton, {}, first.center());
+    QTest::mouseClick(list.viewport(), Qt::LeftButton, {}, third.center());
+    EXPECT_TRUE(list.item(0)->isSelected());
+    EXPECT_FALSE(list.item(1)->isSelected());
+    EXPECT_TRUE(list.item(2)->isSelected());
+    QTest::mouseClick(list.viewport(), Qt::LeftButton, {}, first.center());
+    EXPECT_FALSE(list.item(0)->isSelected());
+    list.setFocus();
+    list.setCurrentRow(1, QItemSelectionModel::NoUpdate);
+    QTest::keyClick(&list, Qt::Key_Space);
+    EXPECT_TRUE(list.item(1)->isSelected());
+}
+
+TEST_F(LedgerForm, KeysWithoutAFunctionAreSwallowed) {
+    fillStandard(m_db);
+    ASSERT_TRUE(load());
+
+    struct KeySpy : QObject {
+        QList<int> keys;
+        bool eventFilter(QObject *, QEvent *e) override {
+            if (e->type() == QEvent::KeyPress)
+                keys << static_cast<QKeyEvent *>(e)->key();
+            return false;
+        }
+    } spy;
+    m_form->lstMain->installEventFilter(&spy);
+    for (Qt::Key k : {Qt::Key_F3, Qt::Key_F4, Qt::Key_F5, Qt::Key_F7, Qt::Key_F8, Qt::Key_F9,
+                      Qt::Key_F11, Qt::Key_F12})
+        QTest::keyClick(m_form->lstMain, k);
+    QTest::keyClick(m_form->lstMain, Qt::Key_Down);
+    EXPECT_EQ(spy.keys, QList<int>{Qt::Key_Down});
+    EXPECT_TRUE(m_shell.boxes().empty());
+    EXPECT_FALSE(m_shell.ended());
+}
+
+TEST_F(LedgerForm, PrintWithoutSelectionAsksForOne) {
+    fillStandard(m_db);
+    ASSERT_TRUE(load());
+    m_form->cmdPFKEY[0]->setFocus();
+    QTest::keyClick(m_form->cmdPFKEY[0], Qt::Key_F6);
+    ASSERT_EQ(m_shell.boxes().size(), 1u);
+    EXPECT_EQ(m_shell.boxes()[0].text, u"職員が選択されていません。"_s);
+    EXPECT_EQ(m_shell.boxes()[0].icon, mox::MsgIcon::Exclamation);
+    EXPECT_EQ(m_shell.boxes()[0].title, caption());
+    EXPECT_FALSE(m_shell.ended());
+    EXPECT_TRUE(m_form->lstMain->hasFocus());
+    EXPECT_FALSE(QFile::exists(m_db.path() + u"/OVL.TMP"_s));
+}
+
+TEST_F(LedgerForm, EndKeyClosesAndEnds) {
+    fillStandard(m_db);
+    ASSERT_TRUE(load());
+    EXPECT_THROW(m_form->cmdPFKEY_Click(9), mox::ProgramEnded);
+    EXPECT_TRUE(m_shell.boxes().empty());
+    EXPECT_FALSE(QFile::exists(m_db.path() + u"/OVL.TMP"_s));
+}
+
+TEST_F(LedgerForm, PrintsTheChosenLedgersAndEnds) {
+    fillStandard(m_db);
+    ASSERT_TRUE(load());
+    m_form->prsPF01();
+    EXPECT_THROW(m_form->cmdPFKEY_Click(5), mox::ProgramEnded);
+    EXPECT_TRUE(m_shell.boxes().empty());
+    EXPECT_TRUE(m_form->isEnabled());
+
+    QFile expected(QString::fromLocal8Bit(qgetenv("MOX_SOURCE_DIR")) +
+                   u"/tests/mox030/data/expected_ovl.txt"_s);
+    ASSERT_TRUE(expected.open(QIODevice::ReadOnly));
+    QString want = QString::fromUtf8(expected.readAll());
+    want.replace(u"\n"_s, u"\r\n"_s);
+    QStringEncoder cp932("windows-31j");
+    const QByteArray wantBytes = cp932.encode(want);
+    const QByteArray got = mox030test::readBytes(m_db.path() + u"/OVL.TMP"_s);
+    EXPECT_EQ(got.size(), wantBytes.size());
+    const QStringList gotLines = mox030test::readLines(m_db.path() + u"/OVL.TMP"_s);
+    const QStringList wantLines = want.split(u"\r\n"_s, Qt::SkipEmptyParts);
+    ASSERT_EQ(gotLines.size(), wantLines.size());
+    for (qsizetype i = 0; i < wantLines.size(); ++i)
+        ASSERT_EQ(gotLines[i], wantLines[i]) << "line " << i + 1;
+    EXPECT_EQ(got, wantBytes);
+    EXPECT_TRUE(QFile::exists(m_db.path() + u"/Mox030.pdf"_s));
+}
+
+TEST_F(LedgerForm, NoRecordsInTheYearPrintsNothing) {
+    fillStandard(m_db);
+    ASSERT_TRUE(load());
+    m_form->lstMain->item(1)->setSelected(true);
+    EXPECT_THROW(m_form->cmdPFKEY_Click(5), mox::ProgramEnded);
+    ASSERT_EQ(m_shell.boxes().size(), 1u);
+    EXPECT_EQ(m_shell.boxes()[0].text, u"該当データがありません"_s);
+    EXPECT_EQ(m_shell.boxes()[0].icon, mox::MsgIcon::Exclamation);
+    EXPECT_EQ(mox030test::readBytes(m_db.path() + u"/OVL.TMP"_s),
+              QByteArray("ST 011001\r\nCR 15063\r\nED \r\n"));
+    EXPECT_FALSE(QFile::exists(m_db.path() + u"/Mox030.pdf"_s));
+}
+
+TEST_F(LedgerForm, CommandFileThatCannotBeMadeIsReported) {
+    fillStandard(m_db);
+    ASSERT_TRUE(load());
+    m_form->setPrintFolder(m_db.path() + u"/missing"_s);
+    m_form->prsPF01();
+    EXPECT_THROW(m_form->cmdPFKEY_Click(5), mox::ProgramEnded);
+    ASSERT_EQ(m_shell.boxes().size(), 1u);
+    EXPECT_TRUE(m_shell.boxes()[0].text.startsWith(u"印刷ファイルを作成できません。"_s));
+    EXPECT_EQ(m_shell.boxes()[0].icon, mox::MsgIcon::Critical);
+    EXPECT_EQ(m_shell.boxes()[0].title, caption());
+}

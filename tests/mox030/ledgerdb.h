@@ -1,0 +1,192 @@
+#pragma once
+
+// A payroll and an environment database in a temporary folder, found through MOX.INI and
+// MOXENV.INI there (MOX_INI_DIR), for the ledger tests. The tables hold only the fields the
+// ledger program reads.
+
+#include <QDir>
+#include <QFile>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <QVariant>
+
+#include <gtest/gtest.h>
+
+#include <initializer_list>
+#include <utility>
+
+namespace mox030test {
+
+inline const QStringList &kyuyoAmountFields() {
+    static const QStringList fields{
+        QStringLiteral("KYURYO"), QStringLiteral("KTYOGK"), QStringLiteral("STYOGK"),
+        QStringLiteral("CHIIKI"), QStringLiteral("KTOKUB"), QStringLiteral("TUKINH"),
+        QStringLiteral("TUKINK"), QStringLiteral("JYUKYO"), QStringLiteral("FUYOTE"),
+        QStringLiteral("HEKICI"), QStringLiteral("HEKJUN"), QStringLiteral("TOKGYO"),
+        QStringLiteral("TANSIN"), QStringLiteral("SYUKUH"), QStringLiteral("KISYUH"),
+        QStringLiteral("SYUKUK"), QStringLiteral("KISYUK"), QStringLiteral("KYUJIT"),
+        QStringLiteral("ZANGYO"), QStringLiteral("TAGAKU"), QStringLiteral("JIDOU"),
+        QStringLiteral("KIMATU"), QStringLiteral("kmzoge"), QStringLiteral("KINBEN"),
+        QStringLiteral("KAZEIG"), QStringLiteral("SSIKYU"), QStringLiteral("KENKO"),
+        QStringLiteral("KOSEI"),  QStringLiteral("KOYOU"),  QStringLiteral("SYOTOK"),
+        QStringLiteral("NENFUS"), QStringLiteral("KOUGOK"), QStringLiteral("SASIHK")};
+    return fields;
+}
+
+using Fields = std::initializer_list<std::pair<const char *, QVariant>>;
+
+class LedgerDb {
+public:
+    LedgerDb() {
+        EXPECT_TRUE(m_dir.isValid());
+        writeIni(QStringLiteral("MOX.INI"), QStringLiteral("mox.db"));
+        writeIni(QStringLiteral("MOXENV.INI"), QStringLiteral("env.db"));
+        m_oldIniDir = qgetenv("MOX_INI_DIR");
+        qputenv("MOX_INI_DIR", m_dir.path().toUtf8());
+
+        QString amounts;
+        for (const QString &f : kyuyoAmountFields())
+            amounts += QStringLiteral(", \"%1\" NUMERIC NOT NULL DEFAULT 0").arg(f);
+        exec(QStringLiteral("mox.db"),
+             {QStringLiteral("CREATE TABLE \"GKKANRI\" (\"KEY\" TEXT PRIMARY KEY, \"SYORID\" "
+                             "INTEGER NOT NULL DEFAULT 0, \"GKNAME\" TEXT, \"SYOZOKU\" TEXT)"),
+              QStringLiteral("CREATE TABLE \"GKJINJI\" (\"SYOKCD\" INTEGER PRIMARY KEY, "
+                             "\"SIMKNJ\" TEXT, \"SYOSYU\" INTEGER NOT NULL DEFAULT 0)"),
+              QStringLiteral("CREATE TABLE \"GKKYUYO\" (\"SYOKCD\" INTEGER NOT NULL, \"KYUSYU\" "
+                             "INTEGER NOT NULL, \"SKYUYM\" INTEGER NOT NULL, \"KYUSEQ\" INTEGER "
+                             "NOT NULL%1, PRIMARY KEY (\"SYOKCD\", \"KYUSYU\", \"SKYUYM\", "
+                             "\"KYUSEQ\"))")
+                  .arg(amounts),
+              QStringLiteral("CREATE INDEX \"GKKYUYO_YM\" ON \"GKKYUYO\" (\"SYOKCD\", "
+                             "\"SKYUYM\", \"KYUSYU\", \"KYUSEQ\")")});
+
+        QString names;
+        for (int i = 1; i <= 10; ++i)
+            names += QStringLiteral(", \"SYOKU%1\" TEXT").arg(i);
+        for (int i = 1; i <= 9; ++i)
+            names += QStringLiteral(", \"ZAIMU%1\" TEXT").arg(i);
+        for (int i = 1; i <= 8; ++i)
+            names += QStringLiteral(", \"HATSU%1\" TEXT").arg(i);
+        for (int i = 1; i <= 3; ++i)
+            names += QStringLiteral(", \"NENKB%1\" TEXT, \"NENKJ%1\" TEXT, \"NENST%1\" NUMERIC "
+                                    "NOT NULL DEFAULT 0")
+                         .arg(i);
+        exec(QStringLiteral("env.db"),
+             {QStringLiteral("CREATE TABLE \"名設定\" (\"ID\" INTEGER PRIMARY KEY%1, \"KIGOU\" "
+                             "TEXT, \"KENKO\" NUMERIC NOT NULL DEFAULT 0, \"KOSEI\" NUMERIC NOT "
+                             "NULL DEFAULT 0)")
+                  .arg(names)});
+        insert(QStringLiteral("env.db"), QStringLiteral("名設定"),
+               {{"ID", 1},
+                {"SYOKU1", QStringLiteral("教諭")},
+                {"SYOKU2", QStringLiteral("事務職員")},
+                {"NENKB1", QStringLiteral("H")},
+                {"NENKJ1", QStringLiteral("平成")},
+                {"NENST1", 19890108},
+                {"NENKB2", QStringLiteral("R")},
+                {"NENKJ2", QStringLiteral("令和")},
+                {"NENST2", 20190501}});
+    }
+
+    ~LedgerDb() {
+        if (m_oldIniDir.isNull())
+            qunsetenv("MOX_INI_DIR");
+        else
+            qputenv("MOX_INI_DIR", m_oldIniDir);
+    }
+
+    QString path() const { return m_dir.path(); }
+
+    void kanri(int syorid, const QVariant &syozoku = QStringLiteral("本庁")) {
+        insert(QStringLiteral("mox.db"), QStringLiteral("GKKANRI"),
+               {{"KEY", QStringLiteral("KANRI")},
+                {"SYORID", syorid},
+                {"GKNAME", QStringLiteral("教育委員会")},
+                {"SYOZOKU", syozoku}});
+    }
+
+    void jinji(int code, const QString &name, int syosyu) {
+        insert(QStringLiteral("mox.db"), QStringLiteral("GKJINJI"),
+               {{"SYOKCD", code}, {"SIMKNJ", name}, {"SYOSYU", syosyu}});
+    }
+
+    /// One payment record; amount fields not named are 0.
+    void kyuyo(int code, int kind, int ym, int seq, Fields amounts = {}) {
+        QList<std::pair<QString, QVariant>> all{{QStringLiteral("SYOKCD"), code},
+                                                {QStringLiteral("KYUSYU"), kind},
+                                                {QStringLiteral("SKYUYM"), ym},
+                                                {QStringLiteral("KYUSEQ"), seq}};
+        for (const auto &[f, v] : amounts)
+            all.append({QString::fromUtf8(f), v});
+        insertList(QStringLiteral("mox.db"), QStringLiteral("GKKYUYO"), all);
+    }
+
+    void insert(const QString &file, const QString &table, Fields fields) {
+        QList<std::pair<QString, QVariant>> all;
+        for (const auto &[f, v] : fields)
+            all.append({QString::fromUtf8(f), v});
+        insertList(file, table, all);
+    }
+
+private:
+    void writeIni(const QString &name, const QString &database) {
+        QFile f(m_dir.filePath(name));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("[Database]\nDriver=QSQLITE\nDatabase=" + database.toUtf8() + "\n");
+    }
+
+    QSqlDatabase open(const QString &file) {
+        const QString name = QStringLiteral("ledgertest-") + QString::number(++m_connections);
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+        db.setDatabaseName(m_dir.filePath(file));
+        EXPECT_TRUE(db.open()) << db.lastError().text().toStdString();
+        return db;
+    }
+
+    static void close(QSqlDatabase &db) {
+        const QString name = db.connectionName();
+        db.close();
+        db = QSqlDatabase();
+        QSqlDatabase::removeDatabase(name);
+    }
+
+    void exec(const QString &file, const QStringList &statements) {
+        QSqlDatabase db = open(file);
+        {
+            QSqlQuery q(db);
+            for (const QString &s : statements)
+                EXPECT_TRUE(q.exec(s)) << q.lastError().text().toStdString();
+        }
+        close(db);
+    }
+
+    void insertList(const QString &file, const QString &table,
+                    const QList<std::pair<QString, QVariant>> &fields) {
+        QStringList names;
+        QStringList marks;
+        for (const auto &f : fields) {
+            names << u'"' + f.first + u'"';
+            marks << QStringLiteral("?");
+        }
+        QSqlDatabase db = open(file);
+        {
+            QSqlQuery q(db);
+            q.prepare(QStringLiteral("INSERT INTO \"%1\" (%2) VALUES (%3)")
+                          .arg(table, names.join(u','), marks.join(u',')));
+            for (const auto &f : fields)
+                q.addBindValue(f.second);
+            EXPECT_TRUE(q.exec()) << q.lastError().text().toStdString();
+        }
+        close(db);
+    }
+
+    QTemporaryDir m_dir;
+    QByteArray m_oldIniDir;
+    int m_connections = 0;
+};
+
+} // namespace mox030test
