@@ -21,6 +21,7 @@
 
 #include <array>
 #include <functional>
+#include <utility>
 
 namespace KorTAX {
 class clsTax;
@@ -133,6 +134,9 @@ struct CalcContext {
     Currency curKazeig;
     /// The income-tax object owned by the form (SYOTOKU); required by prsGokei.
     KorTAX::clsTax *tax = nullptr;
+    /// The processing month as the screen's month label shows it ("令和 8年12月分"); names the
+    /// month in messages. Empty: the Western year and month are used.
+    QString monthCaption;
 
     /// Employment insurance premium for a bonus; empty means prfKoyou (own connection per call).
     std::function<mox::Result<Currency>(Currency)> koyou;
@@ -140,6 +144,11 @@ struct CalcContext {
     /// (1 − KENKO, 1 − KOSEI); empty means the shared name-table module, loaded on every call.
     std::function<std::pair<Currency, Currency>()> roundingComplements;
 };
+
+/// Loads name-table kind 6 (its own "MOXENV.INI" connection) and returns the rounding
+/// complements (1 − KENKO, 1 − KOSEI) held by the name-table module: the last loaded values, 0
+/// until a load succeeds.
+std::pair<Currency, Currency> nameTableComplements();
 
 /// Period keys and rates, then the payment ratio texts (pay class 4: the class-4 ratio).
 mox::Status prsZaiseki(BonusScreen &s, CalcContext &ctx);
