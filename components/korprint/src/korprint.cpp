@@ -6,6 +6,7 @@
 #include <QFileInfo>
 #include <QPdfWriter>
 #include <QPrinter>
+#include <QPrinterInfo>
 #include <QSaveFile>
 
 using namespace Qt::StringLiterals;
@@ -111,13 +112,12 @@ mox::Status PrintComponentImpl::writePdf(const QString &path, const QString &tit
 
 mox::Status PrintComponentImpl::print(const QString &printerName, const QString &title,
                                       const JobSetup &setup, const std::vector<Command> &overlay) {
-    QPrinter printer(QPrinter::HighResolution);
-    printer.setPrinterName(printerName);
-    if (!printer.isValid()) {
+    if (QPrinterInfo::printerInfo(printerName).isNull()) {
         return mox::Status::failure(
             PrinterFailed,
             u"プリンタ %1 が見つかりません（PDFは作成しました）。"_s.arg(printerName));
     }
+    QPrinter printer(QPrinterInfo::printerInfo(printerName), QPrinter::HighResolution);
     printer.setDocName(title);
     printer.setCopyCount(setup.copies);
     printer.setPageLayout(pageLayoutFor(setup.paper));

@@ -12,10 +12,12 @@ namespace korprint {
 namespace {
 
 constexpr double kUnitsPerMm = kUnitsPerInch / 25.4;
+// Half-width characters are drawn narrower than their cell so that a figure filling its cell
+// keeps clear of the ruled lines on both sides.
+constexpr double kHalfWidthStretch = 0.9;
 
 QRawFont gothicFont(double pixelSize) {
-    // The forms ask for the gothic by its Japanese name; on this platform it is IPAGothic, whose
-    // half-width advance is exactly half its em.
+    // The forms ask for the gothic by its Japanese name; on this platform it is IPAGothic.
     QFont::insertSubstitution(u"ＭＳ ゴシック"_s, u"IPAGothic"_s);
     QFont font(u"ＭＳ ゴシック"_s);
     font.setStyleHint(QFont::Monospace);
@@ -30,6 +32,17 @@ bool isBlank(char16_t c) {
     return c == u' ' || c == u'\u3000';
 }
 
+void drawRun(QPainter &painter, const QRawFont &font, const QList<quint32> &indexes,
+             const QList<QPointF> &positions) {
+    if (indexes.isEmpty())
+        return;
+    QGlyphRun run;
+    run.setRawFont(font);
+    run.setGlyphIndexes(indexes);
+    run.setPositions(positions);
+    painter.drawGlyphRun(QPointF(0, 0), run);
+}
+
 } // namespace
 
 PageRenderer::PageRenderer(int cpi, int lpi)
@@ -40,12 +53,14 @@ const PageRenderer::Glyph &PageRenderer::glyph(char16_t c) {
     auto it = m_glyphs.find(c);
     if (it != m_glyphs.end())
         return it->second;
+    const bool half = isHalfWidth(c);
     Glyph g;
-    const QChar ch(c);
-    const QList<quint32> indexes = m_font.glyphIndexesForString(QString(ch));
+    const QList<quint32> indexes = m_font.glyphIndexesForString(QString(QChar(c)));
     if (!indexes.isEmpty() && indexes.front() != 0) {
         g.index = indexes.front();
-        g.advance = m_font.advancesForGlyphIndexes(indexes).front().x();
+        const double advance = m_font.advancesForGlyphIndexes(indexes).front().x();
+        g.offset =
+            half ? (m_colWidth - advance * kHalfWidthStretch) / 2 : (2 * m_colWidth - advance) / 2;
     }
     return m_glyphs.emplace(c, g).first->second;
 }
@@ -80,41 +95,42 @@ void PageRenderer::drawText(QPainter &painter, const Command &command) {
     const double baseline =
         command.y / 10.0 * m_lineHeight - (m_lineHeight - em) / 2 - m_font.descent();
 
-    QList<quint32> indexes;
-    QList<QPointF> positions;
+    QList<quint32> full, half;
+    QList<QPointF> fullAt, halfAt;
     QString missing;
     QList<QPointF> missingAt;
     double cell = 0; // left edge of the current character cell, in columns
     for (QChar qc : command.text) {
         const char16_t c = qc.unicode();
-        const int columns = isHalfWidth(c) ? 1 : 2;
+        const bool isHalf = isHalfWidth(c);
         if (!isBlank(c)) {
             const Glyph &g = glyph(c);
-            const double left = cell * m_colWidth;
-            if (g.index != 0) {
-                indexes.append(g.index);
-                positions.append(QPointF(left + (columns * m_colWidth - g.advance) / 2, 0));
-            } else {
+            const QPointF at(cell * m_colWidth + g.offset, 0);
+            if (g.index == 0) {
                 missing.append(qc);
-                missingAt.append(QPointF(left, 0));
+                missingAt.append(at);
+            } else if (isHalf) {
+                half.append(g.index);
+                halfAt.append(QPointF(at.x() / kHalfWidthStretch, 0));
+            } else {
+                full.append(g.index);
+                fullAt.append(at);
             }
         }
-        cell += columns;
+        cell += isHalf ? 1 : 2;
     }
-    if (indexes.isEmpty() && missing.isEmpty())
+    if (full.isEmpty() && half.isEmpty() && missing.isEmpty())
         return;
 
     painter.save();
     painter.translate(command.x / 10.0 * m_colWidth, baseline);
     painter.scale(command.hScale / 100.0, command.vScale / 100.0);
     painter.setPen(Qt::black);
-    if (!indexes.isEmpty()) {
-        QGlyphRun run;
-        run.setRawFont(m_font);
-        run.setGlyphIndexes(indexes);
-        run.setPositions(positions);
-        painter.drawGlyphRun(QPointF(0, 0), run);
-    }
+    drawRun(painter, m_font, full, fullAt);
+    painter.save();
+    painter.scale(kHalfWidthStretch, 1);
+    drawRun(painter, m_font, half, halfAt);
+    painter.restore();
     if (!missing.isEmpty()) {
         // Characters the gothic lacks are left to font fallback, still one per cell.
         QFont fallback(m_font.familyName());
