@@ -25,6 +25,11 @@
 // Reading a field that the record set does not have, or a NULL where a number is asked for,
 // throws KorDAO::DaoError carrying the status (-3); the programs catch it where an event starts
 // and report it like any other failing status.
+//
+// A record set is never loaded whole: DAO_TableOpen counts, and the reads fetch small batches in
+// sort order (sort fields, then the primary key for ties), each batch starting after the key of
+// the record read last. Records changed by other connections between batches are seen as they
+// are when their batch is fetched.
 
 #include "mox/currency.h"
 
@@ -40,7 +45,7 @@ namespace KorDAO {
 /// A failing field access: the status the programs report (-3 when a field cannot be read).
 class DaoError : public std::runtime_error {
 public:
-    DaoError(short status, const QString& what);
+    DaoError(short status, const QString &what);
     short status() const { return m_status; }
 
 private:
@@ -48,6 +53,8 @@ private:
 };
 
 class Connection; // one open database; shared by the table objects that use it
+enum class ColumnKind;
+struct Failure;
 
 /// The open database handed to table objects (DBDatabase / DBWorkspace of the system).
 using DatabaseHandle = std::shared_ptr<Connection>;
@@ -63,14 +70,14 @@ public:
     bool isNull() const;
     QVariant variant() const;
 
-    FieldRef& operator=(Currency v);
-    FieldRef& operator=(int v);
-    FieldRef& operator=(const QString& v);
+    FieldRef &operator=(Currency v);
+    FieldRef &operator=(int v);
+    FieldRef &operator=(const QString &v);
 
 private:
     friend class Record;
-    FieldRef(clsTbAccess* table, QString name) : m_table(table), m_name(std::move(name)) {}
-    clsTbAccess* m_table;
+    FieldRef(clsTbAccess *table, QString name) : m_table(table), m_name(std::move(name)) {}
+    clsTbAccess *m_table;
     QString m_name;
 };
 
@@ -81,20 +88,20 @@ public:
 
 private:
     friend class clsTbAccess;
-    explicit Record(clsTbAccess* table) : m_table(table) {}
-    clsTbAccess* m_table;
+    explicit Record(clsTbAccess *table) : m_table(table) {}
+    clsTbAccess *m_table;
 };
 
 class clsDbAccess {
 public:
     clsDbAccess();
     ~clsDbAccess();
-    clsDbAccess(const clsDbAccess&) = delete;
-    clsDbAccess& operator=(const clsDbAccess&) = delete;
+    clsDbAccess(const clsDbAccess &) = delete;
+    clsDbAccess &operator=(const clsDbAccess &) = delete;
 
     /// The configuration file that locates the database: "MOX.INI" or "MOXENV.INI".
-    void setDBIniNameString(const QString& name) { m_iniName = name; }
-    const QString& DBIniNameString() const { return m_iniName; }
+    void setDBIniNameString(const QString &name) { m_iniName = name; }
+    const QString &DBIniNameString() const { return m_iniName; }
 
     short DAO_DBOpen();
     short DAO_DBClose();
@@ -103,9 +110,14 @@ public:
     DatabaseHandle DBWorkspace() const { return m_conn; }
 
     /// The text of the last failure (names the cause: file, key, driver message).
-    const QString& lastError() const { return m_lastError; }
+    const QString &lastError() const { return m_lastError; }
+
+    /// When set, DAO_DBOpen creates a missing SQLite file (and its folder) or a missing
+    /// PostgreSQL database instead of failing with -20. Only the administration tool sets it.
+    void setCreateIfMissing(bool create) { m_createIfMissing = create; }
 
 private:
+    bool m_createIfMissing = false;
     QString m_iniName;
     DatabaseHandle m_conn;
     QString m_lastError;
@@ -115,23 +127,26 @@ class clsTbAccess {
 public:
     clsTbAccess();
     ~clsTbAccess();
-    clsTbAccess(const clsTbAccess&) = delete;
-    clsTbAccess& operator=(const clsTbAccess&) = delete;
+    clsTbAccess(const clsTbAccess &) = delete;
+    clsTbAccess &operator=(const clsTbAccess &) = delete;
 
     void setTBDatabase(DatabaseHandle db);
     void setTBWorkspace(DatabaseHandle ws);
-    void setTBNameString(const QString& name) { m_tableName = name; }
-    const QString& TBNameString() const { return m_tableName; }
+    void setTBNameString(const QString &name) { m_tableName = name; }
+    const QString &TBNameString() const { return m_tableName; }
 
     /// Opens the record set. Result 0 or more: the number of records; negative: a status.
-    int DAO_TableOpen(const QString& filter, const QString& sort);
+    int DAO_TableOpen(const QString &filter, const QString &sort);
     short DAO_TableClose();
     /// 1 = first record, 2 = next. 0 = positioned on a record; -9 at the end.
     short DAO_RecRead(short mode);
     /// Makes current the first record, in sort order, of the open record set that also meets
     /// \p criteria. 0 = found; -8 = none; another negative value = failure. \p mode is always 1.
-    short DAO_RecFind(short mode, const QString& criteria);
+    short DAO_RecFind(short mode, const QString &criteria);
 
+    /// The current record. Reading a field throws DaoError(-3) when there is no current record,
+    /// the field does not exist, or a number is asked of a NULL or a text; assigning throws
+    /// DaoError(-23) unless DAO_Edit or DAO_AddNew opened the record for writing.
     Record TBRec() { return Record(this); }
 
     short DAO_Edit(bool flag);
@@ -140,16 +155,26 @@ public:
     short DAO_Delete(bool flag);
     short DAO_BeginTrans();
     short DAO_CommitTrans();
+    /// Undoes the open transaction of the connection (-17 when it cannot).
     short DAO_Rollback();
 
-    const QString& lastError() const { return m_lastError; }
+    const QString &lastError() const { return m_lastError; }
 
 private:
     friend class FieldRef;
+    short report(const Failure &f);
+    short notOpen(short status);
+    const QVariant &fieldValue(QStringView field, ColumnKind *kind);
+    void assignField(QStringView field, QVariant value);
+
     struct Impl;
     std::unique_ptr<Impl> d;
     QString m_tableName;
     QString m_lastError;
 };
+
+/// Rolls back the open transaction of every connection of this process. The programs register it
+/// as a before-end hook of the shell, so that ending at once never leaves a half-made change.
+void rollbackAllOpenTransactions();
 
 } // namespace KorDAO

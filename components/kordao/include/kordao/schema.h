@@ -1,0 +1,59 @@
+#pragma once
+
+// The tables of the payroll database (GKKANRI, GKJINJI, GKKYUYO, GKKOYOU) and of the environment
+// database ("名設定"), created through KorDAO on SQLite or PostgreSQL:
+//
+//     KorDAO::clsDbAccess db;
+//     db.setDBIniNameString(u"MOX.INI"_s);
+//     db.setCreateIfMissing(true);
+//     if (db.DAO_DBOpen() == 0)
+//         mox::Status s = KorDAO::createPayrollSchema(db.DBDatabase());
+//
+// Every code, count, date, amount and rate field is NOT NULL DEFAULT 0, so a record inserted with
+// only some fields reads cleanly; texts may be NULL. Amounts and rates hold four decimals (SQLite
+// plain numbers, PostgreSQL NUMERIC(19,4)). Creation is idempotent: existing tables and indexes
+// are kept as they are.
+
+#include "kordao/kordao.h"
+#include "mox/status.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <vector>
+
+namespace KorDAO {
+
+enum class FieldType {
+    Integer, // codes, counts, dates yyyymmdd, year-months yyyymm
+    Amount,  // yen amounts and rates, exact to four decimals
+    Text,
+};
+
+struct FieldDef {
+    QString name;
+    FieldType type;
+};
+
+struct TableDef {
+    QString name;
+    std::vector<FieldDef> fields;
+    QStringList primaryKey;           // empty: none
+    std::vector<QStringList> indexes; // each a list of fields
+};
+
+/// Creates \p table and its indexes unless they exist, in one transaction.
+mox::Status createTable(const DatabaseHandle &db, const TableDef &table);
+
+/// The tables of the payroll database, with their keys and indexes.
+std::vector<TableDef> payrollTables();
+/// The name table "名設定" of the environment database.
+TableDef nameTable();
+
+mox::Status createPayrollSchema(const DatabaseHandle &db);
+mox::Status createEnvironmentSchema(const DatabaseHandle &db);
+
+/// True when \p db is a PostgreSQL database (false for SQLite).
+bool isPostgres(const DatabaseHandle &db);
+
+} // namespace KorDAO

@@ -1,0 +1,155 @@
+#include "kordao/kordao.h"
+
+#include "connection.h"
+#include "criteria.h"
+#include "tablecursor.h"
+
+#include <QSqlError>
+
+using namespace Qt::StringLiterals;
+
+namespace KorDAO {
+
+struct clsTbAccess::Impl {
+    DatabaseHandle db;
+    std::unique_ptr<TableCursor> cursor;
+};
+
+clsTbAccess::clsTbAccess() : d(std::make_unique<Impl>()) {}
+
+clsTbAccess::~clsTbAccess() = default;
+
+void clsTbAccess::setTBDatabase(DatabaseHandle db) {
+    d->cursor.reset();
+    d->db = std::move(db);
+}
+
+void clsTbAccess::setTBWorkspace(DatabaseHandle ws) {
+    if (ws != d->db)
+        setTBDatabase(std::move(ws));
+}
+
+int clsTbAccess::DAO_TableOpen(const QString &filter, const QString &sort) {
+    d->cursor.reset();
+    m_lastError.clear();
+    if (!d->db) {
+        m_lastError = u"テーブル %1: データベースが開かれていません。"_s.arg(m_tableName);
+        return -2;
+    }
+    auto cursor = std::make_unique<TableCursor>(d->db);
+    const Failure f = cursor->open(m_tableName, filter, sort);
+    if (f.status < 0) {
+        m_lastError = f.message;
+        return f.status;
+    }
+    const int count = int(cursor->count());
+    d->cursor = std::move(cursor);
+    return count;
+}
+
+short clsTbAccess::DAO_TableClose() {
+    d->cursor.reset();
+    return 0;
+}
+
+short clsTbAccess::report(const Failure &f) {
+    m_lastError = f.message;
+    return f.status;
+}
+
+short clsTbAccess::notOpen(short status) {
+    m_lastError = u"テーブル %1 は開かれていません。"_s.arg(m_tableName);
+    return status;
+}
+
+short clsTbAccess::DAO_RecRead(short mode) {
+    if (!d->cursor)
+        return notOpen(-7);
+    if (mode != 1 && mode != 2) {
+        m_lastError = u"DAO_RecRead の指定 %1 は使えません (1 または 2)。"_s.arg(mode);
+        return -24;
+    }
+    return report(mode == 1 ? d->cursor->first() : d->cursor->next());
+}
+
+short clsTbAccess::DAO_RecFind(short mode, const QString &criteria) {
+    if (!d->cursor)
+        return notOpen(-7);
+    if (mode != 1) {
+        m_lastError = u"DAO_RecFind の指定 %1 は使えません (1 のみ)。"_s.arg(mode);
+        return -24;
+    }
+    return report(d->cursor->find(criteria));
+}
+
+short clsTbAccess::DAO_Edit(bool) {
+    return d->cursor ? report(d->cursor->edit()) : notOpen(-11);
+}
+
+short clsTbAccess::DAO_AddNew(bool) {
+    return d->cursor ? report(d->cursor->addNew()) : notOpen(-10);
+}
+
+short clsTbAccess::DAO_Update() {
+    return d->cursor ? report(d->cursor->update()) : notOpen(-12);
+}
+
+short clsTbAccess::DAO_Delete(bool) {
+    return d->cursor ? report(d->cursor->remove()) : notOpen(-13);
+}
+
+short clsTbAccess::DAO_BeginTrans() {
+    if (!d->db) {
+        m_lastError = u"データベースが開かれていません。"_s;
+        return -15;
+    }
+    QString error;
+    if (!d->db->begin(&error))
+        return report({-15, error});
+    return 0;
+}
+
+short clsTbAccess::DAO_CommitTrans() {
+    if (!d->db) {
+        m_lastError = u"データベースが開かれていません。"_s;
+        return -16;
+    }
+    QString error;
+    if (!d->db->commit(&error))
+        return report({-16, error});
+    return 0;
+}
+
+short clsTbAccess::DAO_Rollback() {
+    if (!d->db) {
+        m_lastError = u"データベースが開かれていません。"_s;
+        return -17;
+    }
+    QString error;
+    if (!d->db->rollback(&error))
+        return report({-17, error});
+    if (d->cursor)
+        d->cursor->cancelEdit();
+    return 0;
+}
+
+const QVariant &clsTbAccess::fieldValue(QStringView field, ColumnKind *kind) {
+    if (!d->cursor)
+        throw DaoError(-3, u"テーブル %1 は開かれていません。"_s.arg(m_tableName));
+    const QVariant *v = d->cursor->value(field, kind, &m_lastError);
+    if (!v)
+        throw DaoError(-3, m_lastError);
+    return *v;
+}
+
+void clsTbAccess::assignField(QStringView field, QVariant value) {
+    if (!d->cursor)
+        throw DaoError(-23, u"テーブル %1 は開かれていません。"_s.arg(m_tableName));
+    const Failure f = d->cursor->assign(field, std::move(value));
+    if (f.status < 0) {
+        m_lastError = f.message;
+        throw DaoError(f.status, f.message);
+    }
+}
+
+} // namespace KorDAO

@@ -1,0 +1,115 @@
+#pragma once
+
+// Connection: one open database shared by the table objects that use it. Holds the Qt SQL
+// connection, the column catalogue of the tables opened so far, the prepared statements in use
+// and the state of the transaction.
+
+#include "kordao/kordao.h"
+
+#include <QHash>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QString>
+#include <QVariant>
+
+#include <map>
+#include <memory>
+#include <vector>
+
+namespace KorDAO {
+
+enum class Engine { Sqlite, Postgres };
+
+/// How a column's values are read and written.
+enum class ColumnKind {
+    Integer, // codes, counts, dates, year-months
+    Number,  // amounts and rates: exact to four decimals
+    Text,
+};
+
+struct ColumnInfo {
+    QString name; // as declared, e.g. "kmzoge"
+    ColumnKind kind = ColumnKind::Text;
+    bool notNull = false;
+};
+
+/// The columns of one table. A table without a primary key is walked and written by the
+/// engine's row address (SQLite rowid, PostgreSQL ctid), kept as a hidden last column.
+struct TableInfo {
+    QString name;
+    std::vector<ColumnInfo> columns;
+    std::vector<int> primaryKey; // column indexes, in key order
+    int rowAddress = -1;         // index of the hidden row address column, or -1
+
+    /// The column index of \p field, matched without regard to case; -1 when there is none.
+    int find(QStringView field) const;
+    QHash<QString, int> byFoldedName;
+};
+
+/// Where a database lives, as read from the configuration file.
+struct DbSettings {
+    Engine engine = Engine::Sqlite;
+    QString database; // SQLite: absolute file path; PostgreSQL: database name
+    QString host;
+    int port = -1;
+    QString user;
+    QString password;
+    bool hasPassword = false;
+};
+
+class Connection {
+public:
+    Connection(const Connection &) = delete;
+    Connection &operator=(const Connection &) = delete;
+    ~Connection();
+
+    /// Opens the database. On failure returns nullptr and sets \p status (-1, -20) and \p error.
+    static std::shared_ptr<Connection> open(const DbSettings &settings, bool createIfMissing,
+                                            short *status, QString *error);
+
+    Engine engine() const { return m_engine; }
+    QSqlDatabase &db() { return m_db; }
+
+    /// The column catalogue of \p table; nullptr (and \p error) when the table does not exist.
+    std::shared_ptr<const TableInfo> table(const QString &table, QString *error);
+    /// Forgets the catalogue, after the tables were created or altered.
+    void forgetCatalogue() { m_catalogue.clear(); }
+
+    /// A prepared statement for \p sql, reused while the connection lives. The caller binds,
+    /// executes and calls finish() when done. nullptr (and \p error) when it does not prepare.
+    QSqlQuery *prepared(const QString &sql, QString *error);
+
+    /// Executes \p sql with \p binds through a cached prepared statement and keeps no result.
+    bool execute(const QString &sql, const QVariantList &binds, QString *error,
+                 int *rowsAffected = nullptr);
+
+    bool inTransaction() const { return m_inTransaction; }
+    bool begin(QString *error);
+    bool commit(QString *error);
+    bool rollback(QString *error);
+
+    /// Quotes an identifier for this engine: "KEY", "名設定".
+    static QString quote(const QString &identifier);
+
+    /// The text of a driver error, with the driver's own message.
+    static QString errorText(const QSqlError &e);
+
+private:
+    Connection(Engine engine, QSqlDatabase db, QString name);
+    std::shared_ptr<TableInfo> loadTable(const QString &table, QString *error);
+
+    Engine m_engine;
+    QSqlDatabase m_db;
+    QString m_name;
+    bool m_inTransaction = false;
+    std::map<QString, std::shared_ptr<const TableInfo>> m_catalogue;
+    std::map<QString, std::unique_ptr<QSqlQuery>> m_statements;
+};
+
+/// The status and message of a database access that went wrong.
+struct Failure {
+    short status;
+    QString message;
+};
+
+} // namespace KorDAO

@@ -1,0 +1,195 @@
+#include "kordao/schema.h"
+
+#include "connection.h"
+
+#include <QSqlError>
+
+using namespace Qt::StringLiterals;
+
+namespace KorDAO {
+
+namespace {
+
+void add(TableDef *t, FieldType type, std::initializer_list<const char16_t *> names) {
+    for (const char16_t *n : names)
+        t->fields.push_back({QString::fromUtf16(n), type});
+}
+
+// name_01 … name_<count>
+void addNumbered(TableDef *t, FieldType type, const QString &stem, int count) {
+    for (int i = 1; i <= count; ++i)
+        t->fields.push_back({stem + u"_%1"_s.arg(i, 2, 10, QChar(u'0')), type});
+}
+
+// name1 … name<count>
+void addSeries(TableDef *t, FieldType type, const QString &stem, int count) {
+    for (int i = 1; i <= count; ++i)
+        t->fields.push_back({stem + QString::number(i), type});
+}
+
+TableDef kanri() {
+    TableDef t{u"GKKANRI"_s, {}, {u"KEY"_s}, {}};
+    add(&t, FieldType::Text, {u"KEY"});
+    add(&t, FieldType::Integer, {u"SYORID"});
+    add(&t, FieldType::Amount,
+        {u"KM6KM", u"KM12KM", u"KM6KB", u"KM12KB", u"NKM12KM", u"CHIRIT", u"KENGEN", u"KOSGEN",
+         u"KENTOK", u"KENTK2", u"KAITOK", u"KAITK2", u"KOSTOK", u"KOSTK2"});
+    add(&t, FieldType::Text, {u"GKNAME", u"SYOZOKU"});
+    return t;
+}
+
+TableDef jinji() {
+    TableDef t{u"GKJINJI"_s, {}, {u"SYOKCD"_s}, {}};
+    add(&t, FieldType::Integer, {u"SYOKCD"});
+    add(&t, FieldType::Text, {u"SIMKNJ", u"SYOZOK"});
+    add(&t, FieldType::Integer,
+        {u"KYUKBN", u"HYOKBN", u"KAIKBN", u"GENFUY", u"GENHAI", u"SYOSYU", u"KGOKYU", u"KGOGHO"});
+    add(&t, FieldType::Amount, {u"KYURYO", u"NITANK", u"TYOSEI", u"KTYOSE", u"FUYO"});
+    add(&t, FieldType::Integer, {u"ZKAYMD_01", u"ZKNYMD_01", u"ZKAYMD_02", u"ZKNYMD_02"});
+    addNumbered(&t, FieldType::Integer, u"KAIYMD"_s, 8);
+    addNumbered(&t, FieldType::Integer, u"KANYMD"_s, 8);
+    return t;
+}
+
+TableDef kyuyo() {
+    // Key: employee, payment kind, payment year-month, sequence. The second index serves the
+    // fiscal-year walk of one employee in the order year-month, kind, sequence.
+    TableDef t{u"GKKYUYO"_s,
+               {},
+               {u"SYOKCD"_s, u"KYUSYU"_s, u"SKYUYM"_s, u"KYUSEQ"_s},
+               {{u"SYOKCD"_s, u"SKYUYM"_s, u"KYUSYU"_s, u"KYUSEQ"_s}}};
+    add(&t, FieldType::Integer, {u"SYOKCD", u"KYUSYU", u"SKYUYM", u"KYUSEQ"});
+    add(&t, FieldType::Text, {u"SYOZOK"});
+    add(&t, FieldType::Integer,
+        {u"ZAIMU", u"SYOSYU", u"KYUKBN", u"KGOKYU", u"KGOGHO", u"GENFUY", u"GENHAI"});
+    // The bonus record.
+    add(&t, FieldType::Amount,
+        {u"KYURYO", u"KTYOGK", u"STYOGK", u"FUYOTE", u"KMCHIIKI", u"KBCHIIKI", u"KIMATU", u"KINBEN",
+         u"SSIKYU", u"KAZEIG", u"KENKO",  u"KOSEI",  u"KOYOU",    u"SYOTOK",   u"KOUGOK", u"SYAGOK",
+         u"HKZEGK", u"SASIHK", u"ZENKAZ", u"ZENZEI", u"KMRITU",   u"NMRITU",   u"KBRITU"});
+    add(&t, FieldType::Integer, {u"FSINSU"});
+    add(&t, FieldType::Amount, {u"ZEIRT2"});
+    add(&t, FieldType::Integer, {u"KMMMDD"});
+    add(&t, FieldType::Amount, {u"KMZRIT"});
+    add(&t, FieldType::Integer, {u"KBMMDD"});
+    add(&t, FieldType::Amount, {u"KBZRIT"});
+    add(&t, FieldType::Integer, {u"TOKKBN", u"ROUKBN"});
+    add(&t, FieldType::Text, {u"NIREM1", u"NIREM2", u"NIREM3"});
+    // The further payments of monthly pay that the ledger sums; "kmzoge" is lower case.
+    add(&t, FieldType::Amount,
+        {u"CHIIKI", u"KTOKUB", u"TUKINH", u"TUKINK", u"JYUKYO", u"HEKICI", u"HEKJUN", u"TOKGYO",
+         u"TANSIN", u"SYUKUH", u"KISYUH", u"SYUKUK", u"KISYUK", u"KYUJIT", u"ZANGYO", u"TAGAKU",
+         u"JIDOU", u"kmzoge", u"NENFUS"});
+    return t;
+}
+
+TableDef koyou() {
+    TableDef t{u"GKKOYOU"_s, {}, {}, {}};
+    add(&t, FieldType::Amount, {u"KAISHI", u"KAKRIT"});
+    addNumbered(&t, FieldType::Amount, u"TINGIN"_s, 60);
+    addNumbered(&t, FieldType::Amount, u"HOKEN"_s, 60);
+    return t;
+}
+
+QString columnDdl(const FieldDef &f, bool postgres, bool inKey) {
+    const QString name = Connection::quote(f.name);
+    switch (f.type) {
+    case FieldType::Integer:
+        return name + u" INTEGER NOT NULL DEFAULT 0"_s;
+    case FieldType::Amount:
+        return name + (postgres ? u" NUMERIC(19,4)"_s : u" NUMERIC"_s) + u" NOT NULL DEFAULT 0"_s;
+    case FieldType::Text:
+        return name + (inKey ? u" TEXT NOT NULL"_s : u" TEXT"_s);
+    }
+    return name;
+}
+
+QString fieldList(const QStringList &fields) {
+    QString out;
+    for (const QString &f : fields)
+        out += (out.isEmpty() ? QString() : u", "_s) + Connection::quote(f);
+    return out;
+}
+
+} // namespace
+
+std::vector<TableDef> payrollTables() {
+    return {kanri(), jinji(), kyuyo(), koyou()};
+}
+
+TableDef nameTable() {
+    TableDef t{u"名設定"_s, {}, {}, {}};
+    addSeries(&t, FieldType::Text, u"SYOKU"_s, 10);
+    addSeries(&t, FieldType::Text, u"ZAIMU"_s, 9);
+    addSeries(&t, FieldType::Text, u"HATSU"_s, 8);
+    addSeries(&t, FieldType::Text, u"NENKB"_s, 3);
+    addSeries(&t, FieldType::Text, u"NENKJ"_s, 3);
+    addSeries(&t, FieldType::Integer, u"NENST"_s, 3);
+    add(&t, FieldType::Text, {u"KIGOU"});
+    add(&t, FieldType::Amount, {u"KENKO", u"KOSEI"});
+    return t;
+}
+
+bool isPostgres(const DatabaseHandle &db) {
+    return db && db->engine() == Engine::Postgres;
+}
+
+mox::Status createTable(const DatabaseHandle &db, const TableDef &table) {
+    if (!db)
+        return mox::Status::failure(-1, u"データベースが開かれていません。"_s);
+    const bool postgres = isPostgres(db);
+    QStringList statements;
+    QString columns;
+    for (const FieldDef &f : table.fields) {
+        columns += (columns.isEmpty() ? QString() : u", "_s) +
+                   columnDdl(f, postgres, table.primaryKey.contains(f.name));
+    }
+    if (!table.primaryKey.isEmpty())
+        columns += u", PRIMARY KEY ("_s + fieldList(table.primaryKey) + u')';
+    const QString name = Connection::quote(table.name);
+    // A keyed SQLite table is stored in key order, so a walk by key reads it sequentially.
+    const QString options =
+        !postgres && !table.primaryKey.isEmpty() ? u" WITHOUT ROWID"_s : QString();
+    statements << u"CREATE TABLE IF NOT EXISTS "_s + name + u" ("_s + columns + u")"_s + options;
+    for (std::size_t i = 0; i < table.indexes.size(); ++i) {
+        const QString index = Connection::quote(table.name + u"_IX%1"_s.arg(i + 1));
+        statements << u"CREATE INDEX IF NOT EXISTS "_s + index + u" ON "_s + name + u" ("_s +
+                          fieldList(table.indexes[i]) + u')';
+    }
+
+    QString error;
+    const bool ownTransaction = !db->inTransaction();
+    if (ownTransaction && !db->begin(&error))
+        return mox::Status::failure(-15, error);
+    for (const QString &sql : statements) {
+        QSqlQuery q(db->db());
+        if (!q.exec(sql)) {
+            error = u"テーブル %1 を作成できません: %2"_s.arg(table.name,
+                                                              Connection::errorText(q.lastError()));
+            q.finish();
+            if (ownTransaction) {
+                QString ignored;
+                db->rollback(&ignored);
+            }
+            return mox::Status::failure(-66, error);
+        }
+    }
+    db->forgetCatalogue();
+    if (ownTransaction && !db->commit(&error))
+        return mox::Status::failure(-16, error);
+    return mox::Status::success();
+}
+
+mox::Status createPayrollSchema(const DatabaseHandle &db) {
+    for (const TableDef &t : payrollTables()) {
+        if (mox::Status s = createTable(db, t); !s.ok())
+            return s;
+    }
+    return mox::Status::success();
+}
+
+mox::Status createEnvironmentSchema(const DatabaseHandle &db) {
+    return createTable(db, nameTable());
+}
+
+} // namespace KorDAO

@@ -1,0 +1,459 @@
+#include "tablecursor.h"
+
+#include "mox/currency.h"
+
+#include <QSqlError>
+
+using namespace Qt::StringLiterals;
+
+namespace KorDAO {
+
+namespace {
+
+// Batches grow from a few records (a find, one employee's year) to this many (a whole table).
+constexpr int kFirstBatch = 32;
+constexpr int kMaxBatch = 1024;
+
+const Failure kOk{0, {}};
+
+} // namespace
+
+Failure TableCursor::open(const QString &table, const QString &filter, const QString &sort) {
+    QString error;
+    if (table.isEmpty())
+        return {-2, u"テーブル名 (TBNameString) が指定されていません。"_s};
+    m_info = m_db->table(table, &error);
+    if (!m_info)
+        return {-2, error};
+    std::optional<SqlCondition> where = parseCondition(filter, *m_info, &error);
+    if (!where)
+        return {-66, u"テーブル %1 の抽出条件「%2」: %3"_s.arg(table, filter, error)};
+    std::optional<std::vector<SortKey>> keys = parseSort(sort, *m_info, &error);
+    if (!keys)
+        return {-66, u"テーブル %1 の並び順「%2」: %3"_s.arg(table, sort, error)};
+    m_filter = std::move(*where);
+    m_keys = std::move(*keys);
+    auto present = [this](int column) {
+        for (const SortKey &k : m_keys)
+            if (k.column == column)
+                return true;
+        return false;
+    };
+    if (m_info->rowAddress >= 0) {
+        m_keys.push_back({m_info->rowAddress, false});
+    } else {
+        for (int column : m_info->primaryKey)
+            if (!present(column))
+                m_keys.push_back({column, false});
+    }
+
+    QString columns;
+    for (int i = 0; i < int(m_info->columns.size()); ++i) {
+        if (i > 0)
+            columns += u", "_s;
+        columns += i == m_info->rowAddress && m_db->engine() == Engine::Postgres ? u"ctid::text"_s
+                                                                                 : columnSql(i);
+    }
+    const QString from = u" FROM "_s + Connection::quote(m_info->name);
+    m_select = u"SELECT "_s + columns + from;
+    m_orderBy = orderBy();
+
+    const QString countSql = u"SELECT COUNT(*)"_s + from +
+                             (m_filter.sql.isEmpty() ? QString() : u" WHERE "_s + m_filter.sql);
+    QSqlQuery *q = m_db->prepared(countSql, &error);
+    if (!q)
+        return {-66, u"テーブル %1: %2"_s.arg(table, error)};
+    for (int i = 0; i < m_filter.binds.size(); ++i)
+        q->bindValue(i, m_filter.binds[i]);
+    if (!q->exec() || !q->next()) {
+        Failure f{-66, u"テーブル %1: %2"_s.arg(table, Connection::errorText(q->lastError()))};
+        q->finish();
+        return f;
+    }
+    m_count = q->value(0).toLongLong();
+    q->finish();
+    return kOk;
+}
+
+QString TableCursor::columnSql(int column) const {
+    if (column == m_info->rowAddress)
+        return m_db->engine() == Engine::Sqlite ? u"rowid"_s : u"ctid"_s;
+    return Connection::quote(m_info->columns[std::size_t(column)].name);
+}
+
+QString TableCursor::orderBy() const {
+    QString sql;
+    for (const SortKey &k : m_keys) {
+        if (!sql.isEmpty())
+            sql += u", "_s;
+        sql += columnSql(k.column);
+        if (k.descending)
+            sql += u" DESC"_s;
+        // SQLite puts NULL first in ascending order; PostgreSQL is told to do the same.
+        const ColumnInfo &c = m_info->columns[std::size_t(k.column)];
+        if (!c.notNull && m_db->engine() == Engine::Postgres)
+            sql += k.descending ? u" NULLS LAST"_s : u" NULLS FIRST"_s;
+    }
+    return sql;
+}
+
+// The records whose key comes after the key of \p last in the order of m_keys.
+void TableCursor::keysetAfter(const Row &last, SqlCondition *out) const {
+    bool simple = true;
+    for (const SortKey &k : m_keys) {
+        if (!m_info->columns[std::size_t(k.column)].notNull ||
+            k.descending != m_keys.front().descending)
+            simple = false;
+    }
+    if (simple) {
+        // One row-value comparison, which both engines turn into an index range.
+        QString lhs;
+        QString rhs;
+        for (const SortKey &k : m_keys) {
+            lhs += (lhs.isEmpty() ? QString() : u", "_s) + columnSql(k.column);
+            rhs += rhs.isEmpty() ? u"?"_s : u", ?"_s;
+            out->binds.push_back(last[std::size_t(k.column)]);
+        }
+        const QString op = m_keys.front().descending ? u" < "_s : u" > "_s;
+        out->sql = m_keys.size() == 1 ? lhs + op + rhs
+                                      : u"("_s + lhs + u")"_s + op + u"("_s + rhs + u")"_s;
+        return;
+    }
+    // Mixed directions or NULLs: after = equal on the first i keys and after on key i.
+    QString sql;
+    for (std::size_t i = 0; i < m_keys.size(); ++i) {
+        QString term;
+        for (std::size_t j = 0; j < i; ++j) {
+            const QVariant &v = last[std::size_t(m_keys[j].column)];
+            const QString c = columnSql(m_keys[j].column);
+            if (v.isNull()) {
+                term += c + u" IS NULL AND "_s;
+            } else {
+                term += c + u" = ? AND "_s;
+                out->binds.push_back(v);
+            }
+        }
+        const SortKey &k = m_keys[i];
+        const QVariant &v = last[std::size_t(k.column)];
+        const QString c = columnSql(k.column);
+        if (!k.descending) {
+            if (v.isNull()) {
+                term += c + u" IS NOT NULL"_s;
+            } else {
+                term += c + u" > ?"_s;
+                out->binds.push_back(v);
+            }
+        } else if (v.isNull()) {
+            term += u"1 = 0"_s; // nothing follows a NULL in descending order
+        } else {
+            term += u"("_s + c + u" < ? OR "_s + c + u" IS NULL)"_s;
+            out->binds.push_back(v);
+        }
+        sql += (sql.isEmpty() ? u"("_s : u" OR ("_s) + term + u")"_s;
+    }
+    out->sql = u"("_s + sql + u")"_s;
+}
+
+Failure TableCursor::fetch(const Row *after, const SqlCondition *extra, int limit) {
+    m_batch.clear();
+    m_next = 0;
+    QString where;
+    QVariantList binds;
+    auto add = [&](const SqlCondition &c) {
+        if (c.sql.isEmpty())
+            return;
+        where += (where.isEmpty() ? u" WHERE ("_s : u" AND ("_s) + c.sql + u")"_s;
+        binds += c.binds;
+    };
+    add(m_filter);
+    if (extra)
+        add(*extra);
+    if (after) {
+        SqlCondition keyset;
+        keysetAfter(*after, &keyset);
+        add(keyset);
+    }
+    const QString sql = m_select + where + u" ORDER BY "_s + m_orderBy + u" LIMIT ?"_s;
+    binds.push_back(limit);
+    QString error;
+    QSqlQuery *q = m_db->prepared(sql, &error);
+    if (!q)
+        return {-66, u"テーブル %1: %2"_s.arg(m_info->name, error)};
+    for (int i = 0; i < binds.size(); ++i)
+        q->bindValue(i, binds[i]);
+    if (!q->exec()) {
+        Failure f{-66,
+                  u"テーブル %1: %2"_s.arg(m_info->name, Connection::errorText(q->lastError()))};
+        q->finish();
+        return f;
+    }
+    const int columns = int(m_info->columns.size());
+    while (q->next()) {
+        Row row(static_cast<std::size_t>(columns));
+        for (int i = 0; i < columns; ++i)
+            row[std::size_t(i)] = q->value(i);
+        m_batch.push_back(std::move(row));
+    }
+    q->finish();
+    m_batchIsLast = int(m_batch.size()) < limit;
+    return kOk;
+}
+
+Failure TableCursor::first() {
+    cancelEdit();
+    m_hasCurrent = false;
+    m_hasPosition = false;
+    m_batchSize = kFirstBatch;
+    if (Failure f = fetch(nullptr, nullptr, m_batchSize); f.status < 0)
+        return f;
+    return next();
+}
+
+Failure TableCursor::next() {
+    cancelEdit();
+    if (m_next >= m_batch.size() && !m_batchIsLast) {
+        if (!m_hasPosition)
+            return first();
+        m_batchSize = std::min(m_batchSize * 2, kMaxBatch);
+        if (Failure f = fetch(&m_position, nullptr, m_batchSize); f.status < 0)
+            return f;
+    }
+    if (m_next >= m_batch.size()) {
+        m_hasCurrent = false;
+        return {-9, u"テーブル %1 の終わりです。"_s.arg(m_info->name)};
+    }
+    m_current = std::move(m_batch[m_next++]);
+    m_position = m_current;
+    m_hasCurrent = true;
+    m_hasPosition = true;
+    return kOk;
+}
+
+Failure TableCursor::find(const QString &criteria) {
+    cancelEdit();
+    QString error;
+    if (criteria.trimmed().isEmpty())
+        return {-66, u"テーブル %1: 検索条件が空です。"_s.arg(m_info->name)};
+    std::optional<SqlCondition> cond = parseCondition(criteria, *m_info, &error);
+    if (!cond)
+        return {-66, u"テーブル %1 の検索条件「%2」: %3"_s.arg(m_info->name, criteria, error)};
+    std::vector<Row> keep = std::move(m_batch);
+    const std::size_t keepNext = m_next;
+    const bool keepLast = m_batchIsLast;
+    if (Failure f = fetch(nullptr, &*cond, 1); f.status < 0)
+        return f;
+    if (m_batch.empty()) {
+        // Not found: the current record and the walk stay where they were.
+        m_batch = std::move(keep);
+        m_next = keepNext;
+        m_batchIsLast = keepLast;
+        return {-8, u"テーブル %1 に「%2」のレコードはありません。"_s.arg(m_info->name, criteria)};
+    }
+    m_current = std::move(m_batch.front());
+    m_batch.clear();
+    m_next = 0;
+    m_batchIsLast = false;
+    m_batchSize = kFirstBatch;
+    m_position = m_current;
+    m_hasCurrent = true;
+    m_hasPosition = true;
+    return kOk;
+}
+
+const QVariant *TableCursor::value(QStringView field, ColumnKind *kind, QString *error) {
+    const int column = m_info->find(field);
+    if (column < 0 || column == m_info->rowAddress) {
+        *error = u"テーブル %1 に項目「%2」はありません。"_s.arg(m_info->name, field);
+        return nullptr;
+    }
+    const ColumnInfo &c = m_info->columns[std::size_t(column)];
+    *kind = c.kind;
+    if (m_mode != Mode::Browse) {
+        if (auto it = m_pending.find(column); it != m_pending.end())
+            return &it->second;
+        if (m_mode == Mode::AddNew) {
+            // A new record holds the defaults of the table until it is stored.
+            static const QVariant zero(qlonglong(0));
+            static const QVariant null;
+            return c.kind == ColumnKind::Text ? &null : &zero;
+        }
+    }
+    if (!m_hasCurrent) {
+        *error = u"テーブル %1 にカレントレコードがありません。"_s.arg(m_info->name);
+        return nullptr;
+    }
+    return &m_current[std::size_t(column)];
+}
+
+Failure TableCursor::edit() {
+    if (!m_hasCurrent)
+        return {-11, u"テーブル %1 にカレントレコードがありません。"_s.arg(m_info->name)};
+    m_pending.clear();
+    m_mode = Mode::Edit;
+    return kOk;
+}
+
+Failure TableCursor::addNew() {
+    m_pending.clear();
+    m_mode = Mode::AddNew;
+    return kOk;
+}
+
+void TableCursor::cancelEdit() {
+    m_pending.clear();
+    m_mode = Mode::Browse;
+}
+
+bool TableCursor::bindable(int column, const QVariant &v, QVariant *out, QString *error) const {
+    const ColumnInfo &c = m_info->columns[std::size_t(column)];
+    const bool isCurrency = v.metaType() == QMetaType::fromType<Currency>();
+    const bool isText = v.metaType() == QMetaType::fromType<QString>();
+    std::optional<Currency> amount;
+    if (isCurrency)
+        amount = v.value<Currency>();
+    else if (isText && c.kind != ColumnKind::Text)
+        amount = Currency::parse(v.toString());
+    else if (!isText)
+        amount = Currency::fromYen(v.toLongLong());
+
+    switch (c.kind) {
+    case ColumnKind::Text:
+        *out = isText ? v.toString() : amount->toPlainString();
+        return true;
+    case ColumnKind::Integer:
+        if (!amount || amount->raw() % Currency::kScale != 0) {
+            *error = u"項目「%1」に整数でない値「%2」は書けません。"_s.arg(
+                c.name, amount ? amount->toPlainString() : v.toString());
+            return false;
+        }
+        *out = qlonglong(amount->raw() / Currency::kScale);
+        return true;
+    case ColumnKind::Number:
+        if (!amount) {
+            *error = u"項目「%1」に数値でない値「%2」は書けません。"_s.arg(c.name, v.toString());
+            return false;
+        }
+        // Whole amounts are stored as integers, others as exact decimal text, which SQLite
+        // turns into its nearest number and PostgreSQL into NUMERIC.
+        *out = amount->raw() % Currency::kScale == 0
+                   ? QVariant(qlonglong(amount->raw() / Currency::kScale))
+                   : QVariant(amount->toPlainString());
+        return true;
+    }
+    return false;
+}
+
+Failure TableCursor::assign(QStringView field, QVariant value) {
+    if (m_mode == Mode::Browse)
+        return {-23, u"テーブル %1 のレコードは編集中ではありません (項目「%2」)。"_s.arg(
+                         m_info->name, field)};
+    const int column = m_info->find(field);
+    if (column < 0 || column == m_info->rowAddress)
+        return {-3, u"テーブル %1 に項目「%2」はありません。"_s.arg(m_info->name, field)};
+    QVariant bound;
+    QString error;
+    if (!bindable(column, value, &bound, &error))
+        return {-12, u"テーブル %1: %2"_s.arg(m_info->name, error)};
+    m_pending[column] = std::move(bound);
+    return kOk;
+}
+
+void TableCursor::identity(const Row &row, QString *where, QVariantList *binds) const {
+    if (m_info->rowAddress >= 0) {
+        *where = columnSql(m_info->rowAddress) + u" = ?"_s;
+        binds->push_back(row[std::size_t(m_info->rowAddress)]);
+        return;
+    }
+    for (int column : m_info->primaryKey) {
+        if (!where->isEmpty())
+            *where += u" AND "_s;
+        *where += columnSql(column) + u" = ?"_s;
+        binds->push_back(row[std::size_t(column)]);
+    }
+}
+
+Failure TableCursor::update() {
+    if (m_mode == Mode::Browse)
+        return {-12, u"テーブル %1 のレコードは編集中ではありません。"_s.arg(m_info->name)};
+    const Mode mode = m_mode;
+    std::map<int, QVariant> pending = std::move(m_pending);
+    cancelEdit();
+    const QString table = Connection::quote(m_info->name);
+    QString sql;
+    QVariantList binds;
+    if (mode == Mode::AddNew) {
+        QString names;
+        QString marks;
+        for (const auto &[column, v] : pending) {
+            names += (names.isEmpty() ? QString() : u", "_s) + columnSql(column);
+            marks += marks.isEmpty() ? u"?"_s : u", ?"_s;
+            binds.push_back(v);
+        }
+        sql = pending.empty()
+                  ? u"INSERT INTO "_s + table + u" DEFAULT VALUES"_s
+                  : u"INSERT INTO "_s + table + u" ("_s + names + u") VALUES ("_s + marks + u")"_s;
+    } else {
+        if (pending.empty())
+            return kOk;
+        QString sets;
+        for (const auto &[column, v] : pending) {
+            sets += (sets.isEmpty() ? QString() : u", "_s) + columnSql(column) + u" = ?"_s;
+            binds.push_back(v);
+        }
+        QString where;
+        identity(m_current, &where, &binds);
+        sql = u"UPDATE "_s + table + u" SET "_s + sets + u" WHERE "_s + where;
+        // PostgreSQL moves an updated row: learn its new address.
+        if (m_info->rowAddress >= 0 && m_db->engine() == Engine::Postgres)
+            sql += u" RETURNING ctid::text"_s;
+    }
+
+    QString error;
+    QSqlQuery *q = m_db->prepared(sql, &error);
+    if (!q)
+        return {-12, u"テーブル %1: %2"_s.arg(m_info->name, error)};
+    for (int i = 0; i < binds.size(); ++i)
+        q->bindValue(i, binds[i]);
+    if (!q->exec()) {
+        Failure f{-12,
+                  u"テーブル %1: %2"_s.arg(m_info->name, Connection::errorText(q->lastError()))};
+        q->finish();
+        return f;
+    }
+    int affected = q->numRowsAffected();
+    if (mode == Mode::Edit && m_info->rowAddress >= 0 && m_db->engine() == Engine::Postgres) {
+        affected = q->next() ? 1 : 0;
+        if (affected)
+            m_current[std::size_t(m_info->rowAddress)] = q->value(0);
+    }
+    q->finish();
+    if (affected != 1)
+        return {-12, u"テーブル %1 のレコードが見つかりません (他で削除されました)。"_s.arg(
+                         m_info->name)};
+    if (mode == Mode::Edit) {
+        for (auto &[column, v] : pending)
+            m_current[std::size_t(column)] = std::move(v);
+    }
+    return kOk;
+}
+
+Failure TableCursor::remove() {
+    cancelEdit();
+    if (!m_hasCurrent)
+        return {-13, u"テーブル %1 にカレントレコードがありません。"_s.arg(m_info->name)};
+    QString where;
+    QVariantList binds;
+    identity(m_current, &where, &binds);
+    QString error;
+    int affected = 0;
+    if (!m_db->execute(u"DELETE FROM "_s + Connection::quote(m_info->name) + u" WHERE "_s + where,
+                       binds, &error, &affected))
+        return {-13, u"テーブル %1: %2"_s.arg(m_info->name, error)};
+    if (affected != 1)
+        return {-13, u"テーブル %1 のレコードが見つかりません (他で削除されました)。"_s.arg(
+                         m_info->name)};
+    m_hasCurrent = false;
+    return kOk;
+}
+
+} // namespace KorDAO

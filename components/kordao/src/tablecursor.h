@@ -1,0 +1,78 @@
+#pragma once
+
+// TableCursor: an open record set of one table, walked in sort order without loading it.
+//
+// The set is the table's records that meet the filter, ordered by the sort fields and then by the
+// primary key (or the row address of a table without one), so the order is total. Reads fetch
+// batches: each batch is the next few records whose key comes after the key of the record read
+// last ("keyset" paging), so memory stays small whatever the table's size and a record written
+// or deleted meanwhile never makes the walk skip or repeat another.
+
+#include "connection.h"
+#include "criteria.h"
+
+#include <map>
+#include <memory>
+#include <vector>
+
+namespace KorDAO {
+
+class TableCursor {
+public:
+    explicit TableCursor(DatabaseHandle db) : m_db(std::move(db)) {}
+
+    /// Parses filter and sort and counts the records. Nothing is executed when a text is
+    /// malformed (-66); -2 for a missing table.
+    Failure open(const QString &table, const QString &filter, const QString &sort);
+    qint64 count() const { return m_count; }
+
+    Failure first();
+    Failure next();
+    /// The first record in sort order that meets the filter and \p criteria (-8: none).
+    Failure find(const QString &criteria);
+
+    /// The value of \p field in the record being written, else in the current record. nullptr
+    /// (and \p error) when there is no current record or no such field.
+    const QVariant *value(QStringView field, ColumnKind *kind, QString *error);
+
+    Failure edit();
+    Failure addNew();
+    Failure assign(QStringView field, QVariant value);
+    Failure update();
+    Failure remove();
+    void cancelEdit();
+
+private:
+    using Row = std::vector<QVariant>;
+    enum class Mode { Browse, Edit, AddNew };
+
+    Failure fetch(const Row *after, const SqlCondition *extra, int limit);
+    QString orderBy() const;
+    void keysetAfter(const Row &last, SqlCondition *out) const;
+    QString columnSql(int column) const;
+    void identity(const Row &row, QString *where, QVariantList *binds) const;
+    bool bindable(int column, const QVariant &v, QVariant *out, QString *error) const;
+    QVariant readForm(int column, const QVariant &bound) const;
+
+    DatabaseHandle m_db;
+    std::shared_ptr<const TableInfo> m_info;
+    SqlCondition m_filter;
+    std::vector<SortKey> m_keys; // sort fields, then the primary key; each column once
+    QString m_select;            // SELECT <columns> FROM <table>
+    QString m_orderBy;
+    qint64 m_count = 0;
+
+    std::vector<Row> m_batch; // records after the current one, already fetched
+    std::size_t m_next = 0;   // index in m_batch of the record the next read makes current
+    bool m_batchIsLast = false;
+    int m_batchSize = 0;
+    Row m_current;
+    bool m_hasCurrent = false;
+    Row m_position; // the record read last (current, or deleted since): reads continue after it
+    bool m_hasPosition = false;
+
+    Mode m_mode = Mode::Browse;
+    std::map<int, QVariant> m_pending; // column -> value, as bound
+};
+
+} // namespace KorDAO
