@@ -158,6 +158,7 @@ TEST_F(PrtFile, ReportsMalformedAndMissingInputWithoutWriting) {
     EXPECT_TRUE(QDir(m_dir.path()).entryList(QDir::Files).contains(u"OVL.TMP"_s));
     EXPECT_FALSE(QFileInfo::exists(pdf()));
 
+    EXPECT_EQ(m_prt->PrtFile(u"../Mox030"_s, u"t"_s, u"Mox030p.ovl"_s), korprint::InvalidArgument);
     m_prt->setPrintFIlePath(QString());
     EXPECT_EQ(print(), korprint::InvalidArgument);
 }

@@ -52,10 +52,13 @@ QString PrintComponentImpl::overlayPath(const QString &overlay) const {
 short PrintComponentImpl::PrtFile(const QString &programId, const QString &title,
                                   const QString &overlay) {
     m_error.clear();
-    if (m_folder.isEmpty() || programId.isEmpty() || overlay.isEmpty()) {
+    // The program id names a file in the print folder, so it may not climb out of it.
+    const bool badId = programId.isEmpty() || programId.contains(u'/') ||
+                       programId.contains(u'\\') || programId.startsWith(u'.');
+    if (m_folder.isEmpty() || badId || overlay.isEmpty()) {
         return fail(mox::Status::failure(
             InvalidArgument,
-            u"印刷ファイルのフォルダ、プログラムIDまたはオーバレイ名がありません。"_s));
+            u"印刷ファイルのフォルダ、プログラムIDまたはオーバレイ名が正しくありません。"_s));
     }
     const QString commandFile = QDir(m_folder).filePath(kCommandFileName);
 

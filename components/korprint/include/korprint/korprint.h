@@ -14,7 +14,8 @@
 // when the new one is complete; when the environment variable MOX_PRINTER names a printer the
 // same pages also go to that printer. The overlay is looked for in the folder first and then in
 // the data folder the component was built with. The command language and the overlay format are
-// described in docs/overlay-format.md.
+// described in docs/overlay-format.md. The component draws with Qt's fonts, so it needs a
+// QGuiApplication (or QApplication) to exist.
 
 #include <QString>
 
@@ -31,7 +32,7 @@ enum PrintResult : short {
     OverlayMalformed = -4,     // a line of the overlay is not a valid command
     OutputFailed = -5,         // the PDF could not be written (folder missing or read-only, disk)
     PrinterFailed = -6,        // the PDF was written but the printer named by MOX_PRINTER failed
-    InvalidArgument = -7,      // empty folder, program id or overlay name
+    InvalidArgument = -7,      // empty folder or overlay name, or a program id that is no file name
 };
 
 class PrintComponent {
