@@ -7,6 +7,7 @@
 #include "mox/program.h"
 #include "mox/shell.h"
 
+#include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QListWidget>
@@ -307,4 +308,18 @@ TEST_F(LedgerForm, CommandFileThatCannotBeMadeIsReported) {
     EXPECT_TRUE(m_shell.boxes()[0].text.startsWith(u"印刷ファイルを作成できません。"_s));
     EXPECT_EQ(m_shell.boxes()[0].icon, mox::MsgIcon::Critical);
     EXPECT_EQ(m_shell.boxes()[0].title, caption());
+}
+
+TEST_F(LedgerForm, FailingPrintComponentIsReported) {
+    fillStandard(m_db);
+    ASSERT_TRUE(load());
+    // A folder in the place of the printed file makes the component fail to write it.
+    ASSERT_TRUE(QDir(m_db.path()).mkdir(u"Mox030.pdf"_s));
+    m_form->prsPF01();
+    EXPECT_THROW(m_form->cmdPFKEY_Click(5), mox::ProgramEnded);
+    ASSERT_EQ(m_shell.boxes().size(), 1u);
+    EXPECT_TRUE(m_shell.boxes()[0].text.startsWith(u"印刷できませんでした。"_s));
+    EXPECT_EQ(m_shell.boxes()[0].icon, mox::MsgIcon::Critical);
+    EXPECT_EQ(m_shell.boxes()[0].title, caption());
+    EXPECT_TRUE(QFile::exists(m_db.path() + u"/OVL.TMP"_s));
 }

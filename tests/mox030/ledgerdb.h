@@ -93,6 +93,10 @@ public:
     }
 
     ~LedgerDb() {
+        for (const QString &name : std::as_const(m_open)) {
+            QSqlDatabase::database(name).close();
+            QSqlDatabase::removeDatabase(name);
+        }
         if (m_oldIniDir.isNull())
             qunsetenv("MOX_INI_DIR");
         else
@@ -139,19 +143,18 @@ private:
         f.write("[Database]\nDriver=QSQLITE\nDatabase=" + database.toUtf8() + "\n");
     }
 
+    // One connection per database file, kept while the fixture lives. The test data need no
+    // durability, so nothing waits for the disk.
     QSqlDatabase open(const QString &file) {
-        const QString name = QStringLiteral("ledgertest-") + QString::number(++m_connections);
+        const QString name = QStringLiteral("ledgertest-%1-%2").arg(m_id).arg(file);
+        if (QSqlDatabase::contains(name))
+            return QSqlDatabase::database(name);
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
         db.setDatabaseName(m_dir.filePath(file));
         EXPECT_TRUE(db.open()) << db.lastError().text().toStdString();
+        QSqlQuery(db).exec(QStringLiteral("PRAGMA synchronous = OFF"));
+        m_open << name;
         return db;
-    }
-
-    static void close(QSqlDatabase &db) {
-        const QString name = db.connectionName();
-        db.close();
-        db = QSqlDatabase();
-        QSqlDatabase::removeDatabase(name);
     }
 
     void exec(const QString &file, const QStringList &statements) {
@@ -161,7 +164,6 @@ private:
             for (const QString &s : statements)
                 EXPECT_TRUE(q.exec(s)) << q.lastError().text().toStdString();
         }
-        close(db);
     }
 
     void insertList(const QString &file, const QString &table,
@@ -181,12 +183,17 @@ private:
                 q.addBindValue(f.second);
             EXPECT_TRUE(q.exec()) << q.lastError().text().toStdString();
         }
-        close(db);
     }
 
     QTemporaryDir m_dir;
     QByteArray m_oldIniDir;
-    int m_connections = 0;
+    QStringList m_open;
+    int m_id = nextId();
+
+    static int nextId() {
+        static int id = 0;
+        return ++id;
+    }
 };
 
 } // namespace mox030test
