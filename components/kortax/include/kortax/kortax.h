@@ -87,6 +87,15 @@ mox::Status createTaxSchema(const KorDAO::DatabaseHandle &db);
 /// edition with the same date. One transaction: on any failure the database is unchanged.
 mox::Status importEdition(const KorDAO::DatabaseHandle &db, QDate from, const QString &dir);
 
+/// Imports every edition folder under \p dir, each named by the date it applies from
+/// (yyyy-MM-dd), oldest first; stops at the first failure. Returns the dates imported in \p done.
+mox::Status importEditions(const KorDAO::DatabaseHandle &db, const QString &dir,
+                           QList<QDate> *done = nullptr);
+
+/// The folder of the shipped editions: data/tax beside the running program or one folder above
+/// it, else the one of the source tree the program was built from.
+QString shippedTaxDir();
+
 /// Summary of one stored edition.
 struct EditionInfo {
     QDate from;

@@ -1,0 +1,52 @@
+#include "kortax/kortax.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+
+#include <algorithm>
+
+using namespace Qt::StringLiterals;
+
+namespace KorTAX {
+
+QString shippedTaxDir() {
+    QStringList candidates;
+    if (QCoreApplication::instance()) {
+        const QString app = QCoreApplication::applicationDirPath();
+        candidates << app + u"/data/tax"_s << app + u"/../data/tax"_s;
+    }
+    candidates << QStringLiteral(MOX_DATA_DIR "/tax");
+    for (const QString &c : candidates) {
+        if (QFileInfo(c).isDir())
+            return QDir::cleanPath(c);
+    }
+    return QDir::cleanPath(candidates.back());
+}
+
+mox::Status importEditions(const KorDAO::DatabaseHandle &db, const QString &dir,
+                           QList<QDate> *done) {
+    const QDir root(dir);
+    if (!root.exists())
+        return mox::Status::failure(kStatusMissingFile,
+                                    u"税額表のフォルダ %1 がありません。"_s.arg(dir));
+    QList<std::pair<QDate, QString>> editions;
+    for (const QString &name : root.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        const QDate from = QDate::fromString(name, Qt::ISODate);
+        if (from.isValid() && name.size() == 10)
+            editions.append({from, root.filePath(name)});
+    }
+    if (editions.isEmpty())
+        return mox::Status::failure(
+            kStatusMissingFile, u"税額表のフォルダ %1 に版（yyyy-MM-dd）がありません。"_s.arg(dir));
+    std::sort(editions.begin(), editions.end());
+    for (const auto &[from, path] : editions) {
+        if (mox::Status s = importEdition(db, from, path); !s.ok())
+            return s;
+        if (done)
+            done->append(from);
+    }
+    return mox::Status::success();
+}
+
+} // namespace KorTAX

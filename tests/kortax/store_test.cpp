@@ -1,0 +1,150 @@
+// The tax tables in the environment database: import, listing, the tax object reading them, and
+// an import that fails leaving the database as it was. Run on SQLite and, when the test server
+// is there, on PostgreSQL.
+
+#include "brokencopy.h"
+#include "envdatabase.h"
+
+using namespace taxtest;
+
+namespace {
+
+class TaxStore : public testing::TestWithParam<Engine> {
+protected:
+    void SetUp() override {
+        if (GetParam() == Engine::Postgres && qEnvironmentVariable("MOX_TEST_PGHOST").isEmpty())
+            GTEST_SKIP() << "MOX_TEST_PGHOST is not set";
+        m_env = std::make_unique<EnvDatabase>(GetParam());
+        ASSERT_EQ(m_env->openStatus(), 0) << m_env->openError().toStdString();
+    }
+
+    KorDAO::DatabaseHandle db() const { return m_env->handle(); }
+
+    void importShipped() {
+        QList<QDate> done;
+        const mox::Status s = KorTAX::importEditions(db(), QStringLiteral(MOX_TAX_DATA_DIR), &done);
+        ASSERT_TRUE(s.ok()) << s.message.toStdString();
+        ASSERT_EQ(done, (QList<QDate>{QDate(2020, 1, 1), QDate(2026, 1, 1)}));
+    }
+
+    // "from: monthly bands / bonus bands" of every stored edition.
+    QStringList stored() const {
+        mox::Result<QList<KorTAX::EditionInfo>> list = KorTAX::listEditions(db());
+        if (const mox::Status *s = mox::failure(list))
+            return {s->message};
+        QStringList out;
+        for (const KorTAX::EditionInfo &e : mox::value(list))
+            out << QStringLiteral("%1: %2/%3")
+                       .arg(e.from.toString(Qt::ISODate))
+                       .arg(e.monthlyBands)
+                       .arg(e.bonusBands);
+        return out;
+    }
+
+    std::unique_ptr<EnvDatabase> m_env;
+};
+
+// 246 rows + 8 formula bands; 232 + 9; 21 rates × 8 columns.
+const QStringList kShipped{QStringLiteral("2020-01-01: 254/168"),
+                           QStringLiteral("2026-01-01: 241/168")};
+
+} // namespace
+
+TEST_P(TaxStore, ImportsShippedEditionsAndListsThem) {
+    importShipped();
+    EXPECT_EQ(stored(), kShipped);
+    // Importing an edition again replaces it rather than adding to it.
+    ASSERT_TRUE(
+        KorTAX::importEdition(db(), QDate(2026, 1, 1), dataDir(QStringLiteral("2026-01-01"))).ok());
+    EXPECT_EQ(stored(), kShipped);
+}
+
+TEST_P(TaxStore, TaxObjectReadsStoredTablesOnce) {
+    importShipped();
+    KorTAX::clsTax tax;
+    tax.setTaxIniName(QStringLiteral("MOXENV.INI"));
+    Currency out;
+    // R8 bonus d0: 260–309 千円 → 6.126 %; 500,000 × 6.126 % = 30,630.
+    ASSERT_EQ(tax.TaxBonus(yen(500'000), yen(300'000), 0, 0, yen(20261201), out), 0)
+        << tax.lastError().toStdString();
+    EXPECT_EQ(out, yen(30'630));
+    EXPECT_EQ(tax.TaxRate(), percent(u"6.126"));
+
+    // The tables are kept: with the configuration gone the object still answers.
+    qputenv("MOX_INI_DIR", QByteArrayLiteral("/nonexistent-mox-ini-dir"));
+    // R8 formula: 81,890 + 10,000 × 23.483 % → 84,238.
+    ASSERT_EQ(tax.TaxMonthly(yen(800'000), 0, 0, yen(20260101), out), 0);
+    EXPECT_EQ(out, yen(84'238));
+    // R2 row 99,000–101,000, d0 → 720.
+    ASSERT_EQ(tax.TaxMonthly(yen(100'000), 0, 0, yen(20251231), out), 0);
+    EXPECT_EQ(out, yen(720));
+    EXPECT_EQ(tax.TaxMonthly(yen(100'000), 0, 0, yen(20191231), out), KorTAX::kStatusNoEdition);
+
+    KorTAX::clsTax fresh;
+    fresh.setTaxIniName(QStringLiteral("MOXENV.INI"));
+    EXPECT_NE(fresh.TaxMonthly(yen(100'000), 0, 0, yen(20251231), out), 0);
+}
+
+TEST_P(TaxStore, BrokenFileIsRefusedAndNothingStored) {
+    importShipped();
+    EditionCopy copy(QStringLiteral("2026-01-01"));
+    copy.replaceLine(QStringLiteral("monthly-table-kou.csv"), 12,
+                     QStringLiteral("107000,109000,280,0,0,0,0,0,0,0,3800"),
+                     QStringLiteral("107000,109000,160,0,0,0,0,0,0,0,3800"));
+    const mox::Status s = KorTAX::importEdition(db(), QDate(2026, 1, 1), copy.dir());
+    EXPECT_EQ(s.code, KorTAX::kStatusBrokenTable);
+    EXPECT_EQ(stored(), kShipped);
+}
+
+TEST_P(TaxStore, FailedWriteLeavesDatabaseUnchanged) {
+    importShipped();
+    ASSERT_TRUE(m_env->breakLastBonusInsert());
+
+    // Replacing an edition deletes and rewrites all its records before the write that fails.
+    const mox::Status replace =
+        KorTAX::importEdition(db(), QDate(2026, 1, 1), dataDir(QStringLiteral("2026-01-01")));
+    EXPECT_FALSE(replace.ok());
+    const mox::Status added =
+        KorTAX::importEdition(db(), QDate(2027, 1, 1), dataDir(QStringLiteral("2026-01-01")));
+    EXPECT_FALSE(added.ok());
+    EXPECT_EQ(stored(), kShipped);
+
+    mox::Result<std::vector<KorTAX::Edition>> loaded = KorTAX::loadEditions(db());
+    ASSERT_EQ(mox::failure(loaded), nullptr);
+    const KorTAX::Edition &r8 = mox::value(loaded).at(1);
+    // R8 d7: 3,717 千円以上 → 45.945 %; the top band of the monthly table from 3,500,000 yen.
+    EXPECT_EQ(KorTAX::bonusRate(r8, yen(3'717'000), 7), percent(u"45.945"));
+    EXPECT_EQ(KorTAX::monthlyTax(r8, yen(3'600'000), 7), yen(1'125'945));
+}
+
+TEST_P(TaxStore, EditionWithoutTablesIsAnErrorNotZeroTax) {
+    ASSERT_TRUE(KorTAX::createTaxSchema(db()).ok());
+    KorDAO::clsTbAccess han;
+    han.setTBDatabase(db());
+    han.setTBNameString(QStringLiteral("ZEIHAN"));
+    ASSERT_GE(han.DAO_TableOpen(QString(), QString()), 0);
+    ASSERT_EQ(han.DAO_AddNew(true), 0);
+    han.TBRec()[u"TEKIYO"] = 20200101;
+    ASSERT_EQ(han.DAO_Update(), 0);
+
+    mox::Result<std::vector<KorTAX::Edition>> loaded = KorTAX::loadEditions(db());
+    ASSERT_NE(mox::failure(loaded), nullptr);
+    EXPECT_EQ(mox::failure(loaded)->code, KorTAX::kStatusBrokenTable);
+
+    KorTAX::clsTax tax;
+    tax.setTaxIniName(QStringLiteral("MOXENV.INI"));
+    Currency out = yen(-1);
+    EXPECT_EQ(tax.TaxMonthly(yen(300'000), 0, 0, yen(20260101), out), KorTAX::kStatusBrokenTable);
+    EXPECT_EQ(out, yen(-1));
+    EXPECT_TRUE(tax.lastError().contains(QStringLiteral("20200101")));
+}
+
+INSTANTIATE_TEST_SUITE_P(Engines, TaxStore, testing::Values(Engine::Sqlite, Engine::Postgres),
+                         [](const auto &p) { return engineName(p.param); });
+
+TEST(ShippedTables, FolderFoundFromTheProgram) {
+    const QString dir = KorTAX::shippedTaxDir();
+    EXPECT_TRUE(QFile::exists(dir + QStringLiteral("/2020-01-01/bonus-rate-table.csv")))
+        << dir.toStdString();
+    EXPECT_TRUE(QFile::exists(dir + QStringLiteral("/2026-01-01/monthly-table-kou.csv")));
+}
