@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdlib>
+#include <limits>
 #include <mutex>
 
 using namespace Qt::StringLiterals;
@@ -34,6 +36,9 @@ ColumnKind kindOfDeclaredType(const QString &declared) {
         return ColumnKind::Number;
     return ColumnKind::Text;
 }
+
+// The largest whole yen a Currency holds.
+constexpr qlonglong kMaxYen = std::numeric_limits<qint64>::max() / Currency::kScale;
 
 QString nextConnectionName() {
     static std::atomic<int> counter{0};
@@ -305,6 +310,44 @@ bool Connection::rollback(QString *error) {
         return false;
     }
     return true;
+}
+
+bool storedValue(const ColumnInfo &c, const QVariant &v, QVariant *out, QString *error) {
+    const bool isCurrency = v.metaType() == QMetaType::fromType<Currency>();
+    const bool isText = v.metaType() == QMetaType::fromType<QString>();
+    std::optional<Currency> amount;
+    if (isCurrency)
+        amount = v.value<Currency>();
+    else if (isText && c.kind != ColumnKind::Text)
+        amount = Currency::parse(v.toString());
+    else if (!isText && std::llabs(v.toLongLong()) <= kMaxYen)
+        amount = Currency::fromYen(v.toLongLong());
+
+    switch (c.kind) {
+    case ColumnKind::Text:
+        *out = isText || !amount ? v.toString() : amount->toPlainString();
+        return true;
+    case ColumnKind::Integer:
+        if (!amount || amount->raw() % Currency::kScale != 0) {
+            *error = u"項目「%1」に整数でない値「%2」は書けません。"_s.arg(
+                c.name, amount ? amount->toPlainString() : v.toString());
+            return false;
+        }
+        *out = qlonglong(amount->raw() / Currency::kScale);
+        return true;
+    case ColumnKind::Number:
+        if (!amount) {
+            *error = u"項目「%1」に数値でない値「%2」は書けません。"_s.arg(c.name, v.toString());
+            return false;
+        }
+        // Whole amounts are stored as integers, others as exact decimal text, which SQLite
+        // turns into its nearest number and PostgreSQL into NUMERIC.
+        *out = amount->raw() % Currency::kScale == 0
+                   ? QVariant(qlonglong(amount->raw() / Currency::kScale))
+                   : QVariant(amount->toPlainString());
+        return true;
+    }
+    return false;
 }
 
 void rollbackAllOpenTransactions() {

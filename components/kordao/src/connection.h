@@ -5,6 +5,7 @@
 // and the state of the transaction.
 
 #include "kordao/kordao.h"
+#include "mox/currency.h"
 
 #include <QHash>
 #include <QSqlDatabase>
@@ -105,6 +106,12 @@ private:
     std::map<QString, std::shared_ptr<const TableInfo>> m_catalogue;
     std::map<QString, std::unique_ptr<QSqlQuery>> m_statements;
 };
+
+/// Converts a value assigned by a program (int, qlonglong, Currency or QString) into what is bound
+/// for column \p c: whole numbers as qlonglong, fractional amounts as exact decimal text, texts
+/// as QString. False (and \p error) for a value the column cannot hold (a fraction or a
+/// non-number in a code column, a non-number in an amount column).
+bool storedValue(const ColumnInfo &c, const QVariant &v, QVariant *out, QString *error);
 
 /// The status and message of a database access that went wrong.
 struct Failure {

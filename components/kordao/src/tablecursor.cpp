@@ -1,7 +1,5 @@
 #include "tablecursor.h"
 
-#include "mox/currency.h"
-
 #include <QSqlError>
 
 using namespace Qt::StringLiterals;
@@ -304,45 +302,6 @@ void TableCursor::cancelEdit() {
     m_mode = Mode::Browse;
 }
 
-bool TableCursor::bindable(int column, const QVariant &v, QVariant *out, QString *error) const {
-    const ColumnInfo &c = m_info->columns[std::size_t(column)];
-    const bool isCurrency = v.metaType() == QMetaType::fromType<Currency>();
-    const bool isText = v.metaType() == QMetaType::fromType<QString>();
-    std::optional<Currency> amount;
-    if (isCurrency)
-        amount = v.value<Currency>();
-    else if (isText && c.kind != ColumnKind::Text)
-        amount = Currency::parse(v.toString());
-    else if (!isText)
-        amount = Currency::fromYen(v.toLongLong());
-
-    switch (c.kind) {
-    case ColumnKind::Text:
-        *out = isText ? v.toString() : amount->toPlainString();
-        return true;
-    case ColumnKind::Integer:
-        if (!amount || amount->raw() % Currency::kScale != 0) {
-            *error = u"項目「%1」に整数でない値「%2」は書けません。"_s.arg(
-                c.name, amount ? amount->toPlainString() : v.toString());
-            return false;
-        }
-        *out = qlonglong(amount->raw() / Currency::kScale);
-        return true;
-    case ColumnKind::Number:
-        if (!amount) {
-            *error = u"項目「%1」に数値でない値「%2」は書けません。"_s.arg(c.name, v.toString());
-            return false;
-        }
-        // Whole amounts are stored as integers, others as exact decimal text, which SQLite
-        // turns into its nearest number and PostgreSQL into NUMERIC.
-        *out = amount->raw() % Currency::kScale == 0
-                   ? QVariant(qlonglong(amount->raw() / Currency::kScale))
-                   : QVariant(amount->toPlainString());
-        return true;
-    }
-    return false;
-}
-
 Failure TableCursor::assign(QStringView field, QVariant value) {
     if (m_mode == Mode::Browse)
         return {-23, u"テーブル %1 のレコードは編集中ではありません (項目「%2」)。"_s.arg(
@@ -352,7 +311,7 @@ Failure TableCursor::assign(QStringView field, QVariant value) {
         return {-3, u"テーブル %1 に項目「%2」はありません。"_s.arg(m_info->name, field)};
     QVariant bound;
     QString error;
-    if (!bindable(column, value, &bound, &error))
+    if (!storedValue(m_info->columns[std::size_t(column)], value, &bound, &error))
         return {-12, u"テーブル %1: %2"_s.arg(m_info->name, error)};
     m_pending[column] = std::move(bound);
     return kOk;

@@ -51,8 +51,6 @@ private:
     void keysetAfter(const Row &last, SqlCondition *out) const;
     QString columnSql(int column) const;
     void identity(const Row &row, QString *where, QVariantList *binds) const;
-    bool bindable(int column, const QVariant &v, QVariant *out, QString *error) const;
-    QVariant readForm(int column, const QVariant &bound) const;
 
     DatabaseHandle m_db;
     std::shared_ptr<const TableInfo> m_info;

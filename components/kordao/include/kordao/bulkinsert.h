@@ -1,0 +1,58 @@
+#pragma once
+
+// BulkInsert: many new records of one table in one transaction, as fast as the engine allows.
+// Meant for generated and loaded data (the data generator, the demo and tax table loaders),
+// where AddNew/Update per record costs more than the insertion itself:
+//
+//     KorDAO::BulkInsert bulk(db.DBDatabase(), u"GKKYUYO"_s,
+//                             {u"SYOKCD"_s, u"KYUSYU"_s, u"SKYUYM"_s, u"KYUSEQ"_s, u"KYURYO"_s});
+//     for (const Pay& p : pays)
+//         if (short st = bulk.addRow({p.code, 1, p.month, 1, QVariant::fromValue(p.salary)}))
+//             return st;
+//     return bulk.finish();
+//
+// Values are given in the order of the fields, as int, qlonglong, Currency or QString, and
+// converted exactly as TBRec assignments are. Fields not named take their defaults. The records
+// become visible to other connections at finish(); a BulkInsert destroyed before finish(), or a
+// failing row, undoes every row added (when it began the transaction itself). When a transaction
+// is already open on the connection, the rows join it and finish() does not commit.
+
+#include "kordao/kordao.h"
+
+#include <QString>
+#include <QStringList>
+#include <QVariantList>
+
+#include <memory>
+
+namespace KorDAO {
+
+class BulkInsert {
+public:
+    BulkInsert(DatabaseHandle db, const QString &table, const QStringList &fields);
+    ~BulkInsert();
+    BulkInsert(const BulkInsert &) = delete;
+    BulkInsert &operator=(const BulkInsert &) = delete;
+
+    /// 0 when ready; -2 missing table or database, -66 unknown field, -15 no transaction.
+    short status() const { return m_status; }
+    const QString &lastError() const { return m_lastError; }
+
+    /// Adds one record. 0, or -12 (a value the field cannot hold, a duplicate key, a failing
+    /// engine): the transaction is then rolled back and every later call fails.
+    short addRow(const QVariantList &values);
+    /// Writes what is pending and commits (when the transaction is ours). 0, -12 or -16.
+    short finish();
+
+    /// Records added so far.
+    qint64 rowCount() const { return m_rows; }
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> d;
+    short m_status = 0;
+    QString m_lastError;
+    qint64 m_rows = 0;
+};
+
+} // namespace KorDAO
