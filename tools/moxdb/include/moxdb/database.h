@@ -1,0 +1,66 @@
+#pragma once
+
+// Database: one database opened through its configuration file for the administration work:
+// creating it, replacing the rows of its tables, transactions. Every access goes through the
+// database component; rows are written with bound values only.
+
+#include "moxdb/row.h"
+
+#include "kordao/kordao.h"
+#include "mox/status.h"
+
+#include <map>
+#include <memory>
+#include <vector>
+
+namespace moxdb {
+
+class Database {
+public:
+    ~Database();
+    Database(const Database &) = delete;
+    Database &operator=(const Database &) = delete;
+
+    /// Opens the database that the configuration file \p iniName ("MOX.INI", "MOXENV.INI")
+    /// names; with \p create a missing database is created (empty).
+    static mox::Result<std::unique_ptr<Database>> open(const QString &iniName, bool create);
+
+    KorDAO::DatabaseHandle handle() const { return m_db.DBDatabase(); }
+    const QString &iniName() const { return m_db.DBIniNameString(); }
+
+    mox::Status begin();
+    mox::Status commit();
+    /// Undoes the open transaction; a failure to do so is ignored (the caller already fails).
+    void rollback();
+
+    /// Deletes every record of \p table.
+    mox::Status clear(const QString &table);
+    /// Adds \p row to the table of its layout.
+    mox::Status insert(const Row &row);
+    mox::Status insertAll(const std::vector<Row> &rows);
+    /// The number of records of \p table meeting \p filter (a negative status on failure).
+    int count(const QString &table, const QString &filter = QString());
+
+private:
+    Database() = default;
+    /// The table object that adds records to \p name, opened on first use; nullptr and
+    /// \p status on failure.
+    KorDAO::clsTbAccess *table(const QString &name, mox::Status *status);
+    mox::Status failure(const KorDAO::clsTbAccess &t, short status, const QString &what) const;
+
+    KorDAO::clsDbAccess m_db;
+    KorDAO::clsTbAccess m_control; // begins and ends transactions
+    std::map<QString, std::unique_ptr<KorDAO::clsTbAccess>> m_tables;
+};
+
+/// The new rows of one table.
+struct TableRows {
+    const RowLayout *layout;
+    const std::vector<Row> *rows;
+};
+
+/// Replaces the records of each table in \p tables by its rows, all in one transaction: on any
+/// failure the database keeps its old records.
+mox::Status replaceTables(Database &db, const std::vector<TableRows> &tables);
+
+} // namespace moxdb

@@ -1,0 +1,20 @@
+// moxdb: administration of the payroll and environment databases.
+#include "moxdb/command.h"
+#include "moxdb/init.h"
+
+#include <QCoreApplication>
+#include <QTextStream>
+
+using namespace Qt::StringLiterals;
+
+int main(int argc, char **argv) {
+    QCoreApplication app(argc, argv);
+    const moxdb::Command commands[] = {
+        moxdb::initCommand(), moxdb::demoCommand(), moxdb::synthCommand(),
+        moxdb::taxCommand(),  moxdb::calcCommand(),
+    };
+    moxdb::addInitStep({u"tax tables"_s, &moxdb::loadShippedTaxTables});
+    QTextStream out(stdout);
+    QTextStream err(stderr);
+    return moxdb::dispatch(commands, app.arguments().mid(1), out, err);
+}

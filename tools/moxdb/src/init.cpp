@@ -1,0 +1,111 @@
+#include "moxdb/init.h"
+
+#include "kordao/schema.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+
+using namespace Qt::StringLiterals;
+
+namespace moxdb {
+
+namespace {
+
+mox::Status writeDefaultIni(const QString &path, const QString &databaseFile) {
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Text))
+        return mox::Status::failure(-20, u"%1 を書けません: %2"_s.arg(path, file.errorString()));
+    const QString text = u"[Database]\n"
+                         u"Driver=QSQLITE\n"
+                         u"; relative to the folder of this file\n"
+                         u"Database=%1\n"_s.arg(databaseFile);
+    file.write(text.toUtf8());
+    if (!file.commit())
+        return mox::Status::failure(-20, u"%1 を書けません: %2"_s.arg(path, file.errorString()));
+    return mox::Status::success();
+}
+
+mox::Status createTables(const QString &iniName,
+                         mox::Status (*create)(const KorDAO::DatabaseHandle &),
+                         std::unique_ptr<Database> *out) {
+    auto opened = Database::open(iniName, /*create=*/true);
+    if (const mox::Status *s = mox::failure(opened))
+        return *s;
+    std::unique_ptr<Database> db = std::move(mox::value(opened));
+    if (mox::Status s = create(db->handle()); !s.ok())
+        return mox::Status::failure(s.code, u"%1: %2"_s.arg(iniName, s.message));
+    *out = std::move(db);
+    return mox::Status::success();
+}
+
+} // namespace
+
+QStringList iniFolders() {
+    QStringList folders;
+    const QString fromEnv = qEnvironmentVariable("MOX_INI_DIR");
+    if (!fromEnv.isEmpty())
+        folders << fromEnv;
+    folders << QDir::currentPath();
+    QString config = qEnvironmentVariable("XDG_CONFIG_HOME");
+    if (config.isEmpty())
+        config = QDir::homePath() + u"/.config"_s;
+    folders << config + u"/mox"_s << u"/etc/mox"_s;
+    return folders;
+}
+
+QString findIni(const QString &name, const QStringList &folders) {
+    for (const QString &folder : folders) {
+        const QFileInfo f(QDir(folder), name);
+        if (f.isFile())
+            return f.absoluteFilePath();
+    }
+    return QString();
+}
+
+mox::Result<IniFiles> ensureIniFiles(const QStringList &folders, const QString &defaultDir) {
+    IniFiles files;
+    files.payroll = findIni(kPayrollIni, folders);
+    files.environment = findIni(kEnvironmentIni, folders);
+    if (!files.payroll.isEmpty() && !files.environment.isEmpty())
+        return files;
+    if (!files.payroll.isEmpty() || !files.environment.isEmpty()) {
+        const QString missing = files.payroll.isEmpty() ? kPayrollIni : kEnvironmentIni;
+        return mox::Status::failure(-20, u"%1 が見つかりません (%2 のいずれにもありません)。"_s.arg(
+                                             missing, folders.join(u", "_s)));
+    }
+    const QDir dir(defaultDir);
+    if (!QDir().mkpath(dir.absolutePath()))
+        return mox::Status::failure(-20, u"%1 を作れません。"_s.arg(dir.absolutePath()));
+    files.payroll = dir.absoluteFilePath(kPayrollIni);
+    files.environment = dir.absoluteFilePath(kEnvironmentIni);
+    if (mox::Status s = writeDefaultIni(files.payroll, u"mox.db"_s); !s.ok())
+        return s;
+    if (mox::Status s = writeDefaultIni(files.environment, u"moxenv.db"_s); !s.ok())
+        return s;
+    files.written = true;
+    return files;
+}
+
+mox::Status initDatabases(const std::vector<InitStep> &steps, QTextStream &log) {
+    std::unique_ptr<Database> payroll;
+    std::unique_ptr<Database> environment;
+    if (mox::Status s = createTables(kPayrollIni, &KorDAO::createPayrollSchema, &payroll); !s.ok())
+        return s;
+    log << "payroll tables ready (" << kPayrollIni << ")\n";
+    if (mox::Status s =
+            createTables(kEnvironmentIni, &KorDAO::createEnvironmentSchema, &environment);
+        !s.ok())
+        return s;
+    log << "environment tables ready (" << kEnvironmentIni << ")\n";
+    for (const InitStep &step : steps) {
+        log << step.name << "...\n";
+        log.flush();
+        if (mox::Status s = step.run(*payroll, *environment); !s.ok())
+            return mox::Status::failure(s.code, u"%1: %2"_s.arg(step.name, s.message));
+    }
+    return mox::Status::success();
+}
+
+} // namespace moxdb
