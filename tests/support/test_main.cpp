@@ -8,6 +8,10 @@ int main(int argc, char** argv)
 {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (qEnvironmentVariableIsEmpty("MOX_SOURCE_DIR"))
+        qputenv("MOX_SOURCE_DIR", MOX_TEST_SOURCE_DIR);
+    if (qEnvironmentVariableIsEmpty("FONTCONFIG_FILE"))
+        qputenv("FONTCONFIG_FILE", MOX_TEST_FONTCONFIG_FILE);
     testing::InitGoogleTest(&argc, argv);
     QApplication app(argc, argv);
     return RUN_ALL_TESTS();
