@@ -353,7 +353,7 @@ void frmMox110::cmdPFKEY_Click(int index) {
 }
 
 void frmMox110::prsPf00() {
-    mox::runWithWaitWindow(*this, [this] {
+    underWait([this] {
         calculate([this](mox110::BonusScreen &s) {
             const mox::Status st =
                 mox110::prsReadZenge(s, m_db.DBDatabase(), selectedCode(), m_ctx.kanri.SYORID);
@@ -362,6 +362,13 @@ void frmMox110::prsPf00() {
             return mox110::prsGokei(s, m_ctx);
         });
     });
+}
+
+void frmMox110::underWait(const std::function<void()> &action) {
+    mox::runWithWaitWindow(*this, action);
+    // The wait window took the activation; give it back so that the focus set next is real.
+    if (isVisible())
+        activateWindow();
 }
 
 void frmMox110::prsPf03() {
@@ -400,7 +407,7 @@ void frmMox110::prsPf10() {
     short flgMode = 0;
     if (prfReadKyuyo()) {
         flgMode = m_saikeisan->showModal();
-        mox::runWithWaitWindow(*this, [this, flgMode] {
+        underWait([this, flgMode] {
             mox110::BonusScreen s = readScreen();
             const mox::Status st = mox110::prsDspKyuyo(s, m_ctx, m_kyuyoTb.TBRec());
             writeScreen(s);
@@ -415,7 +422,7 @@ void frmMox110::prsPf10() {
             prsSetPFMode(2);
         });
     } else {
-        mox::runWithWaitWindow(*this, [this] {
+        underWait([this] {
             calculate([this](mox110::BonusScreen &s) {
                 return mox110::callUpNew(s, m_ctx, m_db.DBDatabase());
             });
@@ -447,7 +454,7 @@ void frmMox110::prsPf11() {
         reportCalcFailure(m_calcFailure);
         return;
     }
-    mox::runWithWaitWindow(*this, [this] {
+    underWait([this] {
         prsDspInp(0);
         prsWriteKyuyo();
     });

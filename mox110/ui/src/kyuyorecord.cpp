@@ -3,16 +3,25 @@
 #include "mox/bascmnname.h"
 #include "mox110/decimal.h"
 
+#include <limits>
+
 using namespace Qt::StringLiterals;
 
 namespace mox110 {
 namespace {
+
+__extension__ typedef __int128 Wide; // exact intermediate of the proportion product
 
 constexpr int kCommentLength = 30;
 constexpr int kPayClassDaily = 4;
 
 QVariant money(Currency c) {
     return QVariant::fromValue(c);
+}
+
+// A code or count held in a Currency, for an integer field.
+QVariant whole(Currency c) {
+    return static_cast<int>(c.toInteger(Rounding::Floor));
 }
 
 } // namespace
@@ -29,13 +38,28 @@ QString commentField(const QString &text) {
 }
 
 std::optional<Currency> proportionField(const QString &text) {
-    const QString t = text.trimmed();
-    if (t.isEmpty() || t.contains(u','))
+    // value × 100000 = digits × 10^(5 − decimals); in Currency's 1/10000 units that is
+    // digits × 10^(9 − decimals), rounded half to even when the text has more than nine decimals.
+    const std::optional<ExactDecimal> d = parseExact(text);
+    if (!d)
         return std::nullopt;
-    const std::optional<Currency> v = Currency::parse(t);
-    if (!v)
+    Wide raw = d->digits;
+    for (int shift = 9 - d->decimals; shift > 0; --shift)
+        raw *= 10;
+    if (d->decimals > 9) {
+        Wide divisor = 1;
+        for (int shift = d->decimals - 9; shift > 0; --shift)
+            divisor *= 10;
+        const Wide q = raw / divisor;
+        const Wide r = raw % divisor;
+        const Wide twice = 2 * (r < 0 ? -r : r);
+        const bool up = twice > divisor || (twice == divisor && q % 2 != 0);
+        raw = up ? q + (raw < 0 ? -1 : 1) : q;
+    }
+    if (raw > std::numeric_limits<std::int64_t>::max() ||
+        raw < std::numeric_limits<std::int64_t>::min())
         return std::nullopt;
-    return *v * 100000;
+    return Currency::fromRaw(static_cast<std::int64_t>(raw));
 }
 
 mox::Result<KyuyoValues> kyuyoValues(const BonusScreen &s, const CalcContext &ctx, int syokcd) {
@@ -56,7 +80,7 @@ mox::Result<KyuyoValues> kyuyoValues(const BonusScreen &s, const CalcContext &ct
     return KyuyoValues{
         {u"SYOKCD"_s, syokcd},
         {u"KYUSYU"_s, 2},
-        {u"SKYUYM"_s, money(ctx.kanri.SYORID)},
+        {u"SKYUYM"_s, whole(ctx.kanri.SYORID)},
         {u"KYUSEQ"_s, 0},
         {u"SYOZOK"_s, j.SYOZOK},
         {u"ZAIMU"_s, int{mox::prfZaimuKbn(j.SYOZOK)}},
@@ -88,7 +112,7 @@ mox::Result<KyuyoValues> kyuyoValues(const BonusScreen &s, const CalcContext &ct
         {u"ZENZEI"_s, money(s.nu1Zenzei)},
         {j.KYUKBN == kPayClassDaily ? u"NMRITU"_s : u"KMRITU"_s, money(*km)},
         {u"KBRITU"_s, money(*kb)},
-        {u"FSINSU"_s, money(s.nu1Fsinsu)},
+        {u"FSINSU"_s, whole(s.nu1Fsinsu)},
         {u"ZEIRT2"_s, money(s.nu1Zeirit)},
         {u"KMMMDD"_s, *kmmmdd},
         {u"KMZRIT"_s, money(s.nu1Kmkikan)},

@@ -112,6 +112,9 @@ private:
     void prsPf10();
     void prsPf11();
 
+    /// Runs \p action under the wait window.
+    void underWait(const std::function<void()> &action);
+
     void prsWriteKyuyo();
     void prsDeleteKyuyo();
     /// A status of a step inside the payment table's transaction: a failure rolls the change

@@ -18,6 +18,8 @@ public:
 
     /// Loads the dialog (choice 0), shows it modally and returns the choice once it is closed.
     short showModal();
+    /// Esc and the close box: refused while no choice is made.
+    void reject() override;
 
     /// p_iFlgMode (mode flag): 0 no choice, 4 show the stored record, 12 correct it.
     short p_iFlgMode = 0;
@@ -30,7 +32,6 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
-    void reject() override;
 
 private:
     void choose(short mode);

@@ -1,0 +1,505 @@
+#include "screenfixture.h"
+
+#include "mox110ui/frmsaikeisan.h"
+
+#include "mox/compfmode.h"
+
+#include <QComboBox>
+#include <QFrame>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+
+#include <csignal>
+
+using namespace Qt::StringLiterals;
+using namespace screentest;
+
+namespace {
+
+constexpr int kDecember = 202612;
+constexpr int kJune = 202606;
+
+QStringList buttonCaptions(const frmMox110 &f) {
+    QStringList out;
+    for (const QPushButton *b : f.cmdPFKEY)
+        out << (b->isEnabled() ? b->text() : u"-"_s);
+    return out;
+}
+
+QStringList listItems(const QComboBox *c) {
+    QStringList out;
+    for (int i = 0; i < c->count(); ++i)
+        out << c->itemText(i);
+    return out;
+}
+
+class EntryScreen : public ScreenTest {};
+
+TEST_F(EntryScreen, DecemberStartListsEveryPayClassAndWaitsForSelection) {
+    seed(kDecember);
+    ASSERT_TRUE(start());
+    EXPECT_EQ(m_form->windowTitle(), u"期末勤勉手当計算結果入力"_s);
+    EXPECT_EQ(m_form->lblYm->text(), u"令和 8年12月分"_s);
+    EXPECT_EQ(listItems(m_form->cboSyokcd),
+              (QStringList{u"0000025:伊藤五郎"_s, u"0001001:山田太郎"_s, u"0001002:鈴木花子"_s,
+                           u"0001003:佐藤次郎"_s, u"0001004:高橋四郎"_s}));
+    EXPECT_EQ(m_form->cboSyokcd->currentIndex(), -1);
+    EXPECT_EQ(m_form->nu1Kankmritu->value(), Currency());
+    EXPECT_EQ(m_form->nu1Kankbritu->value(), Currency());
+    EXPECT_EQ(m_form->keyMode(), 0);
+    EXPECT_EQ(buttonCaptions(*m_form),
+              (QStringList{u"-"_s, u"-"_s, u"-"_s, u"-"_s, u"-"_s, u"-"_s, u"-"_s, u"-"_s, u"-"_s,
+                           u"終　了"_s, u"読　込"_s, u"-"_s}));
+    EXPECT_TRUE(m_form->cboSyokcd->isEnabled());
+    EXPECT_FALSE(m_form->nu1Kyuryo->isEnabled());
+    EXPECT_FALSE(m_form->cboTokkbn->isEnabled());
+    EXPECT_TRUE(m_shell.boxes().empty());
+}
+
+TEST_F(EntryScreen, JuneStartLeavesDailyWageStaffOut) {
+    seed(kJune);
+    ASSERT_TRUE(start());
+    EXPECT_EQ(m_form->lblYm->text(), u"令和 8年 6月分"_s);
+    const QStringList items = listItems(m_form->cboSyokcd);
+    EXPECT_EQ(items.size(), 3);
+    EXPECT_FALSE(items.join(u'|').contains(u"鈴木花子"_s));
+    EXPECT_FALSE(items.join(u'|').contains(u"高橋四郎"_s));
+}
+
+TEST_F(EntryScreen, MonthOtherThanJuneOrDecemberEndsTheProgram) {
+    seed(202603);
+    EXPECT_FALSE(start());
+    ASSERT_EQ(m_shell.boxes().size(), 1u);
+    EXPECT_EQ(m_shell.boxes()[0].text, u"期末・勤勉手当処理月ではありません。"_s);
+    EXPECT_EQ(m_shell.boxes()[0].icon, mox::MsgIcon::Exclamation);
+    EXPECT_EQ(m_shell.boxes()[0].title, u"期末勤勉手当計算結果入力"_s);
+    EXPECT_TRUE(m_shell.ended());
+}
+
+TEST_F(EntryScreen, MissingManagementRecordEndsTheProgram) {
+    EXPECT_FALSE(start());
+    ASSERT_EQ(m_shell.boxes().size(), 1u);
+    EXPECT_EQ(m_shell.boxes()[0].text, u"管理マスタが読込できません。"_s);
+    EXPECT_EQ(m_shell.boxes()[0].icon, mox::MsgIcon::Critical);
+}
+
+TEST_F(EntryScreen, CallUpWithoutEmployeeWarnsAndStays) {
+    seed(kDecember);
+    ASSERT_TRUE(start());
+    press(11);
+    ASSERT_EQ(m_shell.boxes().size(), 1u);
+    EXPECT_EQ(m_shell.boxes()[0].text, u"職員が選択されていません。"_s);
+    EXPECT_EQ(m_shell.boxes()[0].icon, mox::MsgIcon::Exclamation);
+    EXPECT_EQ(m_form->keyMode(), 0);
+    EXPECT_TRUE(m_form->cboSyokcd->hasFocus());
+}
+
+TEST_F(EntryScreen, NewEntryIsWorkedOutFromThePersonnelRecord) {
+    seed(kDecember);
+    insert(u"GKKYUYO"_s, {{u"SYOKCD"_s, kRegular},
+                          {u"KYUSYU"_s, 1},
+                          {u"SKYUYM"_s, 202611},
+                          {u"KAZEIG"_s, QVariant::fromValue(yen(350'000))},
+                          {u"SYAGOK"_s, QVariant::fromValue(yen(50'000))},
+                          {u"SYOTOK"_s, QVariant::fromValue(yen(8'000))}});
+    ASSERT_TRUE(start());
+    select(kRegular);
+    press(11);
+    EXPECT_TRUE(m_shell.boxes().empty()) << m_shell.boxes()[0].text.toStdString();
+    EXPECT_EQ(m_form->keyMode(), 3);
+    EXPECT_EQ(m_form->inputMode(), 2);
+    EXPECT_EQ(m_form->saikeisan()->p_iFlgMode, 0);
+    EXPECT_EQ(buttonCaptions(*m_form),
+              (QStringList{u"前月計"_s, u"-"_s, u"-"_s, u"取　消"_s, u"-"_s, u"-"_s, u"-"_s, u"-"_s,
+                           u"-"_s, u"-"_s, u"-"_s, u"更　新"_s}));
+    // December rates; service since 2010 counts the whole period, 6 months, at 100 %.
+    EXPECT_EQ(m_form->nu1Kankmritu->value(), *Currency::parse(u"127.5"));
+    EXPECT_EQ(m_form->nu1Kankbritu->value(), *Currency::parse(u"102.5"));
+    EXPECT_EQ(m_form->nu1Kmmm->value(), yen(6));
+    EXPECT_EQ(m_form->nu1Kmdd->value(), yen(0));
+    EXPECT_EQ(m_form->nu1Kmkikan->value(), yen(100));
+    EXPECT_EQ(m_form->nu1Kbkikan->value(), yen(100));
+    EXPECT_EQ(m_form->txtKmritu->text(), u"127.50000"_s);
+    EXPECT_EQ(m_form->nu1Kyuryo->value(), yen(300'000));
+    EXPECT_EQ(m_form->nu1Fsinsu->value(), yen(2));
+    EXPECT_EQ(m_form->cboTokkbn->currentIndex(), 0);
+    EXPECT_EQ(m_form->cboRoukbn->currentIndex(), 0);
+    // Previous month: taxable 350,000 less social insurance 50,000; its tax 8,000.
+    EXPECT_EQ(m_form->nu1Zenkaz->value(), yen(300'000));
+    EXPECT_EQ(m_form->nu1Zenzei->value(), yen(8'000));
+    EXPECT_GT(m_form->nu1Kimatu->value(), Currency());
+    EXPECT_EQ(m_form->nu1Kazeig->value(),
+              m_form->nu1Ssikyu->value() - m_form->nu1Hkzegk->value() - m_form->nu1Syagok->value());
+    // Input mode 2: only the deduction classes take input; the previous month's figures have
+    // an enabled frame inside the disabled deductions.
+    EXPECT_FALSE(m_form->cboSyokcd->isEnabled());
+    EXPECT_TRUE(m_form->cboTokkbn->isEnabled());
+    EXPECT_TRUE(m_form->frmTeate2->isEnabledTo(m_form->frmKojyo));
+    EXPECT_FALSE(m_form->nu1Zenkaz->isEnabled());
+    EXPECT_FALSE(m_form->nu1Kyuryo->isEnabled());
+    EXPECT_FALSE(m_form->nu1Kmmm->isEnabled());
+    EXPECT_FALSE(m_form->txtTxt1->isEnabled());
+    EXPECT_TRUE(m_form->cboTokkbn->hasFocus());
+}
+
+TEST_F(EntryScreen, SaveWritesEveryFieldAndSavingAgainUpdatesInPlace) {
+    seed(kDecember);
+    ASSERT_TRUE(start());
+    select(kRegular);
+    press(11);
+    ASSERT_EQ(m_form->keyMode(), 3);
+    m_form->cboTokkbn->setCurrentIndex(1); // the operator picks "1:控除する": recalculated
+    const Currency kimatu = m_form->nu1Kimatu->value();
+    const Currency kenko = m_form->nu1Kenko->value();
+    const Currency sasihk = m_form->nu1Sasihk->value();
+    const Currency kazeig = m_form->curKazeig();
+    EXPECT_GT(kenko, Currency());
+    press(12);
+    EXPECT_EQ(m_form->keyMode(), 0);
+    EXPECT_EQ(m_form->cboSyokcd->currentIndex(), -1);
+    EXPECT_EQ(m_form->nu1Kimatu->value(), Currency());
+
+    ASSERT_EQ(bonusCount(kRegular, kDecember), 1);
+    const auto field = [&](const char16_t *name) {
+        return bonusField(kRegular, kDecember, QString::fromUtf16(name));
+    };
+    EXPECT_EQ(field(u"KYUSEQ").toInt(), 0);
+    EXPECT_EQ(field(u"SYOZOK").toString(), u"4201"_s);
+    EXPECT_EQ(field(u"ZAIMU").toInt(), 1);
+    EXPECT_EQ(field(u"SYOSYU").toInt(), 2);
+    EXPECT_EQ(field(u"KYUKBN").toInt(), 1);
+    EXPECT_EQ(field(u"KGOKYU").toInt(), 3);
+    EXPECT_EQ(field(u"KGOGHO").toInt(), 25);
+    EXPECT_EQ(field(u"GENFUY").toInt(), 1);
+    EXPECT_EQ(field(u"GENHAI").toInt(), 1);
+    EXPECT_EQ(field(u"KYURYO").toLongLong(), 300'000);
+    EXPECT_EQ(field(u"STYOGK").toLongLong(), 12'000);
+    EXPECT_EQ(field(u"FUYOTE").toLongLong(), 10'000);
+    EXPECT_EQ(*Currency::parse(field(u"KIMATU").toString()), kimatu);
+    EXPECT_EQ(*Currency::parse(field(u"KENKO").toString()), kenko);
+    EXPECT_EQ(*Currency::parse(field(u"SASIHK").toString()), sasihk);
+    EXPECT_EQ(*Currency::parse(field(u"KAZEIG").toString()), kazeig);
+    EXPECT_EQ(field(u"KMRITU").toLongLong(), 12'750'000); // "127.50000" × 100000
+    EXPECT_EQ(field(u"NMRITU").toLongLong(), 0);
+    EXPECT_EQ(field(u"KMMMDD").toInt(), 600);
+    EXPECT_EQ(field(u"KBMMDD").toInt(), 600);
+    EXPECT_EQ(field(u"KMZRIT").toLongLong(), 100);
+    EXPECT_EQ(field(u"FSINSU").toInt(), 2);
+    EXPECT_EQ(field(u"TOKKBN").toInt(), 1);
+    EXPECT_EQ(field(u"ROUKBN").toInt(), 0);
+    EXPECT_EQ(field(u"NIREM1").toString(), QString(30, u' '));
+
+    // Second save of the same employee: the dialog's F12 opens it for correction.
+    select(kRegular);
+    answerDialog(Qt::Key_F12);
+    press(11);
+    EXPECT_EQ(m_form->saikeisan()->p_iFlgMode, 12);
+    ASSERT_EQ(m_form->keyMode(), 2);
+    EXPECT_EQ(m_form->cboTokkbn->currentIndex(), 1) << "the stored class is kept";
+    m_form->txtTxt1->setText(u"賞与の再計算"_s);
+    press(12);
+    EXPECT_EQ(bonusCount(kRegular, kDecember), 1);
+    EXPECT_EQ(field(u"NIREM1").toString(), u"賞与の再計算"_s + QString(24, u' '));
+}
+
+TEST_F(EntryScreen, StoredBonusShownForViewingOrRecalculatedForCorrection) {
+    seed(kDecember);
+    insert(u"GKKYUYO"_s, {{u"SYOKCD"_s, kRegular},
+                          {u"KYUSYU"_s, 2},
+                          {u"SKYUYM"_s, kDecember},
+                          {u"TOKKBN"_s, 1},
+                          {u"ROUKBN"_s, 0},
+                          {u"KYURYO"_s, QVariant::fromValue(yen(111'111))},
+                          {u"SSIKYU"_s, QVariant::fromValue(yen(500'000))},
+                          {u"HKZEGK"_s, QVariant::fromValue(yen(1'000))},
+                          {u"SYAGOK"_s, QVariant::fromValue(yen(70'000))},
+                          {u"KAZEIG"_s, QVariant::fromValue(yen(999))},
+                          {u"ZENKAZ"_s, QVariant::fromValue(yen(123'000))},
+                          {u"KMRITU"_s, QVariant::fromValue(yen(62'500))},
+                          {u"KMMMDD"_s, 529},
+                          {u"NIREM2"_s, u"前回分"_s + QString(27, u' ')}});
+    ASSERT_TRUE(start());
+
+    select(kRegular);
+    answerDialog(Qt::Key_F4);
+    press(11);
+    EXPECT_EQ(m_form->saikeisan()->p_iFlgMode, 4);
+    EXPECT_EQ(m_form->keyMode(), 4);
+    EXPECT_EQ(m_form->inputMode(), 3);
+    EXPECT_EQ(m_form->nu1Kyuryo->value(), yen(111'111));
+    EXPECT_EQ(m_form->nu1Kazeig->value(), yen(429'000)); // 500,000 − 1,000 − 70,000
+    EXPECT_EQ(m_form->curKazeig(), yen(999));
+    EXPECT_EQ(m_form->txtKmritu->text(), u"0.62500"_s);
+    EXPECT_EQ(m_form->nu1Kmmm->value(), yen(5));
+    EXPECT_EQ(m_form->nu1Kmdd->value(), yen(29));
+    EXPECT_EQ(m_form->txtTxt2->text(), u"前回分"_s);
+    EXPECT_EQ(buttonCaptions(*m_form),
+              (QStringList{u"-"_s, u"-"_s, u"-"_s, u"取　消"_s, u"-"_s, u"-"_s, u"-"_s, u"-"_s,
+                           u"-"_s, u"-"_s, u"-"_s, u"-"_s}));
+    EXPECT_FALSE(m_form->cboTokkbn->isEnabled()) << "viewing takes no input";
+
+    press(4);
+    EXPECT_EQ(m_form->keyMode(), 0);
+    EXPECT_EQ(m_form->lblYm->text(), u"令和 8年12月分"_s);
+    EXPECT_EQ(m_form->nu1Kankmritu->value(), Currency());
+
+    select(kRegular);
+    answerDialog(Qt::Key_F12);
+    press(11);
+    EXPECT_EQ(m_form->keyMode(), 2);
+    EXPECT_EQ(m_form->nu1Kyuryo->value(), yen(300'000)) << "recalculated from personnel";
+    EXPECT_EQ(m_form->nu1Kmmm->value(), yen(6));
+    EXPECT_EQ(m_form->cboTokkbn->currentIndex(), 1);
+    EXPECT_EQ(m_form->nu1Zenkaz->value(), yen(123'000)) << "previous month kept as stored";
+    EXPECT_NE(m_form->curKazeig(), yen(999));
+}
+
+TEST_F(EntryScreen, DeleteAsksAndNoKeepsTheRecord) {
+    seed(kDecember);
+    insert(u"GKKYUYO"_s, {{u"SYOKCD"_s, kRegular}, {u"KYUSYU"_s, 2}, {u"SKYUYM"_s, kDecember}});
+    ASSERT_TRUE(start());
+    select(kRegular);
+    answerDialog(Qt::Key_F12);
+    press(11);
+    ASSERT_EQ(m_form->keyMode(), 2);
+
+    m_shell.queueAnswer(mox::MsgAnswer::No);
+    press(5);
+    ASSERT_EQ(m_shell.boxes().size(), 1u);
+    EXPECT_EQ(m_shell.boxes()[0].text, u"データを削除しますか？"_s);
+    EXPECT_EQ(m_shell.boxes()[0].icon, mox::MsgIcon::Question);
+    EXPECT_EQ(m_shell.boxes()[0].buttons, mox::MsgButtons::YesNo);
+    EXPECT_EQ(m_form->keyMode(), 2);
+    EXPECT_EQ(bonusCount(kRegular, kDecember), 1);
+
+    m_shell.queueAnswer(mox::MsgAnswer::Yes);
+    press(5);
+    EXPECT_EQ(m_form->keyMode(), 0);
+    EXPECT_EQ(bonusCount(kRegular, kDecember), 0);
+}
+
+TEST_F(EntryScreen, KeysWithoutActionDoNothing) {
+    seed(kDecember);
+    ASSERT_TRUE(start());
+    select(kRegular);
+    press(11);
+    ASSERT_EQ(m_form->keyMode(), 3);
+    for (int n : {2, 3, 5, 6, 7, 8, 9, 10, 11}) {
+        press(n);
+        EXPECT_EQ(m_form->keyMode(), 3) << "F" << n;
+    }
+    EXPECT_TRUE(m_shell.boxes().empty());
+    EXPECT_FALSE(m_shell.ended());
+}
+
+TEST_F(EntryScreen, PreviousMonthKeyRereadsThePay) {
+    seed(kDecember);
+    ASSERT_TRUE(start());
+    select(kRegular);
+    press(11);
+    EXPECT_EQ(m_form->nu1Zenkaz->value(), Currency());
+    insert(u"GKKYUYO"_s, {{u"SYOKCD"_s, kRegular},
+                          {u"KYUSYU"_s, 4},
+                          {u"SKYUYM"_s, 202611},
+                          {u"KAZEIG"_s, QVariant::fromValue(yen(40'000))},
+                          {u"SYOTOK"_s, QVariant::fromValue(yen(1'200))}});
+    const int before = m_form->recalculations();
+    press(1);
+    EXPECT_EQ(m_form->nu1Zenkaz->value(), yen(40'000));
+    EXPECT_EQ(m_form->nu1Zenzei->value(), yen(1'200));
+    EXPECT_EQ(m_form->recalculations(), before + 1);
+}
+
+TEST_F(EntryScreen, EndKeyClosesAndEnds) {
+    seed(kDecember);
+    ASSERT_TRUE(start());
+    EXPECT_THROW(m_form->cmdPFKEY_Click(9), mox::ProgramEnded);
+    EXPECT_TRUE(m_shell.boxes().empty());
+}
+
+TEST_F(EntryScreen, ManualEntryOpensTheFigures) {
+    seed(kDecember);
+    ASSERT_TRUE(start());
+    select(kManual);
+    press(11);
+    EXPECT_EQ(m_form->inputMode(), 4);
+    EXPECT_TRUE(m_form->nu1Kyuryo->isEnabled());
+    EXPECT_TRUE(m_form->nu1Kinben->isEnabled());
+    EXPECT_TRUE(m_form->nu1Kmmm->isEnabled());
+    EXPECT_TRUE(m_form->nu1Zenkaz->isEnabled());
+    EXPECT_TRUE(m_form->nu1Fsinsu->isEnabled());
+    EXPECT_TRUE(m_form->nu1Zeirit->isEnabled());
+    EXPECT_FALSE(m_form->txtKmritu->isEnabled());
+    EXPECT_FALSE(m_form->nu1Kmkikan->isEnabled()) << "period rates never take input";
+    EXPECT_FALSE(m_form->nu1Ssikyu->isEnabled()) << "totals never take input";
+    EXPECT_FALSE(m_form->txtTxt1->isEnabled());
+}
+
+TEST_F(EntryScreen, DailyWageManualEntryHasNoPeriodsNorDiligence) {
+    seed(kDecember);
+    ASSERT_TRUE(start());
+    select(kDailyManual);
+    press(11);
+    EXPECT_EQ(m_form->inputMode(), 4);
+    EXPECT_EQ(m_form->nu1Kyuryo->value(), yen(189'000)); // 9,000 × 21
+    EXPECT_EQ(m_form->nu1Kankmritu->value(), *Currency::parse(u"1.25"));
+    EXPECT_EQ(m_form->txtKmritu->text(), u"1.25000"_s);
+    EXPECT_TRUE(m_form->nu1Kyuryo->isEnabled());
+    EXPECT_TRUE(m_form->txtTxt1->isEnabled());
+    EXPECT_FALSE(m_form->nu1Kmmm->isEnabled());
+    EXPECT_FALSE(m_form->nu1Kinben->isEnabled());
+    EXPECT_FALSE(m_form->nu1Kbchiiki->isEnabled());
+}
+
+TEST_F(EntryScreen, DailyWageProportionIsSavedAsItsOwnField) {
+    seed(kDecember);
+    ASSERT_TRUE(start());
+    select(kDaily);
+    press(11);
+    press(12);
+    EXPECT_EQ(bonusField(kDaily, kDecember, u"NMRITU"_s).toLongLong(), 125'000);
+    EXPECT_EQ(bonusField(kDaily, kDecember, u"KMRITU"_s).toLongLong(), 0);
+}
+
+// Focus and change detection, on the manual-entry employee whose figures take input.
+class FocusHandling : public ScreenTest {
+protected:
+    // Enters \p box as by a click, replaces its text by \p text and stays in it.
+    void typeInto(frmMox110::KorNum *box, const QString &text) {
+        box->setFocus();
+        box->selectAll();
+        QTest::keyClicks(box, text);
+    }
+
+    void SetUp() override {
+        ScreenTest::SetUp();
+        seed(kDecember);
+        ASSERT_TRUE(start());
+        select(kManual);
+        press(11);
+        ASSERT_EQ(m_form->inputMode(), 4);
+        ASSERT_TRUE(m_shell.boxes().empty()) << m_shell.boxes()[0].text.toStdString();
+    }
+};
+
+TEST_F(FocusHandling, TabbingWithoutTypingRecalculatesNothing) {
+    const int before = m_form->recalculations();
+    m_form->nu1Kmmm->setFocus();
+    for (int i = 0; i < 20; ++i)
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    EXPECT_EQ(m_form->recalculations(), before);
+}
+
+TEST_F(FocusHandling, TypingTheOldValueBackRecalculatesNothing) {
+    const int before = m_form->recalculations();
+    typeInto(m_form->nu1Kyuryo, u"9"_s);
+    for (int i = 0; i < 10; ++i)
+        QTest::keyClick(m_form->nu1Kyuryo, Qt::Key_Backspace);
+    QTest::keyClicks(m_form->nu1Kyuryo, u"250000"_s);
+    QTest::keyClick(m_form->nu1Kyuryo, Qt::Key_Tab);
+    EXPECT_EQ(m_form->recalculations(), before);
+
+    // Input class 9 computes no allowance: a typed one changes only the totals.
+    const Currency total = m_form->nu1Ssikyu->value();
+    typeInto(m_form->nu1Kimatu, u"500000"_s);
+    QTest::keyClick(m_form->nu1Kimatu, Qt::Key_Tab);
+    EXPECT_EQ(m_form->recalculations(), before + 1);
+    EXPECT_EQ(m_form->nu1Kimatu->value(), yen(500'000));
+    EXPECT_EQ(m_form->nu1Ssikyu->value(), total + yen(500'000));
+}
+
+TEST_F(FocusHandling, ChangedPeriodRecalculatesRatesBeforeAllowances) {
+    typeInto(m_form->nu1Kmmm, u"3"_s);
+    const int before = m_form->recalculations();
+    const QString ratio = m_form->txtKmritu->text();
+    QTest::keyClick(m_form->nu1Kmmm, Qt::Key_Tab);
+    EXPECT_EQ(m_form->recalculations(), before + 1);
+    EXPECT_LT(m_form->nu1Kmkikan->value(), yen(100));
+    EXPECT_NE(m_form->txtKmritu->text(), ratio);
+}
+
+TEST_F(FocusHandling, DependantsAloneRecalculateNothing) {
+    const int before = m_form->recalculations();
+    typeInto(m_form->nu1Fsinsu, u"5"_s);
+    QTest::keyClick(m_form->nu1Fsinsu, Qt::Key_Tab);
+    EXPECT_EQ(m_form->nu1Fsinsu->value(), yen(5));
+    EXPECT_EQ(m_form->recalculations(), before);
+}
+
+TEST_F(FocusHandling, ChangedBoxIsRecalculatedBeforeTheSave) {
+    const Currency total = m_form->nu1Ssikyu->value();
+    typeInto(m_form->nu1Kimatu, u"500000"_s);
+    press(12); // the box is still focused: leaving it recalculates first
+    EXPECT_EQ(bonusField(kManual, kDecember, u"KIMATU"_s).toLongLong(), 500'000);
+    EXPECT_EQ(*Currency::parse(bonusField(kManual, kDecember, u"SSIKYU"_s).toString()),
+              total + yen(500'000));
+    EXPECT_EQ(m_form->keyMode(), 0);
+}
+
+// A save that cannot finish leaves nothing of the change behind.
+class InterruptedSave : public ScreenTest {
+protected:
+    void SetUp() override {
+        ScreenTest::SetUp();
+        seed(kDecember);
+        insert(u"GKKYUYO"_s, {{u"SYOKCD"_s, kRegular},
+                              {u"KYUSYU"_s, 2},
+                              {u"SKYUYM"_s, kDecember},
+                              {u"KYURYO"_s, QVariant::fromValue(yen(111'111))}});
+        m_payroll.reset(); // the child of a death test opens its own connections
+    }
+
+    void correctAndSave(std::function<void()> beforeCommit) {
+        ASSERT_TRUE(start());
+        m_form->setBeforeCommitHook(std::move(beforeCommit));
+        select(kRegular);
+        answerDialog(Qt::Key_F12);
+        press(11);
+        ASSERT_EQ(m_form->keyMode(), 2);
+        m_form->cmdPFKEY_Click(11);
+    }
+};
+
+TEST_F(InterruptedSave, ProgramEndBeforeCommitRollsBack) {
+    bool hookRan = false;
+    EXPECT_THROW(correctAndSave([&] {
+                     hookRan = true;
+                     mox::shell().endProgram(1);
+                 }),
+                 mox::ProgramEnded);
+    EXPECT_TRUE(hookRan);
+    EXPECT_EQ(bonusCount(kRegular, kDecember), 1);
+    EXPECT_EQ(bonusField(kRegular, kDecember, u"KYURYO"_s).toLongLong(), 111'111);
+}
+
+TEST_F(InterruptedSave, ProgramKilledBeforeCommitLeavesTheRecord) {
+    GTEST_FLAG_SET(death_test_style, "fast");
+    EXPECT_EXIT(
+        {
+            correctAndSave([] { std::raise(SIGKILL); });
+            std::_Exit(3);
+        },
+        testing::KilledBySignal(SIGKILL), "");
+    EXPECT_EQ(bonusCount(kRegular, kDecember), 1);
+    EXPECT_EQ(bonusField(kRegular, kDecember, u"KYURYO"_s).toLongLong(), 111'111);
+}
+
+TEST_F(EntryScreen, MissingTaxTableNamesTheMonthAndBlocksTheSave) {
+    seed(201912); // before the first edition of the tax tables (2020)
+    ASSERT_TRUE(start());
+    select(kRegular);
+    press(11);
+    ASSERT_FALSE(m_shell.boxes().empty());
+    const QString message = m_shell.boxes().back().text;
+    EXPECT_TRUE(message.contains(u"12月"_s)) << message.toStdString();
+    EXPECT_TRUE(message.contains(u"源泉徴収税額表"_s)) << message.toStdString();
+    const std::size_t shown = m_shell.boxes().size();
+    press(12);
+    EXPECT_EQ(m_shell.boxes().size(), shown + 1) << "the save repeats the failure";
+    EXPECT_EQ(bonusCount(kRegular, 201912), 0);
+    EXPECT_NE(m_form->keyMode(), 0);
+}
+
+} // namespace

@@ -1,0 +1,65 @@
+#pragma once
+
+// A real payroll and environment database (SQLite in a temporary folder, found through
+// "MOX.INI" and "MOXENV.INI"), a scripted shell, and the entry screen started on them.
+
+#include "mox110ui/frmmox110.h"
+
+#include "kordao/kordao.h"
+#include "mox/shell.h"
+
+#include <QTemporaryDir>
+#include <QVariant>
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <memory>
+
+namespace screentest {
+
+using Fields = std::map<QString, QVariant>;
+
+Currency yen(std::int64_t v);
+
+/// Employee codes of the seeded personnel table.
+enum Employee {
+    kRegular = 1001, // monthly salary 300,000, service since 2010
+    kDaily = 1002,   // pay class 4 (daily wage 10,000)
+    kManual = 1003,  // input class 9, monthly salary 250,000
+    kDailyManual = 1004,
+    kShortCode = 25, // listed as 0000025
+};
+
+class ScreenTest : public testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    /// The management record for processing month \p syorid and the five employees.
+    void seed(int syorid);
+    /// Adds one record to \p table of the payroll database.
+    void insert(const QString &table, const Fields &fields);
+    /// Creates, shows and sets up the screen; false when the start ended the program.
+    bool start();
+
+    /// Selects the employee \p code in the list.
+    void select(int code);
+    /// Presses function key F<n> on the screen as the operator does.
+    void press(int n);
+    /// Answers the next recalculation dialog with \p key (Qt::Key_F4 or Qt::Key_F12).
+    void answerDialog(int key);
+
+    /// The bonus records of \p syokcd in month \p skyuym, read on a connection of their own.
+    int bonusCount(int syokcd, int skyuym);
+    /// A field of that bonus record; invalid when there is none.
+    QVariant bonusField(int syokcd, int skyuym, const QString &field);
+
+    QTemporaryDir m_dir;
+    QByteArray m_oldIniDir;
+    std::unique_ptr<KorDAO::clsDbAccess> m_payroll;
+    mox::ScriptedShell m_shell;
+    std::unique_ptr<frmMox110> m_form;
+};
+
+} // namespace screentest
