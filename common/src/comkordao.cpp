@@ -57,7 +57,7 @@ constexpr int kDatabaseFailureExit = 1;
 
 } // namespace
 
-QString daoStatusMessage(short status) {
+QString daoStatusMessage(int status) {
     for (const Entry &e : kEntries) {
         if (e.code == status) {
             const QString subject =
@@ -68,13 +68,13 @@ QString daoStatusMessage(short status) {
     return u"例外なステータスコードが検出されました。"_s;
 }
 
-bool daoStatusIsFatal(short status, bool tolerate) {
+bool daoStatusIsFatal(int status, bool tolerate) {
     if (status >= 0)
         return false;
     return !(tolerate && (status == -9 || status == -99));
 }
 
-void prsDaoStatus(short status, bool tolerate) {
+void prsDaoStatus(int status, bool tolerate) {
     if (!daoStatusIsFatal(status, tolerate))
         return;
     const QString text =

@@ -51,6 +51,18 @@ FunctionKeyFilter::~FunctionKeyFilter() {
         app->removeEventFilter(this);
 }
 
+bool FunctionKeyFilter::belongsToForm(const QWidget *widget) const {
+    // A drop-down list of the form is a popup window of its own but still part of the form;
+    // a dialog or message box opened by the form is not.
+    for (const QWidget *w = widget; w; w = w->parentWidget()) {
+        if (w == &m_form)
+            return true;
+        if (w->isWindow() && w->windowType() != Qt::Popup)
+            return false;
+    }
+    return false;
+}
+
 bool FunctionKeyFilter::eventFilter(QObject *watched, QEvent *event) {
     const QEvent::Type type = event->type();
     if (type != QEvent::KeyPress && type != QEvent::ShortcutOverride)
@@ -58,8 +70,7 @@ bool FunctionKeyFilter::eventFilter(QObject *watched, QEvent *event) {
     const auto *key = static_cast<QKeyEvent *>(event);
     if (key->key() < Qt::Key_F1 || key->key() > Qt::Key_F12)
         return false;
-    auto *widget = qobject_cast<QWidget *>(watched);
-    if (!widget || widget->window() != &m_form || !m_form.isEnabled())
+    if (!belongsToForm(qobject_cast<QWidget *>(watched)) || !m_form.isEnabled())
         return false;
     if (type == QEvent::ShortcutOverride) {
         // Claim the key so no shortcut takes it; the press itself comes as a KeyPress.

@@ -100,6 +100,22 @@ TEST_F(FunctionKeys, OtherKeysOtherWindowsAndADisabledFormPass) {
     EXPECT_TRUE(m_pressed.empty());
 }
 
+TEST_F(FunctionKeys, DropDownOfTheFormCountsDialogsDoNot) {
+    QWidget popup(&m_form, Qt::Popup);
+    CountingEdit popupEdit(&popup);
+    popup.show();
+    QTest::keyClick(&popupEdit, Qt::Key_F11);
+    EXPECT_EQ(m_pressed, std::vector<int>{10});
+    popup.hide();
+
+    QWidget dialog(&m_form, Qt::Dialog);
+    CountingEdit dialogEdit(&dialog);
+    dialog.show();
+    QTest::keyClick(&dialogEdit, Qt::Key_F4);
+    EXPECT_EQ(dialogEdit.keys, 1);
+    EXPECT_EQ(m_pressed, std::vector<int>{10});
+}
+
 TEST_F(FunctionKeys, FilterGoesWithTheForm) {
     delete m_filter;
     QTest::keyClick(m_edit, Qt::Key_F1);

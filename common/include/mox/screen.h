@@ -33,8 +33,9 @@ QPoint centredPosition(QSize frame, QRect screen);
 void centreForm(QWidget &form);
 
 /// Sees F1 to F12 (with any modifier) before any widget of one form does, calls the press
-/// action with the key's index 0 to 11 and swallows the key. Other keys, keys for other windows
-/// and keys while the form is disabled pass unchanged. Installed on the application by the
+/// action with the key's index 0 to 11 and swallows the key, also in a drop-down list of the
+/// form. Other keys, keys for other windows (dialogs and message boxes included) and keys while
+/// the form is disabled pass unchanged. Installed on the application by the
 /// constructor; removed when it is destroyed (it is a child of the form).
 class FunctionKeyFilter : public QObject {
     Q_OBJECT
@@ -45,6 +46,8 @@ public:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    bool belongsToForm(const QWidget *widget) const;
+
     QWidget &m_form;
     std::function<void(int)> m_press;
 };
