@@ -5,6 +5,9 @@
 
 #include <benchmark/benchmark.h>
 
+#include <QFile>
+#include <QTemporaryDir>
+
 namespace {
 
 KorTAX::Edition edition(const char *from) {
@@ -55,6 +58,36 @@ void readEdition(benchmark::State &state) {
         benchmark::DoNotOptimize(edition("2026-01-01"));
 }
 BENCHMARK(readEdition)->Unit(benchmark::kMicrosecond);
+
+// The first call of a fresh tax object: opens the environment database (SQLite) and loads both
+// editions; later calls of that object cost what taxBonus measures.
+void firstCallLoadsTables(benchmark::State &state) {
+    QTemporaryDir dir;
+    qputenv("MOX_INI_DIR", dir.path().toUtf8());
+    {
+        QFile ini(dir.filePath(QStringLiteral("MOXENV.INI")));
+        if (!ini.open(QIODevice::WriteOnly))
+            return state.SkipWithError("cannot write MOXENV.INI");
+        ini.write("[Database]\nDriver=QSQLITE\nDatabase=env.db\n");
+    }
+    {
+        KorDAO::clsDbAccess db;
+        db.setDBIniNameString(QStringLiteral("MOXENV.INI"));
+        db.setCreateIfMissing(true);
+        if (db.DAO_DBOpen() != 0 ||
+            !KorTAX::importEditions(db.DBDatabase(), QStringLiteral(MOX_TAX_DATA_DIR)).ok())
+            return state.SkipWithError("cannot load the tables");
+    }
+    Currency out;
+    for (auto _ : state) {
+        KorTAX::clsTax tax;
+        tax.setTaxIniName(QStringLiteral("MOXENV.INI"));
+        benchmark::DoNotOptimize(
+            tax.TaxMonthly(Currency::fromYen(300'000), 2, 0, Currency::fromYen(20261201), out));
+    }
+    qunsetenv("MOX_INI_DIR");
+}
+BENCHMARK(firstCallLoadsTables)->Unit(benchmark::kMillisecond);
 
 } // namespace
 
