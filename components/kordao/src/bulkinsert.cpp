@@ -2,11 +2,6 @@
 
 #include "connection.h"
 
-#include <QSqlDriver>
-#include <QSqlError>
-
-#include <sqlite3.h>
-
 using namespace Qt::StringLiterals;
 
 namespace KorDAO {
@@ -26,18 +21,11 @@ struct BulkInsert::Impl {
     bool done = false;
     QString insertHead; // INSERT INTO "T" ("A", "B") VALUES
 
-    // SQLite: one statement of the engine itself, bound and stepped per record.
-    sqlite3 *handle = nullptr;
-    sqlite3_stmt *stmt = nullptr;
-
-    // PostgreSQL: records collected into multi-record INSERT statements.
+    // Records not yet sent: PostgreSQL takes many per INSERT statement, SQLite one.
     QVariantList pending;
     int pendingRows = 0;
-
-    ~Impl() {
-        if (stmt)
-            sqlite3_finalize(stmt);
-    }
+    int rowsPerStatement = 1;
+    QString fullSql; // the statement of rowsPerStatement records
 
     QString valuesSql(int rows) const {
         QString one = u"("_s;
@@ -50,46 +38,14 @@ struct BulkInsert::Impl {
         return sql;
     }
 
-    bool flushPostgres(QString *error) {
+    bool flush(QString *error) {
         if (pendingRows == 0)
             return true;
-        const bool ok = db->execute(valuesSql(pendingRows), pending, error);
+        const bool ok = db->execute(
+            pendingRows == rowsPerStatement ? fullSql : valuesSql(pendingRows), pending, error);
         pending.clear();
         pendingRows = 0;
         return ok;
-    }
-
-    bool stepSqlite(const QVariantList &values, QString *error) {
-        for (int i = 0; i < values.size(); ++i) {
-            const QVariant &v = values[i];
-            int rc = SQLITE_OK;
-            if (v.metaType().id() == QMetaType::LongLong) {
-                rc = sqlite3_bind_int64(stmt, i + 1, v.toLongLong());
-            } else if (info->columns[std::size_t(columns[std::size_t(i)])].kind ==
-                       ColumnKind::Number) {
-                // The nearest double of a four-decimal amount is the raw value divided by 10^4
-                // (both exact, the division rounded once): the same number SQLite makes of the
-                // decimal text.
-                const std::optional<Currency> c = Currency::parse(v.toString());
-                rc = sqlite3_bind_double(stmt, i + 1, double(c->raw()) / double(Currency::kScale));
-            } else {
-                const QByteArray text = v.toString().toUtf8();
-                rc = sqlite3_bind_text(stmt, i + 1, text.constData(), int(text.size()),
-                                       SQLITE_TRANSIENT);
-            }
-            if (rc != SQLITE_OK) {
-                *error = QString::fromUtf8(sqlite3_errmsg(handle));
-                return false;
-            }
-        }
-        const int rc = sqlite3_step(stmt);
-        sqlite3_reset(stmt);
-        sqlite3_clear_bindings(stmt);
-        if (rc != SQLITE_DONE) {
-            *error = QString::fromUtf8(sqlite3_errmsg(handle));
-            return false;
-        }
-        return true;
     }
 };
 
@@ -127,17 +83,8 @@ BulkInsert::BulkInsert(DatabaseHandle db, const QString &table, const QStringLis
         }
         d->ownTransaction = true;
     }
-    if (d->db->engine() == Engine::Sqlite) {
-        const QVariant h = d->db->db().driver()->handle();
-        d->handle = h.isValid() ? *static_cast<sqlite3 *const *>(h.constData()) : nullptr;
-        const QByteArray sql = d->valuesSql(1).toUtf8();
-        if (!d->handle || sqlite3_prepare_v2(d->handle, sql.constData(), int(sql.size()), &d->stmt,
-                                             nullptr) != SQLITE_OK) {
-            m_status = -12;
-            m_lastError = d->handle ? QString::fromUtf8(sqlite3_errmsg(d->handle))
-                                    : u"SQLite の接続を取得できません。"_s;
-        }
-    }
+    d->rowsPerStatement = d->db->engine() == Engine::Postgres ? kPostgresRowsPerStatement : 1;
+    d->fullSql = d->valuesSql(d->rowsPerStatement);
 }
 
 BulkInsert::~BulkInsert() {
@@ -160,6 +107,7 @@ short BulkInsert::addRow(const QVariantList &values) {
         if (d->ownTransaction) {
             QString ignored;
             d->db->rollback(&ignored);
+            d->ownTransaction = false;
         }
         return m_status;
     };
@@ -177,14 +125,9 @@ short BulkInsert::addRow(const QVariantList &values) {
         bound.push_back(std::move(v));
     }
     QString error;
-    if (d->stmt) {
-        if (!d->stepSqlite(bound, &error))
-            return fail(error);
-    } else {
-        d->pending += bound;
-        if (++d->pendingRows == kPostgresRowsPerStatement && !d->flushPostgres(&error))
-            return fail(error);
-    }
+    d->pending += bound;
+    if (++d->pendingRows == d->rowsPerStatement && !d->flush(&error))
+        return fail(error);
     ++m_rows;
     return 0;
 }
@@ -195,20 +138,17 @@ short BulkInsert::finish() {
     if (d->done)
         return 0;
     QString error;
-    if (!d->stmt && !d->flushPostgres(&error)) {
+    if (!d->flush(&error)) {
         m_status = -12;
         m_lastError = u"テーブル %1: %2"_s.arg(d->info->name, error);
         if (d->ownTransaction) {
             QString ignored;
             d->db->rollback(&ignored);
+            d->ownTransaction = false;
         }
         return m_status;
     }
     d->done = true;
-    if (d->stmt) {
-        sqlite3_finalize(d->stmt);
-        d->stmt = nullptr;
-    }
     if (d->ownTransaction && !d->db->commit(&error)) {
         m_status = -16;
         m_lastError = error;

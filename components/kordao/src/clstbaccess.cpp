@@ -133,7 +133,7 @@ short clsTbAccess::DAO_Rollback() {
     return 0;
 }
 
-const QVariant &clsTbAccess::fieldValue(QStringView field, ColumnKind *kind) {
+const QVariant &clsTbAccess::fieldValue(const QString &field, ColumnKind *kind) {
     if (!d->cursor)
         throw DaoError(-3, u"テーブル %1 は開かれていません。"_s.arg(m_tableName));
     const QVariant *v = d->cursor->value(field, kind, &m_lastError);
@@ -142,7 +142,7 @@ const QVariant &clsTbAccess::fieldValue(QStringView field, ColumnKind *kind) {
     return *v;
 }
 
-void clsTbAccess::assignField(QStringView field, QVariant value) {
+void clsTbAccess::assignField(const QString &field, QVariant value) {
     if (!d->cursor)
         throw DaoError(-23, u"テーブル %1 は開かれていません。"_s.arg(m_tableName));
     const Failure f = d->cursor->assign(field, std::move(value));

@@ -4,6 +4,9 @@
 #include <QFileInfo>
 #include <QSqlDriver>
 #include <QSqlError>
+#include <QSqlRecord>
+
+#include <sqlite3.h>
 
 #include <algorithm>
 #include <atomic>
@@ -47,8 +50,10 @@ QString nextConnectionName() {
 
 } // namespace
 
-int TableInfo::find(QStringView field) const {
-    const auto it = byFoldedName.constFind(field.toString().toCaseFolded());
+int TableInfo::find(const QString &field) const {
+    if (const auto it = byName.constFind(field); it != byName.constEnd())
+        return it.value();
+    const auto it = byFoldedName.constFind(field.toCaseFolded());
     return it == byFoldedName.constEnd() ? -1 : it.value();
 }
 
@@ -84,7 +89,7 @@ Connection::~Connection() {
         QString ignored;
         rollback(&ignored);
     }
-    m_statements.clear();
+    dropStatements();
     m_db.close();
     m_db = QSqlDatabase();
     QSqlDatabase::removeDatabase(m_name);
@@ -172,6 +177,16 @@ std::shared_ptr<Connection> Connection::open(const DbSettings &s, bool createIfM
         return nullptr;
     }
     probe.finish();
+    if (sqlite) {
+        const QVariant h = conn->m_db.driver()->handle();
+        if (h.isValid() && qstrcmp(h.typeName(), "sqlite3*") == 0)
+            conn->m_sqlite = *static_cast<sqlite3 *const *>(h.constData());
+        if (!conn->m_sqlite) {
+            *status = -1;
+            *error = u"SQLite の接続を取得できません。"_s;
+            return nullptr;
+        }
+    }
     if (!sqlite)
         probe.exec(u"SET client_min_messages TO WARNING"_s); // no notices on the console
     *status = 0;
@@ -197,31 +212,25 @@ std::shared_ptr<TableInfo> Connection::loadTable(const QString &name, QString *e
               "WHERE i.indrelid = a.attrelid AND i.indisprimary AND k.att = a.attnum), 0) "
               "FROM pg_attribute a WHERE a.attrelid = to_regclass(quote_ident(?)) "
               "AND a.attnum > 0 AND NOT a.attisdropped ORDER BY a.attnum"_s;
-    QSqlQuery *q = prepared(sql, error);
-    if (!q)
+    std::vector<Row> rows;
+    if (!select(sql, {name}, &rows, error))
         return nullptr;
-    q->bindValue(0, name);
-    if (!q->exec()) {
-        *error = errorText(q->lastError());
-        q->finish();
-        return nullptr;
-    }
     auto info = std::make_shared<TableInfo>();
     info->name = name;
     std::vector<std::pair<int, int>> keyParts; // position in key, column index
-    while (q->next()) {
+    for (const Row &r : rows) {
         ColumnInfo c;
-        c.name = q->value(0).toString();
-        c.kind = kindOfDeclaredType(q->value(1).toString());
-        c.notNull = q->value(2).toBool();
-        const int pk = q->value(3).toInt();
+        c.name = r[0].toString();
+        c.kind = kindOfDeclaredType(r[1].toString());
+        c.notNull = r[2].toBool();
+        const int pk = r[3].toInt();
         const int index = int(info->columns.size());
         if (pk > 0)
             keyParts.emplace_back(pk, index);
+        info->byName.insert(c.name, index);
         info->byFoldedName.insert(c.name.toCaseFolded(), index);
         info->columns.push_back(std::move(c));
     }
-    q->finish();
     if (info->columns.empty()) {
         *error = u"テーブル %1 が存在しません。"_s.arg(name);
         return nullptr;
@@ -240,22 +249,151 @@ std::shared_ptr<TableInfo> Connection::loadTable(const QString &name, QString *e
     return info;
 }
 
+void Connection::dropStatements() {
+    for (sqlite3_stmt *stmt : std::as_const(m_sqliteStatements))
+        sqlite3_finalize(stmt);
+    m_sqliteStatements.clear();
+    m_statements.clear();
+}
+
+sqlite3_stmt *Connection::sqliteStatement(const QString &sql, QString *error) {
+    if (sqlite3_stmt *stmt = m_sqliteStatements.value(sql))
+        return stmt;
+    if (m_sqliteStatements.size() >= qsizetype(kMaxStatements))
+        dropStatements();
+    const QByteArray utf8 = sql.toUtf8();
+    sqlite3_stmt *stmt = nullptr;
+    if (sqlite3_prepare_v3(m_sqlite, utf8.constData(), int(utf8.size()), SQLITE_PREPARE_PERSISTENT,
+                           &stmt, nullptr) != SQLITE_OK) {
+        *error = QString::fromUtf8(sqlite3_errmsg(m_sqlite));
+        sqlite3_finalize(stmt);
+        return nullptr;
+    }
+    m_sqliteStatements.insert(sql, stmt);
+    return stmt;
+}
+
+bool Connection::bindSqlite(sqlite3_stmt *stmt, const QVariantList &binds, QString *error) {
+    sqlite3_reset(stmt);
+    for (int i = 0; i < binds.size(); ++i) {
+        const QVariant &v = binds[i];
+        int rc = SQLITE_OK;
+        if (v.isNull()) {
+            rc = sqlite3_bind_null(stmt, i + 1);
+        } else {
+            switch (v.metaType().id()) {
+            case QMetaType::LongLong:
+            case QMetaType::Int:
+            case QMetaType::UInt:
+            case QMetaType::Bool:
+                rc = sqlite3_bind_int64(stmt, i + 1, v.toLongLong());
+                break;
+            case QMetaType::Double:
+                rc = sqlite3_bind_double(stmt, i + 1, v.toDouble());
+                break;
+            default: {
+                const QString text = v.toString();
+                rc = sqlite3_bind_text16(stmt, i + 1, text.utf16(), int(text.size() * 2),
+                                         SQLITE_TRANSIENT);
+                break;
+            }
+            }
+        }
+        if (rc != SQLITE_OK) {
+            *error = QString::fromUtf8(sqlite3_errmsg(m_sqlite));
+            return false;
+        }
+    }
+    return true;
+}
+
 QSqlQuery *Connection::prepared(const QString &sql, QString *error) {
-    if (auto it = m_statements.find(sql); it != m_statements.end())
-        return it->second.get();
-    if (m_statements.size() >= kMaxStatements)
-        m_statements.clear();
-    auto q = std::make_unique<QSqlQuery>(m_db);
+    if (auto it = m_statements.constFind(sql); it != m_statements.constEnd())
+        return it.value().get();
+    if (m_statements.size() >= qsizetype(kMaxStatements))
+        dropStatements();
+    auto q = std::make_shared<QSqlQuery>(m_db);
     q->setForwardOnly(true);
     if (!q->prepare(sql)) {
         *error = errorText(q->lastError());
         return nullptr;
     }
-    return m_statements.emplace(sql, std::move(q)).first->second.get();
+    m_statements.insert(sql, q);
+    return q.get();
+}
+
+bool Connection::select(const QString &sql, const QVariantList &binds, std::vector<Row> *rows,
+                        QString *error) {
+    if (m_engine == Engine::Sqlite) {
+        sqlite3_stmt *stmt = sqliteStatement(sql, error);
+        if (!stmt || !bindSqlite(stmt, binds, error))
+            return false;
+        const int columns = sqlite3_column_count(stmt);
+        int rc;
+        while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+            Row row(static_cast<std::size_t>(columns));
+            for (int i = 0; i < columns; ++i) {
+                QVariant &v = row[std::size_t(i)];
+                switch (sqlite3_column_type(stmt, i)) {
+                case SQLITE_INTEGER:
+                    v = qlonglong(sqlite3_column_int64(stmt, i));
+                    break;
+                case SQLITE_FLOAT:
+                    v = sqlite3_column_double(stmt, i);
+                    break;
+                case SQLITE_NULL:
+                    break;
+                default:
+                    v = QString::fromUtf8(
+                        reinterpret_cast<const char *>(sqlite3_column_text(stmt, i)),
+                        sqlite3_column_bytes(stmt, i));
+                    break;
+                }
+            }
+            rows->push_back(std::move(row));
+        }
+        const bool ok = rc == SQLITE_DONE;
+        if (!ok)
+            *error = QString::fromUtf8(sqlite3_errmsg(m_sqlite));
+        sqlite3_reset(stmt);
+        return ok;
+    }
+    QSqlQuery *q = prepared(sql, error);
+    if (!q)
+        return false;
+    for (int i = 0; i < binds.size(); ++i)
+        q->bindValue(i, binds[i]);
+    if (!q->exec()) {
+        *error = errorText(q->lastError());
+        q->finish();
+        return false;
+    }
+    const int columns = q->record().count();
+    while (q->next()) {
+        Row row(static_cast<std::size_t>(columns));
+        for (int i = 0; i < columns; ++i)
+            row[std::size_t(i)] = q->value(i);
+        rows->push_back(std::move(row));
+    }
+    q->finish();
+    return true;
 }
 
 bool Connection::execute(const QString &sql, const QVariantList &binds, QString *error,
                          int *rowsAffected) {
+    if (m_engine == Engine::Sqlite) {
+        sqlite3_stmt *stmt = sqliteStatement(sql, error);
+        if (!stmt || !bindSqlite(stmt, binds, error))
+            return false;
+        const int rc = sqlite3_step(stmt);
+        const bool ok = rc == SQLITE_DONE || rc == SQLITE_ROW;
+        if (!ok)
+            *error = QString::fromUtf8(sqlite3_errmsg(m_sqlite));
+        else if (rowsAffected)
+            *rowsAffected = sqlite3_changes(m_sqlite);
+        sqlite3_reset(stmt);
+        return ok;
+    }
     QSqlQuery *q = prepared(sql, error);
     if (!q)
         return false;

@@ -17,6 +17,9 @@
 #include <memory>
 #include <vector>
 
+struct sqlite3;
+struct sqlite3_stmt;
+
 namespace KorDAO {
 
 enum class Engine { Sqlite, Postgres };
@@ -43,7 +46,8 @@ struct TableInfo {
     int rowAddress = -1;         // index of the hidden row address column, or -1
 
     /// The column index of \p field, matched without regard to case; -1 when there is none.
-    int find(QStringView field) const;
+    int find(const QString &field) const;
+    QHash<QString, int> byName;
     QHash<QString, int> byFoldedName;
 };
 
@@ -76,11 +80,14 @@ public:
     /// Forgets the catalogue, after the tables were created or altered.
     void forgetCatalogue() { m_catalogue.clear(); }
 
-    /// A prepared statement for \p sql, reused while the connection lives. The caller binds,
-    /// executes and calls finish() when done. nullptr (and \p error) when it does not prepare.
-    QSqlQuery *prepared(const QString &sql, QString *error);
+    using Row = std::vector<QVariant>;
 
-    /// Executes \p sql with \p binds through a cached prepared statement and keeps no result.
+    /// Runs the query \p sql with \p binds and appends its rows to \p rows: integers as
+    /// qlonglong, SQLite's fractional numbers as double, PostgreSQL's NUMERIC as decimal text,
+    /// texts as QString, NULL as a null QVariant. False (and \p error) when it fails.
+    bool select(const QString &sql, const QVariantList &binds, std::vector<Row> *rows,
+                QString *error);
+    /// Runs the statement \p sql with \p binds; \p rowsAffected receives the records changed.
     bool execute(const QString &sql, const QVariantList &binds, QString *error,
                  int *rowsAffected = nullptr);
 
@@ -99,12 +106,22 @@ private:
     Connection(Engine engine, QSqlDatabase db, QString name);
     std::shared_ptr<TableInfo> loadTable(const QString &table, QString *error);
 
+    // Statements are prepared once per SQL text and kept while the connection lives: on SQLite
+    // the engine's own statements (reading through Qt would rebuild a record description on
+    // every execution), on PostgreSQL Qt's prepared queries.
+    sqlite3_stmt *sqliteStatement(const QString &sql, QString *error);
+    bool bindSqlite(sqlite3_stmt *stmt, const QVariantList &binds, QString *error);
+    QSqlQuery *prepared(const QString &sql, QString *error);
+    void dropStatements();
+
     Engine m_engine;
     QSqlDatabase m_db;
     QString m_name;
     bool m_inTransaction = false;
     std::map<QString, std::shared_ptr<const TableInfo>> m_catalogue;
-    std::map<QString, std::unique_ptr<QSqlQuery>> m_statements;
+    sqlite3 *m_sqlite = nullptr;
+    QHash<QString, sqlite3_stmt *> m_sqliteStatements;
+    QHash<QString, std::shared_ptr<QSqlQuery>> m_statements;
 };
 
 /// Converts a value assigned by a program (int, qlonglong, Currency or QString) into what is bound

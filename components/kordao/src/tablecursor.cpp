@@ -1,7 +1,5 @@
 #include "tablecursor.h"
 
-#include <QSqlError>
-
 using namespace Qt::StringLiterals;
 
 namespace KorDAO {
@@ -58,18 +56,10 @@ Failure TableCursor::open(const QString &table, const QString &filter, const QSt
 
     const QString countSql = u"SELECT COUNT(*)"_s + from +
                              (m_filter.sql.isEmpty() ? QString() : u" WHERE "_s + m_filter.sql);
-    QSqlQuery *q = m_db->prepared(countSql, &error);
-    if (!q)
+    std::vector<Connection::Row> rows;
+    if (!m_db->select(countSql, m_filter.binds, &rows, &error) || rows.empty())
         return {-66, u"テーブル %1: %2"_s.arg(table, error)};
-    for (int i = 0; i < m_filter.binds.size(); ++i)
-        q->bindValue(i, m_filter.binds[i]);
-    if (!q->exec() || !q->next()) {
-        Failure f{-66, u"テーブル %1: %2"_s.arg(table, Connection::errorText(q->lastError()))};
-        q->finish();
-        return f;
-    }
-    m_count = q->value(0).toLongLong();
-    q->finish();
+    m_count = rows.front().front().toLongLong();
     return kOk;
 }
 
@@ -174,25 +164,8 @@ Failure TableCursor::fetch(const Row *after, const SqlCondition *extra, int limi
     const QString sql = m_select + where + u" ORDER BY "_s + m_orderBy + u" LIMIT ?"_s;
     binds.push_back(limit);
     QString error;
-    QSqlQuery *q = m_db->prepared(sql, &error);
-    if (!q)
+    if (!m_db->select(sql, binds, &m_batch, &error))
         return {-66, u"テーブル %1: %2"_s.arg(m_info->name, error)};
-    for (int i = 0; i < binds.size(); ++i)
-        q->bindValue(i, binds[i]);
-    if (!q->exec()) {
-        Failure f{-66,
-                  u"テーブル %1: %2"_s.arg(m_info->name, Connection::errorText(q->lastError()))};
-        q->finish();
-        return f;
-    }
-    const int columns = int(m_info->columns.size());
-    while (q->next()) {
-        Row row(static_cast<std::size_t>(columns));
-        for (int i = 0; i < columns; ++i)
-            row[std::size_t(i)] = q->value(i);
-        m_batch.push_back(std::move(row));
-    }
-    q->finish();
     m_batchIsLast = int(m_batch.size()) < limit;
     return kOk;
 }
@@ -258,7 +231,7 @@ Failure TableCursor::find(const QString &criteria) {
     return kOk;
 }
 
-const QVariant *TableCursor::value(QStringView field, ColumnKind *kind, QString *error) {
+const QVariant *TableCursor::value(const QString &field, ColumnKind *kind, QString *error) {
     const int column = m_info->find(field);
     if (column < 0 || column == m_info->rowAddress) {
         *error = u"テーブル %1 に項目「%2」はありません。"_s.arg(m_info->name, field);
@@ -267,8 +240,8 @@ const QVariant *TableCursor::value(QStringView field, ColumnKind *kind, QString 
     const ColumnInfo &c = m_info->columns[std::size_t(column)];
     *kind = c.kind;
     if (m_mode != Mode::Browse) {
-        if (auto it = m_pending.find(column); it != m_pending.end())
-            return &it->second;
+        if (m_assigned[column])
+            return &m_pendingValues[std::size_t(column)];
         if (m_mode == Mode::AddNew) {
             // A new record holds the defaults of the table until it is stored.
             static const QVariant zero(qlonglong(0));
@@ -283,26 +256,29 @@ const QVariant *TableCursor::value(QStringView field, ColumnKind *kind, QString 
     return &m_current[std::size_t(column)];
 }
 
+void TableCursor::startWriting(Mode mode) {
+    m_assigned.fill(0, qsizetype(m_info->columns.size()));
+    m_pendingValues.resize(m_info->columns.size());
+    m_mode = mode;
+}
+
 Failure TableCursor::edit() {
     if (!m_hasCurrent)
         return {-11, u"テーブル %1 にカレントレコードがありません。"_s.arg(m_info->name)};
-    m_pending.clear();
-    m_mode = Mode::Edit;
+    startWriting(Mode::Edit);
     return kOk;
 }
 
 Failure TableCursor::addNew() {
-    m_pending.clear();
-    m_mode = Mode::AddNew;
+    startWriting(Mode::AddNew);
     return kOk;
 }
 
 void TableCursor::cancelEdit() {
-    m_pending.clear();
     m_mode = Mode::Browse;
 }
 
-Failure TableCursor::assign(QStringView field, QVariant value) {
+Failure TableCursor::assign(const QString &field, QVariant value) {
     if (m_mode == Mode::Browse)
         return {-23, u"テーブル %1 のレコードは編集中ではありません (項目「%2」)。"_s.arg(
                          m_info->name, field)};
@@ -313,7 +289,8 @@ Failure TableCursor::assign(QStringView field, QVariant value) {
     QString error;
     if (!storedValue(m_info->columns[std::size_t(column)], value, &bound, &error))
         return {-12, u"テーブル %1: %2"_s.arg(m_info->name, error)};
-    m_pending[column] = std::move(bound);
+    m_pendingValues[std::size_t(column)] = std::move(bound);
+    m_assigned[column] = 1;
     return kOk;
 }
 
@@ -331,67 +308,83 @@ void TableCursor::identity(const Row &row, QString *where, QVariantList *binds) 
     }
 }
 
+// The INSERT or UPDATE of the fields assigned, in column order. A program writes the same fields
+// record after record, so the text of the last statement is kept and reused.
+const QString &TableCursor::writeSql(Mode mode) {
+    QByteArray key = m_assigned;
+    key.append(char(mode));
+    if (key == m_writeKey)
+        return m_writeSql;
+    const QString table = Connection::quote(m_info->name);
+    QString names;
+    QString marks;
+    for (qsizetype column = 0; column < m_assigned.size(); ++column) {
+        if (!m_assigned[column])
+            continue;
+        const QString name = columnSql(int(column));
+        if (mode == Mode::AddNew) {
+            names += (names.isEmpty() ? QString() : u", "_s) + name;
+            marks += marks.isEmpty() ? u"?"_s : u", ?"_s;
+        } else {
+            names += (names.isEmpty() ? QString() : u", "_s) + name + u" = ?"_s;
+        }
+    }
+    if (mode == Mode::AddNew) {
+        m_writeSql = names.isEmpty() ? u"INSERT INTO "_s + table + u" DEFAULT VALUES"_s
+                                     : u"INSERT INTO "_s + table + u" ("_s + names +
+                                           u") VALUES ("_s + marks + u")"_s;
+    } else {
+        QString where;
+        QVariantList unused;
+        identity(m_current, &where, &unused);
+        m_writeSql = u"UPDATE "_s + table + u" SET "_s + names + u" WHERE "_s + where;
+        // PostgreSQL moves an updated row: learn its new address.
+        if (m_info->rowAddress >= 0 && m_db->engine() == Engine::Postgres)
+            m_writeSql += u" RETURNING ctid::text"_s;
+    }
+    m_writeKey = key;
+    return m_writeSql;
+}
+
 Failure TableCursor::update() {
     if (m_mode == Mode::Browse)
         return {-12, u"テーブル %1 のレコードは編集中ではありません。"_s.arg(m_info->name)};
     const Mode mode = m_mode;
-    std::map<int, QVariant> pending = std::move(m_pending);
     cancelEdit();
-    const QString table = Connection::quote(m_info->name);
-    QString sql;
+    if (mode == Mode::Edit && !m_assigned.contains(char(1)))
+        return kOk;
+
     QVariantList binds;
-    if (mode == Mode::AddNew) {
-        QString names;
-        QString marks;
-        for (const auto &[column, v] : pending) {
-            names += (names.isEmpty() ? QString() : u", "_s) + columnSql(column);
-            marks += marks.isEmpty() ? u"?"_s : u", ?"_s;
-            binds.push_back(v);
-        }
-        sql = pending.empty()
-                  ? u"INSERT INTO "_s + table + u" DEFAULT VALUES"_s
-                  : u"INSERT INTO "_s + table + u" ("_s + names + u") VALUES ("_s + marks + u")"_s;
-    } else {
-        if (pending.empty())
-            return kOk;
-        QString sets;
-        for (const auto &[column, v] : pending) {
-            sets += (sets.isEmpty() ? QString() : u", "_s) + columnSql(column) + u" = ?"_s;
-            binds.push_back(v);
-        }
+    for (qsizetype column = 0; column < m_assigned.size(); ++column) {
+        if (m_assigned[column])
+            binds.push_back(m_pendingValues[std::size_t(column)]);
+    }
+    if (mode == Mode::Edit) {
         QString where;
         identity(m_current, &where, &binds);
-        sql = u"UPDATE "_s + table + u" SET "_s + sets + u" WHERE "_s + where;
-        // PostgreSQL moves an updated row: learn its new address.
-        if (m_info->rowAddress >= 0 && m_db->engine() == Engine::Postgres)
-            sql += u" RETURNING ctid::text"_s;
     }
-
     QString error;
-    QSqlQuery *q = m_db->prepared(sql, &error);
-    if (!q)
-        return {-12, u"テーブル %1: %2"_s.arg(m_info->name, error)};
-    for (int i = 0; i < binds.size(); ++i)
-        q->bindValue(i, binds[i]);
-    if (!q->exec()) {
-        Failure f{-12,
-                  u"テーブル %1: %2"_s.arg(m_info->name, Connection::errorText(q->lastError()))};
-        q->finish();
-        return f;
-    }
-    int affected = q->numRowsAffected();
+    int affected = 0;
+    bool ok;
     if (mode == Mode::Edit && m_info->rowAddress >= 0 && m_db->engine() == Engine::Postgres) {
-        affected = q->next() ? 1 : 0;
-        if (affected)
-            m_current[std::size_t(m_info->rowAddress)] = q->value(0);
+        std::vector<Connection::Row> moved;
+        ok = m_db->select(writeSql(mode), binds, &moved, &error);
+        affected = int(moved.size());
+        if (affected == 1)
+            m_current[std::size_t(m_info->rowAddress)] = moved.front().front();
+    } else {
+        ok = m_db->execute(writeSql(mode), binds, &error, &affected);
     }
-    q->finish();
+    if (!ok)
+        return {-12, u"テーブル %1: %2"_s.arg(m_info->name, error)};
     if (affected != 1)
         return {-12, u"テーブル %1 のレコードが見つかりません (他で削除されました)。"_s.arg(
                          m_info->name)};
     if (mode == Mode::Edit) {
-        for (auto &[column, v] : pending)
-            m_current[std::size_t(column)] = std::move(v);
+        for (qsizetype column = 0; column < m_assigned.size(); ++column) {
+            if (m_assigned[column])
+                m_current[std::size_t(column)] = m_pendingValues[std::size_t(column)];
+        }
     }
     return kOk;
 }

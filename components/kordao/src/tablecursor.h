@@ -11,7 +11,6 @@
 #include "connection.h"
 #include "criteria.h"
 
-#include <map>
 #include <memory>
 #include <vector>
 
@@ -33,11 +32,11 @@ public:
 
     /// The value of \p field in the record being written, else in the current record. nullptr
     /// (and \p error) when there is no current record or no such field.
-    const QVariant *value(QStringView field, ColumnKind *kind, QString *error);
+    const QVariant *value(const QString &field, ColumnKind *kind, QString *error);
 
     Failure edit();
     Failure addNew();
-    Failure assign(QStringView field, QVariant value);
+    Failure assign(const QString &field, QVariant value);
     Failure update();
     Failure remove();
     void cancelEdit();
@@ -46,6 +45,8 @@ private:
     using Row = std::vector<QVariant>;
     enum class Mode { Browse, Edit, AddNew };
 
+    void startWriting(Mode mode);
+    const QString &writeSql(Mode mode);
     Failure fetch(const Row *after, const SqlCondition *extra, int limit);
     QString orderBy() const;
     void keysetAfter(const Row &last, SqlCondition *out) const;
@@ -70,7 +71,10 @@ private:
     bool m_hasPosition = false;
 
     Mode m_mode = Mode::Browse;
-    std::map<int, QVariant> m_pending; // column -> value, as bound
+    QByteArray m_assigned;                 // per column: 1 when assigned since Edit/AddNew
+    std::vector<QVariant> m_pendingValues; // per column: the value as it is bound
+    QByteArray m_writeKey;                 // m_assigned and the mode of m_writeSql
+    QString m_writeSql;
 };
 
 } // namespace KorDAO

@@ -164,8 +164,8 @@ private:
     friend class FieldRef;
     short report(const Failure &f);
     short notOpen(short status);
-    const QVariant &fieldValue(QStringView field, ColumnKind *kind);
-    void assignField(QStringView field, QVariant value);
+    const QVariant &fieldValue(const QString &field, ColumnKind *kind);
+    void assignField(const QString &field, QVariant value);
 
     struct Impl;
     std::unique_ptr<Impl> d;
