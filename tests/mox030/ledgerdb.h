@@ -1,8 +1,11 @@
 #pragma once
 
 // A payroll and an environment database in a temporary folder, found through MOX.INI and
-// MOXENV.INI there (MOX_INI_DIR), for the ledger tests. The tables hold only the fields the
-// ledger program reads.
+// MOXENV.INI there (MOX_INI_DIR), for the ledger tests. The tables are the programs' own; the
+// test data go in through a connection of the fixture.
+
+#include "kordao/kordao.h"
+#include "kordao/schema.h"
 
 #include <QDir>
 #include <QFile>
@@ -21,22 +24,6 @@
 
 namespace mox030test {
 
-inline const QStringList &kyuyoAmountFields() {
-    static const QStringList fields{
-        QStringLiteral("KYURYO"), QStringLiteral("KTYOGK"), QStringLiteral("STYOGK"),
-        QStringLiteral("CHIIKI"), QStringLiteral("KTOKUB"), QStringLiteral("TUKINH"),
-        QStringLiteral("TUKINK"), QStringLiteral("JYUKYO"), QStringLiteral("FUYOTE"),
-        QStringLiteral("HEKICI"), QStringLiteral("HEKJUN"), QStringLiteral("TOKGYO"),
-        QStringLiteral("TANSIN"), QStringLiteral("SYUKUH"), QStringLiteral("KISYUH"),
-        QStringLiteral("SYUKUK"), QStringLiteral("KISYUK"), QStringLiteral("KYUJIT"),
-        QStringLiteral("ZANGYO"), QStringLiteral("TAGAKU"), QStringLiteral("JIDOU"),
-        QStringLiteral("KIMATU"), QStringLiteral("kmzoge"), QStringLiteral("KINBEN"),
-        QStringLiteral("KAZEIG"), QStringLiteral("SSIKYU"), QStringLiteral("KENKO"),
-        QStringLiteral("KOSEI"),  QStringLiteral("KOYOU"),  QStringLiteral("SYOTOK"),
-        QStringLiteral("NENFUS"), QStringLiteral("KOUGOK"), QStringLiteral("SASIHK")};
-    return fields;
-}
-
 using Fields = std::initializer_list<std::pair<const char *, QVariant>>;
 
 class LedgerDb {
@@ -48,41 +35,10 @@ public:
         m_oldIniDir = qgetenv("MOX_INI_DIR");
         qputenv("MOX_INI_DIR", m_dir.path().toUtf8());
 
-        QString amounts;
-        for (const QString &f : kyuyoAmountFields())
-            amounts += QStringLiteral(", \"%1\" NUMERIC NOT NULL DEFAULT 0").arg(f);
-        exec(QStringLiteral("mox.db"),
-             {QStringLiteral("CREATE TABLE \"GKKANRI\" (\"KEY\" TEXT PRIMARY KEY, \"SYORID\" "
-                             "INTEGER NOT NULL DEFAULT 0, \"GKNAME\" TEXT, \"SYOZOKU\" TEXT)"),
-              QStringLiteral("CREATE TABLE \"GKJINJI\" (\"SYOKCD\" INTEGER PRIMARY KEY, "
-                             "\"SIMKNJ\" TEXT, \"SYOSYU\" INTEGER NOT NULL DEFAULT 0)"),
-              QStringLiteral("CREATE TABLE \"GKKYUYO\" (\"SYOKCD\" INTEGER NOT NULL, \"KYUSYU\" "
-                             "INTEGER NOT NULL, \"SKYUYM\" INTEGER NOT NULL, \"KYUSEQ\" INTEGER "
-                             "NOT NULL%1, PRIMARY KEY (\"SYOKCD\", \"KYUSYU\", \"SKYUYM\", "
-                             "\"KYUSEQ\"))")
-                  .arg(amounts),
-              QStringLiteral("CREATE INDEX \"GKKYUYO_YM\" ON \"GKKYUYO\" (\"SYOKCD\", "
-                             "\"SKYUYM\", \"KYUSYU\", \"KYUSEQ\")")});
-
-        QString names;
-        for (int i = 1; i <= 10; ++i)
-            names += QStringLiteral(", \"SYOKU%1\" TEXT").arg(i);
-        for (int i = 1; i <= 9; ++i)
-            names += QStringLiteral(", \"ZAIMU%1\" TEXT").arg(i);
-        for (int i = 1; i <= 8; ++i)
-            names += QStringLiteral(", \"HATSU%1\" TEXT").arg(i);
-        for (int i = 1; i <= 3; ++i)
-            names += QStringLiteral(", \"NENKB%1\" TEXT, \"NENKJ%1\" TEXT, \"NENST%1\" NUMERIC "
-                                    "NOT NULL DEFAULT 0")
-                         .arg(i);
-        exec(QStringLiteral("env.db"),
-             {QStringLiteral("CREATE TABLE \"名設定\" (\"ID\" INTEGER PRIMARY KEY%1, \"KIGOU\" "
-                             "TEXT, \"KENKO\" NUMERIC NOT NULL DEFAULT 0, \"KOSEI\" NUMERIC NOT "
-                             "NULL DEFAULT 0)")
-                  .arg(names)});
+        createSchema(QStringLiteral("MOX.INI"), &KorDAO::createPayrollSchema);
+        createSchema(QStringLiteral("MOXENV.INI"), &KorDAO::createEnvironmentSchema);
         insert(QStringLiteral("env.db"), QStringLiteral("名設定"),
-               {{"ID", 1},
-                {"SYOKU1", QStringLiteral("教諭")},
+               {{"SYOKU1", QStringLiteral("教諭")},
                 {"SYOKU2", QStringLiteral("事務職員")},
                 {"NENKB1", QStringLiteral("H")},
                 {"NENKJ1", QStringLiteral("平成")},
@@ -157,13 +113,14 @@ private:
         return db;
     }
 
-    void exec(const QString &file, const QStringList &statements) {
-        QSqlDatabase db = open(file);
-        {
-            QSqlQuery q(db);
-            for (const QString &s : statements)
-                EXPECT_TRUE(q.exec(s)) << q.lastError().text().toStdString();
-        }
+    void createSchema(const QString &ini, mox::Status (*create)(const KorDAO::DatabaseHandle &)) {
+        KorDAO::clsDbAccess db;
+        db.setDBIniNameString(ini);
+        db.setCreateIfMissing(true);
+        ASSERT_EQ(db.DAO_DBOpen(), 0) << db.lastError().toStdString();
+        const mox::Status s = create(db.DBDatabase());
+        EXPECT_TRUE(s.ok()) << s.message.toStdString();
+        EXPECT_EQ(db.DAO_DBClose(), 0);
     }
 
     void insertList(const QString &file, const QString &table,
