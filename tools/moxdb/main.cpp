@@ -7,7 +7,8 @@
 
 using namespace Qt::StringLiterals;
 
-int main(int argc, char **argv) {
+int main(int argc, char** argv)
+{
     QCoreApplication app(argc, argv);
     const moxdb::Command commands[] = {
         moxdb::initCommand(), moxdb::demoCommand(), moxdb::synthCommand(),

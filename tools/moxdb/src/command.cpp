@@ -8,23 +8,25 @@ namespace moxdb {
 
 namespace {
 
-void printUsage(std::span<const Command> commands, QTextStream &s) {
+void printUsage(std::span<const Command> commands, QTextStream& s)
+{
     s << "usage: moxdb <command> [options]\n\n";
-    for (const Command &c : commands)
+    for (const Command& c : commands)
         s << "  moxdb " << c.name << ' ' << c.usage << "\n      " << c.summary << '\n';
     s.flush();
 }
 
 } // namespace
 
-int dispatch(std::span<const Command> commands, const QStringList &args, QTextStream &out,
-             QTextStream &err) {
+int dispatch(std::span<const Command> commands, const QStringList& args, QTextStream& out,
+             QTextStream& err)
+{
     if (args.isEmpty() || args.first() == u"help"_s || args.first() == u"-h"_s ||
         args.first() == u"--help"_s) {
         printUsage(commands, out);
         return 0;
     }
-    for (const Command &c : commands) {
+    for (const Command& c : commands) {
         if (c.name == args.first()) {
             const int rc = c.run(args.mid(1), out, err);
             out.flush();
@@ -37,10 +39,10 @@ int dispatch(std::span<const Command> commands, const QStringList &args, QTextSt
     return 2;
 }
 
-Options::Options(const QStringList &args, const QStringList &withValue,
-                 const QStringList &switches) {
+Options::Options(const QStringList& args, const QStringList& withValue, const QStringList& switches)
+{
     for (qsizetype i = 0; i < args.size(); ++i) {
-        const QString &a = args[i];
+        const QString& a = args[i];
         if (switches.contains(a)) {
             m_values.insert(a, QString());
         } else if (withValue.contains(a)) {
@@ -56,11 +58,13 @@ Options::Options(const QStringList &args, const QStringList &withValue,
     }
 }
 
-QString Options::value(const QString &name, const QString &fallback) const {
+QString Options::value(const QString& name, const QString& fallback) const
+{
     return m_values.value(name, fallback);
 }
 
-int Options::number(const QString &name, int fallback, int low, int high) {
+int Options::number(const QString& name, int fallback, int low, int high)
+{
     if (!has(name))
         return fallback;
     bool ok = false;
@@ -72,7 +76,8 @@ int Options::number(const QString &name, int fallback, int low, int high) {
     return n;
 }
 
-void useIniFolder(const QString &dir) {
+void useIniFolder(const QString& dir)
+{
     qputenv("MOX_INI_DIR", QDir(dir).absolutePath().toLocal8Bit());
 }
 

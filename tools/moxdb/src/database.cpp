@@ -4,14 +4,15 @@ using namespace Qt::StringLiterals;
 
 namespace moxdb {
 
-Database::~Database() {
-    m_tables.clear();
+Database::~Database()
+{
     m_control.setTBDatabase(nullptr);
     if (m_db.DBDatabase())
         (void)m_db.DAO_DBClose();
 }
 
-mox::Result<std::unique_ptr<Database>> Database::open(const QString &iniName, bool create) {
+mox::Result<std::unique_ptr<Database>> Database::open(const QString& iniName, bool create)
+{
     std::unique_ptr<Database> db(new Database);
     db->m_db.setDBIniNameString(iniName);
     db->m_db.setCreateIfMissing(create);
@@ -23,43 +24,33 @@ mox::Result<std::unique_ptr<Database>> Database::open(const QString &iniName, bo
     return db;
 }
 
-mox::Status Database::failure(const KorDAO::clsTbAccess &t, short status,
-                              const QString &what) const {
+mox::Status Database::failure(const KorDAO::clsTbAccess& t, short status, const QString& what) const
+{
     return mox::Status::failure(status,
                                 u"%1 (%2): %3"_s.arg(what, t.TBNameString(), t.lastError()));
 }
 
-mox::Status Database::begin() {
+mox::Status Database::begin()
+{
     if (const short st = m_control.DAO_BeginTrans(); st != 0)
         return mox::Status::failure(st, m_control.lastError());
     return mox::Status::success();
 }
 
-mox::Status Database::commit() {
+mox::Status Database::commit()
+{
     if (const short st = m_control.DAO_CommitTrans(); st != 0)
         return mox::Status::failure(st, m_control.lastError());
     return mox::Status::success();
 }
 
-void Database::rollback() {
+void Database::rollback()
+{
     (void)m_control.DAO_Rollback();
 }
 
-KorDAO::clsTbAccess *Database::table(const QString &name, mox::Status *status) {
-    auto it = m_tables.find(name);
-    if (it != m_tables.end())
-        return it->second.get();
-    auto t = std::make_unique<KorDAO::clsTbAccess>();
-    t->setTBDatabase(handle());
-    t->setTBNameString(name);
-    if (const int st = t->DAO_TableOpen(QString(), QString()); st < 0) {
-        *status = failure(*t, static_cast<short>(st), u"テーブルを開けません"_s);
-        return nullptr;
-    }
-    return m_tables.emplace(name, std::move(t)).first->second.get();
-}
-
-mox::Status Database::clear(const QString &name) {
+mox::Status Database::clear(const QString& name)
+{
     KorDAO::clsTbAccess t;
     t.setTBDatabase(handle());
     t.setTBNameString(name);
@@ -76,48 +67,31 @@ mox::Status Database::clear(const QString &name) {
     return mox::Status::success();
 }
 
-mox::Status Database::insert(const Row &row) {
-    mox::Status opened;
-    KorDAO::clsTbAccess *table = this->table(row.layout().table(), &opened);
-    if (!table)
-        return opened;
-    KorDAO::clsTbAccess &t = *table;
-    if (const short st = t.DAO_AddNew(true); st != 0)
-        return failure(t, st, u"レコードを追加できません"_s);
-    const QList<Column> &columns = row.layout().columns();
-    try {
-        KorDAO::Record rec = t.TBRec();
-        for (std::size_t i = 0; i < row.values().size(); ++i) {
-            const QString &column = columns[static_cast<qsizetype>(i)].name;
-            std::visit([&](const auto &v) { rec[column] = v; }, row.values()[i]);
-        }
-    } catch (const KorDAO::DaoError &e) {
-        return mox::Status::failure(e.status(), QString::fromUtf8(e.what()));
-    }
-    if (const short st = t.DAO_Update(); st != 0)
-        return failure(t, st, u"レコードを書き込めません"_s);
-    return mox::Status::success();
-}
-
-mox::Status Database::insertAll(const std::vector<Row> &rows) {
-    for (const Row &r : rows) {
-        if (mox::Status s = insert(r); !s.ok())
+mox::Status Database::insertAll(const std::vector<Row>& rows)
+{
+    if (rows.empty())
+        return mox::Status::success();
+    RowWriter writer(*this, rows.front().layout());
+    for (const Row& r : rows) {
+        if (mox::Status s = writer.add(r); !s.ok())
             return s;
     }
-    return mox::Status::success();
+    return writer.finish();
 }
 
-int Database::count(const QString &name, const QString &filter) {
+int Database::count(const QString& name, const QString& filter)
+{
     KorDAO::clsTbAccess t;
     t.setTBDatabase(handle());
     t.setTBNameString(name);
     return t.DAO_TableOpen(filter, QString());
 }
 
-mox::Status replaceTables(Database &db, const std::vector<TableRows> &tables) {
+mox::Status replaceTables(Database& db, const std::vector<TableRows>& tables)
+{
     if (mox::Status s = db.begin(); !s.ok())
         return s;
-    for (const TableRows &t : tables) {
+    for (const TableRows& t : tables) {
         mox::Status s = db.clear(t.layout->table());
         if (s.ok())
             s = db.insertAll(*t.rows);
@@ -131,6 +105,51 @@ mox::Status replaceTables(Database &db, const std::vector<TableRows> &tables) {
         return s;
     }
     return mox::Status::success();
+}
+
+RowWriter::RowWriter(Database& db, const RowLayout& layout)
+    : m_layout(layout), m_bulk(std::make_unique<KorDAO::BulkInsert>(db.handle(), layout.table(),
+                                                                    layout.columnNames()))
+{
+    m_values.reserve(layout.columns().size());
+}
+
+RowWriter::~RowWriter() = default;
+
+mox::Status RowWriter::failure(short status) const
+{
+    return mox::Status::failure(
+        status, u"%1 に書き込めません: %2"_s.arg(m_layout.table(), m_bulk->lastError()));
+}
+
+mox::Status RowWriter::add(const Row& row)
+{
+    if (const short st = m_bulk->status(); st != 0)
+        return failure(st);
+    m_values.clear();
+    for (const FieldValue& v : row.values()) {
+        if (const Currency* c = std::get_if<Currency>(&v))
+            m_values.append(QVariant::fromValue(*c));
+        else if (const int* n = std::get_if<int>(&v))
+            m_values.append(*n);
+        else
+            m_values.append(std::get<QString>(v));
+    }
+    if (const short st = m_bulk->addRow(m_values); st != 0)
+        return failure(st);
+    return mox::Status::success();
+}
+
+mox::Status RowWriter::finish()
+{
+    if (const short st = m_bulk->finish(); st != 0)
+        return failure(st);
+    return mox::Status::success();
+}
+
+qint64 RowWriter::rowCount() const
+{
+    return m_bulk->rowCount();
 }
 
 } // namespace moxdb

@@ -10,16 +10,18 @@ namespace moxdb {
 
 namespace {
 
-std::unique_ptr<Database> openOrReport(const QString &iniName, QTextStream &err) {
+std::unique_ptr<Database> openOrReport(const QString& iniName, QTextStream& err)
+{
     auto db = Database::open(iniName, /*create=*/false);
-    if (const mox::Status *s = mox::failure(db)) {
+    if (const mox::Status* s = mox::failure(db)) {
         err << "moxdb: " << s->message << " (run moxdb init first)\n";
         return nullptr;
     }
     return std::move(mox::value(db));
 }
 
-int runDemo(const QStringList &args, QTextStream &out, QTextStream &err) {
+int runDemo(const QStringList& args, QTextStream& out, QTextStream& err)
+{
     Options options(args, {u"--dir"_s});
     if (!options.ok()) {
         err << "moxdb demo: " << options.error() << '\n';
@@ -51,7 +53,8 @@ int runDemo(const QStringList &args, QTextStream &out, QTextStream &err) {
 
 } // namespace
 
-Command demoCommand() {
+Command demoCommand()
+{
     return {u"demo"_s, u"[--dir DIR]"_s,
             u"replace the data of both databases with the demo district (processing month "
             u"December 2026)"_s,

@@ -20,21 +20,25 @@ namespace {
 constexpr int kProcessingMonth = 202612;
 constexpr int kFiscalYear = 2026;
 
-Currency yen(std::int64_t v) {
+Currency yen(std::int64_t v)
+{
     return Currency::fromYen(v);
 }
 
-Currency percent(const char16_t *text) {
+Currency percent(const char16_t* text)
+{
     return *Currency::parse(QStringView(text));
 }
 
-bool teaches(int jobKind) {
+bool teaches(int jobKind)
+{
     return jobKind == 3 || jobKind == 4 || jobKind == 5 || jobKind == 6 || jobKind == 10;
 }
 
 /// A regular member of staff in service since \p since, with the teaching adjustment of 4 %
 /// where the job kind earns it.
-Employee employee(int code, const QString &name, int jobKind, std::int64_t salary, int since) {
+Employee employee(int code, const QString& name, int jobKind, std::int64_t salary, int since)
+{
     Employee e;
     e.code = code;
     e.name = name;
@@ -50,7 +54,8 @@ Employee employee(int code, const QString &name, int jobKind, std::int64_t salar
     return e;
 }
 
-Employee dailyPaid(int code, const QString &name, int jobKind, std::int64_t wage, int since) {
+Employee dailyPaid(int code, const QString& name, int jobKind, std::int64_t wage, int since)
+{
     Employee e = employee(code, name, jobKind, 0, since);
     e.payClass = 4;
     e.salary = Currency();
@@ -61,7 +66,8 @@ Employee dailyPaid(int code, const QString &name, int jobKind, std::int64_t wage
     return e;
 }
 
-std::vector<Employee> namedStaff() {
+std::vector<Employee> namedStaff()
+{
     std::vector<Employee> s;
 
     Employee full = employee(demo::kFullService, u"青木　真理子"_s, 3, 312'400, 19980401);
@@ -174,7 +180,8 @@ std::vector<Employee> namedStaff() {
     return s;
 }
 
-std::vector<Employee> generatedStaff(const std::vector<Employee> &named, int count) {
+std::vector<Employee> generatedStaff(const std::vector<Employee>& named, int count)
+{
     static const QStringList surnames = {
         u"佐藤"_s, u"鈴木"_s, u"田中"_s, u"伊藤"_s, u"渡辺"_s, u"山本"_s, u"中村"_s,
         u"加藤"_s, u"吉田"_s, u"山田"_s, u"山口"_s, u"斎藤"_s, u"井上"_s, u"木村"_s,
@@ -198,7 +205,7 @@ std::vector<Employee> generatedStaff(const std::vector<Employee> &named, int cou
 
     QSet<QString> names;
     QSet<int> codes;
-    for (const Employee &e : named) {
+    for (const Employee& e : named) {
         names.insert(e.name);
         codes.insert(e.code);
     }
@@ -231,7 +238,7 @@ std::vector<Employee> generatedStaff(const std::vector<Employee> &named, int cou
         e.dependants = rnd.chance(55) ? rnd.between(1, 4) : 0;
         e.spouse = rnd.chance(40) ? 1 : 0;
         e.dependantsAllowance = yen(10'000) * std::min(e.dependants, 3);
-        FixedAllowances &a = e.allowances;
+        FixedAllowances& a = e.allowances;
         if (job <= 2)
             a.special = yen(9'000);
         if (rnd.chance(60))
@@ -254,7 +261,8 @@ std::vector<Employee> generatedStaff(const std::vector<Employee> &named, int cou
 }
 
 /// Fiscal years before the current one that an employee's records go back to.
-std::vector<int> historyYears(const Employee &e, int index) {
+std::vector<int> historyYears(const Employee& e, int index)
+{
     if (e.code == demo::kOlderYearOnly)
         return {2024};
     if (e.code == demo::kYearEnd || e.code == demo::kTenSlots)
@@ -270,7 +278,8 @@ std::vector<int> historyYears(const Employee &e, int index) {
 }
 
 /// A small kind-4 payment of arrears: \p amount of salary and its regional allowance.
-Row arrearsRow(const PayContext &pc, const Employee &e, int yyyymm, std::int64_t amount) {
+Row arrearsRow(const PayContext& pc, const Employee& e, int yyyymm, std::int64_t amount)
+{
     Row r(kyuyoLayout());
     r.set(u"SYOKCD"_s, e.code);
     r.set(u"KYUSYU"_s, 4);
@@ -293,8 +302,9 @@ Row arrearsRow(const PayContext &pc, const Employee &e, int yyyymm, std::int64_t
 }
 
 /// A kind-5 bonus payment of \p amount, numbered \p sequence.
-Row numberedBonusRow(const PayContext &pc, const Employee &e, int yyyymm, int sequence,
-                     std::int64_t amount) {
+Row numberedBonusRow(const PayContext& pc, const Employee& e, int yyyymm, int sequence,
+                     std::int64_t amount)
+{
     Row r(kyuyoLayout());
     r.set(u"SYOKCD"_s, e.code);
     r.set(u"KYUSYU"_s, 5);
@@ -312,7 +322,8 @@ Row numberedBonusRow(const PayContext &pc, const Employee &e, int yyyymm, int se
 }
 
 /// A kind-3 record: the re-done year-end adjustment, only its NENFUS.
-Row yearEndRow(const Employee &e, int yyyymm, std::int64_t nenfus) {
+Row yearEndRow(const Employee& e, int yyyymm, std::int64_t nenfus)
+{
     Row r(kyuyoLayout());
     r.set(u"SYOKCD"_s, e.code);
     r.set(u"KYUSYU"_s, 3);
@@ -327,8 +338,9 @@ Row yearEndRow(const Employee &e, int yyyymm, std::int64_t nenfus) {
 }
 
 /// The monthly pay and the bonuses of one fiscal year. \p lastMonth ends the year early.
-void addFiscalYear(std::vector<Row> &out, const PayContext &pc, const Employee &e, int year,
-                   int lastMonth) {
+void addFiscalYear(std::vector<Row>& out, const PayContext& pc, const Employee& e, int year,
+                   int lastMonth)
+{
     const Employee paid = asOfYearsBack(e, kFiscalYear - year);
     std::map<int, std::size_t> monthly; // yyyymm → index in out
     for (int ym = year * 100 + 4; ym <= lastMonth && ym <= (year + 1) * 100 + 3;
@@ -344,7 +356,7 @@ void addFiscalYear(std::vector<Row> &out, const PayContext &pc, const Employee &
         if (paid.payClass == 4 && ym % 100 == 6)
             return; // daily-paid staff have a term-end allowance in December only
         const auto prev = monthly.find(previousMonth(ym));
-        const Row *previous = prev == monthly.end() ? nullptr : &out[prev->second];
+        const Row* previous = prev == monthly.end() ? nullptr : &out[prev->second];
         Row b = bonusRow(pc, paid, ym, previous);
         out.push_back(std::move(b));
     };
@@ -354,9 +366,10 @@ void addFiscalYear(std::vector<Row> &out, const PayContext &pc, const Employee &
 
 } // namespace
 
-Dataset demoDistrict() {
+Dataset demoDistrict()
+{
     Dataset d;
-    Management &m = d.management;
+    Management& m = d.management;
     m.processingMonth = kProcessingMonth;
     m.juneTermEndRate = percent(u"122.5");
     m.decemberTermEndRate = percent(u"122.5");
@@ -384,11 +397,12 @@ Dataset demoDistrict() {
     const std::vector<Employee> more = generatedStaff(d.staff, 47);
     d.staff.insert(d.staff.end(), more.begin(), more.end());
     std::sort(d.staff.begin(), d.staff.end(),
-              [](const Employee &a, const Employee &b) { return a.code < b.code; });
+              [](const Employee& a, const Employee& b) { return a.code < b.code; });
     return d;
 }
 
-DatasetRows demoRows(const WithholdingTax &tax) {
+DatasetRows demoRows(const WithholdingTax& tax)
+{
     const Dataset d = demoDistrict();
     const PayContext pc{d.management, d.bands, tax, demo::kSeed};
     DatasetRows rows;
@@ -398,19 +412,19 @@ DatasetRows demoRows(const WithholdingTax &tax) {
 
     const int lastPaidMonth = previousMonth(kProcessingMonth);
     for (std::size_t i = 0; i < d.staff.size(); ++i) {
-        const Employee &e = d.staff[i];
+        const Employee& e = d.staff[i];
         rows.jinji.push_back(jinjiRow(e));
         for (int year : historyYears(e, static_cast<int>(i)))
             addFiscalYear(rows.kyuyo, pc, e, year, 999912);
         addFiscalYear(rows.kyuyo, pc, e, kFiscalYear, lastPaidMonth);
     }
 
-    auto find = [&](int code) -> const Employee & {
+    auto find = [&](int code) -> const Employee& {
         return *std::find_if(d.staff.begin(), d.staff.end(),
-                             [code](const Employee &e) { return e.code == code; });
+                             [code](const Employee& e) { return e.code == code; });
     };
-    auto recordOf = [&](int code, int kind, int month) -> Row * {
-        for (Row &r : rows.kyuyo) {
+    auto recordOf = [&](int code, int kind, int month) -> Row* {
+        for (Row& r : rows.kyuyo) {
             if (r.integer(u"SYOKCD"_s) == code && r.integer(u"KYUSYU"_s) == kind &&
                 r.integer(u"SKYUYM"_s) == month)
                 return &r;
@@ -420,7 +434,7 @@ DatasetRows demoRows(const WithholdingTax &tax) {
 
     // Year-end adjustment of 2025 in every December 2025 salary; the employee kYearEnd owes
     // 3,000 yen and 500 more on the re-done adjustment (kind 3), others get small refunds.
-    for (Row &r : rows.kyuyo) {
+    for (Row& r : rows.kyuyo) {
         if (r.integer(u"KYUSYU"_s) == 1 && r.integer(u"SKYUYM"_s) == 202512) {
             const int code = r.integer(u"SYOKCD"_s);
             Random rnd(Random::mix(demo::kSeed, static_cast<std::uint64_t>(code), 202512));
@@ -434,10 +448,10 @@ DatasetRows demoRows(const WithholdingTax &tax) {
     // records), a kind-1 record of sequence 8 that the ledger leaves out, and two numbered
     // bonus payments of kind 5 (sequence 6 joins the June bonus row, 3 the unprinted row).
     QSet<int> named;
-    for (const Employee &e : namedStaff())
+    for (const Employee& e : namedStaff())
         named.insert(e.code);
-    std::vector<const Employee *> regular; // generated staff in service all year
-    for (const Employee &e : d.staff) {
+    std::vector<const Employee*> regular; // generated staff in service all year
+    for (const Employee& e : d.staff) {
         if (!named.contains(e.code) && e.payClass != 4 && e.first.from < 20250401 &&
             e.first.to == kOpenEnd && e.second.from == 0)
             regular.push_back(&e);
@@ -445,7 +459,7 @@ DatasetRows demoRows(const WithholdingTax &tax) {
     rows.kyuyo.push_back(arrearsRow(pc, *regular[0], 202608, 1'200));
     rows.kyuyo.push_back(arrearsRow(pc, *regular[2], 202608, 900));
     rows.kyuyo.push_back(arrearsRow(pc, *regular[1], 202611, 2'400));
-    if (Row *july = recordOf(regular[1]->code, 1, 202607)) {
+    if (Row* july = recordOf(regular[1]->code, 1, 202607)) {
         Row corrected = *july;
         corrected.set(u"KYUSEQ"_s, 8);
         rows.kyuyo.push_back(corrected);
@@ -454,12 +468,12 @@ DatasetRows demoRows(const WithholdingTax &tax) {
     rows.kyuyo.push_back(numberedBonusRow(pc, *regular[0], 202609, 3, 8'000));
 
     // The one stored December 2026 bonus, so the view-or-correct dialog can be shown.
-    const Employee &december = find(demo::kDecemberBonus);
+    const Employee& december = find(demo::kDecemberBonus);
     rows.kyuyo.push_back(
         bonusRow(pc, december, kProcessingMonth, recordOf(december.code, 1, lastPaidMonth)));
 
-    std::sort(rows.kyuyo.begin(), rows.kyuyo.end(), [](const Row &a, const Row &b) {
-        auto key = [](const Row &r) {
+    std::sort(rows.kyuyo.begin(), rows.kyuyo.end(), [](const Row& a, const Row& b) {
+        auto key = [](const Row& r) {
             return std::make_tuple(r.integer(u"SYOKCD"_s), r.integer(u"KYUSYU"_s),
                                    r.integer(u"SKYUYM"_s), r.integer(u"KYUSEQ"_s));
         };

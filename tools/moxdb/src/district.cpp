@@ -2,7 +2,8 @@
 
 namespace moxdb {
 
-EmploymentBands EmploymentBands::derived(int perMille) {
+EmploymentBands EmploymentBands::derived(int perMille)
+{
     // The premium of a wage w is w × rate / 1000 yen; it rounds to n − 1 yen while w × rate is
     // at most (n − 1) × 1000 + 500, so band n ends (exclusive) one yen above
     // ((n − 1) × 1000 + 500) / rate.
@@ -17,7 +18,8 @@ EmploymentBands EmploymentBands::derived(int perMille) {
     return b;
 }
 
-Currency EmploymentBands::premiumFor(Currency wage) const {
+Currency EmploymentBands::premiumFor(Currency wage) const
+{
     if (wage < start)
         return wage.mulDiv(perMille, 1000, Rounding::Floor, 0);
     for (std::size_t i = 0; i < upper.size(); ++i) {
@@ -27,7 +29,8 @@ Currency EmploymentBands::premiumFor(Currency wage) const {
     return wage.mulDiv(perMille, 1000, Rounding::Floor, 0);
 }
 
-int financeCategory(const QString &office) {
+int financeCategory(const QString& office)
+{
     QString code = office.trimmed().toUpper();
     if (code.size() == 5) {
         if (!code.startsWith(QLatin1Char('E')))

@@ -13,7 +13,8 @@ namespace moxdb {
 
 namespace {
 
-mox::Status writeDefaultIni(const QString &path, const QString &databaseFile) {
+mox::Status writeDefaultIni(const QString& path, const QString& databaseFile)
+{
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Text))
         return mox::Status::failure(-20, u"%1 を書けません: %2"_s.arg(path, file.errorString()));
@@ -27,11 +28,12 @@ mox::Status writeDefaultIni(const QString &path, const QString &databaseFile) {
     return mox::Status::success();
 }
 
-mox::Status createTables(const QString &iniName,
-                         mox::Status (*create)(const KorDAO::DatabaseHandle &),
-                         std::unique_ptr<Database> *out) {
+mox::Status createTables(const QString& iniName,
+                         mox::Status (*create)(const KorDAO::DatabaseHandle&),
+                         std::unique_ptr<Database>* out)
+{
     auto opened = Database::open(iniName, /*create=*/true);
-    if (const mox::Status *s = mox::failure(opened))
+    if (const mox::Status* s = mox::failure(opened))
         return *s;
     std::unique_ptr<Database> db = std::move(mox::value(opened));
     if (mox::Status s = create(db->handle()); !s.ok())
@@ -42,7 +44,8 @@ mox::Status createTables(const QString &iniName,
 
 } // namespace
 
-QStringList iniFolders() {
+QStringList iniFolders()
+{
     QStringList folders;
     const QString fromEnv = qEnvironmentVariable("MOX_INI_DIR");
     if (!fromEnv.isEmpty())
@@ -55,8 +58,9 @@ QStringList iniFolders() {
     return folders;
 }
 
-QString findIni(const QString &name, const QStringList &folders) {
-    for (const QString &folder : folders) {
+QString findIni(const QString& name, const QStringList& folders)
+{
+    for (const QString& folder : folders) {
         const QFileInfo f(QDir(folder), name);
         if (f.isFile())
             return f.absoluteFilePath();
@@ -64,7 +68,8 @@ QString findIni(const QString &name, const QStringList &folders) {
     return QString();
 }
 
-mox::Result<IniFiles> ensureIniFiles(const QStringList &folders, const QString &defaultDir) {
+mox::Result<IniFiles> ensureIniFiles(const QStringList& folders, const QString& defaultDir)
+{
     IniFiles files;
     files.payroll = findIni(kPayrollIni, folders);
     files.environment = findIni(kEnvironmentIni, folders);
@@ -88,7 +93,8 @@ mox::Result<IniFiles> ensureIniFiles(const QStringList &folders, const QString &
     return files;
 }
 
-mox::Status initDatabases(const std::vector<InitStep> &steps, QTextStream &log) {
+mox::Status initDatabases(const std::vector<InitStep>& steps, QTextStream& log)
+{
     std::unique_ptr<Database> payroll;
     std::unique_ptr<Database> environment;
     if (mox::Status s = createTables(kPayrollIni, &KorDAO::createPayrollSchema, &payroll); !s.ok())
@@ -99,7 +105,7 @@ mox::Status initDatabases(const std::vector<InitStep> &steps, QTextStream &log) 
         !s.ok())
         return s;
     log << "environment tables ready (" << kEnvironmentIni << ")\n";
-    for (const InitStep &step : steps) {
+    for (const InitStep& step : steps) {
         log << step.name << "...\n";
         log.flush();
         if (mox::Status s = step.run(*payroll, *environment); !s.ok())

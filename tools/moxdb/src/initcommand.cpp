@@ -9,7 +9,8 @@ namespace moxdb {
 
 namespace {
 
-int runInit(const QStringList &args, QTextStream &out, QTextStream &err) {
+int runInit(const QStringList& args, QTextStream& out, QTextStream& err)
+{
     Options options(args, {u"--dir"_s});
     if (!options.ok()) {
         err << "moxdb init: " << options.error() << '\n';
@@ -25,11 +26,11 @@ int runInit(const QStringList &args, QTextStream &out, QTextStream &err) {
         useIniFolder(defaultDir);
     }
     auto files = ensureIniFiles(folders, defaultDir);
-    if (const mox::Status *s = mox::failure(files)) {
+    if (const mox::Status* s = mox::failure(files)) {
         err << "moxdb init: " << s->message << '\n';
         return 1;
     }
-    const IniFiles &f = mox::value(files);
+    const IniFiles& f = mox::value(files);
     if (f.written)
         out << "wrote " << f.payroll << " and " << f.environment << '\n';
     else
@@ -43,7 +44,8 @@ int runInit(const QStringList &args, QTextStream &out, QTextStream &err) {
 
 } // namespace
 
-Command initCommand() {
+Command initCommand()
+{
     return {u"init"_s, u"[--dir DIR]"_s,
             u"create the payroll and environment databases named by MOX.INI and MOXENV.INI "
             u"(writing default SQLite files into DIR when neither exists)"_s,

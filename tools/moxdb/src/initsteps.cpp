@@ -4,18 +4,21 @@ namespace moxdb {
 
 namespace {
 
-std::vector<InitStep> &registry() {
+std::vector<InitStep>& registry()
+{
     static std::vector<InitStep> steps;
     return steps;
 }
 
 } // namespace
 
-void addInitStep(const InitStep &step) {
+void addInitStep(const InitStep& step)
+{
     registry().push_back(step);
 }
 
-const std::vector<InitStep> &initSteps() {
+const std::vector<InitStep>& initSteps()
+{
     return registry();
 }
 

@@ -14,37 +14,43 @@ namespace moxdb {
 
 namespace {
 
-QDate toDate(int yyyymmdd) {
+QDate toDate(int yyyymmdd)
+{
     return QDate(yyyymmdd / 10000, yyyymmdd / 100 % 100, yyyymmdd % 100);
 }
 
-int toNumber(QDate d) {
+int toNumber(QDate d)
+{
     return d.year() * 10000 + d.month() * 100 + d.day();
 }
 
-std::vector<Period> servicePeriods(const Employee &e) {
+std::vector<Period> servicePeriods(const Employee& e)
+{
     std::vector<Period> periods;
     if (e.first.from != 0)
         periods.push_back(e.first);
     if (e.second.from != 0)
         periods.push_back(e.second);
-    for (const Period &p : e.further) {
+    for (const Period& p : e.further) {
         if (p.from != 0)
             periods.push_back(p);
     }
     return periods;
 }
 
-Currency yen(std::int64_t v) {
+Currency yen(std::int64_t v)
+{
     return Currency::fromYen(v);
 }
 
 /// Int(base × percent / 100).
-Currency percentOf(Currency base, Currency percent) {
+Currency percentOf(Currency base, Currency percent)
+{
     return base.mulDiv(percent, 100, Rounding::Floor, 0);
 }
 
-void copyPersonnel(Row &row, const Employee &e) {
+void copyPersonnel(Row& row, const Employee& e)
+{
     row.set(u"SYOKCD"_s, e.code);
     row.set(u"SYOZOK"_s, e.office);
     row.set(u"ZAIMU"_s, financeCategory(e.office));
@@ -62,7 +68,8 @@ struct InsuranceRates {
     Currency pension; // per mille
 };
 
-InsuranceRates ratesFor(const Management &m, const Employee &e, int yyyymm) {
+InsuranceRates ratesFor(const Management& m, const Employee& e, int yyyymm)
+{
     const bool june = yyyymm % 100 == 6;
     InsuranceRates r;
     r.health = june ? m.juneHealthPerMille : m.otherHealthPerMille;
@@ -73,41 +80,47 @@ InsuranceRates ratesFor(const Management &m, const Employee &e, int yyyymm) {
 }
 
 /// The employee's half of a premium of \p perMille on \p base.
-Currency employeeHalf(Currency base, Currency perMille) {
+Currency employeeHalf(Currency base, Currency perMille)
+{
     return roundPremium(base.mulDiv(perMille, 2000, Rounding::HalfEven, 4));
 }
 
 } // namespace
 
-Currency roundPremium(Currency premium) {
+Currency roundPremium(Currency premium)
+{
     const Currency half = Currency::fromRaw(Currency::kScale / 2);
     return premium.isNegative() ? -((-premium) + half).intPart() : (premium + half).intPart();
 }
 
-int nextMonth(int yyyymm) {
+int nextMonth(int yyyymm)
+{
     return yyyymm % 100 == 12 ? (yyyymm / 100 + 1) * 100 + 1 : yyyymm + 1;
 }
 
-int previousMonth(int yyyymm) {
+int previousMonth(int yyyymm)
+{
     return yyyymm % 100 == 1 ? (yyyymm / 100 - 1) * 100 + 12 : yyyymm - 1;
 }
 
-bool inServiceDuring(const Employee &e, int yyyymm) {
+bool inServiceDuring(const Employee& e, int yyyymm)
+{
     const int first = yyyymm * 100 + 1;
     const int last = yyyymm * 100 + toDate(first).daysInMonth();
-    for (const Period &p : servicePeriods(e)) {
+    for (const Period& p : servicePeriods(e)) {
         if (p.from <= last && p.to >= first)
             return true;
     }
     return false;
 }
 
-bool inServiceThroughout(const Employee &e, int from, int to) {
+bool inServiceThroughout(const Employee& e, int from, int to)
+{
     std::vector<Period> periods = servicePeriods(e);
     std::sort(periods.begin(), periods.end(),
-              [](const Period &a, const Period &b) { return a.from < b.from; });
+              [](const Period& a, const Period& b) { return a.from < b.from; });
     std::vector<Period> merged;
-    for (const Period &p : periods) {
+    for (const Period& p : periods) {
         if (!merged.empty() && (p.from <= merged.back().to ||
                                 toNumber(toDate(p.from).addDays(-1)) == merged.back().to)) {
             merged.back().to = std::max(merged.back().to, p.to);
@@ -116,10 +129,11 @@ bool inServiceThroughout(const Employee &e, int from, int to) {
         }
     }
     return std::any_of(merged.begin(), merged.end(),
-                       [&](const Period &p) { return p.from <= from && p.to >= to; });
+                       [&](const Period& p) { return p.from <= from && p.to >= to; });
 }
 
-Employee asOfYearsBack(const Employee &e, int yearsBack) {
+Employee asOfYearsBack(const Employee& e, int yearsBack)
+{
     Employee past = e;
     if (yearsBack <= 0)
         return past;
@@ -133,7 +147,8 @@ Employee asOfYearsBack(const Employee &e, int yearsBack) {
     return past;
 }
 
-void settleTotals(Row &row) {
+void settleTotals(Row& row)
+{
     const Currency social = row.money(u"KENKO"_s) + row.money(u"KOSEI"_s) + row.money(u"KOYOU"_s);
     const Currency deductions = social + row.money(u"SYOTOK"_s);
     row.set(u"KAZEIG"_s, row.money(u"SSIKYU"_s) - row.money(u"HKZEGK"_s));
@@ -142,9 +157,10 @@ void settleTotals(Row &row) {
     row.set(u"SASIHK"_s, row.money(u"SSIKYU"_s) - deductions);
 }
 
-Row monthlyPayRow(const PayContext &pc, const Employee &e, int yyyymm) {
-    const Management &m = pc.management;
-    const FixedAllowances &a = e.allowances;
+Row monthlyPayRow(const PayContext& pc, const Employee& e, int yyyymm)
+{
+    const Management& m = pc.management;
+    const FixedAllowances& a = e.allowances;
     Random rnd(Random::mix(pc.seed, static_cast<std::uint64_t>(e.code),
                            static_cast<std::uint64_t>(yyyymm)));
     const int month = yyyymm % 100;
@@ -192,7 +208,7 @@ Row monthlyPayRow(const PayContext &pc, const Employee &e, int yyyymm) {
     }
 
     Currency total;
-    for (const QString &item : monthlyPayItems())
+    for (const QString& item : monthlyPayItems())
         total += row.money(item);
     const Currency nonTaxable = row.money(u"TUKINH"_s) + row.money(u"JIDOU"_s);
     row.set(u"SSIKYU"_s, total);
@@ -212,8 +228,9 @@ Row monthlyPayRow(const PayContext &pc, const Employee &e, int yyyymm) {
     return row;
 }
 
-Row bonusRow(const PayContext &pc, const Employee &e, int yyyymm, const Row *previousPay) {
-    const Management &m = pc.management;
+Row bonusRow(const PayContext& pc, const Employee& e, int yyyymm, const Row* previousPay)
+{
+    const Management& m = pc.management;
     const bool june = yyyymm % 100 == 6;
     const bool daily = e.payClass == 4;
 

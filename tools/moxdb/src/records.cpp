@@ -8,13 +8,15 @@ namespace moxdb {
 
 namespace {
 
-QString twoDigits(int n) {
+QString twoDigits(int n)
+{
     return u"%1"_s.arg(n, 2, 10, QLatin1Char('0'));
 }
 
 } // namespace
 
-Row kanriRow(const Management &m) {
+Row kanriRow(const Management& m)
+{
     Row r(kanriLayout());
     r.set(u"KEY"_s, u"KANRI"_s);
     r.set(u"SYORID"_s, m.processingMonth);
@@ -37,7 +39,8 @@ Row kanriRow(const Management &m) {
     return r;
 }
 
-Row jinjiRow(const Employee &e) {
+Row jinjiRow(const Employee& e)
+{
     Row r(jinjiLayout());
     r.set(u"SYOKCD"_s, e.code);
     r.set(u"SIMKNJ"_s, e.name);
@@ -60,14 +63,15 @@ Row jinjiRow(const Employee &e) {
     r.set(u"ZKAYMD_02"_s, e.second.from);
     r.set(u"ZKNYMD_02"_s, e.second.to);
     for (int i = 0; i < 8; ++i) {
-        const Period &p = e.further[static_cast<std::size_t>(i)];
+        const Period& p = e.further[static_cast<std::size_t>(i)];
         r.set(u"KAIYMD_"_s + twoDigits(i + 1), p.from);
         r.set(u"KANYMD_"_s + twoDigits(i + 1), p.to);
     }
     return r;
 }
 
-Row koyouRow(const EmploymentBands &b) {
+Row koyouRow(const EmploymentBands& b)
+{
     Row r(koyouLayout());
     r.set(u"KAISHI"_s, b.start);
     r.set(u"KAKRIT"_s, b.perMille);
@@ -78,7 +82,8 @@ Row koyouRow(const EmploymentBands &b) {
     return r;
 }
 
-Row nameTableRow() {
+Row nameTableRow()
+{
     Row r(nameLayout());
     const QStringList jobs = {u"校長"_s,     u"教頭"_s,    u"教諭"_s,     u"養護教諭"_s,
                               u"栄養教諭"_s, u"講師"_s,    u"事務職員"_s, u"学校栄養職員"_s,

@@ -5,28 +5,32 @@
 namespace moxdb {
 
 RowLayout::RowLayout(QString table, QList<Column> columns)
-    : m_table(std::move(table)), m_columns(std::move(columns)) {
+    : m_table(std::move(table)), m_columns(std::move(columns))
+{
     for (int i = 0; i < m_columns.size(); ++i) {
         assert(!m_index.contains(m_columns[i].name));
         m_index.insert(m_columns[i].name, i);
     }
 }
 
-QStringList RowLayout::columnNames() const {
+QStringList RowLayout::columnNames() const
+{
     QStringList names;
     names.reserve(m_columns.size());
-    for (const Column &c : m_columns)
+    for (const Column& c : m_columns)
         names.append(c.name);
     return names;
 }
 
-int RowLayout::indexOf(const QString &name) const {
+int RowLayout::indexOf(const QString& name) const
+{
     return m_index.value(name, -1);
 }
 
-Row::Row(const RowLayout &layout) : m_layout(&layout) {
+Row::Row(const RowLayout& layout) : m_layout(&layout)
+{
     m_values.reserve(static_cast<std::size_t>(layout.columns().size()));
-    for (const Column &c : layout.columns()) {
+    for (const Column& c : layout.columns()) {
         switch (c.kind) {
         case ColumnKind::Amount:
             m_values.emplace_back(Currency());
@@ -41,53 +45,60 @@ Row::Row(const RowLayout &layout) : m_layout(&layout) {
     }
 }
 
-int Row::slot(const QString &column, ColumnKind kind) const {
+int Row::slot(const QString& column, ColumnKind kind) const
+{
     const int i = m_layout->indexOf(column);
     assert(i >= 0 && m_layout->columns()[i].kind == kind);
     (void)kind;
     return i;
 }
 
-void Row::set(const QString &column, Currency value) {
+void Row::set(const QString& column, Currency value)
+{
     m_values[static_cast<std::size_t>(slot(column, ColumnKind::Amount))] = value;
 }
 
-void Row::set(const QString &column, int value) {
+void Row::set(const QString& column, int value)
+{
     m_values[static_cast<std::size_t>(slot(column, ColumnKind::Integer))] = value;
 }
 
-void Row::set(const QString &column, const QString &value) {
+void Row::set(const QString& column, const QString& value)
+{
     m_values[static_cast<std::size_t>(slot(column, ColumnKind::Text))] = value;
 }
 
-Currency Row::money(const QString &column) const {
+Currency Row::money(const QString& column) const
+{
     const int i = m_layout->indexOf(column);
     if (i < 0)
         return Currency();
-    const FieldValue &v = m_values[static_cast<std::size_t>(i)];
-    if (const Currency *c = std::get_if<Currency>(&v))
+    const FieldValue& v = m_values[static_cast<std::size_t>(i)];
+    if (const Currency* c = std::get_if<Currency>(&v))
         return *c;
-    if (const int *n = std::get_if<int>(&v))
+    if (const int* n = std::get_if<int>(&v))
         return Currency::fromYen(*n);
     return Currency();
 }
 
-int Row::integer(const QString &column) const {
+int Row::integer(const QString& column) const
+{
     const int i = m_layout->indexOf(column);
     if (i < 0)
         return 0;
-    const FieldValue &v = m_values[static_cast<std::size_t>(i)];
-    if (const int *n = std::get_if<int>(&v))
+    const FieldValue& v = m_values[static_cast<std::size_t>(i)];
+    if (const int* n = std::get_if<int>(&v))
         return *n;
     return 0;
 }
 
-QString Row::text(const QString &column) const {
+QString Row::text(const QString& column) const
+{
     const int i = m_layout->indexOf(column);
     if (i < 0)
         return QString();
-    const FieldValue &v = m_values[static_cast<std::size_t>(i)];
-    if (const QString *s = std::get_if<QString>(&v))
+    const FieldValue& v = m_values[static_cast<std::size_t>(i)];
+    if (const QString* s = std::get_if<QString>(&v))
         return *s;
     return QString();
 }

@@ -1,8 +1,6 @@
 #include "moxdb/command.h"
 #include "moxdb/init.h"
-#include "moxdb/records.h"
 #include "moxdb/synthdata.h"
-#include "moxdb/tables.h"
 #include "moxdb/tablestax.h"
 
 #include <QElapsedTimer>
@@ -15,46 +13,8 @@ namespace moxdb {
 
 namespace {
 
-/// Writes the synthetic data into the open databases: every table replaced, one transaction
-/// per database.
-mox::Status writeSynthetic(Database &payroll, Database &environment, const Dataset &d, int years,
-                           const WithholdingTax &tax, std::uint64_t seed, qint64 *written) {
-    std::vector<Row> kanri{kanriRow(d.management)};
-    std::vector<Row> koyou{koyouRow(d.bands)};
-    std::vector<Row> jinji;
-    jinji.reserve(d.staff.size());
-    for (const Employee &e : d.staff)
-        jinji.push_back(jinjiRow(e));
-
-    if (mox::Status s = payroll.begin(); !s.ok())
-        return s;
-    auto fail = [&](mox::Status s) {
-        payroll.rollback();
-        return s;
-    };
-    for (const RowLayout *layout :
-         {&kanriLayout(), &jinjiLayout(), &kyuyoLayout(), &koyouLayout()}) {
-        if (mox::Status s = payroll.clear(layout->table()); !s.ok())
-            return fail(s);
-    }
-    for (const std::vector<Row> *rows : {&kanri, &koyou, &jinji}) {
-        if (mox::Status s = payroll.insertAll(*rows); !s.ok())
-            return fail(s);
-    }
-    *written = 0;
-    mox::Status s = forEachSyntheticPayment(d, years, tax, seed, [&](const Row &r) {
-        ++*written;
-        return payroll.insert(r);
-    });
-    if (!s.ok())
-        return fail(s);
-    if (s = payroll.commit(); !s.ok())
-        return fail(s);
-    const std::vector<Row> names{nameTableRow()};
-    return replaceTables(environment, {{&nameLayout(), &names}});
-}
-
-int runSynth(const QStringList &args, QTextStream &out, QTextStream &err) {
+int runSynth(const QStringList& args, QTextStream& out, QTextStream& err)
+{
     Options options(args, {u"--staff"_s, u"--years"_s, u"--seed"_s, u"--dir"_s});
     const int staff = options.number(u"--staff"_s, 1000, 1, kMaxSynthStaff);
     const int years = options.number(u"--years"_s, 3, 1, kMaxSynthYears);
@@ -67,8 +27,8 @@ int runSynth(const QStringList &args, QTextStream &out, QTextStream &err) {
         useIniFolder(options.value(u"--dir"_s));
     auto payroll = Database::open(kPayrollIni, /*create=*/false);
     auto environment = Database::open(kEnvironmentIni, /*create=*/false);
-    for (const auto *db : {&payroll, &environment}) {
-        if (const mox::Status *s = mox::failure(*db)) {
+    for (const auto* db : {&payroll, &environment}) {
+        if (const mox::Status* s = mox::failure(*db)) {
             err << "moxdb synth: " << s->message << " (run moxdb init first)\n";
             return 1;
         }
@@ -91,7 +51,8 @@ int runSynth(const QStringList &args, QTextStream &out, QTextStream &err) {
 
 } // namespace
 
-Command synthCommand() {
+Command synthCommand()
+{
     return {u"synth"_s, u"--staff N --years Y [--seed S] [--dir DIR]"_s,
             u"replace the data with N synthetic staff and Y fiscal years of payments"_s, &runSynth};
 }

@@ -1,6 +1,8 @@
 #include "moxdb/synthdata.h"
 
 #include "moxdb/random.h"
+#include "moxdb/records.h"
+#include "moxdb/tables.h"
 
 #include <QStringList>
 
@@ -14,19 +16,22 @@ namespace {
 
 constexpr int kCurrentYear = 2026;
 
-Currency yen(std::int64_t v) {
+Currency yen(std::int64_t v)
+{
     return Currency::fromYen(v);
 }
 
 /// Fiscal years of the data: oldest first, the current one last.
-int firstYear(int years) {
+int firstYear(int years)
+{
     return kCurrentYear - years + 1;
 }
 
 /// The months of fiscal year \p year with monthly pay for \p e, and its bonus months, in key
 /// order (kind 1 before kind 2, months ascending within a kind).
 template <class MonthFn, class BonusFn>
-void walkYear(const Employee &e, int year, int lastMonth, MonthFn month, BonusFn bonus) {
+void walkYear(const Employee& e, int year, int lastMonth, MonthFn month, BonusFn bonus)
+{
     for (int ym = year * 100 + 4; ym <= lastMonth && ym <= (year + 1) * 100 + 3;
          ym = nextMonth(ym)) {
         if (inServiceDuring(e, ym))
@@ -43,7 +48,8 @@ void walkYear(const Employee &e, int year, int lastMonth, MonthFn month, BonusFn
 
 } // namespace
 
-Dataset syntheticDistrict(int staff, std::uint64_t seed) {
+Dataset syntheticDistrict(int staff, std::uint64_t seed)
+{
     static const QStringList surnames = {u"佐藤"_s, u"鈴木"_s, u"高橋"_s,   u"田中"_s, u"伊藤"_s,
                                          u"渡辺"_s, u"山本"_s, u"中村"_s,   u"小林"_s, u"加藤"_s,
                                          u"吉田"_s, u"山田"_s, u"佐々木"_s, u"山口"_s, u"松本"_s,
@@ -85,7 +91,7 @@ Dataset syntheticDistrict(int staff, std::uint64_t seed) {
         // Most staff serve throughout; some join at an April inside the span of the data.
         const int start = rnd.chance(90) ? rnd.between(1980, 2000) : rnd.between(2001, 2026);
         e.first = {start * 10000 + 401, kOpenEnd};
-        FixedAllowances &a = e.allowances;
+        FixedAllowances& a = e.allowances;
         if (rnd.chance(60))
             a.commuteFree = yen(rnd.between(20, 300) * 100);
         if (rnd.chance(25))
@@ -99,12 +105,13 @@ Dataset syntheticDistrict(int staff, std::uint64_t seed) {
     return d;
 }
 
-mox::Status forEachSyntheticPayment(const Dataset &d, int years, const WithholdingTax &tax,
+mox::Status forEachSyntheticPayment(const Dataset& d, int years, const WithholdingTax& tax,
                                     std::uint64_t seed,
-                                    const std::function<mox::Status(const Row &)> &sink) {
+                                    const std::function<mox::Status(const Row&)>& sink)
+{
     const PayContext pc{d.management, d.bands, tax, seed};
     const int lastMonth = previousMonth(d.management.processingMonth);
-    for (const Employee &current : d.staff) {
+    for (const Employee& current : d.staff) {
         for (int year = firstYear(years); year <= kCurrentYear; ++year) {
             const Employee e = asOfYearsBack(current, kCurrentYear - year);
             std::vector<Row> monthly;
@@ -114,17 +121,17 @@ mox::Status forEachSyntheticPayment(const Dataset &d, int years, const Withholdi
                 [&](int ym) {
                     const int before = previousMonth(ym);
                     const auto prev =
-                        std::find_if(monthly.begin(), monthly.end(), [&](const Row &r) {
+                        std::find_if(monthly.begin(), monthly.end(), [&](const Row& r) {
                             return r.integer(u"SKYUYM"_s) == before;
                         });
                     bonuses.push_back(
                         bonusRow(pc, e, ym, prev == monthly.end() ? nullptr : &*prev));
                 });
-            for (const Row &r : monthly) {
+            for (const Row& r : monthly) {
                 if (mox::Status s = sink(r); !s.ok())
                     return s;
             }
-            for (const Row &r : bonuses) {
+            for (const Row& r : bonuses) {
                 if (mox::Status s = sink(r); !s.ok())
                     return s;
             }
@@ -133,15 +140,55 @@ mox::Status forEachSyntheticPayment(const Dataset &d, int years, const Withholdi
     return mox::Status::success();
 }
 
-qint64 syntheticPaymentCount(const Dataset &d, int years) {
+qint64 syntheticPaymentCount(const Dataset& d, int years)
+{
     const int lastMonth = previousMonth(d.management.processingMonth);
     qint64 n = 0;
-    for (const Employee &e : d.staff) {
+    for (const Employee& e : d.staff) {
         for (int year = firstYear(years); year <= kCurrentYear; ++year)
             walkYear(
                 e, year, lastMonth, [&](int) { ++n; }, [&](int) { ++n; });
     }
     return n;
+}
+
+mox::Status writeSynthetic(Database& payroll, Database& environment, const Dataset& d, int years,
+                           const WithholdingTax& tax, std::uint64_t seed, qint64* written)
+{
+    std::vector<Row> kanri{kanriRow(d.management)};
+    std::vector<Row> koyou{koyouRow(d.bands)};
+    std::vector<Row> jinji;
+    jinji.reserve(d.staff.size());
+    for (const Employee& e : d.staff)
+        jinji.push_back(jinjiRow(e));
+
+    if (mox::Status s = payroll.begin(); !s.ok())
+        return s;
+    auto fail = [&](mox::Status s) {
+        payroll.rollback();
+        return s;
+    };
+    for (const RowLayout* layout :
+         {&kanriLayout(), &jinjiLayout(), &kyuyoLayout(), &koyouLayout()}) {
+        if (mox::Status s = payroll.clear(layout->table()); !s.ok())
+            return fail(s);
+    }
+    for (const std::vector<Row>* rows : {&kanri, &koyou, &jinji}) {
+        if (mox::Status s = payroll.insertAll(*rows); !s.ok())
+            return fail(s);
+    }
+    RowWriter payments(payroll, kyuyoLayout());
+    mox::Status s =
+        forEachSyntheticPayment(d, years, tax, seed, [&](const Row& r) { return payments.add(r); });
+    if (s.ok())
+        s = payments.finish();
+    if (!s.ok())
+        return fail(s);
+    *written = payments.rowCount();
+    if (s = payroll.commit(); !s.ok())
+        return fail(s);
+    const std::vector<Row> names{nameTableRow()};
+    return replaceTables(environment, {{&nameLayout(), &names}});
 }
 
 } // namespace moxdb

@@ -8,9 +8,10 @@ namespace moxdb {
 
 namespace {
 
-RowLayout layoutOf(const KorDAO::TableDef &table) {
+RowLayout layoutOf(const KorDAO::TableDef& table)
+{
     QList<Column> columns;
-    for (const KorDAO::FieldDef &f : table.fields) {
+    for (const KorDAO::FieldDef& f : table.fields) {
         switch (f.type) {
         case KorDAO::FieldType::Integer:
             columns.append({f.name, ColumnKind::Integer});
@@ -26,8 +27,9 @@ RowLayout layoutOf(const KorDAO::TableDef &table) {
     return RowLayout(table.name, columns);
 }
 
-RowLayout payrollLayout(const QString &name) {
-    for (const KorDAO::TableDef &t : KorDAO::payrollTables()) {
+RowLayout payrollLayout(const QString& name)
+{
+    for (const KorDAO::TableDef& t : KorDAO::payrollTables()) {
         if (t.name == name)
             return layoutOf(t);
     }
@@ -36,32 +38,38 @@ RowLayout payrollLayout(const QString &name) {
 
 } // namespace
 
-const RowLayout &kanriLayout() {
+const RowLayout& kanriLayout()
+{
     static const RowLayout layout = payrollLayout(u"GKKANRI"_s);
     return layout;
 }
 
-const RowLayout &jinjiLayout() {
+const RowLayout& jinjiLayout()
+{
     static const RowLayout layout = payrollLayout(u"GKJINJI"_s);
     return layout;
 }
 
-const RowLayout &kyuyoLayout() {
+const RowLayout& kyuyoLayout()
+{
     static const RowLayout layout = payrollLayout(u"GKKYUYO"_s);
     return layout;
 }
 
-const RowLayout &koyouLayout() {
+const RowLayout& koyouLayout()
+{
     static const RowLayout layout = payrollLayout(u"GKKOYOU"_s);
     return layout;
 }
 
-const RowLayout &nameLayout() {
+const RowLayout& nameLayout()
+{
     static const RowLayout layout = layoutOf(KorDAO::nameTable());
     return layout;
 }
 
-const QStringList &monthlyPayItems() {
+const QStringList& monthlyPayItems()
+{
     static const QStringList items = {
         u"KYURYO"_s, u"KTYOGK"_s, u"STYOGK"_s, u"CHIIKI"_s, u"KTOKUB"_s, u"TUKINH"_s, u"TUKINK"_s,
         u"JYUKYO"_s, u"FUYOTE"_s, u"HEKICI"_s, u"HEKJUN"_s, u"TOKGYO"_s, u"TANSIN"_s, u"SYUKUH"_s,

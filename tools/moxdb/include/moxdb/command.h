@@ -21,29 +21,29 @@ struct Command {
     QString name;    // the word after "moxdb", e.g. "init"
     QString usage;   // the arguments, e.g. "[--dir DIR]"
     QString summary; // one line for the help text
-    int (*run)(const QStringList &args, QTextStream &out, QTextStream &err);
+    int (*run)(const QStringList& args, QTextStream& out, QTextStream& err);
 };
 
 /// Runs the command named by the first of \p args with the rest; prints the list of commands
 /// for no argument, "help", "-h" or "--help" (exit 0) and for an unknown name (exit 2).
-int dispatch(std::span<const Command> commands, const QStringList &args, QTextStream &out,
-             QTextStream &err);
+int dispatch(std::span<const Command> commands, const QStringList& args, QTextStream& out,
+             QTextStream& err);
 
 /// Options of a command: "--name value" pairs and "--flag" switches.
 class Options {
 public:
     /// Splits \p args; names in \p withValue take the next argument as their value, names in
     /// \p switches take none. Anything else makes ok() false with error() naming it.
-    Options(const QStringList &args, const QStringList &withValue,
-            const QStringList &switches = {});
+    Options(const QStringList& args, const QStringList& withValue,
+            const QStringList& switches = {});
 
     bool ok() const { return m_error.isEmpty(); }
-    const QString &error() const { return m_error; }
-    bool has(const QString &name) const { return m_values.contains(name); }
-    QString value(const QString &name, const QString &fallback = {}) const;
+    const QString& error() const { return m_error; }
+    bool has(const QString& name) const { return m_values.contains(name); }
+    QString value(const QString& name, const QString& fallback = {}) const;
     /// The whole number given for \p name, \p fallback when it is absent; a value that is not
     /// a whole number from \p low to \p high sets error().
-    int number(const QString &name, int fallback, int low, int high);
+    int number(const QString& name, int fallback, int low, int high);
 
 private:
     QHash<QString, QString> m_values;
@@ -51,7 +51,7 @@ private:
 };
 
 /// Makes the folder \p dir the first place where the configuration files are looked for.
-void useIniFolder(const QString &dir);
+void useIniFolder(const QString& dir);
 
 Command initCommand();
 Command demoCommand();

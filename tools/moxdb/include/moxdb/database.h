@@ -6,10 +6,10 @@
 
 #include "moxdb/row.h"
 
+#include "kordao/bulkinsert.h"
 #include "kordao/kordao.h"
 #include "mox/status.h"
 
-#include <map>
 #include <memory>
 #include <vector>
 
@@ -18,15 +18,15 @@ namespace moxdb {
 class Database {
 public:
     ~Database();
-    Database(const Database &) = delete;
-    Database &operator=(const Database &) = delete;
+    Database(const Database&) = delete;
+    Database& operator=(const Database&) = delete;
 
     /// Opens the database that the configuration file \p iniName ("MOX.INI", "MOXENV.INI")
     /// names; with \p create a missing database is created (empty).
-    static mox::Result<std::unique_ptr<Database>> open(const QString &iniName, bool create);
+    static mox::Result<std::unique_ptr<Database>> open(const QString& iniName, bool create);
 
     KorDAO::DatabaseHandle handle() const { return m_db.DBDatabase(); }
-    const QString &iniName() const { return m_db.DBIniNameString(); }
+    const QString& iniName() const { return m_db.DBIniNameString(); }
 
     mox::Status begin();
     mox::Status commit();
@@ -34,33 +34,51 @@ public:
     void rollback();
 
     /// Deletes every record of \p table.
-    mox::Status clear(const QString &table);
-    /// Adds \p row to the table of its layout.
-    mox::Status insert(const Row &row);
-    mox::Status insertAll(const std::vector<Row> &rows);
+    mox::Status clear(const QString& table);
+    /// Adds \p rows to the table of their layout.
+    mox::Status insertAll(const std::vector<Row>& rows);
     /// The number of records of \p table meeting \p filter (a negative status on failure).
-    int count(const QString &table, const QString &filter = QString());
+    int count(const QString& table, const QString& filter = QString());
 
 private:
     Database() = default;
-    /// The table object that adds records to \p name, opened on first use; nullptr and
-    /// \p status on failure.
-    KorDAO::clsTbAccess *table(const QString &name, mox::Status *status);
-    mox::Status failure(const KorDAO::clsTbAccess &t, short status, const QString &what) const;
+    mox::Status failure(const KorDAO::clsTbAccess& t, short status, const QString& what) const;
 
     KorDAO::clsDbAccess m_db;
     KorDAO::clsTbAccess m_control; // begins and ends transactions
-    std::map<QString, std::unique_ptr<KorDAO::clsTbAccess>> m_tables;
+};
+
+/// Adds rows of one layout to its table, many at a time. Inside a transaction of the database
+/// the rows join it; otherwise finish() commits them.
+class RowWriter {
+public:
+    RowWriter(Database& db, const RowLayout& layout);
+    ~RowWriter();
+    RowWriter(const RowWriter&) = delete;
+    RowWriter& operator=(const RowWriter&) = delete;
+
+    /// Adds \p row (of the writer's layout). After a failure every later call fails.
+    mox::Status add(const Row& row);
+    /// Writes what is pending.
+    mox::Status finish();
+    qint64 rowCount() const;
+
+private:
+    mox::Status failure(short status) const;
+
+    const RowLayout& m_layout;
+    std::unique_ptr<KorDAO::BulkInsert> m_bulk;
+    QVariantList m_values;
 };
 
 /// The new rows of one table.
 struct TableRows {
-    const RowLayout *layout;
-    const std::vector<Row> *rows;
+    const RowLayout* layout;
+    const std::vector<Row>* rows;
 };
 
 /// Replaces the records of each table in \p tables by its rows, all in one transaction: on any
 /// failure the database keeps its old records.
-mox::Status replaceTables(Database &db, const std::vector<TableRows> &tables);
+mox::Status replaceTables(Database& db, const std::vector<TableRows>& tables);
 
 } // namespace moxdb

@@ -47,6 +47,6 @@ struct DatasetRows {
 };
 
 /// The demo district's rows; the monthly and bonus income tax come from \p tax.
-DatasetRows demoRows(const WithholdingTax &tax);
+DatasetRows demoRows(const WithholdingTax& tax);
 
 } // namespace moxdb

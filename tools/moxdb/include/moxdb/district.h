@@ -120,6 +120,6 @@ public:
 };
 
 /// The finance category ZAIMU of an office code, as the bonus program derives it.
-int financeCategory(const QString &office);
+int financeCategory(const QString& office);
 
 } // namespace moxdb

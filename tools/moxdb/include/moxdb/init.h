@@ -24,7 +24,7 @@ QStringList iniFolders();
 
 /// The path of the configuration file \p name in the first of \p folders that holds it, or an
 /// empty text.
-QString findIni(const QString &name, const QStringList &folders);
+QString findIni(const QString& name, const QStringList& folders);
 
 struct IniFiles {
     QString payroll;      // path of MOX.INI
@@ -35,26 +35,26 @@ struct IniFiles {
 /// Finds both configuration files in \p folders. When neither exists, writes default SQLite
 /// files into \p defaultDir: MOX.INI naming mox.db and MOXENV.INI naming moxenv.db, both in
 /// that folder. Only one of the two existing is a failure that names the missing file.
-mox::Result<IniFiles> ensureIniFiles(const QStringList &folders, const QString &defaultDir);
+mox::Result<IniFiles> ensureIniFiles(const QStringList& folders, const QString& defaultDir);
 
 /// One more piece of work of "moxdb init", run after the tables exist. It must be idempotent.
 struct InitStep {
     QString name; // shown while it runs
-    mox::Status (*run)(Database &payroll, Database &environment);
+    mox::Status (*run)(Database& payroll, Database& environment);
 };
 
 /// Adds a step to those "moxdb init" runs after creating the tables; main.cpp registers them,
 /// and they run in the order registered.
-void addInitStep(const InitStep &step);
-const std::vector<InitStep> &initSteps();
+void addInitStep(const InitStep& step);
+const std::vector<InitStep>& initSteps();
 
 /// Loads every tax table edition shipped with the programs into the environment database
 /// (cmd_tax.cpp).
-mox::Status loadShippedTaxTables(Database &payroll, Database &environment);
+mox::Status loadShippedTaxTables(Database& payroll, Database& environment);
 
 /// Opens (creating when missing) both databases named by the configuration files, creates
 /// their tables where missing and runs \p steps. Existing tables and records are kept, so
 /// running it again changes nothing. Progress goes to \p log.
-mox::Status initDatabases(const std::vector<InitStep> &steps, QTextStream &log);
+mox::Status initDatabases(const std::vector<InitStep>& steps, QTextStream& log);
 
 } // namespace moxdb

@@ -13,9 +13,9 @@
 namespace moxdb {
 
 struct PayContext {
-    const Management &management;
-    const EmploymentBands &bands;
-    const WithholdingTax &tax;
+    const Management& management;
+    const EmploymentBands& bands;
+    const WithholdingTax& tax;
     std::uint64_t seed; // varies the monthly allowances deterministically
 };
 
@@ -28,27 +28,27 @@ int nextMonth(int yyyymm);
 int previousMonth(int yyyymm);
 
 /// True when one of the employee's service periods covers a day of the month \p yyyymm.
-bool inServiceDuring(const Employee &e, int yyyymm);
+bool inServiceDuring(const Employee& e, int yyyymm);
 /// True when one service period covers every day from \p from to \p to (yyyymmdd); periods
 /// that touch (one ends the day before the next starts) count as one.
-bool inServiceThroughout(const Employee &e, int from, int to);
+bool inServiceThroughout(const Employee& e, int from, int to);
 
 /// The employee as paid \p yearsBack fiscal years ago: the salary (or daily wage) lower by a
 /// yearly step, the rest unchanged.
-Employee asOfYearsBack(const Employee &e, int yearsBack);
+Employee asOfYearsBack(const Employee& e, int yearsBack);
 
 /// The monthly pay record (KYUSYU 1, KYUSEQ 1) of \p e for \p yyyymm.
-Row monthlyPayRow(const PayContext &pc, const Employee &e, int yyyymm);
+Row monthlyPayRow(const PayContext& pc, const Employee& e, int yyyymm);
 
 /// The bonus record (KYUSYU 2, KYUSEQ 0) of \p e for the June or December month \p yyyymm,
 /// for an employee in service for the whole allowance period (period rates 100). The previous
 /// month's taxable pay and tax come from \p previousPay (the monthly record of the month before;
 /// without one both are 0). Pay class 4 gets the December proportion NKM12KM and no diligence
 /// allowance.
-Row bonusRow(const PayContext &pc, const Employee &e, int yyyymm, const Row *previousPay);
+Row bonusRow(const PayContext& pc, const Employee& e, int yyyymm, const Row* previousPay);
 
 /// Sets KAZEIG, SYAGOK, KOUGOK and SASIHK of a payment record from its SSIKYU, HKZEGK and
 /// deductions (KENKO, KOSEI, KOYOU, SYOTOK).
-void settleTotals(Row &row);
+void settleTotals(Row& row);
 
 } // namespace moxdb

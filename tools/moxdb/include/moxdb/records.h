@@ -8,9 +8,9 @@
 
 namespace moxdb {
 
-Row kanriRow(const Management &m);
-Row jinjiRow(const Employee &e);
-Row koyouRow(const EmploymentBands &b);
+Row kanriRow(const Management& m);
+Row jinjiRow(const Employee& e);
+Row koyouRow(const EmploymentBands& b);
 /// The one record of the name table "名設定": job kinds, finance categories, appointment kinds,
 /// the eras Showa, Heisei and Reiwa, the mark, and the rounding points 0.5 of both premiums.
 Row nameTableRow();

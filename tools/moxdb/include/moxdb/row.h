@@ -41,11 +41,11 @@ class RowLayout {
 public:
     RowLayout(QString table, QList<Column> columns);
 
-    const QString &table() const { return m_table; }
-    const QList<Column> &columns() const { return m_columns; }
+    const QString& table() const { return m_table; }
+    const QList<Column>& columns() const { return m_columns; }
     QStringList columnNames() const;
     /// Position of \p name, or -1 when the layout has no such column.
-    int indexOf(const QString &name) const;
+    int indexOf(const QString& name) const;
 
 private:
     QString m_table;
@@ -57,25 +57,25 @@ private:
 /// programming error (asserted); reading a column the layout lacks gives 0 or an empty text.
 class Row {
 public:
-    explicit Row(const RowLayout &layout);
+    explicit Row(const RowLayout& layout);
 
-    const RowLayout &layout() const { return *m_layout; }
-    const std::vector<FieldValue> &values() const { return m_values; }
+    const RowLayout& layout() const { return *m_layout; }
+    const std::vector<FieldValue>& values() const { return m_values; }
 
-    void set(const QString &column, Currency value);
-    void set(const QString &column, int value);
-    void set(const QString &column, const QString &value);
+    void set(const QString& column, Currency value);
+    void set(const QString& column, int value);
+    void set(const QString& column, const QString& value);
     /// Sets an amount in whole yen.
-    void setYen(const QString &column, std::int64_t yen) { set(column, Currency::fromYen(yen)); }
+    void setYen(const QString& column, std::int64_t yen) { set(column, Currency::fromYen(yen)); }
 
-    Currency money(const QString &column) const;
-    int integer(const QString &column) const;
-    QString text(const QString &column) const;
+    Currency money(const QString& column) const;
+    int integer(const QString& column) const;
+    QString text(const QString& column) const;
 
 private:
-    int slot(const QString &column, ColumnKind kind) const;
+    int slot(const QString& column, ColumnKind kind) const;
 
-    const RowLayout *m_layout;
+    const RowLayout* m_layout;
     std::vector<FieldValue> m_values;
 };
 

@@ -8,14 +8,14 @@
 
 namespace moxdb {
 
-const RowLayout &kanriLayout(); // GKKANRI: the management record
-const RowLayout &jinjiLayout(); // GKJINJI: the personnel master
-const RowLayout &kyuyoLayout(); // GKKYUYO: the payment records
-const RowLayout &koyouLayout(); // GKKOYOU: the employment insurance wage bands
-const RowLayout &nameLayout();  // 名設定: the name table of the environment database
+const RowLayout& kanriLayout(); // GKKANRI: the management record
+const RowLayout& jinjiLayout(); // GKJINJI: the personnel master
+const RowLayout& kyuyoLayout(); // GKKYUYO: the payment records
+const RowLayout& koyouLayout(); // GKKOYOU: the employment insurance wage bands
+const RowLayout& nameLayout();  // 名設定: the name table of the environment database
 
 /// The pay items of a payment record, in the order the cumulative ledger reads them; the sum of
 /// these is the total payment SSIKYU of a monthly record.
-const QStringList &monthlyPayItems();
+const QStringList& monthlyPayItems();
 
 } // namespace moxdb

@@ -23,7 +23,7 @@ public:
     Currency bonusRate(Currency previous, int dependants, int yyyymm) const override;
 
 private:
-    const KorTAX::Edition *editionFor(int yyyymm) const;
+    const KorTAX::Edition* editionFor(int yyyymm) const;
     std::vector<KorTAX::Edition> m_editions;
 };
 
@@ -31,6 +31,6 @@ class Database;
 
 /// The tax of the tables stored in \p environment; without any, no tax at all, with a warning
 /// on \p err.
-std::unique_ptr<WithholdingTax> withholdingTaxOf(Database &environment, QTextStream &err);
+std::unique_ptr<WithholdingTax> withholdingTaxOf(Database& environment, QTextStream& err);
 
 } // namespace moxdb

@@ -1,0 +1,46 @@
+#pragma once
+
+// Helpers of the moxdb tests: a flat withholding tax with figures easy to work by hand, and a
+// scratch folder holding the configuration files and databases of one test.
+
+#include "moxdb/database.h"
+#include "moxdb/district.h"
+
+#include <QByteArray>
+#include <QTemporaryDir>
+
+#include <memory>
+
+namespace moxdb::test {
+
+/// Monthly tax 5 % of the amount (yen cut off), bonus rate 4.084 % whatever the previous pay.
+class FlatTax : public WithholdingTax {
+public:
+    Currency monthly(Currency amount, int, int) const override;
+    Currency bonusRate(Currency, int, int) const override;
+};
+
+/// A temporary folder made the first place where the configuration files are looked for; the
+/// previous $MOX_INI_DIR comes back when the folder goes.
+class ScratchFolder {
+public:
+    ScratchFolder();
+    ~ScratchFolder();
+    ScratchFolder(const ScratchFolder&) = delete;
+    ScratchFolder& operator=(const ScratchFolder&) = delete;
+
+    bool isValid() const { return m_dir.isValid(); }
+    QString path() const { return m_dir.path(); }
+    QString file(const QString& name) const { return m_dir.filePath(name); }
+
+    /// Writes the default SQLite configuration files and creates both databases.
+    mox::Status initSqlite();
+    std::unique_ptr<Database> open(const QString& iniName);
+
+private:
+    QTemporaryDir m_dir;
+    QByteArray m_previous;
+    bool m_hadPrevious;
+};
+
+} // namespace moxdb::test
