@@ -1,6 +1,7 @@
 #include "mox110/bonusscreen.h"
 
 #include "kordao/schema.h"
+#include "kortax/kortax.h"
 #include "mox/shell.h"
 
 #include <QFile>
@@ -15,18 +16,21 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-Currency yen(std::int64_t v) {
+Currency yen(std::int64_t v)
+{
     return Currency::fromYen(v);
 }
 
-QString numbered(const QString &stem, int n) {
+QString numbered(const QString& stem, int n)
+{
     return stem + QString::number(n).rightJustified(2, u'0');
 }
 
 // A payroll database in a temporary folder, found through "MOX.INI" as the programs find it.
 class PayrollDb : public ::testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         ASSERT_TRUE(m_dir.isValid());
         QFile ini(m_dir.filePath(u"MOX.INI"_s));
         ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
@@ -40,21 +44,23 @@ protected:
         ASSERT_TRUE(KorDAO::createPayrollSchema(m_db.DBDatabase()).ok());
     }
 
-    void TearDown() override {
+    void TearDown() override
+    {
         (void)m_db.DAO_DBClose();
         qputenv("MOX_INI_DIR", m_oldIniDir);
     }
 
-    void insert(const QString &table, const std::map<QString, Currency> &fields,
-                const std::map<QString, QString> &texts = {}) {
+    void insert(const QString& table, const std::map<QString, Currency>& fields,
+                const std::map<QString, QString>& texts = {})
+    {
         KorDAO::clsTbAccess tb;
         tb.setTBDatabase(m_db.DBDatabase());
         tb.setTBNameString(table);
         ASSERT_GE(tb.DAO_TableOpen(QString(), QString()), 0);
         ASSERT_EQ(tb.DAO_AddNew(true), 0);
-        for (const auto &[name, value] : fields)
+        for (const auto& [name, value] : fields)
             tb.TBRec()[name] = value;
-        for (const auto &[name, value] : texts)
+        for (const auto& [name, value] : texts)
             tb.TBRec()[name] = value;
         ASSERT_EQ(tb.DAO_Update(), 0) << tb.lastError().toStdString();
         ASSERT_EQ(tb.DAO_TableClose(), 0);
@@ -62,7 +68,8 @@ protected:
 
     // Bands of 1,000 yen from KAISHI 1,000: band n is [n × 1,000, (n + 1) × 1,000) and costs
     // n × 10 yen; outside them 8 per mille.
-    void insertKoyouTable() {
+    void insertKoyouTable()
+    {
         std::map<QString, Currency> f{{u"KAISHI"_s, yen(1'000)}, {u"KAKRIT"_s, yen(8)}};
         for (int n = 1; n <= 60; ++n) {
             f[numbered(u"TINGIN_"_s, n)] = yen(1'000 + n * 1'000);
@@ -72,7 +79,8 @@ protected:
     }
 
     void insertPay(int syokcd, int kyusyu, int skyuym, int kyuseq, std::int64_t kazeig,
-                   std::int64_t syagok, std::int64_t syotok) {
+                   std::int64_t syagok, std::int64_t syotok)
+    {
         insert(u"GKKYUYO"_s, {{u"SYOKCD"_s, yen(syokcd)},
                               {u"KYUSYU"_s, yen(kyusyu)},
                               {u"SKYUYM"_s, yen(skyuym)},
@@ -89,7 +97,8 @@ protected:
 
 } // namespace
 
-TEST_F(PayrollDb, EmploymentInsuranceBandsAndRate) {
+TEST_F(PayrollDb, EmploymentInsuranceBandsAndRate)
+{
     insertKoyouTable();
     const std::pair<std::int64_t, std::int64_t> cases[] = {
         {0, 0},             // below KAISHI: 8 per mille
@@ -101,28 +110,31 @@ TEST_F(PayrollDb, EmploymentInsuranceBandsAndRate) {
         {61'000, 488},      // equal to TINGIN_60: the rate again
         {1'234'567, 9'876}, // 9,876.536 cut
     };
-    for (const auto &[amount, premium] : cases) {
+    for (const auto& [amount, premium] : cases) {
         const mox::Result<Currency> got = prfKoyou(yen(amount));
         ASSERT_FALSE(mox::failure(got)) << amount;
         EXPECT_EQ(mox::value(got), yen(premium)) << amount;
     }
 }
 
-TEST_F(PayrollDb, EmptyEmploymentInsuranceTableIsAFailureNotAZeroPremium) {
+TEST_F(PayrollDb, EmptyEmploymentInsuranceTableIsAFailureNotAZeroPremium)
+{
     mox::ScriptedShell shell;
     const mox::Result<Currency> got = prfKoyou(yen(100'000));
     ASSERT_TRUE(mox::failure(got));
     EXPECT_FALSE(shell.ended());
 }
 
-TEST_F(PayrollDb, MissingDatabaseEndsTheProgramWithItsStatus) {
+TEST_F(PayrollDb, MissingDatabaseEndsTheProgramWithItsStatus)
+{
     mox::ScriptedShell shell;
     QFile::remove(m_dir.filePath(u"MOX.INI"_s));
     EXPECT_THROW((void)prfKoyou(yen(1)), mox::ProgramEnded);
     ASSERT_EQ(shell.boxes().size(), 1u);
 }
 
-TEST_F(PayrollDb, PreviousMonthSumsOnlyThatMonthsPayOfTheEmployee) {
+TEST_F(PayrollDb, PreviousMonthSumsOnlyThatMonthsPayOfTheEmployee)
+{
     insertPay(1234, 1, 202611, 0, 300'000, 45'000, 6'000);
     insertPay(1234, 4, 202611, 1, 10'000, 0, 300);
     insertPay(1234, 2, 202611, 0, 999'999, 1, 1); // a bonus, not pay
@@ -139,7 +151,8 @@ TEST_F(PayrollDb, PreviousMonthSumsOnlyThatMonthsPayOfTheEmployee) {
     EXPECT_EQ(s.nu1Zenzei, yen(0));
 }
 
-TEST_F(PayrollDb, StoredBonusIsShownAsStored) {
+TEST_F(PayrollDb, StoredBonusIsShownAsStored)
+{
     insert(u"GKKYUYO"_s,
            {{u"SYOKCD"_s, yen(7)},
             {u"KYUSYU"_s, yen(2)},
@@ -185,4 +198,48 @@ TEST_F(PayrollDb, StoredBonusIsShownAsStored) {
     ASSERT_TRUE(prsDspKyuyo(s, ctx, tb.TBRec()).ok());
     EXPECT_EQ(s.txtKmritu, u"25.00000"_s);
     (void)tb.DAO_TableClose();
+}
+
+TEST_F(PayrollDb, CallUpWithoutStoredBonusFillsTheWholeScreen)
+{
+    insertPay(1234, 1, 202611, 0, 300'000, 45'000, 6'000);
+    KorTAX::clsTax tax;
+    KorTAX::Edition e;
+    e.from = QDate(2026, 1, 1);
+    e.monthly.push_back(KorTAX::MonthlyBand{});
+    for (auto& column : e.bonus)
+        column = {{Currency(), *Currency::parse(u"2.042")},
+                  {yen(200'000), *Currency::parse(u"4.084")}};
+    tax.setEditions({e});
+
+    CalcContext ctx;
+    ctx.tax = &tax;
+    ctx.kanri.SYORID = yen(202612);
+    ctx.kanri.KM12KM = yen(100);
+    ctx.kanri.KM12KB = yen(100);
+    ctx.jinji.SYOKCD = 1234;
+    ctx.jinji.KYURYO = yen(300'000);
+    ctx.jinji.ZKAYMD_01 = yen(20000401);
+    ctx.jinji.ZKNYMD_01 = yen(99991231);
+    BonusScreen s;
+    prsItemClr(s, ctx);
+    s.nu1Kenko = yen(77); // left from an earlier employee: the list change clears it
+    ASSERT_TRUE(callUpNew(s, ctx, m_db.DBDatabase()).ok());
+    EXPECT_EQ(s.cboTokkbn.listIndex, 0);
+    EXPECT_EQ(s.cboRoukbn.listIndex, 0);
+    EXPECT_EQ(s.nu1Kankmritu, yen(100));
+    EXPECT_EQ(s.nu1Kmkikan, yen(100));
+    EXPECT_EQ(s.nu1Kimatu, yen(300'000));
+    EXPECT_EQ(s.nu1Kinben, yen(300'000));
+    EXPECT_EQ(s.nu1Kenko, yen(0));
+    EXPECT_EQ(s.nu1Zenkaz, yen(255'000));
+    EXPECT_EQ(s.nu1Zenzei, yen(6'000));
+    EXPECT_EQ(s.nu1Syotok, yen(24'504)); // 600,000 × 4.084 % (previous pay 255,000)
+    EXPECT_EQ(s.nu1Zeirit, *Currency::parse(u"4.084"));
+    EXPECT_EQ(s.nu1Sasihk, yen(575'496));
+    EXPECT_EQ(ctx.curKazeig, yen(600'000));
+
+    ctx.kanri.SYORID = yen(202603);
+    const mox::Status st = callUpNew(s, ctx, m_db.DBDatabase());
+    EXPECT_EQ(st.message, u"期末・勤勉手当処理月ではありません。"_s);
 }
