@@ -3,6 +3,7 @@
 #include "mox/format.h"
 
 #include <QFocusEvent>
+#include <QPalette>
 #include <QValidator>
 
 namespace KorNumIn {
@@ -15,18 +16,20 @@ constexpr int kMaxIntegerDigits = 14;
 // leaves the box as it was.
 class MaskValidator final : public QValidator {
 public:
-    explicit MaskValidator(KorNum *box) : QValidator(box), m_box(box) {}
+    explicit MaskValidator(KorNum* box) : QValidator(box), m_box(box) {}
 
-    State validate(QString &input, int &) const override {
+    State validate(QString& input, int&) const override
+    {
         return m_box->acceptsInput(input) ? Acceptable : Invalid;
     }
 
 private:
-    const KorNum *m_box;
+    const KorNum* m_box;
 };
 
 // The value of an edit text that acceptsInput() let through: "" "-" "." and "-." read 0.
-Currency valueOfText(const QString &text) {
+Currency valueOfText(const QString& text)
+{
     QString t = text;
     if (t.endsWith(u'.'))
         t.chop(1);
@@ -41,22 +44,29 @@ Currency valueOfText(const QString &text) {
 
 } // namespace
 
-KorNum::KorNum(QWidget *parent) : QLineEdit(parent) {
+KorNum::KorNum(QWidget* parent) : QLineEdit(parent)
+{
     setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     // Figures only: no input method composes text into the box.
     setAttribute(Qt::WA_InputMethodEnabled, false);
     setInputMethodHints(Qt::ImhFormattedNumbersOnly);
     setValidator(new MaskValidator(this));
+    // Figures stay readable in a box that takes no input; only the background tells it apart.
+    QPalette p = palette();
+    p.setColor(QPalette::Disabled, QPalette::Text, p.color(QPalette::Active, QPalette::Text));
+    setPalette(p);
     connect(this, &QLineEdit::textEdited, this, &KorNum::onTextEdited);
     showValue();
 }
 
-void KorNum::setValue(Currency value) {
+void KorNum::setValue(Currency value)
+{
     m_value = value;
     showValue();
 }
 
-void KorNum::setMask(const QString &mask) {
+void KorNum::setMask(const QString& mask)
+{
     m_mask = mask;
     QString first = mask.section(u';', 0, 0);
     m_allowSign = first.startsWith(u'-');
@@ -74,22 +84,26 @@ void KorNum::setMask(const QString &mask) {
     showValue();
 }
 
-void KorNum::setMaxLength(int length) {
+void KorNum::setMaxLength(int length)
+{
     m_maxLength = length < 0 ? 0 : length;
 }
 
-QString KorNum::displayText() const {
+QString KorNum::displayText() const
+{
     return mox::format(m_value, m_picture);
 }
 
-QString KorNum::editText() const {
+QString KorNum::editText() const
+{
     if (m_value.isZero())
         return QString();
     return m_value.roundTo(m_decimals > 4 ? 4 : m_decimals, Rounding::HalfAwayFromZero)
         .toPlainString();
 }
 
-bool KorNum::acceptsInput(const QString &text) const {
+bool KorNum::acceptsInput(const QString& text) const
+{
     if (m_maxLength > 0 && text.size() > m_maxLength)
         return false;
     qsizetype i = 0;
@@ -110,7 +124,8 @@ bool KorNum::acceptsInput(const QString &text) const {
     return i == text.size() && decDigits <= m_decimals;
 }
 
-void KorNum::focusInEvent(QFocusEvent *event) {
+void KorNum::focusInEvent(QFocusEvent* event)
+{
     // Coming back from a context menu or another window is not a new entry into the box.
     const bool entering = !m_editing;
     if (entering) {
@@ -122,7 +137,8 @@ void KorNum::focusInEvent(QFocusEvent *event) {
         Q_EMIT GotFocus();
 }
 
-void KorNum::focusOutEvent(QFocusEvent *event) {
+void KorNum::focusOutEvent(QFocusEvent* event)
+{
     QLineEdit::focusOutEvent(event);
     // A context menu or another window taking over leaves the box in its edit; the focus comes
     // back to it without the box being left.
@@ -135,11 +151,13 @@ void KorNum::focusOutEvent(QFocusEvent *event) {
     Q_EMIT LostFocus();
 }
 
-void KorNum::showValue() {
+void KorNum::showValue()
+{
     setText(m_editing ? editText() : displayText());
 }
 
-void KorNum::onTextEdited(const QString &text) {
+void KorNum::onTextEdited(const QString& text)
+{
     m_value = valueOfText(text);
 }
 

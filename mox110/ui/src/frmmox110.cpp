@@ -32,13 +32,14 @@ Currency g_valueOnEntry;
 
 struct KeyCaption {
     int index;
-    const char16_t *caption;
+    const char16_t* caption;
 };
 constexpr KeyCaption kKeyCaptions[] = {{0, u"前月計"}, {3, u"取　消"},  {4, u"削　除"},
                                        {9, u"終　了"}, {10, u"読　込"}, {11, u"更　新"}};
 
 // Buttons enabled per key mode (indexes into cmdPFKEY).
-std::vector<int> keysOfMode(int mode) {
+std::vector<int> keysOfMode(int mode)
+{
     switch (mode) {
     case 0:
         return {9, 10};
@@ -53,8 +54,9 @@ std::vector<int> keysOfMode(int mode) {
     }
 }
 
-const char16_t *captionOf(int index) {
-    for (const KeyCaption &k : kKeyCaptions) {
+const char16_t* captionOf(int index)
+{
+    for (const KeyCaption& k : kKeyCaptions) {
         if (k.index == index)
             return k.caption;
     }
@@ -63,7 +65,8 @@ const char16_t *captionOf(int index) {
 
 } // namespace
 
-frmMox110::frmMox110(QWidget *parent) : QWidget(parent) {
+frmMox110::frmMox110(QWidget* parent) : QWidget(parent)
+{
     buildLayout();
     connectHandlers();
     mox::centreForm(*this);
@@ -76,12 +79,13 @@ frmMox110::frmMox110(QWidget *parent) : QWidget(parent) {
 
 frmMox110::~frmMox110() = default;
 
-void frmMox110::connectHandlers() {
+void frmMox110::connectHandlers()
+{
     for (int i = 0; i < 12; ++i)
         connect(cmdPFKEY[static_cast<std::size_t>(i)], &QPushButton::clicked, this,
                 [this, i] { cmdPFKEY_Click(i); });
 
-    const std::pair<KorNum *, Recalc> handlers[] = {
+    const std::pair<KorNum*, Recalc> handlers[] = {
         {nu1Kmmm, Recalc::ZaisekiKeisan}, {nu1Kmdd, Recalc::ZaisekiKeisan},
         {nu1Kbmm, Recalc::ZaisekiKeisan}, {nu1Kbdd, Recalc::ZaisekiKeisan},
         {nu1Kyuryo, Recalc::Keisan},      {nu1Ktyogk, Recalc::Keisan},
@@ -93,31 +97,35 @@ void frmMox110::connectHandlers() {
         {nu1Zenkaz, Recalc::Keisan},      {nu1Zenzei, Recalc::Keisan},
         {nu1Zeirit, Recalc::Keisan},
     };
-    for (const auto &[box, recalc] : handlers) {
+    for (const auto& [box, recalc] : handlers) {
         connect(box, &KorNum::GotFocus, this, [this, b = box] { onBoxGotFocus(b); });
         connect(box, &KorNum::LostFocus, this,
                 [this, b = box, r = recalc] { onBoxLostFocus(b, r); });
     }
-    for (QComboBox *c : {cboTokkbn, cboRoukbn})
+    for (QComboBox* c : {cboTokkbn, cboRoukbn})
         connect(c, &QComboBox::currentIndexChanged, this, [this] { onDeductionClick(); });
 }
 
-void frmMox110::Form_Set() {
+void frmMox110::Form_Set()
+{
     prsDbOpen();
     prsTbOpen();
     prsDspClr();
 }
 
-void frmMox110::prsDbOpen() {
+void frmMox110::prsDbOpen()
+{
     m_db.setDBIniNameString(u"MOX.INI"_s);
     mox::prsDaoStatus(m_db.DAO_DBOpen(), false);
 }
 
-void frmMox110::prsDbClose() {
+void frmMox110::prsDbClose()
+{
     mox::prsDaoStatus(m_db.DAO_DBClose(), false);
 }
 
-void frmMox110::prsTbOpen() {
+void frmMox110::prsTbOpen()
+{
     const QString kanriKey = u"KEY = 'KANRI'"_s;
     m_kanriTb.setTBDatabase(m_db.DBDatabase());
     m_kanriTb.setTBNameString(u"GKKANRI"_s);
@@ -151,17 +159,19 @@ void frmMox110::prsTbOpen() {
     mox::prsDaoStatus(static_cast<short>(kyuyoOpen < 0 ? kyuyoOpen : 0), false);
 }
 
-void frmMox110::prsTbClose() {
+void frmMox110::prsTbClose()
+{
     mox::prsDaoStatus(m_kanriTb.DAO_TableClose(), false);
     mox::prsDaoStatus(m_jinjiTb.DAO_TableClose(), false);
     mox::prsDaoStatus(m_kyuyoTb.DAO_TableClose(), false);
 }
 
-bool frmMox110::prfReadKanri() {
+bool frmMox110::prfReadKanri()
+{
     const short st = m_kanriTb.DAO_RecFind(1, u"KEY = 'KANRI'"_s);
     if (st == 0) {
         const mox::Result<mox110::KanriRecord> k = mox110::readKanri(m_kanriTb.TBRec());
-        if (const mox::Status *s = mox::failure(k))
+        if (const mox::Status* s = mox::failure(k))
             mox::prsDaoStatus(static_cast<short>(s->code), false);
         else
             m_ctx.kanri = mox::value(k);
@@ -171,7 +181,8 @@ bool frmMox110::prfReadKanri() {
     return false;
 }
 
-void frmMox110::prsKanriSet() {
+void frmMox110::prsKanriSet()
+{
     const Currency syorid = m_ctx.kanri.SYORID;
     mox::prfEraDate(syorid * 100 + Currency::fromYen(1));
     lblYm->setText(mox::prfEraEdit(u"JYM", u"DSP", u"B"));
@@ -189,33 +200,37 @@ void frmMox110::prsKanriSet() {
     }
 }
 
-bool frmMox110::prfReadJinji(int code) {
+bool frmMox110::prfReadJinji(int code)
+{
     const short st = m_jinjiTb.DAO_RecFind(1, u"SYOKCD = "_s + QString::number(code));
     if (st != 0) {
         mox::prsDaoStatus(st, false);
         return false;
     }
     const mox::Result<mox110::JinjiRecord> j = mox110::readJinji(m_jinjiTb.TBRec());
-    if (const mox::Status *s = mox::failure(j))
+    if (const mox::Status* s = mox::failure(j))
         mox::prsDaoStatus(static_cast<short>(s->code), false);
     m_ctx.jinji = mox::value(j);
     return true;
 }
 
-bool frmMox110::prfReadKyuyo() {
+bool frmMox110::prfReadKyuyo()
+{
     const QString criteria = u"KYUSYU = 2"_s + u" And SKYUYM = "_s +
                              m_ctx.kanri.SYORID.toPlainString() + u" And SYOKCD = "_s +
                              QString::number(selectedCode());
     return m_kyuyoTb.DAO_RecFind(1, criteria) == 0;
 }
 
-int frmMox110::selectedCode() const {
+int frmMox110::selectedCode() const
+{
     return cboSyokcd->currentData().toInt();
 }
 
-void frmMox110::prsSetPFMode(int mode) {
+void frmMox110::prsSetPFMode(int mode)
+{
     std::array<short, 12> modes{};
-    for (QPushButton *b : cmdPFKEY)
+    for (QPushButton* b : cmdPFKEY)
         b->setText(QString());
     for (int i : keysOfMode(mode)) {
         modes[static_cast<std::size_t>(i)] = 1;
@@ -227,12 +242,13 @@ void frmMox110::prsSetPFMode(int mode) {
     m_keyMode = mode;
 }
 
-void frmMox110::prsDspInp(int mode) {
+void frmMox110::prsDspInp(int mode)
+{
     const bool daily = m_ctx.jinji.KYUKBN == kPayClassDaily;
     switch (mode) {
     case 0:
         frmSyocd->setEnabled(true);
-        for (QFrame *f : {frmRitu, frmKubn, frmKsnritu, frmZaisyo, frmTeate1, frmTeate2, frmTeate3,
+        for (QFrame* f : {frmRitu, frmKubn, frmKsnritu, frmZaisyo, frmTeate1, frmTeate2, frmTeate3,
                           frmTeate4, frmTxt, frmKojyo, frmGokei, frmTa})
             f->setEnabled(false);
         break;
@@ -251,7 +267,7 @@ void frmMox110::prsDspInp(int mode) {
         frmSyocd->setEnabled(false);
         break;
     case 4:
-        for (QFrame *f :
+        for (QFrame* f :
              {frmKubn, frmZaisyo, frmTeate1, frmTeate2, frmTeate3, frmTeate4, frmKojyo, frmTa})
             f->setEnabled(true);
         frmSyocd->setEnabled(false);
@@ -268,15 +284,16 @@ void frmMox110::prsDspInp(int mode) {
     m_inputMode = mode;
 }
 
-void frmMox110::prsItemClr() {
+void frmMox110::prsItemClr()
+{
     const QSignalBlocker blockTok(cboTokkbn);
     const QSignalBlocker blockRou(cboRoukbn);
-    for (KorNum *box : findChildren<KorNum *>())
+    for (KorNum* box : findChildren<KorNum*>())
         box->setValue(Currency());
     cboSyokcd->setCurrentIndex(-1);
     cboTokkbn->setCurrentIndex(-1);
     cboRoukbn->setCurrentIndex(-1);
-    for (QLineEdit *t : {txtTxt1, txtTxt2, txtTxt3})
+    for (QLineEdit* t : {txtTxt1, txtTxt2, txtTxt3})
         t->clear();
     txtKmritu->setText(u"0.00000"_s);
     txtKbritu->setText(u"0.00000"_s);
@@ -284,7 +301,8 @@ void frmMox110::prsItemClr() {
     m_calcFailure = mox::Status::success();
 }
 
-void frmMox110::prsDspClr() {
+void frmMox110::prsDspClr()
+{
     prsSetPFMode(0);
     prsItemClr();
     prfReadKanri();
@@ -295,7 +313,8 @@ void frmMox110::prsDspClr() {
     cboSyokcd->setFocus();
 }
 
-bool frmMox110::prfInpChek() {
+bool frmMox110::prfInpChek()
+{
     if (cboSyokcd->currentIndex() < 0) {
         mox::shell().messageBox(u"職員が選択されていません。"_s, mox::MsgIcon::Exclamation,
                                 mox::MsgButtons::Ok, windowTitle());
@@ -305,8 +324,9 @@ bool frmMox110::prfInpChek() {
     return true;
 }
 
-void frmMox110::cmdPFKEY_Click(int index) {
-    QPushButton *button = cmdPFKEY.at(static_cast<std::size_t>(index));
+void frmMox110::cmdPFKEY_Click(int index)
+{
+    QPushButton* button = cmdPFKEY.at(static_cast<std::size_t>(index));
     if (!button->isEnabled())
         return;
     // Leaving the focused box first runs its change handling, so a changed figure is
@@ -341,7 +361,7 @@ void frmMox110::cmdPFKEY_Click(int index) {
                 break;
             }
         }
-    } catch (const KorDAO::DaoError &e) {
+    } catch (const KorDAO::DaoError& e) {
         g_pfBusy = 0;
         mox::prsDaoStatus(e.status(), false);
         return;
@@ -352,9 +372,10 @@ void frmMox110::cmdPFKEY_Click(int index) {
     g_pfBusy = 0;
 }
 
-void frmMox110::prsPf00() {
+void frmMox110::prsPf00()
+{
     underWait([this] {
-        calculate([this](mox110::BonusScreen &s) {
+        calculate([this](mox110::BonusScreen& s) {
             const mox::Status st =
                 mox110::prsReadZenge(s, m_db.DBDatabase(), selectedCode(), m_ctx.kanri.SYORID);
             if (!st.ok())
@@ -364,18 +385,21 @@ void frmMox110::prsPf00() {
     });
 }
 
-void frmMox110::underWait(const std::function<void()> &action) {
+void frmMox110::underWait(const std::function<void()>& action)
+{
     mox::runWithWaitWindow(*this, action);
     // The wait window took the activation; give it back so that the focus set next is real.
     if (isVisible())
         activateWindow();
 }
 
-void frmMox110::prsPf03() {
+void frmMox110::prsPf03()
+{
     prsDspClr();
 }
 
-void frmMox110::prsPf04() {
+void frmMox110::prsPf04()
+{
     if (mox::shell().messageBox(u"データを削除しますか？"_s, mox::MsgIcon::Question,
                                 mox::MsgButtons::YesNo, windowTitle()) != mox::MsgAnswer::Yes)
         return;
@@ -383,17 +407,20 @@ void frmMox110::prsPf04() {
     prsDspClr();
 }
 
-void frmMox110::prsPf05() {
-    calculate([this](mox110::BonusScreen &s) { return mox110::prsDspJinji(s, m_ctx); });
+void frmMox110::prsPf05()
+{
+    calculate([this](mox110::BonusScreen& s) { return mox110::prsDspJinji(s, m_ctx); });
 }
 
-void frmMox110::prsPf09() {
+void frmMox110::prsPf09()
+{
     prsTbClose();
     prsDbClose();
     mox::shell().endProgram(0);
 }
 
-void frmMox110::prsPf10() {
+void frmMox110::prsPf10()
+{
     if (!prfInpChek())
         return;
     prfReadJinji(selectedCode());
@@ -423,7 +450,7 @@ void frmMox110::prsPf10() {
         });
     } else {
         underWait([this] {
-            calculate([this](mox110::BonusScreen &s) {
+            calculate([this](mox110::BonusScreen& s) {
                 return mox110::callUpNew(s, m_ctx, m_db.DBDatabase());
             });
             prsSetPFMode(3);
@@ -448,7 +475,8 @@ void frmMox110::prsPf10() {
     cboTokkbn->setFocus();
 }
 
-void frmMox110::prsPf11() {
+void frmMox110::prsPf11()
+{
     // A figure whose calculation failed (no tax table for the month) is never saved.
     if (!m_calcFailure.ok()) {
         reportCalcFailure(m_calcFailure);
@@ -461,17 +489,19 @@ void frmMox110::prsPf11() {
     prsDspClr();
 }
 
-void frmMox110::checkInTransaction(short status) {
+void frmMox110::checkInTransaction(short status)
+{
     if (status < 0)
         m_kyuyoTb.DAO_Rollback();
     mox::prsDaoStatus(status, false);
 }
 
-void frmMox110::prsWriteKyuyo() {
+void frmMox110::prsWriteKyuyo()
+{
     const mox110::BonusScreen s = readScreen();
     // Figures that cannot be stored are refused before anything changes.
     const mox::Result<mox110::KyuyoValues> values = mox110::kyuyoValues(s, m_ctx, selectedCode());
-    if (const mox::Status *bad = mox::failure(values)) {
+    if (const mox::Status* bad = mox::failure(values)) {
         mox::shell().messageBox(bad->message, mox::MsgIcon::Exclamation, mox::MsgButtons::Ok,
                                 windowTitle());
         return;
@@ -481,18 +511,19 @@ void frmMox110::prsWriteKyuyo() {
     try {
         checkInTransaction(prfReadKyuyo() ? m_kyuyoTb.DAO_Edit(true) : m_kyuyoTb.DAO_AddNew(true));
         KorDAO::Record rec = m_kyuyoTb.TBRec();
-        for (const mox110::KyuyoField &f : mox::value(values))
+        for (const mox110::KyuyoField& f : mox::value(values))
             mox110::assignField(rec[f.name], f.value);
         checkInTransaction(m_kyuyoTb.DAO_Update());
         if (m_beforeCommit)
             m_beforeCommit();
-    } catch (const KorDAO::DaoError &e) {
+    } catch (const KorDAO::DaoError& e) {
         checkInTransaction(e.status());
     }
     checkInTransaction(m_kyuyoTb.DAO_CommitTrans());
 }
 
-void frmMox110::prsDeleteKyuyo() {
+void frmMox110::prsDeleteKyuyo()
+{
     m_kyuyoTb.setTBWorkspace(m_db.DBWorkspace());
     mox::prsDaoStatus(m_kyuyoTb.DAO_BeginTrans(), false);
     if (prfReadKyuyo()) {
@@ -509,15 +540,17 @@ void frmMox110::prsDeleteKyuyo() {
     checkInTransaction(m_kyuyoTb.DAO_CommitTrans());
 }
 
-void frmMox110::onBoxGotFocus(KorNum *box) {
+void frmMox110::onBoxGotFocus(KorNum* box)
+{
     g_valueOnEntry = box->value();
 }
 
-void frmMox110::onBoxLostFocus(KorNum *box, Recalc recalc) {
+void frmMox110::onBoxLostFocus(KorNum* box, Recalc recalc)
+{
     if (box->value() == g_valueOnEntry)
         return;
     try {
-        calculate([this, recalc](mox110::BonusScreen &s) {
+        calculate([this, recalc](mox110::BonusScreen& s) {
             if (recalc == Recalc::ZaisekiKeisan) {
                 const mox::Status st = mox110::prsZaiseki(s, m_ctx);
                 if (!st.ok())
@@ -525,22 +558,24 @@ void frmMox110::onBoxLostFocus(KorNum *box, Recalc recalc) {
             }
             return mox110::prsKeisan(s, m_ctx);
         });
-    } catch (const KorDAO::DaoError &e) {
+    } catch (const KorDAO::DaoError& e) {
         mox::prsDaoStatus(e.status(), false);
     }
 }
 
-void frmMox110::onDeductionClick() {
+void frmMox110::onDeductionClick()
+{
     if (m_updating)
         return;
     try {
-        calculate([this](mox110::BonusScreen &s) { return mox110::prsKeisan(s, m_ctx); });
-    } catch (const KorDAO::DaoError &e) {
+        calculate([this](mox110::BonusScreen& s) { return mox110::prsKeisan(s, m_ctx); });
+    } catch (const KorDAO::DaoError& e) {
         mox::prsDaoStatus(e.status(), false);
     }
 }
 
-mox110::BonusScreen frmMox110::readScreen() const {
+mox110::BonusScreen frmMox110::readScreen() const
+{
     mox110::BonusScreen s;
     s.nu1Kankmritu = nu1Kankmritu->value();
     s.nu1Kankbritu = nu1Kankbritu->value();
@@ -582,7 +617,8 @@ mox110::BonusScreen frmMox110::readScreen() const {
     return s;
 }
 
-void frmMox110::writeScreen(const mox110::BonusScreen &s) {
+void frmMox110::writeScreen(const mox110::BonusScreen& s)
+{
     // The calculation has already run the lists' click handling; copying back raises none.
     m_updating = true;
     nu1Kankmritu->setValue(s.nu1Kankmritu);
@@ -625,7 +661,8 @@ void frmMox110::writeScreen(const mox110::BonusScreen &s) {
     nu1Zeirit->setValue(s.nu1Zeirit);
 }
 
-void frmMox110::calculate(const std::function<mox::Status(mox110::BonusScreen &)> &step) {
+void frmMox110::calculate(const std::function<mox::Status(mox110::BonusScreen&)>& step)
+{
     ++m_recalculations;
     mox110::BonusScreen s = readScreen();
     const mox::Status st = step(s);
@@ -635,7 +672,8 @@ void frmMox110::calculate(const std::function<mox::Status(mox110::BonusScreen &)
         reportCalcFailure(st);
 }
 
-void frmMox110::reportCalcFailure(const mox::Status &st) {
+void frmMox110::reportCalcFailure(const mox::Status& st)
+{
     mox::shell().messageBox(st.message, mox::MsgIcon::Exclamation, mox::MsgButtons::Ok,
                             windowTitle());
 }

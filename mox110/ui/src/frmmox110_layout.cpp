@@ -9,6 +9,7 @@
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPalette>
 #include <QPushButton>
 
 using namespace Qt::StringLiterals;
@@ -26,9 +27,10 @@ constexpr int kAmountWidth = 1560;
 constexpr int kColumnPitch = 3540; // caption, box and gap of one column of the amount frames
 constexpr int kFirstColumn = 480;  // right of the frame label
 
-QFrame *makeFrame(QWidget *parent, const char16_t *name, int left, int top, int width, int height,
-                  bool boxed = true) {
-    auto *f = new QFrame(parent);
+QFrame* makeFrame(QWidget* parent, const char16_t* name, int left, int top, int width, int height,
+                  bool boxed = true)
+{
+    auto* f = new QFrame(parent);
     f->setObjectName(QString::fromUtf16(name));
     f->setFrameShape(boxed ? QFrame::Box : QFrame::NoFrame);
     f->setFrameShadow(QFrame::Sunken);
@@ -37,30 +39,33 @@ QFrame *makeFrame(QWidget *parent, const char16_t *name, int left, int top, int 
 }
 
 // The narrow label on a frame's left edge, its name written top to bottom.
-void frameLabel(QFrame *frame, const QString &name, int heightTwips) {
+void frameLabel(QFrame* frame, const QString& name, int heightTwips)
+{
     QString vertical;
     for (const QChar c : name) {
         if (!vertical.isEmpty())
             vertical += u'\n';
         vertical += c;
     }
-    auto *l = new QLabel(vertical, frame);
+    auto* l = new QLabel(vertical, frame);
     l->setObjectName(frame->objectName() + u"Label"_s);
     l->setAlignment(Qt::AlignCenter);
     l->setGeometry(mox::twipsRect(15, 15, 330, heightTwips - 30));
     l->setStyleSheet(u"QLabel { background: #1f3f77; color: white; }"_s);
 }
 
-QLabel *caption(QWidget *parent, const QString &text, int left, int top, int width) {
-    auto *l = new QLabel(text, parent);
+QLabel* caption(QWidget* parent, const QString& text, int left, int top, int width)
+{
+    auto* l = new QLabel(text, parent);
     l->setGeometry(mox::twipsRect(left, top, width, kBoxHeight));
     l->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     return l;
 }
 
-KorNumIn::KorNum *numBox(QWidget *parent, const char16_t *name, const QString &mask, int length,
-                         int left, int top, int width) {
-    auto *b = new KorNumIn::KorNum(parent);
+KorNumIn::KorNum* numBox(QWidget* parent, const char16_t* name, const QString& mask, int length,
+                         int left, int top, int width)
+{
+    auto* b = new KorNumIn::KorNum(parent);
     b->setObjectName(QString::fromUtf16(name));
     b->setMask(mask);
     b->setMaxLength(length);
@@ -70,23 +75,26 @@ KorNumIn::KorNum *numBox(QWidget *parent, const char16_t *name, const QString &m
 
 // One cell of the three-column amount grid: caption then an amount box "-#,###" / 12. The
 // position is relative to \p parent, whose own place in the outer frame is \p origin.
-KorNumIn::KorNum *amountCell(QWidget *parent, QPoint origin, const char16_t *name,
-                             const QString &text, int column, int row) {
+KorNumIn::KorNum* amountCell(QWidget* parent, QPoint origin, const char16_t* name,
+                             const QString& text, int column, int row)
+{
     const int left = kFirstColumn + column * kColumnPitch - origin.x();
     const int top = 120 + row * kRowHeight - origin.y();
     caption(parent, text, left, top, kCaptionWidth);
     return numBox(parent, name, u"-#,###"_s, 12, left + kCaptionWidth, top, kAmountWidth);
 }
 
-QComboBox *comboBox(QWidget *parent, const char16_t *name, int left, int top, int width) {
-    auto *c = new QComboBox(parent);
+QComboBox* comboBox(QWidget* parent, const char16_t* name, int left, int top, int width)
+{
+    auto* c = new QComboBox(parent);
     c->setObjectName(QString::fromUtf16(name));
     c->setGeometry(mox::twipsRect(left, top - 15, width, kBoxHeight + 30));
     return c;
 }
 
-QLineEdit *textBox(QWidget *parent, const char16_t *name, int left, int top, int width) {
-    auto *t = new QLineEdit(parent);
+QLineEdit* textBox(QWidget* parent, const char16_t* name, int left, int top, int width)
+{
+    auto* t = new QLineEdit(parent);
     t->setObjectName(QString::fromUtf16(name));
     t->setGeometry(mox::twipsRect(left, top, width, kBoxHeight));
     return t;
@@ -94,7 +102,8 @@ QLineEdit *textBox(QWidget *parent, const char16_t *name, int left, int top, int
 
 } // namespace
 
-void frmMox110::buildLayout() {
+void frmMox110::buildLayout()
+{
     setWindowTitle(u"期末勤勉手当計算結果入力"_s);
     setFont(QFont(mox::gothicFamily(), 9));
     setFixedSize(mox::twipsSize(kFormWidth, kFormHeight));
@@ -127,7 +136,7 @@ void frmMox110::buildLayout() {
     cboTokkbn = comboBox(frmKubn, u"cboTokkbn", 2040, 150, 1920);
     caption(frmKubn, u"雇用保険控除区分"_s, kFirstColumn + kColumnPitch, 150, kCaptionWidth);
     cboRoukbn = comboBox(frmKubn, u"cboRoukbn", 2040 + kColumnPitch, 150, 1920);
-    for (QComboBox *c : {cboTokkbn, cboRoukbn}) {
+    for (QComboBox* c : {cboTokkbn, cboRoukbn}) {
         c->addItem(u"0:控除しない"_s, 0);
         c->addItem(u"1:控除する"_s, 1);
     }
@@ -135,8 +144,8 @@ void frmMox110::buildLayout() {
     // Enrollment periods, the period rates in their own frame on the right.
     frmZaisyo = makeFrame(this, u"frmZaisyo", kFrameLeft, 1920, kFrameWidth, 960);
     frameLabel(frmZaisyo, u"期間"_s, 960);
-    const auto periodRow = [this](const QString &text, int top, KorNum *&months, KorNum *&days,
-                                  const char16_t *mName, const char16_t *dName) {
+    const auto periodRow = [this](const QString& text, int top, KorNum*& months, KorNum*& days,
+                                  const char16_t* mName, const char16_t* dName) {
         caption(frmZaisyo, text, kFirstColumn, top, kCaptionWidth);
         months = numBox(frmZaisyo, mName, u"#"_s, 1, 2040, top, 360);
         caption(frmZaisyo, u"カ月"_s, 2460, top, 480);
@@ -207,12 +216,15 @@ void frmMox110::buildLayout() {
     frameLabel(frmTa, u"他"_s, 960);
     const QPoint a1(420, 60);
     frmTa1 = makeFrame(frmTa, u"frmTa1", a1.x(), a1.y(), 2 * kColumnPitch - 60, 360, false);
-    const auto ratio = [&](const char16_t *name, const QString &text, int column) {
+    const auto ratio = [&](const char16_t* name, const QString& text, int column) {
         const int left = kFirstColumn + column * kColumnPitch - a1.x();
         caption(frmTa1, text, left, 60, kCaptionWidth);
-        QLineEdit *t = textBox(frmTa1, name, left + kCaptionWidth, 60, 1200);
+        QLineEdit* t = textBox(frmTa1, name, left + kCaptionWidth, 60, 1200);
         t->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
         t->setText(u"0.00000"_s);
+        QPalette p = t->palette(); // readable while its frame takes no input
+        p.setColor(QPalette::Disabled, QPalette::Text, p.color(QPalette::Active, QPalette::Text));
+        t->setPalette(p);
         caption(frmTa1, u"/100"_s, left + kCaptionWidth + 1260, 60, 480);
         return t;
     };
@@ -233,20 +245,20 @@ void frmMox110::buildLayout() {
         lefts[static_cast<std::size_t>(i)] = kFrameLeft + i * 870 + (i / 4) * 300;
     cmdPFKEY = mox::createPFKeys(*this, lefts, 9180, 810, 480);
 
-    QWidget *order[] = {cboSyokcd,   nu1Kankmritu, nu1Kankbritu, cboTokkbn, cboRoukbn,  nu1Kmmm,
+    QWidget* order[] = {cboSyokcd,   nu1Kankmritu, nu1Kankbritu, cboTokkbn, cboRoukbn,  nu1Kmmm,
                         nu1Kmdd,     nu1Kmkikan,   nu1Kbmm,      nu1Kbdd,   nu1Kbkikan, txtTxt1,
                         txtTxt2,     txtTxt3,      nu1Kyuryo,    nu1Ktyogk, nu1Styogk,  nu1Fuyote,
                         nu1Kmchiiki, nu1Kbchiiki,  nu1Kimatu,    nu1Kinben, nu1Kenko,   nu1Kosei,
                         nu1Koyou,    nu1Syotok,    nu1Zenkaz,    nu1Zenzei, nu1Ssikyu,  nu1Hkzegk,
                         nu1Syagok,   nu1Kazeig,    nu1Kougok,    nu1Sasihk, txtKmritu,  txtKbritu,
                         nu1Fsinsu,   nu1Zeirit};
-    QWidget *previous = nullptr;
-    for (QWidget *w : order) {
+    QWidget* previous = nullptr;
+    for (QWidget* w : order) {
         if (previous)
             setTabOrder(previous, w);
         previous = w;
     }
-    for (QPushButton *b : cmdPFKEY) {
+    for (QPushButton* b : cmdPFKEY) {
         setTabOrder(previous, b);
         previous = b;
     }

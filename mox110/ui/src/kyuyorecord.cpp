@@ -15,18 +15,21 @@ __extension__ typedef __int128 Wide; // exact intermediate of the proportion pro
 constexpr int kCommentLength = 30;
 constexpr int kPayClassDaily = 4;
 
-QVariant money(Currency c) {
+QVariant money(Currency c)
+{
     return QVariant::fromValue(c);
 }
 
 // A code or count held in a Currency, for an integer field.
-QVariant whole(Currency c) {
+QVariant whole(Currency c)
+{
     return static_cast<int>(c.toInteger(Rounding::Floor));
 }
 
 } // namespace
 
-QString commentField(const QString &text) {
+QString commentField(const QString& text)
+{
     QString out;
     int characters = 0;
     for (qsizetype i = 0; i < text.size() && characters < kCommentLength; ++characters) {
@@ -37,7 +40,8 @@ QString commentField(const QString &text) {
     return out + QString(kCommentLength - characters, u' ');
 }
 
-std::optional<Currency> proportionField(const QString &text) {
+std::optional<Currency> proportionField(const QString& text)
+{
     // value × 100000 = digits × 10^(5 − decimals); in Currency's 1/10000 units that is
     // digits × 10^(9 − decimals), rounded half to even when the text has more than nine decimals.
     const std::optional<ExactDecimal> d = parseExact(text);
@@ -62,8 +66,9 @@ std::optional<Currency> proportionField(const QString &text) {
     return Currency::fromRaw(static_cast<std::int64_t>(raw));
 }
 
-mox::Result<KyuyoValues> kyuyoValues(const BonusScreen &s, const CalcContext &ctx, int syokcd) {
-    const JinjiRecord &j = ctx.jinji;
+mox::Result<KyuyoValues> kyuyoValues(const BonusScreen& s, const CalcContext& ctx, int syokcd)
+{
+    const JinjiRecord& j = ctx.jinji;
     const std::optional<Currency> km = proportionField(s.txtKmritu);
     if (!km)
         return mox::Status::failure(-1, u"期末手当支給割合が数値ではありません。"_s);
@@ -126,7 +131,8 @@ mox::Result<KyuyoValues> kyuyoValues(const BonusScreen &s, const CalcContext &ct
     };
 }
 
-void assignField(KorDAO::FieldRef field, const QVariant &value) {
+void assignField(KorDAO::FieldRef field, const QVariant& value)
+{
     if (value.metaType() == QMetaType::fromType<Currency>()) {
         field = value.value<Currency>();
     } else if (value.metaType() == QMetaType::fromType<QString>()) {
