@@ -34,19 +34,21 @@ constexpr int kFirstYear = 2017; // fiscal years 2017 … 2026
 const QString kCacheDir = u"/tmp/mox-bench-kordao"_s;
 
 // The ledger fields a fiscal-year walk reads from every record.
-const char16_t *const kLedgerFields[] = {
+const char16_t* const kLedgerFields[] = {
     u"KYURYO", u"KTYOGK", u"STYOGK", u"CHIIKI", u"KTOKUB", u"TUKINH", u"TUKINK",
     u"JYUKYO", u"FUYOTE", u"HEKICI", u"HEKJUN", u"TOKGYO", u"TANSIN", u"SYUKUH",
     u"KISYUH", u"SYUKUK", u"KISYUK", u"KYUJIT", u"ZANGYO", u"TAGAKU", u"JIDOU",
     u"KIMATU", u"kmzoge", u"KINBEN", u"KAZEIG", u"SSIKYU", u"KENKO",  u"KOSEI",
     u"KOYOU",  u"SYOTOK", u"NENFUS", u"KOUGOK", u"SASIHK"};
 
-QString databaseFolder() {
+QString databaseFolder()
+{
     const QString given = qEnvironmentVariable("MOX_BENCH_INI_DIR");
     return given.isEmpty() ? kCacheDir : given;
 }
 
-long currentRssKb() {
+long currentRssKb()
+{
     QFile statm(u"/proc/self/statm"_s);
     if (!statm.open(QIODevice::ReadOnly))
         return 0;
@@ -56,13 +58,14 @@ long currentRssKb() {
 
 // Makes the payment records: per employee and fiscal year, salaries April to March (kind 1,
 // sequence 1) and the June and December bonuses (kind 2, sequence 0).
-bool generate(KorDAO::clsDbAccess &db) {
+bool generate(KorDAO::clsDbAccess& db)
+{
     std::fprintf(stderr, "making %d employees x %d years in %s ...\n", kStaff, kYears,
                  qPrintable(kCacheDir));
     if (!KorDAO::createPayrollSchema(db.DBDatabase()).ok())
         return false;
     QStringList fields{u"SYOKCD"_s, u"KYUSYU"_s, u"SKYUYM"_s, u"KYUSEQ"_s};
-    for (const char16_t *f : kLedgerFields)
+    for (const char16_t* f : kLedgerFields)
         fields << QString::fromUtf16(f);
     KorDAO::BulkInsert bulk(db.DBDatabase(), u"GKKYUYO"_s, fields);
     std::mt19937 random(42);
@@ -91,11 +94,12 @@ bool generate(KorDAO::clsDbAccess &db) {
 // The open payroll database, made on first use and closed before the application ends.
 std::unique_ptr<KorDAO::clsDbAccess> g_db;
 
-KorDAO::clsDbAccess &database() {
+KorDAO::clsDbAccess& database()
+{
     if (g_db)
         return *g_db;
     g_db = std::make_unique<KorDAO::clsDbAccess>();
-    KorDAO::clsDbAccess &db = *g_db;
+    KorDAO::clsDbAccess& db = *g_db;
     const QString folder = databaseFolder();
     qputenv("MOX_INI_DIR", folder.toUtf8());
     db.setDBIniNameString(u"MOX.INI"_s);
@@ -112,14 +116,18 @@ KorDAO::clsDbAccess &database() {
             std::abort();
         }
     }
+    // A database made by an older version gains what the schema adds now.
+    if (!KorDAO::createPayrollSchema(db.DBDatabase()).ok())
+        std::abort();
     return db;
 }
 
 // The same database through the SQLite C API.
-sqlite3 *g_raw = nullptr;
+sqlite3* g_raw = nullptr;
 
-sqlite3 *raw() {
-    sqlite3 *&handle = g_raw;
+sqlite3* raw()
+{
+    sqlite3*& handle = g_raw;
     if (!handle) {
         database();
         const QByteArray path = (databaseFolder() + u"/pay.db"_s).toUtf8();
@@ -129,8 +137,9 @@ sqlite3 *raw() {
     return handle;
 }
 
-sqlite3_stmt *prepare(const char *sql) {
-    sqlite3_stmt *stmt = nullptr;
+sqlite3_stmt* prepare(const char* sql)
+{
+    sqlite3_stmt* stmt = nullptr;
     if (sqlite3_prepare_v2(raw(), sql, -1, &stmt, nullptr) != SQLITE_OK) {
         std::fprintf(stderr, "%s\n", sqlite3_errmsg(raw()));
         std::abort();
@@ -138,11 +147,36 @@ sqlite3_stmt *prepare(const char *sql) {
     return stmt;
 }
 
-int employee(std::mt19937 &random) {
+int employee(std::mt19937& random)
+{
     return 1 + int(random() % kStaff);
 }
 
-void BM_KorDAO_FindEmployee(benchmark::State &state) {
+// Takes every value of the current row, as the component does when it makes a record current.
+void readRecord(sqlite3_stmt* stmt)
+{
+    const int n = sqlite3_column_count(stmt);
+    for (int i = 0; i < n; ++i) {
+        switch (sqlite3_column_type(stmt, i)) {
+        case SQLITE_INTEGER:
+            benchmark::DoNotOptimize(sqlite3_column_int64(stmt, i));
+            break;
+        case SQLITE_FLOAT:
+            benchmark::DoNotOptimize(sqlite3_column_double(stmt, i));
+            break;
+        case SQLITE_TEXT:
+            benchmark::DoNotOptimize(
+                QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(stmt, i)),
+                                  sqlite3_column_bytes(stmt, i)));
+            break;
+        default:
+            break;
+        }
+    }
+}
+
+void BM_KorDAO_FindEmployee(benchmark::State& state)
+{
     KorDAO::clsTbAccess tb;
     tb.setTBDatabase(database().DBDatabase());
     tb.setTBNameString(u"GKKYUYO"_s);
@@ -156,8 +190,9 @@ void BM_KorDAO_FindEmployee(benchmark::State &state) {
 }
 BENCHMARK(BM_KorDAO_FindEmployee);
 
-void BM_Raw_FindEmployee(benchmark::State &state) {
-    sqlite3_stmt *stmt = prepare("SELECT * FROM GKKYUYO WHERE SYOKCD = ? "
+void BM_Raw_FindEmployee(benchmark::State& state)
+{
+    sqlite3_stmt* stmt = prepare("SELECT * FROM GKKYUYO WHERE SYOKCD = ? "
                                  "ORDER BY SYOKCD, KYUSYU, SKYUYM, KYUSEQ LIMIT 1");
     std::mt19937 random(1);
     for (auto _ : state) {
@@ -172,7 +207,8 @@ BENCHMARK(BM_Raw_FindEmployee);
 
 // One employee's fiscal year as the ledger reads it: open with the filter and sort, walk, and
 // sum the ledger fields of every record.
-void BM_KorDAO_FiscalYearWalk(benchmark::State &state) {
+void BM_KorDAO_FiscalYearWalk(benchmark::State& state)
+{
     std::mt19937 random(2);
     std::int64_t records = 0;
     for (auto _ : state) {
@@ -188,7 +224,7 @@ void BM_KorDAO_FiscalYearWalk(benchmark::State &state) {
             state.SkipWithError("open failed");
         Currency sum;
         for (short st = tb.DAO_RecRead(1); st == 0; st = tb.DAO_RecRead(2)) {
-            for (const char16_t *f : kLedgerFields)
+            for (const char16_t* f : kLedgerFields)
                 sum += tb.TBRec()[f].toCurrency();
             ++records;
         }
@@ -199,20 +235,21 @@ void BM_KorDAO_FiscalYearWalk(benchmark::State &state) {
 }
 BENCHMARK(BM_KorDAO_FiscalYearWalk);
 
-void BM_Raw_FiscalYearWalk(benchmark::State &state) {
+void BM_Raw_FiscalYearWalk(benchmark::State& state)
+{
     QByteArray columns;
-    for (const char16_t *f : kLedgerFields)
+    for (const char16_t* f : kLedgerFields)
         columns += (columns.isEmpty() ? "\"" : ", \"") + QString::fromUtf16(f).toUtf8() + '"';
-    const char *where = " FROM GKKYUYO WHERE SYOKCD = ? AND SKYUYM >= ? AND SKYUYM <= ?";
-    sqlite3_stmt *count = prepare((QByteArray("SELECT COUNT(*)") + where).constData());
-    sqlite3_stmt *rows = prepare(
+    const char* where = " FROM GKKYUYO WHERE SYOKCD = ? AND SKYUYM >= ? AND SKYUYM <= ?";
+    sqlite3_stmt* count = prepare((QByteArray("SELECT COUNT(*)") + where).constData());
+    sqlite3_stmt* rows = prepare(
         ("SELECT " + columns + where + " ORDER BY SKYUYM, KYUSYU, KYUSEQ, SYOKCD").constData());
     std::mt19937 random(2);
     std::int64_t records = 0;
     for (auto _ : state) {
         const int fy = kFirstYear + int(random() % kYears);
         const int code = employee(random);
-        for (sqlite3_stmt *s : {count, rows}) {
+        for (sqlite3_stmt* s : {count, rows}) {
             sqlite3_bind_int(s, 1, code);
             sqlite3_bind_int(s, 2, fy * 100 + 4);
             sqlite3_bind_int(s, 3, (fy + 1) * 100 + 3);
@@ -242,7 +279,8 @@ BENCHMARK(BM_Raw_FiscalYearWalk);
 
 // Opening the whole payment table: the count and the first record. Memory is the growth of the
 // resident set while the table is open.
-void BM_KorDAO_OpenUnfiltered(benchmark::State &state) {
+void BM_KorDAO_OpenUnfiltered(benchmark::State& state)
+{
     database();
     long grown = 0;
     for (auto _ : state) {
@@ -261,9 +299,10 @@ void BM_KorDAO_OpenUnfiltered(benchmark::State &state) {
 }
 BENCHMARK(BM_KorDAO_OpenUnfiltered)->Unit(benchmark::kMillisecond);
 
-void BM_Raw_OpenUnfiltered(benchmark::State &state) {
-    sqlite3_stmt *count = prepare("SELECT COUNT(*) FROM GKKYUYO");
-    sqlite3_stmt *first =
+void BM_Raw_OpenUnfiltered(benchmark::State& state)
+{
+    sqlite3_stmt* count = prepare("SELECT COUNT(*) FROM GKKYUYO");
+    sqlite3_stmt* first =
         prepare("SELECT * FROM GKKYUYO ORDER BY SYOKCD, KYUSYU, SKYUYM, KYUSEQ LIMIT 32");
     for (auto _ : state) {
         sqlite3_step(count);
@@ -278,7 +317,8 @@ void BM_Raw_OpenUnfiltered(benchmark::State &state) {
 BENCHMARK(BM_Raw_OpenUnfiltered)->Unit(benchmark::kMillisecond);
 
 // Writing new payment records in one transaction: AddNew/Update, and BulkInsert.
-void writeRecords(benchmark::State &state, bool bulk) {
+void writeRecords(benchmark::State& state, bool bulk)
+{
     const int rows = int(state.range(0));
     for (auto _ : state) {
         state.PauseTiming();
@@ -298,7 +338,7 @@ void writeRecords(benchmark::State &state, bool bulk) {
         state.ResumeTiming();
 
         QStringList fields{u"SYOKCD"_s, u"KYUSYU"_s, u"SKYUYM"_s, u"KYUSEQ"_s};
-        for (const char16_t *f : kLedgerFields)
+        for (const char16_t* f : kLedgerFields)
             fields << QString::fromUtf16(f);
         if (bulk) {
             KorDAO::BulkInsert insert(db.DBDatabase(), u"GKKYUYO"_s, fields);
@@ -335,19 +375,22 @@ void writeRecords(benchmark::State &state, bool bulk) {
     state.SetItemsProcessed(state.iterations() * rows);
 }
 
-void BM_KorDAO_AddNewUpdate(benchmark::State &state) {
+void BM_KorDAO_AddNewUpdate(benchmark::State& state)
+{
     writeRecords(state, false);
 }
 BENCHMARK(BM_KorDAO_AddNewUpdate)->Arg(50000)->Unit(benchmark::kMillisecond);
 
-void BM_KorDAO_BulkInsert(benchmark::State &state) {
+void BM_KorDAO_BulkInsert(benchmark::State& state)
+{
     writeRecords(state, true);
 }
 BENCHMARK(BM_KorDAO_BulkInsert)->Arg(50000)->Unit(benchmark::kMillisecond);
 
 } // namespace
 
-int main(int argc, char **argv) {
+int main(int argc, char** argv)
+{
     QCoreApplication app(argc, argv);
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();

@@ -11,16 +11,19 @@ namespace {
 
 class Bulk : public DaoTest {
 protected:
-    static QStringList fields() {
+    static QStringList fields()
+    {
         return {u"SYOKCD"_s, u"KYUSYU"_s, u"SKYUYM"_s, u"KYUSEQ"_s, u"KYURYO"_s, u"NIREM1"_s};
     }
-    static QVariantList row(int code, Currency salary = Currency::fromYen(1000)) {
+    static QVariantList row(int code, Currency salary = Currency::fromYen(1000))
+    {
         return {code, 1, 202604, qlonglong(1), QVariant::fromValue(salary), u"備考"_s};
     }
 };
 KORDAO_INSTANTIATE(Bulk);
 
-TEST_P(Bulk, RowsArriveExactlyAtFinish) {
+TEST_P(Bulk, RowsArriveExactlyAtFinish)
+{
     {
         BulkInsert bulk(m_db->DBDatabase(), u"GKKYUYO"_s, fields());
         ASSERT_EQ(bulk.status(), 0) << bulk.lastError().toStdString();
@@ -39,7 +42,8 @@ TEST_P(Bulk, RowsArriveExactlyAtFinish) {
     EXPECT_EQ(tb.TBRec()[u"KIMATU"].toCurrency().raw(), 0); // not named: its default
 }
 
-TEST_P(Bulk, FailureOrAbandonUndoesEveryRow) {
+TEST_P(Bulk, FailureOrAbandonUndoesEveryRow)
+{
     {
         BulkInsert bulk(m_db->DBDatabase(), u"GKKYUYO"_s, fields());
         ASSERT_EQ(bulk.addRow(row(1)), 0);
@@ -66,7 +70,8 @@ TEST_P(Bulk, FailureOrAbandonUndoesEveryRow) {
     openTable(tb, u"GKKYUYO"_s, 0);
 }
 
-TEST_P(Bulk, UnknownFieldOrTableIsRefusedAtOnce) {
+TEST_P(Bulk, UnknownFieldOrTableIsRefusedAtOnce)
+{
     BulkInsert noField(m_db->DBDatabase(), u"GKKYUYO"_s, {u"SYOKCD"_s, u"NOFIELD"_s});
     EXPECT_EQ(noField.status(), -66);
     EXPECT_EQ(noField.addRow({1, 2}), -66);
@@ -79,7 +84,8 @@ TEST_P(Bulk, UnknownFieldOrTableIsRefusedAtOnce) {
     EXPECT_EQ(tb.DAO_Rollback(), 0);
 }
 
-TEST_P(Bulk, JoinsAnOpenTransactionWithoutCommittingIt) {
+TEST_P(Bulk, JoinsAnOpenTransactionWithoutCommittingIt)
+{
     clsTbAccess tb;
     openTable(tb, u"GKKYUYO"_s, 0);
     ASSERT_EQ(tb.DAO_BeginTrans(), 0);

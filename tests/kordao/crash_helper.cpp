@@ -11,7 +11,8 @@
 
 using namespace Qt::StringLiterals;
 
-int main(int argc, char **argv) {
+int main(int argc, char** argv)
+{
     QCoreApplication app(argc, argv);
     KorDAO::clsDbAccess db;
     db.setDBIniNameString(u"MOX.INI"_s);
@@ -34,7 +35,7 @@ int main(int argc, char **argv) {
         tb.TBRec()[u"KYURYO"] = 777;
         if (tb.DAO_Update() != 0)
             return 6;
-    } catch (const KorDAO::DaoError &) {
+    } catch (const KorDAO::DaoError&) {
         return 7;
     }
     std::puts("READY");

@@ -8,7 +8,8 @@ namespace {
 
 class Criteria : public DaoTest {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         DaoTest::SetUp();
         if (IsSkipped() || HasFatalFailure())
             return;
@@ -27,7 +28,8 @@ protected:
     }
 
     // Everything is still there: 8 payments, the management record and the employee.
-    void expectUntouched() {
+    void expectUntouched()
+    {
         clsTbAccess tb;
         openTable(tb, u"GKKYUYO"_s, 8);
         openTable(tb, u"GKKANRI"_s, 1);
@@ -36,10 +38,11 @@ protected:
 };
 KORDAO_INSTANTIATE(Criteria);
 
-TEST_P(Criteria, EveryTextTheProgramsWriteSelectsItsRecords) {
+TEST_P(Criteria, EveryTextTheProgramsWriteSelectsItsRecords)
+{
     struct Case {
-        const char16_t *filter;
-        const char16_t *sort;
+        const char16_t* filter;
+        const char16_t* sort;
         QStringList keys;
     };
     const Case cases[] = {
@@ -52,7 +55,7 @@ TEST_P(Criteria, EveryTextTheProgramsWriteSelectsItsRecords) {
          {u"123/1/202604/1"_s, u"123/1/202611/1"_s, u"123/1/202611/2"_s, u"123/4/202611/1"_s,
           u"123/2/202612/0"_s, u"123/1/202703/1"_s}},
     };
-    for (const Case &c : cases) {
+    for (const Case& c : cases) {
         const QString filter = QString::fromUtf16(c.filter);
         clsTbAccess tb;
         openTable(tb, u"GKKYUYO"_s, int(c.keys.size()), filter, QString::fromUtf16(c.sort));
@@ -68,9 +71,10 @@ TEST_P(Criteria, EveryTextTheProgramsWriteSelectsItsRecords) {
     EXPECT_EQ(tb.TBRec()[u"SIMKNJ"].toString(), u"山田 太郎"_s);
 }
 
-TEST_P(Criteria, KeywordsCaseParenthesesAndComparisons) {
+TEST_P(Criteria, KeywordsCaseParenthesesAndComparisons)
+{
     struct Case {
-        const char16_t *filter;
+        const char16_t* filter;
         int count;
     };
     const Case cases[] = {
@@ -85,7 +89,7 @@ TEST_P(Criteria, KeywordsCaseParenthesesAndComparisons) {
         {u"SYOKCD = -123", 0},
         {u"NIREM1 = 123", 0},
     };
-    for (const Case &c : cases) {
+    for (const Case& c : cases) {
         clsTbAccess tb;
         tb.setTBDatabase(m_db->DBDatabase());
         tb.setTBNameString(u"GKKYUYO"_s);
@@ -94,7 +98,8 @@ TEST_P(Criteria, KeywordsCaseParenthesesAndComparisons) {
     }
 }
 
-TEST_P(Criteria, QuotedTextIsOnlyEverAValue) {
+TEST_P(Criteria, QuotedTextIsOnlyEverAValue)
+{
     clsTbAccess tb;
     // The quote is doubled, so all of it is the text compared with KEY: no record has that key.
     openTable(tb, u"GKKANRI"_s, 0, u"KEY = 'x'' OR ''1''=''1'"_s);
@@ -104,8 +109,9 @@ TEST_P(Criteria, QuotedTextIsOnlyEverAValue) {
     expectUntouched();
 }
 
-TEST_P(Criteria, MalformedOrHostileTextsFailWithMinus66AndRunNothing) {
-    const char16_t *filters[] = {
+TEST_P(Criteria, MalformedOrHostileTextsFailWithMinus66AndRunNothing)
+{
+    const char16_t* filters[] = {
         u"SYOKCD = 123; DROP TABLE GKJINJI",
         u"SYOKCD = 123 -- comment",
         u"SYOKCD = 123 /* comment */",
@@ -136,7 +142,7 @@ TEST_P(Criteria, MalformedOrHostileTextsFailWithMinus66AndRunNothing) {
         u"SYOKCD = 123 UNION SELECT 1",
         u"rowid = 1",
     };
-    for (const char16_t *f : filters) {
+    for (const char16_t* f : filters) {
         const QString filter = QString::fromUtf16(f);
         clsTbAccess tb;
         tb.setTBDatabase(m_db->DBDatabase());
@@ -155,8 +161,9 @@ TEST_P(Criteria, MalformedOrHostileTextsFailWithMinus66AndRunNothing) {
     expectUntouched();
 }
 
-TEST_P(Criteria, MalformedSortsFailWithMinus66) {
-    const char16_t *sorts[] = {
+TEST_P(Criteria, MalformedSortsFailWithMinus66)
+{
+    const char16_t* sorts[] = {
         u"SYOKCD; DROP TABLE GKJINJI",
         u"SYOKCD,",
         u",SYOKCD",
@@ -167,7 +174,7 @@ TEST_P(Criteria, MalformedSortsFailWithMinus66) {
         u"SYOKCD DESCENDING",
         u"\"SYOKCD\"",
     };
-    for (const char16_t *s : sorts) {
+    for (const char16_t* s : sorts) {
         clsTbAccess tb;
         tb.setTBDatabase(m_db->DBDatabase());
         tb.setTBNameString(u"GKKYUYO"_s);
@@ -177,7 +184,8 @@ TEST_P(Criteria, MalformedSortsFailWithMinus66) {
     expectUntouched();
 }
 
-TEST_P(Criteria, EmptyCriterionIsRefused) {
+TEST_P(Criteria, EmptyCriterionIsRefused)
+{
     clsTbAccess tb;
     openTable(tb, u"GKKYUYO"_s, 8);
     EXPECT_EQ(tb.DAO_RecFind(1, u"  "_s), -66);

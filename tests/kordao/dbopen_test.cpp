@@ -16,7 +16,8 @@ namespace {
 // Opening through a configuration file; the folder of the test is $MOX_INI_DIR.
 class DbOpen : public testing::Test {
 protected:
-    short open(const QString &ini = u"MOX.INI"_s) {
+    short open(const QString& ini = u"MOX.INI"_s)
+    {
         m_db.setDBIniNameString(ini);
         return m_db.DAO_DBOpen();
     }
@@ -26,7 +27,8 @@ protected:
     KorDAO::clsDbAccess m_db;
 };
 
-TEST_F(DbOpen, FindsTheDatabaseRelativeToTheIniFolder) {
+TEST_F(DbOpen, FindsTheDatabaseRelativeToTheIniFolder)
+{
     QString error;
     ASSERT_TRUE(m_test.create(&error)) << error.toStdString();
     EXPECT_TRUE(QFileInfo::exists(m_test.folder() + u"/data/pay.db"_s));
@@ -36,7 +38,8 @@ TEST_F(DbOpen, FindsTheDatabaseRelativeToTheIniFolder) {
     EXPECT_FALSE(m_db.DBDatabase());
 }
 
-TEST_F(DbOpen, IniSyntaxToleratesCommentsCaseAndQuotes) {
+TEST_F(DbOpen, IniSyntaxToleratesCommentsCaseAndQuotes)
+{
     QString error;
     ASSERT_TRUE(m_test.create(&error)) << error.toStdString();
     m_test.writeIni(u"MOX.INI"_s, u"; payroll\n[other]\nDriver=QPSQL\n\n[ database ]\n"
@@ -45,17 +48,19 @@ TEST_F(DbOpen, IniSyntaxToleratesCommentsCaseAndQuotes) {
     EXPECT_EQ(open(), 0) << lastError();
 }
 
-TEST_F(DbOpen, MissingIniIsMinus20NamingTheFile) {
+TEST_F(DbOpen, MissingIniIsMinus20NamingTheFile)
+{
     EXPECT_EQ(open(u"NOSUCH.INI"_s), -20);
     EXPECT_NE(lastError().find("NOSUCH.INI"), std::string::npos);
 }
 
-TEST_F(DbOpen, BadIniContentsNameTheCause) {
+TEST_F(DbOpen, BadIniContentsNameTheCause)
+{
     struct Case {
-        const char *name;
+        const char* name;
         QString text;
         short status;
-        const char *mentions;
+        const char* mentions;
     };
     const Case cases[] = {
         {"no section", u"Driver=QSQLITE\nDatabase=x.db\n"_s, -1, "[Database]"},
@@ -65,7 +70,7 @@ TEST_F(DbOpen, BadIniContentsNameTheCause) {
         {"bad port", u"[Database]\nDriver=QPSQL\nDatabase=x\nPort=http\n"_s, -18, "http"},
         {"missing file", u"[Database]\nDriver=QSQLITE\nDatabase=none/x.db\n"_s, -20, "x.db"},
     };
-    for (const Case &c : cases) {
+    for (const Case& c : cases) {
         m_test.writeIni(u"BAD.INI"_s, c.text);
         EXPECT_EQ(open(u"BAD.INI"_s), c.status) << c.name;
         EXPECT_NE(lastError().find(c.mentions), std::string::npos) << c.name << ": " << lastError();
@@ -75,7 +80,8 @@ TEST_F(DbOpen, BadIniContentsNameTheCause) {
     EXPECT_FALSE(QFileInfo::exists(m_test.folder() + u"/none"_s));
 }
 
-TEST_F(DbOpen, FileThatIsNotADatabaseIsRefused) {
+TEST_F(DbOpen, FileThatIsNotADatabaseIsRefused)
+{
     QFile junk(m_test.folder() + u"/junk.db"_s);
     ASSERT_TRUE(junk.open(QIODevice::WriteOnly));
     junk.write(QByteArray(4096, 'x'));
@@ -85,7 +91,8 @@ TEST_F(DbOpen, FileThatIsNotADatabaseIsRefused) {
     EXPECT_NE(lastError().find("junk.db"), std::string::npos) << lastError();
 }
 
-TEST_F(DbOpen, IniFoldersAreSearchedInOrder) {
+TEST_F(DbOpen, IniFoldersAreSearchedInOrder)
+{
     // The INI of the current folder names a database that does not exist, the one of the
     // configuration folder a good one: which one wins tells which folder was read.
     QString error;
@@ -123,7 +130,8 @@ TEST_F(DbOpen, IniFoldersAreSearchedInOrder) {
         qputenv("XDG_CONFIG_HOME", oldConfig);
 }
 
-TEST(DbOpenPostgres, MissingDatabaseIsMinus20AndNotCreated) {
+TEST(DbOpenPostgres, MissingDatabaseIsMinus20AndNotCreated)
+{
     if (!postgresAvailable())
         GTEST_SKIP() << "MOX_TEST_PGHOST is not set";
     TestDatabase test(Backend::Postgres);

@@ -11,7 +11,8 @@ namespace {
 class TableWalk : public DaoTest {};
 KORDAO_INSTANTIATE(TableWalk);
 
-TEST_P(TableWalk, UnsortedOpenWalksInKeyOrderAndEndsWithMinusNine) {
+TEST_P(TableWalk, UnsortedOpenWalksInKeyOrderAndEndsWithMinusNine)
+{
     addPayment(300, 1, 202604, 1);
     addPayment(100, 2, 202606, 0);
     addPayment(100, 1, 202606, 1);
@@ -27,7 +28,8 @@ TEST_P(TableWalk, UnsortedOpenWalksInKeyOrderAndEndsWithMinusNine) {
     EXPECT_EQ(key(tb), u"100/1/202604/1"_s);
 }
 
-TEST_P(TableWalk, FiscalYearOfOneEmployeeInLedgerOrder) {
+TEST_P(TableWalk, FiscalYearOfOneEmployeeInLedgerOrder)
+{
     addPayment(123, 1, 202603, 1); // March of the year before: outside
     addPayment(123, 2, 202606, 0);
     addPayment(123, 1, 202606, 1);
@@ -45,14 +47,16 @@ TEST_P(TableWalk, FiscalYearOfOneEmployeeInLedgerOrder) {
                            u"123/1/202606/1"_s, u"123/2/202606/0"_s, u"123/3/202703/0"_s}));
 }
 
-TEST_P(TableWalk, EmptyRecordSetCountsZeroAndReadsEnd) {
+TEST_P(TableWalk, EmptyRecordSetCountsZeroAndReadsEnd)
+{
     clsTbAccess tb;
     openTable(tb, u"GKKYUYO"_s, 0, u"SYOKCD = 5"_s);
     EXPECT_EQ(tb.DAO_RecRead(1), -9);
     EXPECT_THROW(tb.TBRec()[u"KYURYO"].toCurrency(), KorDAO::DaoError);
 }
 
-TEST_P(TableWalk, LongWalksCrossBatchesWithoutLossOrRepeat) {
+TEST_P(TableWalk, LongWalksCrossBatchesWithoutLossOrRepeat)
+{
     // 5 employees × 12 months × 5 sequences = 300 records, more than several batches.
     {
         clsTbAccess tx;
@@ -84,7 +88,8 @@ TEST_P(TableWalk, LongWalksCrossBatchesWithoutLossOrRepeat) {
     EXPECT_EQ(QSet<QString>(mixed.begin(), mixed.end()).size(), 300);
 }
 
-TEST_P(TableWalk, FindIsFirstInSortOrderAndReadingContinuesAfterIt) {
+TEST_P(TableWalk, FindIsFirstInSortOrderAndReadingContinuesAfterIt)
+{
     addPayment(100, 1, 202604, 1);
     addPayment(200, 1, 202605, 1);
     addPayment(200, 1, 202604, 1);
@@ -103,7 +108,8 @@ TEST_P(TableWalk, FindIsFirstInSortOrderAndReadingContinuesAfterIt) {
     EXPECT_EQ(tb.DAO_RecRead(2), -9);
 }
 
-TEST_P(TableWalk, FindLooksOnlyInsideTheFilter) {
+TEST_P(TableWalk, FindLooksOnlyInsideTheFilter)
+{
     addPayment(123, 1, 202611, 1);
     addPayment(123, 2, 202612, 0);
     clsTbAccess tb;
@@ -113,7 +119,8 @@ TEST_P(TableWalk, FindLooksOnlyInsideTheFilter) {
     EXPECT_EQ(tb.DAO_RecFind(1, u"KYUSYU = 2 And SKYUYM = 202612 And SYOKCD = 123"_s), 0);
 }
 
-TEST_P(TableWalk, MissingTableIsMinusTwoNamingIt) {
+TEST_P(TableWalk, MissingTableIsMinusTwoNamingIt)
+{
     clsTbAccess tb;
     tb.setTBDatabase(m_db->DBDatabase());
     tb.setTBNameString(u"GKNOTHERE"_s);
@@ -122,12 +129,47 @@ TEST_P(TableWalk, MissingTableIsMinusTwoNamingIt) {
     EXPECT_EQ(tb.DAO_RecRead(1), -7);
 }
 
+TEST_P(TableWalk, WholeTableCountFollowsEveryKindOfChange)
+{
+    // The count of a whole table is kept by the database; a filtered open counts the records.
+    auto counts = [this] {
+        clsTbAccess whole;
+        whole.setTBDatabase(m_db->DBDatabase());
+        whole.setTBNameString(u"GKKYUYO"_s);
+        clsTbAccess counted;
+        counted.setTBDatabase(m_db->DBDatabase());
+        counted.setTBNameString(u"GKKYUYO"_s);
+        return std::pair(whole.DAO_TableOpen({}, {}),
+                         counted.DAO_TableOpen(u"SYOKCD >= 0 OR SYOKCD < 0"_s, {}));
+    };
+    ASSERT_TRUE(m_test->rawExec(u"INSERT INTO \"GKKYUYO\" (\"SYOKCD\") VALUES (1), (2), (3)"_s));
+    EXPECT_EQ(counts(), std::pair(3, 3));
+    ASSERT_TRUE(m_test->rawExec(u"DELETE FROM \"GKKYUYO\" WHERE \"SYOKCD\" = 2"_s));
+    EXPECT_EQ(counts(), std::pair(2, 2));
+    addPayment(4, 1, 202604, 1);
+    EXPECT_EQ(counts(), std::pair(3, 3));
+    clsTbAccess tb;
+    openTable(tb, u"GKKYUYO"_s, 3);
+    ASSERT_EQ(tb.DAO_BeginTrans(), 0);
+    addPayment(5, 1, 202604, 1);
+    ASSERT_EQ(tb.DAO_RecFind(1, u"SYOKCD = 1"_s), 0);
+    ASSERT_EQ(tb.DAO_Delete(true), 0);
+    EXPECT_EQ(counts(), std::pair(3, 3));
+    ASSERT_EQ(tb.DAO_Rollback(), 0);
+    EXPECT_EQ(counts(), std::pair(3, 3));
+    const QString clear =
+        GetParam() == Backend::Postgres ? u"TRUNCATE \"GKKYUYO\""_s : u"DELETE FROM \"GKKYUYO\""_s;
+    ASSERT_TRUE(m_test->rawExec(clear));
+    EXPECT_EQ(counts(), std::pair(0, 0));
+}
+
 class RecordWrite : public DaoTest {};
 KORDAO_INSTANTIATE(RecordWrite);
 
-TEST_P(RecordWrite, AmountsKeepFourDecimalsExactly) {
+TEST_P(RecordWrite, AmountsKeepFourDecimalsExactly)
+{
     struct Case {
-        const char16_t *field;
+        const char16_t* field;
         Currency value;
     };
     const Case cases[] = {
@@ -143,13 +185,13 @@ TEST_P(RecordWrite, AmountsKeepFourDecimalsExactly) {
     openTable(tb, u"GKKYUYO"_s, 0);
     ASSERT_EQ(tb.DAO_AddNew(true), 0);
     tb.TBRec()[u"SYOKCD"] = 1;
-    for (const Case &c : cases)
+    for (const Case& c : cases)
         tb.TBRec()[c.field] = c.value;
     ASSERT_EQ(tb.DAO_Update(), 0) << tb.lastError().toStdString();
 
     openTable(tb, u"GKKYUYO"_s, 1);
     ASSERT_EQ(tb.DAO_RecRead(1), 0);
-    for (const Case &c : cases)
+    for (const Case& c : cases)
         EXPECT_EQ(tb.TBRec()[c.field].toCurrency().raw(), c.value.raw())
             << QString::fromUtf16(c.field).toStdString();
     EXPECT_EQ(tb.TBRec()[u"KYURYO"].toString(), u"45000"_s);
@@ -159,7 +201,8 @@ TEST_P(RecordWrite, AmountsKeepFourDecimalsExactly) {
     EXPECT_EQ(tb.TBRec()[u"kyuryo"].toInt(), 45000);
 }
 
-TEST_P(RecordWrite, WholeAmountsAreStoredAsPlainNumbers) {
+TEST_P(RecordWrite, WholeAmountsAreStoredAsPlainNumbers)
+{
     addPayment(1, 1, 202604, 1, 45000);
     EXPECT_EQ(m_test->rawScalar(u"SELECT \"KYURYO\" FROM \"GKKYUYO\""_s).toString().toDouble(),
               45000.0);
@@ -169,21 +212,23 @@ TEST_P(RecordWrite, WholeAmountsAreStoredAsPlainNumbers) {
     }
 }
 
-TEST_P(RecordWrite, RecordWithOnlyItsKeyReadsZerosAndEmptyTexts) {
+TEST_P(RecordWrite, RecordWithOnlyItsKeyReadsZerosAndEmptyTexts)
+{
     ASSERT_TRUE(
         m_test->rawExec(u"INSERT INTO \"GKKYUYO\" (\"SYOKCD\", \"KYUSYU\", \"SKYUYM\", \"KYUSEQ\") "
                         "VALUES (7, 2, 202612, 0)"_s));
     clsTbAccess tb;
     openTable(tb, u"GKKYUYO"_s, 1);
     ASSERT_EQ(tb.DAO_RecRead(1), 0);
-    for (const char16_t *f :
+    for (const char16_t* f :
          {u"KYURYO", u"KIMATU", u"kmzoge", u"NENFUS", u"KMRITU", u"ZAIMU", u"KMMMDD", u"TOKKBN"})
         EXPECT_EQ(tb.TBRec()[f].toCurrency().raw(), 0) << QString::fromUtf16(f).toStdString();
     EXPECT_TRUE(tb.TBRec()[u"NIREM1"].isNull());
     EXPECT_EQ(tb.TBRec()[u"NIREM1"].toString(), QString());
 }
 
-TEST_P(RecordWrite, EditUpdatesInPlaceAndDeleteRemoves) {
+TEST_P(RecordWrite, EditUpdatesInPlaceAndDeleteRemoves)
+{
     addPayment(123, 2, 202612, 0, 1000);
     addPayment(124, 2, 202612, 0, 2000);
     clsTbAccess tb;
@@ -210,7 +255,8 @@ TEST_P(RecordWrite, EditUpdatesInPlaceAndDeleteRemoves) {
     openTable(tb, u"GKKYUYO"_s, 1);
 }
 
-TEST_P(RecordWrite, MisuseGivesTheSystemsStatuses) {
+TEST_P(RecordWrite, MisuseGivesTheSystemsStatuses)
+{
     addPayment(1, 1, 202604, 1);
     clsTbAccess tb;
     openTable(tb, u"GKKYUYO"_s, 1);
@@ -221,7 +267,7 @@ TEST_P(RecordWrite, MisuseGivesTheSystemsStatuses) {
     try {
         tb.TBRec()[u"KYURYO"] = 5;
         ADD_FAILURE() << "assignment outside Edit/AddNew";
-    } catch (const KorDAO::DaoError &e) {
+    } catch (const KorDAO::DaoError& e) {
         EXPECT_EQ(e.status(), -23);
     }
     ASSERT_EQ(tb.DAO_Edit(true), 0);
@@ -241,7 +287,8 @@ TEST_P(RecordWrite, MisuseGivesTheSystemsStatuses) {
     openTable(tb, u"GKKYUYO"_s, 1);
 }
 
-TEST_P(RecordWrite, RecordVanishedMeanwhileFailsToUpdateAndDelete) {
+TEST_P(RecordWrite, RecordVanishedMeanwhileFailsToUpdateAndDelete)
+{
     addPayment(1, 1, 202604, 1);
     clsTbAccess tb;
     openTable(tb, u"GKKYUYO"_s, 1);
@@ -253,7 +300,8 @@ TEST_P(RecordWrite, RecordVanishedMeanwhileFailsToUpdateAndDelete) {
     EXPECT_EQ(tb.DAO_Delete(true), -13);
 }
 
-TEST_P(RecordWrite, TableWithoutKeyIsReadAndEditedByRowAddress) {
+TEST_P(RecordWrite, TableWithoutKeyIsReadAndEditedByRowAddress)
+{
     clsTbAccess tb;
     openTable(tb, u"GKKOYOU"_s, 0);
     ASSERT_EQ(tb.DAO_AddNew(true), 0);
@@ -277,18 +325,19 @@ TEST_P(RecordWrite, TableWithoutKeyIsReadAndEditedByRowAddress) {
     EXPECT_EQ(tb.TBRec()[u"KAKRIT"].toCurrency(), Currency::fromYen(2));
 }
 
-TEST_P(RecordWrite, NullOrTextReadAsNumberThrowsMinusThree) {
+TEST_P(RecordWrite, NullOrTextReadAsNumberThrowsMinusThree)
+{
     ASSERT_TRUE(m_test->rawExec(u"CREATE TABLE \"LOOSE\" (\"ID\" INTEGER PRIMARY KEY, "
                                 "\"AMOUNT\" NUMERIC, \"NOTE\" TEXT)"_s));
     ASSERT_TRUE(m_test->rawExec(u"INSERT INTO \"LOOSE\" VALUES (1, NULL, 'abc')"_s));
     clsTbAccess tb;
     openTable(tb, u"LOOSE"_s, 1);
     ASSERT_EQ(tb.DAO_RecRead(1), 0);
-    for (const char16_t *field : {u"AMOUNT", u"NOTE", u"MISSING"}) {
+    for (const char16_t* field : {u"AMOUNT", u"NOTE", u"MISSING"}) {
         try {
             tb.TBRec()[field].toCurrency();
             ADD_FAILURE() << "no exception for " << QString::fromUtf16(field).toStdString();
-        } catch (const KorDAO::DaoError &e) {
+        } catch (const KorDAO::DaoError& e) {
             EXPECT_EQ(e.status(), -3);
         }
         EXPECT_THROW(tb.TBRec()[field].toInt(), KorDAO::DaoError);
@@ -297,7 +346,8 @@ TEST_P(RecordWrite, NullOrTextReadAsNumberThrowsMinusThree) {
     EXPECT_EQ(tb.TBRec()[u"AMOUNT"].toString(), QString());
 }
 
-TEST_P(RecordWrite, SchemaCreationIsIdempotentAndKeepsData) {
+TEST_P(RecordWrite, SchemaCreationIsIdempotentAndKeepsData)
+{
     addPayment(1, 1, 202604, 1, 100);
     const mox::Status again = KorDAO::createPayrollSchema(m_db->DBDatabase());
     ASSERT_TRUE(again.ok()) << again.message.toStdString();
@@ -305,7 +355,8 @@ TEST_P(RecordWrite, SchemaCreationIsIdempotentAndKeepsData) {
     openTable(tb, u"GKKYUYO"_s, 1);
 }
 
-TEST_P(RecordWrite, NameTableIsFoundUnderItsJapaneseName) {
+TEST_P(RecordWrite, NameTableIsFoundUnderItsJapaneseName)
+{
     ASSERT_TRUE(KorDAO::createEnvironmentSchema(m_db->DBDatabase()).ok());
     clsTbAccess tb;
     openTable(tb, u"名設定"_s, 0);

@@ -18,7 +18,8 @@ namespace {
 
 // Runs \p sql on database \p dbName of the test server, or on the SQLite file \p dbName; the
 // first value of the result goes to \p first.
-bool execOn(Backend backend, const QString &dbName, const QString &sql, QVariant *first = nullptr) {
+bool execOn(Backend backend, const QString& dbName, const QString& sql, QVariant* first = nullptr)
+{
     static std::atomic<int> counter{0};
     const QString name = u"kordaotest-raw-%1"_s.arg(++counter);
     bool ok = false;
@@ -47,29 +48,34 @@ bool execOn(Backend backend, const QString &dbName, const QString &sql, QVariant
 
 } // namespace
 
-std::string backendName(Backend b) {
+std::string backendName(Backend b)
+{
     return b == Backend::Sqlite ? "SQLite" : "PostgreSQL";
 }
 
-bool postgresAvailable() {
+bool postgresAvailable()
+{
     return !qEnvironmentVariable("MOX_TEST_PGHOST").isEmpty();
 }
 
-TestDatabase::TestDatabase(Backend backend) : m_backend(backend), m_folderPath(m_folder.path()) {
+TestDatabase::TestDatabase(Backend backend) : m_backend(backend), m_folderPath(m_folder.path())
+{
     static std::atomic<int> counter{0};
     m_pgName = u"kordao_test_%1_%2"_s.arg(QCoreApplication::applicationPid()).arg(++counter);
     qputenv("MOX_INI_DIR", m_folderPath.toUtf8());
     writeIni(u"MOX.INI"_s, iniText());
 }
 
-TestDatabase::~TestDatabase() {
+TestDatabase::~TestDatabase()
+{
     if (m_backend == Backend::Postgres)
         execOn(m_backend, u"postgres"_s,
                u"DROP DATABASE IF EXISTS \"%1\" WITH (FORCE)"_s.arg(m_pgName));
     qunsetenv("MOX_INI_DIR");
 }
 
-QString TestDatabase::iniText() const {
+QString TestDatabase::iniText() const
+{
     if (m_backend == Backend::Sqlite)
         return u"[Database]\nDriver=QSQLITE\nDatabase=data/pay.db\n"_s;
     return u"[Database]\nDriver=QPSQL\nDatabase=%1\nHost=%2\nPort=%3\nUser=%4\n"_s.arg(
@@ -77,13 +83,15 @@ QString TestDatabase::iniText() const {
         qEnvironmentVariable("MOX_TEST_PGUSER"));
 }
 
-void TestDatabase::writeIni(const QString &name, const QString &text) const {
+void TestDatabase::writeIni(const QString& name, const QString& text) const
+{
     QFile f(m_folderPath + u'/' + name);
     if (f.open(QIODevice::WriteOnly | QIODevice::Truncate))
         f.write(text.toUtf8());
 }
 
-bool TestDatabase::create(QString *error) {
+bool TestDatabase::create(QString* error)
+{
     KorDAO::clsDbAccess db;
     db.setDBIniNameString(u"MOX.INI"_s);
     db.setCreateIfMissing(true);
@@ -96,7 +104,8 @@ bool TestDatabase::create(QString *error) {
     return s.ok();
 }
 
-std::unique_ptr<KorDAO::clsDbAccess> TestDatabase::open() const {
+std::unique_ptr<KorDAO::clsDbAccess> TestDatabase::open() const
+{
     auto db = std::make_unique<KorDAO::clsDbAccess>();
     db->setDBIniNameString(u"MOX.INI"_s);
     if (db->DAO_DBOpen() != 0)
@@ -104,12 +113,14 @@ std::unique_ptr<KorDAO::clsDbAccess> TestDatabase::open() const {
     return db;
 }
 
-bool TestDatabase::rawExec(const QString &sql) const {
+bool TestDatabase::rawExec(const QString& sql) const
+{
     return execOn(m_backend,
                   m_backend == Backend::Sqlite ? m_folderPath + u"/data/pay.db"_s : m_pgName, sql);
 }
 
-QVariant TestDatabase::rawScalar(const QString &sql) const {
+QVariant TestDatabase::rawScalar(const QString& sql) const
+{
     QVariant v;
     execOn(m_backend, m_backend == Backend::Sqlite ? m_folderPath + u"/data/pay.db"_s : m_pgName,
            sql, &v);

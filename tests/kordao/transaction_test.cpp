@@ -13,7 +13,8 @@ namespace {
 class Transactions : public DaoTest {
 protected:
     // The number of payment records another connection sees.
-    int countSeenElsewhere() {
+    int countSeenElsewhere()
+    {
         auto other = m_test->open();
         if (!other)
             return -1;
@@ -23,7 +24,8 @@ protected:
         return tb.DAO_TableOpen({}, {});
     }
 
-    Currency salaryOf(int code) {
+    Currency salaryOf(int code)
+    {
         clsTbAccess tb;
         openTable(tb, u"GKKYUYO"_s);
         if (tb.DAO_RecFind(1, u"SYOKCD = %1"_s.arg(code)) != 0)
@@ -33,7 +35,8 @@ protected:
 };
 KORDAO_INSTANTIATE(Transactions);
 
-TEST_P(Transactions, OtherConnectionsSeeChangesOnlyAfterCommit) {
+TEST_P(Transactions, OtherConnectionsSeeChangesOnlyAfterCommit)
+{
     addPayment(1, 1, 202604, 1, 100);
     clsTbAccess tb;
     openTable(tb, u"GKKYUYO"_s, 1);
@@ -49,7 +52,8 @@ TEST_P(Transactions, OtherConnectionsSeeChangesOnlyAfterCommit) {
     EXPECT_EQ(salaryOf(2), Currency::fromYen(200));
 }
 
-TEST_P(Transactions, RollbackAndClosingUndoTheTransaction) {
+TEST_P(Transactions, RollbackAndClosingUndoTheTransaction)
+{
     addPayment(1, 1, 202604, 1, 100);
     clsTbAccess tb;
     openTable(tb, u"GKKYUYO"_s, 1);
@@ -68,7 +72,8 @@ TEST_P(Transactions, RollbackAndClosingUndoTheTransaction) {
     EXPECT_EQ(countSeenElsewhere(), 1);
 }
 
-TEST_P(Transactions, EndingTheProgramRollsBackEveryOpenTransaction) {
+TEST_P(Transactions, EndingTheProgramRollsBackEveryOpenTransaction)
+{
     addPayment(1, 1, 202604, 1, 100);
     auto second = m_test->open();
     ASSERT_TRUE(second);
@@ -86,7 +91,8 @@ TEST_P(Transactions, EndingTheProgramRollsBackEveryOpenTransaction) {
     EXPECT_EQ(salaryOf(1), Currency::fromYen(100));
 }
 
-TEST_P(Transactions, ProcessKilledBeforeCommitLeavesNoTrace) {
+TEST_P(Transactions, ProcessKilledBeforeCommitLeavesNoTrace)
+{
     addPayment(1, 1, 202604, 1, 100);
     QProcess child;
     child.start(QStringLiteral(KORDAO_CRASH_HELPER), {});

@@ -27,7 +27,8 @@ struct BulkInsert::Impl {
     int rowsPerStatement = 1;
     QString fullSql; // the statement of rowsPerStatement records
 
-    QString valuesSql(int rows) const {
+    QString valuesSql(int rows) const
+    {
         QString one = u"("_s;
         for (std::size_t i = 0; i < columns.size(); ++i)
             one += i == 0 ? u"?"_s : u", ?"_s;
@@ -38,7 +39,8 @@ struct BulkInsert::Impl {
         return sql;
     }
 
-    bool flush(QString *error) {
+    bool flush(QString* error)
+    {
         if (pendingRows == 0)
             return true;
         const bool ok = db->execute(
@@ -49,8 +51,9 @@ struct BulkInsert::Impl {
     }
 };
 
-BulkInsert::BulkInsert(DatabaseHandle db, const QString &table, const QStringList &fields)
-    : d(std::make_unique<Impl>()) {
+BulkInsert::BulkInsert(DatabaseHandle db, const QString& table, const QStringList& fields)
+    : d(std::make_unique<Impl>())
+{
     d->db = std::move(db);
     if (!d->db) {
         m_status = -2;
@@ -63,7 +66,7 @@ BulkInsert::BulkInsert(DatabaseHandle db, const QString &table, const QStringLis
         return;
     }
     QString names;
-    for (const QString &f : fields) {
+    for (const QString& f : fields) {
         const int column = d->info->find(f);
         if (column < 0 || column == d->info->rowAddress) {
             m_status = -66;
@@ -87,21 +90,23 @@ BulkInsert::BulkInsert(DatabaseHandle db, const QString &table, const QStringLis
     d->fullSql = d->valuesSql(d->rowsPerStatement);
 }
 
-BulkInsert::~BulkInsert() {
+BulkInsert::~BulkInsert()
+{
     if (d->ownTransaction && !d->done && d->db->inTransaction()) {
         QString ignored;
         d->db->rollback(&ignored);
     }
 }
 
-short BulkInsert::addRow(const QVariantList &values) {
+short BulkInsert::addRow(const QVariantList& values)
+{
     if (m_status != 0)
         return m_status;
     if (d->done) {
         m_lastError = u"BulkInsert は終了しています。"_s;
         return -12;
     }
-    auto fail = [this](const QString &error) {
+    auto fail = [this](const QString& error) {
         m_status = -12;
         m_lastError = u"テーブル %1 の %2 件目: %3"_s.arg(d->info->name).arg(m_rows + 1).arg(error);
         if (d->ownTransaction) {
@@ -132,7 +137,8 @@ short BulkInsert::addRow(const QVariantList &values) {
     return 0;
 }
 
-short BulkInsert::finish() {
+short BulkInsert::finish()
+{
     if (m_status != 0)
         return m_status;
     if (d->done)

@@ -7,16 +7,20 @@ using namespace Qt::StringLiterals;
 
 namespace KorDAO {
 
-DaoError::DaoError(short status, const QString &what)
-    : std::runtime_error(what.toStdString()), m_status(status) {}
+DaoError::DaoError(short status, const QString& what)
+    : std::runtime_error(what.toStdString()), m_status(status)
+{
+}
 
 clsDbAccess::clsDbAccess() = default;
 
-clsDbAccess::~clsDbAccess() {
+clsDbAccess::~clsDbAccess()
+{
     DAO_DBClose();
 }
 
-short clsDbAccess::DAO_DBOpen() {
+short clsDbAccess::DAO_DBOpen()
+{
     DAO_DBClose();
     m_lastError.clear();
     if (m_iniName.isEmpty()) {
@@ -37,7 +41,8 @@ short clsDbAccess::DAO_DBOpen() {
     return status;
 }
 
-short clsDbAccess::DAO_DBClose() {
+short clsDbAccess::DAO_DBClose()
+{
     if (!m_conn)
         return 0;
     // Closing does not commit: a transaction still open is undone.

@@ -19,17 +19,20 @@ clsTbAccess::clsTbAccess() : d(std::make_unique<Impl>()) {}
 
 clsTbAccess::~clsTbAccess() = default;
 
-void clsTbAccess::setTBDatabase(DatabaseHandle db) {
+void clsTbAccess::setTBDatabase(DatabaseHandle db)
+{
     d->cursor.reset();
     d->db = std::move(db);
 }
 
-void clsTbAccess::setTBWorkspace(DatabaseHandle ws) {
+void clsTbAccess::setTBWorkspace(DatabaseHandle ws)
+{
     if (ws != d->db)
         setTBDatabase(std::move(ws));
 }
 
-int clsTbAccess::DAO_TableOpen(const QString &filter, const QString &sort) {
+int clsTbAccess::DAO_TableOpen(const QString& filter, const QString& sort)
+{
     d->cursor.reset();
     m_lastError.clear();
     if (!d->db) {
@@ -47,22 +50,26 @@ int clsTbAccess::DAO_TableOpen(const QString &filter, const QString &sort) {
     return count;
 }
 
-short clsTbAccess::DAO_TableClose() {
+short clsTbAccess::DAO_TableClose()
+{
     d->cursor.reset();
     return 0;
 }
 
-short clsTbAccess::report(const Failure &f) {
+short clsTbAccess::report(const Failure& f)
+{
     m_lastError = f.message;
     return f.status;
 }
 
-short clsTbAccess::notOpen(short status) {
+short clsTbAccess::notOpen(short status)
+{
     m_lastError = u"テーブル %1 は開かれていません。"_s.arg(m_tableName);
     return status;
 }
 
-short clsTbAccess::DAO_RecRead(short mode) {
+short clsTbAccess::DAO_RecRead(short mode)
+{
     if (!d->cursor)
         return notOpen(-7);
     if (mode != 1 && mode != 2) {
@@ -72,7 +79,8 @@ short clsTbAccess::DAO_RecRead(short mode) {
     return report(mode == 1 ? d->cursor->first() : d->cursor->next());
 }
 
-short clsTbAccess::DAO_RecFind(short mode, const QString &criteria) {
+short clsTbAccess::DAO_RecFind(short mode, const QString& criteria)
+{
     if (!d->cursor)
         return notOpen(-7);
     if (mode != 1) {
@@ -82,23 +90,28 @@ short clsTbAccess::DAO_RecFind(short mode, const QString &criteria) {
     return report(d->cursor->find(criteria));
 }
 
-short clsTbAccess::DAO_Edit(bool) {
+short clsTbAccess::DAO_Edit(bool)
+{
     return d->cursor ? report(d->cursor->edit()) : notOpen(-11);
 }
 
-short clsTbAccess::DAO_AddNew(bool) {
+short clsTbAccess::DAO_AddNew(bool)
+{
     return d->cursor ? report(d->cursor->addNew()) : notOpen(-10);
 }
 
-short clsTbAccess::DAO_Update() {
+short clsTbAccess::DAO_Update()
+{
     return d->cursor ? report(d->cursor->update()) : notOpen(-12);
 }
 
-short clsTbAccess::DAO_Delete(bool) {
+short clsTbAccess::DAO_Delete(bool)
+{
     return d->cursor ? report(d->cursor->remove()) : notOpen(-13);
 }
 
-short clsTbAccess::DAO_BeginTrans() {
+short clsTbAccess::DAO_BeginTrans()
+{
     if (!d->db) {
         m_lastError = u"データベースが開かれていません。"_s;
         return -15;
@@ -109,7 +122,8 @@ short clsTbAccess::DAO_BeginTrans() {
     return 0;
 }
 
-short clsTbAccess::DAO_CommitTrans() {
+short clsTbAccess::DAO_CommitTrans()
+{
     if (!d->db) {
         m_lastError = u"データベースが開かれていません。"_s;
         return -16;
@@ -120,7 +134,8 @@ short clsTbAccess::DAO_CommitTrans() {
     return 0;
 }
 
-short clsTbAccess::DAO_Rollback() {
+short clsTbAccess::DAO_Rollback()
+{
     if (!d->db) {
         m_lastError = u"データベースが開かれていません。"_s;
         return -17;
@@ -133,16 +148,18 @@ short clsTbAccess::DAO_Rollback() {
     return 0;
 }
 
-const QVariant &clsTbAccess::fieldValue(const QString &field, ColumnKind *kind) {
+const QVariant& clsTbAccess::fieldValue(const QString& field, ColumnKind* kind)
+{
     if (!d->cursor)
         throw DaoError(-3, u"テーブル %1 は開かれていません。"_s.arg(m_tableName));
-    const QVariant *v = d->cursor->value(field, kind, &m_lastError);
+    const QVariant* v = d->cursor->value(field, kind, &m_lastError);
     if (!v)
         throw DaoError(-3, m_lastError);
     return *v;
 }
 
-void clsTbAccess::assignField(const QString &field, QVariant value) {
+void clsTbAccess::assignField(const QString& field, QVariant value)
+{
     if (!d->cursor)
         throw DaoError(-23, u"テーブル %1 は開かれていません。"_s.arg(m_tableName));
     const Failure f = d->cursor->assign(field, std::move(value));

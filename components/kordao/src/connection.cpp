@@ -22,15 +22,17 @@ namespace {
 
 // Every open connection, so that the program can roll back what is open before it ends at once.
 std::mutex g_registryMutex;
-std::vector<Connection *> &registry() {
-    static std::vector<Connection *> connections;
+std::vector<Connection*>& registry()
+{
+    static std::vector<Connection*> connections;
     return connections;
 }
 
 // Bounds the prepared statements a connection keeps (one per distinct SQL text).
 constexpr std::size_t kMaxStatements = 256;
 
-ColumnKind kindOfDeclaredType(const QString &declared) {
+ColumnKind kindOfDeclaredType(const QString& declared)
+{
     const QString t = declared.toUpper();
     if (t.contains(u"INT"_s))
         return ColumnKind::Integer;
@@ -43,27 +45,31 @@ ColumnKind kindOfDeclaredType(const QString &declared) {
 // The largest whole yen a Currency holds.
 constexpr qlonglong kMaxYen = std::numeric_limits<qint64>::max() / Currency::kScale;
 
-QString nextConnectionName() {
+QString nextConnectionName()
+{
     static std::atomic<int> counter{0};
     return u"kordao-%1"_s.arg(++counter);
 }
 
 } // namespace
 
-int TableInfo::find(const QString &field) const {
+int TableInfo::find(const QString& field) const
+{
     if (const auto it = byName.constFind(field); it != byName.constEnd())
         return it.value();
     const auto it = byFoldedName.constFind(field.toCaseFolded());
     return it == byFoldedName.constEnd() ? -1 : it.value();
 }
 
-QString Connection::quote(const QString &identifier) {
+QString Connection::quote(const QString& identifier)
+{
     QString q = identifier;
     q.replace(u'"', u"\"\""_s);
     return u'"' + q + u'"';
 }
 
-QString Connection::errorText(const QSqlError &e) {
+QString Connection::errorText(const QSqlError& e)
+{
     QString text = e.databaseText().trimmed();
     const QString driver = e.driverText().trimmed();
     if (text.isEmpty())
@@ -74,15 +80,17 @@ QString Connection::errorText(const QSqlError &e) {
 }
 
 Connection::Connection(Engine engine, QSqlDatabase db, QString name)
-    : m_engine(engine), m_db(std::move(db)), m_name(std::move(name)) {
+    : m_engine(engine), m_db(std::move(db)), m_name(std::move(name))
+{
     std::lock_guard lock(g_registryMutex);
     registry().push_back(this);
 }
 
-Connection::~Connection() {
+Connection::~Connection()
+{
     {
         std::lock_guard lock(g_registryMutex);
-        auto &r = registry();
+        auto& r = registry();
         r.erase(std::remove(r.begin(), r.end(), this), r.end());
     }
     if (m_inTransaction) {
@@ -95,8 +103,9 @@ Connection::~Connection() {
     QSqlDatabase::removeDatabase(m_name);
 }
 
-std::shared_ptr<Connection> Connection::open(const DbSettings &s, bool createIfMissing,
-                                             short *status, QString *error) {
+std::shared_ptr<Connection> Connection::open(const DbSettings& s, bool createIfMissing,
+                                             short* status, QString* error)
+{
     const QString name = nextConnectionName();
     const bool sqlite = s.engine == Engine::Sqlite;
     if (sqlite && !QFileInfo::exists(s.database)) {
@@ -180,7 +189,7 @@ std::shared_ptr<Connection> Connection::open(const DbSettings &s, bool createIfM
     if (sqlite) {
         const QVariant h = conn->m_db.driver()->handle();
         if (h.isValid() && qstrcmp(h.typeName(), "sqlite3*") == 0)
-            conn->m_sqlite = *static_cast<sqlite3 *const *>(h.constData());
+            conn->m_sqlite = *static_cast<sqlite3* const*>(h.constData());
         if (!conn->m_sqlite) {
             *status = -1;
             *error = u"SQLite の接続を取得できません。"_s;
@@ -193,7 +202,8 @@ std::shared_ptr<Connection> Connection::open(const DbSettings &s, bool createIfM
     return conn;
 }
 
-std::shared_ptr<const TableInfo> Connection::table(const QString &name, QString *error) {
+std::shared_ptr<const TableInfo> Connection::table(const QString& name, QString* error)
+{
     if (auto it = m_catalogue.find(name); it != m_catalogue.end())
         return it->second;
     std::shared_ptr<const TableInfo> info = loadTable(name, error);
@@ -202,7 +212,8 @@ std::shared_ptr<const TableInfo> Connection::table(const QString &name, QString 
     return info;
 }
 
-std::shared_ptr<TableInfo> Connection::loadTable(const QString &name, QString *error) {
+std::shared_ptr<TableInfo> Connection::loadTable(const QString& name, QString* error)
+{
     // name, declared type, NOT NULL, position in the primary key (0 = not part of it)
     const QString sql =
         m_engine == Engine::Sqlite
@@ -218,7 +229,7 @@ std::shared_ptr<TableInfo> Connection::loadTable(const QString &name, QString *e
     auto info = std::make_shared<TableInfo>();
     info->name = name;
     std::vector<std::pair<int, int>> keyParts; // position in key, column index
-    for (const Row &r : rows) {
+    for (const Row& r : rows) {
         ColumnInfo c;
         c.name = r[0].toString();
         c.kind = kindOfDeclaredType(r[1].toString());
@@ -236,7 +247,7 @@ std::shared_ptr<TableInfo> Connection::loadTable(const QString &name, QString *e
         return nullptr;
     }
     std::sort(keyParts.begin(), keyParts.end());
-    for (const auto &part : keyParts)
+    for (const auto& part : keyParts)
         info->primaryKey.push_back(part.second);
     if (info->primaryKey.empty()) {
         ColumnInfo address;
@@ -246,23 +257,48 @@ std::shared_ptr<TableInfo> Connection::loadTable(const QString &name, QString *e
         info->rowAddress = int(info->columns.size());
         info->columns.push_back(address);
     }
+    QString columns;
+    for (std::size_t i = 0; i < info->columns.size(); ++i) {
+        const bool address = int(i) == info->rowAddress;
+        columns +=
+            (i == 0 ? QString() : u", "_s) + (!address ? quote(info->columns[i].name)
+                                              : m_engine == Engine::Sqlite ? u"rowid"_s
+                                                                           : u"ctid::text"_s);
+    }
+    info->selectAll = u"SELECT "_s + columns + u" FROM "_s + quote(name);
+
+    const QString counterExists =
+        m_engine == Engine::Sqlite
+            ? u"SELECT COUNT(*) FROM sqlite_master WHERE type = 'table' AND name = ?"_s
+            : u"SELECT COUNT(*) FROM pg_class WHERE oid = to_regclass(quote_ident(?))"_s;
+    std::vector<Row> found;
+    const QString counter = QString::fromUtf16(kRowCountTable);
+    if (select(counterExists, {counter}, &found, error) && found.front().front().toInt() > 0) {
+        found.clear();
+        if (!select(u"SELECT COUNT(*) FROM "_s + quote(counter) + u" WHERE \"NAME\" = ?"_s, {name},
+                    &found, error))
+            return nullptr;
+        info->counted = found.front().front().toInt() > 0;
+    }
     return info;
 }
 
-void Connection::dropStatements() {
-    for (sqlite3_stmt *stmt : std::as_const(m_sqliteStatements))
+void Connection::dropStatements()
+{
+    for (sqlite3_stmt* stmt : std::as_const(m_sqliteStatements))
         sqlite3_finalize(stmt);
     m_sqliteStatements.clear();
     m_statements.clear();
 }
 
-sqlite3_stmt *Connection::sqliteStatement(const QString &sql, QString *error) {
-    if (sqlite3_stmt *stmt = m_sqliteStatements.value(sql))
+sqlite3_stmt* Connection::sqliteStatement(const QString& sql, QString* error)
+{
+    if (sqlite3_stmt* stmt = m_sqliteStatements.value(sql))
         return stmt;
     if (m_sqliteStatements.size() >= qsizetype(kMaxStatements))
         dropStatements();
     const QByteArray utf8 = sql.toUtf8();
-    sqlite3_stmt *stmt = nullptr;
+    sqlite3_stmt* stmt = nullptr;
     if (sqlite3_prepare_v3(m_sqlite, utf8.constData(), int(utf8.size()), SQLITE_PREPARE_PERSISTENT,
                            &stmt, nullptr) != SQLITE_OK) {
         *error = QString::fromUtf8(sqlite3_errmsg(m_sqlite));
@@ -273,10 +309,11 @@ sqlite3_stmt *Connection::sqliteStatement(const QString &sql, QString *error) {
     return stmt;
 }
 
-bool Connection::bindSqlite(sqlite3_stmt *stmt, const QVariantList &binds, QString *error) {
+bool Connection::bindSqlite(sqlite3_stmt* stmt, const QVariantList& binds, QString* error)
+{
     sqlite3_reset(stmt);
     for (int i = 0; i < binds.size(); ++i) {
-        const QVariant &v = binds[i];
+        const QVariant& v = binds[i];
         int rc = SQLITE_OK;
         if (v.isNull()) {
             rc = sqlite3_bind_null(stmt, i + 1);
@@ -307,7 +344,8 @@ bool Connection::bindSqlite(sqlite3_stmt *stmt, const QVariantList &binds, QStri
     return true;
 }
 
-QSqlQuery *Connection::prepared(const QString &sql, QString *error) {
+QSqlQuery* Connection::prepared(const QString& sql, QString* error)
+{
     if (auto it = m_statements.constFind(sql); it != m_statements.constEnd())
         return it.value().get();
     if (m_statements.size() >= qsizetype(kMaxStatements))
@@ -322,31 +360,33 @@ QSqlQuery *Connection::prepared(const QString &sql, QString *error) {
     return q.get();
 }
 
-bool Connection::select(const QString &sql, const QVariantList &binds, std::vector<Row> *rows,
-                        QString *error) {
+bool Connection::select(const QString& sql, const QVariantList& binds, std::vector<Row>* rows,
+                        QString* error)
+{
     if (m_engine == Engine::Sqlite) {
-        sqlite3_stmt *stmt = sqliteStatement(sql, error);
+        sqlite3_stmt* stmt = sqliteStatement(sql, error);
         if (!stmt || !bindSqlite(stmt, binds, error))
             return false;
         const int columns = sqlite3_column_count(stmt);
         int rc;
         while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
-            Row row(static_cast<std::size_t>(columns));
+            Row row;
+            row.reserve(static_cast<std::size_t>(columns));
             for (int i = 0; i < columns; ++i) {
-                QVariant &v = row[std::size_t(i)];
                 switch (sqlite3_column_type(stmt, i)) {
                 case SQLITE_INTEGER:
-                    v = qlonglong(sqlite3_column_int64(stmt, i));
+                    row.emplace_back(qlonglong(sqlite3_column_int64(stmt, i)));
                     break;
                 case SQLITE_FLOAT:
-                    v = sqlite3_column_double(stmt, i);
+                    row.emplace_back(sqlite3_column_double(stmt, i));
                     break;
                 case SQLITE_NULL:
+                    row.emplace_back();
                     break;
                 default:
-                    v = QString::fromUtf8(
-                        reinterpret_cast<const char *>(sqlite3_column_text(stmt, i)),
-                        sqlite3_column_bytes(stmt, i));
+                    row.emplace_back(QString::fromUtf8(
+                        reinterpret_cast<const char*>(sqlite3_column_text(stmt, i)),
+                        sqlite3_column_bytes(stmt, i)));
                     break;
                 }
             }
@@ -358,7 +398,7 @@ bool Connection::select(const QString &sql, const QVariantList &binds, std::vect
         sqlite3_reset(stmt);
         return ok;
     }
-    QSqlQuery *q = prepared(sql, error);
+    QSqlQuery* q = prepared(sql, error);
     if (!q)
         return false;
     for (int i = 0; i < binds.size(); ++i)
@@ -379,10 +419,11 @@ bool Connection::select(const QString &sql, const QVariantList &binds, std::vect
     return true;
 }
 
-bool Connection::execute(const QString &sql, const QVariantList &binds, QString *error,
-                         int *rowsAffected) {
+bool Connection::execute(const QString& sql, const QVariantList& binds, QString* error,
+                         int* rowsAffected)
+{
     if (m_engine == Engine::Sqlite) {
-        sqlite3_stmt *stmt = sqliteStatement(sql, error);
+        sqlite3_stmt* stmt = sqliteStatement(sql, error);
         if (!stmt || !bindSqlite(stmt, binds, error))
             return false;
         const int rc = sqlite3_step(stmt);
@@ -394,7 +435,7 @@ bool Connection::execute(const QString &sql, const QVariantList &binds, QString 
         sqlite3_reset(stmt);
         return ok;
     }
-    QSqlQuery *q = prepared(sql, error);
+    QSqlQuery* q = prepared(sql, error);
     if (!q)
         return false;
     for (int i = 0; i < binds.size(); ++i)
@@ -408,7 +449,8 @@ bool Connection::execute(const QString &sql, const QVariantList &binds, QString 
     return ok;
 }
 
-bool Connection::begin(QString *error) {
+bool Connection::begin(QString* error)
+{
     if (m_inTransaction) {
         *error = u"トランザクションは既に開始されています。"_s;
         return false;
@@ -421,7 +463,8 @@ bool Connection::begin(QString *error) {
     return true;
 }
 
-bool Connection::commit(QString *error) {
+bool Connection::commit(QString* error)
+{
     if (!m_inTransaction) {
         *error = u"トランザクションが開始されていません。"_s;
         return false;
@@ -437,7 +480,8 @@ bool Connection::commit(QString *error) {
     return true;
 }
 
-bool Connection::rollback(QString *error) {
+bool Connection::rollback(QString* error)
+{
     if (!m_inTransaction) {
         *error = u"トランザクションが開始されていません。"_s;
         return false;
@@ -450,7 +494,8 @@ bool Connection::rollback(QString *error) {
     return true;
 }
 
-bool storedValue(const ColumnInfo &c, const QVariant &v, QVariant *out, QString *error) {
+bool storedValue(const ColumnInfo& c, const QVariant& v, QVariant* out, QString* error)
+{
     const bool isCurrency = v.metaType() == QMetaType::fromType<Currency>();
     const bool isText = v.metaType() == QMetaType::fromType<QString>();
     std::optional<Currency> amount;
@@ -488,13 +533,14 @@ bool storedValue(const ColumnInfo &c, const QVariant &v, QVariant *out, QString 
     return false;
 }
 
-void rollbackAllOpenTransactions() {
-    std::vector<Connection *> open;
+void rollbackAllOpenTransactions()
+{
+    std::vector<Connection*> open;
     {
         std::lock_guard lock(g_registryMutex);
         open = registry();
     }
-    for (Connection *c : open) {
+    for (Connection* c : open) {
         if (c->inTransaction()) {
             QString ignored;
             c->rollback(&ignored);

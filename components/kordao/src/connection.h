@@ -44,12 +44,18 @@ struct TableInfo {
     std::vector<ColumnInfo> columns;
     std::vector<int> primaryKey; // column indexes, in key order
     int rowAddress = -1;         // index of the hidden row address column, or -1
+    QString selectAll;           // SELECT <every column> FROM <table>
+    bool counted = false;        // kRowCountTable keeps the number of records
 
     /// The column index of \p field, matched without regard to case; -1 when there is none.
-    int find(const QString &field) const;
+    int find(const QString& field) const;
     QHash<QString, int> byName;
     QHash<QString, int> byFoldedName;
 };
+
+/// The table that keeps the number of records of every table made by createTable, maintained by
+/// triggers, so that opening a whole table of millions of records does not count them.
+inline constexpr char16_t kRowCountTable[] = u"KORDAO_ROWS";
 
 /// Where a database lives, as read from the configuration file.
 struct DbSettings {
@@ -64,19 +70,19 @@ struct DbSettings {
 
 class Connection {
 public:
-    Connection(const Connection &) = delete;
-    Connection &operator=(const Connection &) = delete;
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
     ~Connection();
 
     /// Opens the database. On failure returns nullptr and sets \p status (-1, -20) and \p error.
-    static std::shared_ptr<Connection> open(const DbSettings &settings, bool createIfMissing,
-                                            short *status, QString *error);
+    static std::shared_ptr<Connection> open(const DbSettings& settings, bool createIfMissing,
+                                            short* status, QString* error);
 
     Engine engine() const { return m_engine; }
-    QSqlDatabase &db() { return m_db; }
+    QSqlDatabase& db() { return m_db; }
 
     /// The column catalogue of \p table; nullptr (and \p error) when the table does not exist.
-    std::shared_ptr<const TableInfo> table(const QString &table, QString *error);
+    std::shared_ptr<const TableInfo> table(const QString& table, QString* error);
     /// Forgets the catalogue, after the tables were created or altered.
     void forgetCatalogue() { m_catalogue.clear(); }
 
@@ -85,33 +91,33 @@ public:
     /// Runs the query \p sql with \p binds and appends its rows to \p rows: integers as
     /// qlonglong, SQLite's fractional numbers as double, PostgreSQL's NUMERIC as decimal text,
     /// texts as QString, NULL as a null QVariant. False (and \p error) when it fails.
-    bool select(const QString &sql, const QVariantList &binds, std::vector<Row> *rows,
-                QString *error);
+    bool select(const QString& sql, const QVariantList& binds, std::vector<Row>* rows,
+                QString* error);
     /// Runs the statement \p sql with \p binds; \p rowsAffected receives the records changed.
-    bool execute(const QString &sql, const QVariantList &binds, QString *error,
-                 int *rowsAffected = nullptr);
+    bool execute(const QString& sql, const QVariantList& binds, QString* error,
+                 int* rowsAffected = nullptr);
 
     bool inTransaction() const { return m_inTransaction; }
-    bool begin(QString *error);
-    bool commit(QString *error);
-    bool rollback(QString *error);
+    bool begin(QString* error);
+    bool commit(QString* error);
+    bool rollback(QString* error);
 
     /// Quotes an identifier for this engine: "KEY", "名設定".
-    static QString quote(const QString &identifier);
+    static QString quote(const QString& identifier);
 
     /// The text of a driver error, with the driver's own message.
-    static QString errorText(const QSqlError &e);
+    static QString errorText(const QSqlError& e);
 
 private:
     Connection(Engine engine, QSqlDatabase db, QString name);
-    std::shared_ptr<TableInfo> loadTable(const QString &table, QString *error);
+    std::shared_ptr<TableInfo> loadTable(const QString& table, QString* error);
 
     // Statements are prepared once per SQL text and kept while the connection lives: on SQLite
     // the engine's own statements (reading through Qt would rebuild a record description on
     // every execution), on PostgreSQL Qt's prepared queries.
-    sqlite3_stmt *sqliteStatement(const QString &sql, QString *error);
-    bool bindSqlite(sqlite3_stmt *stmt, const QVariantList &binds, QString *error);
-    QSqlQuery *prepared(const QString &sql, QString *error);
+    sqlite3_stmt* sqliteStatement(const QString& sql, QString* error);
+    bool bindSqlite(sqlite3_stmt* stmt, const QVariantList& binds, QString* error);
+    QSqlQuery* prepared(const QString& sql, QString* error);
     void dropStatements();
 
     Engine m_engine;
@@ -119,8 +125,8 @@ private:
     QString m_name;
     bool m_inTransaction = false;
     std::map<QString, std::shared_ptr<const TableInfo>> m_catalogue;
-    sqlite3 *m_sqlite = nullptr;
-    QHash<QString, sqlite3_stmt *> m_sqliteStatements;
+    sqlite3* m_sqlite = nullptr;
+    QHash<QString, sqlite3_stmt*> m_sqliteStatements;
     QHash<QString, std::shared_ptr<QSqlQuery>> m_statements;
 };
 
@@ -128,7 +134,7 @@ private:
 /// for column \p c: whole numbers as qlonglong, fractional amounts as exact decimal text, texts
 /// as QString. False (and \p error) for a value the column cannot hold (a fraction or a
 /// non-number in a code column, a non-number in an amount column).
-bool storedValue(const ColumnInfo &c, const QVariant &v, QVariant *out, QString *error);
+bool storedValue(const ColumnInfo& c, const QVariant& v, QVariant* out, QString* error);
 
 /// The status and message of a database access that went wrong.
 struct Failure {

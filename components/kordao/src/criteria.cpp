@@ -27,7 +27,8 @@ public:
     explicit Lexer(QStringView s) : m_s(s) {}
 
     // Returns false (and sets error) on a character that no token may start with.
-    bool next(Token *t, QString *error) {
+    bool next(Token* t, QString* error)
+    {
         while (m_i < m_s.size() && m_s[m_i].isSpace())
             ++m_i;
         t->pos = m_i;
@@ -80,7 +81,8 @@ public:
     }
 
 private:
-    bool number(Token *t, QString *error) {
+    bool number(Token* t, QString* error)
+    {
         const qsizetype start = m_i;
         if (m_s[m_i] == u'-' || m_s[m_i] == u'+')
             ++m_i;
@@ -105,7 +107,8 @@ private:
         return true;
     }
 
-    bool text(Token *t, QString *error) {
+    bool text(Token* t, QString* error)
+    {
         const qsizetype start = m_i++;
         QString value;
         while (m_i < m_s.size()) {
@@ -130,16 +133,20 @@ private:
     qsizetype m_i = 0;
 };
 
-bool isKeyword(const Token &t, QStringView word) {
+bool isKeyword(const Token& t, QStringView word)
+{
     return t.kind == Tok::Ident && t.text.compare(word, Qt::CaseInsensitive) == 0;
 }
 
 class ConditionParser {
 public:
-    ConditionParser(QStringView text, const TableInfo &table, QString *error)
-        : m_lexer(text), m_table(table), m_error(error) {}
+    ConditionParser(QStringView text, const TableInfo& table, QString* error)
+        : m_lexer(text), m_table(table), m_error(error)
+    {
+    }
 
-    std::optional<SqlCondition> parse() {
+    std::optional<SqlCondition> parse()
+    {
         if (!advance())
             return std::nullopt;
         SqlCondition out;
@@ -153,12 +160,14 @@ public:
 private:
     bool advance() { return m_lexer.next(&m_tok, m_error); }
 
-    std::nullopt_t fail(const QString &what) {
+    std::nullopt_t fail(const QString& what)
+    {
         *m_error = u"%1 文字目: %2。"_s.arg(m_tok.pos + 1).arg(what);
         return std::nullopt;
     }
 
-    bool parseOr(SqlCondition *out, int depth) {
+    bool parseOr(SqlCondition* out, int depth)
+    {
         if (depth > kMaxDepth) {
             fail(u"括弧が深すぎます"_s);
             return false;
@@ -175,7 +184,8 @@ private:
         return true;
     }
 
-    bool parseAnd(SqlCondition *out, int depth) {
+    bool parseAnd(SqlCondition* out, int depth)
+    {
         if (!parseFactor(out, depth))
             return false;
         while (isKeyword(m_tok, u"AND")) {
@@ -188,7 +198,8 @@ private:
         return true;
     }
 
-    bool parseFactor(SqlCondition *out, int depth) {
+    bool parseFactor(SqlCondition* out, int depth)
+    {
         if (m_tok.kind == Tok::LParen) {
             if (!advance())
                 return false;
@@ -232,7 +243,8 @@ private:
         return true;
     }
 
-    bool parseIn(SqlCondition *out, int column, const QString &field) {
+    bool parseIn(SqlCondition* out, int column, const QString& field)
+    {
         if (!advance())
             return false;
         if (m_tok.kind != Tok::LParen) {
@@ -268,12 +280,13 @@ private:
     }
 
     // Reads a value and converts it to what the column holds; advances past it.
-    bool value(int column, QVariant *v) {
+    bool value(int column, QVariant* v)
+    {
         if (m_tok.kind != Tok::Number && m_tok.kind != Tok::Text) {
             fail(u"値がありません"_s);
             return false;
         }
-        const ColumnInfo &c = m_table.columns[std::size_t(column)];
+        const ColumnInfo& c = m_table.columns[std::size_t(column)];
         const QString raw = m_tok.text;
         switch (c.kind) {
         case ColumnKind::Text:
@@ -304,15 +317,15 @@ private:
     }
 
     Lexer m_lexer;
-    const TableInfo &m_table;
-    QString *m_error;
+    const TableInfo& m_table;
+    QString* m_error;
     Token m_tok;
 };
 
 } // namespace
 
-std::optional<SqlCondition> parseCondition(QStringView text, const TableInfo &table,
-                                           QString *error) {
+std::optional<SqlCondition> parseCondition(QStringView text, const TableInfo& table, QString* error)
+{
     if (text.size() > kMaxTextLength) {
         *error = u"条件が長すぎます。"_s;
         return std::nullopt;
@@ -322,8 +335,9 @@ std::optional<SqlCondition> parseCondition(QStringView text, const TableInfo &ta
     return ConditionParser(text, table, error).parse();
 }
 
-std::optional<std::vector<SortKey>> parseSort(QStringView text, const TableInfo &table,
-                                              QString *error) {
+std::optional<std::vector<SortKey>> parseSort(QStringView text, const TableInfo& table,
+                                              QString* error)
+{
     std::vector<SortKey> keys;
     if (text.size() > kMaxTextLength) {
         *error = u"並び順が長すぎます。"_s;
@@ -333,7 +347,7 @@ std::optional<std::vector<SortKey>> parseSort(QStringView text, const TableInfo 
         return keys;
     Lexer lexer(text);
     Token t;
-    auto failAt = [&](const QString &what) {
+    auto failAt = [&](const QString& what) {
         *error = u"並び順 %1 文字目: %2。"_s.arg(t.pos + 1).arg(what);
         return std::nullopt;
     };

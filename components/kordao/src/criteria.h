@@ -39,11 +39,11 @@ struct SortKey {
 
 /// Parses a filter or criterion. A blank text gives an empty condition. On a malformed text
 /// returns nullopt and sets \p error to what is wrong and where.
-std::optional<SqlCondition> parseCondition(QStringView text, const TableInfo &table,
-                                           QString *error);
+std::optional<SqlCondition> parseCondition(QStringView text, const TableInfo& table,
+                                           QString* error);
 
 /// Parses a sort text. A blank text gives an empty list.
-std::optional<std::vector<SortKey>> parseSort(QStringView text, const TableInfo &table,
-                                              QString *error);
+std::optional<std::vector<SortKey>> parseSort(QStringView text, const TableInfo& table,
+                                              QString* error);
 
 } // namespace KorDAO

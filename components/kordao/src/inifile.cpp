@@ -12,7 +12,8 @@ namespace KorDAO {
 
 namespace {
 
-QStringList iniFolders() {
+QStringList iniFolders()
+{
     QStringList folders;
     const QString fromEnv = qEnvironmentVariable("MOX_INI_DIR");
     if (!fromEnv.isEmpty())
@@ -26,7 +27,8 @@ QStringList iniFolders() {
 }
 
 // The value part of "key = value ; comment": comment cut, blanks trimmed, quotes removed.
-QString iniValue(QStringView raw) {
+QString iniValue(QStringView raw)
+{
     QString out;
     bool quoted = false;
     bool wasQuoted = false;
@@ -45,8 +47,9 @@ QString iniValue(QStringView raw) {
 
 } // namespace
 
-QString findIniFile(const QString &name) {
-    for (const QString &folder : iniFolders()) {
+QString findIniFile(const QString& name)
+{
+    for (const QString& folder : iniFolders()) {
         const QFileInfo f(QDir(folder), name);
         if (f.isFile())
             return f.absoluteFilePath();
@@ -54,7 +57,8 @@ QString findIniFile(const QString &name) {
     return {};
 }
 
-std::optional<DbSettings> readDbSettings(const QString &path, short *status, QString *error) {
+std::optional<DbSettings> readDbSettings(const QString& path, short* status, QString* error)
+{
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
         *status = -20;

@@ -4,30 +4,36 @@
 
 #include <QSqlError>
 
+#include <tuple>
+
 using namespace Qt::StringLiterals;
 
 namespace KorDAO {
 
 namespace {
 
-void add(TableDef *t, FieldType type, std::initializer_list<const char16_t *> names) {
-    for (const char16_t *n : names)
+void add(TableDef* t, FieldType type, std::initializer_list<const char16_t*> names)
+{
+    for (const char16_t* n : names)
         t->fields.push_back({QString::fromUtf16(n), type});
 }
 
 // name_01 … name_<count>
-void addNumbered(TableDef *t, FieldType type, const QString &stem, int count) {
+void addNumbered(TableDef* t, FieldType type, const QString& stem, int count)
+{
     for (int i = 1; i <= count; ++i)
         t->fields.push_back({stem + u"_%1"_s.arg(i, 2, 10, QChar(u'0')), type});
 }
 
 // name1 … name<count>
-void addSeries(TableDef *t, FieldType type, const QString &stem, int count) {
+void addSeries(TableDef* t, FieldType type, const QString& stem, int count)
+{
     for (int i = 1; i <= count; ++i)
         t->fields.push_back({stem + QString::number(i), type});
 }
 
-TableDef kanri() {
+TableDef kanri()
+{
     TableDef t{u"GKKANRI"_s, {}, {u"KEY"_s}, {}};
     add(&t, FieldType::Text, {u"KEY"});
     add(&t, FieldType::Integer, {u"SYORID"});
@@ -38,7 +44,8 @@ TableDef kanri() {
     return t;
 }
 
-TableDef jinji() {
+TableDef jinji()
+{
     TableDef t{u"GKJINJI"_s, {}, {u"SYOKCD"_s}, {}};
     add(&t, FieldType::Integer, {u"SYOKCD"});
     add(&t, FieldType::Text, {u"SIMKNJ", u"SYOZOK"});
@@ -51,7 +58,8 @@ TableDef jinji() {
     return t;
 }
 
-TableDef kyuyo() {
+TableDef kyuyo()
+{
     // Key: employee, payment kind, payment year-month, sequence. The second index serves the
     // fiscal-year walk of one employee in the order year-month, kind, sequence.
     TableDef t{u"GKKYUYO"_s,
@@ -83,7 +91,8 @@ TableDef kyuyo() {
     return t;
 }
 
-TableDef koyou() {
+TableDef koyou()
+{
     TableDef t{u"GKKOYOU"_s, {}, {}, {}};
     add(&t, FieldType::Amount, {u"KAISHI", u"KAKRIT"});
     addNumbered(&t, FieldType::Amount, u"TINGIN"_s, 60);
@@ -91,7 +100,8 @@ TableDef koyou() {
     return t;
 }
 
-QString columnDdl(const FieldDef &f, bool postgres, bool inKey) {
+QString columnDdl(const FieldDef& f, bool postgres, bool inKey)
+{
     const QString name = Connection::quote(f.name);
     switch (f.type) {
     case FieldType::Integer:
@@ -104,20 +114,76 @@ QString columnDdl(const FieldDef &f, bool postgres, bool inKey) {
     return name;
 }
 
-QString fieldList(const QStringList &fields) {
+QString fieldList(const QStringList& fields)
+{
     QString out;
-    for (const QString &f : fields)
+    for (const QString& f : fields)
         out += (out.isEmpty() ? QString() : u", "_s) + Connection::quote(f);
     return out;
 }
 
+// The record counter of \p table in kRowCountTable and the triggers that keep it.
+QStringList counterDdl(const QString& table, bool postgres)
+{
+    const QString counter = Connection::quote(QString::fromUtf16(kRowCountTable));
+    const QString name = Connection::quote(table);
+    QStringList ddl;
+    if (!postgres) {
+        QString literal = table;
+        literal.replace(u'\'', u"''"_s);
+        literal = u'\'' + literal + u'\'';
+        ddl << u"CREATE TABLE IF NOT EXISTS "_s + counter +
+                   u" (\"NAME\" TEXT NOT NULL PRIMARY KEY, \"N\" INTEGER NOT NULL DEFAULT 0) "
+                   "WITHOUT ROWID"_s;
+        for (const auto& [suffix, event, delta] :
+             {std::tuple{u"_ROWS_ADDED"_s, u"INSERT"_s, u"+ 1"_s},
+              std::tuple{u"_ROWS_REMOVED"_s, u"DELETE"_s, u"- 1"_s}}) {
+            ddl << u"CREATE TRIGGER IF NOT EXISTS "_s + Connection::quote(table + suffix) +
+                       u" AFTER "_s + event + u" ON "_s + name + u" BEGIN UPDATE "_s + counter +
+                       u" SET \"N\" = \"N\" "_s + delta + u" WHERE \"NAME\" = "_s + literal +
+                       u"; END"_s;
+        }
+        return ddl;
+    }
+    ddl << u"CREATE TABLE IF NOT EXISTS "_s + counter +
+               u" (\"NAME\" TEXT NOT NULL PRIMARY KEY, \"N\" BIGINT NOT NULL DEFAULT 0)"_s;
+    // Statement triggers: one update of the counter per statement, however many records.
+    ddl << u"CREATE OR REPLACE FUNCTION kordao_rows_added() RETURNS trigger LANGUAGE plpgsql AS "
+           "$f$ BEGIN UPDATE "_s +
+               counter +
+               u" SET \"N\" = \"N\" + (SELECT COUNT(*) FROM added) WHERE \"NAME\" = "
+               "TG_TABLE_NAME; RETURN NULL; END $f$"_s;
+    ddl << u"CREATE OR REPLACE FUNCTION kordao_rows_removed() RETURNS trigger LANGUAGE plpgsql AS "
+           "$f$ BEGIN UPDATE "_s +
+               counter +
+               u" SET \"N\" = \"N\" - (SELECT COUNT(*) FROM removed) WHERE \"NAME\" = "
+               "TG_TABLE_NAME; RETURN NULL; END $f$"_s;
+    ddl << u"CREATE OR REPLACE FUNCTION kordao_rows_cleared() RETURNS trigger LANGUAGE plpgsql AS "
+           "$f$ BEGIN UPDATE "_s +
+               counter + u" SET \"N\" = 0 WHERE \"NAME\" = TG_TABLE_NAME; RETURN NULL; END $f$"_s;
+    ddl << u"CREATE OR REPLACE TRIGGER "_s + Connection::quote(table + u"_ROWS_ADDED"_s) +
+               u" AFTER INSERT ON "_s + name +
+               u" REFERENCING NEW TABLE AS added FOR EACH STATEMENT "
+               "EXECUTE FUNCTION kordao_rows_added()"_s;
+    ddl << u"CREATE OR REPLACE TRIGGER "_s + Connection::quote(table + u"_ROWS_REMOVED"_s) +
+               u" AFTER DELETE ON "_s + name +
+               u" REFERENCING OLD TABLE AS removed FOR EACH STATEMENT "
+               "EXECUTE FUNCTION kordao_rows_removed()"_s;
+    ddl << u"CREATE OR REPLACE TRIGGER "_s + Connection::quote(table + u"_ROWS_CLEARED"_s) +
+               u" AFTER TRUNCATE ON "_s + name +
+               u" FOR EACH STATEMENT EXECUTE FUNCTION kordao_rows_cleared()"_s;
+    return ddl;
+}
+
 } // namespace
 
-std::vector<TableDef> payrollTables() {
+std::vector<TableDef> payrollTables()
+{
     return {kanri(), jinji(), kyuyo(), koyou()};
 }
 
-TableDef nameTable() {
+TableDef nameTable()
+{
     TableDef t{u"名設定"_s, {}, {}, {}};
     addSeries(&t, FieldType::Text, u"SYOKU"_s, 10);
     addSeries(&t, FieldType::Text, u"ZAIMU"_s, 9);
@@ -130,17 +196,19 @@ TableDef nameTable() {
     return t;
 }
 
-bool isPostgres(const DatabaseHandle &db) {
+bool isPostgres(const DatabaseHandle& db)
+{
     return db && db->engine() == Engine::Postgres;
 }
 
-mox::Status createTable(const DatabaseHandle &db, const TableDef &table) {
+mox::Status createTable(const DatabaseHandle& db, const TableDef& table)
+{
     if (!db)
         return mox::Status::failure(-1, u"データベースが開かれていません。"_s);
     const bool postgres = isPostgres(db);
     QStringList statements;
     QString columns;
-    for (const FieldDef &f : table.fields) {
+    for (const FieldDef& f : table.fields) {
         columns += (columns.isEmpty() ? QString() : u", "_s) +
                    columnDdl(f, postgres, table.primaryKey.contains(f.name));
     }
@@ -157,11 +225,13 @@ mox::Status createTable(const DatabaseHandle &db, const TableDef &table) {
                           fieldList(table.indexes[i]) + u')';
     }
 
+    statements << counterDdl(table.name, postgres);
+
     QString error;
     const bool ownTransaction = !db->inTransaction();
     if (ownTransaction && !db->begin(&error))
         return mox::Status::failure(-15, error);
-    for (const QString &sql : statements) {
+    for (const QString& sql : statements) {
         QSqlQuery q(db->db());
         if (!q.exec(sql)) {
             error = u"テーブル %1 を作成できません: %2"_s.arg(table.name,
@@ -174,21 +244,36 @@ mox::Status createTable(const DatabaseHandle &db, const TableDef &table) {
             return mox::Status::failure(-66, error);
         }
     }
+    // The counter starts from the records already there (none for a new table).
+    const QString counter = Connection::quote(QString::fromUtf16(kRowCountTable));
+    const QString seed = (postgres ? u"INSERT INTO "_s : u"INSERT OR IGNORE INTO "_s) + counter +
+                         u" (\"NAME\", \"N\") SELECT ?, COUNT(*) FROM "_s + name +
+                         (postgres ? u" ON CONFLICT DO NOTHING"_s : QString());
+    if (!db->execute(seed, {table.name}, &error)) {
+        if (ownTransaction) {
+            QString ignored;
+            db->rollback(&ignored);
+        }
+        return mox::Status::failure(-66,
+                                    u"テーブル %1 を作成できません: %2"_s.arg(table.name, error));
+    }
     db->forgetCatalogue();
     if (ownTransaction && !db->commit(&error))
         return mox::Status::failure(-16, error);
     return mox::Status::success();
 }
 
-mox::Status createPayrollSchema(const DatabaseHandle &db) {
-    for (const TableDef &t : payrollTables()) {
+mox::Status createPayrollSchema(const DatabaseHandle& db)
+{
+    for (const TableDef& t : payrollTables()) {
         if (mox::Status s = createTable(db, t); !s.ok())
             return s;
     }
     return mox::Status::success();
 }
 
-mox::Status createEnvironmentSchema(const DatabaseHandle &db) {
+mox::Status createEnvironmentSchema(const DatabaseHandle& db)
+{
     return createTable(db, nameTable());
 }
 

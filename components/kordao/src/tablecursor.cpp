@@ -14,7 +14,8 @@ const Failure kOk{0, {}};
 
 } // namespace
 
-Failure TableCursor::open(const QString &table, const QString &filter, const QString &sort) {
+Failure TableCursor::open(const QString& table, const QString& filter, const QString& sort)
+{
     QString error;
     if (table.isEmpty())
         return {-2, u"テーブル名 (TBNameString) が指定されていません。"_s};
@@ -30,7 +31,7 @@ Failure TableCursor::open(const QString &table, const QString &filter, const QSt
     m_filter = std::move(*where);
     m_keys = std::move(*keys);
     auto present = [this](int column) {
-        for (const SortKey &k : m_keys)
+        for (const SortKey& k : m_keys)
             if (k.column == column)
                 return true;
         return false;
@@ -43,52 +44,56 @@ Failure TableCursor::open(const QString &table, const QString &filter, const QSt
                 m_keys.push_back({column, false});
     }
 
-    QString columns;
-    for (int i = 0; i < int(m_info->columns.size()); ++i) {
-        if (i > 0)
-            columns += u", "_s;
-        columns += i == m_info->rowAddress && m_db->engine() == Engine::Postgres ? u"ctid::text"_s
-                                                                                 : columnSql(i);
-    }
-    const QString from = u" FROM "_s + Connection::quote(m_info->name);
-    m_select = u"SELECT "_s + columns + from;
+    m_select = m_info->selectAll;
     m_orderBy = orderBy();
 
-    const QString countSql = u"SELECT COUNT(*)"_s + from +
-                             (m_filter.sql.isEmpty() ? QString() : u" WHERE "_s + m_filter.sql);
+    // A whole table made by createTable has its count kept; anything else is counted.
+    QString countSql;
+    QVariantList countBinds = m_filter.binds;
+    if (m_filter.sql.isEmpty() && m_info->counted) {
+        countSql = u"SELECT \"N\" FROM "_s + Connection::quote(QString::fromUtf16(kRowCountTable)) +
+                   u" WHERE \"NAME\" = ?"_s;
+        countBinds = {m_info->name};
+    } else {
+        countSql = u"SELECT COUNT(*) FROM "_s + Connection::quote(m_info->name) +
+                   (m_filter.sql.isEmpty() ? QString() : u" WHERE "_s + m_filter.sql);
+    }
     std::vector<Connection::Row> rows;
-    if (!m_db->select(countSql, m_filter.binds, &rows, &error) || rows.empty())
+    if (!m_db->select(countSql, countBinds, &rows, &error) || rows.empty())
         return {-66, u"テーブル %1: %2"_s.arg(table, error)};
     m_count = rows.front().front().toLongLong();
     return kOk;
 }
 
-QString TableCursor::columnSql(int column) const {
+QString TableCursor::columnSql(int column) const
+{
     if (column == m_info->rowAddress)
         return m_db->engine() == Engine::Sqlite ? u"rowid"_s : u"ctid"_s;
     return Connection::quote(m_info->columns[std::size_t(column)].name);
 }
 
-QString TableCursor::orderBy() const {
+QString TableCursor::orderBy() const
+{
     QString sql;
-    for (const SortKey &k : m_keys) {
+    for (const SortKey& k : m_keys) {
         if (!sql.isEmpty())
             sql += u", "_s;
         sql += columnSql(k.column);
         if (k.descending)
             sql += u" DESC"_s;
         // SQLite puts NULL first in ascending order; PostgreSQL is told to do the same.
-        const ColumnInfo &c = m_info->columns[std::size_t(k.column)];
+        const ColumnInfo& c = m_info->columns[std::size_t(k.column)];
         if (!c.notNull && m_db->engine() == Engine::Postgres)
             sql += k.descending ? u" NULLS LAST"_s : u" NULLS FIRST"_s;
     }
     return sql;
 }
 
-// The records whose key comes after the key of \p last in the order of m_keys.
-void TableCursor::keysetAfter(const Row &last, SqlCondition *out) const {
+// The records whose key comes after \p last (the key values, in the order of m_keys).
+void TableCursor::keysetAfter(const Row& last, SqlCondition* out) const
+{
     bool simple = true;
-    for (const SortKey &k : m_keys) {
+    for (const SortKey& k : m_keys) {
         if (!m_info->columns[std::size_t(k.column)].notNull ||
             k.descending != m_keys.front().descending)
             simple = false;
@@ -97,10 +102,10 @@ void TableCursor::keysetAfter(const Row &last, SqlCondition *out) const {
         // One row-value comparison, which both engines turn into an index range.
         QString lhs;
         QString rhs;
-        for (const SortKey &k : m_keys) {
-            lhs += (lhs.isEmpty() ? QString() : u", "_s) + columnSql(k.column);
+        for (std::size_t i = 0; i < m_keys.size(); ++i) {
+            lhs += (lhs.isEmpty() ? QString() : u", "_s) + columnSql(m_keys[i].column);
             rhs += rhs.isEmpty() ? u"?"_s : u", ?"_s;
-            out->binds.push_back(last[std::size_t(k.column)]);
+            out->binds.push_back(last[i]);
         }
         const QString op = m_keys.front().descending ? u" < "_s : u" > "_s;
         out->sql = m_keys.size() == 1 ? lhs + op + rhs
@@ -112,7 +117,7 @@ void TableCursor::keysetAfter(const Row &last, SqlCondition *out) const {
     for (std::size_t i = 0; i < m_keys.size(); ++i) {
         QString term;
         for (std::size_t j = 0; j < i; ++j) {
-            const QVariant &v = last[std::size_t(m_keys[j].column)];
+            const QVariant& v = last[j];
             const QString c = columnSql(m_keys[j].column);
             if (v.isNull()) {
                 term += c + u" IS NULL AND "_s;
@@ -121,8 +126,8 @@ void TableCursor::keysetAfter(const Row &last, SqlCondition *out) const {
                 out->binds.push_back(v);
             }
         }
-        const SortKey &k = m_keys[i];
-        const QVariant &v = last[std::size_t(k.column)];
+        const SortKey& k = m_keys[i];
+        const QVariant& v = last[i];
         const QString c = columnSql(k.column);
         if (!k.descending) {
             if (v.isNull()) {
@@ -142,12 +147,13 @@ void TableCursor::keysetAfter(const Row &last, SqlCondition *out) const {
     out->sql = u"("_s + sql + u")"_s;
 }
 
-Failure TableCursor::fetch(const Row *after, const SqlCondition *extra, int limit) {
+Failure TableCursor::fetch(const Row* after, const SqlCondition* extra, int limit)
+{
     m_batch.clear();
     m_next = 0;
     QString where;
     QVariantList binds;
-    auto add = [&](const SqlCondition &c) {
+    auto add = [&](const SqlCondition& c) {
         if (c.sql.isEmpty())
             return;
         where += (where.isEmpty() ? u" WHERE ("_s : u" AND ("_s) + c.sql + u")"_s;
@@ -170,7 +176,15 @@ Failure TableCursor::fetch(const Row *after, const SqlCondition *extra, int limi
     return kOk;
 }
 
-Failure TableCursor::first() {
+void TableCursor::rememberPosition()
+{
+    m_position.clear();
+    for (const SortKey& k : m_keys)
+        m_position.push_back(m_current[std::size_t(k.column)]);
+}
+
+Failure TableCursor::first()
+{
     cancelEdit();
     m_hasCurrent = false;
     m_hasPosition = false;
@@ -180,7 +194,8 @@ Failure TableCursor::first() {
     return next();
 }
 
-Failure TableCursor::next() {
+Failure TableCursor::next()
+{
     cancelEdit();
     if (m_next >= m_batch.size() && !m_batchIsLast) {
         if (!m_hasPosition)
@@ -194,13 +209,14 @@ Failure TableCursor::next() {
         return {-9, u"テーブル %1 の終わりです。"_s.arg(m_info->name)};
     }
     m_current = std::move(m_batch[m_next++]);
-    m_position = m_current;
+    rememberPosition();
     m_hasCurrent = true;
     m_hasPosition = true;
     return kOk;
 }
 
-Failure TableCursor::find(const QString &criteria) {
+Failure TableCursor::find(const QString& criteria)
+{
     cancelEdit();
     QString error;
     if (criteria.trimmed().isEmpty())
@@ -225,19 +241,20 @@ Failure TableCursor::find(const QString &criteria) {
     m_next = 0;
     m_batchIsLast = false;
     m_batchSize = kFirstBatch;
-    m_position = m_current;
+    rememberPosition();
     m_hasCurrent = true;
     m_hasPosition = true;
     return kOk;
 }
 
-const QVariant *TableCursor::value(const QString &field, ColumnKind *kind, QString *error) {
+const QVariant* TableCursor::value(const QString& field, ColumnKind* kind, QString* error)
+{
     const int column = m_info->find(field);
     if (column < 0 || column == m_info->rowAddress) {
         *error = u"テーブル %1 に項目「%2」はありません。"_s.arg(m_info->name, field);
         return nullptr;
     }
-    const ColumnInfo &c = m_info->columns[std::size_t(column)];
+    const ColumnInfo& c = m_info->columns[std::size_t(column)];
     *kind = c.kind;
     if (m_mode != Mode::Browse) {
         if (m_assigned[column])
@@ -256,29 +273,34 @@ const QVariant *TableCursor::value(const QString &field, ColumnKind *kind, QStri
     return &m_current[std::size_t(column)];
 }
 
-void TableCursor::startWriting(Mode mode) {
+void TableCursor::startWriting(Mode mode)
+{
     m_assigned.fill(0, qsizetype(m_info->columns.size()));
     m_pendingValues.resize(m_info->columns.size());
     m_mode = mode;
 }
 
-Failure TableCursor::edit() {
+Failure TableCursor::edit()
+{
     if (!m_hasCurrent)
         return {-11, u"テーブル %1 にカレントレコードがありません。"_s.arg(m_info->name)};
     startWriting(Mode::Edit);
     return kOk;
 }
 
-Failure TableCursor::addNew() {
+Failure TableCursor::addNew()
+{
     startWriting(Mode::AddNew);
     return kOk;
 }
 
-void TableCursor::cancelEdit() {
+void TableCursor::cancelEdit()
+{
     m_mode = Mode::Browse;
 }
 
-Failure TableCursor::assign(const QString &field, QVariant value) {
+Failure TableCursor::assign(const QString& field, QVariant value)
+{
     if (m_mode == Mode::Browse)
         return {-23, u"テーブル %1 のレコードは編集中ではありません (項目「%2」)。"_s.arg(
                          m_info->name, field)};
@@ -294,7 +316,8 @@ Failure TableCursor::assign(const QString &field, QVariant value) {
     return kOk;
 }
 
-void TableCursor::identity(const Row &row, QString *where, QVariantList *binds) const {
+void TableCursor::identity(const Row& row, QString* where, QVariantList* binds) const
+{
     if (m_info->rowAddress >= 0) {
         *where = columnSql(m_info->rowAddress) + u" = ?"_s;
         binds->push_back(row[std::size_t(m_info->rowAddress)]);
@@ -310,7 +333,8 @@ void TableCursor::identity(const Row &row, QString *where, QVariantList *binds) 
 
 // The INSERT or UPDATE of the fields assigned, in column order. A program writes the same fields
 // record after record, so the text of the last statement is kept and reused.
-const QString &TableCursor::writeSql(Mode mode) {
+const QString& TableCursor::writeSql(Mode mode)
+{
     QByteArray key = m_assigned;
     key.append(char(mode));
     if (key == m_writeKey)
@@ -346,7 +370,8 @@ const QString &TableCursor::writeSql(Mode mode) {
     return m_writeSql;
 }
 
-Failure TableCursor::update() {
+Failure TableCursor::update()
+{
     if (m_mode == Mode::Browse)
         return {-12, u"テーブル %1 のレコードは編集中ではありません。"_s.arg(m_info->name)};
     const Mode mode = m_mode;
@@ -389,7 +414,8 @@ Failure TableCursor::update() {
     return kOk;
 }
 
-Failure TableCursor::remove() {
+Failure TableCursor::remove()
+{
     cancelEdit();
     if (!m_hasCurrent)
         return {-13, u"テーブル %1 にカレントレコードがありません。"_s.arg(m_info->name)};

@@ -22,21 +22,21 @@ public:
 
     /// Parses filter and sort and counts the records. Nothing is executed when a text is
     /// malformed (-66); -2 for a missing table.
-    Failure open(const QString &table, const QString &filter, const QString &sort);
+    Failure open(const QString& table, const QString& filter, const QString& sort);
     qint64 count() const { return m_count; }
 
     Failure first();
     Failure next();
     /// The first record in sort order that meets the filter and \p criteria (-8: none).
-    Failure find(const QString &criteria);
+    Failure find(const QString& criteria);
 
     /// The value of \p field in the record being written, else in the current record. nullptr
     /// (and \p error) when there is no current record or no such field.
-    const QVariant *value(const QString &field, ColumnKind *kind, QString *error);
+    const QVariant* value(const QString& field, ColumnKind* kind, QString* error);
 
     Failure edit();
     Failure addNew();
-    Failure assign(const QString &field, QVariant value);
+    Failure assign(const QString& field, QVariant value);
     Failure update();
     Failure remove();
     void cancelEdit();
@@ -46,12 +46,13 @@ private:
     enum class Mode { Browse, Edit, AddNew };
 
     void startWriting(Mode mode);
-    const QString &writeSql(Mode mode);
-    Failure fetch(const Row *after, const SqlCondition *extra, int limit);
+    const QString& writeSql(Mode mode);
+    Failure fetch(const Row* after, const SqlCondition* extra, int limit);
     QString orderBy() const;
-    void keysetAfter(const Row &last, SqlCondition *out) const;
+    void rememberPosition();
+    void keysetAfter(const Row& last, SqlCondition* out) const;
     QString columnSql(int column) const;
-    void identity(const Row &row, QString *where, QVariantList *binds) const;
+    void identity(const Row& row, QString* where, QVariantList* binds) const;
 
     DatabaseHandle m_db;
     std::shared_ptr<const TableInfo> m_info;
@@ -67,7 +68,7 @@ private:
     int m_batchSize = 0;
     Row m_current;
     bool m_hasCurrent = false;
-    Row m_position; // the record read last (current, or deleted since): reads continue after it
+    Row m_position; // key of the record read last (current, or deleted since): reads go on after it
     bool m_hasPosition = false;
 
     Mode m_mode = Mode::Browse;
