@@ -255,6 +255,8 @@ std::vector<Employee> generatedStaff(const std::vector<Employee>& named, int cou
         a.overtime = job >= 7 && job <= 10;
         a.nightDuty = rnd.chance(20);
         a.clubDuty = (job == 3 || job == 6) && rnd.chance(50);
+        if (s.size() == 10)
+            e.inputClass = 9; // a third HYOKBN 9, a regular teacher or clerk
         s.push_back(e);
     }
     return s;
