@@ -9,28 +9,32 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-Currency yen(std::int64_t v) {
+Currency yen(std::int64_t v)
+{
     return Currency::fromYen(v);
 }
 
-Currency dec(const char16_t *text) {
+Currency dec(const char16_t* text)
+{
     return *Currency::parse(QStringView(text));
 }
 
 // Tables simple enough to work by hand: monthly tax 10 % of the amount; bonus rate 2.042 % below
 // 200,000 yen of previous pay and 4.084 % from there, for every dependants count.
-KorTAX::Edition simpleEdition(QDate from) {
+KorTAX::Edition simpleEdition(QDate from)
+{
     KorTAX::Edition e;
     e.from = from;
     KorTAX::MonthlyBand band;
     band.rate = yen(10);
     e.monthly.push_back(band);
-    for (auto &column : e.bonus)
+    for (auto& column : e.bonus)
         column = {{Currency(), dec(u"2.042")}, {yen(200'000), dec(u"4.084")}};
     return e;
 }
 
-KorTAX::clsTax &simpleTax() {
+KorTAX::clsTax& simpleTax()
+{
     static KorTAX::clsTax tax;
     static const bool loaded = [] {
         tax.setEditions({simpleEdition(QDate(2026, 1, 1))});
@@ -42,7 +46,8 @@ KorTAX::clsTax &simpleTax() {
 
 // A December context with no regional allowance, no caps in reach, plain rounding points and
 // the simple tax tables.
-CalcContext context() {
+CalcContext context()
+{
     CalcContext ctx;
     ctx.kanri.SYORID = yen(202612);
     ctx.kanri.KENGEN = yen(100'000'000);
@@ -55,7 +60,8 @@ CalcContext context() {
 
 } // namespace
 
-TEST(Zaiseki, PeriodKeysPickTheStepOfEachTable) {
+TEST(Zaiseki, PeriodKeysPickTheStepOfEachTable)
+{
     struct Row {
         int months, days, kimatu, kinben;
     };
@@ -66,7 +72,7 @@ TEST(Zaiseki, PeriodKeysPickTheStepOfEachTable) {
         {2, 0, 30, 30},    {1, 99, 30, 20},  {1, 15, 30, 20}, {1, 14, 30, 15}, {1, 0, 30, 15},
         {0, 20, 30, 10},   {0, 15, 30, 10},  {0, 14, 30, 5},  {0, 1, 30, 5},   {0, 0, 0, 0},
     };
-    for (const Row &r : rows) {
+    for (const Row& r : rows) {
         CalcContext ctx = context();
         BonusScreen s;
         s.nu1Kmmm = s.nu1Kbmm = yen(r.months);
@@ -77,9 +83,10 @@ TEST(Zaiseki, PeriodKeysPickTheStepOfEachTable) {
     }
 }
 
-TEST(Zaiseki, RatioTextsHaveFiveDecimalsRoundedHalfAwayFromZero) {
+TEST(Zaiseki, RatioTextsHaveFiveDecimalsRoundedHalfAwayFromZero)
+{
     struct Row {
-        const char16_t *rate;
+        const char16_t* rate;
         int months, days;
         const char16_t *kimatu, *kinben;
     };
@@ -89,7 +96,7 @@ TEST(Zaiseki, RatioTextsHaveFiveDecimalsRoundedHalfAwayFromZero) {
         {u"130.0001", 0, 14, u"39.00003", u"6.50001"},    // 30: 39.00003, 5: 6.500005
         {u"127.5", 6, 0, u"127.50000", u"127.50000"},     {u"130", 0, 0, u"0.00000", u"0.00000"},
     };
-    for (const Row &r : rows) {
+    for (const Row& r : rows) {
         CalcContext ctx = context();
         BonusScreen s;
         s.nu1Kankmritu = s.nu1Kankbritu = dec(r.rate);
@@ -101,7 +108,8 @@ TEST(Zaiseki, RatioTextsHaveFiveDecimalsRoundedHalfAwayFromZero) {
     }
 }
 
-TEST(Zaiseki, PayClassFourTakesItsOwnRatioAndKeepsThePeriods) {
+TEST(Zaiseki, PayClassFourTakesItsOwnRatioAndKeepsThePeriods)
+{
     CalcContext ctx = context();
     ctx.jinji.KYUKBN = 4;
     ctx.kanri.NKM12KM = yen(25);
@@ -117,7 +125,8 @@ TEST(Zaiseki, PayClassFourTakesItsOwnRatioAndKeepsThePeriods) {
     EXPECT_EQ(s.nu1Kmmm, yen(3));
 }
 
-TEST(Zaiseki, NegativePeriodIsReportedAndLeavesTheRatiosAlone) {
+TEST(Zaiseki, NegativePeriodIsReportedAndLeavesTheRatiosAlone)
+{
     CalcContext ctx = context();
     BonusScreen s;
     s.nu1Kmmm = yen(-1);
@@ -126,9 +135,10 @@ TEST(Zaiseki, NegativePeriodIsReportedAndLeavesTheRatiosAlone) {
     EXPECT_EQ(s.txtKmritu, u"1.00000"_s);
 }
 
-TEST(Keisan, AllowancesAreExactProductsCutToWholeYen) {
+TEST(Keisan, AllowancesAreExactProductsCutToWholeYen)
+{
     struct Row {
-        const char16_t *ratio;
+        const char16_t* ratio;
         std::int64_t salary;
         std::int64_t allowance;
     };
@@ -139,7 +149,7 @@ TEST(Keisan, AllowancesAreExactProductsCutToWholeYen) {
         {u"0.00000", 300'000, 0},        {u"100.00000", -1'001, -1'001},
         {u"50.00000", -1'001, -501}, // -500.5 floors to -501
     };
-    for (const Row &r : rows) {
+    for (const Row& r : rows) {
         CalcContext ctx = context();
         BonusScreen s;
         s.nu1Kyuryo = yen(r.salary);
@@ -150,7 +160,19 @@ TEST(Keisan, AllowancesAreExactProductsCutToWholeYen) {
     }
 }
 
-TEST(Keisan, RegionalAllowanceEntersBothBasesButDependantsOnlyTheTermEnd) {
+TEST(Keisan, AmountBeyondTheMoneyTypeIsReportedNotThrown)
+{
+    CalcContext ctx = context();
+    BonusScreen s;
+    s.nu1Kyuryo = yen(900'000'000'000'000);
+    s.txtKmritu = u"999.00000"_s;
+    const mox::Status st = prsKeisan(s, ctx);
+    EXPECT_FALSE(st.ok());
+    EXPECT_EQ(s.nu1Kimatu, yen(0));
+}
+
+TEST(Keisan, RegionalAllowanceEntersBothBasesButDependantsOnlyTheTermEnd)
+{
     CalcContext ctx = context();
     ctx.kanri.CHIRIT = yen(10);
     BonusScreen s;
@@ -177,7 +199,8 @@ TEST(Keisan, RegionalAllowanceEntersBothBasesButDependantsOnlyTheTermEnd) {
 namespace {
 
 // Bonus of `total` yen (term-end only), health and pension deducted.
-BonusScreen insuredBonus(std::int64_t total) {
+BonusScreen insuredBonus(std::int64_t total)
+{
     BonusScreen s;
     s.nu1Kyuryo = yen(total);
     s.txtKmritu = u"100.00000"_s;
@@ -187,7 +210,8 @@ BonusScreen insuredBonus(std::int64_t total) {
 
 } // namespace
 
-TEST(Keisan, StandardBonusAmountIsCutToThousandsAndCappedOnlyAboveTheCap) {
+TEST(Keisan, StandardBonusAmountIsCutToThousandsAndCappedOnlyAboveTheCap)
+{
     CalcContext ctx = context();
     ctx.kanri.KENGEN = yen(1'000'000);
     ctx.kanri.KOSGEN = yen(1'500'000);
@@ -203,7 +227,8 @@ TEST(Keisan, StandardBonusAmountIsCutToThousandsAndCappedOnlyAboveTheCap) {
     EXPECT_EQ(s.nu1Kenko, yen(0)); // under a thousand yen the standard amount is 0
 }
 
-TEST(Keisan, JuneAndCareInsuranceChooseTheRates) {
+TEST(Keisan, JuneAndCareInsuranceChooseTheRates)
+{
     struct Row {
         int syorid, kaikbn;
         std::int64_t kenko, kosei;
@@ -214,7 +239,7 @@ TEST(Keisan, JuneAndCareInsuranceChooseTheRates) {
         {202612, 1, 53'000, 91'000}, // (90 + 16) and 182
         {202612, 0, 45'000, 91'000},
     };
-    for (const Row &r : rows) {
+    for (const Row& r : rows) {
         CalcContext ctx = context();
         ctx.kanri.SYORID = yen(r.syorid);
         ctx.kanri.KENTOK = yen(100);
@@ -231,7 +256,8 @@ TEST(Keisan, JuneAndCareInsuranceChooseTheRates) {
     }
 }
 
-TEST(Keisan, SocialInsuranceRoundingFollowsTheRoundingPoint) {
+TEST(Keisan, SocialInsuranceRoundingFollowsTheRoundingPoint)
+{
     // A bonus of 1,000 yen makes the premium half the rate: rate 8201.0002 gives 4,100.5001.
     struct Row {
         std::int64_t bonus;
@@ -249,7 +275,7 @@ TEST(Keisan, SocialInsuranceRoundingFollowsTheRoundingPoint) {
         {-1'000, u"8200.9998", u"0.5", -4'101},  // Int(-4,100.4999 - 0.5) = Int(-4,100.9999)
         {-1'000, u"8201.0002", u"1", -4'101},    // Int(-4,100.5001)
     };
-    for (const Row &r : rows) {
+    for (const Row& r : rows) {
         CalcContext ctx = context();
         const Currency c = yen(1) - dec(r.point);
         ctx.roundingComplements = [c] { return std::pair{c, c}; };
@@ -262,7 +288,8 @@ TEST(Keisan, SocialInsuranceRoundingFollowsTheRoundingPoint) {
     }
 }
 
-TEST(Keisan, DeductionListsSwitchTheInsurances) {
+TEST(Keisan, DeductionListsSwitchTheInsurances)
+{
     int loads = 0;
     Currency koyouAsked;
     CalcContext ctx = context();
@@ -308,7 +335,8 @@ TEST(Keisan, DeductionListsSwitchTheInsurances) {
     EXPECT_EQ(s.nu1Syagok, yen(21'000));
 }
 
-TEST(Keisan, ManualEntryChangesNothingButTheTotals) {
+TEST(Keisan, ManualEntryChangesNothingButTheTotals)
+{
     CalcContext ctx = context();
     ctx.tax = nullptr; // the tax step must not run
     ctx.jinji.HYOKBN = 9;
@@ -343,10 +371,11 @@ TEST(Keisan, ManualEntryChangesNothingButTheTotals) {
     EXPECT_EQ(ctx.curKazeig, yen(900'000));
 }
 
-TEST(Gokei, TaxMethodFollowsThePreviousMonthsPay) {
+TEST(Gokei, TaxMethodFollowsThePreviousMonthsPay)
+{
     struct Row {
         std::int64_t bonus, zenkaz, zenzei, tax;
-        const char16_t *rate;
+        const char16_t* rate;
     };
     const Row rows[] = {
         {600'005, 0, 0, 60'000, u"0"},              // 6 × 10 % of Int(600,005 / 6)
@@ -355,7 +384,7 @@ TEST(Gokei, TaxMethodFollowsThePreviousMonthsPay) {
         {1'000'001, 100'000, 30'000, 0, u"0"},      // monthly tax not above last month's
         {1'000'000, 200'000, 0, 40'840, u"4.084"},
     };
-    for (const Row &r : rows) {
+    for (const Row& r : rows) {
         CalcContext ctx = context();
         BonusScreen s;
         s.nu1Kimatu = yen(r.bonus);
@@ -370,7 +399,8 @@ TEST(Gokei, TaxMethodFollowsThePreviousMonthsPay) {
     }
 }
 
-TEST(Gokei, MissingTaxTableNamesTheMonthAndKeepsTheOldTax) {
+TEST(Gokei, MissingTaxTableNamesTheMonthAndKeepsTheOldTax)
+{
     KorTAX::clsTax tax;
     tax.setEditions({simpleEdition(QDate(2027, 1, 1))});
     CalcContext ctx = context();

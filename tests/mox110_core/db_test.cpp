@@ -197,6 +197,11 @@ TEST_F(PayrollDb, StoredBonusIsShownAsStored)
     ctx.jinji.KYUKBN = 4;
     ASSERT_TRUE(prsDspKyuyo(s, ctx, tb.TBRec()).ok());
     EXPECT_EQ(s.txtKmritu, u"25.00000"_s);
+
+    ASSERT_EQ(tb.DAO_Edit(true), 0);
+    tb.TBRec()[u"ROUKBN"] = 2; // no such list item
+    ASSERT_EQ(tb.DAO_Update(), 0);
+    EXPECT_FALSE(prsDspKyuyo(s, ctx, tb.TBRec()).ok());
     (void)tb.DAO_TableClose();
 }
 

@@ -9,7 +9,8 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-Currency yen(std::int64_t v) {
+Currency yen(std::int64_t v)
+{
     return Currency::fromYen(v);
 }
 
@@ -19,7 +20,8 @@ struct Slot {
 
 // An employee whose first slot is the first service period, the second slot (if any) the second
 // service period and the rest the further periods in order.
-JinjiRecord employee(std::initializer_list<Slot> first, std::initializer_list<Slot> further) {
+JinjiRecord employee(std::initializer_list<Slot> first, std::initializer_list<Slot> further)
+{
     JinjiRecord j;
     auto it = first.begin();
     j.ZKAYMD_01 = yen(it->start);
@@ -29,7 +31,7 @@ JinjiRecord employee(std::initializer_list<Slot> first, std::initializer_list<Sl
         j.ZKNYMD_02 = yen(it->end);
     }
     std::size_t i = 0;
-    for (const Slot &s : further) {
+    for (const Slot& s : further) {
         j.KAIYMD[i] = yen(s.start);
         j.KANYMD[i] = yen(s.end);
         ++i;
@@ -41,7 +43,8 @@ struct Shown {
     int months, days, kimatuRate, kinbenRate;
 };
 
-Shown show(const JinjiRecord &j, std::int64_t syorid) {
+Shown show(const JinjiRecord& j, std::int64_t syorid)
+{
     CalcContext ctx;
     ctx.jinji = j;
     ctx.kanri.SYORID = yen(syorid);
@@ -64,9 +67,10 @@ constexpr std::int64_t kOpen = 99991231; // a service period still running
 
 } // namespace
 
-TEST(DspJinji, EnrollmentPeriodsFromTheServiceHistory) {
+TEST(DspJinji, EnrollmentPeriodsFromTheServiceHistory)
+{
     struct Case {
-        const char *what;
+        const char* what;
         JinjiRecord jinji;
         std::int64_t syorid;
         Shown shown;
@@ -117,7 +121,7 @@ TEST(DspJinji, EnrollmentPeriodsFromTheServiceHistory) {
          202612,
          {0, 0, 0, 0}},
     };
-    for (const Case &c : cases) {
+    for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         const Shown got = show(c.jinji, c.syorid);
         EXPECT_EQ(got.months, c.shown.months);
@@ -127,7 +131,8 @@ TEST(DspJinji, EnrollmentPeriodsFromTheServiceHistory) {
     }
 }
 
-TEST(DspJinji, TheTenthSlotIsUsedOnlyWithASecondPeriod) {
+TEST(DspJinji, TheTenthSlotIsUsedOnlyWithASecondPeriod)
+{
     // Old periods fill slots up to nine; the last further period starts 2026-09-01: 3 months 1
     // day of the December period (60 and 50).
     std::initializer_list<Slot> further = {
@@ -144,7 +149,8 @@ TEST(DspJinji, TheTenthSlotIsUsedOnlyWithASecondPeriod) {
     EXPECT_EQ(withoutSecond.days, 1);
 }
 
-TEST(DspJinji, PayClassFourIsPaidOnTwentyOneDailyWagesWithoutPeriods) {
+TEST(DspJinji, PayClassFourIsPaidOnTwentyOneDailyWagesWithoutPeriods)
+{
     KorTAX::clsTax tax;
     CalcContext ctx;
     ctx.tax = &tax;

@@ -27,27 +27,32 @@ constexpr Step kKinbenSteps[] = {{600, 100}, {515, 95}, {500, 90}, {415, 80}, {4
                                  {315, 60},  {300, 50}, {215, 40}, {200, 30}, {115, 20},
                                  {100, 15},  {15, 10},  {1, 5}};
 
-template <std::size_t N> int periodRate(const Step (&steps)[N], int key) {
-    for (const Step &s : steps) {
+template <std::size_t N> int periodRate(const Step (&steps)[N], int key)
+{
+    for (const Step& s : steps) {
         if (key >= s.keyAtLeast)
             return s.rate;
     }
     return 0;
 }
 
-mox::Status unreadable(const QString &caption) {
+mox::Status unreadable(const QString& caption)
+{
     return mox::Status::failure(-3, caption + u"の値が数値として読めません。"_s);
 }
 
-int monthOf(Currency yyyymm) {
+int monthOf(Currency yyyymm)
+{
     return static_cast<int>(yyyymm.toInteger(Rounding::Floor) % 100);
 }
 
-Currency referenceDate(const CalcContext &ctx) {
+Currency referenceDate(const CalcContext& ctx)
+{
     return ctx.kanri.SYORID * 100 + Currency::fromYen(1);
 }
 
-QString monthCaption(const CalcContext &ctx) {
+QString monthCaption(const CalcContext& ctx)
+{
     if (!ctx.monthCaption.isEmpty())
         return ctx.monthCaption;
     const std::int64_t ym = ctx.kanri.SYORID.toInteger(Rounding::Floor);
@@ -55,7 +60,8 @@ QString monthCaption(const CalcContext &ctx) {
 }
 
 // Social-insurance rounding: Int(a + c) for a premium of 0 or more, Int(a − c) below 0.
-Currency socialRound(Currency a, Currency c) {
+Currency socialRound(Currency a, Currency c)
+{
     return (a.isNegative() ? a - c : a + c).intPart();
 }
 
@@ -66,7 +72,8 @@ struct TaxInputs {
     short spouse = 0;
 };
 
-mox::Result<TaxInputs> taxInputs(const BonusScreen &s, CalcContext &ctx) {
+mox::Result<TaxInputs> taxInputs(const BonusScreen& s, CalcContext& ctx)
+{
     if (ctx.tax == nullptr)
         return mox::Status::failure(-24, u"所得税の計算部品がありません。"_s);
     const auto fits = [](int v) {
@@ -79,14 +86,16 @@ mox::Result<TaxInputs> taxInputs(const BonusScreen &s, CalcContext &ctx) {
                      static_cast<short>(ctx.jinji.GENFUY), static_cast<short>(ctx.jinji.GENHAI)};
 }
 
-mox::Status taxFailure(short status, const CalcContext &ctx) {
+mox::Status taxFailure(short status, const CalcContext& ctx)
+{
     if (status == KorTAX::kStatusNoEdition)
         return mox::Status::failure(status,
                                     monthCaption(ctx) + u"の源泉徴収税額表がありません。"_s);
     return mox::Status::failure(status, u"所得税が計算できません。"_s + ctx.tax->lastError());
 }
 
-mox::Result<Currency> monthlyTax(Currency monthly, const TaxInputs &in, CalcContext &ctx) {
+mox::Result<Currency> monthlyTax(Currency monthly, const TaxInputs& in, CalcContext& ctx)
+{
     Currency t;
     const short st = ctx.tax->TaxMonthly(monthly, in.dependents, in.spouse, in.refDate, t);
     if (st != 0)
@@ -96,12 +105,14 @@ mox::Result<Currency> monthlyTax(Currency monthly, const TaxInputs &in, CalcCont
 
 } // namespace
 
-std::pair<Currency, Currency> nameTableComplements() {
+std::pair<Currency, Currency> nameTableComplements()
+{
     mox::prsNameRead(6);
     return {mox::roundingAdjustHealth(), mox::roundingAdjustPension()};
 }
 
-mox::Status prsZaiseki(BonusScreen &s, CalcContext &ctx) {
+static mox::Status zaiseki(BonusScreen& s, CalcContext& ctx)
+{
     if (ctx.jinji.KYUKBN == kPayClassDaily) {
         s.txtKmritu = mox::format(ctx.kanri.NKM12KM, u"0.00000");
         s.txtKbritu = u"0.00000"_s;
@@ -120,9 +131,12 @@ mox::Status prsZaiseki(BonusScreen &s, CalcContext &ctx) {
     return mox::Status::success();
 }
 
-mox::Status prsKeisan(BonusScreen &s, CalcContext &ctx) {
-    const JinjiRecord &j = ctx.jinji;
-    const KanriRecord &k = ctx.kanri;
+static mox::Status gokei(BonusScreen& s, CalcContext& ctx);
+
+static mox::Status keisan(BonusScreen& s, CalcContext& ctx)
+{
+    const JinjiRecord& j = ctx.jinji;
+    const KanriRecord& k = ctx.kanri;
     if (j.HYOKBN != kManualEntry) {
         const bool daily = j.KYUKBN == kPayClassDaily;
         const Currency kmBase = s.nu1Kyuryo + s.nu1Ktyogk + s.nu1Styogk + s.nu1Fuyote;
@@ -170,7 +184,7 @@ mox::Status prsKeisan(BonusScreen &s, CalcContext &ctx) {
                 const mox::Result<Currency> premium = ctx.koyou
                                                           ? ctx.koyou(s.nu1Kimatu + s.nu1Kinben)
                                                           : prfKoyou(s.nu1Kimatu + s.nu1Kinben);
-                if (const mox::Status *failed = mox::failure(premium))
+                if (const mox::Status* failed = mox::failure(premium))
                     return *failed;
                 s.nu1Koyou = mox::value(premium);
             } else {
@@ -178,14 +192,15 @@ mox::Status prsKeisan(BonusScreen &s, CalcContext &ctx) {
             }
         }
     }
-    return prsGokei(s, ctx);
+    return gokei(s, ctx);
 }
 
-mox::Result<Currency> prfSyotoku(const BonusScreen &s, CalcContext &ctx) {
+mox::Result<Currency> prfSyotoku(const BonusScreen& s, CalcContext& ctx)
+{
     const mox::Result<TaxInputs> in = taxInputs(s, ctx);
-    if (const mox::Status *failed = mox::failure(in))
+    if (const mox::Status* failed = mox::failure(in))
         return *failed;
-    const TaxInputs &v = mox::value(in);
+    const TaxInputs& v = mox::value(in);
     Currency tax;
     const short st =
         ctx.tax->TaxBonus(v.taxable, s.nu1Zenkaz, v.dependents, v.spouse, v.refDate, tax);
@@ -194,31 +209,34 @@ mox::Result<Currency> prfSyotoku(const BonusScreen &s, CalcContext &ctx) {
     return tax;
 }
 
-mox::Result<Currency> prfNoSyotoku(const BonusScreen &s, CalcContext &ctx) {
+mox::Result<Currency> prfNoSyotoku(const BonusScreen& s, CalcContext& ctx)
+{
     const mox::Result<TaxInputs> in = taxInputs(s, ctx);
-    if (const mox::Status *failed = mox::failure(in))
+    if (const mox::Status* failed = mox::failure(in))
         return *failed;
-    const TaxInputs &v = mox::value(in);
+    const TaxInputs& v = mox::value(in);
     const mox::Result<Currency> t = monthlyTax(v.taxable.dividedBy(6, Rounding::Floor, 0), v, ctx);
-    if (const mox::Status *failed = mox::failure(t))
+    if (const mox::Status* failed = mox::failure(t))
         return *failed;
     return 6 * mox::value(t);
 }
 
-mox::Result<Currency> prf10Syotoku(const BonusScreen &s, CalcContext &ctx) {
+mox::Result<Currency> prf10Syotoku(const BonusScreen& s, CalcContext& ctx)
+{
     const mox::Result<TaxInputs> in = taxInputs(s, ctx);
-    if (const mox::Status *failed = mox::failure(in))
+    if (const mox::Status* failed = mox::failure(in))
         return *failed;
-    const TaxInputs &v = mox::value(in);
+    const TaxInputs& v = mox::value(in);
     const mox::Result<Currency> t =
         monthlyTax(v.taxable.dividedBy(6, Rounding::Floor, 0) + s.nu1Zenkaz, v, ctx);
-    if (const mox::Status *failed = mox::failure(t))
+    if (const mox::Status* failed = mox::failure(t))
         return *failed;
     const Currency d = mox::value(t) - s.nu1Zenzei;
     return d > Currency() ? 6 * d : Currency();
 }
 
-mox::Status prsGokei(BonusScreen &s, CalcContext &ctx) {
+static mox::Status gokei(BonusScreen& s, CalcContext& ctx)
+{
     s.nu1Ssikyu = s.nu1Kimatu + s.nu1Kinben;
     s.nu1Hkzegk = Currency();
     s.nu1Syagok = s.nu1Kenko + s.nu1Kosei + s.nu1Koyou;
@@ -236,7 +254,7 @@ mox::Status prsGokei(BonusScreen &s, CalcContext &ctx) {
             tax = prfSyotoku(s, ctx);
             standard = true;
         }
-        if (const mox::Status *failed = mox::failure(tax))
+        if (const mox::Status* failed = mox::failure(tax))
             return *failed;
         s.nu1Syotok = mox::value(tax);
         s.nu1Zeirit = standard ? ctx.tax->TaxRate() : Currency();
@@ -245,6 +263,31 @@ mox::Status prsGokei(BonusScreen &s, CalcContext &ctx) {
     s.nu1Kougok = s.nu1Syotok + s.nu1Syagok;
     s.nu1Sasihk = s.nu1Ssikyu - s.nu1Syagok - s.nu1Syotok;
     return mox::Status::success();
+}
+
+// Amounts too large for the money type stop a step like an unreadable field.
+template <class Step> static mox::Status guarded(Step step)
+{
+    try {
+        return step();
+    } catch (const std::overflow_error&) {
+        return mox::Status::failure(-3, u"金額が大きすぎて計算できません。"_s);
+    }
+}
+
+mox::Status prsZaiseki(BonusScreen& s, CalcContext& ctx)
+{
+    return guarded([&] { return zaiseki(s, ctx); });
+}
+
+mox::Status prsKeisan(BonusScreen& s, CalcContext& ctx)
+{
+    return guarded([&] { return keisan(s, ctx); });
+}
+
+mox::Status prsGokei(BonusScreen& s, CalcContext& ctx)
+{
+    return guarded([&] { return gokei(s, ctx); });
 }
 
 } // namespace mox110

@@ -12,7 +12,8 @@ __extension__ typedef __int128 Wide;
 
 constexpr int kMaxDecimals = 18;
 
-Wide pow10(int n) {
+Wide pow10(int n)
+{
     Wide p = 1;
     for (int i = 0; i < n; ++i)
         p *= 10;
@@ -20,7 +21,8 @@ Wide pow10(int n) {
 }
 
 // Floor of a / b for b > 0.
-Wide floorDiv(Wide a, Wide b) {
+Wide floorDiv(Wide a, Wide b)
+{
     Wide q = a / b;
     if (a % b != 0 && a < 0)
         --q;
@@ -28,7 +30,8 @@ Wide floorDiv(Wide a, Wide b) {
 }
 
 // a / b for b > 0, rounded half away from zero.
-Wide roundHalfAway(Wide a, Wide b) {
+Wide roundHalfAway(Wide a, Wide b)
+{
     const bool neg = a < 0;
     const Wide m = neg ? -a : a;
     Wide q = m / b;
@@ -38,7 +41,8 @@ Wide roundHalfAway(Wide a, Wide b) {
 }
 
 // A count of hundred-thousandths as "0.00000" text.
-QString fiveDecimals(Wide r5) {
+QString fiveDecimals(Wide r5)
+{
     const bool neg = r5 < 0;
     const Wide m = neg ? -r5 : r5;
     const auto whole = static_cast<std::int64_t>(m / 100000);
@@ -49,7 +53,8 @@ QString fiveDecimals(Wide r5) {
 
 } // namespace
 
-std::optional<ExactDecimal> parseExact(QStringView text) {
+std::optional<ExactDecimal> parseExact(QStringView text)
+{
     const QStringView t = text.trimmed();
     qsizetype i = 0;
     bool negative = false;
@@ -81,19 +86,22 @@ std::optional<ExactDecimal> parseExact(QStringView text) {
     return ExactDecimal{static_cast<std::int64_t>(negative ? -digits : digits), decimals};
 }
 
-QString paymentRatioText(Currency rate, Currency periodRate) {
+QString paymentRatioText(Currency rate, Currency periodRate)
+{
     // rate and periodRate carry four decimals each, so the product has eight; taking ÷ 100 and
     // keeping five decimals is one division by 10^5.
     const Wide product = Wide(rate.raw()) * Wide(periodRate.raw());
     return fiveDecimals(roundHalfAway(product, Wide(100'000)));
 }
 
-QString storedRatioText(Currency stored) {
+QString storedRatioText(Currency stored)
+{
     // stored / 100000 in hundred-thousandths is the stored value itself in whole units.
     return fiveDecimals(roundHalfAway(Wide(stored.raw()), Wide(Currency::kScale)));
 }
 
-Currency allowance(const ExactDecimal &ratio, Currency base) {
+Currency allowance(const ExactDecimal& ratio, Currency base)
+{
     const Wide num = Wide(ratio.digits) * Wide(base.raw());
     const Wide den = pow10(ratio.decimals) * 100 * Currency::kScale;
     const Wide yen = floorDiv(num, den);
@@ -103,7 +111,8 @@ Currency allowance(const ExactDecimal &ratio, Currency base) {
     return Currency::fromYen(static_cast<std::int64_t>(yen));
 }
 
-std::optional<int> periodKey(Currency months, Currency days) {
+std::optional<int> periodKey(Currency months, Currency days)
+{
     const QString text = mox::format(months, u"0") + mox::format(days, u"00");
     bool ok = false;
     const int key = text.toInt(&ok);

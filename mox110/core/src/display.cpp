@@ -18,15 +18,18 @@ struct Period {
     std::int64_t end = 0;
 };
 
-std::int64_t ymd(Currency c) {
+std::int64_t ymd(Currency c)
+{
     return c.toInteger(Rounding::Floor);
 }
 
-bool isLeap(std::int64_t y) {
+bool isLeap(std::int64_t y)
+{
     return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
 }
 
-std::int64_t lastDayOfMonth(std::int64_t y, std::int64_t m) {
+std::int64_t lastDayOfMonth(std::int64_t y, std::int64_t m)
+{
     static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
     if (m == 2 && isLeap(y))
         return 29;
@@ -34,7 +37,8 @@ std::int64_t lastDayOfMonth(std::int64_t y, std::int64_t m) {
 }
 
 // The day before a date yyyymmdd; the day before the 1st is the last day of the month before.
-std::int64_t dayBefore(std::int64_t date) {
+std::int64_t dayBefore(std::int64_t date)
+{
     std::int64_t y = date / 10000;
     std::int64_t m = date / 100 % 100;
     const std::int64_t d = date % 100;
@@ -51,7 +55,8 @@ std::int64_t dayBefore(std::int64_t date) {
 
 // The ten raw service slots: the first period, the second when it has a start, then the eight
 // further periods; a missing second period moves the further ones up and leaves slot ten empty.
-std::vector<Period> rawSlots(const JinjiRecord &j) {
+std::vector<Period> rawSlots(const JinjiRecord& j)
+{
     std::vector<Period> slots;
     slots.push_back({ymd(j.ZKAYMD_01), ymd(j.ZKNYMD_01)});
     if (j.ZKAYMD_02 > Currency())
@@ -63,7 +68,8 @@ std::vector<Period> rawSlots(const JinjiRecord &j) {
 }
 
 // Joins each slot to the period before it when it starts the day after the previous slot ends.
-std::vector<Period> mergeSlots(const std::vector<Period> &raw) {
+std::vector<Period> mergeSlots(const std::vector<Period>& raw)
+{
     std::vector<Period> merged{raw.front()};
     for (std::size_t s = 1; s < raw.size(); ++s) {
         if (raw[s].start == 0)
@@ -83,10 +89,11 @@ struct Enrollment {
     bool secondHalf = false; // a clipped period starts exactly on the June mark Y0401
 };
 
-Enrollment enrollment(const std::vector<Period> &merged, Period allowance, bool june,
-                      std::int64_t year) {
+Enrollment enrollment(const std::vector<Period>& merged, Period allowance, bool june,
+                      std::int64_t year)
+{
     Enrollment e;
-    for (const Period &p : merged) {
+    for (const Period& p : merged) {
         if (p.start == 0 || p.end < allowance.start || p.start > allowance.end)
             continue;
         const Period clipped{std::max(p.start, allowance.start), std::min(p.end, allowance.end)};
@@ -121,7 +128,8 @@ Enrollment enrollment(const std::vector<Period> &merged, Period allowance, bool 
     return e;
 }
 
-QString trimRight(const QString &s) {
+QString trimRight(const QString& s)
+{
     qsizetype n = s.size();
     while (n > 0 && s[n - 1] == u' ')
         --n;
@@ -130,13 +138,15 @@ QString trimRight(const QString &s) {
 
 } // namespace
 
-void prsItemClr(BonusScreen &s, CalcContext &ctx) {
+void prsItemClr(BonusScreen& s, CalcContext& ctx)
+{
     s = BonusScreen();
     ctx.curKazeig = Currency();
 }
 
-mox::Status prsDspJinji(BonusScreen &s, CalcContext &ctx) {
-    const JinjiRecord &j = ctx.jinji;
+mox::Status prsDspJinji(BonusScreen& s, CalcContext& ctx)
+{
+    const JinjiRecord& j = ctx.jinji;
     const std::int64_t syorid = ctx.kanri.SYORID.toInteger(Rounding::Floor);
     const std::int64_t year = syorid / 100;
     const std::int64_t month = syorid % 100;
@@ -174,15 +184,29 @@ mox::Status prsDspJinji(BonusScreen &s, CalcContext &ctx) {
     return prsKeisan(s, ctx);
 }
 
-mox::Status prsDspKyuyo(BonusScreen &s, CalcContext &ctx, KorDAO::Record r) {
+mox::Status prsDspKyuyo(BonusScreen& s, CalcContext& ctx, KorDAO::Record r)
+{
     try {
-        const auto listChoice = [&](QStringView field) {
-            return deductionChoice(r[field].toInt());
+        // A stored value the screen cannot show stops the display like an unreadable field.
+        const auto unshowable = [](QStringView field) {
+            return KorDAO::DaoError(-3, field.toString() + u"の値が画面に表示できません。"_s);
         };
-        const auto mmdd = [&](QStringView field, Currency &months, Currency &days) {
+        const auto listChoice = [&](QStringView field) {
+            const int index = r[field].toInt();
+            if (index < -1 || index > 1)
+                throw unshowable(field);
+            return deductionChoice(index);
+        };
+        // months × 100 + days formatted "000": the first digit is the months, the last two the
+        // days.
+        const auto mmdd = [&](QStringView field, Currency& months, Currency& days) {
             const QString t = mox::format(r[field].toCurrency(), u"000");
-            months = *Currency::parse(t.left(1));
-            days = *Currency::parse(t.right(2));
+            const std::optional<Currency> m = Currency::parse(t.left(1));
+            const std::optional<Currency> d = Currency::parse(t.right(2));
+            if (!m || !d || t.startsWith(u'-'))
+                throw unshowable(field);
+            months = *m;
+            days = *d;
         };
         s.cboTokkbn = listChoice(u"TOKKBN");
         s.cboRoukbn = listChoice(u"ROUKBN");
@@ -218,14 +242,15 @@ mox::Status prsDspKyuyo(BonusScreen &s, CalcContext &ctx, KorDAO::Record r) {
         s.txtTxt1 = trimRight(r[u"NIREM1"].toString());
         s.txtTxt2 = trimRight(r[u"NIREM2"].toString());
         s.txtTxt3 = trimRight(r[u"NIREM3"].toString());
-    } catch (const KorDAO::DaoError &e) {
+    } catch (const KorDAO::DaoError& e) {
         return mox::Status::failure(e.status(), QString::fromUtf8(e.what()));
     }
     s.nu1Kazeig = s.nu1Ssikyu - s.nu1Hkzegk - s.nu1Syagok;
     return mox::Status::success();
 }
 
-mox::Status prsReadZenge(BonusScreen &s, KorDAO::DatabaseHandle db, int syokcd, Currency syorid) {
+mox::Status prsReadZenge(BonusScreen& s, KorDAO::DatabaseHandle db, int syokcd, Currency syorid)
+{
     const std::int64_t previous = syorid.toInteger(Rounding::Floor) - 1;
     KorDAO::clsTbAccess tb;
     tb.setTBDatabase(std::move(db));
@@ -246,7 +271,7 @@ mox::Status prsReadZenge(BonusScreen &s, KorDAO::DatabaseHandle db, int syokcd, 
             syotok += r[u"SYOTOK"].toCurrency();
             st = tb.DAO_RecRead(2);
         }
-    } catch (const KorDAO::DaoError &e) {
+    } catch (const KorDAO::DaoError& e) {
         mox::prsDaoStatus(tb.DAO_TableClose(), false);
         return mox::Status::failure(e.status(), QString::fromUtf8(e.what()));
     }
@@ -256,7 +281,8 @@ mox::Status prsReadZenge(BonusScreen &s, KorDAO::DatabaseHandle db, int syokcd, 
     return mox::Status::success();
 }
 
-mox::Status callUpNew(BonusScreen &s, CalcContext &ctx, KorDAO::DatabaseHandle db) {
+mox::Status callUpNew(BonusScreen& s, CalcContext& ctx, KorDAO::DatabaseHandle db)
+{
     const std::int64_t month = ctx.kanri.SYORID.toInteger(Rounding::Floor) % 100;
     if (ctx.jinji.KYUKBN == kPayClassDaily) {
         s.nu1Kankmritu = ctx.kanri.NKM12KM;
@@ -271,7 +297,7 @@ mox::Status callUpNew(BonusScreen &s, CalcContext &ctx, KorDAO::DatabaseHandle d
         return mox::Status::failure(-1, u"期末・勤勉手当処理月ではありません。"_s);
     }
     // Setting each list raises its click, which recalculates when the selection changed.
-    for (ListChoice *list : {&s.cboTokkbn, &s.cboRoukbn}) {
+    for (ListChoice* list : {&s.cboTokkbn, &s.cboRoukbn}) {
         if (list->listIndex != 0) {
             *list = deductionChoice(0);
             const mox::Status st = prsKeisan(s, ctx);

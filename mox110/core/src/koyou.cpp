@@ -8,13 +8,15 @@ namespace {
 
 constexpr int kBands = 60;
 
-QString bandField(QStringView stem, int n) {
+QString bandField(QStringView stem, int n)
+{
     return stem.toString() + QString::number(n).rightJustified(2, u'0');
 }
 
 } // namespace
 
-mox::Result<Currency> koyouFromRow(KorDAO::Record row, Currency amount) {
+mox::Result<Currency> koyouFromRow(KorDAO::Record row, Currency amount)
+{
     try {
         const auto byRate = [&] {
             return amount.mulDiv(row[u"KAKRIT"].toCurrency(), 1000, Rounding::Floor, 0);
@@ -27,12 +29,13 @@ mox::Result<Currency> koyouFromRow(KorDAO::Record row, Currency amount) {
                 return row[bandField(u"HOKEN_", n)].toCurrency();
         }
         return byRate();
-    } catch (const KorDAO::DaoError &e) {
+    } catch (const KorDAO::DaoError& e) {
         return mox::Status::failure(e.status(), u"雇用保険料表"_s + QString::fromUtf8(e.what()));
     }
 }
 
-mox::Result<Currency> prfKoyou(Currency amount) {
+mox::Result<Currency> prfKoyou(Currency amount)
+{
     KorDAO::clsDbAccess db;
     db.setDBIniNameString(u"MOX.INI"_s);
     mox::prsDaoStatus(db.DAO_DBOpen(), false);

@@ -4,13 +4,15 @@ namespace mox110 {
 
 namespace {
 
-QString fieldName(QStringView stem, int n) {
+QString fieldName(QStringView stem, int n)
+{
     return stem.toString() + QString::number(n).rightJustified(2, u'0');
 }
 
 } // namespace
 
-mox::Result<JinjiRecord> readJinji(KorDAO::Record rec) {
+mox::Result<JinjiRecord> readJinji(KorDAO::Record rec)
+{
     try {
         JinjiRecord j;
         j.SYOKCD = rec[u"SYOKCD"].toInt();
@@ -39,12 +41,13 @@ mox::Result<JinjiRecord> readJinji(KorDAO::Record rec) {
             j.KANYMD[i] = rec[fieldName(u"KANYMD_", n)].toCurrency();
         }
         return j;
-    } catch (const KorDAO::DaoError &e) {
+    } catch (const KorDAO::DaoError& e) {
         return mox::Status::failure(e.status(), QString::fromUtf8(e.what()));
     }
 }
 
-mox::Result<KanriRecord> readKanri(KorDAO::Record rec) {
+mox::Result<KanriRecord> readKanri(KorDAO::Record rec)
+{
     try {
         KanriRecord k;
         k.SYORID = rec[u"SYORID"].toCurrency();
@@ -65,7 +68,7 @@ mox::Result<KanriRecord> readKanri(KorDAO::Record rec) {
         k.GKNAME = rec[u"GKNAME"].toString();
         k.SYOZOKU = rec[u"SYOZOKU"].toString();
         return k;
-    } catch (const KorDAO::DaoError &e) {
+    } catch (const KorDAO::DaoError& e) {
         return mox::Status::failure(e.status(), QString::fromUtf8(e.what()));
     }
 }
