@@ -344,6 +344,7 @@ void writeRecords(benchmark::State& state, bool bulk)
             KorDAO::BulkInsert insert(db.DBDatabase(), u"GKKYUYO"_s, fields);
             for (int r = 0; r < rows; ++r) {
                 QVariantList row{r / 12 + 1, 1, 202604 + r % 12, 1};
+                row.reserve(fields.size());
                 for (std::size_t i = 0; i < std::size(kLedgerFields); ++i)
                     row << QVariant::fromValue(Currency::fromYen(200000 + qlonglong(i)));
                 insert.addRow(row);

@@ -88,6 +88,43 @@ TEST_P(TableWalk, LongWalksCrossBatchesWithoutLossOrRepeat)
     EXPECT_EQ(QSet<QString>(mixed.begin(), mixed.end()).size(), 300);
 }
 
+TEST_P(TableWalk, SortOnFieldWithNullsIsTotalAcrossBatches)
+{
+    // 40 records: no comment for 1-15, "A" for 16-30, "B" for 31-40. NULL sorts first
+    // ascending and last descending; ties follow the key. The second batch starts at record 33.
+    {
+        clsTbAccess tb;
+        openTable(tb, u"GKKYUYO"_s, 0);
+        for (int code = 1; code <= 40; ++code) {
+            ASSERT_EQ(tb.DAO_AddNew(true), 0);
+            tb.TBRec()[u"SYOKCD"] = code;
+            if (code > 15)
+                tb.TBRec()[u"NIREM1"] = code > 30 ? u"B"_s : u"A"_s;
+            ASSERT_EQ(tb.DAO_Update(), 0);
+        }
+    }
+    auto codes = [this](const QString& sort) {
+        clsTbAccess tb;
+        openTable(tb, u"GKKYUYO"_s, 40, {}, sort);
+        QList<int> out;
+        for (short st = tb.DAO_RecRead(1); st == 0; st = tb.DAO_RecRead(2))
+            out << tb.TBRec()[u"SYOKCD"].toInt();
+        return out;
+    };
+    QList<int> ascending;
+    for (int code = 1; code <= 40; ++code)
+        ascending << code;
+    QList<int> descending;
+    for (int code = 31; code <= 40; ++code)
+        descending << code;
+    for (int code = 16; code <= 30; ++code)
+        descending << code;
+    for (int code = 1; code <= 15; ++code)
+        descending << code;
+    EXPECT_EQ(codes(u"NIREM1"_s), ascending);
+    EXPECT_EQ(codes(u"NIREM1 DESC"_s), descending);
+}
+
 TEST_P(TableWalk, FindIsFirstInSortOrderAndReadingContinuesAfterIt)
 {
     addPayment(100, 1, 202604, 1);

@@ -119,18 +119,18 @@ short BulkInsert::addRow(const QVariantList& values)
     if (values.size() != qsizetype(d->columns.size()))
         return fail(
             u"値が %1 個あります (項目は %2 個)。"_s.arg(values.size()).arg(d->columns.size()));
-    QVariantList bound;
-    bound.reserve(values.size());
+    // Converted in place into the records waiting to be sent.
+    const Engine engine = d->db->engine();
+    d->pending.reserve(d->pending.size() + values.size());
     for (int i = 0; i < values.size(); ++i) {
         QVariant v;
         QString error;
-        if (!storedValue(d->info->columns[std::size_t(d->columns[std::size_t(i)])], values[i], &v,
-                         &error))
+        if (!storedValue(d->info->columns[std::size_t(d->columns[std::size_t(i)])], values[i],
+                         engine, &v, &error))
             return fail(error);
-        bound.push_back(std::move(v));
+        d->pending.push_back(std::move(v));
     }
     QString error;
-    d->pending += bound;
     if (++d->pendingRows == d->rowsPerStatement && !d->flush(&error))
         return fail(error);
     ++m_rows;

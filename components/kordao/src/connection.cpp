@@ -494,17 +494,34 @@ bool Connection::rollback(QString* error)
     return true;
 }
 
-bool storedValue(const ColumnInfo& c, const QVariant& v, QVariant* out, QString* error)
+bool storedValue(const ColumnInfo& c, const QVariant& v, Engine engine, QVariant* out,
+                 QString* error)
 {
-    const bool isCurrency = v.metaType() == QMetaType::fromType<Currency>();
-    const bool isText = v.metaType() == QMetaType::fromType<QString>();
     std::optional<Currency> amount;
-    if (isCurrency)
-        amount = v.value<Currency>();
-    else if (isText && c.kind != ColumnKind::Text)
-        amount = Currency::parse(v.toString());
-    else if (!isText && std::llabs(v.toLongLong()) <= kMaxYen)
-        amount = Currency::fromYen(v.toLongLong());
+    bool isText = false;
+    switch (v.metaType().id()) {
+    case QMetaType::Int:
+    case QMetaType::LongLong:
+    case QMetaType::UInt: {
+        const qlonglong n = v.toLongLong();
+        if (n <= kMaxYen && n >= -kMaxYen)
+            amount = Currency::fromYen(n);
+        break;
+    }
+    case QMetaType::QString:
+        isText = true;
+        if (c.kind != ColumnKind::Text)
+            amount = Currency::parse(v.toString());
+        break;
+    default:
+        if (v.metaType() == QMetaType::fromType<Currency>()) {
+            amount = v.value<Currency>();
+            break;
+        }
+        *error = u"項目「%1」に %2 型の値は書けません。"_s.arg(c.name,
+                                                               QString::fromLatin1(v.typeName()));
+        return false;
+    }
 
     switch (c.kind) {
     case ColumnKind::Text:
@@ -523,11 +540,15 @@ bool storedValue(const ColumnInfo& c, const QVariant& v, QVariant* out, QString*
             *error = u"項目「%1」に数値でない値「%2」は書けません。"_s.arg(c.name, v.toString());
             return false;
         }
-        // Whole amounts are stored as integers, others as exact decimal text, which SQLite
-        // turns into its nearest number and PostgreSQL into NUMERIC.
-        *out = amount->raw() % Currency::kScale == 0
-                   ? QVariant(qlonglong(amount->raw() / Currency::kScale))
-                   : QVariant(amount->toPlainString());
+        // Whole amounts are stored as integers. A fraction goes to SQLite as the double nearest
+        // to it (the raw value and 10^4 are exact, the division rounds once) and to PostgreSQL
+        // as exact decimal text for its NUMERIC.
+        if (amount->raw() % Currency::kScale == 0)
+            *out = qlonglong(amount->raw() / Currency::kScale);
+        else if (engine == Engine::Sqlite)
+            *out = double(amount->raw()) / double(Currency::kScale);
+        else
+            *out = amount->toPlainString();
         return true;
     }
     return false;

@@ -131,10 +131,12 @@ private:
 };
 
 /// Converts a value assigned by a program (int, qlonglong, Currency or QString) into what is bound
-/// for column \p c: whole numbers as qlonglong, fractional amounts as exact decimal text, texts
-/// as QString. False (and \p error) for a value the column cannot hold (a fraction or a
-/// non-number in a code column, a non-number in an amount column).
-bool storedValue(const ColumnInfo& c, const QVariant& v, QVariant* out, QString* error);
+/// for column \p c on \p engine: whole numbers as qlonglong, fractional amounts as the nearest
+/// double (SQLite) or exact decimal text (PostgreSQL), texts as QString. False (and \p error) for
+/// a value the column cannot hold (a fraction or a non-number in a code column, a non-number in
+/// an amount column, a value of another type).
+bool storedValue(const ColumnInfo& c, const QVariant& v, Engine engine, QVariant* out,
+                 QString* error);
 
 /// The status and message of a database access that went wrong.
 struct Failure {

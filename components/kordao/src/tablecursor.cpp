@@ -309,7 +309,7 @@ Failure TableCursor::assign(const QString& field, QVariant value)
         return {-3, u"テーブル %1 に項目「%2」はありません。"_s.arg(m_info->name, field)};
     QVariant bound;
     QString error;
-    if (!storedValue(m_info->columns[std::size_t(column)], value, &bound, &error))
+    if (!storedValue(m_info->columns[std::size_t(column)], value, m_db->engine(), &bound, &error))
         return {-12, u"テーブル %1: %2"_s.arg(m_info->name, error)};
     m_pendingValues[std::size_t(column)] = std::move(bound);
     m_assigned[column] = 1;
