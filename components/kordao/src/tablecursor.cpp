@@ -227,14 +227,15 @@ Failure TableCursor::find(const QString& criteria)
     std::vector<Row> keep = std::move(m_batch);
     const std::size_t keepNext = m_next;
     const bool keepLast = m_batchIsLast;
-    if (Failure f = fetch(nullptr, &*cond, 1); f.status < 0)
-        return f;
-    if (m_batch.empty()) {
+    Failure f = fetch(nullptr, &*cond, 1);
+    if (f.status == 0 && m_batch.empty())
+        f = {-8, u"テーブル %1 に「%2」のレコードはありません。"_s.arg(m_info->name, criteria)};
+    if (f.status < 0) {
         // Not found: the current record and the walk stay where they were.
         m_batch = std::move(keep);
         m_next = keepNext;
         m_batchIsLast = keepLast;
-        return {-8, u"テーブル %1 に「%2」のレコードはありません。"_s.arg(m_info->name, criteria)};
+        return f;
     }
     m_current = std::move(m_batch.front());
     m_batch.clear();

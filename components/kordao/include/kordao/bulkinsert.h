@@ -29,18 +29,18 @@ namespace KorDAO {
 
 class BulkInsert {
 public:
-    BulkInsert(DatabaseHandle db, const QString &table, const QStringList &fields);
+    BulkInsert(DatabaseHandle db, const QString& table, const QStringList& fields);
     ~BulkInsert();
-    BulkInsert(const BulkInsert &) = delete;
-    BulkInsert &operator=(const BulkInsert &) = delete;
+    BulkInsert(const BulkInsert&) = delete;
+    BulkInsert& operator=(const BulkInsert&) = delete;
 
     /// 0 when ready; -2 missing table or database, -66 unknown field, -15 no transaction.
     short status() const { return m_status; }
-    const QString &lastError() const { return m_lastError; }
+    const QString& lastError() const { return m_lastError; }
 
     /// Adds one record. 0, or -12 (a value the field cannot hold, a duplicate key, a failing
     /// engine): the transaction is then rolled back and every later call fails.
-    short addRow(const QVariantList &values);
+    short addRow(const QVariantList& values);
     /// Writes what is pending and commits (when the transaction is ours). 0, -12 or -16.
     short finish();
 

@@ -45,7 +45,7 @@ namespace KorDAO {
 /// A failing field access: the status the programs report (-3 when a field cannot be read).
 class DaoError : public std::runtime_error {
 public:
-    DaoError(short status, const QString &what);
+    DaoError(short status, const QString& what);
     short status() const { return m_status; }
 
 private:
@@ -70,14 +70,14 @@ public:
     bool isNull() const;
     QVariant variant() const;
 
-    FieldRef &operator=(Currency v);
-    FieldRef &operator=(int v);
-    FieldRef &operator=(const QString &v);
+    FieldRef& operator=(Currency v);
+    FieldRef& operator=(int v);
+    FieldRef& operator=(const QString& v);
 
 private:
     friend class Record;
-    FieldRef(clsTbAccess *table, QString name) : m_table(table), m_name(std::move(name)) {}
-    clsTbAccess *m_table;
+    FieldRef(clsTbAccess* table, QString name) : m_table(table), m_name(std::move(name)) {}
+    clsTbAccess* m_table;
     QString m_name;
 };
 
@@ -88,29 +88,33 @@ public:
 
 private:
     friend class clsTbAccess;
-    explicit Record(clsTbAccess *table) : m_table(table) {}
-    clsTbAccess *m_table;
+    explicit Record(clsTbAccess* table) : m_table(table) {}
+    clsTbAccess* m_table;
 };
 
 class clsDbAccess {
 public:
     clsDbAccess();
     ~clsDbAccess();
-    clsDbAccess(const clsDbAccess &) = delete;
-    clsDbAccess &operator=(const clsDbAccess &) = delete;
+    clsDbAccess(const clsDbAccess&) = delete;
+    clsDbAccess& operator=(const clsDbAccess&) = delete;
 
     /// The configuration file that locates the database: "MOX.INI" or "MOXENV.INI".
-    void setDBIniNameString(const QString &name) { m_iniName = name; }
-    const QString &DBIniNameString() const { return m_iniName; }
+    void setDBIniNameString(const QString& name) { m_iniName = name; }
+    const QString& DBIniNameString() const { return m_iniName; }
 
+    /// Finds the INI file, reads its [Database] section and opens the database. 0, or -20 (INI
+    /// file, SQLite file or PostgreSQL database missing), -18 (Database= or Port= key missing or
+    /// wrong), -1 (no [Database], unknown driver, not a database, server refused).
     short DAO_DBOpen();
+    /// Releases the database; a transaction still open on it is rolled back. Always 0.
     short DAO_DBClose();
 
     DatabaseHandle DBDatabase() const { return m_conn; }
     DatabaseHandle DBWorkspace() const { return m_conn; }
 
     /// The text of the last failure (names the cause: file, key, driver message).
-    const QString &lastError() const { return m_lastError; }
+    const QString& lastError() const { return m_lastError; }
 
     /// When set, DAO_DBOpen creates a missing SQLite file (and its folder) or a missing
     /// PostgreSQL database instead of failing with -20. Only the administration tool sets it.
@@ -127,45 +131,55 @@ class clsTbAccess {
 public:
     clsTbAccess();
     ~clsTbAccess();
-    clsTbAccess(const clsTbAccess &) = delete;
-    clsTbAccess &operator=(const clsTbAccess &) = delete;
+    clsTbAccess(const clsTbAccess&) = delete;
+    clsTbAccess& operator=(const clsTbAccess&) = delete;
 
     void setTBDatabase(DatabaseHandle db);
     void setTBWorkspace(DatabaseHandle ws);
-    void setTBNameString(const QString &name) { m_tableName = name; }
-    const QString &TBNameString() const { return m_tableName; }
+    void setTBNameString(const QString& name) { m_tableName = name; }
+    const QString& TBNameString() const { return m_tableName; }
 
     /// Opens the record set. Result 0 or more: the number of records; negative: a status.
-    int DAO_TableOpen(const QString &filter, const QString &sort);
+    int DAO_TableOpen(const QString& filter, const QString& sort);
+    /// Forgets the record set (a pending Edit/AddNew is dropped). Always 0.
     short DAO_TableClose();
     /// 1 = first record, 2 = next. 0 = positioned on a record; -9 at the end.
     short DAO_RecRead(short mode);
     /// Makes current the first record, in sort order, of the open record set that also meets
     /// \p criteria. 0 = found; -8 = none; another negative value = failure. \p mode is always 1.
-    short DAO_RecFind(short mode, const QString &criteria);
+    short DAO_RecFind(short mode, const QString& criteria);
 
     /// The current record. Reading a field throws DaoError(-3) when there is no current record,
     /// the field does not exist, or a number is asked of a NULL or a text; assigning throws
     /// DaoError(-23) unless DAO_Edit or DAO_AddNew opened the record for writing.
     Record TBRec() { return Record(this); }
 
+    /// Opens the current record for writing (-11 without one). The flag has no meaning.
     short DAO_Edit(bool flag);
+    /// Starts a new record: fields not assigned take the table's defaults (0, or NULL for texts).
     short DAO_AddNew(bool flag);
+    /// Stores the fields assigned since DAO_Edit/DAO_AddNew. -12 when nothing was opened for
+    /// writing, a value does not suit its field, the key already exists or the record is gone.
+    /// After an edit the current record shows the stored values; after an add it is unchanged.
     short DAO_Update();
+    /// Removes the current record (-13 without one); reading on continues after it.
     short DAO_Delete(bool flag);
+    /// Begins a transaction on the connection the table uses (-15 when one is already open):
+    /// nothing written is visible to other connections before DAO_CommitTrans.
     short DAO_BeginTrans();
+    /// Commits (-16 when none is open or the commit fails; a failed commit is rolled back).
     short DAO_CommitTrans();
     /// Undoes the open transaction of the connection (-17 when it cannot).
     short DAO_Rollback();
 
-    const QString &lastError() const { return m_lastError; }
+    const QString& lastError() const { return m_lastError; }
 
 private:
     friend class FieldRef;
-    short report(const Failure &f);
+    short report(const Failure& f);
     short notOpen(short status);
-    const QVariant &fieldValue(const QString &field, ColumnKind *kind);
-    void assignField(const QString &field, QVariant value);
+    const QVariant& fieldValue(const QString& field, ColumnKind* kind);
+    void assignField(const QString& field, QVariant value);
 
     struct Impl;
     std::unique_ptr<Impl> d;

@@ -43,17 +43,17 @@ struct TableDef {
 };
 
 /// Creates \p table and its indexes unless they exist, in one transaction.
-mox::Status createTable(const DatabaseHandle &db, const TableDef &table);
+mox::Status createTable(const DatabaseHandle& db, const TableDef& table);
 
 /// The tables of the payroll database, with their keys and indexes.
 std::vector<TableDef> payrollTables();
 /// The name table "名設定" of the environment database.
 TableDef nameTable();
 
-mox::Status createPayrollSchema(const DatabaseHandle &db);
-mox::Status createEnvironmentSchema(const DatabaseHandle &db);
+mox::Status createPayrollSchema(const DatabaseHandle& db);
+mox::Status createEnvironmentSchema(const DatabaseHandle& db);
 
 /// True when \p db is a PostgreSQL database (false for SQLite).
-bool isPostgres(const DatabaseHandle &db);
+bool isPostgres(const DatabaseHandle& db);
 
 } // namespace KorDAO
