@@ -25,12 +25,8 @@ namespace {
 constexpr std::array<int, 12> kKeyLefts{375,  1230, 2085, 2940, 4095, 4950,
                                         5805, 6660, 7815, 8670, 9525, 10380};
 
-// A record count is not a status; only a negative result of an open is reported.
-void reportOpen(int result) {
-    mox::prsDaoStatus(static_cast<short>(result < 0 ? result : 0), false);
-}
-
-void paintWhiteOnBlue(QLabel &label) {
+void paintWhiteOnBlue(QLabel& label)
+{
     QPalette pal = label.palette();
     pal.setColor(QPalette::Window, QColor(0, 0, 192));
     pal.setColor(QPalette::WindowText, QColor(255, 255, 255));
@@ -40,8 +36,9 @@ void paintWhiteOnBlue(QLabel &label) {
 
 } // namespace
 
-frmMox030::frmMox030(QWidget *parent)
-    : QWidget(parent), m_printFolder(QCoreApplication::applicationDirPath()) {
+frmMox030::frmMox030(QWidget* parent)
+    : QWidget(parent), m_printFolder(QCoreApplication::applicationDirPath())
+{
     setWindowTitle(u"個人別給与累計表印刷"_s);
     setFont(QFont(mox::gothicFamily(), 9));
     setFixedSize(mox::twipsSize(11610, 7875));
@@ -65,9 +62,9 @@ frmMox030::frmMox030(QWidget *parent)
     lstMain->setSelectionMode(QAbstractItemView::MultiSelection);
 
     cmdPFKEY = mox::createPFKeys(*this, kKeyLefts, 7500, 855, 315);
-    QWidget *previous = lstMain;
+    QWidget* previous = lstMain;
     for (int i = 0; i < 12; ++i) {
-        QPushButton *b = cmdPFKEY[static_cast<std::size_t>(i)];
+        QPushButton* b = cmdPFKEY[static_cast<std::size_t>(i)];
         connect(b, &QPushButton::clicked, this, [this, i] { cmdPFKEY_Click(i); });
         setTabOrder(previous, b);
         previous = b;
@@ -80,15 +77,17 @@ frmMox030::frmMox030(QWidget *parent)
 
 frmMox030::~frmMox030() = default;
 
-void frmMox030::guarded(const std::function<void()> &work) {
+void frmMox030::guarded(const std::function<void()>& work)
+{
     try {
         work();
-    } catch (const KorDAO::DaoError &e) {
+    } catch (const KorDAO::DaoError& e) {
         mox::prsDaoStatus(e.status(), false);
     }
 }
 
-void frmMox030::Form_Load() {
+void frmMox030::Form_Load()
+{
     mox::centreForm(*this);
     prsSyokuSet();
     MOX = std::make_unique<KorDAO::clsDbAccess>();
@@ -98,29 +97,33 @@ void frmMox030::Form_Load() {
     guarded([this] { prsOpenSet(); });
 }
 
-void frmMox030::prsSyokuSet() {
+void frmMox030::prsSyokuSet()
+{
     mox::prsNameRead(1);
-    const auto &names = mox::cmnNames();
+    const auto& names = mox::cmnNames();
     for (std::size_t i = 0; i < names.size(); ++i)
         strSyokuMei[i + 1] = names[i];
 }
 
-void frmMox030::prsOpenSet() {
+void frmMox030::prsOpenSet()
+{
     prsDbOpen();
     prsTbOpen();
     prsTBLRead();
     prsSetPFMode(0);
 }
 
-void frmMox030::prsDbOpen() {
+void frmMox030::prsDbOpen()
+{
     MOX->setDBIniNameString(u"MOX.INI"_s);
     mox::prsDaoStatus(MOX->DAO_DBOpen(), false);
 }
 
-void frmMox030::prsTbOpen() {
+void frmMox030::prsTbOpen()
+{
     GKKANRI->setTBDatabase(MOX->DBDatabase());
     GKKANRI->setTBNameString(u"GKKANRI"_s);
-    reportOpen(GKKANRI->DAO_TableOpen(u"KEY = 'KANRI'"_s, QString()));
+    mox::prsDaoStatus(GKKANRI->DAO_TableOpen(u"KEY = 'KANRI'"_s, QString()), false);
     if (GKKANRI->DAO_RecFind(1, u"KEY = 'KANRI'"_s) != 0) {
         mox::shell().messageBox(u"管理マスタが読込できません。"_s, mox::MsgIcon::Critical,
                                 mox::MsgButtons::Ok, windowTitle());
@@ -139,7 +142,7 @@ void frmMox030::prsTbOpen() {
     GKJINJI->setTBDatabase(MOX->DBDatabase());
     GKJINJI->setTBNameString(u"GKJINJI"_s);
     const int count = GKJINJI->DAO_TableOpen(QString(), u"SYOKCD"_s);
-    reportOpen(count);
+    mox::prsDaoStatus(count, false);
 
     const QString syoridText = syorid.toPlainString();
     const int y = syoridText.left(4).toInt();
@@ -159,7 +162,8 @@ void frmMox030::prsTbOpen() {
     }
 }
 
-void frmMox030::prsTBLRead() {
+void frmMox030::prsTBLRead()
+{
     GKKYUYO = std::make_unique<KorDAO::clsTbAccess>();
     GKKYUYO->setTBDatabase(MOX->DBDatabase());
     GKKYUYO->setTBNameString(u"GKKYUYO"_s);
@@ -175,7 +179,7 @@ void frmMox030::prsTBLRead() {
         mox::prsDaoStatus(found, true);
         if (found != 0)
             continue;
-        auto *item = new QListWidgetItem(u' ' + mox::format(code, u"0000000").right(7) + u' ' +
+        auto* item = new QListWidgetItem(u' ' + mox::format(code, u"0000000").right(7) + u' ' +
                                          rec[u"SIMKNJ"].toString());
         item->setData(Qt::UserRole, code);
         lstMain->addItem(item);
@@ -183,7 +187,8 @@ void frmMox030::prsTBLRead() {
     mox::prsDaoStatus(GKKYUYO->DAO_TableClose(), false);
 }
 
-void frmMox030::prsSetPFMode(short mode) {
+void frmMox030::prsSetPFMode(short mode)
+{
     std::array<short, 12> modes{};
     std::array<QString, 12> captions{};
     if (mode == 0) {
@@ -203,10 +208,11 @@ void frmMox030::prsSetPFMode(short mode) {
     }
 }
 
-void frmMox030::cmdPFKEY_Click(int index) {
+void frmMox030::cmdPFKEY_Click(int index)
+{
     if (index < 0 || index > 11)
         return;
-    QPushButton *button = cmdPFKEY[static_cast<std::size_t>(index)];
+    QPushButton* button = cmdPFKEY[static_cast<std::size_t>(index)];
     if (!button->isEnabled())
         return;
     button->setFocus();
@@ -233,17 +239,20 @@ void frmMox030::cmdPFKEY_Click(int index) {
     });
 }
 
-void frmMox030::prsPF01() {
+void frmMox030::prsPF01()
+{
     for (int i = 0; i < lstMain->count(); ++i)
         lstMain->item(i)->setSelected(true);
 }
 
-void frmMox030::prsPF02() {
+void frmMox030::prsPF02()
+{
     for (int i = 0; i < lstMain->count(); ++i)
         lstMain->item(i)->setSelected(false);
 }
 
-bool frmMox030::prfPrtchek() const {
+bool frmMox030::prfPrtchek() const
+{
     for (int i = 0; i < lstMain->count(); ++i) {
         if (lstMain->item(i)->isSelected())
             return true;
@@ -251,7 +260,8 @@ bool frmMox030::prfPrtchek() const {
     return false;
 }
 
-void frmMox030::prsPf05() {
+void frmMox030::prsPf05()
+{
     if (!prfPrtchek()) {
         mox::shell().messageBox(u"職員が選択されていません。"_s, mox::MsgIcon::Exclamation,
                                 mox::MsgButtons::Ok, windowTitle());
@@ -262,7 +272,8 @@ void frmMox030::prsPf05() {
     prsPf09();
 }
 
-void frmMox030::prsPrint() {
+void frmMox030::prsPrint()
+{
     mox030::PrintJob job;
     job.db = MOX->DBDatabase();
     job.GKJINJI = GKJINJI.get();
@@ -294,7 +305,8 @@ void frmMox030::prsPrint() {
                                 mox::MsgButtons::Ok, windowTitle());
 }
 
-void frmMox030::handOver() {
+void frmMox030::handOver()
+{
     const std::unique_ptr<korprint::PrintComponent> prt = korprint::create();
     prt->setPrintFIlePath(m_printFolder);
     if (prt->PrtFile(u"Mox030"_s, u"個人別給与累計表"_s, u"Mox030p.ovl"_s) != 0) {
@@ -304,17 +316,20 @@ void frmMox030::handOver() {
     }
 }
 
-void frmMox030::prsPf09() {
+void frmMox030::prsPf09()
+{
     prsTbClose();
     prsDbClose();
     mox::shell().endProgram(0);
 }
 
-void frmMox030::prsTbClose() {
+void frmMox030::prsTbClose()
+{
     mox::prsDaoStatus(GKKANRI->DAO_TableClose(), false);
     mox::prsDaoStatus(GKJINJI->DAO_TableClose(), false);
 }
 
-void frmMox030::prsDbClose() {
+void frmMox030::prsDbClose()
+{
     mox::prsDaoStatus(MOX->DAO_DBClose(), false);
 }

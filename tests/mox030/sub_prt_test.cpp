@@ -13,18 +13,20 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-Currency yen(std::int64_t v) {
+Currency yen(std::int64_t v)
+{
     return Currency::fromYen(v);
 }
 
-Currency dec(const char16_t *text) {
+Currency dec(const char16_t* text)
+{
     return *Currency::parse(QStringView(text));
 }
 
 } // namespace
 
 struct NumCase {
-    const char *name;
+    const char* name;
     std::int64_t raw; // value scaled by 10000
     short width;
     short decimals;
@@ -32,7 +34,7 @@ struct NumCase {
     bool comma;
     bool hashFill;
     bool showZero;
-    const char16_t *want;
+    const char16_t* want;
 };
 
 constexpr std::int64_t k = 10'000;
@@ -57,24 +59,27 @@ constexpr NumCase kNumCases[] = {
     {"NoGroupingInANarrowCell", 999 * k, 3, 0, true, true, true, true, u"999"},
     {"NoCommaRequested", 1'234'567 * k, 8, 0, true, false, true, true, u" 1234567"},
     {"Decimals", 12'345'000, 10, 2, true, true, true, true, u"  1,234.50"},
+    {"CellNarrowerThanItsDecimals", 15'000, 3, 2, true, true, true, true, u"***"},
     {"ZeroFill", 42 * k, 6, 0, true, true, false, true, u"00,042"},
 };
 
 class OvlNum : public testing::TestWithParam<NumCase> {};
 
-TEST_P(OvlNum, FormatsTheCell) {
-    const NumCase &c = GetParam();
+TEST_P(OvlNum, FormatsTheCell)
+{
+    const NumCase& c = GetParam();
     const QString got = prfOvlNum(Currency::fromRaw(c.raw), c.width, c.decimals, c.minus, c.comma,
                                   c.hashFill, c.showZero);
     EXPECT_EQ(got, QString::fromUtf16(c.want)) << got.toStdString();
 }
 
 INSTANTIATE_TEST_SUITE_P(All, OvlNum, testing::ValuesIn(kNumCases),
-                         [](const auto &p) { return std::string(p.param.name); });
+                         [](const auto& p) { return std::string(p.param.name); });
 
 class OvlFile : public testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         ASSERT_TRUE(m_dir.isValid());
         m_prt.setPrtPath(m_dir.path());
     }
@@ -84,7 +89,8 @@ protected:
     SUB_PRT m_prt;
 };
 
-TEST_F(OvlFile, WritesEveryCommandInCp932WithCrLf) {
+TEST_F(OvlFile, WritesEveryCommandInCp932WithCrLf)
+{
     m_prt.prsOvlStart(11, 1);
     m_prt.prsOvlCr(yen(15), yen(6));
     m_prt.prsOvlPage();
@@ -107,7 +113,8 @@ TEST_F(OvlFile, WritesEveryCommandInCp932WithCrLf) {
     EXPECT_EQ(QDir(m_dir.path()).entryList(QDir::Files), QStringList{u"OVL.TMP"_s});
 }
 
-TEST_F(OvlFile, OldFileIsReplacedOnlyByACompleteOne) {
+TEST_F(OvlFile, OldFileIsReplacedOnlyByACompleteOne)
+{
     {
         QFile old(path());
         ASSERT_TRUE(old.open(QIODevice::WriteOnly));
@@ -120,7 +127,8 @@ TEST_F(OvlFile, OldFileIsReplacedOnlyByACompleteOne) {
     EXPECT_EQ(mox030test::readBytes(path()), QByteArray("ST 011001\r\nCR 15063\r\nED \r\n"));
 }
 
-TEST_F(OvlFile, MissingFolderIsReportedAndLaterCallsDoNothing) {
+TEST_F(OvlFile, MissingFolderIsReportedAndLaterCallsDoNothing)
+{
     m_prt.setPrtPath(m_dir.filePath(u"missing"_s));
     m_prt.prsOvlStart(11, 1);
     EXPECT_FALSE(m_prt.status().ok());
@@ -131,7 +139,8 @@ TEST_F(OvlFile, MissingFolderIsReportedAndLaterCallsDoNothing) {
     EXPECT_FALSE(QFile::exists(m_dir.filePath(u"missing/OVL.TMP"_s)));
 }
 
-TEST_F(OvlFile, WritesBeforeTheStartAreIgnored) {
+TEST_F(OvlFile, WritesBeforeTheStartAreIgnored)
+{
     m_prt.prsOvlPage();
     m_prt.prsOvlEnd();
     EXPECT_TRUE(m_prt.status().ok());

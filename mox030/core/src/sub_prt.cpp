@@ -5,19 +5,23 @@
 #include <QDir>
 #include <QSaveFile>
 
+#include <algorithm>
+
 using namespace Qt::StringLiterals;
 
 namespace mox030 {
 
 QString prfOvlNum(Currency value, short width, short decimals, bool minus, bool comma,
-                  bool hashFill, bool showZero) {
+                  bool hashFill, bool showZero)
+{
     QString picture(width, hashFill ? u'#' : u'0');
     if (comma && width > 3)
         picture[1] = u',';
     if (decimals > 0)
-        picture = picture.left(width - decimals - 2) + u"0."_s + QString(decimals, u'0');
+        picture =
+            picture.left(std::max(0, width - decimals - 2)) + u"0."_s + QString(decimals, u'0');
     else
-        picture = picture.left(width - 1) + u'0';
+        picture = picture.left(std::max(0, width - 1)) + u'0';
     picture = picture + (minus ? u";-"_s : u";"_s) + picture;
     if (!showZero)
         picture += u"; "_s;
@@ -37,24 +41,29 @@ SUB_PRT::SUB_PRT() : m_encoder("windows-31j") {}
 
 SUB_PRT::~SUB_PRT() = default;
 
-QString SUB_PRT::filePath() const {
+QString SUB_PRT::filePath() const
+{
     return QDir(m_strPrtPath).filePath(u"OVL.TMP"_s);
 }
 
-void SUB_PRT::prsOvlStart(int op1, int op2) {
+void SUB_PRT::prsOvlStart(int op1, int op2)
+{
     prsOvlWrite(1, u"ST "_s + mox::format(op1, u"000") + mox::format(op2, u"000"));
 }
 
-void SUB_PRT::prsOvlCr(Currency op1, Currency op2) {
+void SUB_PRT::prsOvlCr(Currency op1, Currency op2)
+{
     prsOvlWrite(2, u"CR "_s + mox::format(op1, u"00") + mox::format(op2, u"00") + u'3');
 }
 
-void SUB_PRT::prsOvlPage() {
+void SUB_PRT::prsOvlPage()
+{
     prsOvlWrite(3, u"PE "_s);
 }
 
 void SUB_PRT::prsOvlText(Currency x, Currency y, int op3, Currency op4, short op5, short op6,
-                         const QString &text) {
+                         const QString& text)
+{
     // Positions are in tenths of a column or line; Int is the floor.
     const Currency xField = (x * 10).intPart();
     const Currency yField = (y * 10).intPart();
@@ -63,11 +72,13 @@ void SUB_PRT::prsOvlText(Currency x, Currency y, int op3, Currency op4, short op
                        mox::format(op6, u"000") + text);
 }
 
-void SUB_PRT::prsOvlEnd() {
+void SUB_PRT::prsOvlEnd()
+{
     prsOvlWrite(4, u"ED "_s);
 }
 
-void SUB_PRT::prsOvlWrite(int mode, const QString &line) {
+void SUB_PRT::prsOvlWrite(int mode, const QString& line)
+{
     if (mode < 1 || mode > 4)
         return;
     if (mode == 1) {
@@ -102,7 +113,8 @@ void SUB_PRT::prsOvlWrite(int mode, const QString &line) {
     }
 }
 
-void SUB_PRT::fail(const QString &what) {
+void SUB_PRT::fail(const QString& what)
+{
     m_status = mox::Status::failure(-1, u"印刷ファイルを作成できません。\r\n\r\n"_s + filePath() +
                                             u"\r\n"_s + what);
     if (m_file) {
