@@ -15,7 +15,8 @@ namespace kordaotest {
 
 class DaoTest : public testing::TestWithParam<Backend> {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         if (GetParam() == Backend::Postgres && !postgresAvailable())
             GTEST_SKIP() << "MOX_TEST_PGHOST is not set";
         m_test = std::make_unique<TestDatabase>(GetParam());
@@ -25,13 +26,15 @@ protected:
         ASSERT_TRUE(m_db);
     }
 
-    void TearDown() override {
+    void TearDown() override
+    {
         m_db.reset();
         m_test.reset();
     }
 
-    void openTable(KorDAO::clsTbAccess &tb, const QString &table, int expectedCount = -1,
-                   const QString &filter = {}, const QString &sort = {}) {
+    void openTable(KorDAO::clsTbAccess& tb, const QString& table, int expectedCount = -1,
+                   const QString& filter = {}, const QString& sort = {})
+    {
         tb.setTBDatabase(m_db->DBDatabase());
         tb.setTBNameString(table);
         const int n = tb.DAO_TableOpen(filter, sort);
@@ -42,7 +45,8 @@ protected:
     }
 
     /// Adds one payment record (monthly salary \p yen) through AddNew/Update.
-    void addPayment(int code, int kind, int month, int seq, std::int64_t yen = 0) {
+    void addPayment(int code, int kind, int month, int seq, std::int64_t yen = 0)
+    {
         KorDAO::clsTbAccess tb;
         openTable(tb, QStringLiteral("GKKYUYO"), -1, QStringLiteral("SYOKCD = 0"));
         ASSERT_EQ(tb.DAO_AddNew(true), 0);
@@ -55,14 +59,16 @@ protected:
     }
 
     /// The keys "code/kind/month/seq" of every record from the current position to the end.
-    static QStringList walk(KorDAO::clsTbAccess &tb, short firstMode = 1) {
+    static QStringList walk(KorDAO::clsTbAccess& tb, short firstMode = 1)
+    {
         QStringList keys;
         for (short st = tb.DAO_RecRead(firstMode); st == 0; st = tb.DAO_RecRead(2))
             keys << key(tb);
         return keys;
     }
 
-    static QString key(KorDAO::clsTbAccess &tb) {
+    static QString key(KorDAO::clsTbAccess& tb)
+    {
         auto rec = tb.TBRec();
         return QStringLiteral("%1/%2/%3/%4")
             .arg(rec[u"SYOKCD"].toInt())
@@ -77,6 +83,6 @@ protected:
 
 #define KORDAO_INSTANTIATE(suite)                                                                  \
     INSTANTIATE_TEST_SUITE_P(Engines, suite, testing::Values(Backend::Sqlite, Backend::Postgres),  \
-                             [](const auto &p) { return backendName(p.param); })
+                             [](const auto& p) { return backendName(p.param); })
 
 } // namespace kordaotest

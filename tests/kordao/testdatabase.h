@@ -28,19 +28,19 @@ public:
     ~TestDatabase();
 
     /// Creates the database and the payroll tables. False (and a message) when it cannot.
-    bool create(QString *error);
+    bool create(QString* error);
 
-    const QString &folder() const { return m_folderPath; }
+    const QString& folder() const { return m_folderPath; }
     /// Writes \p text as the INI file \p name into the folder.
-    void writeIni(const QString &name, const QString &text) const;
+    void writeIni(const QString& name, const QString& text) const;
     /// A new connection to the database through "MOX.INI".
     std::unique_ptr<KorDAO::clsDbAccess> open() const;
 
     /// Runs \p sql on a connection of its own, outside KorDAO (for setting up what the programs
     /// never write, such as a NULL in a numeric field). False when it fails.
-    bool rawExec(const QString &sql) const;
+    bool rawExec(const QString& sql) const;
     /// The first column of the first row of \p sql, run the same way; invalid on failure.
-    QVariant rawScalar(const QString &sql) const;
+    QVariant rawScalar(const QString& sql) const;
 
     Backend backend() const { return m_backend; }
 
