@@ -1,5 +1,8 @@
 #include "moxdb/database.h"
 
+#include <algorithm>
+#include <cassert>
+
 using namespace Qt::StringLiterals;
 
 namespace moxdb {
@@ -107,11 +110,19 @@ mox::Status replaceTables(Database& db, const std::vector<TableRows>& tables)
     return mox::Status::success();
 }
 
-RowWriter::RowWriter(Database& db, const RowLayout& layout)
-    : m_layout(layout), m_bulk(std::make_unique<KorDAO::BulkInsert>(db.handle(), layout.table(),
-                                                                    layout.columnNames()))
+RowWriter::RowWriter(Database& db, const RowLayout& layout, const QStringList& columns)
+    : m_layout(layout)
 {
-    m_values.reserve(layout.columns().size());
+    const QStringList names = columns.isEmpty() ? layout.columnNames() : columns;
+    for (std::size_t i = 0; i < static_cast<std::size_t>(layout.columns().size()); ++i) {
+        const bool written = names.contains(layout.columns()[static_cast<qsizetype>(i)].name);
+        (written ? m_written : m_skipped).push_back(i);
+    }
+    QStringList ordered;
+    for (std::size_t i : m_written)
+        ordered.append(layout.columns()[static_cast<qsizetype>(i)].name);
+    m_bulk = std::make_unique<KorDAO::BulkInsert>(db.handle(), layout.table(), ordered);
+    m_values.resize(static_cast<qsizetype>(m_written.size()));
 }
 
 RowWriter::~RowWriter() = default;
@@ -126,14 +137,24 @@ mox::Status RowWriter::add(const Row& row)
 {
     if (const short st = m_bulk->status(); st != 0)
         return failure(st);
-    m_values.clear();
-    for (const FieldValue& v : row.values()) {
+    assert(&row.layout() == &m_layout);
+    assert(std::all_of(m_skipped.begin(), m_skipped.end(), [&](std::size_t i) {
+        const FieldValue& v = row.values()[i];
+        const Currency* c = std::get_if<Currency>(&v);
+        const int* n = std::get_if<int>(&v);
+        const QString* t = std::get_if<QString>(&v);
+        return (c && c->isZero()) || (n && *n == 0) || (t && t->isEmpty());
+    }));
+    // The list keeps its size from row to row; each value is overwritten in place.
+    for (std::size_t k = 0; k < m_written.size(); ++k) {
+        const FieldValue& v = row.values()[m_written[k]];
+        QVariant& out = m_values[static_cast<qsizetype>(k)];
         if (const Currency* c = std::get_if<Currency>(&v))
-            m_values.append(QVariant::fromValue(*c));
+            out.setValue(*c);
         else if (const int* n = std::get_if<int>(&v))
-            m_values.append(*n);
+            out.setValue(*n);
         else
-            m_values.append(std::get<QString>(v));
+            out.setValue(std::get<QString>(v));
     }
     if (const short st = m_bulk->addRow(m_values); st != 0)
         return failure(st);

@@ -87,6 +87,34 @@ Currency employeeHalf(Currency base, Currency perMille)
 
 } // namespace
 
+const QStringList& monthlyPayColumns()
+{
+    static const QStringList columns = [] {
+        QStringList c = {u"SYOKCD"_s, u"KYUSYU"_s, u"SKYUYM"_s, u"KYUSEQ"_s, u"SYOZOK"_s,
+                         u"ZAIMU"_s,  u"SYOSYU"_s, u"KYUKBN"_s, u"KGOKYU"_s, u"KGOGHO"_s,
+                         u"GENFUY"_s, u"GENHAI"_s, u"FSINSU"_s};
+        c += monthlyPayItems();
+        c += {u"SSIKYU"_s, u"HKZEGK"_s, u"KAZEIG"_s, u"KENKO"_s,  u"KOSEI"_s, u"KOYOU"_s,
+              u"SYAGOK"_s, u"SYOTOK"_s, u"KOUGOK"_s, u"SASIHK"_s, u"NENFUS"_s};
+        return c;
+    }();
+    return columns;
+}
+
+const QStringList& bonusColumns()
+{
+    static const QStringList columns = {
+        u"SYOKCD"_s,   u"KYUSYU"_s, u"SKYUYM"_s, u"KYUSEQ"_s, u"SYOZOK"_s, u"ZAIMU"_s,
+        u"SYOSYU"_s,   u"KYUKBN"_s, u"KGOKYU"_s, u"KGOGHO"_s, u"GENFUY"_s, u"GENHAI"_s,
+        u"FSINSU"_s,   u"KYURYO"_s, u"KTYOGK"_s, u"STYOGK"_s, u"FUYOTE"_s, u"KMCHIIKI"_s,
+        u"KBCHIIKI"_s, u"KIMATU"_s, u"KINBEN"_s, u"KMRITU"_s, u"NMRITU"_s, u"KBRITU"_s,
+        u"KMMMDD"_s,   u"KBMMDD"_s, u"KMZRIT"_s, u"KBZRIT"_s, u"TOKKBN"_s, u"ROUKBN"_s,
+        u"SSIKYU"_s,   u"HKZEGK"_s, u"KAZEIG"_s, u"KENKO"_s,  u"KOSEI"_s,  u"KOYOU"_s,
+        u"SYAGOK"_s,   u"SYOTOK"_s, u"ZEIRT2"_s, u"KOUGOK"_s, u"SASIHK"_s, u"ZENKAZ"_s,
+        u"ZENZEI"_s};
+    return columns;
+}
+
 Currency roundPremium(Currency premium)
 {
     const Currency half = Currency::fromRaw(Currency::kScale / 2);

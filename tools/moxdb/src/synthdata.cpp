@@ -177,14 +177,19 @@ mox::Status writeSynthetic(Database& payroll, Database& environment, const Datas
         if (mox::Status s = payroll.insertAll(*rows); !s.ok())
             return fail(s);
     }
-    RowWriter payments(payroll, kyuyoLayout());
-    mox::Status s =
-        forEachSyntheticPayment(d, years, tax, seed, [&](const Row& r) { return payments.add(r); });
+    // Monthly and bonus records fill different columns; each writer binds only its own.
+    RowWriter monthly(payroll, kyuyoLayout(), monthlyPayColumns());
+    RowWriter bonuses(payroll, kyuyoLayout(), bonusColumns());
+    mox::Status s = forEachSyntheticPayment(d, years, tax, seed, [&](const Row& r) {
+        return (r.integer(u"KYUSYU"_s) == 2 ? bonuses : monthly).add(r);
+    });
     if (s.ok())
-        s = payments.finish();
+        s = monthly.finish();
+    if (s.ok())
+        s = bonuses.finish();
     if (!s.ok())
         return fail(s);
-    *written = payments.rowCount();
+    *written = monthly.rowCount() + bonuses.rowCount();
     if (s = payroll.commit(); !s.ok())
         return fail(s);
     const std::vector<Row> names{nameTableRow()};

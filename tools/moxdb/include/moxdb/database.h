@@ -26,7 +26,6 @@ public:
     static mox::Result<std::unique_ptr<Database>> open(const QString& iniName, bool create);
 
     KorDAO::DatabaseHandle handle() const { return m_db.DBDatabase(); }
-    const QString& iniName() const { return m_db.DBIniNameString(); }
 
     mox::Status begin();
     mox::Status commit();
@@ -49,10 +48,11 @@ private:
 };
 
 /// Adds rows of one layout to its table, many at a time. Inside a transaction of the database
-/// the rows join it; otherwise finish() commits them.
+/// the rows join it; otherwise finish() commits them. Given \p columns, only those are written
+/// and the others take the table's defaults (0, NULL), which the rows must hold there.
 class RowWriter {
 public:
-    RowWriter(Database& db, const RowLayout& layout);
+    RowWriter(Database& db, const RowLayout& layout, const QStringList& columns = {});
     ~RowWriter();
     RowWriter(const RowWriter&) = delete;
     RowWriter& operator=(const RowWriter&) = delete;
@@ -67,6 +67,8 @@ private:
     mox::Status failure(short status) const;
 
     const RowLayout& m_layout;
+    std::vector<std::size_t> m_written; // positions in the layout of the columns written
+    std::vector<std::size_t> m_skipped; // the others
     std::unique_ptr<KorDAO::BulkInsert> m_bulk;
     QVariantList m_values;
 };

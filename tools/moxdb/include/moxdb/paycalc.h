@@ -47,6 +47,10 @@ Row monthlyPayRow(const PayContext& pc, const Employee& e, int yyyymm);
 /// allowance.
 Row bonusRow(const PayContext& pc, const Employee& e, int yyyymm, const Row* previousPay);
 
+/// The columns a monthly pay record or a bonus record fills; the others stay 0 (or empty).
+const QStringList& monthlyPayColumns();
+const QStringList& bonusColumns();
+
 /// Sets KAZEIG, SYAGOK, KOUGOK and SASIHK of a payment record from its SSIKYU, HKZEGK and
 /// deductions (KENKO, KOSEI, KOYOU, SYOTOK).
 void settleTotals(Row& row);

@@ -65,8 +65,6 @@ public:
     void set(const QString& column, Currency value);
     void set(const QString& column, int value);
     void set(const QString& column, const QString& value);
-    /// Sets an amount in whole yen.
-    void setYen(const QString& column, std::int64_t yen) { set(column, Currency::fromYen(yen)); }
 
     Currency money(const QString& column) const;
     int integer(const QString& column) const;
