@@ -293,6 +293,13 @@ TEST(EmploymentBands, DerivedFromTheRoundingRule)
                          {1'234'567, 6'172}}) {
         EXPECT_EQ(b.premiumFor(yen(c.wage)), yen(c.premium)) << "wage " << c.wage;
     }
+    // 6 ‰: 83 yen gives 0.498 (dropped), 84 gives 0.504 (1); 250 gives exactly 1.5 (1 yen),
+    // 251 gives 1.506 (2 yen).
+    const EmploymentBands six = EmploymentBands::derived(6);
+    EXPECT_EQ(six.upper[0], yen(84));
+    EXPECT_EQ(six.upper[1], yen(251));
+    EXPECT_EQ(six.premiumFor(yen(250)), yen(1));
+    EXPECT_EQ(six.premiumFor(yen(251)), yen(2));
 }
 
 TEST(FinanceCategory, FromOfficeCode)

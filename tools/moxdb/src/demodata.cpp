@@ -392,7 +392,8 @@ Dataset demoDistrict()
     m.districtName = u"○○県教育委員会"_s;
     m.workplace = u"教職員課"_s;
 
-    // Worker's share of the employment insurance premium, FY2026: 5 per mille.
+    // Worker's share of the employment insurance premium, FY2026: 5 per mille. The 60 bands are
+    // derived from that rate and the rounding rule, not copied from a published table.
     d.bands = EmploymentBands::derived(5);
 
     d.staff = namedStaff();

@@ -41,10 +41,10 @@ struct EmploymentBands {
     std::array<Currency, 60> upper;   // TINGIN_01 … TINGIN_60, exclusive upper bounds (yen)
     std::array<Currency, 60> premium; // HOKEN_01 … HOKEN_60 (yen)
 
-    /// Bands derived from a worker's rate in per mille under the rule that a premium's fraction
-    /// of 50 sen or less is dropped and one above 50 sen is rounded up: band n (1 … 60) holds
-    /// the wages whose premium rounds to n − 1 yen. Only whole-yen rates with 1000 / rate a
-    /// whole number of yen give exact bounds (5 ‰ gives 101, 301, 501 …).
+    /// Bands derived (not copied from a published table) from a worker's rate of whole per
+    /// mille (above 0) under the rule that a premium's fraction of 50 sen or less is dropped and
+    /// one above 50 sen is rounded up: band n (1 … 60) holds the whole-yen wages whose premium
+    /// rounds to n − 1 yen (5 ‰ gives the bounds 101, 301, 501 …).
     static EmploymentBands derived(int perMille);
 
     /// The premium for \p wage as the bonus program takes it: below KAISHI or from TINGIN_60 on
