@@ -1,0 +1,181 @@
+// The entry screen on a large district (moxdb synth, 30,000 staff and 10 fiscal years unless
+// MOX110_BENCH_STAFF / MOX110_BENCH_YEARS say otherwise; made once into MOX110_BENCH_DATA):
+//
+//     mox110_ui_bench --benchmark_filter=CallUp      F11 on an employee to the filled screen
+//     mox110_ui_bench --benchmark_filter=LeaveBox    leaving a changed salary to updated totals
+//                                                   (/0 no deductions charged, /1 both charged)
+//
+// Both run the real form under the offscreen platform; message boxes go to a scripted shell.
+#include "mox110ui/frmmox110.h"
+
+#include "kordao/kordao.h"
+#include "mox/fonts.h"
+#include "mox/program.h"
+#include "mox/shell.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <vector>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+QString dataFolder()
+{
+    const QString env = qEnvironmentVariable("MOX110_BENCH_DATA");
+    return env.isEmpty() ? QStringLiteral(MOX110_BENCH_DATA) : env;
+}
+
+bool runMoxdb(const QStringList& args)
+{
+    QProcess p;
+    p.setProcessChannelMode(QProcess::ForwardedChannels);
+    p.start(QStringLiteral(MOX110_MOXDB), args);
+    return p.waitForFinished(-1) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+}
+
+// Makes the synthetic district once; later runs reuse it.
+bool prepareData()
+{
+    const QString dir = dataFolder();
+    qputenv("MOX_INI_DIR", dir.toUtf8());
+    if (QFile::exists(dir + u"/ready"_s))
+        return true;
+    QDir().mkpath(dir);
+    const QString staff = qEnvironmentVariable("MOX110_BENCH_STAFF", u"30000"_s);
+    const QString years = qEnvironmentVariable("MOX110_BENCH_YEARS", u"10"_s);
+    std::fprintf(stderr, "making %s staff and %s years in %s (once)\n", qPrintable(staff),
+                 qPrintable(years), qPrintable(dir));
+    if (!runMoxdb({u"init"_s, u"--dir"_s, dir}) ||
+        !runMoxdb({u"synth"_s, u"--staff"_s, staff, u"--years"_s, years, u"--dir"_s, dir}))
+        return false;
+    QFile ready(dir + u"/ready"_s);
+    return ready.open(QIODevice::WriteOnly);
+}
+
+// Employees spread over the list whose bonus of the processing month is not stored yet, so that
+// F11 works them out without asking; pay class 4 and manual entry are left out.
+std::vector<int> newEntryRows(frmMox110& form, int wanted)
+{
+    KorDAO::clsDbAccess db;
+    db.setDBIniNameString(u"MOX.INI"_s);
+    std::vector<int> rows;
+    if (db.DAO_DBOpen() != 0)
+        return rows;
+    KorDAO::clsTbAccess kanri, jinji, kyuyo;
+    for (KorDAO::clsTbAccess* t : {&kanri, &jinji, &kyuyo})
+        t->setTBDatabase(db.DBDatabase());
+    kanri.setTBNameString(u"GKKANRI"_s);
+    jinji.setTBNameString(u"GKJINJI"_s);
+    kyuyo.setTBNameString(u"GKKYUYO"_s);
+    (void)kanri.DAO_TableOpen(u"KEY = 'KANRI'"_s, QString());
+    (void)kanri.DAO_RecRead(1);
+    const QString syorid = kanri.TBRec()[u"SYORID"].toCurrency().toPlainString();
+    (void)jinji.DAO_TableOpen(QString(), u"SYOKCD"_s);
+    (void)kyuyo.DAO_TableOpen(QString(), QString());
+    const int count = form.cboSyokcd->count();
+    const int step = count / (wanted * 2) + 1;
+    for (int row = 0; row < count && static_cast<int>(rows.size()) < wanted; row += step) {
+        const QString code = form.cboSyokcd->itemData(row).toString();
+        if (jinji.DAO_RecFind(1, u"SYOKCD = "_s + code) != 0)
+            continue;
+        if (jinji.TBRec()[u"KYUKBN"].toInt() == 4 || jinji.TBRec()[u"HYOKBN"].toInt() == 9)
+            continue;
+        if (kyuyo.DAO_RecFind(1, u"KYUSYU = 2 And SKYUYM = "_s + syorid + u" And SYOKCD = "_s +
+                                     code) == 0)
+            continue;
+        rows.push_back(row);
+    }
+    (void)kanri.DAO_TableClose();
+    (void)jinji.DAO_TableClose();
+    (void)kyuyo.DAO_TableClose();
+    (void)db.DAO_DBClose();
+    return rows;
+}
+
+struct Screen {
+    mox::ScriptedShell shell;
+    frmMox110 form;
+    std::vector<int> rows;
+
+    Screen()
+    {
+        form.show();
+        form.Form_Set();
+        rows = newEntryRows(form, 50);
+    }
+};
+
+void CallUp(benchmark::State& state)
+{
+    Screen s;
+    if (s.rows.empty()) {
+        state.SkipWithError("no employee without a stored bonus");
+        return;
+    }
+    std::size_t i = 0;
+    for (auto _ : state) {
+        s.form.cboSyokcd->setCurrentIndex(s.rows[i++ % s.rows.size()]);
+        s.form.cmdPFKEY_Click(10); // F11: read, work out, fill
+        state.PauseTiming();
+        s.form.cmdPFKEY_Click(3); // F4: back to the selection
+        state.ResumeTiming();
+    }
+    state.counters["boxes"] = static_cast<double>(s.shell.boxes().size());
+}
+BENCHMARK(CallUp)->Unit(benchmark::kMillisecond);
+
+void LeaveBox(benchmark::State& state)
+{
+    Screen s;
+    if (s.rows.empty()) {
+        state.SkipWithError("no employee without a stored bonus");
+        return;
+    }
+    s.form.cboSyokcd->setCurrentIndex(s.rows.front());
+    s.form.cmdPFKEY_Click(10);
+    // Argument 1: both deductions charged, so every run also reads the insurance tables.
+    s.form.cboTokkbn->setCurrentIndex(static_cast<int>(state.range(0)));
+    s.form.cboRoukbn->setCurrentIndex(static_cast<int>(state.range(0)));
+    const Currency salary = s.form.nu1Kyuryo->value();
+    bool raised = false;
+    const int before = s.form.recalculations();
+    for (auto _ : state) {
+        // What the box does when the operator leaves it after typing a new figure.
+        Q_EMIT s.form.nu1Kyuryo->GotFocus();
+        raised = !raised;
+        s.form.nu1Kyuryo->setValue(raised ? salary + Currency::fromYen(1'000) : salary);
+        Q_EMIT s.form.nu1Kyuryo->LostFocus();
+        benchmark::DoNotOptimize(s.form.nu1Sasihk->value());
+    }
+    state.counters["recalculations"] = s.form.recalculations() - before;
+    state.counters["boxes"] = static_cast<double>(s.shell.boxes().size());
+}
+BENCHMARK(LeaveBox)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    mox::installFonts();
+    mox::setProgramId(u"mox110"_s);
+    benchmark::Initialize(&argc, argv);
+    if (!prepareData()) {
+        std::fprintf(stderr, "the benchmark data could not be made\n");
+        return 1;
+    }
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
