@@ -156,6 +156,12 @@ TEST(DemoDistrict, PaymentRecordsExerciseTheLedgerRules)
                                 }))
             << "kind 5 sequence " << sequence;
     }
+    // The records docs/demo-data.md points at.
+    EXPECT_TRUE(payment(114267, 4, 202608, 1));
+    EXPECT_TRUE(payment(114267, 5, 202609, 3));
+    EXPECT_TRUE(payment(127008, 4, 202611, 1));
+    EXPECT_TRUE(payment(127008, 1, 202607, 8));
+    EXPECT_TRUE(payment(143338, 5, 202606, 6));
     // The year-end figures: −3,000 in December 2025, −500 more on the kind-3 record.
     EXPECT_EQ(payment(demo::kYearEnd, 1, 202512, 1)->money(u"NENFUS"_s), yen(-3'000));
     EXPECT_EQ(payment(demo::kYearEnd, 3, 202601, 1)->money(u"NENFUS"_s), yen(-500));
