@@ -3,6 +3,7 @@
 #include "mox/format.h"
 
 #include <QDir>
+#include <QHash>
 #include <QSaveFile>
 
 #include <algorithm>
@@ -11,8 +12,10 @@ using namespace Qt::StringLiterals;
 
 namespace mox030 {
 
-QString prfOvlNum(Currency value, short width, short decimals, bool minus, bool comma,
-                  bool hashFill, bool showZero)
+namespace {
+
+QString ovlPicture(short width, short decimals, bool minus, bool hashFill, bool comma,
+                   bool showZero)
 {
     QString picture(width, hashFill ? u'#' : u'0');
     if (comma && width > 3)
@@ -25,6 +28,48 @@ QString prfOvlNum(Currency value, short width, short decimals, bool minus, bool 
     picture = picture + (minus ? u";-"_s : u";"_s) + picture;
     if (!showZero)
         picture += u"; "_s;
+    return picture;
+}
+
+// Appends \p v as mox::format(v, "0...0") with \p digits zeros would, without parsing a
+// picture for every field of every line.
+void appendDigits(QString& out, std::int64_t v, int digits)
+{
+    if (v < 0) {
+        out += mox::format(v, QString(digits, u'0'));
+        return;
+    }
+    char buf[20];
+    int n = 0;
+    do {
+        buf[n++] = static_cast<char>('0' + v % 10);
+        v /= 10;
+    } while (v != 0);
+    for (int i = n; i < digits; ++i)
+        out += u'0';
+    while (n > 0)
+        out += QLatin1Char(buf[--n]);
+}
+
+std::int64_t wholeOf(Currency v)
+{
+    return v.toInteger(Rounding::HalfAwayFromZero);
+}
+
+} // namespace
+
+QString prfOvlNum(Currency value, short width, short decimals, bool minus, bool comma,
+                  bool hashFill, bool showZero)
+{
+    // The same few pictures serve every cell of a run; each is built once per thread.
+    thread_local QHash<quint64, QString> pictures;
+    const quint64 key = (quint64(quint16(width)) << 32) | (quint64(quint16(decimals)) << 16) |
+                        (minus ? 8u : 0u) | (comma ? 4u : 0u) | (hashFill ? 2u : 0u) |
+                        (showZero ? 1u : 0u);
+    auto it = pictures.constFind(key);
+    if (it == pictures.constEnd())
+        it = pictures.insert(key, ovlPicture(width, decimals, minus, hashFill, comma, showZero));
+    const QString& picture = *it;
 
     QString text = mox::format(value, picture);
     if (text.size() > width) {
@@ -48,12 +93,18 @@ QString SUB_PRT::filePath() const
 
 void SUB_PRT::prsOvlStart(int op1, int op2)
 {
-    prsOvlWrite(1, u"ST "_s + mox::format(op1, u"000") + mox::format(op2, u"000"));
+    QString line = u"ST "_s;
+    appendDigits(line, op1, 3);
+    appendDigits(line, op2, 3);
+    prsOvlWrite(1, line);
 }
 
 void SUB_PRT::prsOvlCr(Currency op1, Currency op2)
 {
-    prsOvlWrite(2, u"CR "_s + mox::format(op1, u"00") + mox::format(op2, u"00") + u'3');
+    QString line = u"CR "_s;
+    appendDigits(line, wholeOf(op1), 2);
+    appendDigits(line, wholeOf(op2), 2);
+    prsOvlWrite(2, line + u'3');
 }
 
 void SUB_PRT::prsOvlPage()
@@ -65,11 +116,16 @@ void SUB_PRT::prsOvlText(Currency x, Currency y, int op3, Currency op4, short op
                          const QString& text)
 {
     // Positions are in tenths of a column or line; Int is the floor.
-    const Currency xField = (x * 10).intPart();
-    const Currency yField = (y * 10).intPart();
-    prsOvlWrite(2, u"TE "_s + mox::format(xField, u"0000") + mox::format(yField, u"0000") +
-                       mox::format(op3, u"0") + mox::format(op4, u"0") + mox::format(op5, u"000") +
-                       mox::format(op6, u"000") + text);
+    m_text.clear();
+    m_text += u"TE "_s;
+    appendDigits(m_text, (x * 10).toInteger(Rounding::Floor), 4);
+    appendDigits(m_text, (y * 10).toInteger(Rounding::Floor), 4);
+    appendDigits(m_text, op3, 1);
+    appendDigits(m_text, wholeOf(op4), 1);
+    appendDigits(m_text, op5, 3);
+    appendDigits(m_text, op6, 3);
+    m_text += text;
+    prsOvlWrite(2, m_text);
 }
 
 void SUB_PRT::prsOvlEnd()

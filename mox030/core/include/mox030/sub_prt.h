@@ -42,12 +42,12 @@ class SUB_PRT {
 public:
     SUB_PRT();
     ~SUB_PRT();
-    SUB_PRT(const SUB_PRT &) = delete;
-    SUB_PRT &operator=(const SUB_PRT &) = delete;
+    SUB_PRT(const SUB_PRT&) = delete;
+    SUB_PRT& operator=(const SUB_PRT&) = delete;
 
     /// strPrtPath: the folder of the command file.
-    void setPrtPath(const QString &folder) { m_strPrtPath = folder; }
-    const QString &prtPath() const { return m_strPrtPath; }
+    void setPrtPath(const QString& folder) { m_strPrtPath = folder; }
+    const QString& prtPath() const { return m_strPrtPath; }
     /// The full path of the command file: the folder joined with "OVL.TMP".
     QString filePath() const;
 
@@ -60,23 +60,24 @@ public:
     /// "TE " + Int(x*10) as "0000" + Int(y*10) as "0000" + \p op3 as "0" + \p op4 as "0" +
     /// \p op5 as "000" + \p op6 as "000" + \p text unchanged.
     void prsOvlText(Currency x, Currency y, int op3, Currency op4, short op5, short op6,
-                    const QString &text);
+                    const QString& text);
     /// "ED ", then closes the file and puts it in place of any old OVL.TMP.
     void prsOvlEnd();
 
     /// The first failure of the run (creating, writing or renaming the file); ok() otherwise.
-    const mox::Status &status() const { return m_status; }
+    const mox::Status& status() const { return m_status; }
 
 private:
     /// prsOvlWrite: 1 creates the file and writes, 2 and 3 write, 4 writes and closes; any
     /// other mode does nothing.
-    void prsOvlWrite(int mode, const QString &line);
-    void fail(const QString &what);
+    void prsOvlWrite(int mode, const QString& line);
+    void fail(const QString& what);
 
     QString m_strPrtPath;
     std::unique_ptr<QSaveFile> m_file;
     QStringEncoder m_encoder;
-    QByteArray m_line;
+    QString m_text;    // the text line being built
+    QByteArray m_line; // the same line, encoded
     mox::Status m_status;
 };
 
