@@ -59,10 +59,15 @@ QString monthCaption(const CalcContext& ctx)
     return QString::number(ym / 100) + u'年' + QString::number(ym % 100) + u"月分"_s;
 }
 
-// Social-insurance rounding: Int(a + c) for a premium of 0 or more, Int(a − c) below 0.
+// Social-insurance rounding with the complement c = 1 − rounding point: Int(a + c) for a premium
+// of 0 or more; a negative premium is rounded as the mirror image, a − c cut towards zero. Taking
+// the floor there instead would move every negative premium one yen further down (a refund of
+// exactly −4,100 would become −4,101, and a rounding point of 1 would not drop the fraction).
 Currency socialRound(Currency a, Currency c)
 {
-    return (a.isNegative() ? a - c : a + c).intPart();
+    if (a.isNegative())
+        return (a - c).roundToYen(Rounding::Truncate);
+    return (a + c).intPart();
 }
 
 struct TaxInputs {
