@@ -108,9 +108,13 @@ void frmMox110::connectHandlers()
 
 void frmMox110::Form_Set()
 {
-    prsDbOpen();
-    prsTbOpen();
-    prsDspClr();
+    try {
+        prsDbOpen();
+        prsTbOpen();
+        prsDspClr();
+    } catch (const KorDAO::DaoError& e) {
+        mox::prsDaoStatus(e.status(), false); // a field of the management or personnel table
+    }
 }
 
 void frmMox110::prsDbOpen()
