@@ -47,9 +47,12 @@ Row::Row(const RowLayout& layout) : m_layout(&layout)
 
 int Row::slot(const QString& column, ColumnKind kind) const
 {
+    // A column the table lacks, or a value of the wrong kind, is a mistake in this program's
+    // own generators: stop at once rather than write a wrong record.
     const int i = m_layout->indexOf(column);
-    assert(i >= 0 && m_layout->columns()[i].kind == kind);
-    (void)kind;
+    if (i < 0 || m_layout->columns()[i].kind != kind)
+        qFatal("moxdb: column %s of %s set wrongly", qPrintable(column),
+               qPrintable(m_layout->table()));
     return i;
 }
 

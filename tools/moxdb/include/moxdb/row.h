@@ -54,7 +54,8 @@ private:
 };
 
 /// One record of a layout. Setting a column the layout lacks, or a value of another kind, is a
-/// programming error (asserted); reading a column the layout lacks gives 0 or an empty text.
+/// programming error that stops the program; reading a column the layout lacks gives 0 or an
+/// empty text.
 class Row {
 public:
     explicit Row(const RowLayout& layout);
