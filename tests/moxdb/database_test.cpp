@@ -1,5 +1,6 @@
 // Creating the databases and writing the demo and synthetic data through the database
 // component: SQLite in a scratch folder, and PostgreSQL when the test server is there.
+#include "moxdb/command.h"
 #include "moxdb/demodata.h"
 #include "moxdb/init.h"
 #include "moxdb/synthdata.h"
@@ -236,4 +237,26 @@ TEST(MoxdbPostgres, InitAndDemoOnTheTestServer)
     ASSERT_TRUE(s.ok()) << s.message.toStdString();
     EXPECT_EQ(payroll->count(u"GKKYUYO"_s), static_cast<int>(rows.kyuyo.size()));
     EXPECT_EQ(payroll->count(u"GKKYUYO"_s, u"SYOKCD = 10025 AND KYURYO = 312400"_s), 9);
+}
+
+TEST(MoxdbInitCommand, WritesIntoTheFolderGivenAndRunsAgain)
+{
+    test::ScratchFolder scratch;
+    const QString dir = scratch.file(u"new/place"_s);
+    const Command init = initCommand();
+    QString out;
+    QString err;
+    QTextStream o(&out);
+    QTextStream e(&err);
+    ASSERT_EQ(init.run({u"--dir"_s, dir}, o, e), 0) << err.toStdString();
+    o.flush();
+    EXPECT_TRUE(out.startsWith(u"wrote "_s)) << out.toStdString();
+    EXPECT_TRUE(QFile::exists(dir + u"/MOX.INI"_s));
+    EXPECT_TRUE(QFile::exists(dir + u"/mox.db"_s));
+    EXPECT_TRUE(QFile::exists(dir + u"/moxenv.db"_s));
+    out.clear();
+    ASSERT_EQ(init.run({u"--dir"_s, dir}, o, e), 0) << err.toStdString();
+    o.flush();
+    EXPECT_TRUE(out.startsWith(u"using "_s)) << out.toStdString();
+    EXPECT_EQ(init.run({u"--dir"_s}, o, e), 2);
 }
