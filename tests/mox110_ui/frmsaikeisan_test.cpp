@@ -16,7 +16,8 @@ namespace {
 
 // Runs \p steps inside the dialog's modal loop, then returns its choice; a dialog still open
 // after the steps is answered with a click on cmdF4 so that the test never hangs.
-short runDialog(frmSAIKEISAN &dlg, const std::function<void()> &steps, bool *stillOpen = nullptr) {
+short runDialog(frmSAIKEISAN& dlg, const std::function<void()>& steps, bool* stillOpen = nullptr)
+{
     QTimer::singleShot(0, &dlg, [&] {
         steps();
         if (stillOpen)
@@ -28,7 +29,7 @@ short runDialog(frmSAIKEISAN &dlg, const std::function<void()> &steps, bool *sti
 }
 
 struct KeyCase {
-    const char *name;
+    const char* name;
     bool focusOnF12;
     Qt::Key key;
     Qt::KeyboardModifiers modifiers;
@@ -46,8 +47,9 @@ const KeyCase kKeyCases[] = {
 
 class SaikeisanKeys : public testing::TestWithParam<KeyCase> {};
 
-TEST_P(SaikeisanKeys, FunctionKeysPressTheirButtonWhereverTheFocusIs) {
-    const KeyCase &c = GetParam();
+TEST_P(SaikeisanKeys, FunctionKeysPressTheirButtonWhereverTheFocusIs)
+{
+    const KeyCase& c = GetParam();
     frmSAIKEISAN dlg;
     const short choice = runDialog(dlg, [&] {
         if (c.focusOnF12)
@@ -59,9 +61,10 @@ TEST_P(SaikeisanKeys, FunctionKeysPressTheirButtonWhereverTheFocusIs) {
 }
 
 INSTANTIATE_TEST_SUITE_P(All, SaikeisanKeys, testing::ValuesIn(kKeyCases),
-                         [](const auto &p) { return std::string(p.param.name); });
+                         [](const auto& p) { return std::string(p.param.name); });
 
-TEST(Saikeisan, CaptionsAndFirstFocus) {
+TEST(Saikeisan, CaptionsAndFirstFocus)
+{
     frmSAIKEISAN dlg;
     bool focusOnView = false;
     runDialog(dlg, [&] { focusOnView = dlg.focusWidget() == dlg.cmdF4; });
@@ -71,7 +74,8 @@ TEST(Saikeisan, CaptionsAndFirstFocus) {
     EXPECT_EQ(dlg.cmdF12->text(), u"内容を修正する　（Ｆ12）"_s);
 }
 
-TEST(Saikeisan, RefusesToCloseWithoutAChoice) {
+TEST(Saikeisan, RefusesToCloseWithoutAChoice)
+{
     frmSAIKEISAN dlg;
     bool stillOpen = false;
     runDialog(
@@ -87,7 +91,8 @@ TEST(Saikeisan, RefusesToCloseWithoutAChoice) {
     EXPECT_TRUE(stillOpen);
 }
 
-TEST(Saikeisan, ChoiceIsResetEachTimeItOpens) {
+TEST(Saikeisan, ChoiceIsResetEachTimeItOpens)
+{
     frmSAIKEISAN dlg;
     EXPECT_EQ(runDialog(dlg, [&] { dlg.cmdF12->click(); }), 12);
     bool zeroWhileOpen = false;

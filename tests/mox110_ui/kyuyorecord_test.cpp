@@ -9,7 +9,7 @@ using namespace Qt::StringLiterals;
 namespace {
 
 struct CommentCase {
-    const char *name;
+    const char* name;
     QString text;
     QString stored;
 };
@@ -27,15 +27,17 @@ const CommentCase kCommentCases[] = {
 
 class CommentField : public testing::TestWithParam<CommentCase> {};
 
-TEST_P(CommentField, CutAndPaddedToThirtyCharacters) {
-    const CommentCase &c = GetParam();
+TEST_P(CommentField, CutAndPaddedToThirtyCharacters)
+{
+    const CommentCase& c = GetParam();
     EXPECT_EQ(mox110::commentField(c.text), c.stored);
 }
 
 INSTANTIATE_TEST_SUITE_P(All, CommentField, testing::ValuesIn(kCommentCases),
-                         [](const auto &p) { return std::string(p.param.name); });
+                         [](const auto& p) { return std::string(p.param.name); });
 
-TEST(ProportionField, TextTimesHundredThousand) {
+TEST(ProportionField, TextTimesHundredThousand)
+{
     EXPECT_EQ(mox110::proportionField(u"0.62500"_s), Currency::fromYen(62'500));
     EXPECT_EQ(mox110::proportionField(u"1"_s), Currency::fromYen(100'000));
     EXPECT_EQ(mox110::proportionField(u"0.00000"_s), Currency());
@@ -50,7 +52,8 @@ TEST(ProportionField, TextTimesHundredThousand) {
     EXPECT_EQ(mox110::proportionField(u"0.0000000025"_s), Currency::fromRaw(2));
 }
 
-TEST(KyuyoValues, PeriodsKeysAndProportionFields) {
+TEST(KyuyoValues, PeriodsKeysAndProportionFields)
+{
     mox110::BonusScreen s;
     mox110::CalcContext ctx;
     ctx.jinji.KYUKBN = 1;
@@ -61,8 +64,8 @@ TEST(KyuyoValues, PeriodsKeysAndProportionFields) {
     s.txtKmritu = u"0.62500"_s;
     const auto values = mox110::kyuyoValues(s, ctx, 7);
     ASSERT_EQ(mox::failure(values), nullptr);
-    const auto find = [&](const QString &name) {
-        for (const auto &f : mox::value(values)) {
+    const auto find = [&](const QString& name) {
+        for (const auto& f : mox::value(values)) {
             if (f.name == name)
                 return f.value;
         }
@@ -77,7 +80,7 @@ TEST(KyuyoValues, PeriodsKeysAndProportionFields) {
     const auto daily = mox110::kyuyoValues(s, ctx, 7);
     ASSERT_EQ(mox::failure(daily), nullptr);
     bool nmritu = false;
-    for (const auto &f : mox::value(daily))
+    for (const auto& f : mox::value(daily))
         nmritu = nmritu || f.name == u"NMRITU"_s;
     EXPECT_TRUE(nmritu);
 

@@ -16,41 +16,59 @@ using namespace Qt::StringLiterals;
 namespace screentest {
 namespace {
 
-void writeFile(const QString &path, const QByteArray &text) {
+void writeFile(const QString& path, const QByteArray& text)
+{
     QFile f(path);
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
     f.write(text);
 }
 
-void insertInto(const KorDAO::DatabaseHandle &db, const QString &table, const Fields &fields) {
+void insertInto(const KorDAO::DatabaseHandle& db, const QString& table, const Fields& fields)
+{
     KorDAO::clsTbAccess tb;
     tb.setTBDatabase(db);
     tb.setTBNameString(table);
     ASSERT_GE(tb.DAO_TableOpen(QString(), QString()), 0) << tb.lastError().toStdString();
     ASSERT_EQ(tb.DAO_AddNew(true), 0);
-    for (const auto &[name, value] : fields)
+    for (const auto& [name, value] : fields)
         mox110::assignField(tb.TBRec()[name], value);
     ASSERT_EQ(tb.DAO_Update(), 0) << tb.lastError().toStdString();
     ASSERT_EQ(tb.DAO_TableClose(), 0);
 }
 
-QVariant m(std::int64_t v) {
+QVariant m(std::int64_t v)
+{
     return QVariant::fromValue(Currency::fromYen(v));
 }
 
-QVariant m(const char16_t *text) {
+QVariant m(const char16_t* text)
+{
     return QVariant::fromValue(*Currency::parse(QStringView(text)));
 }
 
 } // namespace
 
-Currency yen(std::int64_t v) {
+Currency yen(std::int64_t v)
+{
     return Currency::fromYen(v);
 }
 
-void ScreenTest::SetUp() {
+void ScreenTest::SetUp()
+{
     ASSERT_TRUE(m_dir.isValid());
-    writeFile(m_dir.filePath(u"MOX.INI"_s), "[Database]\nDriver=QSQLITE\nDatabase=mox.db\n");
+    if (backend() == Backend::Postgres) {
+        static int databases = 0;
+        const QString name =
+            u"mox110ui_%1_%2"_s.arg(QCoreApplication::applicationPid()).arg(++databases);
+        writeFile(m_dir.filePath(u"MOX.INI"_s),
+                  u"[Database]\nDriver=QPSQL\nDatabase=%1\nHost=%2\nPort=%3\nUser=%4\n"_s
+                      .arg(name, qEnvironmentVariable("MOX_TEST_PGHOST"),
+                           qEnvironmentVariable("MOX_TEST_PGPORT"),
+                           qEnvironmentVariable("MOX_TEST_PGUSER"))
+                      .toUtf8());
+    } else {
+        writeFile(m_dir.filePath(u"MOX.INI"_s), "[Database]\nDriver=QSQLITE\nDatabase=mox.db\n");
+    }
     writeFile(m_dir.filePath(u"MOXENV.INI"_s), "[Database]\nDriver=QSQLITE\nDatabase=env.db\n");
     m_oldIniDir = qgetenv("MOX_INI_DIR");
     qputenv("MOX_INI_DIR", m_dir.path().toUtf8());
@@ -91,18 +109,21 @@ void ScreenTest::SetUp() {
     insert(u"GKKOYOU"_s, koyou);
 }
 
-void ScreenTest::TearDown() {
+void ScreenTest::TearDown()
+{
     m_form.reset();
     if (m_payroll)
         (void)m_payroll->DAO_DBClose();
     qputenv("MOX_INI_DIR", m_oldIniDir);
 }
 
-void ScreenTest::insert(const QString &table, const Fields &fields) {
+void ScreenTest::insert(const QString& table, const Fields& fields)
+{
     insertInto(m_payroll->DBDatabase(), table, fields);
 }
 
-void ScreenTest::seed(int syorid) {
+void ScreenTest::seed(int syorid)
+{
     insert(u"GKKANRI"_s, {{u"KEY"_s, u"KANRI"_s},
                           {u"SYORID"_s, syorid},
                           {u"KM6KM"_s, m(u"122.5")},
@@ -119,7 +140,7 @@ void ScreenTest::seed(int syorid) {
                           {u"KAITK2"_s, m(18)},
                           {u"KOSTOK"_s, m(183)},
                           {u"KOSTK2"_s, m(183)}});
-    const auto employee = [this](int code, const QString &name, int kyukbn, int hyokbn,
+    const auto employee = [this](int code, const QString& name, int kyukbn, int hyokbn,
                                  std::int64_t kyuryo, std::int64_t nitank) {
         insert(u"GKJINJI"_s, {{u"SYOKCD"_s, code},
                               {u"SIMKNJ"_s, name},
@@ -146,46 +167,51 @@ void ScreenTest::seed(int syorid) {
     employee(kDailyManual, u"高橋四郎"_s, 4, 9, 0, 9'000);
 }
 
-bool ScreenTest::start() {
+bool ScreenTest::start()
+{
     m_form = std::make_unique<frmMox110>();
     m_form->show();
     m_form->activateWindow();
     EXPECT_TRUE(QTest::qWaitForWindowActive(m_form.get()));
     try {
         m_form->Form_Set();
-    } catch (const mox::ProgramEnded &) {
+    } catch (const mox::ProgramEnded&) {
         return false;
     }
     return true;
 }
 
-void ScreenTest::select(int code) {
+void ScreenTest::select(int code)
+{
     const int index = m_form->cboSyokcd->findData(code);
     ASSERT_GE(index, 0) << code;
     m_form->cboSyokcd->setCurrentIndex(index);
 }
 
-void ScreenTest::press(int n) {
-    QWidget *target = QApplication::focusWidget() ? QApplication::focusWidget() : m_form.get();
+void ScreenTest::press(int n)
+{
+    QWidget* target = QApplication::focusWidget() ? QApplication::focusWidget() : m_form.get();
     QTest::keyClick(target, static_cast<Qt::Key>(Qt::Key_F1 + n - 1));
 }
 
-void ScreenTest::answerDialog(int key) {
-    auto *timer = new QTimer(m_form.get());
+void ScreenTest::answerDialog(int key)
+{
+    auto* timer = new QTimer(m_form.get());
     timer->setInterval(5);
     QObject::connect(timer, &QTimer::timeout, timer, [timer, key] {
-        QWidget *modal = QApplication::activeModalWidget();
+        QWidget* modal = QApplication::activeModalWidget();
         if (!modal || !modal->isVisible())
             return;
         timer->stop();
         timer->deleteLater();
-        QWidget *target = modal->focusWidget() ? modal->focusWidget() : modal;
+        QWidget* target = modal->focusWidget() ? modal->focusWidget() : modal;
         QTest::keyClick(target, static_cast<Qt::Key>(key));
     });
     timer->start();
 }
 
-int ScreenTest::bonusCount(int syokcd, int skyuym) {
+int ScreenTest::bonusCount(int syokcd, int skyuym)
+{
     KorDAO::clsDbAccess db;
     db.setDBIniNameString(u"MOX.INI"_s);
     EXPECT_EQ(db.DAO_DBOpen(), 0);
@@ -199,7 +225,8 @@ int ScreenTest::bonusCount(int syokcd, int skyuym) {
     return n;
 }
 
-QVariant ScreenTest::bonusField(int syokcd, int skyuym, const QString &field) {
+QVariant ScreenTest::bonusField(int syokcd, int skyuym, const QString& field)
+{
     KorDAO::clsDbAccess db;
     db.setDBIniNameString(u"MOX.INI"_s);
     EXPECT_EQ(db.DAO_DBOpen(), 0);

@@ -31,15 +31,20 @@ enum Employee {
     kShortCode = 25, // listed as 0000025
 };
 
+/// The payroll database of a test: SQLite, or PostgreSQL when MOX_TEST_PGHOST names a server.
+enum class Backend { Sqlite, Postgres };
+
 class ScreenTest : public testing::Test {
 protected:
     void SetUp() override;
+    /// Which database the payroll tables live in; SQLite unless a test says otherwise.
+    virtual Backend backend() const { return Backend::Sqlite; }
     void TearDown() override;
 
     /// The management record for processing month \p syorid and the five employees.
     void seed(int syorid);
     /// Adds one record to \p table of the payroll database.
-    void insert(const QString &table, const Fields &fields);
+    void insert(const QString& table, const Fields& fields);
     /// Creates, shows and sets up the screen; false when the start ended the program.
     bool start();
 
@@ -53,7 +58,7 @@ protected:
     /// The bonus records of \p syokcd in month \p skyuym, read on a connection of their own.
     int bonusCount(int syokcd, int skyuym);
     /// A field of that bonus record; invalid when there is none.
-    QVariant bonusField(int syokcd, int skyuym, const QString &field);
+    QVariant bonusField(int syokcd, int skyuym, const QString& field);
 
     QTemporaryDir m_dir;
     QByteArray m_oldIniDir;
