@@ -486,9 +486,17 @@ void frmMox110::prsPf11()
         reportCalcFailure(m_calcFailure);
         return;
     }
-    underWait([this] {
+    // Figures that cannot be stored are refused before anything changes; the screen stays.
+    const mox::Result<mox110::KyuyoValues> values =
+        mox110::kyuyoValues(readScreen(), m_ctx, selectedCode());
+    if (const mox::Status* bad = mox::failure(values)) {
+        mox::shell().messageBox(bad->message, mox::MsgIcon::Exclamation, mox::MsgButtons::Ok,
+                                windowTitle());
+        return;
+    }
+    underWait([&] {
         prsDspInp(0);
-        prsWriteKyuyo();
+        prsWriteKyuyo(mox::value(values));
     });
     prsDspClr();
 }
@@ -500,22 +508,14 @@ void frmMox110::checkInTransaction(short status)
     mox::prsDaoStatus(status, false);
 }
 
-void frmMox110::prsWriteKyuyo()
+void frmMox110::prsWriteKyuyo(const mox110::KyuyoValues& values)
 {
-    const mox110::BonusScreen s = readScreen();
-    // Figures that cannot be stored are refused before anything changes.
-    const mox::Result<mox110::KyuyoValues> values = mox110::kyuyoValues(s, m_ctx, selectedCode());
-    if (const mox::Status* bad = mox::failure(values)) {
-        mox::shell().messageBox(bad->message, mox::MsgIcon::Exclamation, mox::MsgButtons::Ok,
-                                windowTitle());
-        return;
-    }
     m_kyuyoTb.setTBWorkspace(m_db.DBWorkspace());
     mox::prsDaoStatus(m_kyuyoTb.DAO_BeginTrans(), false);
     try {
         checkInTransaction(prfReadKyuyo() ? m_kyuyoTb.DAO_Edit(true) : m_kyuyoTb.DAO_AddNew(true));
         KorDAO::Record rec = m_kyuyoTb.TBRec();
-        for (const mox110::KyuyoField& f : mox::value(values))
+        for (const mox110::KyuyoField& f : values)
             mox110::assignField(rec[f.name], f.value);
         checkInTransaction(m_kyuyoTb.DAO_Update());
         if (m_beforeCommit)

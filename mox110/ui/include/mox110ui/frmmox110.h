@@ -11,6 +11,7 @@
 #include "kornum/kornum.h"
 #include "kortax/kortax.h"
 #include "mox110/bonusscreen.h"
+#include "mox110ui/kyuyorecord.h"
 
 #include <QWidget>
 
@@ -36,7 +37,7 @@ public:
     using KorNum = KorNumIn::KorNum;
 
     /// Form_Load: places the window and creates the database and tax objects; no database access.
-    explicit frmMox110(QWidget *parent = nullptr);
+    explicit frmMox110(QWidget* parent = nullptr);
     ~frmMox110() override;
 
     /// Form_Set: opens the database and the tables, fills the employee list, clears the screen
@@ -59,10 +60,10 @@ public:
     /// How many recalculations ran since the start (prsZaiseki, prsKeisan or prsGokei started by
     /// a change or a key).
     int recalculations() const { return m_recalculations; }
-    frmSAIKEISAN *saikeisan() const { return m_saikeisan; }
+    frmSAIKEISAN* saikeisan() const { return m_saikeisan; }
 
     // Controls, under the names of the screen.
-    QLabel *lblYm = nullptr; // processing month in era form
+    QLabel* lblYm = nullptr; // processing month in era form
     QFrame *frmSyocd = nullptr, *frmRitu = nullptr, *frmKubn = nullptr, *frmZaisyo = nullptr,
            *frmKsnritu = nullptr, *frmTxt = nullptr, *frmTeate = nullptr, *frmTeate1 = nullptr,
            *frmTeate2 = nullptr, *frmTeate3 = nullptr, *frmTeate4 = nullptr, *frmKojyo = nullptr,
@@ -81,7 +82,7 @@ public:
            *nu1Kougok = nullptr, *nu1Sasihk = nullptr;
     QLineEdit *txtKmritu = nullptr, *txtKbritu = nullptr;
     KorNum *nu1Fsinsu = nullptr, *nu1Zeirit = nullptr;
-    std::array<QPushButton *, 12> cmdPFKEY{};
+    std::array<QPushButton*, 12> cmdPFKEY{};
 
 private:
     enum class Recalc { Keisan, ZaisekiKeisan };
@@ -113,24 +114,25 @@ private:
     void prsPf11();
 
     /// Runs \p action under the wait window.
-    void underWait(const std::function<void()> &action);
+    void underWait(const std::function<void()>& action);
 
-    void prsWriteKyuyo();
+    /// Writes \p values as the bonus record of the month (added or updated) in one transaction.
+    void prsWriteKyuyo(const mox110::KyuyoValues& values);
     void prsDeleteKyuyo();
     /// A status of a step inside the payment table's transaction: a failure rolls the change
     /// back before it is reported and the program ends.
     void checkInTransaction(short status);
 
-    void onBoxGotFocus(KorNum *box);
-    void onBoxLostFocus(KorNum *box, Recalc recalc);
+    void onBoxGotFocus(KorNum* box);
+    void onBoxLostFocus(KorNum* box, Recalc recalc);
     void onDeductionClick();
 
     /// Copies the boxes into a BonusScreen and back again.
     mox110::BonusScreen readScreen() const;
-    void writeScreen(const mox110::BonusScreen &s);
+    void writeScreen(const mox110::BonusScreen& s);
     /// Runs one step of the calculation on the screen and reports a failure.
-    void calculate(const std::function<mox::Status(mox110::BonusScreen &)> &step);
-    void reportCalcFailure(const mox::Status &st);
+    void calculate(const std::function<mox::Status(mox110::BonusScreen&)>& step);
+    void reportCalcFailure(const mox::Status& st);
     int selectedCode() const;
 
     KorDAO::clsDbAccess m_db;
@@ -140,8 +142,8 @@ private:
     std::unique_ptr<KorTAX::clsTax> SYOTOKU; // the income-tax object
 
     mox110::CalcContext m_ctx;
-    frmSAIKEISAN *m_saikeisan = nullptr;
-    mox::FunctionKeyFilter *m_keyFilter = nullptr;
+    frmSAIKEISAN* m_saikeisan = nullptr;
+    mox::FunctionKeyFilter* m_keyFilter = nullptr;
     std::function<void()> m_beforeCommit;
 
     int m_keyMode = 0;

@@ -14,7 +14,7 @@ class frmSAIKEISAN : public QDialog {
     Q_OBJECT
 
 public:
-    explicit frmSAIKEISAN(QWidget *parent = nullptr);
+    explicit frmSAIKEISAN(QWidget* parent = nullptr);
 
     /// Loads the dialog (choice 0), shows it modally and returns the choice once it is closed.
     short showModal();
@@ -24,17 +24,17 @@ public:
     /// p_iFlgMode (mode flag): 0 no choice, 4 show the stored record, 12 correct it.
     short p_iFlgMode = 0;
 
-    QLabel *Label1 = nullptr;
-    QPushButton *cmdF4 = nullptr;  // "内容を表示する　（Ｆ４）"
-    QPushButton *cmdF12 = nullptr; // "内容を修正する　（Ｆ12）"
+    QLabel* Label1 = nullptr;
+    QPushButton* cmdF4 = nullptr;  // "内容を表示する　（Ｆ４）"
+    QPushButton* cmdF12 = nullptr; // "内容を修正する　（Ｆ12）"
 
 protected:
-    bool eventFilter(QObject *watched, QEvent *event) override;
-    void keyPressEvent(QKeyEvent *event) override;
-    void closeEvent(QCloseEvent *event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     void choose(short mode);
     /// Form_KeyDown (key preview): true when the key was taken by the dialog.
-    bool Form_KeyDown(QKeyEvent *event);
+    bool Form_KeyDown(QKeyEvent* event);
 };

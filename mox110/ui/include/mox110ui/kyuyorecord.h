@@ -25,17 +25,17 @@ using KyuyoValues = std::vector<KyuyoField>;
 
 /// A comment as stored (NIREM1 … NIREM3): cut to 30 characters and padded with blanks to 30. A
 /// character is a code point, so a character outside the basic plane is never split.
-QString commentField(const QString &text);
+QString commentField(const QString& text);
 
 /// A payment proportion text ("0.62500") as stored: the number × 100000 (62500). Leading and
 /// trailing blanks are allowed; nullopt for a text that is not a plain decimal number.
-std::optional<Currency> proportionField(const QString &text);
+std::optional<Currency> proportionField(const QString& text);
 
 /// The fields of the bonus record of employee \p syokcd, in order. Fails, naming the box, when
 /// a proportion is not a number or a period does not form a months-and-days key.
-mox::Result<KyuyoValues> kyuyoValues(const BonusScreen &s, const CalcContext &ctx, int syokcd);
+mox::Result<KyuyoValues> kyuyoValues(const BonusScreen& s, const CalcContext& ctx, int syokcd);
 
 /// Assigns \p value to \p field by its type (int, Currency, text).
-void assignField(KorDAO::FieldRef field, const QVariant &value);
+void assignField(KorDAO::FieldRef field, const QVariant& value);
 
 } // namespace mox110
