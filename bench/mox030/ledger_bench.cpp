@@ -1,0 +1,159 @@
+// The ledger program on a large district (moxdb synth, 30,000 staff and 10 fiscal years unless
+// MOX030_BENCH_STAFF / MOX030_BENCH_YEARS say otherwise; made once into MOX030_BENCH_DATA):
+//
+//     mox030_bench --benchmark_filter=ListFill     start-up to the filled employee list
+//     mox030_bench --benchmark_filter=Print        1,000 ledgers into OVL.TMP
+//
+// Each run also reports the peak resident memory of the process so far.
+#include "frmmox030.h"
+
+#include "mox030/ledgerrun.h"
+
+#include "mox/bascmnname.h"
+#include "mox/comdate.h"
+#include "mox/program.h"
+#include "mox/shell.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QListWidget>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <benchmark/benchmark.h>
+
+#include <sys/resource.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+double peakRssMb()
+{
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return static_cast<double>(u.ru_maxrss) / 1024.0;
+}
+
+QString dataFolder()
+{
+    const QString env = qEnvironmentVariable("MOX030_BENCH_DATA");
+    return env.isEmpty() ? QStringLiteral(MOX030_BENCH_DATA) : env;
+}
+
+bool runMoxdb(const QStringList& args)
+{
+    QProcess p;
+    p.setProcessChannelMode(QProcess::ForwardedChannels);
+    p.start(QStringLiteral(MOX030_MOXDB), args);
+    return p.waitForFinished(-1) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+}
+
+// Makes the synthetic district once; later runs reuse it.
+bool prepareData()
+{
+    const QString dir = dataFolder();
+    qputenv("MOX_INI_DIR", dir.toUtf8());
+    if (QFile::exists(dir + u"/ready"_s))
+        return true;
+    QDir().mkpath(dir);
+    const QString staff = qEnvironmentVariable("MOX030_BENCH_STAFF", u"30000"_s);
+    const QString years = qEnvironmentVariable("MOX030_BENCH_YEARS", u"10"_s);
+    std::fprintf(stderr, "making %s staff and %s years in %s (once)\n", qPrintable(staff),
+                 qPrintable(years), qPrintable(dir));
+    if (!runMoxdb({u"init"_s, u"--dir"_s, dir}) ||
+        !runMoxdb({u"synth"_s, u"--staff"_s, staff, u"--years"_s, years, u"--dir"_s, dir}))
+        return false;
+    QFile ready(dir + u"/ready"_s);
+    return ready.open(QIODevice::WriteOnly);
+}
+
+void ListFill(benchmark::State& state)
+{
+    mox::ScriptedShell shell;
+    int listed = 0;
+    for (auto _ : state) {
+        frmMox030 form;
+        form.Form_Load();
+        listed = form.lstMain->count();
+    }
+    state.counters["listed"] = listed;
+    state.counters["peakRSS_MB"] = peakRssMb();
+}
+BENCHMARK(ListFill)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+// The print run as the form makes it, without the wait window and the hand-off.
+void Print(benchmark::State& state)
+{
+    mox::ScriptedShell shell;
+    KorDAO::clsDbAccess db;
+    db.setDBIniNameString(u"MOX.INI"_s);
+    KorDAO::clsTbAccess kanri;
+    KorDAO::clsTbAccess jinji;
+    KorDAO::clsTbAccess kyuyo;
+    if (db.DAO_DBOpen() != 0) {
+        state.SkipWithError("the payroll database does not open");
+        return;
+    }
+    kanri.setTBDatabase(db.DBDatabase());
+    kanri.setTBNameString(u"GKKANRI"_s);
+    kanri.DAO_TableOpen(u"KEY = 'KANRI'"_s, QString());
+    kanri.DAO_RecFind(1, u"KEY = 'KANRI'"_s);
+    const QString syorid = kanri.TBRec()[u"SYORID"].toCurrency().toPlainString();
+    const int year = syorid.left(4).toInt() - (syorid.mid(4, 2).toInt() < 4 ? 1 : 0);
+
+    jinji.setTBDatabase(db.DBDatabase());
+    jinji.setTBNameString(u"GKJINJI"_s);
+    jinji.DAO_TableOpen(QString(), u"SYOKCD"_s);
+
+    mox030::PrintJob job;
+    job.db = db.DBDatabase();
+    job.GKJINJI = &jinji;
+    job.GKKYUYO = &kyuyo;
+    job.strFromYM = QString::number(year) + u"04"_s;
+    job.strToYM = QString::number(year + 1) + u"03"_s;
+    job.strNendoPrt = u"令和  8 年"_s;
+    for (std::size_t i = 1; i <= 10; ++i)
+        job.strSyokuMei[i] = QString(20, u' ');
+    job.GKNAME = kanri.TBRec()[u"GKNAME"].toString();
+    job.SYOZOKU = kanri.TBRec()[u"SYOZOKU"].toString();
+    const int wanted = static_cast<int>(state.range(0));
+    for (short st = jinji.DAO_RecRead(1); st == 0 && job.codes.size() < wanted;
+         st = jinji.DAO_RecRead(2))
+        job.codes.append(jinji.TBRec()[u"SYOKCD"].toInt());
+    QTemporaryDir out;
+    job.folder = out.path();
+
+    mox030::PrintOutcome result;
+    for (auto _ : state)
+        result = mox030::prsPrint(job);
+    if (result.daoStatus != 0 || !result.file.ok())
+        state.SkipWithError("the print run failed");
+    state.counters["pages"] = result.pages;
+    state.counters["OVL_MB"] =
+        static_cast<double>(QFile(out.filePath(u"OVL.TMP"_s)).size()) / 1024.0 / 1024.0;
+    state.counters["peakRSS_MB"] = peakRssMb();
+}
+BENCHMARK(Print)->Arg(1000)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    mox::setProgramId(u"mox030"_s);
+    benchmark::Initialize(&argc, argv);
+    if (!prepareData()) {
+        std::fprintf(stderr, "mox030_bench: the synthetic data could not be made\n");
+        return 1;
+    }
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
