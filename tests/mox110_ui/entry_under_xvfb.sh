@@ -1,0 +1,78 @@
+#!/bin/bash
+# Drives the real mox110 on an X server of its own, with keys only, on the demo district:
+# select an employee entered by hand (HYOKBN 9), F11, change the salary and the term-end
+# allowance, leave the box, F12, F10. The stored bonus record must hold the typed figures and the
+# totals recalculated from them.
+# Usage: entry_under_xvfb.sh MOX110 MOXDB FONTCONFIG_FILE. Exit 77 (skipped) without the tools.
+set -u
+mox110=$1 moxdb=$2 fonts=$3
+for tool in xvfb-run xdotool sqlite3; do
+    command -v "$tool" >/dev/null || { echo "skipped: $tool is missing"; exit 77; }
+done
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+mkdir -p "$work/data" "$work/run"
+chmod 700 "$work/run"
+export MOX_INI_DIR="$work/data" FONTCONFIG_FILE="$fonts" XDG_RUNTIME_DIR="$work/run"
+unset QT_QPA_PLATFORM
+"$moxdb" init --dir "$work/data" >/dev/null || exit 1
+"$moxdb" demo >/dev/null 2>&1 || exit 1
+db="$work/data/mox.db"
+code=1101023
+# The list holds every employee in code order (December lists pay class 4 too).
+presses=$(sqlite3 "$db" "select count(*) + 1 from GKJINJI where SYOKCD < $code")
+
+cat >"$work/drive.sh" <<'DRIVE'
+#!/bin/bash
+cd "$MOX_INI_DIR"
+"$1" demo &
+pid=$!
+wid=$(timeout 30 xdotool search --sync --onlyvisible --name "期末勤勉手当計算結果入力" | head -1)
+[ -n "$wid" ] || { echo "the form did not appear"; kill $pid; exit 1; }
+xdotool windowfocus --sync "$wid"
+for _ in $(seq 1 "$2"); do xdotool key Down; done
+sleep 0.3
+xdotool key F11
+sleep 1.5
+# The focus is on the health deduction class; salary is six boxes on (classes, four periods).
+for _ in 1 2 3 4 5 6; do xdotool key Tab; done
+xdotool key ctrl+a
+xdotool type --delay 30 "460000"
+# Six boxes on from the salary: the term-end allowance.
+for _ in 1 2 3 4 5 6; do xdotool key Tab; done
+xdotool key ctrl+a
+xdotool type --delay 30 "1000000"
+xdotool key Tab
+sleep 0.5
+xdotool key F12
+sleep 1.5
+xdotool key F10
+for _ in $(seq 1 60); do
+    kill -0 $pid 2>/dev/null || break
+    sleep 0.5
+done
+if kill -0 $pid 2>/dev/null; then
+    echo "the program did not end on F10"
+    kill $pid
+    exit 1
+fi
+wait $pid
+DRIVE
+chmod +x "$work/drive.sh"
+xvfb-run -a -s "-screen 0 1280x1024x24" "$work/drive.sh" "$mox110" "$presses" || exit 1
+
+row=$(sqlite3 -separator ' ' "$db" "select KYURYO, KIMATU, KINBEN, SSIKYU, KAZEIG, SYAGOK, SYOTOK,
+    KOUGOK, SASIHK from GKKYUYO where SYOKCD = $code and KYUSYU = 2 and SKYUYM = 202612 and KYUSEQ = 0")
+[ -n "$row" ] || { echo "no bonus record was saved"; exit 1; }
+read -r kyuryo kimatu kinben ssikyu kazeig syagok syotok kougok sasihk <<<"$row"
+echo "saved: $row"
+fail=0
+check() { [ "$2" = "$3" ] || { echo "$1 is $2, expected $3"; fail=1; }; }
+check KYURYO "$kyuryo" 460000
+check KIMATU "$kimatu" 1000000
+check SSIKYU "$ssikyu" $((kimatu + kinben))
+check KAZEIG "$kazeig" "$ssikyu"
+check KOUGOK "$kougok" $((syotok + syagok))
+check SASIHK "$sasihk" $((ssikyu - syagok - syotok))
+exit $fail
