@@ -31,6 +31,15 @@ std::vector<Connection*>& registry()
 // Bounds the prepared statements a connection keeps (one per distinct SQL text).
 constexpr std::size_t kMaxStatements = 256;
 
+// SQLite's page cache while a bulk load is open, in KiB (a negative cache_size): large enough
+// that pages being filled are not written out and read back again and again before the commit.
+constexpr int kBulkCacheKiB = 262144;
+
+QString triggerSqlQuery()
+{
+    return u"SELECT sql FROM sqlite_master WHERE type = 'trigger' AND name = ?"_s;
+}
+
 ColumnKind kindOfDeclaredType(const QString& declared)
 {
     const QString t = declared.toUpper();
@@ -449,6 +458,133 @@ bool Connection::execute(const QString& sql, const QVariantList& binds, QString*
     return ok;
 }
 
+std::shared_ptr<Connection::BulkLoad> Connection::beginBulkLoad(const TableInfo& t, QString* error)
+{
+    if (!m_inTransaction) {
+        *error = u"トランザクションが開始されていません。"_s;
+        return nullptr;
+    }
+    if (m_engine != Engine::Sqlite) {
+        // PostgreSQL's counter triggers run once per statement, not per record.
+        auto load = std::make_shared<BulkLoad>();
+        load->table = t.name;
+        load->open = false;
+        return load;
+    }
+    if (m_bulkLoads.empty()) {
+        std::vector<Row> rows;
+        if (!select(u"PRAGMA cache_size"_s, {}, &rows, error) || rows.empty())
+            return nullptr;
+        m_cacheSize = rows.front().front().toLongLong();
+        if (!execute(u"PRAGMA cache_size = %1"_s.arg(-kBulkCacheKiB), {}, error))
+            return nullptr;
+    }
+    std::shared_ptr<BulkLoad>& load = m_bulkLoads[t.name];
+    if (load) {
+        ++load->users;
+        return load;
+    }
+    auto fresh = std::make_shared<BulkLoad>();
+    fresh->table = t.name;
+    fresh->users = 1;
+    bool ok = true;
+    if (t.counted) {
+        const QString trigger = t.name + u"_ROWS_ADDED"_s;
+        std::vector<Row> rows;
+        ok = select(triggerSqlQuery(), {trigger}, &rows, error);
+        if (ok && !rows.empty()) {
+            fresh->triggerSql = rows.front().front().toString();
+            ok = execute(u"DROP TRIGGER "_s + quote(trigger), {}, error);
+        }
+    }
+    if (!ok) {
+        m_bulkLoads.erase(t.name);
+        if (m_bulkLoads.empty()) {
+            QString ignored;
+            restoreCacheSize(&ignored);
+        }
+        return nullptr;
+    }
+    load = fresh;
+    return load;
+}
+
+bool Connection::endBulkLoad(const std::shared_ptr<BulkLoad>& load, QString* error)
+{
+    if (!load || !load->open || --load->users > 0)
+        return true;
+    return restoreBulkLoad(load->table, error);
+}
+
+bool Connection::restoreBulkLoad(const QString& table, QString* error)
+{
+    const auto it = m_bulkLoads.find(table);
+    if (it == m_bulkLoads.end())
+        return true;
+    const std::shared_ptr<BulkLoad> load = it->second;
+    m_bulkLoads.erase(it);
+    load->open = false;
+    bool ok = true;
+    if (!load->triggerSql.isEmpty()) {
+        ok = execute(u"UPDATE "_s + quote(QString::fromUtf16(kRowCountTable)) +
+                         u" SET \"N\" = \"N\" + ? WHERE \"NAME\" = ?"_s,
+                     {qlonglong(load->rows), table}, error) &&
+             execute(load->triggerSql, {}, error);
+    }
+    if (m_bulkLoads.empty() && !restoreCacheSize(ok ? error : nullptr))
+        ok = false;
+    return ok;
+}
+
+bool Connection::restoreCacheSize(QString* error)
+{
+    QString ignored;
+    return execute(u"PRAGMA cache_size = %1"_s.arg(m_cacheSize), {}, error ? error : &ignored);
+}
+
+void Connection::forgetBulkLoads()
+{
+    if (m_bulkLoads.empty())
+        return;
+    for (auto& [table, load] : m_bulkLoads)
+        load->open = false;
+    m_bulkLoads.clear();
+    restoreCacheSize(nullptr);
+}
+
+bool Connection::clearTable(const TableInfo& t, QString* error)
+{
+    if (!m_inTransaction) {
+        *error = u"トランザクションが開始されていません。"_s;
+        return false;
+    }
+    const QString name = quote(t.name);
+    if (m_engine != Engine::Sqlite)
+        return execute(u"DELETE FROM "_s + name, {}, error);
+    // SQLite empties a table wholesale only when no delete trigger is attached: the counter's
+    // trigger is set aside for the statement and the counter set to 0 instead.
+    QString triggerSql;
+    const QString trigger = t.name + u"_ROWS_REMOVED"_s;
+    if (t.counted) {
+        std::vector<Row> rows;
+        if (!select(triggerSqlQuery(), {trigger}, &rows, error))
+            return false;
+        if (!rows.empty()) {
+            triggerSql = rows.front().front().toString();
+            if (!execute(u"DROP TRIGGER "_s + quote(trigger), {}, error))
+                return false;
+        }
+    }
+    if (!execute(u"DELETE FROM "_s + name, {}, error))
+        return false;
+    if (triggerSql.isEmpty())
+        return true;
+    return execute(triggerSql, {}, error) &&
+           execute(u"UPDATE "_s + quote(QString::fromUtf16(kRowCountTable)) +
+                       u" SET \"N\" = 0 WHERE \"NAME\" = ?"_s,
+                   {t.name}, error);
+}
+
 bool Connection::begin(QString* error)
 {
     if (m_inTransaction) {
@@ -469,6 +605,15 @@ bool Connection::commit(QString* error)
         *error = u"トランザクションが開始されていません。"_s;
         return false;
     }
+    // Loads still open are written back first, so the committed counters and triggers are whole.
+    while (!m_bulkLoads.empty()) {
+        if (!restoreBulkLoad(m_bulkLoads.begin()->first, error)) {
+            forgetBulkLoads();
+            m_db.rollback();
+            m_inTransaction = false;
+            return false;
+        }
+    }
     if (!m_db.commit()) {
         *error = errorText(m_db.lastError());
         // A commit that failed leaves nothing half done: undo what is left.
@@ -487,11 +632,11 @@ bool Connection::rollback(QString* error)
         return false;
     }
     m_inTransaction = false;
-    if (!m_db.rollback()) {
+    const bool ok = m_db.rollback();
+    if (!ok)
         *error = errorText(m_db.lastError());
-        return false;
-    }
-    return true;
+    forgetBulkLoads();
+    return ok;
 }
 
 bool storedValue(const ColumnInfo& c, const QVariant& v, Engine engine, QVariant* out,

@@ -97,6 +97,33 @@ public:
     bool execute(const QString& sql, const QVariantList& binds, QString* error,
                  int* rowsAffected = nullptr);
 
+    /// The engine's own connection (SQLite only; nullptr on PostgreSQL).
+    sqlite3* sqliteHandle() const { return m_sqlite; }
+
+    /// One table being loaded in bulk inside the open transaction (see beginBulkLoad).
+    struct BulkLoad {
+        QString table;
+        int users = 0;
+        qint64 rows = 0;    // records added by the loads; the loaders count them here
+        QString triggerSql; // the insert trigger set aside; empty when there was none
+        bool open = true;   // false once the counter is written or the transaction undone
+    };
+
+    /// Starts loading \p table in bulk inside the open transaction. On SQLite the counter's
+    /// per-record insert trigger is set aside and the page cache enlarged while a load is open;
+    /// the records counted in the load are added to the counter, and the trigger put back, when
+    /// the last load of the table ends, or at the latest just before the transaction commits.
+    /// Every change is part of the transaction: a rollback, or a process killed on the way,
+    /// leaves the database as it was. nullptr (and \p error) on failure.
+    std::shared_ptr<BulkLoad> beginBulkLoad(const TableInfo& table, QString* error);
+    /// Ends one load begun by beginBulkLoad. False (and \p error) when the counter or trigger
+    /// could not be written back: the transaction must then be undone.
+    bool endBulkLoad(const std::shared_ptr<BulkLoad>& load, QString* error);
+
+    /// Deletes every record of \p table inside the open transaction, keeping its record count
+    /// right, without visiting the records one by one.
+    bool clearTable(const TableInfo& table, QString* error);
+
     bool inTransaction() const { return m_inTransaction; }
     bool begin(QString* error);
     bool commit(QString* error);
@@ -119,6 +146,9 @@ private:
     bool bindSqlite(sqlite3_stmt* stmt, const QVariantList& binds, QString* error);
     QSqlQuery* prepared(const QString& sql, QString* error);
     void dropStatements();
+    bool restoreBulkLoad(const QString& table, QString* error);
+    void forgetBulkLoads();
+    bool restoreCacheSize(QString* error);
 
     Engine m_engine;
     QSqlDatabase m_db;
@@ -128,6 +158,8 @@ private:
     sqlite3* m_sqlite = nullptr;
     QHash<QString, sqlite3_stmt*> m_sqliteStatements;
     QHash<QString, std::shared_ptr<QSqlQuery>> m_statements;
+    std::map<QString, std::shared_ptr<BulkLoad>> m_bulkLoads;
+    qlonglong m_cacheSize = 0; // the page cache setting before bulk loading enlarged it
 };
 
 /// Converts a value assigned by a program (int, qlonglong, Currency or QString) into what is bound

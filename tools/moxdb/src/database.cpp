@@ -27,12 +27,6 @@ mox::Result<std::unique_ptr<Database>> Database::open(const QString& iniName, bo
     return db;
 }
 
-mox::Status Database::failure(const KorDAO::clsTbAccess& t, short status, const QString& what) const
-{
-    return mox::Status::failure(status,
-                                u"%1 (%2): %3"_s.arg(what, t.TBNameString(), t.lastError()));
-}
-
 mox::Status Database::begin()
 {
     if (const short st = m_control.DAO_BeginTrans(); st != 0)
@@ -54,19 +48,9 @@ void Database::rollback()
 
 mox::Status Database::clear(const QString& name)
 {
-    KorDAO::clsTbAccess t;
-    t.setTBDatabase(handle());
-    t.setTBNameString(name);
-    if (const int st = t.DAO_TableOpen(QString(), QString()); st < 0)
-        return failure(t, static_cast<short>(st), u"テーブルを開けません"_s);
-    short st = t.DAO_RecRead(1);
-    while (st == 0) {
-        if (const short del = t.DAO_Delete(true); del != 0)
-            return failure(t, del, u"レコードを削除できません"_s);
-        st = t.DAO_RecRead(2);
-    }
-    if (st != -9)
-        return failure(t, st, u"レコードを読めません"_s);
+    QString error;
+    if (const short st = KorDAO::clearTable(handle(), name, &error); st != 0)
+        return mox::Status::failure(st, u"レコードを削除できません (%1): %2"_s.arg(name, error));
     return mox::Status::success();
 }
 
@@ -122,7 +106,6 @@ RowWriter::RowWriter(Database& db, const RowLayout& layout, const QStringList& c
     for (std::size_t i : m_written)
         ordered.append(layout.columns()[static_cast<qsizetype>(i)].name);
     m_bulk = std::make_unique<KorDAO::BulkInsert>(db.handle(), layout.table(), ordered);
-    m_values.resize(static_cast<qsizetype>(m_written.size()));
 }
 
 RowWriter::~RowWriter() = default;
@@ -145,18 +128,17 @@ mox::Status RowWriter::add(const Row& row)
         const QString* t = std::get_if<QString>(&v);
         return (c && c->isZero()) || (n && *n == 0) || (t && t->isEmpty());
     }));
-    // The list keeps its size from row to row; each value is overwritten in place.
     for (std::size_t k = 0; k < m_written.size(); ++k) {
         const FieldValue& v = row.values()[m_written[k]];
-        QVariant& out = m_values[static_cast<qsizetype>(k)];
+        const int field = static_cast<int>(k);
         if (const Currency* c = std::get_if<Currency>(&v))
-            out.setValue(*c);
+            m_bulk->setAmount(field, *c);
         else if (const int* n = std::get_if<int>(&v))
-            out.setValue(*n);
+            m_bulk->setInteger(field, *n);
         else
-            out.setValue(std::get<QString>(v));
+            m_bulk->setText(field, std::get<QString>(v));
     }
-    if (const short st = m_bulk->addRow(m_values); st != 0)
+    if (const short st = m_bulk->addRow(); st != 0)
         return failure(st);
     return mox::Status::success();
 }

@@ -12,12 +12,21 @@
 //     return bulk.finish();
 //
 // Values are given in the order of the fields, as int, qlonglong, Currency or QString, and
-// converted exactly as TBRec assignments are. Fields not named take their defaults. The records
-// become visible to other connections at finish(); a BulkInsert destroyed before finish(), or a
-// failing row, undoes every row added (when it began the transaction itself). When a transaction
-// is already open on the connection, the rows join it and finish() does not commit.
+// converted exactly as TBRec assignments are. Loaders of millions of records set the values of a
+// row one by one instead, without building a list per row:
+//
+//     bulk.setInteger(0, p.code); ... bulk.setAmount(4, p.salary);
+//     if (short st = bulk.addRow()) return st;
+//
+// While a BulkInsert is open on SQLite the table's record counter is kept once per load rather
+// than once per record, and the page cache is enlarged; both are part of the transaction. Fields
+// not named take their defaults. The records become visible to other connections at finish(); a
+// BulkInsert destroyed before finish(), or a failing row, undoes every row added (when it began the
+// transaction itself). When a transaction is already open on the connection, the rows join it and
+// finish() does not commit.
 
 #include "kordao/kordao.h"
+#include "mox/currency.h"
 
 #include <QString>
 #include <QStringList>
@@ -41,6 +50,14 @@ public:
     /// Adds one record. 0, or -12 (a value the field cannot hold, a duplicate key, a failing
     /// engine): the transaction is then rolled back and every later call fails.
     short addRow(const QVariantList& values);
+    /// The typed form: sets field \p field (its position in the list of fields) of the next row.
+    /// A value the field cannot hold makes the following addRow() fail.
+    void setInteger(int field, qlonglong value);
+    void setAmount(int field, Currency value);
+    void setText(int field, const QString& value);
+    /// Adds the row whose every field was set since the last row. 0 or -12, as addRow(values).
+    short addRow();
+
     /// Writes what is pending and commits (when the transaction is ours). 0, -12 or -16.
     short finish();
 
@@ -54,5 +71,10 @@ private:
     QString m_lastError;
     qint64 m_rows = 0;
 };
+
+/// Deletes every record of \p table at once (not record by record), keeping its record count
+/// right. Inside an open transaction it joins it; otherwise it runs in its own. 0, -2 missing
+/// table or database, -12 failure (its own transaction then undone), -15 or -16.
+short clearTable(const DatabaseHandle& db, const QString& table, QString* error);
 
 } // namespace KorDAO

@@ -32,7 +32,7 @@ public:
     /// Undoes the open transaction; a failure to do so is ignored (the caller already fails).
     void rollback();
 
-    /// Deletes every record of \p table.
+    /// Deletes every record of \p table, all at once.
     mox::Status clear(const QString& table);
     /// Adds \p rows to the table of their layout.
     mox::Status insertAll(const std::vector<Row>& rows);
@@ -41,7 +41,6 @@ public:
 
 private:
     Database() = default;
-    mox::Status failure(const KorDAO::clsTbAccess& t, short status, const QString& what) const;
 
     KorDAO::clsDbAccess m_db;
     KorDAO::clsTbAccess m_control; // begins and ends transactions
@@ -70,7 +69,6 @@ private:
     std::vector<std::size_t> m_written; // positions in the layout of the columns written
     std::vector<std::size_t> m_skipped; // the others
     std::unique_ptr<KorDAO::BulkInsert> m_bulk;
-    QVariantList m_values;
 };
 
 /// The new rows of one table.
