@@ -99,5 +99,110 @@ TEST_P(Bulk, JoinsAnOpenTransactionWithoutCommittingIt)
     openTable(tb, u"GKKYUYO"_s, 0);
 }
 
+TEST_P(Bulk, TypedRowsConvertAsAssignmentsDo)
+{
+    {
+        BulkInsert bulk(m_db->DBDatabase(), u"GKKYUYO"_s, fields());
+        ASSERT_EQ(bulk.status(), 0) << bulk.lastError().toStdString();
+        bulk.setInteger(0, 7);
+        bulk.setInteger(1, 1);
+        bulk.setText(2, u"202605"_s); // digits into a month
+        bulk.setAmount(3, Currency::fromYen(2));
+        bulk.setAmount(4, Currency::fromRaw(123'456'789)); // 12,345.6789 yen
+        bulk.setInteger(5, 42);                            // a number into a text
+        ASSERT_EQ(bulk.addRow(), 0) << bulk.lastError().toStdString();
+        // The next row starts empty: a field not set again is refused, not repeated.
+        bulk.setInteger(0, 8);
+        EXPECT_EQ(bulk.addRow(), -12);
+        EXPECT_TRUE(bulk.lastError().contains(u"KYUSYU"_s)) << bulk.lastError().toStdString();
+    }
+    clsTbAccess tb;
+    openTable(tb, u"GKKYUYO"_s, 0); // the failing row undid the load
+
+    BulkInsert bulk(m_db->DBDatabase(), u"GKKYUYO"_s, fields());
+    bulk.setInteger(0, 7);
+    bulk.setInteger(1, 1);
+    bulk.setText(2, u"202605"_s);
+    bulk.setAmount(3, Currency::fromYen(2));
+    bulk.setAmount(4, Currency::fromRaw(123'456'789));
+    bulk.setInteger(5, 42);
+    ASSERT_EQ(bulk.addRow(), 0) << bulk.lastError().toStdString();
+    ASSERT_EQ(bulk.finish(), 0) << bulk.lastError().toStdString();
+    openTable(tb, u"GKKYUYO"_s, 1);
+    ASSERT_EQ(tb.DAO_RecRead(1), 0);
+    EXPECT_EQ(key(tb), u"7/1/202605/2"_s);
+    EXPECT_EQ(tb.TBRec()[u"KYURYO"].toCurrency().raw(), 123'456'789);
+    EXPECT_EQ(tb.TBRec()[u"NIREM1"].toString(), u"42"_s);
+}
+
+TEST_P(Bulk, TypedValueAFieldCannotHoldFailsTheRow)
+{
+    const auto tryRow = [this](auto setBad) {
+        BulkInsert bulk(m_db->DBDatabase(), u"GKKYUYO"_s, fields());
+        for (int f = 0; f < 6; ++f)
+            bulk.setInteger(f, 1);
+        setBad(bulk);
+        const short st = bulk.addRow();
+        EXPECT_FALSE(bulk.lastError().isEmpty());
+        return st;
+    };
+    EXPECT_EQ(tryRow([](BulkInsert& b) { b.setAmount(2, Currency::fromRaw(2'026'045'000)); }),
+              -12); // a fraction in a month
+    EXPECT_EQ(tryRow([](BulkInsert& b) { b.setText(4, u"abc"_s); }), -12);
+    EXPECT_EQ(tryRow([](BulkInsert& b) { b.setInteger(6, 1); }), -12); // no seventh field
+    clsTbAccess tb;
+    openTable(tb, u"GKKYUYO"_s, 0);
+}
+
+// The component keeps the number of records of a table so that opening it whole does not count
+// them; bulk loading and emptying must leave that number exact, also when records are written
+// one by one in the same transaction and when loads of one table overlap.
+TEST_P(Bulk, RecordCountStaysExactThroughLoadsAndClearing)
+{
+    addPayment(1, 1, 202604, 1);
+    clsTbAccess tb;
+    openTable(tb, u"GKKYUYO"_s, 1);
+    ASSERT_EQ(tb.DAO_BeginTrans(), 0);
+    {
+        BulkInsert first(m_db->DBDatabase(), u"GKKYUYO"_s, fields());
+        BulkInsert second(m_db->DBDatabase(), u"GKKYUYO"_s, fields());
+        for (int code = 100; code < 110; ++code) {
+            ASSERT_EQ(first.addRow(row(code)), 0) << first.lastError().toStdString();
+            ASSERT_EQ(second.addRow(row(code + 100)), 0) << second.lastError().toStdString();
+        }
+        addPayment(2, 1, 202604, 1); // one by one, while the loads are open
+        ASSERT_EQ(first.finish(), 0) << first.lastError().toStdString();
+        ASSERT_EQ(second.addRow(row(300)), 0);
+        ASSERT_EQ(second.finish(), 0) << second.lastError().toStdString();
+        BulkInsert failing(m_db->DBDatabase(), u"GKKYUYO"_s, fields());
+        ASSERT_EQ(failing.addRow({1}), -12);
+    }
+    ASSERT_EQ(tb.DAO_CommitTrans(), 0) << tb.lastError().toStdString();
+    openTable(tb, u"GKKYUYO"_s, 23);
+    EXPECT_EQ(tb.DAO_TableOpen(u"SYOKCD >= 0"_s, {}), 23); // counted, not from the counter
+    addPayment(3, 1, 202604, 1);                           // counted one by one again
+    openTable(tb, u"GKKYUYO"_s, 24);
+
+    QString error;
+    ASSERT_EQ(tb.DAO_BeginTrans(), 0);
+    ASSERT_EQ(KorDAO::clearTable(m_db->DBDatabase(), u"GKKYUYO"_s, &error), 0)
+        << error.toStdString();
+    openTable(tb, u"GKKYUYO"_s, 0);
+    ASSERT_EQ(tb.DAO_Rollback(), 0); // undone: records and count back
+    openTable(tb, u"GKKYUYO"_s, 24);
+    EXPECT_EQ(tb.DAO_RecFind(1, u"SYOKCD = 205"_s), 0);
+
+    ASSERT_EQ(KorDAO::clearTable(m_db->DBDatabase(), u"GKKYUYO"_s, &error), 0)
+        << error.toStdString();
+    openTable(tb, u"GKKYUYO"_s, 0);
+    EXPECT_EQ(tb.DAO_TableOpen(u"SYOKCD >= 0"_s, {}), 0);
+    addPayment(4, 1, 202604, 1);
+    openTable(tb, u"GKKYUYO"_s, 1);
+    ASSERT_EQ(tb.DAO_RecRead(1), 0);
+    ASSERT_EQ(tb.DAO_Delete(true), 0); // removal one by one is counted too
+    openTable(tb, u"GKKYUYO"_s, 0);
+    EXPECT_EQ(KorDAO::clearTable(m_db->DBDatabase(), u"GKNONE"_s, &error), -2);
+}
+
 } // namespace
 } // namespace kordaotest

@@ -1,7 +1,9 @@
 // Opens the payroll database named by $MOX_INI_DIR/MOX.INI, begins a transaction, adds the
 // payment record of employee 999 and changes the salary of employee 1, prints "READY" and waits
-// to be killed: the test checks that none of it survives.
+// to be killed: the test checks that none of it survives. With the argument "bulk" it instead
+// empties the payment table and loads 3,000 records in bulk, and waits before finishing.
 
+#include "kordao/bulkinsert.h"
 #include "kordao/kordao.h"
 
 #include <QCoreApplication>
@@ -18,6 +20,25 @@ int main(int argc, char** argv)
     db.setDBIniNameString(u"MOX.INI"_s);
     if (db.DAO_DBOpen() != 0)
         return 2;
+    if (argc > 1 && qstrcmp(argv[1], "bulk") == 0) {
+        KorDAO::BulkInsert bulk(db.DBDatabase(), u"GKKYUYO"_s,
+                                {u"SYOKCD"_s, u"KYUSYU"_s, u"SKYUYM"_s, u"KYURYO"_s});
+        QString error;
+        if (bulk.status() != 0 || KorDAO::clearTable(db.DBDatabase(), u"GKKYUYO"_s, &error) != 0)
+            return 8;
+        for (int code = 1000; code < 4000; ++code) {
+            bulk.setInteger(0, code);
+            bulk.setInteger(1, 1);
+            bulk.setInteger(2, 202604);
+            bulk.setAmount(3, Currency::fromYen(code));
+            if (bulk.addRow() != 0)
+                return 9;
+        }
+        std::puts("READY");
+        std::fflush(stdout);
+        QThread::sleep(120);
+        return 0;
+    }
     KorDAO::clsTbAccess tb;
     tb.setTBDatabase(db.DBDatabase());
     tb.setTBNameString(u"GKKYUYO"_s);

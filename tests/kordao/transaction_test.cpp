@@ -24,6 +24,22 @@ protected:
         return tb.DAO_TableOpen({}, {});
     }
 
+    // Starts the crash helper with \p args, waits until it has written without committing, and
+    // kills it.
+    void killHelperWhenReady(const QStringList& args)
+    {
+        QProcess child;
+        child.start(QStringLiteral(KORDAO_CRASH_HELPER), args);
+        ASSERT_TRUE(child.waitForStarted(10000));
+        QByteArray out;
+        while (!out.contains("READY") && child.waitForReadyRead(20000))
+            out += child.readAllStandardOutput();
+        ASSERT_TRUE(out.contains("READY")) << "helper exit code " << child.exitCode();
+        ::kill(pid_t(child.processId()), SIGKILL);
+        ASSERT_TRUE(child.waitForFinished(10000));
+        EXPECT_EQ(child.exitStatus(), QProcess::CrashExit);
+    }
+
     Currency salaryOf(int code)
     {
         clsTbAccess tb;
@@ -94,16 +110,7 @@ TEST_P(Transactions, EndingTheProgramRollsBackEveryOpenTransaction)
 TEST_P(Transactions, ProcessKilledBeforeCommitLeavesNoTrace)
 {
     addPayment(1, 1, 202604, 1, 100);
-    QProcess child;
-    child.start(QStringLiteral(KORDAO_CRASH_HELPER), {});
-    ASSERT_TRUE(child.waitForStarted(10000));
-    QByteArray out;
-    while (!out.contains("READY") && child.waitForReadyRead(20000))
-        out += child.readAllStandardOutput();
-    ASSERT_TRUE(out.contains("READY")) << "helper exit code " << child.exitCode();
-    ::kill(pid_t(child.processId()), SIGKILL);
-    ASSERT_TRUE(child.waitForFinished(10000));
-    EXPECT_EQ(child.exitStatus(), QProcess::CrashExit);
+    killHelperWhenReady({});
 
     EXPECT_EQ(countSeenElsewhere(), 1);
     EXPECT_EQ(salaryOf(1), Currency::fromYen(100));
@@ -111,6 +118,19 @@ TEST_P(Transactions, ProcessKilledBeforeCommitLeavesNoTrace)
     // The database is not left locked: it takes a new change at once.
     addPayment(2, 1, 202604, 1, 200);
     EXPECT_EQ(salaryOf(2), Currency::fromYen(200));
+}
+
+TEST_P(Transactions, ProcessKilledDuringBulkLoadLeavesTableAndCounterAsTheyWere)
+{
+    addPayment(1, 1, 202604, 1, 100);
+    killHelperWhenReady({u"bulk"_s});
+
+    EXPECT_EQ(countSeenElsewhere(), 1);
+    EXPECT_EQ(salaryOf(1), Currency::fromYen(100));
+    EXPECT_EQ(salaryOf(1000), Currency::fromYen(-1));
+    // The counter still follows every record added or removed one by one.
+    addPayment(2, 1, 202604, 1, 200);
+    EXPECT_EQ(countSeenElsewhere(), 2);
 }
 
 } // namespace

@@ -374,7 +374,6 @@ short BulkInsert::addRow()
     if (d->stmt) {
         if (!d->writeSqlite(&error))
             return fail(error);
-        ++d->load->rows;
     } else {
         d->queuePostgres();
         if (++d->pendingRows == d->rowsPerStatement && !d->flush(&error))

@@ -527,8 +527,9 @@ bool Connection::restoreBulkLoad(const QString& table, QString* error)
     bool ok = true;
     if (!load->triggerSql.isEmpty()) {
         ok = execute(u"UPDATE "_s + quote(QString::fromUtf16(kRowCountTable)) +
-                         u" SET \"N\" = \"N\" + ? WHERE \"NAME\" = ?"_s,
-                     {qlonglong(load->rows), table}, error) &&
+                         u" SET \"N\" = (SELECT COUNT(*) FROM "_s + quote(table) +
+                         u") WHERE \"NAME\" = ?"_s,
+                     {table}, error) &&
              execute(load->triggerSql, {}, error);
     }
     if (m_bulkLoads.empty() && !restoreCacheSize(ok ? error : nullptr))

@@ -104,15 +104,15 @@ public:
     struct BulkLoad {
         QString table;
         int users = 0;
-        qint64 rows = 0;    // records added by the loads; the loaders count them here
         QString triggerSql; // the insert trigger set aside; empty when there was none
         bool open = true;   // false once the counter is written or the transaction undone
     };
 
     /// Starts loading \p table in bulk inside the open transaction. On SQLite the counter's
     /// per-record insert trigger is set aside and the page cache enlarged while a load is open;
-    /// the records counted in the load are added to the counter, and the trigger put back, when
-    /// the last load of the table ends, or at the latest just before the transaction commits.
+    /// the counter is set to the records the table then holds (one count, exact whatever else
+    /// was written meanwhile), and the trigger put back, when the last load of the table ends,
+    /// or at the latest just before the transaction commits.
     /// Every change is part of the transaction: a rollback, or a process killed on the way,
     /// leaves the database as it was. nullptr (and \p error) on failure.
     std::shared_ptr<BulkLoad> beginBulkLoad(const TableInfo& table, QString* error);
