@@ -608,7 +608,8 @@ bool Connection::commit(QString* error)
     }
     // Loads still open are written back first, so the committed counters and triggers are whole.
     while (!m_bulkLoads.empty()) {
-        if (!restoreBulkLoad(m_bulkLoads.begin()->first, error)) {
+        const QString table = m_bulkLoads.begin()->first; // a copy: the entry goes
+        if (!restoreBulkLoad(table, error)) {
             forgetBulkLoads();
             m_db.rollback();
             m_inTransaction = false;
