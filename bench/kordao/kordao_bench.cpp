@@ -16,6 +16,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QSettings>
 #include <QTemporaryDir>
 
 #include <sqlite3.h>
@@ -130,7 +131,10 @@ sqlite3* raw()
     sqlite3*& handle = g_raw;
     if (!handle) {
         database();
-        const QByteArray path = (databaseFolder() + u"/pay.db"_s).toUtf8();
+        // The file the INI names (pay.db here, mox.db in a folder made by moxdb init).
+        const QSettings ini(databaseFolder() + u"/MOX.INI"_s, QSettings::IniFormat);
+        const QString file = ini.value(u"Database/Database"_s, u"pay.db"_s).toString();
+        const QByteArray path = QDir(databaseFolder()).absoluteFilePath(file).toUtf8();
         if (sqlite3_open_v2(path.constData(), &handle, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK)
             std::abort();
     }
