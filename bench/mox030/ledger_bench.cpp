@@ -1,5 +1,5 @@
 // The ledger program on a large district (moxdb synth, 30,000 staff and 10 fiscal years unless
-// MOX030_BENCH_STAFF / MOX030_BENCH_YEARS say otherwise; made once into MOX030_BENCH_DATA):
+// MOX_BENCH_STAFF / MOX_BENCH_YEARS say otherwise; made once into MOX_BENCH_DATA):
 //
 //     mox030_bench --benchmark_filter=ListFill     start-up to the filled employee list
 //     mox030_bench --benchmark_filter=Print        1,000 ledgers into OVL.TMP
@@ -23,6 +23,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include "synthdistrict.h"
+
 #include <sys/resource.h>
 
 #include <cstdio>
@@ -37,39 +39,6 @@ double peakRssMb()
     rusage u{};
     getrusage(RUSAGE_SELF, &u);
     return static_cast<double>(u.ru_maxrss) / 1024.0;
-}
-
-QString dataFolder()
-{
-    const QString env = qEnvironmentVariable("MOX030_BENCH_DATA");
-    return env.isEmpty() ? QStringLiteral(MOX030_BENCH_DATA) : env;
-}
-
-bool runMoxdb(const QStringList& args)
-{
-    QProcess p;
-    p.setProcessChannelMode(QProcess::ForwardedChannels);
-    p.start(QStringLiteral(MOX030_MOXDB), args);
-    return p.waitForFinished(-1) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
-}
-
-// Makes the synthetic district once; later runs reuse it.
-bool prepareData()
-{
-    const QString dir = dataFolder();
-    qputenv("MOX_INI_DIR", dir.toUtf8());
-    if (QFile::exists(dir + u"/ready"_s))
-        return true;
-    QDir().mkpath(dir);
-    const QString staff = qEnvironmentVariable("MOX030_BENCH_STAFF", u"30000"_s);
-    const QString years = qEnvironmentVariable("MOX030_BENCH_YEARS", u"10"_s);
-    std::fprintf(stderr, "making %s staff and %s years in %s (once)\n", qPrintable(staff),
-                 qPrintable(years), qPrintable(dir));
-    if (!runMoxdb({u"init"_s, u"--dir"_s, dir}) ||
-        !runMoxdb({u"synth"_s, u"--staff"_s, staff, u"--years"_s, years, u"--dir"_s, dir}))
-        return false;
-    QFile ready(dir + u"/ready"_s);
-    return ready.open(QIODevice::WriteOnly);
 }
 
 void ListFill(benchmark::State& state)
@@ -149,7 +118,7 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     mox::setProgramId(u"mox030"_s);
     benchmark::Initialize(&argc, argv);
-    if (!prepareData()) {
+    if (!benchsupport::prepareSynthDistrict()) {
         std::fprintf(stderr, "mox030_bench: the synthetic data could not be made\n");
         return 1;
     }

@@ -1,5 +1,5 @@
 // The entry screen on a large district (moxdb synth, 30,000 staff and 10 fiscal years unless
-// MOX110_BENCH_STAFF / MOX110_BENCH_YEARS say otherwise; made once into MOX110_BENCH_DATA):
+// MOX_BENCH_STAFF / MOX_BENCH_YEARS say otherwise; made once into MOX_BENCH_DATA):
 //
 //     mox110_ui_bench --benchmark_filter=CallUp      F11 on an employee to the filled screen
 //     mox110_ui_bench --benchmark_filter=LeaveBox    leaving a changed salary to updated totals
@@ -21,45 +21,14 @@
 
 #include <benchmark/benchmark.h>
 
+#include "synthdistrict.h"
+
 #include <cstdio>
 #include <vector>
 
 using namespace Qt::StringLiterals;
 
 namespace {
-
-QString dataFolder()
-{
-    const QString env = qEnvironmentVariable("MOX110_BENCH_DATA");
-    return env.isEmpty() ? QStringLiteral(MOX110_BENCH_DATA) : env;
-}
-
-bool runMoxdb(const QStringList& args)
-{
-    QProcess p;
-    p.setProcessChannelMode(QProcess::ForwardedChannels);
-    p.start(QStringLiteral(MOX110_MOXDB), args);
-    return p.waitForFinished(-1) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
-}
-
-// Makes the synthetic district once; later runs reuse it.
-bool prepareData()
-{
-    const QString dir = dataFolder();
-    qputenv("MOX_INI_DIR", dir.toUtf8());
-    if (QFile::exists(dir + u"/ready"_s))
-        return true;
-    QDir().mkpath(dir);
-    const QString staff = qEnvironmentVariable("MOX110_BENCH_STAFF", u"30000"_s);
-    const QString years = qEnvironmentVariable("MOX110_BENCH_YEARS", u"10"_s);
-    std::fprintf(stderr, "making %s staff and %s years in %s (once)\n", qPrintable(staff),
-                 qPrintable(years), qPrintable(dir));
-    if (!runMoxdb({u"init"_s, u"--dir"_s, dir}) ||
-        !runMoxdb({u"synth"_s, u"--staff"_s, staff, u"--years"_s, years, u"--dir"_s, dir}))
-        return false;
-    QFile ready(dir + u"/ready"_s);
-    return ready.open(QIODevice::WriteOnly);
-}
 
 // Employees spread over the list whose bonus of the processing month is not stored yet, so that
 // F11 works them out without asking; pay class 4 and manual entry are left out.
@@ -171,7 +140,7 @@ int main(int argc, char** argv)
     mox::installFonts();
     mox::setProgramId(u"mox110"_s);
     benchmark::Initialize(&argc, argv);
-    if (!prepareData()) {
+    if (!benchsupport::prepareSynthDistrict()) {
         std::fprintf(stderr, "the benchmark data could not be made\n");
         return 1;
     }
