@@ -10,9 +10,7 @@ using namespace Qt::StringLiterals;
 
 namespace KorDAO {
 
-namespace {
-
-QStringList iniFolders()
+QStringList iniSearchFolders()
 {
     QStringList folders;
     const QString fromEnv = qEnvironmentVariable("MOX_INI_DIR");
@@ -25,6 +23,8 @@ QStringList iniFolders()
     folders << config + u"/mox"_s << u"/etc/mox"_s;
     return folders;
 }
+
+namespace {
 
 // The value part of "key = value ; comment": comment cut, blanks trimmed, quotes removed.
 QString iniValue(QStringView raw)
@@ -49,7 +49,7 @@ QString iniValue(QStringView raw)
 
 QString findIniFile(const QString& name)
 {
-    for (const QString& folder : iniFolders()) {
+    for (const QString& folder : iniSearchFolders()) {
         const QFileInfo f(QDir(folder), name);
         if (f.isFile())
             return f.absoluteFilePath();

@@ -44,20 +44,6 @@ mox::Status createTables(const QString& iniName,
 
 } // namespace
 
-QStringList iniFolders()
-{
-    QStringList folders;
-    const QString fromEnv = qEnvironmentVariable("MOX_INI_DIR");
-    if (!fromEnv.isEmpty())
-        folders << fromEnv;
-    folders << QDir::currentPath();
-    QString config = qEnvironmentVariable("XDG_CONFIG_HOME");
-    if (config.isEmpty())
-        config = QDir::homePath() + u"/.config"_s;
-    folders << config + u"/mox"_s << u"/etc/mox"_s;
-    return folders;
-}
-
 QString findIni(const QString& name, const QStringList& folders)
 {
     for (const QString& folder : folders) {

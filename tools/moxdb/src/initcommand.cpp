@@ -1,3 +1,4 @@
+#include "kordao/kordao.h"
 #include "moxdb/command.h"
 #include "moxdb/init.h"
 
@@ -18,7 +19,7 @@ int runInit(const QStringList& args, QTextStream& out, QTextStream& err)
     }
     // With --dir only that folder counts; otherwise the usual search, and defaults go to
     // $MOX_INI_DIR or the current folder.
-    QStringList folders = iniFolders();
+    QStringList folders = KorDAO::iniSearchFolders();
     QString defaultDir = qEnvironmentVariable("MOX_INI_DIR", QDir::currentPath());
     if (options.has(u"--dir"_s)) {
         defaultDir = options.value(u"--dir"_s);

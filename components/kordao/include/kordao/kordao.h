@@ -34,6 +34,7 @@
 #include "mox/currency.h"
 
 #include <QString>
+#include <QStringList>
 #include <QStringView>
 #include <QVariant>
 
@@ -51,6 +52,11 @@ public:
 private:
     short m_status;
 };
+
+/// The folders searched, in this order, for "MOX.INI" and "MOXENV.INI": $MOX_INI_DIR, the
+/// current folder, $XDG_CONFIG_HOME/mox (default ~/.config/mox), /etc/mox. The first folder that
+/// holds the file wins.
+QStringList iniSearchFolders();
 
 class Connection; // one open database; shared by the table objects that use it
 enum class ColumnKind;

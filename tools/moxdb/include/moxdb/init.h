@@ -18,10 +18,6 @@ namespace moxdb {
 inline const QString kPayrollIni = QStringLiteral("MOX.INI");
 inline const QString kEnvironmentIni = QStringLiteral("MOXENV.INI");
 
-/// The folders searched for a configuration file, first match wins: $MOX_INI_DIR, the current
-/// folder, $XDG_CONFIG_HOME/mox (default ~/.config/mox), /etc/mox.
-QStringList iniFolders();
-
 /// The path of the configuration file \p name in the first of \p folders that holds it, or an
 /// empty text.
 QString findIni(const QString& name, const QStringList& folders);
