@@ -282,17 +282,7 @@ std::vector<int> historyYears(const Employee& e, int index)
 /// A small kind-4 payment of arrears: \p amount of salary and its regional allowance.
 Row arrearsRow(const PayContext& pc, const Employee& e, int yyyymm, std::int64_t amount)
 {
-    Row r(kyuyoLayout());
-    r.set(u"SYOKCD"_s, e.code);
-    r.set(u"KYUSYU"_s, 4);
-    r.set(u"SKYUYM"_s, yyyymm);
-    r.set(u"KYUSEQ"_s, 1);
-    r.set(u"SYOZOK"_s, e.office);
-    r.set(u"ZAIMU"_s, financeCategory(e.office));
-    r.set(u"SYOSYU"_s, e.jobKind);
-    r.set(u"KYUKBN"_s, e.payClass);
-    r.set(u"GENFUY"_s, e.dependants);
-    r.set(u"GENHAI"_s, e.spouse);
+    Row r = paymentRow(e, 4, yyyymm, 1);
     const Currency salary = yen(amount);
     const Currency regional = salary.mulDiv(pc.management.regionalPercent, 100, Rounding::Floor, 0);
     r.set(u"KYURYO"_s, salary);
@@ -307,15 +297,7 @@ Row arrearsRow(const PayContext& pc, const Employee& e, int yyyymm, std::int64_t
 Row numberedBonusRow(const PayContext& pc, const Employee& e, int yyyymm, int sequence,
                      std::int64_t amount)
 {
-    Row r(kyuyoLayout());
-    r.set(u"SYOKCD"_s, e.code);
-    r.set(u"KYUSYU"_s, 5);
-    r.set(u"SKYUYM"_s, yyyymm);
-    r.set(u"KYUSEQ"_s, sequence);
-    r.set(u"SYOZOK"_s, e.office);
-    r.set(u"ZAIMU"_s, financeCategory(e.office));
-    r.set(u"SYOSYU"_s, e.jobKind);
-    r.set(u"KYUKBN"_s, e.payClass);
+    Row r = paymentRow(e, 5, yyyymm, sequence);
     r.set(u"KIMATU"_s, yen(amount));
     r.set(u"SSIKYU"_s, yen(amount));
     r.set(u"KOYOU"_s, pc.bands.premiumFor(yen(amount)));
@@ -326,15 +308,7 @@ Row numberedBonusRow(const PayContext& pc, const Employee& e, int yyyymm, int se
 /// A kind-3 record: the re-done year-end adjustment, only its NENFUS.
 Row yearEndRow(const Employee& e, int yyyymm, std::int64_t nenfus)
 {
-    Row r(kyuyoLayout());
-    r.set(u"SYOKCD"_s, e.code);
-    r.set(u"KYUSYU"_s, 3);
-    r.set(u"SKYUYM"_s, yyyymm);
-    r.set(u"KYUSEQ"_s, 1);
-    r.set(u"SYOZOK"_s, e.office);
-    r.set(u"ZAIMU"_s, financeCategory(e.office));
-    r.set(u"SYOSYU"_s, e.jobKind);
-    r.set(u"KYUKBN"_s, e.payClass);
+    Row r = paymentRow(e, 3, yyyymm, 1);
     r.set(u"NENFUS"_s, yen(nenfus));
     return r;
 }

@@ -51,7 +51,6 @@ Currency percentOf(Currency base, Currency percent)
 
 void copyPersonnel(Row& row, const Employee& e)
 {
-    row.set(u"SYOKCD"_s, e.code);
     row.set(u"SYOZOK"_s, e.office);
     row.set(u"ZAIMU"_s, financeCategory(e.office));
     row.set(u"SYOSYU"_s, e.jobKind);
@@ -86,6 +85,17 @@ Currency employeeHalf(Currency base, Currency perMille)
 }
 
 } // namespace
+
+Row paymentRow(const Employee& e, int kind, int yyyymm, int sequence)
+{
+    Row row(kyuyoLayout());
+    row.set(u"SYOKCD"_s, e.code);
+    row.set(u"KYUSYU"_s, kind);
+    row.set(u"SKYUYM"_s, yyyymm);
+    row.set(u"KYUSEQ"_s, sequence);
+    copyPersonnel(row, e);
+    return row;
+}
 
 const QStringList& monthlyPayColumns()
 {
@@ -193,11 +203,7 @@ Row monthlyPayRow(const PayContext& pc, const Employee& e, int yyyymm)
                            static_cast<std::uint64_t>(yyyymm)));
     const int month = yyyymm % 100;
 
-    Row row(kyuyoLayout());
-    copyPersonnel(row, e);
-    row.set(u"KYUSYU"_s, 1);
-    row.set(u"SKYUYM"_s, yyyymm);
-    row.set(u"KYUSEQ"_s, 1);
+    Row row = paymentRow(e, 1, yyyymm, 1);
 
     const Currency salary = e.payClass == 4 ? e.dailyWage * rnd.between(17, 21) : e.salary;
     row.set(u"KYURYO"_s, salary);
@@ -262,11 +268,7 @@ Row bonusRow(const PayContext& pc, const Employee& e, int yyyymm, const Row* pre
     const bool june = yyyymm % 100 == 6;
     const bool daily = e.payClass == 4;
 
-    Row row(kyuyoLayout());
-    copyPersonnel(row, e);
-    row.set(u"KYUSYU"_s, 2);
-    row.set(u"SKYUYM"_s, yyyymm);
-    row.set(u"KYUSEQ"_s, 0);
+    Row row = paymentRow(e, 2, yyyymm, 0);
 
     const Currency salary = daily ? e.dailyWage * 21 : e.salary;
     const Currency base = salary + e.adjustment + e.teachingAdjustment;

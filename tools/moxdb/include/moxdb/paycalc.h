@@ -51,6 +51,11 @@ Row bonusRow(const PayContext& pc, const Employee& e, int yyyymm, const Row* pre
 const QStringList& monthlyPayColumns();
 const QStringList& bonusColumns();
 
+/// A new payment record of \p e with its key (kind, month, sequence) and the copies of the
+/// personnel record every payment record carries (office, finance category, job kind, pay class,
+/// grade, dependants); the amounts are 0.
+Row paymentRow(const Employee& e, int kind, int yyyymm, int sequence);
+
 /// Sets KAZEIG, SYAGOK, KOUGOK and SASIHK of a payment record from its SSIKYU, HKZEGK and
 /// deductions (KENKO, KOSEI, KOYOU, SYOTOK).
 void settleTotals(Row& row);
