@@ -41,6 +41,10 @@ constexpr Entry kEntries[] = {
     {-22, Subject::Table, u"カレントレコードは編集中です。"},
     {-23, Subject::Table, u"カレントレコードは編集中ではありません。"},
     {-24, Subject::Table, u"引数が設定されていません。（Field/GroupBy）"},
+    // Several desks on one database.
+    {-30, Subject::Table, u"のレコードは読み込んだ後に他の端末で更新または削除されました。"},
+    {-31, Subject::Table, u"は他の端末が使用中です。しばらく待ってからやり直してください。"},
+    {-32, Subject::Database, u"との接続が切れました。"},
     {-66, Subject::Table, u"ＳＱＬステートメントの実行に失敗しました。"},
     {-77, Subject::Database, u"は最適化に失敗しました。"},
     {-84, Subject::Database, u"で最適化するパス又はファイル名が存在しません。"},

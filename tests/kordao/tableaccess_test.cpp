@@ -313,28 +313,41 @@ TEST_P(RecordWrite, MisuseGivesTheSystemsStatuses)
     EXPECT_THROW(tb.TBRec()[u"KYUSEQ"] = Currency::fromRaw(15'000), KorDAO::DaoError);
     EXPECT_THROW(tb.TBRec()[u"KYURYO"] = u"abc"_s, KorDAO::DaoError);
 
-    // A second record with the same key is refused.
+    // A second record with the same key is refused as one added by another desk.
     ASSERT_EQ(tb.DAO_AddNew(true), 0);
     tb.TBRec()[u"SYOKCD"] = 1;
     tb.TBRec()[u"KYUSYU"] = 1;
     tb.TBRec()[u"SKYUYM"] = 202604;
     tb.TBRec()[u"KYUSEQ"] = 1;
-    EXPECT_EQ(tb.DAO_Update(), -12);
+    EXPECT_EQ(tb.DAO_Update(), KorDAO::kRecordChanged);
     EXPECT_FALSE(tb.lastError().isEmpty());
     openTable(tb, u"GKKYUYO"_s, 1);
 }
 
-TEST_P(RecordWrite, RecordVanishedMeanwhileFailsToUpdateAndDelete)
+TEST_P(RecordWrite, RecordChangedOrVanishedSinceReadIsNeitherUpdatedNorDeleted)
 {
-    addPayment(1, 1, 202604, 1);
+    addPayment(1, 1, 202604, 1, 100);
     clsTbAccess tb;
     openTable(tb, u"GKKYUYO"_s, 1);
     ASSERT_EQ(tb.DAO_RecRead(1), 0);
-    ASSERT_TRUE(m_test->rawExec(u"DELETE FROM \"GKKYUYO\""_s));
+    // Another desk changes one field the program never writes.
+    ASSERT_TRUE(m_test->rawExec(u"UPDATE \"GKKYUYO\" SET \"ZANGYO\" = 7"_s));
     ASSERT_EQ(tb.DAO_Edit(true), 0);
     tb.TBRec()[u"KYURYO"] = 5;
-    EXPECT_EQ(tb.DAO_Update(), -12);
-    EXPECT_EQ(tb.DAO_Delete(true), -13);
+    EXPECT_EQ(tb.DAO_Update(), KorDAO::kRecordChanged);
+    EXPECT_EQ(tb.DAO_Delete(true), KorDAO::kRecordChanged);
+    EXPECT_EQ(m_test->rawScalar(u"SELECT \"KYURYO\" FROM \"GKKYUYO\""_s).toInt(), 100);
+
+    // Read again, the record is written; once gone, it is neither written nor deleted.
+    ASSERT_EQ(tb.DAO_RecRead(1), 0);
+    ASSERT_EQ(tb.DAO_Edit(true), 0);
+    tb.TBRec()[u"KYURYO"] = 5;
+    EXPECT_EQ(tb.DAO_Update(), 0);
+    ASSERT_TRUE(m_test->rawExec(u"DELETE FROM \"GKKYUYO\""_s));
+    ASSERT_EQ(tb.DAO_Edit(true), 0);
+    tb.TBRec()[u"KYURYO"] = 6;
+    EXPECT_EQ(tb.DAO_Update(), KorDAO::kRecordChanged);
+    EXPECT_EQ(tb.DAO_Delete(true), KorDAO::kRecordChanged);
 }
 
 TEST_P(RecordWrite, TableWithoutKeyIsReadAndEditedByRowAddress)

@@ -391,7 +391,8 @@ short BulkInsert::finish()
     if (d->done)
         return 0;
     QString error;
-    if (!d->flush(&error) || !d->endLoad(&error)) {
+    if (!d->flush(&error) || !d->endLoad(&error) ||
+        (m_rows > 0 && !d->db->auditBulk(*d->info, u"BULK INSERT"_s, m_rows, &error))) {
         m_status = -12;
         m_lastError = u"テーブル %1: %2"_s.arg(d->info->name, error);
         d->abandon();

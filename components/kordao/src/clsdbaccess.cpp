@@ -34,9 +34,10 @@ short clsDbAccess::DAO_DBOpen()
         return -20;
     }
     short status = 0;
-    const std::optional<DbSettings> settings = readDbSettings(path, &status, &m_lastError);
+    std::optional<DbSettings> settings = readDbSettings(path, &status, &m_lastError);
     if (!settings)
         return status;
+    settings->statementLimit = m_statementLimit;
     m_conn = Connection::open(*settings, m_createIfMissing, &status, &m_lastError);
     return status;
 }

@@ -110,6 +110,49 @@ short clsTbAccess::DAO_Delete(bool)
     return d->cursor ? report(d->cursor->remove()) : notOpen(-13);
 }
 
+RecordStamp clsTbAccess::DAO_RecStamp() const
+{
+    RecordStamp stamp;
+    stamp.m_table = m_tableName;
+    if (const std::vector<QVariant>* row = d->cursor ? d->cursor->lastFound() : nullptr) {
+        stamp.m_present = true;
+        stamp.m_values = QVariantList(row->begin(), row->end());
+    }
+    return stamp;
+}
+
+short clsTbAccess::DAO_RecCheck(const RecordStamp& stamp)
+{
+    if (!d->cursor)
+        return notOpen(-7);
+    const std::vector<QVariant>* row = d->cursor->lastFound();
+    const TableInfo& info = d->cursor->info();
+    if (stamp.m_table != m_tableName)
+        return report({-24, u"テーブル %1 に別のテーブル %2 の読込記録は使えません。"_s.arg(
+                                m_tableName, stamp.m_table)});
+    if (!stamp.m_present && !row)
+        return 0;
+    if (!stamp.m_present)
+        return report({kRecordChanged,
+                       u"テーブル %1 に、読み込んだ後に他の端末でレコードが追加されました。"_s.arg(
+                           m_tableName)});
+    if (!row)
+        return report({kRecordChanged,
+                       u"テーブル %1 のレコードは読み込んだ後に他の端末で削除されました。"_s.arg(
+                           m_tableName)});
+    bool same = qsizetype(row->size()) == stamp.m_values.size();
+    for (std::size_t i = 0; same && i < row->size(); ++i) {
+        // PostgreSQL gives a record moved by an update a new row address: only fields count.
+        if (int(i) != info.rowAddress)
+            same = (*row)[i] == stamp.m_values[qsizetype(i)];
+    }
+    if (!same)
+        return report({kRecordChanged,
+                       u"テーブル %1 のレコードは読み込んだ後に他の端末で更新されました。"_s.arg(
+                           m_tableName)});
+    return 0;
+}
+
 short clsTbAccess::DAO_BeginTrans()
 {
     if (!d->db) {
@@ -118,7 +161,7 @@ short clsTbAccess::DAO_BeginTrans()
     }
     QString error;
     if (!d->db->begin(&error))
-        return report({-15, error});
+        return report({d->db->statusOf(-15), error});
     return 0;
 }
 
@@ -130,7 +173,7 @@ short clsTbAccess::DAO_CommitTrans()
     }
     QString error;
     if (!d->db->commit(&error))
-        return report({-16, error});
+        return report({d->db->statusOf(-16), error});
     return 0;
 }
 

@@ -1,18 +1,25 @@
 #include "connection.h"
 
+#include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlRecord>
+#include <QSysInfo>
 
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <cmath>
 #include <atomic>
 #include <cstdlib>
 #include <limits>
 #include <mutex>
+
+#include <pwd.h>
+#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 
@@ -88,8 +95,8 @@ QString Connection::errorText(const QSqlError& e)
     return text;
 }
 
-Connection::Connection(Engine engine, QSqlDatabase db, QString name)
-    : m_engine(engine), m_db(std::move(db)), m_name(std::move(name))
+Connection::Connection(const DbSettings& settings, QSqlDatabase db, QString name)
+    : m_engine(settings.engine), m_settings(settings), m_db(std::move(db)), m_name(std::move(name))
 {
     std::lock_guard lock(g_registryMutex);
     registry().push_back(this);
@@ -143,8 +150,9 @@ std::shared_ptr<Connection> Connection::open(const DbSettings& s, bool createIfM
             return nullptr;
         }
         db.setDatabaseName(s.database);
+        const int timeoutMs = s.lockTimeout * 1000;
         if (sqlite) {
-            db.setConnectOptions(u"QSQLITE_BUSY_TIMEOUT=10000"_s);
+            db.setConnectOptions(u"QSQLITE_BUSY_TIMEOUT=%1"_s.arg(timeoutMs));
         } else {
             if (!s.host.isEmpty())
                 db.setHostName(s.host);
@@ -154,10 +162,15 @@ std::shared_ptr<Connection> Connection::open(const DbSettings& s, bool createIfM
                 db.setUserName(s.user);
             if (s.hasPassword)
                 db.setPassword(s.password);
-            db.setConnectOptions(u"connect_timeout=10"_s);
+            // Settings of the session go with the connection request: no statement of its own.
+            // No notices on the console; lock waits (and statements) bounded.
+            QString options = u"-c client_min_messages=warning -c lock_timeout=%1"_s.arg(timeoutMs);
+            if (s.statementLimit)
+                options += u" -c statement_timeout=%1"_s.arg(timeoutMs);
+            db.setConnectOptions(u"connect_timeout=10;options='%1'"_s.arg(options));
         }
         db.setNumericalPrecisionPolicy(QSql::HighPrecision);
-        conn.reset(new Connection(s.engine, db, name));
+        conn.reset(new Connection(s, db, name));
     }
 
     if (!conn->m_db.open()) {
@@ -205,8 +218,6 @@ std::shared_ptr<Connection> Connection::open(const DbSettings& s, bool createIfM
             return nullptr;
         }
     }
-    if (!sqlite)
-        probe.exec(u"SET client_min_messages TO WARNING"_s); // no notices on the console
     *status = 0;
     return conn;
 }
@@ -276,13 +287,10 @@ std::shared_ptr<TableInfo> Connection::loadTable(const QString& name, QString* e
     }
     info->selectAll = u"SELECT "_s + columns + u" FROM "_s + quote(name);
 
-    const QString counterExists =
-        m_engine == Engine::Sqlite
-            ? u"SELECT COUNT(*) FROM sqlite_master WHERE type = 'table' AND name = ?"_s
-            : u"SELECT COUNT(*) FROM pg_class WHERE oid = to_regclass(quote_ident(?))"_s;
-    std::vector<Row> found;
     const QString counter = QString::fromUtf16(kRowCountTable);
-    if (select(counterExists, {counter}, &found, error) && found.front().front().toInt() > 0) {
+    std::vector<Row> found;
+    bool counterExists = false;
+    if (hasTable(counter, &counterExists, error) && counterExists) {
         found.clear();
         if (!select(u"SELECT COUNT(*) FROM "_s + quote(counter) + u" WHERE \"NAME\" = ?"_s, {name},
                     &found, error))
@@ -311,6 +319,7 @@ sqlite3_stmt* Connection::sqliteStatement(const QString& sql, QString* error)
     if (sqlite3_prepare_v3(m_sqlite, utf8.constData(), int(utf8.size()), SQLITE_PREPARE_PERSISTENT,
                            &stmt, nullptr) != SQLITE_OK) {
         *error = QString::fromUtf8(sqlite3_errmsg(m_sqlite));
+        noteSqliteFailure();
         sqlite3_finalize(stmt);
         return nullptr;
     }
@@ -363,6 +372,7 @@ QSqlQuery* Connection::prepared(const QString& sql, QString* error)
     q->setForwardOnly(true);
     if (!q->prepare(sql)) {
         *error = errorText(q->lastError());
+        notePostgresFailure(q->lastError());
         return nullptr;
     }
     m_statements.insert(sql, q);
@@ -371,6 +381,21 @@ QSqlQuery* Connection::prepared(const QString& sql, QString* error)
 
 bool Connection::select(const QString& sql, const QVariantList& binds, std::vector<Row>* rows,
                         QString* error)
+{
+    if (!ensureConnected(error))
+        return false;
+    if (runSelect(sql, binds, rows, error))
+        return true;
+    // A read outside a transaction on a connection the server dropped meanwhile (restarted,
+    // idle connection closed) is simply made again on a new one.
+    if (m_lastFailure != FailureKind::Lost || m_inTransaction || !ensureConnected(error))
+        return false;
+    rows->clear();
+    return runSelect(sql, binds, rows, error);
+}
+
+bool Connection::runSelect(const QString& sql, const QVariantList& binds, std::vector<Row>* rows,
+                           QString* error)
 {
     if (m_engine == Engine::Sqlite) {
         sqlite3_stmt* stmt = sqliteStatement(sql, error);
@@ -402,8 +427,10 @@ bool Connection::select(const QString& sql, const QVariantList& binds, std::vect
             rows->push_back(std::move(row));
         }
         const bool ok = rc == SQLITE_DONE;
-        if (!ok)
+        if (!ok) {
             *error = QString::fromUtf8(sqlite3_errmsg(m_sqlite));
+            noteSqliteFailure();
+        }
         sqlite3_reset(stmt);
         return ok;
     }
@@ -414,6 +441,7 @@ bool Connection::select(const QString& sql, const QVariantList& binds, std::vect
         q->bindValue(i, binds[i]);
     if (!q->exec()) {
         *error = errorText(q->lastError());
+        notePostgresFailure(q->lastError());
         q->finish();
         return false;
     }
@@ -431,16 +459,20 @@ bool Connection::select(const QString& sql, const QVariantList& binds, std::vect
 bool Connection::execute(const QString& sql, const QVariantList& binds, QString* error,
                          int* rowsAffected)
 {
+    if (!ensureConnected(error))
+        return false;
     if (m_engine == Engine::Sqlite) {
         sqlite3_stmt* stmt = sqliteStatement(sql, error);
         if (!stmt || !bindSqlite(stmt, binds, error))
             return false;
         const int rc = sqlite3_step(stmt);
         const bool ok = rc == SQLITE_DONE || rc == SQLITE_ROW;
-        if (!ok)
+        if (!ok) {
             *error = QString::fromUtf8(sqlite3_errmsg(m_sqlite));
-        else if (rowsAffected)
+            noteSqliteFailure();
+        } else if (rowsAffected) {
             *rowsAffected = sqlite3_changes(m_sqlite);
+        }
         sqlite3_reset(stmt);
         return ok;
     }
@@ -450,9 +482,10 @@ bool Connection::execute(const QString& sql, const QVariantList& binds, QString*
     for (int i = 0; i < binds.size(); ++i)
         q->bindValue(i, binds[i]);
     const bool ok = q->exec();
-    if (!ok)
+    if (!ok) {
         *error = errorText(q->lastError());
-    else if (rowsAffected)
+        notePostgresFailure(q->lastError());
+    } else if (rowsAffected)
         *rowsAffected = q->numRowsAffected();
     q->finish();
     return ok;
@@ -560,8 +593,10 @@ bool Connection::clearTable(const TableInfo& t, QString* error)
         return false;
     }
     const QString name = quote(t.name);
+    int removed = 0;
     if (m_engine != Engine::Sqlite)
-        return execute(u"DELETE FROM "_s + name, {}, error);
+        return execute(u"DELETE FROM "_s + name, {}, error, &removed) &&
+               auditBulk(t, u"CLEAR"_s, removed, error);
     // SQLite empties a table wholesale only when no delete trigger is attached: the counter's
     // trigger is set aside for the statement and the counter set to 0 instead.
     QString triggerSql;
@@ -576,25 +611,54 @@ bool Connection::clearTable(const TableInfo& t, QString* error)
                 return false;
         }
     }
-    if (!execute(u"DELETE FROM "_s + name, {}, error))
+    if (!execute(u"DELETE FROM "_s + name, {}, error, &removed))
         return false;
-    if (triggerSql.isEmpty())
+    if (!triggerSql.isEmpty() &&
+        !(execute(triggerSql, {}, error) &&
+          execute(u"UPDATE "_s + quote(QString::fromUtf16(kRowCountTable)) +
+                      u" SET \"N\" = 0 WHERE \"NAME\" = ?"_s,
+                  {t.name}, error)))
+        return false;
+    return auditBulk(t, u"CLEAR"_s, removed, error);
+}
+
+bool Connection::auditBulk(const TableInfo& table, const QString& action, qint64 records,
+                           QString* error)
+{
+    if (!audited(table))
         return true;
-    return execute(triggerSql, {}, error) &&
-           execute(u"UPDATE "_s + quote(QString::fromUtf16(kRowCountTable)) +
-                       u" SET \"N\" = 0 WHERE \"NAME\" = ?"_s,
-                   {t.name}, error);
+    AuditEntry e;
+    e.table = table.name;
+    e.action = action;
+    e.changes = u"{\"records\":%1}"_s.arg(records);
+    return writeAudit(e, error);
 }
 
 bool Connection::begin(QString* error)
 {
     if (m_inTransaction) {
         *error = u"トランザクションは既に開始されています。"_s;
+        m_lastFailure = FailureKind::Other;
         return false;
     }
-    if (!m_db.transaction()) {
+    if (m_engine == Engine::Sqlite) {
+        // The write lock is taken now, waiting up to the lock timeout, so that two writers queue
+        // here instead of one failing at its first write.
+        if (!execute(u"BEGIN IMMEDIATE"_s, {}, error))
+            return false;
+        m_inTransaction = true;
+        return true;
+    }
+    for (int attempt = 0;; ++attempt) {
+        if (!ensureConnected(error))
+            return false;
+        if (m_db.transaction())
+            break;
         *error = errorText(m_db.lastError());
-        return false;
+        notePostgresFailure(m_db.lastError());
+        // Nothing is lost by beginning again on a new connection.
+        if (m_lastFailure != FailureKind::Lost || attempt > 0)
+            return false;
     }
     m_inTransaction = true;
     return true;
@@ -604,6 +668,7 @@ bool Connection::commit(QString* error)
 {
     if (!m_inTransaction) {
         *error = u"トランザクションが開始されていません。"_s;
+        m_lastFailure = FailureKind::Other;
         return false;
     }
     // Loads still open are written back first, so the committed counters and triggers are whole.
@@ -611,16 +676,28 @@ bool Connection::commit(QString* error)
         const QString table = m_bulkLoads.begin()->first; // a copy: the entry goes
         if (!restoreBulkLoad(table, error)) {
             forgetBulkLoads();
-            m_db.rollback();
-            m_inTransaction = false;
+            QString ignored;
+            rollback(&ignored);
             return false;
         }
     }
-    if (!m_db.commit()) {
-        *error = errorText(m_db.lastError());
-        // A commit that failed leaves nothing half done: undo what is left.
-        m_db.rollback();
-        m_inTransaction = false;
+    bool ok;
+    if (m_engine == Engine::Sqlite) {
+        ok = execute(u"COMMIT"_s, {}, error);
+    } else {
+        ok = m_db.commit();
+        if (!ok) {
+            *error = errorText(m_db.lastError());
+            notePostgresFailure(m_db.lastError());
+        }
+    }
+    if (!ok) {
+        // A commit that failed leaves nothing half done: undo what is left, keeping the
+        // commit's own failure.
+        const FailureKind kind = m_lastFailure;
+        QString ignored;
+        rollback(&ignored);
+        m_lastFailure = kind;
         return false;
     }
     m_inTransaction = false;
@@ -634,11 +711,174 @@ bool Connection::rollback(QString* error)
         return false;
     }
     m_inTransaction = false;
-    const bool ok = m_db.rollback();
-    if (!ok)
-        *error = errorText(m_db.lastError());
     forgetBulkLoads();
+    if (m_lost)
+        return true; // the server undid the transaction when the connection went
+    bool ok;
+    if (m_engine == Engine::Sqlite) {
+        // SQLite may have undone the transaction itself (after an I/O or memory failure).
+        ok = sqlite3_get_autocommit(m_sqlite) != 0 || execute(u"ROLLBACK"_s, {}, error);
+    } else {
+        ok = m_db.rollback();
+        if (!ok) {
+            *error = errorText(m_db.lastError());
+            notePostgresFailure(m_db.lastError());
+        }
+    }
     return ok;
+}
+
+short Connection::statusOf(short own) const
+{
+    switch (m_lastFailure) {
+    case FailureKind::Busy:
+        return kLockTimeout;
+    case FailureKind::Lost:
+        return kConnectionLost;
+    case FailureKind::Other:
+    case FailureKind::Duplicate:
+        break;
+    }
+    return own;
+}
+
+void Connection::noteSqliteFailure()
+{
+    const int code = sqlite3_extended_errcode(m_sqlite);
+    switch (code & 0xff) {
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+        m_lastFailure = FailureKind::Busy;
+        return;
+    default:
+        break;
+    }
+    m_lastFailure = code == SQLITE_CONSTRAINT_PRIMARYKEY || code == SQLITE_CONSTRAINT_UNIQUE
+                        ? FailureKind::Duplicate
+                        : FailureKind::Other;
+}
+
+void Connection::notePostgresFailure(const QSqlError& e)
+{
+    const QString state = e.nativeErrorCode();
+    if (state == u"55P03"_s || state == u"57014"_s || state == u"40P01"_s || state == u"40001"_s) {
+        // lock_timeout, statement_timeout (or a cancel), deadlock, serialization failure
+        m_lastFailure = FailureKind::Busy;
+    } else if (state == u"23505"_s) {
+        m_lastFailure = FailureKind::Duplicate;
+    } else if (state.startsWith(u"08"_s) || state == u"57P01"_s || state == u"57P02"_s ||
+               state == u"57P03"_s || (state.isEmpty() && !serverAlive())) {
+        // Connection failures, the server shutting down; or a failure the client library
+        // reported without a server state, on a connection that no longer answers.
+        m_lastFailure = FailureKind::Lost;
+        m_lost = true;
+    } else {
+        m_lastFailure = FailureKind::Other;
+    }
+}
+
+bool Connection::serverAlive()
+{
+    QSqlQuery probe(m_db);
+    if (probe.exec(u"SELECT 1"_s))
+        return true;
+    // A server that answers with a state (an aborted transaction, say) is there.
+    return !probe.lastError().nativeErrorCode().isEmpty();
+}
+
+bool Connection::ensureConnected(QString* error)
+{
+    if (!m_lost)
+        return true;
+    if (m_inTransaction) {
+        *error = u"データベースとの接続が切れています。"_s;
+        m_lastFailure = FailureKind::Lost;
+        return false;
+    }
+    // Statements prepared on the old connection are gone with it.
+    dropStatements();
+    forgetBulkLoads();
+    m_db.close();
+    if (!m_db.open()) {
+        *error = u"データベース %1 に接続し直せません: %2"_s.arg(m_settings.database,
+                                                                   errorText(m_db.lastError()));
+        m_lastFailure = FailureKind::Lost;
+        return false;
+    }
+    m_lost = false;
+    return true;
+}
+
+bool Connection::hasTable(const QString& table, bool* exists, QString* error)
+{
+    const QString sql =
+        m_engine == Engine::Sqlite
+            ? u"SELECT COUNT(*) FROM sqlite_master WHERE type = 'table' AND name = ?"_s
+            : u"SELECT COUNT(*) FROM pg_class WHERE oid = to_regclass(quote_ident(?))"_s;
+    std::vector<Row> found;
+    if (!select(sql, {table}, &found, error) || found.empty())
+        return false;
+    *exists = found.front().front().toInt() > 0;
+    return true;
+}
+
+bool Connection::audited(const TableInfo& table)
+{
+    if (table.name == QString::fromUtf16(kAuditTable) ||
+        table.name == QString::fromUtf16(kRowCountTable))
+        return false;
+    if (!m_hasAudit) {
+        bool exists = false;
+        QString ignored;
+        if (!hasTable(QString::fromUtf16(kAuditTable), &exists, &ignored))
+            return false; // asked again at the next write
+        m_hasAudit = exists;
+    }
+    return *m_hasAudit;
+}
+
+namespace {
+
+// Who makes the change, the same for every audit row of the process.
+struct Author {
+    QString osUser;
+    QString host;
+    QString program;
+};
+
+const Author& author()
+{
+    static const Author a = [] {
+        Author r;
+        if (const passwd* pw = getpwuid(geteuid()))
+            r.osUser = QString::fromLocal8Bit(pw->pw_name);
+        else
+            r.osUser = QString::number(geteuid());
+        r.host = QSysInfo::machineHostName();
+        r.program = QCoreApplication::applicationName();
+        if (r.program.isEmpty())
+            r.program = QFileInfo(QFile::symLinkTarget(u"/proc/self/exe"_s)).fileName();
+        return r;
+    }();
+    return a;
+}
+
+} // namespace
+
+bool Connection::writeAudit(const AuditEntry& e, QString* error)
+{
+    // The server's clock and (PostgreSQL) the login that makes the change.
+    const QString sql =
+        u"INSERT INTO "_s + quote(QString::fromUtf16(kAuditTable)) +
+        u" (\"AT\", \"DBUSER\", \"OSUSER\", \"HOST\", \"PROGRAM\", \"TABLENAME\", \"SYOKCD\", "
+        "\"RECKEY\", \"ACTION\", \"CHANGES\") VALUES ("_s +
+        (m_engine == Engine::Sqlite
+             ? u"strftime('%Y-%m-%d %H:%M:%f', 'now', 'localtime'), NULL"_s
+             : u"to_char(clock_timestamp(), 'YYYY-MM-DD HH24:MI:SS.MS'), session_user"_s) +
+        u", ?, ?, ?, ?, ?, ?, ?, ?)"_s;
+    const Author& a = author();
+    return execute(sql, {a.osUser, a.host, a.program, e.table, e.syokcd, e.key, e.action, e.changes},
+                   error);
 }
 
 bool storedValue(const ColumnInfo& c, const QVariant& v, Engine engine, QVariant* out,
@@ -699,6 +939,44 @@ bool storedValue(const ColumnInfo& c, const QVariant& v, Engine engine, QVariant
         return true;
     }
     return false;
+}
+
+// The exact Currency of a value as the drivers deliver it: an integer, a decimal text (SQLite
+// REAL through the text the engine prints, PostgreSQL NUMERIC), or a Currency being written.
+std::optional<Currency> amountOf(const QVariant& v)
+{
+    if (v.metaType() == QMetaType::fromType<Currency>())
+        return v.value<Currency>();
+    switch (v.metaType().id()) {
+    case QMetaType::LongLong:
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::ULongLong: {
+        bool ok = false;
+        const qlonglong n = v.toLongLong(&ok);
+        constexpr qlonglong limit = std::numeric_limits<qint64>::max() / Currency::kScale;
+        if (!ok || n > limit || n < -limit)
+            return std::nullopt;
+        return Currency::fromYen(n);
+    }
+    case QMetaType::Double: {
+        // SQLite keeps a fractional amount as the nearest double; its exact expansion rounded
+        // to four decimals gives back the decimal that was written (below 4.5e11 yen, where
+        // the spacing of doubles is under 0.0001).
+        const double d = v.toDouble();
+        if (!std::isfinite(d))
+            return std::nullopt;
+        // Below 1e11 the product is within a quarter of a unit of the nearest 1/10000.
+        if (std::fabs(d) < 1e11)
+            return Currency::fromRaw(std::llround(d * double(Currency::kScale)));
+        return Currency::parse(QString::number(d, 'f', 9));
+    }
+    case QMetaType::QString:
+    case QMetaType::QByteArray:
+        return Currency::parse(v.toString().trimmed());
+    default:
+        return std::nullopt;
+    }
 }
 
 void rollbackAllOpenTransactions()

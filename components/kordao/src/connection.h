@@ -14,6 +14,7 @@
 #include <QVariant>
 
 #include <map>
+#include <optional>
 #include <memory>
 #include <vector>
 
@@ -66,6 +67,25 @@ struct DbSettings {
     QString user;
     QString password;
     bool hasPassword = false;
+    int lockTimeout = 10;       // seconds a lock is waited for (LockTimeout=)
+    bool statementLimit = true; // PostgreSQL: statements too are cut off after lockTimeout
+};
+
+/// Why the last statement failed, as far as callers must tell the cases apart.
+enum class FailureKind {
+    Other,     // the statement's own failure: syntax, constraint, permission, disk …
+    Busy,      // a lock not granted, or a statement cut off, within the lock timeout
+    Lost,      // the connection to the server is gone
+    Duplicate, // a record with the same key exists
+};
+
+/// One change recorded in the audit table.
+struct AuditEntry {
+    QString table;
+    qlonglong syokcd = 0; // the employee of the record, 0 for a table without SYOKCD
+    QString key;          // "SYOKCD=10025 KYUSYU=2 …"
+    QString action;       // INSERT, UPDATE, DELETE, BULK INSERT, CLEAR
+    QString changes;      // JSON: [["FIELD", old, new], …] or {"records": n}
 };
 
 class Connection {
@@ -80,11 +100,22 @@ public:
 
     Engine engine() const { return m_engine; }
     QSqlDatabase& db() { return m_db; }
+    const DbSettings& settings() const { return m_settings; }
+
+    /// Why the last failing statement (select, execute, begin, commit) failed.
+    FailureKind lastFailure() const { return m_lastFailure; }
+    /// The status of the last failure: kLockTimeout or kConnectionLost when it was that, else
+    /// \p own (the operation's own status).
+    short statusOf(short own) const;
 
     /// The column catalogue of \p table; nullptr (and \p error) when the table does not exist.
     std::shared_ptr<const TableInfo> table(const QString& table, QString* error);
     /// Forgets the catalogue, after the tables were created or altered.
-    void forgetCatalogue() { m_catalogue.clear(); }
+    void forgetCatalogue()
+    {
+        m_catalogue.clear();
+        m_hasAudit.reset();
+    }
 
     using Row = std::vector<QVariant>;
 
@@ -121,13 +152,21 @@ public:
     bool endBulkLoad(const std::shared_ptr<BulkLoad>& load, QString* error);
 
     /// Deletes every record of \p table inside the open transaction, keeping its record count
-    /// right, without visiting the records one by one.
+    /// right, without visiting the records one by one; an audited table records it in one row.
     bool clearTable(const TableInfo& table, QString* error);
+    /// Records in one audit row that \p records were loaded into \p table in bulk.
+    bool auditBulk(const TableInfo& table, const QString& action, qint64 records, QString* error);
 
     bool inTransaction() const { return m_inTransaction; }
     bool begin(QString* error);
     bool commit(QString* error);
     bool rollback(QString* error);
+
+    /// True when the database keeps the audit table; changes to its other tables are then
+    /// recorded (the audit table and the record counter excepted).
+    bool audited(const TableInfo& table);
+    /// Writes \p entry into the audit table, inside the open transaction.
+    bool writeAudit(const AuditEntry& entry, QString* error);
 
     /// Quotes an identifier for this engine: "KEY", "名設定".
     static QString quote(const QString& identifier);
@@ -136,8 +175,17 @@ public:
     static QString errorText(const QSqlError& e);
 
 private:
-    Connection(Engine engine, QSqlDatabase db, QString name);
+    Connection(const DbSettings& settings, QSqlDatabase db, QString name);
     std::shared_ptr<TableInfo> loadTable(const QString& table, QString* error);
+    bool hasTable(const QString& table, bool* exists, QString* error);
+
+    // Failures: what kind they were, and connecting again after the connection was lost.
+    void noteSqliteFailure();
+    void notePostgresFailure(const QSqlError& e);
+    bool serverAlive();
+    bool ensureConnected(QString* error);
+    bool runSelect(const QString& sql, const QVariantList& binds, std::vector<Row>* rows,
+                   QString* error);
 
     // Statements are prepared once per SQL text and kept while the connection lives: on SQLite
     // the engine's own statements (reading through Qt would rebuild a record description on
@@ -151,9 +199,13 @@ private:
     bool restoreCacheSize(QString* error);
 
     Engine m_engine;
+    DbSettings m_settings;
     QSqlDatabase m_db;
     QString m_name;
     bool m_inTransaction = false;
+    FailureKind m_lastFailure = FailureKind::Other;
+    bool m_lost = false;              // connect again before the next statement
+    std::optional<bool> m_hasAudit;   // learnt at the first write
     std::map<QString, std::shared_ptr<const TableInfo>> m_catalogue;
     sqlite3* m_sqlite = nullptr;
     QHash<QString, sqlite3_stmt*> m_sqliteStatements;
@@ -169,6 +221,10 @@ private:
 /// an amount column, a value of another type).
 bool storedValue(const ColumnInfo& c, const QVariant& v, Engine engine, QVariant* out,
                  QString* error);
+
+/// The exact amount of a value as the drivers deliver it (integer, double, decimal text) or as
+/// it is written (Currency); nullopt for anything else.
+std::optional<Currency> amountOf(const QVariant& v);
 
 /// The status and message of a database access that went wrong.
 struct Failure {

@@ -109,6 +109,15 @@ std::optional<DbSettings> readDbSettings(const QString& path, short* status, QSt
         *error = u"%1 の [Database] に Database= がありません。"_s.arg(path);
         return std::nullopt;
     }
+    if (const QString timeout = keys.value(u"LOCKTIMEOUT"_s); !timeout.isEmpty()) {
+        bool ok = false;
+        s.lockTimeout = timeout.toInt(&ok);
+        if (!ok || s.lockTimeout < 1 || s.lockTimeout > 3600) {
+            *status = -18;
+            *error = u"%1 の LockTimeout=%2 が不正です (1〜3600 秒)。"_s.arg(path, timeout);
+            return std::nullopt;
+        }
+    }
     if (s.engine == Engine::Sqlite) {
         s.database = QDir::cleanPath(QFileInfo(path).absoluteDir().absoluteFilePath(database));
         return s;

@@ -148,17 +148,20 @@ QStringList counterDdl(const QString& table, bool postgres)
     ddl << u"CREATE TABLE IF NOT EXISTS "_s + counter +
                u" (\"NAME\" TEXT NOT NULL PRIMARY KEY, \"N\" BIGINT NOT NULL DEFAULT 0)"_s;
     // Statement triggers: one update of the counter per statement, however many records.
-    ddl << u"CREATE OR REPLACE FUNCTION kordao_rows_added() RETURNS trigger LANGUAGE plpgsql AS "
+    ddl << u"CREATE OR REPLACE FUNCTION kordao_rows_added() RETURNS trigger LANGUAGE plpgsql "
+           "SECURITY DEFINER SET search_path = public AS "
            "$f$ BEGIN UPDATE "_s +
                counter +
                u" SET \"N\" = \"N\" + (SELECT COUNT(*) FROM added) WHERE \"NAME\" = "
                "TG_TABLE_NAME; RETURN NULL; END $f$"_s;
-    ddl << u"CREATE OR REPLACE FUNCTION kordao_rows_removed() RETURNS trigger LANGUAGE plpgsql AS "
+    ddl << u"CREATE OR REPLACE FUNCTION kordao_rows_removed() RETURNS trigger LANGUAGE plpgsql "
+           "SECURITY DEFINER SET search_path = public AS "
            "$f$ BEGIN UPDATE "_s +
                counter +
                u" SET \"N\" = \"N\" - (SELECT COUNT(*) FROM removed) WHERE \"NAME\" = "
                "TG_TABLE_NAME; RETURN NULL; END $f$"_s;
-    ddl << u"CREATE OR REPLACE FUNCTION kordao_rows_cleared() RETURNS trigger LANGUAGE plpgsql AS "
+    ddl << u"CREATE OR REPLACE FUNCTION kordao_rows_cleared() RETURNS trigger LANGUAGE plpgsql "
+           "SECURITY DEFINER SET search_path = public AS "
            "$f$ BEGIN UPDATE "_s +
                counter + u" SET \"N\" = 0 WHERE \"NAME\" = TG_TABLE_NAME; RETURN NULL; END $f$"_s;
     ddl << u"CREATE OR REPLACE TRIGGER "_s + Connection::quote(table + u"_ROWS_ADDED"_s) +
@@ -263,13 +266,38 @@ mox::Status createTable(const DatabaseHandle& db, const TableDef& table)
     return mox::Status::success();
 }
 
+mox::Status createAuditTable(const DatabaseHandle& db)
+{
+    if (!db)
+        return mox::Status::failure(-1, u"データベースが開かれていません。"_s);
+    const QString table = Connection::quote(QString::fromUtf16(kAuditTable));
+    const QString id = isPostgres(db) ? u"\"ID\" BIGINT GENERATED ALWAYS AS IDENTITY PRIMARY KEY"_s
+                                      : u"\"ID\" INTEGER PRIMARY KEY AUTOINCREMENT"_s;
+    const QStringList statements = {
+        u"CREATE TABLE IF NOT EXISTS "_s + table + u" ("_s + id +
+            u", \"AT\" TEXT NOT NULL, \"DBUSER\" TEXT, \"OSUSER\" TEXT, \"HOST\" TEXT, "
+            "\"PROGRAM\" TEXT, \"TABLENAME\" TEXT NOT NULL, \"SYOKCD\" INTEGER NOT NULL DEFAULT 0, "
+            "\"RECKEY\" TEXT, \"ACTION\" TEXT NOT NULL, \"CHANGES\" TEXT)"_s,
+        u"CREATE INDEX IF NOT EXISTS "_s + Connection::quote(QString::fromUtf16(kAuditTable) + u"_IX1"_s) +
+            u" ON "_s + table + u" (\"SYOKCD\", \"ID\")"_s,
+    };
+    for (const QString& sql : statements) {
+        QSqlQuery q(db->db());
+        if (!q.exec(sql))
+            return mox::Status::failure(-66, u"監査テーブルを作成できません: %1"_s.arg(
+                                                 Connection::errorText(q.lastError())));
+    }
+    db->forgetCatalogue();
+    return mox::Status::success();
+}
+
 mox::Status createPayrollSchema(const DatabaseHandle& db)
 {
     for (const TableDef& t : payrollTables()) {
         if (mox::Status s = createTable(db, t); !s.ok())
             return s;
     }
-    return mox::Status::success();
+    return createAuditTable(db);
 }
 
 mox::Status createEnvironmentSchema(const DatabaseHandle& db)

@@ -1,5 +1,10 @@
 #include "tablecursor.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+
+#include <algorithm>
+
 using namespace Qt::StringLiterals;
 
 namespace KorDAO {
@@ -60,7 +65,7 @@ Failure TableCursor::open(const QString& table, const QString& filter, const QSt
     }
     std::vector<Connection::Row> rows;
     if (!m_db->select(countSql, countBinds, &rows, &error) || rows.empty())
-        return {-66, u"テーブル %1: %2"_s.arg(table, error)};
+        return {m_db->statusOf(-66), u"テーブル %1: %2"_s.arg(table, error)};
     m_count = rows.front().front().toLongLong();
     return kOk;
 }
@@ -171,7 +176,7 @@ Failure TableCursor::fetch(const Row* after, const SqlCondition* extra, int limi
     binds.push_back(limit);
     QString error;
     if (!m_db->select(sql, binds, &m_batch, &error))
-        return {-66, u"テーブル %1: %2"_s.arg(m_info->name, error)};
+        return {m_db->statusOf(-66), u"テーブル %1: %2"_s.arg(m_info->name, error)};
     m_batchIsLast = int(m_batch.size()) < limit;
     return kOk;
 }
@@ -188,6 +193,7 @@ Failure TableCursor::first()
     cancelEdit();
     m_hasCurrent = false;
     m_hasPosition = false;
+    m_lastFindMissed = false;
     m_batchSize = kFirstBatch;
     if (Failure f = fetch(nullptr, nullptr, m_batchSize); f.status < 0)
         return f;
@@ -212,6 +218,7 @@ Failure TableCursor::next()
     rememberPosition();
     m_hasCurrent = true;
     m_hasPosition = true;
+    m_lastFindMissed = false;
     return kOk;
 }
 
@@ -232,6 +239,7 @@ Failure TableCursor::find(const QString& criteria)
         f = {-8, u"テーブル %1 に「%2」のレコードはありません。"_s.arg(m_info->name, criteria)};
     if (f.status < 0) {
         // Not found: the current record and the walk stay where they were.
+        m_lastFindMissed = true;
         m_batch = std::move(keep);
         m_next = keepNext;
         m_batchIsLast = keepLast;
@@ -245,7 +253,13 @@ Failure TableCursor::find(const QString& criteria)
     rememberPosition();
     m_hasCurrent = true;
     m_hasPosition = true;
+    m_lastFindMissed = false;
     return kOk;
+}
+
+const std::vector<QVariant>* TableCursor::lastFound() const
+{
+    return m_hasCurrent && !m_lastFindMissed ? &m_current : nullptr;
 }
 
 const QVariant* TableCursor::value(const QString& field, ColumnKind* kind, QString* error)
@@ -332,12 +346,36 @@ void TableCursor::identity(const Row& row, QString* where, QVariantList* binds) 
     }
 }
 
+// Every field other than the identity as it is in \p row: an edit or delete under this condition
+// touches the record only while no one else has changed it since it was read.
+void TableCursor::asRead(const Row& row, QString* where, QVariantList* binds) const
+{
+    const auto& key = m_info->primaryKey;
+    for (std::size_t column = 0; column < m_info->columns.size(); ++column) {
+        if (int(column) == m_info->rowAddress ||
+            std::find(key.begin(), key.end(), int(column)) != key.end())
+            continue;
+        const QVariant& v = row[column];
+        if (v.isNull()) {
+            *where += u" AND "_s + columnSql(int(column)) + u" IS NULL"_s;
+        } else {
+            *where += u" AND "_s + columnSql(int(column)) + u" = ?"_s;
+            binds->push_back(v);
+        }
+    }
+}
+
 // The INSERT or UPDATE of the fields assigned, in column order. A program writes the same fields
 // record after record, so the text of the last statement is kept and reused.
 const QString& TableCursor::writeSql(Mode mode)
 {
     QByteArray key = m_assigned;
     key.append(char(mode));
+    if (mode == Mode::Edit) {
+        // The condition on the fields as read names the NULLs among them.
+        for (const QVariant& v : m_current)
+            key.append(v.isNull() ? '0' : '1');
+    }
     if (key == m_writeKey)
         return m_writeSql;
     const QString table = Connection::quote(m_info->name);
@@ -362,6 +400,7 @@ const QString& TableCursor::writeSql(Mode mode)
         QString where;
         QVariantList unused;
         identity(m_current, &where, &unused);
+        asRead(m_current, &where, &unused);
         m_writeSql = u"UPDATE "_s + table + u" SET "_s + names + u" WHERE "_s + where;
         // PostgreSQL moves an updated row: learn its new address.
         if (m_info->rowAddress >= 0 && m_db->engine() == Engine::Postgres)
@@ -369,6 +408,71 @@ const QString& TableCursor::writeSql(Mode mode)
     }
     m_writeKey = key;
     return m_writeSql;
+}
+
+namespace {
+
+// A field value as the audit shows it: amounts and codes as plain decimals, texts as they are.
+QJsonValue auditValue(const ColumnInfo& c, const QVariant& v)
+{
+    if (v.isNull())
+        return QJsonValue::Null;
+    if (c.kind != ColumnKind::Text) {
+        if (const std::optional<Currency> amount = amountOf(v))
+            return amount->toPlainString();
+    }
+    return v.toString();
+}
+
+QString compactJson(const QJsonArray& a)
+{
+    return QString::fromUtf8(QJsonDocument(a).toJson(QJsonDocument::Compact));
+}
+
+} // namespace
+
+Failure TableCursor::writeFailure(short own, const QString& error) const
+{
+    return {m_db->statusOf(own), u"テーブル %1: %2"_s.arg(m_info->name, error)};
+}
+
+// Records the change just made to \p row (its key) in the audit table.
+Failure TableCursor::audit(const QString& action, const Row& row, const QString& changes)
+{
+    AuditEntry e;
+    e.table = m_info->name;
+    e.action = action;
+    e.changes = changes;
+    if (m_info->rowAddress >= 0) {
+        e.key = u"ROW="_s + row[std::size_t(m_info->rowAddress)].toString();
+    } else {
+        for (int column : m_info->primaryKey) {
+            const ColumnInfo& c = m_info->columns[std::size_t(column)];
+            e.key += (e.key.isEmpty() ? QString() : u" "_s) + c.name + u'=' +
+                     auditValue(c, row[std::size_t(column)]).toString();
+        }
+    }
+    if (const int code = m_info->find(u"SYOKCD"_s); code >= 0)
+        e.syokcd = row[std::size_t(code)].toLongLong();
+    QString error;
+    if (!m_db->writeAudit(e, &error))
+        return writeFailure(-12, u"監査記録を書けません: "_s + error);
+    return kOk;
+}
+
+// Ends a write: commits the transaction opened for it, or undoes it when the write failed.
+Failure TableCursor::finishWrite(bool ownTransaction, Failure result)
+{
+    if (!ownTransaction)
+        return result;
+    QString error;
+    if (result.status < 0) {
+        m_db->rollback(&error);
+        return result;
+    }
+    if (!m_db->commit(&error))
+        return writeFailure(-16, error);
+    return result;
 }
 
 Failure TableCursor::update()
@@ -388,29 +492,74 @@ Failure TableCursor::update()
     if (mode == Mode::Edit) {
         QString where;
         identity(m_current, &where, &binds);
+        asRead(m_current, &where, &binds);
     }
+
+    // The change and its audit row are one transaction.
     QString error;
+    const bool audited = m_db->audited(*m_info);
+    const bool own = audited && !m_db->inTransaction();
+    if (own && !m_db->begin(&error))
+        return writeFailure(-12, error);
+
     int affected = 0;
     bool ok;
+    QString newAddress;
     if (mode == Mode::Edit && m_info->rowAddress >= 0 && m_db->engine() == Engine::Postgres) {
         std::vector<Connection::Row> moved;
         ok = m_db->select(writeSql(mode), binds, &moved, &error);
         affected = int(moved.size());
         if (affected == 1)
-            m_current[std::size_t(m_info->rowAddress)] = moved.front().front();
+            newAddress = moved.front().front().toString();
     } else {
         ok = m_db->execute(writeSql(mode), binds, &error, &affected);
     }
-    if (!ok)
-        return {-12, u"テーブル %1: %2"_s.arg(m_info->name, error)};
+    if (!ok) {
+        if (mode == Mode::AddNew && m_db->lastFailure() == FailureKind::Duplicate)
+            return finishWrite(own, {kRecordChanged,
+                                     u"テーブル %1 に同じキーのレコードが既にあります "
+                                     "(他の端末で追加されました): %2"_s.arg(m_info->name, error)});
+        return finishWrite(own, writeFailure(-12, error));
+    }
     if (affected != 1)
-        return {-12, u"テーブル %1 のレコードが見つかりません (他で削除されました)。"_s.arg(
-                         m_info->name)};
-    if (mode == Mode::Edit) {
-        for (qsizetype column = 0; column < m_assigned.size(); ++column) {
-            if (m_assigned[column])
-                m_current[std::size_t(column)] = m_pendingValues[std::size_t(column)];
+        return finishWrite(own, {kRecordChanged,
+                                 u"テーブル %1 のレコードは読み込んだ後に他の端末で更新または"
+                                 "削除されました。"_s.arg(m_info->name)});
+
+    Row stored = mode == Mode::Edit ? m_current : Row(m_info->columns.size());
+    QJsonArray changes;
+    for (qsizetype column = 0; column < m_assigned.size(); ++column) {
+        if (!m_assigned[column])
+            continue;
+        const ColumnInfo& c = m_info->columns[std::size_t(column)];
+        QVariant& now = stored[std::size_t(column)];
+        const QJsonValue before = mode == Mode::Edit ? auditValue(c, now) : QJsonValue::Null;
+        now = m_pendingValues[std::size_t(column)];
+        const QJsonValue after = auditValue(c, now);
+        if (before != after)
+            changes.append(QJsonArray{c.name, before, after});
+    }
+    if (audited) {
+        if (mode == Mode::AddNew) {
+            // The key of a new record: its fields as assigned, the defaults where not.
+            for (std::size_t column = 0; column < stored.size(); ++column) {
+                if (!m_assigned[qsizetype(column)] &&
+                    m_info->columns[column].kind != ColumnKind::Text)
+                    stored[column] = qlonglong(0);
+            }
         }
+        if (Failure f = audit(mode == Mode::AddNew ? u"INSERT"_s : u"UPDATE"_s, stored,
+                              compactJson(changes));
+            f.status < 0)
+            return finishWrite(own, f);
+    }
+    Failure done = finishWrite(own, kOk);
+    if (done.status < 0)
+        return done;
+    if (mode == Mode::Edit) {
+        m_current = std::move(stored);
+        if (!newAddress.isEmpty())
+            m_current[std::size_t(m_info->rowAddress)] = newAddress;
     }
     return kOk;
 }
@@ -423,14 +572,33 @@ Failure TableCursor::remove()
     QString where;
     QVariantList binds;
     identity(m_current, &where, &binds);
+    asRead(m_current, &where, &binds);
     QString error;
+    const bool audited = m_db->audited(*m_info);
+    const bool own = audited && !m_db->inTransaction();
+    if (own && !m_db->begin(&error))
+        return writeFailure(-13, error);
     int affected = 0;
     if (!m_db->execute(u"DELETE FROM "_s + Connection::quote(m_info->name) + u" WHERE "_s + where,
                        binds, &error, &affected))
-        return {-13, u"テーブル %1: %2"_s.arg(m_info->name, error)};
+        return finishWrite(own, writeFailure(-13, error));
     if (affected != 1)
-        return {-13, u"テーブル %1 のレコードが見つかりません (他で削除されました)。"_s.arg(
-                         m_info->name)};
+        return finishWrite(own, {kRecordChanged,
+                                 u"テーブル %1 のレコードは読み込んだ後に他の端末で更新または"
+                                 "削除されました。"_s.arg(m_info->name)});
+    if (audited) {
+        QJsonArray changes;
+        for (std::size_t column = 0; column < m_info->columns.size(); ++column) {
+            if (int(column) == m_info->rowAddress || m_current[column].isNull())
+                continue;
+            const ColumnInfo& c = m_info->columns[column];
+            changes.append(QJsonArray{c.name, auditValue(c, m_current[column]), QJsonValue::Null});
+        }
+        if (Failure f = audit(u"DELETE"_s, m_current, compactJson(changes)); f.status < 0)
+            return finishWrite(own, f);
+    }
+    if (Failure f = finishWrite(own, kOk); f.status < 0)
+        return f;
     m_hasCurrent = false;
     return kOk;
 }

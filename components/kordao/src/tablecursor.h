@@ -37,9 +37,17 @@ public:
     Failure edit();
     Failure addNew();
     Failure assign(const QString& field, QVariant value);
+    /// Stores the record being written. An edit is stored only while the record is still as it
+    /// was read (kRecordChanged otherwise); an add whose key exists gives kRecordChanged.
     Failure update();
+    /// Deletes the current record while it is still as it was read (kRecordChanged otherwise).
     Failure remove();
     void cancelEdit();
+
+    /// What the last read or find gave: the current record, or nullptr when the last find
+    /// found none (or nothing was read yet).
+    const std::vector<QVariant>* lastFound() const;
+    const TableInfo& info() const { return *m_info; }
 
 private:
     using Row = std::vector<QVariant>;
@@ -53,6 +61,10 @@ private:
     void keysetAfter(const Row& last, SqlCondition* out) const;
     QString columnSql(int column) const;
     void identity(const Row& row, QString* where, QVariantList* binds) const;
+    void asRead(const Row& row, QString* where, QVariantList* binds) const;
+    Failure writeFailure(short own, const QString& error) const;
+    Failure audit(const QString& action, const Row& row, const QString& changes);
+    Failure finishWrite(bool ownTransaction, Failure result);
 
     DatabaseHandle m_db;
     std::shared_ptr<const TableInfo> m_info;
@@ -70,6 +82,7 @@ private:
     bool m_hasCurrent = false;
     Row m_position; // key of the record read last (current, or deleted since): reads go on after it
     bool m_hasPosition = false;
+    bool m_lastFindMissed = false; // the last find found nothing
 
     Mode m_mode = Mode::Browse;
     QByteArray m_assigned;                 // per column: 1 when assigned since Edit/AddNew

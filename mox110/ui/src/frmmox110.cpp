@@ -218,12 +218,15 @@ bool frmMox110::prfReadJinji(int code)
     return true;
 }
 
+QString frmMox110::kyuyoCriteria() const
+{
+    return u"KYUSYU = 2"_s + u" And SKYUYM = "_s + m_ctx.kanri.SYORID.toPlainString() +
+           u" And SYOKCD = "_s + QString::number(selectedCode());
+}
+
 bool frmMox110::prfReadKyuyo()
 {
-    const QString criteria = u"KYUSYU = 2"_s + u" And SKYUYM = "_s +
-                             m_ctx.kanri.SYORID.toPlainString() + u" And SYOKCD = "_s +
-                             QString::number(selectedCode());
-    return m_kyuyoTb.DAO_RecFind(1, criteria) == 0;
+    return m_kyuyoTb.DAO_RecFind(1, kyuyoCriteria()) == 0;
 }
 
 int frmMox110::selectedCode() const
@@ -407,7 +410,11 @@ void frmMox110::prsPf04()
     if (mox::shell().messageBox(u"データを削除しますか？"_s, mox::MsgIcon::Question,
                                 mox::MsgButtons::YesNo, windowTitle()) != mox::MsgAnswer::Yes)
         return;
-    prsDeleteKyuyo();
+    if (const short st = prsDeleteKyuyo(); st != 0) {
+        reportWriteRefused(st, m_lastWriteVanished, /*deleting=*/true);
+        prsEntryInput();
+        return;
+    }
     prsDspClr();
 }
 
@@ -436,7 +443,9 @@ void frmMox110::prsPf10()
     }
     m_calcFailure = mox::Status::success();
     short flgMode = 0;
-    if (prfReadKyuyo()) {
+    const bool found = prfReadKyuyo();
+    m_readStamp = m_kyuyoTb.DAO_RecStamp(); // a later save or delete writes only over this
+    if (found) {
         flgMode = m_saikeisan->showModal();
         underWait([this, flgMode] {
             mox110::BonusScreen s = readScreen();
@@ -466,6 +475,11 @@ void frmMox110::prsPf10()
         prsDspInp(3);
         return;
     }
+    prsEntryInput();
+}
+
+void frmMox110::prsEntryInput()
+{
     if (m_ctx.jinji.HYOKBN != kInputClassManual) {
         prsDspInp(2);
     } else {
@@ -494,54 +508,70 @@ void frmMox110::prsPf11()
                                 windowTitle());
         return;
     }
+    short st = 0;
     underWait([&] {
         prsDspInp(0);
-        prsWriteKyuyo(mox::value(values));
+        st = prsWriteKyuyo(mox::value(values));
     });
+    if (st != 0) {
+        // Nothing was written: the operator's figures stay, to be saved again or discarded.
+        reportWriteRefused(st, m_lastWriteVanished, /*deleting=*/false);
+        prsEntryInput();
+        return;
+    }
     prsDspClr();
 }
 
-void frmMox110::checkInTransaction(short status)
-{
-    if (status < 0)
-        m_kyuyoTb.DAO_Rollback();
-    mox::prsDaoStatus(status, false);
-}
-
-void frmMox110::prsWriteKyuyo(const mox110::KyuyoValues& values)
+short frmMox110::prsWriteKyuyo(const mox110::KyuyoValues& values)
 {
     m_kyuyoTb.setTBWorkspace(m_db.DBWorkspace());
-    mox::prsDaoStatus(m_kyuyoTb.DAO_BeginTrans(), false);
-    try {
-        checkInTransaction(prfReadKyuyo() ? m_kyuyoTb.DAO_Edit(true) : m_kyuyoTb.DAO_AddNew(true));
-        KorDAO::Record rec = m_kyuyoTb.TBRec();
-        for (const mox110::KyuyoField& f : values)
-            mox110::assignField(rec[f.name], f.value);
-        checkInTransaction(m_kyuyoTb.DAO_Update());
-        if (m_beforeCommit)
-            m_beforeCommit();
-    } catch (const KorDAO::DaoError& e) {
-        checkInTransaction(e.status());
-    }
-    checkInTransaction(m_kyuyoTb.DAO_CommitTrans());
+    const mox110::WriteResult r =
+        mox110::saveKyuyo(m_kyuyoTb, kyuyoCriteria(), m_readStamp, values, m_beforeCommit);
+    m_lastWriteVanished = r.vanished;
+    if (!KorDAO::isTransient(r.status))
+        mox::prsDaoStatus(r.status, false);
+    return r.status;
 }
 
-void frmMox110::prsDeleteKyuyo()
+short frmMox110::prsDeleteKyuyo()
 {
     m_kyuyoTb.setTBWorkspace(m_db.DBWorkspace());
-    mox::prsDaoStatus(m_kyuyoTb.DAO_BeginTrans(), false);
-    if (prfReadKyuyo()) {
-        checkInTransaction(m_kyuyoTb.DAO_Delete(true));
-    } else {
-        m_kyuyoTb.DAO_Rollback();
+    const mox110::WriteResult r =
+        mox110::deleteKyuyo(m_kyuyoTb, kyuyoCriteria(), m_readStamp, m_beforeCommit);
+    m_lastWriteVanished = r.vanished;
+    if (r.missing) {
         mox::shell().messageBox(u"削除時データベース"_s + m_kyuyoTb.TBNameString() +
                                     u" レコード読込できません。"_s,
                                 mox::MsgIcon::Critical, mox::MsgButtons::Ok, windowTitle());
         mox::shell().endProgram(1);
     }
-    if (m_beforeCommit)
-        m_beforeCommit();
-    checkInTransaction(m_kyuyoTb.DAO_CommitTrans());
+    if (!KorDAO::isTransient(r.status))
+        mox::prsDaoStatus(r.status, false);
+    return r.status;
+}
+
+void frmMox110::reportWriteRefused(short status, bool vanished, bool deleting)
+{
+    const QString again = deleting ? u"削除（F5）"_s : u"更新（F12）"_s;
+    QString text;
+    switch (status) {
+    case KorDAO::kRecordChanged:
+        text = vanished ? u"この職員の賞与データは、読み込んだ後に他の端末で削除されました。"_s
+                        : u"この職員の賞与データは、読み込んだ後に他の端末で更新されました。"_s;
+        text += u"取消（F4）して読み込み直してください。"_s;
+        break;
+    case KorDAO::kLockTimeout:
+        text = u"他の端末がデータを更新中のため、待ち時間内に%1できませんでした。"
+               "入力内容はそのままです。しばらくしてからもう一度%2してください。"_s.arg(
+                   deleting ? u"削除"_s : u"保存"_s, again);
+        break;
+    default:
+        text = u"データベースとの接続が切れたため、%1できませんでした。"
+               "入力内容はそのままです。もう一度%2してください。"_s.arg(
+                   deleting ? u"削除"_s : u"保存"_s, again);
+        break;
+    }
+    mox::shell().messageBox(text, mox::MsgIcon::Exclamation, mox::MsgButtons::Ok, windowTitle());
 }
 
 void frmMox110::onBoxGotFocus(KorNum* box)

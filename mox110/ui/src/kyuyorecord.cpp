@@ -146,4 +146,76 @@ void assignField(KorDAO::FieldRef field, const QVariant& value)
     }
 }
 
+namespace {
+
+// Finds the record again inside the write transaction and compares it with the call-up.
+short recheck(KorDAO::clsTbAccess& tb, const QString& criteria, const KorDAO::RecordStamp& seen,
+              WriteResult* r, bool* found)
+{
+    const short find = tb.DAO_RecFind(1, criteria);
+    if (find != 0 && find != -8)
+        return find;
+    *found = find == 0;
+    r->vanished = !*found && seen.isPresent();
+    return tb.DAO_RecCheck(seen);
+}
+
+// Commits after \p status 0, else undoes the transaction.
+short endWrite(KorDAO::clsTbAccess& tb, short status, const std::function<void()>& beforeCommit)
+{
+    if (status != 0) {
+        tb.DAO_Rollback();
+        return status;
+    }
+    if (beforeCommit)
+        beforeCommit();
+    return tb.DAO_CommitTrans(); // a commit that fails is undone by the component
+}
+
+} // namespace
+
+WriteResult saveKyuyo(KorDAO::clsTbAccess& tb, const QString& criteria,
+                      const KorDAO::RecordStamp& seen, const KyuyoValues& values,
+                      const std::function<void()>& beforeCommit)
+{
+    WriteResult r;
+    if ((r.status = tb.DAO_BeginTrans()) != 0)
+        return r;
+    short st = 0;
+    try {
+        bool found = false;
+        st = recheck(tb, criteria, seen, &r, &found);
+        if (st == 0)
+            st = found ? tb.DAO_Edit(true) : tb.DAO_AddNew(true);
+        if (st == 0) {
+            KorDAO::Record rec = tb.TBRec();
+            for (const KyuyoField& f : values)
+                assignField(rec[f.name], f.value);
+            st = tb.DAO_Update();
+        }
+    } catch (const KorDAO::DaoError& e) {
+        st = e.status();
+    }
+    r.status = endWrite(tb, st, beforeCommit);
+    return r;
+}
+
+WriteResult deleteKyuyo(KorDAO::clsTbAccess& tb, const QString& criteria,
+                        const KorDAO::RecordStamp& seen, const std::function<void()>& beforeCommit)
+{
+    WriteResult r;
+    if ((r.status = tb.DAO_BeginTrans()) != 0)
+        return r;
+    bool found = false;
+    short st = recheck(tb, criteria, seen, &r, &found);
+    if (st == 0 && !found) {
+        r.missing = true;
+        st = -8;
+    }
+    if (st == 0)
+        st = tb.DAO_Delete(true);
+    r.status = endWrite(tb, st, beforeCommit);
+    return r;
+}
+
 } // namespace mox110

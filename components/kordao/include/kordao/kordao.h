@@ -30,6 +30,26 @@
 // sort order (sort fields, then the primary key for ties), each batch starting after the key of
 // the record read last. Records changed by other connections between batches are seen as they
 // are when their batch is fetched.
+//
+// Several desks on one database: a record is written back, or deleted, only if it is still as it
+// was read. DAO_Update after DAO_Edit, and DAO_Delete, give kRecordChanged (-30) when another
+// connection changed or deleted the record meanwhile, and DAO_Update after DAO_AddNew gives it
+// when a record with the same key exists. A program that reads a record at one moment and saves
+// it at a later one keeps a RecordStamp of the first read and checks it with DAO_RecCheck inside
+// its write transaction:
+//
+//     RecordStamp seen = tb.DAO_RecStamp();          // at call-up, after the find
+//     ...                                            // the operator edits
+//     tb.DAO_BeginTrans();
+//     tb.DAO_RecFind(1, criteria);                   // the record again, or none
+//     if (tb.DAO_RecCheck(seen) == KorDAO::kRecordChanged) { rollback; tell the operator }
+//
+// No wait is without limit: a lock not granted, or a statement not finished, within the
+// LockTimeout= seconds of the INI file (default 10) gives kLockTimeout (-31); on SQLite a write
+// transaction takes its lock when it begins, so two writers queue instead of failing. A
+// connection to the server lost on the way gives kConnectionLost (-32); the next operation
+// connects again. Every add, update and delete on a database that keeps the audit table
+// KORDAO_AUDIT (the payroll database) writes an audit row in the same transaction.
 
 #include "mox/currency.h"
 
@@ -42,6 +62,23 @@
 #include <stdexcept>
 
 namespace KorDAO {
+
+/// The record changed, vanished or (for a new one) appeared since it was read: nothing was written.
+inline constexpr short kRecordChanged = -30;
+/// A lock was not granted, or a statement did not finish, within the lock timeout.
+inline constexpr short kLockTimeout = -31;
+/// The connection to the database server was lost; the next operation connects again.
+inline constexpr short kConnectionLost = -32;
+
+/// True for the statuses a program reports and then goes on from (the operator may try again):
+/// kRecordChanged, kLockTimeout, kConnectionLost.
+constexpr bool isTransient(int status)
+{
+    return status == kRecordChanged || status == kLockTimeout || status == kConnectionLost;
+}
+
+/// The name of the audit table of the payroll database.
+inline constexpr char16_t kAuditTable[] = u"KORDAO_AUDIT";
 
 /// A failing field access: the status the programs report (-3 when a field cannot be read).
 class DaoError : public std::runtime_error {
@@ -66,6 +103,20 @@ struct Failure;
 using DatabaseHandle = std::shared_ptr<Connection>;
 
 class clsTbAccess;
+
+/// What a record was when it was read (every field), or that there was none: taken with
+/// clsTbAccess::DAO_RecStamp, checked later with clsTbAccess::DAO_RecCheck.
+class RecordStamp {
+public:
+    RecordStamp() = default; // no record
+    bool isPresent() const { return m_present; }
+
+private:
+    friend class clsTbAccess;
+    bool m_present = false;
+    QString m_table;
+    QVariantList m_values;
+};
 
 /// One field of the current record: read it, or assign to it while the record is being edited.
 class FieldRef {
@@ -125,9 +176,13 @@ public:
     /// When set, DAO_DBOpen creates a missing SQLite file (and its folder) or a missing
     /// PostgreSQL database instead of failing with -20. Only the administration tool sets it.
     void setCreateIfMissing(bool create) { m_createIfMissing = create; }
+    /// When cleared, a PostgreSQL statement may run longer than the lock timeout (lock waits
+    /// stay bounded). The administration tool clears it for its long bulk work.
+    void setStatementLimit(bool limit) { m_statementLimit = limit; }
 
 private:
     bool m_createIfMissing = false;
+    bool m_statementLimit = true;
     QString m_iniName;
     DatabaseHandle m_conn;
     QString m_lastError;
@@ -165,13 +220,29 @@ public:
     /// Starts a new record: fields not assigned take the table's defaults (0, or NULL for texts).
     short DAO_AddNew(bool flag);
     /// Stores the fields assigned since DAO_Edit/DAO_AddNew. -12 when nothing was opened for
-    /// writing, a value does not suit its field, the key already exists or the record is gone.
-    /// After an edit the current record shows the stored values; after an add it is unchanged.
+    /// writing or a value does not suit its field; kRecordChanged when the record edited was
+    /// changed or deleted by another connection since it was read, or a new record's key
+    /// exists already. After an edit the current record shows the stored values; after an add
+    /// it is unchanged. On an audited database the audit row is written in the same
+    /// transaction (its own one when none is open).
     short DAO_Update();
     /// Removes the current record (-13 without one); reading on continues after it.
+    /// kRecordChanged when another connection changed or deleted it since it was read.
     short DAO_Delete(bool flag);
+
+    /// What the last read or find gave: the current record with every field as read, or no
+    /// record when the last DAO_RecFind found none.
+    RecordStamp DAO_RecStamp() const;
+    /// Compares what the last read or find gave with \p stamp, taken earlier: 0 when it is the
+    /// same record with every field unchanged, or still no record; kRecordChanged (lastError
+    /// says which) when the record changed, vanished or appeared meanwhile; -7 without a
+    /// record set. Called inside a write transaction after finding the record again, it makes
+    /// a save of what was read long before safe: DAO_Update and DAO_Delete then write only
+    /// while the record stays as found.
+    short DAO_RecCheck(const RecordStamp& stamp);
     /// Begins a transaction on the connection the table uses (-15 when one is already open):
-    /// nothing written is visible to other connections before DAO_CommitTrans.
+    /// nothing written is visible to other connections before DAO_CommitTrans. On SQLite it
+    /// takes the write lock at once, waiting up to the lock timeout (then kLockTimeout).
     short DAO_BeginTrans();
     /// Commits (-16 when none is open or the commit fails; a failed commit is rolled back).
     short DAO_CommitTrans();

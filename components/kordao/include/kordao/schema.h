@@ -50,7 +50,13 @@ std::vector<TableDef> payrollTables();
 /// The name table "名設定" of the environment database.
 TableDef nameTable();
 
+/// The payroll tables and the audit table KORDAO_AUDIT, which makes every change to them
+/// recorded: server time, database user (PostgreSQL), OS user, host, program, table, key
+/// (and SYOKCD), action (INSERT, UPDATE, DELETE, BULK INSERT, CLEAR) and the fields changed
+/// as JSON [["FIELD", old, new], …] ({"records": n} for the bulk actions).
 mox::Status createPayrollSchema(const DatabaseHandle& db);
+/// The audit table alone (part of createPayrollSchema).
+mox::Status createAuditTable(const DatabaseHandle& db);
 mox::Status createEnvironmentSchema(const DatabaseHandle& db);
 
 /// True when \p db is a PostgreSQL database (false for SQLite).

@@ -98,6 +98,7 @@ private:
     void prsKanriSet();
     bool prfReadJinji(int code);
     bool prfReadKyuyo();
+    QString kyuyoCriteria() const;
 
     void prsSetPFMode(int mode);
     void prsDspInp(int mode);
@@ -116,12 +117,17 @@ private:
     /// Runs \p action under the wait window.
     void underWait(const std::function<void()>& action);
 
-    /// Writes \p values as the bonus record of the month (added or updated) in one transaction.
-    void prsWriteKyuyo(const mox110::KyuyoValues& values);
-    void prsDeleteKyuyo();
-    /// A status of a step inside the payment table's transaction: a failure rolls the change
-    /// back before it is reported and the program ends.
-    void checkInTransaction(short status);
+    /// Writes \p values as the bonus record of the month (added or updated) in one transaction,
+    /// only while the record is still as the call-up found it (or still absent). 0 when saved;
+    /// a transient status (changed meanwhile, lock wait too long, connection lost) when nothing
+    /// was written and the operator may go on; any other failure ends the program.
+    short prsWriteKyuyo(const mox110::KyuyoValues& values);
+    /// Deletes the bonus record the call-up found, under the same rules.
+    short prsDeleteKyuyo();
+    /// Tells the operator why a save or delete was refused; the figures stay on screen.
+    void reportWriteRefused(short status, bool vanished, bool deleting);
+    /// The input mode of the entry on screen, as the call-up set it.
+    void prsEntryInput();
 
     void onBoxGotFocus(KorNum* box);
     void onBoxLostFocus(KorNum* box, Recalc recalc);
@@ -145,6 +151,8 @@ private:
     frmSAIKEISAN* m_saikeisan = nullptr;
     mox::FunctionKeyFilter* m_keyFilter = nullptr;
     std::function<void()> m_beforeCommit;
+    KorDAO::RecordStamp m_readStamp; // the bonus record as the call-up found it (or none)
+    bool m_lastWriteVanished = false; // the record of the last refused write was gone
 
     int m_keyMode = 0;
     int m_inputMode = 0;

@@ -11,6 +11,7 @@
 #include <QString>
 #include <QVariant>
 
+#include <functional>
 #include <vector>
 
 namespace mox110 {
@@ -37,5 +38,26 @@ mox::Result<KyuyoValues> kyuyoValues(const BonusScreen& s, const CalcContext& ct
 
 /// Assigns \p value to \p field by its type (int, Currency, text).
 void assignField(KorDAO::FieldRef field, const QVariant& value);
+
+/// How a save or delete of the bonus record ended.
+struct WriteResult {
+    /// 0: committed. A transient status (KorDAO::isTransient: changed since the call-up, a lock
+    /// wait too long, the connection lost): nothing written, the operator may go on. Any other
+    /// negative status: nothing written either, and the program reports it as fatal.
+    short status = 0;
+    bool vanished = false; // refused because the record was deleted since the call-up
+    bool missing = false;  // delete only: no record now, and none at the call-up either
+};
+
+/// Saves \p values as the bonus record that \p criteria finds on \p tb (added or updated), in
+/// one transaction, only while the record is still what \p seen, taken at the call-up, holds
+/// (or still absent). \p beforeCommit runs right before the commit.
+WriteResult saveKyuyo(KorDAO::clsTbAccess& tb, const QString& criteria,
+                      const KorDAO::RecordStamp& seen, const KyuyoValues& values,
+                      const std::function<void()>& beforeCommit = {});
+/// Deletes the bonus record that \p criteria finds, under the same rules.
+WriteResult deleteKyuyo(KorDAO::clsTbAccess& tb, const QString& criteria,
+                        const KorDAO::RecordStamp& seen,
+                        const std::function<void()>& beforeCommit = {});
 
 } // namespace mox110

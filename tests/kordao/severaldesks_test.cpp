@@ -1,0 +1,224 @@
+// Several connections on one database: the audit trail written with every change, bounded lock
+// waits, and a connection the server dropped.
+
+#include "daofixture.h"
+
+#include "kordao/bulkinsert.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+
+using namespace Qt::StringLiterals;
+using KorDAO::clsTbAccess;
+
+namespace kordaotest {
+namespace {
+
+struct AuditRow {
+    QString action;
+    QString key;
+    int syokcd = 0;
+    QJsonArray changes;
+    QString program;
+    QString osUser;
+};
+
+class SeveralDesks : public DaoTest {
+protected:
+    // The audit rows in the order they were written, read through the component.
+    std::vector<AuditRow> auditRows()
+    {
+        clsTbAccess tb;
+        openTable(tb, QString::fromUtf16(KorDAO::kAuditTable), -1, {}, u"ID"_s);
+        std::vector<AuditRow> rows;
+        for (short st = tb.DAO_RecRead(1); st == 0; st = tb.DAO_RecRead(2)) {
+            auto r = tb.TBRec();
+            rows.push_back({r[u"ACTION"].toString(), r[u"RECKEY"].toString(),
+                            r[u"SYOKCD"].toInt(),
+                            QJsonDocument::fromJson(r[u"CHANGES"].toString().toUtf8()).array(),
+                            r[u"PROGRAM"].toString(), r[u"OSUSER"].toString()});
+        }
+        return rows;
+    }
+
+    // Rewrites MOX.INI with a lock timeout of \p seconds; later connections take it.
+    void setLockTimeout(int seconds)
+    {
+        QFile ini(m_test->folder() + u"/MOX.INI"_s);
+        ASSERT_TRUE(ini.open(QIODevice::ReadOnly));
+        const QString text = QString::fromUtf8(ini.readAll());
+        ini.close();
+        m_test->writeIni(u"MOX.INI"_s, text + u"LockTimeout=%1\n"_s.arg(seconds));
+    }
+
+    // Opens the payment table of \p db and finds the record of employee \p code.
+    void findPayment(KorDAO::clsDbAccess& db, clsTbAccess& tb, int code)
+    {
+        tb.setTBDatabase(db.DBDatabase());
+        tb.setTBNameString(u"GKKYUYO"_s);
+        ASSERT_GE(tb.DAO_TableOpen({}, {}), 0) << tb.lastError().toStdString();
+        ASSERT_EQ(tb.DAO_RecFind(1, u"SYOKCD = %1"_s.arg(code)), 0);
+    }
+};
+KORDAO_INSTANTIATE(SeveralDesks);
+
+TEST_P(SeveralDesks, EveryChangeLeavesOneAuditRowWithItsOldAndNewValues)
+{
+    addPayment(10025, 2, 202612, 0, 336996); // INSERT
+    clsTbAccess tb;
+    openTable(tb, u"GKKYUYO"_s, 1);
+    ASSERT_EQ(tb.DAO_RecRead(1), 0);
+    ASSERT_EQ(tb.DAO_Edit(true), 0);
+    tb.TBRec()[u"KYURYO"] = Currency::fromRaw(3'400'005'000); // 340,000.5
+    tb.TBRec()[u"KIMATU"] = 0;                                // unchanged: not listed
+    tb.TBRec()[u"NIREM1"] = u"訂正"_s;
+    ASSERT_EQ(tb.DAO_Update(), 0);
+    ASSERT_EQ(tb.DAO_Delete(true), 0);
+
+    // A change undone leaves no audit row either.
+    ASSERT_EQ(tb.DAO_BeginTrans(), 0);
+    addPayment(777, 1, 202604, 1, 5);
+    ASSERT_EQ(tb.DAO_Rollback(), 0);
+
+    {
+        KorDAO::BulkInsert bulk(m_db->DBDatabase(), u"GKKYUYO"_s, {u"SYOKCD"_s, u"KYUSYU"_s});
+        ASSERT_EQ(bulk.addRow({1, 1}), 0);
+        ASSERT_EQ(bulk.addRow({2, 1}), 0);
+        ASSERT_EQ(bulk.finish(), 0);
+    }
+
+    const std::vector<AuditRow> rows = auditRows();
+    ASSERT_EQ(rows.size(), 4u);
+    const QString key = u"SYOKCD=10025 KYUSYU=2 SKYUYM=202612 KYUSEQ=0"_s;
+    EXPECT_EQ(rows[0].action, u"INSERT"_s);
+    EXPECT_EQ(rows[0].key, key);
+    EXPECT_EQ(rows[0].syokcd, 10025);
+    EXPECT_TRUE(rows[0].changes.contains(QJsonArray{u"KYURYO"_s, QJsonValue(), u"336996"_s}));
+
+    EXPECT_EQ(rows[1].action, u"UPDATE"_s);
+    EXPECT_EQ(rows[1].changes,
+              (QJsonArray{QJsonArray{u"KYURYO"_s, u"336996"_s, u"340000.5"_s},
+                          QJsonArray{u"NIREM1"_s, QJsonValue(), u"訂正"_s}}));
+    EXPECT_EQ(rows[1].program, QCoreApplication::applicationName());
+    EXPECT_FALSE(rows[1].osUser.isEmpty());
+
+    EXPECT_EQ(rows[2].action, u"DELETE"_s);
+    EXPECT_EQ(rows[2].key, key);
+    EXPECT_TRUE(rows[2].changes.contains(QJsonArray{u"KYURYO"_s, u"340000.5"_s, QJsonValue()}));
+
+    EXPECT_EQ(rows[3].action, u"BULK INSERT"_s);
+    EXPECT_EQ(m_test->rawScalar(u"SELECT \"CHANGES\" FROM \"KORDAO_AUDIT\" WHERE \"ID\" = "
+                                "(SELECT MAX(\"ID\") FROM \"KORDAO_AUDIT\")"_s)
+                  .toString(),
+              u"{\"records\":2}"_s);
+}
+
+TEST_P(SeveralDesks, StampTellsChangedVanishedAndAppearedRecordsApart)
+{
+    addPayment(1, 2, 202612, 0, 100);
+    clsTbAccess tb;
+    openTable(tb, u"GKKYUYO"_s);
+    ASSERT_EQ(tb.DAO_RecFind(1, u"SYOKCD = 1"_s), 0);
+    const KorDAO::RecordStamp present = tb.DAO_RecStamp();
+    ASSERT_EQ(tb.DAO_RecFind(1, u"SYOKCD = 2"_s), -8);
+    const KorDAO::RecordStamp absent = tb.DAO_RecStamp();
+    EXPECT_TRUE(present.isPresent());
+    EXPECT_FALSE(absent.isPresent());
+
+    ASSERT_EQ(tb.DAO_RecFind(1, u"SYOKCD = 1"_s), 0);
+    EXPECT_EQ(tb.DAO_RecCheck(present), 0);
+    EXPECT_EQ(tb.DAO_RecCheck(absent), KorDAO::kRecordChanged); // appeared
+
+    ASSERT_TRUE(m_test->rawExec(u"UPDATE \"GKKYUYO\" SET \"NIREM3\" = 'x'"_s));
+    ASSERT_EQ(tb.DAO_RecFind(1, u"SYOKCD = 1"_s), 0);
+    EXPECT_EQ(tb.DAO_RecCheck(present), KorDAO::kRecordChanged); // changed
+
+    ASSERT_TRUE(m_test->rawExec(u"DELETE FROM \"GKKYUYO\""_s));
+    ASSERT_EQ(tb.DAO_RecFind(1, u"SYOKCD = 1"_s), -8);
+    EXPECT_EQ(tb.DAO_RecCheck(present), KorDAO::kRecordChanged); // vanished
+    EXPECT_EQ(tb.DAO_RecCheck(absent), 0);
+}
+
+TEST_P(SeveralDesks, LockHeldLongerThanTheTimeoutGivesItsStatusAndChangesNothing)
+{
+    addPayment(1, 2, 202612, 0, 100);
+    setLockTimeout(2);
+    auto holder = m_test->open();
+    auto waiter = m_test->open();
+    ASSERT_TRUE(holder && waiter);
+
+    // The other desk is in the middle of saving the same record.
+    clsTbAccess held;
+    findPayment(*holder, held, 1);
+    ASSERT_EQ(held.DAO_BeginTrans(), 0);
+    ASSERT_EQ(held.DAO_Edit(true), 0);
+    held.TBRec()[u"KYURYO"] = 200;
+    ASSERT_EQ(held.DAO_Update(), 0);
+
+    clsTbAccess tb;
+    findPayment(*waiter, tb, 1);
+    QElapsedTimer clock;
+    clock.start();
+    short st = tb.DAO_BeginTrans(); // SQLite waits here, for the write lock
+    if (st == 0) {
+        ASSERT_EQ(tb.DAO_Edit(true), 0);
+        tb.TBRec()[u"KYURYO"] = 300;
+        st = tb.DAO_Update(); // PostgreSQL waits here, for the record
+        tb.DAO_Rollback();
+    }
+    const qint64 waited = clock.elapsed();
+    EXPECT_EQ(st, KorDAO::kLockTimeout) << tb.lastError().toStdString();
+    EXPECT_GE(waited, 1900);
+    EXPECT_LT(waited, 3000);
+
+    ASSERT_EQ(held.DAO_Rollback(), 0);
+    EXPECT_EQ(m_test->rawScalar(u"SELECT \"KYURYO\" FROM \"GKKYUYO\""_s).toInt(), 100);
+
+    // Once the lock is gone the same connection saves.
+    findPayment(*waiter, tb, 1);
+    ASSERT_EQ(tb.DAO_BeginTrans(), 0);
+    ASSERT_EQ(tb.DAO_Edit(true), 0);
+    tb.TBRec()[u"KYURYO"] = 300;
+    ASSERT_EQ(tb.DAO_Update(), 0);
+    ASSERT_EQ(tb.DAO_CommitTrans(), 0);
+    EXPECT_EQ(m_test->rawScalar(u"SELECT \"KYURYO\" FROM \"GKKYUYO\""_s).toInt(), 300);
+}
+
+TEST_P(SeveralDesks, ConnectionDroppedMidSaveIsReportedAndTheNextActionConnectsAgain)
+{
+    if (GetParam() != Backend::Postgres)
+        GTEST_SKIP() << "an SQLite file has no connection to lose";
+    addPayment(1, 2, 202612, 0, 100);
+    clsTbAccess tb;
+    findPayment(*m_db, tb, 1);
+    ASSERT_EQ(tb.DAO_BeginTrans(), 0);
+    ASSERT_EQ(tb.DAO_Edit(true), 0);
+    tb.TBRec()[u"KYURYO"] = 200;
+    // The server ends the connection (as on a restart) between the edit and the update.
+    ASSERT_TRUE(m_test->rawExec(u"SELECT pg_terminate_backend(pid) FROM pg_stat_activity "
+                                "WHERE datname = current_database() AND pid <> pg_backend_pid()"_s));
+    EXPECT_EQ(tb.DAO_Update(), KorDAO::kConnectionLost) << tb.lastError().toStdString();
+    tb.DAO_Rollback();
+    EXPECT_EQ(m_test->rawScalar(u"SELECT \"KYURYO\" FROM \"GKKYUYO\""_s).toInt(), 100);
+
+    // The next call-up and save run on a new connection.
+    findPayment(*m_db, tb, 1);
+    ASSERT_EQ(tb.DAO_BeginTrans(), 0);
+    ASSERT_EQ(tb.DAO_Edit(true), 0);
+    tb.TBRec()[u"KYURYO"] = 300;
+    ASSERT_EQ(tb.DAO_Update(), 0);
+    ASSERT_EQ(tb.DAO_CommitTrans(), 0);
+    EXPECT_EQ(m_test->rawScalar(u"SELECT \"KYURYO\" FROM \"GKKYUYO\""_s).toInt(), 300);
+
+    // A connection dropped while idle: the next read simply connects again.
+    ASSERT_TRUE(m_test->rawExec(u"SELECT pg_terminate_backend(pid) FROM pg_stat_activity "
+                                "WHERE datname = current_database() AND pid <> pg_backend_pid()"_s));
+    findPayment(*m_db, tb, 1);
+    EXPECT_EQ(tb.TBRec()[u"KYURYO"].toInt(), 300);
+}
+
+} // namespace
+} // namespace kordaotest
