@@ -19,6 +19,8 @@ mox::Result<std::unique_ptr<Database>> Database::open(const QString& iniName, bo
     std::unique_ptr<Database> db(new Database);
     db->m_db.setDBIniNameString(iniName);
     db->m_db.setCreateIfMissing(create);
+    // Loading millions of records may take longer than an operator's statement may.
+    db->m_db.setStatementLimit(false);
     if (const short st = db->m_db.DAO_DBOpen(); st != 0) {
         return mox::Status::failure(
             st, u"%1 のデータベースを開けません: %2"_s.arg(iniName, db->m_db.lastError()));
