@@ -54,6 +54,20 @@ protected:
         m_test->writeIni(u"MOX.INI"_s, text + u"LockTimeout=%1\n"_s.arg(seconds));
     }
 
+    // Finds the payment record of employee \p code on \p db and stores salary \p yen in one
+    // transaction, as a desk saves.
+    void saveSalary(KorDAO::clsDbAccess& db, int code, int yen)
+    {
+        clsTbAccess tb;
+        findPayment(db, tb, code);
+        ASSERT_EQ(tb.DAO_BeginTrans(), 0);
+        ASSERT_EQ(tb.DAO_Edit(true), 0);
+        tb.TBRec()[u"KYURYO"] = yen;
+        ASSERT_EQ(tb.DAO_Update(), 0) << tb.lastError().toStdString();
+        ASSERT_EQ(tb.DAO_CommitTrans(), 0);
+        EXPECT_EQ(m_test->rawScalar(u"SELECT \"KYURYO\" FROM \"GKKYUYO\""_s).toInt(), yen);
+    }
+
     // Opens the payment table of \p db and finds the record of employee \p code.
     void findPayment(KorDAO::clsDbAccess& db, clsTbAccess& tb, int code)
     {
@@ -178,13 +192,7 @@ TEST_P(SeveralDesks, LockHeldLongerThanTheTimeoutGivesItsStatusAndChangesNothing
     EXPECT_EQ(m_test->rawScalar(u"SELECT \"KYURYO\" FROM \"GKKYUYO\""_s).toInt(), 100);
 
     // Once the lock is gone the same connection saves.
-    findPayment(*waiter, tb, 1);
-    ASSERT_EQ(tb.DAO_BeginTrans(), 0);
-    ASSERT_EQ(tb.DAO_Edit(true), 0);
-    tb.TBRec()[u"KYURYO"] = 300;
-    ASSERT_EQ(tb.DAO_Update(), 0);
-    ASSERT_EQ(tb.DAO_CommitTrans(), 0);
-    EXPECT_EQ(m_test->rawScalar(u"SELECT \"KYURYO\" FROM \"GKKYUYO\""_s).toInt(), 300);
+    saveSalary(*waiter, 1, 300);
 }
 
 TEST_P(SeveralDesks, ConnectionDroppedMidSaveIsReportedAndTheNextActionConnectsAgain)
@@ -205,13 +213,7 @@ TEST_P(SeveralDesks, ConnectionDroppedMidSaveIsReportedAndTheNextActionConnectsA
     EXPECT_EQ(m_test->rawScalar(u"SELECT \"KYURYO\" FROM \"GKKYUYO\""_s).toInt(), 100);
 
     // The next call-up and save run on a new connection.
-    findPayment(*m_db, tb, 1);
-    ASSERT_EQ(tb.DAO_BeginTrans(), 0);
-    ASSERT_EQ(tb.DAO_Edit(true), 0);
-    tb.TBRec()[u"KYURYO"] = 300;
-    ASSERT_EQ(tb.DAO_Update(), 0);
-    ASSERT_EQ(tb.DAO_CommitTrans(), 0);
-    EXPECT_EQ(m_test->rawScalar(u"SELECT \"KYURYO\" FROM \"GKKYUYO\""_s).toInt(), 300);
+    saveSalary(*m_db, 1, 300);
 
     // A connection dropped while idle: the next read simply connects again.
     ASSERT_TRUE(m_test->rawExec(u"SELECT pg_terminate_backend(pid) FROM pg_stat_activity "
