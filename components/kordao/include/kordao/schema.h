@@ -62,4 +62,26 @@ mox::Status createEnvironmentSchema(const DatabaseHandle& db);
 /// True when \p db is a PostgreSQL database (false for SQLite).
 bool isPostgres(const DatabaseHandle& db);
 
+/// The two databases, for what grantRoles allows in each.
+enum class DatabaseKind { Payroll, Environment };
+
+/// True for a role name grantRoles accepts: [a-z_][a-z0-9_]*, at most 63 characters.
+bool isPlainRoleName(const QString& name);
+
+/// On a PostgreSQL server: creates the group roles \p operatorRole and \p adminRole (NOLOGIN)
+/// unless they exist, and sets what they may do in \p db, whose tables must exist:
+///   - payroll database: the operator may read and write the payroll tables, read the record
+///     counter and only add to the audit table;
+///   - environment database: the operator may only read;
+///   - both: the administrator role owns every table and may do anything with it, and may
+///     create tables (so its logins run moxdb init, demo, synth and tax import).
+/// Logins are made members of these roles by the server's administrator. Running it again
+/// changes nothing. Refused on SQLite, for a name isPlainRoleName refuses, inside a transaction.
+mox::Status grantRoles(const DatabaseHandle& db, const QString& operatorRole,
+                       const QString& adminRole, DatabaseKind kind);
+
+/// True when \p message, a failure text of this component, says the server refused the
+/// statement because the login lacks the privilege (PostgreSQL state 42501).
+bool isPrivilegeFailure(const QString& message);
+
 } // namespace KorDAO
