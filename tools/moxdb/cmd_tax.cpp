@@ -20,8 +20,9 @@ namespace {
 
 const QString kUsage = u"import --from YYYY-MM-DD DIR | list"_s;
 
+// A refusal of the server for lack of privilege (an operator's login importing) says so first.
 int fail(QTextStream &err, const QString &text, int code = 1) {
-    err << text << Qt::endl;
+    err << failureText(text) << Qt::endl;
     return code;
 }
 

@@ -1,5 +1,7 @@
 #include "moxdb/command.h"
 
+#include "kordao/schema.h"
+
 #include <QDir>
 
 using namespace Qt::StringLiterals;
@@ -79,6 +81,15 @@ int Options::number(const QString& name, int fallback, int low, int high)
 void useIniFolder(const QString& dir)
 {
     qputenv("MOX_INI_DIR", QDir(dir).absolutePath().toLocal8Bit());
+}
+
+QString failureText(const QString& message)
+{
+    if (!KorDAO::isPrivilegeFailure(message))
+        return message;
+    return u"権限がありません。このデータベースのログインには、この操作が許されていません"
+           u"（管理者のログインで実行してください）。サーバーの応答: "_s +
+           message;
 }
 
 } // namespace moxdb

@@ -14,7 +14,7 @@ std::unique_ptr<Database> openOrReport(const QString& iniName, QTextStream& err)
 {
     auto db = Database::open(iniName, /*create=*/false);
     if (const mox::Status* s = mox::failure(db)) {
-        err << "moxdb: " << s->message << " (run moxdb init first)\n";
+        err << "moxdb: " << failureText(s->message) << " (run moxdb init first)\n";
         return nullptr;
     }
     return std::move(mox::value(db));
@@ -43,7 +43,7 @@ int runDemo(const QStringList& args, QTextStream& out, QTextStream& err)
     if (s.ok())
         s = replaceTables(*environment, {{&nameLayout(), &rows.names}});
     if (!s.ok()) {
-        err << "moxdb demo: " << s.message << '\n';
+        err << "moxdb demo: " << failureText(s.message) << '\n';
         return 1;
     }
     out << "demo district loaded: " << rows.jinji.size() << " staff, " << rows.kyuyo.size()

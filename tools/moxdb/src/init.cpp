@@ -100,4 +100,56 @@ mox::Status initDatabases(const std::vector<InitStep>& steps, QTextStream& log)
     return mox::Status::success();
 }
 
+namespace {
+
+mox::Status notOnPostgres(const QString& iniName)
+{
+    return mox::Status::failure(
+        -1, u"ロール（利用者の権限）は PostgreSQL サーバーのデータベースにだけ設定できます。"
+            u"%1 は SQLite のデータベースを指しています。共有サーバーを使うときは、%2 と %3 に "
+            u"Driver=QPSQL を書いてから実行してください。"_s.arg(iniName, kPayrollIni,
+                                                                  kEnvironmentIni));
+}
+
+} // namespace
+
+mox::Status checkRolesPossible()
+{
+    for (const QString& ini : {kPayrollIni, kEnvironmentIni}) {
+        auto db = Database::open(ini, /*create=*/false);
+        if (mox::failure(db))
+            continue;
+        if (!KorDAO::isPostgres(mox::value(db)->handle()))
+            return notOnPostgres(ini);
+    }
+    return mox::Status::success();
+}
+
+mox::Status setUpRoles(const RoleNames& roles, QTextStream& log)
+{
+    const std::pair<QString, KorDAO::DatabaseKind> databases[] = {
+        {kPayrollIni, KorDAO::DatabaseKind::Payroll},
+        {kEnvironmentIni, KorDAO::DatabaseKind::Environment},
+    };
+    std::vector<std::unique_ptr<Database>> opened;
+    for (const auto& [ini, kind] : databases) {
+        auto db = Database::open(ini, /*create=*/false);
+        if (const mox::Status* s = mox::failure(db))
+            return *s;
+        if (!KorDAO::isPostgres(mox::value(db)->handle()))
+            return notOnPostgres(ini);
+        opened.push_back(std::move(mox::value(db)));
+    }
+    for (std::size_t i = 0; i < opened.size(); ++i) {
+        const auto& [ini, kind] = databases[i];
+        if (mox::Status s =
+                KorDAO::grantRoles(opened[i]->handle(), roles.operatorRole, roles.adminRole, kind);
+            !s.ok())
+            return mox::Status::failure(s.code, u"%1: %2"_s.arg(ini, s.message));
+        log << "roles " << roles.operatorRole << " and " << roles.adminRole << " set up (" << ini
+            << ")\n";
+    }
+    return mox::Status::success();
+}
+
 } // namespace moxdb

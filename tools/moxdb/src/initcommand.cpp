@@ -1,4 +1,5 @@
 #include "kordao/kordao.h"
+#include "kordao/schema.h"
 #include "moxdb/command.h"
 #include "moxdb/init.h"
 
@@ -12,10 +13,27 @@ namespace {
 
 int runInit(const QStringList& args, QTextStream& out, QTextStream& err)
 {
-    Options options(args, {u"--dir"_s});
+    Options options(args, {u"--dir"_s, u"--operator-role"_s, u"--admin-role"_s}, {u"--roles"_s});
+    const bool roles = options.has(u"--roles"_s);
     if (!options.ok()) {
         err << "moxdb init: " << options.error() << '\n';
         return 2;
+    }
+    if (!roles && (options.has(u"--operator-role"_s) || options.has(u"--admin-role"_s))) {
+        err << "moxdb init: --operator-role and --admin-role go with --roles\n";
+        return 2;
+    }
+    RoleNames names;
+    names.operatorRole = options.value(u"--operator-role"_s, names.operatorRole);
+    names.adminRole = options.value(u"--admin-role"_s, names.adminRole);
+    for (const QString& role : {names.operatorRole, names.adminRole}) {
+        if (roles && !KorDAO::isPlainRoleName(role)) {
+            err << "moxdb init: "
+                << u"ロール名「%1」は使えません。英小文字・数字・_ の 63 文字以内で、数字で始まらない"
+                   u"名前にしてください。"_s.arg(role)
+                << '\n';
+            return 2;
+        }
     }
     // With --dir only that folder counts; otherwise the usual search, and defaults go to
     // $MOX_INI_DIR or the current folder.
@@ -26,9 +44,22 @@ int runInit(const QStringList& args, QTextStream& out, QTextStream& err)
         folders = {defaultDir};
         useIniFolder(defaultDir);
     }
+    if (roles) {
+        // The default files name SQLite databases, where roles mean nothing: never write them.
+        mox::Status s = findIni(kPayrollIni, folders).isEmpty() ||
+                                findIni(kEnvironmentIni, folders).isEmpty()
+                            ? mox::Status::failure(
+                                  -20, u"--roles には PostgreSQL サーバーを指す %1 と %2 が必要です"
+                                       u"（Driver=QPSQL）。"_s.arg(kPayrollIni, kEnvironmentIni))
+                            : checkRolesPossible();
+        if (!s.ok()) {
+            err << "moxdb init: " << s.message << '\n';
+            return 1;
+        }
+    }
     auto files = ensureIniFiles(folders, defaultDir);
     if (const mox::Status* s = mox::failure(files)) {
-        err << "moxdb init: " << s->message << '\n';
+        err << "moxdb init: " << failureText(s->message) << '\n';
         return 1;
     }
     const IniFiles& f = mox::value(files);
@@ -37,8 +68,14 @@ int runInit(const QStringList& args, QTextStream& out, QTextStream& err)
     else
         out << "using " << f.payroll << " and " << f.environment << '\n';
     if (mox::Status s = initDatabases(initSteps(), out); !s.ok()) {
-        err << "moxdb init: " << s.message << '\n';
+        err << "moxdb init: " << failureText(s.message) << '\n';
         return 1;
+    }
+    if (roles) {
+        if (mox::Status s = setUpRoles(names, out); !s.ok()) {
+            err << "moxdb init: " << failureText(s.message) << '\n';
+            return 1;
+        }
     }
     return 0;
 }
@@ -47,9 +84,11 @@ int runInit(const QStringList& args, QTextStream& out, QTextStream& err)
 
 Command initCommand()
 {
-    return {u"init"_s, u"[--dir DIR]"_s,
+    return {u"init"_s, u"[--dir DIR] [--roles [--operator-role NAME] [--admin-role NAME]]"_s,
             u"create the payroll and environment databases named by MOX.INI and MOXENV.INI "
-            u"(writing default SQLite files into DIR when neither exists)"_s,
+            u"(writing default SQLite files into DIR when neither exists); with --roles, on a "
+            u"PostgreSQL server, also the roles of operators and administrators and their "
+            u"rights (defaults mox_operator, mox_admin)"_s,
             &runInit};
 }
 

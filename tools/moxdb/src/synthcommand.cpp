@@ -29,7 +29,7 @@ int runSynth(const QStringList& args, QTextStream& out, QTextStream& err)
     auto environment = Database::open(kEnvironmentIni, /*create=*/false);
     for (const auto* db : {&payroll, &environment}) {
         if (const mox::Status* s = mox::failure(*db)) {
-            err << "moxdb synth: " << s->message << " (run moxdb init first)\n";
+            err << "moxdb synth: " << failureText(s->message) << " (run moxdb init first)\n";
             return 1;
         }
     }
@@ -41,7 +41,7 @@ int runSynth(const QStringList& args, QTextStream& out, QTextStream& err)
     if (mox::Status s = writeSynthetic(*mox::value(payroll), *mox::value(environment), d, years,
                                        *tax, static_cast<std::uint64_t>(seed), &written);
         !s.ok()) {
-        err << "moxdb synth: " << s.message << '\n';
+        err << "moxdb synth: " << failureText(s.message) << '\n';
         return 1;
     }
     out << "synthetic data: " << staff << " staff, " << years << " fiscal years, " << written

@@ -53,11 +53,15 @@ private:
 /// Makes the folder \p dir the first place where the configuration files are looked for.
 void useIniFolder(const QString& dir);
 
+/// A failure text as the commands print it: when the database server refused for lack of
+/// privilege, it first says that the login has no right to do this, then gives the server's text.
+QString failureText(const QString& message);
+
 Command initCommand();
 Command demoCommand();
 Command synthCommand();
-Command taxCommand();  // cmd_tax.cpp
-Command calcCommand(); // cmd_calc.cpp
-Command calcCommand(); // cmd_calc.cpp
+Command taxCommand();   // cmd_tax.cpp
+Command calcCommand();  // cmd_calc.cpp
+Command auditCommand(); // cmd_audit.cpp
 
 } // namespace moxdb

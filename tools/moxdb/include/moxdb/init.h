@@ -48,6 +48,20 @@ const std::vector<InitStep>& initSteps();
 /// (cmd_tax.cpp).
 mox::Status loadShippedTaxTables(Database& payroll, Database& environment);
 
+/// The group roles of an office's PostgreSQL server (moxdb init --roles).
+struct RoleNames {
+    QString operatorRole = QStringLiteral("mox_operator"); // the desks: enter and print
+    QString adminRole = QStringLiteral("mox_admin");       // set-up, data loads, audit reading
+};
+
+/// Refuses role set-up when a database named by the configuration files is on SQLite (only a
+/// PostgreSQL server has logins); databases that do not open yet are left to initDatabases.
+mox::Status checkRolesPossible();
+
+/// Creates the roles \p roles when missing and sets their rights in both databases (see
+/// KorDAO::grantRoles); both must be on a PostgreSQL server and hold their tables.
+mox::Status setUpRoles(const RoleNames& roles, QTextStream& log);
+
 /// Opens (creating when missing) both databases named by the configuration files, creates
 /// their tables where missing and runs \p steps. Existing tables and records are kept, so
 /// running it again changes nothing. Progress goes to \p log.
