@@ -3,6 +3,7 @@
 #include "moxdb/command.h"
 #include "moxdb/init.h"
 
+#include <QProcess>
 #include <QTextStream>
 
 using namespace Qt::StringLiterals;
@@ -49,6 +50,25 @@ std::unique_ptr<Database> ScratchFolder::open(const QString& iniName)
     if (mox::failure(db))
         return nullptr;
     return std::move(mox::value(db));
+}
+
+ProgramRun runMoxdb(const QStringList& args, const QString& iniDir)
+{
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(u"MOX_INI_DIR"_s, iniDir);
+    p.setProcessEnvironment(env);
+    p.start(QStringLiteral(MOXDB_PROGRAM), args);
+    ProgramRun r;
+    if (!p.waitForFinished(300'000)) {
+        p.kill();
+        p.waitForFinished();
+    } else if (p.exitStatus() == QProcess::NormalExit) {
+        r.code = p.exitCode();
+    }
+    r.out = QString::fromUtf8(p.readAllStandardOutput());
+    r.err = QString::fromUtf8(p.readAllStandardError());
+    return r;
 }
 
 } // namespace moxdb::test

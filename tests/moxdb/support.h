@@ -7,6 +7,8 @@
 #include "moxdb/district.h"
 
 #include <QByteArray>
+#include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
 
 #include <memory>
@@ -42,5 +44,15 @@ private:
     QByteArray m_previous;
     bool m_hadPrevious;
 };
+
+/// What a run of the moxdb program gave.
+struct ProgramRun {
+    int code = -1; // exit code; -1 when it crashed or did not finish
+    QString out;
+    QString err;
+};
+
+/// Runs the moxdb program with \p args and $MOX_INI_DIR set to \p iniDir.
+ProgramRun runMoxdb(const QStringList& args, const QString& iniDir);
 
 } // namespace moxdb::test
