@@ -1,0 +1,225 @@
+#!/bin/bash
+# Two desks, one PostgreSQL database: the real mox110 runs twice on one X server, each copy as
+# its own database login, and both call up the same employee's December 2026 bonus, which is not
+# stored yet (F11, a new entry). Desk 1 saves (F12) first; desk 2 then saves the same new entry.
+# What it checks:
+#   - desk 1's save is written, with no message;
+#   - desk 2's save is refused with a message box of its own (a second window of desk 2 captioned
+#     「期末勤勉手当計算結果入力」); the whole screen is then saved as mox110-conflict.png in the
+#     output folder;
+#   - after Return closes the box, desk 2 is still running; F4 and F10 end it, F10 ends desk 1,
+#     and both exit with 0;
+#   - the database holds exactly one December 2026 bonus record of the employee, the audit table
+#     exactly one row for the employee (an INSERT into GKKYUYO made by desk 1's login), and no row
+#     at all made by desk 2's login;
+#   - when moxdb has an audit command, `moxdb audit --employee N` names the INSERT.
+# Usage: twodesks_under_xvfb.sh MOX110 MOXDB FONTCONFIG_FILE [OUTPUT_FOLDER]. The test server is
+# MOX_TEST_PGHOST (socket folder), MOX_TEST_PGPORT, MOX_TEST_PGUSER (a superuser, trust
+# authentication). Exit 77 (skipped) without the server or the tools.
+set -u
+mox110=$(realpath "$1") moxdb=$(realpath "$2") fonts=$(realpath "$3") out=$(realpath -m "${4:-.}")
+[ -n "${MOX_TEST_PGHOST:-}" ] || { echo "skipped: MOX_TEST_PGHOST is not set"; exit 77; }
+for tool in xvfb-run xdotool psql import; do
+    command -v "$tool" >/dev/null || { echo "skipped: $tool is missing"; exit 77; }
+done
+pgport=${MOX_TEST_PGPORT:-5432} pguser=${MOX_TEST_PGUSER:-postgres}
+payroll=mox_twodesks_$$ environment=mox_twodesks_env_$$
+desk1=mox_twodesks_desk1_$$ desk2=mox_twodesks_desk2_$$
+# q DATABASE SQL: one statement as the superuser, unaligned, no headers.
+q() {
+    psql -X -q -At -v ON_ERROR_STOP=1 -h "$MOX_TEST_PGHOST" -p "$pgport" -U "$pguser" -d "$1" -c "$2"
+}
+
+work=$(mktemp -d)
+cleanup() {
+    for db in "$payroll" "$environment"; do
+        q postgres "DROP DATABASE IF EXISTS $db WITH (FORCE)" >/dev/null
+    done
+    for role in "$desk1" "$desk2"; do
+        q postgres "DROP ROLE IF EXISTS $role" >/dev/null
+    done
+    rm -rf "$work"
+}
+trap cleanup EXIT
+mkdir -p "$out" || exit 1
+
+# ini FOLDER USER: the two INI files of one desk (or of the administrator).
+ini() {
+    mkdir -p "$1"
+    local name file
+    for name in "MOX.INI:$payroll" "MOXENV.INI:$environment"; do
+        file=${name%%:*}
+        printf '[Database]\nDriver=QPSQL\nDatabase=%s\nHost=%s\nPort=%s\nUser=%s\n' \
+            "${name#*:}" "$MOX_TEST_PGHOST" "$pgport" "$2" >"$1/$file"
+    done
+}
+ini "$work/admin" "$pguser"
+ini "$work/desk1" "$desk1"
+ini "$work/desk2" "$desk2"
+export FONTCONFIG_FILE="$fonts"
+unset QT_QPA_PLATFORM
+MOX_INI_DIR="$work/admin" "$moxdb" init >/dev/null || { echo "moxdb init failed"; exit 1; }
+MOX_INI_DIR="$work/admin" "$moxdb" demo >/dev/null 2>&1 || { echo "moxdb demo failed"; exit 1; }
+
+# Each desk logs in as its own role, so the audit rows tell the desks apart.
+for role in "$desk1" "$desk2"; do
+    q postgres "CREATE ROLE $role LOGIN" >/dev/null || exit 1
+    q "$payroll" "GRANT ALL ON ALL TABLES IN SCHEMA public TO $role;
+                  GRANT ALL ON ALL SEQUENCES IN SCHEMA public TO $role" >/dev/null || exit 1
+    q "$environment" "GRANT SELECT ON ALL TABLES IN SCHEMA public TO $role" >/dev/null || exit 1
+done
+
+# An ordinary employee (not entered by hand, not daily-paid, paid in November) whose December
+# bonus is not stored: F11 makes a new entry without the view-or-correct dialog.
+code=$(q "$payroll" 'SELECT j."SYOKCD" FROM "GKJINJI" j
+    WHERE j."HYOKBN" <> 9 AND j."KYUKBN" <> 4
+      AND EXISTS (SELECT 1 FROM "GKKYUYO" k WHERE k."SYOKCD" = j."SYOKCD"
+                  AND k."KYUSYU" = 1 AND k."SKYUYM" = 202611)
+      AND NOT EXISTS (SELECT 1 FROM "GKKYUYO" k WHERE k."SYOKCD" = j."SYOKCD"
+                      AND k."KYUSYU" = 2 AND k."SKYUYM" = 202612)
+    ORDER BY j."SYOKCD" LIMIT 1')
+[ -n "$code" ] || { echo "the demo district has no employee without a December bonus"; exit 1; }
+# The list holds every employee in code order (December lists pay class 4 too).
+presses=$(q "$payroll" "SELECT count(*) + 1 FROM \"GKJINJI\" WHERE \"SYOKCD\" < $code")
+bonus="FROM \"GKKYUYO\" WHERE \"SYOKCD\" = $code AND \"KYUSYU\" = 2 AND \"SKYUYM\" = 202612"
+echo "employee $code, $presses presses down the list"
+
+export work presses bonus payroll pgport pguser mox110 out
+cat >"$work/drive.sh" <<'DRIVE'
+#!/bin/bash
+set -u
+caption="期末勤勉手当計算結果入力"
+q() {
+    psql -X -q -At -h "$MOX_TEST_PGHOST" -p "$pgport" -U "$pguser" -d "$payroll" -c "$1"
+}
+pids=()
+trap 'for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done' EXIT
+# fail TEXT: says why, keeps the screen as it was for whoever looks into it, and stops.
+fail() {
+    echo "$*"
+    import -window root "$out/mox110-twodesks-failure.png" && echo "screen: $out/mox110-twodesks-failure.png"
+    exit 1
+}
+# windows PID: the visible windows of one desk that carry the caption.
+windows() { xdotool search --all --onlyvisible --pid "$1" --name "$caption" 2>/dev/null | sort; }
+
+# start N: desk N in a folder of its own (INI files, runtime folder for the start-up guard).
+start() {
+    mkdir -p "$work/run$1"
+    chmod 700 "$work/run$1"
+    (cd "$work/desk$1" && MOX_INI_DIR="$work/desk$1" XDG_RUNTIME_DIR="$work/run$1" \
+        exec "$mox110" demo) &
+    pids[$1]=$!
+    local wid=""
+    for _ in $(seq 1 60); do
+        wid=$(windows "${pids[$1]}" | head -1)
+        [ -n "$wid" ] && break
+        kill -0 "${pids[$1]}" 2>/dev/null || fail "desk $1 ended at start-up"
+        sleep 0.5
+    done
+    [ -n "$wid" ] || fail "the form of desk $1 did not appear"
+    eval "win$1=$wid"
+}
+# keys N KEY...: keys to desk N's form.
+keys() {
+    local w
+    eval "w=\$win$1"
+    shift
+    xdotool windowraise "$w" windowfocus --sync "$w"
+    xdotool key "$@"
+}
+# ended N: waits up to 30 s for desk N to end and checks its exit code.
+ended() {
+    for _ in $(seq 1 60); do
+        kill -0 "${pids[$1]}" 2>/dev/null || break
+        sleep 0.5
+    done
+    kill -0 "${pids[$1]}" 2>/dev/null && fail "desk $1 did not end on F10"
+    wait "${pids[$1]}"
+    local rc=$?
+    [ "$rc" = 0 ] || fail "desk $1 ended with exit code $rc"
+}
+
+start 1
+start 2
+down=()
+for _ in $(seq 1 "$presses"); do down+=(Down); done
+keys 1 "${down[@]}"
+sleep 0.3
+keys 1 F11
+sleep 1.5
+keys 2 "${down[@]}"
+sleep 0.3
+keys 2 F11
+# Desk 2 must have read before desk 1 saves, or it would get the view-or-correct dialog.
+sleep 2.5
+[ "$(q "SELECT count(*) $bonus")" = 0 ] || fail "a bonus record exists before any save"
+
+before1=$(windows "${pids[1]}")
+keys 1 F12
+saved=""
+for _ in $(seq 1 30); do
+    saved=$(q "SELECT count(*) $bonus")
+    [ "$saved" = 1 ] && break
+    sleep 0.5
+done
+[ "$saved" = 1 ] || fail "desk 1's save was not written"
+sleep 1
+[ "$(windows "${pids[1]}")" = "$before1" ] || fail "desk 1 showed a window on its save"
+
+before2=$(windows "${pids[2]}")
+keys 2 F12
+box=""
+for _ in $(seq 1 30); do
+    box=$(comm -13 <(echo "$before2") <(windows "${pids[2]}") | head -1)
+    [ -n "$box" ] && break
+    kill -0 "${pids[2]}" 2>/dev/null || fail "desk 2 ended on its save instead of saying why"
+    sleep 0.5
+done
+[ -n "$box" ] || fail "desk 2 showed no message on its save"
+eval "$(xdotool getwindowgeometry --shell "$box")"
+boxsize="${WIDTH}x$HEIGHT"
+eval "$(xdotool getwindowgeometry --shell "$win2")"
+echo "message box $boxsize, form ${WIDTH}x$HEIGHT"
+[ "$boxsize" != "${WIDTH}x$HEIGHT" ] || fail "the new window of desk 2 is not a message box"
+sleep 0.5
+import -window root "$out/mox110-conflict.png" || fail "no screenshot"
+xdotool windowfocus --sync "$box"
+xdotool key Return
+for _ in $(seq 1 20); do
+    windows "${pids[2]}" | grep -qx "$box" || break
+    sleep 0.5
+done
+windows "${pids[2]}" | grep -qx "$box" && fail "the message box did not close on Return"
+sleep 0.5
+kill -0 "${pids[2]}" 2>/dev/null || fail "desk 2 ended after the message"
+
+keys 2 F4
+sleep 1
+keys 2 F10
+ended 2
+keys 1 F10
+ended 1
+DRIVE
+chmod +x "$work/drive.sh"
+xvfb-run -a -s "-screen 0 1280x1024x24" "$work/drive.sh" || exit 1
+echo "screenshot: $out/mox110-conflict.png"
+
+fail=0
+check() { [ "$2" = "$3" ] || { echo "$1 is '$2', expected '$3'"; fail=1; }; }
+check "the number of bonus records" "$(q "$payroll" "SELECT count(*) $bonus")" 1
+check "the audit rows of the employee" "$(q "$payroll" "SELECT \"TABLENAME\" || ' ' || \"ACTION\" ||
+    ' ' || \"DBUSER\" FROM \"KORDAO_AUDIT\" WHERE \"SYOKCD\" = $code ORDER BY \"ID\"")" \
+    "GKKYUYO INSERT $desk1"
+check "the audit rows of desk 2" \
+    "$(q "$payroll" "SELECT count(*) FROM \"KORDAO_AUDIT\" WHERE \"DBUSER\" = '$desk2'")" 0
+
+if "$moxdb" help 2>/dev/null | grep -q '^ *moxdb audit'; then
+    trail=$(MOX_INI_DIR="$work/admin" "$moxdb" audit --employee "$code" 2>&1)
+    echo "moxdb audit --employee $code:"
+    echo "$trail"
+    grep -q INSERT <<<"$trail" || { echo "moxdb audit does not name the INSERT"; fail=1; }
+else
+    echo "moxdb has no audit command: not checked"
+fi
+exit $fail
