@@ -92,21 +92,24 @@ TEST(MoxdbRoles, OperatorsEnterBonusesButLoadNoTaxAndCannotTouchTheTrail)
     const QString admin = u"mox_adm_"_s + pid;
     const QString desk = u"mox_desk_"_s + pid;
     const QString boss = u"mox_boss_"_s + pid;
+    const QString setup = u"mox_setup_"_s + pid; // the office's first administrator, no superuser
     const QString pay = u"moxdb_rpay_"_s + pid;
     const QString env = u"moxdb_renv_"_s + pid;
-    ServerObjects cleanup{{pay, env}, {desk, boss, op, admin}};
+    ServerObjects cleanup{{pay, env}, {desk, boss, setup, op, admin}};
+    ASSERT_EQ(runAs(super, u"postgres"_s, u"CREATE ROLE %1 LOGIN CREATEDB CREATEROLE"_s.arg(setup)),
+              QString());
 
-    QTemporaryDir superDir;
+    QTemporaryDir setupDir;
     QTemporaryDir bossDir;
     test::ScratchFolder deskDir;
     for (const auto& [dir, user] :
-         {std::pair{superDir.path(), super}, {bossDir.path(), boss}, {deskDir.path(), desk}}) {
+         {std::pair{setupDir.path(), setup}, {bossDir.path(), boss}, {deskDir.path(), desk}}) {
         writeIni(dir, pay, user, false);
         writeIni(dir, env, user, true);
     }
     test::ProgramRun r = test::runMoxdb(
         {u"init"_s, u"--roles"_s, u"--operator-role"_s, op, u"--admin-role"_s, admin},
-        superDir.path());
+        setupDir.path());
     ASSERT_EQ(r.code, 0) << r.out.toStdString() << r.err.toStdString();
     ASSERT_EQ(runAs(super, u"postgres"_s,
                     u"CREATE ROLE %1 LOGIN IN ROLE %2; CREATE ROLE %3 LOGIN IN ROLE %4"_s.arg(

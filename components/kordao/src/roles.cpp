@@ -92,19 +92,19 @@ mox::Status privilegeStatements(const DatabaseHandle& db, const QString& operato
     // its logins may run the set-up again (indexes, triggers and functions are replaced only by
     // their owner) and the counter functions run with its rights. Handing an object to a role
     // needs membership of it.
+    // Only the administrator may make tables; PUBLIC loses CREATE where an older server gave it.
+    // (A new owner must also be allowed to create in the schema, so this comes first.)
+    *out << u"GRANT CONNECT ON DATABASE "_s + Connection::quote(database.value(0)) + u" TO "_s +
+                op + u", "_s + admin;
+    *out << u"REVOKE CREATE ON SCHEMA public FROM PUBLIC"_s;
+    *out << u"GRANT USAGE, CREATE ON SCHEMA public TO "_s + admin;
+    *out << u"GRANT USAGE ON SCHEMA public TO "_s + op;
     if (member.value(0) != u"true"_s)
         *out << u"GRANT "_s + admin + u" TO CURRENT_USER"_s;
     for (const QString& t : std::as_const(tables))
         *out << u"ALTER TABLE "_s + Connection::quote(t) + u" OWNER TO "_s + admin;
     for (const QString& f : std::as_const(functions))
         *out << u"ALTER FUNCTION "_s + Connection::quote(f) + u"() OWNER TO "_s + admin;
-
-    *out << u"GRANT CONNECT ON DATABASE "_s + Connection::quote(database.value(0)) + u" TO "_s +
-                op + u", "_s + admin;
-    // Only the administrator may make tables; PUBLIC loses CREATE where an older server gave it.
-    *out << u"REVOKE CREATE ON SCHEMA public FROM PUBLIC"_s;
-    *out << u"GRANT USAGE, CREATE ON SCHEMA public TO "_s + admin;
-    *out << u"GRANT USAGE ON SCHEMA public TO "_s + op;
     *out << u"GRANT ALL PRIVILEGES ON ALL TABLES IN SCHEMA public TO "_s + admin;
     *out << u"GRANT ALL PRIVILEGES ON ALL SEQUENCES IN SCHEMA public TO "_s + admin;
 
