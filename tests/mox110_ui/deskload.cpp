@@ -235,7 +235,7 @@ int runLoad(const QString& engine, int processes, int seconds, int staff)
     else
         verify(*db, t, &problems);
 
-    std::printf("engine=%s processes=%d seconds=%.1f saves=%lld deletes=%lld saves_per_s=%.1f "
+    std::printf("engine=%s processes=%d seconds=%.1f saves=%lld deletes=%lld writes_per_s=%.1f "
                 "conflicts_refused=%lld unexpected=%lld %s\n",
                 postgres ? "PostgreSQL" : "SQLite", processes, elapsed, t.saves, t.deletes,
                 double(t.saves + t.deletes) / elapsed, t.conflicts, t.unexpected,
