@@ -7,12 +7,14 @@
 #   - desk 2's save is refused with a message box of its own (a second window of desk 2 captioned
 #     「期末勤勉手当計算結果入力」); the whole screen is then saved as mox110-conflict.png in the
 #     output folder;
-#   - after Return closes the box, desk 2 is still running; F4 and F10 end it, F10 ends desk 1,
-#     and both exit with 0;
-#   - the database holds exactly one December 2026 bonus record of the employee, the audit table
-#     exactly one row for the employee (an INSERT into GKKYUYO made by desk 1's login), and no row
-#     at all made by desk 2's login;
-#   - when moxdb has an audit command, `moxdb audit --employee N` names the INSERT.
+#   - after Return closes the box, desk 2 is still running;
+#   - the database then holds exactly one December 2026 bonus record of the employee, from
+#     desk 1; desk 2 wrote nothing;
+#   - desk 2 calls up what desk 1 saved, corrects it (health deduction charged) and saves; desk 1
+#     calls it up again and deletes it (F5, Yes); both end on F10 with exit code 0;
+#   - the audit table then holds, for the employee, desk 1's INSERT, desk 2's UPDATE (the health
+#     insurance from 0 to the amount charged) and desk 1's DELETE, each under the desk's login,
+#     and `moxdb audit --employee N` prints them with the old and new values.
 # Usage: twodesks_under_xvfb.sh MOX110 MOXDB FONTCONFIG_FILE [OUTPUT_FOLDER]. The test server is
 # MOX_TEST_PGHOST (socket folder), MOX_TEST_PGPORT, MOX_TEST_PGUSER (a superuser, trust
 # authentication). Exit 77 (skipped) without the server or the tools.
@@ -84,7 +86,7 @@ presses=$(q "$payroll" "SELECT count(*) + 1 FROM \"GKJINJI\" WHERE \"SYOKCD\" < 
 bonus="FROM \"GKKYUYO\" WHERE \"SYOKCD\" = $code AND \"KYUSYU\" = 2 AND \"SKYUYM\" = 202612"
 echo "employee $code, $presses presses down the list"
 
-export work presses bonus payroll pgport pguser mox110 out
+export work presses bonus payroll pgport pguser mox110 out code
 cat >"$work/drive.sh" <<'DRIVE'
 #!/bin/bash
 set -u
@@ -194,10 +196,56 @@ windows "${pids[2]}" | grep -qx "$box" && fail "the message box did not close on
 sleep 0.5
 kill -0 "${pids[2]}" 2>/dev/null || fail "desk 2 ended after the message"
 
+# dialog N: waits for desk N's view-or-correct dialog and answers F12 (correct).
+dialog() {
+    local d=""
+    for _ in $(seq 1 20); do
+        d=$(xdotool search --all --onlyvisible --pid "${pids[$1]}" --name "確認メッセージ" 2>/dev/null |
+            head -1)
+        [ -n "$d" ] && break
+        sleep 0.5
+    done
+    [ -n "$d" ] || fail "desk $1 showed no dialog for the stored bonus"
+    xdotool windowraise "$d" windowfocus --sync "$d"
+    xdotool key F12
+    sleep 1.5
+}
+# audited N: waits until the employee has N audit rows.
+audited() {
+    for _ in $(seq 1 30); do
+        [ "$(q "SELECT count(*) FROM \"KORDAO_AUDIT\" WHERE \"SYOKCD\" = $code")" = "$1" ] && return
+        sleep 0.5
+    done
+    fail "the employee has not $1 audit rows"
+}
+
+[ "$(q "SELECT count(*) $bonus")" = 1 ] || fail "not exactly one bonus record after the refusal"
+audited 1
+
+# Desk 2 discards its screen, calls up what desk 1 saved and corrects it: the health deduction
+# class becomes 「1:控除する」, which recalculates the deductions, and F12 saves.
 keys 2 F4
 sleep 1
+keys 2 "${down[@]}"
+sleep 0.3
+keys 2 F11
+dialog 2
+keys 2 Down
+sleep 0.5
+keys 2 F12
+audited 2
 keys 2 F10
 ended 2
+
+# Desk 1 calls it up again and deletes it (F5, Return answers 「はい」).
+keys 1 "${down[@]}"
+sleep 0.3
+keys 1 F11
+dialog 1
+keys 1 F5
+sleep 1
+keys 1 Return
+audited 3
 keys 1 F10
 ended 1
 DRIVE
@@ -207,18 +255,24 @@ echo "screenshot: $out/mox110-conflict.png"
 
 fail=0
 check() { [ "$2" = "$3" ] || { echo "$1 is '$2', expected '$3'"; fail=1; }; }
-check "the number of bonus records" "$(q "$payroll" "SELECT count(*) $bonus")" 1
-check "the audit rows of the employee" "$(q "$payroll" "SELECT \"TABLENAME\" || ' ' || \"ACTION\" ||
-    ' ' || \"DBUSER\" FROM \"KORDAO_AUDIT\" WHERE \"SYOKCD\" = $code ORDER BY \"ID\"")" \
-    "GKKYUYO INSERT $desk1"
-check "the audit rows of desk 2" \
-    "$(q "$payroll" "SELECT count(*) FROM \"KORDAO_AUDIT\" WHERE \"DBUSER\" = '$desk2'")" 0
+check "the number of bonus records" "$(q "$payroll" "SELECT count(*) $bonus")" 0
+check "the audit rows of the employee" "$(q "$payroll" "SELECT string_agg(\"TABLENAME\" || ' ' ||
+    \"ACTION\" || ' ' || \"DBUSER\", ', ' ORDER BY \"ID\") FROM \"KORDAO_AUDIT\"
+    WHERE \"SYOKCD\" = $code")" "GKKYUYO INSERT $desk1, GKKYUYO UPDATE $desk2, GKKYUYO DELETE $desk1"
+# Desk 2's correction charged the health insurance that desk 1's entry did not.
+check "the health insurance before and after the correction" "$(q "$payroll" "SELECT c->>1 = '0'
+    AND (c->>2)::numeric > 0 FROM \"KORDAO_AUDIT\", json_array_elements(\"CHANGES\"::json) c
+    WHERE \"SYOKCD\" = $code AND \"ACTION\" = 'UPDATE' AND c->>0 = 'KENKO'")" t
 
 if "$moxdb" help 2>/dev/null | grep -q '^ *moxdb audit'; then
     trail=$(MOX_INI_DIR="$work/admin" "$moxdb" audit --employee "$code" 2>&1)
     echo "moxdb audit --employee $code:"
     echo "$trail"
-    grep -q INSERT <<<"$trail" || { echo "moxdb audit does not name the INSERT"; fail=1; }
+    for action in INSERT UPDATE DELETE; do
+        grep -q "$action" <<<"$trail" || { echo "moxdb audit does not name the $action"; fail=1; }
+    done
+    grep -q 'KENKO: 0 → [1-9]' <<<"$trail" ||
+        { echo "moxdb audit does not show the health insurance before and after"; fail=1; }
 else
     echo "moxdb has no audit command: not checked"
 fi
