@@ -4,6 +4,9 @@
 
 #include <kordao/kordao.h>
 
+#include <QCoreApplication>
+
+#include <memory>
 #include <optional>
 
 using namespace Qt::StringLiterals;
@@ -21,11 +24,25 @@ struct NameModule {
     CurrentEra current;
     Currency adjustHealth;
     Currency adjustPension;
+    // The environment database stays open between lookups, so that the next lookup reuses its
+    // connection (and the statements prepared on it) instead of connecting again.
+    std::unique_ptr<KorDAO::clsDbAccess> environment;
 };
 
 NameModule &module() {
     static NameModule m;
     return m;
+}
+
+// The environment database of the lookups, opened again through its INI file for each lookup
+// (which finds the connection kept since the last one); closed before Qt's end.
+KorDAO::clsDbAccess &environment() {
+    NameModule &m = module();
+    if (!m.environment) {
+        m.environment = std::make_unique<KorDAO::clsDbAccess>();
+        qAddPostRoutine([] { module().environment.reset(); });
+    }
+    return *m.environment;
 }
 
 // A text cut or blank-padded to exactly \p width characters.
@@ -102,7 +119,7 @@ void prsNameRead(short kind) {
     if (kind < 1 || kind > 6)
         return;
 
-    KorDAO::clsDbAccess db;
+    KorDAO::clsDbAccess &db = environment();
     db.setDBIniNameString(u"MOXENV.INI"_s);
     if (db.DAO_DBOpen() != 0) {
         showFailure(u"MOXENV データベースのオープンに失敗しました。"_s);
@@ -126,7 +143,6 @@ void prsNameRead(short kind) {
             (void)table.DAO_TableClose();
         }
     }
-    (void)db.DAO_DBClose();
 }
 
 const std::array<QString, 10> &cmnNames() {

@@ -108,6 +108,7 @@ std::unique_ptr<KorDAO::clsDbAccess> TestDatabase::open() const
 {
     auto db = std::make_unique<KorDAO::clsDbAccess>();
     db->setDBIniNameString(u"MOX.INI"_s);
+    db->setPrivateConnection(true);
     if (db->DAO_DBOpen() != 0)
         return nullptr;
     return db;

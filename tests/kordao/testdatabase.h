@@ -33,7 +33,7 @@ public:
     const QString& folder() const { return m_folderPath; }
     /// Writes \p text as the INI file \p name into the folder.
     void writeIni(const QString& name, const QString& text) const;
-    /// A new connection to the database through "MOX.INI".
+    /// A new connection of its own to the database through "MOX.INI" (another desk).
     std::unique_ptr<KorDAO::clsDbAccess> open() const;
 
     /// Runs \p sql on a connection of its own, outside KorDAO (for setting up what the programs

@@ -29,6 +29,7 @@ public:
     OtherDesk()
     {
         m_db.setDBIniNameString(u"MOX.INI"_s);
+        m_db.setPrivateConnection(true);
         EXPECT_EQ(m_db.DAO_DBOpen(), 0) << m_db.lastError().toStdString();
         m_tb.setTBDatabase(m_db.DBDatabase());
         m_tb.setTBNameString(u"GKKYUYO"_s);

@@ -208,6 +208,12 @@ dialog() {
     [ -n "$d" ] || fail "desk $1 showed no dialog for the stored bonus"
     xdotool windowraise "$d" windowfocus --sync "$d"
     xdotool key F12
+    # The call-up goes on once the dialog has gone; give it time to fill the screen.
+    for _ in $(seq 1 20); do
+        xdotool search --all --onlyvisible --pid "${pids[$1]}" --name "確認メッセージ" \
+            >/dev/null 2>&1 || break
+        sleep 0.5
+    done
     sleep 1.5
 }
 # audited N: waits until the employee has N audit rows.

@@ -5,7 +5,31 @@
 
 using namespace Qt::StringLiterals;
 
+#include <map>
+#include <mutex>
+
 namespace KorDAO {
+
+namespace {
+
+// The connections open in this process, by where they lead: every DAO_DBOpen of the same
+// database shares one, which closes when its last user (database or table object) lets go.
+std::mutex g_poolMutex;
+std::map<QString, std::weak_ptr<Connection>>& pool()
+{
+    static std::map<QString, std::weak_ptr<Connection>> connections;
+    return connections;
+}
+
+QString poolKey(const DbSettings& s)
+{
+    return QStringList{QString::number(int(s.engine)), s.database, s.host, QString::number(s.port),
+                       s.user, s.hasPassword ? u"1"_s + s.password : u"0"_s,
+                       QString::number(s.lockTimeout), QString::number(int(s.statementLimit))}
+        .join(QChar(0x1f));
+}
+
+} // namespace
 
 DaoError::DaoError(short status, const QString& what)
     : std::runtime_error(what.toStdString()), m_status(status)
@@ -21,6 +45,9 @@ clsDbAccess::~clsDbAccess()
 
 short clsDbAccess::DAO_DBOpen()
 {
+    // Opening the same database again reuses its connection: the old one is let go only once
+    // the new one is had.
+    const DatabaseHandle previous = m_conn;
     DAO_DBClose();
     m_lastError.clear();
     if (m_iniName.isEmpty()) {
@@ -38,16 +65,36 @@ short clsDbAccess::DAO_DBOpen()
     if (!settings)
         return status;
     settings->statementLimit = m_statementLimit;
-    m_conn = Connection::open(*settings, m_createIfMissing, &status, &m_lastError);
-    return status;
+    const QString key = poolKey(*settings);
+    if (!m_private) {
+        std::lock_guard lock(g_poolMutex);
+        const auto it = pool().find(key);
+        if (it != pool().end()) {
+            m_conn = it->second.lock();
+            if (!m_conn)
+                pool().erase(it);
+        }
+    }
+    if (!m_conn) {
+        m_conn = Connection::open(*settings, m_createIfMissing, &status, &m_lastError);
+        if (!m_conn)
+            return status;
+        if (!m_private) {
+            std::lock_guard lock(g_poolMutex);
+            pool()[key] = m_conn;
+        }
+    }
+    m_conn->addUser();
+    return 0;
 }
 
 short clsDbAccess::DAO_DBClose()
 {
     if (!m_conn)
         return 0;
-    // Closing does not commit: a transaction still open is undone.
-    if (m_conn->inTransaction()) {
+    // Closing does not commit: a transaction still open is undone, once no other database
+    // object of the process shares the connection.
+    if (m_conn->removeUser() == 0 && m_conn->inTransaction()) {
         QString ignored;
         m_conn->rollback(&ignored);
     }

@@ -61,6 +61,9 @@ ColumnKind kindOfDeclaredType(const QString& declared)
 // The largest whole yen a Currency holds.
 constexpr qlonglong kMaxYen = std::numeric_limits<qint64>::max() / Currency::kScale;
 
+std::atomic<qint64> g_statements{0};
+std::atomic<qint64> g_connections{0};
+
 QString nextConnectionName()
 {
     static std::atomic<int> counter{0};
@@ -68,6 +71,21 @@ QString nextConnectionName()
 }
 
 } // namespace
+
+void countStatement()
+{
+    g_statements.fetch_add(1, std::memory_order_relaxed);
+}
+
+qint64 statementsSent()
+{
+    return g_statements.load(std::memory_order_relaxed);
+}
+
+qint64 connectionsOpened()
+{
+    return g_connections.load(std::memory_order_relaxed);
+}
 
 int TableInfo::find(const QString& field) const
 {
@@ -173,6 +191,7 @@ std::shared_ptr<Connection> Connection::open(const DbSettings& s, bool createIfM
         conn.reset(new Connection(s, db, name));
     }
 
+    g_connections.fetch_add(1, std::memory_order_relaxed);
     if (!conn->m_db.open()) {
         const QString text = errorText(conn->m_db.lastError());
         const bool missing =
@@ -198,16 +217,18 @@ std::shared_ptr<Connection> Connection::open(const DbSettings& s, bool createIfM
         return nullptr;
     }
 
-    // A file that is not a database opens without complaint; the first read tells.
-    QSqlQuery probe(conn->m_db);
-    const QString probeSql = sqlite ? u"SELECT count(*) FROM sqlite_master"_s : u"SELECT 1"_s;
-    if (!probe.exec(probeSql)) {
-        *status = -1;
-        *error = u"%1 はデータベースとして読めません: %2"_s.arg(s.database,
-                                                                errorText(probe.lastError()));
-        return nullptr;
+    // An SQLite file that is not a database opens without complaint; the first read tells. (A
+    // PostgreSQL server has answered already.)
+    if (sqlite) {
+        QSqlQuery probe(conn->m_db);
+        countStatement();
+        if (!probe.exec(u"SELECT count(*) FROM sqlite_master"_s)) {
+            *status = -1;
+            *error = u"%1 はデータベースとして読めません: %2"_s.arg(
+                s.database, errorText(probe.lastError()));
+            return nullptr;
+        }
     }
-    probe.finish();
     if (sqlite) {
         const QVariant h = conn->m_db.driver()->handle();
         if (h.isValid() && qstrcmp(h.typeName(), "sqlite3*") == 0)
@@ -287,17 +308,42 @@ std::shared_ptr<TableInfo> Connection::loadTable(const QString& name, QString* e
     }
     info->selectAll = u"SELECT "_s + columns + u" FROM "_s + quote(name);
 
-    const QString counter = QString::fromUtf16(kRowCountTable);
-    std::vector<Row> found;
-    bool counterExists = false;
-    if (hasTable(counter, &counterExists, error) && counterExists) {
-        found.clear();
-        if (!select(u"SELECT COUNT(*) FROM "_s + quote(counter) + u" WHERE \"NAME\" = ?"_s, {name},
-                    &found, error))
-            return nullptr;
-        info->counted = found.front().front().toInt() > 0;
-    }
+    const Facts* f = facts(error);
+    if (!f)
+        return nullptr;
+    info->counted = f->counted.contains(name);
     return info;
+}
+
+const Connection::Facts* Connection::facts(QString* error)
+{
+    if (m_facts)
+        return &*m_facts;
+    const QString sql =
+        m_engine == Engine::Sqlite
+            ? u"SELECT name FROM sqlite_master WHERE type = 'table' AND name IN (?, ?)"_s
+            : u"SELECT relname::text FROM pg_class WHERE oid IN (to_regclass(quote_ident(?)), "
+              "to_regclass(quote_ident(?)))"_s;
+    const QString counter = QString::fromUtf16(kRowCountTable);
+    const QString audit = QString::fromUtf16(kAuditTable);
+    std::vector<Row> rows;
+    if (!select(sql, {counter, audit}, &rows, error))
+        return nullptr;
+    Facts f;
+    bool counterExists = false;
+    for (const Row& r : rows) {
+        counterExists = counterExists || r.front().toString() == counter;
+        f.audited = f.audited || r.front().toString() == audit;
+    }
+    if (counterExists) {
+        rows.clear();
+        if (!select(u"SELECT \"NAME\" FROM "_s + quote(counter), {}, &rows, error))
+            return nullptr;
+        for (const Row& r : rows)
+            f.counted.insert(r.front().toString());
+    }
+    m_facts = std::move(f);
+    return &*m_facts;
 }
 
 void Connection::dropStatements()
@@ -370,6 +416,7 @@ QSqlQuery* Connection::prepared(const QString& sql, QString* error)
         dropStatements();
     auto q = std::make_shared<QSqlQuery>(m_db);
     q->setForwardOnly(true);
+    countStatement(); // the server prepares it
     if (!q->prepare(sql)) {
         *error = errorText(q->lastError());
         notePostgresFailure(q->lastError());
@@ -397,6 +444,7 @@ bool Connection::select(const QString& sql, const QVariantList& binds, std::vect
 bool Connection::runSelect(const QString& sql, const QVariantList& binds, std::vector<Row>* rows,
                            QString* error)
 {
+    countStatement();
     if (m_engine == Engine::Sqlite) {
         sqlite3_stmt* stmt = sqliteStatement(sql, error);
         if (!stmt || !bindSqlite(stmt, binds, error))
@@ -461,6 +509,7 @@ bool Connection::execute(const QString& sql, const QVariantList& binds, QString*
 {
     if (!ensureConnected(error))
         return false;
+    countStatement();
     if (m_engine == Engine::Sqlite) {
         sqlite3_stmt* stmt = sqliteStatement(sql, error);
         if (!stmt || !bindSqlite(stmt, binds, error))
@@ -625,7 +674,10 @@ bool Connection::clearTable(const TableInfo& t, QString* error)
 bool Connection::auditBulk(const TableInfo& table, const QString& action, qint64 records,
                            QString* error)
 {
-    if (!audited(table))
+    const std::optional<bool> yes = audited(table, error);
+    if (!yes)
+        return false;
+    if (!*yes)
         return true;
     AuditEntry e;
     e.table = table.name;
@@ -652,6 +704,7 @@ bool Connection::begin(QString* error)
     for (int attempt = 0;; ++attempt) {
         if (!ensureConnected(error))
             return false;
+        countStatement();
         if (m_db.transaction())
             break;
         *error = errorText(m_db.lastError());
@@ -685,6 +738,7 @@ bool Connection::commit(QString* error)
     if (m_engine == Engine::Sqlite) {
         ok = execute(u"COMMIT"_s, {}, error);
     } else {
+        countStatement();
         ok = m_db.commit();
         if (!ok) {
             *error = errorText(m_db.lastError());
@@ -719,6 +773,7 @@ bool Connection::rollback(QString* error)
         // SQLite may have undone the transaction itself (after an I/O or memory failure).
         ok = sqlite3_get_autocommit(m_sqlite) != 0 || execute(u"ROLLBACK"_s, {}, error);
     } else {
+        countStatement();
         ok = m_db.rollback();
         if (!ok) {
             *error = errorText(m_db.lastError());
@@ -780,6 +835,7 @@ void Connection::notePostgresFailure(const QSqlError& e)
 bool Connection::serverAlive()
 {
     QSqlQuery probe(m_db);
+    countStatement();
     if (probe.exec(u"SELECT 1"_s))
         return true;
     // A server that answers with a state (an aborted transaction, say) is there.
@@ -809,32 +865,15 @@ bool Connection::ensureConnected(QString* error)
     return true;
 }
 
-bool Connection::hasTable(const QString& table, bool* exists, QString* error)
-{
-    const QString sql =
-        m_engine == Engine::Sqlite
-            ? u"SELECT COUNT(*) FROM sqlite_master WHERE type = 'table' AND name = ?"_s
-            : u"SELECT COUNT(*) FROM pg_class WHERE oid = to_regclass(quote_ident(?))"_s;
-    std::vector<Row> found;
-    if (!select(sql, {table}, &found, error) || found.empty())
-        return false;
-    *exists = found.front().front().toInt() > 0;
-    return true;
-}
-
-bool Connection::audited(const TableInfo& table)
+std::optional<bool> Connection::audited(const TableInfo& table, QString* error)
 {
     if (table.name == QString::fromUtf16(kAuditTable) ||
         table.name == QString::fromUtf16(kRowCountTable))
         return false;
-    if (!m_hasAudit) {
-        bool exists = false;
-        QString ignored;
-        if (!hasTable(QString::fromUtf16(kAuditTable), &exists, &ignored))
-            return false; // asked again at the next write
-        m_hasAudit = exists;
-    }
-    return *m_hasAudit;
+    const Facts* f = facts(error);
+    if (!f)
+        return std::nullopt;
+    return f->audited;
 }
 
 namespace {

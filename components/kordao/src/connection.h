@@ -8,6 +8,7 @@
 #include "mox/currency.h"
 
 #include <QHash>
+#include <QSet>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QString>
@@ -100,6 +101,10 @@ public:
 
     Engine engine() const { return m_engine; }
     QSqlDatabase& db() { return m_db; }
+
+    /// The database objects (clsDbAccess) that opened this connection and have not closed it.
+    void addUser() { ++m_users; }
+    int removeUser() { return --m_users; }
     const DbSettings& settings() const { return m_settings; }
 
     /// Why the last failing statement (select, execute, begin, commit) failed.
@@ -114,7 +119,7 @@ public:
     void forgetCatalogue()
     {
         m_catalogue.clear();
-        m_hasAudit.reset();
+        m_facts.reset();
     }
 
     using Row = std::vector<QVariant>;
@@ -163,8 +168,9 @@ public:
     bool rollback(QString* error);
 
     /// True when the database keeps the audit table; changes to its other tables are then
-    /// recorded (the audit table and the record counter excepted).
-    bool audited(const TableInfo& table);
+    /// recorded (the audit table and the record counter excepted). nullopt (and \p error) when
+    /// it cannot be told: the write must then fail.
+    std::optional<bool> audited(const TableInfo& table, QString* error);
     /// Writes \p entry into the audit table, inside the open transaction.
     bool writeAudit(const AuditEntry& entry, QString* error);
 
@@ -177,7 +183,12 @@ public:
 private:
     Connection(const DbSettings& settings, QSqlDatabase db, QString name);
     std::shared_ptr<TableInfo> loadTable(const QString& table, QString* error);
-    bool hasTable(const QString& table, bool* exists, QString* error);
+    // What the component's own tables say about the database, read once per connection.
+    struct Facts {
+        bool audited = false;   // the audit table exists
+        QSet<QString> counted;  // tables whose record count kRowCountTable keeps
+    };
+    const Facts* facts(QString* error);
 
     // Failures: what kind they were, and connecting again after the connection was lost.
     void noteSqliteFailure();
@@ -203,9 +214,10 @@ private:
     QSqlDatabase m_db;
     QString m_name;
     bool m_inTransaction = false;
+    int m_users = 0;
     FailureKind m_lastFailure = FailureKind::Other;
     bool m_lost = false;              // connect again before the next statement
-    std::optional<bool> m_hasAudit;   // learnt at the first write
+    std::optional<Facts> m_facts;
     std::map<QString, std::shared_ptr<const TableInfo>> m_catalogue;
     sqlite3* m_sqlite = nullptr;
     QHash<QString, sqlite3_stmt*> m_sqliteStatements;
@@ -221,6 +233,9 @@ private:
 /// an amount column, a value of another type).
 bool storedValue(const ColumnInfo& c, const QVariant& v, Engine engine, QVariant* out,
                  QString* error);
+
+/// Counts one statement sent to a database (see KorDAO::statementsSent).
+void countStatement();
 
 /// The exact amount of a value as the drivers deliver it (integer, double, decimal text) or as
 /// it is written (Currency); nullopt for anything else.

@@ -497,7 +497,10 @@ Failure TableCursor::update()
 
     // The change and its audit row are one transaction.
     QString error;
-    const bool audited = m_db->audited(*m_info);
+    const std::optional<bool> isAudited = m_db->audited(*m_info, &error);
+    if (!isAudited)
+        return writeFailure(-12, error);
+    const bool audited = *isAudited;
     const bool own = audited && !m_db->inTransaction();
     if (own && !m_db->begin(&error))
         return writeFailure(-12, error);
@@ -574,7 +577,10 @@ Failure TableCursor::remove()
     identity(m_current, &where, &binds);
     asRead(m_current, &where, &binds);
     QString error;
-    const bool audited = m_db->audited(*m_info);
+    const std::optional<bool> isAudited = m_db->audited(*m_info, &error);
+    if (!isAudited)
+        return writeFailure(-13, error);
+    const bool audited = *isAudited;
     const bool own = audited && !m_db->inTransaction();
     if (own && !m_db->begin(&error))
         return writeFailure(-13, error);

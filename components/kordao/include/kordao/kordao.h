@@ -164,7 +164,8 @@ public:
     /// file, SQLite file or PostgreSQL database missing), -18 (Database= or Port= key missing or
     /// wrong), -1 (no [Database], unknown driver, not a database, server refused).
     short DAO_DBOpen();
-    /// Releases the database; a transaction still open on it is rolled back. Always 0.
+    /// Releases the database; a transaction still open on it is rolled back when no other
+    /// database object of the process shares the connection. Always 0.
     short DAO_DBClose();
 
     DatabaseHandle DBDatabase() const { return m_conn; }
@@ -179,9 +180,14 @@ public:
     /// When cleared, a PostgreSQL statement may run longer than the lock timeout (lock waits
     /// stay bounded). The administration tool clears it for its long bulk work.
     void setStatementLimit(bool limit) { m_statementLimit = limit; }
+    /// Every DAO_DBOpen of the same database in a process shares one connection (and its
+    /// table catalogue and prepared statements), so its transaction is theirs too. When set,
+    /// DAO_DBOpen makes a connection of its own instead: a second desk in one process (tests).
+    void setPrivateConnection(bool own) { m_private = own; }
 
 private:
     bool m_createIfMissing = false;
+    bool m_private = false;
     bool m_statementLimit = true;
     QString m_iniName;
     DatabaseHandle m_conn;
@@ -263,6 +269,13 @@ private:
     QString m_tableName;
     QString m_lastError;
 };
+
+/// The statements this process has sent to its databases so far: reads, writes, transaction
+/// control, preparing a statement on the server and the set-up of a connection. Over a network
+/// each is a round trip; benchmarks and tests divide it by the operations they run.
+qint64 statementsSent();
+/// The connections this process has opened to its databases so far.
+qint64 connectionsOpened();
 
 /// Rolls back the open transaction of every connection of this process. The programs register it
 /// as a before-end hook of the shell, so that ending at once never leaves a half-made change.
