@@ -323,3 +323,29 @@ TEST_F(LedgerForm, FailingPrintComponentIsReported) {
     EXPECT_EQ(m_shell.boxes()[0].title, caption());
     EXPECT_TRUE(QFile::exists(m_db.path() + u"/OVL.TMP"_s));
 }
+
+// The list of a few hundred staff: the finds of one employee after another are answered many
+// at a time, so the statements stay few whatever the staff; what another desk committed
+// meanwhile is in the next list.
+TEST_F(LedgerForm, ListOfHundredsTakesAFewStatementsAndShowsCommittedChanges) {
+    m_db.kanri(202412);
+    for (int code = 1; code <= 300; ++code) {
+        m_db.jinji(code, u"職員%1"_s.arg(code), 1);
+        if (code % 3 != 0)
+            m_db.kyuyo(code, 1, 202404 + code % 5, 1, {{"KYURYO", code}});
+    }
+    const qint64 before = KorDAO::statementsSent();
+    ASSERT_TRUE(load());
+    const qint64 statements = KorDAO::statementsSent() - before;
+    ASSERT_EQ(m_form->lstMain->count(), 200);
+    EXPECT_EQ(m_form->lstMain->item(199)->data(Qt::UserRole).toInt(), 299);
+    // Opening, the management record, the eras, the personnel walk and some ten finds ahead;
+    // one find per employee would be over 300.
+    EXPECT_LE(statements, 40) << statements;
+
+    m_db.kyuyo(3, 1, 202404, 1);
+    m_form.reset();
+    ASSERT_TRUE(load());
+    EXPECT_EQ(m_form->lstMain->count(), 201);
+    EXPECT_EQ(m_form->lstMain->item(2)->data(Qt::UserRole).toInt(), 3);
+}

@@ -306,6 +306,7 @@ std::shared_ptr<TableInfo> Connection::loadTable(const QString& name, QString* e
                                               : m_engine == Engine::Sqlite ? u"rowid"_s
                                                                            : u"ctid::text"_s);
     }
+    info->columnList = columns;
     info->selectAll = u"SELECT "_s + columns + u" FROM "_s + quote(name);
 
     const Facts* f = facts(error);

@@ -46,6 +46,7 @@ struct TableInfo {
     std::vector<ColumnInfo> columns;
     std::vector<int> primaryKey; // column indexes, in key order
     int rowAddress = -1;         // index of the hidden row address column, or -1
+    QString columnList;          // <every column>, as selectAll lists them
     QString selectAll;           // SELECT <every column> FROM <table>
     bool counted = false;        // kRowCountTable keeps the number of records
 

@@ -4,6 +4,7 @@
 #include <QJsonDocument>
 
 #include <algorithm>
+#include <limits>
 
 using namespace Qt::StringLiterals;
 
@@ -14,6 +15,12 @@ namespace {
 // Batches grow from a few records (a find, one employee's year) to this many (a whole table).
 constexpr int kFirstBatch = 32;
 constexpr int kMaxBatch = 1024;
+// Values of the leading sort field fetched ahead by one statement of a find walk: from a few,
+// doubling while the walk goes on, up to this many.
+constexpr int kFirstAhead = 16;
+constexpr int kMaxAhead = 256;
+// Finds further apart than this are not a walk: each reads afresh.
+constexpr std::chrono::milliseconds kWalkPause{500};
 
 const Failure kOk{0, {}};
 
@@ -231,6 +238,24 @@ Failure TableCursor::find(const QString& criteria)
     std::optional<SqlCondition> cond = parseCondition(criteria, *m_info, &error);
     if (!cond)
         return {-66, u"テーブル %1 の検索条件「%2」: %3"_s.arg(m_info->name, criteria, error)};
+    const std::optional<qlonglong> key = leadingKeyValue(*cond);
+    const auto now = std::chrono::steady_clock::now();
+    // A walk: the third quick find in a row of ascending values (two finds may be anything).
+    const bool ascending = key && m_lastFindKey && *key > *m_lastFindKey &&
+                           now - m_lastFindAt < kWalkPause;
+    m_walkLength = ascending ? m_walkLength + 1 : 0;
+    m_lastFindKey = key;
+    m_lastFindAt = now;
+    if (m_walkLength >= 2) {
+        if (m_ahead && *key <= m_ahead->through)
+            return serveFind(*key, criteria);
+        m_aheadSize = m_aheadSize == 0 ? kFirstAhead : std::min(m_aheadSize * 2, kMaxAhead);
+        if (Failure f = fetchAhead(*key, m_aheadSize); f.status < 0)
+            return f;
+        return serveFind(*key, criteria);
+    }
+    m_ahead.reset();
+    m_aheadSize = 0;
     std::vector<Row> keep = std::move(m_batch);
     const std::size_t keepNext = m_next;
     const bool keepLast = m_batchIsLast;
@@ -246,6 +271,88 @@ Failure TableCursor::find(const QString& criteria)
         return f;
     }
     m_current = std::move(m_batch.front());
+    m_batch.clear();
+    m_next = 0;
+    m_batchIsLast = false;
+    m_batchSize = kFirstBatch;
+    rememberPosition();
+    m_hasCurrent = true;
+    m_hasPosition = true;
+    m_lastFindMissed = false;
+    return kOk;
+}
+
+// The value of a criterion that is exactly "<leading sort field> = <whole number>", when the
+// record set is ordered on that field ascending and the field is a code that cannot be NULL.
+std::optional<qlonglong> TableCursor::leadingKeyValue(const SqlCondition& criteria) const
+{
+    if (m_keys.empty() || m_keys.front().descending || m_info->rowAddress >= 0 ||
+        criteria.binds.size() != 1)
+        return std::nullopt;
+    const int column = m_keys.front().column;
+    const ColumnInfo& c = m_info->columns[std::size_t(column)];
+    if (c.kind != ColumnKind::Integer || !c.notNull || criteria.sql != columnSql(column) + u" = ?"_s)
+        return std::nullopt;
+    bool ok = false;
+    const qlonglong v = criteria.binds.front().toLongLong(&ok);
+    if (!ok)
+        return std::nullopt;
+    return v;
+}
+
+// The first record, in sort order, of each of the next \p values values of the leading field
+// from \p from on, among the records of the set: one index seek per value, in one statement.
+Failure TableCursor::fetchAhead(qlonglong from, int values)
+{
+    m_ahead.reset();
+    const QString key = columnSql(m_keys.front().column);
+    const QString table = Connection::quote(m_info->name);
+    const QString filter = m_filter.sql.isEmpty() ? QString() : u" AND ("_s + m_filter.sql + u')';
+    QString pk;
+    for (int column : m_info->primaryKey)
+        pk += (pk.isEmpty() ? QString() : u", "_s) + columnSql(column);
+    QVariantList binds;
+    // The values: the least one from \p from on, then each next one, as far as kFindAhead.
+    QString sql = u"WITH RECURSIVE kordao_keys(kordao_k, kordao_n) AS (SELECT (SELECT MIN("_s + key +
+                  u") FROM "_s + table + u" WHERE "_s + key + u" >= ?"_s + filter + u"), 1"_s;
+    binds << from << m_filter.binds;
+    sql += u" UNION ALL SELECT (SELECT MIN("_s + key + u") FROM "_s + table + u" WHERE "_s + key +
+           u" > kordao_keys.kordao_k"_s + filter +
+           u"), kordao_n + 1 FROM kordao_keys WHERE kordao_k IS NOT NULL AND kordao_n < ?)"_s;
+    binds << m_filter.binds << values;
+    // The first record of each value, found by its key.
+    sql += u" SELECT "_s + m_info->columnList + u" FROM kordao_keys JOIN "_s + table + u" ON ("_s +
+           pk + u") = (SELECT "_s + pk + u" FROM "_s + table + u" WHERE "_s + key +
+           u" = kordao_keys.kordao_k"_s + filter + u" ORDER BY "_s + m_orderBy +
+           u" LIMIT 1) ORDER BY kordao_keys.kordao_n"_s;
+    binds << m_filter.binds;
+    std::vector<Row> rows;
+    QString error;
+    if (!m_db->select(sql, binds, &rows, &error))
+        return {m_db->statusOf(-66), u"テーブル %1: %2"_s.arg(m_info->name, error)};
+    FindAhead ahead;
+    const std::size_t column = std::size_t(m_keys.front().column);
+    // Fewer values than asked for: none is left after the last one.
+    ahead.through = int(rows.size()) < values ? std::numeric_limits<qlonglong>::max()
+                                               : rows.back()[column].toLongLong();
+    for (Row& r : rows) {
+        const qlonglong v = r[column].toLongLong();
+        ahead.first.emplace(v, std::move(r));
+    }
+    m_ahead = std::move(ahead);
+    return kOk;
+}
+
+// A find answered from the values fetched ahead: the record becomes current as DAO_RecFind
+// makes it, or -8 leaves the current record and the walk where they were.
+Failure TableCursor::serveFind(qlonglong key, const QString& criteria)
+{
+    const auto it = m_ahead->first.find(key);
+    if (it == m_ahead->first.end()) {
+        m_lastFindMissed = true;
+        return {-8, u"テーブル %1 に「%2」のレコードはありません。"_s.arg(m_info->name, criteria)};
+    }
+    m_current = it->second;
     m_batch.clear();
     m_next = 0;
     m_batchIsLast = false;
@@ -477,6 +584,7 @@ Failure TableCursor::finishWrite(bool ownTransaction, Failure result)
 
 Failure TableCursor::update()
 {
+    m_ahead.reset();
     if (m_mode == Mode::Browse)
         return {-12, u"テーブル %1 のレコードは編集中ではありません。"_s.arg(m_info->name)};
     const Mode mode = m_mode;
@@ -569,6 +677,7 @@ Failure TableCursor::update()
 
 Failure TableCursor::remove()
 {
+    m_ahead.reset();
     cancelEdit();
     if (!m_hasCurrent)
         return {-13, u"テーブル %1 にカレントレコードがありません。"_s.arg(m_info->name)};

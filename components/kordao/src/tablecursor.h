@@ -11,7 +11,10 @@
 #include "connection.h"
 #include "criteria.h"
 
+#include <chrono>
+#include <map>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace KorDAO {
@@ -62,6 +65,9 @@ private:
     QString columnSql(int column) const;
     void identity(const Row& row, QString* where, QVariantList* binds) const;
     void asRead(const Row& row, QString* where, QVariantList* binds) const;
+    std::optional<qlonglong> leadingKeyValue(const SqlCondition& criteria) const;
+    Failure fetchAhead(qlonglong from, int values);
+    Failure serveFind(qlonglong key, const QString& criteria);
     Failure writeFailure(short own, const QString& error) const;
     Failure audit(const QString& action, const Row& row, const QString& changes);
     Failure finishWrite(bool ownTransaction, Failure result);
@@ -83,6 +89,20 @@ private:
     Row m_position; // key of the record read last (current, or deleted since): reads go on after it
     bool m_hasPosition = false;
     bool m_lastFindMissed = false; // the last find found nothing
+
+    // A quick walk of finds of ascending values of the leading sort field ("SYOKCD = n", one
+    // employee after another, as a list is filled) is served from one statement per many
+    // values: the first record of each of the next values, fetched at once. What was fetched
+    // serves only the walk going on, for a moment; any other find reads afresh.
+    struct FindAhead {
+        qlonglong through = 0; // the last value covered
+        std::map<qlonglong, Row> first;
+    };
+    std::optional<FindAhead> m_ahead;
+    int m_aheadSize = 0;                   // values fetched by the last statement ahead
+    int m_walkLength = 0;                  // quick ascending finds in a row, after the first
+    std::optional<qlonglong> m_lastFindKey; // the value of the last find on the leading field
+    std::chrono::steady_clock::time_point m_lastFindAt;
 
     Mode m_mode = Mode::Browse;
     QByteArray m_assigned;                 // per column: 1 when assigned since Edit/AddNew

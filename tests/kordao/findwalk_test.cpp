@@ -1,0 +1,119 @@
+// A walk of finds in the order of the record set ("SYOKCD = n" for one employee after another, as
+// a list is filled) gives what one find at a time gives, in a few statements, and a new walk
+// sees what other connections committed meanwhile.
+
+#include "daofixture.h"
+
+#include "kordao/bulkinsert.h"
+
+using namespace Qt::StringLiterals;
+using KorDAO::clsTbAccess;
+
+namespace kordaotest {
+namespace {
+
+constexpr int kStaff = 300;
+
+class FindWalk : public DaoTest {
+protected:
+    // Employees 1 … 300; every third has no payment; the others two or three, in months given
+    // out of key order, monthly pay (kind 1) and, for even codes, a bonus (kind 2).
+    void SetUp() override
+    {
+        DaoTest::SetUp();
+        if (IsSkipped())
+            return;
+        KorDAO::BulkInsert bulk(m_db->DBDatabase(), u"GKKYUYO"_s,
+                                {u"SYOKCD"_s, u"KYUSYU"_s, u"SKYUYM"_s, u"KYUSEQ"_s, u"KYURYO"_s});
+        for (int code = 1; code <= kStaff; ++code) {
+            if (code % 3 == 0)
+                continue;
+            ASSERT_EQ(bulk.addRow({code, 1, 202605, 0, code * 10}), 0);
+            ASSERT_EQ(bulk.addRow({code, 1, 202604, 0, code * 10 + 1}), 0);
+            if (code % 2 == 0) {
+                ASSERT_EQ(bulk.addRow({code, 2, 202606, 0, code * 10 + 2}), 0);
+            }
+        }
+        ASSERT_EQ(bulk.finish(), 0) << bulk.lastError().toStdString();
+    }
+
+    // Walks the finds of every employee: "code:KYUSYU/SKYUYM:next" for those found, where next
+    // is the record read on after the find.
+    QStringList walkFinds(clsTbAccess& tb)
+    {
+        QStringList out;
+        for (int code = 1; code <= kStaff; ++code) {
+            const short st = tb.DAO_RecFind(1, u"SYOKCD = %1"_s.arg(code));
+            if (st == -8)
+                continue;
+            EXPECT_EQ(st, 0) << tb.lastError().toStdString();
+            QString line = u"%1:%2/%3"_s.arg(code)
+                               .arg(tb.TBRec()[u"KYUSYU"].toInt())
+                               .arg(tb.TBRec()[u"SKYUYM"].toInt());
+            if (code % 50 == 1) { // now and then the program reads on after the find
+                line += tb.DAO_RecRead(2) == 0 ? u":"_s + key(tb) : u":end"_s;
+            }
+            out << line;
+        }
+        return out;
+    }
+};
+KORDAO_INSTANTIATE(FindWalk);
+
+TEST_P(FindWalk, GivesWhatSingleFindsGiveInAFewStatements)
+{
+    for (const QString& filter : {QString(), u"KYUSYU = 2"_s}) {
+        // What one find at a time gives: each on a record set of its own.
+        QStringList expected;
+        for (int code = 1; code <= kStaff; ++code) {
+            clsTbAccess single;
+            openTable(single, u"GKKYUYO"_s, -1, filter);
+            if (single.DAO_RecFind(1, u"SYOKCD = %1"_s.arg(code)) != 0)
+                continue;
+            QString line = u"%1:%2/%3"_s.arg(code)
+                               .arg(single.TBRec()[u"KYUSYU"].toInt())
+                               .arg(single.TBRec()[u"SKYUYM"].toInt());
+            if (code % 50 == 1)
+                line += single.DAO_RecRead(2) == 0 ? u":"_s + key(single) : u":end"_s;
+            expected << line;
+        }
+        ASSERT_FALSE(expected.isEmpty());
+
+        clsTbAccess tb;
+        openTable(tb, u"GKKYUYO"_s, -1, filter);
+        const qint64 before = KorDAO::statementsSent();
+        EXPECT_EQ(walkFinds(tb), expected) << filter.toStdString();
+        const qint64 statements = KorDAO::statementsSent() - before;
+        // 300 finds: the first alone, the rest ahead by 16, 32, … values, plus the reads on;
+        // PostgreSQL prepares each statement once.
+        EXPECT_LE(statements, 24) << filter.toStdString();
+    }
+}
+
+TEST_P(FindWalk, NextWalkSeesWhatOthersCommitted)
+{
+    clsTbAccess tb;
+    openTable(tb, u"GKKYUYO"_s);
+    const QStringList first = walkFinds(tb);
+    EXPECT_TRUE(first.contains(u"1:1/202604:1/1/202605/0"_s)) << first.join(u' ').toStdString();
+    EXPECT_FALSE(first.join(u' ').contains(u" 3:"_s));
+
+    // Another desk pays employee 3 and removes employee 1's records.
+    auto other = m_test->open();
+    ASSERT_TRUE(other);
+    {
+        KorDAO::BulkInsert bulk(other->DBDatabase(), u"GKKYUYO"_s,
+                                {u"SYOKCD"_s, u"KYUSYU"_s, u"SKYUYM"_s, u"KYUSEQ"_s});
+        ASSERT_EQ(bulk.addRow({3, 1, 202607, 0}), 0);
+        ASSERT_EQ(bulk.finish(), 0);
+    }
+    ASSERT_TRUE(m_test->rawExec(u"DELETE FROM \"GKKYUYO\" WHERE \"SYOKCD\" = 1"_s));
+
+    // The next list, on the same connection and even the same record set.
+    const QStringList second = walkFinds(tb);
+    EXPECT_FALSE(second.join(u' ').startsWith(u"1:"_s));
+    EXPECT_TRUE(second.contains(u"3:1/202607"_s)) << second.join(u' ').toStdString();
+}
+
+} // namespace
+} // namespace kordaotest
