@@ -23,6 +23,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include "roundtrips.h"
 #include "synthdistrict.h"
 
 #include <sys/resource.h>
@@ -45,11 +46,13 @@ void ListFill(benchmark::State& state)
 {
     mox::ScriptedShell shell;
     int listed = 0;
+    const RoundTrips trips;
     for (auto _ : state) {
         frmMox030 form;
         form.Form_Load();
         listed = form.lstMain->count();
     }
+    trips.report(state);
     state.counters["listed"] = listed;
     state.counters["peakRSS_MB"] = peakRssMb();
 }
@@ -98,8 +101,10 @@ void Print(benchmark::State& state)
     job.folder = out.path();
 
     mox030::PrintOutcome result;
+    const RoundTrips trips;
     for (auto _ : state)
         result = mox030::prsPrint(job);
+    trips.report(state);
     if (result.daoStatus != 0 || !result.file.ok())
         state.SkipWithError("the print run failed");
     state.counters["pages"] = result.pages;
