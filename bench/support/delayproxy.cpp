@@ -1,0 +1,174 @@
+// delayproxy: an office network on loopback. Accepts TCP connections on 127.0.0.1:PORT and relays
+// each to a PostgreSQL server's Unix socket, holding every piece of data for DELAY microseconds
+// in each direction, so that a round trip costs twice the delay as over a LAN.
+//
+//     delayproxy PORT /tmp/pg/.s.PGSQL.5432 500
+//
+// Runs until killed. One thread, poll(); data keep their order in each direction.
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct Chunk {
+    Clock::time_point due;
+    std::string data;
+};
+
+// One direction of a relayed connection: what was read from one end, waiting to go to the other.
+struct Pipe {
+    int from = -1;
+    int to = -1;
+    std::deque<Chunk> queue;
+    bool closed = false; // the reading end closed; close the writing end once the queue is empty
+};
+
+struct Relay {
+    Pipe up;   // client to server
+    Pipe down; // server to client
+    bool done = false;
+};
+
+int connectServer(const char* path)
+{
+    const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::strncpy(addr.sun_path, path, sizeof addr.sun_path - 1);
+    if (fd < 0 || connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+        if (fd >= 0)
+            close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// Reads what \p p's source has, queued for later; false when the source has closed.
+bool readInto(Pipe& p, std::chrono::microseconds delay)
+{
+    char buffer[65536];
+    const ssize_t n = read(p.from, buffer, sizeof buffer);
+    if (n <= 0)
+        return false;
+    p.queue.push_back({Clock::now() + delay, std::string(buffer, std::size_t(n))});
+    return true;
+}
+
+// Writes what is due; false when the destination fails.
+bool writeDue(Pipe& p)
+{
+    const auto now = Clock::now();
+    while (!p.queue.empty() && p.queue.front().due <= now) {
+        std::string& data = p.queue.front().data;
+        const ssize_t n = write(p.to, data.data(), data.size());
+        if (n < 0)
+            return false;
+        data.erase(0, std::size_t(n));
+        if (!data.empty())
+            break; // the socket is full: the rest later
+        p.queue.pop_front();
+    }
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc != 4) {
+        std::fprintf(stderr, "usage: delayproxy PORT SERVER_SOCKET DELAY_MICROSECONDS\n");
+        return 2;
+    }
+    const int port = std::atoi(argv[1]);
+    const char* server = argv[2];
+    const std::chrono::microseconds delay(std::atol(argv[3]));
+
+    const int listener = socket(AF_INET, SOCK_STREAM, 0);
+    const int yes = 1;
+    setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(std::uint16_t(port));
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+        listen(listener, 64) != 0) {
+        std::perror("delayproxy: listen");
+        return 1;
+    }
+
+    std::vector<std::unique_ptr<Relay>> relays;
+    for (;;) {
+        std::vector<pollfd> fds{{listener, POLLIN, 0}};
+        Clock::time_point next = Clock::now() + std::chrono::seconds(1);
+        for (const auto& r : relays) {
+            for (const Pipe* p : {&r->up, &r->down}) {
+                fds.push_back({p->from, short(p->closed ? 0 : POLLIN), 0});
+                if (!p->queue.empty() && p->queue.front().due < next)
+                    next = p->queue.front().due;
+            }
+        }
+        const auto wait =
+            std::chrono::duration_cast<std::chrono::microseconds>(next - Clock::now()).count();
+        // poll() counts in milliseconds: sleep the rest of a shorter wait exactly.
+        if (wait > 0 && wait < 1000) {
+            timespec ts{0, long(wait) * 1000};
+            ppoll(fds.data(), fds.size(), &ts, nullptr);
+        } else {
+            poll(fds.data(), fds.size(), wait > 0 ? int(wait / 1000) : 0);
+        }
+
+        if (fds[0].revents & POLLIN) {
+            const int client = accept(listener, nullptr, nullptr);
+            const int target = client >= 0 ? connectServer(server) : -1;
+            if (target < 0) {
+                if (client >= 0)
+                    close(client);
+            } else {
+                setsockopt(client, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
+                auto r = std::make_unique<Relay>();
+                r->up = {client, target, {}, false};
+                r->down = {target, client, {}, false};
+                relays.push_back(std::move(r));
+            }
+        }
+        std::size_t i = 1;
+        for (const auto& r : relays) {
+            for (Pipe* p : {&r->up, &r->down}) {
+                if (i < fds.size() && (fds[i].revents & (POLLIN | POLLHUP | POLLERR)) &&
+                    !p->closed && !readInto(*p, delay))
+                    p->closed = true;
+                ++i;
+                if (!writeDue(*p) || (p->closed && p->queue.empty()))
+                    r->done = true;
+            }
+        }
+        for (auto it = relays.begin(); it != relays.end();) {
+            if ((*it)->done) {
+                close((*it)->up.from);
+                close((*it)->down.from);
+                it = relays.erase(it);
+            } else {
+                ++it;
+            }
+        }
+    }
+}
