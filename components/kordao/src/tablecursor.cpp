@@ -320,11 +320,20 @@ Failure TableCursor::fetchAhead(qlonglong from, int values)
            u" > kordao_keys.kordao_k"_s + filter +
            u"), kordao_n + 1 FROM kordao_keys WHERE kordao_k IS NOT NULL AND kordao_n < ?)"_s;
     binds << m_filter.binds << values;
-    // The first record of each value, found by its key.
-    sql += u" SELECT "_s + m_info->columnList + u" FROM kordao_keys JOIN "_s + table + u" ON ("_s +
-           pk + u") = (SELECT "_s + pk + u" FROM "_s + table + u" WHERE "_s + key +
-           u" = kordao_keys.kordao_k"_s + filter + u" ORDER BY "_s + m_orderBy +
-           u" LIMIT 1) ORDER BY kordao_keys.kordao_n"_s;
+    // The first record of each value: PostgreSQL seeks it for each value (a lateral join);
+    // SQLite seeks the key of it, then the record by that key.
+    const QString first = u"SELECT "_s + m_info->columnList + u" FROM "_s + table + u" WHERE "_s +
+                          key + u" = kordao_keys.kordao_k"_s + filter + u" ORDER BY "_s +
+                          m_orderBy + u" LIMIT 1"_s;
+    if (m_db->engine() == Engine::Postgres) {
+        sql += u" SELECT kordao_first.* FROM kordao_keys CROSS JOIN LATERAL ("_s + first +
+               u") AS kordao_first ORDER BY kordao_keys.kordao_n"_s;
+    } else {
+        sql += u" SELECT "_s + m_info->columnList + u" FROM kordao_keys JOIN "_s + table +
+               u" ON ("_s + pk + u") = (SELECT "_s + pk + u" FROM "_s + table + u" WHERE "_s +
+               key + u" = kordao_keys.kordao_k"_s + filter + u" ORDER BY "_s + m_orderBy +
+               u" LIMIT 1) ORDER BY kordao_keys.kordao_n"_s;
+    }
     binds << m_filter.binds;
     std::vector<Row> rows;
     QString error;
