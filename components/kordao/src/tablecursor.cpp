@@ -270,7 +270,13 @@ Failure TableCursor::find(const QString& criteria)
         m_batchIsLast = keepLast;
         return f;
     }
-    m_current = std::move(m_batch.front());
+    return found(std::move(m_batch.front()));
+}
+
+// Makes \p row, found by a find, the current record; reading goes on after it.
+Failure TableCursor::found(Row row)
+{
+    m_current = std::move(row);
     m_batch.clear();
     m_next = 0;
     m_batchIsLast = false;
@@ -361,16 +367,7 @@ Failure TableCursor::serveFind(qlonglong key, const QString& criteria)
         m_lastFindMissed = true;
         return {-8, u"テーブル %1 に「%2」のレコードはありません。"_s.arg(m_info->name, criteria)};
     }
-    m_current = it->second;
-    m_batch.clear();
-    m_next = 0;
-    m_batchIsLast = false;
-    m_batchSize = kFirstBatch;
-    rememberPosition();
-    m_hasCurrent = true;
-    m_hasPosition = true;
-    m_lastFindMissed = false;
-    return kOk;
+    return found(it->second);
 }
 
 const std::vector<QVariant>* TableCursor::lastFound() const

@@ -68,6 +68,7 @@ private:
     std::optional<qlonglong> leadingKeyValue(const SqlCondition& criteria) const;
     Failure fetchAhead(qlonglong from, int values);
     Failure serveFind(qlonglong key, const QString& criteria);
+    Failure found(Row row);
     Failure writeFailure(short own, const QString& error) const;
     Failure audit(const QString& action, const Row& row, const QString& changes);
     Failure finishWrite(bool ownTransaction, Failure result);
