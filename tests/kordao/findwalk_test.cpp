@@ -115,5 +115,25 @@ TEST_P(FindWalk, NextWalkSeesWhatOthersCommitted)
     EXPECT_TRUE(second.contains(u"3:1/202607"_s)) << second.join(u' ').toStdString();
 }
 
+TEST_P(FindWalk, FilteredOpenCountsAndFetchesTheFirstRecordsInOneStatement)
+{
+    for (int code : {2, 4}) { // the second open finds its statement prepared
+        clsTbAccess tb;
+        const qint64 before = KorDAO::statementsSent();
+        openTable(tb, u"GKKYUYO"_s, 3, u"SYOKCD = %1"_s.arg(code), u"SKYUYM DESC"_s);
+        const QStringList keys = walk(tb);
+        const qint64 statements = KorDAO::statementsSent() - before;
+        EXPECT_EQ(keys, (QStringList{u"%1/2/202606/0"_s.arg(code), u"%1/1/202605/0"_s.arg(code),
+                                     u"%1/1/202604/0"_s.arg(code)}));
+        if (code == 4) {
+            EXPECT_EQ(statements, 1);
+        }
+        // Reading again from the start asks the database afresh.
+        ASSERT_TRUE(m_test->rawExec(u"DELETE FROM \"GKKYUYO\" WHERE \"SYOKCD\" = %1 AND "
+                                    "\"KYUSYU\" = 2"_s.arg(code)));
+        EXPECT_EQ(walk(tb).size(), 2);
+    }
+}
+
 } // namespace
 } // namespace kordaotest

@@ -243,14 +243,22 @@ audited 2
 keys 2 F10
 ended 2
 
-# Desk 1 calls it up again and deletes it (F5, Return answers 「はい」).
+# Desk 1 calls it up again and deletes it (F5, Return answers 「はい」 in the question box).
 keys 1 "${down[@]}"
 sleep 0.3
 keys 1 F11
 dialog 1
+before1=$(windows "${pids[1]}")
 keys 1 F5
-sleep 1
-keys 1 Return
+question=""
+for _ in $(seq 1 20); do
+    question=$(comm -13 <(echo "$before1") <(windows "${pids[1]}") | head -1)
+    [ -n "$question" ] && break
+    sleep 0.5
+done
+[ -n "$question" ] || fail "desk 1 did not ask before deleting"
+xdotool windowraise "$question" windowfocus --sync "$question"
+xdotool key Return
 audited 3
 keys 1 F10
 ended 1

@@ -59,21 +59,36 @@ Failure TableCursor::open(const QString& table, const QString& filter, const QSt
     m_select = m_info->selectAll;
     m_orderBy = orderBy();
 
-    // A whole table made by createTable has its count kept; anything else is counted.
-    QString countSql;
-    QVariantList countBinds = m_filter.binds;
-    if (m_filter.sql.isEmpty() && m_info->counted) {
-        countSql = u"SELECT \"N\" FROM "_s + Connection::quote(QString::fromUtf16(kRowCountTable)) +
-                   u" WHERE \"NAME\" = ?"_s;
-        countBinds = {m_info->name};
-    } else {
-        countSql = u"SELECT COUNT(*) FROM "_s + Connection::quote(m_info->name) +
-                   (m_filter.sql.isEmpty() ? QString() : u" WHERE "_s + m_filter.sql);
-    }
+    // A whole table made by createTable has its count kept.
     std::vector<Connection::Row> rows;
-    if (!m_db->select(countSql, countBinds, &rows, &error) || rows.empty())
+    if (m_filter.sql.isEmpty() && m_info->counted) {
+        const QString countSql = u"SELECT \"N\" FROM "_s +
+                                 Connection::quote(QString::fromUtf16(kRowCountTable)) +
+                                 u" WHERE \"NAME\" = ?"_s;
+        if (!m_db->select(countSql, {m_info->name}, &rows, &error) || rows.empty())
+            return {m_db->statusOf(-66), u"テーブル %1: %2"_s.arg(table, error)};
+        m_count = rows.front().front().toLongLong();
+        return kOk;
+    }
+    // Anything else is counted, in the statement that also fetches the first records, which the
+    // first read then takes instead of asking again.
+    const QString filtered =
+        Connection::quote(m_info->name) +
+        (m_filter.sql.isEmpty() ? QString() : u" WHERE "_s + m_filter.sql);
+    const QString sql = u"SELECT "_s + m_info->columnList + u", (SELECT COUNT(*) FROM "_s +
+                        filtered + u") FROM "_s + filtered + u" ORDER BY "_s + m_orderBy +
+                        u" LIMIT ?"_s;
+    QVariantList binds = m_filter.binds;
+    binds << m_filter.binds << kFirstBatch;
+    if (!m_db->select(sql, binds, &rows, &error))
         return {m_db->statusOf(-66), u"テーブル %1: %2"_s.arg(table, error)};
-    m_count = rows.front().front().toLongLong();
+    m_count = rows.empty() ? 0 : rows.front().back().toLongLong();
+    for (Connection::Row& r : rows)
+        r.pop_back();
+    m_openBatchIsLast = int(rows.size()) < kFirstBatch;
+    m_openBatch = std::move(rows);
+    m_openBatchAt = std::chrono::steady_clock::now();
+    m_hasOpenBatch = true;
     return kOk;
 }
 
@@ -202,6 +217,15 @@ Failure TableCursor::first()
     m_hasPosition = false;
     m_lastFindMissed = false;
     m_batchSize = kFirstBatch;
+    // The first read right after the open takes the records the open fetched.
+    if (m_hasOpenBatch && std::chrono::steady_clock::now() - m_openBatchAt < kWalkPause) {
+        m_hasOpenBatch = false;
+        m_batch = std::move(m_openBatch);
+        m_next = 0;
+        m_batchIsLast = m_openBatchIsLast;
+        return next();
+    }
+    m_hasOpenBatch = false;
     if (Failure f = fetch(nullptr, nullptr, m_batchSize); f.status < 0)
         return f;
     return next();
@@ -232,6 +256,7 @@ Failure TableCursor::next()
 Failure TableCursor::find(const QString& criteria)
 {
     cancelEdit();
+    m_hasOpenBatch = false;
     QString error;
     if (criteria.trimmed().isEmpty())
         return {-66, u"テーブル %1: 検索条件が空です。"_s.arg(m_info->name)};
@@ -591,6 +616,7 @@ Failure TableCursor::finishWrite(bool ownTransaction, Failure result)
 Failure TableCursor::update()
 {
     m_ahead.reset();
+    m_hasOpenBatch = false;
     if (m_mode == Mode::Browse)
         return {-12, u"テーブル %1 のレコードは編集中ではありません。"_s.arg(m_info->name)};
     const Mode mode = m_mode;
@@ -684,6 +710,7 @@ Failure TableCursor::update()
 Failure TableCursor::remove()
 {
     m_ahead.reset();
+    m_hasOpenBatch = false;
     cancelEdit();
     if (!m_hasCurrent)
         return {-13, u"テーブル %1 にカレントレコードがありません。"_s.arg(m_info->name)};

@@ -91,6 +91,12 @@ private:
     bool m_hasPosition = false;
     bool m_lastFindMissed = false; // the last find found nothing
 
+    // The first records, fetched by the open with the count, for the first read right after.
+    std::vector<Row> m_openBatch;
+    bool m_openBatchIsLast = false;
+    bool m_hasOpenBatch = false;
+    std::chrono::steady_clock::time_point m_openBatchAt;
+
     // A quick walk of finds of ascending values of the leading sort field ("SYOKCD = n", one
     // employee after another, as a list is filled) is served from one statement per many
     // values: the first record of each of the next values, fetched at once. What was fetched

@@ -26,10 +26,11 @@
 // throws KorDAO::DaoError carrying the status (-3); the programs catch it where an event starts
 // and report it like any other failing status.
 //
-// A record set is never loaded whole: DAO_TableOpen counts, and the reads fetch small batches in
-// sort order (sort fields, then the primary key for ties), each batch starting after the key of
-// the record read last. Records changed by other connections between batches are seen as they
-// are when their batch is fetched.
+// A record set is never loaded whole: DAO_TableOpen counts (a filtered open fetches the first
+// few records with the count, for the first read right after), and the reads fetch small
+// batches in sort order (sort fields, then the primary key for ties), each batch starting after
+// the key of the record read last. Records changed by other connections between batches are
+// seen as they are when their batch is fetched.
 //
 // Several desks on one database: a record is written back, or deleted, only if it is still as it
 // was read. DAO_Update after DAO_Edit, and DAO_Delete, give kRecordChanged (-30) when another
