@@ -169,15 +169,22 @@ done
 sleep 1
 [ "$(windows "${pids[1]}")" = "$before1" ] || fail "desk 1 showed a window on its save"
 
-before2=$(windows "${pids[2]}")
-keys 2 F12
-box=""
-for _ in $(seq 1 30); do
-    box=$(comm -13 <(echo "$before2") <(windows "${pids[2]}") | head -1)
-    [ -n "$box" ] && break
-    kill -0 "${pids[2]}" 2>/dev/null || fail "desk 2 ended on its save instead of saying why"
-    sleep 0.5
-done
+# newwindow N KEY: presses KEY on desk N and prints the window it opens (a message box).
+newwindow() {
+    local before w=""
+    before=$(windows "${pids[$1]}")
+    keys "$1" "$2"
+    for _ in $(seq 1 30); do
+        w=$(comm -13 <(echo "$before") <(windows "${pids[$1]}") | head -1)
+        [ -n "$w" ] && break
+        kill -0 "${pids[$1]}" 2>/dev/null || break
+        sleep 0.5
+    done
+    echo "$w"
+}
+
+box=$(newwindow 2 F12)
+kill -0 "${pids[2]}" 2>/dev/null || fail "desk 2 ended on its save instead of saying why"
 [ -n "$box" ] || fail "desk 2 showed no message on its save"
 eval "$(xdotool getwindowgeometry --shell "$box")"
 boxsize="${WIDTH}x$HEIGHT"
@@ -248,14 +255,7 @@ keys 1 "${down[@]}"
 sleep 0.3
 keys 1 F11
 dialog 1
-before1=$(windows "${pids[1]}")
-keys 1 F5
-question=""
-for _ in $(seq 1 20); do
-    question=$(comm -13 <(echo "$before1") <(windows "${pids[1]}") | head -1)
-    [ -n "$question" ] && break
-    sleep 0.5
-done
+question=$(newwindow 1 F5)
 [ -n "$question" ] || fail "desk 1 did not ask before deleting"
 xdotool windowraise "$question" windowfocus --sync "$question"
 xdotool key Return
