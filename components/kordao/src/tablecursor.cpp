@@ -343,7 +343,7 @@ Failure TableCursor::fetchAhead(qlonglong from, int values)
     for (int column : m_info->primaryKey)
         pk += (pk.isEmpty() ? QString() : u", "_s) + columnSql(column);
     QVariantList binds;
-    // The values: the least one from \p from on, then each next one, as far as kFindAhead.
+    // The values: the least one from \p from on, then each next one, \p values in all.
     QString sql = u"WITH RECURSIVE kordao_keys(kordao_k, kordao_n) AS (SELECT (SELECT MIN("_s + key +
                   u") FROM "_s + table + u" WHERE "_s + key + u" >= ?"_s + filter + u"), 1"_s;
     binds << from << m_filter.binds;
@@ -353,17 +353,16 @@ Failure TableCursor::fetchAhead(qlonglong from, int values)
     binds << m_filter.binds << values;
     // The first record of each value: PostgreSQL seeks it for each value (a lateral join);
     // SQLite seeks the key of it, then the record by that key.
-    const QString first = u"SELECT "_s + m_info->columnList + u" FROM "_s + table + u" WHERE "_s +
-                          key + u" = kordao_keys.kordao_k"_s + filter + u" ORDER BY "_s +
-                          m_orderBy + u" LIMIT 1"_s;
+    const auto first = [&](const QString& columns) {
+        return u"SELECT "_s + columns + u" FROM "_s + table + u" WHERE "_s + key +
+               u" = kordao_keys.kordao_k"_s + filter + u" ORDER BY "_s + m_orderBy + u" LIMIT 1"_s;
+    };
     if (m_db->engine() == Engine::Postgres) {
-        sql += u" SELECT kordao_first.* FROM kordao_keys CROSS JOIN LATERAL ("_s + first +
-               u") AS kordao_first ORDER BY kordao_keys.kordao_n"_s;
+        sql += u" SELECT kordao_first.* FROM kordao_keys CROSS JOIN LATERAL ("_s +
+               first(m_info->columnList) + u") AS kordao_first ORDER BY kordao_keys.kordao_n"_s;
     } else {
         sql += u" SELECT "_s + m_info->columnList + u" FROM kordao_keys JOIN "_s + table +
-               u" ON ("_s + pk + u") = (SELECT "_s + pk + u" FROM "_s + table + u" WHERE "_s +
-               key + u" = kordao_keys.kordao_k"_s + filter + u" ORDER BY "_s + m_orderBy +
-               u" LIMIT 1) ORDER BY kordao_keys.kordao_n"_s;
+               u" ON ("_s + pk + u") = ("_s + first(pk) + u") ORDER BY kordao_keys.kordao_n"_s;
     }
     binds << m_filter.binds;
     std::vector<Row> rows;
@@ -598,6 +597,28 @@ Failure TableCursor::audit(const QString& action, const Row& row, const QString&
     return kOk;
 }
 
+// Starts a write: learns whether it is audited and, when it is and no transaction is open,
+// opens one, so that the change and its audit row are one transaction.
+Failure TableCursor::beginWrite(short own, bool* audited, bool* ownTransaction)
+{
+    QString error;
+    const std::optional<bool> isAudited = m_db->audited(*m_info, &error);
+    if (!isAudited)
+        return writeFailure(own, error);
+    *audited = *isAudited;
+    *ownTransaction = *audited && !m_db->inTransaction();
+    if (*ownTransaction && !m_db->begin(&error))
+        return writeFailure(own, error);
+    return kOk;
+}
+
+// The record edited or deleted is no longer as it was read.
+Failure TableCursor::changedMeanwhile() const
+{
+    return {kRecordChanged, u"テーブル %1 のレコードは読み込んだ後に他の端末で更新または"
+                            "削除されました。"_s.arg(m_info->name)};
+}
+
 // Ends a write: commits the transaction opened for it, or undoes it when the write failed.
 Failure TableCursor::finishWrite(bool ownTransaction, Failure result)
 {
@@ -635,15 +656,11 @@ Failure TableCursor::update()
         asRead(m_current, &where, &binds);
     }
 
-    // The change and its audit row are one transaction.
+    bool audited = false;
+    bool own = false;
+    if (Failure f = beginWrite(-12, &audited, &own); f.status < 0)
+        return f;
     QString error;
-    const std::optional<bool> isAudited = m_db->audited(*m_info, &error);
-    if (!isAudited)
-        return writeFailure(-12, error);
-    const bool audited = *isAudited;
-    const bool own = audited && !m_db->inTransaction();
-    if (own && !m_db->begin(&error))
-        return writeFailure(-12, error);
 
     int affected = 0;
     bool ok;
@@ -665,9 +682,7 @@ Failure TableCursor::update()
         return finishWrite(own, writeFailure(-12, error));
     }
     if (affected != 1)
-        return finishWrite(own, {kRecordChanged,
-                                 u"テーブル %1 のレコードは読み込んだ後に他の端末で更新または"
-                                 "削除されました。"_s.arg(m_info->name)});
+        return finishWrite(own, changedMeanwhile());
 
     Row stored = mode == Mode::Edit ? m_current : Row(m_info->columns.size());
     QJsonArray changes;
@@ -718,22 +733,17 @@ Failure TableCursor::remove()
     QVariantList binds;
     identity(m_current, &where, &binds);
     asRead(m_current, &where, &binds);
+    bool audited = false;
+    bool own = false;
+    if (Failure f = beginWrite(-13, &audited, &own); f.status < 0)
+        return f;
     QString error;
-    const std::optional<bool> isAudited = m_db->audited(*m_info, &error);
-    if (!isAudited)
-        return writeFailure(-13, error);
-    const bool audited = *isAudited;
-    const bool own = audited && !m_db->inTransaction();
-    if (own && !m_db->begin(&error))
-        return writeFailure(-13, error);
     int affected = 0;
     if (!m_db->execute(u"DELETE FROM "_s + Connection::quote(m_info->name) + u" WHERE "_s + where,
                        binds, &error, &affected))
         return finishWrite(own, writeFailure(-13, error));
     if (affected != 1)
-        return finishWrite(own, {kRecordChanged,
-                                 u"テーブル %1 のレコードは読み込んだ後に他の端末で更新または"
-                                 "削除されました。"_s.arg(m_info->name)});
+        return finishWrite(own, changedMeanwhile());
     if (audited) {
         QJsonArray changes;
         for (std::size_t column = 0; column < m_info->columns.size(); ++column) {

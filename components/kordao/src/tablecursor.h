@@ -70,6 +70,8 @@ private:
     Failure serveFind(qlonglong key, const QString& criteria);
     Failure found(Row row);
     Failure writeFailure(short own, const QString& error) const;
+    Failure beginWrite(short own, bool* audited, bool* ownTransaction);
+    Failure changedMeanwhile() const;
     Failure audit(const QString& action, const Row& row, const QString& changes);
     Failure finishWrite(bool ownTransaction, Failure result);
 

@@ -410,8 +410,8 @@ void frmMox110::prsPf04()
     if (mox::shell().messageBox(u"データを削除しますか？"_s, mox::MsgIcon::Question,
                                 mox::MsgButtons::YesNo, windowTitle()) != mox::MsgAnswer::Yes)
         return;
-    if (const short st = prsDeleteKyuyo(); st != 0) {
-        reportWriteRefused(st, m_lastWriteVanished, /*deleting=*/true);
+    if (const mox110::WriteResult r = prsDeleteKyuyo(); r.status != 0) {
+        reportWriteRefused(r, /*deleting=*/true);
         prsEntryInput();
         return;
     }
@@ -508,37 +508,35 @@ void frmMox110::prsPf11()
                                 windowTitle());
         return;
     }
-    short st = 0;
+    mox110::WriteResult r;
     underWait([&] {
         prsDspInp(0);
-        st = prsWriteKyuyo(mox::value(values));
+        r = prsWriteKyuyo(mox::value(values));
     });
-    if (st != 0) {
+    if (r.status != 0) {
         // Nothing was written: the operator's figures stay, to be saved again or discarded.
-        reportWriteRefused(st, m_lastWriteVanished, /*deleting=*/false);
+        reportWriteRefused(r, /*deleting=*/false);
         prsEntryInput();
         return;
     }
     prsDspClr();
 }
 
-short frmMox110::prsWriteKyuyo(const mox110::KyuyoValues& values)
+mox110::WriteResult frmMox110::prsWriteKyuyo(const mox110::KyuyoValues& values)
 {
     m_kyuyoTb.setTBWorkspace(m_db.DBWorkspace());
     const mox110::WriteResult r =
         mox110::saveKyuyo(m_kyuyoTb, kyuyoCriteria(), m_readStamp, values, m_beforeCommit);
-    m_lastWriteVanished = r.vanished;
     if (!KorDAO::isTransient(r.status))
         mox::prsDaoStatus(r.status, false);
-    return r.status;
+    return r;
 }
 
-short frmMox110::prsDeleteKyuyo()
+mox110::WriteResult frmMox110::prsDeleteKyuyo()
 {
     m_kyuyoTb.setTBWorkspace(m_db.DBWorkspace());
     const mox110::WriteResult r =
         mox110::deleteKyuyo(m_kyuyoTb, kyuyoCriteria(), m_readStamp, m_beforeCommit);
-    m_lastWriteVanished = r.vanished;
     if (r.missing) {
         mox::shell().messageBox(u"削除時データベース"_s + m_kyuyoTb.TBNameString() +
                                     u" レコード読込できません。"_s,
@@ -547,16 +545,16 @@ short frmMox110::prsDeleteKyuyo()
     }
     if (!KorDAO::isTransient(r.status))
         mox::prsDaoStatus(r.status, false);
-    return r.status;
+    return r;
 }
 
-void frmMox110::reportWriteRefused(short status, bool vanished, bool deleting)
+void frmMox110::reportWriteRefused(const mox110::WriteResult& refused, bool deleting)
 {
     const QString again = deleting ? u"削除（F5）"_s : u"更新（F12）"_s;
     QString text;
-    switch (status) {
+    switch (refused.status) {
     case KorDAO::kRecordChanged:
-        text = vanished ? u"この職員の賞与データは、読み込んだ後に他の端末で削除されました。"_s
+        text = refused.vanished ? u"この職員の賞与データは、読み込んだ後に他の端末で削除されました。"_s
                         : u"この職員の賞与データは、読み込んだ後に他の端末で更新されました。"_s;
         text += u"取消（F4）して読み込み直してください。"_s;
         break;

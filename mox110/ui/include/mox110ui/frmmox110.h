@@ -118,14 +118,14 @@ private:
     void underWait(const std::function<void()>& action);
 
     /// Writes \p values as the bonus record of the month (added or updated) in one transaction,
-    /// only while the record is still as the call-up found it (or still absent). 0 when saved;
-    /// a transient status (changed meanwhile, lock wait too long, connection lost) when nothing
-    /// was written and the operator may go on; any other failure ends the program.
-    short prsWriteKyuyo(const mox110::KyuyoValues& values);
+    /// only while the record is still as the call-up found it (or still absent). Its status is
+    /// 0 when saved; a transient status (changed meanwhile, lock wait too long, connection lost)
+    /// when nothing was written and the operator may go on; any other failure ends the program.
+    mox110::WriteResult prsWriteKyuyo(const mox110::KyuyoValues& values);
     /// Deletes the bonus record the call-up found, under the same rules.
-    short prsDeleteKyuyo();
+    mox110::WriteResult prsDeleteKyuyo();
     /// Tells the operator why a save or delete was refused; the figures stay on screen.
-    void reportWriteRefused(short status, bool vanished, bool deleting);
+    void reportWriteRefused(const mox110::WriteResult& refused, bool deleting);
     /// The input mode of the entry on screen, as the call-up set it.
     void prsEntryInput();
 
@@ -152,7 +152,6 @@ private:
     mox::FunctionKeyFilter* m_keyFilter = nullptr;
     std::function<void()> m_beforeCommit;
     KorDAO::RecordStamp m_readStamp; // the bonus record as the call-up found it (or none)
-    bool m_lastWriteVanished = false; // the record of the last refused write was gone
 
     int m_keyMode = 0;
     int m_inputMode = 0;
