@@ -115,6 +115,30 @@ TEST_P(FindWalk, NextWalkSeesWhatOthersCommitted)
     EXPECT_TRUE(second.contains(u"3:1/202607"_s)) << second.join(u' ').toStdString();
 }
 
+TEST_P(FindWalk, ListWalkSendsAFewStatementsAndARecordDeletedBeforeItIsUsedIsNotWritten)
+{
+    clsTbAccess tb;
+    openTable(tb, u"GKKYUYO"_s);
+    // A list only asks whether each employee has records.
+    const qint64 before = KorDAO::statementsSent();
+    int found = 0;
+    for (int code = 1; code <= 200; ++code)
+        found += tb.DAO_RecFind(1, u"SYOKCD = %1"_s.arg(code)) == 0;
+    EXPECT_EQ(found, 134);
+    EXPECT_LE(KorDAO::statementsSent() - before, 10);
+
+    // Employee 200's record, found by the walk, is deleted by another desk before it is used:
+    // changing it writes nothing back.
+    ASSERT_TRUE(m_test->rawExec(u"DELETE FROM \"GKKYUYO\" WHERE \"SYOKCD\" = 200"_s));
+    short st = tb.DAO_Edit(false);
+    if (st == 0) {
+        tb.TBRec()[u"KYURYO"] = 1;
+        st = tb.DAO_Update();
+    }
+    EXPECT_EQ(st, KorDAO::kRecordChanged);
+    EXPECT_EQ(m_test->rawScalar(u"SELECT COUNT(*) FROM \"GKKYUYO\" WHERE \"SYOKCD\" = 200"_s).toInt(), 0);
+}
+
 TEST_P(FindWalk, FilteredOpenCountsAndFetchesTheFirstRecordsInOneStatement)
 {
     for (int code : {2, 4}) { // the second open finds its statement prepared

@@ -125,7 +125,10 @@ short clsTbAccess::DAO_RecCheck(const RecordStamp& stamp)
 {
     if (!d->cursor)
         return notOpen(-7);
-    const std::vector<QVariant>* row = d->cursor->lastFound();
+    Failure failure{0, {}};
+    const std::vector<QVariant>* row = d->cursor->lastFound(&failure);
+    if (failure.status < 0 && failure.status != kRecordChanged)
+        return report(failure);
     const TableInfo& info = d->cursor->info();
     if (stamp.m_table != m_tableName)
         return report({-24, u"テーブル %1 に別のテーブル %2 の読込記録は使えません。"_s.arg(

@@ -18,7 +18,7 @@ constexpr int kMaxBatch = 1024;
 // Values of the leading sort field fetched ahead by one statement of a find walk: from a few,
 // doubling while the walk goes on, up to this many.
 constexpr int kFirstAhead = 16;
-constexpr int kMaxAhead = 256;
+constexpr int kMaxAhead = 1024;
 // Finds further apart than this are not a walk: each reads afresh.
 constexpr std::chrono::milliseconds kWalkPause{500};
 
@@ -246,6 +246,7 @@ Failure TableCursor::next()
         return {-9, u"テーブル %1 の終わりです。"_s.arg(m_info->name)};
     }
     m_current = std::move(m_batch[m_next++]);
+    m_currentIsKeyOnly = false;
     rememberPosition();
     m_hasCurrent = true;
     m_hasPosition = true;
@@ -281,6 +282,7 @@ Failure TableCursor::find(const QString& criteria)
     }
     m_ahead.reset();
     m_aheadSize = 0;
+    m_walkUsesRecords = false;
     std::vector<Row> keep = std::move(m_batch);
     const std::size_t keepNext = m_next;
     const bool keepLast = m_batchIsLast;
@@ -302,6 +304,7 @@ Failure TableCursor::find(const QString& criteria)
 Failure TableCursor::found(Row row)
 {
     m_current = std::move(row);
+    m_currentIsKeyOnly = false;
     m_batch.clear();
     m_next = 0;
     m_batchIsLast = false;
@@ -333,43 +336,77 @@ std::optional<qlonglong> TableCursor::leadingKeyValue(const SqlCondition& criter
 
 // The first record, in sort order, of each of the next \p values values of the leading field
 // from \p from on, among the records of the set: one index seek per value, in one statement.
+// PostgreSQL fetches only the sort and key fields (its index holds them all, so the table itself
+// is not read) until the walk uses a record it served: from then on it fetches whole records.
+// SQLite, whose table is its key's index, always fetches the records whole.
 Failure TableCursor::fetchAhead(qlonglong from, int values)
 {
     m_ahead.reset();
+    const bool keyOnly = m_db->engine() == Engine::Postgres && !m_walkUsesRecords;
     const QString key = columnSql(m_keys.front().column);
     const QString table = Connection::quote(m_info->name);
     const QString filter = m_filter.sql.isEmpty() ? QString() : u" AND ("_s + m_filter.sql + u')';
+    std::vector<int> fetched;
+    for (const SortKey& k : m_keys)
+        fetched.push_back(k.column);
+    for (int column : m_info->primaryKey)
+        if (std::find(fetched.begin(), fetched.end(), column) == fetched.end())
+            fetched.push_back(column);
+    QString columns;
+    for (int column : fetched)
+        columns += (columns.isEmpty() ? QString() : u", "_s) + columnSql(column);
     QString pk;
     for (int column : m_info->primaryKey)
         pk += (pk.isEmpty() ? QString() : u", "_s) + columnSql(column);
     QVariantList binds;
-    // The values: the least one from \p from on, then each next one, \p values in all.
-    QString sql = u"WITH RECURSIVE kordao_keys(kordao_k, kordao_n) AS (SELECT (SELECT MIN("_s + key +
-                  u") FROM "_s + table + u" WHERE "_s + key + u" >= ?"_s + filter + u"), 1"_s;
-    binds << from << m_filter.binds;
-    sql += u" UNION ALL SELECT (SELECT MIN("_s + key + u") FROM "_s + table + u" WHERE "_s + key +
-           u" > kordao_keys.kordao_k"_s + filter +
-           u"), kordao_n + 1 FROM kordao_keys WHERE kordao_k IS NOT NULL AND kordao_n < ?)"_s;
-    binds << m_filter.binds << values;
-    // The first record of each value: PostgreSQL seeks it for each value (a lateral join);
-    // SQLite seeks the key of it, then the record by that key.
-    const auto first = [&](const QString& columns) {
-        return u"SELECT "_s + columns + u" FROM "_s + table + u" WHERE "_s + key +
-               u" = kordao_keys.kordao_k"_s + filter + u" ORDER BY "_s + m_orderBy + u" LIMIT 1"_s;
+    const auto firstAfter = [&](const QString& selected, const QString& op, const QString& bound) {
+        return u"SELECT "_s + selected + u" FROM "_s + table + u" WHERE "_s + key + op + bound +
+               filter + u" ORDER BY "_s + m_orderBy + u" LIMIT 1"_s;
     };
-    if (m_db->engine() == Engine::Postgres) {
-        sql += u" SELECT kordao_first.* FROM kordao_keys CROSS JOIN LATERAL ("_s +
-               first(m_info->columnList) + u") AS kordao_first ORDER BY kordao_keys.kordao_n"_s;
+    QString sql;
+    if (keyOnly) {
+        // PostgreSQL: in key order, the first record whose leading field is above the last one
+        // found is the first record of the next value, so each value costs one index seek.
+        QString names;
+        for (std::size_t i = 0; i < fetched.size(); ++i)
+            names += u", kordao_c"_s + QString::number(i);
+        sql = u"WITH RECURSIVE kordao_keys(kordao_n"_s + names + u") AS ((SELECT 1, kordao_first.* FROM ("_s +
+              firstAfter(columns, u" >= "_s, u"?"_s) +
+              u") AS kordao_first) UNION ALL SELECT kordao_keys.kordao_n + 1, kordao_next.* FROM "
+              "kordao_keys CROSS JOIN LATERAL ("_s +
+              firstAfter(columns, u" > "_s, u"kordao_keys.kordao_c0"_s) +
+              u") AS kordao_next WHERE kordao_keys.kordao_n < ?) SELECT "_s + names.mid(2) +
+              u" FROM kordao_keys ORDER BY kordao_n"_s;
+        binds << from << m_filter.binds << m_filter.binds << values;
     } else {
+        // SQLite: the values, the least one from \p from on and then each next one; then the
+        // first record of each, sought by its key.
+        sql = u"WITH RECURSIVE kordao_keys(kordao_k, kordao_n) AS (SELECT (SELECT MIN("_s + key +
+              u") FROM "_s + table + u" WHERE "_s + key + u" >= ?"_s + filter + u"), 1"_s;
+        binds << from << m_filter.binds;
+        sql += u" UNION ALL SELECT (SELECT MIN("_s + key + u") FROM "_s + table + u" WHERE "_s +
+               key + u" > kordao_keys.kordao_k"_s + filter +
+               u"), kordao_n + 1 FROM kordao_keys WHERE kordao_k IS NOT NULL AND kordao_n < ?)"_s;
+        binds << m_filter.binds << values;
         sql += u" SELECT "_s + m_info->columnList + u" FROM kordao_keys JOIN "_s + table +
-               u" ON ("_s + pk + u") = ("_s + first(pk) + u") ORDER BY kordao_keys.kordao_n"_s;
+               u" ON ("_s + pk + u") = ("_s + firstAfter(pk, u" = "_s, u"kordao_keys.kordao_k"_s) +
+               u") ORDER BY kordao_keys.kordao_n"_s;
+        binds << m_filter.binds;
     }
-    binds << m_filter.binds;
     std::vector<Row> rows;
     QString error;
     if (!m_db->select(sql, binds, &rows, &error))
         return {m_db->statusOf(-66), u"テーブル %1: %2"_s.arg(m_info->name, error)};
     FindAhead ahead;
+    ahead.keyOnly = keyOnly;
+    if (keyOnly) {
+        for (Row& r : rows) {
+            Row spread(m_info->columns.size());
+            for (std::size_t i = 0; i < fetched.size(); ++i)
+                spread[std::size_t(fetched[i])] = std::move(r[i]);
+            r = std::move(spread);
+        }
+    }
     const std::size_t column = std::size_t(m_keys.front().column);
     // Fewer values than asked for: none is left after the last one.
     ahead.through = int(rows.size()) < values ? std::numeric_limits<qlonglong>::max()
@@ -391,12 +428,61 @@ Failure TableCursor::serveFind(qlonglong key, const QString& criteria)
         m_lastFindMissed = true;
         return {-8, u"テーブル %1 に「%2」のレコードはありません。"_s.arg(m_info->name, criteria)};
     }
-    return found(it->second);
+    Failure f = found(it->second);
+    m_currentIsKeyOnly = m_ahead->keyOnly;
+    return f;
 }
 
-const std::vector<QVariant>* TableCursor::lastFound() const
+// A record served by a find walk holds only its key until it is used: the walk's values are
+// then fetched again from it on, whole, so a walk that reads its records costs one statement
+// more, not one per record. The record deleted meanwhile by another desk gives kRecordChanged.
+Failure TableCursor::completeCurrent()
 {
-    return m_hasCurrent && !m_lastFindMissed ? &m_current : nullptr;
+    if (!m_currentIsKeyOnly || !m_hasCurrent)
+        return kOk;
+    const auto same = [this](const Row& row) {
+        for (int column : m_info->primaryKey)
+            if (row[std::size_t(column)] != m_current[std::size_t(column)])
+                return false;
+        return true;
+    };
+    if (m_ahead && m_ahead->keyOnly) {
+        const qlonglong key = m_current[std::size_t(m_keys.front().column)].toLongLong();
+        m_walkUsesRecords = true;
+        if (Failure f = fetchAhead(key, m_aheadSize); f.status < 0)
+            return f;
+        const auto it = m_ahead->first.find(key);
+        if (it != m_ahead->first.end() && same(it->second)) {
+            m_current = it->second;
+            m_currentIsKeyOnly = false;
+            return kOk;
+        }
+    }
+    QString where;
+    QVariantList binds;
+    identity(m_current, &where, &binds);
+    std::vector<Row> rows;
+    QString error;
+    if (!m_db->select(m_select + u" WHERE "_s + where, binds, &rows, &error))
+        return {m_db->statusOf(-66), u"テーブル %1: %2"_s.arg(m_info->name, error)};
+    if (rows.empty())
+        return {kRecordChanged,
+                u"テーブル %1 のレコードは、検索の後に他の端末で削除されました。"_s.arg(m_info->name)};
+    m_current = std::move(rows.front());
+    m_currentIsKeyOnly = false;
+    return kOk;
+}
+
+const std::vector<QVariant>* TableCursor::lastFound(Failure* failure)
+{
+    if (!m_hasCurrent || m_lastFindMissed)
+        return nullptr;
+    if (Failure f = completeCurrent(); f.status < 0) {
+        if (failure)
+            *failure = f;
+        return nullptr;
+    }
+    return &m_current;
 }
 
 const QVariant* TableCursor::value(const QString& field, ColumnKind* kind, QString* error)
@@ -422,6 +508,10 @@ const QVariant* TableCursor::value(const QString& field, ColumnKind* kind, QStri
         *error = u"テーブル %1 にカレントレコードがありません。"_s.arg(m_info->name);
         return nullptr;
     }
+    if (Failure f = completeCurrent(); f.status < 0) {
+        *error = f.message;
+        return nullptr;
+    }
     return &m_current[std::size_t(column)];
 }
 
@@ -436,6 +526,8 @@ Failure TableCursor::edit()
 {
     if (!m_hasCurrent)
         return {-11, u"テーブル %1 にカレントレコードがありません。"_s.arg(m_info->name)};
+    if (Failure f = completeCurrent(); f.status < 0)
+        return f;
     startWriting(Mode::Edit);
     return kOk;
 }
@@ -729,6 +821,8 @@ Failure TableCursor::remove()
     cancelEdit();
     if (!m_hasCurrent)
         return {-13, u"テーブル %1 にカレントレコードがありません。"_s.arg(m_info->name)};
+    if (Failure f = completeCurrent(); f.status < 0)
+        return f;
     QString where;
     QVariantList binds;
     identity(m_current, &where, &binds);

@@ -48,8 +48,8 @@ public:
     void cancelEdit();
 
     /// What the last read or find gave: the current record, or nullptr when the last find
-    /// found none (or nothing was read yet).
-    const std::vector<QVariant>* lastFound() const;
+    /// found none (or nothing was read yet), or when reading it failed (\p failure says why).
+    const std::vector<QVariant>* lastFound(Failure* failure = nullptr);
     const TableInfo& info() const { return *m_info; }
 
 private:
@@ -69,6 +69,7 @@ private:
     Failure fetchAhead(qlonglong from, int values);
     Failure serveFind(qlonglong key, const QString& criteria);
     Failure found(Row row);
+    Failure completeCurrent();
     Failure writeFailure(short own, const QString& error) const;
     Failure beginWrite(short own, bool* audited, bool* ownTransaction);
     Failure changedMeanwhile() const;
@@ -89,6 +90,7 @@ private:
     int m_batchSize = 0;
     Row m_current;
     bool m_hasCurrent = false;
+    bool m_currentIsKeyOnly = false; // served by a find walk: only the sort and key fields
     Row m_position; // key of the record read last (current, or deleted since): reads go on after it
     bool m_hasPosition = false;
     bool m_lastFindMissed = false; // the last find found nothing
@@ -105,10 +107,12 @@ private:
     // serves only the walk going on, for a moment; any other find reads afresh.
     struct FindAhead {
         qlonglong through = 0; // the last value covered
+        bool keyOnly = false;  // the records hold only their sort and key fields
         std::map<qlonglong, Row> first;
     };
     std::optional<FindAhead> m_ahead;
     int m_aheadSize = 0;                   // values fetched by the last statement ahead
+    bool m_walkUsesRecords = false;        // a record served was used: fetch records whole
     int m_walkLength = 0;                  // quick ascending finds in a row, after the first
     std::optional<qlonglong> m_lastFindKey; // the value of the last find on the leading field
     std::chrono::steady_clock::time_point m_lastFindAt;
