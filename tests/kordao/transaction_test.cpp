@@ -1,5 +1,9 @@
 #include "daofixture.h"
 
+#include "kordao/bulkinsert.h"
+
+#include <QFile>
+
 #include <QProcess>
 
 #include <csignal>
@@ -131,6 +135,57 @@ TEST_P(Transactions, ProcessKilledDuringBulkLoadLeavesTableAndCounterAsTheyWere)
     // The counter still follows every record added or removed one by one.
     addPayment(2, 1, 202604, 1, 200);
     EXPECT_EQ(countSeenElsewhere(), 2);
+}
+
+} // namespace
+} // namespace kordaotest
+
+namespace kordaotest {
+namespace {
+
+// A failure keeps its own status and text: a commit refused by the server is not reported as the
+// rollback after it, and a read that meets a damaged file is not a failed statement (-66).
+TEST_P(Transactions, FailuresAreReportedAsWhatTheyAre)
+{
+    if (GetParam() == Backend::Postgres) {
+        ASSERT_TRUE(m_test->rawExec(
+            u"CREATE FUNCTION kordao_test_refuse() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN "
+            "RAISE EXCEPTION 'refused at commit'; END $$; "
+            "CREATE CONSTRAINT TRIGGER kordao_test_refuse AFTER INSERT ON \"GKKYUYO\" "
+            "DEFERRABLE INITIALLY DEFERRED FOR EACH ROW EXECUTE FUNCTION kordao_test_refuse()"_s));
+        clsTbAccess tb;
+        openTable(tb, u"GKKYUYO"_s);
+        ASSERT_EQ(tb.DAO_BeginTrans(), 0);
+        addPayment(77, 1, 202604, 0, 1000);
+        EXPECT_EQ(tb.DAO_CommitTrans(), -16);
+        EXPECT_TRUE(tb.lastError().contains(u"refused at commit"_s)) << tb.lastError().toStdString();
+        EXPECT_EQ(tb.DAO_Rollback(), 0);
+        EXPECT_TRUE(tb.lastError().contains(u"refused at commit"_s)) << tb.lastError().toStdString();
+        EXPECT_EQ(countSeenElsewhere(), 0);
+        return;
+    }
+    {
+        KorDAO::BulkInsert bulk(m_db->DBDatabase(), u"GKKYUYO"_s,
+                                {u"SYOKCD"_s, u"KYUSYU"_s, u"SKYUYM"_s, u"KYUSEQ"_s, u"SYOZOK"_s});
+        for (int code = 1; code <= 3000; ++code)
+            ASSERT_EQ(bulk.addRow({code, 1, 202604, 0, QString(40, u'x')}), 0);
+        ASSERT_EQ(bulk.finish(), 0);
+    }
+    m_db.reset(); // the last user closes the connection
+    QFile file(m_test->folder() + u"/data/pay.db"_s);
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+    const qint64 size = file.size();
+    ASSERT_TRUE(file.seek(size / 2));
+    ASSERT_EQ(file.write(QByteArray(size - size / 2, '\x5a')), size - size / 2);
+    file.close();
+    m_db = m_test->open();
+    ASSERT_TRUE(m_db);
+    clsTbAccess tb;
+    openTable(tb, u"GKKYUYO"_s);
+    short st = 0;
+    for (int n = 0; st == 0 && n < 4000; ++n)
+        st = tb.DAO_RecRead(n == 0 ? 1 : 2);
+    EXPECT_EQ(st, -3) << tb.lastError().toStdString();
 }
 
 } // namespace

@@ -186,6 +186,12 @@ short clsTbAccess::DAO_Rollback()
         m_lastError = u"データベースが開かれていません。"_s;
         return -17;
     }
+    if (d->cursor)
+        d->cursor->cancelEdit();
+    // Nothing open (a commit that failed was undone already): nothing to undo, and the
+    // failure that ended the transaction stays the one reported.
+    if (!d->db->inTransaction())
+        return 0;
     QString error;
     if (!d->db->rollback(&error))
         return report({-17, error});

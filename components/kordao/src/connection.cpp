@@ -791,6 +791,9 @@ short Connection::statusOf(short own) const
         return kLockTimeout;
     case FailureKind::Lost:
         return kConnectionLost;
+    case FailureKind::Unreadable:
+        // A read that failed for want of the data, not because its statement was wrong.
+        return own == -66 ? short(-3) : own;
     case FailureKind::Other:
     case FailureKind::Duplicate:
         break;
@@ -805,6 +808,14 @@ void Connection::noteSqliteFailure()
     case SQLITE_BUSY:
     case SQLITE_LOCKED:
         m_lastFailure = FailureKind::Busy;
+        return;
+    case SQLITE_IOERR:
+    case SQLITE_CORRUPT:
+    case SQLITE_NOTADB:
+    case SQLITE_FULL:
+    case SQLITE_CANTOPEN:
+    case SQLITE_NOMEM:
+        m_lastFailure = FailureKind::Unreadable;
         return;
     default:
         break;
@@ -822,6 +833,10 @@ void Connection::notePostgresFailure(const QSqlError& e)
         m_lastFailure = FailureKind::Busy;
     } else if (state == u"23505"_s) {
         m_lastFailure = FailureKind::Duplicate;
+    } else if (state.startsWith(u"53"_s) || state.startsWith(u"58"_s) ||
+               state.startsWith(u"XX"_s)) {
+        // Insufficient resources (disk full, memory), a system (I/O) error, data corrupted.
+        m_lastFailure = FailureKind::Unreadable;
     } else if (state.startsWith(u"08"_s) || state == u"57P01"_s || state == u"57P02"_s ||
                state == u"57P03"_s || (state.isEmpty() && !serverAlive())) {
         // Connection failures, the server shutting down; or a failure the client library

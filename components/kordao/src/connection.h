@@ -75,7 +75,8 @@ struct DbSettings {
 
 /// Why the last statement failed, as far as callers must tell the cases apart.
 enum class FailureKind {
-    Other,     // the statement's own failure: syntax, constraint, permission, disk …
+    Other,     // the statement's own failure: syntax, constraint, permission …
+    Unreadable, // the data could not be read or written: I/O, a damaged file, no space or memory
     Busy,      // a lock not granted, or a statement cut off, within the lock timeout
     Lost,      // the connection to the server is gone
     Duplicate, // a record with the same key exists

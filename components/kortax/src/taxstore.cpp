@@ -216,10 +216,8 @@ mox::Status importEdition(const KorDAO::DatabaseHandle &db, QDate from, const QS
         (void)tx.DAO_Rollback();
         return s;
     }
-    if (short st = tx.DAO_CommitTrans(); st != 0) {
-        (void)tx.DAO_Rollback();
+    if (short st = tx.DAO_CommitTrans(); st != 0) // a failed commit is undone by the component
         return dbFailure(st, tx, u"コミット"_s);
-    }
     return mox::Status::success();
 }
 

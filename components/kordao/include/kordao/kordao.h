@@ -253,7 +253,8 @@ public:
     short DAO_BeginTrans();
     /// Commits (-16 when none is open or the commit fails; a failed commit is rolled back).
     short DAO_CommitTrans();
-    /// Undoes the open transaction of the connection (-17 when it cannot).
+    /// Undoes the open transaction of the connection (-17 when it cannot); with none open (a
+    /// failed commit undoes its own) nothing is done and the last error stays.
     short DAO_Rollback();
 
     const QString& lastError() const { return m_lastError; }
