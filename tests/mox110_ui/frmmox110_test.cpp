@@ -12,6 +12,8 @@
 #include <QTest>
 
 #include <csignal>
+#include <map>
+#include <vector>
 
 using namespace Qt::StringLiterals;
 using namespace screentest;
@@ -143,7 +145,13 @@ TEST_F(EntryScreen, NewEntryIsWorkedOutFromThePersonnelRecord)
     // Previous month: taxable 350,000 less social insurance 50,000; its tax 8,000.
     EXPECT_EQ(m_form->nu1Zenkaz->value(), yen(300'000));
     EXPECT_EQ(m_form->nu1Zenzei->value(), yen(8'000));
-    EXPECT_GT(m_form->nu1Kimatu->value(), Currency());
+    // Term-end base 300,000 + 12,000 + 10,000 dependants; regional 10 % of it; diligence base
+    // without the dependants allowance.
+    EXPECT_EQ(m_form->nu1Kmchiiki->value(), yen(32'200));  // 10 % of 322,000
+    EXPECT_EQ(m_form->nu1Kimatu->value(), yen(451'605));   // 127.5 % of 354,200
+    EXPECT_EQ(m_form->nu1Kbchiiki->value(), yen(31'200));  // 10 % of 312,000
+    EXPECT_EQ(m_form->nu1Kinben->value(), yen(351'780));   // 102.5 % of 343,200
+    EXPECT_EQ(m_form->nu1Kenko->value(), Currency());      // "0:控除しない"
     EXPECT_EQ(m_form->nu1Kazeig->value(),
               m_form->nu1Ssikyu->value() - m_form->nu1Hkzegk->value() - m_form->nu1Syagok->value());
     // Input mode 2: only the deduction classes take input; the previous month's figures have
@@ -166,11 +174,26 @@ TEST_F(EntryScreen, SaveWritesEveryFieldAndSavingAgainUpdatesInPlace)
     press(11);
     ASSERT_EQ(m_form->keyMode(), 3);
     m_form->cboTokkbn->setCurrentIndex(1); // the operator picks "1:控除する": recalculated
-    const Currency kimatu = m_form->nu1Kimatu->value();
-    const Currency kenko = m_form->nu1Kenko->value();
-    const Currency sasihk = m_form->nu1Sasihk->value();
+    m_form->txtTxt2->setText(u"二行目"_s);
+    // Every amount box and the field it is stored in.
+    const std::vector<std::pair<QString, KorNumIn::KorNum*>> boxes{
+        {u"KYURYO"_s, m_form->nu1Kyuryo},     {u"KTYOGK"_s, m_form->nu1Ktyogk},
+        {u"STYOGK"_s, m_form->nu1Styogk},     {u"FUYOTE"_s, m_form->nu1Fuyote},
+        {u"KMCHIIKI"_s, m_form->nu1Kmchiiki}, {u"KBCHIIKI"_s, m_form->nu1Kbchiiki},
+        {u"KIMATU"_s, m_form->nu1Kimatu},     {u"KINBEN"_s, m_form->nu1Kinben},
+        {u"SSIKYU"_s, m_form->nu1Ssikyu},     {u"KENKO"_s, m_form->nu1Kenko},
+        {u"KOSEI"_s, m_form->nu1Kosei},       {u"KOYOU"_s, m_form->nu1Koyou},
+        {u"SYOTOK"_s, m_form->nu1Syotok},     {u"KOUGOK"_s, m_form->nu1Kougok},
+        {u"SYAGOK"_s, m_form->nu1Syagok},     {u"HKZEGK"_s, m_form->nu1Hkzegk},
+        {u"SASIHK"_s, m_form->nu1Sasihk},     {u"ZENKAZ"_s, m_form->nu1Zenkaz},
+        {u"ZENZEI"_s, m_form->nu1Zenzei},     {u"ZEIRT2"_s, m_form->nu1Zeirit},
+        {u"KMZRIT"_s, m_form->nu1Kmkikan},    {u"KBZRIT"_s, m_form->nu1Kbkikan}};
+    std::map<QString, Currency> shown;
+    for (const auto& [name, box] : boxes)
+        shown[name] = box->value();
     const Currency kazeig = m_form->curKazeig();
-    EXPECT_GT(kenko, Currency());
+    EXPECT_GT(shown[u"KENKO"_s], Currency());
+    EXPECT_GT(shown[u"KOSEI"_s], Currency());
     press(12);
     EXPECT_EQ(m_form->keyMode(), 0);
     EXPECT_EQ(m_form->cboSyokcd->currentIndex(), -1);
@@ -180,6 +203,8 @@ TEST_F(EntryScreen, SaveWritesEveryFieldAndSavingAgainUpdatesInPlace)
     const auto field = [&](const char16_t* name) {
         return bonusField(kRegular, kDecember, QString::fromUtf16(name));
     };
+    for (const auto& [name, value] : shown)
+        EXPECT_EQ(amount(bonusField(kRegular, kDecember, name)), value) << name.toStdString();
     EXPECT_EQ(field(u"KYUSEQ").toInt(), 0);
     EXPECT_EQ(field(u"SYOZOK").toString(), u"4201"_s);
     EXPECT_EQ(field(u"ZAIMU").toInt(), 1);
@@ -189,22 +214,21 @@ TEST_F(EntryScreen, SaveWritesEveryFieldAndSavingAgainUpdatesInPlace)
     EXPECT_EQ(field(u"KGOGHO").toInt(), 25);
     EXPECT_EQ(field(u"GENFUY").toInt(), 1);
     EXPECT_EQ(field(u"GENHAI").toInt(), 1);
-    EXPECT_EQ(amount(field(u"KYURYO")), yen(300'000));
-    EXPECT_EQ(amount(field(u"STYOGK")), yen(12'000));
-    EXPECT_EQ(amount(field(u"FUYOTE")), yen(10'000));
-    EXPECT_EQ(*Currency::parse(field(u"KIMATU").toString()), kimatu);
-    EXPECT_EQ(*Currency::parse(field(u"KENKO").toString()), kenko);
-    EXPECT_EQ(*Currency::parse(field(u"SASIHK").toString()), sasihk);
-    EXPECT_EQ(*Currency::parse(field(u"KAZEIG").toString()), kazeig);
+    EXPECT_EQ(shown[u"KYURYO"_s], yen(300'000));
+    EXPECT_EQ(shown[u"STYOGK"_s], yen(12'000));
+    EXPECT_EQ(shown[u"FUYOTE"_s], yen(10'000));
+    EXPECT_EQ(amount(field(u"KAZEIG")), kazeig);
     EXPECT_EQ(amount(field(u"KMRITU")), yen(12'750'000)); // "127.50000" × 100000
+    EXPECT_EQ(amount(field(u"KBRITU")), yen(10'250'000)); // "102.50000" × 100000
     EXPECT_EQ(amount(field(u"NMRITU")), yen(0));
     EXPECT_EQ(field(u"KMMMDD").toInt(), 600);
     EXPECT_EQ(field(u"KBMMDD").toInt(), 600);
-    EXPECT_EQ(amount(field(u"KMZRIT")), yen(100));
     EXPECT_EQ(field(u"FSINSU").toInt(), 2);
     EXPECT_EQ(field(u"TOKKBN").toInt(), 1);
     EXPECT_EQ(field(u"ROUKBN").toInt(), 0);
     EXPECT_EQ(field(u"NIREM1").toString(), QString(30, u' '));
+    EXPECT_EQ(field(u"NIREM2").toString(), u"二行目"_s + QString(27, u' '));
+    EXPECT_EQ(field(u"NIREM3").toString(), QString(30, u' '));
 
     // Second save of the same employee: the dialog's F12 opens it for correction.
     select(kRegular);
@@ -437,15 +461,29 @@ TEST_F(FocusHandling, TypingTheOldValueBackRecalculatesNothing)
     EXPECT_EQ(m_form->nu1Ssikyu->value(), total + yen(500'000));
 }
 
-TEST_F(FocusHandling, ChangedPeriodRecalculatesRatesBeforeAllowances)
+TEST_F(EntryScreen, ChangedPeriodRecalculatesRatesBeforeAllowances)
 {
-    typeInto(m_form->nu1Kmmm, u"3"_s);
+    seed(kDecember);
+    ASSERT_TRUE(start());
+    select(kRegular);
+    press(11);
+    ASSERT_EQ(m_form->nu1Kimatu->value(), yen(451'605)); // 127.5 % of 354,200
+    // Only the periods of an employee entered by hand take input, and such an employee's
+    // allowances are never worked out: the boxes are opened here for one whose allowances are.
+    for (QWidget* w = m_form->nu1Kmmm; w && w != m_form.get(); w = w->parentWidget())
+        w->setEnabled(true);
+    m_form->nu1Kmmm->setFocus();
+    m_form->nu1Kmmm->selectAll();
+    QTest::keyClicks(m_form->nu1Kmmm, u"3"_s);
     const int before = m_form->recalculations();
-    const QString ratio = m_form->txtKmritu->text();
     QTest::keyClick(m_form->nu1Kmmm, Qt::Key_Tab);
     EXPECT_EQ(m_form->recalculations(), before + 1);
     EXPECT_LT(m_form->nu1Kmkikan->value(), yen(100));
-    EXPECT_NE(m_form->txtKmritu->text(), ratio);
+    // The allowance is worked out from the new ratio, not the one before the change.
+    const std::optional<Currency> ratio = Currency::parse(m_form->txtKmritu->text());
+    ASSERT_TRUE(ratio);
+    EXPECT_LT(*ratio, *Currency::parse(u"127.5"));
+    EXPECT_EQ(m_form->nu1Kimatu->value(), yen(354'200).mulDiv(*ratio, 100, Rounding::Floor, 0));
 }
 
 TEST_F(FocusHandling, DependantsAloneRecalculateNothing)
