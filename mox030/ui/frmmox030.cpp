@@ -298,9 +298,14 @@ void frmMox030::prsPrint()
                                 windowTitle());
         mox::shell().endProgram(1);
     }
-    if (out.pages > 0)
+    if (out.pages > 0) {
         handOver();
-    else if (!job.codes.isEmpty())
+        // Printed, but not every text as it is stored: the operator learns how many characters
+        // were changed, so that the names can be corrected.
+        if (const QString notice = out.notice(); !notice.isEmpty())
+            mox::shell().messageBox(notice, mox::MsgIcon::Information, mox::MsgButtons::Ok,
+                                    windowTitle());
+    } else if (!job.codes.isEmpty())
         mox::shell().messageBox(u"該当データがありません"_s, mox::MsgIcon::Exclamation,
                                 mox::MsgButtons::Ok, windowTitle());
 }

@@ -100,7 +100,20 @@ PrintOutcome prsPrint(const PrintJob &job) {
     }
     prt.prsOvlEnd();
     out.file = prt.status();
+    out.blanked = prt.blankedChars();
+    out.replaced = prt.replacedChars();
     return out;
+}
+
+QString PrintOutcome::notice() const {
+    if (blanked == 0 && replaced == 0)
+        return {};
+    QString text = u"職員名・職種名・所属などに、そのままでは印刷できない文字がありました。"_s;
+    if (replaced > 0)
+        text += u"\r\n\r\n印刷できない文字 %1 文字を「？」にして印刷しました。"_s.arg(replaced);
+    if (blanked > 0)
+        text += u"\r\n\r\n改行などの制御文字 %1 文字を空白にして印刷しました。"_s.arg(blanked);
+    return text;
 }
 
 } // namespace mox030
