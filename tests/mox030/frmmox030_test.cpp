@@ -419,3 +419,17 @@ TEST_P(LedgerFormOn, TextsArePrintedCleanedAndTheChangesCounted) {
     EXPECT_TRUE(lines.contains(u"TE 1880006530100100(本庁  ED )"_s));
     EXPECT_TRUE(QFile::exists(pdfPath()));
 }
+
+// The list finds each employee's first payment record; one without any is left out without a
+// word (see ListsEmployeesWithPaymentsOfAnyYear). A payment table that cannot be opened ends the
+// program with the status of the open, not with the finds that follow it.
+TEST_P(LedgerFormOn, ListReportsAPaymentTableThatCannotBeOpened) {
+    fillStandard(m_db);
+    m_db.exec(u"mox.db"_s, u"DROP TABLE \"GKKYUYO\""_s);
+    EXPECT_FALSE(load());
+    ASSERT_EQ(m_shell.boxes().size(), 1u);
+    EXPECT_EQ(m_shell.boxes()[0].text,
+              u"テーブルはオープン／クローズ出来ません。\r\n\r\nErr Status = -2"_s);
+    EXPECT_EQ(m_shell.boxes()[0].icon, mox::MsgIcon::Critical);
+    EXPECT_EQ(m_form->lstMain->count(), 0);
+}
