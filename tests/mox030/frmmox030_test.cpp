@@ -433,3 +433,33 @@ TEST_P(LedgerFormOn, ListReportsAPaymentTableThatCannotBeOpened) {
     EXPECT_EQ(m_shell.boxes()[0].icon, mox::MsgIcon::Critical);
     EXPECT_EQ(m_form->lstMain->count(), 0);
 }
+
+// The print run looks each chosen employee up in the personnel master before it reads his
+// payments. One removed since the list was made gets no page (a ledger without name or code) and
+// the others print; a find that fails stops the run with its status, leaving no command file.
+TEST_P(LedgerFormOn, PrintRunLooksEachEmployeeUpFirst) {
+    fillStandard(m_db);
+    ASSERT_TRUE(load());
+    m_form->prsPF01();
+    m_db.exec(u"mox.db"_s, u"DELETE FROM \"GKJINJI\" WHERE \"SYOKCD\" = 1001"_s);
+    EXPECT_THROW(m_form->cmdPFKEY_Click(5), mox::ProgramEnded);
+    EXPECT_TRUE(m_shell.boxes().empty());
+    const QStringList lines = mox030test::readLines(ovlPath());
+    EXPECT_EQ(linesStartingWith(lines, u"PE"_s).size(), 1);
+    EXPECT_EQ(linesStartingWith(lines, u"TE 03500065"_s),
+              QStringList{u"TE 0350006530100100佐藤　次郎"_s});
+    EXPECT_TRUE(QFile::exists(pdfPath()));
+}
+
+TEST_P(LedgerFormOn, PrintRunStopsAtAFailingFindOfThePersonnelMaster) {
+    fillStandard(m_db);
+    ASSERT_TRUE(load());
+    m_form->prsPF01();
+    m_db.exec(u"mox.db"_s, u"DROP TABLE \"GKJINJI\""_s);
+    EXPECT_THROW(m_form->cmdPFKEY_Click(5), mox::ProgramEnded);
+    ASSERT_EQ(m_shell.boxes().size(), 1u);
+    EXPECT_EQ(m_shell.boxes()[0].text,
+              u"テーブルＳＱＬステートメントの実行に失敗しました。\r\n\r\nErr Status = -66"_s);
+    EXPECT_FALSE(QFile::exists(ovlPath()));
+    EXPECT_FALSE(QFile::exists(pdfPath()));
+}

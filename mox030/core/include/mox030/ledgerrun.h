@@ -72,7 +72,9 @@ struct PrintOutcome {
 
 /// prsPrint without its hand-off: writes OVL.TMP with one page per employee who has records in
 /// the fiscal year. The file is complete (start, set-up and end lines) even without a page.
-/// Throws KorDAO::DaoError when a field cannot be read.
+/// Each employee is first looked up in the personnel master: one no longer there (-8) gets no
+/// page and the run goes on; any other failing find stops the run with its status, before the
+/// employee's payment records are read. Throws KorDAO::DaoError when a field cannot be read.
 PrintOutcome prsPrint(const PrintJob &job);
 
 } // namespace mox030
