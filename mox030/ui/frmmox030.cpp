@@ -14,8 +14,10 @@
 #include "mox/shell.h"
 
 #include <QCoreApplication>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QListWidget>
+#include <QMouseEvent>
 #include <QPushButton>
 
 using namespace Qt::StringLiterals;
@@ -24,6 +26,60 @@ namespace {
 
 constexpr std::array<int, 12> kKeyLefts{375,  1230, 2085, 2940, 4095, 4950,
                                         5805, 6660, 7815, 8670, 9525, 10380};
+
+// True for the events that extend the selection over a range: a left click or a movement key
+// (arrows, page keys, Home, End) with Shift held.
+bool extendsRange(const QEvent& event)
+{
+    if (event.type() == QEvent::MouseButtonPress) {
+        const auto& mouse = static_cast<const QMouseEvent&>(event);
+        return mouse.button() == Qt::LeftButton && mouse.modifiers().testFlag(Qt::ShiftModifier);
+    }
+    if (event.type() != QEvent::KeyPress)
+        return false;
+    const auto& key = static_cast<const QKeyEvent&>(event);
+    if (!key.modifiers().testFlag(Qt::ShiftModifier))
+        return false;
+    switch (key.key()) {
+    case Qt::Key_Up:
+    case Qt::Key_Down:
+    case Qt::Key_Left:
+    case Qt::Key_Right:
+    case Qt::Key_PageUp:
+    case Qt::Key_PageDown:
+    case Qt::Key_Home:
+    case Qt::Key_End:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// The employee list. A click, Ctrl-click or Space toggles one employee and leaves the others as
+// they are (the list's multi-selection mode); Shift with a click or a movement key selects the
+// range from the item last clicked or moved to without Shift, keeping what was selected before;
+// a movement key alone moves without selecting.
+class EmployeeList final : public QListWidget {
+public:
+    using QListWidget::QListWidget;
+
+protected:
+    QItemSelectionModel::SelectionFlags selectionCommand(const QModelIndex& index,
+                                                         const QEvent* event) const override
+    {
+        if (event && extendsRange(*event))
+            return QItemSelectionModel::SelectCurrent | QItemSelectionModel::Rows;
+        return QListWidget::selectionCommand(index, event);
+    }
+
+    // Every item starts with a blank, so Space taken as a search would also move to the next
+    // employee and toggle that one too.
+    void keyboardSearch(const QString& search) override
+    {
+        if (!search.trimmed().isEmpty())
+            QListWidget::keyboardSearch(search);
+    }
+};
 
 void paintWhiteOnBlue(QLabel& label)
 {
@@ -55,10 +111,11 @@ frmMox030::frmMox030(QWidget* parent)
     Label5->setAlignment(Qt::AlignCenter);
     paintWhiteOnBlue(*Label5);
 
-    lstMain = new QListWidget(this);
+    lstMain = new EmployeeList(this);
     lstMain->setObjectName(u"lstMain"_s);
     lstMain->setGeometry(mox::twipsRect(4320, 2640, 2925, 3480));
-    // A click or Space toggles one item; dragging with the button held selects a range.
+    // A click or Space toggles one item; Shift with a click or an arrow selects a range;
+    // dragging with the button held toggles the items passed over.
     lstMain->setSelectionMode(QAbstractItemView::MultiSelection);
 
     cmdPFKEY = mox::createPFKeys(*this, kKeyLefts, 7500, 855, 315);

@@ -250,6 +250,61 @@ TEST_F(LedgerForm, ClicksAndSpaceToggleSingleItems) {
     EXPECT_TRUE(list.item(1)->isSelected());
 }
 
+// Shift with a click or an arrow selects the range from the item last clicked or moved to,
+// keeping what was selected before; Ctrl-click and Space toggle one item; F2 clears a range too.
+TEST_F(LedgerForm, ShiftSelectsARangeAndCtrlClickTogglesOne) {
+    fillStandard(m_db);
+    for (int code = 1011; code <= 1015; ++code) {
+        m_db.jinji(code, u"職員%1"_s.arg(code), 1);
+        m_db.kyuyo(code, 1, 202404, 1);
+    }
+    ASSERT_TRUE(load());
+    QListWidget &list = *m_form->lstMain;
+    ASSERT_EQ(list.count(), 8);
+    const auto selectedRows = [&list] {
+        QList<int> rows;
+        for (int i = 0; i < list.count(); ++i) {
+            if (list.item(i)->isSelected())
+                rows << i;
+        }
+        return rows;
+    };
+    const auto click = [&list](int row, Qt::KeyboardModifiers mods) {
+        QTest::mouseClick(list.viewport(), Qt::LeftButton, mods,
+                          list.visualItemRect(list.item(row)).center());
+    };
+
+    click(7, {});
+    click(1, {});
+    click(3, Qt::ShiftModifier);
+    EXPECT_EQ(selectedRows(), (QList<int>{1, 2, 3, 7}));
+    click(5, Qt::ShiftModifier); // the range grows from the same item
+    EXPECT_EQ(selectedRows(), (QList<int>{1, 2, 3, 4, 5, 7}));
+    click(2, Qt::ControlModifier);
+    EXPECT_EQ(selectedRows(), (QList<int>{1, 3, 4, 5, 7}));
+    click(2, Qt::ControlModifier);
+    EXPECT_EQ(selectedRows(), (QList<int>{1, 2, 3, 4, 5, 7}));
+
+    QTest::keyClick(m_form->lstMain, Qt::Key_F2);
+    EXPECT_TRUE(selectedRows().isEmpty());
+    list.setFocus();
+    list.setCurrentRow(0, QItemSelectionModel::NoUpdate);
+    QTest::keyClick(&list, Qt::Key_Down);
+    QTest::keyClick(&list, Qt::Key_Space); // toggles this one only, and stays on it
+    EXPECT_EQ(selectedRows(), QList<int>{1});
+    EXPECT_EQ(list.currentRow(), 1);
+    QTest::keyClick(&list, Qt::Key_Down, Qt::ShiftModifier);
+    QTest::keyClick(&list, Qt::Key_Down, Qt::ShiftModifier);
+    EXPECT_EQ(selectedRows(), (QList<int>{1, 2, 3}));
+    QTest::keyClick(&list, Qt::Key_Up, Qt::ShiftModifier);
+    EXPECT_EQ(selectedRows(), (QList<int>{1, 2}));
+    QTest::keyClick(&list, Qt::Key_Down); // a plain arrow moves and selects nothing
+    QTest::keyClick(&list, Qt::Key_Down);
+    EXPECT_EQ(selectedRows(), (QList<int>{1, 2}));
+    EXPECT_EQ(list.currentRow(), 4);
+    EXPECT_TRUE(m_shell.boxes().empty());
+}
+
 TEST_F(LedgerForm, KeysWithoutAFunctionAreSwallowed) {
     fillStandard(m_db);
     ASSERT_TRUE(load());
