@@ -14,8 +14,10 @@
 #include "mox/shell.h"
 
 #include <QCoreApplication>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QListWidget>
+#include <QMouseEvent>
 #include <QPushButton>
 
 using namespace Qt::StringLiterals;
@@ -24,6 +26,60 @@ namespace {
 
 constexpr std::array<int, 12> kKeyLefts{375,  1230, 2085, 2940, 4095, 4950,
                                         5805, 6660, 7815, 8670, 9525, 10380};
+
+// True for the events that extend the selection over a range: a left click or a movement key
+// (arrows, page keys, Home, End) with Shift held.
+bool extendsRange(const QEvent& event)
+{
+    if (event.type() == QEvent::MouseButtonPress) {
+        const auto& mouse = static_cast<const QMouseEvent&>(event);
+        return mouse.button() == Qt::LeftButton && mouse.modifiers().testFlag(Qt::ShiftModifier);
+    }
+    if (event.type() != QEvent::KeyPress)
+        return false;
+    const auto& key = static_cast<const QKeyEvent&>(event);
+    if (!key.modifiers().testFlag(Qt::ShiftModifier))
+        return false;
+    switch (key.key()) {
+    case Qt::Key_Up:
+    case Qt::Key_Down:
+    case Qt::Key_Left:
+    case Qt::Key_Right:
+    case Qt::Key_PageUp:
+    case Qt::Key_PageDown:
+    case Qt::Key_Home:
+    case Qt::Key_End:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// The employee list. A click, Ctrl-click or Space toggles one employee and leaves the others as
+// they are (the list's multi-selection mode); Shift with a click or a movement key selects the
+// range from the item last clicked or moved to without Shift, keeping what was selected before;
+// a movement key alone moves without selecting.
+class EmployeeList final : public QListWidget {
+public:
+    using QListWidget::QListWidget;
+
+protected:
+    QItemSelectionModel::SelectionFlags selectionCommand(const QModelIndex& index,
+                                                         const QEvent* event) const override
+    {
+        if (event && extendsRange(*event))
+            return QItemSelectionModel::SelectCurrent | QItemSelectionModel::Rows;
+        return QListWidget::selectionCommand(index, event);
+    }
+
+    // Every item starts with a blank, so Space taken as a search would also move to the next
+    // employee and toggle that one too.
+    void keyboardSearch(const QString& search) override
+    {
+        if (!search.trimmed().isEmpty())
+            QListWidget::keyboardSearch(search);
+    }
+};
 
 void paintWhiteOnBlue(QLabel& label)
 {
@@ -55,10 +111,11 @@ frmMox030::frmMox030(QWidget* parent)
     Label5->setAlignment(Qt::AlignCenter);
     paintWhiteOnBlue(*Label5);
 
-    lstMain = new QListWidget(this);
+    lstMain = new EmployeeList(this);
     lstMain->setObjectName(u"lstMain"_s);
     lstMain->setGeometry(mox::twipsRect(4320, 2640, 2925, 3480));
-    // A click or Space toggles one item; dragging with the button held selects a range.
+    // A click or Space toggles one item; Shift with a click or an arrow selects a range;
+    // dragging with the button held toggles the items passed over.
     lstMain->setSelectionMode(QAbstractItemView::MultiSelection);
 
     cmdPFKEY = mox::createPFKeys(*this, kKeyLefts, 7500, 855, 315);
@@ -167,18 +224,20 @@ void frmMox030::prsTBLRead()
     GKKYUYO = std::make_unique<KorDAO::clsTbAccess>();
     GKKYUYO->setTBDatabase(MOX->DBDatabase());
     GKKYUYO->setTBNameString(u"GKKYUYO"_s);
-    GKKYUYO->DAO_TableOpen(QString(), QString());
+    // A payment table that cannot be opened is reported with its own status here; otherwise
+    // every find below would fail only as "table closed".
+    mox::prsDaoStatus(GKKYUYO->DAO_TableOpen(QString(), QString()), false);
 
     for (short st = GKJINJI->DAO_RecRead(1); st != -9 && st != -99; st = GKJINJI->DAO_RecRead(2)) {
         mox::prsDaoStatus(st, true);
         KorDAO::Record rec = GKJINJI->TBRec();
         const int code = rec[u"SYOKCD"].toInt();
+        // An employee without payment records (-8) is not listed; any other status of the find
+        // is a failure and ends the program.
         const short found = GKKYUYO->DAO_RecFind(1, u"SYOKCD = "_s + QString::number(code));
         if (found == -8)
             continue;
-        mox::prsDaoStatus(found, true);
-        if (found != 0)
-            continue;
+        mox::prsDaoStatus(found, false);
         auto* item = new QListWidgetItem(u' ' + mox::format(code, u"0000000").right(7) + u' ' +
                                          rec[u"SIMKNJ"].toString());
         item->setData(Qt::UserRole, code);
@@ -298,9 +357,14 @@ void frmMox030::prsPrint()
                                 windowTitle());
         mox::shell().endProgram(1);
     }
-    if (out.pages > 0)
+    if (out.pages > 0) {
         handOver();
-    else if (!job.codes.isEmpty())
+        // Printed, but not every text as it is stored: the operator learns how many characters
+        // were changed, so that the names can be corrected.
+        if (const QString notice = out.notice(); !notice.isEmpty())
+            mox::shell().messageBox(notice, mox::MsgIcon::Information, mox::MsgButtons::Ok,
+                                    windowTitle());
+    } else if (!job.codes.isEmpty())
         mox::shell().messageBox(u"該当データがありません"_s, mox::MsgIcon::Exclamation,
                                 mox::MsgButtons::Ok, windowTitle());
 }

@@ -17,6 +17,7 @@
 #include <gtest/gtest.h>
 
 using namespace Qt::StringLiterals;
+using mox030test::Backend;
 using mox030test::LedgerDb;
 
 namespace {
@@ -91,8 +92,9 @@ QStringList listTexts(const QListWidget &list) {
     return texts;
 }
 
-class LedgerForm : public testing::Test {
+class LedgerFormTest : public testing::Test {
 protected:
+    explicit LedgerFormTest(Backend backend) : m_db(backend) {}
     void SetUp() override { mox::setProgramId(u"mox030"_s); }
 
     // Loads the form on the database; false when the load ended the program.
@@ -108,10 +110,43 @@ protected:
         return true;
     }
 
+    QString ovlPath() const { return m_db.path() + u"/OVL.TMP"_s; }
+    QString pdfPath() const { return m_db.path() + u"/Mox030.pdf"_s; }
+
     LedgerDb m_db;
     mox::ScriptedShell m_shell;
     std::unique_ptr<frmMox030> m_form;
 };
+
+class LedgerForm : public LedgerFormTest {
+protected:
+    LedgerForm() : LedgerFormTest(Backend::Sqlite) {}
+};
+
+// The same on the payroll database of either engine (PostgreSQL when a test server is named).
+class LedgerFormOn : public LedgerFormTest, public testing::WithParamInterface<Backend> {
+protected:
+    LedgerFormOn() : LedgerFormTest(engine()) {}
+    void SetUp() override {
+        if (GetParam() == Backend::Postgres && !mox030test::postgresConfigured())
+            GTEST_SKIP() << "MOX_TEST_PGHOST names no PostgreSQL server";
+        LedgerFormTest::SetUp();
+    }
+
+private:
+    static Backend engine() {
+        return mox030test::postgresConfigured() ? GetParam() : Backend::Sqlite;
+    }
+};
+
+QStringList linesStartingWith(const QStringList &lines, const QString &start) {
+    QStringList found;
+    for (const QString &l : lines) {
+        if (l.startsWith(start))
+            found << l;
+    }
+    return found;
+}
 
 } // namespace
 
@@ -213,6 +248,61 @@ TEST_F(LedgerForm, ClicksAndSpaceToggleSingleItems) {
     list.setCurrentRow(1, QItemSelectionModel::NoUpdate);
     QTest::keyClick(&list, Qt::Key_Space);
     EXPECT_TRUE(list.item(1)->isSelected());
+}
+
+// Shift with a click or an arrow selects the range from the item last clicked or moved to,
+// keeping what was selected before; Ctrl-click and Space toggle one item; F2 clears a range too.
+TEST_F(LedgerForm, ShiftSelectsARangeAndCtrlClickTogglesOne) {
+    fillStandard(m_db);
+    for (int code = 1011; code <= 1015; ++code) {
+        m_db.jinji(code, u"職員%1"_s.arg(code), 1);
+        m_db.kyuyo(code, 1, 202404, 1);
+    }
+    ASSERT_TRUE(load());
+    QListWidget &list = *m_form->lstMain;
+    ASSERT_EQ(list.count(), 8);
+    const auto selectedRows = [&list] {
+        QList<int> rows;
+        for (int i = 0; i < list.count(); ++i) {
+            if (list.item(i)->isSelected())
+                rows << i;
+        }
+        return rows;
+    };
+    const auto click = [&list](int row, Qt::KeyboardModifiers mods) {
+        QTest::mouseClick(list.viewport(), Qt::LeftButton, mods,
+                          list.visualItemRect(list.item(row)).center());
+    };
+
+    click(7, {});
+    click(1, {});
+    click(3, Qt::ShiftModifier);
+    EXPECT_EQ(selectedRows(), (QList<int>{1, 2, 3, 7}));
+    click(5, Qt::ShiftModifier); // the range grows from the same item
+    EXPECT_EQ(selectedRows(), (QList<int>{1, 2, 3, 4, 5, 7}));
+    click(2, Qt::ControlModifier);
+    EXPECT_EQ(selectedRows(), (QList<int>{1, 3, 4, 5, 7}));
+    click(2, Qt::ControlModifier);
+    EXPECT_EQ(selectedRows(), (QList<int>{1, 2, 3, 4, 5, 7}));
+
+    QTest::keyClick(m_form->lstMain, Qt::Key_F2);
+    EXPECT_TRUE(selectedRows().isEmpty());
+    list.setFocus();
+    list.setCurrentRow(0, QItemSelectionModel::NoUpdate);
+    QTest::keyClick(&list, Qt::Key_Down);
+    QTest::keyClick(&list, Qt::Key_Space); // toggles this one only, and stays on it
+    EXPECT_EQ(selectedRows(), QList<int>{1});
+    EXPECT_EQ(list.currentRow(), 1);
+    QTest::keyClick(&list, Qt::Key_Down, Qt::ShiftModifier);
+    QTest::keyClick(&list, Qt::Key_Down, Qt::ShiftModifier);
+    EXPECT_EQ(selectedRows(), (QList<int>{1, 2, 3}));
+    QTest::keyClick(&list, Qt::Key_Up, Qt::ShiftModifier);
+    EXPECT_EQ(selectedRows(), (QList<int>{1, 2}));
+    QTest::keyClick(&list, Qt::Key_Down); // a plain arrow moves and selects nothing
+    QTest::keyClick(&list, Qt::Key_Down);
+    EXPECT_EQ(selectedRows(), (QList<int>{1, 2}));
+    EXPECT_EQ(list.currentRow(), 4);
+    EXPECT_TRUE(m_shell.boxes().empty());
 }
 
 TEST_F(LedgerForm, KeysWithoutAFunctionAreSwallowed) {
@@ -348,4 +438,83 @@ TEST_F(LedgerForm, ListOfHundredsTakesAFewStatementsAndShowsCommittedChanges) {
     ASSERT_TRUE(load());
     EXPECT_EQ(m_form->lstMain->count(), 201);
     EXPECT_EQ(m_form->lstMain->item(2)->data(Qt::UserRole).toInt(), 3);
+}
+
+INSTANTIATE_TEST_SUITE_P(Engines, LedgerFormOn,
+                         testing::Values(Backend::Sqlite, Backend::Postgres),
+                         [](const auto &p) {
+                             return p.param == Backend::Sqlite ? "Sqlite" : "Postgres";
+                         });
+
+// A line feed in a name or workplace would write commands of its own into OVL.TMP (here a forged
+// amount over the annual deduction total, and an early end); a character outside code page 932
+// would make the file unreadable to the print component. Both print cleaned, and the run ends
+// saying how many characters it changed.
+TEST_P(LedgerFormOn, TextsArePrintedCleanedAndTheChangesCounted) {
+    m_db.kanri(202412, u"本庁\r\nED "_s);
+    m_db.jinji(1001, u"\U00020BB7田　太郎\nTE 1830051530100100  999,999"_s, 1);
+    m_db.kyuyo(1001, 1, 202404, 1, {{"KYURYO", 300000}, {"KOUGOK", 1000}});
+    ASSERT_TRUE(load());
+    m_form->prsPF01();
+    EXPECT_THROW(m_form->cmdPFKEY_Click(5), mox::ProgramEnded);
+
+    ASSERT_EQ(m_shell.boxes().size(), 1u);
+    EXPECT_EQ(m_shell.boxes()[0].text,
+              u"職員名・職種名・所属などに、そのままでは印刷できない文字がありました。\r\n\r\n"
+              "印刷できない文字 1 文字を「？」にして印刷しました。\r\n\r\n"
+              "改行などの制御文字 3 文字を空白にして印刷しました。"_s);
+    EXPECT_EQ(m_shell.boxes()[0].icon, mox::MsgIcon::Information);
+    EXPECT_EQ(m_shell.boxes()[0].title, caption());
+
+    const QStringList lines = mox030test::readLines(ovlPath());
+    EXPECT_EQ(linesStartingWith(lines, u"ED"_s), QStringList{u"ED "_s});
+    EXPECT_EQ(lines.last(), u"ED "_s);
+    EXPECT_EQ(linesStartingWith(lines, u"TE 18300515"_s).size(), 1);
+    EXPECT_TRUE(lines.contains(u"TE 0350006530100100？田　太郎 TE 1830051530100100  999,999"_s));
+    EXPECT_TRUE(lines.contains(u"TE 1880006530100100(本庁  ED )"_s));
+    EXPECT_TRUE(QFile::exists(pdfPath()));
+}
+
+// The list finds each employee's first payment record; one without any is left out without a
+// word (see ListsEmployeesWithPaymentsOfAnyYear). A payment table that cannot be opened ends the
+// program with the status of the open, not with the finds that follow it.
+TEST_P(LedgerFormOn, ListReportsAPaymentTableThatCannotBeOpened) {
+    fillStandard(m_db);
+    m_db.exec(u"mox.db"_s, u"DROP TABLE \"GKKYUYO\""_s);
+    EXPECT_FALSE(load());
+    ASSERT_EQ(m_shell.boxes().size(), 1u);
+    EXPECT_EQ(m_shell.boxes()[0].text,
+              u"テーブルはオープン／クローズ出来ません。\r\n\r\nErr Status = -2"_s);
+    EXPECT_EQ(m_shell.boxes()[0].icon, mox::MsgIcon::Critical);
+    EXPECT_EQ(m_form->lstMain->count(), 0);
+}
+
+// The print run looks each chosen employee up in the personnel master before it reads his
+// payments. One removed since the list was made gets no page (a ledger without name or code) and
+// the others print; a find that fails stops the run with its status, leaving no command file.
+TEST_P(LedgerFormOn, PrintRunLooksEachEmployeeUpFirst) {
+    fillStandard(m_db);
+    ASSERT_TRUE(load());
+    m_form->prsPF01();
+    m_db.exec(u"mox.db"_s, u"DELETE FROM \"GKJINJI\" WHERE \"SYOKCD\" = 1001"_s);
+    EXPECT_THROW(m_form->cmdPFKEY_Click(5), mox::ProgramEnded);
+    EXPECT_TRUE(m_shell.boxes().empty());
+    const QStringList lines = mox030test::readLines(ovlPath());
+    EXPECT_EQ(linesStartingWith(lines, u"PE"_s).size(), 1);
+    EXPECT_EQ(linesStartingWith(lines, u"TE 03500065"_s),
+              QStringList{u"TE 0350006530100100佐藤　次郎"_s});
+    EXPECT_TRUE(QFile::exists(pdfPath()));
+}
+
+TEST_P(LedgerFormOn, PrintRunStopsAtAFailingFindOfThePersonnelMaster) {
+    fillStandard(m_db);
+    ASSERT_TRUE(load());
+    m_form->prsPF01();
+    m_db.exec(u"mox.db"_s, u"DROP TABLE \"GKJINJI\""_s);
+    EXPECT_THROW(m_form->cmdPFKEY_Click(5), mox::ProgramEnded);
+    ASSERT_EQ(m_shell.boxes().size(), 1u);
+    EXPECT_EQ(m_shell.boxes()[0].text,
+              u"テーブルＳＱＬステートメントの実行に失敗しました。\r\n\r\nErr Status = -66"_s);
+    EXPECT_FALSE(QFile::exists(ovlPath()));
+    EXPECT_FALSE(QFile::exists(pdfPath()));
 }

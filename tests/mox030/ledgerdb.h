@@ -2,11 +2,14 @@
 
 // A payroll and an environment database in a temporary folder, found through MOX.INI and
 // MOXENV.INI there (MOX_INI_DIR), for the ledger tests. The tables are the programs' own; the
-// test data go in through a connection of the fixture.
+// test data go in through a connection of the fixture. The payroll database is SQLite, or a new
+// database on the PostgreSQL server named by MOX_TEST_PGHOST / MOX_TEST_PGPORT / MOX_TEST_PGUSER
+// (dropped again at the end); the environment database is always SQLite.
 
 #include "kordao/kordao.h"
 #include "kordao/schema.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QSqlDatabase>
@@ -26,11 +29,20 @@ namespace mox030test {
 
 using Fields = std::initializer_list<std::pair<const char *, QVariant>>;
 
+enum class Backend { Sqlite, Postgres };
+
+inline bool postgresConfigured() {
+    return !qEnvironmentVariableIsEmpty("MOX_TEST_PGHOST");
+}
+
 class LedgerDb {
 public:
-    LedgerDb() {
+    explicit LedgerDb(Backend backend = Backend::Sqlite) : m_backend(backend) {
         EXPECT_TRUE(m_dir.isValid());
-        writeIni(QStringLiteral("MOX.INI"), QStringLiteral("mox.db"));
+        if (m_backend == Backend::Postgres)
+            writePgIni();
+        else
+            writeIni(QStringLiteral("MOX.INI"), QStringLiteral("mox.db"));
         writeIni(QStringLiteral("MOXENV.INI"), QStringLiteral("env.db"));
         m_oldIniDir = qgetenv("MOX_INI_DIR");
         qputenv("MOX_INI_DIR", m_dir.path().toUtf8());
@@ -51,6 +63,17 @@ public:
     ~LedgerDb() {
         for (const QString &name : std::as_const(m_open)) {
             QSqlDatabase::database(name).close();
+            QSqlDatabase::removeDatabase(name);
+        }
+        if (m_backend == Backend::Postgres) {
+            const QString name = QStringLiteral("ledgertest-%1-drop").arg(m_id);
+            {
+                QSqlDatabase db = pgConnection(name, QStringLiteral("postgres"));
+                if (db.open())
+                    QSqlQuery(db).exec(QStringLiteral("DROP DATABASE IF EXISTS \"%1\" WITH (FORCE)")
+                                           .arg(pgName()));
+                db.close();
+            }
             QSqlDatabase::removeDatabase(name);
         }
         if (m_oldIniDir.isNull())
@@ -92,7 +115,39 @@ public:
         insertList(file, table, all);
     }
 
+    /// Runs \p sql on the database \p file ("mox.db" is the payroll database on either engine)
+    /// behind the programs' backs: a table dropped, a record deleted by another desk.
+    void exec(const QString &file, const QString &sql) {
+        QSqlQuery q(open(file));
+        EXPECT_TRUE(q.exec(sql)) << q.lastError().text().toStdString();
+    }
+
 private:
+    QString pgName() const {
+        return QStringLiteral("mox030_test_%1_%2")
+            .arg(QCoreApplication::applicationPid())
+            .arg(m_id);
+    }
+
+    QSqlDatabase pgConnection(const QString &name, const QString &database) const {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), name);
+        db.setDatabaseName(database);
+        db.setHostName(qEnvironmentVariable("MOX_TEST_PGHOST"));
+        db.setPort(qEnvironmentVariableIntValue("MOX_TEST_PGPORT"));
+        db.setUserName(qEnvironmentVariable("MOX_TEST_PGUSER"));
+        return db;
+    }
+
+    void writePgIni() {
+        QFile f(m_dir.filePath(QStringLiteral("MOX.INI")));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(QStringLiteral("[Database]\nDriver=QPSQL\nDatabase=%1\nHost=%2\nPort=%3\nUser=%4\n")
+                    .arg(pgName(), qEnvironmentVariable("MOX_TEST_PGHOST"),
+                         qEnvironmentVariable("MOX_TEST_PGPORT"),
+                         qEnvironmentVariable("MOX_TEST_PGUSER"))
+                    .toUtf8());
+    }
+
     void writeIni(const QString &name, const QString &database) {
         QFile f(m_dir.filePath(name));
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
@@ -105,6 +160,12 @@ private:
         const QString name = QStringLiteral("ledgertest-%1-%2").arg(m_id).arg(file);
         if (QSqlDatabase::contains(name))
             return QSqlDatabase::database(name);
+        if (m_backend == Backend::Postgres && file == QStringLiteral("mox.db")) {
+            QSqlDatabase db = pgConnection(name, pgName());
+            EXPECT_TRUE(db.open()) << db.lastError().text().toStdString();
+            m_open << name;
+            return db;
+        }
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
         db.setDatabaseName(m_dir.filePath(file));
         EXPECT_TRUE(db.open()) << db.lastError().text().toStdString();
@@ -142,6 +203,7 @@ private:
         }
     }
 
+    Backend m_backend;
     QTemporaryDir m_dir;
     QByteArray m_oldIniDir;
     QStringList m_open;

@@ -113,6 +113,47 @@ TEST_F(OvlFile, WritesEveryCommandInCp932WithCrLf)
     EXPECT_EQ(QDir(m_dir.path()).entryList(QDir::Files), QStringList{u"OVL.TMP"_s});
 }
 
+// A text operand runs to the end of its line: a line feed in a name would start a forged
+// command, and a byte sequence outside code page 932 would make the whole file unreadable.
+TEST_F(OvlFile, TextOperandsAreCleanedAndCounted)
+{
+    m_prt.prsOvlStart(11, 1);
+    m_prt.prsOvlPage();
+    QString forged = u"山田\nTE 1830051530100100  999,999\r\nED \t"_s;
+    forged += QChar(0x7F);
+    forged += QChar(0x85);
+    m_prt.prsOvlText(yen(35), dec(u"6.5"), 3, Currency(), 100, 100, forged);
+    // A surrogate pair counts as one character; a lone surrogate is one too.
+    QString foreign = u"\U00020BB7野 \u00E9"_s;
+    foreign += QChar(0xD800);
+    foreign += u"①ｱ～"_s;
+    m_prt.prsOvlText(yen(20), dec(u"6.5"), 3, Currency(), 100, 100, foreign);
+    m_prt.prsOvlText(yen(166), dec(u"6.5"), 3, Currency(), 100, 100, u"髙橋﨑"_s);
+    m_prt.prsOvlEnd();
+    ASSERT_TRUE(m_prt.status().ok());
+    EXPECT_EQ(m_prt.blankedChars(), 6);
+    EXPECT_EQ(m_prt.replacedChars(), 3);
+
+    const QByteArray want =
+        "ST 011001\r\n"
+        "PE \r\n"
+        "TE 0350006530100100\x8e\x52\x93\x63 TE 1830051530100100  999,999  ED    \r\n"
+        "TE 0200006530100100\x81\x48\x96\xec \x81\x48\x81\x48\x87\x40\xb1\x81\x60\r\n";
+    const QByteArray got = mox030test::readBytes(path());
+    EXPECT_EQ(got.left(want.size()).toHex(' ').toStdString(), want.toHex(' ').toStdString());
+    const QStringList lines = mox030test::readLines(path());
+    ASSERT_EQ(lines.size(), 6);
+    EXPECT_EQ(lines[4], u"TE 1660006530100100髙橋﨑"_s);
+    EXPECT_EQ(lines[5], u"ED "_s);
+
+    // The next run counts afresh.
+    m_prt.prsOvlStart(11, 1);
+    m_prt.prsOvlText(yen(1), yen(1), 3, Currency(), 100, 100, u"鈴木"_s);
+    m_prt.prsOvlEnd();
+    EXPECT_EQ(m_prt.blankedChars(), 0);
+    EXPECT_EQ(m_prt.replacedChars(), 0);
+}
+
 TEST_F(OvlFile, OldFileIsReplacedOnlyByACompleteOne)
 {
     {

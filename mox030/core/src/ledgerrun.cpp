@@ -7,18 +7,20 @@ using namespace Qt::StringLiterals;
 namespace mox030 {
 namespace {
 
+constexpr short kNotFound = -8;
 constexpr short kEndOfRecords = -9;
 constexpr short kNoCurrentRecord = -99;
 
-// Fills the header of \p code from the personnel master; false when the employee is missing.
-bool readHeader(KorDAO::clsTbAccess &GKJINJI, int code, LedgerHeader &header) {
-    if (GKJINJI.DAO_RecFind(1, u"SYOKCD = "_s + QString::number(code)) != 0)
-        return false;
+// Fills the header of \p code from the personnel master. The status of the find: 0, kNotFound
+// when the employee is not in the master, or the failure.
+short readHeader(KorDAO::clsTbAccess &GKJINJI, int code, LedgerHeader &header) {
+    if (const short st = GKJINJI.DAO_RecFind(1, u"SYOKCD = "_s + QString::number(code)); st != 0)
+        return st;
     KorDAO::Record rec = GKJINJI.TBRec();
     header.SYOKCD = rec[u"SYOKCD"].toInt();
     header.SYOSYU = rec[u"SYOSYU"].toInt();
     header.SIMKNJ = rec[u"SIMKNJ"].toString();
-    return true;
+    return 0;
 }
 
 } // namespace
@@ -76,6 +78,19 @@ PrintOutcome prsPrint(const PrintJob &job) {
 
     Ruikei grid;
     for (int code : job.codes) {
+        // A page without its header would be a ledger of nobody: an employee removed from the
+        // personnel master since the list was made is left out, and a find that fails stops
+        // the run before any of the employee's records is read.
+        LedgerHeader header;
+        header.strNendoPrt = job.strNendoPrt;
+        header.GKNAME = job.GKNAME;
+        header.SYOZOKU = job.SYOZOKU;
+        if (const short st = readHeader(*job.GKJINJI, code, header); st == kNotFound) {
+            continue;
+        } else if (st != 0) {
+            out.daoStatus = st;
+            return out;
+        }
         if (prfKyuyoOpen(*job.GKKYUYO, job.db, code, job.strFromYM, job.strToYM)) {
             ++out.pages;
             if (const short st = prsDatasum(*job.GKKYUYO, grid); st != 0) {
@@ -83,12 +98,7 @@ PrintOutcome prsPrint(const PrintJob &job) {
                 return out;
             }
             prt.prsOvlPage();
-            LedgerHeader header;
-            header.strNendoPrt = job.strNendoPrt;
-            header.GKNAME = job.GKNAME;
-            header.SYOZOKU = job.SYOZOKU;
-            if (readHeader(*job.GKJINJI, code, header))
-                prsPrint_Header(prt, header, job.strSyokuMei);
+            prsPrint_Header(prt, header, job.strSyokuMei);
             prsPrint_Meisai(prt, grid);
         }
         if (const short st = job.GKKYUYO->DAO_TableClose(); st < 0) {
@@ -100,7 +110,20 @@ PrintOutcome prsPrint(const PrintJob &job) {
     }
     prt.prsOvlEnd();
     out.file = prt.status();
+    out.blanked = prt.blankedChars();
+    out.replaced = prt.replacedChars();
     return out;
+}
+
+QString PrintOutcome::notice() const {
+    if (blanked == 0 && replaced == 0)
+        return {};
+    QString text = u"職員名・職種名・所属などに、そのままでは印刷できない文字がありました。"_s;
+    if (replaced > 0)
+        text += u"\r\n\r\n印刷できない文字 %1 文字を「？」にして印刷しました。"_s.arg(replaced);
+    if (blanked > 0)
+        text += u"\r\n\r\n改行などの制御文字 %1 文字を空白にして印刷しました。"_s.arg(blanked);
+    return text;
 }
 
 } // namespace mox030

@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QHash>
 #include <QSaveFile>
+#include <QStringEncoder>
 
 #include <algorithm>
 
@@ -54,6 +55,33 @@ void appendDigits(QString& out, std::int64_t v, int digits)
 std::int64_t wholeOf(Currency v)
 {
     return v.toInteger(Rounding::HalfAwayFromZero);
+}
+
+// True when \p text is printable ASCII only (every amount cell): nothing to clean.
+bool plainAscii(QStringView text)
+{
+    for (QChar c : text) {
+        if (c.unicode() < 0x20 || c.unicode() >= 0x7F)
+            return false;
+    }
+    return true;
+}
+
+// Whether code page 932 holds \p ch, one character (a surrogate pair, or a single unit, which may
+// be a lone surrogate) whose code is \p code. A converter keeps its error once set, so each
+// character gets a fresh one; the answers are kept, as names repeat their characters page after
+// page.
+bool cp932Holds(QStringView ch, char32_t code)
+{
+    thread_local QHash<char32_t, bool> known;
+    const auto it = known.constFind(code);
+    if (it != known.constEnd())
+        return *it;
+    QStringEncoder probe("windows-31j", QStringConverter::Flag::Stateless);
+    const QByteArray bytes = probe.encode(ch);
+    const bool holds = probe.isValid() && !probe.hasError() && !bytes.isEmpty();
+    known.insert(code, holds);
+    return holds;
 }
 
 } // namespace
@@ -124,8 +152,35 @@ void SUB_PRT::prsOvlText(Currency x, Currency y, int op3, Currency op4, short op
     appendDigits(m_text, wholeOf(op4), 1);
     appendDigits(m_text, op5, 3);
     appendDigits(m_text, op6, 3);
-    m_text += text;
+    appendCleanText(m_text, text);
     prsOvlWrite(2, m_text);
+}
+
+void SUB_PRT::appendCleanText(QString& line, QStringView text)
+{
+    if (plainAscii(text)) {
+        line += text;
+        return;
+    }
+    for (qsizetype i = 0; i < text.size();) {
+        const QChar c = text[i];
+        const bool pair =
+            c.isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate();
+        const QStringView ch = text.sliced(i, pair ? 2 : 1);
+        const char32_t code = pair ? QChar::surrogateToUcs4(c, text[i + 1]) : c.unicode();
+        i += ch.size();
+        if (QChar::category(code) == QChar::Other_Control) {
+            // A line feed or carriage return would end the line here; a tab or any other control
+            // character has no place on a printed form either.
+            line += u' ';
+            ++m_blanked;
+        } else if (code >= 0x80 && !cp932Holds(ch, code)) {
+            line += u'？';
+            ++m_replaced;
+        } else {
+            line += ch;
+        }
+    }
 }
 
 void SUB_PRT::prsOvlEnd()
@@ -139,6 +194,8 @@ void SUB_PRT::prsOvlWrite(int mode, const QString& line)
         return;
     if (mode == 1) {
         m_status = mox::Status::success();
+        m_blanked = 0;
+        m_replaced = 0;
         m_file = std::make_unique<QSaveFile>(filePath());
         if (!m_file->open(QIODevice::WriteOnly)) {
             fail(m_file->errorString());

@@ -9,7 +9,8 @@
 //     PrintOutcome out = prsPrint(job);        // may throw KorDAO::DaoError on a bad field
 //     if (out.daoStatus != 0) prsDaoStatus(out.daoStatus, false);
 //     else if (!out.file.ok()) ...             // OVL.TMP could not be made
-//     else if (out.pages > 0) ...              // hand OVL.TMP to the print component
+//     else if (out.pages > 0) ...              // hand OVL.TMP to the print component,
+//                                              // then show out.notice() when there is one
 
 #include "mox030/ledgerpage.h"
 #include "mox030/ruikei.h"
@@ -61,11 +62,19 @@ struct PrintOutcome {
     int pages = 0;       // pages written
     short daoStatus = 0; // a failing database status that stopped the run, to be reported
     mox::Status file;    // a command file that could not be made
+    int blanked = 0;     // control characters of names and other texts printed as blanks
+    int replaced = 0;    // characters CP932 cannot hold, printed as "？"
+
+    /// The run's closing words for the operator when texts could not be printed as stored
+    /// (how many characters became "？" and how many became blanks); empty otherwise.
+    QString notice() const;
 };
 
 /// prsPrint without its hand-off: writes OVL.TMP with one page per employee who has records in
 /// the fiscal year. The file is complete (start, set-up and end lines) even without a page.
-/// Throws KorDAO::DaoError when a field cannot be read.
+/// Each employee is first looked up in the personnel master: one no longer there (-8) gets no
+/// page and the run goes on; any other failing find stops the run with its status, before the
+/// employee's payment records are read. Throws KorDAO::DaoError when a field cannot be read.
 PrintOutcome prsPrint(const PrintJob &job);
 
 } // namespace mox030

@@ -10,6 +10,11 @@
 //     TE 01200055301001001..text..     prsOvlText(12, 5.5, 3, 0, 100, 100, text)
 //     ED                               prsOvlEnd(): the last line
 //
+// A text operand runs to the end of its line, so a line feed inside a name would start a
+// command of its own (a forged amount, or an "ED " that ends the file early). Every text operand
+// is therefore written cleaned: a control character becomes a blank, a character code page 932
+// cannot hold becomes "？"; the writer counts both for the run's closing notice.
+//
 // An existing OVL.TMP is replaced only by a complete file: the lines go to a temporary file in
 // the same folder, which prsOvlEnd renames over the old one. A file that cannot be created or
 // written leaves any old OVL.TMP as it was and is reported by status(); the later calls of the
@@ -58,7 +63,8 @@ public:
     /// "PE ".
     void prsOvlPage();
     /// "TE " + Int(x*10) as "0000" + Int(y*10) as "0000" + \p op3 as "0" + \p op4 as "0" +
-    /// \p op5 as "000" + \p op6 as "000" + \p text unchanged.
+    /// \p op5 as "000" + \p op6 as "000" + \p text, cleaned: each control character becomes a
+    /// blank, each character CP932 cannot hold (a surrogate pair being one) a full-width "？".
     void prsOvlText(Currency x, Currency y, int op3, Currency op4, short op5, short op6,
                     const QString& text);
     /// "ED ", then closes the file and puts it in place of any old OVL.TMP.
@@ -66,12 +72,18 @@ public:
 
     /// The first failure of the run (creating, writing or renaming the file); ok() otherwise.
     const mox::Status& status() const { return m_status; }
+    /// Characters of the text operands written since prsOvlStart that went out as a blank (control
+    /// characters) and as "？" (characters CP932 cannot hold).
+    int blankedChars() const { return m_blanked; }
+    int replacedChars() const { return m_replaced; }
 
 private:
     /// prsOvlWrite: 1 creates the file and writes, 2 and 3 write, 4 writes and closes; any
     /// other mode does nothing.
     void prsOvlWrite(int mode, const QString& line);
     void fail(const QString& what);
+    /// Appends \p text to \p line cleaned as prsOvlText describes, counting what it changed.
+    void appendCleanText(QString& line, QStringView text);
 
     QString m_strPrtPath;
     std::unique_ptr<QSaveFile> m_file;
@@ -79,6 +91,8 @@ private:
     QString m_text;    // the text line being built
     QByteArray m_line; // the same line, encoded
     mox::Status m_status;
+    int m_blanked = 0;
+    int m_replaced = 0;
 };
 
 } // namespace mox030
