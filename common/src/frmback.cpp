@@ -4,14 +4,27 @@
 #include "mox/program.h"
 #include "mox/shell.h"
 
-#include <QDir>
 #include <QGuiApplication>
 #include <QScreen>
-#include <QStandardPaths>
 
 using namespace Qt::StringLiterals;
 
 namespace mox {
+namespace {
+
+// Exit code of a start refused because the lock file could not be made.
+constexpr int kLockFailureExit = 1;
+
+// Without its lock the program cannot tell whether another copy runs, so it does not start;
+// unlike a second copy, this is said, since the operator has to act on it. Does not return.
+void lockFailed(const QString &reason) {
+    shell().messageBox(reason + u"\r\n\r\nプログラムを起動できません。"
+                                u"フォルダの書き込み権限と空き容量を確認してください。"_s,
+                       MsgIcon::Critical, MsgButtons::Ok, QString());
+    shell().endProgram(kLockFailureExit);
+}
+
+} // namespace
 
 frmBack::frmBack(QWidget *parent)
     : QWidget(parent, Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnBottomHint) {
@@ -22,11 +35,6 @@ frmBack::frmBack(QWidget *parent)
 }
 
 frmBack::~frmBack() = default;
-
-QString frmBack::defaultLockFolder() {
-    const QString runtime = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-    return runtime.isEmpty() ? QDir::tempPath() : runtime;
-}
 
 void frmBack::Form_Load(const QString &commandLine, const QString &programName,
                         const QString &lockFolder) {
@@ -39,9 +47,23 @@ void frmBack::Form_Load(const QString &commandLine, const QString &programName,
         m_shrunk = true;
         shell().doEvents();
     }
-    auto lock = std::make_unique<InstanceLock>(lockFolder, programName);
-    if (!lock->tryLock())
+    QString folder = lockFolder;
+    if (folder.isEmpty()) {
+        Result<QString> found = privateLockFolder();
+        if (const Status *s = failure(found)) {
+            lockFailed(s->message);
+            return;
+        }
+        folder = value(found);
+    }
+    auto lock = std::make_unique<InstanceLock>(folder, programName);
+    const InstanceLock::Outcome outcome = lock->tryLock();
+    if (outcome == InstanceLock::Outcome::HeldElsewhere)
         shell().endProgram(0);
+    if (outcome == InstanceLock::Outcome::Failed) {
+        lockFailed(lock->error());
+        return;
+    }
     m_lock = std::move(lock);
 }
 

@@ -6,6 +6,7 @@
 
 #include <QFont>
 #include <QPointer>
+#include <QWindow>
 
 using namespace Qt::StringLiterals;
 
@@ -43,7 +44,7 @@ void runWithWaitWindow(QWidget &caller, const std::function<void()> &action) {
     // Undoes steps 1 to 3 when the action ends, normally or by an exception.
     struct Restore {
         QPointer<QWidget> caller;
-        QPointer<frmOMACHI> wait; // a child of the caller's window: it may go with it
+        QPointer<frmOMACHI> wait;
         ~Restore() {
             if (caller)
                 caller->setEnabled(true);
@@ -54,9 +55,16 @@ void runWithWaitWindow(QWidget &caller, const std::function<void()> &action) {
         }
     };
 
-    auto *wait = new frmOMACHI(caller.window());
-    wait->setWindowTitle(caller.window()->windowTitle());
+    // A window of its own, not a child of the caller's form: disabling a widget disables its
+    // children, windows included, and the lines would be painted greyed out. The form is its
+    // transient parent instead, so it stays above the form and goes with it.
+    QWidget *form = caller.window();
+    auto *wait = new frmOMACHI;
+    wait->setWindowTitle(form->windowTitle());
     wait->setWindowModality(Qt::NonModal);
+    wait->winId(); // creates its native window, which names the transient parent
+    if (QWindow *owner = form->windowHandle())
+        wait->windowHandle()->setTransientParent(owner);
     centreForm(*wait);
     {
         Restore restore{&caller, wait};

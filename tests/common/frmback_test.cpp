@@ -1,30 +1,53 @@
 #include "mox/frmback.h"
 #include "mox/shell.h"
 
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <optional>
+
+#include <sys/stat.h>
 
 using namespace Qt::StringLiterals;
 
 namespace {
+
+// Runs the guard with the lock files in \p folder (empty: the default folder); the exit code
+// when it ended the program.
+std::optional<int> endCode(mox::frmBack &back, const QString &commandLine, const QString &folder,
+                           const QString &program = u"mox110"_s) {
+    try {
+        back.Form_Load(commandLine, program, folder);
+        return std::nullopt;
+    } catch (const mox::ProgramEnded &e) {
+        return e.exitCode;
+    }
+}
+
+// The permission bits of \p path, or -1 when it does not exist.
+int modeOf(const QString &path) {
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return -1;
+    return static_cast<int>(st.st_mode & 07777);
+}
 
 class StartUpGuard : public testing::Test {
 protected:
     // Runs the guard of a new background window; true when it let the start go on.
     bool load(mox::frmBack &back, const QString &commandLine,
               const QString &program = u"mox110"_s) {
-        try {
-            back.Form_Load(commandLine, program, m_locks.path());
-            return true;
-        } catch (const mox::ProgramEnded &e) {
-            EXPECT_EQ(e.exitCode, 0);
-            return false;
-        }
+        const std::optional<int> code = endCode(back, commandLine, m_locks.path(), program);
+        EXPECT_EQ(code.value_or(0), 0);
+        return !code;
     }
+
 
     void TearDown() override { mox::frmBack::p_iFrmBackOption = 0; }
 
@@ -90,6 +113,97 @@ TEST_F(StartUpGuard, LockGoesWithTheWindow) {
     }
     mox::frmBack next;
     EXPECT_TRUE(load(next, u"x"_s));
+}
+
+TEST_F(StartUpGuard, LockFileThatCannotBeMadeIsSaidAndEndsWithCodeOne) {
+    // Running as root, permissions refuse nothing: the folder that is a file, the missing
+    // folder and the planted link fail for everybody, as a read-only or full disk does.
+    QFile plain(m_locks.filePath(u"plain"_s));
+    ASSERT_TRUE(plain.open(QIODevice::WriteOnly));
+    plain.close();
+    const QString linked = m_locks.filePath(u"linked"_s);
+    const QString victim = m_locks.filePath(u"victim"_s);
+    ASSERT_TRUE(QDir().mkdir(linked));
+    ASSERT_TRUE(QFile::link(victim, linked + u"/mox110.lock"_s));
+
+    const struct {
+        const char *name;
+        QString folder;
+        QString mentions;
+    } cases[] = {
+        {"folder is a file", plain.fileName(), u"を作成できません"_s},
+        {"folder missing", m_locks.filePath(u"none"_s), u"を作成できません"_s},
+        {"link in the lock file's place", linked, u"シンボリックリンク"_s},
+    };
+    for (const auto &c : cases) {
+        m_shell.clear();
+        mox::frmBack back;
+        EXPECT_EQ(endCode(back, u"x"_s, c.folder), 1) << c.name;
+        ASSERT_EQ(m_shell.boxes().size(), 1u) << c.name;
+        const auto &box = m_shell.boxes().front();
+        EXPECT_EQ(box.icon, mox::MsgIcon::Critical) << c.name;
+        EXPECT_TRUE(box.text.contains(c.folder + u"/mox110.lock"_s)) << c.name;
+        EXPECT_TRUE(box.text.contains(c.mentions)) << c.name << ": " << box.text.toStdString();
+    }
+    EXPECT_FALSE(QFileInfo::exists(victim)) << "the lock followed the link";
+}
+
+// Sets an environment variable (or removes it, for a null text) for one scope.
+class ScopedEnv {
+public:
+    ScopedEnv(const char *name, const QString &value)
+        : m_name(name), m_had(qEnvironmentVariableIsSet(name)), m_old(qgetenv(name)) {
+        if (value.isNull())
+            qunsetenv(name);
+        else
+            qputenv(name, value.toLocal8Bit());
+    }
+    ~ScopedEnv() {
+        if (m_had)
+            qputenv(m_name, m_old);
+        else
+            qunsetenv(m_name);
+    }
+    ScopedEnv(const ScopedEnv &) = delete;
+    ScopedEnv &operator=(const ScopedEnv &) = delete;
+
+private:
+    const char *m_name;
+    bool m_had;
+    QByteArray m_old;
+};
+
+TEST(StartUpLockFolder, PrivateRuntimeFolderElseTheUsersCacheNeverTmp) {
+    mox::ScriptedShell shell;
+    QTemporaryDir home;
+    const QString runtime = home.filePath(u"run"_s);
+    ASSERT_TRUE(QDir().mkdir(runtime));
+    ScopedEnv cache("XDG_CACHE_HOME", home.filePath(u"cache"_s));
+    const QString cacheLock = home.filePath(u"cache/mox/mox110.lock"_s);
+
+    const struct {
+        const char *name;
+        QString runtimeEnv;
+        mode_t runtimeMode;
+        QString want;
+    } cases[] = {
+        {"private runtime folder", runtime, 0700, runtime + u"/mox110.lock"_s},
+        {"no runtime folder", QString(), 0700, cacheLock},
+        {"runtime folder others may enter", runtime, 0755, cacheLock},
+        {"relative runtime folder", u"run"_s, 0700, cacheLock},
+    };
+    for (const auto &c : cases) {
+        ASSERT_EQ(::chmod(QFile::encodeName(runtime).constData(), c.runtimeMode), 0);
+        ScopedEnv env("XDG_RUNTIME_DIR", c.runtimeEnv);
+        {
+            mox::frmBack back;
+            ASSERT_EQ(endCode(back, u"x"_s, QString()), std::nullopt) << c.name;
+            EXPECT_EQ(modeOf(c.want), 0600) << c.name;
+        }
+        QFile::remove(c.want);
+    }
+    EXPECT_EQ(modeOf(home.filePath(u"cache/mox"_s)), 0700);
+    EXPECT_TRUE(shell.boxes().empty());
 }
 
 // The guard in real processes: the probe runs startUp, prints "started ..." and lingers.

@@ -4,9 +4,12 @@
 
 #include <QApplication>
 #include <QFontInfo>
+#include <QImage>
+#include <QWindow>
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <stdexcept>
 
 using namespace Qt::StringLiterals;
@@ -19,6 +22,22 @@ mox::frmOMACHI *visibleWaitWindow() {
             return wait;
     }
     return nullptr;
+}
+
+// True when \p label, painted as it is now, has a pixel within a few steps of \p colour in each
+// channel: the cores of the strokes (their edges are blended with the background).
+bool paintsColour(QWidget &label, const QColor &colour) {
+    const QImage image = label.grab().toImage();
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            const QColor c = image.pixelColor(x, y);
+            if (std::abs(c.red() - colour.red()) <= 16 &&
+                std::abs(c.green() - colour.green()) <= 16 &&
+                std::abs(c.blue() - colour.blue()) <= 16)
+                return true;
+        }
+    }
+    return false;
 }
 
 class WaitWindow : public testing::Test {
@@ -47,6 +66,28 @@ TEST_F(WaitWindow, ShownWithTheCallersCaptionWhileTheCallerIsDisabled) {
     EXPECT_TRUE(m_caller.isEnabled());
     EXPECT_EQ(visibleWaitWindow(), nullptr);
     EXPECT_EQ(m_shell.doEventsCount(), 2);
+}
+
+TEST_F(WaitWindow, PaintsInNormalColoursWhileTheCallerIsDisabled) {
+    bool ran = false;
+    mox::runWithWaitWindow(m_caller, [&] {
+        ran = true;
+        mox::frmOMACHI *wait = visibleWaitWindow();
+        ASSERT_NE(wait, nullptr);
+        ASSERT_FALSE(m_caller.isEnabled());
+        EXPECT_TRUE(wait->isEnabled());
+        ASSERT_NE(wait->windowHandle(), nullptr);
+        EXPECT_EQ(wait->windowHandle()->transientParent(), m_caller.windowHandle())
+            << "stays above the form it belongs to";
+        for (QLabel *label : wait->Label1) {
+            EXPECT_TRUE(label->isEnabled()) << label->text().toStdString();
+            const QColor normal = label->palette().color(QPalette::Active, QPalette::WindowText);
+            ASSERT_NE(normal.rgb(), label->palette().color(QPalette::Disabled,
+                                                           QPalette::WindowText).rgb());
+            EXPECT_TRUE(paintsColour(*label, normal)) << label->text().toStdString();
+        }
+    });
+    EXPECT_TRUE(ran);
 }
 
 TEST_F(WaitWindow, ThrowingActionStillRestoresTheCaller) {

@@ -1,23 +1,34 @@
-// Shows the wait window centred on the screen, for looking at it (screenshots).
+// Shows the wait window as the programs do, over a caller form that it disables, for looking at
+// it (screenshots under Xvfb). Stays the given seconds (first argument, default 30), then ends.
 #include "mox/fonts.h"
 #include "mox/frmomachi.h"
 #include "mox/screen.h"
 
 #include <QApplication>
-#include <QTimer>
+#include <QDeadlineTimer>
+#include <QLabel>
+#include <QLineEdit>
+#include <QVBoxLayout>
 
 using namespace Qt::StringLiterals;
 
 int main(int argc, char **argv) {
     QApplication app(argc, argv);
     mox::installFonts();
-    mox::frmOMACHI wait;
-    wait.setWindowTitle(u"個人別給与累計表印刷"_s);
-    mox::centreForm(wait);
-    wait.show();
-    // Closes itself after the given seconds (first argument), or stays until closed.
-    if (argc > 1)
-        QTimer::singleShot(QString::fromLocal8Bit(argv[1]).toInt() * 1000, &app,
-                           &QCoreApplication::quit);
-    return app.exec();
+    QWidget caller;
+    caller.setWindowTitle(u"個人別給与累計表印刷"_s);
+    caller.setFont(QFont(mox::gothicFamily(), 9));
+    auto *layout = new QVBoxLayout(&caller);
+    layout->addWidget(new QLabel(u"職員コード"_s));
+    layout->addWidget(new QLineEdit(u"0010025"_s));
+    caller.resize(640, 400);
+    mox::centreForm(caller);
+    caller.show();
+    const int seconds = argc > 1 ? QString::fromLocal8Bit(argv[1]).toInt() : 30;
+    mox::runWithWaitWindow(caller, [seconds] {
+        const QDeadlineTimer until(seconds * 1000);
+        while (!until.hasExpired())
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    });
+    return 0;
 }

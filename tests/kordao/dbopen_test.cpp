@@ -43,7 +43,8 @@ TEST_F(DbOpen, IniSyntaxToleratesCommentsCaseAndQuotes)
     QString error;
     ASSERT_TRUE(m_test.create(&error)) << error.toStdString();
     m_test.writeIni(u"MOX.INI"_s, u"; payroll\n[other]\nDriver=QPSQL\n\n[ database ]\n"
-                                  "driver = qsqlite   ; the file engine\n"
+                                  "  ; the file engine\n"
+                                  "driver = qsqlite   \n"
                                   "DATABASE=\"data/pay.db\"\n"_s);
     EXPECT_EQ(open(), 0) << lastError();
 }

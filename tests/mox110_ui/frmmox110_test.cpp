@@ -6,11 +6,13 @@
 
 #include <QComboBox>
 #include <QFrame>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
 
+#include <algorithm>
 #include <csignal>
 #include <map>
 #include <vector>
@@ -43,6 +45,32 @@ QStringList listItems(const QComboBox* c)
 Currency amount(const QVariant& v)
 {
     return Currency::parse(v.toString()).value_or(Currency::fromRaw(-1));
+}
+
+// The pixels of the decimal point of \p box drawn in (nearly) the full colour of its figures: the
+// box as it is painted, against the same box with a blank in the point's place. A point made of
+// grey specks has few or none; a solid dot of two by two pixels has four.
+int solidPointPixels(QLineEdit& box)
+{
+    const QString shown = box.text();
+    const QImage point = box.grab().toImage();
+    box.setText(QString(shown).replace(u'.', u' '));
+    const QImage blank = box.grab().toImage();
+    box.setText(shown);
+    int ink = 255; // the darkest pixel: the core of the strokes of the figures
+    for (int y = 0; y < point.height(); ++y)
+        for (int x = 0; x < point.width(); ++x)
+            ink = std::min(ink, qGray(point.pixel(x, y)));
+    int solid = 0;
+    for (int y = 0; y < point.height(); ++y) {
+        for (int x = 0; x < point.width(); ++x) {
+            const int back = qGray(blank.pixel(x, y));
+            const int fore = qGray(point.pixel(x, y));
+            if (fore < back && fore - ink <= (back - ink) / 10)
+                ++solid;
+        }
+    }
+    return solid;
 }
 
 class EntryScreen : public ScreenTest {};
@@ -164,6 +192,22 @@ TEST_F(EntryScreen, NewEntryIsWorkedOutFromThePersonnelRecord)
     EXPECT_FALSE(m_form->nu1Kmmm->isEnabled());
     EXPECT_FALSE(m_form->txtTxt1->isEnabled());
     EXPECT_TRUE(m_form->cboTokkbn->hasFocus());
+}
+
+TEST_F(EntryScreen, DecimalPointOfRatesAndRatiosIsASolidDot)
+{
+    seed(kDecember);
+    ASSERT_TRUE(start());
+    select(kRegular);
+    press(11);
+    m_form->nu1Zeirit->setValue(*Currency::parse(u"6.126")); // a rate of 0 shows blank
+    QLineEdit* const boxes[] = {m_form->nu1Kankmritu, m_form->nu1Kankbritu, m_form->txtKmritu,
+                                m_form->txtKbritu, m_form->nu1Zeirit};
+    for (QLineEdit* box : boxes) {
+        const std::string name = box->objectName().toStdString();
+        ASSERT_TRUE(box->text().contains(u'.')) << name << ": " << box->text().toStdString();
+        EXPECT_GE(solidPointPixels(*box), 4) << name << ": " << box->text().toStdString();
+    }
 }
 
 TEST_F(EntryScreen, SaveWritesEveryFieldAndSavingAgainUpdatesInPlace)

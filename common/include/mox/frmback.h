@@ -2,7 +2,8 @@
 
 // frmBack: the background window both programs show first. Loading it is the start-up guard:
 // a start without a command line, or a second copy of the same program, ends the process
-// silently before anything else happens.
+// silently before anything else happens. A lock file that cannot be made is said in a message
+// box and ends the process with code 1.
 //
 //     int main(int argc, char** argv) {
 //         QApplication app(argc, argv);
@@ -37,16 +38,16 @@ public:
     /// through shell(). A trailing "@" sets the window to the normal state and 0 x 0 and lets
     /// pending events run once. Then, whatever the command line, an earlier running copy of
     /// \p programName (a lock file in \p lockFolder, held while the process lives and released by
-    /// the kernel even when the process is killed) ends the program with code 0. Returns only
-    /// when the start may go on; this window then holds the lock until it is destroyed.
+    /// the kernel even when the process is killed) ends the program with code 0. When the lock
+    /// folder or file cannot be made (no permission, read-only or full disk, a symbolic link in
+    /// the file's place), a message box names the file and the reason and the program ends with
+    /// code 1. An empty \p lockFolder means privateLockFolder(). Returns only when the start may
+    /// go on; this window then holds the lock until it is destroyed.
     void Form_Load(const QString &commandLine, const QString &programName,
-                   const QString &lockFolder = defaultLockFolder());
+                   const QString &lockFolder = QString());
 
     /// True when the last Form_Load shrank the window for a trailing "@".
     bool shrunk() const { return m_shrunk; }
-
-    /// The folder of the lock files: the user's runtime folder, else the temporary folder.
-    static QString defaultLockFolder();
 
 private:
     std::unique_ptr<InstanceLock> m_lock;

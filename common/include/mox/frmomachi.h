@@ -22,8 +22,9 @@ public:
 };
 
 /// Runs \p action under the wait window: loads frmOMACHI with the caption of \p caller, shows it
-/// modeless, disables \p caller, lets pending events run once, runs the action, enables \p caller,
-/// closes the wait window and lets pending events run once more. The caller is enabled and the
+/// modeless as a window of its own above the caller's form (so it keeps its normal colours while
+/// the caller is disabled), disables \p caller, lets pending events run once, runs the action,
+/// enables \p caller, closes the wait window and lets pending events run once more. The caller is enabled and the
 /// window closed again also when the action throws; the exception then goes on to the caller.
 void runWithWaitWindow(QWidget &caller, const std::function<void()> &action);
 

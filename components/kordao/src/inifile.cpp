@@ -4,7 +4,12 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
+#include <QStringDecoder>
 #include <QStringList>
+
+#include <cstdio>
+#include <mutex>
+#include <set>
 
 using namespace Qt::StringLiterals;
 
@@ -26,23 +31,58 @@ QStringList iniSearchFolders()
 
 namespace {
 
-// The value part of "key = value ; comment": comment cut, blanks trimmed, quotes removed.
+// The value part of "key = value": blanks trimmed, then one pair of double quotes around the
+// whole value removed (keeping the blanks inside). ";" and "#" are part of the value: they start
+// a comment only at the start of a line, so "Password=ab#cd" is "ab#cd".
 QString iniValue(QStringView raw)
 {
-    QString out;
-    bool quoted = false;
-    bool wasQuoted = false;
-    for (QChar c : raw) {
-        if (c == u'"') {
-            quoted = !quoted;
-            wasQuoted = true;
-            continue;
-        }
-        if (!quoted && (c == u';' || c == u'#'))
-            break;
-        out += c;
+    const QStringView v = raw.trimmed();
+    if (v.size() >= 2 && v.startsWith(u'"') && v.endsWith(u'"'))
+        return v.mid(1, v.size() - 2).toString();
+    return v.toString();
+}
+
+// The text of an INI file: UTF-8 when it starts with a byte order mark or decodes as UTF-8
+// without error, otherwise CP932, as files saved by Japanese Windows editors are. nullopt when
+// it is neither.
+std::optional<QString> iniText(const QByteArray& bytes)
+{
+    static constexpr char kBom[] = "\xEF\xBB\xBF";
+    if (bytes.startsWith(kBom))
+        return QString::fromUtf8(bytes.mid(3));
+    QStringDecoder utf8(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
+    QString text = utf8.decode(bytes);
+    if (!utf8.hasError())
+        return text;
+    QStringDecoder cp932("cp932", QStringConverter::Flag::Stateless);
+    if (!cp932.isValid())
+        return std::nullopt;
+    text = cp932.decode(bytes);
+    if (cp932.hasError())
+        return std::nullopt;
+    return text;
+}
+
+// A password in a file others may read is no secret: says so on standard error, once per file
+// in a process (the programs read their INI files again on every open).
+void warnIfPasswordExposed(const QString& path)
+{
+    const QFileDevice::Permissions p = QFile::permissions(path);
+    if (!(p & (QFileDevice::ReadGroup | QFileDevice::ReadOther)))
+        return;
+    static std::mutex mutex;
+    static std::set<QString> warned;
+    {
+        std::lock_guard lock(mutex);
+        if (!warned.insert(path).second)
+            return;
     }
-    return wasQuoted ? out : out.trimmed();
+    const QString text =
+        u"警告: %1 に Password= が書かれていますが、このファイルは所有者以外 (グループまたは"
+        "他のユーザー) も読めます。chmod 600 %1 で所有者だけが読めるようにするか、"
+        "パスワードを ~/.pgpass に移してください。\n"_s.arg(path);
+    std::fputs(text.toLocal8Bit().constData(), stderr);
+    std::fflush(stderr);
 }
 
 } // namespace
@@ -68,8 +108,14 @@ std::optional<DbSettings> readDbSettings(const QString& path, short* status, QSt
     QHash<QString, QString> keys; // upper-case key -> value, of [Database] only
     bool inDatabase = false;
     bool sawDatabase = false;
-    const QString text = QString::fromUtf8(file.readAll());
-    for (QStringView line : QStringView(text).split(u'\n')) {
+    const std::optional<QString> text = iniText(file.readAll());
+    if (!text) {
+        *status = -1;
+        *error = u"%1 の文字コードが UTF-8 でも CP932 (シフトJIS) でもありません。"_s.arg(path);
+        return std::nullopt;
+    }
+    bool holdsPassword = false;
+    for (QStringView line : QStringView(*text).split(u'\n')) {
         line = line.trimmed();
         if (line.isEmpty() || line.startsWith(u';') || line.startsWith(u'#'))
             continue;
@@ -81,10 +127,17 @@ std::optional<DbSettings> readDbSettings(const QString& path, short* status, QSt
             continue;
         }
         const qsizetype eq = line.indexOf(u'=');
-        if (!inDatabase || eq < 0)
+        if (eq < 0)
             continue;
-        keys.insert(line.left(eq).trimmed().toString().toUpper(), iniValue(line.mid(eq + 1)));
+        const QString key = line.left(eq).trimmed().toString().toUpper();
+        QString value = iniValue(line.mid(eq + 1));
+        if (key == u"PASSWORD" && !value.isEmpty())
+            holdsPassword = true;
+        if (inDatabase)
+            keys.insert(key, std::move(value));
     }
+    if (holdsPassword)
+        warnIfPasswordExposed(path);
     if (!sawDatabase) {
         *status = -1;
         *error = u"%1 に [Database] セクションがありません。"_s.arg(path);

@@ -14,9 +14,13 @@ namespace KorDAO {
 /// $XDG_CONFIG_HOME/mox (default ~/.config/mox), /etc/mox. Empty when none does.
 QString findIniFile(const QString& name);
 
-/// Reads the [Database] section of \p path. Section and key names match without regard to case;
-/// ";" or "#" starts a comment unless inside double quotes; a value may be double-quoted.
-/// On failure returns nullopt with the status (-1, -18, -20) and a message naming the cause.
+/// Reads the [Database] section of \p path. The file is UTF-8 (with or without a byte order mark)
+/// or CP932. Section and key names match without regard to case; a line whose first character
+/// other than blanks is ";" or "#" is a comment, and elsewhere both are part of the value; a
+/// value may be double-quoted to keep blanks at its ends. A file that group or others may read
+/// and that holds a non-empty Password= gets a warning naming it on standard error (once per
+/// process). On failure returns nullopt with the status (-1, -18, -20) and a message naming the
+/// cause.
 std::optional<DbSettings> readDbSettings(const QString& path, short* status, QString* error);
 
 } // namespace KorDAO

@@ -1,0 +1,121 @@
+// Reading the [Database] section of an INI file: encodings, comments, the exposed password.
+#include "inifile.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QStringEncoder>
+#include <QTemporaryDir>
+
+using namespace Qt::StringLiterals;
+
+namespace kordaotest {
+namespace {
+
+class IniFile : public testing::Test {
+protected:
+    // Writes \p bytes as "MOX.INI" with the permissions \p mode and reads it back.
+    std::optional<KorDAO::DbSettings> read(const QByteArray& bytes,
+                                           QFileDevice::Permissions mode = kOwnerOnly)
+    {
+        QFile f(m_dir.filePath(u"MOX.INI"_s));
+        EXPECT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(bytes);
+        f.close();
+        EXPECT_TRUE(f.setPermissions(mode));
+        m_status = 0;
+        m_error.clear();
+        return KorDAO::readDbSettings(f.fileName(), &m_status, &m_error);
+    }
+
+    static constexpr QFileDevice::Permissions kOwnerOnly =
+        QFileDevice::ReadOwner | QFileDevice::WriteOwner;
+    QTemporaryDir m_dir;
+    short m_status = 0;
+    QString m_error;
+};
+
+TEST_F(IniFile, SemicolonAndHashStartACommentOnlyAtTheStartOfALine)
+{
+    const auto s = read("; Password=commented\n"
+                        "  # Host=commented\n"
+                        "[Database]\n"
+                        "Driver=QPSQL\n"
+                        "Database=pay;2026\n"
+                        "Password=ab#cd\n"
+                        "User=tanaka ; office 3\n"
+                        "Host=\" #db host; \"\n");
+    ASSERT_TRUE(s) << m_error.toStdString();
+    EXPECT_EQ(s->database, u"pay;2026"_s);
+    EXPECT_EQ(s->password, u"ab#cd"_s);
+    EXPECT_EQ(s->user, u"tanaka ; office 3"_s);
+    EXPECT_EQ(s->host, u" #db host; "_s) << "quotes keep the blanks at the ends";
+}
+
+TEST_F(IniFile, ReadsUtf8WithOrWithoutBomAndCp932)
+{
+    const QString text = u"[Database]\r\nDriver=QPSQL\r\nDatabase=給与\r\nUser=田中　太郎\r\n"_s;
+    QStringEncoder cp932("cp932");
+    ASSERT_TRUE(cp932.isValid());
+    const struct {
+        const char* name;
+        QByteArray bytes;
+    } cases[] = {
+        {"UTF-8", text.toUtf8()},
+        {"UTF-8 with BOM", "\xEF\xBB\xBF" + text.toUtf8()},
+        {"CP932", cp932.encode(text)},
+    };
+    for (const auto& c : cases) {
+        const auto s = read(c.bytes);
+        ASSERT_TRUE(s) << c.name << ": " << m_error.toStdString();
+        EXPECT_EQ(s->database, u"給与"_s) << c.name;
+        EXPECT_EQ(s->user, u"田中　太郎"_s) << c.name;
+    }
+    // Bytes that are neither: 0xFD and 0xFE stand for no character in CP932 either.
+    EXPECT_FALSE(read("[Database]\nDriver=QPSQL\nDatabase=\xFD\xFE\n"));
+    EXPECT_EQ(m_status, -1);
+    EXPECT_TRUE(m_error.contains(u"CP932"_s)) << m_error.toStdString();
+}
+
+TEST_F(IniFile, PasswordInAFileOthersMayReadIsWarnedOnStandardError)
+{
+    const QFileDevice::Permissions group = kOwnerOnly | QFileDevice::ReadGroup;
+    const QFileDevice::Permissions world = group | QFileDevice::ReadOther;
+    const struct {
+        const char* name;
+        QByteArray bytes;
+        QFileDevice::Permissions mode;
+        bool warned;
+    } cases[] = {
+        {"readable by all", "[Database]\nDriver=QPSQL\nDatabase=x\nPassword=s\n", world, true},
+        {"readable by the group", "[Database]\nDriver=QPSQL\nDatabase=x\nPassword=s\n", group,
+         true},
+        {"owner only", "[Database]\nDriver=QPSQL\nDatabase=x\nPassword=s\n", kOwnerOnly, false},
+        {"no password", "[Database]\nDriver=QPSQL\nDatabase=x\n", world, false},
+        {"empty password", "[Database]\nDriver=QPSQL\nDatabase=x\nPassword=\n", world, false},
+    };
+    for (const auto& c : cases) {
+        // A folder each: the warning is given once per file.
+        const QString sub = m_dir.filePath(QString::fromLatin1(c.name));
+        ASSERT_TRUE(QDir().mkdir(sub));
+        const QString path = sub + u"/MOX.INI"_s;
+        QFile ini(path);
+        ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
+        ini.write(c.bytes);
+        ini.close();
+        ASSERT_TRUE(ini.setPermissions(c.mode));
+        for (int time = 0; time < 2; ++time) {
+            testing::internal::CaptureStderr();
+            EXPECT_TRUE(KorDAO::readDbSettings(path, &m_status, &m_error)) << c.name;
+            const QString err = QString::fromStdString(testing::internal::GetCapturedStderr());
+            const bool want = c.warned && time == 0;
+            EXPECT_EQ(err.contains(path), want)
+                << c.name << " read " << time << ": " << err.toStdString();
+            EXPECT_EQ(err.contains(u"Password="_s), want) << c.name;
+        }
+    }
+}
+
+} // namespace
+} // namespace kordaotest
