@@ -1,15 +1,21 @@
 #include "korprint/korprint.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QStringEncoder>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <ostream>
 
 #include <unistd.h>
 
@@ -192,6 +198,156 @@ TEST_F(PrtFile, ReportsAnUnknownPrinterAfterWritingThePdf) {
     EXPECT_EQ(rc, korprint::PrinterFailed);
     EXPECT_TRUE(m_prt->lastError().contains(u"mox-no-such-printer"_s));
     EXPECT_TRUE(QFileInfo(pdf()).isFile());
+}
+
+// Printing to a real CUPS queue. scripts/test starts a private scheduler (scripts/throwaway-cups.sh)
+// whose cups-pdf queues turn what they are sent into PDF files, so a test sees the paper and the
+// texts the printer got. The component runs in a process of its own (korprint_printfile) with
+// MOX_PRINTER and CUPS_SERVER set, as the ledger program would run with them.
+class PrtFileOnPrinter : public PrtFile {
+protected:
+    void SetUp() override {
+        PrtFile::SetUp();
+        m_server = qEnvironmentVariable("MOX_TEST_CUPS_SERVER");
+        m_out = qEnvironmentVariable("MOX_TEST_CUPS_PDF_DIR");
+        if (m_server.isEmpty() || !QFileInfo::exists(m_server))
+            GTEST_SKIP() << "no private CUPS scheduler (scripts/test starts one)";
+        for (const QString &tool : {u"lpstat"_s, u"pdfinfo"_s, u"pdftotext"_s}) {
+            if (QStandardPaths::findExecutable(tool).isEmpty())
+                GTEST_SKIP() << tool.toStdString() << " not installed";
+        }
+        writeCommands(asCommandFile(kTwoPages));
+    }
+
+    struct Outcome {
+        int exitCode = -1;
+        QString error;
+    };
+    Outcome printTo(const QString &queue, const QString &title = u"個人別給与累計表"_s) {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(u"CUPS_SERVER"_s, m_server);
+        env.insert(u"MOX_PRINTER"_s, queue);
+        QProcess p;
+        p.setProcessEnvironment(env);
+        p.start(QStringLiteral(KORPRINT_PRINTFILE), {m_dir.path(), title});
+        if (!p.waitForFinished(120000) || p.exitStatus() != QProcess::NormalExit)
+            return {};
+        return {p.exitCode(), QString::fromUtf8(p.readAllStandardError())};
+    }
+    // The jobs the queue holds: `which` is "not-completed" or "all".
+    QStringList jobs(const QString &queue, const QString &which) const {
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(u"CUPS_SERVER"_s, m_server);
+        p.setProcessEnvironment(env);
+        p.start(u"lpstat"_s, {u"-W"_s, which, u"-o"_s, queue});
+        EXPECT_TRUE(p.waitForFinished(30000) && p.exitCode() == 0)
+            << QString::fromUtf8(p.readAllStandardError()).toStdString();
+        return QString::fromUtf8(p.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
+    }
+    bool waitUntilPrinted(const QString &queue) const {
+        for (int i = 0; i < 600; ++i) {
+            if (jobs(queue, u"not-completed"_s).isEmpty())
+                return true;
+            QThread::msleep(200);
+        }
+        return false;
+    }
+    // cups-pdf names a file after the job's title: its ASCII beginning stays as it is.
+    QStringList printedPdfs(const QString &titleStart) const {
+        return QDir(m_out).entryList({titleStart + u"*.pdf"_s}, QDir::Files);
+    }
+
+    QString m_server;
+    QString m_out;
+};
+
+// A printer that takes JIS B4, named by the variable that holds its queue.
+struct B4Printer {
+    const char *name;
+    const char *queueVariable;
+};
+
+void PrintTo(const B4Printer &printer, std::ostream *os) {
+    *os << printer.name;
+}
+
+class PrtFileOnB4Printer : public PrtFileOnPrinter, public testing::WithParamInterface<B4Printer> {
+};
+
+// The ledger reaches the printer on JIS B4 with the form along the sheet's long side, whole: the
+// last column of amounts and every text are there. A printer feeds B4 upright, so the sheet may
+// come out portrait with the form turned on it.
+TEST_P(PrtFileOnB4Printer, PrintsTheLedgerOnJisB4Landscape) {
+    const QString queue = qEnvironmentVariable(GetParam().queueVariable);
+    ASSERT_FALSE(queue.isEmpty()) << GetParam().queueVariable;
+    // Tests print at the same time: each job's title tells its file.
+    const QString job = u"mox-%1-%2"_s.arg(QString::fromLatin1(GetParam().name))
+                            .arg(QCoreApplication::applicationPid());
+    const QStringList before = printedPdfs(job);
+    const Outcome out = printTo(queue, job + u" 個人別給与累計表"_s);
+    ASSERT_EQ(out.exitCode, 0) << out.error.toStdString();
+    ASSERT_TRUE(waitUntilPrinted(queue)) << "the job did not finish: see log/error_log of the "
+                                            "scheduler's folder";
+    QStringList made = printedPdfs(job);
+    for (const QString &f : before)
+        made.removeAll(f);
+    ASSERT_EQ(made.size(), 1) << made.join(u' ').toStdString();
+    const QString printed = QDir(m_out).filePath(made.front());
+
+    const QString info = run(u"pdfinfo"_s, {printed});
+    EXPECT_TRUE(info.contains(QRegularExpression(u"Pages:\\s+2\\b"_s))) << info.toStdString();
+    const QRegularExpressionMatch size =
+        QRegularExpression(u"Page size:\\s+([\\d.]+) x ([\\d.]+) pts"_s).match(info);
+    ASSERT_TRUE(size.hasMatch()) << info.toStdString();
+    const double w = size.captured(1).toDouble(), h = size.captured(2).toDouble();
+    // JIS B4 is 257 x 364 mm, 728.5 x 1031.8 pt (cups-pdf rounds down to whole points).
+    EXPECT_NEAR(std::min(w, h), 728.5, 3.0) << info.toStdString();
+    EXPECT_NEAR(std::max(w, h), 1031.8, 3.0) << info.toStdString();
+
+    // The title runs along the long side of the sheet: the form is landscape on it.
+    const QString boxes = run(u"pdftotext"_s, {u"-bbox"_s, u"-f"_s, u"1"_s, u"-l"_s, u"1"_s,
+                                                printed, u"-"_s});
+    const QRegularExpressionMatch page =
+        QRegularExpression(u"<page width=\"([\\d.]+)\" height=\"([\\d.]+)\""_s).match(boxes);
+    const QRegularExpressionMatch title =
+        QRegularExpression(u"xMin=\"([\\d.]+)\" yMin=\"([\\d.]+)\" xMax=\"([\\d.]+)\" "
+                           u"yMax=\"([\\d.]+)\">個人別給与累計表<"_s)
+            .match(boxes);
+    ASSERT_TRUE(page.hasMatch() && title.hasMatch()) << boxes.toStdString();
+    const bool wideSheet = page.captured(1).toDouble() > page.captured(2).toDouble();
+    const bool wideTitle = title.captured(3).toDouble() - title.captured(1).toDouble() >
+                           title.captured(4).toDouble() - title.captured(2).toDouble();
+    EXPECT_EQ(wideTitle, wideSheet);
+
+    const QString page1 = run(u"pdftotext"_s, {u"-f"_s, u"1"_s, u"-l"_s, u"1"_s, printed, u"-"_s});
+    for (const QString &want : {u"山田"_s, u"0000123"_s, u"312,400"_s, u"287,650"_s,
+                                u"北町小学校"_s, u"差引支給額"_s, u"12月賞与"_s})
+        EXPECT_TRUE(page1.contains(want)) << want.toStdString() << "\n" << page1.toStdString();
+    const QString page2 = run(u"pdftotext"_s, {u"-f"_s, u"2"_s, u"-l"_s, u"2"_s, printed, u"-"_s});
+    EXPECT_TRUE(page2.contains(u"鈴木"_s));
+    EXPECT_TRUE(page2.contains(u"4,567,890"_s));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Queues, PrtFileOnB4Printer,
+    testing::Values(B4Printer{"TakingAnySize", "MOX_TEST_PRINTER"},
+                    // Fixed sizes and 4.2 mm it cannot reach on every edge, as office printers
+                    // have: the form's margins are wider on the left and top, and the right and
+                    // bottom margins are the printer's own.
+                    B4Printer{"WithMarginsAndFixedSizes", "MOX_TEST_PRINTER_MARGINS"}));
+
+// A printer that cannot take JIS B4 gets no job (it would print on its default paper and cut the
+// form off); the message names the printer and the paper, and the PDF is written all the same.
+TEST_F(PrtFileOnPrinter, RefusesAPrinterWithoutJisB4) {
+    const QString queue = qEnvironmentVariable("MOX_TEST_PRINTER_NO_B4");
+    const qsizetype jobsBefore = jobs(queue, u"all"_s).size();
+    const Outcome out = printTo(queue);
+    EXPECT_EQ(out.exitCode, -korprint::PrinterFailed);
+    EXPECT_TRUE(out.error.contains(u"プリンタ "_s + queue)) << out.error.toStdString();
+    EXPECT_TRUE(out.error.contains(u"B4 横（JIS B4 257×364mm）"_s)) << out.error.toStdString();
+    EXPECT_EQ(jobs(queue, u"all"_s).size(), jobsBefore);
+    EXPECT_TRUE(pdfBytes().startsWith("%PDF"));
 }
 
 } // namespace

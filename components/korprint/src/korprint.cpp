@@ -9,6 +9,8 @@
 #include <QPrinterInfo>
 #include <QSaveFile>
 
+#include <algorithm>
+
 using namespace Qt::StringLiterals;
 
 namespace korprint {
@@ -35,6 +37,28 @@ private:
     QString m_folder;
     QString m_error;
 };
+
+// Sets the printer to the job's paper with the printable area starting where the form expects it,
+// kMarginMm from the left and top edges; the right and bottom margins are the printer's own least
+// ones, since the form leaves room there. Returns false when the printer takes neither that paper
+// nor custom sizes, or cannot print that close to the left or top edge: the printer would
+// otherwise keep its default paper and cut the form off.
+bool setUpPaper(QPrinter &printer, int paper) {
+    const QPageLayout form = pageLayoutFor(paper);
+    printer.setPageOrientation(form.orientation());
+    if (!printer.setPageSize(form.pageSize()))
+        return false;
+    QPageLayout printable = printer.pageLayout();
+    printable.setUnits(QPageLayout::Millimeter);
+    const QMarginsF least = printable.minimumMargins();
+    const QPageLayout wanted(form.pageSize(), form.orientation(),
+                             QMarginsF(kMarginMm, kMarginMm, std::max(0.0, least.right()),
+                                       std::max(0.0, least.bottom())),
+                             QPageLayout::Millimeter);
+    // QPrinter keeps its previous layout and answers false when the printer refuses the paper or
+    // the margins.
+    return printer.setPageLayout(wanted);
+}
 
 short PrintComponentImpl::fail(const mox::Status &s) {
     m_error = s.message;
@@ -121,9 +145,16 @@ mox::Status PrintComponentImpl::print(const QString &printerName, const QString 
             u"プリンタ %1 が見つかりません（PDFは作成しました）。"_s.arg(printerName));
     }
     QPrinter printer(QPrinterInfo::printerInfo(printerName), QPrinter::HighResolution);
+    if (!setUpPaper(printer, setup.paper)) {
+        return mox::Status::failure(
+            PrinterFailed,
+            u"プリンタ %1 は用紙 %2 を左・上の余白 %3mm で扱えないため、印刷しませんでした"
+            u"（PDFは作成しました）。この用紙を扱えるプリンタを MOX_PRINTER に指定してください。"_s
+                .arg(printerName, paperName(setup.paper))
+                .arg(kMarginMm));
+    }
     printer.setDocName(title);
     printer.setCopyCount(setup.copies);
-    printer.setPageLayout(pageLayoutFor(setup.paper));
     mox::Status s = renderPages(QDir(m_folder).filePath(kCommandFileName), overlay, setup, printer);
     if (!s.ok() || printer.printerState() == QPrinter::Error) {
         return mox::Status::failure(

@@ -24,28 +24,45 @@ mox::Status malformed(const QString &path, int line, const QString &why) {
             .arg(why));
 }
 
+// The paper codes of the ST command.
+struct Paper {
+    int code;
+    QPageSize::PageSizeId size;
+    QPageLayout::Orientation orientation;
+    const char16_t *name;
+};
+
+constexpr Paper kPapers[] = {
+    {1, QPageSize::A4, QPageLayout::Portrait, u"A4 縦（210×297mm）"},
+    {2, QPageSize::A4, QPageLayout::Landscape, u"A4 横（210×297mm）"},
+    {3, QPageSize::A3, QPageLayout::Portrait, u"A3 縦（297×420mm）"},
+    {4, QPageSize::A3, QPageLayout::Landscape, u"A3 横（297×420mm）"},
+    {10, QPageSize::JisB4, QPageLayout::Portrait, u"B4 縦（JIS B4 257×364mm）"},
+    {11, QPageSize::JisB4, QPageLayout::Landscape, u"B4 横（JIS B4 257×364mm）"},
+};
+
+const Paper *findPaper(int code) {
+    for (const Paper &p : kPapers) {
+        if (p.code == code)
+            return &p;
+    }
+    return nullptr;
+}
+
 } // namespace
 
 bool paperFor(int code, QPageSize &size, QPageLayout::Orientation &orientation) {
-    switch (code) {
-    case 1:
-    case 2:
-        size = QPageSize(QPageSize::A4);
-        break;
-    case 3:
-    case 4:
-        size = QPageSize(QPageSize::A3);
-        break;
-    case 10:
-    case 11:
-        size = QPageSize(QPageSize::JisB4);
-        break;
-    default:
+    const Paper *p = findPaper(code);
+    if (!p)
         return false;
-    }
-    orientation =
-        (code == 2 || code == 4 || code == 11) ? QPageLayout::Landscape : QPageLayout::Portrait;
+    size = QPageSize(p->size);
+    orientation = p->orientation;
     return true;
+}
+
+QString paperName(int code) {
+    const Paper *p = findPaper(code);
+    return p ? QString::fromUtf16(p->name) : QString();
 }
 
 QPageLayout pageLayoutFor(int paper) {

@@ -30,6 +30,10 @@ struct JobSetup {
 //   10 B4 portrait, 11 B4 landscape (B4 is the JIS size, 257 x 364 mm).
 bool paperFor(int code, QPageSize &size, QPageLayout::Orientation &orientation);
 
+// The paper of a code as the messages name it, e.g. "B4 横（JIS B4 257×364mm）"; empty for an
+// unknown code.
+QString paperName(int code);
+
 // Page layout of a paper code: the printable area starts kMarginMm from the left and top edge.
 inline constexpr double kMarginMm = 10.0;
 QPageLayout pageLayoutFor(int paper);

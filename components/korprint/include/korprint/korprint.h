@@ -31,7 +31,9 @@ enum PrintResult : short {
     OverlayMissing = -3,       // the overlay is in neither folder or unreadable
     OverlayMalformed = -4,     // a line of the overlay is not a valid command
     OutputFailed = -5,         // the PDF could not be written (folder missing or read-only, disk)
-    PrinterFailed = -6,        // the PDF was written but the printer named by MOX_PRINTER failed
+    PrinterFailed = -6,        // the PDF was written but the printer named by MOX_PRINTER is
+                               // unknown, failed, or cannot take the job's paper with the form's
+                               // margins (it then gets no job)
     InvalidArgument = -7,      // empty folder or overlay name, or a program id that is no file name
 };
 
