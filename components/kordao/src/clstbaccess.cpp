@@ -188,9 +188,9 @@ short clsTbAccess::DAO_Rollback()
     }
     if (d->cursor)
         d->cursor->cancelEdit();
-    // Nothing open (a commit that failed was undone already): nothing to undo, and the
-    // failure that ended the transaction stays the one reported.
-    if (!d->db->inTransaction())
+    // Right after a commit that failed (and was undone by it) there is nothing to undo, and the
+    // commit's failure stays the one reported.
+    if (!d->db->inTransaction() && d->db->commitFailed())
         return 0;
     QString error;
     if (!d->db->rollback(&error))

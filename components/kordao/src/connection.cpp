@@ -689,6 +689,7 @@ bool Connection::auditBulk(const TableInfo& table, const QString& action, qint64
 
 bool Connection::begin(QString* error)
 {
+    m_commitFailed = false;
     if (m_inTransaction) {
         *error = u"トランザクションは既に開始されています。"_s;
         m_lastFailure = FailureKind::Other;
@@ -732,6 +733,7 @@ bool Connection::commit(QString* error)
             forgetBulkLoads();
             QString ignored;
             rollback(&ignored);
+            m_commitFailed = true;
             return false;
         }
     }
@@ -753,6 +755,7 @@ bool Connection::commit(QString* error)
         QString ignored;
         rollback(&ignored);
         m_lastFailure = kind;
+        m_commitFailed = true;
         return false;
     }
     m_inTransaction = false;

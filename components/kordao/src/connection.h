@@ -165,6 +165,8 @@ public:
     bool auditBulk(const TableInfo& table, const QString& action, qint64 records, QString* error);
 
     bool inTransaction() const { return m_inTransaction; }
+    /// The last transaction ended in a commit that failed (and was undone).
+    bool commitFailed() const { return m_commitFailed; }
     bool begin(QString* error);
     bool commit(QString* error);
     bool rollback(QString* error);
@@ -216,6 +218,7 @@ private:
     QSqlDatabase m_db;
     QString m_name;
     bool m_inTransaction = false;
+    bool m_commitFailed = false;
     int m_users = 0;
     FailureKind m_lastFailure = FailureKind::Other;
     bool m_lost = false;              // connect again before the next statement
