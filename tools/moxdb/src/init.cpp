@@ -154,7 +154,7 @@ mox::Status setUpRoles(const RoleNames& roles, QTextStream& log)
             !s.ok())
             return mox::Status::failure(s.code, u"%1: %2"_s.arg(ini, s.message));
         log << "roles " << roles.operatorRole << " and " << roles.adminRole << " set up (" << ini
-            << ")\n";
+            << ": " << opened[i]->location() << ")\n";
     }
     return mox::Status::success();
 }
