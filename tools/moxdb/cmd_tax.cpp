@@ -1,11 +1,15 @@
 // moxdb tax: the withholding tax tables of the environment database.
 //
-//   moxdb tax import --from YYYY-MM-DD DIR   loads (or replaces) the edition in force from that
-//   date moxdb tax list                           the editions loaded
+//   moxdb tax import --from YYYY-MM-DD [--replace] [--dir DIR] FOLDER
+//       loads the edition in force from that date; an edition already loaded for the date is
+//       replaced only with --replace
+//   moxdb tax list [--dir DIR]
+//       the editions loaded
 //
-// The database is the one "MOXENV.INI" names. An import checks the three files of the edition
-// first and refuses a broken one, naming the file and line; it is one transaction. "moxdb init"
-// loads every edition shipped in data/tax through loadShippedTaxTables.
+// The database is the one "MOXENV.INI" names (with --dir, the one of DIR alone). An import
+// checks the three files of the edition first and refuses a broken one, naming the file and
+// line; it is one transaction. "moxdb init" loads every edition shipped in data/tax that the
+// database lacks, through loadShippedTaxTables.
 
 #include "moxdb/command.h"
 #include "moxdb/init.h"
@@ -18,7 +22,8 @@ namespace moxdb {
 
 namespace {
 
-const QString kUsage = u"import --from YYYY-MM-DD DIR | list"_s;
+const QString kUsage =
+    u"import --from YYYY-MM-DD [--replace] [--dir DIR] FOLDER | list [--dir DIR]"_s;
 
 // A refusal of the server for lack of privilege (an operator's login importing) says so first.
 int fail(QTextStream &err, const QString &text, int code = 1) {
@@ -26,12 +31,20 @@ int fail(QTextStream &err, const QString &text, int code = 1) {
     return code;
 }
 
-int importTax(KorDAO::clsDbAccess &db, QDate from, const QString &dir, QTextStream &out,
-              QTextStream &err) {
-    const mox::Status s = KorTAX::importEdition(db.DBDatabase(), from, dir);
+int importTax(KorDAO::clsDbAccess &db, QDate from, const QString &folder, bool replace,
+              QTextStream &out, QTextStream &err) {
+    const mox::Status s = KorTAX::importEdition(
+        db.DBDatabase(), from, folder,
+        replace ? KorTAX::IfStored::Replace : KorTAX::IfStored::Refuse);
+    if (s.code == KorTAX::kStatusEditionStored)
+        return fail(err, s.message + u"置き換えるときは --replace を付けてください。"_s);
     if (!s.ok())
         return fail(err, s.message);
-    out << u"税額表 %1 を読み込みました（%2）。"_s.arg(from.toString(Qt::ISODate), dir) << Qt::endl;
+    out << u"税額表 %1 を読み込みました（%2）。"_s.arg(from.toString(Qt::ISODate), folder)
+        << Qt::endl;
+    out << u"書き込み先: 環境データベース（%1）%2"_s.arg(kEnvironmentIni,
+                                                       KorDAO::databaseLocation(db.DBDatabase()))
+        << Qt::endl;
     return 0;
 }
 
@@ -51,26 +64,32 @@ int listTax(KorDAO::clsDbAccess &db, QTextStream &out, QTextStream &err) {
 
 int runTax(const QStringList &args, QTextStream &out, QTextStream &err) {
     const QString usage = u"使い方: moxdb tax "_s + kUsage;
-    if (args.isEmpty())
+    if (args.isEmpty() || (args[0] != u"import" && args[0] != u"list"))
         return fail(err, usage, 2);
+    const bool importing = args[0] == u"import";
     QDate from;
+    QString folder;
     QString dir;
-    if (args[0] == u"import") {
-        for (qsizetype i = 1; i < args.size(); ++i) {
-            if (args[i] == u"--from" && i + 1 < args.size() && !from.isValid())
-                from = QDate::fromString(args[++i], Qt::ISODate);
-            else if (dir.isEmpty() && !args[i].startsWith(u"--"))
-                dir = args[i];
-            else
-                return fail(err, usage, 2);
-        }
-        if (!from.isValid())
-            return fail(err, u"--from に適用開始日を YYYY-MM-DD で指定してください。"_s, 2);
-        if (dir.isEmpty())
+    bool replace = false;
+    for (qsizetype i = 1; i < args.size(); ++i) {
+        const bool hasValue = i + 1 < args.size();
+        if (importing && args[i] == u"--from" && hasValue && !from.isValid())
+            from = QDate::fromString(args[++i], Qt::ISODate);
+        else if (args[i] == u"--dir" && hasValue && dir.isEmpty())
+            dir = args[++i];
+        else if (importing && args[i] == u"--replace")
+            replace = true;
+        else if (importing && folder.isEmpty() && !args[i].startsWith(u"--"))
+            folder = args[i];
+        else
             return fail(err, usage, 2);
-    } else if (args[0] != u"list" || args.size() != 1) {
-        return fail(err, usage, 2);
     }
+    if (importing && !from.isValid())
+        return fail(err, u"--from に適用開始日を YYYY-MM-DD で指定してください。"_s, 2);
+    if (importing && folder.isEmpty())
+        return fail(err, usage, 2);
+    if (!dir.isEmpty())
+        useIniFolder(dir);
 
     KorDAO::clsDbAccess db;
     db.setDBIniNameString(kEnvironmentIni);
@@ -78,7 +97,7 @@ int runTax(const QStringList &args, QTextStream &out, QTextStream &err) {
         return fail(err, u"MOXENV データベースのオープンに失敗しました（%1）: %2"_s.arg(st).arg(
                              db.lastError()));
     const int code =
-        args[0] == u"import" ? importTax(db, from, dir, out, err) : listTax(db, out, err);
+        importing ? importTax(db, from, folder, replace, out, err) : listTax(db, out, err);
     (void)db.DAO_DBClose();
     return code;
 }
@@ -90,7 +109,8 @@ Command taxCommand() {
 }
 
 mox::Status loadShippedTaxTables(Database & /*payroll*/, Database &environment) {
-    return KorTAX::importEditions(environment.handle(), KorTAX::shippedTaxDir());
+    return KorTAX::importEditions(environment.handle(), KorTAX::shippedTaxDir(),
+                                  KorTAX::IfStored::Keep);
 }
 
 } // namespace moxdb

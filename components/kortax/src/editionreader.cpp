@@ -1,11 +1,14 @@
 #include "kortax/kortax.h"
 
+#include "editioncheck.h"
+
 #include <QDir>
 #include <QFile>
 #include <QStringList>
 
 #include <algorithm>
 #include <optional>
+#include <stdexcept>
 
 using namespace Qt::StringLiterals;
 
@@ -151,7 +154,12 @@ mox::Status readBonus(const QString &path, Edition &e) {
                         u"d%1 の下限が d%2 の下限より小さくなっています。"_s.arg(d).arg(d - 1));
             }
             prevColumnLo = low;
-            bands.push_back({Currency::fromYen(low * 1'000), want});
+            // Twelve digits of thousands pass as a number but may not fit the money type.
+            const std::optional<Currency> lower = Currency::tryFromYen(low * 1'000);
+            if (!lower)
+                return fault(path, row.line,
+                             u"d%1 の下限 %2 千円は大きすぎます。"_s.arg(d).arg(loText));
+            bands.push_back({*lower, want});
         }
     }
     return mox::Status::success();
@@ -292,9 +300,7 @@ mox::Status readFormula(const QString &path, Edition &e) {
     return mox::Status::success();
 }
 
-} // namespace
-
-mox::Result<Edition> readEditionDir(const QString &dir, QDate from) {
+mox::Result<Edition> readChecked(const QString &dir, QDate from) {
     if (!from.isValid())
         return mox::Status::failure(kStatusBadArgument, u"適用開始日が正しくありません。"_s);
     const QDir d(dir);
@@ -306,7 +312,24 @@ mox::Result<Edition> readEditionDir(const QString &dir, QDate from) {
         return s;
     if (mox::Status s = readFormula(d.filePath(u"monthly-table-kou-formula.csv"_s), e); !s.ok())
         return s;
+    // The rows were checked one by one above; the whole edition passes the check a stored one
+    // must pass too.
+    if (const QString fault = bandFault(e); !fault.isEmpty())
+        return mox::Status::failure(kStatusBrokenTable, u"%1: %2"_s.arg(dir, fault));
     return e;
+}
+
+} // namespace
+
+mox::Result<Edition> readEditionDir(const QString &dir, QDate from) {
+    // Every figure is checked for range where it is read; an overflow past those checks is
+    // still a refused table, never a crash of the importing program.
+    try {
+        return readChecked(dir, from);
+    } catch (const std::overflow_error &) {
+        return mox::Status::failure(kStatusBrokenTable,
+                                    u"%1: 金額が大きすぎて扱えません。"_s.arg(dir));
+    }
 }
 
 } // namespace KorTAX

@@ -24,7 +24,7 @@ QString shippedTaxDir() {
     return QDir::cleanPath(candidates.back());
 }
 
-mox::Status importEditions(const KorDAO::DatabaseHandle &db, const QString &dir,
+mox::Status importEditions(const KorDAO::DatabaseHandle &db, const QString &dir, IfStored ifStored,
                            QList<QDate> *done) {
     const QDir root(dir);
     if (!root.exists())
@@ -41,9 +41,10 @@ mox::Status importEditions(const KorDAO::DatabaseHandle &db, const QString &dir,
             kStatusMissingFile, u"税額表のフォルダ %1 に版（yyyy-MM-dd）がありません。"_s.arg(dir));
     std::sort(editions.begin(), editions.end());
     for (const auto &[from, path] : editions) {
-        if (mox::Status s = importEdition(db, from, path); !s.ok())
+        bool written = false;
+        if (mox::Status s = importEdition(db, from, path, ifStored, &written); !s.ok())
             return s;
-        if (done)
+        if (done && written)
             done->append(from);
     }
     return mox::Status::success();

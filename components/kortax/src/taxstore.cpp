@@ -1,5 +1,6 @@
 #include "kortax/kortax.h"
 
+#include "editioncheck.h"
 #include "taxschema.h"
 
 #include <map>
@@ -128,23 +129,10 @@ mox::Status incomplete(int key, const QString &what) {
                                 u"税額表 %1 が不完全です: %2"_s.arg(key).arg(what));
 }
 
-// A stored edition must cover every amount: bands from 0, contiguous, the last without bound.
+// A stored edition must cover every amount, as an imported one does.
 mox::Status checkLoaded(int key, const Edition &e) {
-    if (e.monthly.empty() || !e.monthly.front().lower.isZero())
-        return incomplete(key, u"月額表が 0 円から始まっていません。"_s);
-    for (std::size_t i = 0; i + 1 < e.monthly.size(); ++i) {
-        if (e.monthly[i].upper != e.monthly[i + 1].lower)
-            return incomplete(
-                key, u"月額表の %1 円に隙間があります。"_s.arg(e.monthly[i].upper.toPlainString()));
-    }
-    if (!e.monthly.back().upper.isZero())
-        return incomplete(key, u"月額表の最後の帯に上限があります。"_s);
-    for (int d = 0; d < kColumns; ++d) {
-        const auto &column = e.bonus[static_cast<std::size_t>(d)];
-        if (column.empty() || !column.front().lower.isZero())
-            return incomplete(
-                key, u"算出率の表の扶養親族等 %1 人の欄が 0 円から始まっていません。"_s.arg(d));
-    }
+    if (const QString fault = bandFault(e); !fault.isEmpty())
+        return incomplete(key, fault);
     return mox::Status::success();
 }
 
@@ -193,7 +181,10 @@ mox::Result<std::vector<Edition>> loadAll(const KorDAO::DatabaseHandle &db) {
 
 } // namespace
 
-mox::Status importEdition(const KorDAO::DatabaseHandle &db, QDate from, const QString &dir) {
+mox::Status importEdition(const KorDAO::DatabaseHandle &db, QDate from, const QString &dir,
+                          IfStored ifStored, bool *written) {
+    if (written)
+        *written = false;
     mox::Result<Edition> read = readEditionDir(dir, from);
     if (const mox::Status *s = mox::failure(read))
         return *s;
@@ -206,6 +197,21 @@ mox::Status importEdition(const KorDAO::DatabaseHandle &db, QDate from, const QS
     tx.setTBNameString(kTableEdition);
     if (short st = tx.DAO_BeginTrans(); st != 0)
         return dbFailure(st, tx, u"トランザクション開始"_s);
+    // Whether the date is taken is asked inside the transaction that writes it.
+    const int stored = tx.DAO_TableOpen(u"TEKIYO = %1"_s.arg(dateKey(from)), QString());
+    if (stored < 0) {
+        (void)tx.DAO_Rollback();
+        return dbFailure(static_cast<short>(stored), tx, u"読み込み"_s);
+    }
+    (void)tx.DAO_TableClose();
+    if (stored > 0 && ifStored != IfStored::Replace) {
+        (void)tx.DAO_Rollback();
+        if (ifStored == IfStored::Keep)
+            return mox::Status::success();
+        return mox::Status::failure(
+            kStatusEditionStored,
+            u"適用開始日 %1 の税額表は既に読み込まれています。"_s.arg(from.toString(Qt::ISODate)));
+    }
     mox::Status s;
     try {
         s = writeEdition(db, mox::value(read));
@@ -218,6 +224,8 @@ mox::Status importEdition(const KorDAO::DatabaseHandle &db, QDate from, const QS
     }
     if (short st = tx.DAO_CommitTrans(); st != 0) // a failed commit is undone by the component
         return dbFailure(st, tx, u"コミット"_s);
+    if (written)
+        *written = true;
     return mox::Status::success();
 }
 

@@ -35,6 +35,7 @@ inline constexpr short kStatusNoEdition = -8;    // no edition of the tables app
 inline constexpr short kStatusBadArgument = -24; // a reference date or count that is not valid
 inline constexpr short kStatusMissingFile = -20; // a table file that cannot be read
 inline constexpr short kStatusBrokenTable = -30; // a table file whose figures fail the checks
+inline constexpr short kStatusEditionStored = -25; // an import meets an edition of the same date
 
 /// The number of dependants columns of the tables: 0 to 7; the last serves "7人以上".
 inline constexpr int kColumns = 8;
@@ -83,13 +84,23 @@ const Edition *editionFor(const std::vector<Edition> &editions, QDate date);
 /// Creates the tax tables in the environment database when they are missing.
 mox::Status createTaxSchema(const KorDAO::DatabaseHandle &db);
 
-/// Reads, checks and stores the edition in force from \p from found in \p dir, replacing an
-/// edition with the same date. One transaction: on any failure the database is unchanged.
-mox::Status importEdition(const KorDAO::DatabaseHandle &db, QDate from, const QString &dir);
+/// What an import does when the database already holds an edition of the same date.
+enum class IfStored {
+    Refuse,  // fails with kStatusEditionStored and changes nothing
+    Replace, // the stored edition gives way to the one imported
+    Keep,    // the stored edition stays and the import succeeds without writing
+};
+
+/// Reads, checks and stores the edition in force from \p from found in \p dir; an edition
+/// already stored with that date is refused, replaced or kept as \p ifStored says. One
+/// transaction: on any failure the database is unchanged. \p written (when given) tells
+/// whether the edition was written.
+mox::Status importEdition(const KorDAO::DatabaseHandle &db, QDate from, const QString &dir,
+                          IfStored ifStored = IfStored::Refuse, bool *written = nullptr);
 
 /// Imports every edition folder under \p dir, each named by the date it applies from
-/// (yyyy-MM-dd), oldest first; stops at the first failure. Returns the dates imported in \p done.
-mox::Status importEditions(const KorDAO::DatabaseHandle &db, const QString &dir,
+/// (yyyy-MM-dd), oldest first; stops at the first failure. Returns the dates written in \p done.
+mox::Status importEditions(const KorDAO::DatabaseHandle &db, const QString &dir, IfStored ifStored,
                            QList<QDate> *done = nullptr);
 
 /// The folder of the shipped editions: data/tax beside the running program or one folder above
