@@ -2,6 +2,8 @@
 
 #include "printjob.h"
 
+#include "mox/datadir.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QPdfWriter>
@@ -69,7 +71,7 @@ QString PrintComponentImpl::overlayPath(const QString &overlay) const {
     const QString local = QDir(m_folder).filePath(overlay);
     if (QFileInfo::exists(local))
         return local;
-    const QString shipped = QDir(QStringLiteral(MOX_DATA_DIR)).filePath(overlay);
+    const QString shipped = QDir(mox::shippedDataDir()).filePath(overlay);
     return QFileInfo::exists(shipped) ? shipped : local;
 }
 

@@ -1,5 +1,7 @@
 #include "kortax/kortax.h"
 
+#include "mox/datadir.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
@@ -16,7 +18,7 @@ QString shippedTaxDir() {
         const QString app = QCoreApplication::applicationDirPath();
         candidates << app + u"/data/tax"_s << app + u"/../data/tax"_s;
     }
-    candidates << QStringLiteral(MOX_DATA_DIR "/tax");
+    candidates << mox::shippedDataDir() + u"/tax"_s;
     for (const QString &c : candidates) {
         if (QFileInfo(c).isDir())
             return QDir::cleanPath(c);

@@ -104,7 +104,7 @@ mox::Status importEditions(const KorDAO::DatabaseHandle &db, const QString &dir,
                            QList<QDate> *done = nullptr);
 
 /// The folder of the shipped editions: data/tax beside the running program or one folder above
-/// it, else the one of the source tree the program was built from.
+/// it, else tax/ in the shipped data folder (<prefix>/share/mox installed, else the source tree's).
 QString shippedTaxDir();
 
 /// Summary of one stored edition.
