@@ -1,0 +1,136 @@
+#!/bin/bash
+# Builds the Debian package from the build tree (cpack), checks its files, modes, conffiles,
+# Depends and desktop entries, runs lintian, then unpacks it into an empty root and, as an
+# ordinary user with no variable of ours set (no MOX_INI_DIR, no FONTCONFIG_FILE), runs
+# moxdb init, moxdb demo and mox030 from there as its desktop entry starts it (F1, F6 under Xvfb).
+# Usage: package_test.sh BUILD_DIR SOURCE_DIR. Exit 77 (skipped) without the tools.
+set -u
+build=$1 source=$2
+for tool in cpack dpkg-deb lintian xvfb-run xdotool pdffonts setpriv; do
+    command -v "$tool" >/dev/null || { echo "skipped: $tool is missing"; exit 77; }
+done
+if [ -e /etc/mox/MOX.INI ] || [ -e /etc/mox/MOXENV.INI ]; then
+    echo "skipped: this machine has INI files in /etc/mox, so no user starts without one"
+    exit 77
+fi
+
+work=$(mktemp -d)
+trap 'chmod -R u+w "$work" 2>/dev/null; rm -rf "$work"' EXIT
+chmod 755 "$work"
+fail() { echo "FAIL: $*"; exit 1; }
+
+# ---- the package ----
+cpack --config "$build/CPackConfig.cmake" -B "$work/pkg" >"$work/cpack.log" 2>&1 ||
+    { cat "$work/cpack.log"; fail "cpack"; }
+debs=("$work"/pkg/mox_*_amd64.deb)
+[ ${#debs[@]} -eq 1 ] && [ -f "${debs[0]}" ] || fail "no single mox_<version>_amd64.deb"
+deb=${debs[0]}
+
+listing=$(dpkg-deb -c "$deb" | awk '{ print $1, $2, $6 }')
+expect() { # MODE PATH: the package holds PATH (relative to /) with MODE, owned by root
+    grep -qxF -- "$1 root/root ./$2" <<<"$listing" || fail "no $1 ./$2 in the package"
+}
+for program in mox110 mox030 moxdb; do expect -rwxr-xr-x "usr/bin/$program"; done
+[ "$(grep -c ' \./usr/bin/.' <<<"$listing")" -eq 3 ] || fail "usr/bin holds more than the programs"
+expect -rw-r--r-- usr/share/mox/Mox030p.ovl
+expect -rw-r--r-- usr/share/mox/fonts/fonts.conf
+for csv in "$source"/data/tax/*/*.csv; do
+    expect -rw-r--r-- "usr/share/mox/tax/${csv#"$source"/data/tax/}"
+done
+for program in mox110 mox030; do
+    expect -rw-r--r-- "usr/share/applications/$program.desktop"
+    expect -rw-r--r-- "usr/share/icons/hicolor/scalable/apps/$program.svg"
+done
+expect -rw-r--r-- etc/mox/MOX.INI.example
+expect -rw-r--r-- etc/mox/MOXENV.INI.example
+expect -rw-r--r-- usr/share/man/man1/moxdb.1.gz
+expect -rw-r--r-- usr/share/doc/mox/copyright
+! grep -qE '\.(a|o|h|so|pdf|TMP|db)$|_test|_bench' <<<"$listing" || fail "build leftovers packaged"
+
+conffiles=$(dpkg-deb -I "$deb" conffiles)
+grep -qx /etc/mox/MOX.INI.example <<<"$conffiles" || fail "MOX.INI.example is no conffile"
+grep -qx /etc/mox/MOXENV.INI.example <<<"$conffiles" || fail "MOXENV.INI.example is no conffile"
+
+depends=$(dpkg-deb -f "$deb" Depends)
+for needed in libqt6core6 libqt6gui6 libqt6widgets6 libqt6sql6 libqt6printsupport6 \
+    libqt6sql6-sqlite libqt6sql6-psql fonts-ipafont-gothic; do
+    grep -qE "(^|, )$needed( |,|$)" <<<"$depends" || fail "Depends lacks $needed: $depends"
+done
+
+lint_root=()
+[ "$(id -u)" -eq 0 ] && lint_root=(--allow-root)
+lintian "${lint_root[@]}" "$deb" >"$work/lintian.log" 2>&1
+if grep -q '^E: ' "$work/lintian.log"; then
+    cat "$work/lintian.log"
+    fail "lintian reports errors"
+fi
+
+# ---- unpacked into an empty root, run by an ordinary user ----
+root="$work/root"
+dpkg-deb -x "$deb" "$root" || fail "dpkg-deb -x"
+# As /usr/bin, the programs' folder is not the user's to write.
+chmod 555 "$root/usr/bin"
+entry() { sed -n "s/^$2=//p" "$root/usr/share/applications/$1.desktop"; }
+[ "$(entry mox110 Name)" = "期末勤勉手当計算結果入力" ] || fail "mox110's entry is not named"
+[ "$(entry mox030 Name)" = "個人別給与累計表印刷" ] || fail "mox030's entry is not named"
+# The shipped tax editions are read from the unpacked tree: an edition present only there shows.
+cp -r "$root/usr/share/mox/tax/2026-01-01" "$root/usr/share/mox/tax/2099-01-01"
+
+home="$work/home"
+mkdir -m 700 "$home"
+as_user=()
+if [ "$(id -u)" -eq 0 ]; then
+    chown 65534:65534 "$home"
+    as_user=(setpriv --reuid=65534 --regid=65534 --clear-groups)
+fi
+run() { # runs a command in the user's home as that user, with a login's environment only
+    (cd "$home" && "${as_user[@]}" env -i HOME="$home" USER=mox LOGNAME=mox PATH=/usr/bin:/bin \
+        LANG=C.UTF-8 "$@")
+}
+
+run "$root/usr/bin/moxdb" init >"$work/init.log" 2>&1 || { cat "$work/init.log"; fail "moxdb init"; }
+[ -f "$home/.config/mox/MOX.INI" ] && [ -f "$home/.config/mox/MOXENV.INI" ] ||
+    fail "moxdb init wrote no INI files under ~/.config/mox"
+ls "$home"/.local/share/mox/*.db >/dev/null 2>&1 || fail "moxdb init made no databases in ~/.local/share/mox"
+run "$root/usr/bin/moxdb" tax list | grep -q 2099-01-01 ||
+    fail "moxdb init did not load the tax tables of its own prefix"
+run "$root/usr/bin/moxdb" demo >"$work/demo.log" 2>&1 || { cat "$work/demo.log"; fail "moxdb demo"; }
+
+# mox030 started as its desktop entry says, with the unpacked program in place of /usr/bin's.
+read -r -a exec <<<"$(entry mox030 Exec)"
+[ "${exec[0]}" = mox030 ] || fail "mox030's entry starts ${exec[0]}"
+exec[0]="$root/usr/bin/mox030"
+cat >"$work/drive.sh" <<'DRIVE'
+#!/bin/bash
+"$@" &
+pid=$!
+wid=$(timeout 30 xdotool search --sync --onlyvisible --name "個人別給与累計表印刷" | head -1)
+[ -n "$wid" ] || { echo "the form did not appear"; kill $pid; exit 1; }
+xdotool windowfocus --sync "$wid"
+xdotool key F1
+sleep 0.5
+xdotool key F6
+for _ in $(seq 1 240); do
+    kill -0 $pid 2>/dev/null || break
+    sleep 0.5
+done
+if kill -0 $pid 2>/dev/null; then
+    echo "the program did not end after printing"
+    kill $pid
+    exit 1
+fi
+wait $pid
+DRIVE
+chmod 755 "$work/drive.sh"
+run xvfb-run -a -s "-screen 0 1024x768x24" "$work/drive.sh" "${exec[@]}" || fail "mox030 run"
+
+pdf="$home/.local/share/mox/print/Mox030.pdf"
+[ -s "$pdf" ] || fail "no Mox030.pdf in ~/.local/share/mox/print"
+[ "$(stat -c %a "$pdf")" = 600 ] || fail "Mox030.pdf has mode $(stat -c %a "$pdf"), not 600"
+[ "$(stat -c %a "$(dirname "$pdf")")" = 700 ] || fail "the print folder is open to others"
+# pdffonts: name type encoding emb sub uni object ID; the gothic must be embedded.
+pdffonts "$pdf" | awk '$1 ~ /IPAGothic/ && $(NF-4) == "yes" { found = 1 } END { exit !found }' ||
+    { pdffonts "$pdf"; fail "IPAGothic is not embedded in Mox030.pdf"; }
+[ ! -e "$root/usr/bin/Mox030.pdf" ] && [ ! -e "$root/usr/bin/OVL.TMP" ] ||
+    fail "print files were written beside the program"
+echo "package $(basename "$deb") checked; lintian: $(grep -c '^W: ' "$work/lintian.log") warnings"
