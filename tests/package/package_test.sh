@@ -43,7 +43,7 @@ for program in mox110 mox030; do
 done
 expect -rw-r--r-- etc/mox/MOX.INI.example
 expect -rw-r--r-- etc/mox/MOXENV.INI.example
-expect -rw-r--r-- usr/share/man/man1/moxdb.1.gz
+for page in moxdb mox110 mox030; do expect -rw-r--r-- "usr/share/man/man1/$page.1.gz"; done
 expect -rw-r--r-- usr/share/doc/mox/copyright
 ! grep -qE '\.(a|o|h|so|pdf|TMP|db)$|_test|_bench' <<<"$listing" || fail "build leftovers packaged"
 
