@@ -384,8 +384,10 @@ void frmMox030::prsPrint(const mox::WaitProgress& progress)
                                     windowTitle());
         // Without a printer the PDF is the printout: the desktop's viewer shows it, from which
         // the operator can print or keep it.
-        if (settings.open && qEnvironmentVariableIsEmpty("MOX_PRINTER"))
-            mox::shell().openUrl(QUrl::fromLocalFile(QDir(m_printFolder).filePath(u"Mox030.pdf"_s)));
+        if (settings.open && qEnvironmentVariableIsEmpty("MOX_PRINTER")) {
+            const QString pdf = QDir(m_printFolder).filePath(u"Mox030.pdf"_s);
+            mox::shell().openUrl(QUrl::fromLocalFile(pdf));
+        }
     } else if (!job.codes.isEmpty())
         mox::shell().messageBox(u"該当データがありません"_s, mox::MsgIcon::Exclamation,
                                 mox::MsgButtons::Ok, windowTitle());
