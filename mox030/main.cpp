@@ -4,6 +4,7 @@
 
 #include "ui/frmmox030.h"
 
+#include "mox/firststart.h"
 #include "mox/fonts.h"
 #include "mox/frmback.h"
 
@@ -15,6 +16,9 @@ int main(int argc, char **argv) {
     QApplication app(argc, argv);
     mox::installFonts();
     const auto back = mox::startUp(app.arguments().mid(1), u"mox030"_s);
+
+    // A desk with no MOX.INI anywhere is told how to create the databases.
+    mox::prsIniCheck(u"個人別給与累計表印刷"_s);
 
     frmMox030 form;
     form.Form_Load();

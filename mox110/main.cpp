@@ -3,6 +3,7 @@
 #include "mox110ui/frmmox110.h"
 
 #include "kordao/kordao.h"
+#include "mox/firststart.h"
 #include "mox/fonts.h"
 #include "mox/frmback.h"
 #include "mox/shell.h"
@@ -18,6 +19,9 @@ int main(int argc, char **argv) {
     mox::shell().addBeforeEndHook([] { KorDAO::rollbackAllOpenTransactions(); });
     // The guard sets the program id (the "NB" era suffix reads "度分") and may end the process.
     const std::unique_ptr<mox::frmBack> back = mox::startUp(app.arguments().mid(1), u"mox110"_s);
+
+    // A desk with no MOX.INI anywhere is told how to create the databases.
+    mox::prsIniCheck(u"期末勤勉手当計算結果入力"_s);
 
     frmMox110 form;
     form.show();

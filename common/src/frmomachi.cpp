@@ -4,9 +4,12 @@
 #include "mox/screen.h"
 #include "mox/shell.h"
 
+#include <QElapsedTimer>
 #include <QFont>
 #include <QPointer>
 #include <QWindow>
+
+#include <algorithm>
 
 using namespace Qt::StringLiterals;
 
@@ -38,9 +41,34 @@ frmOMACHI::frmOMACHI(QWidget *parent)
         label->setGeometry(twipsRect(t.x(), t.y(), t.width(), t.height()));
         Label1[i] = label;
     }
+    prgShori = new QProgressBar(this);
+    prgShori->setObjectName(u"prgShori"_s);
+    prgShori->setFont(font);
+    prgShori->setAlignment(Qt::AlignCenter);
+    prgShori->setGeometry(twipsRect(240, 1440, 4200, 330));
+    prgShori->hide();
+}
+
+void frmOMACHI::setProgress(const QString &format, int done, int total) {
+    if (prgShori->isHidden()) {
+        // Room for the bar under the second line, the window kept centred where it was.
+        const QPoint centre = geometry().center();
+        setFixedSize(twipsSize(4680, 2070));
+        QRect g = geometry();
+        g.moveCenter(centre);
+        setGeometry(g);
+        prgShori->show();
+    }
+    prgShori->setFormat(format);
+    prgShori->setRange(0, std::max(total, 1));
+    prgShori->setValue(std::clamp(done, 0, std::max(total, 1)));
 }
 
 void runWithWaitWindow(QWidget &caller, const std::function<void()> &action) {
+    runWithWaitWindow(caller, [&action](const WaitProgress &) { action(); });
+}
+
+void runWithWaitWindow(QWidget &caller, const std::function<void(const WaitProgress &)> &action) {
     // Undoes steps 1 to 3 when the action ends, normally or by an exception.
     struct Restore {
         QPointer<QWidget> caller;
@@ -71,7 +99,21 @@ void runWithWaitWindow(QWidget &caller, const std::function<void()> &action) {
         wait->show();
         caller.setEnabled(false);
         shell().doEvents();
-        action();
+        QElapsedTimer sinceEvents;
+        QString shownFormat;
+        const WaitProgress progress = [&](const QString &format, int done, int total) {
+            if (!restore.wait)
+                return;
+            // The bar repaints at once on every change of its figure, so most reports only
+            // count: the bar moves with the pending events, at most every tenth of a second.
+            if (format == shownFormat && done < total && sinceEvents.elapsed() < 100)
+                return;
+            shownFormat = format;
+            restore.wait->setProgress(format, done, total);
+            shell().doEvents();
+            sinceEvents.start();
+        };
+        action(progress);
     }
     shell().doEvents();
 }

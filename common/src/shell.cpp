@@ -1,6 +1,7 @@
 #include "mox/shell.h"
 
 #include <QApplication>
+#include <QDesktopServices>
 #include <QMessageBox>
 
 #include <algorithm>
@@ -87,6 +88,10 @@ void QtShell::doEvents() {
     QCoreApplication::processEvents();
 }
 
+bool QtShell::openUrl(const QUrl &url) {
+    return QDesktopServices::openUrl(url);
+}
+
 ScriptedShell::ScriptedShell() {
     setShell(this);
 }
@@ -118,11 +123,19 @@ void ScriptedShell::doEvents() {
     ++m_doEvents;
     if (QCoreApplication::instance())
         QCoreApplication::processEvents();
+    if (m_onDoEvents)
+        m_onDoEvents();
+}
+
+bool ScriptedShell::openUrl(const QUrl &url) {
+    m_opened.push_back(url);
+    return true;
 }
 
 void ScriptedShell::clear() {
     m_answers.clear();
     m_boxes.clear();
+    m_opened.clear();
     m_doEvents = 0;
     m_ended = false;
 }

@@ -10,15 +10,18 @@
 #include "mox/fonts.h"
 #include "mox/format.h"
 #include "mox/frmomachi.h"
+#include "mox/printfolder.h"
 #include "mox/screen.h"
 #include "mox/shell.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QListWidget>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QUrl>
 
 using namespace Qt::StringLiterals;
 
@@ -93,7 +96,7 @@ void paintWhiteOnBlue(QLabel& label)
 } // namespace
 
 frmMox030::frmMox030(QWidget* parent)
-    : QWidget(parent), m_printFolder(QCoreApplication::applicationDirPath())
+    : QWidget(parent)
 {
     setWindowTitle(u"個人別給与累計表印刷"_s);
     setFont(QFont(mox::gothicFamily(), 9));
@@ -298,16 +301,16 @@ void frmMox030::cmdPFKEY_Click(int index)
     });
 }
 
+// One selection change for the whole list: selecting item by item costs a merge of the
+// selection per item, which for a district of 30,000 staff kept the form busy for minutes.
 void frmMox030::prsPF01()
 {
-    for (int i = 0; i < lstMain->count(); ++i)
-        lstMain->item(i)->setSelected(true);
+    lstMain->selectAll();
 }
 
 void frmMox030::prsPF02()
 {
-    for (int i = 0; i < lstMain->count(); ++i)
-        lstMain->item(i)->setSelected(false);
+    lstMain->clearSelection();
 }
 
 bool frmMox030::prfPrtchek() const
@@ -327,11 +330,12 @@ void frmMox030::prsPf05()
         lstMain->setFocus();
         return;
     }
-    mox::runWithWaitWindow(*this, [this] { prsPrint(); });
+    mox::runWithWaitWindow(*this,
+                           [this](const mox::WaitProgress& progress) { prsPrint(progress); });
     prsPf09();
 }
 
-void frmMox030::prsPrint()
+void frmMox030::prsPrint(const mox::WaitProgress& progress)
 {
     mox030::PrintJob job;
     job.db = MOX->DBDatabase();
@@ -348,7 +352,21 @@ void frmMox030::prsPrint()
         if (lstMain->item(i)->isSelected())
             job.codes.append(lstMain->item(i)->data(Qt::UserRole).toInt());
     }
+    const mox::PrintSettings settings = mox::printSettings();
+    if (m_printFolder.isEmpty()) {
+        mox::Result<QString> folder =
+            mox::printFolder(QCoreApplication::applicationDirPath(), settings);
+        if (const mox::Status* s = mox::failure(folder)) {
+            mox::shell().messageBox(s->message, mox::MsgIcon::Critical, mox::MsgButtons::Ok,
+                                    windowTitle());
+            mox::shell().endProgram(1);
+        }
+        m_printFolder = mox::value(folder);
+    }
     job.folder = m_printFolder;
+    job.progress = [&progress](int done, int total) {
+        progress(u"台帳 %v / %m 人"_s, done, total);
+    };
 
     const mox030::PrintOutcome out = mox030::prsPrint(job);
     mox::prsDaoStatus(out.daoStatus, false);
@@ -358,21 +376,29 @@ void frmMox030::prsPrint()
         mox::shell().endProgram(1);
     }
     if (out.pages > 0) {
-        handOver();
+        handOver(progress);
         // Printed, but not every text as it is stored: the operator learns how many characters
         // were changed, so that the names can be corrected.
         if (const QString notice = out.notice(); !notice.isEmpty())
             mox::shell().messageBox(notice, mox::MsgIcon::Information, mox::MsgButtons::Ok,
                                     windowTitle());
+        // Without a printer the PDF is the printout: the desktop's viewer shows it, from which
+        // the operator can print or keep it.
+        if (settings.open && qEnvironmentVariableIsEmpty("MOX_PRINTER")) {
+            const QString pdf = QDir(m_printFolder).filePath(u"Mox030.pdf"_s);
+            mox::shell().openUrl(QUrl::fromLocalFile(pdf));
+        }
     } else if (!job.codes.isEmpty())
         mox::shell().messageBox(u"該当データがありません"_s, mox::MsgIcon::Exclamation,
                                 mox::MsgButtons::Ok, windowTitle());
 }
 
-void frmMox030::handOver()
+void frmMox030::handOver(const mox::WaitProgress& progress)
 {
     const std::unique_ptr<korprint::PrintComponent> prt = korprint::create();
     prt->setPrintFIlePath(m_printFolder);
+    prt->setPageProgress(
+        [&progress](int page, int pages) { progress(u"印刷 %v / %m ページ"_s, page, pages); });
     if (prt->PrtFile(u"Mox030"_s, u"個人別給与累計表"_s, u"Mox030p.ovl"_s) != 0) {
         mox::shell().messageBox(u"印刷できませんでした。\r\n\r\n"_s + prt->lastError(),
                                 mox::MsgIcon::Critical, mox::MsgButtons::Ok, windowTitle());

@@ -8,6 +8,7 @@
 #include "mox030/ruikei.h"
 
 #include "kordao/kordao.h"
+#include "mox/frmomachi.h"
 
 #include <QList>
 #include <QString>
@@ -50,7 +51,9 @@ public:
     /// prsPf09: the end command (F10): closes the tables and the database and ends the program.
     void prsPf09();
 
-    /// The folder of OVL.TMP and of the printed file; the program's own folder unless changed.
+    /// The folder of OVL.TMP and of the printed file. Unless set, the first print run works it
+    /// out (mox::printFolder: [Print] Folder= of MOX.INI, the program's own folder when it may
+    /// be written, else the user's own print folder).
     void setPrintFolder(const QString &folder) { m_printFolder = folder; }
     const QString &printFolder() const { return m_printFolder; }
 
@@ -72,8 +75,10 @@ private:
     void prsSetPFMode(short mode);
     void prsTbClose();
     void prsDbClose();
-    void prsPrint();
-    void handOver();
+    /// The print run under the wait window: ledger n of N while OVL.TMP is written, then page n
+    /// of N while the print component draws.
+    void prsPrint(const mox::WaitProgress& progress);
+    void handOver(const mox::WaitProgress& progress);
     /// Runs \p work as one event: a field that cannot be read is reported like a failing status.
     static void guarded(const std::function<void()> &work);
 

@@ -90,6 +90,41 @@ TEST_F(WaitWindow, PaintsInNormalColoursWhileTheCallerIsDisabled) {
     EXPECT_TRUE(ran);
 }
 
+// A long action reports how far it has got: a bar appears under the two lines, which stay.
+TEST_F(WaitWindow, ReportedProgressShowsABarUnderTheTwoLines) {
+    mox::runWithWaitWindow(m_caller, [&](const mox::WaitProgress &progress) {
+        mox::frmOMACHI *wait = visibleWaitWindow();
+        ASSERT_NE(wait, nullptr);
+        EXPECT_FALSE(wait->prgShori->isVisible());
+        const QSize before = wait->size();
+        const int eventsBefore = m_shell.doEventsCount();
+
+        progress(u"台帳 %v / %m 人"_s, 1, 30000);
+        EXPECT_EQ(m_shell.doEventsCount(), eventsBefore + 1) << "the bar is painted at once";
+        ASSERT_TRUE(wait->prgShori->isVisible());
+        EXPECT_EQ(wait->prgShori->text(), u"台帳 1 / 30000 人"_s);
+        EXPECT_GT(wait->height(), before.height());
+        EXPECT_EQ(wait->width(), before.width());
+        for (const QLabel *label : wait->Label1) {
+            EXPECT_TRUE(label->isVisible());
+            EXPECT_LT(label->geometry().bottom(), wait->prgShori->geometry().top());
+        }
+        EXPECT_TRUE(wait->rect().contains(wait->prgShori->geometry()));
+
+        // Many reports in a row do not each stop for the window; the last one does.
+        for (int n = 2; n < 30000; ++n)
+            progress(u"台帳 %v / %m 人"_s, n, 30000);
+        EXPECT_LT(m_shell.doEventsCount(), eventsBefore + 100);
+        const int eventsBeforeLast = m_shell.doEventsCount();
+        progress(u"印刷 %v / %m ページ"_s, 2, 2);
+        EXPECT_EQ(m_shell.doEventsCount(), eventsBeforeLast + 1);
+        EXPECT_EQ(wait->prgShori->text(), u"印刷 2 / 2 ページ"_s);
+        EXPECT_EQ(wait->prgShori->value(), wait->prgShori->maximum());
+    });
+    EXPECT_TRUE(m_caller.isEnabled());
+    EXPECT_EQ(visibleWaitWindow(), nullptr);
+}
+
 TEST_F(WaitWindow, ThrowingActionStillRestoresTheCaller) {
     EXPECT_THROW(mox::runWithWaitWindow(m_caller, [] { throw std::runtime_error("failed"); }),
                  std::runtime_error);

@@ -16,7 +16,10 @@
 
 #include <algorithm>
 #include <ostream>
+#include <utility>
+#include <vector>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace Qt::StringLiterals;
@@ -122,6 +125,27 @@ TEST_F(PrtFile, RendersTwoB4LandscapePagesWithTheForm) {
     EXPECT_TRUE(page2.contains(u"4,567,890"_s));
     EXPECT_TRUE(page2.contains(u"個人別給与累計表"_s)); // the form is on every page
     EXPECT_FALSE(page2.contains(u"山田"_s));
+}
+
+TEST_F(PrtFile, ReportsEachPageAsItIsDrawn) {
+    std::vector<std::pair<int, int>> seen;
+    m_prt->setPageProgress([&](int page, int pages) { seen.emplace_back(page, pages); });
+    writeCommands(asCommandFile(kTwoPages));
+    ASSERT_EQ(print(), 0) << m_prt->lastError().toStdString();
+    EXPECT_EQ(seen, (std::vector<std::pair<int, int>>{{1, 2}, {2, 2}}));
+}
+
+// The pages show salaries: the PDF is readable by its owner alone, also when it replaces one that
+// others could read.
+TEST_F(PrtFile, PdfIsReadableByItsOwnerOnly) {
+    plantOldPdf();
+    ASSERT_TRUE(QFile::setPermissions(pdf(), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                 QFileDevice::ReadGroup | QFileDevice::ReadOther));
+    writeCommands(asCommandFile(kTwoPages));
+    ASSERT_EQ(print(), 0) << m_prt->lastError().toStdString();
+    struct stat st {};
+    ASSERT_EQ(::stat(QFile::encodeName(pdf()).constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777u, 0600u);
 }
 
 TEST_F(PrtFile, ReplacesAnOlderPdfOnlyWithACompleteOne) {

@@ -4,15 +4,19 @@
 #include "ovl_support.h"
 
 #include "mox/compfmode.h"
+#include "mox/frmomachi.h"
 #include "mox/program.h"
 #include "mox/shell.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTest>
+#include <QUrl>
 
 #include <gtest/gtest.h>
 
@@ -222,7 +226,11 @@ TEST_F(LedgerForm, SelectAllAndClearByKey) {
     fillStandard(m_db);
     ASSERT_TRUE(load());
     m_form->lstMain->item(1)->setSelected(true);
+    // One change of the selection whatever the staff: item by item, a list of thousands took
+    // minutes.
+    QSignalSpy changes(m_form->lstMain->selectionModel(), &QItemSelectionModel::selectionChanged);
     QTest::keyClick(m_form->lstMain, Qt::Key_F1);
+    EXPECT_EQ(changes.count(), 1);
     EXPECT_EQ(m_form->lstMain->selectedItems().size(), 3);
     QTest::keyClick(m_form->lstMain, Qt::Key_F1);
     EXPECT_EQ(m_form->lstMain->selectedItems().size(), 3);
@@ -373,6 +381,48 @@ TEST_F(LedgerForm, PrintsTheChosenLedgersAndEnds) {
         ASSERT_EQ(gotLines[i], wantLines[i]) << "line " << i + 1;
     EXPECT_EQ(got, wantBytes);
     EXPECT_TRUE(QFile::exists(m_db.path() + u"/Mox030.pdf"_s));
+    // No printer named: the desktop's viewer is asked to show the PDF.
+    ASSERT_EQ(m_shell.openedUrls().size(), 1u);
+    EXPECT_EQ(m_shell.openedUrls()[0], QUrl::fromLocalFile(pdfPath()));
+}
+
+// What the wait window shows while the run goes: each chosen employee (a page or not), then
+// each page the print component draws.
+TEST_F(LedgerForm, WaitWindowCountsLedgersThenPages) {
+    fillStandard(m_db);
+    ASSERT_TRUE(load());
+    QStringList shown;
+    m_shell.setOnDoEvents([&] {
+        for (QWidget *w : QApplication::topLevelWidgets()) {
+            if (auto *wait = qobject_cast<mox::frmOMACHI *>(w);
+                wait && wait->isVisible() && wait->prgShori->isVisible())
+                shown << wait->prgShori->text();
+        }
+    });
+    m_form->prsPF01();
+    EXPECT_THROW(m_form->cmdPFKEY_Click(5), mox::ProgramEnded);
+    EXPECT_TRUE(m_shell.boxes().empty());
+    // The first and the last report of each stage are always shown.
+    ASSERT_FALSE(shown.isEmpty());
+    EXPECT_EQ(shown.first(), u"台帳 1 / 3 人"_s);
+    EXPECT_TRUE(shown.contains(u"台帳 3 / 3 人"_s));
+    EXPECT_TRUE(shown.contains(u"印刷 1 / 2 ページ"_s));
+    EXPECT_EQ(shown.last(), u"印刷 2 / 2 ページ"_s);
+}
+
+TEST_F(LedgerForm, PrintSectionOpenZeroLeavesThePdfUnshown) {
+    fillStandard(m_db);
+    {
+        QFile ini(m_db.path() + u"/MOX.INI"_s);
+        ASSERT_TRUE(ini.open(QIODevice::Append));
+        ini.write("[Print]\nOpen=0\n");
+    }
+    ASSERT_TRUE(load());
+    m_form->prsPF01();
+    EXPECT_THROW(m_form->cmdPFKEY_Click(5), mox::ProgramEnded);
+    EXPECT_TRUE(m_shell.boxes().empty());
+    EXPECT_TRUE(QFile::exists(pdfPath()));
+    EXPECT_TRUE(m_shell.openedUrls().empty());
 }
 
 TEST_F(LedgerForm, NoRecordsInTheYearPrintsNothing) {
@@ -386,6 +436,7 @@ TEST_F(LedgerForm, NoRecordsInTheYearPrintsNothing) {
     EXPECT_EQ(mox030test::readBytes(m_db.path() + u"/OVL.TMP"_s),
               QByteArray("ST 011001\r\nCR 15063\r\nED \r\n"));
     EXPECT_FALSE(QFile::exists(m_db.path() + u"/Mox030.pdf"_s));
+    EXPECT_TRUE(m_shell.openedUrls().empty());
 }
 
 TEST_F(LedgerForm, CommandFileThatCannotBeMadeIsReported) {

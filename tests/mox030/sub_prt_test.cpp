@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 using namespace mox030;
 using namespace Qt::StringLiterals;
 
@@ -166,6 +168,24 @@ TEST_F(OvlFile, OldFileIsReplacedOnlyByACompleteOne)
     EXPECT_EQ(mox030test::readBytes(path()), QByteArray("old\r\n"));
     m_prt.prsOvlEnd();
     EXPECT_EQ(mox030test::readBytes(path()), QByteArray("ST 011001\r\nCR 15063\r\nED \r\n"));
+}
+
+// The file holds salaries: readable by its owner alone, also when it replaces one that others
+// could read.
+TEST_F(OvlFile, FileIsReadableByItsOwnerOnly)
+{
+    {
+        QFile old(path());
+        ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+        ASSERT_TRUE(old.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                       QFileDevice::ReadGroup | QFileDevice::ReadOther));
+    }
+    m_prt.prsOvlStart(11, 1);
+    m_prt.prsOvlEnd();
+    ASSERT_TRUE(m_prt.status().ok());
+    struct stat st {};
+    ASSERT_EQ(::stat(QFile::encodeName(path()).constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777u, 0600u);
 }
 
 TEST_F(OvlFile, MissingFolderIsReportedAndLaterCallsDoNothing)

@@ -1,5 +1,8 @@
 // The command dispatcher and the option parser shared by the sub-commands.
 #include "moxdb/command.h"
+#include "moxdb/progress.h"
+
+#include <cstdio>
 
 #include <gtest/gtest.h>
 
@@ -93,4 +96,60 @@ TEST(MoxdbOptions, ValuesSwitchesAndErrors)
     const Options unknown({u"--stuff"_s, u"1"_s}, {u"--staff"_s});
     EXPECT_FALSE(unknown.ok());
     EXPECT_TRUE(unknown.error().contains(u"--stuff"_s));
+}
+
+namespace {
+
+QByteArray readAll(std::FILE* f)
+{
+    std::fflush(f);
+    std::rewind(f);
+    QByteArray bytes;
+    char buf[256];
+    for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;)
+        bytes.append(buf, static_cast<qsizetype>(n));
+    return bytes;
+}
+
+} // namespace
+
+TEST(MoxdbProgress, DrawsInPlaceAndEndsWithTheLastFigure)
+{
+    std::FILE* f = std::tmpfile();
+    ASSERT_NE(f, nullptr);
+    {
+        TerminalProgress p(u"給与データ"_s, u"件"_s, 3'967'366, f, /*force=*/true);
+        p.advance(1'234'566);
+        p.advance();
+        p.finish();
+        p.advance(5); // after the end: nothing more
+    }
+    const QString text = QString::fromLocal8Bit(readAll(f));
+    std::fclose(f);
+    EXPECT_TRUE(text.startsWith(u'\r'));
+    EXPECT_TRUE(text.endsWith(u"\r給与データ 1,234,567 / 3,967,366 件 (31%)\033[K\n"_s))
+        << text.toStdString();
+    EXPECT_EQ(text.count(u'\n'), 1);
+}
+
+TEST(MoxdbProgress, SilentWhenNotATerminal)
+{
+    std::FILE* f = std::tmpfile();
+    ASSERT_NE(f, nullptr);
+    {
+        TerminalProgress p(u"デモデータ"_s, u"件"_s, 10, f);
+        p.advance(10);
+    }
+    EXPECT_TRUE(readAll(f).isEmpty());
+    std::fclose(f);
+}
+
+TEST(MoxdbProgress, LineBeyondOrWithoutAnEstimate)
+{
+    const TerminalProgress estimated(u"給与データ"_s, u"件"_s, 200, nullptr);
+    EXPECT_EQ(estimated.line(0), u"給与データ 0 / 200 件 (0%)"_s);
+    EXPECT_EQ(estimated.line(199), u"給与データ 199 / 200 件 (99%)"_s);
+    EXPECT_EQ(estimated.line(250), u"給与データ 250 / 200 件 (100%)"_s);
+    const TerminalProgress open(u"税額表"_s, u"段階"_s, 0, nullptr);
+    EXPECT_EQ(open.line(3), u"税額表 3 段階"_s);
 }

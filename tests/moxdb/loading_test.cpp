@@ -11,9 +11,15 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QProcessEnvironment>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+
+#include <tuple>
+#include <utility>
 
 using namespace Qt::StringLiterals;
 using namespace moxdb;
@@ -180,3 +186,46 @@ INSTANTIATE_TEST_SUITE_P(Engines, MoxdbLoad, testing::Values(Engine::Sqlite, Eng
                              return std::string(p.param == Engine::Sqlite ? "SQLite"
                                                                           : "PostgreSQL");
                          });
+
+// A desk with nothing set up (no $MOX_INI_DIR, no INI file in any folder of the search): init
+// makes the user's own files, the INI files where the search looks and the databases among the
+// user's data, and the next command finds them without any setting.
+TEST(MoxdbInit, WithNoIniAnywhereMakesTheUsersOwnFiles)
+{
+    if (QFileInfo::exists(u"/etc/mox/MOX.INI"_s) || QFileInfo::exists(u"/etc/mox/MOXENV.INI"_s))
+        GTEST_SKIP() << "/etc/mox holds configuration files on this machine";
+    QTemporaryDir root;
+    ASSERT_TRUE(root.isValid());
+    for (const char* sub : {"home", "config", "data", "work"})
+        ASSERT_TRUE(QDir(root.path()).mkdir(QString::fromLatin1(sub)));
+    auto run = [&](const QStringList& args) {
+        QProcess p;
+        p.setWorkingDirectory(root.filePath(u"work"_s));
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove(u"MOX_INI_DIR"_s);
+        env.insert(u"HOME"_s, root.filePath(u"home"_s));
+        env.insert(u"XDG_CONFIG_HOME"_s, root.filePath(u"config"_s));
+        env.insert(u"XDG_DATA_HOME"_s, root.filePath(u"data"_s));
+        p.setProcessEnvironment(env);
+        p.start(QStringLiteral(MOXDB_PROGRAM), args);
+        EXPECT_TRUE(p.waitForFinished(300'000));
+        return std::pair(p.exitCode(), QString::fromUtf8(p.readAllStandardOutput() +
+                                                         p.readAllStandardError()));
+    };
+    auto [code, text] = run({u"init"_s});
+    ASSERT_EQ(code, 0) << text.toStdString();
+    const QString config = root.filePath(u"config/mox"_s);
+    const QString data = root.filePath(u"data/mox"_s);
+    EXPECT_TRUE(QFileInfo(config, kPayrollIni).isFile());
+    EXPECT_TRUE(QFileInfo(config, kEnvironmentIni).isFile());
+    EXPECT_TRUE(QFileInfo(data, u"mox.db"_s).isFile());
+    EXPECT_TRUE(QFileInfo(data, u"moxenv.db"_s).isFile());
+    EXPECT_EQ(QFile::permissions(data) & ~(QFileDevice::ReadUser | QFileDevice::WriteUser |
+                                           QFileDevice::ExeUser),
+              QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    EXPECT_TRUE(QDir(root.filePath(u"work"_s)).isEmpty()) << "nothing in the current folder";
+
+    std::tie(code, text) = run({u"demo"_s});
+    ASSERT_EQ(code, 0) << text.toStdString();
+    EXPECT_TRUE(text.contains(QDir(data).filePath(u"mox.db"_s))) << text.toStdString();
+}

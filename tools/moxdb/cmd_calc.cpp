@@ -41,6 +41,7 @@ public:
         std::_Exit(exitCode == 0 ? 1 : exitCode);
     }
     void doEvents() override {}
+    bool openUrl(const QUrl &) override { return false; }
 
 private:
     QTextStream &m_err;

@@ -13,6 +13,7 @@
 
 #include "moxdb/command.h"
 #include "moxdb/init.h"
+#include "moxdb/progress.h"
 
 #include "kortax/kortax.h"
 
@@ -33,9 +34,13 @@ int fail(QTextStream &err, const QString &text, int code = 1) {
 
 int importTax(KorDAO::clsDbAccess &db, QDate from, const QString &folder, bool replace,
               QTextStream &out, QTextStream &err) {
+    TerminalProgress progress(u"税額表 %1"_s.arg(from.toString(Qt::ISODate)), u"段階"_s,
+                              KorTAX::kImportStages);
     const mox::Status s = KorTAX::importEdition(
         db.DBDatabase(), from, folder,
-        replace ? KorTAX::IfStored::Replace : KorTAX::IfStored::Refuse);
+        replace ? KorTAX::IfStored::Replace : KorTAX::IfStored::Refuse, nullptr,
+        [&progress](int) { progress.advance(); });
+    progress.finish();
     if (s.code == KorTAX::kStatusEditionStored)
         return fail(err, s.message + u"置き換えるときは --replace を付けてください。"_s);
     if (!s.ok())

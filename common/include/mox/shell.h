@@ -2,14 +2,16 @@
 
 // Shell: the few things the programs ask of the desktop that tests must be able to answer.
 //
-// Message boxes, ending the program at once, and letting pending window events run all go
-// through the current Shell. Production code uses QtShell (QMessageBox, an immediate process end
-// that runs no unload handler, QCoreApplication::processEvents). Tests install a ScriptedShell,
-// which records every box, answers from a queue, and turns the program end into a ProgramEnded
-// exception so that a test can see that nothing after the call ran.
+// Message boxes, ending the program at once, letting pending window events run and handing a
+// file to the desktop's viewer all go through the current Shell. Production code uses QtShell
+// (QMessageBox, an immediate process end that runs no unload handler,
+// QCoreApplication::processEvents, QDesktopServices::openUrl). Tests install a ScriptedShell,
+// which records every box and every opened address, answers from a queue, and turns the program
+// end into a ProgramEnded exception so that a test can see that nothing after the call ran.
 
 #include <QString>
 #include <QStringList>
+#include <QUrl>
 
 #include <deque>
 #include <functional>
@@ -35,6 +37,9 @@ public:
     [[noreturn]] virtual void endProgram(int exitCode = 0) = 0;
     /// Lets the pending window events run once.
     virtual void doEvents() = 0;
+    /// Hands \p url (a local file) to the desktop's viewer for its kind and returns at once;
+    /// false when the desktop has no viewer for it.
+    virtual bool openUrl(const QUrl &url) = 0;
 
     /// Registers work that must run right before the program ends at once (rolling back open
     /// transactions). Returns an id for removeBeforeEndHook.
@@ -60,6 +65,7 @@ public:
                          const QString &title) override;
     [[noreturn]] void endProgram(int exitCode = 0) override;
     void doEvents() override;
+    bool openUrl(const QUrl &url) override;
 };
 
 /// Thrown by ScriptedShell::endProgram in place of the process end.
@@ -89,8 +95,14 @@ public:
                          const QString &title) override;
     [[noreturn]] void endProgram(int exitCode = 0) override;
     void doEvents() override;
+    /// Records \p url and opens nothing.
+    bool openUrl(const QUrl &url) override;
+
+    /// Work run inside each doEvents, to look at the windows as the user would see them then.
+    void setOnDoEvents(std::function<void()> look) { m_onDoEvents = std::move(look); }
 
     const std::vector<Box> &boxes() const { return m_boxes; }
+    const std::vector<QUrl> &openedUrls() const { return m_opened; }
     int doEventsCount() const { return m_doEvents; }
     bool ended() const { return m_ended; }
     void clear();
@@ -98,6 +110,8 @@ public:
 private:
     std::deque<MsgAnswer> m_answers;
     std::vector<Box> m_boxes;
+    std::vector<QUrl> m_opened;
+    std::function<void()> m_onDoEvents;
     int m_doEvents = 0;
     bool m_ended = false;
 };

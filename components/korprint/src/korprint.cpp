@@ -25,6 +25,7 @@ class PrintComponentImpl final : public PrintComponent {
 public:
     void setPrintFIlePath(const QString &folder) override { m_folder = folder; }
     QString printFIlePath() const override { return m_folder; }
+    void setPageProgress(PageProgress progress) override { m_progress = std::move(progress); }
     short PrtFile(const QString &programId, const QString &title, const QString &overlay) override;
     QString lastError() const override { return m_error; }
 
@@ -38,6 +39,7 @@ private:
 
     QString m_folder;
     QString m_error;
+    PageProgress m_progress;
 };
 
 // Sets the printer to the job's paper with the printable area starting where the form expects it,
@@ -119,7 +121,9 @@ mox::Status PrintComponentImpl::writePdf(const QString &path, const QString &tit
         return mox::Status::failure(OutputFailed, u"PDFファイル %1 を書き込めません（%2）。"_s.arg(
                                                       QDir::toNativeSeparators(path), why));
     };
-    if (!file.open(QIODevice::WriteOnly))
+    // The pages show salaries: the owner alone may read the file, whatever an older one allowed.
+    if (!file.open(QIODevice::WriteOnly) ||
+        !file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner))
         return failed(file.errorString());
     mox::Status s;
     {
@@ -128,7 +132,8 @@ mox::Status PrintComponentImpl::writePdf(const QString &path, const QString &tit
         writer.setCreator(u"korprint"_s);
         writer.setResolution(720);
         writer.setPageLayout(pageLayoutFor(setup.paper));
-        s = renderPages(QDir(m_folder).filePath(kCommandFileName), overlay, setup, writer);
+        s = renderPages(QDir(m_folder).filePath(kCommandFileName), overlay, setup, writer,
+                        m_progress);
     }
     if (!s.ok()) {
         file.cancelWriting();
@@ -157,7 +162,8 @@ mox::Status PrintComponentImpl::print(const QString &printerName, const QString 
     }
     printer.setDocName(title);
     printer.setCopyCount(setup.copies);
-    mox::Status s = renderPages(QDir(m_folder).filePath(kCommandFileName), overlay, setup, printer);
+    mox::Status s =
+        renderPages(QDir(m_folder).filePath(kCommandFileName), overlay, setup, printer, m_progress);
     if (!s.ok() || printer.printerState() == QPrinter::Error) {
         return mox::Status::failure(
             PrinterFailed,

@@ -175,7 +175,8 @@ mox::Result<std::vector<Command>> loadOverlay(const QString &path) {
 }
 
 mox::Status renderPages(const QString &commandFile, const std::vector<Command> &overlay,
-                        const JobSetup &setup, QPagedPaintDevice &device) {
+                        const JobSetup &setup, QPagedPaintDevice &device,
+                        const std::function<void(int page, int pages)> &pageDone) {
     CommandReader reader;
     if (!reader.open(commandFile)) {
         return mox::Status::failure(CommandFileMissing, u"印刷ファイル %1 を開けません。"_s.arg(
@@ -201,6 +202,8 @@ mox::Status renderPages(const QString &commandFile, const std::vector<Command> &
             return malformed(commandFile, reader.lineNumber(), reader.error());
         }
         if (c.kind == CommandKind::Page) {
+            if (page > 0 && pageDone)
+                pageDone(page, setup.pages);
             if (page > 0 && !device.newPage()) {
                 painter.end();
                 return mox::Status::failure(OutputFailed, u"新しいページを始められません。"_s);
@@ -216,6 +219,8 @@ mox::Status renderPages(const QString &commandFile, const std::vector<Command> &
     }
     if (!painter.end())
         return mox::Status::failure(OutputFailed, u"印刷を終えられません。"_s);
+    if (page > 0 && pageDone)
+        pageDone(page, setup.pages);
     if (page != setup.pages)
         return malformed(commandFile, reader.lineNumber(), u"印刷中にファイルが変わりました"_s);
     return mox::Status::success();

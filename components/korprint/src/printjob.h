@@ -10,6 +10,7 @@
 #include <QPageLayout>
 #include <QPageSize>
 
+#include <functional>
 #include <vector>
 
 class QPagedPaintDevice;
@@ -49,8 +50,10 @@ mox::Result<std::vector<Command>> loadOverlay(const QString &path);
 
 // Draws every page of the command file on `device` (already set to the job's page layout), the
 // overlay first on each page. The file is read again line by line, so memory does not grow with
-// the number of pages.
+// the number of pages. \p pageDone, when set, is called after each page with its number and
+// setup.pages.
 mox::Status renderPages(const QString &commandFile, const std::vector<Command> &overlay,
-                        const JobSetup &setup, QPagedPaintDevice &device);
+                        const JobSetup &setup, QPagedPaintDevice &device,
+                        const std::function<void(int page, int pages)> &pageDone = {});
 
 } // namespace korprint

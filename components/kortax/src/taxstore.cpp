@@ -182,12 +182,18 @@ mox::Result<std::vector<Edition>> loadAll(const KorDAO::DatabaseHandle &db) {
 } // namespace
 
 mox::Status importEdition(const KorDAO::DatabaseHandle &db, QDate from, const QString &dir,
-                          IfStored ifStored, bool *written) {
+                          IfStored ifStored, bool *written,
+                          const std::function<void(int stage)> &stageDone) {
     if (written)
         *written = false;
+    const auto stage = [&stageDone](int n) {
+        if (stageDone)
+            stageDone(n);
+    };
     mox::Result<Edition> read = readEditionDir(dir, from);
     if (const mox::Status *s = mox::failure(read))
         return *s;
+    stage(1);
     if (mox::Status s = createTaxSchema(db); !s.ok())
         return s;
 
@@ -204,6 +210,7 @@ mox::Status importEdition(const KorDAO::DatabaseHandle &db, QDate from, const QS
         return dbFailure(static_cast<short>(stored), tx, u"読み込み"_s);
     }
     (void)tx.DAO_TableClose();
+    stage(2);
     if (stored > 0 && ifStored != IfStored::Replace) {
         (void)tx.DAO_Rollback();
         if (ifStored == IfStored::Keep)
@@ -222,8 +229,10 @@ mox::Status importEdition(const KorDAO::DatabaseHandle &db, QDate from, const QS
         (void)tx.DAO_Rollback();
         return s;
     }
+    stage(3);
     if (short st = tx.DAO_CommitTrans(); st != 0) // a failed commit is undone by the component
         return dbFailure(st, tx, u"コミット"_s);
+    stage(kImportStages);
     if (written)
         *written = true;
     return mox::Status::success();

@@ -86,7 +86,12 @@ PrintOutcome prsPrint(const PrintJob &job) {
     }
 
     Ruikei grid;
+    const int total = static_cast<int>(job.codes.size());
+    int done = 0;
     for (int code : job.codes) {
+        if (done > 0 && job.progress)
+            job.progress(done, total);
+        ++done;
         // A page without its header would be a ledger of nobody: an employee removed from the
         // personnel master since the list was made is left out, and a find that fails stops
         // the run before any of the employee's records is read.
@@ -117,6 +122,8 @@ PrintOutcome prsPrint(const PrintJob &job) {
         if (!prt.status().ok())
             break;
     }
+    if (done > 0 && job.progress)
+        job.progress(done, total);
     prt.prsOvlEnd();
     out.file = prt.status();
     out.blanked = prt.blankedChars();

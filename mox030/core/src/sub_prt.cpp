@@ -197,7 +197,10 @@ void SUB_PRT::prsOvlWrite(int mode, const QString& line)
         m_blanked = 0;
         m_replaced = 0;
         m_file = std::make_unique<QSaveFile>(filePath());
-        if (!m_file->open(QIODevice::WriteOnly)) {
+        // The file holds salaries: its owner alone may read it, whatever an older file allowed
+        // (the mode is set on the new file before its first line and kept by the rename).
+        if (!m_file->open(QIODevice::WriteOnly) ||
+            !m_file->setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner)) {
             fail(m_file->errorString());
             return;
         }

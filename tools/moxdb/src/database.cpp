@@ -76,7 +76,8 @@ int Database::count(const QString& name, const QString& filter)
     return t.DAO_TableOpen(filter, QString());
 }
 
-mox::Status replaceTables(Database& db, const std::vector<TableRows>& tables)
+mox::Status replaceTables(Database& db, const std::vector<TableRows>& tables,
+                          TerminalProgress* progress)
 {
     if (mox::Status s = db.begin(); !s.ok())
         return s;
@@ -88,6 +89,8 @@ mox::Status replaceTables(Database& db, const std::vector<TableRows>& tables)
             db.rollback();
             return s;
         }
+        if (progress)
+            progress->advance(static_cast<qint64>(t.rows->size()));
     }
     if (mox::Status s = db.commit(); !s.ok()) {
         db.rollback();

@@ -2,6 +2,7 @@
 #include "moxdb/demodata.h"
 #include "moxdb/init.h"
 #include "moxdb/loading.h"
+#include "moxdb/progress.h"
 #include "moxdb/tables.h"
 #include "moxdb/tablestax.h"
 
@@ -32,14 +33,23 @@ int runDemo(const QStringList& args, QTextStream& out, QTextStream& err)
     const std::unique_ptr<WithholdingTax> tax = withholdingTaxOf(*targets.environment, err);
     const DatasetRows rows = demoRows(*tax);
     const std::vector<Row> mark = loadMark(u"demo"_s);
-    mox::Status s = replaceTables(*targets.payroll, {{&kanriLayout(), &rows.kanri},
-                                                     {&jinjiLayout(), &rows.jinji},
-                                                     {&kyuyoLayout(), &rows.kyuyo},
-                                                     {&koyouLayout(), &rows.koyou},
-                                                     {&loadMarkLayout(), &mark}});
+    const std::vector<TableRows> payroll{{&kanriLayout(), &rows.kanri},
+                                         {&jinjiLayout(), &rows.jinji},
+                                         {&kyuyoLayout(), &rows.kyuyo},
+                                         {&koyouLayout(), &rows.koyou},
+                                         {&loadMarkLayout(), &mark}};
+    const std::vector<TableRows> environment{{&nameLayout(), &rows.names},
+                                             {&loadMarkLayout(), &mark}};
+    qint64 total = 0;
+    for (const auto* tables : {&payroll, &environment}) {
+        for (const TableRows& t : *tables)
+            total += static_cast<qint64>(t.rows->size());
+    }
+    TerminalProgress progress(u"デモデータ"_s, u"件"_s, total);
+    mox::Status s = replaceTables(*targets.payroll, payroll, &progress);
     if (s.ok())
-        s = replaceTables(*targets.environment,
-                          {{&nameLayout(), &rows.names}, {&loadMarkLayout(), &mark}});
+        s = replaceTables(*targets.environment, environment, &progress);
+    progress.finish();
     if (!s.ok()) {
         err << "moxdb demo: " << failureText(s.message) << '\n';
         return 1;

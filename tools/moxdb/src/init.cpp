@@ -22,7 +22,7 @@ mox::Status writeDefaultIni(const QString& path, const QString& databaseFile)
         return mox::Status::failure(-20, u"%1 を書けません: %2"_s.arg(path, file.errorString()));
     const QString text = u"[Database]\n"
                          u"Driver=QSQLITE\n"
-                         u"; relative to the folder of this file\n"
+                         u"; absolute, or relative to the folder of this file\n"
                          u"Database=%1\n"_s.arg(databaseFile);
     file.write(text.toUtf8());
     if (!file.commit())
@@ -60,7 +60,8 @@ QString findIni(const QString& name, const QStringList& folders)
     return QString();
 }
 
-mox::Result<IniFiles> ensureIniFiles(const QStringList& folders, const QString& defaultDir)
+mox::Result<IniFiles> ensureIniFiles(const QStringList& folders, const QString& defaultDir,
+                                     const QString& databaseDir)
 {
     IniFiles files;
     files.payroll = findIni(kPayrollIni, folders);
@@ -75,11 +76,25 @@ mox::Result<IniFiles> ensureIniFiles(const QStringList& folders, const QString& 
     const QDir dir(defaultDir);
     if (!QDir().mkpath(dir.absolutePath()))
         return mox::Status::failure(-20, u"%1 を作れません。"_s.arg(dir.absolutePath()));
+    QString payrollDb = u"mox.db"_s;
+    QString environmentDb = u"moxenv.db"_s;
+    if (!databaseDir.isEmpty()) {
+        const QDir data(databaseDir);
+        if (!data.exists()) {
+            if (!QDir().mkpath(data.absolutePath()))
+                return mox::Status::failure(-20, u"%1 を作れません。"_s.arg(data.absolutePath()));
+            QFile::setPermissions(data.absolutePath(), QFileDevice::ReadOwner |
+                                                           QFileDevice::WriteOwner |
+                                                           QFileDevice::ExeOwner);
+        }
+        payrollDb = data.absoluteFilePath(payrollDb);
+        environmentDb = data.absoluteFilePath(environmentDb);
+    }
     files.payroll = dir.absoluteFilePath(kPayrollIni);
     files.environment = dir.absoluteFilePath(kEnvironmentIni);
-    if (mox::Status s = writeDefaultIni(files.payroll, u"mox.db"_s); !s.ok())
+    if (mox::Status s = writeDefaultIni(files.payroll, payrollDb); !s.ok())
         return s;
-    if (mox::Status s = writeDefaultIni(files.environment, u"moxenv.db"_s); !s.ok())
+    if (mox::Status s = writeDefaultIni(files.environment, environmentDb); !s.ok())
         return s;
     files.written = true;
     return files;

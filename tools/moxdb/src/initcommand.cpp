@@ -11,6 +11,15 @@ namespace moxdb {
 
 namespace {
 
+// "<$variable>/mox", or "~/<fallback>/mox" when the variable is unset or empty.
+QString userFolder(const char* variable, const QString& fallback)
+{
+    QString base = qEnvironmentVariable(variable);
+    if (base.isEmpty())
+        base = QDir::homePath() + u'/' + fallback;
+    return base + u"/mox"_s;
+}
+
 int runInit(const QStringList& args, QTextStream& out, QTextStream& err)
 {
     Options options(args, {u"--dir"_s, u"--operator-role"_s, u"--admin-role"_s}, {u"--roles"_s});
@@ -35,12 +44,20 @@ int runInit(const QStringList& args, QTextStream& out, QTextStream& err)
             return 2;
         }
     }
-    // With --dir only that folder counts; otherwise the usual search, and defaults go to
-    // $MOX_INI_DIR or the current folder.
+    // With --dir only that folder counts; otherwise the usual search. Default files go to
+    // $MOX_INI_DIR when it is set (the current folder when it is empty); with no setting at all
+    // they are the user's own: the INI files in $XDG_CONFIG_HOME/mox, where the search finds
+    // them, and the databases in $XDG_DATA_HOME/mox.
     QStringList folders = KorDAO::iniSearchFolders();
     QString defaultDir = qEnvironmentVariable("MOX_INI_DIR", QDir::currentPath());
+    QString databaseDir;
+    if (!qEnvironmentVariableIsSet("MOX_INI_DIR")) {
+        defaultDir = userFolder("XDG_CONFIG_HOME", u".config"_s);
+        databaseDir = userFolder("XDG_DATA_HOME", u".local/share"_s);
+    }
     if (options.has(u"--dir"_s)) {
         defaultDir = options.value(u"--dir"_s);
+        databaseDir.clear();
         folders = {defaultDir};
         useIniFolder(defaultDir);
     }
@@ -57,7 +74,7 @@ int runInit(const QStringList& args, QTextStream& out, QTextStream& err)
             return 1;
         }
     }
-    auto files = ensureIniFiles(folders, defaultDir);
+    auto files = ensureIniFiles(folders, defaultDir, databaseDir);
     if (const mox::Status* s = mox::failure(files)) {
         err << "moxdb init: " << failureText(s->message) << '\n';
         return 1;

@@ -1,6 +1,7 @@
 #include "moxdb/command.h"
 #include "moxdb/init.h"
 #include "moxdb/loading.h"
+#include "moxdb/progress.h"
 #include "moxdb/synthdata.h"
 #include "moxdb/tablestax.h"
 
@@ -39,9 +40,11 @@ int runSynth(const QStringList& args, QTextStream& out, QTextStream& err)
     const std::unique_ptr<WithholdingTax> tax = withholdingTaxOf(*targets.environment, err);
     const Dataset d = syntheticDistrict(staff, static_cast<std::uint64_t>(seed));
     qint64 written = 0;
-    if (mox::Status s = writeSynthetic(*targets.payroll, *targets.environment, d, years, *tax,
-                                       static_cast<std::uint64_t>(seed), &written);
-        !s.ok()) {
+    TerminalProgress progress(u"給与データ"_s, u"件"_s, syntheticPaymentCount(d, years));
+    const mox::Status s = writeSynthetic(*targets.payroll, *targets.environment, d, years, *tax,
+                                         static_cast<std::uint64_t>(seed), &written, &progress);
+    progress.finish();
+    if (!s.ok()) {
         err << "moxdb synth: " << failureText(s.message) << '\n';
         return 1;
     }

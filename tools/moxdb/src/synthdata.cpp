@@ -154,7 +154,8 @@ qint64 syntheticPaymentCount(const Dataset& d, int years)
 }
 
 mox::Status writeSynthetic(Database& payroll, Database& environment, const Dataset& d, int years,
-                           const WithholdingTax& tax, std::uint64_t seed, qint64* written)
+                           const WithholdingTax& tax, std::uint64_t seed, qint64* written,
+                           TerminalProgress* progress)
 {
     std::vector<Row> kanri{kanriRow(d.management)};
     std::vector<Row> koyou{koyouRow(d.bands)};
@@ -183,6 +184,8 @@ mox::Status writeSynthetic(Database& payroll, Database& environment, const Datas
     RowWriter monthly(payroll, kyuyoLayout(), monthlyPayColumns());
     RowWriter bonuses(payroll, kyuyoLayout(), bonusColumns());
     mox::Status s = forEachSyntheticPayment(d, years, tax, seed, [&](const Row& r) {
+        if (progress)
+            progress->advance();
         return (r.integer(u"KYUSYU"_s) == 2 ? bonuses : monthly).add(r);
     });
     if (s.ok())

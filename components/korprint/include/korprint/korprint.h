@@ -19,6 +19,7 @@
 
 #include <QString>
 
+#include <functional>
 #include <memory>
 
 namespace korprint {
@@ -44,6 +45,12 @@ public:
     // Folder of OVL.TMP and of the PDF (the property is spelled PrintFIlePath by the programs).
     virtual void setPrintFIlePath(const QString &folder) = 0;
     virtual QString printFIlePath() const = 0;
+
+    // Called by PrtFile after each page drawn, with the page number and the number of pages:
+    // first for the PDF, then again from page 1 for the printer when one is named. None by
+    // default.
+    using PageProgress = std::function<void(int page, int pages)>;
+    virtual void setPageProgress(PageProgress progress) = 0;
 
     // Prints <PrintFIlePath>/OVL.TMP over the overlay: programId names the PDF, title becomes the
     // document title. Returns 0 or a PrintResult; on failure no PDF is left half written and an

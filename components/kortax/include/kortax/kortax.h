@@ -25,6 +25,7 @@
 #include <QString>
 
 #include <array>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -94,9 +95,13 @@ enum class IfStored {
 /// Reads, checks and stores the edition in force from \p from found in \p dir; an edition
 /// already stored with that date is refused, replaced or kept as \p ifStored says. One
 /// transaction: on any failure the database is unchanged. \p written (when given) tells
-/// whether the edition was written.
+/// whether the edition was written. \p stageDone (when given) is called with 1 to
+/// kImportStages as the stages end: the files read and checked, the date looked up, the tables
+/// written, the transaction committed.
+inline constexpr int kImportStages = 4;
 mox::Status importEdition(const KorDAO::DatabaseHandle &db, QDate from, const QString &dir,
-                          IfStored ifStored = IfStored::Refuse, bool *written = nullptr);
+                          IfStored ifStored = IfStored::Refuse, bool *written = nullptr,
+                          const std::function<void(int stage)> &stageDone = {});
 
 /// Imports every edition folder under \p dir, each named by the date it applies from
 /// (yyyy-MM-dd), oldest first; stops at the first failure. Returns the dates written in \p done.

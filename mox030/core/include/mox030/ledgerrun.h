@@ -21,6 +21,8 @@
 #include <QList>
 #include <QString>
 
+#include <functional>
+
 namespace mox030 {
 
 /// The filter of one employee's payment records of the fiscal year, joined as plain text:
@@ -57,6 +59,9 @@ struct PrintJob {
     QString SYOZOKU;  // management record: workplace
     QList<int> codes; // the chosen employees, in list order
     QString folder;   // where OVL.TMP goes
+    /// Called after each chosen employee (a page written or not) with how many are done and
+    /// how many were chosen; none when empty.
+    std::function<void(int done, int total)> progress;
 };
 
 struct PrintOutcome {

@@ -4,6 +4,7 @@
 // creating it, replacing the rows of its tables, transactions. Every access goes through the
 // database component; rows are written with bound values only.
 
+#include "moxdb/progress.h"
 #include "moxdb/row.h"
 
 #include "kordao/bulkinsert.h"
@@ -81,6 +82,8 @@ struct TableRows {
 
 /// Replaces the records of each table in \p tables by its rows, all in one transaction: on any
 /// failure the database keeps its old records.
-mox::Status replaceTables(Database& db, const std::vector<TableRows>& tables);
+/// \p progress, when given, advances by each table's rows once they are written.
+mox::Status replaceTables(Database& db, const std::vector<TableRows>& tables,
+                          TerminalProgress* progress = nullptr);
 
 } // namespace moxdb

@@ -30,8 +30,11 @@ struct IniFiles {
 
 /// Finds both configuration files in \p folders. When neither exists, writes default SQLite
 /// files into \p defaultDir: MOX.INI naming mox.db and MOXENV.INI naming moxenv.db, both in
-/// that folder. Only one of the two existing is a failure that names the missing file.
-mox::Result<IniFiles> ensureIniFiles(const QStringList& folders, const QString& defaultDir);
+/// that folder, or, when \p databaseDir is given, in that folder (made 0700 when missing: the
+/// databases hold salaries) and named by their absolute paths. Only one of the two existing is
+/// a failure that names the missing file.
+mox::Result<IniFiles> ensureIniFiles(const QStringList& folders, const QString& defaultDir,
+                                     const QString& databaseDir = {});
 
 /// One more piece of work of "moxdb init", run after the tables exist. It must be idempotent.
 struct InitStep {

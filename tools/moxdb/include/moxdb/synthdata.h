@@ -5,6 +5,7 @@
 // month before the processing month (December 2026), as the demo does.
 
 #include "moxdb/database.h"
+#include "moxdb/progress.h"
 #include "moxdb/demodata.h"
 #include "moxdb/paycalc.h"
 
@@ -30,9 +31,10 @@ mox::Status forEachSyntheticPayment(const Dataset& d, int years, const Withholdi
 
 /// Replaces the data of both databases by \p d with \p years of payments, and their load marks
 /// by that of synth (see loading.h), one transaction per database; \p written receives the
-/// number of payment records.
+/// number of payment records. \p progress, when given, advances by each payment record.
 mox::Status writeSynthetic(Database& payroll, Database& environment, const Dataset& d, int years,
-                           const WithholdingTax& tax, std::uint64_t seed, qint64* written);
+                           const WithholdingTax& tax, std::uint64_t seed, qint64* written,
+                           TerminalProgress* progress = nullptr);
 
 /// The number of payment records forEachSyntheticPayment makes for \p d over \p years.
 qint64 syntheticPaymentCount(const Dataset& d, int years);
