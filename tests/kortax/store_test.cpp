@@ -4,6 +4,7 @@
 
 #include "brokencopy.h"
 #include "envdatabase.h"
+#include "testbonustable.h"
 
 using namespace taxtest;
 
@@ -24,7 +25,7 @@ protected:
         QList<QDate> done;
         const mox::Status s = KorTAX::importEditions(db(), QStringLiteral(MOX_TAX_DATA_DIR), &done);
         ASSERT_TRUE(s.ok()) << s.message.toStdString();
-        ASSERT_EQ(done, (QList<QDate>{QDate(2020, 1, 1), QDate(2026, 1, 1)}));
+        ASSERT_EQ(done, (QList<QDate>{QDate(2020, 1, 1), QDate(2026, 1, 1), QDate(2027, 1, 1)}));
     }
 
     // "from: monthly bands / bonus bands" of every stored edition.
@@ -44,9 +45,10 @@ protected:
     std::unique_ptr<EnvDatabase> m_env;
 };
 
-// 246 rows + 8 formula bands; 232 + 9; 21 rates × 8 columns.
+// 246 rows + 8 formula bands; 232 + 9; 229 + 9; 21 rates × 8 columns; 令和9年分 without bonus.
 const QStringList kShipped{QStringLiteral("2020-01-01: 254/168"),
-                           QStringLiteral("2026-01-01: 241/168")};
+                           QStringLiteral("2026-01-01: 241/168"),
+                           QStringLiteral("2027-01-01: 238/0")};
 
 } // namespace
 
@@ -54,8 +56,9 @@ TEST_P(TaxStore, ImportsShippedEditionsAndListsThem) {
     importShipped();
     EXPECT_EQ(stored(), kShipped);
     // Importing an edition again replaces it rather than adding to it.
-    ASSERT_TRUE(
-        KorTAX::importEdition(db(), QDate(2026, 1, 1), dataDir(QStringLiteral("2026-01-01"))).ok());
+    ASSERT_TRUE(KorTAX::importEdition(db(), QDate(2026, 1, 1),
+                                      dataDir(QStringLiteral("2026-01-01")), /*replace=*/true)
+                    .ok());
     EXPECT_EQ(stored(), kShipped);
 }
 
@@ -85,6 +88,59 @@ TEST_P(TaxStore, TaxObjectReadsStoredTablesOnce) {
     EXPECT_NE(fresh.TaxMonthly(yen(100'000), 0, 0, yen(20251231), out), 0);
 }
 
+TEST_P(TaxStore, BonusTableAddedToTheEditionThatLacksIt) {
+    importShipped();
+    KorTAX::clsTax tax;
+    tax.setTaxIniName(QStringLiteral("MOXENV.INI"));
+    Currency out = yen(-1);
+    // June 2027: 令和9年分 has no bonus table yet, and the 令和8年分 one does not stand in.
+    EXPECT_EQ(tax.TaxBonus(yen(500'000), yen(300'000), 0, 0, yen(20270601), out),
+              KorTAX::kStatusNoTable);
+    EXPECT_EQ(out, yen(-1));
+    EXPECT_EQ(tax.lastError(),
+              QStringLiteral("令和9年分の賞与に対する源泉徴収税額の算出率の表がありません。"));
+    // R9 row 338,000–341,000, d0 → 10,410; December 2026 keeps R8 (10,750; bonus 6.126 %).
+    ASSERT_EQ(tax.TaxMonthly(yen(339'250), 0, 0, yen(20270601), out), 0);
+    EXPECT_EQ(out, yen(10'410));
+    ASSERT_EQ(tax.TaxMonthly(yen(339'250), 0, 0, yen(20261201), out), 0);
+    EXPECT_EQ(out, yen(10'750));
+    ASSERT_EQ(tax.TaxBonus(yen(500'000), yen(300'000), 0, 0, yen(20261201), out), 0);
+    EXPECT_EQ(tax.TaxRate(), percent(u"6.126"));
+
+    // Adding the missing table needs no --replace and keeps the monthly table.
+    QTemporaryDir bonusDir;
+    ASSERT_TRUE(writeTestBonusTable(bonusDir.path()));
+    const mox::Status added = KorTAX::importEdition(db(), QDate(2027, 1, 1), bonusDir.path());
+    ASSERT_TRUE(added.ok()) << added.message.toStdString();
+    const QStringList withBonus{kShipped[0], kShipped[1], QStringLiteral("2027-01-01: 238/168")};
+    EXPECT_EQ(stored(), withBonus);
+
+    // The same object sees the table at once: its refusal made it read the tables again.
+    ASSERT_EQ(tax.TaxBonus(yen(500'000), yen(300'000), 0, 0, yen(20270601), out), 0)
+        << tax.lastError().toStdString();
+    EXPECT_EQ(tax.TaxRate(), percent(u"12.252"));
+    EXPECT_EQ(out, yen(61'260));
+    ASSERT_EQ(tax.TaxMonthly(yen(339'250), 0, 0, yen(20270601), out), 0);
+    EXPECT_EQ(out, yen(10'410));
+    ASSERT_EQ(tax.TaxBonus(yen(500'000), yen(300'000), 0, 0, yen(20261201), out), 0);
+    EXPECT_EQ(tax.TaxRate(), percent(u"6.126"));
+
+    // A table the edition already holds is replaced only when asked to.
+    const mox::Status again = KorTAX::importEdition(db(), QDate(2027, 1, 1), bonusDir.path());
+    EXPECT_EQ(again.code, KorTAX::kStatusTableLoaded);
+    EXPECT_TRUE(
+        again.message.contains(QStringLiteral("令和9年分（2027-01-01 から）の賞与に対する")))
+        << again.message.toStdString();
+    const mox::Status monthly =
+        KorTAX::importEdition(db(), QDate(2027, 1, 1), dataDir(QStringLiteral("2026-01-01")));
+    EXPECT_EQ(monthly.code, KorTAX::kStatusTableLoaded);
+    EXPECT_EQ(stored(), withBonus);
+    const mox::Status replaced =
+        KorTAX::importEdition(db(), QDate(2027, 1, 1), bonusDir.path(), /*replace=*/true);
+    ASSERT_TRUE(replaced.ok()) << replaced.message.toStdString();
+    EXPECT_EQ(stored(), withBonus);
+}
+
 TEST_P(TaxStore, BrokenFileIsRefusedAndNothingStored) {
     importShipped();
     EditionCopy copy(QStringLiteral("2026-01-01"));
@@ -101,11 +157,11 @@ TEST_P(TaxStore, FailedWriteLeavesDatabaseUnchanged) {
     ASSERT_TRUE(m_env->breakLastBonusInsert());
 
     // Replacing an edition deletes and rewrites all its records before the write that fails.
-    const mox::Status replace =
-        KorTAX::importEdition(db(), QDate(2026, 1, 1), dataDir(QStringLiteral("2026-01-01")));
+    const mox::Status replace = KorTAX::importEdition(
+        db(), QDate(2026, 1, 1), dataDir(QStringLiteral("2026-01-01")), /*replace=*/true);
     EXPECT_FALSE(replace.ok());
     const mox::Status added =
-        KorTAX::importEdition(db(), QDate(2027, 1, 1), dataDir(QStringLiteral("2026-01-01")));
+        KorTAX::importEdition(db(), QDate(2028, 1, 1), dataDir(QStringLiteral("2026-01-01")));
     EXPECT_FALSE(added.ok());
     EXPECT_EQ(stored(), kShipped);
 

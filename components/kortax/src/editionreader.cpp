@@ -1,5 +1,7 @@
 #include "kortax/kortax.h"
 
+#include "editionfiles.h"
+
 #include <QDir>
 #include <QFile>
 #include <QStringList>
@@ -294,18 +296,28 @@ mox::Status readFormula(const QString &path, Edition &e) {
 
 } // namespace
 
+mox::Status readTable(const QString &dir, Table table, Edition &e) {
+    const QDir d(dir);
+    if (table == Table::Bonus)
+        return readBonus(d.filePath(kBonusFile), e);
+    if (mox::Status s = readMonthly(d.filePath(kMonthlyFile), e); !s.ok())
+        return s;
+    return readFormula(d.filePath(kFormulaFile), e);
+}
+
 mox::Result<Edition> readEditionDir(const QString &dir, QDate from) {
     if (!from.isValid())
         return mox::Status::failure(kStatusBadArgument, u"適用開始日が正しくありません。"_s);
-    const QDir d(dir);
+    if (mox::Status s = tableFilesFound(dir); !s.ok())
+        return s;
     Edition e;
     e.from = from;
-    if (mox::Status s = readBonus(d.filePath(u"bonus-rate-table.csv"_s), e); !s.ok())
-        return s;
-    if (mox::Status s = readMonthly(d.filePath(u"monthly-table-kou.csv"_s), e); !s.ok())
-        return s;
-    if (mox::Status s = readFormula(d.filePath(u"monthly-table-kou-formula.csv"_s), e); !s.ok())
-        return s;
+    for (const Table table : {Table::Bonus, Table::Monthly}) {
+        if (!hasTableFiles(dir, table))
+            continue;
+        if (mox::Status s = readTable(dir, table, e); !s.ok())
+            return s;
+    }
     return e;
 }
 

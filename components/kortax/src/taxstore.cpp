@@ -52,10 +52,46 @@ mox::Status deleteEdition(const KorDAO::DatabaseHandle &db, const QString &table
     return mox::Status::success();
 }
 
+QString storeTable(Table table) {
+    return table == Table::Monthly ? kTableMonthly : kTableBonus;
+}
+
+// Refuses to write over a table the stored edition already holds unless \p replace; a table it
+// lacks is simply added.
+mox::Status checkAddition(const KorDAO::DatabaseHandle &db, const Edition &e, bool replace) {
+    if (replace)
+        return mox::Status::success();
+    const int key = dateKey(e.from);
+    for (const Table table : {Table::Monthly, Table::Bonus}) {
+        if (!e.holds(table))
+            continue;
+        KorDAO::clsTbAccess tb;
+        tb.setTBDatabase(db);
+        tb.setTBWorkspace(db);
+        tb.setTBNameString(storeTable(table));
+        const int n = tb.DAO_TableOpen(u"TEKIYO = %1"_s.arg(key), QString());
+        if (n < 0)
+            return dbFailure(static_cast<short>(n), tb, u"読み込み"_s);
+        (void)tb.DAO_TableClose();
+        if (n > 0)
+            return mox::Status::failure(
+                kStatusTableLoaded,
+                u"%1（%2 から）の%3はすでに読み込まれています。"_s.arg(
+                    editionName(e.from), e.from.toString(Qt::ISODate), tableName(table)));
+    }
+    return mox::Status::success();
+}
+
+// Writes the tables \p e holds into its edition, replacing those tables; the edition's other
+// table stays as stored.
 mox::Status writeEdition(const KorDAO::DatabaseHandle &db, const Edition &e) {
     const int key = dateKey(e.from);
-    for (const QString &table : {kTableEdition, kTableMonthly, kTableBonus}) {
-        if (mox::Status s = deleteEdition(db, table, key); !s.ok())
+    if (mox::Status s = deleteEdition(db, kTableEdition, key); !s.ok())
+        return s;
+    for (const Table table : {Table::Monthly, Table::Bonus}) {
+        if (!e.holds(table))
+            continue;
+        if (mox::Status s = deleteEdition(db, storeTable(table), key); !s.ok())
             return s;
     }
 
@@ -128,18 +164,24 @@ mox::Status incomplete(int key, const QString &what) {
                                 u"税額表 %1 が不完全です: %2"_s.arg(key).arg(what));
 }
 
-// A stored edition must cover every amount: bands from 0, contiguous, the last without bound.
+// A stored edition holds at least one table, and each table it holds covers every amount:
+// monthly bands from 0, contiguous, the last without bound; every bonus column from 0.
 mox::Status checkLoaded(int key, const Edition &e) {
-    if (e.monthly.empty() || !e.monthly.front().lower.isZero())
+    bool anyBonus = false;
+    for (const auto &column : e.bonus)
+        anyBonus = anyBonus || !column.empty();
+    if (e.monthly.empty() && !anyBonus)
+        return incomplete(key, u"月額表も賞与の算出率の表もありません。"_s);
+    if (!e.monthly.empty() && !e.monthly.front().lower.isZero())
         return incomplete(key, u"月額表が 0 円から始まっていません。"_s);
     for (std::size_t i = 0; i + 1 < e.monthly.size(); ++i) {
         if (e.monthly[i].upper != e.monthly[i + 1].lower)
             return incomplete(
                 key, u"月額表の %1 円に隙間があります。"_s.arg(e.monthly[i].upper.toPlainString()));
     }
-    if (!e.monthly.back().upper.isZero())
+    if (!e.monthly.empty() && !e.monthly.back().upper.isZero())
         return incomplete(key, u"月額表の最後の帯に上限があります。"_s);
-    for (int d = 0; d < kColumns; ++d) {
+    for (int d = 0; anyBonus && d < kColumns; ++d) {
         const auto &column = e.bonus[static_cast<std::size_t>(d)];
         if (column.empty() || !column.front().lower.isZero())
             return incomplete(
@@ -193,7 +235,8 @@ mox::Result<std::vector<Edition>> loadAll(const KorDAO::DatabaseHandle &db) {
 
 } // namespace
 
-mox::Status importEdition(const KorDAO::DatabaseHandle &db, QDate from, const QString &dir) {
+mox::Status importEdition(const KorDAO::DatabaseHandle &db, QDate from, const QString &dir,
+                          bool replace) {
     mox::Result<Edition> read = readEditionDir(dir, from);
     if (const mox::Status *s = mox::failure(read))
         return *s;
@@ -208,7 +251,9 @@ mox::Status importEdition(const KorDAO::DatabaseHandle &db, QDate from, const QS
         return dbFailure(st, tx, u"トランザクション開始"_s);
     mox::Status s;
     try {
-        s = writeEdition(db, mox::value(read));
+        s = checkAddition(db, mox::value(read), replace);
+        if (s.ok())
+            s = writeEdition(db, mox::value(read));
     } catch (const KorDAO::DaoError &e) {
         s = mox::Status::failure(e.status(), QString::fromUtf8(e.what()));
     }
