@@ -1,22 +1,61 @@
 # Sourced by scripts/test and scripts/bench: starts a throwaway PostgreSQL server listening on a
 # Unix socket only, exports MOX_TEST_PGHOST / MOX_TEST_PGPORT / MOX_TEST_PGUSER for the programs
 # that use it, and stops it (and removes its files) when the calling script exits.
+#
+# The server trusts whoever reaches its socket, so only the runner reaches it: the folder of the
+# socket and the socket itself are 0700 (when root runs, the folder belongs to the postgres user
+# the server runs as). The folder also records which run started the server (process id and
+# start time); a server whose run is gone, killed before its exit trap could stop it, is stopped
+# and removed by the next start.
 # Usage: start_throwaway_pg PORT
+
+# The start time of process $1 (field 22 of /proc/PID/stat, read after the command name), or
+# nothing when there is no such process.
+throwaway_pg_started() {
+    local stat
+    stat=$(cat "/proc/$1/stat" 2>/dev/null) || return 0
+    stat=${stat##*) }
+    set -- $stat
+    echo "${20}"
+}
+
+# Stops and removes the servers of this runner whose run has ended.
+stop_orphaned_throwaway_pgs() {
+    local dir pid started
+    for dir in /tmp/mox-pg.*; do
+        [ -d "$dir" ] && [ -f "$dir/run" ] || continue
+        if [ "$(id -u)" -eq 0 ]; then
+            [ "$(stat -c %U "$dir")" = postgres ] || continue
+        else
+            [ -O "$dir" ] || continue
+        fi
+        read -r pid started <"$dir/run" || continue
+        [ -n "$pid" ] && [ "$(throwaway_pg_started "$pid")" = "$started" ] && continue
+        if "${as_pg[@]}" "$pgbin/pg_ctl" -D "$dir/data" status >/dev/null 2>&1; then
+            "${as_pg[@]}" "$pgbin/pg_ctl" -D "$dir/data" -m immediate stop >/dev/null 2>&1 ||
+                continue
+        fi
+        echo "throwaway-pg: stopped the server left behind in $dir" >&2
+        rm -rf "$dir"
+    done
+}
+
 start_throwaway_pg() {
     local port=$1
     pgbin=$(ls -d /usr/lib/postgresql/*/bin 2>/dev/null | sort -V | tail -n 1)
-    pgdir=$(mktemp -d /tmp/mox-pg.XXXXXX)
-    chmod 755 "$pgdir"
     as_pg=()
-    if [ "$(id -u)" -eq 0 ]; then
-        chown postgres:postgres "$pgdir"
-        as_pg=(runuser -u postgres --)
-    fi
+    [ "$(id -u)" -eq 0 ] && as_pg=(runuser -u postgres --)
+    stop_orphaned_throwaway_pgs
+    pgdir=$(mktemp -d /tmp/mox-pg.XXXXXX)
+    chmod 700 "$pgdir"
+    echo "$$ $(throwaway_pg_started $$)" >"$pgdir/run"
+    [ "$(id -u)" -eq 0 ] && chown postgres:postgres "$pgdir"
     trap stop_throwaway_pg EXIT
     "${as_pg[@]}" "$pgbin/initdb" -D "$pgdir/data" -U postgres -A trust -E UTF8 --no-locale \
         --no-sync >"$pgdir/initdb.log" 2>&1 || { cat "$pgdir/initdb.log"; exit 1; }
     "${as_pg[@]}" "$pgbin/pg_ctl" -D "$pgdir/data" -l "$pgdir/server.log" -w \
-        -o "-c listen_addresses='' -k $pgdir -p $port -c fsync=off -c max_connections=200" \
+        -o "-c listen_addresses='' -k $pgdir -c unix_socket_permissions=0700 -p $port \
+            -c fsync=off -c max_connections=200" \
         start >/dev/null
     export MOX_TEST_PGHOST="$pgdir" MOX_TEST_PGPORT=$port MOX_TEST_PGUSER=postgres
 }

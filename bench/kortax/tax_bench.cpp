@@ -75,7 +75,9 @@ void firstCallLoadsTables(benchmark::State &state) {
         db.setDBIniNameString(QStringLiteral("MOXENV.INI"));
         db.setCreateIfMissing(true);
         if (db.DAO_DBOpen() != 0 ||
-            !KorTAX::importEditions(db.DBDatabase(), QStringLiteral(MOX_TAX_DATA_DIR)).ok())
+            !KorTAX::importEditions(db.DBDatabase(), QStringLiteral(MOX_TAX_DATA_DIR),
+                                    KorTAX::IfStored::Keep)
+                 .ok())
             return state.SkipWithError("cannot load the tables");
     }
     Currency out;

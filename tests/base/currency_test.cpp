@@ -174,4 +174,37 @@ TEST(CurrencyLimits, OverflowIsReportedNotWrapped) {
     EXPECT_EQ(smallest.times(c(u"-0.5"), Rounding::Floor).raw(), 4'611'686'018'427'387'904);
 }
 
+TEST(CurrencyLimits, SumsDifferencesMultiplesAndYenThrowInsteadOfWrapping) {
+    const Currency largest = Currency::fromRaw(kMax);
+    const Currency smallest = Currency::fromRaw(kMin);
+    const Currency unit = Currency::fromRaw(1);
+    EXPECT_THROW((void)(largest + unit), std::overflow_error);
+    EXPECT_THROW((void)(smallest - unit), std::overflow_error);
+    EXPECT_THROW((void)(-smallest), std::overflow_error);
+    EXPECT_THROW((void)smallest.abs(), std::overflow_error);
+    EXPECT_THROW((void)(largest * 2), std::overflow_error);
+    EXPECT_THROW((void)(-2 * largest), std::overflow_error);
+    Currency sum = largest;
+    EXPECT_THROW(sum += unit, std::overflow_error);
+    EXPECT_EQ(sum, largest); // a refused step leaves the value as it was
+    Currency difference = smallest;
+    EXPECT_THROW(difference -= unit, std::overflow_error);
+    EXPECT_EQ(difference, smallest);
+    // The last yen that fits, and the first that does not (a bound of 922,337,203,686 thousand
+    // yen in a table file).
+    constexpr std::int64_t maxYen = kMax / Currency::kScale;
+    EXPECT_EQ(Currency::fromYen(maxYen).raw(), maxYen * Currency::kScale);
+    EXPECT_EQ(Currency::fromYen(-maxYen).raw(), -maxYen * Currency::kScale);
+    EXPECT_THROW((void)Currency::fromYen(maxYen + 1), std::overflow_error);
+    EXPECT_THROW((void)Currency::fromYen(922'337'203'686 * 1'000), std::overflow_error);
+    EXPECT_EQ(Currency::tryFromYen(maxYen), Currency::fromYen(maxYen));
+    EXPECT_FALSE(Currency::tryFromYen(maxYen + 1).has_value());
+    EXPECT_FALSE(Currency::tryFromYen(-maxYen - 1).has_value());
+    // Up to the limits every operation is exact.
+    EXPECT_EQ((largest - unit) + unit, largest);
+    EXPECT_EQ((smallest + unit) - unit, smallest);
+    EXPECT_EQ(-(largest), smallest + unit);
+    EXPECT_EQ(Currency::fromRaw(kMax / 2) * 2, largest - unit);
+}
+
 } // namespace

@@ -167,3 +167,21 @@ TEST(EditionCheck, EachBrokenTableOfAFolderIsNamed) {
     ASSERT_EQ(shipped.tables.size(), 1u);
     EXPECT_EQ(shipped.tables[0].bands, 238);
 }
+
+TEST(EditionRead, BonusBoundBeyondTheMoneyRangeIsRefused) {
+    // 922,337,203,686 thousand yen has twelve digits like any bound, and is just beyond what the
+    // money type holds once multiplied out: the top band of the "7人以上" column starts there.
+    EditionCopy copy(QStringLiteral("2020-01-01"));
+    const QString row26 = QStringLiteral(
+        "41.861,2621,3495,2645,3527,2669,3559,2693,3590,2716,3622,2740,3654,2764,3685,2788,");
+    const QString row27 = QStringLiteral("45.945,3495,,3527,,3559,,3590,,3622,,3654,,3685,,");
+    const QString huge = QStringLiteral("922337203686");
+    copy.replaceLine(kBonus, 26, row26 + QStringLiteral("3717,,"),
+                     row26 + huge + QStringLiteral(",,"));
+    copy.replaceLine(kBonus, 27, row27 + QStringLiteral("3717,,1118,"),
+                     row27 + huge + QStringLiteral(",,1118,"));
+    const mox::Status s = readStatus(copy.dir());
+    EXPECT_EQ(s.code, KorTAX::kStatusBrokenTable);
+    EXPECT_TRUE(s.message.contains(copy.path(kBonus))) << s.message.toStdString();
+    EXPECT_TRUE(s.message.contains(QStringLiteral(" 27 行目"))) << s.message.toStdString();
+}

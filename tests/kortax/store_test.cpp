@@ -23,7 +23,8 @@ protected:
 
     void importShipped() {
         QList<QDate> done;
-        const mox::Status s = KorTAX::importEditions(db(), QStringLiteral(MOX_TAX_DATA_DIR), &done);
+        const mox::Status s = KorTAX::importEditions(db(), QStringLiteral(MOX_TAX_DATA_DIR),
+                                                     KorTAX::IfStored::Refuse, &done);
         ASSERT_TRUE(s.ok()) << s.message.toStdString();
         ASSERT_EQ(done, (QList<QDate>{QDate(2020, 1, 1), QDate(2026, 1, 1), QDate(2027, 1, 1)}));
     }
@@ -57,9 +58,77 @@ TEST_P(TaxStore, ImportsShippedEditionsAndListsThem) {
     EXPECT_EQ(stored(), kShipped);
     // Importing an edition again replaces it rather than adding to it.
     ASSERT_TRUE(KorTAX::importEdition(db(), QDate(2026, 1, 1),
-                                      dataDir(QStringLiteral("2026-01-01")), /*replace=*/true)
+                                      dataDir(QStringLiteral("2026-01-01")),
+                                      KorTAX::IfStored::Replace)
                     .ok());
     EXPECT_EQ(stored(), kShipped);
+}
+
+TEST_P(TaxStore, DateAlreadyStoredIsReplacedOnlyWhenAsked) {
+    importShipped();
+    // The 2020 files under the 2026 date: a replacement would show the 2020 band counts.
+    const QString other = dataDir(QStringLiteral("2020-01-01"));
+    bool written = true;
+    const mox::Status refused =
+        KorTAX::importEdition(db(), QDate(2026, 1, 1), other, KorTAX::IfStored::Refuse, &written);
+    EXPECT_EQ(refused.code, KorTAX::kStatusTableLoaded);
+    EXPECT_TRUE(refused.message.contains(QStringLiteral("2026-01-01")))
+        << refused.message.toStdString();
+    EXPECT_FALSE(written);
+    EXPECT_EQ(stored(), kShipped);
+
+    // The shipped tables at "moxdb init": what is stored stays, what is missing is added.
+    QList<QDate> done;
+    ASSERT_TRUE(KorTAX::importEditions(db(), QStringLiteral(MOX_TAX_DATA_DIR),
+                                       KorTAX::IfStored::Keep, &done)
+                    .ok());
+    EXPECT_TRUE(done.isEmpty());
+    EXPECT_EQ(stored(), kShipped);
+
+    ASSERT_TRUE(
+        KorTAX::importEdition(db(), QDate(2026, 1, 1), other, KorTAX::IfStored::Replace, &written)
+            .ok());
+    EXPECT_TRUE(written);
+    EXPECT_EQ(stored(), (QStringList{QStringLiteral("2020-01-01: 254/168"),
+                                     QStringLiteral("2026-01-01: 254/168"), kShipped[2]}));
+}
+
+TEST_P(TaxStore, EachTableOfTheFolderIsAddedRefusedKeptOrReplaced) {
+    importShipped();
+    // Both 令和8年分 tables under the 令和9年分 date, whose stored edition holds only its monthly
+    // table (238 bands, against 241 in the folder).
+    const QDate from(2027, 1, 1);
+    const QString both = dataDir(QStringLiteral("2026-01-01"));
+    bool written = true;
+    const mox::Status refused =
+        KorTAX::importEdition(db(), from, both, KorTAX::IfStored::Refuse, &written);
+    EXPECT_EQ(refused.code, KorTAX::kStatusTableLoaded);
+    EXPECT_TRUE(refused.message.contains(
+        QStringLiteral("令和9年分（2027-01-01 から）の給与所得の源泉徴収税額表（月額表）")))
+        << refused.message.toStdString();
+    EXPECT_FALSE(written);
+    EXPECT_EQ(stored(), kShipped);
+
+    // Keep adds the bonus table the edition lacks and leaves its monthly table as stored.
+    ASSERT_TRUE(KorTAX::importEdition(db(), from, both, KorTAX::IfStored::Keep, &written).ok());
+    EXPECT_TRUE(written);
+    const QStringList added{kShipped[0], kShipped[1], QStringLiteral("2027-01-01: 238/168")};
+    EXPECT_EQ(stored(), added);
+    ASSERT_TRUE(KorTAX::importEdition(db(), from, both, KorTAX::IfStored::Keep, &written).ok());
+    EXPECT_FALSE(written);
+
+    // The shipped tables at "moxdb init" keep the bonus table loaded by hand.
+    QList<QDate> done;
+    ASSERT_TRUE(KorTAX::importEditions(db(), QStringLiteral(MOX_TAX_DATA_DIR),
+                                       KorTAX::IfStored::Keep, &done)
+                    .ok());
+    EXPECT_TRUE(done.isEmpty());
+    EXPECT_EQ(stored(), added);
+
+    ASSERT_TRUE(KorTAX::importEdition(db(), from, both, KorTAX::IfStored::Replace, &written).ok());
+    EXPECT_TRUE(written);
+    EXPECT_EQ(stored(),
+              (QStringList{kShipped[0], kShipped[1], QStringLiteral("2027-01-01: 241/168")}));
 }
 
 TEST_P(TaxStore, TaxObjectReadsStoredTablesOnce) {
@@ -136,7 +205,7 @@ TEST_P(TaxStore, BonusTableAddedToTheEditionThatLacksIt) {
     EXPECT_EQ(monthly.code, KorTAX::kStatusTableLoaded);
     EXPECT_EQ(stored(), withBonus);
     const mox::Status replaced =
-        KorTAX::importEdition(db(), QDate(2027, 1, 1), bonusDir.path(), /*replace=*/true);
+        KorTAX::importEdition(db(), QDate(2027, 1, 1), bonusDir.path(), KorTAX::IfStored::Replace);
     ASSERT_TRUE(replaced.ok()) << replaced.message.toStdString();
     EXPECT_EQ(stored(), withBonus);
 }
@@ -158,7 +227,7 @@ TEST_P(TaxStore, FailedWriteLeavesDatabaseUnchanged) {
 
     // Replacing an edition deletes and rewrites all its records before the write that fails.
     const mox::Status replace = KorTAX::importEdition(
-        db(), QDate(2026, 1, 1), dataDir(QStringLiteral("2026-01-01")), /*replace=*/true);
+        db(), QDate(2026, 1, 1), dataDir(QStringLiteral("2026-01-01")), KorTAX::IfStored::Replace);
     EXPECT_FALSE(replace.ok());
     const mox::Status added =
         KorTAX::importEdition(db(), QDate(2028, 1, 1), dataDir(QStringLiteral("2026-01-01")));
@@ -193,6 +262,56 @@ TEST_P(TaxStore, EditionWithoutTablesIsAnErrorNotZeroTax) {
     EXPECT_EQ(tax.TaxMonthly(yen(300'000), 0, 0, yen(20260101), out), KorTAX::kStatusBrokenTable);
     EXPECT_EQ(out, yen(-1));
     EXPECT_TRUE(tax.lastError().contains(QStringLiteral("20200101")));
+}
+
+TEST_P(TaxStore, StoredBonusColumnBrokenPastItsFirstBandIsRefused) {
+    importShipped();
+    // Band \p n (1-based, by lower bound) of dependants column \p d of the 2026 edition.
+    KorDAO::clsTbAccess syo;
+    syo.setTBDatabase(db());
+    syo.setTBNameString(QStringLiteral("ZEISYO"));
+    auto toBand = [&](int d, int n) {
+        ASSERT_EQ(syo.DAO_TableOpen(QStringLiteral("TEKIYO = 20260101 AND FUYO = %1").arg(d),
+                                    QStringLiteral("KAGEN")),
+                  21);
+        short st = syo.DAO_RecRead(1);
+        for (int i = 1; i < n && st == 0; ++i)
+            st = syo.DAO_RecRead(2);
+        ASSERT_EQ(st, 0);
+    };
+    auto expectRefused = [&](const char *column) {
+        mox::Result<std::vector<KorTAX::Edition>> loaded = KorTAX::loadEditions(db());
+        ASSERT_NE(mox::failure(loaded), nullptr);
+        EXPECT_EQ(mox::failure(loaded)->code, KorTAX::kStatusBrokenTable);
+        EXPECT_TRUE(mox::failure(loaded)->message.contains(QString::fromUtf8(column)))
+            << mox::failure(loaded)->message.toStdString();
+        KorTAX::clsTax tax;
+        tax.setTaxIniName(QStringLiteral("MOXENV.INI"));
+        Currency out = yen(-1);
+        EXPECT_EQ(tax.TaxBonus(yen(500'000), yen(300'000), 0, 0, yen(20261201), out),
+                  KorTAX::kStatusBrokenTable);
+        EXPECT_EQ(out, yen(-1));
+    };
+
+    // The tenth band of column 5 moved to start one thousand yen below the ninth: read in order
+    // of lower bounds, a higher rate now comes before a lower one.
+    toBand(5, 9);
+    const Currency ninth = syo.TBRec()[u"KAGEN"].toCurrency();
+    toBand(5, 10);
+    ASSERT_EQ(syo.DAO_Edit(true), 0);
+    syo.TBRec()[u"KAGEN"] = ninth - yen(1'000);
+    ASSERT_EQ(syo.DAO_Update(), 0) << syo.lastError().toStdString();
+    expectRefused("扶養親族等 5 人");
+
+    // The twelfth band of column 6 missing: a rate the column lacks.
+    ASSERT_TRUE(KorTAX::importEdition(db(), QDate(2026, 1, 1),
+                                      dataDir(QStringLiteral("2026-01-01")),
+                                      KorTAX::IfStored::Replace)
+                    .ok());
+    ASSERT_EQ(mox::failure(KorTAX::loadEditions(db())), nullptr);
+    toBand(6, 12);
+    ASSERT_EQ(syo.DAO_Delete(true), 0) << syo.lastError().toStdString();
+    expectRefused("扶養親族等 6 人");
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, TaxStore, testing::Values(Engine::Sqlite, Engine::Postgres),

@@ -414,6 +414,24 @@ TEST_F(LedgerForm, FailingPrintComponentIsReported) {
     EXPECT_TRUE(QFile::exists(m_db.path() + u"/OVL.TMP"_s));
 }
 
+TEST_F(LedgerForm, AmountsBeyondTheMoneyTypeAreReportedNotWrapped) {
+    fillStandard(m_db);
+    // Two salaries that each fit, and whose sum in the months total does not.
+    const qlonglong huge = 900'000'000'000'000;
+    m_db.kyuyo(1004, 1, 202405, 1, {{"KYURYO", huge}});
+    m_db.kyuyo(1004, 1, 202406, 1, {{"KYURYO", huge}});
+    ASSERT_TRUE(load());
+    const QList<QListWidgetItem *> items = m_form->lstMain->findItems(u"高橋"_s, Qt::MatchContains);
+    ASSERT_EQ(items.size(), 1);
+    items[0]->setSelected(true);
+    EXPECT_THROW(m_form->cmdPFKEY_Click(5), mox::ProgramEnded);
+    ASSERT_EQ(m_shell.boxes().size(), 1u);
+    EXPECT_TRUE(m_shell.boxes()[0].text.endsWith(u"Err Status = -3"_s))
+        << m_shell.boxes()[0].text.toStdString();
+    EXPECT_EQ(m_shell.boxes()[0].icon, mox::MsgIcon::Critical);
+    EXPECT_FALSE(QFile::exists(m_db.path() + u"/Mox030.pdf"_s));
+}
+
 // The list of a few hundred staff: the finds of one employee after another are answered many
 // at a time, so the statements stay few whatever the staff; what another desk committed
 // meanwhile is in the next list.

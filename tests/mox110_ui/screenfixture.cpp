@@ -80,7 +80,8 @@ void ScreenTest::SetUp()
     ASSERT_EQ(env.DAO_DBOpen(), 0) << env.lastError().toStdString();
     ASSERT_TRUE(KorDAO::createEnvironmentSchema(env.DBDatabase()).ok());
     ASSERT_TRUE(KorTAX::createTaxSchema(env.DBDatabase()).ok());
-    const mox::Status imported = KorTAX::importEditions(env.DBDatabase(), KorTAX::shippedTaxDir());
+    const mox::Status imported =
+        KorTAX::importEditions(env.DBDatabase(), KorTAX::shippedTaxDir(), KorTAX::IfStored::Keep);
     ASSERT_TRUE(imported.ok()) << imported.message.toStdString();
     insertInto(env.DBDatabase(), u"名設定"_s,
                {{u"NENKB1"_s, u"H"_s},

@@ -3,7 +3,14 @@
 #include "moxdb/command.h"
 #include "moxdb/init.h"
 
+#include "kordao/kordao.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
 #include <QProcess>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTextStream>
 
 using namespace Qt::StringLiterals;
@@ -23,11 +30,13 @@ Currency FlatTax::bonusRate(Currency, int, int) const
 ScratchFolder::ScratchFolder()
     : m_previous(qgetenv("MOX_INI_DIR")), m_hadPrevious(qEnvironmentVariableIsSet("MOX_INI_DIR"))
 {
-    useIniFolder(m_dir.path());
+    qputenv("MOX_INI_DIR", QFile::encodeName(m_dir.path()));
 }
 
 ScratchFolder::~ScratchFolder()
 {
+    // A command run here with --dir confined the search to its folder.
+    KorDAO::confineIniSearch(QString());
     if (m_hadPrevious)
         qputenv("MOX_INI_DIR", m_previous);
     else
@@ -52,9 +61,11 @@ std::unique_ptr<Database> ScratchFolder::open(const QString& iniName)
     return std::move(mox::value(db));
 }
 
-ProgramRun runMoxdb(const QStringList& args, const QString& iniDir)
+ProgramRun runMoxdb(const QStringList& args, const QString& iniDir, const QString& workDir)
 {
     QProcess p;
+    if (!workDir.isEmpty())
+        p.setWorkingDirectory(workDir);
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(u"MOX_INI_DIR"_s, iniDir);
     p.setProcessEnvironment(env);
@@ -69,6 +80,53 @@ ProgramRun runMoxdb(const QStringList& args, const QString& iniDir)
     r.out = QString::fromUtf8(p.readAllStandardOutput());
     r.err = QString::fromUtf8(p.readAllStandardError());
     return r;
+}
+
+namespace {
+
+// Runs \p sql on the maintenance database of the test server as its superuser.
+void onServer(const QString& sql)
+{
+    static int counter = 0;
+    const QString name = u"moxdb-test-server-%1"_s.arg(++counter);
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(u"QPSQL"_s, name);
+        db.setHostName(qEnvironmentVariable("MOX_TEST_PGHOST"));
+        db.setPort(qEnvironmentVariableIntValue("MOX_TEST_PGPORT"));
+        db.setUserName(qEnvironmentVariable("MOX_TEST_PGUSER"));
+        db.setDatabaseName(u"postgres"_s);
+        if (db.open())
+            QSqlQuery(db).exec(sql);
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(name);
+}
+
+} // namespace
+
+PostgresPair::PostgresPair(const QString& dir)
+{
+    static int counter = 0;
+    const QString suffix = u"%1_%2"_s.arg(QCoreApplication::applicationPid()).arg(++counter);
+    m_payroll = u"moxdb_pay_"_s + suffix;
+    m_environment = u"moxdb_env_"_s + suffix;
+    for (const auto& [ini, name] :
+         {std::pair{u"MOX.INI"_s, m_payroll}, std::pair{u"MOXENV.INI"_s, m_environment}}) {
+        QFile f(QDir(dir).filePath(ini));
+        if (!f.open(QIODevice::WriteOnly))
+            continue;
+        f.write(u"[Database]\nDriver=QPSQL\nDatabase=%1\nHost=%2\nPort=%3\nUser=%4\n"_s
+                    .arg(name, qEnvironmentVariable("MOX_TEST_PGHOST"),
+                         qEnvironmentVariable("MOX_TEST_PGPORT", u"5432"_s),
+                         qEnvironmentVariable("MOX_TEST_PGUSER", u"postgres"_s))
+                    .toUtf8());
+    }
+}
+
+PostgresPair::~PostgresPair()
+{
+    for (const QString& name : {m_payroll, m_environment})
+        onServer(u"DROP DATABASE IF EXISTS \"%1\" WITH (FORCE)"_s.arg(name));
 }
 
 } // namespace moxdb::test

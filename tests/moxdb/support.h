@@ -52,7 +52,27 @@ struct ProgramRun {
     QString err;
 };
 
-/// Runs the moxdb program with \p args and $MOX_INI_DIR set to \p iniDir.
-ProgramRun runMoxdb(const QStringList& args, const QString& iniDir);
+/// Runs the moxdb program with \p args and $MOX_INI_DIR set to \p iniDir, in the folder
+/// \p workDir (this process's own when empty).
+ProgramRun runMoxdb(const QStringList& args, const QString& iniDir,
+                    const QString& workDir = QString());
+
+/// MOX.INI and MOXENV.INI in a folder, naming two new databases of the test server
+/// (MOX_TEST_PGHOST, MOX_TEST_PGPORT, MOX_TEST_PGUSER); the databases are dropped when the object
+/// goes.
+class PostgresPair {
+public:
+    explicit PostgresPair(const QString& dir);
+    ~PostgresPair();
+    PostgresPair(const PostgresPair&) = delete;
+    PostgresPair& operator=(const PostgresPair&) = delete;
+
+    static bool serverGiven() { return !qEnvironmentVariableIsEmpty("MOX_TEST_PGHOST"); }
+    const QString& payroll() const { return m_payroll; }
+
+private:
+    QString m_payroll;
+    QString m_environment;
+};
 
 } // namespace moxdb::test

@@ -1,15 +1,17 @@
 // moxdb tax: the withholding tax tables of the environment database.
 //
-//   moxdb tax import --from YYYY-MM-DD [--replace] DIR   loads the tables in DIR as the edition
-//                                                         in force from that date
-//   moxdb tax check DIR                                   the checks of an import, nothing written
-//   moxdb tax list                                        the editions loaded and their tables
+//   moxdb tax import --from YYYY-MM-DD [--replace] [--dir DIR] FOLDER
+//       loads the tables in FOLDER as the edition in force from that date
+//   moxdb tax check FOLDER
+//       the checks of an import, nothing written and no database opened
+//   moxdb tax list [--dir DIR]
+//       the editions loaded and their tables
 //
-// The database is the one "MOXENV.INI" names. An edition holds the monthly table, the bonus table
-// or both. An import checks the files of DIR first and refuses a broken one, naming the file and
-// line; a table the edition lacks is added to it, a table it already holds is replaced only with
-// --replace. It is one transaction. "moxdb init" loads every edition shipped in data/tax through
-// loadShippedTaxTables.
+// The database is the one "MOXENV.INI" names (with --dir, the one of DIR alone). An edition holds
+// the monthly table, the bonus table or both. An import checks the files of FOLDER first and
+// refuses a broken one, naming the file and line; a table the edition lacks is added to it, a
+// table it already holds is replaced only with --replace. It is one transaction. "moxdb init"
+// loads the shipped tables of data/tax that the database lacks, through loadShippedTaxTables.
 
 #include "moxdb/command.h"
 #include "moxdb/init.h"
@@ -26,7 +28,8 @@ namespace moxdb {
 
 namespace {
 
-const QString kUsage = u"import --from YYYY-MM-DD [--replace] DIR | check DIR | list"_s;
+const QString kUsage =
+    u"import --from YYYY-MM-DD [--replace] [--dir DIR] FOLDER | check FOLDER | list [--dir DIR]"_s;
 
 // A refusal of the server for lack of privilege (an operator's login importing) says so first.
 int fail(QTextStream &err, const QString &text, int code = 1) {
@@ -45,14 +48,20 @@ QString editionLine(const KorTAX::EditionInfo &e) {
         bandsText(e.bonusBands));
 }
 
-int importTax(KorDAO::clsDbAccess &db, QDate from, const QString &dir, bool replace,
+int importTax(KorDAO::clsDbAccess &db, QDate from, const QString &folder, bool replace,
               QTextStream &out, QTextStream &err) {
-    const mox::Status s = KorTAX::importEdition(db.DBDatabase(), from, dir, replace);
+    const mox::Status s = KorTAX::importEdition(
+        db.DBDatabase(), from, folder,
+        replace ? KorTAX::IfStored::Replace : KorTAX::IfStored::Refuse);
     if (s.code == KorTAX::kStatusTableLoaded)
         return fail(err, s.message + u"置き換えるときは --replace を付けてください。"_s);
     if (!s.ok())
         return fail(err, s.message);
-    out << u"税額表 %1 を読み込みました（%2）。"_s.arg(from.toString(Qt::ISODate), dir) << Qt::endl;
+    out << u"税額表 %1 を読み込みました（%2）。"_s.arg(from.toString(Qt::ISODate), folder)
+        << Qt::endl;
+    out << u"書き込み先: 環境データベース（%1）%2"_s.arg(kEnvironmentIni,
+                                                       KorDAO::databaseLocation(db.DBDatabase()))
+        << Qt::endl;
     const mox::Result<QList<KorTAX::EditionInfo>> list = KorTAX::listEditions(db.DBDatabase());
     if (const mox::Status *bad = mox::failure(list))
         return fail(err, bad->message);
@@ -130,33 +139,38 @@ int checkTax(const QString &dir, QTextStream &out, QTextStream &err) {
 
 int runTax(const QStringList &args, QTextStream &out, QTextStream &err) {
     const QString usage = u"使い方: moxdb tax "_s + kUsage;
-    if (args.isEmpty())
+    if (args.isEmpty() ||
+        (args[0] != u"import" && args[0] != u"check" && args[0] != u"list"))
         return fail(err, usage, 2);
+    const bool importing = args[0] == u"import";
     QDate from;
+    QString folder;
     QString dir;
     bool replace = false;
-    if (args[0] == u"import") {
-        for (qsizetype i = 1; i < args.size(); ++i) {
-            if (args[i] == u"--from" && i + 1 < args.size() && !from.isValid())
-                from = QDate::fromString(args[++i], Qt::ISODate);
-            else if (args[i] == u"--replace" && !replace)
-                replace = true;
-            else if (dir.isEmpty() && !args[i].startsWith(u"--"))
-                dir = args[i];
-            else
-                return fail(err, usage, 2);
-        }
-        if (!from.isValid())
-            return fail(err, u"--from に適用開始日を YYYY-MM-DD で指定してください。"_s, 2);
-        if (dir.isEmpty())
-            return fail(err, usage, 2);
-    } else if (args[0] == u"check") {
+    if (args[0] == u"check") {
         if (args.size() != 2 || args[1].startsWith(u"--"))
             return fail(err, usage, 2);
         return checkTax(args[1], out, err); // the files only: no database is opened
-    } else if (args[0] != u"list" || args.size() != 1) {
-        return fail(err, usage, 2);
     }
+    for (qsizetype i = 1; i < args.size(); ++i) {
+        const bool hasValue = i + 1 < args.size();
+        if (importing && args[i] == u"--from" && hasValue && !from.isValid())
+            from = QDate::fromString(args[++i], Qt::ISODate);
+        else if (args[i] == u"--dir" && hasValue && dir.isEmpty())
+            dir = args[++i];
+        else if (importing && args[i] == u"--replace" && !replace)
+            replace = true;
+        else if (importing && folder.isEmpty() && !args[i].startsWith(u"--"))
+            folder = args[i];
+        else
+            return fail(err, usage, 2);
+    }
+    if (importing && !from.isValid())
+        return fail(err, u"--from に適用開始日を YYYY-MM-DD で指定してください。"_s, 2);
+    if (importing && folder.isEmpty())
+        return fail(err, usage, 2);
+    if (!dir.isEmpty())
+        useIniFolder(dir);
 
     KorDAO::clsDbAccess db;
     db.setDBIniNameString(kEnvironmentIni);
@@ -164,7 +178,7 @@ int runTax(const QStringList &args, QTextStream &out, QTextStream &err) {
         return fail(err, u"MOXENV データベースのオープンに失敗しました（%1）: %2"_s.arg(st).arg(
                              db.lastError()));
     const int code =
-        args[0] == u"import" ? importTax(db, from, dir, replace, out, err) : listTax(db, out, err);
+        importing ? importTax(db, from, folder, replace, out, err) : listTax(db, out, err);
     (void)db.DAO_DBClose();
     return code;
 }
@@ -176,7 +190,8 @@ Command taxCommand() {
 }
 
 mox::Status loadShippedTaxTables(Database & /*payroll*/, Database &environment) {
-    return KorTAX::importEditions(environment.handle(), KorTAX::shippedTaxDir());
+    return KorTAX::importEditions(environment.handle(), KorTAX::shippedTaxDir(),
+                                  KorTAX::IfStored::Keep);
 }
 
 } // namespace moxdb

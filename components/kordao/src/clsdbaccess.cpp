@@ -56,8 +56,8 @@ short clsDbAccess::DAO_DBOpen()
     }
     const QString path = findIniFile(m_iniName);
     if (path.isEmpty()) {
-        m_lastError = u"設定ファイル %1 が見つかりません ($MOX_INI_DIR、現在のフォルダ、"
-                      "~/.config/mox、/etc/mox)。"_s.arg(m_iniName);
+        m_lastError = u"設定ファイル %1 が見つかりません（探したフォルダ: %2）。"_s.arg(
+            m_iniName, iniSearchFolders().join(u"、"_s));
         return -20;
     }
     short status = 0;
@@ -86,6 +86,19 @@ short clsDbAccess::DAO_DBOpen()
     }
     m_conn->addUser();
     return 0;
+}
+
+QString databaseLocation(const DatabaseHandle& db)
+{
+    if (!db)
+        return QString();
+    const DbSettings& s = db->settings();
+    if (s.engine == Engine::Sqlite)
+        return u"SQLite "_s + s.database;
+    QString server = s.host.isEmpty() ? u"（既定）"_s : s.host;
+    if (s.port > 0)
+        server += u':' + QString::number(s.port);
+    return u"PostgreSQL サーバー %1 のデータベース %2"_s.arg(server, s.database);
 }
 
 short clsDbAccess::DAO_DBClose()

@@ -15,8 +15,26 @@ using namespace Qt::StringLiterals;
 
 namespace KorDAO {
 
+namespace {
+
+std::mutex g_confinedMutex;
+QString g_confinedFolder; // set by confineIniSearch: the one folder searched
+
+} // namespace
+
+void confineIniSearch(const QString& folder)
+{
+    std::lock_guard lock(g_confinedMutex);
+    g_confinedFolder = folder.isEmpty() ? QString() : QDir(folder).absolutePath();
+}
+
 QStringList iniSearchFolders()
 {
+    {
+        std::lock_guard lock(g_confinedMutex);
+        if (!g_confinedFolder.isEmpty())
+            return {g_confinedFolder};
+    }
     QStringList folders;
     const QString fromEnv = qEnvironmentVariable("MOX_INI_DIR");
     if (!fromEnv.isEmpty())

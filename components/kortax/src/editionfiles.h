@@ -25,8 +25,9 @@ bool hasTableFiles(const QString &dir, Table table);
 /// naming the folder and the files looked for.
 mox::Status tableFilesFound(const QString &dir);
 
-/// Reads and checks the files of \p table in \p dir into \p e; the first fault names the file and
-/// line. Defined with the checks of each file in editionreader.cpp.
+/// Reads and checks the files of \p table in \p dir into \p e, then checks the table's bands as
+/// a whole (bandFault); the first fault names the file and line, or the folder for a fault of
+/// the whole table. Defined with the checks of each file in editionreader.cpp.
 mox::Status readTable(const QString &dir, Table table, Edition &e);
 
 } // namespace KorTAX

@@ -1,5 +1,6 @@
 #include "kortax/kortax.h"
 
+#include "editioncheck.h"
 #include "editionfiles.h"
 
 #include <QDir>
@@ -8,6 +9,8 @@
 
 #include <algorithm>
 #include <optional>
+#include <stdexcept>
+#include <utility>
 
 using namespace Qt::StringLiterals;
 
@@ -153,7 +156,12 @@ mox::Status readBonus(const QString &path, Edition &e) {
                         u"d%1 の下限が d%2 の下限より小さくなっています。"_s.arg(d).arg(d - 1));
             }
             prevColumnLo = low;
-            bands.push_back({Currency::fromYen(low * 1'000), want});
+            // Twelve digits of thousands pass as a number but may not fit the money type.
+            const std::optional<Currency> lower = Currency::tryFromYen(low * 1'000);
+            if (!lower)
+                return fault(path, row.line,
+                             u"d%1 の下限 %2 千円は大きすぎます。"_s.arg(d).arg(loText));
+            bands.push_back({*lower, want});
         }
     }
     return mox::Status::success();
@@ -294,15 +302,44 @@ mox::Status readFormula(const QString &path, Edition &e) {
     return mox::Status::success();
 }
 
+mox::Status readTableChecked(const QString &dir, Table table, Edition &e) {
+    const QDir d(dir);
+    if (table == Table::Bonus) {
+        if (mox::Status s = readBonus(d.filePath(kBonusFile), e); !s.ok())
+            return s;
+    } else {
+        if (mox::Status s = readMonthly(d.filePath(kMonthlyFile), e); !s.ok())
+            return s;
+        if (mox::Status s = readFormula(d.filePath(kFormulaFile), e); !s.ok())
+            return s;
+    }
+    // The rows were checked one by one above; the whole table passes the check a stored one
+    // must pass too.
+    if (const QString fault = bandFault(e); !fault.isEmpty())
+        return mox::Status::failure(kStatusBrokenTable, u"%1: %2"_s.arg(dir, fault));
+    return mox::Status::success();
+}
+
 } // namespace
 
 mox::Status readTable(const QString &dir, Table table, Edition &e) {
-    const QDir d(dir);
+    // The table is read on its own, so that the whole-table check sees only its bands, and moved
+    // into \p e when it passes. Every figure is checked for range where it is read; an overflow
+    // past those checks is still a refused table, never a crash of the importing program.
+    Edition alone;
+    alone.from = e.from;
+    try {
+        if (mox::Status s = readTableChecked(dir, table, alone); !s.ok())
+            return s;
+    } catch (const std::overflow_error &) {
+        return mox::Status::failure(kStatusBrokenTable,
+                                    u"%1: 金額が大きすぎて扱えません。"_s.arg(dir));
+    }
     if (table == Table::Bonus)
-        return readBonus(d.filePath(kBonusFile), e);
-    if (mox::Status s = readMonthly(d.filePath(kMonthlyFile), e); !s.ok())
-        return s;
-    return readFormula(d.filePath(kFormulaFile), e);
+        e.bonus = std::move(alone.bonus);
+    else
+        e.monthly = std::move(alone.monthly);
+    return mox::Status::success();
 }
 
 mox::Result<Edition> readEditionDir(const QString &dir, QDate from) {

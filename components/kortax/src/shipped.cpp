@@ -36,7 +36,7 @@ QList<std::pair<QDate, QString>> editionFolders(const QString &root) {
     return editions;
 }
 
-mox::Status importEditions(const KorDAO::DatabaseHandle &db, const QString &dir,
+mox::Status importEditions(const KorDAO::DatabaseHandle &db, const QString &dir, IfStored ifStored,
                            QList<QDate> *done) {
     if (!QDir(dir).exists())
         return mox::Status::failure(kStatusMissingFile,
@@ -46,9 +46,10 @@ mox::Status importEditions(const KorDAO::DatabaseHandle &db, const QString &dir,
         return mox::Status::failure(
             kStatusMissingFile, u"税額表のフォルダ %1 に版（yyyy-MM-dd）がありません。"_s.arg(dir));
     for (const auto &[from, path] : editions) {
-        if (mox::Status s = importEdition(db, from, path, /*replace=*/true); !s.ok())
+        bool written = false;
+        if (mox::Status s = importEdition(db, from, path, ifStored, &written); !s.ok())
             return s;
-        if (done)
+        if (done && written)
             done->append(from);
     }
     return mox::Status::success();

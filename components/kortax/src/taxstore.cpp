@@ -1,7 +1,9 @@
 #include "kortax/kortax.h"
 
+#include "editioncheck.h"
 #include "taxschema.h"
 
+#include <algorithm>
 #include <map>
 
 using namespace Qt::StringLiterals;
@@ -56,14 +58,14 @@ QString storeTable(Table table) {
     return table == Table::Monthly ? kTableMonthly : kTableBonus;
 }
 
-// Refuses to write over a table the stored edition already holds unless \p replace; a table it
-// lacks is simply added.
-mox::Status checkAddition(const KorDAO::DatabaseHandle &db, const Edition &e, bool replace) {
-    if (replace)
-        return mox::Status::success();
+// Settles which tables of \p e an import writes, asked inside the transaction that writes them.
+// A table the stored edition lacks stays in \p e to be added. A table it already holds: with
+// Refuse the import fails with kStatusTableLoaded naming the edition and the table, with Keep it
+// is taken out of \p e so that the stored one stays, with Replace it stays in \p e.
+mox::Status settleTables(const KorDAO::DatabaseHandle &db, Edition &e, IfStored ifStored) {
     const int key = dateKey(e.from);
     for (const Table table : {Table::Monthly, Table::Bonus}) {
-        if (!e.holds(table))
+        if (!e.holds(table) || ifStored == IfStored::Replace)
             continue;
         KorDAO::clsTbAccess tb;
         tb.setTBDatabase(db);
@@ -73,11 +75,17 @@ mox::Status checkAddition(const KorDAO::DatabaseHandle &db, const Edition &e, bo
         if (n < 0)
             return dbFailure(static_cast<short>(n), tb, u"読み込み"_s);
         (void)tb.DAO_TableClose();
-        if (n > 0)
+        if (n == 0)
+            continue;
+        if (ifStored == IfStored::Refuse)
             return mox::Status::failure(
                 kStatusTableLoaded,
                 u"%1（%2 から）の%3はすでに読み込まれています。"_s.arg(
                     editionName(e.from), e.from.toString(Qt::ISODate), tableName(table)));
+        if (table == Table::Monthly)
+            e.monthly.clear();
+        else
+            e.bonus = {};
     }
     return mox::Status::success();
 }
@@ -164,29 +172,14 @@ mox::Status incomplete(int key, const QString &what) {
                                 u"税額表 %1 が不完全です: %2"_s.arg(key).arg(what));
 }
 
-// A stored edition holds at least one table, and each table it holds covers every amount:
-// monthly bands from 0, contiguous, the last without bound; every bonus column from 0.
+// A stored edition holds at least one table, and each table it holds covers every amount, as
+// an imported one does.
 mox::Status checkLoaded(int key, const Edition &e) {
-    bool anyBonus = false;
-    for (const auto &column : e.bonus)
-        anyBonus = anyBonus || !column.empty();
-    if (e.monthly.empty() && !anyBonus)
+    if (!e.holds(Table::Monthly) && std::all_of(e.bonus.begin(), e.bonus.end(),
+                                                 [](const auto &column) { return column.empty(); }))
         return incomplete(key, u"月額表も賞与の算出率の表もありません。"_s);
-    if (!e.monthly.empty() && !e.monthly.front().lower.isZero())
-        return incomplete(key, u"月額表が 0 円から始まっていません。"_s);
-    for (std::size_t i = 0; i + 1 < e.monthly.size(); ++i) {
-        if (e.monthly[i].upper != e.monthly[i + 1].lower)
-            return incomplete(
-                key, u"月額表の %1 円に隙間があります。"_s.arg(e.monthly[i].upper.toPlainString()));
-    }
-    if (!e.monthly.empty() && !e.monthly.back().upper.isZero())
-        return incomplete(key, u"月額表の最後の帯に上限があります。"_s);
-    for (int d = 0; anyBonus && d < kColumns; ++d) {
-        const auto &column = e.bonus[static_cast<std::size_t>(d)];
-        if (column.empty() || !column.front().lower.isZero())
-            return incomplete(
-                key, u"算出率の表の扶養親族等 %1 人の欄が 0 円から始まっていません。"_s.arg(d));
-    }
+    if (const QString fault = bandFault(e); !fault.isEmpty())
+        return incomplete(key, fault);
     return mox::Status::success();
 }
 
@@ -236,7 +229,9 @@ mox::Result<std::vector<Edition>> loadAll(const KorDAO::DatabaseHandle &db) {
 } // namespace
 
 mox::Status importEdition(const KorDAO::DatabaseHandle &db, QDate from, const QString &dir,
-                          bool replace) {
+                          IfStored ifStored, bool *written) {
+    if (written)
+        *written = false;
     mox::Result<Edition> read = readEditionDir(dir, from);
     if (const mox::Status *s = mox::failure(read))
         return *s;
@@ -249,20 +244,25 @@ mox::Status importEdition(const KorDAO::DatabaseHandle &db, QDate from, const QS
     tx.setTBNameString(kTableEdition);
     if (short st = tx.DAO_BeginTrans(); st != 0)
         return dbFailure(st, tx, u"トランザクション開始"_s);
+    Edition &edition = mox::value(read);
+    bool nothingToWrite = false;
     mox::Status s;
     try {
-        s = checkAddition(db, mox::value(read), replace);
-        if (s.ok())
-            s = writeEdition(db, mox::value(read));
+        s = settleTables(db, edition, ifStored);
+        nothingToWrite = s.ok() && !edition.holds(Table::Monthly) && !edition.holds(Table::Bonus);
+        if (s.ok() && !nothingToWrite)
+            s = writeEdition(db, edition);
     } catch (const KorDAO::DaoError &e) {
         s = mox::Status::failure(e.status(), QString::fromUtf8(e.what()));
     }
-    if (!s.ok()) {
+    if (!s.ok() || nothingToWrite) {
         (void)tx.DAO_Rollback();
         return s;
     }
     if (short st = tx.DAO_CommitTrans(); st != 0) // a failed commit is undone by the component
         return dbFailure(st, tx, u"コミット"_s);
+    if (written)
+        *written = true;
     return mox::Status::success();
 }
 

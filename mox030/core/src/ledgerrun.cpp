@@ -2,6 +2,8 @@
 
 #include "mox030/sub_prt.h"
 
+#include <stdexcept>
+
 using namespace Qt::StringLiterals;
 
 namespace mox030 {
@@ -10,6 +12,7 @@ namespace {
 constexpr short kNotFound = -8;
 constexpr short kEndOfRecords = -9;
 constexpr short kNoCurrentRecord = -99;
+constexpr short kFieldUnreadable = -3;
 
 // Fills the header of \p code from the personnel master. The status of the find: 0, kNotFound
 // when the employee is not in the master, or the failure.
@@ -54,14 +57,20 @@ KyuyoRecord readKyuyoRecord(KorDAO::clsTbAccess &GKKYUYO) {
 
 short prsDatasum(KorDAO::clsTbAccess &GKKYUYO, Ruikei &grid) {
     grid.clear();
-    for (short st = GKKYUYO.DAO_RecRead(1);; st = GKKYUYO.DAO_RecRead(2)) {
-        if (st == kEndOfRecords || st == kNoCurrentRecord)
-            break;
-        if (st != 0)
-            return st;
-        addKyuyoRecord(grid, readKyuyoRecord(GKKYUYO));
+    try {
+        for (short st = GKKYUYO.DAO_RecRead(1);; st = GKKYUYO.DAO_RecRead(2)) {
+            if (st == kEndOfRecords || st == kNoCurrentRecord)
+                break;
+            if (st != 0)
+                return st;
+            addKyuyoRecord(grid, readKyuyoRecord(GKKYUYO));
+        }
+        finishRuikei(grid);
+    } catch (const std::overflow_error &) {
+        // Stored amounts whose sum the money type cannot hold: the table's content cannot be
+        // used, as when a field cannot be read.
+        return kFieldUnreadable;
     }
-    finishRuikei(grid);
     return 0;
 }
 

@@ -80,7 +80,7 @@ int Options::number(const QString& name, int fallback, int low, int high)
 
 void useIniFolder(const QString& dir)
 {
-    qputenv("MOX_INI_DIR", QDir(dir).absolutePath().toLocal8Bit());
+    KorDAO::confineIniSearch(QDir(dir).absolutePath());
 }
 
 QString failureText(const QString& message)

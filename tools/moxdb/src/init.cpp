@@ -1,5 +1,7 @@
 #include "moxdb/init.h"
 
+#include "moxdb/loading.h"
+
 #include "kordao/schema.h"
 
 #include <QDir>
@@ -36,7 +38,11 @@ mox::Status createTables(const QString& iniName,
     if (const mox::Status* s = mox::failure(opened))
         return *s;
     std::unique_ptr<Database> db = std::move(mox::value(opened));
-    if (mox::Status s = create(db->handle()); !s.ok())
+    mox::Status s = create(db->handle());
+    // The mark of demo and synth loads, made now so that the administrator role owns it.
+    if (s.ok())
+        s = KorDAO::createTable(db->handle(), loadMarkTable());
+    if (!s.ok())
         return mox::Status::failure(s.code, u"%1: %2"_s.arg(iniName, s.message));
     *out = std::move(db);
     return mox::Status::success();
@@ -85,12 +91,13 @@ mox::Status initDatabases(const std::vector<InitStep>& steps, QTextStream& log)
     std::unique_ptr<Database> environment;
     if (mox::Status s = createTables(kPayrollIni, &KorDAO::createPayrollSchema, &payroll); !s.ok())
         return s;
-    log << "payroll tables ready (" << kPayrollIni << ")\n";
+    log << "payroll tables ready (" << kPayrollIni << ": " << payroll->location() << ")\n";
     if (mox::Status s =
             createTables(kEnvironmentIni, &KorDAO::createEnvironmentSchema, &environment);
         !s.ok())
         return s;
-    log << "environment tables ready (" << kEnvironmentIni << ")\n";
+    log << "environment tables ready (" << kEnvironmentIni << ": " << environment->location()
+        << ")\n";
     for (const InitStep& step : steps) {
         log << step.name << "...\n";
         log.flush();
@@ -147,7 +154,7 @@ mox::Status setUpRoles(const RoleNames& roles, QTextStream& log)
             !s.ok())
             return mox::Status::failure(s.code, u"%1: %2"_s.arg(ini, s.message));
         log << "roles " << roles.operatorRole << " and " << roles.adminRole << " set up (" << ini
-            << ")\n";
+            << ": " << opened[i]->location() << ")\n";
     }
     return mox::Status::success();
 }

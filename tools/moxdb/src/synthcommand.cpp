@@ -1,5 +1,6 @@
 #include "moxdb/command.h"
 #include "moxdb/init.h"
+#include "moxdb/loading.h"
 #include "moxdb/synthdata.h"
 #include "moxdb/tablestax.h"
 
@@ -15,7 +16,7 @@ namespace {
 
 int runSynth(const QStringList& args, QTextStream& out, QTextStream& err)
 {
-    Options options(args, {u"--staff"_s, u"--years"_s, u"--seed"_s, u"--dir"_s});
+    Options options(args, {u"--staff"_s, u"--years"_s, u"--seed"_s, u"--dir"_s}, {u"--replace"_s});
     const int staff = options.number(u"--staff"_s, 1000, 1, kMaxSynthStaff);
     const int years = options.number(u"--years"_s, 3, 1, kMaxSynthYears);
     const int seed = options.number(u"--seed"_s, 1, 0, std::numeric_limits<int>::max());
@@ -23,29 +24,30 @@ int runSynth(const QStringList& args, QTextStream& out, QTextStream& err)
         err << "moxdb synth: " << options.error() << '\n';
         return 2;
     }
-    if (options.has(u"--dir"_s))
-        useIniFolder(options.value(u"--dir"_s));
-    auto payroll = Database::open(kPayrollIni, /*create=*/false);
-    auto environment = Database::open(kEnvironmentIni, /*create=*/false);
-    for (const auto* db : {&payroll, &environment}) {
-        if (const mox::Status* s = mox::failure(*db)) {
-            err << "moxdb synth: " << failureText(s->message) << " (run moxdb init first)\n";
-            return 1;
-        }
+    auto opened = openLoadTargets(options.value(u"--dir"_s), out);
+    if (const mox::Status* s = mox::failure(opened)) {
+        err << "moxdb synth: " << failureText(s->message) << '\n';
+        return 1;
+    }
+    LoadTargets& targets = mox::value(opened);
+    if (mox::Status s = checkReplaceable(targets, options.has(u"--replace"_s)); !s.ok()) {
+        err << "moxdb synth: " << failureText(s.message) << '\n';
+        return 1;
     }
     QElapsedTimer timer;
     timer.start();
-    const std::unique_ptr<WithholdingTax> tax = withholdingTaxOf(*mox::value(environment), err);
+    const std::unique_ptr<WithholdingTax> tax = withholdingTaxOf(*targets.environment, err);
     const Dataset d = syntheticDistrict(staff, static_cast<std::uint64_t>(seed));
     qint64 written = 0;
-    if (mox::Status s = writeSynthetic(*mox::value(payroll), *mox::value(environment), d, years,
-                                       *tax, static_cast<std::uint64_t>(seed), &written);
+    if (mox::Status s = writeSynthetic(*targets.payroll, *targets.environment, d, years, *tax,
+                                       static_cast<std::uint64_t>(seed), &written);
         !s.ok()) {
         err << "moxdb synth: " << failureText(s.message) << '\n';
         return 1;
     }
     out << "synthetic data: " << staff << " staff, " << years << " fiscal years, " << written
         << " payment records in " << timer.elapsed() << " ms\n";
+    printTargets(targets, out);
     return 0;
 }
 
@@ -53,8 +55,11 @@ int runSynth(const QStringList& args, QTextStream& out, QTextStream& err)
 
 Command synthCommand()
 {
-    return {u"synth"_s, u"--staff N --years Y [--seed S] [--dir DIR]"_s,
-            u"replace the data with N synthetic staff and Y fiscal years of payments"_s, &runSynth};
+    return {u"synth"_s, u"--staff N --years Y [--seed S] [--dir DIR] [--replace]"_s,
+            u"replace the data with N synthetic staff and Y fiscal years of payments; data that "
+            u"demo or synth did not make is replaced only with --replace. With --dir, only the "
+            u"configuration files of DIR count (made there with both databases when missing)"_s,
+            &runSynth};
 }
 
 } // namespace moxdb

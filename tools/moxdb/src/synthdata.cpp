@@ -1,5 +1,6 @@
 #include "moxdb/synthdata.h"
 
+#include "moxdb/loading.h"
 #include "moxdb/random.h"
 #include "moxdb/records.h"
 #include "moxdb/tables.h"
@@ -168,12 +169,13 @@ mox::Status writeSynthetic(Database& payroll, Database& environment, const Datas
         payroll.rollback();
         return s;
     };
+    std::vector<Row> mark = loadMark(u"synth"_s);
     for (const RowLayout* layout :
-         {&kanriLayout(), &jinjiLayout(), &kyuyoLayout(), &koyouLayout()}) {
+         {&kanriLayout(), &jinjiLayout(), &kyuyoLayout(), &koyouLayout(), &loadMarkLayout()}) {
         if (mox::Status s = payroll.clear(layout->table()); !s.ok())
             return fail(s);
     }
-    for (const std::vector<Row>* rows : {&kanri, &koyou, &jinji}) {
+    for (const std::vector<Row>* rows : {&kanri, &koyou, &jinji, &mark}) {
         if (mox::Status s = payroll.insertAll(*rows); !s.ok())
             return fail(s);
     }
@@ -193,7 +195,7 @@ mox::Status writeSynthetic(Database& payroll, Database& environment, const Datas
     if (s = payroll.commit(); !s.ok())
         return fail(s);
     const std::vector<Row> names{nameTableRow()};
-    return replaceTables(environment, {{&nameLayout(), &names}});
+    return replaceTables(environment, {{&nameLayout(), &names}, {&loadMarkLayout(), &mark}});
 }
 
 } // namespace moxdb

@@ -93,8 +93,13 @@ private:
 
 /// The folders searched, in this order, for "MOX.INI" and "MOXENV.INI": $MOX_INI_DIR, the
 /// current folder, $XDG_CONFIG_HOME/mox (default ~/.config/mox), /etc/mox. The first folder that
-/// holds the file wins.
+/// holds the file wins. After confineIniSearch(folder), that folder alone.
 QStringList iniSearchFolders();
+
+/// Makes \p folder the only place where this process looks for the configuration files; an
+/// empty text gives the search above back. The administration tool's --dir uses it, so that a
+/// command aimed at one folder never reaches a database configured somewhere else.
+void confineIniSearch(const QString& folder);
 
 class Connection; // one open database; shared by the table objects that use it
 enum class ColumnKind;
@@ -102,6 +107,10 @@ struct Failure;
 
 /// The open database handed to table objects (DBDatabase / DBWorkspace of the system).
 using DatabaseHandle = std::shared_ptr<Connection>;
+
+/// Where \p db leads, for messages: "SQLite <file path>" or "PostgreSQL サーバー <host>:<port>
+/// のデータベース <name>" (the default server of libpq when the INI file names none).
+QString databaseLocation(const DatabaseHandle& db);
 
 class clsTbAccess;
 

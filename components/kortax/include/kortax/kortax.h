@@ -130,16 +130,26 @@ const Edition *editionFor(const std::vector<Edition> &editions, QDate date);
 /// Creates the tax tables in the environment database when they are missing.
 mox::Status createTaxSchema(const KorDAO::DatabaseHandle &db);
 
-/// Reads, checks and stores the tables found in \p dir as the edition in force from \p from. A
-/// table the stored edition lacks is added to it; a table it already holds is replaced only with
-/// \p replace, else the import is refused with kStatusTableLoaded. A table not in \p dir stays as
-/// stored. One transaction: on any failure the database is unchanged.
-mox::Status importEdition(const KorDAO::DatabaseHandle &db, QDate from, const QString &dir,
-                          bool replace = false);
+/// What an import does with a table the stored edition of the same date already holds. A table
+/// the stored edition lacks is always added; a table not in the folder always stays as stored.
+enum class IfStored {
+    Refuse,  // fails with kStatusTableLoaded, naming the edition and the table; nothing changes
+    Replace, // the stored table gives way to the one imported
+    Keep,    // the stored table stays; the import goes on with the other tables
+};
 
-/// Imports every edition folder under \p dir (editionFolders), replacing the tables they hold;
-/// stops at the first failure. Returns the dates imported in \p done.
-mox::Status importEditions(const KorDAO::DatabaseHandle &db, const QString &dir,
+/// Reads, checks and stores the tables found in \p dir as the edition in force from \p from. A
+/// table the stored edition lacks is added to it; a table it already holds is refused, replaced
+/// or kept as \p ifStored says. A table not in \p dir stays as stored. One transaction: on any
+/// failure the database is unchanged. \p written (when given) tells whether any table was
+/// written.
+mox::Status importEdition(const KorDAO::DatabaseHandle &db, QDate from, const QString &dir,
+                          IfStored ifStored = IfStored::Refuse, bool *written = nullptr);
+
+/// Imports every edition folder under \p dir (editionFolders), oldest first, each as
+/// importEdition with \p ifStored; stops at the first failure. Returns in \p done the dates of
+/// the editions something was written to.
+mox::Status importEditions(const KorDAO::DatabaseHandle &db, const QString &dir, IfStored ifStored,
                            QList<QDate> *done = nullptr);
 
 /// The folder of the shipped editions: data/tax beside the running program or one folder above

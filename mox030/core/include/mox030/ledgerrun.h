@@ -40,7 +40,8 @@ KyuyoRecord readKyuyoRecord(KorDAO::clsTbAccess &GKKYUYO);
 
 /// prsDatasum: resets \p grid and sums every record of the open \p GKKYUYO into it, then
 /// rebuilds the annual total. Returns 0, or the failing read status (neither -9 nor -99) that
-/// stopped it, which the caller reports. Records without a ledger row are skipped.
+/// stopped it, which the caller reports; -3 as well when the amounts add up to more than the
+/// money type holds. Records without a ledger row are skipped.
 short prsDatasum(KorDAO::clsTbAccess &GKKYUYO, Ruikei &grid);
 
 /// Everything one print run needs.

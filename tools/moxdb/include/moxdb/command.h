@@ -50,7 +50,8 @@ private:
     QString m_error;
 };
 
-/// Makes the folder \p dir the first place where the configuration files are looked for.
+/// Makes the folder \p dir the only place where the configuration files are looked for, for the
+/// rest of the process: the --dir of every command.
 void useIniFolder(const QString& dir);
 
 /// A failure text as the commands print it: when the database server refused for lack of

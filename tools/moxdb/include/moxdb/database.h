@@ -26,6 +26,8 @@ public:
     static mox::Result<std::unique_ptr<Database>> open(const QString& iniName, bool create);
 
     KorDAO::DatabaseHandle handle() const { return m_db.DBDatabase(); }
+    /// Where the database is, for messages (see KorDAO::databaseLocation).
+    QString location() const { return KorDAO::databaseLocation(handle()); }
 
     mox::Status begin();
     mox::Status commit();

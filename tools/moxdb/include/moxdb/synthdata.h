@@ -28,8 +28,9 @@ mox::Status forEachSyntheticPayment(const Dataset& d, int years, const Withholdi
                                     std::uint64_t seed,
                                     const std::function<mox::Status(const Row&)>& sink);
 
-/// Replaces the data of both databases by \p d with \p years of payments, one transaction per
-/// database; \p written receives the number of payment records.
+/// Replaces the data of both databases by \p d with \p years of payments, and their load marks
+/// by that of synth (see loading.h), one transaction per database; \p written receives the
+/// number of payment records.
 mox::Status writeSynthetic(Database& payroll, Database& environment, const Dataset& d, int years,
                            const WithholdingTax& tax, std::uint64_t seed, qint64* written);
 

@@ -11,8 +11,11 @@
 //     Currency rate   = *Currency::parse(u"4.084");
 //     Currency tax    = salary.times(rate, Rounding::Floor, /*decimals=*/0).dividedBy(100, ...);
 //
-// Signed overflow of a sum is undefined behaviour that UBSan reports; a product or quotient whose
-// result does not fit 64 bits throws std::overflow_error.
+// Every operation whose exact result does not fit 64 bits throws std::overflow_error instead of
+// wrapping: sums, differences, negation, whole multiples, fromYen, products and quotients. A value
+// that comes from outside (a file, the database, the operator) is taken with parse() or
+// tryFromYen(), which refuse it with nullopt; the programs turn a thrown overflow into a status
+// at the step that computes.
 
 #include <QMetaType>
 #include <QString>
@@ -21,6 +24,7 @@
 #include <compare>
 #include <cstdint>
 #include <optional>
+#include <stdexcept>
 
 enum class Rounding {
     Floor,            // towards minus infinity (the system's Int)
@@ -37,7 +41,16 @@ public:
     constexpr Currency() = default;
 
     static constexpr Currency fromRaw(std::int64_t raw) { return Currency(raw); }
-    static constexpr Currency fromYen(std::int64_t yen) { return Currency(yen * kScale); }
+    /// \p yen whole yen; throws std::overflow_error beyond ±922,337,203,685,477 yen.
+    static constexpr Currency fromYen(std::int64_t yen) { return Currency(product(yen, kScale)); }
+    /// \p yen whole yen, or nullopt when that many yen do not fit.
+    static constexpr std::optional<Currency> tryFromYen(std::int64_t yen)
+    {
+        std::int64_t raw = 0;
+        if (__builtin_mul_overflow(yen, kScale, &raw))
+            return std::nullopt;
+        return Currency(raw);
+    }
 
     /// Parses a plain decimal text: optional blanks, an optional sign, digits, an optional point
     /// and decimals; thousands separators "," are accepted in the integer part. Digits beyond the
@@ -49,14 +62,35 @@ public:
     constexpr bool isZero() const { return m_raw == 0; }
     constexpr bool isNegative() const { return m_raw < 0; }
 
-    friend constexpr Currency operator+(Currency a, Currency b) { return Currency(a.m_raw + b.m_raw); }
-    friend constexpr Currency operator-(Currency a, Currency b) { return Currency(a.m_raw - b.m_raw); }
-    friend constexpr Currency operator-(Currency a) { return Currency(-a.m_raw); }
-    constexpr Currency& operator+=(Currency b) { m_raw += b.m_raw; return *this; }
-    constexpr Currency& operator-=(Currency b) { m_raw -= b.m_raw; return *this; }
+    // Exact, or std::overflow_error.
+    friend constexpr Currency operator+(Currency a, Currency b)
+    {
+        return Currency(sum(a.m_raw, b.m_raw));
+    }
+    friend constexpr Currency operator-(Currency a, Currency b)
+    {
+        return Currency(difference(a.m_raw, b.m_raw));
+    }
+    friend constexpr Currency operator-(Currency a) { return Currency(difference(0, a.m_raw)); }
+    constexpr Currency& operator+=(Currency b)
+    {
+        m_raw = sum(m_raw, b.m_raw);
+        return *this;
+    }
+    constexpr Currency& operator-=(Currency b)
+    {
+        m_raw = difference(m_raw, b.m_raw);
+        return *this;
+    }
     /// Exact multiplication by a whole number (6 × tax, 21 × daily wage).
-    friend constexpr Currency operator*(Currency a, std::int64_t n) { return Currency(a.m_raw * n); }
-    friend constexpr Currency operator*(std::int64_t n, Currency a) { return Currency(a.m_raw * n); }
+    friend constexpr Currency operator*(Currency a, std::int64_t n)
+    {
+        return Currency(product(a.m_raw, n));
+    }
+    friend constexpr Currency operator*(std::int64_t n, Currency a)
+    {
+        return Currency(product(a.m_raw, n));
+    }
     friend constexpr auto operator<=>(const Currency&, const Currency&) = default;
 
     /// this × factor, rounded to \p decimals places (0 to 4) by \p how.
@@ -72,7 +106,7 @@ public:
     Currency roundToYen(Rounding how) const { return roundTo(0, how); }
     /// The system's Int: the largest whole number not above the value.
     Currency intPart() const { return roundTo(0, Rounding::Floor); }
-    Currency abs() const { return m_raw < 0 ? Currency(-m_raw) : *this; }
+    Currency abs() const { return m_raw < 0 ? -*this : *this; }
 
     /// Whole units after rounding by \p how; throws std::overflow_error past int64.
     std::int64_t toInteger(Rounding how) const;
@@ -83,6 +117,33 @@ public:
 
 private:
     constexpr explicit Currency(std::int64_t raw) : m_raw(raw) {}
+
+    [[noreturn]] static void overflow()
+    {
+        throw std::overflow_error("Currency: result does not fit 64 bits");
+    }
+    static constexpr std::int64_t sum(std::int64_t a, std::int64_t b)
+    {
+        std::int64_t r = 0;
+        if (__builtin_add_overflow(a, b, &r))
+            overflow();
+        return r;
+    }
+    static constexpr std::int64_t difference(std::int64_t a, std::int64_t b)
+    {
+        std::int64_t r = 0;
+        if (__builtin_sub_overflow(a, b, &r))
+            overflow();
+        return r;
+    }
+    static constexpr std::int64_t product(std::int64_t a, std::int64_t b)
+    {
+        std::int64_t r = 0;
+        if (__builtin_mul_overflow(a, b, &r))
+            overflow();
+        return r;
+    }
+
     std::int64_t m_raw = 0;
 };
 

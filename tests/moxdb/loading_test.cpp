@@ -1,0 +1,182 @@
+// Where the moxdb program writes and what it may replace, run as an office runs it: --dir keeps
+// every command in its folder, and demo, synth and tax import replace only what they made
+// themselves unless told --replace; each says which database it wrote. On SQLite and on the
+// test server's PostgreSQL.
+#include "moxdb/demodata.h"
+#include "moxdb/init.h"
+
+#include "support.h"
+
+#include "kordao/kordao.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+using namespace Qt::StringLiterals;
+using namespace moxdb;
+
+namespace {
+
+// The records of \p table in the database that \p ini of the folder \p dir names; negative when
+// it does not open.
+int countIn(const QString& dir, const QString& ini, const QString& table)
+{
+    KorDAO::confineIniSearch(dir);
+    int n = -1;
+    {
+        KorDAO::clsDbAccess db;
+        db.setDBIniNameString(ini);
+        if (db.DAO_DBOpen() == 0) {
+            KorDAO::clsTbAccess t;
+            t.setTBDatabase(db.DBDatabase());
+            t.setTBNameString(table);
+            n = t.DAO_TableOpen(QString(), QString());
+        }
+    }
+    KorDAO::confineIniSearch(QString());
+    return n;
+}
+
+// An employee entered by an office, not by a load of moxdb.
+void addOfficeEmployee(const QString& dir)
+{
+    KorDAO::confineIniSearch(dir);
+    {
+        KorDAO::clsDbAccess db;
+        db.setDBIniNameString(kPayrollIni);
+        ASSERT_EQ(db.DAO_DBOpen(), 0) << db.lastError().toStdString();
+        KorDAO::clsTbAccess t;
+        t.setTBDatabase(db.DBDatabase());
+        t.setTBNameString(u"GKJINJI"_s);
+        ASSERT_EQ(t.DAO_TableOpen(QString(), QString()), 0);
+        ASSERT_EQ(t.DAO_AddNew(true), 0);
+        t.TBRec()[u"SYOKCD"] = 777;
+        ASSERT_EQ(t.DAO_Update(), 0) << t.lastError().toStdString();
+    }
+    KorDAO::confineIniSearch(QString());
+}
+
+QString shown(const test::ProgramRun& r)
+{
+    return (r.out + r.err).trimmed();
+}
+
+} // namespace
+
+TEST(MoxdbDir, EveryCommandStaysInItsFolder)
+{
+    // A live district, named both by $MOX_INI_DIR and by the folder the commands start in.
+    QTemporaryDir live;
+    QTemporaryDir elsewhere;
+    ASSERT_EQ(test::runMoxdb({u"init"_s}, live.path(), live.path()).code, 0);
+    test::ProgramRun r = test::runMoxdb({u"demo"_s}, live.path(), live.path());
+    ASSERT_EQ(r.code, 0) << shown(r).toStdString();
+    const int staff = static_cast<int>(demoDistrict().staff.size());
+    ASSERT_EQ(countIn(live.path(), kPayrollIni, u"GKJINJI"_s), staff);
+
+    // A new folder gets its own files and databases; the live district keeps its staff.
+    const QString fresh = elsewhere.filePath(u"new"_s);
+    r = test::runMoxdb({u"synth"_s, u"--staff"_s, u"1"_s, u"--years"_s, u"1"_s, u"--dir"_s, fresh},
+                       live.path(), live.path());
+    ASSERT_EQ(r.code, 0) << shown(r).toStdString();
+    EXPECT_TRUE(r.out.contains(u"SQLite "_s + QDir(fresh).filePath(u"mox.db"_s)))
+        << r.out.toStdString();
+    EXPECT_TRUE(r.out.contains(u"SQLite "_s + QDir(fresh).filePath(u"moxenv.db"_s)))
+        << r.out.toStdString();
+    EXPECT_EQ(countIn(fresh, kPayrollIni, u"GKJINJI"_s), 1);
+    EXPECT_EQ(countIn(live.path(), kPayrollIni, u"GKJINJI"_s), staff);
+
+    // Commands that only read find nothing in a folder without configuration files, and say
+    // where they looked, rather than reading the live district.
+    const QString empty = elsewhere.filePath(u"empty"_s);
+    ASSERT_TRUE(QDir().mkpath(empty));
+    for (const QStringList& args : {QStringList{u"audit"_s, u"--dir"_s, empty},
+                                    QStringList{u"tax"_s, u"list"_s, u"--dir"_s, empty},
+                                    QStringList{u"calc"_s, u"10025"_s, u"--dir"_s, empty}}) {
+        r = test::runMoxdb(args, live.path(), live.path());
+        EXPECT_NE(r.code, 0) << args.join(u' ').toStdString() << ": " << shown(r).toStdString();
+        EXPECT_TRUE(r.err.contains(empty))
+            << args.join(u' ').toStdString() << ": " << shown(r).toStdString();
+    }
+    EXPECT_FALSE(QFile::exists(QDir(empty).filePath(kPayrollIni)));
+}
+
+enum class Engine { Sqlite, Postgres };
+
+class MoxdbLoad : public testing::TestWithParam<Engine> {
+protected:
+    void SetUp() override
+    {
+        if (GetParam() == Engine::Postgres) {
+            if (!test::PostgresPair::serverGiven())
+                GTEST_SKIP() << "MOX_TEST_PGHOST is not set";
+            m_server = std::make_unique<test::PostgresPair>(m_dir.path());
+        }
+        const test::ProgramRun r = run({u"init"_s, u"--dir"_s, m_dir.path()});
+        ASSERT_EQ(r.code, 0) << shown(r).toStdString();
+    }
+
+    test::ProgramRun run(const QStringList& args) const
+    {
+        return test::runMoxdb(args, m_dir.path());
+    }
+    int staff() const { return countIn(m_dir.path(), kPayrollIni, u"GKJINJI"_s); }
+    // How the output names the payroll database.
+    QString payrollShown() const
+    {
+        return m_server ? u"のデータベース "_s + m_server->payroll()
+                        : u"SQLite "_s + QDir(m_dir.path()).filePath(u"mox.db"_s);
+    }
+
+    QTemporaryDir m_dir;
+    std::unique_ptr<test::PostgresPair> m_server;
+};
+
+TEST_P(MoxdbLoad, ReplacesOnlyWhatItMadeUnlessTold)
+{
+    addOfficeEmployee(m_dir.path());
+    for (const QStringList& args :
+         {QStringList{u"demo"_s},
+          QStringList{u"synth"_s, u"--staff"_s, u"3"_s, u"--years"_s, u"1"_s}}) {
+        const test::ProgramRun r = run(args);
+        EXPECT_EQ(r.code, 1) << shown(r).toStdString();
+        EXPECT_TRUE(r.err.contains(u"GKJINJI 1 件"_s)) << r.err.toStdString();
+        EXPECT_TRUE(r.err.contains(u"--replace"_s)) << r.err.toStdString();
+        EXPECT_TRUE(r.err.contains(payrollShown())) << r.err.toStdString();
+        EXPECT_EQ(staff(), 1);
+    }
+
+    test::ProgramRun r = run({u"demo"_s, u"--replace"_s});
+    ASSERT_EQ(r.code, 0) << shown(r).toStdString();
+    EXPECT_TRUE(r.out.contains(payrollShown())) << r.out.toStdString();
+    EXPECT_EQ(staff(), static_cast<int>(demoDistrict().staff.size()));
+
+    // What demo made, synth replaces, and the other way round, without being told.
+    r = run({u"synth"_s, u"--staff"_s, u"3"_s, u"--years"_s, u"1"_s});
+    ASSERT_EQ(r.code, 0) << shown(r).toStdString();
+    EXPECT_TRUE(r.out.contains(payrollShown())) << r.out.toStdString();
+    EXPECT_EQ(staff(), 3);
+    r = run({u"demo"_s});
+    ASSERT_EQ(r.code, 0) << shown(r).toStdString();
+    EXPECT_EQ(staff(), static_cast<int>(demoDistrict().staff.size()));
+
+    // A tax edition already loaded for its date (by init) is replaced only when told.
+    const QString edition = qEnvironmentVariable("MOX_SOURCE_DIR") + u"/data/tax/2026-01-01"_s;
+    const QStringList import{u"tax"_s, u"import"_s, u"--from"_s, u"2026-01-01"_s, edition};
+    r = run(import);
+    EXPECT_EQ(r.code, 1) << shown(r).toStdString();
+    EXPECT_TRUE(r.err.contains(u"2026-01-01"_s) && r.err.contains(u"--replace"_s))
+        << r.err.toStdString();
+    r = run(import + QStringList{u"--replace"_s});
+    EXPECT_EQ(r.code, 0) << shown(r).toStdString();
+    EXPECT_TRUE(r.out.contains(u"MOXENV.INI"_s)) << r.out.toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(Engines, MoxdbLoad, testing::Values(Engine::Sqlite, Engine::Postgres),
+                         [](const auto& p) {
+                             return std::string(p.param == Engine::Sqlite ? "SQLite"
+                                                                          : "PostgreSQL");
+                         });
