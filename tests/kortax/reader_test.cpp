@@ -25,6 +25,8 @@ TEST(EditionRead, ShippedEditionsPassWithEveryBand) {
     EXPECT_EQ(reiwa8().monthly.size(), 232u + 9u);
     for (const auto &column : reiwa8().bonus)
         EXPECT_EQ(column.size(), 21u);
+    EXPECT_EQ(reiwa9().monthly.size(), 229u + 9u);
+    EXPECT_FALSE(reiwa9().holds(KorTAX::Table::Bonus));
 }
 
 struct BrokenCase {
@@ -46,6 +48,15 @@ TEST_P(EditionReadRefuses, NamingFileAndLine) {
     EXPECT_TRUE(s.message.contains(copy.path(c.file))) << s.message.toStdString();
     EXPECT_TRUE(s.message.contains(QStringLiteral(" %1 行目").arg(c.line)))
         << s.message.toStdString();
+    // The check of a folder (moxdb tax check) finds the same fault, and only it.
+    const KorTAX::FolderCheck check = KorTAX::checkEditionDir(copy.dir());
+    EXPECT_FALSE(check.ok());
+    QStringList faults;
+    for (const KorTAX::TableCheck &t : check.tables) {
+        if (!t.status.ok())
+            faults << t.status.message;
+    }
+    EXPECT_EQ(faults, QStringList{s.message});
 }
 
 const BrokenCase kBrokenCases[] = {
@@ -102,6 +113,59 @@ TEST(EditionRead, MissingFileIsNamed) {
     const mox::Status s = readStatus(copy.dir());
     EXPECT_EQ(s.code, KorTAX::kStatusMissingFile);
     EXPECT_TRUE(s.message.contains(copy.path(kFormula)));
+}
+
+TEST(EditionRead, FolderMayHoldEitherTable) {
+    EditionCopy bonusOnly(QStringLiteral("2026-01-01"));
+    ASSERT_TRUE(QFile::remove(bonusOnly.path(kMonthly)));
+    ASSERT_TRUE(QFile::remove(bonusOnly.path(kFormula)));
+    mox::Result<KorTAX::Edition> r = KorTAX::readEditionDir(bonusOnly.dir(), QDate(2027, 1, 1));
+    ASSERT_EQ(mox::failure(r), nullptr) << mox::failure(r)->message.toStdString();
+    EXPECT_TRUE(mox::value(r).holds(KorTAX::Table::Bonus));
+    EXPECT_FALSE(mox::value(r).holds(KorTAX::Table::Monthly));
+
+    EditionCopy monthlyOnly(QStringLiteral("2026-01-01"));
+    ASSERT_TRUE(QFile::remove(monthlyOnly.path(kBonus)));
+    r = KorTAX::readEditionDir(monthlyOnly.dir(), QDate(2027, 1, 1));
+    ASSERT_EQ(mox::failure(r), nullptr) << mox::failure(r)->message.toStdString();
+    EXPECT_EQ(mox::value(r).monthly.size(), 241u);
+    EXPECT_FALSE(mox::value(r).holds(KorTAX::Table::Bonus));
+
+    // Neither table: nothing to import, and the message names the folder.
+    ASSERT_TRUE(QFile::remove(monthlyOnly.path(kMonthly)));
+    ASSERT_TRUE(QFile::remove(monthlyOnly.path(kFormula)));
+    const mox::Status none = readStatus(monthlyOnly.dir());
+    EXPECT_EQ(none.code, KorTAX::kStatusMissingFile);
+    EXPECT_TRUE(none.message.contains(monthlyOnly.dir())) << none.message.toStdString();
+    EXPECT_FALSE(KorTAX::checkEditionDir(monthlyOnly.dir()).ok());
+}
+
+TEST(EditionCheck, EachBrokenTableOfAFolderIsNamed) {
+    EditionCopy copy(QStringLiteral("2026-01-01"));
+    copy.replaceLine(kMonthly, 12, QStringLiteral("107000,109000,280,0,0,0,0,0,0,0,3800"),
+                     QStringLiteral("107000,109000,160,0,0,0,0,0,0,0,3800"));
+    copy.replaceLine(kBonus, 10,
+                     QStringLiteral("4.084,94,260,250,289,276,321,300,354,300,387,304,412,343,438,"
+                                    "383,463,,"),
+                     QStringLiteral("4.085,94,260,250,289,276,321,300,354,300,387,304,412,343,438,"
+                                    "383,463,,"));
+    const KorTAX::FolderCheck check = KorTAX::checkEditionDir(copy.dir());
+    EXPECT_TRUE(check.status.ok());
+    ASSERT_EQ(check.tables.size(), 2u);
+    EXPECT_EQ(check.tables[0].table, KorTAX::Table::Monthly);
+    EXPECT_TRUE(check.tables[0].status.message.startsWith(copy.path(kMonthly) +
+                                                          QStringLiteral(" の 12 行目")))
+        << check.tables[0].status.message.toStdString();
+    EXPECT_EQ(check.tables[1].table, KorTAX::Table::Bonus);
+    EXPECT_TRUE(check.tables[1].status.message.startsWith(copy.path(kBonus) +
+                                                          QStringLiteral(" の 10 行目")))
+        << check.tables[1].status.message.toStdString();
+
+    const KorTAX::FolderCheck shipped =
+        KorTAX::checkEditionDir(dataDir(QStringLiteral("2027-01-01")));
+    EXPECT_TRUE(shipped.ok());
+    ASSERT_EQ(shipped.tables.size(), 1u);
+    EXPECT_EQ(shipped.tables[0].bands, 238);
 }
 
 TEST(EditionRead, BonusBoundBeyondTheMoneyRangeIsRefused) {

@@ -4,6 +4,7 @@
 
 #include "brokencopy.h"
 #include "envdatabase.h"
+#include "testbonustable.h"
 
 using namespace taxtest;
 
@@ -25,7 +26,7 @@ protected:
         const mox::Status s = KorTAX::importEditions(db(), QStringLiteral(MOX_TAX_DATA_DIR),
                                                      KorTAX::IfStored::Refuse, &done);
         ASSERT_TRUE(s.ok()) << s.message.toStdString();
-        ASSERT_EQ(done, (QList<QDate>{QDate(2020, 1, 1), QDate(2026, 1, 1)}));
+        ASSERT_EQ(done, (QList<QDate>{QDate(2020, 1, 1), QDate(2026, 1, 1), QDate(2027, 1, 1)}));
     }
 
     // "from: monthly bands / bonus bands" of every stored edition.
@@ -45,9 +46,10 @@ protected:
     std::unique_ptr<EnvDatabase> m_env;
 };
 
-// 246 rows + 8 formula bands; 232 + 9; 21 rates × 8 columns.
+// 246 rows + 8 formula bands; 232 + 9; 229 + 9; 21 rates × 8 columns; 令和9年分 without bonus.
 const QStringList kShipped{QStringLiteral("2020-01-01: 254/168"),
-                           QStringLiteral("2026-01-01: 241/168")};
+                           QStringLiteral("2026-01-01: 241/168"),
+                           QStringLiteral("2027-01-01: 238/0")};
 
 } // namespace
 
@@ -69,7 +71,7 @@ TEST_P(TaxStore, DateAlreadyStoredIsReplacedOnlyWhenAsked) {
     bool written = true;
     const mox::Status refused =
         KorTAX::importEdition(db(), QDate(2026, 1, 1), other, KorTAX::IfStored::Refuse, &written);
-    EXPECT_EQ(refused.code, KorTAX::kStatusEditionStored);
+    EXPECT_EQ(refused.code, KorTAX::kStatusTableLoaded);
     EXPECT_TRUE(refused.message.contains(QStringLiteral("2026-01-01")))
         << refused.message.toStdString();
     EXPECT_FALSE(written);
@@ -88,7 +90,45 @@ TEST_P(TaxStore, DateAlreadyStoredIsReplacedOnlyWhenAsked) {
             .ok());
     EXPECT_TRUE(written);
     EXPECT_EQ(stored(), (QStringList{QStringLiteral("2020-01-01: 254/168"),
-                                     QStringLiteral("2026-01-01: 254/168")}));
+                                     QStringLiteral("2026-01-01: 254/168"), kShipped[2]}));
+}
+
+TEST_P(TaxStore, EachTableOfTheFolderIsAddedRefusedKeptOrReplaced) {
+    importShipped();
+    // Both 令和8年分 tables under the 令和9年分 date, whose stored edition holds only its monthly
+    // table (238 bands, against 241 in the folder).
+    const QDate from(2027, 1, 1);
+    const QString both = dataDir(QStringLiteral("2026-01-01"));
+    bool written = true;
+    const mox::Status refused =
+        KorTAX::importEdition(db(), from, both, KorTAX::IfStored::Refuse, &written);
+    EXPECT_EQ(refused.code, KorTAX::kStatusTableLoaded);
+    EXPECT_TRUE(refused.message.contains(
+        QStringLiteral("令和9年分（2027-01-01 から）の給与所得の源泉徴収税額表（月額表）")))
+        << refused.message.toStdString();
+    EXPECT_FALSE(written);
+    EXPECT_EQ(stored(), kShipped);
+
+    // Keep adds the bonus table the edition lacks and leaves its monthly table as stored.
+    ASSERT_TRUE(KorTAX::importEdition(db(), from, both, KorTAX::IfStored::Keep, &written).ok());
+    EXPECT_TRUE(written);
+    const QStringList added{kShipped[0], kShipped[1], QStringLiteral("2027-01-01: 238/168")};
+    EXPECT_EQ(stored(), added);
+    ASSERT_TRUE(KorTAX::importEdition(db(), from, both, KorTAX::IfStored::Keep, &written).ok());
+    EXPECT_FALSE(written);
+
+    // The shipped tables at "moxdb init" keep the bonus table loaded by hand.
+    QList<QDate> done;
+    ASSERT_TRUE(KorTAX::importEditions(db(), QStringLiteral(MOX_TAX_DATA_DIR),
+                                       KorTAX::IfStored::Keep, &done)
+                    .ok());
+    EXPECT_TRUE(done.isEmpty());
+    EXPECT_EQ(stored(), added);
+
+    ASSERT_TRUE(KorTAX::importEdition(db(), from, both, KorTAX::IfStored::Replace, &written).ok());
+    EXPECT_TRUE(written);
+    EXPECT_EQ(stored(),
+              (QStringList{kShipped[0], kShipped[1], QStringLiteral("2027-01-01: 241/168")}));
 }
 
 TEST_P(TaxStore, TaxObjectReadsStoredTablesOnce) {
@@ -117,6 +157,59 @@ TEST_P(TaxStore, TaxObjectReadsStoredTablesOnce) {
     EXPECT_NE(fresh.TaxMonthly(yen(100'000), 0, 0, yen(20251231), out), 0);
 }
 
+TEST_P(TaxStore, BonusTableAddedToTheEditionThatLacksIt) {
+    importShipped();
+    KorTAX::clsTax tax;
+    tax.setTaxIniName(QStringLiteral("MOXENV.INI"));
+    Currency out = yen(-1);
+    // June 2027: 令和9年分 has no bonus table yet, and the 令和8年分 one does not stand in.
+    EXPECT_EQ(tax.TaxBonus(yen(500'000), yen(300'000), 0, 0, yen(20270601), out),
+              KorTAX::kStatusNoTable);
+    EXPECT_EQ(out, yen(-1));
+    EXPECT_EQ(tax.lastError(),
+              QStringLiteral("令和9年分の賞与に対する源泉徴収税額の算出率の表がありません。"));
+    // R9 row 338,000–341,000, d0 → 10,410; December 2026 keeps R8 (10,750; bonus 6.126 %).
+    ASSERT_EQ(tax.TaxMonthly(yen(339'250), 0, 0, yen(20270601), out), 0);
+    EXPECT_EQ(out, yen(10'410));
+    ASSERT_EQ(tax.TaxMonthly(yen(339'250), 0, 0, yen(20261201), out), 0);
+    EXPECT_EQ(out, yen(10'750));
+    ASSERT_EQ(tax.TaxBonus(yen(500'000), yen(300'000), 0, 0, yen(20261201), out), 0);
+    EXPECT_EQ(tax.TaxRate(), percent(u"6.126"));
+
+    // Adding the missing table needs no --replace and keeps the monthly table.
+    QTemporaryDir bonusDir;
+    ASSERT_TRUE(writeTestBonusTable(bonusDir.path()));
+    const mox::Status added = KorTAX::importEdition(db(), QDate(2027, 1, 1), bonusDir.path());
+    ASSERT_TRUE(added.ok()) << added.message.toStdString();
+    const QStringList withBonus{kShipped[0], kShipped[1], QStringLiteral("2027-01-01: 238/168")};
+    EXPECT_EQ(stored(), withBonus);
+
+    // The same object sees the table at once: its refusal made it read the tables again.
+    ASSERT_EQ(tax.TaxBonus(yen(500'000), yen(300'000), 0, 0, yen(20270601), out), 0)
+        << tax.lastError().toStdString();
+    EXPECT_EQ(tax.TaxRate(), percent(u"12.252"));
+    EXPECT_EQ(out, yen(61'260));
+    ASSERT_EQ(tax.TaxMonthly(yen(339'250), 0, 0, yen(20270601), out), 0);
+    EXPECT_EQ(out, yen(10'410));
+    ASSERT_EQ(tax.TaxBonus(yen(500'000), yen(300'000), 0, 0, yen(20261201), out), 0);
+    EXPECT_EQ(tax.TaxRate(), percent(u"6.126"));
+
+    // A table the edition already holds is replaced only when asked to.
+    const mox::Status again = KorTAX::importEdition(db(), QDate(2027, 1, 1), bonusDir.path());
+    EXPECT_EQ(again.code, KorTAX::kStatusTableLoaded);
+    EXPECT_TRUE(
+        again.message.contains(QStringLiteral("令和9年分（2027-01-01 から）の賞与に対する")))
+        << again.message.toStdString();
+    const mox::Status monthly =
+        KorTAX::importEdition(db(), QDate(2027, 1, 1), dataDir(QStringLiteral("2026-01-01")));
+    EXPECT_EQ(monthly.code, KorTAX::kStatusTableLoaded);
+    EXPECT_EQ(stored(), withBonus);
+    const mox::Status replaced =
+        KorTAX::importEdition(db(), QDate(2027, 1, 1), bonusDir.path(), KorTAX::IfStored::Replace);
+    ASSERT_TRUE(replaced.ok()) << replaced.message.toStdString();
+    EXPECT_EQ(stored(), withBonus);
+}
+
 TEST_P(TaxStore, BrokenFileIsRefusedAndNothingStored) {
     importShipped();
     EditionCopy copy(QStringLiteral("2026-01-01"));
@@ -137,7 +230,7 @@ TEST_P(TaxStore, FailedWriteLeavesDatabaseUnchanged) {
         db(), QDate(2026, 1, 1), dataDir(QStringLiteral("2026-01-01")), KorTAX::IfStored::Replace);
     EXPECT_FALSE(replace.ok());
     const mox::Status added =
-        KorTAX::importEdition(db(), QDate(2027, 1, 1), dataDir(QStringLiteral("2026-01-01")));
+        KorTAX::importEdition(db(), QDate(2028, 1, 1), dataDir(QStringLiteral("2026-01-01")));
     EXPECT_FALSE(added.ok());
     EXPECT_EQ(stored(), kShipped);
 

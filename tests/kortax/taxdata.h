@@ -37,6 +37,12 @@ inline const KorTAX::Edition &reiwa8() {
     return e;
 }
 
+/// 令和9年分, in force from 2027-01-01: the monthly table only.
+inline const KorTAX::Edition &reiwa9() {
+    static const KorTAX::Edition e = readShipped(QStringLiteral("2027-01-01"));
+    return e;
+}
+
 inline Currency yen(std::int64_t v) {
     return Currency::fromYen(v);
 }

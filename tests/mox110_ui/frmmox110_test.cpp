@@ -1,7 +1,10 @@
 #include "screenfixture.h"
 
+#include "../kortax/testbonustable.h"
+
 #include "mox110ui/frmsaikeisan.h"
 
+#include "kortax/kortax.h"
 #include "mox/compfmode.h"
 
 #include <QComboBox>
@@ -24,6 +27,7 @@ namespace {
 
 constexpr int kDecember = 202612;
 constexpr int kJune = 202606;
+constexpr int kJune2027 = 202706; // in the 令和9年分 edition, shipped without its bonus table
 
 QStringList buttonCaptions(const frmMox110& f)
 {
@@ -629,3 +633,102 @@ TEST_F(EntryScreen, MissingTaxTableNamesTheMonthAndBlocksTheSave)
 }
 
 } // namespace
+
+namespace {
+
+// Loads the bonus table made up by the tests into the 2027 edition of the environment database,
+// as an administrator adds the published one (moxdb tax import --from 2027-01-01 DIR).
+void loadTestBonusTable()
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(taxtest::writeTestBonusTable(dir.path()));
+    KorDAO::clsDbAccess env;
+    env.setDBIniNameString(u"MOXENV.INI"_s);
+    ASSERT_EQ(env.DAO_DBOpen(), 0) << env.lastError().toStdString();
+    const mox::Status s = KorTAX::importEdition(env.DBDatabase(), QDate(2027, 1, 1), dir.path());
+    (void)env.DAO_DBClose();
+    ASSERT_TRUE(s.ok()) << s.message.toStdString();
+}
+
+} // namespace
+
+TEST_F(EntryScreen, BonusTableMissingFromTheEditionIsNamedAndBlocksTheSaveUntilLoaded)
+{
+    seed(kJune2027);
+    insert(u"GKKYUYO"_s, {{u"SYOKCD"_s, kRegular},
+                          {u"KYUSYU"_s, 1},
+                          {u"SKYUYM"_s, 202705},
+                          {u"KAZEIG"_s, QVariant::fromValue(yen(350'000))},
+                          {u"SYAGOK"_s, QVariant::fromValue(yen(50'000))},
+                          {u"SYOTOK"_s, QVariant::fromValue(yen(8'000))}});
+    ASSERT_TRUE(start());
+    select(kRegular);
+    press(11); // previous month 300,000 yen, bonus well under ten times: the bonus table
+    ASSERT_EQ(m_shell.boxes().size(), 1u);
+    EXPECT_TRUE(m_shell.boxes().back().text.contains(
+        u"令和9年分の賞与に対する源泉徴収税額の算出率の表がありません。"_s))
+        << m_shell.boxes().back().text.toStdString();
+    EXPECT_EQ(m_form->nu1Syotok->value(), Currency());
+    press(12);
+    EXPECT_EQ(m_shell.boxes().size(), 2u) << "the save repeats the failure";
+    EXPECT_EQ(bonusCount(kRegular, kJune2027), 0);
+
+    // Loaded while the program runs, the table serves the next call-up.
+    loadTestBonusTable();
+    press(4);
+    select(kRegular);
+    press(11);
+    ASSERT_EQ(m_shell.boxes().size(), 2u) << m_shell.boxes().back().text.toStdString();
+    // June counts at most 5 months 29 days: ratios 98.00000 and 90.25000. 期末 Int(98 % ×
+    // 354,200) = 347,116; 勤勉 Int(90.25 % × 343,200) = 309,738. Two dependants and 300 千円
+    // fall in the test table's band 252–302 → 10.210 %: Int(656,854 × 10.210 %) = Int(67,064.79…).
+    EXPECT_EQ(m_form->nu1Kazeig->value(), yen(656'854));
+    EXPECT_EQ(m_form->nu1Zeirit->value(), *Currency::parse(u"10.210"));
+    EXPECT_EQ(m_form->nu1Syotok->value(), yen(67'064));
+    press(12);
+    EXPECT_EQ(amount(bonusField(kRegular, kJune2027, u"SYOTOK"_s)), yen(67'064));
+}
+
+TEST_F(EntryScreen, MonthlyTableMethodsOf2027UseTheReiwa9Table)
+{
+    seed(kJune2027);
+    for (const int code : {2001, 2002})
+        insert(u"GKJINJI"_s, {{u"SYOKCD"_s, code},
+                              {u"SIMKNJ"_s, u"中村六郎"_s},
+                              {u"SYOZOK"_s, u"4201"_s},
+                              {u"KYUKBN"_s, 1},
+                              {u"HYOKBN"_s, 0},
+                              {u"GENFUY"_s, 0},
+                              {u"GENHAI"_s, 0},
+                              {u"KYURYO"_s, QVariant::fromValue(yen(600'000))},
+                              {u"ZKAYMD_01"_s, 20100401},
+                              {u"ZKNYMD_01"_s, 99991231}});
+    // 2002 was paid 100,000 yen in May with 2,000 yen tax: the bonus is over ten times that.
+    insert(u"GKKYUYO"_s, {{u"SYOKCD"_s, 2002},
+                          {u"KYUSYU"_s, 1},
+                          {u"SKYUYM"_s, 202705},
+                          {u"KAZEIG"_s, QVariant::fromValue(yen(100'000))},
+                          {u"SYOTOK"_s, QVariant::fromValue(yen(2'000))}});
+    ASSERT_TRUE(start());
+
+    // Regional 10 % of 600,000; June ratios 98.00000 and 90.25000 of 660,000: 646,800 +
+    // 595,650 = 1,242,450 taxable, a sixth 207,075.
+    select(2001);
+    press(11);
+    EXPECT_TRUE(m_shell.boxes().empty()) << m_shell.boxes()[0].text.toStdString();
+    EXPECT_EQ(m_form->nu1Kazeig->value(), yen(1'242'450));
+    // No pay in May: 6 × the 令和9年分 row 207,000–209,000 without dependants, 4,450 (令和8年分
+    // 4,630).
+    EXPECT_EQ(m_form->nu1Syotok->value(), yen(26'700));
+    EXPECT_EQ(m_form->nu1Zeirit->value(), Currency());
+    press(12);
+    EXPECT_EQ(amount(bonusField(2001, kJune2027, u"SYOTOK"_s)), yen(26'700));
+
+    // 207,075 + 100,000 = 307,075: row 305,000–308,000, 8,000 (令和8年分 8,180);
+    // 6 × (8,000 − 2,000).
+    select(2002);
+    press(11);
+    EXPECT_TRUE(m_shell.boxes().empty()) << m_shell.boxes()[0].text.toStdString();
+    EXPECT_EQ(m_form->nu1Zenkaz->value(), yen(100'000));
+    EXPECT_EQ(m_form->nu1Syotok->value(), yen(36'000));
+}

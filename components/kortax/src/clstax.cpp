@@ -46,8 +46,28 @@ QString japaneseDate(QDate d) {
 
 } // namespace
 
-short clsTax::editionAt(Currency refDate, short dependents, short spouse, const Edition *&edition,
-                        int &count) {
+// Loads the editions of the database named by the configuration file into the cache under
+// \p key, replacing what was kept. On failure the cache is left as it was.
+short clsTax::load(const QString &key) {
+    KorDAO::clsDbAccess db;
+    db.setDBIniNameString(m_iniName);
+    if (const short st = db.DAO_DBOpen(); st != 0) {
+        m_lastError =
+            u"税額表のデータベース（%1）を開けません: %2"_s.arg(m_iniName, db.lastError());
+        return st;
+    }
+    mox::Result<std::vector<Edition>> loaded = loadEditions(db.DBDatabase());
+    (void)db.DAO_DBClose();
+    if (const mox::Status *s = mox::failure(loaded)) {
+        m_lastError = s->message;
+        return static_cast<short>(s->code);
+    }
+    m_cache->byIni[key] = std::move(mox::value(loaded));
+    return 0;
+}
+
+short clsTax::editionAt(Currency refDate, short dependents, short spouse, Table table,
+                        const Edition *&edition, int &count) {
     count = int{dependents} + int{spouse};
     if (count < 0) {
         m_lastError =
@@ -63,28 +83,26 @@ short clsTax::editionAt(Currency refDate, short dependents, short spouse, const 
     }
 
     const QString key = m_cache->injected ? QString() : m_iniName;
-    auto it = m_cache->byIni.find(key);
-    if (it == m_cache->byIni.end()) {
-        KorDAO::clsDbAccess db;
-        db.setDBIniNameString(m_iniName);
-        if (const short st = db.DAO_DBOpen(); st != 0) {
-            m_lastError =
-                u"税額表のデータベース（%1）を開けません: %2"_s.arg(m_iniName, db.lastError());
+    bool fresh = false;
+    if (!m_cache->byIni.contains(key)) {
+        if (const short st = load(key); st != 0)
             return st;
-        }
-        mox::Result<std::vector<Edition>> loaded = loadEditions(db.DBDatabase());
-        (void)db.DAO_DBClose();
-        if (const mox::Status *s = mox::failure(loaded)) {
-            m_lastError = s->message;
-            return static_cast<short>(s->code);
-        }
-        it = m_cache->byIni.emplace(key, std::move(mox::value(loaded))).first;
+        fresh = true;
     }
+    edition = editionFor(m_cache->byIni[key], date);
+    // Tables kept from an earlier call may predate an import made while the program runs: a
+    // call they cannot answer reads the database again before it is refused. When that read
+    // fails the kept tables stay and the refusal below names what is missing.
+    if ((!edition || !edition->holds(table)) && !fresh && !m_cache->injected && load(key) == 0)
+        edition = editionFor(m_cache->byIni[key], date);
 
-    edition = editionFor(it->second, date);
     if (!edition) {
         m_lastError = u"%1 に適用される源泉徴収税額表がありません。"_s.arg(japaneseDate(date));
         return kStatusNoEdition;
+    }
+    if (!edition->holds(table)) {
+        m_lastError = u"%1の%2がありません。"_s.arg(editionName(edition->from), tableName(table));
+        return kStatusNoTable;
     }
     return 0;
 }
@@ -93,7 +111,8 @@ short clsTax::TaxBonus(Currency taxable, Currency prevPay, short dependents, sho
                        Currency refDate, Currency &tax) {
     const Edition *edition = nullptr;
     int count = 0;
-    if (const short st = editionAt(refDate, dependents, spouse, edition, count); st != 0)
+    if (const short st = editionAt(refDate, dependents, spouse, Table::Bonus, edition, count);
+        st != 0)
         return st;
     m_rate = bonusRate(*edition, prevPay, count);
     tax = bonusTax(taxable, m_rate);
@@ -105,7 +124,8 @@ short clsTax::TaxMonthly(Currency monthly, short dependents, short spouse, Curre
                          Currency &tax) {
     const Edition *edition = nullptr;
     int count = 0;
-    if (const short st = editionAt(refDate, dependents, spouse, edition, count); st != 0)
+    if (const short st = editionAt(refDate, dependents, spouse, Table::Monthly, edition, count);
+        st != 0)
         return st;
     tax = monthlyTax(*edition, monthly, count);
     m_lastError.clear();

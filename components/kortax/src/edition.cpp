@@ -105,9 +105,17 @@ QString bonusFault(const std::array<std::vector<BonusBand>, kColumns> &columns) 
 } // namespace
 
 QString bandFault(const Edition &e) {
-    if (QString fault = monthlyFault(e.monthly); !fault.isEmpty())
-        return fault;
-    return bonusFault(e.bonus);
+    // A table the edition does not hold has no bands at all; whether an edition may lack it is
+    // for the caller to say. A bonus table with any band counts as held, so a column left empty
+    // is a fault of that table.
+    bool anyBonus = false;
+    for (const std::vector<BonusBand> &column : e.bonus)
+        anyBonus = anyBonus || !column.empty();
+    if (!e.monthly.empty()) {
+        if (QString fault = monthlyFault(e.monthly); !fault.isEmpty())
+            return fault;
+    }
+    return anyBonus ? bonusFault(e.bonus) : QString();
 }
 
 const Edition *editionFor(const std::vector<Edition> &editions, QDate date) {

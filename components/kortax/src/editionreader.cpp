@@ -1,6 +1,7 @@
 #include "kortax/kortax.h"
 
 #include "editioncheck.h"
+#include "editionfiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -9,6 +10,7 @@
 #include <algorithm>
 #include <optional>
 #include <stdexcept>
+#include <utility>
 
 using namespace Qt::StringLiterals;
 
@@ -300,36 +302,60 @@ mox::Status readFormula(const QString &path, Edition &e) {
     return mox::Status::success();
 }
 
-mox::Result<Edition> readChecked(const QString &dir, QDate from) {
-    if (!from.isValid())
-        return mox::Status::failure(kStatusBadArgument, u"適用開始日が正しくありません。"_s);
+mox::Status readTableChecked(const QString &dir, Table table, Edition &e) {
     const QDir d(dir);
-    Edition e;
-    e.from = from;
-    if (mox::Status s = readBonus(d.filePath(u"bonus-rate-table.csv"_s), e); !s.ok())
-        return s;
-    if (mox::Status s = readMonthly(d.filePath(u"monthly-table-kou.csv"_s), e); !s.ok())
-        return s;
-    if (mox::Status s = readFormula(d.filePath(u"monthly-table-kou-formula.csv"_s), e); !s.ok())
-        return s;
-    // The rows were checked one by one above; the whole edition passes the check a stored one
+    if (table == Table::Bonus) {
+        if (mox::Status s = readBonus(d.filePath(kBonusFile), e); !s.ok())
+            return s;
+    } else {
+        if (mox::Status s = readMonthly(d.filePath(kMonthlyFile), e); !s.ok())
+            return s;
+        if (mox::Status s = readFormula(d.filePath(kFormulaFile), e); !s.ok())
+            return s;
+    }
+    // The rows were checked one by one above; the whole table passes the check a stored one
     // must pass too.
     if (const QString fault = bandFault(e); !fault.isEmpty())
         return mox::Status::failure(kStatusBrokenTable, u"%1: %2"_s.arg(dir, fault));
-    return e;
+    return mox::Status::success();
 }
 
 } // namespace
 
-mox::Result<Edition> readEditionDir(const QString &dir, QDate from) {
-    // Every figure is checked for range where it is read; an overflow past those checks is
-    // still a refused table, never a crash of the importing program.
+mox::Status readTable(const QString &dir, Table table, Edition &e) {
+    // The table is read on its own, so that the whole-table check sees only its bands, and moved
+    // into \p e when it passes. Every figure is checked for range where it is read; an overflow
+    // past those checks is still a refused table, never a crash of the importing program.
+    Edition alone;
+    alone.from = e.from;
     try {
-        return readChecked(dir, from);
+        if (mox::Status s = readTableChecked(dir, table, alone); !s.ok())
+            return s;
     } catch (const std::overflow_error &) {
         return mox::Status::failure(kStatusBrokenTable,
                                     u"%1: 金額が大きすぎて扱えません。"_s.arg(dir));
     }
+    if (table == Table::Bonus)
+        e.bonus = std::move(alone.bonus);
+    else
+        e.monthly = std::move(alone.monthly);
+    return mox::Status::success();
+}
+
+mox::Result<Edition> readEditionDir(const QString &dir, QDate from) {
+    if (!from.isValid())
+        return mox::Status::failure(kStatusBadArgument, u"適用開始日が正しくありません。"_s);
+    if (mox::Status s = tableFilesFound(dir); !s.ok())
+        return s;
+    Edition e;
+    e.from = from;
+    for (const Table table : {Table::Bonus, Table::Monthly}) {
+        if (!hasTableFiles(dir, table))
+            continue;
+        if (mox::Status s = readTable(dir, table, e); !s.ok())
+            return s;
+    }
+    return e;
 }
 
 } // namespace KorTAX

@@ -26,22 +26,27 @@ QString shippedTaxDir() {
     return QDir::cleanPath(candidates.back());
 }
 
-mox::Status importEditions(const KorDAO::DatabaseHandle &db, const QString &dir, IfStored ifStored,
-                           QList<QDate> *done) {
-    const QDir root(dir);
-    if (!root.exists())
-        return mox::Status::failure(kStatusMissingFile,
-                                    u"税額表のフォルダ %1 がありません。"_s.arg(dir));
+QList<std::pair<QDate, QString>> editionFolders(const QString &root) {
+    const QDir d(root);
     QList<std::pair<QDate, QString>> editions;
-    for (const QString &name : root.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+    for (const QString &name : d.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
         const QDate from = QDate::fromString(name, Qt::ISODate);
         if (from.isValid() && name.size() == 10)
-            editions.append({from, root.filePath(name)});
+            editions.append({from, d.filePath(name)});
     }
+    std::sort(editions.begin(), editions.end());
+    return editions;
+}
+
+mox::Status importEditions(const KorDAO::DatabaseHandle &db, const QString &dir, IfStored ifStored,
+                           QList<QDate> *done) {
+    if (!QDir(dir).exists())
+        return mox::Status::failure(kStatusMissingFile,
+                                    u"税額表のフォルダ %1 がありません。"_s.arg(dir));
+    const QList<std::pair<QDate, QString>> editions = editionFolders(dir);
     if (editions.isEmpty())
         return mox::Status::failure(
             kStatusMissingFile, u"税額表のフォルダ %1 に版（yyyy-MM-dd）がありません。"_s.arg(dir));
-    std::sort(editions.begin(), editions.end());
     for (const auto &[from, path] : editions) {
         bool written = false;
         if (mox::Status s = importEdition(db, from, path, ifStored, &written); !s.ok())

@@ -3,6 +3,7 @@
 #include "editioncheck.h"
 #include "taxschema.h"
 
+#include <algorithm>
 #include <map>
 
 using namespace Qt::StringLiterals;
@@ -53,10 +54,52 @@ mox::Status deleteEdition(const KorDAO::DatabaseHandle &db, const QString &table
     return mox::Status::success();
 }
 
+QString storeTable(Table table) {
+    return table == Table::Monthly ? kTableMonthly : kTableBonus;
+}
+
+// Settles which tables of \p e an import writes, asked inside the transaction that writes them.
+// A table the stored edition lacks stays in \p e to be added. A table it already holds: with
+// Refuse the import fails with kStatusTableLoaded naming the edition and the table, with Keep it
+// is taken out of \p e so that the stored one stays, with Replace it stays in \p e.
+mox::Status settleTables(const KorDAO::DatabaseHandle &db, Edition &e, IfStored ifStored) {
+    const int key = dateKey(e.from);
+    for (const Table table : {Table::Monthly, Table::Bonus}) {
+        if (!e.holds(table) || ifStored == IfStored::Replace)
+            continue;
+        KorDAO::clsTbAccess tb;
+        tb.setTBDatabase(db);
+        tb.setTBWorkspace(db);
+        tb.setTBNameString(storeTable(table));
+        const int n = tb.DAO_TableOpen(u"TEKIYO = %1"_s.arg(key), QString());
+        if (n < 0)
+            return dbFailure(static_cast<short>(n), tb, u"読み込み"_s);
+        (void)tb.DAO_TableClose();
+        if (n == 0)
+            continue;
+        if (ifStored == IfStored::Refuse)
+            return mox::Status::failure(
+                kStatusTableLoaded,
+                u"%1（%2 から）の%3はすでに読み込まれています。"_s.arg(
+                    editionName(e.from), e.from.toString(Qt::ISODate), tableName(table)));
+        if (table == Table::Monthly)
+            e.monthly.clear();
+        else
+            e.bonus = {};
+    }
+    return mox::Status::success();
+}
+
+// Writes the tables \p e holds into its edition, replacing those tables; the edition's other
+// table stays as stored.
 mox::Status writeEdition(const KorDAO::DatabaseHandle &db, const Edition &e) {
     const int key = dateKey(e.from);
-    for (const QString &table : {kTableEdition, kTableMonthly, kTableBonus}) {
-        if (mox::Status s = deleteEdition(db, table, key); !s.ok())
+    if (mox::Status s = deleteEdition(db, kTableEdition, key); !s.ok())
+        return s;
+    for (const Table table : {Table::Monthly, Table::Bonus}) {
+        if (!e.holds(table))
+            continue;
+        if (mox::Status s = deleteEdition(db, storeTable(table), key); !s.ok())
             return s;
     }
 
@@ -129,8 +172,12 @@ mox::Status incomplete(int key, const QString &what) {
                                 u"税額表 %1 が不完全です: %2"_s.arg(key).arg(what));
 }
 
-// A stored edition must cover every amount, as an imported one does.
+// A stored edition holds at least one table, and each table it holds covers every amount, as
+// an imported one does.
 mox::Status checkLoaded(int key, const Edition &e) {
+    if (!e.holds(Table::Monthly) && std::all_of(e.bonus.begin(), e.bonus.end(),
+                                                 [](const auto &column) { return column.empty(); }))
+        return incomplete(key, u"月額表も賞与の算出率の表もありません。"_s);
     if (const QString fault = bandFault(e); !fault.isEmpty())
         return incomplete(key, fault);
     return mox::Status::success();
@@ -203,29 +250,20 @@ mox::Status importEdition(const KorDAO::DatabaseHandle &db, QDate from, const QS
     tx.setTBNameString(kTableEdition);
     if (short st = tx.DAO_BeginTrans(); st != 0)
         return dbFailure(st, tx, u"トランザクション開始"_s);
-    // Whether the date is taken is asked inside the transaction that writes it.
-    const int stored = tx.DAO_TableOpen(u"TEKIYO = %1"_s.arg(dateKey(from)), QString());
-    if (stored < 0) {
-        (void)tx.DAO_Rollback();
-        return dbFailure(static_cast<short>(stored), tx, u"読み込み"_s);
-    }
-    (void)tx.DAO_TableClose();
-    stage(2);
-    if (stored > 0 && ifStored != IfStored::Replace) {
-        (void)tx.DAO_Rollback();
-        if (ifStored == IfStored::Keep)
-            return mox::Status::success();
-        return mox::Status::failure(
-            kStatusEditionStored,
-            u"適用開始日 %1 の税額表は既に読み込まれています。"_s.arg(from.toString(Qt::ISODate)));
-    }
+    Edition &edition = mox::value(read);
+    bool nothingToWrite = false;
     mox::Status s;
     try {
-        s = writeEdition(db, mox::value(read));
+        s = settleTables(db, edition, ifStored);
+        if (s.ok())
+            stage(2);
+        nothingToWrite = s.ok() && !edition.holds(Table::Monthly) && !edition.holds(Table::Bonus);
+        if (s.ok() && !nothingToWrite)
+            s = writeEdition(db, edition);
     } catch (const KorDAO::DaoError &e) {
         s = mox::Status::failure(e.status(), QString::fromUtf8(e.what()));
     }
-    if (!s.ok()) {
+    if (!s.ok() || nothingToWrite) {
         (void)tx.DAO_Rollback();
         return s;
     }

@@ -12,9 +12,12 @@
 //     Currency percent = tax.TaxRate();                     // 4.084 for 4.084 %
 //
 // The tables live in the environment database by edition, each edition with the date it applies
-// from; the reference date picks the newest edition in force. The object loads the editions of a
-// database once and keeps them, keyed by the configuration file name, so repeated calls do not
-// touch the database again.
+// from; the reference date picks the newest edition in force, and a date after the newest
+// edition's start is taxed with that edition. An edition holds the monthly table, the bonus table
+// or both; a call that needs a table the edition in force lacks is refused (kStatusNoTable), it
+// never borrows the table of an older edition. The object loads the editions of a database once
+// and keeps them, keyed by the configuration file name, so repeated calls do not touch the
+// database again; only a refused call reads them anew, so that tables loaded meanwhile count.
 
 #include "kordao/kordao.h"
 #include "mox/currency.h"
@@ -36,7 +39,21 @@ inline constexpr short kStatusNoEdition = -8;    // no edition of the tables app
 inline constexpr short kStatusBadArgument = -24; // a reference date or count that is not valid
 inline constexpr short kStatusMissingFile = -20; // a table file that cannot be read
 inline constexpr short kStatusBrokenTable = -30; // a table file whose figures fail the checks
-inline constexpr short kStatusEditionStored = -25; // an import meets an edition of the same date
+inline constexpr short kStatusNoTable = -7;      // the edition in force lacks the table asked for
+inline constexpr short kStatusTableLoaded = -27; // an import would replace a table already stored
+
+/// The two tables of an edition. An edition holds one of them or both.
+enum class Table {
+    Monthly, // 給与所得の源泉徴収税額表（月額表）甲欄, with its formula bands
+    Bonus,   // 賞与に対する源泉徴収税額の算出率の表 甲欄
+};
+
+/// The name of \p table as the tax office titles it, for messages.
+QString tableName(Table table);
+
+/// The name of the edition in force from \p from by the year it starts in: 令和9年分 for
+/// 2027-01-01 (令和 year = year − 2018, 令和元年分 for 2019, 平成 before).
+QString editionName(QDate from);
 
 /// The number of dependants columns of the tables: 0 to 7; the last serves "7人以上".
 inline constexpr int kColumns = 8;
@@ -57,11 +74,16 @@ struct BonusBand {
     Currency rate;  // percent, e.g. 4.084
 };
 
-/// One edition of the tables, in force from \c from until the next edition.
+/// One edition of the tables, in force from \c from until the next edition. A table the edition
+/// does not hold is empty: no monthly band, or no bonus band in any column.
 struct Edition {
     QDate from;
     std::vector<MonthlyBand> monthly;                   // ascending, without gaps, from 0
     std::array<std::vector<BonusBand>, kColumns> bonus; // per dependants count, ascending
+
+    bool holds(Table table) const {
+        return table == Table::Monthly ? !monthly.empty() : !bonus.front().empty();
+    }
 };
 
 /// Monthly table tax (甲欄) in whole yen on \p amount for \p dependents. Beyond seven, the
@@ -75,9 +97,33 @@ Currency bonusRate(const Edition &e, Currency prevPay, int dependents);
 /// \p taxable × \p ratePercent / 100 with fractions of a yen dropped; a negative amount is 0.
 Currency bonusTax(Currency taxable, Currency ratePercent);
 
-/// Reads and checks the three files of one edition in \p dir (bonus-rate-table.csv,
-/// monthly-table-kou.csv, monthly-table-kou-formula.csv). A failure names the file and line.
+/// Reads and checks the files of one edition in \p dir: bonus-rate-table.csv is the bonus table,
+/// monthly-table-kou.csv with monthly-table-kou-formula.csv the monthly table; a folder may hold
+/// either table or both. A failure names the file and line; a folder without any of the files, or
+/// with only one of the two monthly files, is kStatusMissingFile.
 mox::Result<Edition> readEditionDir(const QString &dir, QDate from);
+
+/// What the checks of an import found in one table of a folder.
+struct TableCheck {
+    Table table;
+    mox::Status status; // success, or the first fault, naming the file and line
+    int bands = 0;      // bands read when it passed (bonus: rates × dependants columns)
+};
+
+/// What the checks of an import found in a folder, table by table, without writing anything.
+struct FolderCheck {
+    mox::Status status;             // the folder itself: missing, or without any table file
+    std::vector<TableCheck> tables; // each table whose files are in the folder
+    bool ok() const;
+};
+
+/// Runs every check readEditionDir makes on \p dir, each table on its own, so that a broken
+/// bonus file does not hide a broken monthly file.
+FolderCheck checkEditionDir(const QString &dir);
+
+/// The edition folders under \p root: subfolders named by the date they apply from
+/// (yyyy-MM-dd), oldest first.
+QList<std::pair<QDate, QString>> editionFolders(const QString &root);
 
 /// The edition in force on \p date among \p editions (any order), or nullptr.
 const Edition *editionFor(const std::vector<Edition> &editions, QDate date);
@@ -85,26 +131,29 @@ const Edition *editionFor(const std::vector<Edition> &editions, QDate date);
 /// Creates the tax tables in the environment database when they are missing.
 mox::Status createTaxSchema(const KorDAO::DatabaseHandle &db);
 
-/// What an import does when the database already holds an edition of the same date.
+/// What an import does with a table the stored edition of the same date already holds. A table
+/// the stored edition lacks is always added; a table not in the folder always stays as stored.
 enum class IfStored {
-    Refuse,  // fails with kStatusEditionStored and changes nothing
-    Replace, // the stored edition gives way to the one imported
-    Keep,    // the stored edition stays and the import succeeds without writing
+    Refuse,  // fails with kStatusTableLoaded, naming the edition and the table; nothing changes
+    Replace, // the stored table gives way to the one imported
+    Keep,    // the stored table stays; the import goes on with the other tables
 };
 
-/// Reads, checks and stores the edition in force from \p from found in \p dir; an edition
-/// already stored with that date is refused, replaced or kept as \p ifStored says. One
-/// transaction: on any failure the database is unchanged. \p written (when given) tells
-/// whether the edition was written. \p stageDone (when given) is called with 1 to
-/// kImportStages as the stages end: the files read and checked, the date looked up, the tables
-/// written, the transaction committed.
+/// Reads, checks and stores the tables found in \p dir as the edition in force from \p from. A
+/// table the stored edition lacks is added to it; a table it already holds is refused, replaced
+/// or kept as \p ifStored says. A table not in \p dir stays as stored. One transaction: on any
+/// failure the database is unchanged. \p written (when given) tells whether any table was
+/// written.
+/// \p stageDone (when given) is called with 1 to kImportStages as the stages end: the files
+/// read and checked, the stored tables looked up, the tables written, the transaction committed.
 inline constexpr int kImportStages = 4;
 mox::Status importEdition(const KorDAO::DatabaseHandle &db, QDate from, const QString &dir,
                           IfStored ifStored = IfStored::Refuse, bool *written = nullptr,
                           const std::function<void(int stage)> &stageDone = {});
 
-/// Imports every edition folder under \p dir, each named by the date it applies from
-/// (yyyy-MM-dd), oldest first; stops at the first failure. Returns the dates written in \p done.
+/// Imports every edition folder under \p dir (editionFolders), oldest first, each as
+/// importEdition with \p ifStored; stops at the first failure. Returns in \p done the dates of
+/// the editions something was written to.
 mox::Status importEditions(const KorDAO::DatabaseHandle &db, const QString &dir, IfStored ifStored,
                            QList<QDate> *done = nullptr);
 
@@ -112,7 +161,7 @@ mox::Status importEditions(const KorDAO::DatabaseHandle &db, const QString &dir,
 /// it, else tax/ in the shipped data folder (<prefix>/share/mox installed, else the source tree's).
 QString shippedTaxDir();
 
-/// Summary of one stored edition.
+/// Summary of one stored edition; 0 bands: the edition does not hold that table.
 struct EditionInfo {
     QDate from;
     int monthlyBands = 0;
@@ -141,7 +190,8 @@ public:
     /// prevPay: previous month's pay less social insurance; dependents: 扶養親族等の数;
     /// spouse: the spouse indicator (GENHAI); refDate: yyyymmdd picks the edition in force.
     /// The count used is dependents + spouse. Returns 0 and sets tax, or a negative status with
-    /// lastError() naming the cause (tax is then left unchanged).
+    /// lastError() naming the cause (tax is then left unchanged): kStatusNoEdition when no
+    /// edition is in force on refDate, kStatusNoTable when the edition in force has no bonus table.
     short TaxBonus(Currency taxable, Currency prevPay, short dependents, short spouse,
                    Currency refDate, Currency &tax);
     /// Tax by the monthly table (月額表 甲欄); arguments and result as for TaxBonus.
@@ -149,7 +199,8 @@ public:
                      Currency &tax);
     /// The rate in percent applied by the last successful TaxBonus, e.g. 4.084; 0 before.
     Currency TaxRate() const { return m_rate; }
-    /// Japanese text of the last failure; names the date when no edition applies.
+    /// Japanese text of the last failure; names the date when no edition applies, the table and
+    /// the edition when the edition lacks the table.
     QString lastError() const { return m_lastError; }
 
     /// Uses \p editions instead of the database named by the configuration file (tests, tools).
@@ -157,8 +208,9 @@ public:
 
 private:
     struct Cache;
-    short editionAt(Currency refDate, short dependents, short spouse, const Edition *&edition,
-                    int &count);
+    short editionAt(Currency refDate, short dependents, short spouse, Table table,
+                    const Edition *&edition, int &count);
+    short load(const QString &key);
 
     QString m_iniName;
     Currency m_rate;

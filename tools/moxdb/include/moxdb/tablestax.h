@@ -18,7 +18,7 @@ public:
     explicit TablesTax(std::vector<KorTAX::Edition> editions) : m_editions(std::move(editions)) {}
 
     bool empty() const { return m_editions.empty(); }
-    /// 0 for a month that no edition covers.
+    /// 0 for a month that no edition covers, or whose edition lacks the table.
     Currency monthly(Currency amount, int dependants, int yyyymm) const override;
     Currency bonusRate(Currency previous, int dependants, int yyyymm) const override;
 
