@@ -8,6 +8,15 @@
 # start time); a server whose run is gone, killed before its exit trap could stop it, is stopped
 # and removed by the next start.
 # Usage: start_throwaway_pg PORT
+#
+# The encryption tests start servers of a second kind, which listen on 127.0.0.1 as well:
+# start_throwaway_pg_tls PORT CERT KEY [SERVER_OPTIONS] — the socket as above (0700, trusted),
+# and TCP port PORT on 127.0.0.1 with ssl = on, the server certificate CERT and its key KEY
+# (copied into the server's folder), where pg_hba.conf admits only encrypted connections that
+# sign in with a password (hostssl … scram-sha-256): no trust and no unencrypted connection over
+# TCP. SERVER_OPTIONS (e.g. "-c lc_messages=ja_JP.UTF-8") go to the server as they are. Exports
+# MOX_TEST_TLS_PGHOST (the socket folder, for setting up as postgres) and MOX_TEST_TLS_PGPORT.
+# Any number of servers of either kind may run at once; all stop when the calling script exits.
 
 # The start time of process $1 (field 22 of /proc/PID/stat, read after the command name), or
 # nothing when there is no such process.
@@ -40,8 +49,11 @@ stop_orphaned_throwaway_pgs() {
     done
 }
 
-start_throwaway_pg() {
-    local port=$1
+# The servers this script started, stopped by stop_throwaway_pg.
+throwaway_pg_dirs=()
+
+# Makes a new server folder with an initialised cluster in it; its path goes to $pgdir.
+new_throwaway_pg() {
     pgbin=$(ls -d /usr/lib/postgresql/*/bin 2>/dev/null | sort -V | tail -n 1)
     as_pg=()
     [ "$(id -u)" -eq 0 ] && as_pg=(runuser -u postgres --)
@@ -50,9 +62,15 @@ start_throwaway_pg() {
     chmod 700 "$pgdir"
     echo "$$ $(throwaway_pg_started $$)" >"$pgdir/run"
     [ "$(id -u)" -eq 0 ] && chown postgres:postgres "$pgdir"
+    throwaway_pg_dirs+=("$pgdir")
     trap stop_throwaway_pg EXIT
     "${as_pg[@]}" "$pgbin/initdb" -D "$pgdir/data" -U postgres -A trust -E UTF8 --no-locale \
         --no-sync >"$pgdir/initdb.log" 2>&1 || { cat "$pgdir/initdb.log"; exit 1; }
+}
+
+start_throwaway_pg() {
+    local port=$1
+    new_throwaway_pg
     "${as_pg[@]}" "$pgbin/pg_ctl" -D "$pgdir/data" -l "$pgdir/server.log" -w \
         -o "-c listen_addresses='' -k $pgdir -c unix_socket_permissions=0700 -p $port \
             -c fsync=off -c max_connections=200" \
@@ -60,7 +78,29 @@ start_throwaway_pg() {
     export MOX_TEST_PGHOST="$pgdir" MOX_TEST_PGPORT=$port MOX_TEST_PGUSER=postgres
 }
 
+start_throwaway_pg_tls() {
+    local port=$1 cert=$2 key=$3 extra=${4:-}
+    new_throwaway_pg
+    cp "$cert" "$pgdir/server.crt" && cp "$key" "$pgdir/server.key" || exit 1
+    chmod 600 "$pgdir/server.key"
+    [ "$(id -u)" -eq 0 ] && chown postgres:postgres "$pgdir/server.crt" "$pgdir/server.key"
+    # The socket stays trusted (only the runner reaches it); TCP takes encrypted, password-checked
+    # connections and nothing else.
+    printf '%s\n' 'local all all trust' 'hostssl all all 127.0.0.1/32 scram-sha-256' |
+        "${as_pg[@]}" tee "$pgdir/data/pg_hba.conf" >/dev/null
+    "${as_pg[@]}" "$pgbin/pg_ctl" -D "$pgdir/data" -l "$pgdir/server.log" -w \
+        -o "-c listen_addresses=127.0.0.1 -k $pgdir -c unix_socket_permissions=0700 -p $port \
+            -c ssl=on -c ssl_cert_file=$pgdir/server.crt -c ssl_key_file=$pgdir/server.key \
+            -c fsync=off -c max_connections=50 $extra" \
+        start >/dev/null || { cat "$pgdir/server.log"; exit 1; }
+    export MOX_TEST_TLS_PGHOST="$pgdir" MOX_TEST_TLS_PGPORT=$port
+}
+
 stop_throwaway_pg() {
-    "${as_pg[@]}" "$pgbin/pg_ctl" -D "$pgdir/data" -m immediate stop >/dev/null 2>&1 || true
-    rm -rf "$pgdir"
+    local dir
+    for dir in "${throwaway_pg_dirs[@]}"; do
+        "${as_pg[@]}" "$pgbin/pg_ctl" -D "$dir/data" -m immediate stop >/dev/null 2>&1 || true
+        rm -rf "$dir"
+    done
+    throwaway_pg_dirs=()
 }

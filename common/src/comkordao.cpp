@@ -45,6 +45,10 @@ constexpr Entry kEntries[] = {
     {-30, Subject::Table, u"のレコードは読み込んだ後に他の端末で更新または削除されました。"},
     {-31, Subject::Table, u"は他の端末が使用中です。しばらく待ってからやり直してください。"},
     {-32, Subject::Database, u"との接続が切れました。"},
+    {-33, Subject::Table,
+     u"の処理が StatementTimeout= の制限時間内に終わりませんでした。処理を中止しました。"
+     u"サーバーが混み合っていないときにやり直すか、設定ファイルの StatementTimeout= (秒) "
+     u"を見直してください。"},
     {-66, Subject::Table, u"ＳＱＬステートメントの実行に失敗しました。"},
     {-77, Subject::Database, u"は最適化に失敗しました。"},
     {-84, Subject::Database, u"で最適化するパス又はファイル名が存在しません。"},

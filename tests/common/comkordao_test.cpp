@@ -93,6 +93,16 @@ TEST(DaoStatus, UpdateFailureBoxReadsInFull) {
     EXPECT_TRUE(mox::daoStatusMessage(-17).endsWith(QChar(0xFF61)));
 }
 
+TEST(DaoStatus, StatementCutOffIsToldApartFromALockWait) {
+    // A slow statement names its own limit; the lock wait's message would send the operator
+    // looking for another desk that does not exist.
+    const QString cut = mox::daoStatusMessage(-33);
+    EXPECT_TRUE(cut.startsWith(u"テーブルの処理が StatementTimeout= の制限時間内に"_s))
+        << cut.toStdString();
+    EXPECT_FALSE(cut.contains(u"他の端末"_s)) << cut.toStdString();
+    EXPECT_NE(cut, kUnknown);
+}
+
 TEST(DaoStatus, CodesWithoutAnEntryShowTheExceptionText) {
     mox::ScriptedShell sh;
     for (const short code :

@@ -35,6 +35,11 @@ std::vector<Connection*>& registry()
     return connections;
 }
 
+// What the client's clock may lag behind the server's statement timer, in ms: the client starts
+// timing before the statement is sent, so it never reads less than the server's time, but whole
+// milliseconds are compared.
+constexpr qint64 kClockSlackMs = 5;
+
 // Bounds the prepared statements a connection keeps (one per distinct SQL text).
 constexpr std::size_t kMaxStatements = 256;
 
@@ -137,6 +142,198 @@ Connection::~Connection()
     QSqlDatabase::removeDatabase(m_name);
 }
 
+namespace {
+
+// A value of a libpq connection string: in single quotes, a backslash or a quote inside escaped
+// with a backslash, so that blanks, quotes and backslashes reach libpq as written. (The Qt driver
+// turns every ";" of the connect options into a blank; the INI reader refuses paths holding one.)
+QString conninfoValue(const QString& value)
+{
+    QString v = value;
+    v.replace(u'\\', u"\\\\"_s);
+    v.replace(u'\'', u"\\'"_s);
+    return u'\'' + v + u'\'';
+}
+
+// "<program> <OS user>@<host>" of this process: the program as QCoreApplication names it, or
+// the executable's file name.
+QString processApplicationName()
+{
+    static const QString name = [] {
+        QString osUser;
+        if (const passwd* pw = getpwuid(geteuid()))
+            osUser = QString::fromLocal8Bit(pw->pw_name);
+        else
+            osUser = QString::number(geteuid());
+        QString program = QCoreApplication::applicationName();
+        if (program.isEmpty())
+            program = QFileInfo(QFile::symLinkTarget(u"/proc/self/exe"_s)).fileName();
+        return sessionApplicationName(program, osUser, QSysInfo::machineHostName());
+    }();
+    return name;
+}
+
+// The connect options of a PostgreSQL connection: the session's settings (no notices on the
+// console; lock waits and statements bounded), who connects, and encryption.
+QString postgresConnectOptions(const DbSettings& s)
+{
+    const int statementMs = s.statementLimit ? s.statementTimeout * 1000 : 0;
+    const QString session =
+        u"-c client_min_messages=warning -c lock_timeout=%1 -c statement_timeout=%2"_s.arg(
+            s.lockTimeout * 1000)
+            .arg(statementMs);
+    QStringList options = {u"connect_timeout=10"_s, u"options="_s + conninfoValue(session),
+                           u"application_name="_s + conninfoValue(processApplicationName())};
+    const QString sslMode = effectiveSslMode(s);
+    const std::pair<const char16_t*, QString> tls[] = {
+        {u"sslmode", sslMode},
+        {u"sslrootcert", s.sslRootCert},
+        {u"sslcert", s.sslCert},
+        {u"sslkey", s.sslKey},
+        {u"channel_binding", s.channelBinding},
+    };
+    for (const auto& [key, value] : tls) {
+        if (!value.isEmpty())
+            options << QString::fromUtf16(key) + u'=' + conninfoValue(value);
+    }
+    return options.join(u' ');
+}
+
+// "host:port" of \p s for messages ("（既定）" for libpq's default host).
+QString serverName(const DbSettings& s)
+{
+    QString server = s.host.isEmpty() ? u"（既定）"_s : s.host;
+    if (s.port > 0)
+        server += u':' + QString::number(s.port);
+    return server;
+}
+
+// The CA file libpq reads to verify a network server: SslRootCert=, else $PGSSLROOTCERT, else
+// ~/.postgresql/root.crt. Empty when the mode verifies nothing, or over a socket.
+QString caFileOf(const DbSettings& s)
+{
+    const QString mode = effectiveSslMode(s);
+    if (s.host.isEmpty() || s.host.startsWith(u'/') ||
+        (mode != u"verify-ca"_s && mode != u"verify-full"_s))
+        return {};
+    if (!s.sslRootCert.isEmpty())
+        return s.sslRootCert;
+    if (const QString env = qEnvironmentVariable("PGSSLROOTCERT"); !env.isEmpty())
+        return env;
+    // libpq takes the home folder from the password database, not from $HOME.
+    const passwd* pw = getpwuid(geteuid());
+    const QString home = pw ? QString::fromLocal8Bit(pw->pw_dir) : QDir::homePath();
+    return home + u"/.postgresql/root.crt"_s;
+}
+
+// Why the server at \p s refused a connection, when encryption was the cause, told from libpq's
+// text (English, or Japanese when the desk or the server speaks it) and from the CA file itself;
+// empty for any other refusal.
+QString tlsRefusalReason(const DbSettings& s, const QString& text)
+{
+    const QString server = serverName(s);
+    const auto has = [&text](std::initializer_list<const char16_t*> words) {
+        return std::any_of(words.begin(), words.end(), [&text](const char16_t* w) {
+            return text.contains(QString::fromUtf16(w), Qt::CaseInsensitive);
+        });
+    };
+    if (has({u"does not match host name", u"とマッチしません"}))
+        return u"サーバー %1 の証明書は別のホスト名に対して発行されたものです。Host= "
+               "にはサーバーの証明書にある名前を書いてください。"_s.arg(server);
+    const QString ca = caFileOf(s);
+    if (has({u"root certificate file", u"ルート証明書"}) ||
+        (!ca.isEmpty() && !QFileInfo(ca).isReadable()))
+        return u"サーバー %1 を確かめるための CA 証明書ファイル %2 がないか、読めません。"
+               "管理者から事務所の CA 証明書を受け取り、その場所を SslRootCert= に書いてください。"_s
+            .arg(server, ca.isEmpty() ? s.sslRootCert : ca);
+    if (has({u"certificate verify failed"}))
+        return u"サーバー %1 の証明書を CA 証明書 (SslRootCert=) で確かめられませんでした "
+               "(発行元が不明です)。事務所の CA 証明書ファイルを指定してください。"_s.arg(server);
+    if ((has({u"pg_hba.conf"}) && has({u"no encryption", u"暗号化なし"})))
+        return u"サーバー %1 は暗号化されていない接続を受け付けません (pg_hba.conf "
+               "に暗号化なしの接続の項目がありません)。SslMode=disable をやめて、暗号化して接続して"
+               "ください。"_s.arg(server);
+    if (has({u"server does not support SSL", u"SSLをサポートしていません"}))
+        return u"サーバー %1 は暗号化 (SSL) に対応していません。サーバーで ssl = on "
+               "にするよう管理者に依頼してください。"_s.arg(server);
+    if (has({u"channel binding", u"チャネルバインディング"}))
+        return u"サーバー %1 とはチャネルバインディング (ChannelBinding=) を使えません。"_s.arg(
+            server);
+    return {};
+}
+
+enum class Presence { Unknown, Exists, Missing, Created };
+
+// Whether database \p s.database exists on the server of \p s, asked of the server's "postgres"
+// database, so that the answer does not depend on the language of the server's messages; with
+// \p create, a missing one is created. Unknown when the server cannot be asked, or (and
+// \p error says why) when the creation failed.
+Presence postgresDatabasePresence(const DbSettings& s, bool create, QString* error)
+{
+    const QString name = nextConnectionName();
+    Presence presence = Presence::Unknown;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(u"QPSQL"_s, name);
+        db.setDatabaseName(u"postgres"_s);
+        if (!s.host.isEmpty())
+            db.setHostName(s.host);
+        if (s.port > 0)
+            db.setPort(s.port);
+        if (!s.user.isEmpty())
+            db.setUserName(s.user);
+        if (s.hasPassword)
+            db.setPassword(s.password);
+        db.setConnectOptions(postgresConnectOptions(s));
+        g_connections.fetch_add(1, std::memory_order_relaxed);
+        if (db.open()) {
+            QSqlQuery q(db);
+            countStatement();
+            q.prepare(u"SELECT 1 FROM pg_database WHERE datname = ?"_s);
+            q.addBindValue(s.database);
+            if (q.exec())
+                presence = q.next() ? Presence::Exists : Presence::Missing;
+            q.finish();
+            if (presence == Presence::Missing && create) {
+                countStatement();
+                if (q.exec(u"CREATE DATABASE "_s + Connection::quote(s.database))) {
+                    presence = Presence::Created;
+                } else {
+                    *error = Connection::errorText(q.lastError());
+                    presence = Presence::Unknown;
+                }
+            }
+        }
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(name);
+    return presence;
+}
+
+} // namespace
+
+QString effectiveSslMode(const DbSettings& s)
+{
+    if (!s.sslMode.isEmpty())
+        return s.sslMode;
+    if (!s.host.isEmpty() && !s.host.startsWith(u'/'))
+        return u"verify-full"_s;
+    return {};
+}
+
+QString sessionApplicationName(const QString& program, const QString& osUser, const QString& host)
+{
+    constexpr qsizetype kMaxBytes = 63; // NAMEDATALEN - 1
+    const QByteArray utf8 = (program + u' ' + osUser + u'@' + host).toUtf8();
+    if (utf8.size() <= kMaxBytes)
+        return QString::fromUtf8(utf8);
+    // Byte kMaxBytes is the first one dropped; while it continues a character, that character
+    // began inside the kept part and goes too.
+    qsizetype n = kMaxBytes;
+    while (n > 0 && (static_cast<unsigned char>(utf8[n]) & 0xC0) == 0x80)
+        --n;
+    return QString::fromUtf8(utf8.left(n));
+}
+
 std::shared_ptr<Connection> Connection::open(const DbSettings& s, bool createIfMissing,
                                              short* status, QString* error)
 {
@@ -168,9 +365,8 @@ std::shared_ptr<Connection> Connection::open(const DbSettings& s, bool createIfM
             return nullptr;
         }
         db.setDatabaseName(s.database);
-        const int timeoutMs = s.lockTimeout * 1000;
         if (sqlite) {
-            db.setConnectOptions(u"QSQLITE_BUSY_TIMEOUT=%1"_s.arg(timeoutMs));
+            db.setConnectOptions(u"QSQLITE_BUSY_TIMEOUT=%1"_s.arg(s.lockTimeout * 1000));
         } else {
             if (!s.host.isEmpty())
                 db.setHostName(s.host);
@@ -181,11 +377,7 @@ std::shared_ptr<Connection> Connection::open(const DbSettings& s, bool createIfM
             if (s.hasPassword)
                 db.setPassword(s.password);
             // Settings of the session go with the connection request: no statement of its own.
-            // No notices on the console; lock waits (and statements) bounded.
-            QString options = u"-c client_min_messages=warning -c lock_timeout=%1"_s.arg(timeoutMs);
-            if (s.statementLimit)
-                options += u" -c statement_timeout=%1"_s.arg(timeoutMs);
-            db.setConnectOptions(u"connect_timeout=10;options='%1'"_s.arg(options));
+            db.setConnectOptions(postgresConnectOptions(s));
         }
         db.setNumericalPrecisionPolicy(QSql::HighPrecision);
         conn.reset(new Connection(s, db, name));
@@ -194,24 +386,33 @@ std::shared_ptr<Connection> Connection::open(const DbSettings& s, bool createIfM
     g_connections.fetch_add(1, std::memory_order_relaxed);
     if (!conn->m_db.open()) {
         const QString text = errorText(conn->m_db.lastError());
-        const bool missing =
-            !sqlite && text.contains(u"does not exist"_s) && text.contains(u"database"_s);
-        if (missing && createIfMissing) {
-            DbSettings admin = s;
-            admin.database = u"postgres"_s;
-            auto server = open(admin, false, status, error);
-            if (!server)
-                return nullptr;
-            QSqlQuery create(server->m_db);
-            if (!create.exec(u"CREATE DATABASE "_s + quote(s.database))) {
-                *status = -1;
-                *error = errorText(create.lastError());
-                return nullptr;
-            }
-            create.finish();
-            server.reset();
-            return open(s, false, status, error);
+        conn.reset();
+        if (sqlite) {
+            *status = -1;
+            *error = u"データベース %1 を開けません: %2"_s.arg(s.database, text);
+            return nullptr;
         }
+        if (const QString reason = tlsRefusalReason(s, text); !reason.isEmpty()) {
+            *status = -1;
+            *error = u"データベース %1 に接続できません。%2\n(%3)"_s.arg(s.database, reason, text);
+            return nullptr;
+        }
+        QString createError;
+        const Presence presence = postgresDatabasePresence(s, createIfMissing, &createError);
+        if (!createError.isEmpty()) {
+            *status = -1;
+            *error = u"データベース %1 を作成できません: %2"_s.arg(s.database, createError);
+            return nullptr;
+        }
+        if (presence == Presence::Created)
+            return open(s, false, status, error);
+        // Without an answer from the server's own database (a login allowed into the payroll
+        // databases only), the server's words are all there is.
+        const bool missing =
+            presence == Presence::Unknown
+                ? (text.contains(u"does not exist"_s) && text.contains(u"database"_s)) ||
+                      (text.contains(u"データベース"_s) && text.contains(u"存在しません"_s))
+                : presence == Presence::Missing;
         *status = missing ? short(-20) : short(-1);
         *error = u"データベース %1 を開けません: %2"_s.arg(s.database, text);
         return nullptr;
@@ -411,6 +612,8 @@ bool Connection::bindSqlite(sqlite3_stmt* stmt, const QVariantList& binds, QStri
 
 QSqlQuery* Connection::prepared(const QString& sql, QString* error)
 {
+    // Every PostgreSQL statement is prepared, or found prepared, right before it runs.
+    m_statementClock.start();
     if (auto it = m_statements.constFind(sql); it != m_statements.constEnd())
         return it.value().get();
     if (m_statements.size() >= qsizetype(kMaxStatements))
@@ -792,6 +995,8 @@ short Connection::statusOf(short own) const
     switch (m_lastFailure) {
     case FailureKind::Busy:
         return kLockTimeout;
+    case FailureKind::StatementTimeout:
+        return kStatementTimeout;
     case FailureKind::Lost:
         return kConnectionLost;
     case FailureKind::Unreadable:
@@ -831,9 +1036,20 @@ void Connection::noteSqliteFailure()
 void Connection::notePostgresFailure(const QSqlError& e)
 {
     const QString state = e.nativeErrorCode();
-    if (state == u"55P03"_s || state == u"57014"_s || state == u"40P01"_s || state == u"40001"_s) {
-        // lock_timeout, statement_timeout (or a cancel), deadlock, serialization failure
+    if (state == u"55P03"_s || state == u"40P01"_s || state == u"40001"_s) {
+        // lock_timeout, deadlock, serialization failure
         m_lastFailure = FailureKind::Busy;
+    } else if (state == u"57014"_s) {
+        // query_canceled: the statement timeout when the statement ran that long, otherwise a
+        // cancel from outside (an administrator's pg_cancel_backend), which is a failure of
+        // the operation like any other. The server's words for the two differ only in the
+        // language of its messages, so the time tells.
+        const qint64 limitMs =
+            m_settings.statementLimit ? qint64(m_settings.statementTimeout) * 1000 : 0;
+        m_lastFailure = limitMs > 0 && m_statementClock.isValid() &&
+                                m_statementClock.elapsed() >= limitMs - kClockSlackMs
+                            ? FailureKind::StatementTimeout
+                            : FailureKind::Other;
     } else if (state == u"23505"_s) {
         m_lastFailure = FailureKind::Duplicate;
     } else if (state.startsWith(u"53"_s) || state.startsWith(u"58"_s) ||

@@ -7,6 +7,7 @@
 #include "kordao/kordao.h"
 #include "mox/currency.h"
 
+#include <QElapsedTimer>
 #include <QHash>
 #include <QSet>
 #include <QSqlDatabase>
@@ -70,14 +71,33 @@ struct DbSettings {
     QString password;
     bool hasPassword = false;
     int lockTimeout = 10;       // seconds a lock is waited for (LockTimeout=)
-    bool statementLimit = true; // PostgreSQL: statements too are cut off after lockTimeout
+    int statementTimeout = 600; // PostgreSQL: seconds a statement may run (StatementTimeout=), 0 none
+    bool statementLimit = true; // PostgreSQL: statements are cut off after statementTimeout
+    // PostgreSQL over TCP: libpq's sslmode (empty: verify-full for a network host, libpq's own
+    // default over a socket), the CA, client certificate and key files (absolute paths) and
+    // channel_binding (empty: libpq's default).
+    QString sslMode;
+    QString sslRootCert;
+    QString sslCert;
+    QString sslKey;
+    QString channelBinding;
 };
+
+/// The sslmode a connection to \p s asks libpq for: SslMode= when given; otherwise verify-full
+/// when Host= names a network host (not empty and not a socket folder starting with "/"), so that
+/// a desk never talks to a server it cannot verify; otherwise empty (libpq decides).
+QString effectiveSslMode(const DbSettings& s);
+
+/// The application_name a PostgreSQL session is given: "<program> <OS user>@<host>", cut to the
+/// server's 63 bytes at a UTF-8 character boundary.
+QString sessionApplicationName(const QString& program, const QString& osUser, const QString& host);
 
 /// Why the last statement failed, as far as callers must tell the cases apart.
 enum class FailureKind {
     Other,     // the statement's own failure: syntax, constraint, permission …
     Unreadable, // the data could not be read or written: I/O, a damaged file, no space or memory
-    Busy,      // a lock not granted, or a statement cut off, within the lock timeout
+    Busy,      // a lock not granted within the lock timeout (or a deadlock)
+    StatementTimeout, // a statement cut off after running for the statement timeout
     Lost,      // the connection to the server is gone
     Duplicate, // a record with the same key exists
 };
@@ -111,8 +131,8 @@ public:
 
     /// Why the last failing statement (select, execute, begin, commit) failed.
     FailureKind lastFailure() const { return m_lastFailure; }
-    /// The status of the last failure: kLockTimeout or kConnectionLost when it was that, else
-    /// \p own (the operation's own status).
+    /// The status of the last failure: kLockTimeout, kStatementTimeout or kConnectionLost when
+    /// it was that, else \p own (the operation's own status).
     short statusOf(short own) const;
 
     /// The column catalogue of \p table; nullptr (and \p error) when the table does not exist.
@@ -222,6 +242,7 @@ private:
     int m_users = 0;
     FailureKind m_lastFailure = FailureKind::Other;
     bool m_lost = false;              // connect again before the next statement
+    QElapsedTimer m_statementClock;   // started as a PostgreSQL statement is sent
     std::optional<Facts> m_facts;
     std::map<QString, std::shared_ptr<const TableInfo>> m_catalogue;
     sqlite3* m_sqlite = nullptr;

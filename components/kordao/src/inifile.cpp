@@ -103,6 +103,70 @@ void warnIfPasswordExposed(const QString& path)
     std::fflush(stderr);
 }
 
+// The longest StatementTimeout= accepted, in seconds: a day.
+constexpr int kMaxStatementTimeout = 86400;
+
+// \p value when it is one of \p allowed (compared without regard to case), in lower case as
+// libpq takes it; nullopt otherwise.
+std::optional<QString> oneOf(const QString& value, const QStringList& allowed)
+{
+    const QString lower = value.toLower();
+    if (allowed.contains(lower))
+        return lower;
+    return std::nullopt;
+}
+
+// The encryption keys of a PostgreSQL [Database]: SslMode=, ChannelBinding= (libpq's values) and
+// the files SslRootCert=, SslCert=, SslKey=, relative to the INI file's folder. False (and
+// \p error) for a value libpq does not know, or a path the Qt driver cannot pass on: it turns
+// every ";" of the connect options into a blank.
+bool readTlsKeys(const QHash<QString, QString>& keys, const QString& path, const QDir& iniFolder,
+                 DbSettings* s, QString* error)
+{
+    static const QStringList sslModes = {u"disable"_s, u"allow"_s,     u"prefer"_s,
+                                         u"require"_s, u"verify-ca"_s, u"verify-full"_s};
+    static const QStringList bindings = {u"disable"_s, u"prefer"_s, u"require"_s};
+    if (const QString v = keys.value(u"SSLMODE"_s); !v.isEmpty()) {
+        const std::optional<QString> mode = oneOf(v, sslModes);
+        if (!mode) {
+            *error = u"%1 の SslMode=%2 は使えません (%3 のいずれか)。"_s.arg(
+                path, v, sslModes.join(u", "_s));
+            return false;
+        }
+        s->sslMode = *mode;
+    }
+    if (const QString v = keys.value(u"CHANNELBINDING"_s); !v.isEmpty()) {
+        const std::optional<QString> binding = oneOf(v, bindings);
+        if (!binding) {
+            *error = u"%1 の ChannelBinding=%2 は使えません (%3 のいずれか)。"_s.arg(
+                path, v, bindings.join(u", "_s));
+            return false;
+        }
+        s->channelBinding = *binding;
+    }
+    const struct {
+        const char16_t* key;
+        const char16_t* name;
+        QString DbSettings::*field;
+    } files[] = {
+        {u"SSLROOTCERT", u"SslRootCert", &DbSettings::sslRootCert},
+        {u"SSLCERT", u"SslCert", &DbSettings::sslCert},
+        {u"SSLKEY", u"SslKey", &DbSettings::sslKey},
+    };
+    for (const auto& f : files) {
+        const QString v = keys.value(QString::fromUtf16(f.key));
+        if (v.isEmpty())
+            continue;
+        if (v.contains(u';')) {
+            *error = u"%1 の %2=%3 は使えません。ファイル名に「;」を含むファイルは指定できません。"_s
+                         .arg(path, QString::fromUtf16(f.name), v);
+            return false;
+        }
+        s->*f.field = QDir::cleanPath(iniFolder.absoluteFilePath(v));
+    }
+    return true;
+}
+
 } // namespace
 
 QString findIniFile(const QString& name)
@@ -189,8 +253,19 @@ std::optional<DbSettings> readDbSettings(const QString& path, short* status, QSt
             return std::nullopt;
         }
     }
+    if (const QString timeout = keys.value(u"STATEMENTTIMEOUT"_s); !timeout.isEmpty()) {
+        bool ok = false;
+        s.statementTimeout = timeout.toInt(&ok);
+        if (!ok || s.statementTimeout < 0 || s.statementTimeout > kMaxStatementTimeout) {
+            *status = -18;
+            *error = u"%1 の StatementTimeout=%2 が不正です (1〜%3 秒、0 は無制限)。"_s.arg(
+                path, timeout, QString::number(kMaxStatementTimeout));
+            return std::nullopt;
+        }
+    }
+    const QDir iniFolder = QFileInfo(path).absoluteDir();
     if (s.engine == Engine::Sqlite) {
-        s.database = QDir::cleanPath(QFileInfo(path).absoluteDir().absoluteFilePath(database));
+        s.database = QDir::cleanPath(iniFolder.absoluteFilePath(database));
         return s;
     }
     s.database = database;
@@ -206,6 +281,10 @@ std::optional<DbSettings> readDbSettings(const QString& path, short* status, QSt
             *error = u"%1 の Port=%2 が不正です。"_s.arg(path, port);
             return std::nullopt;
         }
+    }
+    if (!readTlsKeys(keys, path, iniFolder, &s, error)) {
+        *status = -18;
+        return std::nullopt;
     }
     return s;
 }

@@ -45,9 +45,10 @@
 //     tb.DAO_RecFind(1, criteria);                   // the record again, or none
 //     if (tb.DAO_RecCheck(seen) == KorDAO::kRecordChanged) { rollback; tell the operator }
 //
-// No wait is without limit: a lock not granted, or a statement not finished, within the
-// LockTimeout= seconds of the INI file (default 10) gives kLockTimeout (-31); on SQLite a write
-// transaction takes its lock when it begins, so two writers queue instead of failing. A
+// No wait is without limit: a lock not granted within the LockTimeout= seconds of the INI file
+// (default 10) gives kLockTimeout (-31); on SQLite a write transaction takes its lock when it
+// begins, so two writers queue instead of failing. On PostgreSQL a statement still running after
+// the StatementTimeout= seconds (default 600) is cut off with kStatementTimeout (-33). A
 // connection to the server lost on the way gives kConnectionLost (-32); the next operation
 // connects again. Every add, update and delete on a database that keeps the audit table
 // KORDAO_AUDIT (the payroll database) writes an audit row in the same transaction.
@@ -66,10 +67,14 @@ namespace KorDAO {
 
 /// The record changed, vanished or (for a new one) appeared since it was read: nothing was written.
 inline constexpr short kRecordChanged = -30;
-/// A lock was not granted, or a statement did not finish, within the lock timeout.
+/// A lock was not granted within the lock timeout.
 inline constexpr short kLockTimeout = -31;
 /// The connection to the database server was lost; the next operation connects again.
 inline constexpr short kConnectionLost = -32;
+/// A statement was still running when the statement timeout (StatementTimeout=) cut it off.
+/// Not transient: the work it belonged to (a print run, a load) is not done, and the program
+/// reports it and ends like any other failure, nothing half-written.
+inline constexpr short kStatementTimeout = -33;
 
 /// True for the statuses a program reports and then goes on from (the operator may try again):
 /// kRecordChanged, kLockTimeout, kConnectionLost.
@@ -171,8 +176,10 @@ public:
     const QString& DBIniNameString() const { return m_iniName; }
 
     /// Finds the INI file, reads its [Database] section and opens the database. 0, or -20 (INI
-    /// file, SQLite file or PostgreSQL database missing), -18 (Database= or Port= key missing or
-    /// wrong), -1 (no [Database], unknown driver, not a database, server refused).
+    /// file, SQLite file or PostgreSQL database missing), -18 (a key missing or wrong: Database=,
+    /// Port=, LockTimeout=, StatementTimeout=, SslMode=, ChannelBinding=, a certificate path),
+    /// -1 (no [Database], unknown driver, not a database, server refused; a refused encrypted
+    /// connection names the host and the reason).
     short DAO_DBOpen();
     /// Releases the database; a transaction still open on it is rolled back when no other
     /// database object of the process shares the connection. Always 0.
@@ -187,7 +194,7 @@ public:
     /// When set, DAO_DBOpen creates a missing SQLite file (and its folder) or a missing
     /// PostgreSQL database instead of failing with -20. Only the administration tool sets it.
     void setCreateIfMissing(bool create) { m_createIfMissing = create; }
-    /// When cleared, a PostgreSQL statement may run longer than the lock timeout (lock waits
+    /// When cleared, a PostgreSQL statement may run longer than StatementTimeout= (lock waits
     /// stay bounded). The administration tool clears it for its long bulk work.
     void setStatementLimit(bool limit) { m_statementLimit = limit; }
     /// Every DAO_DBOpen of the same database in a process shares one connection (and its
