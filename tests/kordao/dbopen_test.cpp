@@ -1,8 +1,15 @@
 #include "testdatabase.h"
 
+#include "connection.h"
+
 #include "kordao/kordao.h"
 
 #include <gtest/gtest.h>
+
+#include <QSysInfo>
+
+#include <pwd.h>
+#include <unistd.h>
 
 #include <QDir>
 #include <QFile>
@@ -129,6 +136,129 @@ TEST_F(DbOpen, IniFoldersAreSearchedInOrder)
         qunsetenv("XDG_CONFIG_HOME");
     else
         qputenv("XDG_CONFIG_HOME", oldConfig);
+}
+
+// A PostgreSQL database of its own, opened through a MOX.INI with the [Database] lines \p extra
+// added (LockTimeout=, StatementTimeout=).
+class DbOpenPostgresSession : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (!postgresAvailable())
+            GTEST_SKIP() << "MOX_TEST_PGHOST is not set";
+        QString error;
+        ASSERT_TRUE(m_test.create(&error)) << error.toStdString();
+    }
+    void configure(const QString& extra)
+    {
+        m_test.writeIni(u"MOX.INI"_s,
+                        u"[Database]\nDriver=QPSQL\nDatabase=%1\nHost=%2\nPort=%3\nUser=%4\n"_s.arg(
+                            m_test.rawScalar(u"SELECT current_database()"_s).toString(),
+                            qEnvironmentVariable("MOX_TEST_PGHOST"),
+                            qEnvironmentVariable("MOX_TEST_PGPORT"),
+                            qEnvironmentVariable("MOX_TEST_PGUSER")) +
+                            extra);
+    }
+    std::unique_ptr<KorDAO::clsDbAccess> open(const QString& extra)
+    {
+        configure(extra);
+        return m_test.open();
+    }
+    // Runs \p sql through the component's read path; its status as the programs would get it.
+    static short run(KorDAO::clsDbAccess& db, const QString& sql, QString* error)
+    {
+        std::vector<KorDAO::Connection::Row> rows;
+        const KorDAO::DatabaseHandle c = db.DBDatabase();
+        return c->select(sql, {}, &rows, error) ? short(0) : c->statusOf(-3);
+    }
+
+    TestDatabase m_test{Backend::Postgres};
+};
+
+TEST_F(DbOpenPostgresSession, StatementLimitIsItsOwnSettingApartFromTheLockWait)
+{
+    auto db = open(u"LockTimeout=1\nStatementTimeout=2\n"_s);
+    ASSERT_TRUE(db);
+    QString error;
+    // Slower than the lock wait, within the statement limit: a slow read, not a busy desk.
+    EXPECT_EQ(run(*db, u"SELECT pg_sleep(1.3)"_s, &error), 0) << error.toStdString();
+    // Beyond the statement limit: its own status, not the lock wait's.
+    EXPECT_EQ(run(*db, u"SELECT pg_sleep(2.5)"_s, &error), KorDAO::kStatementTimeout)
+        << error.toStdString();
+    // The connection goes on.
+    EXPECT_EQ(run(*db, u"SELECT 1"_s, &error), 0) << error.toStdString();
+
+    // A lock held by another connection still gives the lock wait's status after LockTimeout=.
+    auto holder = m_test.open();
+    ASSERT_TRUE(holder);
+    const KorDAO::DatabaseHandle h = holder->DBDatabase();
+    ASSERT_TRUE(h->begin(&error)) << error.toStdString();
+    std::vector<KorDAO::Connection::Row> rows;
+    ASSERT_TRUE(h->select(u"SELECT pg_advisory_xact_lock(4242)"_s, {}, &rows, &error))
+        << error.toStdString();
+    EXPECT_EQ(run(*db, u"SELECT pg_advisory_xact_lock(4242)"_s, &error), KorDAO::kLockTimeout)
+        << error.toStdString();
+    EXPECT_TRUE(h->rollback(&error));
+}
+
+TEST_F(DbOpenPostgresSession, StatementLimitOfZeroAndTheBulkWorkSwitchLiftIt)
+{
+    auto db = open(u"LockTimeout=1\nStatementTimeout=0\n"_s);
+    ASSERT_TRUE(db);
+    QString error;
+    std::vector<KorDAO::Connection::Row> rows;
+    ASSERT_TRUE(db->DBDatabase()->select(u"SELECT current_setting('statement_timeout')"_s, {},
+                                         &rows, &error));
+    EXPECT_EQ(rows.front().front().toString(), u"0"_s);
+
+    configure(u"LockTimeout=1\nStatementTimeout=30\n"_s);
+    KorDAO::clsDbAccess bulk;
+    bulk.setDBIniNameString(u"MOX.INI"_s);
+    bulk.setPrivateConnection(true);
+    bulk.setStatementLimit(false);
+    ASSERT_EQ(bulk.DAO_DBOpen(), 0) << bulk.lastError().toStdString();
+    rows.clear();
+    ASSERT_TRUE(bulk.DBDatabase()->select(
+        u"SELECT current_setting('statement_timeout'), current_setting('lock_timeout')"_s, {},
+        &rows, &error));
+    EXPECT_EQ(rows.front()[0].toString(), u"0"_s);
+    EXPECT_EQ(rows.front()[1].toString(), u"1s"_s) << "lock waits stay bounded";
+}
+
+TEST_F(DbOpenPostgresSession, SessionNamesTheProgramTheUserAndTheHost)
+{
+    auto db = open(QString());
+    ASSERT_TRUE(db);
+    std::vector<KorDAO::Connection::Row> rows;
+    QString error;
+    ASSERT_TRUE(db->DBDatabase()->select(
+        u"SELECT application_name FROM pg_stat_activity WHERE pid = pg_backend_pid()"_s, {},
+        &rows, &error))
+        << error.toStdString();
+    const passwd* pw = getpwuid(geteuid());
+    ASSERT_TRUE(pw);
+    EXPECT_EQ(rows.front().front().toString(),
+              u"kordao_test %1@%2"_s.arg(QString::fromLocal8Bit(pw->pw_name),
+                                         QSysInfo::machineHostName()));
+}
+
+TEST(SessionApplicationName, IsCutToTheServersLimitOnACharacterBoundary)
+{
+    using KorDAO::sessionApplicationName;
+    EXPECT_EQ(sessionApplicationName(u"mox110"_s, u"tanaka"_s, u"desk3"_s), u"mox110 tanaka@desk3"_s);
+    // 63 bytes exactly stay whole.
+    const QString fits = QString(50, u'a');
+    EXPECT_EQ(sessionApplicationName(fits, u"user"_s, u"host12"_s).toUtf8().size(), 62);
+    EXPECT_EQ(sessionApplicationName(fits, u"user"_s, u"host123"_s).toUtf8().size(), 63);
+    EXPECT_EQ(sessionApplicationName(fits, u"user"_s, u"host1234"_s),
+              fits + u" user@host123"_s);
+    // Three-byte characters: 63 bytes end right after the 21st of them.
+    const QString wide = u"給与計算"_s.repeated(6); // 24 characters, 72 bytes
+    const QString cut = sessionApplicationName(wide, u"u"_s, u"h"_s);
+    EXPECT_EQ(cut, wide.left(21));
+    EXPECT_EQ(cut.toUtf8().size(), 63);
+    const QString cut2 = sessionApplicationName(u"a"_s + wide, u"u"_s, u"h"_s);
+    EXPECT_EQ(cut2, u"a"_s + wide.left(20)) << "61 bytes: the 21st character would need 64";
 }
 
 TEST(DbOpenPostgres, MissingDatabaseIsMinus20AndNotCreated)

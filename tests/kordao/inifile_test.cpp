@@ -78,6 +78,76 @@ TEST_F(IniFile, ReadsUtf8WithOrWithoutBomAndCp932)
     EXPECT_TRUE(m_error.contains(u"CP932"_s)) << m_error.toStdString();
 }
 
+TEST_F(IniFile, EncryptionKeysAndTheStatementLimit)
+{
+    const auto s = read("[Database]\nDriver=QPSQL\nDatabase=mox\nHost=db.office.example\n"
+                        "SslMode=Verify-CA\nChannelBinding=require\n"
+                        "SslRootCert=certs/office-ca.crt\nSslCert=/etc/mox/desk.crt\n"
+                        "SslKey=../keys/desk key.pem\nStatementTimeout=0\n");
+    ASSERT_TRUE(s) << m_error.toStdString();
+    EXPECT_EQ(s->sslMode, u"verify-ca"_s) << "libpq takes the values in lower case";
+    EXPECT_EQ(s->channelBinding, u"require"_s);
+    EXPECT_EQ(s->sslRootCert, m_dir.filePath(u"certs/office-ca.crt"_s)) << "relative to the INI";
+    EXPECT_EQ(s->sslCert, u"/etc/mox/desk.crt"_s);
+    EXPECT_EQ(s->sslKey, QDir::cleanPath(m_dir.path() + u"/../keys/desk key.pem"_s));
+    EXPECT_EQ(s->statementTimeout, 0);
+
+    const auto defaults = read("[Database]\nDriver=QPSQL\nDatabase=mox\nHost=db\n");
+    ASSERT_TRUE(defaults);
+    EXPECT_EQ(defaults->statementTimeout, 600);
+    EXPECT_EQ(KorDAO::effectiveSslMode(*defaults), u"verify-full"_s);
+}
+
+TEST_F(IniFile, NetworkHostsAreVerifiedByDefaultSocketsAreLeftToLibpq)
+{
+    const struct {
+        const char* host;
+        const char* sslMode;
+        const char16_t* effective;
+    } cases[] = {
+        {"db.office.example", "", u"verify-full"},
+        {"localhost", "", u"verify-full"},
+        {"127.0.0.1", "", u"verify-full"},
+        {"db.office.example", "disable", u"disable"},
+        {"/run/postgresql", "", u""},
+        {"", "", u""},
+        {"/run/postgresql", "require", u"require"},
+    };
+    for (const auto& c : cases) {
+        const auto s = read(QByteArray("[Database]\nDriver=QPSQL\nDatabase=mox\nHost=") + c.host +
+                            "\nSslMode=" + c.sslMode + "\n");
+        ASSERT_TRUE(s) << c.host << ": " << m_error.toStdString();
+        EXPECT_EQ(KorDAO::effectiveSslMode(*s), QString::fromUtf16(c.effective))
+            << c.host << " SslMode=" << c.sslMode;
+    }
+}
+
+TEST_F(IniFile, UnknownEncryptionOrLimitValuesAreRefusedNamingTheKey)
+{
+    const struct {
+        const char* name;
+        const char* line;
+        const char* mentions;
+    } cases[] = {
+        {"ssl mode", "SslMode=verify", "SslMode=verify"},
+        {"ssl mode yes", "SslMode=yes", "verify-full"},
+        {"channel binding", "ChannelBinding=always", "ChannelBinding=always"},
+        {"negative limit", "StatementTimeout=-1", "StatementTimeout=-1"},
+        {"limit beyond a day", "StatementTimeout=86401", "StatementTimeout=86401"},
+        {"limit not a number", "StatementTimeout=10m", "StatementTimeout=10m"},
+        // The Qt driver would turn the ";" into a blank and libpq would read another file.
+        {"semicolon in a path", "SslRootCert=ca;1.crt", "SslRootCert=ca;1.crt"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_FALSE(read(QByteArray("[Database]\nDriver=QPSQL\nDatabase=mox\nHost=db\n") +
+                          c.line + "\n"))
+            << c.name;
+        EXPECT_EQ(m_status, -18) << c.name;
+        EXPECT_TRUE(m_error.contains(QString::fromUtf8(c.mentions))) << c.name << ": "
+                                                                    << m_error.toStdString();
+    }
+}
+
 TEST_F(IniFile, PasswordInAFileOthersMayReadIsWarnedOnStandardError)
 {
     const QFileDevice::Permissions group = kOwnerOnly | QFileDevice::ReadGroup;
