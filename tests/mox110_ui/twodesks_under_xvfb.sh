@@ -15,57 +15,77 @@
 #   - the audit table then holds, for the employee, desk 1's INSERT, desk 2's UPDATE (the health
 #     insurance from 0 to the amount charged) and desk 1's DELETE, each under the desk's login,
 #     and `moxdb audit --employee N` prints them with the old and new values.
-# Usage: twodesks_under_xvfb.sh MOX110 MOXDB FONTCONFIG_FILE [OUTPUT_FOLDER]. The test server is
-# MOX_TEST_PGHOST (socket folder), MOX_TEST_PGPORT, MOX_TEST_PGUSER (a superuser, trust
-# authentication). Exit 77 (skipped) without the server or the tools.
+# The desks reach the server as an office's desks do: over TCP to "localhost", encrypted and
+# verified (SslMode=verify-full, the office CA in SslRootCert=), each signing in with its own
+# password (kept in a 0600 password file); while both run, every connection of theirs is
+# encrypted and names the program, the account and the machine (application_name). The server
+# is a throwaway one of the script's own (scripts/throwaway-pg.sh, start_throwaway_pg_tls) with
+# a certificate for "localhost" made by openssl; the administrator sets up over its socket.
+# Usage: twodesks_under_xvfb.sh MOX110 MOXDB FONTCONFIG_FILE [OUTPUT_FOLDER]. Port:
+# $MOX_TEST_TWODESKS_PORT (default 54374). Exit 77 (skipped) without the server programs or the
+# tools.
 set -u
+root=$(cd "$(dirname "$0")/../.." && pwd)
 mox110=$(realpath "$1") moxdb=$(realpath "$2") fonts=$(realpath "$3") out=$(realpath -m "${4:-.}")
-[ -n "${MOX_TEST_PGHOST:-}" ] || { echo "skipped: MOX_TEST_PGHOST is not set"; exit 77; }
-for tool in xvfb-run xdotool psql import; do
+pgbin=$(ls -d /usr/lib/postgresql/*/bin 2>/dev/null | sort -V | tail -n 1)
+[ -x "$pgbin/initdb" ] || { echo "skipped: no PostgreSQL server programs"; exit 77; }
+for tool in xvfb-run xdotool psql import openssl; do
     command -v "$tool" >/dev/null || { echo "skipped: $tool is missing"; exit 77; }
 done
-pgport=${MOX_TEST_PGPORT:-5432} pguser=${MOX_TEST_PGUSER:-postgres}
-payroll=mox_twodesks_$$ environment=mox_twodesks_env_$$
-desk1=mox_twodesks_desk1_$$ desk2=mox_twodesks_desk2_$$
-# q DATABASE SQL: one statement as the superuser, unaligned, no headers.
+payroll=mox_twodesks environment=mox_twodesks_env
+desk1=mox_twodesks_desk1 desk2=mox_twodesks_desk2
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+mkdir -p "$out" || exit 1
+# The office CA and the server's certificate for "localhost".
+(cd "$work" &&
+    openssl req -x509 -new -nodes -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -days 2 \
+        -subj "/CN=mox office CA" -keyout ca.key -out office-ca.crt &&
+    openssl req -new -nodes -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 \
+        -subj "/CN=localhost" -keyout server.key -out server.csr &&
+    openssl x509 -req -in server.csr -CA office-ca.crt -CAkey ca.key -CAcreateserial -days 2 \
+        -extfile <(printf 'subjectAltName=DNS:localhost\n') -out server.crt) >/dev/null 2>&1 ||
+    { echo "openssl could not make the certificates"; exit 1; }
+. "$root/scripts/throwaway-pg.sh"
+cd / # the server's user may not enter the current folder
+start_throwaway_pg_tls "${MOX_TEST_TWODESKS_PORT:-54374}" "$work/server.crt" "$work/server.key"
+trap 'rm -rf "$work"; stop_throwaway_pg' EXIT
+MOX_TEST_PGHOST=$MOX_TEST_TLS_PGHOST pgport=$MOX_TEST_TLS_PGPORT pguser=postgres
+export MOX_TEST_PGHOST
+# q DATABASE SQL: one statement as the superuser over the socket, unaligned, no headers.
 q() {
     psql -X -q -At -v ON_ERROR_STOP=1 -h "$MOX_TEST_PGHOST" -p "$pgport" -U "$pguser" -d "$1" -c "$2"
 }
 
-work=$(mktemp -d)
-cleanup() {
-    for db in "$payroll" "$environment"; do
-        q postgres "DROP DATABASE IF EXISTS $db WITH (FORCE)" >/dev/null
-    done
-    for role in "$desk1" "$desk2"; do
-        q postgres "DROP ROLE IF EXISTS $role" >/dev/null
-    done
-    rm -rf "$work"
-}
-trap cleanup EXIT
-mkdir -p "$out" || exit 1
-
-# ini FOLDER USER: the two INI files of one desk (or of the administrator).
+# ini FOLDER USER [LINES]: the two INI files of one desk (or of the administrator).
 ini() {
     mkdir -p "$1"
     local name file
     for name in "MOX.INI:$payroll" "MOXENV.INI:$environment"; do
         file=${name%%:*}
-        printf '[Database]\nDriver=QPSQL\nDatabase=%s\nHost=%s\nPort=%s\nUser=%s\n' \
-            "${name#*:}" "$MOX_TEST_PGHOST" "$pgport" "$2" >"$1/$file"
+        printf '[Database]\nDriver=QPSQL\nDatabase=%s\nUser=%s\n%s' "${name#*:}" "$2" "$3" \
+            >"$1/$file"
     done
 }
-ini "$work/admin" "$pguser"
-ini "$work/desk1" "$desk1"
-ini "$work/desk2" "$desk2"
+# The administrator sets up over the socket; the desks come over TCP, encrypted and verified.
+ini "$work/admin" "$pguser" "Host=$MOX_TEST_PGHOST"$'\n'"Port=$pgport"$'\n'
+for n in 1 2; do
+    eval "role=\$desk$n"
+    ini "$work/desk$n" "$role" "Host=localhost"$'\n'"Port=$pgport"$'\n'"SslMode=verify-full"$'\n'"SslRootCert=office-ca.crt"$'\n'
+    cp "$work/office-ca.crt" "$work/desk$n/"
+    echo "localhost:$pgport:*:$role:secret-$n" >"$work/desk$n/pgpass"
+    chmod 600 "$work/desk$n/pgpass"
+done
 export FONTCONFIG_FILE="$fonts"
 unset QT_QPA_PLATFORM
 MOX_INI_DIR="$work/admin" "$moxdb" init >/dev/null || { echo "moxdb init failed"; exit 1; }
 MOX_INI_DIR="$work/admin" "$moxdb" demo >/dev/null 2>&1 || { echo "moxdb demo failed"; exit 1; }
 
 # Each desk logs in as its own role, so the audit rows tell the desks apart.
-for role in "$desk1" "$desk2"; do
-    q postgres "CREATE ROLE $role LOGIN" >/dev/null || exit 1
+for n in 1 2; do
+    eval "role=\$desk$n"
+    q postgres "CREATE ROLE $role LOGIN PASSWORD 'secret-$n'" >/dev/null || exit 1
     q "$payroll" "GRANT ALL ON ALL TABLES IN SCHEMA public TO $role;
                   GRANT ALL ON ALL SEQUENCES IN SCHEMA public TO $role" >/dev/null || exit 1
     q "$environment" "GRANT SELECT ON ALL TABLES IN SCHEMA public TO $role" >/dev/null || exit 1
@@ -86,7 +106,7 @@ presses=$(q "$payroll" "SELECT count(*) + 1 FROM \"GKJINJI\" WHERE \"SYOKCD\" < 
 bonus="FROM \"GKKYUYO\" WHERE \"SYOKCD\" = $code AND \"KYUSYU\" = 2 AND \"SKYUYM\" = 202612"
 echo "employee $code, $presses presses down the list"
 
-export work presses bonus payroll pgport pguser mox110 out code
+export work presses bonus payroll pgport pguser mox110 out code desk1 desk2
 cat >"$work/drive.sh" <<'DRIVE'
 #!/bin/bash
 set -u
@@ -110,7 +130,7 @@ start() {
     mkdir -p "$work/run$1"
     chmod 700 "$work/run$1"
     (cd "$work/desk$1" && MOX_INI_DIR="$work/desk$1" XDG_RUNTIME_DIR="$work/run$1" \
-        exec "$mox110" demo) &
+        PGPASSFILE="$work/desk$1/pgpass" exec "$mox110" demo) &
     pids[$1]=$!
     local wid=""
     for _ in $(seq 1 60); do
@@ -156,6 +176,14 @@ keys 2 F11
 # Desk 2 must have read before desk 1 saves, or it would get the view-or-correct dialog.
 sleep 2.5
 [ "$(q "SELECT count(*) $bonus")" = 0 ] || fail "a bonus record exists before any save"
+# Both desks are connected now: over TCP, encrypted, each session naming who is connecting.
+sessions=$(q "SELECT string_agg(DISTINCT a.usename || ' ' || host(a.client_addr) || ' ' || s.ssl || ' '
+    || a.application_name, ', ') FROM pg_stat_activity a JOIN pg_stat_ssl s USING (pid)
+    WHERE a.usename IN ('$desk1', '$desk2')")
+echo "desk sessions: $sessions"
+me="mox110 $(id -un)@$(hostname)"
+[ "$sessions" = "$desk1 127.0.0.1 true $me, $desk2 127.0.0.1 true $me" ] ||
+    fail "the desks' sessions are not encrypted TCP sessions named '$me'"
 
 before1=$(windows "${pids[1]}")
 keys 1 F12
