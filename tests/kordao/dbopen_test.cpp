@@ -232,8 +232,8 @@ TEST_F(DbOpenPostgresSession, SessionNamesTheProgramTheUserAndTheHost)
     std::vector<KorDAO::Connection::Row> rows;
     QString error;
     ASSERT_TRUE(db->DBDatabase()->select(
-        u"SELECT application_name FROM pg_stat_activity WHERE pid = pg_backend_pid()"_s, {},
-        &rows, &error))
+        u"SELECT application_name FROM pg_stat_activity WHERE pid = pg_backend_pid()"_s, {}, &rows,
+        &error))
         << error.toStdString();
     const passwd* pw = getpwuid(geteuid());
     ASSERT_TRUE(pw);
@@ -245,13 +245,13 @@ TEST_F(DbOpenPostgresSession, SessionNamesTheProgramTheUserAndTheHost)
 TEST(SessionApplicationName, IsCutToTheServersLimitOnACharacterBoundary)
 {
     using KorDAO::sessionApplicationName;
-    EXPECT_EQ(sessionApplicationName(u"mox110"_s, u"tanaka"_s, u"desk3"_s), u"mox110 tanaka@desk3"_s);
+    EXPECT_EQ(sessionApplicationName(u"mox110"_s, u"tanaka"_s, u"desk3"_s),
+              u"mox110 tanaka@desk3"_s);
     // 63 bytes exactly stay whole.
     const QString fits = QString(50, u'a');
     EXPECT_EQ(sessionApplicationName(fits, u"user"_s, u"host12"_s).toUtf8().size(), 62);
     EXPECT_EQ(sessionApplicationName(fits, u"user"_s, u"host123"_s).toUtf8().size(), 63);
-    EXPECT_EQ(sessionApplicationName(fits, u"user"_s, u"host1234"_s),
-              fits + u" user@host123"_s);
+    EXPECT_EQ(sessionApplicationName(fits, u"user"_s, u"host1234"_s), fits + u" user@host123"_s);
     // Three-byte characters: 63 bytes end right after the 21st of them.
     const QString wide = u"給与計算"_s.repeated(6); // 24 characters, 72 bytes
     const QString cut = sessionApplicationName(wide, u"u"_s, u"h"_s);

@@ -139,12 +139,12 @@ TEST_F(IniFile, UnknownEncryptionOrLimitValuesAreRefusedNamingTheKey)
         {"semicolon in a path", "SslRootCert=ca;1.crt", "SslRootCert=ca;1.crt"},
     };
     for (const auto& c : cases) {
-        EXPECT_FALSE(read(QByteArray("[Database]\nDriver=QPSQL\nDatabase=mox\nHost=db\n") +
-                          c.line + "\n"))
+        EXPECT_FALSE(
+            read(QByteArray("[Database]\nDriver=QPSQL\nDatabase=mox\nHost=db\n") + c.line + "\n"))
             << c.name;
         EXPECT_EQ(m_status, -18) << c.name;
-        EXPECT_TRUE(m_error.contains(QString::fromUtf8(c.mentions))) << c.name << ": "
-                                                                    << m_error.toStdString();
+        EXPECT_TRUE(m_error.contains(QString::fromUtf8(c.mentions)))
+            << c.name << ": " << m_error.toStdString();
     }
 }
 

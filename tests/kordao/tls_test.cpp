@@ -76,7 +76,8 @@ protected:
         adminExec(u"DROP ROLE IF EXISTS %1"_s.arg(QString::fromUtf16(kLogin)));
         ASSERT_TRUE(adminExec(u"CREATE ROLE %1 LOGIN CREATEDB PASSWORD '%2'"_s.arg(
             QString::fromUtf16(kLogin), QString::fromUtf16(kPassword).replace(u"'"_s, u"''"_s))));
-        ASSERT_TRUE(adminExec(u"CREATE DATABASE mox_tls OWNER %1"_s.arg(QString::fromUtf16(kLogin))));
+        ASSERT_TRUE(
+            adminExec(u"CREATE DATABASE mox_tls OWNER %1"_s.arg(QString::fromUtf16(kLogin))));
     }
 
     void SetUp() override
@@ -86,8 +87,10 @@ protected:
         qputenv("MOX_INI_DIR", m_dir.path().toUtf8());
         // The CA under a folder name that needs quoting in libpq's connection string.
         ASSERT_TRUE(QDir(m_dir.path()).mkpath(kCaFolder));
-        ASSERT_TRUE(QFile::copy(env("MOX_TEST_TLS_CA"), m_dir.filePath(kCaFolder + u"/office-ca.crt"_s)));
-        ASSERT_TRUE(QFile::copy(env("MOX_TEST_TLS_STRANGER_CA"), m_dir.filePath(u"stranger.crt"_s)));
+        ASSERT_TRUE(
+            QFile::copy(env("MOX_TEST_TLS_CA"), m_dir.filePath(kCaFolder + u"/office-ca.crt"_s)));
+        ASSERT_TRUE(
+            QFile::copy(env("MOX_TEST_TLS_STRANGER_CA"), m_dir.filePath(u"stranger.crt"_s)));
     }
 
     void TearDown() override { qunsetenv("MOX_INI_DIR"); }

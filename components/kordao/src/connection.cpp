@@ -179,8 +179,8 @@ QString postgresConnectOptions(const DbSettings& s)
 {
     const int statementMs = s.statementLimit ? s.statementTimeout * 1000 : 0;
     const QString session =
-        u"-c client_min_messages=warning -c lock_timeout=%1 -c statement_timeout=%2"_s.arg(
-            s.lockTimeout * 1000)
+        u"-c client_min_messages=warning -c lock_timeout=%1 -c statement_timeout=%2"_s
+            .arg(s.lockTimeout * 1000)
             .arg(statementMs);
     QStringList options = {u"connect_timeout=10"_s, u"options="_s + conninfoValue(session),
                            u"application_name="_s + conninfoValue(processApplicationName())};
@@ -245,7 +245,7 @@ QString tlsRefusalReason(const DbSettings& s, const QString& text)
         (!ca.isEmpty() && !QFileInfo(ca).isReadable()))
         return u"サーバー %1 を確かめるための CA 証明書ファイル %2 がないか、読めません。"
                "管理者から事務所の CA 証明書を受け取り、その場所を SslRootCert= に書いてください。"_s
-            .arg(server, ca.isEmpty() ? s.sslRootCert : ca);
+                   .arg(server, ca.isEmpty() ? s.sslRootCert : ca);
     if (has({u"certificate verify failed"}))
         return u"サーバー %1 の証明書を CA 証明書 (SslRootCert=) で確かめられませんでした "
                "(発行元が不明です)。事務所の CA 証明書ファイルを指定してください。"_s.arg(server);

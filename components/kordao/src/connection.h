@@ -71,7 +71,7 @@ struct DbSettings {
     QString password;
     bool hasPassword = false;
     int lockTimeout = 10;       // seconds a lock is waited for (LockTimeout=)
-    int statementTimeout = 600; // PostgreSQL: seconds a statement may run (StatementTimeout=), 0 none
+    int statementTimeout = 600; // PostgreSQL: seconds a statement may run, 0: no limit
     bool statementLimit = true; // PostgreSQL: statements are cut off after statementTimeout
     // PostgreSQL over TCP: libpq's sslmode (empty: verify-full for a network host, libpq's own
     // default over a socket), the CA, client certificate and key files (absolute paths) and

@@ -158,8 +158,9 @@ bool readTlsKeys(const QHash<QString, QString>& keys, const QString& path, const
         if (v.isEmpty())
             continue;
         if (v.contains(u';')) {
-            *error = u"%1 の %2=%3 は使えません。ファイル名に「;」を含むファイルは指定できません。"_s
-                         .arg(path, QString::fromUtf16(f.name), v);
+            *error =
+                u"%1 の %2=%3 は使えません。ファイル名に「;」を含むファイルは指定できません。"_s
+                    .arg(path, QString::fromUtf16(f.name), v);
             return false;
         }
         s->*f.field = QDir::cleanPath(iniFolder.absoluteFilePath(v));
