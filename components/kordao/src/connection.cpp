@@ -40,6 +40,9 @@ std::vector<Connection*>& registry()
 // milliseconds are compared.
 constexpr qint64 kClockSlackMs = 5;
 
+// How long libpq waits for a server to answer a connection request (connect_timeout).
+constexpr qint64 kConnectTimeoutMs = 10000;
+
 // Bounds the prepared statements a connection keeps (one per distinct SQL text).
 constexpr std::size_t kMaxStatements = 256;
 
@@ -182,7 +185,8 @@ QString postgresConnectOptions(const DbSettings& s)
         u"-c client_min_messages=warning -c lock_timeout=%1 -c statement_timeout=%2"_s
             .arg(s.lockTimeout * 1000)
             .arg(statementMs);
-    QStringList options = {u"connect_timeout=10"_s, u"options="_s + conninfoValue(session),
+    QStringList options = {u"connect_timeout=%1"_s.arg(kConnectTimeoutMs / 1000),
+                           u"options="_s + conninfoValue(session),
                            u"application_name="_s + conninfoValue(processApplicationName())};
     const QString sslMode = effectiveSslMode(s);
     const std::pair<const char16_t*, QString> tls[] = {
@@ -249,7 +253,7 @@ QString tlsRefusalReason(const DbSettings& s, const QString& text)
     if (has({u"certificate verify failed"}))
         return u"サーバー %1 の証明書を CA 証明書 (SslRootCert=) で確かめられませんでした "
                "(発行元が不明です)。事務所の CA 証明書ファイルを指定してください。"_s.arg(server);
-    if ((has({u"pg_hba.conf"}) && has({u"no encryption", u"暗号化なし"})))
+    if (has({u"pg_hba.conf"}) && has({u"no encryption", u"暗号化なし"}))
         return u"サーバー %1 は暗号化されていない接続を受け付けません (pg_hba.conf "
                "に暗号化なしの接続の項目がありません)。SslMode=disable をやめて、暗号化して接続して"
                "ください。"_s.arg(server);
@@ -384,6 +388,8 @@ std::shared_ptr<Connection> Connection::open(const DbSettings& s, bool createIfM
     }
 
     g_connections.fetch_add(1, std::memory_order_relaxed);
+    QElapsedTimer connecting;
+    connecting.start();
     if (!conn->m_db.open()) {
         const QString text = errorText(conn->m_db.lastError());
         conn.reset();
@@ -397,8 +403,12 @@ std::shared_ptr<Connection> Connection::open(const DbSettings& s, bool createIfM
             *error = u"データベース %1 に接続できません。%2\n(%3)"_s.arg(s.database, reason, text);
             return nullptr;
         }
+        // A server that did not answer within connect_timeout is not asked again.
         QString createError;
-        const Presence presence = postgresDatabasePresence(s, createIfMissing, &createError);
+        const Presence presence =
+            connecting.elapsed() >= kConnectTimeoutMs - 1000
+                ? Presence::Unknown
+                : postgresDatabasePresence(s, createIfMissing, &createError);
         if (!createError.isEmpty()) {
             *status = -1;
             *error = u"データベース %1 を作成できません: %2"_s.arg(s.database, createError);
@@ -1042,8 +1052,8 @@ void Connection::notePostgresFailure(const QSqlError& e)
     } else if (state == u"57014"_s) {
         // query_canceled: the statement timeout when the statement ran that long, otherwise a
         // cancel from outside (an administrator's pg_cancel_backend), which is a failure of
-        // the operation like any other. The server's words for the two differ only in the
-        // language of its messages, so the time tells.
+        // the operation like any other. Only the server's text, in the server's language, tells
+        // the two apart; the time the statement ran does so in any language.
         const qint64 limitMs =
             m_settings.statementLimit ? qint64(m_settings.statementTimeout) * 1000 : 0;
         m_lastFailure = limitMs > 0 && m_statementClock.isValid() &&
