@@ -380,7 +380,7 @@ bool Connection::bindSqlite(sqlite3_stmt* stmt, const QVariantList& binds, QStri
     for (int i = 0; i < binds.size(); ++i) {
         const QVariant& v = binds[i];
         int rc = SQLITE_OK;
-        if (v.isNull()) {
+        if (isSqlNull(v)) { // a null QString too, as Qt's PostgreSQL driver binds it
             rc = sqlite3_bind_null(stmt, i + 1);
         } else {
             switch (v.metaType().id()) {
@@ -497,8 +497,13 @@ bool Connection::runSelect(const QString& sql, const QVariantList& binds, std::v
     const int columns = q->record().count();
     while (q->next()) {
         Row row(static_cast<std::size_t>(columns));
-        for (int i = 0; i < columns; ++i)
-            row[std::size_t(i)] = q->value(i);
+        for (int i = 0; i < columns; ++i) {
+            // The driver gives NULL as a null value of the column's type (a null QString for a
+            // text, equal to ''); it is kept as a plain null, as SQLite's NULL is.
+            QVariant v = q->value(i);
+            if (!v.isNull())
+                row[std::size_t(i)] = std::move(v);
+        }
         rows->push_back(std::move(row));
     }
     q->finish();
@@ -970,7 +975,11 @@ bool storedValue(const ColumnInfo& c, const QVariant& v, Engine engine, QVariant
 
     switch (c.kind) {
     case ColumnKind::Text:
-        *out = isText || !amount ? v.toString() : amount->toPlainString();
+        // A null text is NULL on both engines; an empty one is ''.
+        if (isText && isSqlNull(v))
+            *out = QVariant();
+        else
+            *out = isText || !amount ? v.toString() : amount->toPlainString();
         return true;
     case ColumnKind::Integer:
         if (!amount || amount->raw() % Currency::kScale != 0) {

@@ -239,6 +239,23 @@ private:
 bool storedValue(const ColumnInfo& c, const QVariant& v, Engine engine, QVariant* out,
                  QString* error);
 
+/// True for a value that is SQL NULL: a null QVariant, or a null QString (an empty text that is
+/// not null is '', a value of its own). Both engines store, compare and bind it so.
+inline bool isSqlNull(const QVariant& v)
+{
+    return v.isNull() ||
+           (v.metaType().id() == QMetaType::QString && static_cast<const QString*>(v.constData())->isNull());
+}
+
+/// Whether two values as read or written are the same: NULL equals only NULL, so NULL and ''
+/// differ.
+inline bool sameValue(const QVariant& a, const QVariant& b)
+{
+    const bool nullA = isSqlNull(a);
+    const bool nullB = isSqlNull(b);
+    return nullA || nullB ? nullA && nullB : a == b;
+}
+
 /// Counts one statement sent to a database (see KorDAO::statementsSent).
 void countStatement();
 

@@ -228,7 +228,9 @@ public:
 
     /// The current record. Reading a field throws DaoError(-3) when there is no current record,
     /// the field does not exist, or a number is asked of a NULL or a text; assigning throws
-    /// DaoError(-23) unless DAO_Edit or DAO_AddNew opened the record for writing.
+    /// DaoError(-23) unless DAO_Edit or DAO_AddNew opened the record for writing. A record a
+    /// quick walk of finds served by its key alone is read whole at its first field read; when
+    /// another desk deleted it in between, the read throws DaoError(kRecordChanged).
     Record TBRec() { return Record(this); }
 
     /// Opens the current record for writing (-11 without one). The flag has no meaning.
