@@ -46,6 +46,33 @@ int countIn(const QString& dir, const QString& ini, const QString& table)
     return n;
 }
 
+// The payment records of the payroll database of \p dir, and how many of them have no remarks
+// (NIREM1 … NIREM3 all NULL, not '').
+std::pair<int, int> recordsWithoutRemarks(const QString& dir)
+{
+    KorDAO::confineIniSearch(dir);
+    std::pair<int, int> counts{0, 0};
+    {
+        KorDAO::clsDbAccess db;
+        db.setDBIniNameString(kPayrollIni);
+        if (db.DAO_DBOpen() == 0) {
+            KorDAO::clsTbAccess t;
+            t.setTBDatabase(db.DBDatabase());
+            t.setTBNameString(u"GKKYUYO"_s);
+            if (t.DAO_TableOpen(QString(), QString()) >= 0) {
+                for (short st = t.DAO_RecRead(1); st == 0; st = t.DAO_RecRead(2)) {
+                    ++counts.first;
+                    auto rec = t.TBRec();
+                    counts.second += rec[u"NIREM1"].isNull() && rec[u"NIREM2"].isNull() &&
+                                     rec[u"NIREM3"].isNull();
+                }
+            }
+        }
+    }
+    KorDAO::confineIniSearch(QString());
+    return counts;
+}
+
 // An employee entered by an office, not by a load of moxdb.
 void addOfficeEmployee(const QString& dir)
 {
@@ -168,6 +195,10 @@ TEST_P(MoxdbLoad, ReplacesOnlyWhatItMadeUnlessTold)
     r = run({u"demo"_s});
     ASSERT_EQ(r.code, 0) << shown(r).toStdString();
     EXPECT_EQ(staff(), static_cast<int>(demoDistrict().staff.size()));
+    // The demo gives no payment remarks: NULL on either engine, never ''.
+    const auto [records, withoutRemarks] = recordsWithoutRemarks(m_dir.path());
+    EXPECT_GT(records, 0);
+    EXPECT_EQ(withoutRemarks, records);
 
     // A tax edition already loaded for its date (by init) is replaced only when told.
     const QString edition = qEnvironmentVariable("MOX_SOURCE_DIR") + u"/data/tax/2026-01-01"_s;

@@ -177,7 +177,15 @@ short clsTbAccess::DAO_CommitTrans()
     QString error;
     if (!d->db->commit(&error))
         return report({d->db->statusOf(-16), error});
+    // A commit settled as saved after the connection was lost says so.
+    if (d->db->lostCommit() == CommitLoss::Saved)
+        m_lastError = error;
     return 0;
+}
+
+CommitLoss clsTbAccess::DAO_CommitLoss() const
+{
+    return d->db ? d->db->lostCommit() : CommitLoss::None;
 }
 
 short clsTbAccess::DAO_Rollback()

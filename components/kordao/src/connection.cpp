@@ -552,6 +552,9 @@ std::shared_ptr<Connection::BulkLoad> Connection::beginBulkLoad(const TableInfo&
         *error = u"トランザクションが開始されていません。"_s;
         return nullptr;
     }
+    // Records written wholesale are not kept for settling a lost commit.
+    m_writtenComplete = false;
+    m_written.clear();
     if (m_engine != Engine::Sqlite) {
         // PostgreSQL's counter triggers run once per statement, not per record.
         auto load = std::make_shared<BulkLoad>();
@@ -647,6 +650,9 @@ bool Connection::clearTable(const TableInfo& t, QString* error)
         *error = u"トランザクションが開始されていません。"_s;
         return false;
     }
+    // Records written wholesale are not kept for settling a lost commit.
+    m_writtenComplete = false;
+    m_written.clear();
     const QString name = quote(t.name);
     int removed = 0;
     if (m_engine != Engine::Sqlite)
@@ -695,6 +701,7 @@ bool Connection::auditBulk(const TableInfo& table, const QString& action, qint64
 bool Connection::begin(QString* error)
 {
     m_commitFailed = false;
+    m_lostCommit = CommitLoss::None;
     if (m_inTransaction) {
         *error = u"トランザクションは既に開始されています。"_s;
         m_lastFailure = FailureKind::Other;
@@ -708,6 +715,8 @@ bool Connection::begin(QString* error)
         m_inTransaction = true;
         return true;
     }
+    m_written.clear();
+    m_writtenComplete = true;
     for (int attempt = 0;; ++attempt) {
         if (!ensureConnected(error))
             return false;
@@ -757,14 +766,132 @@ bool Connection::commit(QString* error)
         // A commit that failed leaves nothing half done: undo what is left, keeping the
         // commit's own failure.
         const FailureKind kind = m_lastFailure;
+        std::vector<Written> written = std::move(m_written);
+        const bool complete = m_writtenComplete;
         QString ignored;
         rollback(&ignored);
         m_lastFailure = kind;
         m_commitFailed = true;
+        // Lost during COMMIT, the transaction may have been committed all the same.
+        if (kind == FailureKind::Lost)
+            return settleLostCommit(std::move(written), complete, error);
         return false;
     }
     m_inTransaction = false;
+    m_written.clear();
     return true;
+}
+
+void Connection::noteWritten(const std::shared_ptr<const TableInfo>& table,
+                             const std::vector<QVariant>& row, bool deleted)
+{
+    if (!m_inTransaction || m_engine != Engine::Postgres || !m_writtenComplete)
+        return;
+    // A transaction of many records (a load) is not worth its memory: past this many, a lost
+    // commit is simply unknown.
+    constexpr std::size_t kMaxWritten = 10000;
+    if (table->rowAddress >= 0 || table->primaryKey.empty() || m_written.size() >= kMaxWritten) {
+        // A record without a key cannot be found again for sure.
+        m_writtenComplete = false;
+        m_written.clear();
+        return;
+    }
+    const auto sameKey = [&](const Written& w) {
+        if (w.table->name != table->name)
+            return false;
+        for (int column : table->primaryKey)
+            if (!sameValue(w.row[std::size_t(column)], row[std::size_t(column)]))
+                return false;
+        return true;
+    };
+    // The last write of a key is what the record must be.
+    for (Written& w : m_written) {
+        if (sameKey(w)) {
+            w.row = row;
+            w.deleted = deleted;
+            return;
+        }
+    }
+    m_written.push_back({table, row, deleted});
+}
+
+namespace {
+
+// Whether a value read back is the value written: NULL only equals NULL, amounts and codes by
+// their amount (PostgreSQL reads NUMERIC back as decimal text), texts exactly.
+bool sameStored(const ColumnInfo& c, const QVariant& read, const QVariant& written)
+{
+    if (c.kind == ColumnKind::Text || isSqlNull(read) || isSqlNull(written))
+        return sameValue(read, written);
+    const std::optional<Currency> a = amountOf(read);
+    const std::optional<Currency> b = amountOf(written);
+    return a && b && *a == *b;
+}
+
+} // namespace
+
+// Reads the record of \p w's key and tells whether it is as \p w says.
+bool Connection::readBackAsWritten(const Written& w, bool* same, QString* error)
+{
+    const TableInfo& t = *w.table;
+    QString where;
+    QVariantList binds;
+    for (int column : t.primaryKey) {
+        where += (where.isEmpty() ? QString() : u" AND "_s) +
+                 quote(t.columns[std::size_t(column)].name) + u" = ?"_s;
+        binds.push_back(w.row[std::size_t(column)]);
+    }
+    std::vector<Row> rows;
+    if (!select(t.selectAll + u" WHERE "_s + where, binds, &rows, error))
+        return false;
+    if (rows.empty() || w.deleted) {
+        *same = rows.empty() == w.deleted;
+        return true;
+    }
+    *same = true;
+    for (std::size_t i = 0; *same && i < t.columns.size(); ++i)
+        *same = sameStored(t.columns[i], rows.front()[i], w.row[i]);
+    return true;
+}
+
+// The connection was lost during COMMIT: connects again and reads back what the transaction
+// wrote. The server commits a transaction whole or not at all, so every record as written means
+// it committed and none means it did not; a mixture (another desk changed some since) or a
+// server out of reach leaves it unknown.
+bool Connection::settleLostCommit(std::vector<Written> written, bool complete, QString* error)
+{
+    const QString lost = *error;
+    m_lostCommit = CommitLoss::Unknown;
+    const auto unknown = [&](const QString& why) {
+        *error = u"確定（COMMIT）の途中でデータベースとの接続が切れたため、保存されたかどうか"
+                 "分かりません (%1): %2"_s.arg(why, lost);
+        m_lastFailure = FailureKind::Lost;
+        return false;
+    };
+    if (!complete || written.empty())
+        return unknown(u"書き込んだレコードを確かめられません"_s);
+    std::size_t asWritten = 0;
+    for (const Written& w : written) {
+        bool same = false;
+        QString readError;
+        if (!readBackAsWritten(w, &same, &readError))
+            return unknown(u"読み直せません: "_s + readError);
+        asWritten += same;
+    }
+    if (asWritten == written.size()) {
+        m_lostCommit = CommitLoss::Saved;
+        m_commitFailed = false;
+        m_lastFailure = FailureKind::Other;
+        *error = u"確定（COMMIT）の途中でデータベースとの接続が切れましたが、接続し直して読み直し、"
+                 "保存されていることを確かめました。"_s;
+        return true;
+    }
+    if (asWritten > 0)
+        return unknown(u"書き込んだレコードの一部が他の端末で変更されています"_s);
+    m_lostCommit = CommitLoss::NotSaved;
+    m_lastFailure = FailureKind::Lost;
+    *error = lost;
+    return false;
 }
 
 bool Connection::rollback(QString* error)
@@ -774,6 +901,7 @@ bool Connection::rollback(QString* error)
         return false;
     }
     m_inTransaction = false;
+    m_written.clear();
     forgetBulkLoads();
     if (m_lost)
         return true; // the server undid the transaction when the connection went

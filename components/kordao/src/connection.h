@@ -168,8 +168,21 @@ public:
     /// The last transaction ended in a commit that failed (and was undone).
     bool commitFailed() const { return m_commitFailed; }
     bool begin(QString* error);
+    /// Commits. When the connection is lost during COMMIT the server may have committed or not:
+    /// the records the transaction wrote (noteWritten) are read back on a new connection. All as
+    /// written: true, and lostCommit() says CommitLoss::Saved. None: false (kConnectionLost),
+    /// CommitLoss::NotSaved. Anything else, or the server out of reach: false, CommitLoss::Unknown,
+    /// and \p error says it is unknown whether the transaction was saved.
     bool commit(QString* error);
     bool rollback(QString* error);
+    /// How the last commit ended when the connection was lost during it (None otherwise).
+    CommitLoss lostCommit() const { return m_lostCommit; }
+
+    /// Remembers that the open transaction wrote \p row (every column, as stored) into \p table,
+    /// or deleted the record of that key, so that a commit whose answer is lost can be settled.
+    /// Nothing is kept outside a transaction or on SQLite, which has no connection to lose.
+    void noteWritten(const std::shared_ptr<const TableInfo>& table, const std::vector<QVariant>& row,
+                     bool deleted);
 
     /// True when the database keeps the audit table; changes to its other tables are then
     /// recorded (the audit table and the record counter excepted). nullopt (and \p error) when
@@ -213,12 +226,25 @@ private:
     void forgetBulkLoads();
     bool restoreCacheSize(QString* error);
 
+    // What the open transaction wrote through the table objects, to be read back when the
+    // answer to its COMMIT is lost: the record of each key as last written, or its deletion.
+    struct Written {
+        std::shared_ptr<const TableInfo> table;
+        std::vector<QVariant> row;
+        bool deleted = false;
+    };
+    bool settleLostCommit(std::vector<Written> written, bool complete, QString* error);
+    bool readBackAsWritten(const Written& w, bool* same, QString* error);
+
     Engine m_engine;
     DbSettings m_settings;
     QSqlDatabase m_db;
     QString m_name;
     bool m_inTransaction = false;
     bool m_commitFailed = false;
+    CommitLoss m_lostCommit = CommitLoss::None;
+    std::vector<Written> m_written;
+    bool m_writtenComplete = true; // every write of the transaction is in m_written
     int m_users = 0;
     FailureKind m_lastFailure = FailureKind::Other;
     bool m_lost = false;              // connect again before the next statement

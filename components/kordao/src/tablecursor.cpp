@@ -739,6 +739,22 @@ Failure TableCursor::finishWrite(bool ownTransaction, Failure result)
     return result;
 }
 
+// Tells the connection the record just stored by an edit or add, every field as it now is in the
+// table (a new record's fields not assigned hold the defaults: 0, NULL for texts).
+void TableCursor::rememberWritten(Mode mode)
+{
+    if (!m_db->inTransaction())
+        return;
+    Row row = mode == Mode::Edit ? m_current : Row(m_info->columns.size());
+    for (std::size_t column = 0; column < row.size(); ++column) {
+        if (m_assigned[qsizetype(column)])
+            row[column] = m_pendingValues[column];
+        else if (mode == Mode::AddNew && m_info->columns[column].kind != ColumnKind::Text)
+            row[column] = qlonglong(0);
+    }
+    m_db->noteWritten(m_info, row, false);
+}
+
 Failure TableCursor::update()
 {
     m_ahead.reset();
@@ -788,6 +804,7 @@ Failure TableCursor::update()
     }
     if (affected != 1)
         return finishWrite(own, changedMeanwhile());
+    rememberWritten(mode);
 
     Row stored = mode == Mode::Edit ? m_current : Row(m_info->columns.size());
     QJsonArray changes;
@@ -851,6 +868,7 @@ Failure TableCursor::remove()
         return finishWrite(own, writeFailure(-13, error));
     if (affected != 1)
         return finishWrite(own, changedMeanwhile());
+    m_db->noteWritten(m_info, m_current, true);
     if (audited) {
         QJsonArray changes;
         for (std::size_t column = 0; column < m_info->columns.size(); ++column) {

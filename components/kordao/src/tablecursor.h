@@ -76,6 +76,7 @@ private:
     Failure changedMeanwhile() const;
     Failure audit(const QString& action, const Row& row, const QString& changes);
     Failure finishWrite(bool ownTransaction, Failure result);
+    void rememberWritten(Mode mode);
 
     DatabaseHandle m_db;
     std::shared_ptr<const TableInfo> m_info;
