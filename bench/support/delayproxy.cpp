@@ -75,12 +75,13 @@ std::uint32_t bigEndian32(const std::string& s, std::size_t at)
 // True for the text of a simple query that is a COMMIT ("COMMIT", "commit;" …).
 bool isCommit(std::string text)
 {
-    while (!text.empty() && (text.back() == '\0' || text.back() == ';' || text.back() == ' ' ||
-                             text.back() == '\n'))
+    while (!text.empty() &&
+           (text.back() == '\0' || text.back() == ';' || text.back() == ' ' || text.back() == '\n'))
         text.pop_back();
     for (char& c : text)
         c = char(std::toupper(static_cast<unsigned char>(c)));
-    return text == "COMMIT" || text == "END" || text == "COMMIT TRANSACTION" || text == "COMMIT WORK";
+    return text == "COMMIT" || text == "END" || text == "COMMIT TRANSACTION" ||
+           text == "COMMIT WORK";
 }
 
 // Follows the messages \p data adds to the client's stream; true when one of them is a COMMIT.
@@ -169,8 +170,8 @@ bool writeDue(Pipe& p)
 int main(int argc, char** argv)
 {
     if (argc != 4 && argc != 5) {
-        std::fprintf(stderr,
-                     "usage: delayproxy PORT SERVER_SOCKET DELAY_MICROSECONDS [LOSE_COMMIT_FILE]\n");
+        std::fprintf(
+            stderr, "usage: delayproxy PORT SERVER_SOCKET DELAY_MICROSECONDS [LOSE_COMMIT_FILE]\n");
         return 2;
     }
     const int port = std::atoi(argv[1]);

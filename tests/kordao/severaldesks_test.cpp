@@ -163,6 +163,9 @@ TEST_P(SeveralDesks, NullAndEmptyTextAreDifferentValues)
     addPayment(1, 2, 202612, 0, 100); // NIREM1 NULL
     addPayment(2, 2, 202612, 0, 100);
     ASSERT_TRUE(m_test->rawExec(u"UPDATE \"GKKYUYO\" SET \"NIREM1\" = '' WHERE \"SYOKCD\" = 2"_s));
+    const auto count = [this](const QString& where) {
+        return m_test->rawScalar(u"SELECT COUNT(*) FROM \"GKKYUYO\" WHERE "_s + where).toInt();
+    };
     const auto flip = [this](int code) {
         return m_test->rawExec(
             u"UPDATE \"GKKYUYO\" SET \"NIREM1\" = CASE WHEN \"NIREM1\" IS NULL THEN '' END "
@@ -186,8 +189,7 @@ TEST_P(SeveralDesks, NullAndEmptyTextAreDifferentValues)
         stale.TBRec()[u"KYURYO"] = 500;
         EXPECT_EQ(stale.DAO_Update(), KorDAO::kRecordChanged);
         EXPECT_EQ(stale.DAO_Delete(true), KorDAO::kRecordChanged);
-        EXPECT_EQ(m_test->rawScalar(u"SELECT \"KYURYO\" FROM \"GKKYUYO\" WHERE \"SYOKCD\" = %1"_s
-                                        .arg(code)).toInt(), 100);
+        EXPECT_EQ(count(u"\"SYOKCD\" = %1 AND \"KYURYO\" = 100"_s.arg(code)), 1);
     }
 
     // A null text is stored as NULL, an empty one as ''; the record written stays writable.
@@ -200,9 +202,8 @@ TEST_P(SeveralDesks, NullAndEmptyTextAreDifferentValues)
     ASSERT_EQ(tb.DAO_Edit(true), 0);
     tb.TBRec()[u"KYURYO"] = 700;
     EXPECT_EQ(tb.DAO_Update(), 0) << tb.lastError().toStdString();
-    EXPECT_EQ(m_test->rawScalar(u"SELECT COUNT(*) FROM \"GKKYUYO\" WHERE \"SYOKCD\" = 1 AND "
-                                "\"KYURYO\" = 700 AND \"NIREM1\" IS NULL AND \"NIREM2\" = ''"_s)
-                  .toInt(),
+    EXPECT_EQ(count(u"\"SYOKCD\" = 1 AND \"KYURYO\" = 700 AND \"NIREM1\" IS NULL AND "
+                    "\"NIREM2\" = ''"_s),
               1);
 
     // A bulk load stores a null text as NULL and an empty one as '', on both engines.
@@ -213,10 +214,8 @@ TEST_P(SeveralDesks, NullAndEmptyTextAreDifferentValues)
         ASSERT_EQ(bulk.addRow({4, 1, 202612, 0, u""_s}), 0);
         ASSERT_EQ(bulk.finish(), 0) << bulk.lastError().toStdString();
     }
-    EXPECT_EQ(m_test->rawScalar(u"SELECT COUNT(*) FROM \"GKKYUYO\" WHERE \"SYOKCD\" = 3 AND "
-                                "\"NIREM1\" IS NULL"_s).toInt(), 1);
-    EXPECT_EQ(m_test->rawScalar(u"SELECT COUNT(*) FROM \"GKKYUYO\" WHERE \"SYOKCD\" = 4 AND "
-                                "\"NIREM1\" = ''"_s).toInt(), 1);
+    EXPECT_EQ(count(u"\"SYOKCD\" = 3 AND \"NIREM1\" IS NULL"_s), 1);
+    EXPECT_EQ(count(u"\"SYOKCD\" = 4 AND \"NIREM1\" = ''"_s), 1);
 }
 
 TEST_P(SeveralDesks, LockHeldLongerThanTheTimeoutGivesItsStatusAndChangesNothing)

@@ -235,8 +235,8 @@ TEST_P(Transactions, CommitWhoseAnswerIsLostIsSettledByReadingBack)
         }
     };
     const auto stored = [this](int code) {
-        return m_test->rawScalar(u"SELECT COUNT(*) FROM \"GKKYUYO\" WHERE \"SYOKCD\" = %1"_s.arg(code))
-            .toInt();
+        const QString sql = u"SELECT COUNT(*) FROM \"GKKYUYO\" WHERE \"SYOKCD\" = %1"_s.arg(code);
+        return m_test->rawScalar(sql).toInt();
     };
 
     // The server commits; its answer never arrives.

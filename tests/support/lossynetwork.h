@@ -28,9 +28,11 @@ public:
     /// Starts the proxy; false (and \p error) when it does not listen.
     bool start(QString* error)
     {
-        const QString socket = qEnvironmentVariable("MOX_TEST_PGHOST") + QStringLiteral("/.s.PGSQL.") +
+        const QString socket = qEnvironmentVariable("MOX_TEST_PGHOST") +
+                               QStringLiteral("/.s.PGSQL.") +
                                qEnvironmentVariable("MOX_TEST_PGPORT", QStringLiteral("5432"));
-        m_proxy.start(QStringLiteral(MOX_DELAYPROXY), {QStringLiteral("0"), socket, QStringLiteral("0"), armFile()});
+        m_proxy.start(QStringLiteral(MOX_DELAYPROXY),
+                      {QStringLiteral("0"), socket, QStringLiteral("0"), armFile()});
         if (!m_proxy.waitForStarted(10000) || !m_proxy.waitForReadyRead(10000)) {
             *error = QStringLiteral("delayproxy did not start: ") + m_proxy.errorString();
             return false;
@@ -42,10 +44,12 @@ public:
     /// The INI text \p ini with its Host= and Port= lines leading to the proxy instead.
     QString through(QString ini) const
     {
-        ini.replace(QRegularExpression(QStringLiteral("^Host=.*$"), QRegularExpression::MultilineOption),
-                    QStringLiteral("Host=127.0.0.1"));
-        ini.replace(QRegularExpression(QStringLiteral("^Port=.*$"), QRegularExpression::MultilineOption),
-                    QStringLiteral("Port=%1").arg(m_port));
+        ini.replace(
+            QRegularExpression(QStringLiteral("^Host=.*$"), QRegularExpression::MultilineOption),
+            QStringLiteral("Host=127.0.0.1"));
+        ini.replace(
+            QRegularExpression(QStringLiteral("^Port=.*$"), QRegularExpression::MultilineOption),
+            QStringLiteral("Port=%1").arg(m_port));
         if (!ini.contains(QStringLiteral("\nPort=")))
             ini += QStringLiteral("\nPort=%1\n").arg(m_port);
         return ini;

@@ -555,6 +555,7 @@ std::shared_ptr<Connection::BulkLoad> Connection::beginBulkLoad(const TableInfo&
     // Records written wholesale are not kept for settling a lost commit.
     m_writtenComplete = false;
     m_written.clear();
+    m_writtenIndex.clear();
     if (m_engine != Engine::Sqlite) {
         // PostgreSQL's counter triggers run once per statement, not per record.
         auto load = std::make_shared<BulkLoad>();
@@ -653,6 +654,7 @@ bool Connection::clearTable(const TableInfo& t, QString* error)
     // Records written wholesale are not kept for settling a lost commit.
     m_writtenComplete = false;
     m_written.clear();
+    m_writtenIndex.clear();
     const QString name = quote(t.name);
     int removed = 0;
     if (m_engine != Engine::Sqlite)
@@ -716,6 +718,7 @@ bool Connection::begin(QString* error)
         return true;
     }
     m_written.clear();
+    m_writtenIndex.clear();
     m_writtenComplete = true;
     for (int attempt = 0;; ++attempt) {
         if (!ensureConnected(error))
@@ -767,6 +770,8 @@ bool Connection::commit(QString* error)
         // commit's own failure.
         const FailureKind kind = m_lastFailure;
         std::vector<Written> written = std::move(m_written);
+        m_written.clear();
+        m_writtenIndex.clear();
         const bool complete = m_writtenComplete;
         QString ignored;
         rollback(&ignored);
@@ -779,6 +784,7 @@ bool Connection::commit(QString* error)
     }
     m_inTransaction = false;
     m_written.clear();
+    m_writtenIndex.clear();
     return true;
 }
 
@@ -787,31 +793,27 @@ void Connection::noteWritten(const std::shared_ptr<const TableInfo>& table,
 {
     if (!m_inTransaction || m_engine != Engine::Postgres || !m_writtenComplete)
         return;
-    // A transaction of many records (a load) is not worth its memory: past this many, a lost
+    // A transaction of many records (a load) is not worth the memory: past this many, a lost
     // commit is simply unknown.
-    constexpr std::size_t kMaxWritten = 10000;
+    constexpr std::size_t kMaxWritten = 1000;
     if (table->rowAddress >= 0 || table->primaryKey.empty() || m_written.size() >= kMaxWritten) {
         // A record without a key cannot be found again for sure.
         m_writtenComplete = false;
         m_written.clear();
+        m_writtenIndex.clear();
         return;
     }
-    const auto sameKey = [&](const Written& w) {
-        if (w.table->name != table->name)
-            return false;
-        for (int column : table->primaryKey)
-            if (!sameValue(w.row[std::size_t(column)], row[std::size_t(column)]))
-                return false;
-        return true;
-    };
+    QString key = table->name;
+    for (int column : table->primaryKey)
+        key += QChar(0x1f) + row[std::size_t(column)].toString();
     // The last write of a key is what the record must be.
-    for (Written& w : m_written) {
-        if (sameKey(w)) {
-            w.row = row;
-            w.deleted = deleted;
-            return;
-        }
+    if (const auto it = m_writtenIndex.constFind(key); it != m_writtenIndex.constEnd()) {
+        Written& w = m_written[it.value()];
+        w.row = row;
+        w.deleted = deleted;
+        return;
     }
+    m_writtenIndex.insert(key, m_written.size());
     m_written.push_back({table, row, deleted});
 }
 
@@ -902,6 +904,7 @@ bool Connection::rollback(QString* error)
     }
     m_inTransaction = false;
     m_written.clear();
+    m_writtenIndex.clear();
     forgetBulkLoads();
     if (m_lost)
         return true; // the server undid the transaction when the connection went

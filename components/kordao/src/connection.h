@@ -181,8 +181,8 @@ public:
     /// Remembers that the open transaction wrote \p row (every column, as stored) into \p table,
     /// or deleted the record of that key, so that a commit whose answer is lost can be settled.
     /// Nothing is kept outside a transaction or on SQLite, which has no connection to lose.
-    void noteWritten(const std::shared_ptr<const TableInfo>& table, const std::vector<QVariant>& row,
-                     bool deleted);
+    void noteWritten(const std::shared_ptr<const TableInfo>& table,
+                     const std::vector<QVariant>& row, bool deleted);
 
     /// True when the database keeps the audit table; changes to its other tables are then
     /// recorded (the audit table and the record counter excepted). nullopt (and \p error) when
@@ -244,7 +244,8 @@ private:
     bool m_commitFailed = false;
     CommitLoss m_lostCommit = CommitLoss::None;
     std::vector<Written> m_written;
-    bool m_writtenComplete = true; // every write of the transaction is in m_written
+    QHash<QString, std::size_t> m_writtenIndex; // table and key values: index in m_written
+    bool m_writtenComplete = true;              // every write of the transaction is in m_written
     int m_users = 0;
     FailureKind m_lastFailure = FailureKind::Other;
     bool m_lost = false;              // connect again before the next statement
@@ -269,8 +270,8 @@ bool storedValue(const ColumnInfo& c, const QVariant& v, Engine engine, QVariant
 /// not null is '', a value of its own). Both engines store, compare and bind it so.
 inline bool isSqlNull(const QVariant& v)
 {
-    return v.isNull() ||
-           (v.metaType().id() == QMetaType::QString && static_cast<const QString*>(v.constData())->isNull());
+    return v.isNull() || (v.metaType().id() == QMetaType::QString &&
+                          static_cast<const QString*>(v.constData())->isNull());
 }
 
 /// Whether two values as read or written are the same: NULL equals only NULL, so NULL and ''
