@@ -789,7 +789,8 @@ bool Connection::commit(QString* error)
 }
 
 void Connection::noteWritten(const std::shared_ptr<const TableInfo>& table,
-                             const std::vector<QVariant>& row, bool deleted)
+                             const std::vector<QVariant>& row, bool deleted,
+                             const std::vector<QVariant>* before)
 {
     if (!m_inTransaction || m_engine != Engine::Postgres || !m_writtenComplete)
         return;
@@ -806,7 +807,7 @@ void Connection::noteWritten(const std::shared_ptr<const TableInfo>& table,
     QString key = table->name;
     for (int column : table->primaryKey)
         key += QChar(0x1f) + row[std::size_t(column)].toString();
-    // The last write of a key is what the record must be.
+    // The last write of a key is what the record must be; the first one knew what it was.
     if (const auto it = m_writtenIndex.constFind(key); it != m_writtenIndex.constEnd()) {
         Written& w = m_written[it.value()];
         w.row = row;
@@ -814,7 +815,10 @@ void Connection::noteWritten(const std::shared_ptr<const TableInfo>& table,
         return;
     }
     m_writtenIndex.insert(key, m_written.size());
-    m_written.push_back({table, row, deleted});
+    Written w{table, row, deleted, std::nullopt};
+    if (before)
+        w.before = *before;
+    m_written.push_back(std::move(w));
 }
 
 namespace {
@@ -830,10 +834,23 @@ bool sameStored(const ColumnInfo& c, const QVariant& read, const QVariant& writt
     return a && b && *a == *b;
 }
 
+// Whether the record \p read (nullptr: none) is \p expected (nullptr: none).
+bool sameRecord(const TableInfo& t, const std::vector<QVariant>* read,
+                const std::vector<QVariant>* expected)
+{
+    if (!read || !expected)
+        return !read && !expected;
+    for (std::size_t i = 0; i < t.columns.size(); ++i)
+        if (int(i) != t.rowAddress && !sameStored(t.columns[i], (*read)[i], (*expected)[i]))
+            return false;
+    return true;
+}
+
 } // namespace
 
-// Reads the record of \p w's key and tells whether it is as \p w says.
-bool Connection::readBackAsWritten(const Written& w, bool* same, QString* error)
+// Reads the record of \p w's key back and tells whether it is as the transaction wrote it, as it
+// was before, or neither.
+bool Connection::readBack(const Written& w, Outcome* outcome, QString* error)
 {
     const TableInfo& t = *w.table;
     QString where;
@@ -846,20 +863,21 @@ bool Connection::readBackAsWritten(const Written& w, bool* same, QString* error)
     std::vector<Row> rows;
     if (!select(t.selectAll + u" WHERE "_s + where, binds, &rows, error))
         return false;
-    if (rows.empty() || w.deleted) {
-        *same = rows.empty() == w.deleted;
-        return true;
-    }
-    *same = true;
-    for (std::size_t i = 0; *same && i < t.columns.size(); ++i)
-        *same = sameStored(t.columns[i], rows.front()[i], w.row[i]);
+    const Row* now = rows.empty() ? nullptr : &rows.front();
+    const bool asWritten = sameRecord(t, now, w.deleted ? nullptr : &w.row);
+    const bool asBefore = sameRecord(t, now, w.before ? &*w.before : nullptr);
+    *outcome = asWritten && asBefore ? Outcome::Either
+               : asWritten           ? Outcome::Written
+               : asBefore            ? Outcome::Before
+                                     : Outcome::Neither;
     return true;
 }
 
 // The connection was lost during COMMIT: connects again and reads back what the transaction
-// wrote. The server commits a transaction whole or not at all, so every record as written means
-// it committed and none means it did not; a mixture (another desk changed some since) or a
-// server out of reach leaves it unknown.
+// wrote. The server commits a transaction whole or not at all, so records as written mean it
+// committed and records as they were before mean it did not (a record written as it already was
+// tells nothing); a mixture (another desk changed some since) or a server out of reach leaves
+// it unknown.
 bool Connection::settleLostCommit(std::vector<Written> written, bool complete, QString* error)
 {
     const QString lost = *error;
@@ -872,15 +890,21 @@ bool Connection::settleLostCommit(std::vector<Written> written, bool complete, Q
     };
     if (!complete || written.empty())
         return unknown(u"書き込んだレコードを確かめられません"_s);
-    std::size_t asWritten = 0;
+    std::size_t saved = 0;
+    std::size_t notSaved = 0;
     for (const Written& w : written) {
-        bool same = false;
+        Outcome outcome = Outcome::Neither;
         QString readError;
-        if (!readBackAsWritten(w, &same, &readError))
+        if (!readBack(w, &outcome, &readError))
             return unknown(u"読み直せません: "_s + readError);
-        asWritten += same;
+        if (outcome == Outcome::Neither)
+            return unknown(u"書き込んだレコードが他の端末で変更されています"_s);
+        saved += outcome == Outcome::Written;
+        notSaved += outcome == Outcome::Before;
     }
-    if (asWritten == written.size()) {
+    if (saved > 0 && notSaved > 0)
+        return unknown(u"書き込んだレコードの一部が他の端末で変更されています"_s);
+    if (notSaved == 0) {
         m_lostCommit = CommitLoss::Saved;
         m_commitFailed = false;
         m_lastFailure = FailureKind::Other;
@@ -888,8 +912,6 @@ bool Connection::settleLostCommit(std::vector<Written> written, bool complete, Q
                  "保存されていることを確かめました。"_s;
         return true;
     }
-    if (asWritten > 0)
-        return unknown(u"書き込んだレコードの一部が他の端末で変更されています"_s);
     m_lostCommit = CommitLoss::NotSaved;
     m_lastFailure = FailureKind::Lost;
     *error = lost;

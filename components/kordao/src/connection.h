@@ -169,8 +169,8 @@ public:
     bool commitFailed() const { return m_commitFailed; }
     bool begin(QString* error);
     /// Commits. When the connection is lost during COMMIT the server may have committed or not:
-    /// the records the transaction wrote (noteWritten) are read back on a new connection. All as
-    /// written: true, and lostCommit() says CommitLoss::Saved. None: false (kConnectionLost),
+    /// the records the transaction wrote (noteWritten) are read back on a new connection. As
+    /// written: true, and lostCommit() says CommitLoss::Saved. As before: false (kConnectionLost),
     /// CommitLoss::NotSaved. Anything else, or the server out of reach: false, CommitLoss::Unknown,
     /// and \p error says it is unknown whether the transaction was saved.
     bool commit(QString* error);
@@ -180,9 +180,11 @@ public:
 
     /// Remembers that the open transaction wrote \p row (every column, as stored) into \p table,
     /// or deleted the record of that key, so that a commit whose answer is lost can be settled.
-    /// Nothing is kept outside a transaction or on SQLite, which has no connection to lose.
+    /// \p before is the record as it was (nullptr: there was none). Nothing is kept outside a
+    /// transaction or on SQLite, which has no connection to lose.
     void noteWritten(const std::shared_ptr<const TableInfo>& table,
-                     const std::vector<QVariant>& row, bool deleted);
+                     const std::vector<QVariant>& row, bool deleted,
+                     const std::vector<QVariant>* before);
 
     /// True when the database keeps the audit table; changes to its other tables are then
     /// recorded (the audit table and the record counter excepted). nullopt (and \p error) when
@@ -232,9 +234,12 @@ private:
         std::shared_ptr<const TableInfo> table;
         std::vector<QVariant> row;
         bool deleted = false;
+        std::optional<std::vector<QVariant>> before; // the record before the transaction, or none
     };
+    // What a record read back says of the commit.
+    enum class Outcome { Written, Before, Either, Neither };
     bool settleLostCommit(std::vector<Written> written, bool complete, QString* error);
-    bool readBackAsWritten(const Written& w, bool* same, QString* error);
+    bool readBack(const Written& w, Outcome* outcome, QString* error);
 
     Engine m_engine;
     DbSettings m_settings;

@@ -752,7 +752,7 @@ void TableCursor::rememberWritten(Mode mode)
         else if (mode == Mode::AddNew && m_info->columns[column].kind != ColumnKind::Text)
             row[column] = qlonglong(0);
     }
-    m_db->noteWritten(m_info, row, false);
+    m_db->noteWritten(m_info, row, false, mode == Mode::Edit ? &m_current : nullptr);
 }
 
 Failure TableCursor::update()
@@ -868,7 +868,7 @@ Failure TableCursor::remove()
         return finishWrite(own, writeFailure(-13, error));
     if (affected != 1)
         return finishWrite(own, changedMeanwhile());
-    m_db->noteWritten(m_info, m_current, true);
+    m_db->noteWritten(m_info, m_current, true, &m_current);
     if (audited) {
         QJsonArray changes;
         for (std::size_t column = 0; column < m_info->columns.size(); ++column) {

@@ -75,8 +75,8 @@ inline constexpr short kConnectionLost = -32;
 /// reads back what the transaction wrote to tell whether the server committed it.
 enum class CommitLoss {
     None,     // the connection was not lost during the last commit
-    Saved,    // every record written is stored as written: the commit went through (status 0)
-    NotSaved, // none is: nothing was saved (kConnectionLost)
+    Saved,    // the records written are stored as written: the commit went through (status 0)
+    NotSaved, // they are as they were before: nothing was saved (kConnectionLost)
     Unknown,  // it cannot be told (server out of reach, records changed since): kConnectionLost
 };
 
@@ -274,8 +274,8 @@ public:
     /// Commits (-16 when none is open or the commit fails; a failed commit is rolled back).
     /// When the connection to the server is lost during the commit, the records this
     /// transaction wrote through DAO_Update and DAO_Delete are read back on a new connection:
-    /// all as written gives 0 (the server committed; DAO_CommitLoss() is Saved and lastError
-    /// says so), none gives kConnectionLost (NotSaved), and when it cannot be told
+    /// as written gives 0 (the server committed; DAO_CommitLoss() is Saved and lastError says
+    /// so), as they were before gives kConnectionLost (NotSaved), and when it cannot be told
     /// kConnectionLost with lastError saying it is unknown whether it was saved (Unknown).
     short DAO_CommitTrans();
     /// How the last DAO_CommitTrans on this table's connection ended if the connection was lost
