@@ -216,6 +216,10 @@ TEST_P(SeveralDesks, NullAndEmptyTextAreDifferentValues)
     }
     EXPECT_EQ(count(u"\"SYOKCD\" = 3 AND \"NIREM1\" IS NULL"_s), 1);
     EXPECT_EQ(count(u"\"SYOKCD\" = 4 AND \"NIREM1\" = ''"_s), 1);
+
+    // A filter on '' finds the empty texts (employees 2 and 4), not the NULLs.
+    clsTbAccess empty;
+    openTable(empty, u"GKKYUYO"_s, 2, u"NIREM1 = ''"_s);
 }
 
 TEST_P(SeveralDesks, LockHeldLongerThanTheTimeoutGivesItsStatusAndChangesNothing)
