@@ -2,7 +2,15 @@
 // each to a PostgreSQL server's Unix socket, holding every piece of data for DELAY microseconds
 // in each direction, so that a round trip costs twice the delay as over a LAN.
 //
-//     delayproxy PORT /tmp/pg/.s.PGSQL.5432 500
+//     delayproxy PORT /tmp/pg/.s.PGSQL.5432 500 [LOSE_COMMIT_FILE]
+//
+// PORT 0 lets the system choose a free port; the port listened on is printed on standard output
+// as the first line, once the proxy accepts connections.
+//
+// With LOSE_COMMIT_FILE, a network that fails at the worst moment: when a client sends COMMIT
+// while that file exists, the proxy removes the file, relays the COMMIT, and when the server's
+// answer comes, drops it and closes both ends of that connection. The server has committed; the
+// client sees its connection lost during COMMIT. One file, one lost answer.
 //
 // Runs until killed. One thread, poll(); data keep their order in each direction.
 
@@ -15,6 +23,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -42,11 +51,69 @@ struct Pipe {
     bool closed = false; // the reading end closed; close the writing end once the queue is empty
 };
 
+// The client's side of the protocol, followed only as far as telling its COMMITs: the startup
+// messages (untyped: length, code) until the startup packet proper, then typed messages.
+struct ClientMessages {
+    std::string buffer;
+    bool started = false;
+};
+
 struct Relay {
     Pipe up;   // client to server
     Pipe down; // server to client
     bool done = false;
+    ClientMessages client;
+    bool loseAnswer = false; // the next data from the server is the answer to a COMMIT to lose
 };
+
+std::uint32_t bigEndian32(const std::string& s, std::size_t at)
+{
+    return std::uint32_t(std::uint8_t(s[at])) << 24 | std::uint32_t(std::uint8_t(s[at + 1])) << 16 |
+           std::uint32_t(std::uint8_t(s[at + 2])) << 8 | std::uint32_t(std::uint8_t(s[at + 3]));
+}
+
+// True for the text of a simple query that is a COMMIT ("COMMIT", "commit;" …).
+bool isCommit(std::string text)
+{
+    while (!text.empty() &&
+           (text.back() == '\0' || text.back() == ';' || text.back() == ' ' || text.back() == '\n'))
+        text.pop_back();
+    for (char& c : text)
+        c = char(std::toupper(static_cast<unsigned char>(c)));
+    return text == "COMMIT" || text == "END" || text == "COMMIT TRANSACTION" ||
+           text == "COMMIT WORK";
+}
+
+// Follows the messages \p data adds to the client's stream; true when one of them is a COMMIT.
+bool sendsCommit(ClientMessages& m, const char* data, std::size_t size)
+{
+    constexpr std::uint32_t kSslRequest = 80877103;
+    constexpr std::uint32_t kGssRequest = 80877104;
+    m.buffer.append(data, size);
+    bool commit = false;
+    for (;;) {
+        if (!m.started) {
+            if (m.buffer.size() < 8)
+                break;
+            const std::uint32_t length = bigEndian32(m.buffer, 0);
+            if (length < 8 || m.buffer.size() < length)
+                break;
+            const std::uint32_t code = bigEndian32(m.buffer, 4);
+            m.started = code != kSslRequest && code != kGssRequest;
+            m.buffer.erase(0, length);
+            continue;
+        }
+        if (m.buffer.size() < 5)
+            break;
+        const std::uint32_t length = bigEndian32(m.buffer, 1);
+        if (length < 4 || m.buffer.size() < std::size_t(length) + 1)
+            break;
+        if (m.buffer[0] == 'Q' && isCommit(m.buffer.substr(5, length - 4)))
+            commit = true;
+        m.buffer.erase(0, std::size_t(length) + 1);
+    }
+    return commit;
+}
 
 int connectServer(const char* path)
 {
@@ -63,12 +130,20 @@ int connectServer(const char* path)
 }
 
 // Reads what \p p's source has, queued for later; false when the source has closed.
-bool readInto(Pipe& p, std::chrono::microseconds delay)
+bool readInto(Relay& r, Pipe& p, std::chrono::microseconds delay, const char* loseCommitFile)
 {
     char buffer[65536];
     const ssize_t n = read(p.from, buffer, sizeof buffer);
     if (n <= 0)
         return false;
+    if (loseCommitFile && &p == &r.down && r.loseAnswer) {
+        // The server's answer to the COMMIT: never delivered, and the connection goes.
+        r.done = true;
+        return true;
+    }
+    if (loseCommitFile && &p == &r.up && sendsCommit(r.client, buffer, std::size_t(n)) &&
+        unlink(loseCommitFile) == 0)
+        r.loseAnswer = true;
     p.queue.push_back({Clock::now() + delay, std::string(buffer, std::size_t(n))});
     return true;
 }
@@ -94,13 +169,15 @@ bool writeDue(Pipe& p)
 
 int main(int argc, char** argv)
 {
-    if (argc != 4) {
-        std::fprintf(stderr, "usage: delayproxy PORT SERVER_SOCKET DELAY_MICROSECONDS\n");
+    if (argc != 4 && argc != 5) {
+        std::fprintf(
+            stderr, "usage: delayproxy PORT SERVER_SOCKET DELAY_MICROSECONDS [LOSE_COMMIT_FILE]\n");
         return 2;
     }
     const int port = std::atoi(argv[1]);
     const char* server = argv[2];
     const std::chrono::microseconds delay(std::atol(argv[3]));
+    const char* loseCommitFile = argc == 5 ? argv[4] : nullptr;
 
     const int listener = socket(AF_INET, SOCK_STREAM, 0);
     const int yes = 1;
@@ -114,6 +191,10 @@ int main(int argc, char** argv)
         std::perror("delayproxy: listen");
         return 1;
     }
+    socklen_t length = sizeof addr;
+    getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &length);
+    std::printf("%d\n", int(ntohs(addr.sin_port)));
+    std::fflush(stdout);
 
     std::vector<std::unique_ptr<Relay>> relays;
     for (;;) {
@@ -154,7 +235,7 @@ int main(int argc, char** argv)
         for (const auto& r : relays) {
             for (Pipe* p : {&r->up, &r->down}) {
                 if (i < fds.size() && (fds[i].revents & (POLLIN | POLLHUP | POLLERR)) &&
-                    !p->closed && !readInto(*p, delay))
+                    !p->closed && !readInto(*r, *p, delay, loseCommitFile))
                     p->closed = true;
                 ++i;
                 if (!writeDue(*p) || (p->closed && p->queue.empty()))

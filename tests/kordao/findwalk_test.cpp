@@ -6,6 +6,8 @@
 
 #include "kordao/bulkinsert.h"
 
+#include <QThread>
+
 using namespace Qt::StringLiterals;
 using KorDAO::clsTbAccess;
 
@@ -130,6 +132,13 @@ TEST_P(FindWalk, ListWalkSendsAFewStatementsAndARecordDeletedBeforeItIsUsedIsNot
     // Employee 200's record, found by the walk, is deleted by another desk before it is used:
     // changing it writes nothing back.
     ASSERT_TRUE(m_test->rawExec(u"DELETE FROM \"GKKYUYO\" WHERE \"SYOKCD\" = 200"_s));
+    // Reading it gives what was found (a record fetched whole) or says it was deleted meanwhile
+    // (one found by its key alone), never that the field cannot be read.
+    try {
+        EXPECT_EQ(tb.TBRec()[u"KYURYO"].toInt(), 2001);
+    } catch (const KorDAO::DaoError& e) {
+        EXPECT_EQ(e.status(), KorDAO::kRecordChanged) << e.what();
+    }
     short st = tb.DAO_Edit(false);
     if (st == 0) {
         tb.TBRec()[u"KYURYO"] = 1;
@@ -137,6 +146,58 @@ TEST_P(FindWalk, ListWalkSendsAFewStatementsAndARecordDeletedBeforeItIsUsedIsNot
     }
     EXPECT_EQ(st, KorDAO::kRecordChanged);
     EXPECT_EQ(m_test->rawScalar(u"SELECT COUNT(*) FROM \"GKKYUYO\" WHERE \"SYOKCD\" = 200"_s).toInt(), 0);
+}
+
+TEST_P(FindWalk, SlowWalkGivesNothingOlderThanASecond)
+{
+    {
+        KorDAO::BulkInsert bulk(m_db->DBDatabase(), u"GKJINJI"_s, {u"SYOKCD"_s, u"SIMKNJ"_s});
+        for (int code = 1; code <= 40; ++code) {
+            ASSERT_EQ(bulk.addRow({code, u"職員%1"_s.arg(code)}), 0);
+        }
+        ASSERT_EQ(bulk.finish(), 0) << bulk.lastError().toStdString();
+    }
+    clsTbAccess tb;
+    openTable(tb, u"GKJINJI"_s);
+    // A quick start: from the third find on, the next values are fetched ahead.
+    for (int code = 1; code <= 3; ++code) {
+        ASSERT_EQ(tb.DAO_RecFind(1, u"SYOKCD = %1"_s.arg(code)), 0);
+    }
+
+    // Another desk renames employee 10 and deletes employee 8.
+    auto other = m_test->open();
+    ASSERT_TRUE(other);
+    clsTbAccess desk;
+    desk.setTBDatabase(other->DBDatabase());
+    desk.setTBNameString(u"GKJINJI"_s);
+    ASSERT_GE(desk.DAO_TableOpen({}, {}), 0);
+    ASSERT_EQ(desk.DAO_RecFind(1, u"SYOKCD = 10"_s), 0);
+    ASSERT_EQ(desk.DAO_Edit(true), 0);
+    desk.TBRec()[u"SIMKNJ"] = u"改姓後"_s;
+    ASSERT_EQ(desk.DAO_Update(), 0) << desk.lastError().toStdString();
+    ASSERT_EQ(desk.DAO_RecFind(1, u"SYOKCD = 8"_s), 0);
+    ASSERT_EQ(desk.DAO_Delete(true), 0) << desk.lastError().toStdString();
+
+    // The walk goes on slowly (300 ms between finds, still a walk) for well over a second;
+    // only the names of the last employees are read, as a list looks only for who is there.
+    QStringList seen;
+    for (int code = 4; code <= 11; ++code) {
+        QThread::msleep(300);
+        const short st = tb.DAO_RecFind(1, u"SYOKCD = %1"_s.arg(code));
+        if (st == -8) {
+            seen << u"%1:-"_s.arg(code);
+            continue;
+        }
+        ASSERT_EQ(st, 0) << tb.lastError().toStdString();
+        if (code >= 8) {
+            try {
+                seen << u"%1:%2"_s.arg(code).arg(tb.TBRec()[u"SIMKNJ"].toString());
+            } catch (const KorDAO::DaoError& e) {
+                seen << u"%1:error %2"_s.arg(code).arg(e.status());
+            }
+        }
+    }
+    EXPECT_EQ(seen.join(u' ').toStdString(), "8:- 9:職員9 10:改姓後 11:職員11");
 }
 
 TEST_P(FindWalk, FilteredOpenCountsAndFetchesTheFirstRecordsInOneStatement)

@@ -156,6 +156,72 @@ TEST_P(SeveralDesks, StampTellsChangedVanishedAndAppearedRecordsApart)
     EXPECT_EQ(tb.DAO_RecCheck(absent), 0);
 }
 
+// NULL and '' are different values on both engines: in the check of a stamp, in the condition
+// of an update or delete, and when a null or an empty text is written.
+TEST_P(SeveralDesks, NullAndEmptyTextAreDifferentValues)
+{
+    addPayment(1, 2, 202612, 0, 100); // NIREM1 NULL
+    addPayment(2, 2, 202612, 0, 100);
+    ASSERT_TRUE(m_test->rawExec(u"UPDATE \"GKKYUYO\" SET \"NIREM1\" = '' WHERE \"SYOKCD\" = 2"_s));
+    const auto count = [this](const QString& where) {
+        return m_test->rawScalar(u"SELECT COUNT(*) FROM \"GKKYUYO\" WHERE "_s + where).toInt();
+    };
+    const auto flip = [this](int code) {
+        return m_test->rawExec(
+            u"UPDATE \"GKKYUYO\" SET \"NIREM1\" = CASE WHEN \"NIREM1\" IS NULL THEN '' END "
+            "WHERE \"SYOKCD\" = %1"_s.arg(code));
+    };
+    for (int code : {1, 2}) {
+        SCOPED_TRACE(code == 1 ? "NULL, then ''" : "'', then NULL");
+        clsTbAccess tb;
+        findPayment(*m_db, tb, code);
+        EXPECT_EQ(tb.TBRec()[u"NIREM1"].isNull(), code == 1);
+        const KorDAO::RecordStamp seen = tb.DAO_RecStamp();
+        ASSERT_TRUE(flip(code)); // another desk
+        ASSERT_EQ(tb.DAO_RecFind(1, u"SYOKCD = %1"_s.arg(code)), 0);
+        EXPECT_EQ(tb.DAO_RecCheck(seen), KorDAO::kRecordChanged);
+
+        // The record as read before the change is neither updated nor deleted.
+        clsTbAccess stale;
+        findPayment(*m_db, stale, code);
+        ASSERT_TRUE(flip(code));
+        ASSERT_EQ(stale.DAO_Edit(true), 0);
+        stale.TBRec()[u"KYURYO"] = 500;
+        EXPECT_EQ(stale.DAO_Update(), KorDAO::kRecordChanged);
+        EXPECT_EQ(stale.DAO_Delete(true), KorDAO::kRecordChanged);
+        EXPECT_EQ(count(u"\"SYOKCD\" = %1 AND \"KYURYO\" = 100"_s.arg(code)), 1);
+    }
+
+    // A null text is stored as NULL, an empty one as ''; the record written stays writable.
+    clsTbAccess tb;
+    findPayment(*m_db, tb, 1);
+    ASSERT_EQ(tb.DAO_Edit(true), 0);
+    tb.TBRec()[u"NIREM1"] = QString();
+    tb.TBRec()[u"NIREM2"] = u""_s;
+    ASSERT_EQ(tb.DAO_Update(), 0) << tb.lastError().toStdString();
+    ASSERT_EQ(tb.DAO_Edit(true), 0);
+    tb.TBRec()[u"KYURYO"] = 700;
+    EXPECT_EQ(tb.DAO_Update(), 0) << tb.lastError().toStdString();
+    EXPECT_EQ(count(u"\"SYOKCD\" = 1 AND \"KYURYO\" = 700 AND \"NIREM1\" IS NULL AND "
+                    "\"NIREM2\" = ''"_s),
+              1);
+
+    // A bulk load stores a null text as NULL and an empty one as '', on both engines.
+    {
+        KorDAO::BulkInsert bulk(m_db->DBDatabase(), u"GKKYUYO"_s,
+                                {u"SYOKCD"_s, u"KYUSYU"_s, u"SKYUYM"_s, u"KYUSEQ"_s, u"NIREM1"_s});
+        ASSERT_EQ(bulk.addRow({3, 1, 202612, 0, QString()}), 0);
+        ASSERT_EQ(bulk.addRow({4, 1, 202612, 0, u""_s}), 0);
+        ASSERT_EQ(bulk.finish(), 0) << bulk.lastError().toStdString();
+    }
+    EXPECT_EQ(count(u"\"SYOKCD\" = 3 AND \"NIREM1\" IS NULL"_s), 1);
+    EXPECT_EQ(count(u"\"SYOKCD\" = 4 AND \"NIREM1\" = ''"_s), 1);
+
+    // A filter on '' finds the empty texts (employees 2 and 4), not the NULLs.
+    clsTbAccess empty;
+    openTable(empty, u"GKKYUYO"_s, 2, u"NIREM1 = ''"_s);
+}
+
 TEST_P(SeveralDesks, LockHeldLongerThanTheTimeoutGivesItsStatusAndChangesNothing)
 {
     addPayment(1, 2, 202612, 0, 100);

@@ -2,6 +2,8 @@
 
 #include "kordao/bulkinsert.h"
 
+#include "../support/lossynetwork.h"
+
 #include <QFile>
 
 #include <QProcess>
@@ -186,6 +188,94 @@ TEST_P(Transactions, FailuresAreReportedAsWhatTheyAre)
     for (int n = 0; st == 0 && n < 4000; ++n)
         st = tb.DAO_RecRead(n == 0 ? 1 : 2);
     EXPECT_EQ(st, -3) << tb.lastError().toStdString();
+}
+
+// The connection lost during COMMIT (PostgreSQL): what the transaction wrote is read back on a
+// new connection to tell whether the server committed it.
+TEST_P(Transactions, CommitWhoseAnswerIsLostIsSettledByReadingBack)
+{
+    if (GetParam() != Backend::Postgres)
+        GTEST_SKIP() << "an SQLite file has no connection to lose";
+    moxtest::LossyNetwork network;
+    QString error;
+    ASSERT_TRUE(network.start(&error)) << error.toStdString();
+    QFile ini(m_test->folder() + u"/MOX.INI"_s);
+    ASSERT_TRUE(ini.open(QIODevice::ReadOnly));
+    m_test->writeIni(u"MOX.INI"_s, network.through(QString::fromUtf8(ini.readAll())));
+    auto desk = m_test->open();
+    ASSERT_TRUE(desk);
+    addPayment(2, 1, 202612, 0, 200);
+    const auto terminateOthers = [this] {
+        return m_test->rawExec(u"SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE "
+                               "datname = current_database() AND pid <> pg_backend_pid()"_s);
+    };
+
+    clsTbAccess tb;
+    tb.setTBDatabase(desk->DBDatabase());
+    tb.setTBNameString(u"GKKYUYO"_s);
+    ASSERT_GE(tb.DAO_TableOpen({}, {}), 0) << tb.lastError().toStdString();
+    // Writes one transaction: employee 1 added with \p yen (or, when there, changed to it),
+    // employee 2 deleted when \p remove.
+    const auto write = [&](int yen, bool remove) {
+        ASSERT_EQ(tb.DAO_BeginTrans(), 0) << tb.lastError().toStdString();
+        if (tb.DAO_RecFind(1, u"SYOKCD = 1"_s) == 0) {
+            ASSERT_EQ(tb.DAO_Edit(true), 0);
+        } else {
+            ASSERT_EQ(tb.DAO_AddNew(true), 0);
+            tb.TBRec()[u"SYOKCD"] = 1;
+            tb.TBRec()[u"KYUSYU"] = 1;
+            tb.TBRec()[u"SKYUYM"] = 202612;
+            tb.TBRec()[u"NIREM1"] = u"備考"_s;
+        }
+        tb.TBRec()[u"KYURYO"] = Currency::parse(u"%1.5"_s.arg(yen)).value();
+        ASSERT_EQ(tb.DAO_Update(), 0) << tb.lastError().toStdString();
+        if (remove) {
+            ASSERT_EQ(tb.DAO_RecFind(1, u"SYOKCD = 2"_s), 0);
+            ASSERT_EQ(tb.DAO_Delete(true), 0) << tb.lastError().toStdString();
+        }
+    };
+    const auto stored = [this](int code) {
+        const QString sql = u"SELECT COUNT(*) FROM \"GKKYUYO\" WHERE \"SYOKCD\" = %1"_s.arg(code);
+        return m_test->rawScalar(sql).toInt();
+    };
+
+    // The server commits; its answer never arrives.
+    write(100, true);
+    network.loseNextCommitAnswer();
+    EXPECT_EQ(tb.DAO_CommitTrans(), 0) << tb.lastError().toStdString();
+    EXPECT_TRUE(network.commitAnswerLost());
+    EXPECT_EQ(tb.DAO_CommitLoss(), KorDAO::CommitLoss::Saved);
+    EXPECT_TRUE(tb.lastError().contains(u"保存されていることを確かめました"_s))
+        << tb.lastError().toStdString();
+    EXPECT_EQ(stored(1), 1);
+    EXPECT_EQ(stored(2), 0);
+    EXPECT_EQ(salaryOf(1), Currency::parse(u"100.5"_s).value());
+
+    // An edit committed the same way; then a plain commit reports no loss.
+    write(150, false);
+    network.loseNextCommitAnswer();
+    EXPECT_EQ(tb.DAO_CommitTrans(), 0) << tb.lastError().toStdString();
+    EXPECT_EQ(tb.DAO_CommitLoss(), KorDAO::CommitLoss::Saved);
+    EXPECT_EQ(salaryOf(1), Currency::parse(u"150.5"_s).value());
+    write(160, false);
+    EXPECT_EQ(tb.DAO_CommitTrans(), 0) << tb.lastError().toStdString();
+    EXPECT_EQ(tb.DAO_CommitLoss(), KorDAO::CommitLoss::None);
+
+    // The server ends the connection before the COMMIT: it rolled back, and says so.
+    write(200, false);
+    ASSERT_TRUE(terminateOthers());
+    EXPECT_EQ(tb.DAO_CommitTrans(), KorDAO::kConnectionLost);
+    EXPECT_EQ(tb.DAO_CommitLoss(), KorDAO::CommitLoss::NotSaved);
+    EXPECT_EQ(salaryOf(1), Currency::parse(u"160.5"_s).value());
+
+    // The network goes for good: whether it was saved cannot be told, and the message says so.
+    write(300, false);
+    network.cut();
+    EXPECT_EQ(tb.DAO_CommitTrans(), KorDAO::kConnectionLost);
+    EXPECT_EQ(tb.DAO_CommitLoss(), KorDAO::CommitLoss::Unknown);
+    EXPECT_TRUE(tb.lastError().contains(u"保存されたかどうか分かりません"_s))
+        << tb.lastError().toStdString();
+    EXPECT_EQ(salaryOf(1), Currency::parse(u"160.5"_s).value());
 }
 
 } // namespace

@@ -7,6 +7,8 @@
 
 #include "mox110ui/kyuyorecord.h"
 
+#include "../support/lossynetwork.h"
+
 #include <QComboBox>
 #include <QFile>
 
@@ -216,5 +218,79 @@ INSTANTIATE_TEST_SUITE_P(Engines, LockWait, testing::Values(Backend::Sqlite, Bac
                          [](const auto& p) {
                              return p.param == Backend::Sqlite ? "Sqlite" : "Postgres";
                          });
+
+// The screen's connection lost during the COMMIT of F12 (PostgreSQL): when the server committed,
+// the operator is told that the figures were saved, and F12 again saves over them.
+class LostCommit : public DeskTest {
+protected:
+    void SetUp() override
+    {
+        setUpOn(Backend::Postgres);
+        if (IsSkipped())
+            return;
+        QString error;
+        ASSERT_TRUE(m_network.start(&error)) << error.toStdString();
+        // The screen reaches the server through the network; the test's own connection does not.
+        QFile ini(m_dir.filePath(u"MOX.INI"_s));
+        ASSERT_TRUE(ini.open(QIODevice::ReadOnly));
+        const QString text = m_network.through(QString::fromUtf8(ini.readAll()));
+        ini.close();
+        ASSERT_TRUE(ini.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        ini.write(text.toUtf8());
+        ini.close();
+        ASSERT_TRUE(start());
+        callUp(false);
+    }
+
+    moxtest::LossyNetwork m_network;
+};
+
+TEST_F(LostCommit, SaveThatWentThroughIsReportedSavedAndSavesAgain)
+{
+    moxtest::LossyNetwork& network = m_network;
+    const Currency kimatu = m_form->nu1Kimatu->value();
+
+    network.loseNextCommitAnswer();
+    const std::size_t boxes = m_shell.boxes().size();
+    ASSERT_NO_THROW(press(12)) << "the program must go on";
+    EXPECT_TRUE(network.commitAnswerLost());
+    ASSERT_EQ(m_shell.boxes().size(), boxes + 1);
+    EXPECT_EQ(m_shell.boxes().back().text,
+              u"データベースとの接続が途中で切れましたが、保存されました。"_s);
+    EXPECT_EQ(m_shell.boxes().back().icon, mox::MsgIcon::Information);
+    EXPECT_EQ(bonusCount(kRegular, kDecember), 1);
+    EXPECT_EQ(Currency::parse(bonusField(kRegular, kDecember, u"KIMATU"_s).toString()), kimatu);
+    // The figures stay on screen, open for input.
+    EXPECT_EQ(m_form->keyMode(), 3);
+    EXPECT_TRUE(m_form->cboTokkbn->isEnabled());
+    EXPECT_EQ(m_form->nu1Kimatu->value(), kimatu);
+
+    // F12 again is not taken for another desk's change: it saves over this desk's own save.
+    press(12);
+    EXPECT_EQ(m_shell.boxes().size(), boxes + 1);
+    EXPECT_EQ(m_form->keyMode(), 0);
+    EXPECT_EQ(bonusCount(kRegular, kDecember), 1);
+}
+
+TEST_F(LostCommit, SaveWhoseOutcomeCannotBeToldSaysSoAndKeepsTheFigures)
+{
+    // The network goes for good right before the commit: the server never sees it.
+    m_form->setBeforeCommitHook([this] { m_network.cut(); });
+    const std::size_t boxes = m_shell.boxes().size();
+    ASSERT_NO_THROW(press(12)) << "the program must go on";
+    ASSERT_EQ(m_shell.boxes().size(), boxes + 1);
+    EXPECT_EQ(m_shell.boxes().back().text,
+              u"確定の途中でデータベースとの接続が切れたため、保存されたかどうか確かめられません"
+              "でした。入力内容はそのままです。取消（F4）して読み込み直し、保存されているか"
+              "確かめてください。"_s);
+    EXPECT_EQ(m_shell.boxes().back().icon, mox::MsgIcon::Exclamation);
+    EXPECT_EQ(m_form->keyMode(), 3);
+    // Nothing was saved (read on the test's own connection, which does not go through the
+    // network).
+    KorDAO::clsTbAccess tb;
+    tb.setTBDatabase(m_payroll->DBDatabase());
+    tb.setTBNameString(u"GKKYUYO"_s);
+    EXPECT_EQ(tb.DAO_TableOpen(u"SYOKCD = %1 AND KYUSYU = 2"_s.arg(kRegular), {}), 0);
+}
 
 } // namespace

@@ -28,7 +28,8 @@ namespace {
 
 // The records of \p table in the database that \p ini of the folder \p dir names; negative when
 // it does not open.
-int countIn(const QString& dir, const QString& ini, const QString& table)
+int countIn(const QString& dir, const QString& ini, const QString& table,
+            const QString& filter = QString())
 {
     KorDAO::confineIniSearch(dir);
     int n = -1;
@@ -39,7 +40,7 @@ int countIn(const QString& dir, const QString& ini, const QString& table)
             KorDAO::clsTbAccess t;
             t.setTBDatabase(db.DBDatabase());
             t.setTBNameString(table);
-            n = t.DAO_TableOpen(QString(), QString());
+            n = t.DAO_TableOpen(filter, QString());
         }
     }
     KorDAO::confineIniSearch(QString());
@@ -168,6 +169,8 @@ TEST_P(MoxdbLoad, ReplacesOnlyWhatItMadeUnlessTold)
     r = run({u"demo"_s});
     ASSERT_EQ(r.code, 0) << shown(r).toStdString();
     EXPECT_EQ(staff(), static_cast<int>(demoDistrict().staff.size()));
+    // The demo gives no payment remarks: NULL on either engine, never ''.
+    EXPECT_EQ(countIn(m_dir.path(), kPayrollIni, u"GKKYUYO"_s, u"NIREM1 = ''"_s), 0);
 
     // A tax edition already loaded for its date (by init) is replaced only when told.
     const QString edition = qEnvironmentVariable("MOX_SOURCE_DIR") + u"/data/tax/2026-01-01"_s;

@@ -170,9 +170,11 @@ struct BulkInsert::Impl {
                 break;
             case Slot::Kind::Text:
             case Slot::Kind::Unset:
-                // The text stays in its slot until the statement has run.
-                rc = sqlite3_bind_text16(stmt, at, s.text.utf16(), int(s.text.size() * 2),
-                                         SQLITE_STATIC);
+                // The text stays in its slot until the statement has run. A null text is
+                // NULL, as the PostgreSQL path sends it.
+                rc = s.text.isNull() ? sqlite3_bind_null(stmt, at)
+                                     : sqlite3_bind_text16(stmt, at, s.text.utf16(),
+                                                           int(s.text.size() * 2), SQLITE_STATIC);
                 break;
             }
         }

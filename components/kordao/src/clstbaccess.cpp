@@ -147,7 +147,7 @@ short clsTbAccess::DAO_RecCheck(const RecordStamp& stamp)
     for (std::size_t i = 0; same && i < row->size(); ++i) {
         // PostgreSQL gives a record moved by an update a new row address: only fields count.
         if (int(i) != info.rowAddress)
-            same = (*row)[i] == stamp.m_values[qsizetype(i)];
+            same = sameValue((*row)[i], stamp.m_values[qsizetype(i)]);
     }
     if (!same)
         return report({kRecordChanged,
@@ -177,7 +177,15 @@ short clsTbAccess::DAO_CommitTrans()
     QString error;
     if (!d->db->commit(&error))
         return report({d->db->statusOf(-16), error});
+    // A commit settled as saved after the connection was lost says so.
+    if (d->db->lostCommit() == CommitLoss::Saved)
+        m_lastError = error;
     return 0;
+}
+
+CommitLoss clsTbAccess::DAO_CommitLoss() const
+{
+    return d->db ? d->db->lostCommit() : CommitLoss::None;
 }
 
 short clsTbAccess::DAO_Rollback()
@@ -204,9 +212,12 @@ const QVariant& clsTbAccess::fieldValue(const QString& field, ColumnKind* kind)
 {
     if (!d->cursor)
         throw DaoError(-3, u"テーブル %1 は開かれていません。"_s.arg(m_tableName));
-    const QVariant* v = d->cursor->value(field, kind, &m_lastError);
-    if (!v)
-        throw DaoError(-3, m_lastError);
+    Failure failure{0, {}};
+    const QVariant* v = d->cursor->value(field, kind, &failure);
+    if (!v) {
+        m_lastError = failure.message;
+        throw DaoError(failure.status, m_lastError);
+    }
     return *v;
 }
 

@@ -591,7 +591,7 @@ bool Connection::bindSqlite(sqlite3_stmt* stmt, const QVariantList& binds, QStri
     for (int i = 0; i < binds.size(); ++i) {
         const QVariant& v = binds[i];
         int rc = SQLITE_OK;
-        if (v.isNull()) {
+        if (isSqlNull(v)) { // a null QString too, as Qt's PostgreSQL driver binds it
             rc = sqlite3_bind_null(stmt, i + 1);
         } else {
             switch (v.metaType().id()) {
@@ -710,8 +710,13 @@ bool Connection::runSelect(const QString& sql, const QVariantList& binds, std::v
     const int columns = q->record().count();
     while (q->next()) {
         Row row(static_cast<std::size_t>(columns));
-        for (int i = 0; i < columns; ++i)
-            row[std::size_t(i)] = q->value(i);
+        for (int i = 0; i < columns; ++i) {
+            // The driver gives NULL as a null value of the column's type (a null QString for a
+            // text, equal to ''); it is kept as a plain null, as SQLite's NULL is.
+            QVariant v = q->value(i);
+            if (!v.isNull())
+                row[std::size_t(i)] = std::move(v);
+        }
         rows->push_back(std::move(row));
     }
     q->finish();
@@ -760,6 +765,10 @@ std::shared_ptr<Connection::BulkLoad> Connection::beginBulkLoad(const TableInfo&
         *error = u"トランザクションが開始されていません。"_s;
         return nullptr;
     }
+    // Records written wholesale are not kept for settling a lost commit.
+    m_writtenComplete = false;
+    m_written.clear();
+    m_writtenIndex.clear();
     if (m_engine != Engine::Sqlite) {
         // PostgreSQL's counter triggers run once per statement, not per record.
         auto load = std::make_shared<BulkLoad>();
@@ -855,6 +864,10 @@ bool Connection::clearTable(const TableInfo& t, QString* error)
         *error = u"トランザクションが開始されていません。"_s;
         return false;
     }
+    // Records written wholesale are not kept for settling a lost commit.
+    m_writtenComplete = false;
+    m_written.clear();
+    m_writtenIndex.clear();
     const QString name = quote(t.name);
     int removed = 0;
     if (m_engine != Engine::Sqlite)
@@ -903,6 +916,7 @@ bool Connection::auditBulk(const TableInfo& table, const QString& action, qint64
 bool Connection::begin(QString* error)
 {
     m_commitFailed = false;
+    m_lostCommit = CommitLoss::None;
     if (m_inTransaction) {
         *error = u"トランザクションは既に開始されています。"_s;
         m_lastFailure = FailureKind::Other;
@@ -916,6 +930,9 @@ bool Connection::begin(QString* error)
         m_inTransaction = true;
         return true;
     }
+    m_written.clear();
+    m_writtenIndex.clear();
+    m_writtenComplete = true;
     for (int attempt = 0;; ++attempt) {
         if (!ensureConnected(error))
             return false;
@@ -965,14 +982,153 @@ bool Connection::commit(QString* error)
         // A commit that failed leaves nothing half done: undo what is left, keeping the
         // commit's own failure.
         const FailureKind kind = m_lastFailure;
+        std::vector<Written> written = std::move(m_written);
+        m_written.clear();
+        m_writtenIndex.clear();
+        const bool complete = m_writtenComplete;
         QString ignored;
         rollback(&ignored);
         m_lastFailure = kind;
         m_commitFailed = true;
+        // Lost during COMMIT, the transaction may have been committed all the same.
+        if (kind == FailureKind::Lost)
+            return settleLostCommit(std::move(written), complete, error);
         return false;
     }
     m_inTransaction = false;
+    m_written.clear();
+    m_writtenIndex.clear();
     return true;
+}
+
+void Connection::noteWritten(const std::shared_ptr<const TableInfo>& table,
+                             const std::vector<QVariant>& row, bool deleted,
+                             const std::vector<QVariant>* before)
+{
+    if (!m_inTransaction || m_engine != Engine::Postgres || !m_writtenComplete)
+        return;
+    // A transaction of many records (a load) is not worth the memory: past this many, a lost
+    // commit is simply unknown.
+    constexpr std::size_t kMaxWritten = 1000;
+    if (table->rowAddress >= 0 || table->primaryKey.empty() || m_written.size() >= kMaxWritten) {
+        // A record without a key cannot be found again for sure.
+        m_writtenComplete = false;
+        m_written.clear();
+        m_writtenIndex.clear();
+        return;
+    }
+    QString key = table->name;
+    for (int column : table->primaryKey)
+        key += QChar(0x1f) + row[std::size_t(column)].toString();
+    // The last write of a key is what the record must be; the first one knew what it was.
+    if (const auto it = m_writtenIndex.constFind(key); it != m_writtenIndex.constEnd()) {
+        Written& w = m_written[it.value()];
+        w.row = row;
+        w.deleted = deleted;
+        return;
+    }
+    m_writtenIndex.insert(key, m_written.size());
+    Written w{table, row, deleted, std::nullopt};
+    if (before)
+        w.before = *before;
+    m_written.push_back(std::move(w));
+}
+
+namespace {
+
+// Whether a value read back is the value written: NULL only equals NULL, amounts and codes by
+// their amount (PostgreSQL reads NUMERIC back as decimal text), texts exactly.
+bool sameStored(const ColumnInfo& c, const QVariant& read, const QVariant& written)
+{
+    if (c.kind == ColumnKind::Text || isSqlNull(read) || isSqlNull(written))
+        return sameValue(read, written);
+    const std::optional<Currency> a = amountOf(read);
+    const std::optional<Currency> b = amountOf(written);
+    return a && b && *a == *b;
+}
+
+// Whether the record \p read (nullptr: none) is \p expected (nullptr: none).
+bool sameRecord(const TableInfo& t, const std::vector<QVariant>* read,
+                const std::vector<QVariant>* expected)
+{
+    if (!read || !expected)
+        return !read && !expected;
+    for (std::size_t i = 0; i < t.columns.size(); ++i)
+        if (int(i) != t.rowAddress && !sameStored(t.columns[i], (*read)[i], (*expected)[i]))
+            return false;
+    return true;
+}
+
+} // namespace
+
+// Reads the record of \p w's key back and tells whether it is as the transaction wrote it, as it
+// was before, or neither.
+bool Connection::readBack(const Written& w, Outcome* outcome, QString* error)
+{
+    const TableInfo& t = *w.table;
+    QString where;
+    QVariantList binds;
+    for (int column : t.primaryKey) {
+        where += (where.isEmpty() ? QString() : u" AND "_s) +
+                 quote(t.columns[std::size_t(column)].name) + u" = ?"_s;
+        binds.push_back(w.row[std::size_t(column)]);
+    }
+    std::vector<Row> rows;
+    if (!select(t.selectAll + u" WHERE "_s + where, binds, &rows, error))
+        return false;
+    const Row* now = rows.empty() ? nullptr : &rows.front();
+    const bool asWritten = sameRecord(t, now, w.deleted ? nullptr : &w.row);
+    const bool asBefore = sameRecord(t, now, w.before ? &*w.before : nullptr);
+    *outcome = asWritten && asBefore ? Outcome::Either
+               : asWritten           ? Outcome::Written
+               : asBefore            ? Outcome::Before
+                                     : Outcome::Neither;
+    return true;
+}
+
+// The connection was lost during COMMIT: connects again and reads back what the transaction
+// wrote. The server commits a transaction whole or not at all, so records as written mean it
+// committed and records as they were before mean it did not (a record written as it already was
+// tells nothing); a mixture (another desk changed some since) or a server out of reach leaves
+// it unknown.
+bool Connection::settleLostCommit(std::vector<Written> written, bool complete, QString* error)
+{
+    const QString lost = *error;
+    m_lostCommit = CommitLoss::Unknown;
+    const auto unknown = [&](const QString& why) {
+        *error = u"確定（COMMIT）の途中でデータベースとの接続が切れたため、保存されたかどうか"
+                 "分かりません (%1): %2"_s.arg(why, lost);
+        m_lastFailure = FailureKind::Lost;
+        return false;
+    };
+    if (!complete || written.empty())
+        return unknown(u"書き込んだレコードを確かめられません"_s);
+    std::size_t saved = 0;
+    std::size_t notSaved = 0;
+    for (const Written& w : written) {
+        Outcome outcome = Outcome::Neither;
+        QString readError;
+        if (!readBack(w, &outcome, &readError))
+            return unknown(u"読み直せません: "_s + readError);
+        if (outcome == Outcome::Neither)
+            return unknown(u"書き込んだレコードが他の端末で変更されています"_s);
+        saved += outcome == Outcome::Written;
+        notSaved += outcome == Outcome::Before;
+    }
+    if (saved > 0 && notSaved > 0)
+        return unknown(u"書き込んだレコードの一部が他の端末で変更されています"_s);
+    if (notSaved == 0) {
+        m_lostCommit = CommitLoss::Saved;
+        m_commitFailed = false;
+        m_lastFailure = FailureKind::Other;
+        *error = u"確定（COMMIT）の途中でデータベースとの接続が切れましたが、接続し直して読み直し、"
+                 "保存されていることを確かめました。"_s;
+        return true;
+    }
+    m_lostCommit = CommitLoss::NotSaved;
+    m_lastFailure = FailureKind::Lost;
+    *error = lost;
+    return false;
 }
 
 bool Connection::rollback(QString* error)
@@ -982,6 +1138,8 @@ bool Connection::rollback(QString* error)
         return false;
     }
     m_inTransaction = false;
+    m_written.clear();
+    m_writtenIndex.clear();
     forgetBulkLoads();
     if (m_lost)
         return true; // the server undid the transaction when the connection went
@@ -1196,7 +1354,11 @@ bool storedValue(const ColumnInfo& c, const QVariant& v, Engine engine, QVariant
 
     switch (c.kind) {
     case ColumnKind::Text:
-        *out = isText || !amount ? v.toString() : amount->toPlainString();
+        // A null text is NULL on both engines; an empty one is ''.
+        if (isText && isSqlNull(v))
+            *out = QVariant();
+        else
+            *out = isText || !amount ? v.toString() : amount->toPlainString();
         return true;
     case ColumnKind::Integer:
         if (!amount || amount->raw() % Currency::kScale != 0) {

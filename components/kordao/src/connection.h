@@ -188,8 +188,23 @@ public:
     /// The last transaction ended in a commit that failed (and was undone).
     bool commitFailed() const { return m_commitFailed; }
     bool begin(QString* error);
+    /// Commits. When the connection is lost during COMMIT the server may have committed or not:
+    /// the records the transaction wrote (noteWritten) are read back on a new connection. As
+    /// written: true, and lostCommit() says CommitLoss::Saved. As before: false (kConnectionLost),
+    /// CommitLoss::NotSaved. Anything else, or the server out of reach: false, CommitLoss::Unknown,
+    /// and \p error says it is unknown whether the transaction was saved.
     bool commit(QString* error);
     bool rollback(QString* error);
+    /// How the last commit ended when the connection was lost during it (None otherwise).
+    CommitLoss lostCommit() const { return m_lostCommit; }
+
+    /// Remembers that the open transaction wrote \p row (every column, as stored) into \p table,
+    /// or deleted the record of that key, so that a commit whose answer is lost can be settled.
+    /// \p before is the record as it was (nullptr: there was none). Nothing is kept outside a
+    /// transaction or on SQLite, which has no connection to lose.
+    void noteWritten(const std::shared_ptr<const TableInfo>& table,
+                     const std::vector<QVariant>& row, bool deleted,
+                     const std::vector<QVariant>* before);
 
     /// True when the database keeps the audit table; changes to its other tables are then
     /// recorded (the audit table and the record counter excepted). nullopt (and \p error) when
@@ -233,12 +248,29 @@ private:
     void forgetBulkLoads();
     bool restoreCacheSize(QString* error);
 
+    // What the open transaction wrote through the table objects, to be read back when the
+    // answer to its COMMIT is lost: the record of each key as last written, or its deletion.
+    struct Written {
+        std::shared_ptr<const TableInfo> table;
+        std::vector<QVariant> row;
+        bool deleted = false;
+        std::optional<std::vector<QVariant>> before; // the record before the transaction, or none
+    };
+    // What a record read back says of the commit.
+    enum class Outcome { Written, Before, Either, Neither };
+    bool settleLostCommit(std::vector<Written> written, bool complete, QString* error);
+    bool readBack(const Written& w, Outcome* outcome, QString* error);
+
     Engine m_engine;
     DbSettings m_settings;
     QSqlDatabase m_db;
     QString m_name;
     bool m_inTransaction = false;
     bool m_commitFailed = false;
+    CommitLoss m_lostCommit = CommitLoss::None;
+    std::vector<Written> m_written;
+    QHash<QString, std::size_t> m_writtenIndex; // table and key values: index in m_written
+    bool m_writtenComplete = true;              // every write of the transaction is in m_written
     int m_users = 0;
     FailureKind m_lastFailure = FailureKind::Other;
     bool m_lost = false;              // connect again before the next statement
@@ -259,6 +291,23 @@ private:
 /// an amount column, a value of another type).
 bool storedValue(const ColumnInfo& c, const QVariant& v, Engine engine, QVariant* out,
                  QString* error);
+
+/// True for a value that is SQL NULL: a null QVariant, or a null QString (an empty text that is
+/// not null is '', a value of its own). Both engines store, compare and bind it so.
+inline bool isSqlNull(const QVariant& v)
+{
+    return v.isNull() || (v.metaType().id() == QMetaType::QString &&
+                          static_cast<const QString*>(v.constData())->isNull());
+}
+
+/// Whether two values as read or written are the same: NULL equals only NULL, so NULL and ''
+/// differ.
+inline bool sameValue(const QVariant& a, const QVariant& b)
+{
+    const bool nullA = isSqlNull(a);
+    const bool nullB = isSqlNull(b);
+    return nullA || nullB ? nullA && nullB : a == b;
+}
 
 /// Counts one statement sent to a database (see KorDAO::statementsSent).
 void countStatement();

@@ -110,7 +110,7 @@ private:
     bool text(Token* t, QString* error)
     {
         const qsizetype start = m_i++;
-        QString value;
+        QString value = u""_s; // '' is the empty text, never NULL
         while (m_i < m_s.size()) {
             if (m_s[m_i] == u'\'') {
                 if (m_i + 1 < m_s.size() && m_s[m_i + 1] == u'\'') {

@@ -21,6 +21,9 @@ constexpr int kFirstAhead = 16;
 constexpr int kMaxAhead = 1024;
 // Finds further apart than this are not a walk: each reads afresh.
 constexpr std::chrono::milliseconds kWalkPause{500};
+// Records fetched ahead serve a walk for this long; older ones are fetched again first, so that
+// a slow walk does not give what another desk changed or deleted long ago.
+constexpr std::chrono::milliseconds kAheadFresh{1000};
 
 const Failure kOk{0, {}};
 
@@ -146,7 +149,7 @@ void TableCursor::keysetAfter(const Row& last, SqlCondition* out) const
         for (std::size_t j = 0; j < i; ++j) {
             const QVariant& v = last[j];
             const QString c = columnSql(m_keys[j].column);
-            if (v.isNull()) {
+            if (isSqlNull(v)) {
                 term += c + u" IS NULL AND "_s;
             } else {
                 term += c + u" = ? AND "_s;
@@ -157,13 +160,13 @@ void TableCursor::keysetAfter(const Row& last, SqlCondition* out) const
         const QVariant& v = last[i];
         const QString c = columnSql(k.column);
         if (!k.descending) {
-            if (v.isNull()) {
+            if (isSqlNull(v)) {
                 term += c + u" IS NOT NULL"_s;
             } else {
                 term += c + u" > ?"_s;
                 out->binds.push_back(v);
             }
-        } else if (v.isNull()) {
+        } else if (isSqlNull(v)) {
             term += u"1 = 0"_s; // nothing follows a NULL in descending order
         } else {
             term += u"("_s + c + u" < ? OR "_s + c + u" IS NULL)"_s;
@@ -273,9 +276,13 @@ Failure TableCursor::find(const QString& criteria)
     m_lastFindKey = key;
     m_lastFindAt = now;
     if (m_walkLength >= 2) {
-        if (m_ahead && *key <= m_ahead->through)
+        const bool covered = m_ahead && *key <= m_ahead->through;
+        if (covered && now - m_ahead->at <= kAheadFresh)
             return serveFind(*key, criteria);
-        m_aheadSize = m_aheadSize == 0 ? kFirstAhead : std::min(m_aheadSize * 2, kMaxAhead);
+        // Walked past what was fetched: fetch more values at once. Fetched too long ago: the
+        // same number again from here, as they are now.
+        if (!covered)
+            m_aheadSize = m_aheadSize == 0 ? kFirstAhead : std::min(m_aheadSize * 2, kMaxAhead);
         if (Failure f = fetchAhead(*key, m_aheadSize); f.status < 0)
             return f;
         return serveFind(*key, criteria);
@@ -395,10 +402,13 @@ Failure TableCursor::fetchAhead(qlonglong from, int values)
     }
     std::vector<Row> rows;
     QString error;
+    // The age of what is fetched counts from before the statement is sent.
+    const auto at = std::chrono::steady_clock::now();
     if (!m_db->select(sql, binds, &rows, &error))
         return {m_db->statusOf(-66), u"テーブル %1: %2"_s.arg(m_info->name, error)};
     FindAhead ahead;
     ahead.keyOnly = keyOnly;
+    ahead.at = at;
     if (keyOnly) {
         for (Row& r : rows) {
             Row spread(m_info->columns.size());
@@ -485,11 +495,11 @@ const std::vector<QVariant>* TableCursor::lastFound(Failure* failure)
     return &m_current;
 }
 
-const QVariant* TableCursor::value(const QString& field, ColumnKind* kind, QString* error)
+const QVariant* TableCursor::value(const QString& field, ColumnKind* kind, Failure* failure)
 {
     const int column = m_info->find(field);
     if (column < 0 || column == m_info->rowAddress) {
-        *error = u"テーブル %1 に項目「%2」はありません。"_s.arg(m_info->name, field);
+        *failure = {-3, u"テーブル %1 に項目「%2」はありません。"_s.arg(m_info->name, field)};
         return nullptr;
     }
     const ColumnInfo& c = m_info->columns[std::size_t(column)];
@@ -505,11 +515,14 @@ const QVariant* TableCursor::value(const QString& field, ColumnKind* kind, QStri
         }
     }
     if (!m_hasCurrent) {
-        *error = u"テーブル %1 にカレントレコードがありません。"_s.arg(m_info->name);
+        *failure = {-3, u"テーブル %1 にカレントレコードがありません。"_s.arg(m_info->name)};
         return nullptr;
     }
     if (Failure f = completeCurrent(); f.status < 0) {
-        *error = f.message;
+        // A record found by a walk and deleted by another desk before it was read is reported
+        // as changed meanwhile, as a write of it would be; so is a lost connection or lock
+        // wait. Any other failure to read it is the field's.
+        *failure = {isTransient(f.status) ? f.status : short(-3), f.message};
         return nullptr;
     }
     return &m_current[std::size_t(column)];
@@ -585,7 +598,7 @@ void TableCursor::asRead(const Row& row, QString* where, QVariantList* binds) co
             std::find(key.begin(), key.end(), int(column)) != key.end())
             continue;
         const QVariant& v = row[column];
-        if (v.isNull()) {
+        if (isSqlNull(v)) {
             *where += u" AND "_s + columnSql(int(column)) + u" IS NULL"_s;
         } else {
             *where += u" AND "_s + columnSql(int(column)) + u" = ?"_s;
@@ -603,7 +616,7 @@ const QString& TableCursor::writeSql(Mode mode)
     if (mode == Mode::Edit) {
         // The condition on the fields as read names the NULLs among them.
         for (const QVariant& v : m_current)
-            key.append(v.isNull() ? '0' : '1');
+            key.append(isSqlNull(v) ? '0' : '1');
     }
     if (key == m_writeKey)
         return m_writeSql;
@@ -726,6 +739,22 @@ Failure TableCursor::finishWrite(bool ownTransaction, Failure result)
     return result;
 }
 
+// Tells the connection the record just stored by an edit or add, every field as it now is in the
+// table (a new record's fields not assigned hold the defaults: 0, NULL for texts).
+void TableCursor::rememberWritten(Mode mode)
+{
+    if (!m_db->inTransaction())
+        return;
+    Row row = mode == Mode::Edit ? m_current : Row(m_info->columns.size());
+    for (std::size_t column = 0; column < row.size(); ++column) {
+        if (m_assigned[qsizetype(column)])
+            row[column] = m_pendingValues[column];
+        else if (mode == Mode::AddNew && m_info->columns[column].kind != ColumnKind::Text)
+            row[column] = qlonglong(0);
+    }
+    m_db->noteWritten(m_info, row, false, mode == Mode::Edit ? &m_current : nullptr);
+}
+
 Failure TableCursor::update()
 {
     m_ahead.reset();
@@ -775,6 +804,7 @@ Failure TableCursor::update()
     }
     if (affected != 1)
         return finishWrite(own, changedMeanwhile());
+    rememberWritten(mode);
 
     Row stored = mode == Mode::Edit ? m_current : Row(m_info->columns.size());
     QJsonArray changes;
@@ -838,6 +868,7 @@ Failure TableCursor::remove()
         return finishWrite(own, writeFailure(-13, error));
     if (affected != 1)
         return finishWrite(own, changedMeanwhile());
+    m_db->noteWritten(m_info, m_current, true, &m_current);
     if (audited) {
         QJsonArray changes;
         for (std::size_t column = 0; column < m_info->columns.size(); ++column) {

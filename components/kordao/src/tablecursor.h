@@ -34,8 +34,9 @@ public:
     Failure find(const QString& criteria);
 
     /// The value of \p field in the record being written, else in the current record. nullptr
-    /// (and \p error) when there is no current record or no such field.
-    const QVariant* value(const QString& field, ColumnKind* kind, QString* error);
+    /// (and \p failure) when there is no current record or no such field (-3), or when a record
+    /// a find walk served by its key alone was deleted before it was read (kRecordChanged).
+    const QVariant* value(const QString& field, ColumnKind* kind, Failure* failure);
 
     Failure edit();
     Failure addNew();
@@ -75,6 +76,7 @@ private:
     Failure changedMeanwhile() const;
     Failure audit(const QString& action, const Row& row, const QString& changes);
     Failure finishWrite(bool ownTransaction, Failure result);
+    void rememberWritten(Mode mode);
 
     DatabaseHandle m_db;
     std::shared_ptr<const TableInfo> m_info;
@@ -108,6 +110,7 @@ private:
     struct FindAhead {
         qlonglong through = 0; // the last value covered
         bool keyOnly = false;  // the records hold only their sort and key fields
+        std::chrono::steady_clock::time_point at; // when they were fetched
         std::map<qlonglong, Row> first;
     };
     std::optional<FindAhead> m_ahead;

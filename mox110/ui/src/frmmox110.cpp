@@ -519,6 +519,17 @@ void frmMox110::prsPf11()
         prsEntryInput();
         return;
     }
+    if (r.commitLoss == KorDAO::CommitLoss::Saved) {
+        // The connection went during the commit and reading back showed that the save went
+        // through. The operator, who saw the wait end in trouble, is told; the figures stay on
+        // screen, and what is stored now is what a further save writes over.
+        mox::shell().messageBox(u"データベースとの接続が途中で切れましたが、保存されました。"_s,
+                                mox::MsgIcon::Information, mox::MsgButtons::Ok, windowTitle());
+        if (m_kyuyoTb.DAO_RecFind(1, kyuyoCriteria()) == 0)
+            m_readStamp = m_kyuyoTb.DAO_RecStamp();
+        prsEntryInput();
+        return;
+    }
     prsDspClr();
 }
 
@@ -564,6 +575,12 @@ void frmMox110::reportWriteRefused(const mox110::WriteResult& refused, bool dele
                    deleting ? u"削除"_s : u"保存"_s, again);
         break;
     default:
+        if (refused.commitLoss == KorDAO::CommitLoss::Unknown) {
+            text = u"確定の途中でデータベースとの接続が切れたため、%1されたかどうか確かめられません"
+                   "でした。入力内容はそのままです。取消（F4）して読み込み直し、%1されているか"
+                   "確かめてください。"_s.arg(deleting ? u"削除"_s : u"保存"_s);
+            break;
+        }
         text = u"データベースとの接続が切れたため、%1できませんでした。"
                "入力内容はそのままです。もう一度%2してください。"_s.arg(
                    deleting ? u"削除"_s : u"保存"_s, again);

@@ -197,6 +197,7 @@ WriteResult saveKyuyo(KorDAO::clsTbAccess& tb, const QString& criteria,
         st = e.status();
     }
     r.status = endWrite(tb, st, beforeCommit);
+    r.commitLoss = tb.DAO_CommitLoss();
     return r;
 }
 
@@ -215,6 +216,7 @@ WriteResult deleteKyuyo(KorDAO::clsTbAccess& tb, const QString& criteria,
     if (st == 0)
         st = tb.DAO_Delete(true);
     r.status = endWrite(tb, st, beforeCommit);
+    r.commitLoss = tb.DAO_CommitLoss();
     return r;
 }
 

@@ -76,6 +76,15 @@ inline constexpr short kConnectionLost = -32;
 /// reports it and ends like any other failure, nothing half-written.
 inline constexpr short kStatementTimeout = -33;
 
+/// How a commit ended whose answer was lost with the connection to the server: the component
+/// reads back what the transaction wrote to tell whether the server committed it.
+enum class CommitLoss {
+    None,     // the connection was not lost during the last commit
+    Saved,    // the records written are stored as written: the commit went through (status 0)
+    NotSaved, // they are as they were before: nothing was saved (kConnectionLost)
+    Unknown,  // it cannot be told (server out of reach, records changed since): kConnectionLost
+};
+
 /// True for the statuses a program reports and then goes on from (the operator may try again):
 /// kRecordChanged, kLockTimeout, kConnectionLost.
 constexpr bool isTransient(int status)
@@ -235,7 +244,9 @@ public:
 
     /// The current record. Reading a field throws DaoError(-3) when there is no current record,
     /// the field does not exist, or a number is asked of a NULL or a text; assigning throws
-    /// DaoError(-23) unless DAO_Edit or DAO_AddNew opened the record for writing.
+    /// DaoError(-23) unless DAO_Edit or DAO_AddNew opened the record for writing. A record a
+    /// quick walk of finds served by its key alone is read whole at its first field read; when
+    /// another desk deleted it in between, the read throws DaoError(kRecordChanged).
     Record TBRec() { return Record(this); }
 
     /// Opens the current record for writing (-11 without one). The flag has no meaning.
@@ -268,7 +279,15 @@ public:
     /// takes the write lock at once, waiting up to the lock timeout (then kLockTimeout).
     short DAO_BeginTrans();
     /// Commits (-16 when none is open or the commit fails; a failed commit is rolled back).
+    /// When the connection to the server is lost during the commit, the records this
+    /// transaction wrote through DAO_Update and DAO_Delete are read back on a new connection:
+    /// as written gives 0 (the server committed; DAO_CommitLoss() is Saved and lastError says
+    /// so), as they were before gives kConnectionLost (NotSaved), and when it cannot be told
+    /// kConnectionLost with lastError saying it is unknown whether it was saved (Unknown).
     short DAO_CommitTrans();
+    /// How the last DAO_CommitTrans on this table's connection ended if the connection was lost
+    /// during it; CommitLoss::None when it was not.
+    CommitLoss DAO_CommitLoss() const;
     /// Undoes the open transaction of the connection (-17 when it cannot); with none open (a
     /// failed commit undoes its own) nothing is done and the last error stays.
     short DAO_Rollback();

@@ -47,6 +47,9 @@ struct WriteResult {
     short status = 0;
     bool vanished = false; // refused because the record was deleted since the call-up
     bool missing = false;  // delete only: no record now, and none at the call-up either
+    /// The connection went during the commit: Saved (status 0) when reading back showed the
+    /// server committed, Unknown (kConnectionLost) when that could not be told.
+    KorDAO::CommitLoss commitLoss = KorDAO::CommitLoss::None;
 };
 
 /// Saves \p values as the bonus record that \p criteria finds on \p tb (added or updated), in
