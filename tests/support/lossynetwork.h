@@ -52,6 +52,9 @@ public:
             QStringLiteral("Port=%1").arg(m_port));
         if (!ini.contains(QStringLiteral("\nPort=")))
             ini += QStringLiteral("\nPort=%1\n").arg(m_port);
+        // The proxy relays plain bytes to the server's socket: a desk on the loopback address
+        // would otherwise ask for a verified encrypted connection.
+        ini += QStringLiteral("\nSslMode=disable\n");
         return ini;
     }
 
