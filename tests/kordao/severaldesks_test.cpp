@@ -122,6 +122,12 @@ TEST_P(SeveralDesks, EveryChangeLeavesOneAuditRowWithItsOldAndNewValues)
         EXPECT_FALSE(rows[1].osUser.isEmpty());
     }
 
+    // The same text on both engines, as the programs wrote it before the server did.
+    EXPECT_EQ(m_test->rawScalar(u"SELECT \"CHANGES\" FROM \"KORDAO_AUDIT\" WHERE \"ACTION\" = "
+                                "'UPDATE'"_s)
+                  .toString(),
+              u"[[\"KYURYO\",\"336996\",\"340000.5\"],[\"NIREM1\",null,\"訂正\"]]"_s);
+
     EXPECT_EQ(rows[2].action, u"DELETE"_s);
     EXPECT_EQ(rows[2].key, key);
     EXPECT_TRUE(rows[2].changes.contains(QJsonArray{u"KYURYO"_s, u"340000.5"_s, QJsonValue()}));
