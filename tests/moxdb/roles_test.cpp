@@ -229,10 +229,11 @@ TEST(MoxdbRoles, TheServerWritesTheTrailAndNoLoginCanForgeItOrMoveTheCounts)
                     "CREATE TEMP TABLE \"KORDAO_AUDIT\" (\"AT\" TEXT, \"DBUSER\" TEXT, "
                     "\"TABLENAME\" TEXT, \"ACTION\" TEXT, \"CHANGES\" TEXT); "
                     "SET search_path = pg_temp, public; "
-                    "INSERT INTO public.\"GKKYUYO\" (\"SYOKCD\") VALUES (1), (2), (3)"_s),
+                    "INSERT INTO public.\"GKKYUYO\" (\"SYOKCD\") VALUES (1), (2), (3); "
+                    "INSERT INTO public.\"GKJINJI\" (\"SYOKCD\") VALUES (1), (2)"_s),
               QString());
     EXPECT_EQ(valueAs(super, pay, kCountsRight), u"true"_s);
-    EXPECT_EQ(valueAs(super, pay, u"SELECT COUNT(*) FROM \"KORDAO_AUDIT\""_s), u"6"_s);
+    EXPECT_EQ(valueAs(super, pay, u"SELECT COUNT(*) FROM \"KORDAO_AUDIT\""_s), u"8"_s);
     ASSERT_EQ(runAs(super, pay, u"REVOKE TEMPORARY ON DATABASE %1 FROM %2"_s.arg(pay, desk)),
               QString());
     QString superTrick = u"CREATE TEMP TABLE \"GKJINJI\" (\"SYOKCD\" INTEGER); "_s;
@@ -258,7 +259,7 @@ TEST(MoxdbRoles, TheServerWritesTheTrailAndNoLoginCanForgeItOrMoveTheCounts)
                         "EXECUTE FUNCTION public.%1(); TRUNCATE pg_temp.\"GKJINJI\""_s.arg(function)),
                   u"42501"_s)
             << function.toStdString();
-    EXPECT_EQ(valueAs(super, pay, u"SELECT COUNT(*) FROM \"KORDAO_AUDIT\""_s), u"6"_s);
+    EXPECT_EQ(valueAs(super, pay, u"SELECT COUNT(*) FROM \"KORDAO_AUDIT\""_s), u"8"_s);
 
     // A desk marking its session as a bulk load is still recorded record by record.
     EXPECT_EQ(runAs(desk, pay,
@@ -266,7 +267,7 @@ TEST(MoxdbRoles, TheServerWritesTheTrailAndNoLoginCanForgeItOrMoveTheCounts)
                     "DELETE FROM \"GKKYUYO\" WHERE \"SYOKCD\" IN (1, 2, 3)"_s),
               QString());
     EXPECT_EQ(valueAs(super, pay,
-                      u"SELECT string_agg(\"ACTION\", ',') FROM \"KORDAO_AUDIT\" WHERE \"ID\" > 6"_s),
+                      u"SELECT string_agg(\"ACTION\", ',') FROM \"KORDAO_AUDIT\" WHERE \"ID\" > 8"_s),
               u"DELETE,DELETE,DELETE"_s);
 
     // The administrator's demo load leaves one row per table and statement, not one per record.
