@@ -310,6 +310,17 @@ TEST(MoxdbRoles, TheServerWritesTheTrailAndNoLoginCanForgeItOrMoveTheCounts)
     // The administrator's login runs the plain set-up again, but not the roles'.
     r = test::runMoxdb({u"init"_s}, bossDir.path());
     EXPECT_EQ(r.code, 0) << r.out.toStdString() << r.err.toStdString();
+    // It owns the payroll tables, yet cannot set aside what keeps the trail and the counts.
+    for (const QString& sql :
+         {u"ALTER TABLE \"GKKYUYO\" DISABLE TRIGGER \"GKKYUYO_TRAIL_ROW\""_s,
+          u"ALTER TABLE \"GKKYUYO\" ENABLE REPLICA TRIGGER \"GKKYUYO_TRAIL_ROW\""_s,
+          u"ALTER TABLE \"GKJINJI\" DISABLE TRIGGER ALL"_s,
+          u"DROP TRIGGER \"GKKYUYO_TRAIL_REMOVED\" ON \"GKKYUYO\""_s,
+          u"DROP TRIGGER \"GKKOYOU_ROWS_ADDED\" ON \"GKKOYOU\""_s,
+          u"ALTER TABLE \"GKKYUYO\" RENAME TO \"OLD\""_s, u"DROP TABLE \"GKKANRI\""_s})
+        EXPECT_EQ(runAs(boss, pay, sql), u"42501"_s) << sql.toStdString();
+    EXPECT_EQ(runAs(boss, env, u"DROP TRIGGER \"名設定_ROWS_REMOVED\" ON \"名設定\""_s), u"42501"_s);
+    EXPECT_EQ(runAs(boss, pay, u"CREATE TABLE \"X\" (\"A\" INTEGER); DROP TABLE \"X\""_s), QString());
     r = test::runMoxdb(QStringList{u"init"_s, u"--roles"_s} + roleArgs, bossDir.path());
     EXPECT_EQ(r.code, 1);
     EXPECT_TRUE(r.err.contains(u"スーパーユーザー"_s)) << r.err.toStdString();

@@ -286,6 +286,40 @@ std::vector<ServerFunction> auditFunctions()
             {u"kordao_audit_statement"_s, statementFunctionBody()}};
 }
 
+ServerFunction keepTriggersFunction(const QStringList& audited)
+{
+    QString names;
+    for (const QString& table : audited) {
+        QString literal = table;
+        literal.replace(u'\'', u"''"_s);
+        names += (names.isEmpty() ? QString() : u", "_s) + u'\'' + literal + u'\'';
+    }
+    QString body = uR"sql(
+DECLARE
+  broken text;
+BEGIN
+  SELECT string_agg(DISTINCT r."NAME", ', ') INTO broken
+    FROM public."KORDAO_ROWS" r
+   CROSS JOIN LATERAL unnest(ARRAY['_ROWS_ADDED', '_ROWS_REMOVED', '_ROWS_CLEARED'] ||
+         CASE WHEN r."NAME" = ANY (ARRAY[@AUDITED@]::text[])
+              THEN ARRAY['_TRAIL_ROW', '_TRAIL_ADDED', '_TRAIL_REMOVED', '_TRAIL_CLEARED']
+              ELSE ARRAY[]::text[] END) AS s(suffix)
+   WHERE NOT EXISTS (
+         SELECT 1 FROM pg_trigger t
+           JOIN pg_class c ON c.oid = t.tgrelid
+           JOIN pg_namespace n ON n.oid = c.relnamespace
+          WHERE n.nspname = 'public' AND c.relname = r."NAME"
+            AND t.tgname = r."NAME" || s.suffix AND t.tgenabled IN ('O', 'A'));
+  IF broken IS NOT NULL THEN
+    RAISE EXCEPTION 'テーブル % の件数と監査記録を保つトリガーは、削除・無効化できません（テーブルの削除や名前の変更もできません）', broken
+      USING ERRCODE = '42501';
+  END IF;
+END
+)sql"_s;
+    body.replace(u"@AUDITED@"_s, names);
+    return {u"kordao_keep_triggers"_s, body, u"event_trigger"_s};
+}
+
 bool ensureServerFunctions(Connection& db, const std::vector<ServerFunction>& functions,
                            QString* error)
 {
@@ -304,7 +338,8 @@ bool ensureServerFunctions(Connection& db, const std::vector<ServerFunction>& fu
         const QString name = u"public."_s + f.name + u"()"_s;
         for (const QString& sql :
              {u"CREATE OR REPLACE FUNCTION "_s + name +
-                  u" RETURNS trigger LANGUAGE plpgsql SECURITY DEFINER SET search_path = "_s +
+                  u" RETURNS "_s + f.returns +
+                  u" LANGUAGE plpgsql SECURITY DEFINER SET search_path = "_s +
                   kSearchPath + u" SET TimeZone FROM CURRENT AS $kordao$"_s + f.body +
                   u"$kordao$"_s,
               u"REVOKE ALL ON FUNCTION "_s + name + u" FROM PUBLIC"_s}) {

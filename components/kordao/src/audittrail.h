@@ -34,12 +34,20 @@ inline constexpr char16_t kWriterTable[] = u"KORDAO_WRITER";
 struct ServerFunction {
     QString name; // kordao_rows_added, …
     QString body; // the plpgsql between the dollar quotes
+    QString returns = QStringLiteral("trigger");
 };
 
 /// The counter functions (both databases).
 std::vector<ServerFunction> counterFunctions();
 /// The audit functions (payroll database).
 std::vector<ServerFunction> auditFunctions();
+
+/// The function of the event trigger kordao_keep_triggers (made by grantRoles): at the end of
+/// every DDL command it refuses, whoever runs it, a state in which a table that the record
+/// counter lists is missing, or lacks one of its counter triggers, or (for one of \p audited)
+/// one of its audit triggers, or has one of them disabled. So not even the tables' owner can
+/// drop, rename or disable what keeps the counts and the trail.
+ServerFunction keepTriggersFunction(const QStringList& audited);
 
 /// Creates each of \p functions unless it exists exactly so (same body, SECURITY DEFINER, the
 /// same search_path), and takes EXECUTE away from PUBLIC on those it creates. Only the owner of

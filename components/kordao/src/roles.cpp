@@ -5,6 +5,7 @@
 
 #include "kordao/schema.h"
 
+#include "audittrail.h"
 #include "connection.h"
 
 #include <QRegularExpression>
@@ -133,9 +134,12 @@ mox::Status privilegeStatements(const DatabaseHandle& db, const RoleSet& roles, 
             *out << u"REVOKE ALL ON public."_s + Connection::quote(t) + u" FROM "_s + admin;
     }
     // Opening a table reads its record count; the count itself is kept by the counter functions.
-    if (tables.contains(counter))
+    // The administrator lists a table it creates (its count starts from its records).
+    if (tables.contains(counter)) {
         *out << u"GRANT SELECT ON public."_s + Connection::quote(counter) + u" TO "_s + op +
                     u", "_s + admin + u", "_s + auditor;
+        *out << u"GRANT INSERT ON public."_s + Connection::quote(counter) + u" TO "_s + admin;
+    }
     if (kind == DatabaseKind::Environment) {
         for (const QString& t : std::as_const(tables)) {
             if (t != counter)
@@ -151,6 +155,29 @@ mox::Status privilegeStatements(const DatabaseHandle& db, const RoleSet& roles, 
     if (tables.contains(audit))
         *out << u"GRANT SELECT ON public."_s + Connection::quote(audit) + u" TO "_s + admin +
                     u", "_s + auditor;
+    return mox::Status::success();
+}
+
+// The event trigger that keeps every counted table's triggers in place (only the superuser may
+// make one), inside the open transaction.
+mox::Status keepTriggers(const DatabaseHandle& db, DatabaseKind kind)
+{
+    QStringList audited;
+    if (kind == DatabaseKind::Payroll) {
+        for (const TableDef& t : payrollTables())
+            audited << t.name;
+    }
+    QString error;
+    QStringList present;
+    if (!ensureServerFunctions(*db, {keepTriggersFunction(audited)}, &error) ||
+        !column(db, u"SELECT evtname FROM pg_event_trigger WHERE evtname = 'kordao_keep_triggers'"_s,
+                {}, &present, &error) ||
+        (present.isEmpty() &&
+         !run(db,
+              u"CREATE EVENT TRIGGER kordao_keep_triggers ON ddl_command_end "
+              "EXECUTE FUNCTION public.kordao_keep_triggers()"_s,
+              &error)))
+        return mox::Status::failure(-66, u"トリガーを守る設定ができません: %1"_s.arg(error));
     return mox::Status::success();
 }
 
@@ -206,10 +233,12 @@ mox::Status grantRoles(const DatabaseHandle& db, const RoleSet& roles, DatabaseK
     QString error;
     if (!db->begin(&error))
         return mox::Status::failure(-15, error);
+    mox::Status s = keepTriggers(db, kind);
     QStringList statements;
     // The owner of the trail must stay a role nobody logs in as, even one made earlier by hand.
     statements << u"ALTER ROLE "_s + Connection::quote(roles.ownerRole) + u" NOLOGIN"_s;
-    mox::Status s = privilegeStatements(db, roles, kind, &statements);
+    if (s.ok())
+        s = privilegeStatements(db, roles, kind, &statements);
     for (qsizetype i = 0; s.ok() && i < statements.size(); ++i) {
         if (!run(db, statements[i], &error))
             s = mox::Status::failure(-66, u"権限を設定できません: %1"_s.arg(error));

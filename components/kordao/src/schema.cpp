@@ -236,7 +236,11 @@ bool isPostgres(const DatabaseHandle& db)
     return db && db->engine() == Engine::Postgres;
 }
 
-mox::Status createTable(const DatabaseHandle& db, const TableDef& table)
+namespace {
+
+// createTable, with \p audited: the audit triggers too, attached before the table is listed in
+// the record counter (a table listed must always have its triggers).
+mox::Status createTableWith(const DatabaseHandle& db, const TableDef& table, bool audited)
 {
     if (!db)
         return mox::Status::failure(-1, u"データベースが開かれていません。"_s);
@@ -264,7 +268,9 @@ mox::Status createTable(const DatabaseHandle& db, const TableDef& table)
     if (postgres)
         statements << u"CREATE TABLE IF NOT EXISTS "_s + counter +
                           u" (\"NAME\" TEXT NOT NULL PRIMARY KEY, \"N\" BIGINT NOT NULL DEFAULT 0)"_s;
-    const QStringList triggers = counterDdl(table.name, postgres);
+    QStringList triggers = counterDdl(table.name, postgres);
+    if (audited)
+        triggers << auditTriggerDdl(table, postgres);
 
     return inTransaction(db, [&]() -> mox::Status {
         QString error;
@@ -274,6 +280,7 @@ mox::Status createTable(const DatabaseHandle& db, const TableDef& table)
         };
         if (!runAll(db, statements, &error) ||
             (postgres && !ensureServerFunctions(*db, counterFunctions(), &error)) ||
+            (postgres && audited && !ensureServerFunctions(*db, auditFunctions(), &error)) ||
             !runAll(db, triggers, &error))
             return failed();
         // The counter starts from the records already there (none for a new table). Only its
@@ -288,6 +295,13 @@ mox::Status createTable(const DatabaseHandle& db, const TableDef& table)
             return failed();
         return mox::Status::success();
     });
+}
+
+} // namespace
+
+mox::Status createTable(const DatabaseHandle& db, const TableDef& table)
+{
+    return createTableWith(db, table, /*audited=*/false);
 }
 
 mox::Status createAuditTable(const DatabaseHandle& db)
@@ -346,34 +360,15 @@ mox::Status createAuditTable(const DatabaseHandle& db)
     });
 }
 
-mox::Status createAuditTriggers(const DatabaseHandle& db, const std::vector<TableDef>& tables)
-{
-    if (!db)
-        return mox::Status::failure(-1, u"データベースが開かれていません。"_s);
-    const bool postgres = isPostgres(db);
-    return inTransaction(db, [&]() -> mox::Status {
-        QString error;
-        if (postgres && !ensureServerFunctions(*db, auditFunctions(), &error))
-            return mox::Status::failure(-66, u"監査の関数を作成できません: %1"_s.arg(error));
-        for (const TableDef& t : tables) {
-            if (!runAll(db, auditTriggerDdl(t, postgres), &error))
-                return mox::Status::failure(
-                    -66, u"テーブル %1 の監査トリガーを作成できません: %2"_s.arg(t.name, error));
-        }
-        return mox::Status::success();
-    });
-}
-
 mox::Status createPayrollSchema(const DatabaseHandle& db)
 {
-    const std::vector<TableDef> tables = payrollTables();
-    for (const TableDef& t : tables) {
-        if (mox::Status s = createTable(db, t); !s.ok())
-            return s;
-    }
     if (mox::Status s = createAuditTable(db); !s.ok())
         return s;
-    return createAuditTriggers(db, tables);
+    for (const TableDef& t : payrollTables()) {
+        if (mox::Status s = createTableWith(db, t, /*audited=*/true); !s.ok())
+            return s;
+    }
+    return mox::Status::success();
 }
 
 mox::Status createEnvironmentSchema(const DatabaseHandle& db)

@@ -59,9 +59,6 @@ TableDef nameTable();
 mox::Status createPayrollSchema(const DatabaseHandle& db);
 /// The audit table alone (part of createPayrollSchema).
 mox::Status createAuditTable(const DatabaseHandle& db);
-/// The triggers that record every change to \p tables in the audit table (part of
-/// createPayrollSchema; the audit table must exist).
-mox::Status createAuditTriggers(const DatabaseHandle& db, const std::vector<TableDef>& tables);
 mox::Status createEnvironmentSchema(const DatabaseHandle& db);
 
 /// True when \p db is a PostgreSQL database (false for SQLite).
