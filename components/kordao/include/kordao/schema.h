@@ -89,7 +89,9 @@ struct RoleSet {
 ///   - payroll database: the operator may read and write the payroll tables and read the
 ///     record counter, and has no right on the audit table; the administrator and the auditor
 ///     may read the audit table, and nobody but its owner may change it;
-///   - environment database: the operator may only read.
+///   - environment database: the operator may only read;
+///   - both: the event trigger kordao_keep_triggers refuses any DDL that leaves a counted table
+///     missing or without its enabled counter (and, payroll tables, audit) triggers.
 /// Running it again changes nothing. Refused on SQLite, for a name isPlainRoleName refuses or
 /// two roles of the same name, inside a transaction, and for a login that is not the
 /// superuser (checkSuperuser).
