@@ -321,6 +321,25 @@ TEST(MoxdbRoles, TheServerWritesTheTrailAndNoLoginCanForgeItOrMoveTheCounts)
         EXPECT_EQ(runAs(boss, pay, sql), u"42501"_s) << sql.toStdString();
     EXPECT_EQ(runAs(boss, env, u"DROP TRIGGER \"名設定_ROWS_REMOVED\" ON \"名設定\""_s), u"42501"_s);
     EXPECT_EQ(runAs(boss, pay, u"CREATE TABLE \"X\" (\"A\" INTEGER); DROP TABLE \"X\""_s), QString());
+
+    // The administrator's own bulk statements are summarised; a TRUNCATE always is.
+    const QString lastRow = u"SELECT \"ACTION\" || ' ' || \"CHANGES\" || ' ' || \"DBUSER\" FROM "
+                            "\"KORDAO_AUDIT\" ORDER BY \"ID\" DESC LIMIT 1"_s;
+    const QString payments = valueAs(super, pay, u"SELECT COUNT(*) FROM \"GKKYUYO\""_s);
+    const QString first = valueAs(
+        super, pay,
+        u"SELECT COUNT(*) FROM \"GKKYUYO\" WHERE \"SYOKCD\" = (SELECT min(\"SYOKCD\") FROM \"GKKYUYO\")"_s);
+    ASSERT_GT(first.toInt(), 0);
+    EXPECT_EQ(runAs(boss, pay,
+                    u"SELECT set_config('kordao.bulk', 'on', false); DELETE FROM \"GKKYUYO\" "
+                    "WHERE \"SYOKCD\" = (SELECT min(\"SYOKCD\") FROM \"GKKYUYO\")"_s),
+              QString());
+    EXPECT_EQ(valueAs(super, pay, lastRow),
+              u"BULK DELETE {\"records\":%1} %2"_s.arg(first, boss));
+    EXPECT_EQ(runAs(boss, pay, u"TRUNCATE \"GKKYUYO\""_s), QString());
+    EXPECT_EQ(valueAs(super, pay, lastRow),
+              u"CLEAR {\"records\":%1} %2"_s.arg(payments.toInt() - first.toInt()).arg(boss));
+    EXPECT_EQ(valueAs(super, pay, kCountsRight), u"true"_s);
     r = test::runMoxdb(QStringList{u"init"_s, u"--roles"_s} + roleArgs, bossDir.path());
     EXPECT_EQ(r.code, 1);
     EXPECT_TRUE(r.err.contains(u"スーパーユーザー"_s)) << r.err.toStdString();
