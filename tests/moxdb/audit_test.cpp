@@ -11,9 +11,9 @@
 
 #include <QCoreApplication>
 #include <QFile>
-#include <QSysInfo>
 #include <QProcess>
 #include <QStandardPaths>
+#include <QSysInfo>
 
 #include <gtest/gtest.h>
 
@@ -82,7 +82,7 @@ TEST(MoxdbAudit, SelectsByEmployeeAndDayOldestFirst)
         ASSERT_EQ(audit.DAO_TableOpen(QString(), u"ID"_s), 3);
         short st = audit.DAO_RecRead(1);
         for (const QString& at : {u"2026-11-30 23:59:59.999"_s, u"2026-12-01 08:00:00.000"_s,
-                                 u"2026-12-01 09:00:00.000"_s}) {
+                                  u"2026-12-01 09:00:00.000"_s}) {
             ASSERT_EQ(st, 0);
             ASSERT_EQ(audit.DAO_Edit(true), 0);
             audit.TBRec()[u"AT"] = at;
@@ -155,9 +155,10 @@ TEST(MoxdbAudit, ShellWritesAreRecordedWithoutAWriterAndTheProgramsNameThemselve
     }
     // The writer is named only while the program's transaction is open.
     EXPECT_EQ(runShell(u"SELECT COUNT(*) FROM KORDAO_WRITER"_s), u"0"_s);
-    runShell(u"INSERT INTO GKKYUYO (SYOKCD, KYUSYU, SKYUYM, KIMATU) VALUES (20000, 2, 202612, 1000);"
-             "UPDATE GKKYUYO SET KIMATU = 1000.5, NIREM1 = '再計算' WHERE SYOKCD = 20000;"
-             "DELETE FROM GKKYUYO WHERE SYOKCD = 20000;"_s);
+    runShell(
+        u"INSERT INTO GKKYUYO (SYOKCD, KYUSYU, SKYUYM, KIMATU) VALUES (20000, 2, 202612, 1000);"
+        "UPDATE GKKYUYO SET KIMATU = 1000.5, NIREM1 = '再計算' WHERE SYOKCD = 20000;"
+        "DELETE FROM GKKYUYO WHERE SYOKCD = 20000;"_s);
 
     const Printed shellRows = print(db.DBDatabase(), 20000, QString());
     ASSERT_EQ(shellRows.rows, 3) << shellRows.text.toStdString();
@@ -205,11 +206,12 @@ TEST(MoxdbAudit, InitConvertsADatabaseWhoseTrailTheProgramsWrote)
         for (const QString& action : {u"INSERT"_s, u"UPDATE"_s, u"DELETE"_s})
             old += u"DROP TRIGGER \"%1_TRAIL_%2\";"_s.arg(table, action);
     }
-    runShell(old + u"DROP TABLE KORDAO_WRITER; ALTER TABLE KORDAO_AUDIT DROP COLUMN CLIENT;"
-                   "INSERT INTO KORDAO_AUDIT (AT, OSUSER, HOST, PROGRAM, TABLENAME, SYOKCD, RECKEY, "
-                   "ACTION, CHANGES) VALUES ('2026-11-30 10:00:00.000', 'tanaka', 'desk3', 'mox110', "
-                   "'GKKYUYO', 10025, 'SYOKCD=10025 KYUSYU=2 SKYUYM=202612 KYUSEQ=0', 'UPDATE', "
-                   "'[[\"KENKO\",\"0\",\"48293\"]]');"_s);
+    runShell(old +
+             u"DROP TABLE KORDAO_WRITER; ALTER TABLE KORDAO_AUDIT DROP COLUMN CLIENT;"
+             "INSERT INTO KORDAO_AUDIT (AT, OSUSER, HOST, PROGRAM, TABLENAME, SYOKCD, RECKEY, "
+             "ACTION, CHANGES) VALUES ('2026-11-30 10:00:00.000', 'tanaka', 'desk3', 'mox110', "
+             "'GKKYUYO', 10025, 'SYOKCD=10025 KYUSYU=2 SKYUYM=202612 KYUSEQ=0', 'UPDATE', "
+             "'[[\"KENKO\",\"0\",\"48293\"]]');"_s);
 
     ASSERT_TRUE(scratch.initSqlite().ok());
     runShell(u"INSERT INTO GKKYUYO (SYOKCD, KYUSYU, SKYUYM) VALUES (10025, 2, 202612);"_s);

@@ -144,36 +144,41 @@ TEST(MoxdbRoles, TheServerWritesTheTrailAndNoLoginCanForgeItOrMoveTheCounts)
     QTemporaryDir bossDir;
     QTemporaryDir readerDir;
     test::ScratchFolder deskDir;
-    for (const auto& [dir, user] : {std::pair{superDir.path(), super}, {bossDir.path(), boss},
-                                    {readerDir.path(), reader}, {deskDir.path(), desk}}) {
+    for (const auto& [dir, user] : {std::pair{superDir.path(), super},
+                                    {bossDir.path(), boss},
+                                    {readerDir.path(), reader},
+                                    {deskDir.path(), desk}}) {
         writeIni(dir, pay, user, false);
         writeIni(dir, env, user, true);
     }
-    test::ProgramRun r = test::runMoxdb(QStringList{u"init"_s, u"--roles"_s} + roleArgs,
-                                        superDir.path());
+    test::ProgramRun r =
+        test::runMoxdb(QStringList{u"init"_s, u"--roles"_s} + roleArgs, superDir.path());
     ASSERT_EQ(r.code, 0) << r.out.toStdString() << r.err.toStdString();
-    ASSERT_EQ(runAs(super, u"postgres"_s,
-                    u"CREATE ROLE %1 LOGIN IN ROLE %2; CREATE ROLE %3 LOGIN IN ROLE %4; "
-                    "CREATE ROLE %5 LOGIN IN ROLE %6"_s.arg(desk, op, boss, admin, reader, auditor)),
-              QString());
+    ASSERT_EQ(
+        runAs(super, u"postgres"_s,
+              u"CREATE ROLE %1 LOGIN IN ROLE %2; CREATE ROLE %3 LOGIN IN ROLE %4; "
+              "CREATE ROLE %5 LOGIN IN ROLE %6"_s.arg(desk, op, boss, admin, reader, auditor)),
+        QString());
 
     // Plain SQL by a desk's login, each change recorded by the server with its login and time;
     // the program, user and host are what the session reported.
     const QString before = serverTime(pay);
-    ASSERT_EQ(runAs(desk, pay,
-                    u"SET application_name = 'mox110 tanaka@desk3'; "
-                    "INSERT INTO \"GKKYUYO\" (\"SYOKCD\", \"KYUSYU\", \"SKYUYM\", \"KIMATU\", "
-                    "\"NIREM1\") VALUES (10025, 2, 202612, 454101, 'x''y'); "
-                    "UPDATE \"GKKYUYO\" SET \"KIMATU\" = 0.5, \"KENKO\" = 0 WHERE \"SYOKCD\" = 10025; "
-                    "SET application_name = 'psql'; "
-                    "DELETE FROM \"GKKYUYO\" WHERE \"SYOKCD\" = 10025"_s),
-              QString());
+    ASSERT_EQ(
+        runAs(desk, pay,
+              u"SET application_name = 'mox110 tanaka@desk3'; "
+              "INSERT INTO \"GKKYUYO\" (\"SYOKCD\", \"KYUSYU\", \"SKYUYM\", \"KIMATU\", "
+              "\"NIREM1\") VALUES (10025, 2, 202612, 454101, 'x''y'); "
+              "UPDATE \"GKKYUYO\" SET \"KIMATU\" = 0.5, \"KENKO\" = 0 WHERE \"SYOKCD\" = 10025; "
+              "SET application_name = 'psql'; "
+              "DELETE FROM \"GKKYUYO\" WHERE \"SYOKCD\" = 10025"_s),
+        QString());
     const QString after = serverTime(pay);
     const QStringList trail =
-        valueAs(super, pay,
-                u"SELECT string_agg(concat_ws('|', \"DBUSER\", \"PROGRAM\", \"OSUSER\", \"HOST\", "
-                "\"TABLENAME\", \"SYOKCD\", \"RECKEY\", \"ACTION\", \"CHANGES\"), '/' ORDER BY \"ID\") "
-                "FROM \"KORDAO_AUDIT\""_s)
+        valueAs(
+            super, pay,
+            u"SELECT string_agg(concat_ws('|', \"DBUSER\", \"PROGRAM\", \"OSUSER\", \"HOST\", "
+            "\"TABLENAME\", \"SYOKCD\", \"RECKEY\", \"ACTION\", \"CHANGES\"), '/' ORDER BY \"ID\") "
+            "FROM \"KORDAO_AUDIT\""_s)
             .split(u'/');
     ASSERT_EQ(trail.size(), 3) << trail.join(u'\n').toStdString();
     const QString key = u"|GKKYUYO|10025|SYOKCD=10025 KYUSYU=2 SKYUYM=202612 KYUSEQ=0|"_s;
@@ -184,8 +189,9 @@ TEST(MoxdbRoles, TheServerWritesTheTrailAndNoLoginCanForgeItOrMoveTheCounts)
     EXPECT_EQ(trail[1], desk + u"|mox110|tanaka|desk3"_s + key +
                             u"UPDATE|[[\"KIMATU\",\"454101\",\"0.5\"]]"_s);
     // A deleted record lists every field that held a value.
-    EXPECT_TRUE(trail[2].startsWith(desk + u"|psql"_s + key +
-                                    u"DELETE|[[\"SYOKCD\",\"10025\",null],[\"KYUSYU\",\"2\",null],"_s))
+    EXPECT_TRUE(
+        trail[2].startsWith(desk + u"|psql"_s + key +
+                            u"DELETE|[[\"SYOKCD\",\"10025\",null],[\"KYUSYU\",\"2\",null],"_s))
         << trail[2].toStdString();
     EXPECT_TRUE(trail[2].contains(u"[\"KIMATU\",\"0.5\",null],[\"KINBEN\",\"0\",null]"_s))
         << trail[2].toStdString();
@@ -204,8 +210,8 @@ TEST(MoxdbRoles, TheServerWritesTheTrailAndNoLoginCanForgeItOrMoveTheCounts)
               u"UPDATE \"KORDAO_ROWS\" SET \"N\" = 0"_s,
               u"ALTER FUNCTION public.kordao_audit_row() OWNER TO CURRENT_USER"_s,
               u"CREATE TEMP TABLE \"GKJINJI\" (\"SYOKCD\" INTEGER)"_s})
-            EXPECT_EQ(runAs(user, pay, sql), u"42501"_s) << user.toStdString() << ": "
-                                                         << sql.toStdString();
+            EXPECT_EQ(runAs(user, pay, sql), u"42501"_s)
+                << user.toStdString() << ": " << sql.toStdString();
     }
     EXPECT_EQ(runAs(desk, pay, u"SELECT COUNT(*) FROM \"KORDAO_AUDIT\""_s), u"42501"_s);
     for (const QString& user : {boss, reader})
@@ -214,7 +220,8 @@ TEST(MoxdbRoles, TheServerWritesTheTrailAndNoLoginCanForgeItOrMoveTheCounts)
     // The temporary-table tricks: a desk allowed temporary tables for the moment cannot attach
     // the functions, and a table standing in for the counter or the trail catches nothing; even
     // the superuser's temporary "GKJINJI" with every function attached moves no real count.
-    ASSERT_EQ(runAs(super, pay, u"GRANT TEMPORARY ON DATABASE %1 TO %2"_s.arg(pay, desk)), QString());
+    ASSERT_EQ(runAs(super, pay, u"GRANT TEMPORARY ON DATABASE %1 TO %2"_s.arg(pay, desk)),
+              QString());
     for (const QString& function :
          {u"kordao_rows_added"_s, u"kordao_rows_removed"_s, u"kordao_audit_row"_s})
         EXPECT_EQ(runAs(desk, pay,
@@ -237,13 +244,13 @@ TEST(MoxdbRoles, TheServerWritesTheTrailAndNoLoginCanForgeItOrMoveTheCounts)
     ASSERT_EQ(runAs(super, pay, u"REVOKE TEMPORARY ON DATABASE %1 FROM %2"_s.arg(pay, desk)),
               QString());
     QString superTrick = u"CREATE TEMP TABLE \"GKJINJI\" (\"SYOKCD\" INTEGER); "_s;
-    for (const auto& [event, function] :
-         {std::pair{u"AFTER INSERT"_s, u"kordao_rows_added"_s},
-          {u"AFTER DELETE"_s, u"kordao_rows_removed"_s},
-          {u"AFTER TRUNCATE"_s, u"kordao_rows_cleared"_s}}) {
-        const QString transition = event == u"AFTER INSERT"_s   ? u"REFERENCING NEW TABLE AS added "_s
-                                   : event == u"AFTER DELETE"_s ? u"REFERENCING OLD TABLE AS removed "_s
-                                                                : QString();
+    for (const auto& [event, function] : {std::pair{u"AFTER INSERT"_s, u"kordao_rows_added"_s},
+                                          {u"AFTER DELETE"_s, u"kordao_rows_removed"_s},
+                                          {u"AFTER TRUNCATE"_s, u"kordao_rows_cleared"_s}}) {
+        const QString transition = event == u"AFTER INSERT"_s ? u"REFERENCING NEW TABLE AS added "_s
+                                   : event == u"AFTER DELETE"_s
+                                       ? u"REFERENCING OLD TABLE AS removed "_s
+                                       : QString();
         superTrick += u"CREATE TRIGGER %1 %2 ON pg_temp.\"GKJINJI\" %3FOR EACH STATEMENT "
                       "EXECUTE FUNCTION public.%1(); "_s.arg(function, event, transition);
     }
@@ -253,11 +260,12 @@ TEST(MoxdbRoles, TheServerWritesTheTrailAndNoLoginCanForgeItOrMoveTheCounts)
     EXPECT_EQ(runAs(super, pay, superTrick), QString());
     EXPECT_EQ(valueAs(super, pay, kCountsRight), u"true"_s);
     for (const QString& function : {u"kordao_audit_row"_s, u"kordao_audit_statement"_s})
-        EXPECT_EQ(runAs(super, pay,
-                        u"CREATE TEMP TABLE \"GKJINJI\" (\"SYOKCD\" INTEGER); "
-                        "CREATE TRIGGER t BEFORE TRUNCATE ON pg_temp.\"GKJINJI\" "
-                        "EXECUTE FUNCTION public.%1(); TRUNCATE pg_temp.\"GKJINJI\""_s.arg(function)),
-                  u"42501"_s)
+        EXPECT_EQ(
+            runAs(super, pay,
+                  u"CREATE TEMP TABLE \"GKJINJI\" (\"SYOKCD\" INTEGER); "
+                  "CREATE TRIGGER t BEFORE TRUNCATE ON pg_temp.\"GKJINJI\" "
+                  "EXECUTE FUNCTION public.%1(); TRUNCATE pg_temp.\"GKJINJI\""_s.arg(function)),
+            u"42501"_s)
             << function.toStdString();
     EXPECT_EQ(valueAs(super, pay, u"SELECT COUNT(*) FROM \"KORDAO_AUDIT\""_s), u"8"_s);
 
@@ -266,9 +274,10 @@ TEST(MoxdbRoles, TheServerWritesTheTrailAndNoLoginCanForgeItOrMoveTheCounts)
                     u"SELECT set_config('kordao.bulk', 'on', false); "
                     "DELETE FROM \"GKKYUYO\" WHERE \"SYOKCD\" IN (1, 2, 3)"_s),
               QString());
-    EXPECT_EQ(valueAs(super, pay,
-                      u"SELECT string_agg(\"ACTION\", ',') FROM \"KORDAO_AUDIT\" WHERE \"ID\" > 8"_s),
-              u"DELETE,DELETE,DELETE"_s);
+    EXPECT_EQ(
+        valueAs(super, pay,
+                u"SELECT string_agg(\"ACTION\", ',') FROM \"KORDAO_AUDIT\" WHERE \"ID\" > 8"_s),
+        u"DELETE,DELETE,DELETE"_s);
 
     // The administrator's demo load (emptying the tables first) leaves one row per table and
     // statement, not one per record.
@@ -278,9 +287,10 @@ TEST(MoxdbRoles, TheServerWritesTheTrailAndNoLoginCanForgeItOrMoveTheCounts)
                       u"SELECT string_agg(DISTINCT \"ACTION\", ',') FROM \"KORDAO_AUDIT\" "
                       "WHERE \"DBUSER\" = '%1'"_s.arg(boss)),
               u"BULK INSERT,CLEAR"_s);
-    EXPECT_EQ(valueAs(super, pay,
-                      u"SELECT COUNT(*) < (SELECT COUNT(*) FROM \"GKKYUYO\") FROM \"KORDAO_AUDIT\""_s),
-              u"true"_s);
+    EXPECT_EQ(
+        valueAs(super, pay,
+                u"SELECT COUNT(*) < (SELECT COUNT(*) FROM \"GKKYUYO\") FROM \"KORDAO_AUDIT\""_s),
+        u"true"_s);
     EXPECT_EQ(valueAs(super, pay, kCountsRight), u"true"_s);
 
     // The auditor reads the trail with moxdb audit; the desk may not, and may not load a tax
@@ -319,8 +329,10 @@ TEST(MoxdbRoles, TheServerWritesTheTrailAndNoLoginCanForgeItOrMoveTheCounts)
           u"DROP TRIGGER \"GKKOYOU_ROWS_ADDED\" ON \"GKKOYOU\""_s,
           u"ALTER TABLE \"GKKYUYO\" RENAME TO \"OLD\""_s, u"DROP TABLE \"GKKANRI\""_s})
         EXPECT_EQ(runAs(boss, pay, sql), u"42501"_s) << sql.toStdString();
-    EXPECT_EQ(runAs(boss, env, u"DROP TRIGGER \"名設定_ROWS_REMOVED\" ON \"名設定\""_s), u"42501"_s);
-    EXPECT_EQ(runAs(boss, pay, u"CREATE TABLE \"X\" (\"A\" INTEGER); DROP TABLE \"X\""_s), QString());
+    EXPECT_EQ(runAs(boss, env, u"DROP TRIGGER \"名設定_ROWS_REMOVED\" ON \"名設定\""_s),
+              u"42501"_s);
+    EXPECT_EQ(runAs(boss, pay, u"CREATE TABLE \"X\" (\"A\" INTEGER); DROP TABLE \"X\""_s),
+              QString());
 
     // The administrator's own bulk statements are summarised; a TRUNCATE always is.
     const QString lastRow = u"SELECT \"ACTION\" || ' ' || \"CHANGES\" || ' ' || \"DBUSER\" FROM "
@@ -334,8 +346,7 @@ TEST(MoxdbRoles, TheServerWritesTheTrailAndNoLoginCanForgeItOrMoveTheCounts)
                     u"SELECT set_config('kordao.bulk', 'on', false); DELETE FROM \"GKKYUYO\" "
                     "WHERE \"SYOKCD\" = (SELECT min(\"SYOKCD\") FROM \"GKKYUYO\")"_s),
               QString());
-    EXPECT_EQ(valueAs(super, pay, lastRow),
-              u"BULK DELETE {\"records\":%1} %2"_s.arg(first, boss));
+    EXPECT_EQ(valueAs(super, pay, lastRow), u"BULK DELETE {\"records\":%1} %2"_s.arg(first, boss));
     EXPECT_EQ(runAs(boss, pay, u"TRUNCATE \"GKKYUYO\""_s), QString());
     EXPECT_EQ(valueAs(super, pay, lastRow),
               u"CLEAR {\"records\":%1} %2"_s.arg(payments.toInt() - first.toInt()).arg(boss));
@@ -386,7 +397,8 @@ TEST(MoxdbRoles, DatabaseOfThePreviousVersionIsConvertedKeepingItsTrail)
            "RETURN NULL; END $f$"_s;
     old << u"GRANT EXECUTE ON FUNCTION kordao_rows_added() TO PUBLIC"_s;
     old << u"CREATE ROLE %1 NOLOGIN; GRANT INSERT ON \"KORDAO_AUDIT\" TO %1; "
-           "CREATE ROLE %2 LOGIN IN ROLE %1"_s.arg(op, desk).split(u"; "_s);
+           "CREATE ROLE %2 LOGIN IN ROLE %1"_s.arg(op, desk)
+               .split(u"; "_s);
     old << u"INSERT INTO \"KORDAO_AUDIT\" (\"AT\", \"DBUSER\", \"OSUSER\", \"HOST\", \"PROGRAM\", "
            "\"TABLENAME\", \"SYOKCD\", \"RECKEY\", \"ACTION\", \"CHANGES\") VALUES "
            "('2026-11-30 10:00:00.000', 'tanaka', 'tanaka', 'desk3', 'mox110', 'GKKYUYO', 10025, "
@@ -415,7 +427,8 @@ TEST(MoxdbRoles, DatabaseOfThePreviousVersionIsConvertedKeepingItsTrail)
     EXPECT_EQ(r.code, 0) << r.err.toStdString();
     const QStringList lines = r.out.split(u'\n', Qt::SkipEmptyParts);
     ASSERT_GE(lines.size(), 4) << r.out.toStdString();
-    EXPECT_TRUE(lines[0].startsWith(u"2026-11-30 10:00:00.000  tanaka@desk3 (DB: tanaka)  mox110"_s))
+    EXPECT_TRUE(
+        lines[0].startsWith(u"2026-11-30 10:00:00.000  tanaka@desk3 (DB: tanaka)  mox110"_s))
         << r.out.toStdString();
     EXPECT_EQ(lines[1], u"    KENKO: 0 → 48293"_s);
     EXPECT_TRUE(lines[2].contains(u"(DB: %1)"_s.arg(desk))) << r.out.toStdString();

@@ -20,8 +20,7 @@ const QString kSearchPath = u"pg_catalog, pg_temp"_s;
 // A write is a bulk load of the administration tool (one summary row per statement instead of
 // one row per record) only when the session marked it so AND its login is a member of the
 // owner of the table: an operator setting the same mark is still recorded record by record.
-const QString kTrustedBulk =
-    uR"sql(current_setting('kordao.bulk', true) = 'on'
+const QString kTrustedBulk = uR"sql(current_setting('kordao.bulk', true) = 'on'
      AND pg_has_role(session_user, (SELECT c.relowner FROM pg_class c WHERE c.oid = TG_RELID), 'MEMBER'))sql"_s;
 
 const QString kRefuseForeign = uR"sql(
@@ -56,8 +55,8 @@ DECLARE
   code bigint := 0;
   parts text[];
   program text;
-BEGIN)sql"_s + kRefuseForeign +
-           uR"sql(
+BEGIN)sql"_s +
+           kRefuseForeign + uR"sql(
   IF TG_OP <> 'UPDATE' AND )sql"_s +
            kTrustedBulk + uR"sql( THEN
     RETURN NULL;
@@ -121,8 +120,8 @@ DECLARE
   action text;
   parts text[];
   program text;
-BEGIN)sql"_s + kRefuseForeign +
-           uR"sql(
+BEGIN)sql"_s +
+           kRefuseForeign + uR"sql(
   IF TG_OP = 'TRUNCATE' THEN
     -- Before the truncation: the counter still holds the records about to go.
     SELECT "N" INTO records FROM public."KORDAO_ROWS" WHERE "NAME" = TG_TABLE_NAME;
@@ -229,8 +228,7 @@ QStringList sqliteAuditTriggers(const TableDef& t)
                    (action == u"UPDATE"_s ? QString()
                                           : u" WHEN NOT EXISTS (SELECT 1 FROM "_s + writer +
                                                 u" WHERE \"BULK\" = 1)"_s) +
-                   u" BEGIN INSERT INTO "_s +
-                   Connection::quote(QString::fromUtf16(kAuditTable)) +
+                   u" BEGIN INSERT INTO "_s + Connection::quote(QString::fromUtf16(kAuditTable)) +
                    u" (\"AT\", \"DBUSER\", \"OSUSER\", \"HOST\", \"PROGRAM\", \"CLIENT\", "
                    "\"TABLENAME\", \"SYOKCD\", \"RECKEY\", \"ACTION\", \"CHANGES\") VALUES ("
                    "strftime('%Y-%m-%d %H:%M:%f', 'now', 'localtime'), NULL, (SELECT \"OSUSER\" FROM "_s +
@@ -255,8 +253,7 @@ QStringList postgresAuditTriggers(const TableDef& t)
         trigger + Connection::quote(t.name + u"_TRAIL_ADDED"_s) + u" AFTER INSERT ON "_s + name +
             u" REFERENCING NEW TABLE AS added FOR EACH STATEMENT "
             "EXECUTE FUNCTION public.kordao_audit_statement()"_s,
-        trigger + Connection::quote(t.name + u"_TRAIL_REMOVED"_s) + u" AFTER DELETE ON "_s +
-            name +
+        trigger + Connection::quote(t.name + u"_TRAIL_REMOVED"_s) + u" AFTER DELETE ON "_s + name +
             u" REFERENCING OLD TABLE AS removed FOR EACH STATEMENT "
             "EXECUTE FUNCTION public.kordao_audit_statement()"_s,
         trigger + Connection::quote(t.name + u"_TRAIL_CLEARED"_s) + u" BEFORE TRUNCATE ON "_s +
@@ -337,11 +334,9 @@ bool ensureServerFunctions(Connection& db, const std::vector<ServerFunction>& fu
         // placeholders.
         const QString name = u"public."_s + f.name + u"()"_s;
         for (const QString& sql :
-             {u"CREATE OR REPLACE FUNCTION "_s + name +
-                  u" RETURNS "_s + f.returns +
-                  u" LANGUAGE plpgsql SECURITY DEFINER SET search_path = "_s +
-                  kSearchPath + u" SET TimeZone FROM CURRENT AS $kordao$"_s + f.body +
-                  u"$kordao$"_s,
+             {u"CREATE OR REPLACE FUNCTION "_s + name + u" RETURNS "_s + f.returns +
+                  u" LANGUAGE plpgsql SECURITY DEFINER SET search_path = "_s + kSearchPath +
+                  u" SET TimeZone FROM CURRENT AS $kordao$"_s + f.body + u"$kordao$"_s,
               u"REVOKE ALL ON FUNCTION "_s + name + u" FROM PUBLIC"_s}) {
             QSqlQuery q(db.db());
             if (!q.exec(sql)) {

@@ -170,13 +170,13 @@ mox::Status keepTriggers(const DatabaseHandle& db, DatabaseKind kind)
     QString error;
     QStringList present;
     if (!ensureServerFunctions(*db, {keepTriggersFunction(audited)}, &error) ||
-        !column(db, u"SELECT evtname FROM pg_event_trigger WHERE evtname = 'kordao_keep_triggers'"_s,
+        !column(db,
+                u"SELECT evtname FROM pg_event_trigger WHERE evtname = 'kordao_keep_triggers'"_s,
                 {}, &present, &error) ||
-        (present.isEmpty() &&
-         !run(db,
-              u"CREATE EVENT TRIGGER kordao_keep_triggers ON ddl_command_end "
-              "EXECUTE FUNCTION public.kordao_keep_triggers()"_s,
-              &error)))
+        (present.isEmpty() && !run(db,
+                                   u"CREATE EVENT TRIGGER kordao_keep_triggers ON ddl_command_end "
+                                   "EXECUTE FUNCTION public.kordao_keep_triggers()"_s,
+                                   &error)))
         return mox::Status::failure(-66, u"トリガーを守る設定ができません: %1"_s.arg(error));
     return mox::Status::success();
 }
