@@ -327,7 +327,9 @@ TEST(MoxdbRoles, TheServerWritesTheTrailAndNoLoginCanForgeItOrMoveTheCounts)
           u"ALTER TABLE \"GKJINJI\" DISABLE TRIGGER ALL"_s,
           u"DROP TRIGGER \"GKKYUYO_TRAIL_REMOVED\" ON \"GKKYUYO\""_s,
           u"DROP TRIGGER \"GKKOYOU_ROWS_ADDED\" ON \"GKKOYOU\""_s,
-          u"ALTER TABLE \"GKKYUYO\" RENAME TO \"OLD\""_s, u"DROP TABLE \"GKKANRI\""_s})
+          u"ALTER TABLE \"GKKYUYO\" RENAME TO \"OLD\""_s, u"DROP TABLE \"GKKANRI\""_s,
+          u"ALTER TABLE \"GKKYUYO\" ALTER COLUMN \"KIMATU\" TYPE NUMERIC(19,4) "
+          "USING \"KIMATU\" * 2"_s})
         EXPECT_EQ(runAs(boss, pay, sql), u"42501"_s) << sql.toStdString();
     EXPECT_EQ(runAs(boss, env, u"DROP TRIGGER \"名設定_ROWS_REMOVED\" ON \"名設定\""_s),
               u"42501"_s);

@@ -311,6 +311,18 @@ BEGIN
     RAISE EXCEPTION 'テーブル % の件数と監査記録を保つトリガーは、削除・無効化できません（テーブルの削除や名前の変更もできません）', broken
       USING ERRCODE = '42501';
   END IF;
+  -- ALTER TABLE can rewrite every record without firing a row trigger (ALTER COLUMN ... TYPE
+  -- ... USING): only the superuser alters a counted table.
+  IF NOT coalesce((SELECT rolsuper FROM pg_roles WHERE rolname = session_user), false) THEN
+    SELECT string_agg(DISTINCT r."NAME", ', ') INTO broken
+      FROM pg_event_trigger_ddl_commands() d
+      JOIN public."KORDAO_ROWS" r ON d.objid = to_regclass('public.' || quote_ident(r."NAME"))
+     WHERE d.command_tag = 'ALTER TABLE';
+    IF broken IS NOT NULL THEN
+      RAISE EXCEPTION 'テーブル % の定義を変えられるのはサーバーのスーパーユーザーだけです', broken
+        USING ERRCODE = '42501';
+    END IF;
+  END IF;
 END
 )sql"_s;
     body.replace(u"@AUDITED@"_s, names);

@@ -45,8 +45,10 @@ std::vector<ServerFunction> auditFunctions();
 /// The function of the event trigger kordao_keep_triggers (made by grantRoles): at the end of
 /// every DDL command it refuses, whoever runs it, a state in which a table that the record
 /// counter lists is missing, or lacks one of its counter triggers, or (for one of \p audited)
-/// one of its audit triggers, or has one of them disabled. So not even the tables' owner can
-/// drop, rename or disable what keeps the counts and the trail.
+/// one of its audit triggers, or has one of them disabled; and an ALTER TABLE of a counted
+/// table by anybody but the superuser (it could rewrite every record without a row trigger).
+/// So not even the tables' owner can drop, rename, disable or bypass what keeps the counts and
+/// the trail.
 ServerFunction keepTriggersFunction(const QStringList& audited);
 
 /// Creates each of \p functions unless it exists exactly so (same body, SECURITY DEFINER, the

@@ -91,7 +91,8 @@ struct RoleSet {
 ///     may read the audit table, and nobody but its owner may change it;
 ///   - environment database: the operator may only read;
 ///   - both: the event trigger kordao_keep_triggers refuses any DDL that leaves a counted table
-///     missing or without its enabled counter (and, payroll tables, audit) triggers.
+///     missing or without its enabled counter (and, payroll tables, audit) triggers, and any
+///     ALTER TABLE of a counted table by a login that is not the superuser.
 /// Running it again changes nothing. Refused on SQLite, for a name isPlainRoleName refuses or
 /// two roles of the same name, inside a transaction, and for a login that is not the
 /// superuser (checkSuperuser).
