@@ -84,9 +84,10 @@ TEST_P(RoundTrips, CallUpRecalculationAndSaveReuseTheOpenConnections)
     // Each deduction class: the name table's rounding (count and read); employment insurance:
     // its table (count and read).
     EXPECT_LE(recalc.statements, 6);
-    // Save: begin, find, insert, audit row, commit; then the cleared screen: management record
-    // and era. PostgreSQL prepares the insert and the audit row the first time.
-    EXPECT_LE(save.statements, GetParam() == Backend::Postgres ? 10 : 8);
+    // Save: begin, find, insert, commit (the server's trigger writes the audit row); then the
+    // cleared screen: management record and era. PostgreSQL prepares the insert the first time;
+    // SQLite names the writer for its audit triggers after begin and removes it before commit.
+    EXPECT_LE(save.statements, GetParam() == Backend::Postgres ? 8 : 9);
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, RoundTrips, testing::Values(Backend::Sqlite, Backend::Postgres),

@@ -1,5 +1,6 @@
-// moxdb audit on SQLite: the audit rows real writes leave, selected by employee and day and
-// printed for people; and role set-up refused where there are no logins.
+// moxdb audit on SQLite: the audit rows real writes leave (the programs' and the sqlite3
+// shell's), selected by employee and day and printed for people; and role set-up refused where
+// there are no logins.
 #include "support.h"
 
 #include "moxdb/audit.h"
@@ -8,7 +9,11 @@
 #include "kordao/bulkinsert.h"
 #include "kordao/kordao.h"
 
+#include <QCoreApplication>
 #include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QSysInfo>
 
 #include <gtest/gtest.h>
 
@@ -77,7 +82,7 @@ TEST(MoxdbAudit, SelectsByEmployeeAndDayOldestFirst)
         ASSERT_EQ(audit.DAO_TableOpen(QString(), u"ID"_s), 3);
         short st = audit.DAO_RecRead(1);
         for (const QString& at : {u"2026-11-30 23:59:59.999"_s, u"2026-12-01 08:00:00.000"_s,
-                                 u"2026-12-01 09:00:00.000"_s}) {
+                                  u"2026-12-01 09:00:00.000"_s}) {
             ASSERT_EQ(st, 0);
             ASSERT_EQ(audit.DAO_Edit(true), 0);
             audit.TBRec()[u"AT"] = at;
@@ -121,6 +126,116 @@ TEST(MoxdbAudit, SelectsByEmployeeAndDayOldestFirst)
     EXPECT_TRUE(cleared.text.contains(u"  GKKYUYO  "_s)) << cleared.text.toStdString();
     EXPECT_TRUE(cleared.text.endsWith(u"全件削除(CLEAR)\n    件数: 2\n"_s))
         << cleared.text.toStdString();
+}
+
+TEST(MoxdbAudit, ShellWritesAreRecordedWithoutAWriterAndTheProgramsNameThemselves)
+{
+    const QString shell = QStandardPaths::findExecutable(u"sqlite3"_s);
+    if (shell.isEmpty())
+        GTEST_SKIP() << "no sqlite3 shell";
+    test::ScratchFolder scratch;
+    ASSERT_TRUE(scratch.initSqlite().ok());
+    const QString file = scratch.path() + u"/mox.db"_s;
+    const auto runShell = [&](const QString& sql) {
+        QProcess p;
+        p.start(shell, {u"-bail"_s, file, sql});
+        EXPECT_TRUE(p.waitForFinished(30'000));
+        EXPECT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
+        return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
+    };
+    KorDAO::clsDbAccess db;
+    db.setDBIniNameString(kPayrollIni);
+    ASSERT_EQ(db.DAO_DBOpen(), 0);
+    {
+        KorDAO::clsTbAccess kyuyo;
+        kyuyo.setTBDatabase(db.DBDatabase());
+        kyuyo.setTBNameString(u"GKKYUYO"_s);
+        ASSERT_GE(kyuyo.DAO_TableOpen(QString(), u"SYOKCD"_s), 0);
+        addBonus(kyuyo, 10025);
+    }
+    // The writer is named only while the program's transaction is open.
+    EXPECT_EQ(runShell(u"SELECT COUNT(*) FROM KORDAO_WRITER"_s), u"0"_s);
+    runShell(
+        u"INSERT INTO GKKYUYO (SYOKCD, KYUSYU, SKYUYM, KIMATU) VALUES (20000, 2, 202612, 1000);"
+        "UPDATE GKKYUYO SET KIMATU = 1000.5, NIREM1 = '再計算' WHERE SYOKCD = 20000;"
+        "DELETE FROM GKKYUYO WHERE SYOKCD = 20000;"_s);
+
+    const Printed shellRows = print(db.DBDatabase(), 20000, QString());
+    ASSERT_EQ(shellRows.rows, 3) << shellRows.text.toStdString();
+    QStringList lines = shellRows.text.split(u'\n', Qt::SkipEmptyParts);
+    for (QString& line : lines)
+        line = line.startsWith(u"    "_s) ? line.mid(4) : line.mid(25); // after the time
+    const QString key = u"(不明)  GKKYUYO  SYOKCD=20000 KYUSYU=2 SKYUYM=202612 KYUSEQ=0  "_s;
+    EXPECT_EQ(lines.mid(0, 5), (QStringList{key + u"追加(INSERT)"_s, u"SYOKCD: (なし) → 20000"_s,
+                                            u"KYUSYU: (なし) → 2"_s, u"SKYUYM: (なし) → 202612"_s,
+                                            u"KIMATU: (なし) → 1000"_s}))
+        << shellRows.text.toStdString();
+    EXPECT_EQ(lines.mid(5, 3), (QStringList{key + u"更新(UPDATE)"_s, u"KIMATU: 1000 → 1000.5"_s,
+                                            u"NIREM1: (なし) → 再計算"_s}))
+        << shellRows.text.toStdString();
+    EXPECT_EQ(lines.value(8), key + u"削除(DELETE)"_s);
+    EXPECT_TRUE(lines.contains(u"KIMATU: 1000.5 → (なし)"_s)) << shellRows.text.toStdString();
+    EXPECT_TRUE(lines.contains(u"KENKO: 0 → (なし)"_s)) << shellRows.text.toStdString();
+
+    const Printed programRows = print(db.DBDatabase(), 10025, QString());
+    ASSERT_EQ(programRows.rows, 1) << programRows.text.toStdString();
+    EXPECT_FALSE(programRows.text.contains(u"(不明)"_s)) << programRows.text.toStdString();
+    EXPECT_TRUE(programRows.text.contains(u"@"_s + QSysInfo::machineHostName() + u"  "_s +
+                                          QCoreApplication::applicationName() + u"  GKKYUYO"_s))
+        << programRows.text.toStdString();
+}
+
+TEST(MoxdbAudit, InitConvertsADatabaseWhoseTrailTheProgramsWrote)
+{
+    const QString shell = QStandardPaths::findExecutable(u"sqlite3"_s);
+    if (shell.isEmpty())
+        GTEST_SKIP() << "no sqlite3 shell";
+    test::ScratchFolder scratch;
+    ASSERT_TRUE(scratch.initSqlite().ok());
+    const QString file = scratch.path() + u"/mox.db"_s;
+    const auto runShell = [&](const QString& sql) {
+        QProcess p;
+        p.start(shell, {u"-bail"_s, file, sql});
+        EXPECT_TRUE(p.waitForFinished(30'000));
+        EXPECT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
+    };
+    // The shape of the previous version: no triggers, no writer table, no client column, and
+    // a row the program wrote itself.
+    QString old;
+    for (const QString& table : {u"GKKANRI"_s, u"GKJINJI"_s, u"GKKYUYO"_s, u"GKKOYOU"_s}) {
+        for (const QString& action : {u"INSERT"_s, u"UPDATE"_s, u"DELETE"_s})
+            old += u"DROP TRIGGER \"%1_TRAIL_%2\";"_s.arg(table, action);
+    }
+    runShell(old +
+             u"DROP TABLE KORDAO_WRITER; ALTER TABLE KORDAO_AUDIT DROP COLUMN CLIENT;"
+             "INSERT INTO KORDAO_AUDIT (AT, OSUSER, HOST, PROGRAM, TABLENAME, SYOKCD, RECKEY, "
+             "ACTION, CHANGES) VALUES ('2026-11-30 10:00:00.000', 'tanaka', 'desk3', 'mox110', "
+             "'GKKYUYO', 10025, 'SYOKCD=10025 KYUSYU=2 SKYUYM=202612 KYUSEQ=0', 'UPDATE', "
+             "'[[\"KENKO\",\"0\",\"48293\"]]');"_s);
+
+    ASSERT_TRUE(scratch.initSqlite().ok());
+    runShell(u"INSERT INTO GKKYUYO (SYOKCD, KYUSYU, SKYUYM) VALUES (10025, 2, 202612);"_s);
+    KorDAO::clsDbAccess db;
+    db.setDBIniNameString(kPayrollIni);
+    ASSERT_EQ(db.DAO_DBOpen(), 0);
+    {
+        KorDAO::clsTbAccess kyuyo;
+        kyuyo.setTBDatabase(db.DBDatabase());
+        kyuyo.setTBNameString(u"GKKYUYO"_s);
+        ASSERT_EQ(kyuyo.DAO_TableOpen(QString(), u"SYOKCD"_s), 1);
+        ASSERT_EQ(kyuyo.DAO_RecRead(1), 0);
+        ASSERT_EQ(kyuyo.DAO_Edit(true), 0);
+        kyuyo.TBRec()[u"KENKO"] = Currency::fromYen(48300);
+        ASSERT_EQ(kyuyo.DAO_Update(), 0) << kyuyo.lastError().toStdString();
+    }
+    const Printed p = print(db.DBDatabase(), 10025, QString());
+    ASSERT_EQ(p.rows, 3) << p.text.toStdString();
+    const QStringList lines = p.text.split(u'\n', Qt::SkipEmptyParts);
+    EXPECT_TRUE(lines[0].startsWith(u"2026-11-30 10:00:00.000  tanaka@desk3  mox110  GKKYUYO"_s))
+        << p.text.toStdString();
+    EXPECT_EQ(lines[1], u"    KENKO: 0 → 48293"_s);
+    EXPECT_TRUE(lines[2].contains(u"  (不明)  GKKYUYO  "_s)) << p.text.toStdString();
+    EXPECT_TRUE(lines.last().endsWith(u"KENKO: 0 → 48300"_s)) << p.text.toStdString();
 }
 
 TEST(MoxdbInitRoles, RefusedOnSqliteAndForNamesNotPlain)

@@ -1,5 +1,7 @@
-// The roles of an office's PostgreSQL server, set up by "moxdb init --roles" and tried with the
-// logins of a desk (member of the operator role) and of an administrator.
+// The roles of an office's PostgreSQL server, set up by "moxdb init --roles" run as the server's
+// superuser, and tried with the logins of a desk (member of the operator role), an administrator
+// and an auditor: the trail the server writes for every change, and what none of them can do
+// against it or against the record counts.
 #include "support.h"
 
 #include "moxdb/init.h"
@@ -24,10 +26,11 @@ QString pgHost()
     return qEnvironmentVariable("MOX_TEST_PGHOST");
 }
 
-// Runs \p sql on database \p database of the test server as \p user, outside the programs'
-// component. Empty when it succeeded, else the server's state (or why it could not connect);
-// the first value of the result goes to \p first.
-QString runAs(const QString& user, const QString& database, const QString& sql,
+// Runs \p statements one after the other in one session on database \p database of the test
+// server as \p user, outside the programs' component, up to the first that fails. Empty when
+// all succeeded, else the server's state (or why it could not connect); the first value of the
+// last result goes to \p first.
+QString runAs(const QString& user, const QString& database, const QStringList& statements,
               QVariant* first = nullptr)
 {
     static int counter = 0;
@@ -44,15 +47,26 @@ QString runAs(const QString& user, const QString& database, const QString& sql,
         } else {
             QSqlQuery q(db);
             q.exec(u"SET client_min_messages TO WARNING"_s);
-            if (!q.exec(sql))
-                state = q.lastError().nativeErrorCode();
-            else if (first && q.next())
+            for (const QString& sql : statements) {
+                if (!q.exec(sql)) {
+                    state = q.lastError().nativeErrorCode();
+                    break;
+                }
+            }
+            if (state.isEmpty() && first && q.next())
                 *first = q.value(0);
         }
         db.close();
     }
     QSqlDatabase::removeDatabase(name);
     return state;
+}
+
+// One statement, or several parted by "; " (none of them holding that text itself).
+QString runAs(const QString& user, const QString& database, const QString& sql,
+              QVariant* first = nullptr)
+{
+    return runAs(user, database, sql.split(u"; "_s, Qt::SkipEmptyParts), first);
 }
 
 void writeIni(const QString& dir, const QString& database, const QString& user, bool environment)
@@ -80,9 +94,34 @@ struct ServerObjects {
     }
 };
 
+// The server's own view of the record counts: true when every payroll table's stored count is
+// its real number of records.
+const QString kCountsRight =
+    u"SELECT bool_and(r.\"N\" = CASE r.\"NAME\" "
+    "WHEN 'GKKANRI' THEN (SELECT count(*) FROM public.\"GKKANRI\") "
+    "WHEN 'GKJINJI' THEN (SELECT count(*) FROM public.\"GKJINJI\") "
+    "WHEN 'GKKYUYO' THEN (SELECT count(*) FROM public.\"GKKYUYO\") "
+    "WHEN 'GKKOYOU' THEN (SELECT count(*) FROM public.\"GKKOYOU\") END)::text "
+    "FROM public.\"KORDAO_ROWS\" r WHERE r.\"NAME\" LIKE 'GK%'"_s;
+
+// One value of \p sql run by \p user, as text; the failure's state instead when it fails.
+QString valueAs(const QString& user, const QString& database, const QString& sql)
+{
+    QVariant v;
+    const QString state = runAs(user, database, sql, &v);
+    return state.isEmpty() ? v.toString() : u"failed: "_s + state;
+}
+
+// The server's clock as the trail writes it.
+QString serverTime(const QString& database)
+{
+    return valueAs(qEnvironmentVariable("MOX_TEST_PGUSER"), database,
+                   u"SELECT to_char(clock_timestamp(), 'YYYY-MM-DD HH24:MI:SS.MS')"_s);
+}
+
 } // namespace
 
-TEST(MoxdbRoles, OperatorsEnterBonusesButLoadNoTaxAndCannotTouchTheTrail)
+TEST(MoxdbRoles, TheServerWritesTheTrailAndNoLoginCanForgeItOrMoveTheCounts)
 {
     if (pgHost().isEmpty())
         GTEST_SKIP() << "MOX_TEST_PGHOST is not set";
@@ -90,57 +129,177 @@ TEST(MoxdbRoles, OperatorsEnterBonusesButLoadNoTaxAndCannotTouchTheTrail)
     const QString pid = QString::number(QCoreApplication::applicationPid());
     const QString op = u"mox_op_"_s + pid;
     const QString admin = u"mox_adm_"_s + pid;
+    const QString auditor = u"mox_aud_"_s + pid;
+    const QString owner = u"mox_own_"_s + pid;
     const QString desk = u"mox_desk_"_s + pid;
     const QString boss = u"mox_boss_"_s + pid;
-    const QString setup = u"mox_setup_"_s + pid; // the office's first administrator, no superuser
+    const QString reader = u"mox_reader_"_s + pid;
     const QString pay = u"moxdb_rpay_"_s + pid;
     const QString env = u"moxdb_renv_"_s + pid;
-    ServerObjects cleanup{{pay, env}, {desk, boss, setup, op, admin}};
-    ASSERT_EQ(runAs(super, u"postgres"_s, u"CREATE ROLE %1 LOGIN CREATEDB CREATEROLE"_s.arg(setup)),
-              QString());
+    ServerObjects cleanup{{pay, env}, {desk, boss, reader, op, admin, auditor, owner}};
+    const QStringList roleArgs = {u"--operator-role"_s, op,      u"--admin-role"_s, admin,
+                                  u"--auditor-role"_s,  auditor, u"--owner-role"_s, owner};
 
-    QTemporaryDir setupDir;
+    QTemporaryDir superDir;
     QTemporaryDir bossDir;
+    QTemporaryDir readerDir;
     test::ScratchFolder deskDir;
-    for (const auto& [dir, user] :
-         {std::pair{setupDir.path(), setup}, {bossDir.path(), boss}, {deskDir.path(), desk}}) {
+    for (const auto& [dir, user] : {std::pair{superDir.path(), super},
+                                    {bossDir.path(), boss},
+                                    {readerDir.path(), reader},
+                                    {deskDir.path(), desk}}) {
         writeIni(dir, pay, user, false);
         writeIni(dir, env, user, true);
     }
-    test::ProgramRun r = test::runMoxdb(
-        {u"init"_s, u"--roles"_s, u"--operator-role"_s, op, u"--admin-role"_s, admin},
-        setupDir.path());
+    test::ProgramRun r =
+        test::runMoxdb(QStringList{u"init"_s, u"--roles"_s} + roleArgs, superDir.path());
     ASSERT_EQ(r.code, 0) << r.out.toStdString() << r.err.toStdString();
-    ASSERT_EQ(runAs(super, u"postgres"_s,
-                    u"CREATE ROLE %1 LOGIN IN ROLE %2; CREATE ROLE %3 LOGIN IN ROLE %4"_s.arg(
-                        desk, op, boss, admin)),
-              QString());
+    ASSERT_EQ(
+        runAs(super, u"postgres"_s,
+              u"CREATE ROLE %1 LOGIN IN ROLE %2; CREATE ROLE %3 LOGIN IN ROLE %4; "
+              "CREATE ROLE %5 LOGIN IN ROLE %6"_s.arg(desk, op, boss, admin, reader, auditor)),
+        QString());
 
-    // A desk saves a bonus: the audit row names its login.
-    {
-        KorDAO::clsDbAccess db;
-        db.setDBIniNameString(kPayrollIni);
-        ASSERT_EQ(db.DAO_DBOpen(), 0) << db.lastError().toStdString();
-        KorDAO::clsTbAccess tb;
-        tb.setTBDatabase(db.DBDatabase());
-        tb.setTBNameString(u"GKKYUYO"_s);
-        ASSERT_EQ(tb.DAO_TableOpen(u"SYOKCD = 10025"_s, QString()), 0) << tb.lastError().toStdString();
-        ASSERT_EQ(tb.DAO_AddNew(true), 0);
-        tb.TBRec()[u"SYOKCD"] = 10025;
-        tb.TBRec()[u"KYUSYU"] = 2;
-        tb.TBRec()[u"SKYUYM"] = 202612;
-        tb.TBRec()[u"KIMATU"] = Currency::fromYen(454101);
-        ASSERT_EQ(tb.DAO_Update(), 0) << tb.lastError().toStdString();
+    // Plain SQL by a desk's login, each change recorded by the server with its login and time;
+    // the program, user and host are what the session reported.
+    const QString before = serverTime(pay);
+    ASSERT_EQ(
+        runAs(desk, pay,
+              u"SET application_name = 'mox110 tanaka@desk3'; "
+              "INSERT INTO \"GKKYUYO\" (\"SYOKCD\", \"KYUSYU\", \"SKYUYM\", \"KIMATU\", "
+              "\"NIREM1\") VALUES (10025, 2, 202612, 454101, 'x''y'); "
+              "UPDATE \"GKKYUYO\" SET \"KIMATU\" = 0.5, \"KENKO\" = 0 WHERE \"SYOKCD\" = 10025; "
+              "SET application_name = 'psql'; "
+              "DELETE FROM \"GKKYUYO\" WHERE \"SYOKCD\" = 10025"_s),
+        QString());
+    const QString after = serverTime(pay);
+    const QStringList trail =
+        valueAs(
+            super, pay,
+            u"SELECT string_agg(concat_ws('|', \"DBUSER\", \"PROGRAM\", \"OSUSER\", \"HOST\", "
+            "\"TABLENAME\", \"SYOKCD\", \"RECKEY\", \"ACTION\", \"CHANGES\"), '/' ORDER BY \"ID\") "
+            "FROM \"KORDAO_AUDIT\""_s)
+            .split(u'/');
+    ASSERT_EQ(trail.size(), 3) << trail.join(u'\n').toStdString();
+    const QString key = u"|GKKYUYO|10025|SYOKCD=10025 KYUSYU=2 SKYUYM=202612 KYUSEQ=0|"_s;
+    EXPECT_EQ(trail[0], desk + u"|mox110|tanaka|desk3"_s + key +
+                            u"INSERT|[[\"SYOKCD\",null,\"10025\"],[\"KYUSYU\",null,\"2\"],"
+                            "[\"SKYUYM\",null,\"202612\"],[\"KIMATU\",null,\"454101\"],"
+                            "[\"NIREM1\",null,\"x'y\"]]"_s);
+    EXPECT_EQ(trail[1], desk + u"|mox110|tanaka|desk3"_s + key +
+                            u"UPDATE|[[\"KIMATU\",\"454101\",\"0.5\"]]"_s);
+    // A deleted record lists every field that held a value.
+    EXPECT_TRUE(
+        trail[2].startsWith(desk + u"|psql"_s + key +
+                            u"DELETE|[[\"SYOKCD\",\"10025\",null],[\"KYUSYU\",\"2\",null],"_s))
+        << trail[2].toStdString();
+    EXPECT_TRUE(trail[2].contains(u"[\"KIMATU\",\"0.5\",null],[\"KINBEN\",\"0\",null]"_s))
+        << trail[2].toStdString();
+    const QString times =
+        valueAs(super, pay, u"SELECT min(\"AT\") || '/' || max(\"AT\") FROM \"KORDAO_AUDIT\""_s);
+    EXPECT_GE(times.section(u'/', 0, 0), before);
+    EXPECT_LE(times.section(u'/', 1, 1), after);
+
+    // Nobody but the trail's owner changes it; the desk cannot even read it.
+    for (const QString& user : {desk, boss, reader}) {
+        for (const QString& sql :
+             {u"INSERT INTO \"KORDAO_AUDIT\" (\"AT\", \"TABLENAME\", \"ACTION\") "
+              "VALUES ('2026-01-01 00:00:00.000', 'GKKYUYO', 'DELETE')"_s,
+              u"UPDATE \"KORDAO_AUDIT\" SET \"DBUSER\" = 'someone'"_s,
+              u"DELETE FROM \"KORDAO_AUDIT\""_s, u"TRUNCATE \"KORDAO_AUDIT\""_s,
+              u"UPDATE \"KORDAO_ROWS\" SET \"N\" = 0"_s,
+              u"ALTER FUNCTION public.kordao_audit_row() OWNER TO CURRENT_USER"_s,
+              u"CREATE TEMP TABLE \"GKJINJI\" (\"SYOKCD\" INTEGER)"_s})
+            EXPECT_EQ(runAs(user, pay, sql), u"42501"_s)
+                << user.toStdString() << ": " << sql.toStdString();
     }
-    QVariant who;
-    EXPECT_EQ(runAs(super, pay,
-                    u"SELECT \"DBUSER\" FROM \"KORDAO_AUDIT\" WHERE \"SYOKCD\" = 10025 "
-                    "ORDER BY \"ID\" DESC LIMIT 1"_s,
-                    &who),
-              QString());
-    EXPECT_EQ(who.toString(), desk);
+    EXPECT_EQ(runAs(desk, pay, u"SELECT COUNT(*) FROM \"KORDAO_AUDIT\""_s), u"42501"_s);
+    for (const QString& user : {boss, reader})
+        EXPECT_EQ(valueAs(user, pay, u"SELECT COUNT(*) FROM \"KORDAO_AUDIT\""_s), u"3"_s);
 
-    // The desk may not load a tax edition, nor read the trail; it is told why.
+    // The temporary-table tricks: a desk allowed temporary tables for the moment cannot attach
+    // the functions, and a table standing in for the counter or the trail catches nothing; even
+    // the superuser's temporary "GKJINJI" with every function attached moves no real count.
+    ASSERT_EQ(runAs(super, pay, u"GRANT TEMPORARY ON DATABASE %1 TO %2"_s.arg(pay, desk)),
+              QString());
+    for (const QString& function :
+         {u"kordao_rows_added"_s, u"kordao_rows_removed"_s, u"kordao_audit_row"_s})
+        EXPECT_EQ(runAs(desk, pay,
+                        u"CREATE TEMP TABLE \"GKJINJI\" (\"SYOKCD\" INTEGER); "
+                        "CREATE TRIGGER t AFTER INSERT ON pg_temp.\"GKJINJI\" FOR EACH ROW "
+                        "EXECUTE FUNCTION public.%1()"_s.arg(function)),
+                  u"42501"_s)
+            << function.toStdString();
+    EXPECT_EQ(runAs(desk, pay,
+                    u"CREATE TEMP TABLE \"KORDAO_ROWS\" (\"NAME\" TEXT, \"N\" BIGINT); "
+                    "INSERT INTO pg_temp.\"KORDAO_ROWS\" VALUES ('GKKYUYO', 0); "
+                    "CREATE TEMP TABLE \"KORDAO_AUDIT\" (\"AT\" TEXT, \"DBUSER\" TEXT, "
+                    "\"TABLENAME\" TEXT, \"ACTION\" TEXT, \"CHANGES\" TEXT); "
+                    "SET search_path = pg_temp, public; "
+                    "INSERT INTO public.\"GKKYUYO\" (\"SYOKCD\") VALUES (1), (2), (3); "
+                    "INSERT INTO public.\"GKJINJI\" (\"SYOKCD\") VALUES (1), (2)"_s),
+              QString());
+    EXPECT_EQ(valueAs(super, pay, kCountsRight), u"true"_s);
+    EXPECT_EQ(valueAs(super, pay, u"SELECT COUNT(*) FROM \"KORDAO_AUDIT\""_s), u"8"_s);
+    ASSERT_EQ(runAs(super, pay, u"REVOKE TEMPORARY ON DATABASE %1 FROM %2"_s.arg(pay, desk)),
+              QString());
+    QString superTrick = u"CREATE TEMP TABLE \"GKJINJI\" (\"SYOKCD\" INTEGER); "_s;
+    for (const auto& [event, function] : {std::pair{u"AFTER INSERT"_s, u"kordao_rows_added"_s},
+                                          {u"AFTER DELETE"_s, u"kordao_rows_removed"_s},
+                                          {u"AFTER TRUNCATE"_s, u"kordao_rows_cleared"_s}}) {
+        const QString transition = event == u"AFTER INSERT"_s ? u"REFERENCING NEW TABLE AS added "_s
+                                   : event == u"AFTER DELETE"_s
+                                       ? u"REFERENCING OLD TABLE AS removed "_s
+                                       : QString();
+        superTrick += u"CREATE TRIGGER %1 %2 ON pg_temp.\"GKJINJI\" %3FOR EACH STATEMENT "
+                      "EXECUTE FUNCTION public.%1(); "_s.arg(function, event, transition);
+    }
+    superTrick += u"INSERT INTO pg_temp.\"GKJINJI\" SELECT generate_series(1, 50); "
+                  "DELETE FROM pg_temp.\"GKJINJI\" WHERE \"SYOKCD\" < 10; "
+                  "TRUNCATE pg_temp.\"GKJINJI\""_s;
+    EXPECT_EQ(runAs(super, pay, superTrick), QString());
+    EXPECT_EQ(valueAs(super, pay, kCountsRight), u"true"_s);
+    for (const QString& function : {u"kordao_audit_row"_s, u"kordao_audit_statement"_s})
+        EXPECT_EQ(
+            runAs(super, pay,
+                  u"CREATE TEMP TABLE \"GKJINJI\" (\"SYOKCD\" INTEGER); "
+                  "CREATE TRIGGER t BEFORE TRUNCATE ON pg_temp.\"GKJINJI\" "
+                  "EXECUTE FUNCTION public.%1(); TRUNCATE pg_temp.\"GKJINJI\""_s.arg(function)),
+            u"42501"_s)
+            << function.toStdString();
+    EXPECT_EQ(valueAs(super, pay, u"SELECT COUNT(*) FROM \"KORDAO_AUDIT\""_s), u"8"_s);
+
+    // A desk marking its session as a bulk load is still recorded record by record.
+    EXPECT_EQ(runAs(desk, pay,
+                    u"SELECT set_config('kordao.bulk', 'on', false); "
+                    "DELETE FROM \"GKKYUYO\" WHERE \"SYOKCD\" IN (1, 2, 3)"_s),
+              QString());
+    EXPECT_EQ(
+        valueAs(super, pay,
+                u"SELECT string_agg(\"ACTION\", ',') FROM \"KORDAO_AUDIT\" WHERE \"ID\" > 8"_s),
+        u"DELETE,DELETE,DELETE"_s);
+
+    // The administrator's demo load (emptying the tables first) leaves one row per table and
+    // statement, not one per record.
+    r = test::runMoxdb({u"demo"_s, u"--replace"_s}, bossDir.path());
+    ASSERT_EQ(r.code, 0) << r.out.toStdString() << r.err.toStdString();
+    EXPECT_EQ(valueAs(super, pay,
+                      u"SELECT string_agg(DISTINCT \"ACTION\", ',') FROM \"KORDAO_AUDIT\" "
+                      "WHERE \"DBUSER\" = '%1'"_s.arg(boss)),
+              u"BULK INSERT,CLEAR"_s);
+    EXPECT_EQ(
+        valueAs(super, pay,
+                u"SELECT COUNT(*) < (SELECT COUNT(*) FROM \"GKKYUYO\") FROM \"KORDAO_AUDIT\""_s),
+        u"true"_s);
+    EXPECT_EQ(valueAs(super, pay, kCountsRight), u"true"_s);
+
+    // The auditor reads the trail with moxdb audit; the desk may not, and may not load a tax
+    // edition either; it is told why.
+    r = test::runMoxdb({u"audit"_s, u"--employee"_s, u"10025"_s}, readerDir.path());
+    EXPECT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.out.contains(u"tanaka@desk3 (DB: %1)  mox110  GKKYUYO"_s.arg(desk)))
+        << r.out.toStdString();
+    EXPECT_TRUE(r.out.contains(u"    KIMATU: 454101 → 0.5\n"_s)) << r.out.toStdString();
     const QString edition = qEnvironmentVariable("MOX_SOURCE_DIR") + u"/data/tax/2026-01-01"_s;
     for (const QStringList& args :
          {QStringList{u"tax"_s, u"import"_s, u"--from"_s, u"2026-01-01"_s, edition},
@@ -149,29 +308,131 @@ TEST(MoxdbRoles, OperatorsEnterBonusesButLoadNoTaxAndCannotTouchTheTrail)
         EXPECT_EQ(r.code, 1) << args.join(u' ').toStdString();
         EXPECT_TRUE(r.err.contains(u"権限がありません"_s)) << r.err.toStdString();
     }
-    // Nor drop, make or empty tables, nor correct, remove or read audit rows.
     const std::pair<QString, QString> refused[] = {
         {pay, u"DROP TABLE \"GKKYUYO\""_s},
-        {pay, u"UPDATE \"KORDAO_AUDIT\" SET \"ACTION\" = 'INSERT'"_s},
-        {pay, u"DELETE FROM \"KORDAO_AUDIT\""_s},
-        {pay, u"SELECT COUNT(*) FROM \"KORDAO_AUDIT\""_s},
-        {pay, u"UPDATE \"KORDAO_ROWS\" SET \"N\" = 0"_s},
         {pay, u"CREATE TABLE \"X\" (\"A\" INTEGER)"_s},
+        {pay, u"TRUNCATE \"GKKYUYO\""_s},
         {env, u"DELETE FROM \"名設定\""_s},
     };
     for (const auto& [database, sql] : refused)
         EXPECT_EQ(runAs(desk, database, sql), u"42501"_s) << sql.toStdString();
 
-    // An administrator's login runs the set-up again (tables, tax tables, roles) and reads the
-    // trail.
-    r = test::runMoxdb(
-        {u"init"_s, u"--roles"_s, u"--operator-role"_s, op, u"--admin-role"_s, admin},
-        bossDir.path());
+    // The administrator's login runs the plain set-up again, but not the roles'.
+    r = test::runMoxdb({u"init"_s}, bossDir.path());
     EXPECT_EQ(r.code, 0) << r.out.toStdString() << r.err.toStdString();
-    r = test::runMoxdb({u"audit"_s, u"--employee"_s, u"10025"_s}, bossDir.path());
+    // It owns the payroll tables, yet cannot set aside what keeps the trail and the counts.
+    for (const QString& sql :
+         {u"ALTER TABLE \"GKKYUYO\" DISABLE TRIGGER \"GKKYUYO_TRAIL_ROW\""_s,
+          u"ALTER TABLE \"GKKYUYO\" ENABLE REPLICA TRIGGER \"GKKYUYO_TRAIL_ROW\""_s,
+          u"ALTER TABLE \"GKJINJI\" DISABLE TRIGGER ALL"_s,
+          u"DROP TRIGGER \"GKKYUYO_TRAIL_REMOVED\" ON \"GKKYUYO\""_s,
+          u"DROP TRIGGER \"GKKOYOU_ROWS_ADDED\" ON \"GKKOYOU\""_s,
+          u"ALTER TABLE \"GKKYUYO\" RENAME TO \"OLD\""_s, u"DROP TABLE \"GKKANRI\""_s,
+          u"ALTER TABLE \"GKKYUYO\" ALTER COLUMN \"KIMATU\" TYPE NUMERIC(19,4) "
+          "USING \"KIMATU\" * 2"_s})
+        EXPECT_EQ(runAs(boss, pay, sql), u"42501"_s) << sql.toStdString();
+    EXPECT_EQ(runAs(boss, env, u"DROP TRIGGER \"名設定_ROWS_REMOVED\" ON \"名設定\""_s),
+              u"42501"_s);
+    EXPECT_EQ(runAs(boss, pay, u"CREATE TABLE \"X\" (\"A\" INTEGER); DROP TABLE \"X\""_s),
+              QString());
+
+    // The administrator's own bulk statements are summarised; a TRUNCATE always is.
+    const QString lastRow = u"SELECT \"ACTION\" || ' ' || \"CHANGES\" || ' ' || \"DBUSER\" FROM "
+                            "\"KORDAO_AUDIT\" ORDER BY \"ID\" DESC LIMIT 1"_s;
+    const QString payments = valueAs(super, pay, u"SELECT COUNT(*) FROM \"GKKYUYO\""_s);
+    const QString first = valueAs(
+        super, pay,
+        u"SELECT COUNT(*) FROM \"GKKYUYO\" WHERE \"SYOKCD\" = (SELECT min(\"SYOKCD\") FROM \"GKKYUYO\")"_s);
+    ASSERT_GT(first.toInt(), 0);
+    EXPECT_EQ(runAs(boss, pay,
+                    u"SELECT set_config('kordao.bulk', 'on', false); DELETE FROM \"GKKYUYO\" "
+                    "WHERE \"SYOKCD\" = (SELECT min(\"SYOKCD\") FROM \"GKKYUYO\")"_s),
+              QString());
+    EXPECT_EQ(valueAs(super, pay, lastRow), u"BULK DELETE {\"records\":%1} %2"_s.arg(first, boss));
+    EXPECT_EQ(runAs(boss, pay, u"TRUNCATE \"GKKYUYO\""_s), QString());
+    EXPECT_EQ(valueAs(super, pay, lastRow),
+              u"CLEAR {\"records\":%1} %2"_s.arg(payments.toInt() - first.toInt()).arg(boss));
+    EXPECT_EQ(valueAs(super, pay, kCountsRight), u"true"_s);
+    r = test::runMoxdb(QStringList{u"init"_s, u"--roles"_s} + roleArgs, bossDir.path());
+    EXPECT_EQ(r.code, 1);
+    EXPECT_TRUE(r.err.contains(u"スーパーユーザー"_s)) << r.err.toStdString();
+    // The superuser's second run changes nothing the desk could use.
+    r = test::runMoxdb(QStringList{u"init"_s, u"--roles"_s} + roleArgs, superDir.path());
+    EXPECT_EQ(r.code, 0) << r.out.toStdString() << r.err.toStdString();
+    EXPECT_EQ(runAs(desk, pay, u"SELECT COUNT(*) FROM \"KORDAO_AUDIT\""_s), u"42501"_s);
+    EXPECT_EQ(runAs(desk, pay, u"CREATE TEMP TABLE t (a INTEGER)"_s), u"42501"_s);
+}
+
+TEST(MoxdbRoles, DatabaseOfThePreviousVersionIsConvertedKeepingItsTrail)
+{
+    if (pgHost().isEmpty())
+        GTEST_SKIP() << "MOX_TEST_PGHOST is not set";
+    const QString super = qEnvironmentVariable("MOX_TEST_PGUSER");
+    const QString pid = QString::number(QCoreApplication::applicationPid());
+    const QString op = u"mox_cop_"_s + pid;
+    const QString admin = u"mox_cadm_"_s + pid;
+    const QString auditor = u"mox_caud_"_s + pid;
+    const QString owner = u"mox_cown_"_s + pid;
+    const QString desk = u"mox_cdesk_"_s + pid;
+    const QString pay = u"moxdb_cpay_"_s + pid;
+    const QString env = u"moxdb_cenv_"_s + pid;
+    ServerObjects cleanup{{pay, env}, {desk, op, admin, auditor, owner}};
+    test::ScratchFolder dir;
+    writeIni(dir.path(), pay, super, false);
+    writeIni(dir.path(), env, super, true);
+    test::ProgramRun r = test::runMoxdb({u"init"_s}, dir.path());
+    ASSERT_EQ(r.code, 0) << r.out.toStdString() << r.err.toStdString();
+
+    // The shape the previous version left: the trail written by the programs (no triggers, no
+    // client address), counter functions that looked names up in public and that anybody could
+    // run, operators allowed to add to the trail.
+    QStringList old;
+    for (const QString& table : {u"GKKANRI"_s, u"GKJINJI"_s, u"GKKYUYO"_s, u"GKKOYOU"_s}) {
+        for (const QString& suffix : {u"ROW"_s, u"ADDED"_s, u"REMOVED"_s, u"CLEARED"_s})
+            old << u"DROP TRIGGER \"%1_TRAIL_%2\" ON \"%1\""_s.arg(table, suffix);
+    }
+    old << u"DROP FUNCTION kordao_audit_row(); DROP FUNCTION kordao_audit_statement(); "
+           "ALTER TABLE \"KORDAO_AUDIT\" DROP COLUMN \"CLIENT\""_s.split(u"; "_s);
+    old << u"CREATE OR REPLACE FUNCTION kordao_rows_added() RETURNS trigger LANGUAGE plpgsql "
+           "SECURITY DEFINER SET search_path = public AS $f$ BEGIN UPDATE \"KORDAO_ROWS\" SET "
+           "\"N\" = \"N\" + (SELECT COUNT(*) FROM added) WHERE \"NAME\" = TG_TABLE_NAME; "
+           "RETURN NULL; END $f$"_s;
+    old << u"GRANT EXECUTE ON FUNCTION kordao_rows_added() TO PUBLIC"_s;
+    old << u"CREATE ROLE %1 NOLOGIN; GRANT INSERT ON \"KORDAO_AUDIT\" TO %1; "
+           "CREATE ROLE %2 LOGIN IN ROLE %1"_s.arg(op, desk)
+               .split(u"; "_s);
+    old << u"INSERT INTO \"KORDAO_AUDIT\" (\"AT\", \"DBUSER\", \"OSUSER\", \"HOST\", \"PROGRAM\", "
+           "\"TABLENAME\", \"SYOKCD\", \"RECKEY\", \"ACTION\", \"CHANGES\") VALUES "
+           "('2026-11-30 10:00:00.000', 'tanaka', 'tanaka', 'desk3', 'mox110', 'GKKYUYO', 10025, "
+           "'SYOKCD=10025 KYUSYU=2 SKYUYM=202612 KYUSEQ=0', 'UPDATE', '[[\"KENKO\",\"0\",\"48293\"]]')"_s;
+    ASSERT_EQ(runAs(super, pay, old), QString());
+
+    r = test::runMoxdb({u"init"_s, u"--roles"_s, u"--operator-role"_s, op, u"--admin-role"_s, admin,
+                        u"--auditor-role"_s, auditor, u"--owner-role"_s, owner},
+                       dir.path());
+    ASSERT_EQ(r.code, 0) << r.out.toStdString() << r.err.toStdString();
+    EXPECT_EQ(runAs(desk, pay,
+                    u"INSERT INTO \"KORDAO_AUDIT\" (\"AT\", \"TABLENAME\", \"ACTION\") "
+                    "VALUES ('2026-01-01 00:00:00.000', 'GKKYUYO', 'DELETE')"_s),
+              u"42501"_s);
+    EXPECT_EQ(valueAs(super, pay,
+                      u"SELECT p.proconfig::text || ' ' || pg_get_userbyid(p.proowner) || ' ' || "
+                      "has_function_privilege('public', p.oid, 'EXECUTE') FROM pg_proc p "
+                      "WHERE p.proname = 'kordao_rows_added'"_s),
+              u"{\"search_path=pg_catalog, pg_temp\",TimeZone=%1} %2 false"_s.arg(
+                  valueAs(super, pay, u"SHOW TimeZone"_s), owner));
+    ASSERT_EQ(runAs(desk, pay,
+                    u"INSERT INTO \"GKKYUYO\" (\"SYOKCD\", \"KYUSYU\", \"SKYUYM\", \"KENKO\") "
+                    "VALUES (10025, 2, 202612, 48300)"_s),
+              QString());
+    r = test::runMoxdb({u"audit"_s, u"--employee"_s, u"10025"_s}, dir.path());
     EXPECT_EQ(r.code, 0) << r.err.toStdString();
-    EXPECT_TRUE(r.out.contains(u"(DB: %1)"_s.arg(desk))) << r.out.toStdString();
-    EXPECT_TRUE(r.out.contains(u"    KIMATU: (なし) → 454101\n"_s)) << r.out.toStdString();
-    // The operator's rights are still exactly those.
-    EXPECT_EQ(runAs(desk, pay, u"DELETE FROM \"KORDAO_AUDIT\""_s), u"42501"_s);
+    const QStringList lines = r.out.split(u'\n', Qt::SkipEmptyParts);
+    ASSERT_GE(lines.size(), 4) << r.out.toStdString();
+    EXPECT_TRUE(
+        lines[0].startsWith(u"2026-11-30 10:00:00.000  tanaka@desk3 (DB: tanaka)  mox110"_s))
+        << r.out.toStdString();
+    EXPECT_EQ(lines[1], u"    KENKO: 0 → 48293"_s);
+    EXPECT_TRUE(lines[2].contains(u"(DB: %1)"_s.arg(desk))) << r.out.toStdString();
+    EXPECT_TRUE(lines[2].endsWith(u"追加(INSERT)"_s)) << r.out.toStdString();
 }

@@ -3,7 +3,9 @@
 //   moxdb audit [--employee N] [--since YYYY-MM-DD] [--dir DIR]
 //
 // The database is the one "MOX.INI" names. Reading the trail needs a login allowed to read the
-// audit table (the administrator's on a PostgreSQL server); operators may only add to it.
+// audit table (an administrator's or an auditor's on a PostgreSQL server); operators have no
+// right on it. Who made a change is printed "osuser@host (DB: login)": the part before "(DB:"
+// is what the writing program reported, the login is the server's own.
 
 #include "moxdb/audit.h"
 #include "moxdb/command.h"

@@ -1,5 +1,7 @@
 #include "connection.h"
 
+#include "audittrail.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -533,19 +535,21 @@ const Connection::Facts* Connection::facts(QString* error)
         return &*m_facts;
     const QString sql =
         m_engine == Engine::Sqlite
-            ? u"SELECT name FROM sqlite_master WHERE type = 'table' AND name IN (?, ?)"_s
+            ? u"SELECT name FROM sqlite_master WHERE type = 'table' AND name IN (?, ?, ?)"_s
             : u"SELECT relname::text FROM pg_class WHERE oid IN (to_regclass(quote_ident(?)), "
-              "to_regclass(quote_ident(?)))"_s;
+              "to_regclass(quote_ident(?)), to_regclass(quote_ident(?)))"_s;
     const QString counter = QString::fromUtf16(kRowCountTable);
     const QString audit = QString::fromUtf16(kAuditTable);
+    const QString writer = QString::fromUtf16(kWriterTable);
     std::vector<Row> rows;
-    if (!select(sql, {counter, audit}, &rows, error))
+    if (!select(sql, {counter, audit, writer}, &rows, error))
         return nullptr;
     Facts f;
     bool counterExists = false;
     for (const Row& r : rows) {
         counterExists = counterExists || r.front().toString() == counter;
         f.audited = f.audited || r.front().toString() == audit;
+        f.writer = f.writer || r.front().toString() == writer;
     }
     if (counterExists) {
         rows.clear();
@@ -770,10 +774,15 @@ std::shared_ptr<Connection::BulkLoad> Connection::beginBulkLoad(const TableInfo&
     m_written.clear();
     m_writtenIndex.clear();
     if (m_engine != Engine::Sqlite) {
-        // PostgreSQL's counter triggers run once per statement, not per record.
+        // PostgreSQL's counter triggers run once per statement, not per record; its audit
+        // triggers write one row per statement while the session is marked.
         auto load = std::make_shared<BulkLoad>();
         load->table = t.name;
         load->open = false;
+        if (m_bulkMarks == 0 && !markBulk(true, error))
+            return nullptr;
+        ++m_bulkMarks;
+        load->marked = true;
         return load;
     }
     if (m_bulkLoads.empty()) {
@@ -792,16 +801,11 @@ std::shared_ptr<Connection::BulkLoad> Connection::beginBulkLoad(const TableInfo&
     auto fresh = std::make_shared<BulkLoad>();
     fresh->table = t.name;
     fresh->users = 1;
-    bool ok = true;
-    if (t.counted) {
-        const QString trigger = t.name + u"_ROWS_ADDED"_s;
-        std::vector<Row> rows;
-        ok = select(triggerSqlQuery(), {trigger}, &rows, error);
-        if (ok && !rows.empty()) {
-            fresh->triggerSql = rows.front().front().toString();
-            ok = execute(u"DROP TRIGGER "_s + quote(trigger), {}, error);
-        }
-    }
+    // The trail's triggers skip the records while the writer is marked as loading in bulk; the
+    // load writes one audit row at its end.
+    const bool ok = (!t.counted || setTriggersAside({t.name + u"_ROWS_ADDED"_s},
+                                                    &fresh->triggerSql, error)) &&
+                    setWriter(true, error);
     if (!ok) {
         m_bulkLoads.erase(t.name);
         if (m_bulkLoads.empty()) {
@@ -816,6 +820,12 @@ std::shared_ptr<Connection::BulkLoad> Connection::beginBulkLoad(const TableInfo&
 
 bool Connection::endBulkLoad(const std::shared_ptr<BulkLoad>& load, QString* error)
 {
+    if (load && load->marked) {
+        load->marked = false;
+        if (m_bulkMarks > 0 && --m_bulkMarks == 0 && m_inTransaction)
+            return markBulk(false, error);
+        return true;
+    }
     if (!load || !load->open || --load->users > 0)
         return true;
     return restoreBulkLoad(load->table, error);
@@ -834,9 +844,12 @@ bool Connection::restoreBulkLoad(const QString& table, QString* error)
         ok = execute(u"UPDATE "_s + quote(QString::fromUtf16(kRowCountTable)) +
                          u" SET \"N\" = (SELECT COUNT(*) FROM "_s + quote(table) +
                          u") WHERE \"NAME\" = ?"_s,
-                     {table}, error) &&
-             execute(load->triggerSql, {}, error);
+                     {table}, error);
+        for (qsizetype i = 0; ok && i < load->triggerSql.size(); ++i)
+            ok = execute(load->triggerSql[i], {}, error);
     }
+    if (ok && m_bulkLoads.empty() && m_writerBulk)
+        ok = setWriter(false, error);
     if (m_bulkLoads.empty() && !restoreCacheSize(ok ? error : nullptr))
         ok = false;
     return ok;
@@ -870,37 +883,59 @@ bool Connection::clearTable(const TableInfo& t, QString* error)
     m_writtenIndex.clear();
     const QString name = quote(t.name);
     int removed = 0;
-    if (m_engine != Engine::Sqlite)
-        return execute(u"DELETE FROM "_s + name, {}, error, &removed) &&
-               auditBulk(t, u"CLEAR"_s, removed, error);
-    // SQLite empties a table wholesale only when no delete trigger is attached: the counter's
-    // trigger is set aside for the statement and the counter set to 0 instead.
-    QString triggerSql;
-    const QString trigger = t.name + u"_ROWS_REMOVED"_s;
-    if (t.counted) {
+    if (m_engine != Engine::Sqlite) {
+        // The server's audit triggers write the one row "CLEAR" for the marked session.
+        const bool mark = m_bulkMarks == 0;
+        return (!mark || markBulk(true, error)) && execute(u"DELETE FROM "_s + name, {}, error) &&
+               (!mark || markBulk(false, error));
+    }
+    // The counter's trigger is set aside for the statement and the counter set to 0 instead; the
+    // trail's trigger skips the records while the writer is marked as loading in bulk, and one
+    // audit row is written instead.
+    QStringList triggerSql;
+    const bool wasBulk = m_writerBulk;
+    if ((t.counted && !setTriggersAside({t.name + u"_ROWS_REMOVED"_s}, &triggerSql, error)) ||
+        !setWriter(true, error) || !execute(u"DELETE FROM "_s + name, {}, error, &removed) ||
+        (!wasBulk && !setWriter(false, error)))
+        return false;
+    for (const QString& sql : std::as_const(triggerSql)) {
+        if (!execute(sql, {}, error))
+            return false;
+    }
+    if (t.counted && !execute(u"UPDATE "_s + quote(QString::fromUtf16(kRowCountTable)) +
+                                  u" SET \"N\" = 0 WHERE \"NAME\" = ?"_s,
+                              {t.name}, error))
+        return false;
+    return auditBulk(t, u"CLEAR"_s, removed, error);
+}
+
+bool Connection::setTriggersAside(const QStringList& names, QStringList* sql, QString* error)
+{
+    for (const QString& trigger : names) {
         std::vector<Row> rows;
         if (!select(triggerSqlQuery(), {trigger}, &rows, error))
             return false;
-        if (!rows.empty()) {
-            triggerSql = rows.front().front().toString();
-            if (!execute(u"DROP TRIGGER "_s + quote(trigger), {}, error))
-                return false;
-        }
+        if (rows.empty())
+            continue;
+        sql->append(rows.front().front().toString());
+        if (!execute(u"DROP TRIGGER "_s + quote(trigger), {}, error))
+            return false;
     }
-    if (!execute(u"DELETE FROM "_s + name, {}, error, &removed))
-        return false;
-    if (!triggerSql.isEmpty() &&
-        !(execute(triggerSql, {}, error) &&
-          execute(u"UPDATE "_s + quote(QString::fromUtf16(kRowCountTable)) +
-                      u" SET \"N\" = 0 WHERE \"NAME\" = ?"_s,
-                  {t.name}, error)))
-        return false;
-    return auditBulk(t, u"CLEAR"_s, removed, error);
+    return true;
+}
+
+bool Connection::markBulk(bool on, QString* error)
+{
+    std::vector<Row> rows;
+    return select(u"SELECT set_config('kordao.bulk', ?, true)"_s, {on ? u"on"_s : u"off"_s},
+                  &rows, error);
 }
 
 bool Connection::auditBulk(const TableInfo& table, const QString& action, qint64 records,
                            QString* error)
 {
+    if (m_engine != Engine::Sqlite)
+        return true;
     const std::optional<bool> yes = audited(table, error);
     if (!yes)
         return false;
@@ -956,10 +991,19 @@ bool Connection::commit(QString* error)
         m_lastFailure = FailureKind::Other;
         return false;
     }
-    // Loads still open are written back first, so the committed counters and triggers are whole.
-    while (!m_bulkLoads.empty()) {
-        const QString table = m_bulkLoads.begin()->first; // a copy: the entry goes
-        if (!restoreBulkLoad(table, error)) {
+    // Loads still open are written back first, so the committed counters and triggers are whole;
+    // the writer of the transaction goes, so that a later write by other means has none.
+    while (!m_bulkLoads.empty() || m_writerNoted) {
+        bool ok;
+        if (!m_bulkLoads.empty()) {
+            const QString table = m_bulkLoads.begin()->first; // a copy: the entry goes
+            ok = restoreBulkLoad(table, error);
+        } else {
+            m_writerNoted = false;
+            m_writerBulk = false;
+            ok = execute(u"DELETE FROM "_s + quote(QString::fromUtf16(kWriterTable)), {}, error);
+        }
+        if (!ok) {
             forgetBulkLoads();
             QString ignored;
             rollback(&ignored);
@@ -967,6 +1011,7 @@ bool Connection::commit(QString* error)
             return false;
         }
     }
+    m_bulkMarks = 0; // the mark was local to the transaction
     bool ok;
     if (m_engine == Engine::Sqlite) {
         ok = execute(u"COMMIT"_s, {}, error);
@@ -1140,6 +1185,9 @@ bool Connection::rollback(QString* error)
     m_inTransaction = false;
     m_written.clear();
     m_writtenIndex.clear();
+    m_writerNoted = false;
+    m_writerBulk = false;
+    m_bulkMarks = 0;
     forgetBulkLoads();
     if (m_lost)
         return true; // the server undid the transaction when the connection went
@@ -1321,6 +1369,36 @@ bool Connection::writeAudit(const AuditEntry& e, QString* error)
     const Author& a = author();
     return execute(sql, {a.osUser, a.host, a.program, e.table, e.syokcd, e.key, e.action, e.changes},
                    error);
+}
+
+bool Connection::noteWriter(const TableInfo& table, QString* error)
+{
+    if (m_engine != Engine::Sqlite || m_writerNoted || !m_inTransaction)
+        return true;
+    const std::optional<bool> yes = audited(table, error);
+    if (!yes)
+        return false;
+    return !*yes || setWriter(false, error);
+}
+
+bool Connection::setWriter(bool bulk, QString* error)
+{
+    if (m_writerNoted && m_writerBulk == bulk)
+        return true;
+    const Facts* f = facts(error);
+    if (!f)
+        return false;
+    if (!f->writer)
+        return true;
+    const Author& a = author();
+    if (!execute(u"INSERT OR REPLACE INTO "_s + quote(QString::fromUtf16(kWriterTable)) +
+                     u" (\"ONE\", \"PROGRAM\", \"OSUSER\", \"HOST\", \"BULK\") "
+                     "VALUES (1, ?, ?, ?, ?)"_s,
+                 {a.program, a.osUser, a.host, bulk ? 1 : 0}, error))
+        return false;
+    m_writerNoted = true;
+    m_writerBulk = bulk;
+    return true;
 }
 
 bool storedValue(const ColumnInfo& c, const QVariant& v, Engine engine, QVariant* out,

@@ -13,6 +13,7 @@
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QString>
+#include <QStringList>
 #include <QVariant>
 
 #include <map>
@@ -162,15 +163,19 @@ public:
     struct BulkLoad {
         QString table;
         int users = 0;
-        QString triggerSql; // the insert trigger set aside; empty when there was none
-        bool open = true;   // false once the counter is written or the transaction undone
+        QStringList triggerSql; // the counter's insert trigger set aside (SQLite)
+        bool open = true;       // false once the counter is written or the transaction undone
+        bool marked = false;    // PostgreSQL: counted in the session's bulk mark
     };
 
     /// Starts loading \p table in bulk inside the open transaction. On SQLite the counter's
-    /// per-record insert trigger is set aside and the page cache enlarged while a load is open;
+    /// per-record insert trigger is set aside, the writer marked as loading in bulk (the load
+    /// writes one audit row at its end: auditBulk) and the page cache enlarged while a load is
+    /// open;
     /// the counter is set to the records the table then holds (one count, exact whatever else
-    /// was written meanwhile), and the trigger put back, when the last load of the table ends,
-    /// or at the latest just before the transaction commits.
+    /// was written meanwhile), and the triggers put back, when the last load of the table ends,
+    /// or at the latest just before the transaction commits. On PostgreSQL the session is marked
+    /// as loading in bulk (see markBulk) while a load is open.
     /// Every change is part of the transaction: a rollback, or a process killed on the way,
     /// leaves the database as it was. nullptr (and \p error) on failure.
     std::shared_ptr<BulkLoad> beginBulkLoad(const TableInfo& table, QString* error);
@@ -181,7 +186,8 @@ public:
     /// Deletes every record of \p table inside the open transaction, keeping its record count
     /// right, without visiting the records one by one; an audited table records it in one row.
     bool clearTable(const TableInfo& table, QString* error);
-    /// Records in one audit row that \p records were loaded into \p table in bulk.
+    /// Records in one audit row that \p records were loaded into \p table in bulk (SQLite; on
+    /// PostgreSQL the server's triggers write it, and this does nothing).
     bool auditBulk(const TableInfo& table, const QString& action, qint64 records, QString* error);
 
     bool inTransaction() const { return m_inTransaction; }
@@ -210,8 +216,13 @@ public:
     /// recorded (the audit table and the record counter excepted). nullopt (and \p error) when
     /// it cannot be told: the write must then fail.
     std::optional<bool> audited(const TableInfo& table, QString* error);
-    /// Writes \p entry into the audit table, inside the open transaction.
+    /// Writes \p entry into the audit table, inside the open transaction (SQLite).
     bool writeAudit(const AuditEntry& entry, QString* error);
+    /// Before a write to \p table inside the open transaction: on an audited SQLite database,
+    /// names this program, its user and host in the writer table for the audit triggers, once
+    /// per transaction (commit empties it again). Nothing on PostgreSQL, where the server
+    /// takes the writer from the session.
+    bool noteWriter(const TableInfo& table, QString* error);
 
     /// Quotes an identifier for this engine: "KEY", "名設定".
     static QString quote(const QString& identifier);
@@ -225,6 +236,7 @@ private:
     // What the component's own tables say about the database, read once per connection.
     struct Facts {
         bool audited = false;   // the audit table exists
+        bool writer = false;    // the writer table exists (SQLite)
         QSet<QString> counted;  // tables whose record count kRowCountTable keeps
     };
     const Facts* facts(QString* error);
@@ -247,6 +259,14 @@ private:
     bool restoreBulkLoad(const QString& table, QString* error);
     void forgetBulkLoads();
     bool restoreCacheSize(QString* error);
+    // PostgreSQL: marks the session's transaction as a bulk load of the administration tool
+    // (kordao.bulk), which the server's audit triggers honour for the table owner's logins.
+    bool markBulk(bool on, QString* error);
+    // SQLite: names this program in the writer table for the open transaction, with the mark
+    // \p bulk that makes the trail's insert and delete triggers skip the records.
+    bool setWriter(bool bulk, QString* error);
+    // SQLite: drops the triggers \p names of the open transaction, keeping their SQL.
+    bool setTriggersAside(const QStringList& names, QStringList* sql, QString* error);
 
     // What the open transaction wrote through the table objects, to be read back when the
     // answer to its COMMIT is lost: the record of each key as last written, or its deletion.
@@ -282,6 +302,9 @@ private:
     QHash<QString, std::shared_ptr<QSqlQuery>> m_statements;
     std::map<QString, std::shared_ptr<BulkLoad>> m_bulkLoads;
     qlonglong m_cacheSize = 0; // the page cache setting before bulk loading enlarged it
+    int m_bulkMarks = 0;       // PostgreSQL: loads open under the session's bulk mark
+    bool m_writerNoted = false; // SQLite: the writer table holds this transaction's writer
+    bool m_writerBulk = false;  // SQLite: … marked as loading in bulk
 };
 
 /// Converts a value assigned by a program (int, qlonglong, Currency or QString) into what is bound

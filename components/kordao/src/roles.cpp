@@ -1,12 +1,15 @@
-// The two group roles of an office's PostgreSQL server and what they may do in the payroll and
-// environment databases. Role names reach the SQL only after isPlainRoleName accepted them, and
-// then quoted; table and function names come from the server's catalogue and are quoted too.
+// The group roles of an office's PostgreSQL server (operator, administrator, auditor, and the
+// owner of the audit trail) and what they may do in the payroll and environment databases.
+// Role names reach the SQL only after isPlainRoleName accepted them, and then quoted; table and
+// function names come from the server's catalogue and are quoted too.
 
 #include "kordao/schema.h"
 
+#include "audittrail.h"
 #include "connection.h"
 
 #include <QRegularExpression>
+#include <QSet>
 #include <QSqlError>
 
 using namespace Qt::StringLiterals;
@@ -66,16 +69,19 @@ mox::Status ensureRole(const DatabaseHandle& db, const QString& role)
 }
 
 // What the roles may do in this database, every statement in the order it must run.
-mox::Status privilegeStatements(const DatabaseHandle& db, const QString& operatorRole,
-                                const QString& adminRole, DatabaseKind kind, QStringList* out)
+mox::Status privilegeStatements(const DatabaseHandle& db, const RoleSet& roles, DatabaseKind kind,
+                                QStringList* out)
 {
-    const QString op = Connection::quote(operatorRole);
-    const QString admin = Connection::quote(adminRole);
+    const QString op = Connection::quote(roles.operatorRole);
+    const QString admin = Connection::quote(roles.adminRole);
+    const QString auditor = Connection::quote(roles.auditorRole);
+    const QString owner = Connection::quote(roles.ownerRole);
+    const QString audit = QString::fromUtf16(kAuditTable);
+    const QString counter = QString::fromUtf16(kRowCountTable);
     QString error;
     QStringList tables;
     QStringList functions;
     QStringList database;
-    QStringList member;
     if (!column(db, u"SELECT tablename FROM pg_tables WHERE schemaname = 'public' ORDER BY 1"_s, {},
                 &tables, &error) ||
         !column(db,
@@ -83,49 +89,107 @@ mox::Status privilegeStatements(const DatabaseHandle& db, const QString& operato
                 "WHERE n.nspname = 'public' AND p.pronargs = 0 AND left(p.proname, 7) = 'kordao_' "
                 "ORDER BY 1"_s,
                 {}, &functions, &error) ||
-        !column(db, u"SELECT current_database()"_s, {}, &database, &error) ||
-        !column(db, u"SELECT pg_has_role(current_user, ?, 'MEMBER')::text"_s, {adminRole}, &member,
-                &error))
+        !column(db, u"SELECT current_database()"_s, {}, &database, &error))
         return mox::Status::failure(-1, u"データベースの一覧を読めません: %1"_s.arg(error));
 
-    // The administrator role owns the tables and the record-counter functions, so that any of
-    // its logins may run the set-up again (indexes, triggers and functions are replaced only by
-    // their owner) and the counter functions run with its rights. Handing an object to a role
-    // needs membership of it.
-    // Only the administrator may make tables; PUBLIC loses CREATE where an older server gave it.
-    // (A new owner must also be allowed to create in the schema, so this comes first.)
-    *out << u"GRANT CONNECT ON DATABASE "_s + Connection::quote(database.value(0)) + u" TO "_s +
-                op + u", "_s + admin;
-    *out << u"REVOKE CREATE ON SCHEMA public FROM PUBLIC"_s;
+    // The database and its schema: nobody but these roles may connect, nobody may make
+    // temporary tables (which could stand in for ours in a careless function), only the
+    // administrator may make tables. The superuser owns the database, so that no login owns
+    // the schema public (which belongs to the database's owner) through it.
+    const QString name = Connection::quote(database.value(0));
+    *out << u"ALTER DATABASE "_s + name + u" OWNER TO CURRENT_USER"_s;
+    *out << u"REVOKE ALL ON DATABASE "_s + name + u" FROM PUBLIC"_s;
+    *out << u"GRANT CONNECT ON DATABASE "_s + name + u" TO "_s + op + u", "_s + admin + u", "_s +
+                auditor;
+    *out << u"REVOKE ALL ON SCHEMA public FROM PUBLIC"_s;
+    *out << u"GRANT USAGE ON SCHEMA public TO "_s + op + u", "_s + auditor + u", "_s + owner;
     *out << u"GRANT USAGE, CREATE ON SCHEMA public TO "_s + admin;
-    *out << u"GRANT USAGE ON SCHEMA public TO "_s + op;
-    if (member.value(0) != u"true"_s)
-        *out << u"GRANT "_s + admin + u" TO CURRENT_USER"_s;
-    for (const QString& t : std::as_const(tables))
-        *out << u"ALTER TABLE "_s + Connection::quote(t) + u" OWNER TO "_s + admin;
-    for (const QString& f : std::as_const(functions))
-        *out << u"ALTER FUNCTION "_s + Connection::quote(f) + u"() OWNER TO "_s + admin;
-    *out << u"GRANT ALL PRIVILEGES ON ALL TABLES IN SCHEMA public TO "_s + admin;
-    *out << u"GRANT ALL PRIVILEGES ON ALL SEQUENCES IN SCHEMA public TO "_s + admin;
 
-    // The operator's rights are set from nothing each time, so a second run leaves exactly them.
-    *out << u"REVOKE ALL ON ALL TABLES IN SCHEMA public FROM "_s + op;
+    // The administrator role owns the tables, so that any of its logins may run the set-up
+    // again and load data. The trail, the record counter and the trigger functions that write
+    // them belong to the owner role, which nobody logs in as: an administrator cannot rewrite
+    // the trail, the counts or the functions.
+    for (const QString& t : std::as_const(tables)) {
+        const bool kept = t == audit || t == counter;
+        *out << u"ALTER TABLE public."_s + Connection::quote(t) + u" OWNER TO "_s +
+                    (kept ? owner : admin);
+        if (!kept)
+            *out << u"GRANT ALL PRIVILEGES ON public."_s + Connection::quote(t) + u" TO "_s + admin;
+    }
+    for (const QString& f : std::as_const(functions)) {
+        const QString function = u"FUNCTION public."_s + Connection::quote(f) + u"()"_s;
+        *out << u"ALTER "_s + function + u" OWNER TO "_s + owner;
+        // Only a role that attaches the triggers needs them.
+        *out << u"REVOKE ALL ON "_s + function + u" FROM PUBLIC"_s;
+        *out << u"GRANT EXECUTE ON "_s + function + u" TO "_s + admin;
+    }
+
+    // Everybody else's rights are set from nothing each time, so a second run (or a database
+    // made by an older version) leaves exactly them.
+    const QString others = u"PUBLIC, "_s + op + u", "_s + auditor;
+    *out << u"REVOKE ALL ON ALL TABLES IN SCHEMA public FROM "_s + others;
+    *out << u"REVOKE ALL ON ALL SEQUENCES IN SCHEMA public FROM "_s + others + u", "_s + admin;
+    for (const QString& t : {audit, counter}) {
+        if (tables.contains(t))
+            *out << u"REVOKE ALL ON public."_s + Connection::quote(t) + u" FROM "_s + admin;
+    }
+    // Opening a table reads its record count; the count itself is kept by the counter functions.
+    // The administrator lists a table it creates (its count starts from its records).
+    if (tables.contains(counter)) {
+        *out << u"GRANT SELECT ON public."_s + Connection::quote(counter) + u" TO "_s + op +
+                    u", "_s + admin + u", "_s + auditor;
+        *out << u"GRANT INSERT ON public."_s + Connection::quote(counter) + u" TO "_s + admin;
+    }
     if (kind == DatabaseKind::Environment) {
-        *out << u"GRANT SELECT ON ALL TABLES IN SCHEMA public TO "_s + op;
+        for (const QString& t : std::as_const(tables)) {
+            if (t != counter)
+                *out << u"GRANT SELECT ON public."_s + Connection::quote(t) + u" TO "_s + op;
+        }
         return mox::Status::success();
     }
     for (const TableDef& t : payrollTables())
-        *out << u"GRANT SELECT, INSERT, UPDATE, DELETE ON "_s + Connection::quote(t.name) +
+        *out << u"GRANT SELECT, INSERT, UPDATE, DELETE ON public."_s + Connection::quote(t.name) +
                     u" TO "_s + op;
-    // Opening a table reads its record count; the count itself is kept by the counter
-    // functions, which run with the owner's rights.
-    *out << u"GRANT SELECT ON "_s + Connection::quote(QString::fromUtf16(kRowCountTable)) +
-                u" TO "_s + op;
-    // The audit trail may be added to and nothing else: no reading, correcting or removing.
-    // Its identity column needs no right on its sequence.
-    *out << u"GRANT INSERT ON "_s + Connection::quote(QString::fromUtf16(kAuditTable)) + u" TO "_s +
-                op;
+    // The trail is read by the administrator and the auditor, and written by its triggers
+    // alone; operators have no right on it at all.
+    if (tables.contains(audit))
+        *out << u"GRANT SELECT ON public."_s + Connection::quote(audit) + u" TO "_s + admin +
+                    u", "_s + auditor;
     return mox::Status::success();
+}
+
+// The event trigger that keeps every counted table's triggers in place (only the superuser may
+// make one), inside the open transaction.
+mox::Status keepTriggers(const DatabaseHandle& db, DatabaseKind kind)
+{
+    QStringList audited;
+    if (kind == DatabaseKind::Payroll) {
+        for (const TableDef& t : payrollTables())
+            audited << t.name;
+    }
+    QString error;
+    QStringList present;
+    if (!ensureServerFunctions(*db, {keepTriggersFunction(audited)}, &error) ||
+        !column(db,
+                u"SELECT evtname FROM pg_event_trigger WHERE evtname = 'kordao_keep_triggers'"_s,
+                {}, &present, &error) ||
+        (present.isEmpty() && !run(db,
+                                   u"CREATE EVENT TRIGGER kordao_keep_triggers ON ddl_command_end "
+                                   "EXECUTE FUNCTION public.kordao_keep_triggers()"_s,
+                                   &error)))
+        return mox::Status::failure(-66, u"トリガーを守る設定ができません: %1"_s.arg(error));
+    return mox::Status::success();
+}
+
+// True when the login is the server's superuser.
+bool isSuperuser(const DatabaseHandle& db, bool* yes, QString* error)
+{
+    QStringList found;
+    if (!column(db, u"SELECT rolsuper::text FROM pg_roles WHERE rolname = current_user"_s, {},
+                &found, error))
+        return false;
+    *yes = found.value(0) == u"true"_s;
+    return true;
 }
 
 } // namespace
@@ -136,8 +200,7 @@ bool isPlainRoleName(const QString& name)
     return plain.match(name).hasMatch();
 }
 
-mox::Status grantRoles(const DatabaseHandle& db, const QString& operatorRole,
-                       const QString& adminRole, DatabaseKind kind)
+mox::Status grantRoles(const DatabaseHandle& db, const RoleSet& roles, DatabaseKind kind)
 {
     if (!db)
         return mox::Status::failure(-1, u"データベースが開かれていません。"_s);
@@ -145,18 +208,24 @@ mox::Status grantRoles(const DatabaseHandle& db, const QString& operatorRole,
         return mox::Status::failure(
             -1, u"ロールは PostgreSQL サーバーのデータベースにだけ設定できます（SQLite "
                 "のデータベースには利用者の区別がありません）。"_s);
-    for (const QString& role : {operatorRole, adminRole}) {
+    const QStringList names = {roles.operatorRole, roles.adminRole, roles.auditorRole,
+                               roles.ownerRole};
+    for (const QString& role : names) {
         if (!isPlainRoleName(role))
             return mox::Status::failure(
                 -66, u"ロール名「%1」は使えません。英小文字・数字・_ の 63 文字以内で、"
                      "数字で始まらない名前にしてください。"_s.arg(role));
     }
-    if (operatorRole == adminRole)
-        return mox::Status::failure(-66, u"操作者と管理者のロールには別の名前が必要です。"_s);
+    if (QSet<QString>(names.begin(), names.end()).size() != names.size())
+        return mox::Status::failure(
+            -66, u"操作者・管理者・監査担当・監査記録の所有者のロールには、それぞれ別の名前が"
+                 "必要です。"_s);
     if (db->inTransaction())
         return mox::Status::failure(-15, u"トランザクションの途中ではロールを設定できません。"_s);
+    if (mox::Status s = checkSuperuser(db); !s.ok())
+        return s;
 
-    for (const QString& role : {operatorRole, adminRole}) {
+    for (const QString& role : names) {
         if (mox::Status s = ensureRole(db, role); !s.ok())
             return s;
     }
@@ -164,8 +233,12 @@ mox::Status grantRoles(const DatabaseHandle& db, const QString& operatorRole,
     QString error;
     if (!db->begin(&error))
         return mox::Status::failure(-15, error);
+    mox::Status s = keepTriggers(db, kind);
     QStringList statements;
-    mox::Status s = privilegeStatements(db, operatorRole, adminRole, kind, &statements);
+    // The owner of the trail must stay a role nobody logs in as, even one made earlier by hand.
+    statements << u"ALTER ROLE "_s + Connection::quote(roles.ownerRole) + u" NOLOGIN"_s;
+    if (s.ok())
+        s = privilegeStatements(db, roles, kind, &statements);
     for (qsizetype i = 0; s.ok() && i < statements.size(); ++i) {
         if (!run(db, statements[i], &error))
             s = mox::Status::failure(-66, u"権限を設定できません: %1"_s.arg(error));
@@ -179,6 +252,22 @@ mox::Status grantRoles(const DatabaseHandle& db, const QString& operatorRole,
         return s;
     }
     db->forgetCatalogue();
+    return mox::Status::success();
+}
+
+mox::Status checkSuperuser(const DatabaseHandle& db)
+{
+    if (!db || !isPostgres(db))
+        return mox::Status::success();
+    QString error;
+    bool yes = false;
+    if (!isSuperuser(db, &yes, &error))
+        return mox::Status::failure(-1, u"ログインの権限を確認できません: %1"_s.arg(error));
+    if (!yes)
+        return mox::Status::failure(
+            -1, u"ロールの設定（moxdb init --roles）は、サーバーのスーパーユーザー（postgres "
+                "など）のログインで実行してください。ロールを作れるだけのログインでは、自分に"
+                "監査記録の所有者のロールを与えて記録を書き換えられるため、実行できません。"_s);
     return mox::Status::success();
 }
 

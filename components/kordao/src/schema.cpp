@@ -1,9 +1,11 @@
 #include "kordao/schema.h"
 
+#include "audittrail.h"
 #include "connection.h"
 
 #include <QSqlError>
 
+#include <functional>
 #include <tuple>
 
 using namespace Qt::StringLiterals;
@@ -122,7 +124,9 @@ QString fieldList(const QStringList& fields)
     return out;
 }
 
-// The record counter of \p table in kRowCountTable and the triggers that keep it.
+// The record counter of \p table in kRowCountTable and the triggers that keep it. On
+// PostgreSQL the triggers call the counter functions (ensureServerFunctions), which must exist
+// before them.
 QStringList counterDdl(const QString& table, bool postgres)
 {
     const QString counter = Connection::quote(QString::fromUtf16(kRowCountTable));
@@ -145,37 +149,65 @@ QStringList counterDdl(const QString& table, bool postgres)
         }
         return ddl;
     }
-    ddl << u"CREATE TABLE IF NOT EXISTS "_s + counter +
-               u" (\"NAME\" TEXT NOT NULL PRIMARY KEY, \"N\" BIGINT NOT NULL DEFAULT 0)"_s;
     // Statement triggers: one update of the counter per statement, however many records.
-    ddl << u"CREATE OR REPLACE FUNCTION kordao_rows_added() RETURNS trigger LANGUAGE plpgsql "
-           "SECURITY DEFINER SET search_path = public AS "
-           "$f$ BEGIN UPDATE "_s +
-               counter +
-               u" SET \"N\" = \"N\" + (SELECT COUNT(*) FROM added) WHERE \"NAME\" = "
-               "TG_TABLE_NAME; RETURN NULL; END $f$"_s;
-    ddl << u"CREATE OR REPLACE FUNCTION kordao_rows_removed() RETURNS trigger LANGUAGE plpgsql "
-           "SECURITY DEFINER SET search_path = public AS "
-           "$f$ BEGIN UPDATE "_s +
-               counter +
-               u" SET \"N\" = \"N\" - (SELECT COUNT(*) FROM removed) WHERE \"NAME\" = "
-               "TG_TABLE_NAME; RETURN NULL; END $f$"_s;
-    ddl << u"CREATE OR REPLACE FUNCTION kordao_rows_cleared() RETURNS trigger LANGUAGE plpgsql "
-           "SECURITY DEFINER SET search_path = public AS "
-           "$f$ BEGIN UPDATE "_s +
-               counter + u" SET \"N\" = 0 WHERE \"NAME\" = TG_TABLE_NAME; RETURN NULL; END $f$"_s;
     ddl << u"CREATE OR REPLACE TRIGGER "_s + Connection::quote(table + u"_ROWS_ADDED"_s) +
-               u" AFTER INSERT ON "_s + name +
+               u" AFTER INSERT ON public."_s + name +
                u" REFERENCING NEW TABLE AS added FOR EACH STATEMENT "
-               "EXECUTE FUNCTION kordao_rows_added()"_s;
+               "EXECUTE FUNCTION public.kordao_rows_added()"_s;
     ddl << u"CREATE OR REPLACE TRIGGER "_s + Connection::quote(table + u"_ROWS_REMOVED"_s) +
-               u" AFTER DELETE ON "_s + name +
+               u" AFTER DELETE ON public."_s + name +
                u" REFERENCING OLD TABLE AS removed FOR EACH STATEMENT "
-               "EXECUTE FUNCTION kordao_rows_removed()"_s;
+               "EXECUTE FUNCTION public.kordao_rows_removed()"_s;
     ddl << u"CREATE OR REPLACE TRIGGER "_s + Connection::quote(table + u"_ROWS_CLEARED"_s) +
-               u" AFTER TRUNCATE ON "_s + name +
-               u" FOR EACH STATEMENT EXECUTE FUNCTION kordao_rows_cleared()"_s;
+               u" AFTER TRUNCATE ON public."_s + name +
+               u" FOR EACH STATEMENT EXECUTE FUNCTION public.kordao_rows_cleared()"_s;
     return ddl;
+}
+
+// Runs \p statements as they stand (DDL takes no values). False (and \p error) on the first
+// failure.
+bool runAll(const DatabaseHandle& db, const QStringList& statements, QString* error)
+{
+    for (const QString& sql : statements) {
+        QSqlQuery q(db->db());
+        if (!q.exec(sql)) {
+            *error = Connection::errorText(q.lastError());
+            return false;
+        }
+    }
+    return true;
+}
+
+// True when the query \p sql with \p binds gives at least one row.
+bool exists(const DatabaseHandle& db, const QString& sql, const QVariantList& binds, bool* found,
+            QString* error)
+{
+    std::vector<Connection::Row> rows;
+    if (!db->select(sql, binds, &rows, error))
+        return false;
+    *found = !rows.empty();
+    return true;
+}
+
+// Runs \p work inside a transaction of its own unless one is open; a failure undoes it.
+mox::Status inTransaction(const DatabaseHandle& db, const std::function<mox::Status()>& work)
+{
+    QString error;
+    const bool own = !db->inTransaction();
+    if (own && !db->begin(&error))
+        return mox::Status::failure(-15, error);
+    mox::Status s = work();
+    if (!s.ok()) {
+        if (own) {
+            QString ignored;
+            db->rollback(&ignored);
+        }
+        return s;
+    }
+    db->forgetCatalogue();
+    if (own && !db->commit(&error))
+        return mox::Status::failure(-16, error);
+    return mox::Status::success();
 }
 
 } // namespace
@@ -204,7 +236,11 @@ bool isPostgres(const DatabaseHandle& db)
     return db && db->engine() == Engine::Postgres;
 }
 
-mox::Status createTable(const DatabaseHandle& db, const TableDef& table)
+namespace {
+
+// createTable, with \p audited: the audit triggers too, attached before the table is listed in
+// the record counter (a table listed must always have its triggers).
+mox::Status createTableWith(const DatabaseHandle& db, const TableDef& table, bool audited)
 {
     if (!db)
         return mox::Status::failure(-1, u"データベースが開かれていません。"_s);
@@ -228,76 +264,111 @@ mox::Status createTable(const DatabaseHandle& db, const TableDef& table)
                           fieldList(table.indexes[i]) + u')';
     }
 
-    statements << counterDdl(table.name, postgres);
-
-    QString error;
-    const bool ownTransaction = !db->inTransaction();
-    if (ownTransaction && !db->begin(&error))
-        return mox::Status::failure(-15, error);
-    for (const QString& sql : statements) {
-        QSqlQuery q(db->db());
-        if (!q.exec(sql)) {
-            error = u"テーブル %1 を作成できません: %2"_s.arg(table.name,
-                                                              Connection::errorText(q.lastError()));
-            q.finish();
-            if (ownTransaction) {
-                QString ignored;
-                db->rollback(&ignored);
-            }
-            return mox::Status::failure(-66, error);
-        }
-    }
-    // The counter starts from the records already there (none for a new table).
     const QString counter = Connection::quote(QString::fromUtf16(kRowCountTable));
-    const QString seed = (postgres ? u"INSERT INTO "_s : u"INSERT OR IGNORE INTO "_s) + counter +
-                         u" (\"NAME\", \"N\") SELECT ?, COUNT(*) FROM "_s + name +
-                         (postgres ? u" ON CONFLICT DO NOTHING"_s : QString());
-    if (!db->execute(seed, {table.name}, &error)) {
-        if (ownTransaction) {
-            QString ignored;
-            db->rollback(&ignored);
-        }
-        return mox::Status::failure(-66,
-                                    u"テーブル %1 を作成できません: %2"_s.arg(table.name, error));
-    }
-    db->forgetCatalogue();
-    if (ownTransaction && !db->commit(&error))
-        return mox::Status::failure(-16, error);
-    return mox::Status::success();
+    if (postgres)
+        statements << u"CREATE TABLE IF NOT EXISTS "_s + counter +
+                          u" (\"NAME\" TEXT NOT NULL PRIMARY KEY, \"N\" BIGINT NOT NULL DEFAULT 0)"_s;
+    QStringList triggers = counterDdl(table.name, postgres);
+    if (audited)
+        triggers << auditTriggerDdl(table, postgres);
+
+    return inTransaction(db, [&]() -> mox::Status {
+        QString error;
+        const auto failed = [&] {
+            return mox::Status::failure(
+                -66, u"テーブル %1 を作成できません: %2"_s.arg(table.name, error));
+        };
+        if (!runAll(db, statements, &error) ||
+            (postgres && !ensureServerFunctions(*db, counterFunctions(), &error)) ||
+            (postgres && audited && !ensureServerFunctions(*db, auditFunctions(), &error)) ||
+            !runAll(db, triggers, &error))
+            return failed();
+        // The counter starts from the records already there (none for a new table). Only its
+        // owner may add to it: a table already counted is left alone.
+        bool counted = false;
+        if (!exists(db, u"SELECT 1 FROM "_s + counter + u" WHERE \"NAME\" = ?"_s, {table.name},
+                    &counted, &error))
+            return failed();
+        if (!counted && !db->execute(u"INSERT INTO "_s + counter +
+                                         u" (\"NAME\", \"N\") SELECT ?, COUNT(*) FROM "_s + name,
+                                     {table.name}, &error))
+            return failed();
+        return mox::Status::success();
+    });
+}
+
+} // namespace
+
+mox::Status createTable(const DatabaseHandle& db, const TableDef& table)
+{
+    return createTableWith(db, table, /*audited=*/false);
 }
 
 mox::Status createAuditTable(const DatabaseHandle& db)
 {
     if (!db)
         return mox::Status::failure(-1, u"データベースが開かれていません。"_s);
-    const QString table = Connection::quote(QString::fromUtf16(kAuditTable));
-    const QString id = isPostgres(db) ? u"\"ID\" BIGINT GENERATED ALWAYS AS IDENTITY PRIMARY KEY"_s
-                                      : u"\"ID\" INTEGER PRIMARY KEY AUTOINCREMENT"_s;
-    const QStringList statements = {
-        u"CREATE TABLE IF NOT EXISTS "_s + table + u" ("_s + id +
-            u", \"AT\" TEXT NOT NULL, \"DBUSER\" TEXT, \"OSUSER\" TEXT, \"HOST\" TEXT, "
-            "\"PROGRAM\" TEXT, \"TABLENAME\" TEXT NOT NULL, \"SYOKCD\" INTEGER NOT NULL DEFAULT 0, "
-            "\"RECKEY\" TEXT, \"ACTION\" TEXT NOT NULL, \"CHANGES\" TEXT)"_s,
-        u"CREATE INDEX IF NOT EXISTS "_s + Connection::quote(QString::fromUtf16(kAuditTable) + u"_IX1"_s) +
-            u" ON "_s + table + u" (\"SYOKCD\", \"ID\")"_s,
-    };
-    for (const QString& sql : statements) {
-        QSqlQuery q(db->db());
-        if (!q.exec(sql))
-            return mox::Status::failure(-66, u"監査テーブルを作成できません: %1"_s.arg(
-                                                 Connection::errorText(q.lastError())));
-    }
-    db->forgetCatalogue();
-    return mox::Status::success();
+    const bool postgres = isPostgres(db);
+    const QString name = QString::fromUtf16(kAuditTable);
+    const QString table = Connection::quote(name);
+    const QString index = name + u"_IX1"_s;
+    const QString id = postgres ? u"\"ID\" BIGINT GENERATED ALWAYS AS IDENTITY PRIMARY KEY"_s
+                                : u"\"ID\" INTEGER PRIMARY KEY AUTOINCREMENT"_s;
+    return inTransaction(db, [&]() -> mox::Status {
+        QString error;
+        const auto failed = [&] {
+            return mox::Status::failure(-66, u"監査テーブルを作成できません: %1"_s.arg(error));
+        };
+        // What exists is left as it is: on a PostgreSQL server only the trail's owner may
+        // change it, and an administrator's login runs this again.
+        bool hasIndex = false;
+        bool hasClient = false;
+        if (!runAll(db,
+                    {u"CREATE TABLE IF NOT EXISTS "_s + table + u" ("_s + id +
+                     u", \"AT\" TEXT NOT NULL, \"DBUSER\" TEXT, \"OSUSER\" TEXT, \"HOST\" TEXT, "
+                     "\"PROGRAM\" TEXT, \"TABLENAME\" TEXT NOT NULL, "
+                     "\"SYOKCD\" INTEGER NOT NULL DEFAULT 0, \"RECKEY\" TEXT, "
+                     "\"ACTION\" TEXT NOT NULL, \"CHANGES\" TEXT, \"CLIENT\" TEXT)"_s},
+                    &error) ||
+            !exists(db,
+                    postgres ? u"SELECT 1 FROM pg_class WHERE oid = to_regclass(quote_ident(?))"_s
+                             : u"SELECT 1 FROM sqlite_master WHERE type = 'index' AND name = ?"_s,
+                    {index}, &hasIndex, &error) ||
+            !exists(db,
+                    postgres ? u"SELECT 1 FROM pg_attribute WHERE attrelid = "
+                               "to_regclass(quote_ident(?)) AND attname = 'CLIENT' "
+                               "AND NOT attisdropped"_s
+                             : u"SELECT 1 FROM pragma_table_info(?) WHERE name = 'CLIENT'"_s,
+                    {name}, &hasClient, &error))
+            return failed();
+        QStringList ddl;
+        // A trail made before the client's address was kept.
+        if (!hasClient)
+            ddl << u"ALTER TABLE "_s + table + u" ADD COLUMN \"CLIENT\" TEXT"_s;
+        if (!hasIndex)
+            ddl << u"CREATE INDEX "_s + Connection::quote(index) + u" ON "_s + table +
+                       u" (\"SYOKCD\", \"ID\")"_s;
+        // SQLite: the writer of the open transaction, read by the audit triggers.
+        if (!postgres)
+            ddl << u"CREATE TABLE IF NOT EXISTS "_s +
+                       Connection::quote(QString::fromUtf16(kWriterTable)) +
+                       u" (\"ONE\" INTEGER PRIMARY KEY CHECK (\"ONE\" = 1), \"PROGRAM\" TEXT, "
+                       "\"OSUSER\" TEXT, \"HOST\" TEXT, \"BULK\" INTEGER NOT NULL DEFAULT 0)"_s;
+        if (!runAll(db, ddl, &error))
+            return failed();
+        return mox::Status::success();
+    });
 }
 
 mox::Status createPayrollSchema(const DatabaseHandle& db)
 {
+    if (mox::Status s = createAuditTable(db); !s.ok())
+        return s;
     for (const TableDef& t : payrollTables()) {
-        if (mox::Status s = createTable(db, t); !s.ok())
+        if (mox::Status s = createTableWith(db, t, /*audited=*/true); !s.ok())
             return s;
     }
-    return createAuditTable(db);
+    return mox::Status::success();
 }
 
 mox::Status createEnvironmentSchema(const DatabaseHandle& db)

@@ -1,7 +1,5 @@
 #include "tablecursor.h"
 
-#include <QJsonArray>
-#include <QJsonDocument>
 
 #include <algorithm>
 #include <limits>
@@ -652,68 +650,28 @@ const QString& TableCursor::writeSql(Mode mode)
     return m_writeSql;
 }
 
-namespace {
-
-// A field value as the audit shows it: amounts and codes as plain decimals, texts as they are.
-QJsonValue auditValue(const ColumnInfo& c, const QVariant& v)
-{
-    if (v.isNull())
-        return QJsonValue::Null;
-    if (c.kind != ColumnKind::Text) {
-        if (const std::optional<Currency> amount = amountOf(v))
-            return amount->toPlainString();
-    }
-    return v.toString();
-}
-
-QString compactJson(const QJsonArray& a)
-{
-    return QString::fromUtf8(QJsonDocument(a).toJson(QJsonDocument::Compact));
-}
-
-} // namespace
-
 Failure TableCursor::writeFailure(short own, const QString& error) const
 {
     return {m_db->statusOf(own), u"テーブル %1: %2"_s.arg(m_info->name, error)};
 }
 
-// Records the change just made to \p row (its key) in the audit table.
-Failure TableCursor::audit(const QString& action, const Row& row, const QString& changes)
-{
-    AuditEntry e;
-    e.table = m_info->name;
-    e.action = action;
-    e.changes = changes;
-    if (m_info->rowAddress >= 0) {
-        e.key = u"ROW="_s + row[std::size_t(m_info->rowAddress)].toString();
-    } else {
-        for (int column : m_info->primaryKey) {
-            const ColumnInfo& c = m_info->columns[std::size_t(column)];
-            e.key += (e.key.isEmpty() ? QString() : u" "_s) + c.name + u'=' +
-                     auditValue(c, row[std::size_t(column)]).toString();
-        }
-    }
-    if (const int code = m_info->find(u"SYOKCD"_s); code >= 0)
-        e.syokcd = row[std::size_t(code)].toLongLong();
-    QString error;
-    if (!m_db->writeAudit(e, &error))
-        return writeFailure(-12, u"監査記録を書けません: "_s + error);
-    return kOk;
-}
-
-// Starts a write: learns whether it is audited and, when it is and no transaction is open,
-// opens one, so that the change and its audit row are one transaction.
-Failure TableCursor::beginWrite(short own, bool* audited, bool* ownTransaction)
+// Starts a write. The audit trail is written by the database's triggers; on SQLite they take
+// the writer (program, user, host) from the writer table, which is filled for the length of a
+// transaction: a write to an audited table outside one gets a transaction of its own.
+Failure TableCursor::beginWrite(short own, bool* ownTransaction)
 {
     QString error;
+    *ownTransaction = false;
+    if (m_db->engine() != Engine::Sqlite)
+        return kOk;
     const std::optional<bool> isAudited = m_db->audited(*m_info, &error);
     if (!isAudited)
         return writeFailure(own, error);
-    *audited = *isAudited;
-    *ownTransaction = *audited && !m_db->inTransaction();
+    *ownTransaction = *isAudited && !m_db->inTransaction();
     if (*ownTransaction && !m_db->begin(&error))
         return writeFailure(own, error);
+    if (!m_db->noteWriter(*m_info, &error))
+        return finishWrite(*ownTransaction, writeFailure(own, error));
     return kOk;
 }
 
@@ -777,9 +735,8 @@ Failure TableCursor::update()
         asRead(m_current, &where, &binds);
     }
 
-    bool audited = false;
     bool own = false;
-    if (Failure f = beginWrite(-12, &audited, &own); f.status < 0)
+    if (Failure f = beginWrite(-12, &own); f.status < 0)
         return f;
     QString error;
 
@@ -807,31 +764,9 @@ Failure TableCursor::update()
     rememberWritten(mode);
 
     Row stored = mode == Mode::Edit ? m_current : Row(m_info->columns.size());
-    QJsonArray changes;
     for (qsizetype column = 0; column < m_assigned.size(); ++column) {
-        if (!m_assigned[column])
-            continue;
-        const ColumnInfo& c = m_info->columns[std::size_t(column)];
-        QVariant& now = stored[std::size_t(column)];
-        const QJsonValue before = mode == Mode::Edit ? auditValue(c, now) : QJsonValue::Null;
-        now = m_pendingValues[std::size_t(column)];
-        const QJsonValue after = auditValue(c, now);
-        if (before != after)
-            changes.append(QJsonArray{c.name, before, after});
-    }
-    if (audited) {
-        if (mode == Mode::AddNew) {
-            // The key of a new record: its fields as assigned, the defaults where not.
-            for (std::size_t column = 0; column < stored.size(); ++column) {
-                if (!m_assigned[qsizetype(column)] &&
-                    m_info->columns[column].kind != ColumnKind::Text)
-                    stored[column] = qlonglong(0);
-            }
-        }
-        if (Failure f = audit(mode == Mode::AddNew ? u"INSERT"_s : u"UPDATE"_s, stored,
-                              compactJson(changes));
-            f.status < 0)
-            return finishWrite(own, f);
+        if (m_assigned[column])
+            stored[std::size_t(column)] = m_pendingValues[std::size_t(column)];
     }
     Failure done = finishWrite(own, kOk);
     if (done.status < 0)
@@ -857,9 +792,8 @@ Failure TableCursor::remove()
     QVariantList binds;
     identity(m_current, &where, &binds);
     asRead(m_current, &where, &binds);
-    bool audited = false;
     bool own = false;
-    if (Failure f = beginWrite(-13, &audited, &own); f.status < 0)
+    if (Failure f = beginWrite(-13, &own); f.status < 0)
         return f;
     QString error;
     int affected = 0;
@@ -869,17 +803,6 @@ Failure TableCursor::remove()
     if (affected != 1)
         return finishWrite(own, changedMeanwhile());
     m_db->noteWritten(m_info, m_current, true, &m_current);
-    if (audited) {
-        QJsonArray changes;
-        for (std::size_t column = 0; column < m_info->columns.size(); ++column) {
-            if (int(column) == m_info->rowAddress || m_current[column].isNull())
-                continue;
-            const ColumnInfo& c = m_info->columns[column];
-            changes.append(QJsonArray{c.name, auditValue(c, m_current[column]), QJsonValue::Null});
-        }
-        if (Failure f = audit(u"DELETE"_s, m_current, compactJson(changes)); f.status < 0)
-            return finishWrite(own, f);
-    }
     if (Failure f = finishWrite(own, kOk); f.status < 0)
         return f;
     m_hasCurrent = false;

@@ -72,9 +72,8 @@ private:
     Failure found(Row row);
     Failure completeCurrent();
     Failure writeFailure(short own, const QString& error) const;
-    Failure beginWrite(short own, bool* audited, bool* ownTransaction);
+    Failure beginWrite(short own, bool* ownTransaction);
     Failure changedMeanwhile() const;
-    Failure audit(const QString& action, const Row& row, const QString& changes);
     Failure finishWrite(bool ownTransaction, Failure result);
     void rememberWritten(Mode mode);
 

@@ -16,7 +16,7 @@ QString actionText(const QString& action)
 {
     static const std::pair<const char16_t*, const char16_t*> names[] = {
         {u"INSERT", u"追加"},         {u"UPDATE", u"更新"}, {u"DELETE", u"削除"},
-        {u"BULK INSERT", u"一括追加"}, {u"CLEAR", u"全件削除"},
+        {u"BULK INSERT", u"一括追加"}, {u"BULK DELETE", u"一括削除"}, {u"CLEAR", u"全件削除"},
     };
     for (const auto& [stored, shown] : names) {
         if (action == QStringView(stored))

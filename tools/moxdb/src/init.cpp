@@ -143,6 +143,8 @@ mox::Status checkRolesPossible()
             continue;
         if (!KorDAO::isPostgres(mox::value(db)->handle()))
             return notOnPostgres(ini);
+        if (mox::Status s = KorDAO::checkSuperuser(mox::value(db)->handle()); !s.ok())
+            return s;
     }
     return mox::Status::success();
 }
@@ -165,11 +167,12 @@ mox::Status setUpRoles(const RoleNames& roles, QTextStream& log)
     for (std::size_t i = 0; i < opened.size(); ++i) {
         const auto& [ini, kind] = databases[i];
         if (mox::Status s =
-                KorDAO::grantRoles(opened[i]->handle(), roles.operatorRole, roles.adminRole, kind);
+                KorDAO::grantRoles(opened[i]->handle(), roles, kind);
             !s.ok())
             return mox::Status::failure(s.code, u"%1: %2"_s.arg(ini, s.message));
-        log << "roles " << roles.operatorRole << " and " << roles.adminRole << " set up (" << ini
-            << ": " << opened[i]->location() << ")\n";
+        log << "roles " << roles.operatorRole << ", " << roles.adminRole << ", "
+            << roles.auditorRole << " and " << roles.ownerRole << " set up (" << ini << ": "
+            << opened[i]->location() << ")\n";
     }
     return mox::Status::success();
 }

@@ -22,20 +22,27 @@ QString userFolder(const char* variable, const QString& fallback)
 
 int runInit(const QStringList& args, QTextStream& out, QTextStream& err)
 {
-    Options options(args, {u"--dir"_s, u"--operator-role"_s, u"--admin-role"_s}, {u"--roles"_s});
+    const QStringList roleOptions = {u"--operator-role"_s, u"--admin-role"_s,
+                                     u"--auditor-role"_s, u"--owner-role"_s};
+    Options options(args, QStringList{u"--dir"_s} + roleOptions, {u"--roles"_s});
     const bool roles = options.has(u"--roles"_s);
     if (!options.ok()) {
         err << "moxdb init: " << options.error() << '\n';
         return 2;
     }
-    if (!roles && (options.has(u"--operator-role"_s) || options.has(u"--admin-role"_s))) {
-        err << "moxdb init: --operator-role and --admin-role go with --roles\n";
-        return 2;
+    for (const QString& option : roleOptions) {
+        if (!roles && options.has(option)) {
+            err << "moxdb init: " << option << " goes with --roles\n";
+            return 2;
+        }
     }
     RoleNames names;
     names.operatorRole = options.value(u"--operator-role"_s, names.operatorRole);
     names.adminRole = options.value(u"--admin-role"_s, names.adminRole);
-    for (const QString& role : {names.operatorRole, names.adminRole}) {
+    names.auditorRole = options.value(u"--auditor-role"_s, names.auditorRole);
+    names.ownerRole = options.value(u"--owner-role"_s, names.ownerRole);
+    for (const QString& role :
+         {names.operatorRole, names.adminRole, names.auditorRole, names.ownerRole}) {
         if (roles && !KorDAO::isPlainRoleName(role)) {
             err << "moxdb init: "
                 << u"ロール名「%1」は使えません。英小文字・数字・_ の 63 文字以内で、数字で始まらない"
@@ -101,11 +108,14 @@ int runInit(const QStringList& args, QTextStream& out, QTextStream& err)
 
 Command initCommand()
 {
-    return {u"init"_s, u"[--dir DIR] [--roles [--operator-role NAME] [--admin-role NAME]]"_s,
+    return {u"init"_s,
+            u"[--dir DIR] [--roles [--operator-role NAME] [--admin-role NAME] "
+            u"[--auditor-role NAME] [--owner-role NAME]]"_s,
             u"create the payroll and environment databases named by MOX.INI and MOXENV.INI "
-            u"(writing default SQLite files into DIR when neither exists); with --roles, on a "
-            u"PostgreSQL server, also the roles of operators and administrators and their "
-            u"rights (defaults mox_operator, mox_admin)"_s,
+            u"(writing default SQLite files into DIR when neither exists); with --roles, run by "
+            u"the PostgreSQL server's superuser, also the roles of operators, administrators, "
+            u"auditors and the owner of the audit trail, and their rights (defaults "
+            u"mox_operator, mox_admin, mox_auditor, mox_audit_owner)"_s,
             &runInit};
 }
 

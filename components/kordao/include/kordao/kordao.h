@@ -50,8 +50,8 @@
 // begins, so two writers queue instead of failing. On PostgreSQL a statement still running after
 // the StatementTimeout= seconds (default 600) is cut off with kStatementTimeout (-33). A
 // connection to the server lost on the way gives kConnectionLost (-32); the next operation
-// connects again. Every add, update and delete on a database that keeps the audit table
-// KORDAO_AUDIT (the payroll database) writes an audit row in the same transaction.
+// connects again. Every add, update and delete of a payroll table writes an audit row into
+// KORDAO_AUDIT in the same transaction, by the database's own triggers (schema.h).
 
 #include "mox/currency.h"
 
@@ -257,8 +257,8 @@ public:
     /// writing or a value does not suit its field; kRecordChanged when the record edited was
     /// changed or deleted by another connection since it was read, or a new record's key
     /// exists already. After an edit the current record shows the stored values; after an add
-    /// it is unchanged. On an audited database the audit row is written in the same
-    /// transaction (its own one when none is open).
+    /// it is unchanged. The database's triggers write the audit row in the same transaction
+    /// (on SQLite a transaction of its own when none is open, so that the row names the writer).
     short DAO_Update();
     /// Removes the current record (-13 without one); reading on continues after it.
     /// kRecordChanged when another connection changed or deleted it since it was read.

@@ -50,10 +50,12 @@ std::vector<TableDef> payrollTables();
 /// The name table "名設定" of the environment database.
 TableDef nameTable();
 
-/// The payroll tables and the audit table KORDAO_AUDIT, which makes every change to them
-/// recorded: server time, database user (PostgreSQL), OS user, host, program, table, key
-/// (and SYOKCD), action (INSERT, UPDATE, DELETE, BULK INSERT, CLEAR) and the fields changed
-/// as JSON [["FIELD", old, new], …] ({"records": n} for the bulk actions).
+/// The payroll tables and the audit table KORDAO_AUDIT, with the triggers that record every
+/// change to them, whoever makes it: time, database login and client address (PostgreSQL),
+/// OS user, host and program (as the writing program reports them), table, key (and SYOKCD),
+/// action (INSERT, UPDATE, DELETE; BULK INSERT, BULK DELETE, CLEAR for the administration
+/// tool's loads and for TRUNCATE) and the fields as JSON [["FIELD", old, new], …] ({"records":
+/// n} for the bulk actions). A database made by an earlier version is brought up to date.
 mox::Status createPayrollSchema(const DatabaseHandle& db);
 /// The audit table alone (part of createPayrollSchema).
 mox::Status createAuditTable(const DatabaseHandle& db);
@@ -68,17 +70,38 @@ enum class DatabaseKind { Payroll, Environment };
 /// True for a role name grantRoles accepts: [a-z_][a-z0-9_]*, at most 63 characters.
 bool isPlainRoleName(const QString& name);
 
-/// On a PostgreSQL server: creates the group roles \p operatorRole and \p adminRole (NOLOGIN)
-/// unless they exist, and sets what they may do in \p db, whose tables must exist:
-///   - payroll database: the operator may read and write the payroll tables, read the record
-///     counter and only add to the audit table;
+/// The group roles of an office's PostgreSQL server. None of them is a login: the server's
+/// superuser makes logins members of the first three.
+struct RoleSet {
+    QString operatorRole = QStringLiteral("mox_operator"); // the desks: enter and print
+    QString adminRole = QStringLiteral("mox_admin");       // set-up, data loads, audit reading
+    QString auditorRole = QStringLiteral("mox_auditor");   // reads the audit trail, nothing else
+    QString ownerRole = QStringLiteral("mox_audit_owner"); // owns the trail; nobody is a member
+};
+
+/// On a PostgreSQL server, run by its superuser: creates the roles of \p roles (NOLOGIN) unless
+/// they exist, and sets what they may do in \p db, whose tables must exist:
+///   - both databases: only the operator, administrator and auditor roles may connect; nobody
+///     may create temporary tables or schemas; the administrator role owns the tables (the
+///     trail and the record counter excepted) and alone may create tables; the owner role owns
+///     the audit table, the record counter and the trigger functions, which only the
+///     administrator role may attach (EXECUTE);
+///   - payroll database: the operator may read and write the payroll tables and read the
+///     record counter, and has no right on the audit table; the administrator and the auditor
+///     may read the audit table, and nobody but its owner may change it;
 ///   - environment database: the operator may only read;
-///   - both: the administrator role owns every table and may do anything with it, and may
-///     create tables (so its logins run moxdb init, demo, synth and tax import).
-/// Logins are made members of these roles by the server's administrator. Running it again
-/// changes nothing. Refused on SQLite, for a name isPlainRoleName refuses, inside a transaction.
-mox::Status grantRoles(const DatabaseHandle& db, const QString& operatorRole,
-                       const QString& adminRole, DatabaseKind kind);
+///   - both: the event trigger kordao_keep_triggers refuses any DDL that leaves a counted table
+///     missing or without its enabled counter (and, payroll tables, audit) triggers, and any
+///     ALTER TABLE of a counted table by a login that is not the superuser.
+/// Running it again changes nothing. Refused on SQLite, for a name isPlainRoleName refuses or
+/// two roles of the same name, inside a transaction, and for a login that is not the
+/// superuser (checkSuperuser).
+mox::Status grantRoles(const DatabaseHandle& db, const RoleSet& roles, DatabaseKind kind);
+
+/// Refuses, with a message that says why, a PostgreSQL login that is not the server's
+/// superuser: a login that may only create roles could make itself a member of the trail's
+/// owner. Success on SQLite.
+mox::Status checkSuperuser(const DatabaseHandle& db);
 
 /// True when \p message, a failure text of this component, says the server refused the
 /// statement because the login lacks the privilege (PostgreSQL state 42501).

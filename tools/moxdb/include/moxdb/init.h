@@ -5,6 +5,8 @@
 
 #include "moxdb/database.h"
 
+#include "kordao/schema.h"
+
 #include "mox/status.h"
 
 #include <QString>
@@ -52,13 +54,11 @@ const std::vector<InitStep>& initSteps();
 mox::Status loadShippedTaxTables(Database& payroll, Database& environment);
 
 /// The group roles of an office's PostgreSQL server (moxdb init --roles).
-struct RoleNames {
-    QString operatorRole = QStringLiteral("mox_operator"); // the desks: enter and print
-    QString adminRole = QStringLiteral("mox_admin");       // set-up, data loads, audit reading
-};
+using RoleNames = KorDAO::RoleSet;
 
 /// Refuses role set-up when a database named by the configuration files is on SQLite (only a
-/// PostgreSQL server has logins); databases that do not open yet are left to initDatabases.
+/// PostgreSQL server has logins) or is reached with a login that is not the server's superuser;
+/// databases that do not open yet are left to initDatabases (and setUpRoles).
 mox::Status checkRolesPossible();
 
 /// Creates the roles \p roles when missing and sets their rights in both databases (see
