@@ -24,6 +24,7 @@ struct AuditRow {
     QJsonArray changes;
     QString program;
     QString osUser;
+    QString host;
 };
 
 class SeveralDesks : public DaoTest {
@@ -39,7 +40,8 @@ protected:
             rows.push_back({r[u"ACTION"].toString(), r[u"RECKEY"].toString(),
                             r[u"SYOKCD"].toInt(),
                             QJsonDocument::fromJson(r[u"CHANGES"].toString().toUtf8()).array(),
-                            r[u"PROGRAM"].toString(), r[u"OSUSER"].toString()});
+                            r[u"PROGRAM"].toString(), r[u"OSUSER"].toString(),
+                            r[u"HOST"].toString()});
         }
         return rows;
     }
@@ -116,11 +118,10 @@ TEST_P(SeveralDesks, EveryChangeLeavesOneAuditRowWithItsOldAndNewValues)
     EXPECT_EQ(rows[1].changes,
               (QJsonArray{QJsonArray{u"KYURYO"_s, u"336996"_s, u"340000.5"_s},
                           QJsonArray{u"NIREM1"_s, QJsonValue(), u"訂正"_s}}));
-    if (GetParam() == Backend::Sqlite) {
-        // On PostgreSQL the server takes them from the session's application_name.
-        EXPECT_EQ(rows[1].program, QCoreApplication::applicationName());
-        EXPECT_FALSE(rows[1].osUser.isEmpty());
-    }
+    // On PostgreSQL the server takes them from the session's application_name.
+    EXPECT_EQ(rows[1].program, QCoreApplication::applicationName());
+    EXPECT_FALSE(rows[1].osUser.isEmpty());
+    EXPECT_FALSE(rows[1].host.isEmpty());
 
     // The same text on both engines, as the programs wrote it before the server did.
     EXPECT_EQ(m_test->rawScalar(u"SELECT \"CHANGES\" FROM \"KORDAO_AUDIT\" WHERE \"ACTION\" = "

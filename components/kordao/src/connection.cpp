@@ -160,20 +160,38 @@ QString conninfoValue(const QString& value)
     return u'\'' + v + u'\'';
 }
 
+// Who this process is: the desk's account and machine and the program, as the audit rows show
+// them (SQLite: through the writer row; PostgreSQL: through the session's application_name).
+struct Author {
+    QString osUser;
+    QString host;
+    QString program;
+};
+
+const Author& author()
+{
+    static const Author a = [] {
+        Author r;
+        if (const passwd* pw = getpwuid(geteuid()))
+            r.osUser = QString::fromLocal8Bit(pw->pw_name);
+        else
+            r.osUser = QString::number(geteuid());
+        r.host = QSysInfo::machineHostName();
+        r.program = QCoreApplication::applicationName();
+        if (r.program.isEmpty())
+            r.program = QFileInfo(QFile::symLinkTarget(u"/proc/self/exe"_s)).fileName();
+        return r;
+    }();
+    return a;
+}
+
 // "<program> <OS user>@<host>" of this process: the program as QCoreApplication names it, or
 // the executable's file name.
 QString processApplicationName()
 {
     static const QString name = [] {
-        QString osUser;
-        if (const passwd* pw = getpwuid(geteuid()))
-            osUser = QString::fromLocal8Bit(pw->pw_name);
-        else
-            osUser = QString::number(geteuid());
-        QString program = QCoreApplication::applicationName();
-        if (program.isEmpty())
-            program = QFileInfo(QFile::symLinkTarget(u"/proc/self/exe"_s)).fileName();
-        return sessionApplicationName(program, osUser, QSysInfo::machineHostName());
+        const Author& a = author();
+        return sessionApplicationName(a.program, a.osUser, a.host);
     }();
     return name;
 }
@@ -1327,33 +1345,6 @@ std::optional<bool> Connection::audited(const TableInfo& table, QString* error)
     return f->audited;
 }
 
-namespace {
-
-// Who makes the change, the same for every audit row of the process.
-struct Author {
-    QString osUser;
-    QString host;
-    QString program;
-};
-
-const Author& author()
-{
-    static const Author a = [] {
-        Author r;
-        if (const passwd* pw = getpwuid(geteuid()))
-            r.osUser = QString::fromLocal8Bit(pw->pw_name);
-        else
-            r.osUser = QString::number(geteuid());
-        r.host = QSysInfo::machineHostName();
-        r.program = QCoreApplication::applicationName();
-        if (r.program.isEmpty())
-            r.program = QFileInfo(QFile::symLinkTarget(u"/proc/self/exe"_s)).fileName();
-        return r;
-    }();
-    return a;
-}
-
-} // namespace
 
 bool Connection::writeAudit(const AuditEntry& e, QString* error)
 {
