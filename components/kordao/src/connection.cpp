@@ -288,6 +288,21 @@ QString tlsRefusalReason(const DbSettings& s, const QString& text)
 
 enum class Presence { Unknown, Exists, Missing, Created };
 
+// Points \p db at the server, login and session settings of \p s. The settings of the session go
+// with the connection request: no statement of its own.
+void setPostgresServer(QSqlDatabase* db, const DbSettings& s)
+{
+    if (!s.host.isEmpty())
+        db->setHostName(s.host);
+    if (s.port > 0)
+        db->setPort(s.port);
+    if (!s.user.isEmpty())
+        db->setUserName(s.user);
+    if (s.hasPassword)
+        db->setPassword(s.password);
+    db->setConnectOptions(postgresConnectOptions(s));
+}
+
 // Whether database \p s.database exists on the server of \p s, asked of the server's "postgres"
 // database, so that the answer does not depend on the language of the server's messages; with
 // \p create, a missing one is created. Unknown when the server cannot be asked, or (and
@@ -298,16 +313,8 @@ Presence postgresDatabasePresence(const DbSettings& s, bool create, QString* err
     Presence presence = Presence::Unknown;
     {
         QSqlDatabase db = QSqlDatabase::addDatabase(u"QPSQL"_s, name);
+        setPostgresServer(&db, s);
         db.setDatabaseName(u"postgres"_s);
-        if (!s.host.isEmpty())
-            db.setHostName(s.host);
-        if (s.port > 0)
-            db.setPort(s.port);
-        if (!s.user.isEmpty())
-            db.setUserName(s.user);
-        if (s.hasPassword)
-            db.setPassword(s.password);
-        db.setConnectOptions(postgresConnectOptions(s));
         g_connections.fetch_add(1, std::memory_order_relaxed);
         if (db.open()) {
             QSqlQuery q(db);
@@ -392,16 +399,7 @@ std::shared_ptr<Connection> Connection::open(const DbSettings& s, bool createIfM
         if (sqlite) {
             db.setConnectOptions(u"QSQLITE_BUSY_TIMEOUT=%1"_s.arg(s.lockTimeout * 1000));
         } else {
-            if (!s.host.isEmpty())
-                db.setHostName(s.host);
-            if (s.port > 0)
-                db.setPort(s.port);
-            if (!s.user.isEmpty())
-                db.setUserName(s.user);
-            if (s.hasPassword)
-                db.setPassword(s.password);
-            // Settings of the session go with the connection request: no statement of its own.
-            db.setConnectOptions(postgresConnectOptions(s));
+            setPostgresServer(&db, s);
         }
         db.setNumericalPrecisionPolicy(QSql::HighPrecision);
         conn.reset(new Connection(s, db, name));
