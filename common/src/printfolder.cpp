@@ -1,6 +1,7 @@
 #include "mox/printfolder.h"
 
 #include "kordao/kordao.h"
+#include "mox/privatefile.h"
 
 #include <QDir>
 #include <QFile>
@@ -11,9 +12,6 @@ using namespace Qt::StringLiterals;
 
 namespace mox {
 namespace {
-
-constexpr QFileDevice::Permissions kOwnerOnly =
-    QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner;
 
 // UTF-8 (with or without a byte order mark) when it decodes cleanly, otherwise CP932.
 QString decodeIni(const QByteArray &bytes) {
@@ -44,14 +42,18 @@ Status folderFailure(const QString &folder, const QString &why) {
                                    QDir::toNativeSeparators(folder), why));
 }
 
-// Makes \p folder (and its parents) when missing; \p ownerOnly makes a new one 0700.
-Result<QString> usable(const QString &folder, bool ownerOnly) {
+// Folder= of MOX.INI: made 0700 when missing (its parents as the system makes them); an existing
+// one is taken only when it is the user's own (or root's) and closed to others' writing.
+Result<QString> configured(const QString &folder) {
     const QString path = QDir::cleanPath(QDir(folder).absolutePath());
-    if (!QFileInfo(path).isDir()) {
-        if (!QDir().mkpath(path))
+    QFileInfo info(path);
+    if (!info.exists() && !info.isSymLink()) {
+        if (!QDir().mkpath(info.absolutePath()))
             return folderFailure(path, u"作成できません"_s);
-        if (ownerOnly)
-            QFile::setPermissions(path, kOwnerOnly);
+        if (const QString why = makeOwnFolder(path); !why.isEmpty())
+            return folderFailure(path, why);
+    } else if (const QString why = ownFolderProblem(path); !why.isEmpty()) {
+        return folderFailure(path, why);
     }
     if (!QFileInfo(path).isWritable())
         return folderFailure(path, u"書き込みが許可されていません"_s);
@@ -101,18 +103,30 @@ PrintSettings printSettings() {
 
 Result<QString> printFolder(const QString &programDir, const PrintSettings &settings) {
     if (!settings.folder.isEmpty())
-        return usable(settings.folder, /*ownerOnly=*/true);
+        return configured(settings.folder);
     const QFileInfo program(programDir);
     if (!programDir.isEmpty() && program.isDir() && program.isWritable() &&
-        !isSystemFolder(programDir))
+        !isSystemFolder(programDir) && ownFolderProblem(programDir).isEmpty())
         return program.absoluteFilePath();
+    return dataFolder(u"print"_s);
+}
+
+Result<QString> dataFolder(const QString &sub) {
     QString data = qEnvironmentVariable("XDG_DATA_HOME");
-    if (data.isEmpty())
+    if (!QDir::isAbsolutePath(data))
         data = QDir::homePath() + u"/.local/share"_s;
-    Result<QString> folder = usable(data + u"/mox/print"_s, /*ownerOnly=*/true);
-    // The folder is this program's own: one left open to others by hand is closed again.
-    if (!failure(folder))
-        QFile::setPermissions(value(folder), kOwnerOnly);
+    data = QDir::cleanPath(data);
+    if (!QDir().mkpath(data))
+        return folderFailure(data, u"作成できません"_s);
+    // Both levels are this program's own: made 0700, and closed again when left open by hand.
+    QString folder = data + u"/mox"_s;
+    if (const QString why = makeOwnFolder(folder); !why.isEmpty())
+        return folderFailure(folder, why);
+    if (sub.isEmpty())
+        return folder;
+    folder += u'/' + sub;
+    if (const QString why = makeOwnFolder(folder); !why.isEmpty())
+        return folderFailure(folder, why);
     return folder;
 }
 

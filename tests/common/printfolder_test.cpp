@@ -1,6 +1,7 @@
 #include "mox/printfolder.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QFile>
 #include <QStringEncoder>
 #include <QTemporaryDir>
@@ -8,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 
@@ -90,6 +92,51 @@ TEST_F(PrintFolder, ConfiguredFolderWinsAndIsMadeWhenMissing) {
     const mox::Result<QString> bad = mox::printFolder(program, s);
     ASSERT_TRUE(mox::failure(bad));
     EXPECT_TRUE(mox::failure(bad)->message.contains(QDir::toNativeSeparators(s.folder)));
+}
+
+// Folders another local user can write in, or that are hers, or links: refused with the folder's
+// name, nothing made through them.
+TEST_F(PrintFolder, RefusesFoldersOthersControl) {
+    const QString program = m_dir.filePath(u"bin"_s);
+    ASSERT_TRUE(QDir().mkpath(program));
+    const QString shared = m_dir.filePath(u"shared"_s);
+    ASSERT_TRUE(QDir().mkpath(shared));
+    ASSERT_EQ(::chmod(QFile::encodeName(shared).constData(), 0777), 0);
+    mox::PrintSettings s;
+    s.folder = shared;
+    mox::Result<QString> r = mox::printFolder(program, s);
+    ASSERT_TRUE(mox::failure(r));
+    EXPECT_TRUE(mox::failure(r)->message.contains(shared)) << mox::failure(r)->message.toStdString();
+    EXPECT_EQ(modeOf(shared), 0777u);
+
+    s.folder = m_dir.filePath(u"link"_s);
+    ASSERT_TRUE(QFile::link(program, s.folder));
+    r = mox::printFolder(program, s);
+    ASSERT_TRUE(mox::failure(r));
+    EXPECT_TRUE(mox::failure(r)->message.contains(s.folder));
+
+    // The data folder left open to all, and "print" in it swapped for a link to another folder:
+    // the data folder is closed again and the link refused.
+    const QString data = m_dir.filePath(u"data/mox"_s);
+    ASSERT_TRUE(QDir().mkpath(data));
+    ASSERT_EQ(::chmod(QFile::encodeName(data).constData(), 0777), 0);
+    ASSERT_TRUE(QFile::link(shared, userFolder()));
+    r = mox::printFolder(u"/usr/bin"_s, {});
+    ASSERT_TRUE(mox::failure(r));
+    EXPECT_TRUE(mox::failure(r)->message.contains(userFolder()));
+    EXPECT_EQ(modeOf(data), 0700u);
+    EXPECT_TRUE(QDir(shared).isEmpty());
+
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "a folder of another user needs root";
+    const QString foreign = m_dir.filePath(u"foreign"_s);
+    ASSERT_TRUE(QDir().mkpath(foreign));
+    ASSERT_EQ(::chown(QFile::encodeName(foreign).constData(), 65534, 65534), 0);
+    s.folder = foreign;
+    r = mox::printFolder(program, s);
+    ASSERT_TRUE(mox::failure(r));
+    EXPECT_TRUE(mox::failure(r)->message.contains(u"ほかのユーザー"_s));
+    EXPECT_TRUE(mox::failure(r)->message.contains(foreign));
 }
 
 TEST_F(PrintFolder, ReadsOnlyThePrintSectionOfTheIni) {

@@ -5,9 +5,15 @@
 #include <QDir>
 #include <QFile>
 #include <QStringEncoder>
+#include <QPdfWriter>
+#include <QBuffer>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+
+#include <cstdio>
+
+#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 using korprint::Command;
@@ -173,6 +179,54 @@ TEST(CommandFileMissing, IsReportedAsMissing) {
     mox::Result<korprint::JobSetup> r = korprint::checkCommandFile(dir.filePath(u"OVL.TMP"_s));
     ASSERT_NE(mox::failure(r), nullptr);
     EXPECT_EQ(mox::failure(r)->code, korprint::CommandFileMissing);
+}
+
+// The pages come from the command file that was checked: one renamed into its place in between
+// (by another user, say) is refused before a page is drawn.
+TEST(CommandFileSwapped, IsRefusedWhenRendering) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(u"OVL.TMP"_s);
+    const QByteArray good = "ST 011001\r\nCR 15063\r\nPE \r\nLN 00100010010000101\r\nED \r\n";
+    for (const QString &name : {path, dir.filePath(u"other"_s)}) {
+        QFile f(name);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(good);
+    }
+    mox::Result<korprint::JobSetup> setup = korprint::checkCommandFile(path);
+    ASSERT_EQ(mox::failure(setup), nullptr);
+    ASSERT_EQ(::rename(QFile::encodeName(dir.filePath(u"other"_s)).constData(),
+                       QFile::encodeName(path).constData()),
+              0);
+
+    QBuffer out;
+    ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+    QPdfWriter writer(&out);
+    writer.setPageLayout(korprint::pageLayoutFor(mox::value(setup).paper));
+    const mox::Status s = korprint::renderPages(path, {}, mox::value(setup), writer);
+    EXPECT_EQ(s.code, korprint::CommandFileMissing);
+    EXPECT_TRUE(s.message.contains(u"OVL.TMP"_s)) << s.message.toStdString();
+}
+
+TEST(CommandFileMissing, IsALinkOrAnotherUsersFile) {
+    QTemporaryDir dir;
+    const QString real = dir.filePath(u"real"_s);
+    {
+        QFile f(real);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("ST 011001\r\nCR 15063\r\nPE \r\nED \r\n");
+    }
+    const QString path = dir.filePath(u"OVL.TMP"_s);
+    ASSERT_TRUE(QFile::link(real, path));
+    mox::Result<korprint::JobSetup> r = korprint::checkCommandFile(path);
+    ASSERT_NE(mox::failure(r), nullptr);
+    EXPECT_EQ(mox::failure(r)->code, korprint::CommandFileMissing);
+
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "a file of another user needs root";
+    ASSERT_EQ(::chown(QFile::encodeName(real).constData(), 65534, 65534), 0);
+    r = korprint::checkCommandFile(real);
+    ASSERT_NE(mox::failure(r), nullptr);
+    EXPECT_TRUE(mox::failure(r)->message.contains(u"ほかのユーザー"_s));
 }
 
 } // namespace

@@ -78,7 +78,8 @@ protected:
     // Every file of the folder except the command file: what a run left behind.
     QStringList leftovers() const {
         QStringList files =
-            QDir(m_dir.path()).entryList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot);
+            QDir(m_dir.path())
+                .entryList(QDir::Files | QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot);
         files.removeAll(u"OVL.TMP"_s);
         return files;
     }
@@ -176,19 +177,11 @@ TEST_F(PrtFile, ReportsMalformedAndMissingInputWithoutWriting) {
     EXPECT_EQ(m_prt->PrtFile(u"Mox030"_s, u"t"_s, u"nosuch.ovl"_s), korprint::OverlayMissing);
     EXPECT_TRUE(m_prt->lastError().contains(u"nosuch.ovl"_s));
 
-    // An overlay in the print folder wins over the shipped one, and may not hold page commands.
-    QFile ovl(m_dir.filePath(u"Mox030p.ovl"_s));
-    ASSERT_TRUE(ovl.open(QIODevice::WriteOnly));
-    ovl.write("RM form\r\nLN 00100010010000101\r\nPE \r\n");
-    ovl.close();
-    EXPECT_EQ(print(), korprint::OverlayMalformed);
-    EXPECT_TRUE(m_prt->lastError().contains(u"3 行目"_s));
-    ovl.remove();
-
     EXPECT_TRUE(QDir(m_dir.path()).entryList(QDir::Files).contains(u"OVL.TMP"_s));
     EXPECT_FALSE(QFileInfo::exists(pdf()));
 
     EXPECT_EQ(m_prt->PrtFile(u"../Mox030"_s, u"t"_s, u"Mox030p.ovl"_s), korprint::InvalidArgument);
+    EXPECT_EQ(m_prt->PrtFile(u"Mox030"_s, u"t"_s, u"../Mox030p.ovl"_s), korprint::InvalidArgument);
     m_prt->setPrintFIlePath(QString());
     EXPECT_EQ(print(), korprint::InvalidArgument);
 }
@@ -212,6 +205,70 @@ TEST_F(PrtFile, FailsCleanlyInAReadOnlyFolder) {
     QFile::setPermissions(m_dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     EXPECT_EQ(rc, korprint::OutputFailed);
     EXPECT_TRUE(leftovers().isEmpty());
+}
+
+// What another local user could leave in a print folder: each is refused with a message naming
+// it, and the file a link points at stays as it was.
+TEST_F(PrtFile, RefusesLinksAndIgnoresAPlantedForm) {
+    QTemporaryDir victimDir;
+    const QString victim = victimDir.filePath(u"important.txt"_s);
+    {
+        QFile f(victim);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(asCommandFile(kTwoPages));
+    }
+    const QString ovlTmp = m_dir.filePath(u"OVL.TMP"_s);
+
+    ASSERT_TRUE(QFile::link(victim, ovlTmp));
+    EXPECT_EQ(print(), korprint::CommandFileMissing);
+    EXPECT_TRUE(m_prt->lastError().contains(u"OVL.TMP"_s)) << m_prt->lastError().toStdString();
+    EXPECT_FALSE(QFileInfo::exists(pdf()));
+    ASSERT_TRUE(QFile::remove(ovlTmp));
+
+    writeCommands(asCommandFile(kTwoPages));
+    ASSERT_TRUE(QFile::link(victim, pdf()));
+    EXPECT_EQ(print(), korprint::OutputFailed);
+    EXPECT_TRUE(m_prt->lastError().contains(u"Mox030.pdf"_s)) << m_prt->lastError().toStdString();
+    EXPECT_EQ(QFileInfo(pdf()).symLinkTarget(), victim);
+    QFile f(victim);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(f.readAll(), asCommandFile(kTwoPages));
+    ASSERT_TRUE(QFile::remove(pdf()));
+
+    // A form in the print folder is not read: this one would fail the run with its page command.
+    QFile ovl(m_dir.filePath(u"Mox030p.ovl"_s));
+    ASSERT_TRUE(ovl.open(QIODevice::WriteOnly));
+    ovl.write("RM planted\r\nLN 00100010010000101\r\nPE \r\n");
+    ovl.close();
+    EXPECT_EQ(print(), korprint::PrintOk) << m_prt->lastError().toStdString();
+}
+
+TEST_F(PrtFile, RefusesAFolderOthersCanWriteOrThatIsALink) {
+    writeCommands(asCommandFile(kTwoPages));
+    ASSERT_EQ(::chmod(QFile::encodeName(m_dir.path()).constData(), 0777), 0);
+    EXPECT_EQ(print(), korprint::OutputFailed);
+    EXPECT_TRUE(m_prt->lastError().contains(QDir::toNativeSeparators(m_dir.path())))
+        << m_prt->lastError().toStdString();
+    EXPECT_FALSE(QFileInfo::exists(pdf()));
+    ASSERT_EQ(::chmod(QFile::encodeName(m_dir.path()).constData(), 0700), 0);
+
+    QTemporaryDir links;
+    const QString link = links.filePath(u"print"_s);
+    ASSERT_TRUE(QFile::link(m_dir.path(), link));
+    m_prt->setPrintFIlePath(link);
+    EXPECT_EQ(print(), korprint::OutputFailed);
+    EXPECT_TRUE(m_prt->lastError().contains(link)) << m_prt->lastError().toStdString();
+    EXPECT_FALSE(QFileInfo::exists(pdf()));
+
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "giving the folder to another user needs root";
+    m_prt->setPrintFIlePath(m_dir.path());
+    ASSERT_EQ(::chown(QFile::encodeName(m_dir.path()).constData(), 65534, 65534), 0);
+    const short rc = print();
+    ASSERT_EQ(::chown(QFile::encodeName(m_dir.path()).constData(), 0, 0), 0);
+    EXPECT_EQ(rc, korprint::OutputFailed);
+    EXPECT_TRUE(m_prt->lastError().contains(u"ほかのユーザー"_s)) << m_prt->lastError().toStdString();
+    EXPECT_FALSE(QFileInfo::exists(pdf()));
 }
 
 TEST_F(PrtFile, ReportsAnUnknownPrinterAfterWritingThePdf) {

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace mox030;
 using namespace Qt::StringLiterals;
@@ -186,6 +187,51 @@ TEST_F(OvlFile, FileIsReadableByItsOwnerOnly)
     struct stat st {};
     ASSERT_EQ(::stat(QFile::encodeName(path()).constData(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777u, 0600u);
+}
+
+// Another local user's link or file in the place of OVL.TMP, or a folder open to others' writing:
+// the run writes nothing, names the file or folder, and the link's target keeps its content.
+TEST_F(OvlFile, RefusesALinkAFileOfAnotherUserAndAFolderOthersCanWrite)
+{
+    QTemporaryDir victimDir;
+    const QString victim = victimDir.filePath(u"important.txt"_s);
+    {
+        QFile f(victim);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("mine\n");
+    }
+    ASSERT_TRUE(QFile::link(victim, path()));
+    m_prt.prsOvlStart(11, 1);
+    m_prt.prsOvlEnd();
+    EXPECT_FALSE(m_prt.status().ok());
+    EXPECT_TRUE(m_prt.status().message.contains(u"シンボリックリンク"_s))
+        << m_prt.status().message.toStdString();
+    EXPECT_EQ(mox030test::readBytes(victim), QByteArray("mine\n"));
+    EXPECT_EQ(QDir(m_dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::System),
+              QStringList{u"OVL.TMP"_s});
+    ASSERT_TRUE(QFile::remove(path()));
+
+    ASSERT_EQ(::chmod(QFile::encodeName(m_dir.path()).constData(), 0777), 0);
+    m_prt.prsOvlStart(11, 1);
+    m_prt.prsOvlEnd();
+    ASSERT_EQ(::chmod(QFile::encodeName(m_dir.path()).constData(), 0700), 0);
+    EXPECT_FALSE(m_prt.status().ok());
+    EXPECT_TRUE(m_prt.status().message.contains(m_dir.path()));
+    EXPECT_FALSE(QFile::exists(path()));
+
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "a file of another user needs root";
+    {
+        QFile planted(path());
+        ASSERT_TRUE(planted.open(QIODevice::WriteOnly));
+        planted.write("planted\r\n");
+    }
+    ASSERT_EQ(::chown(QFile::encodeName(path()).constData(), 65534, 65534), 0);
+    m_prt.prsOvlStart(11, 1);
+    m_prt.prsOvlEnd();
+    EXPECT_FALSE(m_prt.status().ok());
+    EXPECT_TRUE(m_prt.status().message.contains(u"ほかのユーザー"_s));
+    EXPECT_EQ(mox030test::readBytes(path()), QByteArray("planted\r\n"));
 }
 
 TEST_F(OvlFile, MissingFolderIsReportedAndLaterCallsDoNothing)

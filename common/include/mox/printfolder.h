@@ -8,7 +8,8 @@
 //     if (const mox::Status *s = mox::failure(folder)) ...             // message names the folder
 //
 // The print files hold every chosen employee's salaries, so a folder this module makes is the
-// user's alone (0700), and the files in it are made 0600 by their writers.
+// user's alone (0700), a folder others may write in is refused (they could plant links or files
+// there), and the files in it are made 0600, never through a link, by their writers.
 
 #include "mox/status.h"
 
@@ -31,10 +32,17 @@ PrintSettings readPrintSettings(const QString &iniPath);
 /// when there is none.
 PrintSettings printSettings();
 
-/// The print folder: Folder= of \p settings when given (made if missing); else \p programDir
-/// when the program may write there and it is not a system folder below /usr (a build tree);
-/// else $XDG_DATA_HOME/mox/print (default ~/.local/share/mox/print), made if missing and kept
-/// 0700. A folder that cannot be made or written is a failure whose message names it.
+/// The print folder: Folder= of \p settings when given (made 0700 if missing); else \p programDir
+/// when the program may write there, it is the user's own and it is not a system folder below
+/// /usr (a build tree); else dataFolder("print"). An existing folder is used only when it is no
+/// symbolic link, belongs to the user (or root) and neither group nor others may write in it; a
+/// folder refused, or one that cannot be made or written, is a failure whose message names it
+/// and says why.
 Result<QString> printFolder(const QString &programDir, const PrintSettings &settings);
+
+/// $XDG_DATA_HOME/mox (default ~/.local/share/mox), and \p sub in it when given: each made 0700
+/// if missing and made 0700 again when the user's own one was left open to others. A link or a
+/// folder of another user in their place is a failure naming it.
+Result<QString> dataFolder(const QString &sub = {});
 
 } // namespace mox

@@ -2,6 +2,10 @@
 
 #include <QStringDecoder>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 using namespace Qt::StringLiterals;
 
 namespace korprint {
@@ -130,10 +134,23 @@ QString parseCommand(QByteArrayView line, Command &out) {
 }
 
 bool CommandReader::open(const QString &path) {
-    m_file.setFileName(path);
+    m_file.close();
     m_line = 0;
     m_error.clear();
-    return m_file.open(QIODevice::ReadOnly);
+    m_device = m_inode = 0;
+    m_own = false;
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !m_file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return false;
+    }
+    m_device = static_cast<quint64>(st.st_dev);
+    m_inode = static_cast<quint64>(st.st_ino);
+    m_own = S_ISREG(st.st_mode) && st.st_uid == ::geteuid();
+    return true;
 }
 
 CommandReader::Next CommandReader::next(Command &out) {

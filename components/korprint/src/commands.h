@@ -65,7 +65,13 @@ class CommandReader {
 public:
     enum class Next { Command, EndOfFile, Error };
 
+    // Opens \p path for reading, never through a symbolic link (false for a link).
     bool open(const QString &path);
+    // The device and inode of the open file: which file was read, whatever its name says now.
+    quint64 device() const { return m_device; }
+    quint64 inode() const { return m_inode; }
+    // The open file is a plain file of this process's user.
+    bool ownPlainFile() const { return m_own; }
     Next next(Command &out);
     int lineNumber() const { return m_line; }
     QString error() const { return m_error; }
@@ -75,6 +81,9 @@ private:
     QByteArray m_buffer;
     int m_line = 0;
     QString m_error;
+    quint64 m_device = 0;
+    quint64 m_inode = 0;
+    bool m_own = false;
 };
 
 } // namespace korprint

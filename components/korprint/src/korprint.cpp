@@ -3,13 +3,12 @@
 #include "printjob.h"
 
 #include "mox/datadir.h"
+#include "mox/privatefile.h"
 
 #include <QDir>
-#include <QFileInfo>
 #include <QPdfWriter>
 #include <QPrinter>
 #include <QPrinterInfo>
-#include <QSaveFile>
 
 #include <algorithm>
 
@@ -69,12 +68,10 @@ short PrintComponentImpl::fail(const mox::Status &s) {
     return static_cast<short>(s.code);
 }
 
+// The form comes from the installed data folder only: a copy in the print folder, where others
+// might have put it, would change every ledger printed.
 QString PrintComponentImpl::overlayPath(const QString &overlay) const {
-    const QString local = QDir(m_folder).filePath(overlay);
-    if (QFileInfo::exists(local))
-        return local;
-    const QString shipped = QDir(mox::shippedDataDir()).filePath(overlay);
-    return QFileInfo::exists(shipped) ? shipped : local;
+    return QDir(mox::shippedDataDir()).filePath(overlay);
 }
 
 short PrintComponentImpl::PrtFile(const QString &programId, const QString &title,
@@ -83,10 +80,17 @@ short PrintComponentImpl::PrtFile(const QString &programId, const QString &title
     // The program id names a file in the print folder, so it may not climb out of it.
     const bool badId = programId.isEmpty() || programId.contains(u'/') ||
                        programId.contains(u'\\') || programId.startsWith(u'.');
-    if (m_folder.isEmpty() || badId || overlay.isEmpty()) {
+    const bool badOverlay = overlay.isEmpty() || overlay.contains(u'/') ||
+                            overlay.contains(u'\\') || overlay.startsWith(u'.');
+    if (m_folder.isEmpty() || badId || badOverlay) {
         return fail(mox::Status::failure(
             InvalidArgument,
             u"印刷ファイルのフォルダ、プログラムIDまたはオーバレイ名が正しくありません。"_s));
+    }
+    if (const QString why = mox::ownFolderProblem(m_folder); !why.isEmpty()) {
+        return fail(mox::Status::failure(
+            OutputFailed, u"印刷ファイルのフォルダ %1 を使えません（%2）。"_s.arg(
+                              QDir::toNativeSeparators(m_folder), why)));
     }
     const QString commandFile = QDir(m_folder).filePath(kCommandFileName);
 
@@ -114,20 +118,19 @@ short PrintComponentImpl::PrtFile(const QString &programId, const QString &title
 mox::Status PrintComponentImpl::writePdf(const QString &path, const QString &title,
                                          const JobSetup &setup,
                                          const std::vector<Command> &overlay) {
-    // QSaveFile writes beside the target and renames only on commit: a failed run leaves the
-    // older PDF untouched and no partial file behind.
-    QSaveFile file(path);
+    // The pages show salaries: they go to a new 0600 file beside the target, renamed into place
+    // only on commit, so a failed run leaves the older PDF untouched and no partial file behind,
+    // and a link planted in the PDF's place is refused rather than followed.
+    mox::PrivateFile file(path);
     auto failed = [&](const QString &why) {
         return mox::Status::failure(OutputFailed, u"PDFファイル %1 を書き込めません（%2）。"_s.arg(
                                                       QDir::toNativeSeparators(path), why));
     };
-    // The pages show salaries: the owner alone may read the file, whatever an older one allowed.
-    if (!file.open(QIODevice::WriteOnly) ||
-        !file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner))
+    if (!file.open())
         return failed(file.errorString());
     mox::Status s;
     {
-        QPdfWriter writer(&file);
+        QPdfWriter writer(file.device());
         writer.setTitle(title);
         writer.setCreator(u"korprint"_s);
         writer.setResolution(720);
@@ -136,7 +139,7 @@ mox::Status PrintComponentImpl::writePdf(const QString &path, const QString &tit
                         m_progress);
     }
     if (!s.ok()) {
-        file.cancelWriting();
+        file.cancel();
         return s;
     }
     if (!file.commit())

@@ -76,10 +76,20 @@ QPageLayout pageLayoutFor(int paper) {
 mox::Result<JobSetup> checkCommandFile(const QString &path) {
     CommandReader reader;
     if (!reader.open(path)) {
-        return mox::Status::failure(CommandFileMissing, u"印刷ファイル %1 を開けません。"_s.arg(
-                                                            QDir::toNativeSeparators(path)));
+        return mox::Status::failure(
+            CommandFileMissing,
+            u"印刷ファイル %1 を開けません（ないか、シンボリックリンクです）。"_s.arg(
+                QDir::toNativeSeparators(path)));
+    }
+    if (!reader.ownPlainFile()) {
+        return mox::Status::failure(
+            CommandFileMissing,
+            u"印刷ファイル %1 はほかのユーザーのファイルか通常のファイルではないため使えません。"_s
+                .arg(QDir::toNativeSeparators(path)));
     }
     JobSetup setup;
+    setup.device = reader.device();
+    setup.inode = reader.inode();
     bool started = false;
     bool ended = false;
     bool setUp = false;
@@ -181,6 +191,12 @@ mox::Status renderPages(const QString &commandFile, const std::vector<Command> &
     if (!reader.open(commandFile)) {
         return mox::Status::failure(CommandFileMissing, u"印刷ファイル %1 を開けません。"_s.arg(
                                                             QDir::toNativeSeparators(commandFile)));
+    }
+    if (setup.inode != 0 && (reader.device() != setup.device || reader.inode() != setup.inode)) {
+        return mox::Status::failure(
+            CommandFileMissing,
+            u"印刷ファイル %1 が確認の後にほかのファイルに置き換えられたため、印刷しません。"_s.arg(
+                QDir::toNativeSeparators(commandFile)));
     }
     PageRenderer renderer(setup.cpi, setup.lpi);
     QPainter painter;

@@ -24,6 +24,9 @@ struct JobSetup {
     int cpi = 0;
     int lpi = 0;
     int pages = 0;
+    // The command file checked (device and inode): the pages are drawn from that file only.
+    quint64 device = 0;
+    quint64 inode = 0;
 };
 
 // The page size and orientation of a paper code; false for an unknown code.
@@ -41,7 +44,8 @@ QPageLayout pageLayoutFor(int paper);
 
 // Reads the whole command file once without drawing: every line must be a command, ST comes
 // first, CR before the first page, texts and rules only inside a page, ED last. A file without
-// pages is refused as well. Fails with CommandFileMissing or CommandFileMalformed.
+// pages is refused as well, and so is a link or a file of another user. Fails with
+// CommandFileMissing or CommandFileMalformed.
 mox::Result<JobSetup> checkCommandFile(const QString &path);
 
 // Reads an overlay: TE, LN, BX and RM lines (blank lines allowed). Fails with OverlayMissing or
@@ -50,7 +54,8 @@ mox::Result<std::vector<Command>> loadOverlay(const QString &path);
 
 // Draws every page of the command file on `device` (already set to the job's page layout), the
 // overlay first on each page. The file is read again line by line, so memory does not grow with
-// the number of pages. \p pageDone, when set, is called after each page with its number and
+// the number of pages; when \p setup names the checked file (device and inode), a file that is
+// another one now is refused before anything is drawn. \p pageDone, when set, is called after each page with its number and
 // setup.pages.
 mox::Status renderPages(const QString &commandFile, const std::vector<Command> &overlay,
                         const JobSetup &setup, QPagedPaintDevice &device,

@@ -1,10 +1,10 @@
 #include "mox030/sub_prt.h"
 
 #include "mox/format.h"
+#include "mox/privatefile.h"
 
 #include <QDir>
 #include <QHash>
-#include <QSaveFile>
 #include <QStringEncoder>
 
 #include <algorithm>
@@ -196,11 +196,9 @@ void SUB_PRT::prsOvlWrite(int mode, const QString& line)
         m_status = mox::Status::success();
         m_blanked = 0;
         m_replaced = 0;
-        m_file = std::make_unique<QSaveFile>(filePath());
-        // The file holds salaries: its owner alone may read it, whatever an older file allowed
-        // (the mode is set on the new file before its first line and kept by the rename).
-        if (!m_file->open(QIODevice::WriteOnly) ||
-            !m_file->setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner)) {
+        // The file holds salaries: it is created 0600 under a new name and renamed into place.
+        m_file = std::make_unique<mox::PrivateFile>(filePath());
+        if (!m_file->open()) {
             fail(m_file->errorString());
             return;
         }
@@ -218,8 +216,8 @@ void SUB_PRT::prsOvlWrite(int mode, const QString& line)
     }
     m_line = ascii ? line.toLatin1() : QByteArray(m_encoder.encode(line));
     m_line += "\r\n";
-    if (m_file->write(m_line) != m_line.size()) {
-        fail(m_file->errorString());
+    if (m_file->device()->write(m_line) != m_line.size()) {
+        fail(m_file->device()->errorString());
         return;
     }
     if (mode == 4) {
@@ -234,7 +232,7 @@ void SUB_PRT::fail(const QString& what)
     m_status = mox::Status::failure(-1, u"印刷ファイルを作成できません。\r\n\r\n"_s + filePath() +
                                             u"\r\n"_s + what);
     if (m_file) {
-        m_file->cancelWriting();
+        m_file->cancel();
         m_file.reset();
     }
 }

@@ -12,8 +12,10 @@
 //
 // PrtFile always renders the pages to "<folder>/<program id>.pdf", replacing an older file only
 // when the new one is complete; when the environment variable MOX_PRINTER names a printer the
-// same pages also go to that printer. The overlay is looked for in the folder first and then in
-// the data folder the component was built with. The command language and the overlay format are
+// same pages also go to that printer. The overlay is read from the installed data folder only
+// (mox::shippedDataDir), never from the print folder. The folder must be the user's own and
+// closed to others' writing; OVL.TMP must be a plain file of the user (not a link), and the pages
+// are drawn from the very file that was checked; a link in the PDF's place is refused. The command language and the overlay format are
 // described in docs/overlay-format.md. The component draws with Qt's fonts, so it needs a
 // QGuiApplication (or QApplication) to exist.
 
@@ -29,9 +31,10 @@ enum PrintResult : short {
     PrintOk = 0,
     CommandFileMissing = -1,   // OVL.TMP absent or unreadable
     CommandFileMalformed = -2, // a line of OVL.TMP is not a valid command, or the file is cut off
-    OverlayMissing = -3,       // the overlay is in neither folder or unreadable
+    OverlayMissing = -3,       // the overlay is not in the data folder or unreadable
     OverlayMalformed = -4,     // a line of the overlay is not a valid command
-    OutputFailed = -5,         // the PDF could not be written (folder missing or read-only, disk)
+    OutputFailed = -5,         // the PDF could not be written (folder missing, read-only, not the
+                               // user's own or open to others' writing; a link in its place; disk)
     PrinterFailed = -6,        // the PDF was written but the printer named by MOX_PRINTER is
                                // unknown, failed, or cannot take the job's paper with the form's
                                // margins (it then gets no job)

@@ -15,10 +15,12 @@
 // is therefore written cleaned: a control character becomes a blank, a character code page 932
 // cannot hold becomes "？"; the writer counts both for the run's closing notice.
 //
-// An existing OVL.TMP is replaced only by a complete file: the lines go to a temporary file in
-// the same folder, which prsOvlEnd renames over the old one. A file that cannot be created or
-// written leaves any old OVL.TMP as it was and is reported by status(); the later calls of the
-// run then do nothing.
+// An existing OVL.TMP is replaced only by a complete file: the lines go to a new temporary file
+// (0600, never through a link) in the same folder, which prsOvlEnd renames over the old one. The
+// folder must be the user's own and closed to others' writing, and a link or another user's file
+// named OVL.TMP is refused (mox::PrivateFile). A file that cannot be created or written leaves
+// any old OVL.TMP as it was and is reported by status(); the later calls of the run then do
+// nothing.
 
 #include "mox/currency.h"
 #include "mox/status.h"
@@ -29,7 +31,9 @@
 
 #include <memory>
 
-class QSaveFile;
+namespace mox {
+class PrivateFile;
+}
 
 namespace mox030 {
 
@@ -86,7 +90,7 @@ private:
     void appendCleanText(QString& line, QStringView text);
 
     QString m_strPrtPath;
-    std::unique_ptr<QSaveFile> m_file;
+    std::unique_ptr<mox::PrivateFile> m_file;
     QStringEncoder m_encoder;
     QString m_text;    // the text line being built
     QByteArray m_line; // the same line, encoded
