@@ -90,6 +90,11 @@ short clsDbAccess::DAO_DBOpen()
     return 0;
 }
 
+QString sqliteDatabaseFile(const DatabaseHandle& db)
+{
+    return db && db->settings().engine == Engine::Sqlite ? db->settings().database : QString();
+}
+
 QString databaseLocation(const DatabaseHandle& db)
 {
     if (!db)

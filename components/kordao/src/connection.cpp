@@ -20,7 +20,12 @@
 #include <limits>
 #include <mutex>
 
+#include <cerrno>
+#include <cstring>
+
+#include <fcntl.h>
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace Qt::StringLiterals;
@@ -376,7 +381,23 @@ std::shared_ptr<Connection> Connection::open(const DbSettings& s, bool createIfM
             *error = u"データベースファイル %1 が存在しません。"_s.arg(s.database);
             return nullptr;
         }
-        QDir().mkpath(QFileInfo(s.database).absolutePath());
+        // The file holds salaries and belongs to one user: a folder made for it is 0700, the
+        // file is made 0600 (SQLite gives its journal the same mode) and never through a link.
+        const QFileInfo file(s.database);
+        const QString folder = file.absolutePath();
+        if (!QFileInfo(folder).isDir()) {
+            QDir().mkpath(QFileInfo(folder).absolutePath());
+            ::mkdir(QFile::encodeName(folder).constData(), 0700);
+        }
+        const int fd = ::open(QFile::encodeName(file.absoluteFilePath()).constData(),
+                              O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd < 0) {
+            *status = -18;
+            *error = u"データベースファイル %1 を作成できません（%2）。"_s.arg(
+                s.database, QString::fromLocal8Bit(std::strerror(errno)));
+            return nullptr;
+        }
+        ::close(fd);
     }
     if (sqlite && QFileInfo(s.database).isDir()) {
         *status = -18;

@@ -3,11 +3,15 @@
 #include "moxdb/loading.h"
 
 #include "kordao/schema.h"
+#include "mox/privatefile.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
+#include <QSet>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 
@@ -17,16 +21,92 @@ namespace {
 
 mox::Status writeDefaultIni(const QString& path, const QString& databaseFile)
 {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Text))
-        return mox::Status::failure(-20, u"%1 を書けません: %2"_s.arg(path, file.errorString()));
+    mox::PrivateFile file(path);
+    if (!file.open())
+        return mox::Status::failure(-20, file.errorString());
     const QString text = u"[Database]\n"
                          u"Driver=QSQLITE\n"
                          u"; absolute, or relative to the folder of this file\n"
                          u"Database=%1\n"_s.arg(databaseFile);
-    file.write(text.toUtf8());
+    file.device()->write(text.toUtf8());
     if (!file.commit())
-        return mox::Status::failure(-20, u"%1 を書けません: %2"_s.arg(path, file.errorString()));
+        return mox::Status::failure(-20, file.errorString());
+    return mox::Status::success();
+}
+
+// Makes \p folder when missing: its parents as the system makes them, the folder itself 0700.
+bool makeFolder(const QString& folder)
+{
+    const QString path = QDir::cleanPath(QDir(folder).absolutePath());
+    if (QFileInfo(path).isDir())
+        return true;
+    return QDir().mkpath(QFileInfo(path).absolutePath()) && mox::makeOwnFolder(path).isEmpty();
+}
+
+// A file of moxdb's own in a database folder: the configuration files, the print folder of the
+// programs, and the databases with their journals.
+bool isOwnEntry(const QString& name, const QStringList& databases)
+{
+    if (name == kPayrollIni || name == kEnvironmentIni || name == u"print"_s)
+        return true;
+    for (const QString& db : databases) {
+        if (name == db || name == db + u"-journal"_s || name == db + u"-wal"_s ||
+            name == db + u"-shm"_s)
+            return true;
+    }
+    return false;
+}
+
+// The SQLite databases belong to their user alone: each file is made 0600 and its folder 0700.
+// A folder that others may open is tightened when it is this user's and holds nothing but
+// moxdb's own files; any other is refused, since tightening it would change someone's folder.
+mox::Status secureSqliteFiles(const QStringList& files, QTextStream& log)
+{
+    QStringList folders;
+    for (const QString& f : files) {
+        const QString folder = QFileInfo(f).absolutePath();
+        if (!folders.contains(folder))
+            folders << folder;
+    }
+    for (const QString& folder : folders) {
+        QStringList names;
+        for (const QString& f : files) {
+            if (QFileInfo(f).absolutePath() == folder)
+                names << QFileInfo(f).fileName();
+        }
+        const QByteArray native = QFile::encodeName(folder);
+        struct stat st {};
+        if (::stat(native.constData(), &st) != 0)
+            return mox::Status::failure(-20, u"フォルダ %1 を確認できません。"_s.arg(folder));
+        if ((st.st_mode & 077) != 0) {
+            bool own = st.st_uid == ::geteuid();
+            const QStringList entries =
+                QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System |
+                                       QDir::NoDotAndDotDot);
+            for (const QString& e : entries)
+                own = own && isOwnEntry(e, names);
+            if (!own || ::chmod(native.constData(), 0700) != 0) {
+                return mox::Status::failure(
+                    -20, u"データベースのフォルダ %1 はほかのユーザーも開けるため使えません。"
+                         u"自分だけが開けるフォルダ（0700）にするか、--dir で別のフォルダを指定して"
+                         u"ください。"_s.arg(folder));
+            }
+            log << "folder " << folder << " made 0700 (only you may open it)\n";
+        }
+        for (const QString& name : names) {
+            const QString file = QDir(folder).filePath(name);
+            const QByteArray fileNative = QFile::encodeName(file);
+            if (::lstat(fileNative.constData(), &st) != 0 || !S_ISREG(st.st_mode) ||
+                st.st_uid != ::geteuid()) {
+                return mox::Status::failure(
+                    -20, u"データベースファイル %1 はほかのユーザーのファイルか通常のファイルでは"
+                         u"ありません。"_s.arg(file));
+            }
+            if ((st.st_mode & 077) != 0 && ::chmod(fileNative.constData(), 0600) != 0)
+                return mox::Status::failure(-20, u"%1 を 0600 にできません。"_s.arg(file));
+            log << "database " << file << ": 0600 in a 0700 folder (only you may read it)\n";
+        }
+    }
     return mox::Status::success();
 }
 
@@ -74,19 +154,14 @@ mox::Result<IniFiles> ensureIniFiles(const QStringList& folders, const QString& 
                                              missing, folders.join(u", "_s)));
     }
     const QDir dir(defaultDir);
-    if (!QDir().mkpath(dir.absolutePath()))
+    if (!makeFolder(dir.absolutePath()))
         return mox::Status::failure(-20, u"%1 を作れません。"_s.arg(dir.absolutePath()));
     QString payrollDb = u"mox.db"_s;
     QString environmentDb = u"moxenv.db"_s;
     if (!databaseDir.isEmpty()) {
         const QDir data(databaseDir);
-        if (!data.exists()) {
-            if (!QDir().mkpath(data.absolutePath()))
-                return mox::Status::failure(-20, u"%1 を作れません。"_s.arg(data.absolutePath()));
-            QFile::setPermissions(data.absolutePath(), QFileDevice::ReadOwner |
-                                                           QFileDevice::WriteOwner |
-                                                           QFileDevice::ExeOwner);
-        }
+        if (!makeFolder(data.absolutePath()))
+            return mox::Status::failure(-20, u"%1 を作れません。"_s.arg(data.absolutePath()));
         payrollDb = data.absoluteFilePath(payrollDb);
         environmentDb = data.absoluteFilePath(environmentDb);
     }
@@ -113,6 +188,13 @@ mox::Status initDatabases(const std::vector<InitStep>& steps, QTextStream& log)
         return s;
     log << "environment tables ready (" << kEnvironmentIni << ": " << environment->location()
         << ")\n";
+    QStringList sqliteFiles;
+    for (const Database* db : {payroll.get(), environment.get()}) {
+        if (const QString file = KorDAO::sqliteDatabaseFile(db->handle()); !file.isEmpty())
+            sqliteFiles << QFileInfo(file).absoluteFilePath();
+    }
+    if (mox::Status s = secureSqliteFiles(sqliteFiles, log); !s.ok())
+        return s;
     for (const InitStep& step : steps) {
         log << step.name << "...\n";
         log.flush();

@@ -126,6 +126,9 @@ using DatabaseHandle = std::shared_ptr<Connection>;
 /// のデータベース <name>" (the default server of libpq when the INI file names none).
 QString databaseLocation(const DatabaseHandle& db);
 
+/// The file of a SQLite database; empty for a PostgreSQL one.
+QString sqliteDatabaseFile(const DatabaseHandle& db);
+
 class clsTbAccess;
 
 /// What a record was when it was read (every field), or that there was none: taken with
