@@ -52,4 +52,9 @@ ovl="$work/bin/OVL.TMP"
 [ "$(tail -n 1 "$ovl")" = $'ED \r' ] || { echo "OVL.TMP does not end with ED"; exit 1; }
 pages=$(grep -c $'^PE \r$' "$ovl")
 [ "$pages" -gt 0 ] || { echo "OVL.TMP holds no page"; exit 1; }
+# Salaries only for the user: 0600 files, and the databases' folder closed by moxdb init.
+for f in "$ovl" "$work/bin/Mox030.pdf" "$work/data/mox.db" "$work/data/moxenv.db"; do
+    [ "$(stat -c %a "$f")" = 600 ] || { echo "$f is not 0600"; exit 1; }
+done
+[ "$(stat -c %a "$work/data")" = 700 ] || { echo "$work/data is not 0700"; exit 1; }
 echo "printed $pages pages"
