@@ -99,6 +99,25 @@ TEST_F(DbOpen, FileThatIsNotADatabaseIsRefused)
     EXPECT_NE(lastError().find("junk.db"), std::string::npos) << lastError();
 }
 
+// A database made on request is its user's alone, and never made through a link planted in its
+// place: the link's target is not created.
+TEST_F(DbOpen, CreatedFileIsPrivateAndNeverMadeThroughALink)
+{
+    m_db.setCreateIfMissing(true);
+    m_test.writeIni(u"NEW.INI"_s, u"[Database]\nDriver=QSQLITE\nDatabase=new/pay.db\n"_s);
+    ASSERT_EQ(open(u"NEW.INI"_s), 0) << lastError();
+    EXPECT_EQ(QFile::permissions(m_test.folder() + u"/new/pay.db"_s) & 0x0077, 0);
+    EXPECT_EQ(QFile::permissions(m_test.folder() + u"/new"_s) & 0x0077, 0);
+    EXPECT_EQ(m_db.DAO_DBClose(), 0);
+
+    const QString target = m_test.folder() + u"/elsewhere.db"_s;
+    ASSERT_TRUE(QFile::link(target, m_test.folder() + u"/linked.db"_s));
+    m_test.writeIni(u"LINK.INI"_s, u"[Database]\nDriver=QSQLITE\nDatabase=linked.db\n"_s);
+    EXPECT_NE(open(u"LINK.INI"_s), 0);
+    EXPECT_NE(lastError().find("linked.db"), std::string::npos) << lastError();
+    EXPECT_FALSE(QFileInfo::exists(target));
+}
+
 TEST_F(DbOpen, IniFoldersAreSearchedInOrder)
 {
     // The INI of the current folder names a database that does not exist, the one of the
