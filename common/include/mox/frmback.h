@@ -26,8 +26,9 @@ namespace mox {
 
 class InstanceLock;
 
-/// frmBack (background form): borderless, caption "Form2", no controls. Unless the command line
-/// ends in "@" it covers the available screen area and stays below the program's other windows.
+/// frmBack (background form): borderless, caption "Form2", no controls but a small label in the
+/// bottom right corner naming the database in use. Unless the command line ends in "@" it
+/// covers the available screen area and stays below the program's other windows.
 class frmBack : public QWidget {
     Q_OBJECT
 public:
