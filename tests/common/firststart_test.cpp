@@ -1,10 +1,14 @@
 #include "mox/firststart.h"
 
+#include "mox/frmback.h"
 #include "mox/shell.h"
+
+#include "kordao/kordao.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QLabel>
 #include <QTemporaryDir>
 
 #include <optional>
@@ -81,6 +85,51 @@ TEST_F(FirstStart, IniInTheUsersConfigFolderIsEnough) {
     mox::prsIniCheck(u"個人別給与累計表印刷"_s);
     EXPECT_TRUE(shell.boxes().empty());
     EXPECT_FALSE(shell.ended());
+}
+
+// The background window names the database in use in its corner, the titles staying as they
+// are, and a configuration warning comes up once in a box, not only on standard error.
+TEST_F(FirstStart, BackgroundWindowNamesTheDatabaseAndShowsTheWarningOnce) {
+    const QString folder = m_dir.filePath(u"config/mox"_s);
+    ASSERT_TRUE(QDir().mkpath(folder));
+    QFile ini(folder + u"/MOX.INI"_s);
+    ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
+    ini.write("[Database]\nDriver=QSQLITE\nDatabase=pay.db\nPassword=secret\n");
+    ini.close();
+    ASSERT_TRUE(ini.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                   QFileDevice::ReadGroup | QFileDevice::ReadOther));
+    const auto open = [] {
+        KorDAO::clsDbAccess db;
+        db.setDBIniNameString(u"MOX.INI"_s);
+        db.setCreateIfMissing(true);
+        db.setPrivateConnection(true);
+        EXPECT_EQ(db.DAO_DBOpen(), 0) << db.lastError().toStdString();
+    };
+
+    mox::ScriptedShell shell;
+    {
+        mox::frmBack back;
+        back.showDatabaseNotices();
+        const auto *label = back.findChild<QLabel *>(u"lblDatabase"_s);
+        ASSERT_NE(label, nullptr);
+        EXPECT_TRUE(label->text().isEmpty());
+        open();
+        open();
+        EXPECT_TRUE(label->text().contains(u"SQLite "_s + folder + u"/pay.db"_s))
+            << label->text().toStdString();
+        EXPECT_TRUE(label->text().contains(u"MOX.INI"_s)) << label->text().toStdString();
+        EXPECT_EQ(label->text().count(u"pay.db"_s), 1) << "one line per INI file";
+        EXPECT_FALSE(label->isHidden());
+        EXPECT_EQ(back.windowTitle(), u"Form2"_s);
+
+        ASSERT_EQ(shell.boxes().size(), 1u) << "the warning is shown once";
+        EXPECT_EQ(shell.boxes()[0].icon, mox::MsgIcon::Exclamation);
+        EXPECT_TRUE(shell.boxes()[0].text.contains(ini.fileName()));
+        EXPECT_TRUE(shell.boxes()[0].text.contains(u"Password="_s));
+    }
+    // The window gone, a database opened later is handed to no one.
+    open();
+    EXPECT_EQ(shell.boxes().size(), 1u);
 }
 
 } // namespace

@@ -1,12 +1,16 @@
 // Reading the [Database] section of an INI file: encodings, comments, the exposed password.
 #include "inifile.h"
 
+#include "kordao/kordao.h"
+
 #include <gtest/gtest.h>
 
 #include <QDir>
 #include <QFile>
 #include <QStringEncoder>
 #include <QTemporaryDir>
+
+#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 
@@ -165,7 +169,11 @@ TEST_F(IniFile, PasswordInAFileOthersMayReadIsWarnedOnStandardError)
         {"no password", "[Database]\nDriver=QPSQL\nDatabase=x\n", world, false},
         {"empty password", "[Database]\nDriver=QPSQL\nDatabase=x\nPassword=\n", world, false},
     };
+    // Programs show the same warning to the person at the desk, once.
+    QStringList shown;
+    KorDAO::setNotices({[&shown](const QString& text) { shown << text; }, {}});
     for (const auto& c : cases) {
+        shown.clear();
         // A folder each: the warning is given once per file.
         const QString sub = m_dir.filePath(QString::fromLatin1(c.name));
         ASSERT_TRUE(QDir().mkdir(sub));
@@ -184,7 +192,54 @@ TEST_F(IniFile, PasswordInAFileOthersMayReadIsWarnedOnStandardError)
                 << c.name << " read " << time << ": " << err.toStdString();
             EXPECT_EQ(err.contains(u"Password="_s), want) << c.name;
         }
+        EXPECT_EQ(shown.size(), c.warned ? 1 : 0) << c.name;
+        if (c.warned && !shown.isEmpty()) {
+            EXPECT_TRUE(shown.first().contains(path)) << shown.first().toStdString();
+        }
     }
+    KorDAO::setNotices({});
+}
+
+// The current folder is often shared: its MOX.INI is looked at only when the folder is the
+// user's own and no one else may put files in it; otherwise the search goes on without it.
+TEST(IniSearch, CurrentFolderOnlyWhenOwnAndClosedToOthers)
+{
+    QTemporaryDir base;
+    ASSERT_TRUE(base.isValid());
+    const QString oldCwd = QDir::currentPath();
+    const QByteArray oldEnv = qgetenv("MOX_INI_DIR");
+    qunsetenv("MOX_INI_DIR");
+    const auto searched = [&](const QString& folder) {
+        EXPECT_TRUE(QDir::setCurrent(folder));
+        const bool found = KorDAO::iniSearchFolders().contains(QDir::currentPath());
+        QDir::setCurrent(oldCwd);
+        return found;
+    };
+    const auto folder = [&](const char* name, QFileDevice::Permissions mode) {
+        const QString path = base.filePath(QString::fromLatin1(name));
+        EXPECT_TRUE(QDir().mkdir(path));
+        EXPECT_TRUE(QFile::setPermissions(path, mode));
+        return path;
+    };
+    using P = QFileDevice;
+    const P::Permissions own = P::ReadOwner | P::WriteOwner | P::ExeOwner;
+    const P::Permissions readable = own | P::ReadGroup | P::ExeGroup | P::ReadOther | P::ExeOther;
+    EXPECT_TRUE(searched(folder("own", own)));
+    EXPECT_TRUE(searched(folder("readable", readable)));
+    EXPECT_FALSE(searched(folder("group-writable", readable | P::WriteGroup)));
+    EXPECT_FALSE(searched(folder("open", readable | P::WriteGroup | P::WriteOther)));
+    if (::geteuid() == 0) {
+        const QString foreign = folder("foreign", readable);
+        ASSERT_EQ(::chown(QFile::encodeName(foreign).constData(), 65534, 65534), 0);
+        EXPECT_FALSE(searched(foreign));
+    }
+    // An explicit folder is the user's choice and stays first.
+    qputenv("MOX_INI_DIR", base.filePath(u"open"_s).toUtf8());
+    EXPECT_EQ(KorDAO::iniSearchFolders().value(0), base.filePath(u"open"_s));
+    if (oldEnv.isEmpty())
+        qunsetenv("MOX_INI_DIR");
+    else
+        qputenv("MOX_INI_DIR", oldEnv);
 }
 
 } // namespace

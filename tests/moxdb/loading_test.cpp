@@ -20,6 +20,9 @@
 
 #include <tuple>
 #include <utility>
+#include <vector>
+
+#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 using namespace moxdb;
@@ -231,4 +234,71 @@ TEST(MoxdbInit, WithNoIniAnywhereMakesTheUsersOwnFiles)
     std::tie(code, text) = run({u"demo"_s});
     ASSERT_EQ(code, 0) << text.toStdString();
     EXPECT_TRUE(text.contains(QDir(data).filePath(u"mox.db"_s))) << text.toStdString();
+}
+
+// Started in a shared folder that holds another user's MOX.INI, moxdb works on the user's own
+// databases: the current folder counts only when it is the user's own and closed to others.
+TEST(MoxdbInit, AnotherUsersIniInTheCurrentFolderIsPassedOver)
+{
+    if (QFileInfo::exists(u"/etc/mox/MOX.INI"_s) || QFileInfo::exists(u"/etc/mox/MOXENV.INI"_s))
+        GTEST_SKIP() << "/etc/mox holds configuration files on this machine";
+    QTemporaryDir root;
+    ASSERT_TRUE(root.isValid());
+    for (const char* sub : {"home", "config", "data"})
+        ASSERT_TRUE(QDir(root.path()).mkdir(QString::fromLatin1(sub)));
+    auto run = [&](const QString& workDir, const QStringList& args) {
+        QProcess p;
+        p.setWorkingDirectory(workDir);
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove(u"MOX_INI_DIR"_s);
+        env.insert(u"HOME"_s, root.filePath(u"home"_s));
+        env.insert(u"XDG_CONFIG_HOME"_s, root.filePath(u"config"_s));
+        env.insert(u"XDG_DATA_HOME"_s, root.filePath(u"data"_s));
+        p.setProcessEnvironment(env);
+        p.start(QStringLiteral(MOXDB_PROGRAM), args);
+        EXPECT_TRUE(p.waitForFinished(300'000));
+        return std::pair(p.exitCode(), QString::fromUtf8(p.readAllStandardOutput() +
+                                                         p.readAllStandardError()));
+    };
+    const QString home = root.filePath(u"home"_s);
+    auto [code, text] = run(home, {u"init"_s});
+    ASSERT_EQ(code, 0) << text.toStdString();
+    std::tie(code, text) = run(home, {u"demo"_s});
+    ASSERT_EQ(code, 0) << text.toStdString();
+
+    // A folder holding the planted files; \p mode and, as root, \p owner make it someone else's.
+    const auto planted = [&](const char* name, QFileDevice::Permissions mode, uid_t owner) {
+        const QString dir = root.filePath(QString::fromLatin1(name));
+        EXPECT_TRUE(QDir().mkdir(dir));
+        for (const QString& ini : {kPayrollIni, kEnvironmentIni}) {
+            QFile f(QDir(dir).filePath(ini));
+            EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+            f.write("[Database]\nDriver=QSQLITE\nDatabase=planted.db\n");
+            f.close();
+            EXPECT_EQ(::chown(QFile::encodeName(f.fileName()).constData(), owner, owner), 0);
+        }
+        EXPECT_TRUE(QFile::setPermissions(dir, mode));
+        EXPECT_EQ(::chown(QFile::encodeName(dir).constData(), owner, owner), 0);
+        return dir;
+    };
+    using P = QFileDevice;
+    const P::Permissions closed = P::ReadOwner | P::WriteOwner | P::ExeOwner | P::ReadGroup |
+                                  P::ExeGroup | P::ReadOther | P::ExeOther;
+    const P::Permissions open = closed | P::WriteGroup | P::WriteOther;
+    const QString calc = u"calc"_s;
+    // The user's own closed folder is searched: its files would be used (a missing database).
+    std::tie(code, text) = run(planted("mine", closed, ::geteuid()), {calc, u"10025"_s});
+    EXPECT_NE(code, 0) << text.toStdString();
+    EXPECT_TRUE(text.contains(u"planted.db"_s)) << text.toStdString();
+
+    std::vector<QString> shared{planted("open", open, ::geteuid())};
+    if (::geteuid() == 0)
+        shared.push_back(planted("nobody", closed, 65534));
+    for (const QString& dir : shared) {
+        std::tie(code, text) = run(dir, {calc, u"10025"_s});
+        EXPECT_EQ(code, 0) << dir.toStdString() << ": " << text.toStdString();
+        EXPECT_FALSE(text.contains(u"planted.db"_s)) << dir.toStdString();
+    }
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "a folder owned by another user (nobody) needs root; the open folder passed";
 }

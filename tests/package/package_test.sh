@@ -3,10 +3,13 @@
 # Depends and desktop entries, runs lintian, then unpacks it into an empty root and, as an
 # ordinary user with no variable of ours set (no MOX_INI_DIR, no FONTCONFIG_FILE), runs
 # moxdb init, moxdb demo and mox030 from there as its desktop entry starts it (F1, F6 under Xvfb).
-# Usage: package_test.sh BUILD_DIR SOURCE_DIR. Exit 77 (skipped) without the tools.
+# An optimised build's programs, in the build tree and in the package, must carry Debian's
+# hardening: stack protector, fortified functions, control flow protection, PIE, RELRO and
+# BIND_NOW.
+# Usage: package_test.sh BUILD_DIR SOURCE_DIR [BUILD_TYPE]. Exit 77 (skipped) without the tools.
 set -u
-build=$1 source=$2
-for tool in cpack dpkg-deb lintian xvfb-run xdotool pdffonts setpriv; do
+build=$1 source=$2 build_type=${3:-}
+for tool in cpack dpkg-deb lintian xvfb-run xdotool pdffonts setpriv readelf; do
     command -v "$tool" >/dev/null || { echo "skipped: $tool is missing"; exit 77; }
 done
 if [ -e /etc/mox/MOX.INI ] || [ -e /etc/mox/MOXENV.INI ]; then
@@ -18,6 +21,43 @@ work=$(mktemp -d)
 trap 'chmod -R u+w "$work" 2>/dev/null; rm -rf "$work"' EXIT
 chmod 755 "$work"
 fail() { echo "FAIL: $*"; exit 1; }
+
+# hardened PROGRAM: fails naming what PROGRAM lacks of the hardening that shows in a binary.
+hardened() {
+    local program=$1 dynamic
+    readelf -h "$program" | grep -q 'Type: *DYN' || fail "$program is not position independent (PIE)"
+    readelf -lW "$program" | grep -q GNU_RELRO || fail "$program has no RELRO segment"
+    dynamic=$(readelf -dW "$program")
+    grep -qE '\(FLAGS\).*BIND_NOW|\(FLAGS_1\).*NOW' <<<"$dynamic" ||
+        fail "$program is not linked with BIND_NOW (-z now)"
+    readelf --dyn-syms -W "$program" | grep -q '__stack_chk_fail' ||
+        fail "$program has no stack protector"
+}
+# Fortify leaves a mark in a binary only where a call's buffer size is known when compiling (C++
+# copies mostly are not), stack clash protection none that can be told apart, and the control
+# flow marking is dropped by the link when one system object lacks it: these are checked where
+# they are decided, in every compile of the build.
+fortified() {
+    local commands=$build/compile_commands.json
+    [ -f "$commands" ] || fail "no $commands"
+    local total without
+    total=$(grep -c '"command"' "$commands")
+    without=$(grep '"command"' "$commands" | grep -vc -- '-D_FORTIFY_SOURCE=2')
+    [ "$total" -gt 0 ] && [ "$without" -eq 0 ] ||
+        fail "$without of $total sources are compiled without -D_FORTIFY_SOURCE=2"
+    local flag
+    for flag in -fstack-protector-strong -fstack-clash-protection -fcf-protection; do
+        grep '"command"' "$commands" | grep -v -- "$flag" | grep -q . &&
+            fail "sources are compiled without $flag"
+    done
+    return 0
+}
+optimised=false
+case "$build_type" in Release | RelWithDebInfo) optimised=true ;; esac
+if $optimised; then
+    fortified
+    for program in mox110 mox030 moxdb; do hardened "$build/bin/$program"; done
+fi
 
 # ---- the package ----
 cpack --config "$build/CPackConfig.cmake" -B "$work/pkg" >"$work/cpack.log" 2>&1 ||
@@ -64,10 +104,17 @@ if grep -q '^E: ' "$work/lintian.log"; then
     cat "$work/lintian.log"
     fail "lintian reports errors"
 fi
+if $optimised && grep -q 'hardening-' "$work/lintian.log"; then
+    cat "$work/lintian.log"
+    fail "lintian finds programs without hardening"
+fi
 
 # ---- unpacked into an empty root, run by an ordinary user ----
 root="$work/root"
 dpkg-deb -x "$deb" "$root" || fail "dpkg-deb -x"
+if $optimised; then
+    for program in mox110 mox030 moxdb; do hardened "$root/usr/bin/$program"; done
+fi
 # As /usr/bin, the programs' folder is not the user's to write.
 chmod 555 "$root/usr/bin"
 entry() { sed -n "s/^$2=//p" "$root/usr/share/applications/$1.desktop"; }

@@ -15,14 +15,20 @@
 #include <QStringList>
 #include <QWidget>
 
+#include <utility>
+#include <vector>
+
+class QLabel;
+
 #include <memory>
 
 namespace mox {
 
 class InstanceLock;
 
-/// frmBack (background form): borderless, caption "Form2", no controls. Unless the command line
-/// ends in "@" it covers the available screen area and stays below the program's other windows.
+/// frmBack (background form): borderless, caption "Form2", no controls but a small label in the
+/// bottom right corner naming the database in use. Unless the command line ends in "@" it
+/// covers the available screen area and stays below the program's other windows.
 class frmBack : public QWidget {
     Q_OBJECT
 public:
@@ -49,13 +55,30 @@ public:
     /// True when the last Form_Load shrank the window for a trailing "@".
     bool shrunk() const { return m_shrunk; }
 
+    /// Makes this window the one that shows what the database component has to tell: each
+    /// database opened is named in the bottom right corner (one line per INI file, the latest
+    /// place of each), and a configuration warning comes up once in a message box through
+    /// shell(). Until the window goes; the notices are removed then.
+    void showDatabaseNotices();
+
+    /// The line for \p iniName in the corner text, added or replaced.
+    void showDatabase(const QString &iniName, const QString &location);
+
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+
 private:
+    void placeDatabaseLabel();
+
     std::unique_ptr<InstanceLock> m_lock;
     bool m_shrunk = false;
+    bool m_noticesInstalled = false;
+    QLabel *m_database = nullptr; // objectName "lblDatabase"; hidden until a database opens
+    std::vector<std::pair<QString, QString>> m_databases; // INI file name, location
 };
 
 /// The start of both programs: sets the program id, creates frmBack, runs its guard (which may
-/// end the process) and shows it. \p args are the command-line arguments after the program path;
+/// end the process), lets it show the database notices and shows it. \p args are the command-line arguments after the program path;
 /// the command line is them joined by blanks. The caller keeps the window for the program's life.
 std::unique_ptr<frmBack> startUp(const QStringList &args, const QString &programName);
 

@@ -87,6 +87,7 @@ short clsDbAccess::DAO_DBOpen()
         }
     }
     m_conn->addUser();
+    noticeOpened(m_iniName, databaseLocation(m_conn));
     return 0;
 }
 

@@ -11,6 +11,9 @@
 #include <mutex>
 #include <set>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 using namespace Qt::StringLiterals;
 
 namespace KorDAO {
@@ -20,7 +23,50 @@ namespace {
 std::mutex g_confinedMutex;
 QString g_confinedFolder; // set by confineIniSearch: the one folder searched
 
+std::mutex g_noticesMutex;
+Notices g_notices; // set by setNotices
+
+// True when \p folder is the user's own and only the user may add or replace files in it: the
+// current folder is often a shared one, where another user could leave a MOX.INI that points
+// this user's work at her database and print folder.
+bool isOwnClosedFolder(const QString& folder)
+{
+    struct stat st {};
+    if (::stat(QFile::encodeName(folder).constData(), &st) != 0 || !S_ISDIR(st.st_mode))
+        return false;
+    return st.st_uid == ::geteuid() && (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
 } // namespace
+
+void setNotices(Notices notices)
+{
+    std::lock_guard lock(g_noticesMutex);
+    g_notices = std::move(notices);
+}
+
+void noticeWarning(const QString& text)
+{
+    std::function<void(const QString&)> warning;
+    {
+        std::lock_guard lock(g_noticesMutex);
+        warning = g_notices.warning;
+    }
+    // Called outside the lock: a program's handler may show a box and run its event loop.
+    if (warning)
+        warning(text);
+}
+
+void noticeOpened(const QString& iniName, const QString& location)
+{
+    std::function<void(const QString&, const QString&)> opened;
+    {
+        std::lock_guard lock(g_noticesMutex);
+        opened = g_notices.opened;
+    }
+    if (opened)
+        opened(iniName, location);
+}
 
 void confineIniSearch(const QString& folder)
 {
@@ -39,7 +85,9 @@ QStringList iniSearchFolders()
     const QString fromEnv = qEnvironmentVariable("MOX_INI_DIR");
     if (!fromEnv.isEmpty())
         folders << fromEnv;
-    folders << QDir::currentPath();
+    const QString current = QDir::currentPath();
+    if (isOwnClosedFolder(current))
+        folders << current;
     QString config = qEnvironmentVariable("XDG_CONFIG_HOME");
     if (config.isEmpty())
         config = QDir::homePath() + u"/.config"_s;
@@ -81,8 +129,8 @@ std::optional<QString> iniText(const QByteArray& bytes)
     return text;
 }
 
-// A password in a file others may read is no secret: says so on standard error, once per file
-// in a process (the programs read their INI files again on every open).
+// A password in a file others may read is no secret: says so on standard error and through the
+// warning notice, once per file in a process (the programs read their INI files again on every open).
 void warnIfPasswordExposed(const QString& path)
 {
     const QFileDevice::Permissions p = QFile::permissions(path);
@@ -98,9 +146,11 @@ void warnIfPasswordExposed(const QString& path)
     const QString text =
         u"警告: %1 に Password= が書かれていますが、このファイルは所有者以外 (グループまたは"
         "他のユーザー) も読めます。chmod 600 %1 で所有者だけが読めるようにするか、"
-        "パスワードを ~/.pgpass に移してください。\n"_s.arg(path);
-    std::fputs(text.toLocal8Bit().constData(), stderr);
+        "パスワードを ~/.pgpass に移してください。"_s.arg(path);
+    std::fputs((text + u'\n').toLocal8Bit().constData(), stderr);
     std::fflush(stderr);
+    // Started from the desktop's menu, a program has no standard error anyone reads.
+    noticeWarning(text);
 }
 
 // The longest StatementTimeout= accepted, in seconds: a day.

@@ -10,7 +10,8 @@
 
 namespace KorDAO {
 
-/// The file \p name from the first folder that holds it: $MOX_INI_DIR, the current folder,
+/// The file \p name from the first folder that holds it: $MOX_INI_DIR, the current folder (when
+/// it is the user's own and closed to others),
 /// $XDG_CONFIG_HOME/mox (default ~/.config/mox), /etc/mox. Empty when none does.
 QString findIniFile(const QString& name);
 
@@ -18,9 +19,14 @@ QString findIniFile(const QString& name);
 /// or CP932. Section and key names match without regard to case; a line whose first character
 /// other than blanks is ";" or "#" is a comment, and elsewhere both are part of the value; a
 /// value may be double-quoted to keep blanks at its ends. A file that group or others may read
-/// and that holds a non-empty Password= gets a warning naming it on standard error (once per
-/// process). On failure returns nullopt with the status (-1, -18, -20) and a message naming the
+/// and that holds a non-empty Password= gets a warning naming it on standard error and through
+/// the warning notice (once per file and process). On failure returns nullopt with the status (-1, -18, -20) and a message naming the
 /// cause.
 std::optional<DbSettings> readDbSettings(const QString& path, short* status, QString* error);
+
+/// Hands \p text to the warning notice installed by setNotices, if any.
+void noticeWarning(const QString& text);
+/// Hands an opened database to the notice installed by setNotices, if any.
+void noticeOpened(const QString& iniName, const QString& location);
 
 } // namespace KorDAO

@@ -60,6 +60,7 @@
 #include <QStringView>
 #include <QVariant>
 
+#include <functional>
 #include <memory>
 #include <stdexcept>
 
@@ -106,7 +107,9 @@ private:
 };
 
 /// The folders searched, in this order, for "MOX.INI" and "MOXENV.INI": $MOX_INI_DIR, the
-/// current folder, $XDG_CONFIG_HOME/mox (default ~/.config/mox), /etc/mox. The first folder that
+/// current folder (only when it is the user's own and neither group nor others may write in it:
+/// a shared folder's files would take the user's work elsewhere), $XDG_CONFIG_HOME/mox (default
+/// ~/.config/mox), /etc/mox. The first folder that
 /// holds the file wins. After confineIniSearch(folder), that folder alone.
 QStringList iniSearchFolders();
 
@@ -128,6 +131,20 @@ QString databaseLocation(const DatabaseHandle& db);
 
 /// The file of a SQLite database; empty for a PostgreSQL one.
 QString sqliteDatabaseFile(const DatabaseHandle& db);
+
+/// What the component has to tell the person at the desk, for a program to show. Tools and tests
+/// may leave either unset.
+struct Notices {
+    /// A configuration problem worth a warning (an INI file that holds a password and that others
+    /// may read), once per cause and process; it also goes to standard error.
+    std::function<void(const QString& text)> warning;
+    /// A database opened by DAO_DBOpen (each time, also when the connection is shared): the INI
+    /// file name it was opened through ("MOX.INI") and its databaseLocation.
+    std::function<void(const QString& iniName, const QString& location)> opened;
+};
+
+/// Installs \p notices for this process, replacing those installed before (empty ones: none).
+void setNotices(Notices notices);
 
 class clsTbAccess;
 
