@@ -128,6 +128,17 @@ TEST(MoxdbAudit, SelectsByEmployeeAndDayOldestFirst)
         << cleared.text.toStdString();
 }
 
+// Runs \p sql with the sqlite3 shell \p shell on \p file, stopping at the first error; what it
+// printed, trimmed.
+static QString sqliteShell(const QString& shell, const QString& file, const QString& sql)
+{
+    QProcess p;
+    p.start(shell, {u"-bail"_s, file, sql});
+    EXPECT_TRUE(p.waitForFinished(30'000));
+    EXPECT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
+    return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
+}
+
 TEST(MoxdbAudit, ShellWritesAreRecordedWithoutAWriterAndTheProgramsNameThemselves)
 {
     const QString shell = QStandardPaths::findExecutable(u"sqlite3"_s);
@@ -136,13 +147,7 @@ TEST(MoxdbAudit, ShellWritesAreRecordedWithoutAWriterAndTheProgramsNameThemselve
     test::ScratchFolder scratch;
     ASSERT_TRUE(scratch.initSqlite().ok());
     const QString file = scratch.path() + u"/mox.db"_s;
-    const auto runShell = [&](const QString& sql) {
-        QProcess p;
-        p.start(shell, {u"-bail"_s, file, sql});
-        EXPECT_TRUE(p.waitForFinished(30'000));
-        EXPECT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
-        return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
-    };
+    const auto runShell = [&](const QString& sql) { return sqliteShell(shell, file, sql); };
     KorDAO::clsDbAccess db;
     db.setDBIniNameString(kPayrollIni);
     ASSERT_EQ(db.DAO_DBOpen(), 0);
@@ -193,12 +198,7 @@ TEST(MoxdbAudit, InitConvertsADatabaseWhoseTrailTheProgramsWrote)
     test::ScratchFolder scratch;
     ASSERT_TRUE(scratch.initSqlite().ok());
     const QString file = scratch.path() + u"/mox.db"_s;
-    const auto runShell = [&](const QString& sql) {
-        QProcess p;
-        p.start(shell, {u"-bail"_s, file, sql});
-        EXPECT_TRUE(p.waitForFinished(30'000));
-        EXPECT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
-    };
+    const auto runShell = [&](const QString& sql) { return sqliteShell(shell, file, sql); };
     // The shape of the previous version: no triggers, no writer table, no client column, and
     // a row the program wrote itself.
     QString old;

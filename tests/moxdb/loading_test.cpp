@@ -193,6 +193,24 @@ INSTANTIATE_TEST_SUITE_P(Engines, MoxdbLoad, testing::Values(Engine::Sqlite, Eng
                                                                           : "PostgreSQL");
                          });
 
+// Runs moxdb in \p workDir as a user whose home, configuration and data folders are home,
+// config and data under \p root, with no MOX_INI_DIR: its exit code and everything it printed.
+static std::pair<int, QString> moxdbAtHome(const QTemporaryDir& root, const QString& workDir,
+                                           const QStringList& args)
+{
+    QProcess p;
+    p.setWorkingDirectory(workDir);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove(u"MOX_INI_DIR"_s);
+    env.insert(u"HOME"_s, root.filePath(u"home"_s));
+    env.insert(u"XDG_CONFIG_HOME"_s, root.filePath(u"config"_s));
+    env.insert(u"XDG_DATA_HOME"_s, root.filePath(u"data"_s));
+    p.setProcessEnvironment(env);
+    p.start(QStringLiteral(MOXDB_PROGRAM), args);
+    EXPECT_TRUE(p.waitForFinished(300'000));
+    return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput() + p.readAllStandardError())};
+}
+
 // A desk with nothing set up (no $MOX_INI_DIR, no INI file in any folder of the search): init
 // makes the user's own files, the INI files where the search looks and the databases among the
 // user's data, and the next command finds them without any setting.
@@ -205,18 +223,7 @@ TEST(MoxdbInit, WithNoIniAnywhereMakesTheUsersOwnFiles)
     for (const char* sub : {"home", "config", "data", "work"})
         ASSERT_TRUE(QDir(root.path()).mkdir(QString::fromLatin1(sub)));
     auto run = [&](const QStringList& args) {
-        QProcess p;
-        p.setWorkingDirectory(root.filePath(u"work"_s));
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.remove(u"MOX_INI_DIR"_s);
-        env.insert(u"HOME"_s, root.filePath(u"home"_s));
-        env.insert(u"XDG_CONFIG_HOME"_s, root.filePath(u"config"_s));
-        env.insert(u"XDG_DATA_HOME"_s, root.filePath(u"data"_s));
-        p.setProcessEnvironment(env);
-        p.start(QStringLiteral(MOXDB_PROGRAM), args);
-        EXPECT_TRUE(p.waitForFinished(300'000));
-        return std::pair(p.exitCode(), QString::fromUtf8(p.readAllStandardOutput() +
-                                                         p.readAllStandardError()));
+        return moxdbAtHome(root, root.filePath(u"work"_s), args);
     };
     auto [code, text] = run({u"init"_s});
     ASSERT_EQ(code, 0) << text.toStdString();
@@ -247,18 +254,7 @@ TEST(MoxdbInit, AnotherUsersIniInTheCurrentFolderIsPassedOver)
     for (const char* sub : {"home", "config", "data"})
         ASSERT_TRUE(QDir(root.path()).mkdir(QString::fromLatin1(sub)));
     auto run = [&](const QString& workDir, const QStringList& args) {
-        QProcess p;
-        p.setWorkingDirectory(workDir);
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.remove(u"MOX_INI_DIR"_s);
-        env.insert(u"HOME"_s, root.filePath(u"home"_s));
-        env.insert(u"XDG_CONFIG_HOME"_s, root.filePath(u"config"_s));
-        env.insert(u"XDG_DATA_HOME"_s, root.filePath(u"data"_s));
-        p.setProcessEnvironment(env);
-        p.start(QStringLiteral(MOXDB_PROGRAM), args);
-        EXPECT_TRUE(p.waitForFinished(300'000));
-        return std::pair(p.exitCode(), QString::fromUtf8(p.readAllStandardOutput() +
-                                                         p.readAllStandardError()));
+        return moxdbAtHome(root, workDir, args);
     };
     const QString home = root.filePath(u"home"_s);
     auto [code, text] = run(home, {u"init"_s});
