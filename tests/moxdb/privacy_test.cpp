@@ -110,8 +110,25 @@ TEST_F(MoxdbPrivacy, InitTightensAFolderOfItsOwnFilesAndRefusesAShared)
     EXPECT_EQ(r.code, 1);
     EXPECT_TRUE(r.err.contains(shared)) << r.err.toStdString();
     EXPECT_EQ(modeOf(shared), 0755u);
-    // The database made before the refusal is not readable by others either.
-    EXPECT_EQ(modeOf(QDir(shared).filePath(u"mox.db"_s)), 0600u);
+    // The folder is checked before anything is made in it.
+    EXPECT_EQ(QDir(shared).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+              QStringList{u"notes.txt"_s});
+
+    // Configuration files that name a database in a shared folder: refused before the database
+    // is made there.
+    const QString config = home(u"config"_s);
+    ASSERT_TRUE(QDir().mkpath(config));
+    for (const QString& ini : {u"MOX.INI"_s, u"MOXENV.INI"_s}) {
+        QFile f(QDir(config).filePath(ini));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("[Database]\nDriver=QSQLITE\nDatabase=" +
+                QFile::encodeName(QDir(shared).filePath(ini.toLower() + u".db"_s)) + "\n");
+    }
+    r = moxdb::test::runMoxdb({u"init"_s, u"--dir"_s, config}, config);
+    EXPECT_EQ(r.code, 1);
+    EXPECT_TRUE(r.err.contains(shared)) << r.err.toStdString();
+    EXPECT_EQ(QDir(shared).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+              QStringList{u"notes.txt"_s});
 }
 
 } // namespace

@@ -96,6 +96,17 @@ QString sqliteDatabaseFile(const DatabaseHandle& db)
     return db && db->settings().engine == Engine::Sqlite ? db->settings().database : QString();
 }
 
+QString configuredSqliteFile(const QString& iniName)
+{
+    const QString path = findIniFile(iniName);
+    if (path.isEmpty())
+        return QString();
+    short status = 0;
+    QString error;
+    const std::optional<DbSettings> settings = readDbSettings(path, &status, &error);
+    return settings && settings->engine == Engine::Sqlite ? settings->database : QString();
+}
+
 QString databaseLocation(const DatabaseHandle& db)
 {
     if (!db)

@@ -10,6 +10,8 @@
 #include <QFileInfo>
 #include <QSet>
 
+#include <cerrno>
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -60,7 +62,9 @@ bool isOwnEntry(const QString& name, const QStringList& databases)
 // The SQLite databases belong to their user alone: each file is made 0600 and its folder 0700.
 // A folder that others may open is tightened when it is this user's and holds nothing but
 // moxdb's own files; any other is refused, since tightening it would change someone's folder.
-mox::Status secureSqliteFiles(const QStringList& files, QTextStream& log)
+// Files not made yet are left for a later call: checking first means nothing is made in a folder
+// that would be refused.
+mox::Status secureSqliteFiles(const QStringList& files, QTextStream* log)
 {
     QStringList folders;
     for (const QString& f : files) {
@@ -91,11 +95,14 @@ mox::Status secureSqliteFiles(const QStringList& files, QTextStream& log)
                          u"自分だけが開けるフォルダ（0700）にするか、--dir で別のフォルダを指定して"
                          u"ください。"_s.arg(folder));
             }
-            log << "folder " << folder << " made 0700 (only you may open it)\n";
+            if (log)
+                *log << "folder " << folder << " made 0700 (only you may open it)\n";
         }
         for (const QString& name : names) {
             const QString file = QDir(folder).filePath(name);
             const QByteArray fileNative = QFile::encodeName(file);
+            if (::lstat(fileNative.constData(), &st) != 0 && errno == ENOENT)
+                continue;
             if (::lstat(fileNative.constData(), &st) != 0 || !S_ISREG(st.st_mode) ||
                 st.st_uid != ::geteuid()) {
                 return mox::Status::failure(
@@ -104,7 +111,8 @@ mox::Status secureSqliteFiles(const QStringList& files, QTextStream& log)
             }
             if ((st.st_mode & 077) != 0 && ::chmod(fileNative.constData(), 0600) != 0)
                 return mox::Status::failure(-20, u"%1 を 0600 にできません。"_s.arg(file));
-            log << "database " << file << ": 0600 in a 0700 folder (only you may read it)\n";
+            if (log)
+                *log << "database " << file << ": 0600 in a 0700 folder (only you may read it)\n";
         }
     }
     return mox::Status::success();
@@ -167,6 +175,13 @@ mox::Result<IniFiles> ensureIniFiles(const QStringList& folders, const QString& 
     }
     files.payroll = dir.absoluteFilePath(kPayrollIni);
     files.environment = dir.absoluteFilePath(kEnvironmentIni);
+    // The default files name SQLite databases: their folders are checked before anything is
+    // written, so that a refused folder is left as it was.
+    if (mox::Status s = secureSqliteFiles({dir.absoluteFilePath(payrollDb),
+                                           dir.absoluteFilePath(environmentDb)},
+                                          nullptr);
+        !s.ok())
+        return s;
     if (mox::Status s = writeDefaultIni(files.payroll, payrollDb); !s.ok())
         return s;
     if (mox::Status s = writeDefaultIni(files.environment, environmentDb); !s.ok())
@@ -179,6 +194,13 @@ mox::Status initDatabases(const std::vector<InitStep>& steps, QTextStream& log)
 {
     std::unique_ptr<Database> payroll;
     std::unique_ptr<Database> environment;
+    QStringList configured;
+    for (const QString& ini : {kPayrollIni, kEnvironmentIni}) {
+        if (const QString file = KorDAO::configuredSqliteFile(ini); !file.isEmpty())
+            configured << file;
+    }
+    if (mox::Status s = secureSqliteFiles(configured, &log); !s.ok())
+        return s;
     if (mox::Status s = createTables(kPayrollIni, &KorDAO::createPayrollSchema, &payroll); !s.ok())
         return s;
     log << "payroll tables ready (" << kPayrollIni << ": " << payroll->location() << ")\n";
@@ -193,7 +215,7 @@ mox::Status initDatabases(const std::vector<InitStep>& steps, QTextStream& log)
         if (const QString file = KorDAO::sqliteDatabaseFile(db->handle()); !file.isEmpty())
             sqliteFiles << QFileInfo(file).absoluteFilePath();
     }
-    if (mox::Status s = secureSqliteFiles(sqliteFiles, log); !s.ok())
+    if (mox::Status s = secureSqliteFiles(sqliteFiles, &log); !s.ok())
         return s;
     for (const InitStep& step : steps) {
         log << step.name << "...\n";

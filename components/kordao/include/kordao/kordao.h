@@ -132,6 +132,11 @@ QString databaseLocation(const DatabaseHandle& db);
 /// The file of a SQLite database; empty for a PostgreSQL one.
 QString sqliteDatabaseFile(const DatabaseHandle& db);
 
+/// The SQLite file that the configuration file \p iniName ("MOX.INI") names, found and read as
+/// DAO_DBOpen would, without opening or making it; empty for a PostgreSQL database or when the
+/// file cannot be found or read.
+QString configuredSqliteFile(const QString& iniName);
+
 /// What the component has to tell the person at the desk, for a program to show. Tools and tests
 /// may leave either unset.
 struct Notices {
