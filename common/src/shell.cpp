@@ -47,6 +47,13 @@ void setShell(Shell *s) {
 
 MsgAnswer QtShell::messageBox(const QString &text, MsgIcon icon, MsgButtons buttons,
                               const QString &title) {
+    // An error shown to the person at the desk also goes to standard error, so that it stays in
+    // the session's log (or the terminal) after the box is closed.
+    if (icon == MsgIcon::Critical) {
+        QString line = text;
+        line.replace(QLatin1String("\r\n"), QLatin1String(" ")).replace(u'\n', u' ');
+        std::fputs(qPrintable(title + QLatin1String(": ") + line + u'\n'), stderr);
+    }
     QMessageBox box;
     box.setWindowTitle(title);
     box.setText(text);
