@@ -1,6 +1,6 @@
 #include "screenfixture.h"
 
-#include "mox110ui/kyuyorecord.h"
+#include "mox110/kyuyorecord.h"
 
 #include "kordao/schema.h"
 #include "kortax/kortax.h"

@@ -5,7 +5,7 @@
 
 #include "screenfixture.h"
 
-#include "mox110ui/kyuyorecord.h"
+#include "mox110/kyuyorecord.h"
 
 #include "../support/lossynetwork.h"
 

@@ -1,7 +1,7 @@
 #include "mox110ui/frmmox110.h"
 
 #include "mox110ui/frmsaikeisan.h"
-#include "mox110ui/kyuyorecord.h"
+#include "mox110/kyuyorecord.h"
 
 #include "mox/bascmnname.h"
 #include "mox/comdate.h"
