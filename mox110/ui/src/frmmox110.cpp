@@ -1,7 +1,10 @@
 #include "mox110ui/frmmox110.h"
 
-#include "mox110ui/frmsaikeisan.h"
+#include "mox110/bonuscalc.h"
+#include "mox110/callup.h"
 #include "mox110/kyuyorecord.h"
+#include "mox110/records.h"
+#include "mox110ui/frmsaikeisan.h"
 
 #include "mox/bascmnname.h"
 #include "mox/comdate.h"

@@ -11,6 +11,7 @@
 #include "kornum/kornum.h"
 #include "kortax/kortax.h"
 #include "mox110/bonusscreen.h"
+#include "mox110/calccontext.h"
 #include "mox110/kyuyorecord.h"
 
 #include <QWidget>
