@@ -184,9 +184,9 @@ bool ScreenTest::start()
 
 void ScreenTest::select(int code)
 {
-    const int index = m_form->cboSyokcd->findData(code);
+    const int index = list("cboSyokcd")->findData(code);
     ASSERT_GE(index, 0) << code;
-    m_form->cboSyokcd->setCurrentIndex(index);
+    list("cboSyokcd")->setCurrentIndex(index);
 }
 
 void ScreenTest::press(int n)

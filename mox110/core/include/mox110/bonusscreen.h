@@ -16,6 +16,8 @@ using namespace Qt::StringLiterals;
 struct ListChoice {
     int listIndex = -1; // -1: no item selected
     int itemData = 0;
+
+    friend bool operator==(const ListChoice &, const ListChoice &) = default;
 };
 
 /// The deduction-class lists hold "0:控除しない" (item data 0) and "1:控除する" (item data 1).
@@ -60,6 +62,8 @@ struct BonusScreen {
     QString txtKbritu = u"0.00000"_s;  // kinben wariai: diligence payment ratio ("/100")
     Currency nu1Fsinsu;                // fuyou sinzoku suu: number of dependants
     Currency nu1Zeirit;                // zei ritu: income tax rate of the standard method (percent)
+
+    friend bool operator==(const BonusScreen &, const BonusScreen &) = default;
 };
 
 } // namespace mox110
