@@ -2,7 +2,7 @@
 // first (an empty command line or a running copy ends the program silently), then the form
 // loads and the program lives in the event loop until a key ends it.
 
-#include "ui/frmmox030.h"
+#include "mox030ui/frmmox030.h"
 
 #include "mox/firststart.h"
 #include "mox/fonts.h"
