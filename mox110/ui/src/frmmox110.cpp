@@ -28,38 +28,13 @@ namespace {
 constexpr int kPayClassDaily = 4;    // KYUKBN of a salary from a daily wage
 constexpr int kInputClassManual = 9; // HYOKBN of full manual entry
 
-struct KeyCaption {
-    int index;
-    const char16_t* caption;
+// The function keys and the key modes they act in: 0 nobody called up, 2 a stored or worked-out
+// bonus open for correction, 3 a new bonus, 4 a stored bonus shown for viewing.
+constexpr mox::FunctionKey kFunctionKeys[] = {
+    {0, u"前月計", mox::inModes({2, 3})},  {3, u"取　消", mox::inModes({2, 3, 4})},
+    {4, u"削　除", mox::inModes({2})},     {9, u"終　了", mox::inModes({0})},
+    {10, u"読　込", mox::inModes({0})},    {11, u"更　新", mox::inModes({2, 3})},
 };
-constexpr KeyCaption kKeyCaptions[] = {{0, u"前月計"}, {3, u"取　消"},  {4, u"削　除"},
-                                       {9, u"終　了"}, {10, u"読　込"}, {11, u"更　新"}};
-
-// Buttons enabled per key mode (indexes into cmdPFKEY).
-std::vector<int> keysOfMode(int mode)
-{
-    switch (mode) {
-    case 0:
-        return {9, 10};
-    case 2:
-        return {0, 3, 4, 11};
-    case 3:
-        return {0, 3, 11};
-    case 4:
-        return {3};
-    default:
-        return {};
-    }
-}
-
-const char16_t* captionOf(int index)
-{
-    for (const KeyCaption& k : kKeyCaptions) {
-        if (k.index == index)
-            return k.caption;
-    }
-    return u"";
-}
 
 } // namespace
 
@@ -226,16 +201,7 @@ int frmMox110::selectedCode() const
 
 void frmMox110::prsSetPFMode(int mode)
 {
-    std::array<short, 12> modes{};
-    for (QPushButton* b : cmdPFKEY)
-        b->setText(QString());
-    for (int i : keysOfMode(mode)) {
-        modes[static_cast<std::size_t>(i)] = 1;
-        cmdPFKEY[static_cast<std::size_t>(i)]->setText(QString::fromUtf16(captionOf(i)));
-    }
-    mox::prsPFModeSet(modes);
-    for (int i = 0; i < 12; ++i)
-        cmdPFKEY[static_cast<std::size_t>(i)]->setEnabled(mox::pfModeFlag(i));
+    mox::setFunctionKeys(cmdPFKEY, kFunctionKeys, mode);
     m_keyMode = mode;
 }
 
