@@ -28,8 +28,8 @@ namespace {
 constexpr int kPayClassDaily = 4;    // KYUKBN of a salary from a daily wage
 constexpr int kInputClassManual = 9; // HYOKBN of full manual entry
 
-// The function keys and the key modes they act in: 0 nobody called up, 2 a stored or worked-out
-// bonus open for correction, 3 a new bonus, 4 a stored bonus shown for viewing.
+// The function keys and the key modes they act in: 0 nobody called up, 2 a stored bonus open
+// for correction, 3 a new bonus, 4 a stored bonus shown for viewing.
 constexpr mox::FunctionKey kFunctionKeys[] = {
     {0, u"前月計", mox::inModes({2, 3})},  {3, u"取　消", mox::inModes({2, 3, 4})},
     {4, u"削　除", mox::inModes({2})},     {9, u"終　了", mox::inModes({0})},
@@ -58,7 +58,7 @@ void frmMox110::connectHandlers()
         connect(cmdPFKEY[static_cast<std::size_t>(i)], &QPushButton::clicked, this,
                 [this, i] { cmdPFKEY_Click(i); });
 
-    // The value on entry is shared by all boxes: only the box just left can differ from it.
+    // One value on entry serves every box of the form: only the box just left can have changed.
     for (const auto& [box, recalc] : m_boxes->recalculatingBoxes()) {
         if (auto* num = qobject_cast<KorNum*>(box)) {
             connect(num, &KorNum::GotFocus, this, [this, num] { onBoxGotFocus(num); });
