@@ -4,7 +4,6 @@
 #include <QLineEdit>
 #include <QWidget>
 
-#include <array>
 
 using namespace Qt::StringLiterals;
 
