@@ -4,8 +4,7 @@
 #include <QLineEdit>
 #include <QWidget>
 
-
-using namespace Qt::StringLiterals;
+#include <type_traits>
 
 namespace mox110ui {
 namespace {
