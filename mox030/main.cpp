@@ -2,11 +2,12 @@
 // first (an empty command line or a running copy ends the program silently), then the form
 // loads and the program lives in the event loop until a key ends it.
 
-#include "ui/frmmox030.h"
+#include "mox030ui/frmmox030.h"
 
 #include "mox/firststart.h"
 #include "mox/fonts.h"
 #include "mox/frmback.h"
+#include "mox/qtshell.h"
 
 #include <QApplication>
 
@@ -14,6 +15,7 @@ using namespace Qt::StringLiterals;
 
 int main(int argc, char **argv) {
     QApplication app(argc, argv);
+    mox::installQtShell();
     mox::installFonts();
     const auto back = mox::startUp(app.arguments().mid(1), u"mox030"_s);
 

@@ -6,6 +6,7 @@
 #include "mox/firststart.h"
 #include "mox/fonts.h"
 #include "mox/frmback.h"
+#include "mox/qtshell.h"
 #include "mox/shell.h"
 
 #include <QApplication>
@@ -14,6 +15,7 @@ using namespace Qt::StringLiterals;
 
 int main(int argc, char **argv) {
     QApplication app(argc, argv);
+    mox::installQtShell();
     mox::installFonts();
     // Ending at once (a failing status, a wrong month) never leaves a half-made change.
     mox::shell().addBeforeEndHook([] { KorDAO::rollbackAllOpenTransactions(); });

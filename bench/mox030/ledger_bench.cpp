@@ -5,7 +5,7 @@
 //     mox030_bench --benchmark_filter=Print        1,000 and 30,000 ledgers into OVL.TMP
 //
 // Each run also reports the peak resident memory of the process so far.
-#include "frmmox030.h"
+#include "mox030ui/frmmox030.h"
 
 #include "mox030/ledgerrun.h"
 

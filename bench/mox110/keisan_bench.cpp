@@ -3,7 +3,7 @@
 // as the program reaches them (a connection opened and closed per look-up), and with the
 // connections already open, so that the price of the per-call opens shows.
 
-#include "mox110/bonusscreen.h"
+#include "mox110/bonuscalc.h"
 
 #include "kordao/schema.h"
 #include "kortax/kortax.h"

@@ -2,6 +2,7 @@
 
 #include "instancelock.h"
 #include "mox/program.h"
+#include "mox/qtshell.h"
 #include "mox/shell.h"
 
 #if MOX_WITH_KORDAO
@@ -148,6 +149,7 @@ void frmBack::Form_Load(const QString &commandLine, const QString &programName,
 }
 
 std::unique_ptr<frmBack> startUp(const QStringList &args, const QString &programName) {
+    installQtShell();
     setProgramId(programName);
     auto back = std::make_unique<frmBack>();
     back->Form_Load(args.join(u' '), programName);

@@ -81,6 +81,16 @@ bool FunctionKeyFilter::eventFilter(QObject *watched, QEvent *event) {
     return true;
 }
 
+void setFunctionKeys(std::span<QPushButton *const, 12> buttons,
+                     std::span<const FunctionKey> keys, int mode) {
+    prsPFModeSet(pfModesOf(keys, mode));
+    for (std::size_t i = 0; i < buttons.size(); ++i) {
+        const int index = static_cast<int>(i);
+        buttons[i]->setText(pfCaptionOf(keys, index, mode));
+        buttons[i]->setEnabled(pfModeFlag(index));
+    }
+}
+
 std::array<QPushButton *, 12> createPFKeys(QWidget &parent, std::span<const int, 12> lefts, int top,
                                            int width, int height) {
     std::array<QPushButton *, 12> buttons{};

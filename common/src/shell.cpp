@@ -1,8 +1,6 @@
 #include "mox/shell.h"
 
-#include <QApplication>
-#include <QDesktopServices>
-#include <QMessageBox>
+#include <QCoreApplication>
 
 #include <algorithm>
 #include <cstdio>
@@ -11,12 +9,13 @@
 namespace mox {
 namespace {
 
-QtShell &qtShell() {
-    static QtShell instance;
+HeadlessShell &headlessShell() {
+    static HeadlessShell instance;
     return instance;
 }
 
 Shell *g_current = nullptr;
+Shell *g_program = nullptr;
 
 } // namespace
 
@@ -38,65 +37,39 @@ void Shell::runBeforeEndHooks() {
 }
 
 Shell &shell() {
-    return g_current ? *g_current : qtShell();
+    if (g_current)
+        return *g_current;
+    return g_program ? *g_program : headlessShell();
 }
 
 void setShell(Shell *s) {
     g_current = s;
 }
 
-MsgAnswer QtShell::messageBox(const QString &text, MsgIcon icon, MsgButtons buttons,
-                              const QString &title) {
-    // An error shown to the person at the desk also goes to standard error, so that it stays in
-    // the session's log (or the terminal) after the box is closed.
-    if (icon == MsgIcon::Critical) {
-        QString line = text;
-        line.replace(QLatin1String("\r\n"), QLatin1String(" ")).replace(u'\n', u' ');
-        std::fputs(qPrintable(title + QLatin1String(": ") + line + u'\n'), stderr);
-    }
-    QMessageBox box;
-    box.setWindowTitle(title);
-    box.setText(text);
-    switch (icon) {
-    case MsgIcon::None:
-        box.setIcon(QMessageBox::NoIcon);
-        break;
-    case MsgIcon::Critical:
-        box.setIcon(QMessageBox::Critical);
-        break;
-    case MsgIcon::Question:
-        box.setIcon(QMessageBox::Question);
-        break;
-    case MsgIcon::Exclamation:
-        box.setIcon(QMessageBox::Warning);
-        break;
-    case MsgIcon::Information:
-        box.setIcon(QMessageBox::Information);
-        break;
-    }
-    if (buttons == MsgButtons::YesNo) {
-        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
-        box.setDefaultButton(QMessageBox::Yes);
-        box.setEscapeButton(QMessageBox::No);
-        return box.exec() == QMessageBox::Yes ? MsgAnswer::Yes : MsgAnswer::No;
-    }
-    box.setStandardButtons(QMessageBox::Ok);
-    box.exec();
-    return MsgAnswer::Ok;
+void setProgramShell(Shell *s) {
+    g_program = s;
 }
 
-void QtShell::endProgram(int exitCode) {
+MsgAnswer HeadlessShell::messageBox(const QString &text, MsgIcon, MsgButtons buttons,
+                                    const QString &title) {
+    std::fprintf(stderr, "%s%s%s\n", qPrintable(title), title.isEmpty() ? "" : ": ",
+                 qPrintable(text));
+    return buttons == MsgButtons::YesNo ? MsgAnswer::No : MsgAnswer::Ok;
+}
+
+void HeadlessShell::endProgram(int exitCode) {
     runBeforeEndHooks();
     std::fflush(nullptr);
     std::_Exit(exitCode);
 }
 
-void QtShell::doEvents() {
-    QCoreApplication::processEvents();
+void HeadlessShell::doEvents() {
+    if (QCoreApplication::instance())
+        QCoreApplication::processEvents();
 }
 
-bool QtShell::openUrl(const QUrl &url) {
-    return QDesktopServices::openUrl(url);
+bool HeadlessShell::openUrl(const QUrl &) {
+    return false;
 }
 
 ScriptedShell::ScriptedShell() {

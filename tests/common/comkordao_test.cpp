@@ -1,8 +1,10 @@
 #include "mox/comkordao.h"
+#include "mox/qtshell.h"
 #include "mox/shell.h"
 
 #include <QApplication>
 #include <QTimer>
+#include <QUrl>
 #include <QWidget>
 
 #include <gtest/gtest.h>
@@ -140,10 +142,35 @@ TEST(DaoStatusDeathTest, RealShellEndsTheProcessAfterTheBox) {
             }
         });
         answer.start(20);
+        mox::installQtShell(); // as the programs do at start
         mox::prsDaoStatus(-20, false);
         std::fprintf(stderr, "after the call\n");
     };
     EXPECT_EXIT(failAndAnswer(), testing::ExitedWithCode(1), "box shown");
+}
+
+// Without a desktop shell (a library used by a tool, before a program installs its own) the box
+// goes to the error stream, the end hooks run and the process still ends at once.
+TEST(DaoStatusDeathTest, HeadlessShellWritesTheBoxAndEnds) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    const auto fail = [] {
+        mox::shell().addBeforeEndHook([] { std::fprintf(stderr, "hook ran\n"); });
+        mox::prsDaoStatus(-20, false);
+        std::fprintf(stderr, "after the call\n");
+    };
+    EXPECT_EXIT(fail(), testing::ExitedWithCode(1),
+                "Err Status = -20\nhook ran");
+}
+
+TEST(HeadlessShell, AnswersNoToAQuestionAndOpensNothing) {
+    mox::HeadlessShell sh;
+    EXPECT_EQ(sh.messageBox(u"消しますか"_s, mox::MsgIcon::Question, mox::MsgButtons::YesNo,
+                            QString()),
+              mox::MsgAnswer::No)
+        << "a question nobody can answer must not be taken as Yes";
+    EXPECT_EQ(sh.messageBox(u"了解"_s, mox::MsgIcon::Information, mox::MsgButtons::Ok, QString()),
+              mox::MsgAnswer::Ok);
+    EXPECT_FALSE(sh.openUrl(QUrl::fromLocalFile(u"/tmp/x.pdf"_s)));
 }
 
 } // namespace

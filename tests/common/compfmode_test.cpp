@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <string>
 #include <vector>
 
 namespace {
@@ -48,6 +49,49 @@ TEST(PFModeSet, ShortTableTurnsTheRestOffAndIndexesOutsideAreOff) {
     EXPECT_FALSE(mox::pfModeFlag(12));
     EXPECT_FALSE(mox::pfModeFlag(-1));
     EXPECT_TRUE(mox::pfModeFlag(11));
+}
+
+// A screen's keys as a form lists them: F1 in modes 2 and 3, F4 in 2, 3 and 4, F12 in 2.
+constexpr mox::FunctionKey kKeys[] = {
+    {0, u"前月計", mox::inModes({2, 3})},
+    {3, u"取　消", mox::inModes({2, 3, 4})},
+    {11, u"更　新", mox::inModes({2})},
+};
+
+struct KeyModeCase {
+    const char *name;
+    int mode;
+    std::array<short, 12> flags;
+};
+
+const KeyModeCase kKeyModeCases[] = {
+    {"ModeOfThreeKeys", 2, {1, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 1}},
+    {"ModeOfTwoKeys", 3, {1, 0, 0, 1}},
+    {"ModeOfOneKey", 4, {0, 0, 0, 1}},
+    {"ModeWithoutKeys", 0, {}},
+    {"ModeBeyondTheBits", 32, {}},
+    {"NegativeMode", -1, {}},
+};
+
+class FunctionKeyModes : public testing::TestWithParam<KeyModeCase> {};
+
+TEST_P(FunctionKeyModes, AKeyActsInItsModesOnly) {
+    const KeyModeCase &c = GetParam();
+    EXPECT_EQ(mox::pfModesOf(kKeys, c.mode), c.flags);
+    for (int i = 0; i < 12; ++i) {
+        const bool acts = c.flags[static_cast<std::size_t>(i)] == 1;
+        EXPECT_EQ(mox::pfCaptionOf(kKeys, i, c.mode).isEmpty(), !acts) << "button " << i;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, FunctionKeyModes, testing::ValuesIn(kKeyModeCases),
+                         [](const auto &row) { return std::string(row.param.name); });
+
+TEST(FunctionKeyCaptions, CaptionOfTheKeyWhileItActs) {
+    EXPECT_EQ(mox::pfCaptionOf(kKeys, 3, 4), QStringLiteral("取　消"));
+    EXPECT_EQ(mox::pfCaptionOf(kKeys, 11, 2), QStringLiteral("更　新"));
+    EXPECT_TRUE(mox::pfCaptionOf(kKeys, 11, 3).isEmpty());
+    EXPECT_TRUE(mox::pfCaptionOf(kKeys, 12, 2).isEmpty());
 }
 
 } // namespace

@@ -134,6 +134,40 @@ TEST(PFKeys, TwelveButtonsAtTheirTwipsPositions) {
     EXPECT_EQ(buttons[4]->parent(), &form);
 }
 
+// Switching modes leaves no caption or enabled button of the mode before behind.
+TEST(PFKeys, SettingAModeShowsItsKeysAndBlanksTheRest) {
+    static constexpr mox::FunctionKey keys[] = {
+        {0, u"全選択", mox::inModes({0})},
+        {5, u"印　刷", mox::inModes({0, 1})},
+        {9, u"終　了", mox::inModes({1})},
+    };
+    QWidget form;
+    const std::array<int, 12> lefts{};
+    const auto buttons = mox::createPFKeys(form, lefts, 0, 855, 315);
+    for (QPushButton *b : buttons)
+        b->setText(u"old"_s);
+
+    mox::setFunctionKeys(buttons, keys, 0);
+    EXPECT_EQ(buttons[0]->text(), u"全選択"_s);
+    EXPECT_TRUE(buttons[0]->isEnabled());
+    EXPECT_TRUE(mox::pfModeFlag(0));
+    EXPECT_TRUE(buttons[9]->text().isEmpty());
+    EXPECT_FALSE(buttons[9]->isEnabled());
+    EXPECT_FALSE(mox::pfModeFlag(9));
+
+    mox::setFunctionKeys(buttons, keys, 1);
+    EXPECT_TRUE(buttons[0]->text().isEmpty());
+    EXPECT_FALSE(buttons[0]->isEnabled());
+    EXPECT_FALSE(mox::pfModeFlag(0));
+    EXPECT_EQ(buttons[5]->text(), u"印　刷"_s);
+    EXPECT_EQ(buttons[9]->text(), u"終　了"_s);
+    EXPECT_TRUE(buttons[9]->isEnabled());
+    for (int i : {1, 2, 3, 4, 6, 7, 8, 10, 11}) {
+        EXPECT_TRUE(buttons[static_cast<std::size_t>(i)]->text().isEmpty()) << i;
+        EXPECT_FALSE(buttons[static_cast<std::size_t>(i)]->isEnabled()) << i;
+    }
+}
+
 TEST(Fonts, GothicResolvesToIpaGothic) {
     // Through the fontconfig alias alone (the tests run with its configuration) ...
     QFont::removeSubstitutions(mox::gothicFamily());

@@ -1,4 +1,4 @@
-#include "frmmox030.h"
+#include "mox030ui/frmmox030.h"
 
 #include "ledgerdb.h"
 #include "ovl_support.h"

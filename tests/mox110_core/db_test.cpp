@@ -1,4 +1,5 @@
-#include "mox110/bonusscreen.h"
+#include "mox110/bonuscalc.h"
+#include "mox110/callup.h"
 
 #include "kordao/schema.h"
 #include "kortax/kortax.h"

@@ -1,4 +1,4 @@
-#include "mox110/bonusscreen.h"
+#include "mox110/callup.h"
 
 #include "kortax/kortax.h"
 

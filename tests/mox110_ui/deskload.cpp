@@ -17,7 +17,7 @@
 // is not available here.
 
 #include "../kordao/testdatabase.h"
-#include "mox110ui/kyuyorecord.h"
+#include "mox110/kyuyorecord.h"
 
 #include "kordao/kordao.h"
 

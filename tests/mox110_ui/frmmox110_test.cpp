@@ -32,8 +32,10 @@ constexpr int kJune2027 = 202706; // in the 令和9年分 edition, shipped witho
 QStringList buttonCaptions(const frmMox110& f)
 {
     QStringList out;
-    for (const QPushButton* b : f.cmdPFKEY)
-        out << (b->isEnabled() ? b->text() : u"-"_s);
+    for (int i = 0; i < 12; ++i) {
+        const auto* b = f.findChild<QPushButton*>(u"cmdPFKEY_"_s + QString::number(i));
+        out << (b && b->isEnabled() ? b->text() : u"-"_s);
+    }
     return out;
 }
 
@@ -84,20 +86,20 @@ TEST_F(EntryScreen, DecemberStartListsEveryPayClassAndWaitsForSelection)
     seed(kDecember);
     ASSERT_TRUE(start());
     EXPECT_EQ(m_form->windowTitle(), u"期末勤勉手当計算結果入力"_s);
-    EXPECT_EQ(m_form->lblYm->text(), u"令和 8年12月分"_s);
-    EXPECT_EQ(listItems(m_form->cboSyokcd),
+    EXPECT_EQ(control<QLabel>("lblYm")->text(), u"令和 8年12月分"_s);
+    EXPECT_EQ(listItems(list("cboSyokcd")),
               (QStringList{u"0000025:伊藤五郎"_s, u"0001001:山田太郎"_s, u"0001002:鈴木花子"_s,
                            u"0001003:佐藤次郎"_s, u"0001004:高橋四郎"_s}));
-    EXPECT_EQ(m_form->cboSyokcd->currentIndex(), -1);
-    EXPECT_EQ(m_form->nu1Kankmritu->value(), Currency());
-    EXPECT_EQ(m_form->nu1Kankbritu->value(), Currency());
+    EXPECT_EQ(list("cboSyokcd")->currentIndex(), -1);
+    EXPECT_EQ(num("nu1Kankmritu")->value(), Currency());
+    EXPECT_EQ(num("nu1Kankbritu")->value(), Currency());
     EXPECT_EQ(m_form->keyMode(), 0);
     EXPECT_EQ(buttonCaptions(*m_form),
               (QStringList{u"-"_s, u"-"_s, u"-"_s, u"-"_s, u"-"_s, u"-"_s, u"-"_s, u"-"_s, u"-"_s,
                            u"終　了"_s, u"読　込"_s, u"-"_s}));
-    EXPECT_TRUE(m_form->cboSyokcd->isEnabled());
-    EXPECT_FALSE(m_form->nu1Kyuryo->isEnabled());
-    EXPECT_FALSE(m_form->cboTokkbn->isEnabled());
+    EXPECT_TRUE(list("cboSyokcd")->isEnabled());
+    EXPECT_FALSE(num("nu1Kyuryo")->isEnabled());
+    EXPECT_FALSE(list("cboTokkbn")->isEnabled());
     EXPECT_TRUE(m_shell.boxes().empty());
 }
 
@@ -105,8 +107,8 @@ TEST_F(EntryScreen, JuneStartLeavesDailyWageStaffOut)
 {
     seed(kJune);
     ASSERT_TRUE(start());
-    EXPECT_EQ(m_form->lblYm->text(), u"令和 8年 6月分"_s);
-    const QStringList items = listItems(m_form->cboSyokcd);
+    EXPECT_EQ(control<QLabel>("lblYm")->text(), u"令和 8年 6月分"_s);
+    const QStringList items = listItems(list("cboSyokcd"));
     EXPECT_EQ(items.size(), 3);
     EXPECT_FALSE(items.join(u'|').contains(u"鈴木花子"_s));
     EXPECT_FALSE(items.join(u'|').contains(u"高橋四郎"_s));
@@ -140,7 +142,7 @@ TEST_F(EntryScreen, CallUpWithoutEmployeeWarnsAndStays)
     EXPECT_EQ(m_shell.boxes()[0].text, u"職員が選択されていません。"_s);
     EXPECT_EQ(m_shell.boxes()[0].icon, mox::MsgIcon::Exclamation);
     EXPECT_EQ(m_form->keyMode(), 0);
-    EXPECT_TRUE(m_form->cboSyokcd->hasFocus());
+    EXPECT_TRUE(list("cboSyokcd")->hasFocus());
 }
 
 TEST_F(EntryScreen, NewEntryIsWorkedOutFromThePersonnelRecord)
@@ -158,44 +160,44 @@ TEST_F(EntryScreen, NewEntryIsWorkedOutFromThePersonnelRecord)
     EXPECT_TRUE(m_shell.boxes().empty()) << m_shell.boxes()[0].text.toStdString();
     EXPECT_EQ(m_form->keyMode(), 3);
     EXPECT_EQ(m_form->inputMode(), 2);
-    EXPECT_EQ(m_form->saikeisan()->p_iFlgMode, 0);
+    EXPECT_EQ(m_form->saikeisan()->flgMode(), 0);
     EXPECT_EQ(buttonCaptions(*m_form),
               (QStringList{u"前月計"_s, u"-"_s, u"-"_s, u"取　消"_s, u"-"_s, u"-"_s, u"-"_s, u"-"_s,
                            u"-"_s, u"-"_s, u"-"_s, u"更　新"_s}));
     // December rates; service since 2010 counts the whole period, 6 months, at 100 %.
-    EXPECT_EQ(m_form->nu1Kankmritu->value(), *Currency::parse(u"127.5"));
-    EXPECT_EQ(m_form->nu1Kankbritu->value(), *Currency::parse(u"102.5"));
-    EXPECT_EQ(m_form->nu1Kmmm->value(), yen(6));
-    EXPECT_EQ(m_form->nu1Kmdd->value(), yen(0));
-    EXPECT_EQ(m_form->nu1Kmkikan->value(), yen(100));
-    EXPECT_EQ(m_form->nu1Kbkikan->value(), yen(100));
-    EXPECT_EQ(m_form->txtKmritu->text(), u"127.50000"_s);
-    EXPECT_EQ(m_form->nu1Kyuryo->value(), yen(300'000));
-    EXPECT_EQ(m_form->nu1Fsinsu->value(), yen(2));
-    EXPECT_EQ(m_form->cboTokkbn->currentIndex(), 0);
-    EXPECT_EQ(m_form->cboRoukbn->currentIndex(), 0);
+    EXPECT_EQ(num("nu1Kankmritu")->value(), *Currency::parse(u"127.5"));
+    EXPECT_EQ(num("nu1Kankbritu")->value(), *Currency::parse(u"102.5"));
+    EXPECT_EQ(num("nu1Kmmm")->value(), yen(6));
+    EXPECT_EQ(num("nu1Kmdd")->value(), yen(0));
+    EXPECT_EQ(num("nu1Kmkikan")->value(), yen(100));
+    EXPECT_EQ(num("nu1Kbkikan")->value(), yen(100));
+    EXPECT_EQ(text("txtKmritu")->text(), u"127.50000"_s);
+    EXPECT_EQ(num("nu1Kyuryo")->value(), yen(300'000));
+    EXPECT_EQ(num("nu1Fsinsu")->value(), yen(2));
+    EXPECT_EQ(list("cboTokkbn")->currentIndex(), 0);
+    EXPECT_EQ(list("cboRoukbn")->currentIndex(), 0);
     // Previous month: taxable 350,000 less social insurance 50,000; its tax 8,000.
-    EXPECT_EQ(m_form->nu1Zenkaz->value(), yen(300'000));
-    EXPECT_EQ(m_form->nu1Zenzei->value(), yen(8'000));
+    EXPECT_EQ(num("nu1Zenkaz")->value(), yen(300'000));
+    EXPECT_EQ(num("nu1Zenzei")->value(), yen(8'000));
     // Term-end base 300,000 + 12,000 + 10,000 dependants; regional 10 % of it; diligence base
     // without the dependants allowance.
-    EXPECT_EQ(m_form->nu1Kmchiiki->value(), yen(32'200));  // 10 % of 322,000
-    EXPECT_EQ(m_form->nu1Kimatu->value(), yen(451'605));   // 127.5 % of 354,200
-    EXPECT_EQ(m_form->nu1Kbchiiki->value(), yen(31'200));  // 10 % of 312,000
-    EXPECT_EQ(m_form->nu1Kinben->value(), yen(351'780));   // 102.5 % of 343,200
-    EXPECT_EQ(m_form->nu1Kenko->value(), Currency());      // "0:控除しない"
-    EXPECT_EQ(m_form->nu1Kazeig->value(),
-              m_form->nu1Ssikyu->value() - m_form->nu1Hkzegk->value() - m_form->nu1Syagok->value());
+    EXPECT_EQ(num("nu1Kmchiiki")->value(), yen(32'200));  // 10 % of 322,000
+    EXPECT_EQ(num("nu1Kimatu")->value(), yen(451'605));   // 127.5 % of 354,200
+    EXPECT_EQ(num("nu1Kbchiiki")->value(), yen(31'200));  // 10 % of 312,000
+    EXPECT_EQ(num("nu1Kinben")->value(), yen(351'780));   // 102.5 % of 343,200
+    EXPECT_EQ(num("nu1Kenko")->value(), Currency());      // "0:控除しない"
+    EXPECT_EQ(num("nu1Kazeig")->value(),
+              num("nu1Ssikyu")->value() - num("nu1Hkzegk")->value() - num("nu1Syagok")->value());
     // Input mode 2: only the deduction classes take input; the previous month's figures have
     // an enabled frame inside the disabled deductions.
-    EXPECT_FALSE(m_form->cboSyokcd->isEnabled());
-    EXPECT_TRUE(m_form->cboTokkbn->isEnabled());
-    EXPECT_TRUE(m_form->frmTeate2->isEnabledTo(m_form->frmKojyo));
-    EXPECT_FALSE(m_form->nu1Zenkaz->isEnabled());
-    EXPECT_FALSE(m_form->nu1Kyuryo->isEnabled());
-    EXPECT_FALSE(m_form->nu1Kmmm->isEnabled());
-    EXPECT_FALSE(m_form->txtTxt1->isEnabled());
-    EXPECT_TRUE(m_form->cboTokkbn->hasFocus());
+    EXPECT_FALSE(list("cboSyokcd")->isEnabled());
+    EXPECT_TRUE(list("cboTokkbn")->isEnabled());
+    EXPECT_TRUE(control<QFrame>("frmTeate2")->isEnabledTo(control<QFrame>("frmKojyo")));
+    EXPECT_FALSE(num("nu1Zenkaz")->isEnabled());
+    EXPECT_FALSE(num("nu1Kyuryo")->isEnabled());
+    EXPECT_FALSE(num("nu1Kmmm")->isEnabled());
+    EXPECT_FALSE(text("txtTxt1")->isEnabled());
+    EXPECT_TRUE(list("cboTokkbn")->hasFocus());
 }
 
 TEST_F(EntryScreen, DecimalPointOfRatesAndRatiosIsASolidDot)
@@ -204,9 +206,9 @@ TEST_F(EntryScreen, DecimalPointOfRatesAndRatiosIsASolidDot)
     ASSERT_TRUE(start());
     select(kRegular);
     press(11);
-    m_form->nu1Zeirit->setValue(*Currency::parse(u"6.126")); // a rate of 0 shows blank
-    QLineEdit* const boxes[] = {m_form->nu1Kankmritu, m_form->nu1Kankbritu, m_form->txtKmritu,
-                                m_form->txtKbritu, m_form->nu1Zeirit};
+    num("nu1Zeirit")->setValue(*Currency::parse(u"6.126")); // a rate of 0 shows blank
+    QLineEdit* const boxes[] = {num("nu1Kankmritu"), num("nu1Kankbritu"), text("txtKmritu"),
+                                text("txtKbritu"), num("nu1Zeirit")};
     for (QLineEdit* box : boxes) {
         const std::string name = box->objectName().toStdString();
         ASSERT_TRUE(box->text().contains(u'.')) << name << ": " << box->text().toStdString();
@@ -221,21 +223,21 @@ TEST_F(EntryScreen, SaveWritesEveryFieldAndSavingAgainUpdatesInPlace)
     select(kRegular);
     press(11);
     ASSERT_EQ(m_form->keyMode(), 3);
-    m_form->cboTokkbn->setCurrentIndex(1); // the operator picks "1:控除する": recalculated
-    m_form->txtTxt2->setText(u"二行目"_s);
+    list("cboTokkbn")->setCurrentIndex(1); // the operator picks "1:控除する": recalculated
+    text("txtTxt2")->setText(u"二行目"_s);
     // Every amount box and the field it is stored in.
     const std::vector<std::pair<QString, KorNumIn::KorNum*>> boxes{
-        {u"KYURYO"_s, m_form->nu1Kyuryo},     {u"KTYOGK"_s, m_form->nu1Ktyogk},
-        {u"STYOGK"_s, m_form->nu1Styogk},     {u"FUYOTE"_s, m_form->nu1Fuyote},
-        {u"KMCHIIKI"_s, m_form->nu1Kmchiiki}, {u"KBCHIIKI"_s, m_form->nu1Kbchiiki},
-        {u"KIMATU"_s, m_form->nu1Kimatu},     {u"KINBEN"_s, m_form->nu1Kinben},
-        {u"SSIKYU"_s, m_form->nu1Ssikyu},     {u"KENKO"_s, m_form->nu1Kenko},
-        {u"KOSEI"_s, m_form->nu1Kosei},       {u"KOYOU"_s, m_form->nu1Koyou},
-        {u"SYOTOK"_s, m_form->nu1Syotok},     {u"KOUGOK"_s, m_form->nu1Kougok},
-        {u"SYAGOK"_s, m_form->nu1Syagok},     {u"HKZEGK"_s, m_form->nu1Hkzegk},
-        {u"SASIHK"_s, m_form->nu1Sasihk},     {u"ZENKAZ"_s, m_form->nu1Zenkaz},
-        {u"ZENZEI"_s, m_form->nu1Zenzei},     {u"ZEIRT2"_s, m_form->nu1Zeirit},
-        {u"KMZRIT"_s, m_form->nu1Kmkikan},    {u"KBZRIT"_s, m_form->nu1Kbkikan}};
+        {u"KYURYO"_s, num("nu1Kyuryo")},     {u"KTYOGK"_s, num("nu1Ktyogk")},
+        {u"STYOGK"_s, num("nu1Styogk")},     {u"FUYOTE"_s, num("nu1Fuyote")},
+        {u"KMCHIIKI"_s, num("nu1Kmchiiki")}, {u"KBCHIIKI"_s, num("nu1Kbchiiki")},
+        {u"KIMATU"_s, num("nu1Kimatu")},     {u"KINBEN"_s, num("nu1Kinben")},
+        {u"SSIKYU"_s, num("nu1Ssikyu")},     {u"KENKO"_s, num("nu1Kenko")},
+        {u"KOSEI"_s, num("nu1Kosei")},       {u"KOYOU"_s, num("nu1Koyou")},
+        {u"SYOTOK"_s, num("nu1Syotok")},     {u"KOUGOK"_s, num("nu1Kougok")},
+        {u"SYAGOK"_s, num("nu1Syagok")},     {u"HKZEGK"_s, num("nu1Hkzegk")},
+        {u"SASIHK"_s, num("nu1Sasihk")},     {u"ZENKAZ"_s, num("nu1Zenkaz")},
+        {u"ZENZEI"_s, num("nu1Zenzei")},     {u"ZEIRT2"_s, num("nu1Zeirit")},
+        {u"KMZRIT"_s, num("nu1Kmkikan")},    {u"KBZRIT"_s, num("nu1Kbkikan")}};
     std::map<QString, Currency> shown;
     for (const auto& [name, box] : boxes)
         shown[name] = box->value();
@@ -244,8 +246,8 @@ TEST_F(EntryScreen, SaveWritesEveryFieldAndSavingAgainUpdatesInPlace)
     EXPECT_GT(shown[u"KOSEI"_s], Currency());
     press(12);
     EXPECT_EQ(m_form->keyMode(), 0);
-    EXPECT_EQ(m_form->cboSyokcd->currentIndex(), -1);
-    EXPECT_EQ(m_form->nu1Kimatu->value(), Currency());
+    EXPECT_EQ(list("cboSyokcd")->currentIndex(), -1);
+    EXPECT_EQ(num("nu1Kimatu")->value(), Currency());
 
     ASSERT_EQ(bonusCount(kRegular, kDecember), 1);
     const auto field = [&](const char16_t* name) {
@@ -282,10 +284,10 @@ TEST_F(EntryScreen, SaveWritesEveryFieldAndSavingAgainUpdatesInPlace)
     select(kRegular);
     answerDialog(Qt::Key_F12);
     press(11);
-    EXPECT_EQ(m_form->saikeisan()->p_iFlgMode, 12);
+    EXPECT_EQ(m_form->saikeisan()->flgMode(), 12);
     ASSERT_EQ(m_form->keyMode(), 2);
-    EXPECT_EQ(m_form->cboTokkbn->currentIndex(), 1) << "the stored class is kept";
-    m_form->txtTxt1->setText(u"賞与の再計算"_s);
+    EXPECT_EQ(list("cboTokkbn")->currentIndex(), 1) << "the stored class is kept";
+    text("txtTxt1")->setText(u"賞与の再計算"_s);
     press(12);
     EXPECT_EQ(bonusCount(kRegular, kDecember), 1);
     EXPECT_EQ(field(u"NIREM1").toString(), u"賞与の再計算"_s + QString(24, u' '));
@@ -313,34 +315,34 @@ TEST_F(EntryScreen, StoredBonusShownForViewingOrRecalculatedForCorrection)
     select(kRegular);
     answerDialog(Qt::Key_F4);
     press(11);
-    EXPECT_EQ(m_form->saikeisan()->p_iFlgMode, 4);
+    EXPECT_EQ(m_form->saikeisan()->flgMode(), 4);
     EXPECT_EQ(m_form->keyMode(), 4);
     EXPECT_EQ(m_form->inputMode(), 3);
-    EXPECT_EQ(m_form->nu1Kyuryo->value(), yen(111'111));
-    EXPECT_EQ(m_form->nu1Kazeig->value(), yen(429'000)); // 500,000 − 1,000 − 70,000
+    EXPECT_EQ(num("nu1Kyuryo")->value(), yen(111'111));
+    EXPECT_EQ(num("nu1Kazeig")->value(), yen(429'000)); // 500,000 − 1,000 − 70,000
     EXPECT_EQ(m_form->curKazeig(), yen(999));
-    EXPECT_EQ(m_form->txtKmritu->text(), u"0.62500"_s);
-    EXPECT_EQ(m_form->nu1Kmmm->value(), yen(5));
-    EXPECT_EQ(m_form->nu1Kmdd->value(), yen(29));
-    EXPECT_EQ(m_form->txtTxt2->text(), u"前回分"_s);
+    EXPECT_EQ(text("txtKmritu")->text(), u"0.62500"_s);
+    EXPECT_EQ(num("nu1Kmmm")->value(), yen(5));
+    EXPECT_EQ(num("nu1Kmdd")->value(), yen(29));
+    EXPECT_EQ(text("txtTxt2")->text(), u"前回分"_s);
     EXPECT_EQ(buttonCaptions(*m_form),
               (QStringList{u"-"_s, u"-"_s, u"-"_s, u"取　消"_s, u"-"_s, u"-"_s, u"-"_s, u"-"_s,
                            u"-"_s, u"-"_s, u"-"_s, u"-"_s}));
-    EXPECT_FALSE(m_form->cboTokkbn->isEnabled()) << "viewing takes no input";
+    EXPECT_FALSE(list("cboTokkbn")->isEnabled()) << "viewing takes no input";
 
     press(4);
     EXPECT_EQ(m_form->keyMode(), 0);
-    EXPECT_EQ(m_form->lblYm->text(), u"令和 8年12月分"_s);
-    EXPECT_EQ(m_form->nu1Kankmritu->value(), Currency());
+    EXPECT_EQ(control<QLabel>("lblYm")->text(), u"令和 8年12月分"_s);
+    EXPECT_EQ(num("nu1Kankmritu")->value(), Currency());
 
     select(kRegular);
     answerDialog(Qt::Key_F12);
     press(11);
     EXPECT_EQ(m_form->keyMode(), 2);
-    EXPECT_EQ(m_form->nu1Kyuryo->value(), yen(300'000)) << "recalculated from personnel";
-    EXPECT_EQ(m_form->nu1Kmmm->value(), yen(6));
-    EXPECT_EQ(m_form->cboTokkbn->currentIndex(), 1);
-    EXPECT_EQ(m_form->nu1Zenkaz->value(), yen(123'000)) << "previous month kept as stored";
+    EXPECT_EQ(num("nu1Kyuryo")->value(), yen(300'000)) << "recalculated from personnel";
+    EXPECT_EQ(num("nu1Kmmm")->value(), yen(6));
+    EXPECT_EQ(list("cboTokkbn")->currentIndex(), 1);
+    EXPECT_EQ(num("nu1Zenkaz")->value(), yen(123'000)) << "previous month kept as stored";
     EXPECT_NE(m_form->curKazeig(), yen(999));
 }
 
@@ -390,7 +392,7 @@ TEST_F(EntryScreen, PreviousMonthKeyRereadsThePay)
     ASSERT_TRUE(start());
     select(kRegular);
     press(11);
-    EXPECT_EQ(m_form->nu1Zenkaz->value(), Currency());
+    EXPECT_EQ(num("nu1Zenkaz")->value(), Currency());
     insert(u"GKKYUYO"_s, {{u"SYOKCD"_s, kRegular},
                           {u"KYUSYU"_s, 4},
                           {u"SKYUYM"_s, 202611},
@@ -398,8 +400,8 @@ TEST_F(EntryScreen, PreviousMonthKeyRereadsThePay)
                           {u"SYOTOK"_s, QVariant::fromValue(yen(1'200))}});
     const int before = m_form->recalculations();
     press(1);
-    EXPECT_EQ(m_form->nu1Zenkaz->value(), yen(40'000));
-    EXPECT_EQ(m_form->nu1Zenzei->value(), yen(1'200));
+    EXPECT_EQ(num("nu1Zenkaz")->value(), yen(40'000));
+    EXPECT_EQ(num("nu1Zenzei")->value(), yen(1'200));
     EXPECT_EQ(m_form->recalculations(), before + 1);
 }
 
@@ -418,16 +420,16 @@ TEST_F(EntryScreen, ManualEntryOpensTheFigures)
     select(kManual);
     press(11);
     EXPECT_EQ(m_form->inputMode(), 4);
-    EXPECT_TRUE(m_form->nu1Kyuryo->isEnabled());
-    EXPECT_TRUE(m_form->nu1Kinben->isEnabled());
-    EXPECT_TRUE(m_form->nu1Kmmm->isEnabled());
-    EXPECT_TRUE(m_form->nu1Zenkaz->isEnabled());
-    EXPECT_TRUE(m_form->nu1Fsinsu->isEnabled());
-    EXPECT_TRUE(m_form->nu1Zeirit->isEnabled());
-    EXPECT_FALSE(m_form->txtKmritu->isEnabled());
-    EXPECT_FALSE(m_form->nu1Kmkikan->isEnabled()) << "period rates never take input";
-    EXPECT_FALSE(m_form->nu1Ssikyu->isEnabled()) << "totals never take input";
-    EXPECT_FALSE(m_form->txtTxt1->isEnabled());
+    EXPECT_TRUE(num("nu1Kyuryo")->isEnabled());
+    EXPECT_TRUE(num("nu1Kinben")->isEnabled());
+    EXPECT_TRUE(num("nu1Kmmm")->isEnabled());
+    EXPECT_TRUE(num("nu1Zenkaz")->isEnabled());
+    EXPECT_TRUE(num("nu1Fsinsu")->isEnabled());
+    EXPECT_TRUE(num("nu1Zeirit")->isEnabled());
+    EXPECT_FALSE(text("txtKmritu")->isEnabled());
+    EXPECT_FALSE(num("nu1Kmkikan")->isEnabled()) << "period rates never take input";
+    EXPECT_FALSE(num("nu1Ssikyu")->isEnabled()) << "totals never take input";
+    EXPECT_FALSE(text("txtTxt1")->isEnabled());
 }
 
 TEST_F(EntryScreen, DailyWageManualEntryHasNoPeriodsNorDiligence)
@@ -437,14 +439,14 @@ TEST_F(EntryScreen, DailyWageManualEntryHasNoPeriodsNorDiligence)
     select(kDailyManual);
     press(11);
     EXPECT_EQ(m_form->inputMode(), 4);
-    EXPECT_EQ(m_form->nu1Kyuryo->value(), yen(189'000)); // 9,000 × 21
-    EXPECT_EQ(m_form->nu1Kankmritu->value(), *Currency::parse(u"1.25"));
-    EXPECT_EQ(m_form->txtKmritu->text(), u"1.25000"_s);
-    EXPECT_TRUE(m_form->nu1Kyuryo->isEnabled());
-    EXPECT_TRUE(m_form->txtTxt1->isEnabled());
-    EXPECT_FALSE(m_form->nu1Kmmm->isEnabled());
-    EXPECT_FALSE(m_form->nu1Kinben->isEnabled());
-    EXPECT_FALSE(m_form->nu1Kbchiiki->isEnabled());
+    EXPECT_EQ(num("nu1Kyuryo")->value(), yen(189'000)); // 9,000 × 21
+    EXPECT_EQ(num("nu1Kankmritu")->value(), *Currency::parse(u"1.25"));
+    EXPECT_EQ(text("txtKmritu")->text(), u"1.25000"_s);
+    EXPECT_TRUE(num("nu1Kyuryo")->isEnabled());
+    EXPECT_TRUE(text("txtTxt1")->isEnabled());
+    EXPECT_FALSE(num("nu1Kmmm")->isEnabled());
+    EXPECT_FALSE(num("nu1Kinben")->isEnabled());
+    EXPECT_FALSE(num("nu1Kbchiiki")->isEnabled());
 }
 
 TEST_F(EntryScreen, DailyWageProportionIsSavedAsItsOwnField)
@@ -484,7 +486,7 @@ protected:
 TEST_F(FocusHandling, TabbingWithoutTypingRecalculatesNothing)
 {
     const int before = m_form->recalculations();
-    m_form->nu1Kmmm->setFocus();
+    num("nu1Kmmm")->setFocus();
     for (int i = 0; i < 20; ++i)
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
     EXPECT_EQ(m_form->recalculations(), before);
@@ -493,20 +495,20 @@ TEST_F(FocusHandling, TabbingWithoutTypingRecalculatesNothing)
 TEST_F(FocusHandling, TypingTheOldValueBackRecalculatesNothing)
 {
     const int before = m_form->recalculations();
-    typeInto(m_form->nu1Kyuryo, u"9"_s);
+    typeInto(num("nu1Kyuryo"), u"9"_s);
     for (int i = 0; i < 10; ++i)
-        QTest::keyClick(m_form->nu1Kyuryo, Qt::Key_Backspace);
-    QTest::keyClicks(m_form->nu1Kyuryo, u"250000"_s);
-    QTest::keyClick(m_form->nu1Kyuryo, Qt::Key_Tab);
+        QTest::keyClick(num("nu1Kyuryo"), Qt::Key_Backspace);
+    QTest::keyClicks(num("nu1Kyuryo"), u"250000"_s);
+    QTest::keyClick(num("nu1Kyuryo"), Qt::Key_Tab);
     EXPECT_EQ(m_form->recalculations(), before);
 
     // Input class 9 computes no allowance: a typed one changes only the totals.
-    const Currency total = m_form->nu1Ssikyu->value();
-    typeInto(m_form->nu1Kimatu, u"500000"_s);
-    QTest::keyClick(m_form->nu1Kimatu, Qt::Key_Tab);
+    const Currency total = num("nu1Ssikyu")->value();
+    typeInto(num("nu1Kimatu"), u"500000"_s);
+    QTest::keyClick(num("nu1Kimatu"), Qt::Key_Tab);
     EXPECT_EQ(m_form->recalculations(), before + 1);
-    EXPECT_EQ(m_form->nu1Kimatu->value(), yen(500'000));
-    EXPECT_EQ(m_form->nu1Ssikyu->value(), total + yen(500'000));
+    EXPECT_EQ(num("nu1Kimatu")->value(), yen(500'000));
+    EXPECT_EQ(num("nu1Ssikyu")->value(), total + yen(500'000));
 }
 
 TEST_F(EntryScreen, ChangedPeriodRecalculatesRatesBeforeAllowances)
@@ -515,38 +517,38 @@ TEST_F(EntryScreen, ChangedPeriodRecalculatesRatesBeforeAllowances)
     ASSERT_TRUE(start());
     select(kRegular);
     press(11);
-    ASSERT_EQ(m_form->nu1Kimatu->value(), yen(451'605)); // 127.5 % of 354,200
+    ASSERT_EQ(num("nu1Kimatu")->value(), yen(451'605)); // 127.5 % of 354,200
     // Only the periods of an employee entered by hand take input, and such an employee's
     // allowances are never worked out: the boxes are opened here for one whose allowances are.
-    for (QWidget* w = m_form->nu1Kmmm; w && w != m_form.get(); w = w->parentWidget())
+    for (QWidget* w = num("nu1Kmmm"); w && w != m_form.get(); w = w->parentWidget())
         w->setEnabled(true);
-    m_form->nu1Kmmm->setFocus();
-    m_form->nu1Kmmm->selectAll();
-    QTest::keyClicks(m_form->nu1Kmmm, u"3"_s);
+    num("nu1Kmmm")->setFocus();
+    num("nu1Kmmm")->selectAll();
+    QTest::keyClicks(num("nu1Kmmm"), u"3"_s);
     const int before = m_form->recalculations();
-    QTest::keyClick(m_form->nu1Kmmm, Qt::Key_Tab);
+    QTest::keyClick(num("nu1Kmmm"), Qt::Key_Tab);
     EXPECT_EQ(m_form->recalculations(), before + 1);
-    EXPECT_LT(m_form->nu1Kmkikan->value(), yen(100));
+    EXPECT_LT(num("nu1Kmkikan")->value(), yen(100));
     // The allowance is worked out from the new ratio, not the one before the change.
-    const std::optional<Currency> ratio = Currency::parse(m_form->txtKmritu->text());
+    const std::optional<Currency> ratio = Currency::parse(text("txtKmritu")->text());
     ASSERT_TRUE(ratio);
     EXPECT_LT(*ratio, *Currency::parse(u"127.5"));
-    EXPECT_EQ(m_form->nu1Kimatu->value(), yen(354'200).mulDiv(*ratio, 100, Rounding::Floor, 0));
+    EXPECT_EQ(num("nu1Kimatu")->value(), yen(354'200).mulDiv(*ratio, 100, Rounding::Floor, 0));
 }
 
 TEST_F(FocusHandling, DependantsAloneRecalculateNothing)
 {
     const int before = m_form->recalculations();
-    typeInto(m_form->nu1Fsinsu, u"5"_s);
-    QTest::keyClick(m_form->nu1Fsinsu, Qt::Key_Tab);
-    EXPECT_EQ(m_form->nu1Fsinsu->value(), yen(5));
+    typeInto(num("nu1Fsinsu"), u"5"_s);
+    QTest::keyClick(num("nu1Fsinsu"), Qt::Key_Tab);
+    EXPECT_EQ(num("nu1Fsinsu")->value(), yen(5));
     EXPECT_EQ(m_form->recalculations(), before);
 }
 
 TEST_F(FocusHandling, ChangedBoxIsRecalculatedBeforeTheSave)
 {
-    const Currency total = m_form->nu1Ssikyu->value();
-    typeInto(m_form->nu1Kimatu, u"500000"_s);
+    const Currency total = num("nu1Ssikyu")->value();
+    typeInto(num("nu1Kimatu"), u"500000"_s);
     press(12); // the box is still focused: leaving it recalculates first
     EXPECT_EQ(amount(bonusField(kManual, kDecember, u"KIMATU"_s)), yen(500'000));
     EXPECT_EQ(*Currency::parse(bonusField(kManual, kDecember, u"SSIKYU"_s).toString()),
@@ -668,7 +670,7 @@ TEST_F(EntryScreen, BonusTableMissingFromTheEditionIsNamedAndBlocksTheSaveUntilL
     EXPECT_TRUE(m_shell.boxes().back().text.contains(
         u"令和9年分の賞与に対する源泉徴収税額の算出率の表がありません。"_s))
         << m_shell.boxes().back().text.toStdString();
-    EXPECT_EQ(m_form->nu1Syotok->value(), Currency());
+    EXPECT_EQ(num("nu1Syotok")->value(), Currency());
     press(12);
     EXPECT_EQ(m_shell.boxes().size(), 2u) << "the save repeats the failure";
     EXPECT_EQ(bonusCount(kRegular, kJune2027), 0);
@@ -682,9 +684,9 @@ TEST_F(EntryScreen, BonusTableMissingFromTheEditionIsNamedAndBlocksTheSaveUntilL
     // June counts at most 5 months 29 days: ratios 98.00000 and 90.25000. 期末 Int(98 % ×
     // 354,200) = 347,116; 勤勉 Int(90.25 % × 343,200) = 309,738. Two dependants and 300 千円
     // fall in the test table's band 252–302 → 10.210 %: Int(656,854 × 10.210 %) = Int(67,064.79…).
-    EXPECT_EQ(m_form->nu1Kazeig->value(), yen(656'854));
-    EXPECT_EQ(m_form->nu1Zeirit->value(), *Currency::parse(u"10.210"));
-    EXPECT_EQ(m_form->nu1Syotok->value(), yen(67'064));
+    EXPECT_EQ(num("nu1Kazeig")->value(), yen(656'854));
+    EXPECT_EQ(num("nu1Zeirit")->value(), *Currency::parse(u"10.210"));
+    EXPECT_EQ(num("nu1Syotok")->value(), yen(67'064));
     press(12);
     EXPECT_EQ(amount(bonusField(kRegular, kJune2027, u"SYOTOK"_s)), yen(67'064));
 }
@@ -716,11 +718,11 @@ TEST_F(EntryScreen, MonthlyTableMethodsOf2027UseTheReiwa9Table)
     select(2001);
     press(11);
     EXPECT_TRUE(m_shell.boxes().empty()) << m_shell.boxes()[0].text.toStdString();
-    EXPECT_EQ(m_form->nu1Kazeig->value(), yen(1'242'450));
+    EXPECT_EQ(num("nu1Kazeig")->value(), yen(1'242'450));
     // No pay in May: 6 × the 令和9年分 row 207,000–209,000 without dependants, 4,450 (令和8年分
     // 4,630).
-    EXPECT_EQ(m_form->nu1Syotok->value(), yen(26'700));
-    EXPECT_EQ(m_form->nu1Zeirit->value(), Currency());
+    EXPECT_EQ(num("nu1Syotok")->value(), yen(26'700));
+    EXPECT_EQ(num("nu1Zeirit")->value(), Currency());
     press(12);
     EXPECT_EQ(amount(bonusField(2001, kJune2027, u"SYOTOK"_s)), yen(26'700));
 
@@ -729,6 +731,6 @@ TEST_F(EntryScreen, MonthlyTableMethodsOf2027UseTheReiwa9Table)
     select(2002);
     press(11);
     EXPECT_TRUE(m_shell.boxes().empty()) << m_shell.boxes()[0].text.toStdString();
-    EXPECT_EQ(m_form->nu1Zenkaz->value(), yen(100'000));
-    EXPECT_EQ(m_form->nu1Syotok->value(), yen(36'000));
+    EXPECT_EQ(num("nu1Zenkaz")->value(), yen(100'000));
+    EXPECT_EQ(num("nu1Syotok")->value(), yen(36'000));
 }

@@ -8,11 +8,21 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <stdexcept>
 #include <string>
 
 using namespace Qt::StringLiterals;
 
 namespace {
+
+// A button of the dialog by its object name, as a user's tool finds it.
+QPushButton* button(const frmSAIKEISAN& dlg, const char* name)
+{
+    auto* b = dlg.findChild<QPushButton*>(QString::fromLatin1(name));
+    if (!b)
+        throw std::runtime_error(std::string("no button named ") + name);
+    return b;
+}
 
 // Runs \p steps inside the dialog's modal loop, then returns its choice; a dialog still open
 // after the steps is answered with a click on cmdF4 so that the test never hangs.
@@ -23,7 +33,7 @@ short runDialog(frmSAIKEISAN& dlg, const std::function<void()>& steps, bool* sti
         if (stillOpen)
             *stillOpen = dlg.isVisible();
         if (dlg.isVisible())
-            dlg.cmdF4->click();
+            button(dlg, "cmdF4")->click();
     });
     return dlg.showModal();
 }
@@ -53,11 +63,11 @@ TEST_P(SaikeisanKeys, FunctionKeysPressTheirButtonWhereverTheFocusIs)
     frmSAIKEISAN dlg;
     const short choice = runDialog(dlg, [&] {
         if (c.focusOnF12)
-            dlg.cmdF12->setFocus();
+            button(dlg, "cmdF12")->setFocus();
         QTest::keyClick(dlg.focusWidget(), c.key, c.modifiers);
     });
     EXPECT_EQ(choice, c.want);
-    EXPECT_EQ(dlg.p_iFlgMode, c.want);
+    EXPECT_EQ(dlg.flgMode(), c.want);
 }
 
 INSTANTIATE_TEST_SUITE_P(All, SaikeisanKeys, testing::ValuesIn(kKeyCases),
@@ -67,11 +77,11 @@ TEST(Saikeisan, CaptionsAndFirstFocus)
 {
     frmSAIKEISAN dlg;
     bool focusOnView = false;
-    runDialog(dlg, [&] { focusOnView = dlg.focusWidget() == dlg.cmdF4; });
+    runDialog(dlg, [&] { focusOnView = dlg.focusWidget() == button(dlg, "cmdF4"); });
     EXPECT_TRUE(focusOnView);
     EXPECT_EQ(dlg.windowTitle(), u"確認メッセージ"_s);
-    EXPECT_EQ(dlg.cmdF4->text(), u"内容を表示する　（Ｆ４）"_s);
-    EXPECT_EQ(dlg.cmdF12->text(), u"内容を修正する　（Ｆ12）"_s);
+    EXPECT_EQ(button(dlg, "cmdF4")->text(), u"内容を表示する　（Ｆ４）"_s);
+    EXPECT_EQ(button(dlg, "cmdF12")->text(), u"内容を修正する　（Ｆ12）"_s);
 }
 
 TEST(Saikeisan, RefusesToCloseWithoutAChoice)
@@ -94,9 +104,9 @@ TEST(Saikeisan, RefusesToCloseWithoutAChoice)
 TEST(Saikeisan, ChoiceIsResetEachTimeItOpens)
 {
     frmSAIKEISAN dlg;
-    EXPECT_EQ(runDialog(dlg, [&] { dlg.cmdF12->click(); }), 12);
+    EXPECT_EQ(runDialog(dlg, [&] { button(dlg, "cmdF12")->click(); }), 12);
     bool zeroWhileOpen = false;
-    runDialog(dlg, [&] { zeroWhileOpen = dlg.p_iFlgMode == 0; });
+    runDialog(dlg, [&] { zeroWhileOpen = dlg.flgMode() == 0; });
     EXPECT_TRUE(zeroWhileOpen);
 }
 

@@ -51,7 +51,7 @@ TEST_P(RoundTrips, CallUpRecalculationAndSaveReuseTheOpenConnections)
     // A first entry prepares the statements every later one reuses.
     select(kShortCode);
     press(11);
-    m_form->cboRoukbn->setCurrentIndex(1);
+    list("cboRoukbn")->setCurrentIndex(1);
     press(4);
 
     // Another desk changes the salary meanwhile: the next call-up sees it.
@@ -70,10 +70,10 @@ TEST_P(RoundTrips, CallUpRecalculationAndSaveReuseTheOpenConnections)
 
     select(kRegular);
     const Cost callUp = cost([&] { press(11); });
-    EXPECT_EQ(m_form->nu1Kyuryo->value(), yen(310'000)) << "the other desk's change is seen";
+    EXPECT_EQ(num("nu1Kyuryo")->value(), yen(310'000)) << "the other desk's change is seen";
     const Cost recalc = cost([&] {
-        m_form->cboTokkbn->setCurrentIndex(1);
-        m_form->cboRoukbn->setCurrentIndex(1);
+        list("cboTokkbn")->setCurrentIndex(1);
+        list("cboRoukbn")->setCurrentIndex(1);
     });
     const Cost save = cost([&] { press(12); });
     ASSERT_EQ(m_form->keyMode(), 0);

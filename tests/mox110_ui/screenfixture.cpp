@@ -1,6 +1,6 @@
 #include "screenfixture.h"
 
-#include "mox110ui/kyuyorecord.h"
+#include "mox110/kyuyorecord.h"
 
 #include "kordao/schema.h"
 #include "kortax/kortax.h"
@@ -184,9 +184,9 @@ bool ScreenTest::start()
 
 void ScreenTest::select(int code)
 {
-    const int index = m_form->cboSyokcd->findData(code);
+    const int index = list("cboSyokcd")->findData(code);
     ASSERT_GE(index, 0) << code;
-    m_form->cboSyokcd->setCurrentIndex(index);
+    list("cboSyokcd")->setCurrentIndex(index);
 }
 
 void ScreenTest::press(int n)

@@ -8,6 +8,8 @@
 #include "kordao/kordao.h"
 #include "mox/shell.h"
 
+#include <QComboBox>
+#include <QLineEdit>
 #include <QTemporaryDir>
 #include <QVariant>
 
@@ -15,6 +17,8 @@
 
 #include <map>
 #include <memory>
+#include <stdexcept>
+#include <string>
 
 namespace screentest {
 
@@ -54,6 +58,19 @@ protected:
     void press(int n);
     /// Answers the next recalculation dialog with \p key (Qt::Key_F4 or Qt::Key_F12).
     void answerDialog(int key);
+
+    /// The control of the screen named \p name, found as a user's tool finds it; a name the
+    /// screen lacks (or of another kind) fails the test.
+    template <class W> W* control(const char* name) const
+    {
+        W* w = m_form->findChild<W*>(QString::fromLatin1(name));
+        if (!w)
+            throw std::runtime_error(std::string("no control named ") + name);
+        return w;
+    }
+    KorNumIn::KorNum* num(const char* name) const { return control<KorNumIn::KorNum>(name); }
+    QComboBox* list(const char* name) const { return control<QComboBox>(name); }
+    QLineEdit* text(const char* name) const { return control<QLineEdit>(name); }
 
     /// The bonus records of \p syokcd in month \p skyuym, read on a connection of their own.
     int bonusCount(int syokcd, int skyuym);

@@ -5,7 +5,7 @@
 
 #include "screenfixture.h"
 
-#include "mox110ui/kyuyorecord.h"
+#include "mox110/kyuyorecord.h"
 
 #include "../support/lossynetwork.h"
 
@@ -132,7 +132,7 @@ TEST_P(TwoDesks, SecondWriterIsRefusedAndKeepsItsFigures)
     callUp(race.storedBefore);
     other.callUp();
     const int keyMode = m_form->keyMode();
-    const Currency kimatu = m_form->nu1Kimatu->value();
+    const Currency kimatu = num("nu1Kimatu")->value();
 
     ASSERT_EQ(race.otherDeletes ? other.remove() : other.save(777'777), 0);
     const std::size_t boxes = m_shell.boxes().size();
@@ -145,8 +145,8 @@ TEST_P(TwoDesks, SecondWriterIsRefusedAndKeepsItsFigures)
     EXPECT_EQ(m_shell.boxes().back().icon, mox::MsgIcon::Exclamation);
     EXPECT_EQ(m_form->keyMode(), keyMode);
     EXPECT_EQ(m_form->inputMode(), 2);
-    EXPECT_TRUE(m_form->cboTokkbn->isEnabled());
-    EXPECT_EQ(m_form->nu1Kimatu->value(), kimatu);
+    EXPECT_TRUE(list("cboTokkbn")->isEnabled());
+    EXPECT_EQ(num("nu1Kimatu")->value(), kimatu);
 
     // The other desk's work is what is stored.
     if (race.otherDeletes) {
@@ -248,7 +248,7 @@ protected:
 TEST_F(LostCommit, SaveThatWentThroughIsReportedSavedAndSavesAgain)
 {
     moxtest::LossyNetwork& network = m_network;
-    const Currency kimatu = m_form->nu1Kimatu->value();
+    const Currency kimatu = num("nu1Kimatu")->value();
 
     network.loseNextCommitAnswer();
     const std::size_t boxes = m_shell.boxes().size();
@@ -262,8 +262,8 @@ TEST_F(LostCommit, SaveThatWentThroughIsReportedSavedAndSavesAgain)
     EXPECT_EQ(Currency::parse(bonusField(kRegular, kDecember, u"KIMATU"_s).toString()), kimatu);
     // The figures stay on screen, open for input.
     EXPECT_EQ(m_form->keyMode(), 3);
-    EXPECT_TRUE(m_form->cboTokkbn->isEnabled());
-    EXPECT_EQ(m_form->nu1Kimatu->value(), kimatu);
+    EXPECT_TRUE(list("cboTokkbn")->isEnabled());
+    EXPECT_EQ(num("nu1Kimatu")->value(), kimatu);
 
     // F12 again is not taken for another desk's change: it saves over this desk's own save.
     press(12);

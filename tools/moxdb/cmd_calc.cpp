@@ -8,7 +8,8 @@
 #include "mox/bascmnname.h"
 #include "mox/comdate.h"
 #include "mox/shell.h"
-#include "mox110/bonusscreen.h"
+#include "mox110/bonuscalc.h"
+#include "mox110/callup.h"
 
 #include <cstdio>
 #include <cstdlib>

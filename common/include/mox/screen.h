@@ -3,6 +3,8 @@
 // Screen helpers of both programs: twips, centring, the function-key row and its keys.
 // Positions and sizes of the forms are given in twips; one logical pixel is 15 twips (96 DPI).
 
+#include "mox/compfmode.h"
+
 #include <QObject>
 #include <QPoint>
 #include <QRect>
@@ -51,6 +53,12 @@ private:
     QWidget &m_form;
     std::function<void(int)> m_press;
 };
+
+/// Puts the function keys \p keys in mode \p mode: sets the key flags (prsPFModeSet with
+/// pfModesOf), and gives each of \p buttons its caption (pfCaptionOf) and enables it by its
+/// flag.
+void setFunctionKeys(std::span<QPushButton *const, 12> buttons,
+                     std::span<const FunctionKey> keys, int mode);
 
 /// Creates the twelve buttons cmdPFKEY(0) to cmdPFKEY(11) on \p parent at \p lefts (twips) on one
 /// row at \p top, each \p width x \p height twips, named "cmdPFKEY_<i>"; a click focuses the

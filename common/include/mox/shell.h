@@ -3,11 +3,15 @@
 // Shell: the few things the programs ask of the desktop that tests must be able to answer.
 //
 // Message boxes, ending the program at once, letting pending window events run and handing a
-// file to the desktop's viewer all go through the current Shell. Production code uses QtShell
-// (QMessageBox, an immediate process end that runs no unload handler,
-// QCoreApplication::processEvents, QDesktopServices::openUrl). Tests install a ScriptedShell,
-// which records every box and every opened address, answers from a queue, and turns the program
-// end into a ProgramEnded exception so that a test can see that nothing after the call ran.
+// file to the desktop's viewer all go through the current Shell. The programs install the
+// desktop's shell at start (mox::installQtShell in "mox/qtshell.h": QMessageBox, an immediate
+// process end that runs no unload handler, QCoreApplication::processEvents,
+// QDesktopServices::openUrl). Tests install a ScriptedShell, which records every box and every
+// opened address, answers from a queue, and turns the program end into a ProgramEnded exception
+// so that a test can see that nothing after the call ran.
+//
+// This header and its code use QtCore only, so that libraries without widgets (the bonus
+// calculation) can report through the shell; the widget shell lives in the "common" library.
 
 #include <QString>
 #include <QStringList>
@@ -54,12 +58,18 @@ private:
     int m_nextHookId = 1;
 };
 
-/// The shell in use; a QtShell unless a test installed another.
+/// The shell in use: the one a test installed with setShell, else the program's own (see
+/// setProgramShell), else a HeadlessShell.
 Shell &shell();
-/// Installs \p s as the shell in use (nullptr restores the QtShell). Not owned.
+/// Installs \p s as the shell in use (nullptr restores the program's own). Not owned.
 void setShell(Shell *s);
+/// Makes \p s the program's own shell, used whenever no other is installed. Not owned.
+void setProgramShell(Shell *s);
 
-class QtShell final : public Shell {
+/// The shell of a process without a desktop: a box is written to the standard error stream and
+/// answered Ok, or No when it asks Yes or No; the end runs the hooks and exits at once; nothing
+/// is opened.
+class HeadlessShell final : public Shell {
 public:
     MsgAnswer messageBox(const QString &text, MsgIcon icon, MsgButtons buttons,
                          const QString &title) override;

@@ -1,4 +1,6 @@
-#include "mox110/bonusscreen.h"
+#include "mox110/callup.h"
+
+#include "mox110/bonuscalc.h"
 
 #include "mox/comdate.h"
 #include "mox/comkordao.h"

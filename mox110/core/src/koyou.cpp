@@ -1,4 +1,4 @@
-#include "mox110/bonusscreen.h"
+#include "mox110/bonuscalc.h"
 
 #include "mox/comkordao.h"
 

@@ -1,7 +1,10 @@
 #include "mox110ui/frmmox110.h"
 
+#include "mox110/bonuscalc.h"
+#include "mox110/callup.h"
+#include "mox110/kyuyorecord.h"
+#include "mox110/records.h"
 #include "mox110ui/frmsaikeisan.h"
-#include "mox110ui/kyuyorecord.h"
 
 #include "mox/bascmnname.h"
 #include "mox/comdate.h"
@@ -25,52 +28,22 @@ namespace {
 constexpr int kPayClassDaily = 4;    // KYUKBN of a salary from a daily wage
 constexpr int kInputClassManual = 9; // HYOKBN of full manual entry
 
-// The function-key busy flag: -1 while a key action runs, else 0.
-short g_pfBusy = 0;
-// The value a numeric box had when it received the focus; shared by all boxes.
-Currency g_valueOnEntry;
-
-struct KeyCaption {
-    int index;
-    const char16_t* caption;
+// The function keys and the key modes they act in: 0 nobody called up, 2 a stored bonus open
+// for correction, 3 a new bonus, 4 a stored bonus shown for viewing.
+constexpr mox::FunctionKey kFunctionKeys[] = {
+    {0, u"前月計", mox::inModes({2, 3})},  {3, u"取　消", mox::inModes({2, 3, 4})},
+    {4, u"削　除", mox::inModes({2})},     {9, u"終　了", mox::inModes({0})},
+    {10, u"読　込", mox::inModes({0})},    {11, u"更　新", mox::inModes({2, 3})},
 };
-constexpr KeyCaption kKeyCaptions[] = {{0, u"前月計"}, {3, u"取　消"},  {4, u"削　除"},
-                                       {9, u"終　了"}, {10, u"読　込"}, {11, u"更　新"}};
-
-// Buttons enabled per key mode (indexes into cmdPFKEY).
-std::vector<int> keysOfMode(int mode)
-{
-    switch (mode) {
-    case 0:
-        return {9, 10};
-    case 2:
-        return {0, 3, 4, 11};
-    case 3:
-        return {0, 3, 11};
-    case 4:
-        return {3};
-    default:
-        return {};
-    }
-}
-
-const char16_t* captionOf(int index)
-{
-    for (const KeyCaption& k : kKeyCaptions) {
-        if (k.index == index)
-            return k.caption;
-    }
-    return u"";
-}
 
 } // namespace
 
 frmMox110::frmMox110(QWidget* parent) : QWidget(parent)
 {
     buildLayout();
+    m_boxes = std::make_unique<mox110ui::BoundBoxes>(*this);
     connectHandlers();
     mox::centreForm(*this);
-    g_pfBusy = 0;
     SYOTOKU = std::make_unique<KorTAX::clsTax>();
     m_ctx.tax = SYOTOKU.get();
     m_saikeisan = new frmSAIKEISAN(this);
@@ -85,25 +58,17 @@ void frmMox110::connectHandlers()
         connect(cmdPFKEY[static_cast<std::size_t>(i)], &QPushButton::clicked, this,
                 [this, i] { cmdPFKEY_Click(i); });
 
-    const std::pair<KorNum*, Recalc> handlers[] = {
-        {nu1Kmmm, Recalc::ZaisekiKeisan}, {nu1Kmdd, Recalc::ZaisekiKeisan},
-        {nu1Kbmm, Recalc::ZaisekiKeisan}, {nu1Kbdd, Recalc::ZaisekiKeisan},
-        {nu1Kyuryo, Recalc::Keisan},      {nu1Ktyogk, Recalc::Keisan},
-        {nu1Styogk, Recalc::Keisan},      {nu1Fuyote, Recalc::Keisan},
-        {nu1Kmchiiki, Recalc::Keisan},    {nu1Kbchiiki, Recalc::Keisan},
-        {nu1Kimatu, Recalc::Keisan},      {nu1Kinben, Recalc::Keisan},
-        {nu1Kenko, Recalc::Keisan},       {nu1Kosei, Recalc::Keisan},
-        {nu1Koyou, Recalc::Keisan},       {nu1Syotok, Recalc::Keisan},
-        {nu1Zenkaz, Recalc::Keisan},      {nu1Zenzei, Recalc::Keisan},
-        {nu1Zeirit, Recalc::Keisan},
-    };
-    for (const auto& [box, recalc] : handlers) {
-        connect(box, &KorNum::GotFocus, this, [this, b = box] { onBoxGotFocus(b); });
-        connect(box, &KorNum::LostFocus, this,
-                [this, b = box, r = recalc] { onBoxLostFocus(b, r); });
+    // One value on entry serves every box of the form: only the box just left can have changed.
+    for (const auto& [box, recalc] : m_boxes->recalculatingBoxes()) {
+        if (auto* num = qobject_cast<KorNum*>(box)) {
+            connect(num, &KorNum::GotFocus, this, [this, num] { onBoxGotFocus(num); });
+            connect(num, &KorNum::LostFocus, this,
+                    [this, num, r = recalc] { onBoxLostFocus(num, r); });
+        } else if (auto* list = qobject_cast<QComboBox*>(box)) {
+            connect(list, &QComboBox::currentIndexChanged, this,
+                    [this, r = recalc] { onListChanged(r); });
+        }
     }
-    for (QComboBox* c : {cboTokkbn, cboRoukbn})
-        connect(c, &QComboBox::currentIndexChanged, this, [this] { onDeductionClick(); });
 }
 
 void frmMox110::Form_Set()
@@ -236,16 +201,7 @@ int frmMox110::selectedCode() const
 
 void frmMox110::prsSetPFMode(int mode)
 {
-    std::array<short, 12> modes{};
-    for (QPushButton* b : cmdPFKEY)
-        b->setText(QString());
-    for (int i : keysOfMode(mode)) {
-        modes[static_cast<std::size_t>(i)] = 1;
-        cmdPFKEY[static_cast<std::size_t>(i)]->setText(QString::fromUtf16(captionOf(i)));
-    }
-    mox::prsPFModeSet(modes);
-    for (int i = 0; i < 12; ++i)
-        cmdPFKEY[static_cast<std::size_t>(i)]->setEnabled(mox::pfModeFlag(i));
+    mox::setFunctionKeys(cmdPFKEY, kFunctionKeys, mode);
     m_keyMode = mode;
 }
 
@@ -340,9 +296,9 @@ void frmMox110::cmdPFKEY_Click(int index)
     // recalculated before the key's action.
     button->setFocus();
     mox::shell().doEvents();
-    if (g_pfBusy == -1)
+    if (m_keyBusy)
         return;
-    g_pfBusy = -1;
+    m_keyBusy = true;
     try {
         if (mox::pfModeFlag(index)) {
             switch (index) {
@@ -369,14 +325,14 @@ void frmMox110::cmdPFKEY_Click(int index)
             }
         }
     } catch (const KorDAO::DaoError& e) {
-        g_pfBusy = 0;
+        m_keyBusy = false;
         mox::prsDaoStatus(e.status(), false);
         return;
     } catch (...) {
-        g_pfBusy = 0;
+        m_keyBusy = false;
         throw;
     }
-    g_pfBusy = 0;
+    m_keyBusy = false;
 }
 
 void frmMox110::prsPf00()
@@ -468,7 +424,7 @@ void frmMox110::prsPf10()
             });
             prsSetPFMode(3);
         });
-        m_saikeisan->p_iFlgMode = 0;
+        m_saikeisan->clearChoice();
     }
     mox::shell().doEvents();
     if (flgMode == 4) {
@@ -591,16 +547,28 @@ void frmMox110::reportWriteRefused(const mox110::WriteResult& refused, bool dele
 
 void frmMox110::onBoxGotFocus(KorNum* box)
 {
-    g_valueOnEntry = box->value();
+    m_valueOnEntry = box->value();
 }
 
-void frmMox110::onBoxLostFocus(KorNum* box, Recalc recalc)
+void frmMox110::onBoxLostFocus(KorNum* box, mox110ui::Recalc recalc)
 {
-    if (box->value() == g_valueOnEntry)
+    if (box->value() == m_valueOnEntry)
         return;
+    recalculate(recalc);
+}
+
+void frmMox110::onListChanged(mox110ui::Recalc recalc)
+{
+    if (m_updating)
+        return;
+    recalculate(recalc);
+}
+
+void frmMox110::recalculate(mox110ui::Recalc recalc)
+{
     try {
         calculate([this, recalc](mox110::BonusScreen& s) {
-            if (recalc == Recalc::ZaisekiKeisan) {
+            if (recalc == mox110ui::Recalc::ZaisekiKeisan) {
                 const mox::Status st = mox110::prsZaiseki(s, m_ctx);
                 if (!st.ok())
                     return st;
@@ -612,102 +580,17 @@ void frmMox110::onBoxLostFocus(KorNum* box, Recalc recalc)
     }
 }
 
-void frmMox110::onDeductionClick()
-{
-    if (m_updating)
-        return;
-    try {
-        calculate([this](mox110::BonusScreen& s) { return mox110::prsKeisan(s, m_ctx); });
-    } catch (const KorDAO::DaoError& e) {
-        mox::prsDaoStatus(e.status(), false);
-    }
-}
-
 mox110::BonusScreen frmMox110::readScreen() const
 {
-    mox110::BonusScreen s;
-    s.nu1Kankmritu = nu1Kankmritu->value();
-    s.nu1Kankbritu = nu1Kankbritu->value();
-    s.cboTokkbn = mox110::deductionChoice(cboTokkbn->currentIndex());
-    s.cboRoukbn = mox110::deductionChoice(cboRoukbn->currentIndex());
-    s.nu1Kmmm = nu1Kmmm->value();
-    s.nu1Kmdd = nu1Kmdd->value();
-    s.nu1Kmkikan = nu1Kmkikan->value();
-    s.nu1Kbmm = nu1Kbmm->value();
-    s.nu1Kbdd = nu1Kbdd->value();
-    s.nu1Kbkikan = nu1Kbkikan->value();
-    s.txtTxt1 = txtTxt1->text();
-    s.txtTxt2 = txtTxt2->text();
-    s.txtTxt3 = txtTxt3->text();
-    s.nu1Kyuryo = nu1Kyuryo->value();
-    s.nu1Ktyogk = nu1Ktyogk->value();
-    s.nu1Styogk = nu1Styogk->value();
-    s.nu1Fuyote = nu1Fuyote->value();
-    s.nu1Kmchiiki = nu1Kmchiiki->value();
-    s.nu1Kbchiiki = nu1Kbchiiki->value();
-    s.nu1Kimatu = nu1Kimatu->value();
-    s.nu1Kinben = nu1Kinben->value();
-    s.nu1Kenko = nu1Kenko->value();
-    s.nu1Kosei = nu1Kosei->value();
-    s.nu1Koyou = nu1Koyou->value();
-    s.nu1Syotok = nu1Syotok->value();
-    s.nu1Zenkaz = nu1Zenkaz->value();
-    s.nu1Zenzei = nu1Zenzei->value();
-    s.nu1Ssikyu = nu1Ssikyu->value();
-    s.nu1Hkzegk = nu1Hkzegk->value();
-    s.nu1Syagok = nu1Syagok->value();
-    s.nu1Kazeig = nu1Kazeig->value();
-    s.nu1Kougok = nu1Kougok->value();
-    s.nu1Sasihk = nu1Sasihk->value();
-    s.txtKmritu = txtKmritu->text();
-    s.txtKbritu = txtKbritu->text();
-    s.nu1Fsinsu = nu1Fsinsu->value();
-    s.nu1Zeirit = nu1Zeirit->value();
-    return s;
+    return m_boxes->read();
 }
 
 void frmMox110::writeScreen(const mox110::BonusScreen& s)
 {
-    // The calculation has already run the lists' click handling; copying back raises none.
+    // The calculation has already run the lists' change handling; copying back raises none.
     m_updating = true;
-    nu1Kankmritu->setValue(s.nu1Kankmritu);
-    nu1Kankbritu->setValue(s.nu1Kankbritu);
-    cboTokkbn->setCurrentIndex(s.cboTokkbn.listIndex);
-    cboRoukbn->setCurrentIndex(s.cboRoukbn.listIndex);
+    m_boxes->write(s);
     m_updating = false;
-    nu1Kmmm->setValue(s.nu1Kmmm);
-    nu1Kmdd->setValue(s.nu1Kmdd);
-    nu1Kmkikan->setValue(s.nu1Kmkikan);
-    nu1Kbmm->setValue(s.nu1Kbmm);
-    nu1Kbdd->setValue(s.nu1Kbdd);
-    nu1Kbkikan->setValue(s.nu1Kbkikan);
-    txtTxt1->setText(s.txtTxt1);
-    txtTxt2->setText(s.txtTxt2);
-    txtTxt3->setText(s.txtTxt3);
-    nu1Kyuryo->setValue(s.nu1Kyuryo);
-    nu1Ktyogk->setValue(s.nu1Ktyogk);
-    nu1Styogk->setValue(s.nu1Styogk);
-    nu1Fuyote->setValue(s.nu1Fuyote);
-    nu1Kmchiiki->setValue(s.nu1Kmchiiki);
-    nu1Kbchiiki->setValue(s.nu1Kbchiiki);
-    nu1Kimatu->setValue(s.nu1Kimatu);
-    nu1Kinben->setValue(s.nu1Kinben);
-    nu1Kenko->setValue(s.nu1Kenko);
-    nu1Kosei->setValue(s.nu1Kosei);
-    nu1Koyou->setValue(s.nu1Koyou);
-    nu1Syotok->setValue(s.nu1Syotok);
-    nu1Zenkaz->setValue(s.nu1Zenkaz);
-    nu1Zenzei->setValue(s.nu1Zenzei);
-    nu1Ssikyu->setValue(s.nu1Ssikyu);
-    nu1Hkzegk->setValue(s.nu1Hkzegk);
-    nu1Syagok->setValue(s.nu1Syagok);
-    nu1Kazeig->setValue(s.nu1Kazeig);
-    nu1Kougok->setValue(s.nu1Kougok);
-    nu1Sasihk->setValue(s.nu1Sasihk);
-    txtKmritu->setText(s.txtKmritu);
-    txtKbritu->setText(s.txtKbritu);
-    nu1Fsinsu->setValue(s.nu1Fsinsu);
-    nu1Zeirit->setValue(s.nu1Zeirit);
 }
 
 void frmMox110::calculate(const std::function<mox::Status(mox110::BonusScreen&)>& step)

@@ -28,12 +28,15 @@ frmSAIKEISAN::frmSAIKEISAN(QWidget* parent) : QDialog(parent)
     panel->setGeometry(rect());
 
     Label1 = new QLabel(u"データが登録されています"_s, this);
+    Label1->setObjectName(u"Label1"_s);
     Label1->setGeometry(mox::twipsRect(240, 240, 4080, 360));
     Label1->setAlignment(Qt::AlignCenter);
 
     cmdF4 = new QPushButton(u"内容を表示する　（Ｆ４）"_s, this);
+    cmdF4->setObjectName(u"cmdF4"_s);
     cmdF4->setGeometry(mox::twipsRect(600, 840, 3360, 480));
     cmdF12 = new QPushButton(u"内容を修正する　（Ｆ12）"_s, this);
+    cmdF12->setObjectName(u"cmdF12"_s);
     cmdF12->setGeometry(mox::twipsRect(600, 1500, 3360, 480));
     for (QPushButton* b : {cmdF4, cmdF12}) {
         b->setAutoDefault(false);

@@ -11,7 +11,9 @@
 #include "kornum/kornum.h"
 #include "kortax/kortax.h"
 #include "mox110/bonusscreen.h"
-#include "mox110ui/kyuyorecord.h"
+#include "mox110/calccontext.h"
+#include "mox110ui/boxbindings.h"
+#include "mox110/kyuyorecord.h"
 
 #include <QWidget>
 
@@ -62,7 +64,9 @@ public:
     int recalculations() const { return m_recalculations; }
     frmSAIKEISAN* saikeisan() const { return m_saikeisan; }
 
-    // Controls, under the names of the screen.
+private:
+    // Controls, under the names of the screen; tests and tools find them by these object
+    // names. The boxes bound to the screen's values are reached through m_boxes.
     QLabel* lblYm = nullptr; // processing month in era form
     QFrame *frmSyocd = nullptr, *frmRitu = nullptr, *frmKubn = nullptr, *frmZaisyo = nullptr,
            *frmKsnritu = nullptr, *frmTxt = nullptr, *frmTeate = nullptr, *frmTeate1 = nullptr,
@@ -84,8 +88,7 @@ public:
     KorNum *nu1Fsinsu = nullptr, *nu1Zeirit = nullptr;
     std::array<QPushButton*, 12> cmdPFKEY{};
 
-private:
-    enum class Recalc { Keisan, ZaisekiKeisan };
+
 
     void buildLayout();
     void connectHandlers();
@@ -130,8 +133,10 @@ private:
     void prsEntryInput();
 
     void onBoxGotFocus(KorNum* box);
-    void onBoxLostFocus(KorNum* box, Recalc recalc);
-    void onDeductionClick();
+    void onBoxLostFocus(KorNum* box, mox110ui::Recalc recalc);
+    void onListChanged(mox110ui::Recalc recalc);
+    /// Runs \p recalc on the screen.
+    void recalculate(mox110ui::Recalc recalc);
 
     /// Copies the boxes into a BonusScreen and back again.
     mox110::BonusScreen readScreen() const;
@@ -147,6 +152,7 @@ private:
     KorDAO::clsTbAccess m_kyuyoTb;           // GKKYUYO, unfiltered
     std::unique_ptr<KorTAX::clsTax> SYOTOKU; // the income-tax object
 
+    std::unique_ptr<mox110ui::BoundBoxes> m_boxes; // the boxes bound to the screen's values
     mox110::CalcContext m_ctx;
     frmSAIKEISAN* m_saikeisan = nullptr;
     mox::FunctionKeyFilter* m_keyFilter = nullptr;
@@ -157,5 +163,7 @@ private:
     int m_inputMode = 0;
     int m_recalculations = 0;
     bool m_updating = false;   // the program itself is filling the lists
+    bool m_keyBusy = false;    // a function key's action is running
+    Currency m_valueOnEntry;   // the value the focused amount box had when it got the focus
     mox::Status m_calcFailure; // the last calculation's failure; a save is refused while set
 };

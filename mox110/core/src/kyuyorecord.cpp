@@ -1,4 +1,4 @@
-#include "mox110ui/kyuyorecord.h"
+#include "mox110/kyuyorecord.h"
 
 #include "mox/bascmnname.h"
 #include "mox110/decimal.h"

@@ -7,6 +7,7 @@
 #include "kordao/kordao.h"
 #include "mox/status.h"
 #include "mox110/bonusscreen.h"
+#include "mox110/calccontext.h"
 
 #include <QString>
 #include <QVariant>

@@ -1,4 +1,4 @@
-#include "mox110ui/kyuyorecord.h"
+#include "mox110/kyuyorecord.h"
 
 #include <gtest/gtest.h>
 

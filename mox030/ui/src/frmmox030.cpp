@@ -1,4 +1,4 @@
-#include "frmmox030.h"
+#include "mox030ui/frmmox030.h"
 
 #include "mox030/ledgerrun.h"
 
@@ -26,6 +26,14 @@
 using namespace Qt::StringLiterals;
 
 namespace {
+
+// The function keys, all acting in the one key mode 0 (every other mode has none).
+constexpr mox::FunctionKey kFunctionKeys[] = {
+    {0, u"全選択", mox::inModes({0})},
+    {1, u"全解除", mox::inModes({0})},
+    {5, u"印　刷", mox::inModes({0})},
+    {9, u"終　了", mox::inModes({0})},
+};
 
 constexpr std::array<int, 12> kKeyLefts{375,  1230, 2085, 2940, 4095, 4950,
                                         5805, 6660, 7815, 8670, 9525, 10380};
@@ -251,23 +259,7 @@ void frmMox030::prsTBLRead()
 
 void frmMox030::prsSetPFMode(short mode)
 {
-    std::array<short, 12> modes{};
-    std::array<QString, 12> captions{};
-    if (mode == 0) {
-        modes[0] = 1;
-        captions[0] = u"全選択"_s;
-        modes[1] = 1;
-        captions[1] = u"全解除"_s;
-        modes[5] = 1;
-        captions[5] = u"印　刷"_s;
-        modes[9] = 1;
-        captions[9] = u"終　了"_s;
-    }
-    mox::prsPFModeSet(modes);
-    for (std::size_t i = 0; i < cmdPFKEY.size(); ++i) {
-        cmdPFKEY[i]->setText(captions[i]);
-        cmdPFKEY[i]->setEnabled(mox::pfModeFlag(static_cast<int>(i)));
-    }
+    mox::setFunctionKeys(cmdPFKEY, kFunctionKeys, mode);
 }
 
 void frmMox030::cmdPFKEY_Click(int index)

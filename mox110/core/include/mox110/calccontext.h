@@ -1,0 +1,46 @@
+#pragma once
+
+// CalcContext: what the calculation of one call-up works with besides the screen: the employee
+// and the management record, the saved taxable amount, the income-tax object and the sources of
+// the employment insurance premium and the rounding points.
+
+#include "mox/currency.h"
+#include "mox/status.h"
+#include "mox110/records.h"
+
+#include <QString>
+
+#include <functional>
+#include <utility>
+
+namespace KorTAX {
+class clsTax;
+}
+
+namespace mox110 {
+
+/// Everything the calculation needs besides the screen.
+struct CalcContext {
+    JinjiRecord jinji; // the employee on screen
+    KanriRecord kanri; // the management record
+    /// The saved taxable amount (KAZEIG of the bonus record); lives as long as the program.
+    Currency curKazeig;
+    /// The income-tax object owned by the form (SYOTOKU); required by prsGokei.
+    KorTAX::clsTax *tax = nullptr;
+    /// The processing month as the screen's month label shows it ("令和 8年12月分"); names the
+    /// month in messages. Empty: the Western year and month are used.
+    QString monthCaption;
+
+    /// Employment insurance premium for a bonus; empty means prfKoyou (own connection per call).
+    std::function<mox::Result<Currency>(Currency)> koyou;
+    /// Loads the rounding points of name-table kind 6 and returns the complements
+    /// (1 − KENKO, 1 − KOSEI); empty means the shared name-table module, loaded on every call.
+    std::function<std::pair<Currency, Currency>()> roundingComplements;
+};
+
+/// Loads name-table kind 6 (its own "MOXENV.INI" connection) and returns the rounding
+/// complements (1 − KENKO, 1 − KOSEI) held by the name-table module: the last loaded values, 0
+/// until a load succeeds.
+std::pair<Currency, Currency> nameTableComplements();
+
+} // namespace mox110
