@@ -25,11 +25,23 @@
 #include "synthdistrict.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <vector>
 
 using namespace Qt::StringLiterals;
 
 namespace {
+
+// The form's boxes, found by object name as a user's tool finds them.
+template <class W> W* box(const frmMox110& form, const char* name)
+{
+    W* w = form.findChild<W*>(QString::fromLatin1(name));
+    if (!w) {
+        std::fprintf(stderr, "entry_bench: no box %s\n", name);
+        std::abort();
+    }
+    return w;
+}
 
 // Employees spread over the list whose bonus of the processing month is not stored yet, so that
 // F11 works them out without asking; pay class 4 and manual entry are left out.
@@ -51,10 +63,10 @@ std::vector<int> newEntryRows(frmMox110& form, int wanted)
     const QString syorid = kanri.TBRec()[u"SYORID"].toCurrency().toPlainString();
     (void)jinji.DAO_TableOpen(QString(), u"SYOKCD"_s);
     (void)kyuyo.DAO_TableOpen(QString(), QString());
-    const int count = form.cboSyokcd->count();
+    const int count = box<QComboBox>(form, "cboSyokcd")->count();
     const int step = count / (wanted * 2) + 1;
     for (int row = 0; row < count && static_cast<int>(rows.size()) < wanted; row += step) {
-        const QString code = form.cboSyokcd->itemData(row).toString();
+        const QString code = box<QComboBox>(form, "cboSyokcd")->itemData(row).toString();
         if (jinji.DAO_RecFind(1, u"SYOKCD = "_s + code) != 0)
             continue;
         if (jinji.TBRec()[u"KYUKBN"].toInt() == 4 || jinji.TBRec()[u"HYOKBN"].toInt() == 9)
@@ -93,8 +105,9 @@ void CallUp(benchmark::State& state)
     }
     std::size_t i = 0;
     RoundTrips trips;
+    QComboBox* const syokcd = box<QComboBox>(s.form, "cboSyokcd");
     for (auto _ : state) {
-        s.form.cboSyokcd->setCurrentIndex(s.rows[i++ % s.rows.size()]);
+        syokcd->setCurrentIndex(s.rows[i++ % s.rows.size()]);
         s.form.cmdPFKEY_Click(10); // F11: read, work out, fill
         state.PauseTiming();
         trips.exclude([&] { s.form.cmdPFKEY_Click(3); }); // F4: back to the selection
@@ -112,22 +125,24 @@ void LeaveBox(benchmark::State& state)
         state.SkipWithError("no employee without a stored bonus");
         return;
     }
-    s.form.cboSyokcd->setCurrentIndex(s.rows.front());
+    box<QComboBox>(s.form, "cboSyokcd")->setCurrentIndex(s.rows.front());
     s.form.cmdPFKEY_Click(10);
     // Argument 1: both deductions charged, so every run also reads the insurance tables.
-    s.form.cboTokkbn->setCurrentIndex(static_cast<int>(state.range(0)));
-    s.form.cboRoukbn->setCurrentIndex(static_cast<int>(state.range(0)));
-    const Currency salary = s.form.nu1Kyuryo->value();
+    box<QComboBox>(s.form, "cboTokkbn")->setCurrentIndex(static_cast<int>(state.range(0)));
+    box<QComboBox>(s.form, "cboRoukbn")->setCurrentIndex(static_cast<int>(state.range(0)));
+    KorNumIn::KorNum* const kyuryo = box<KorNumIn::KorNum>(s.form, "nu1Kyuryo");
+    const KorNumIn::KorNum* const sasihk = box<KorNumIn::KorNum>(s.form, "nu1Sasihk");
+    const Currency salary = kyuryo->value();
     bool raised = false;
     const int before = s.form.recalculations();
     const RoundTrips trips;
     for (auto _ : state) {
         // What the box does when the operator leaves it after typing a new figure.
-        Q_EMIT s.form.nu1Kyuryo->GotFocus();
+        Q_EMIT kyuryo->GotFocus();
         raised = !raised;
-        s.form.nu1Kyuryo->setValue(raised ? salary + Currency::fromYen(1'000) : salary);
-        Q_EMIT s.form.nu1Kyuryo->LostFocus();
-        benchmark::DoNotOptimize(s.form.nu1Sasihk->value());
+        kyuryo->setValue(raised ? salary + Currency::fromYen(1'000) : salary);
+        Q_EMIT kyuryo->LostFocus();
+        benchmark::DoNotOptimize(sasihk->value());
     }
     trips.report(state);
     state.counters["recalculations"] = s.form.recalculations() - before;
@@ -151,11 +166,11 @@ void Save(benchmark::State& state)
     for (auto _ : state) {
         state.PauseTiming();
         trips.exclude([&] {
-            s.form.cboSyokcd->setCurrentIndex(s.rows[i++]);
-            saved.push_back(s.form.cboSyokcd->currentData().toInt());
+            box<QComboBox>(s.form, "cboSyokcd")->setCurrentIndex(s.rows[i++]);
+            saved.push_back(box<QComboBox>(s.form, "cboSyokcd")->currentData().toInt());
             s.form.cmdPFKEY_Click(10);
-            s.form.cboTokkbn->setCurrentIndex(1);
-            s.form.cboRoukbn->setCurrentIndex(1);
+            box<QComboBox>(s.form, "cboTokkbn")->setCurrentIndex(1);
+            box<QComboBox>(s.form, "cboRoukbn")->setCurrentIndex(1);
         });
         state.ResumeTiming();
         s.form.cmdPFKEY_Click(11); // F12
