@@ -69,6 +69,7 @@ wait_for_exit() {
     if kill -0 "$1" 2>/dev/null; then
         echo "$3"
         kill "$1"
+        wait "$1" 2>/dev/null
         return 124
     fi
     wait "$1"
