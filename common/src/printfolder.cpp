@@ -6,31 +6,11 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QStringDecoder>
 
 using namespace Qt::StringLiterals;
 
 namespace mox {
 namespace {
-
-// UTF-8 (with or without a byte order mark) when it decodes cleanly, otherwise CP932.
-QString decodeIni(const QByteArray &bytes) {
-    if (bytes.startsWith("\xEF\xBB\xBF"))
-        return QString::fromUtf8(bytes.mid(3));
-    QStringDecoder utf8(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
-    QString text = utf8.decode(bytes);
-    if (!utf8.hasError())
-        return text;
-    QStringDecoder cp932("cp932", QStringConverter::Flag::Stateless);
-    return cp932.isValid() ? cp932.decode(bytes) : text;
-}
-
-QString unquoted(QStringView v) {
-    v = v.trimmed();
-    if (v.size() >= 2 && v.startsWith(u'"') && v.endsWith(u'"'))
-        v = v.mid(1, v.size() - 2);
-    return v.toString();
-}
 
 bool isSystemFolder(const QString &folder) {
     const QString clean = QDir::cleanPath(QDir(folder).absolutePath());
@@ -64,31 +44,13 @@ Result<QString> configured(const QString &folder) {
 
 PrintSettings readPrintSettings(const QString &iniPath) {
     PrintSettings settings;
-    QFile file(iniPath);
-    if (iniPath.isEmpty() || !file.open(QIODevice::ReadOnly))
+    const auto keys = KorDAO::readIniSection(iniPath, u"Print");
+    if (!keys)
         return settings;
-    const QString text = decodeIni(file.readAll());
-    bool inPrint = false;
-    for (QStringView line : QStringView(text).split(u'\n')) {
-        line = line.trimmed();
-        if (line.isEmpty() || line.startsWith(u';') || line.startsWith(u'#'))
-            continue;
-        if (line.startsWith(u'[')) {
-            const qsizetype close = line.indexOf(u']');
-            inPrint = line.mid(1, close < 0 ? -1 : close - 1).trimmed().compare(
-                          u"Print", Qt::CaseInsensitive) == 0;
-            continue;
-        }
-        const qsizetype eq = line.indexOf(u'=');
-        if (!inPrint || eq < 0)
-            continue;
-        const QStringView key = line.left(eq).trimmed();
-        const QString value = unquoted(line.mid(eq + 1));
-        if (key.compare(u"Folder", Qt::CaseInsensitive) == 0 && !value.isEmpty())
-            settings.folder = QFileInfo(iniPath).absoluteDir().absoluteFilePath(value);
-        else if (key.compare(u"Open", Qt::CaseInsensitive) == 0)
-            settings.open = value != u"0"_s;
-    }
+    if (const QString folder = keys->value(u"FOLDER"_s); !folder.isEmpty())
+        settings.folder = QFileInfo(iniPath).absoluteDir().absoluteFilePath(folder);
+    if (const auto open = keys->find(u"OPEN"_s); open != keys->end())
+        settings.open = *open != u"0"_s;
     return settings;
 }
 

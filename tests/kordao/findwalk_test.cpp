@@ -148,6 +148,31 @@ TEST_P(FindWalk, ListWalkSendsAFewStatementsAndARecordDeletedBeforeItIsUsedIsNot
     EXPECT_EQ(m_test->rawScalar(u"SELECT COUNT(*) FROM \"GKKYUYO\" WHERE \"SYOKCD\" = 200"_s).toInt(), 0);
 }
 
+// A find the walk served by its key alone (SQLite: by the employee's code alone) and used at
+// once, with no field read first: reading on continues after the employee's first record, and a
+// delete removes that record and no other.
+TEST_P(FindWalk, RecordServedByItsKeyIsReadOnAndDeletedAsFound)
+{
+    clsTbAccess tb;
+    openTable(tb, u"GKKYUYO"_s);
+    for (int code = 1; code < 100; ++code)
+        tb.DAO_RecFind(1, u"SYOKCD = %1"_s.arg(code));
+    ASSERT_EQ(tb.DAO_RecFind(1, u"SYOKCD = 100"_s), 0);
+    ASSERT_EQ(tb.DAO_RecRead(2), 0) << tb.lastError().toStdString();
+    EXPECT_EQ(key(tb), u"100/1/202605/0"_s);
+
+    clsTbAccess other;
+    openTable(other, u"GKKYUYO"_s);
+    for (int code = 1; code < 151; ++code)
+        other.DAO_RecFind(1, u"SYOKCD = %1"_s.arg(code));
+    ASSERT_EQ(other.DAO_RecFind(1, u"SYOKCD = 151"_s), 0);
+    ASSERT_EQ(other.DAO_Delete(true), 0) << other.lastError().toStdString();
+    EXPECT_EQ(m_test->rawScalar(u"SELECT MIN(\"SKYUYM\") * 10 + COUNT(*) FROM \"GKKYUYO\" "
+                                "WHERE \"SYOKCD\" = 151"_s)
+                  .toLongLong(),
+              2026051);
+}
+
 TEST_P(FindWalk, SlowWalkGivesNothingOlderThanASecond)
 {
     {

@@ -202,6 +202,26 @@ TEST_F(IniFile, PasswordInAFileOthersMayReadIsWarnedOnStandardError)
 
 // The current folder is often shared: its MOX.INI is looked at only when the folder is the
 // user's own and no one else may put files in it; otherwise the search goes on without it.
+// Another section read by the same rules: only its own keys, in upper case, the last of a key
+// given twice; a file without it gives no key, one that is not text of either encoding none.
+TEST_F(IniFile, OtherSectionsAreReadByTheSameRules)
+{
+    read("[Database]\nDriver=QSQLITE\nFolder=/database\n"
+         "[ print ]\n# Folder=/commented\nfolder = \" out \"\nOpen=1\nOPEN=0\n[Other]\nOpen=2\n");
+    const QString path = m_dir.filePath(u"MOX.INI"_s);
+    const auto print = KorDAO::readIniSection(path, u"Print");
+    ASSERT_TRUE(print);
+    EXPECT_EQ(*print, (QHash<QString, QString>{{u"FOLDER"_s, u" out "_s}, {u"OPEN"_s, u"0"_s}}));
+
+    const auto missing = KorDAO::readIniSection(path, u"Printer");
+    ASSERT_TRUE(missing);
+    EXPECT_TRUE(missing->isEmpty());
+
+    read("[Print]\nFolder=\x82\xA0\xFF\xFF\n");
+    EXPECT_FALSE(KorDAO::readIniSection(path, u"Print"));
+    EXPECT_FALSE(KorDAO::readIniSection(m_dir.filePath(u"NONE.INI"_s), u"Print"));
+}
+
 TEST(IniSearch, CurrentFolderOnlyWhenOwnAndClosedToOthers)
 {
     QTemporaryDir base;

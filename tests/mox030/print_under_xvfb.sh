@@ -4,17 +4,12 @@
 # Usage: print_under_xvfb.sh MOX030 MOXDB FONTCONFIG_FILE. Exit 77 (skipped) without the tools.
 set -u
 mox030=$1 moxdb=$2 fonts=$3
-for tool in xvfb-run xdotool; do
-    command -v "$tool" >/dev/null || { echo "skipped: $tool is missing"; exit 77; }
-done
-
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-mkdir -p "$work/bin" "$work/data" "$work/run"
+. "$(dirname "$0")/../support/xvfb_drive.sh"
+xvfb_require
+xvfb_workdir
+mkdir -p "$work/bin" "$work/data"
 cp "$mox030" "$work/bin/"
-export MOX_INI_DIR="$work/data" FONTCONFIG_FILE="$fonts" XDG_RUNTIME_DIR="$work/run"
-unset QT_QPA_PLATFORM
-chmod 700 "$work/run"
+export MOX_INI_DIR="$work/data" FONTCONFIG_FILE="$fonts"
 "$moxdb" init --dir "$work/data" >/dev/null || exit 1
 "$moxdb" demo >/dev/null 2>&1 || exit 1
 # No PDF viewer is started on the test's X server.
@@ -22,28 +17,15 @@ printf '[Print]\nOpen=0\n' >>"$work/data/MOX.INI"
 
 cat >"$work/drive.sh" <<'DRIVE'
 #!/bin/bash
+. "$MOX_XVFB_DRIVE"
 cd "$MOX_INI_DIR"
-"$1" demo &
-pid=$!
-wid=$(timeout 30 xdotool search --sync --onlyvisible --name "個人別給与累計表印刷" | head -1)
-[ -n "$wid" ] || { echo "the form did not appear"; kill $pid; exit 1; }
-xdotool windowfocus --sync "$wid"
+start_form "個人別給与累計表印刷" "$1" demo
 xdotool key F1
 sleep 0.5
 xdotool key F6
-for _ in $(seq 1 120); do
-    kill -0 $pid 2>/dev/null || break
-    sleep 0.5
-done
-if kill -0 $pid 2>/dev/null; then
-    echo "the program did not end after printing"
-    kill $pid
-    exit 1
-fi
-wait $pid
+wait_for_exit "$pid" 60 "the program did not end after printing"
 DRIVE
-chmod +x "$work/drive.sh"
-xvfb-run -a -s "-screen 0 1024x768x24" "$work/drive.sh" "$work/bin/mox030" || exit 1
+xvfb_drive "$work/drive.sh" "$work/bin/mox030" || exit 1
 
 ovl="$work/bin/OVL.TMP"
 [ -s "$ovl" ] || { echo "no OVL.TMP"; exit 1; }

@@ -1,7 +1,7 @@
-// mox110_deskload: several desks saving and deleting bonus records at random on one database, for
+// mox110_ui_deskload: several desks saving and deleting bonus records at random on one database, for
 // a while, then a check that nothing was lost.
 //
-//     mox110_deskload --engine sqlite|postgres [--processes 8] [--seconds 10] [--staff 40]
+//     mox110_ui_deskload --engine sqlite|postgres [--processes 8] [--seconds 10] [--staff 40]
 //
 // Makes a fresh payroll database (an SQLite file, or a database on the PostgreSQL server named
 // by MOX_TEST_PGHOST / MOX_TEST_PGPORT / MOX_TEST_PGUSER), starts the desks as processes of

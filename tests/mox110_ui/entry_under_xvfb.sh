@@ -6,16 +6,11 @@
 # Usage: entry_under_xvfb.sh MOX110 MOXDB FONTCONFIG_FILE. Exit 77 (skipped) without the tools.
 set -u
 mox110=$1 moxdb=$2 fonts=$3
-for tool in xvfb-run xdotool sqlite3; do
-    command -v "$tool" >/dev/null || { echo "skipped: $tool is missing"; exit 77; }
-done
-
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-mkdir -p "$work/data" "$work/run"
-chmod 700 "$work/run"
-export MOX_INI_DIR="$work/data" FONTCONFIG_FILE="$fonts" XDG_RUNTIME_DIR="$work/run"
-unset QT_QPA_PLATFORM
+. "$(dirname "$0")/../support/xvfb_drive.sh"
+xvfb_require sqlite3
+xvfb_workdir
+mkdir -p "$work/data"
+export MOX_INI_DIR="$work/data" FONTCONFIG_FILE="$fonts"
 "$moxdb" init --dir "$work/data" >/dev/null || exit 1
 "$moxdb" demo >/dev/null 2>&1 || exit 1
 db="$work/data/mox.db"
@@ -25,12 +20,9 @@ presses=$(sqlite3 "$db" "select count(*) + 1 from GKJINJI where SYOKCD < $code")
 
 cat >"$work/drive.sh" <<'DRIVE'
 #!/bin/bash
+. "$MOX_XVFB_DRIVE"
 cd "$MOX_INI_DIR"
-"$1" demo &
-pid=$!
-wid=$(timeout 30 xdotool search --sync --onlyvisible --name "期末勤勉手当計算結果入力" | head -1)
-[ -n "$wid" ] || { echo "the form did not appear"; kill $pid; exit 1; }
-xdotool windowfocus --sync "$wid"
+start_form "期末勤勉手当計算結果入力" "$1" demo
 for _ in $(seq 1 "$2"); do xdotool key Down; done
 sleep 0.3
 xdotool key F11
@@ -48,19 +40,9 @@ sleep 0.5
 xdotool key F12
 sleep 1.5
 xdotool key F10
-for _ in $(seq 1 60); do
-    kill -0 $pid 2>/dev/null || break
-    sleep 0.5
-done
-if kill -0 $pid 2>/dev/null; then
-    echo "the program did not end on F10"
-    kill $pid
-    exit 1
-fi
-wait $pid
+wait_for_exit "$pid" 30 "the program did not end on F10"
 DRIVE
-chmod +x "$work/drive.sh"
-xvfb-run -a -s "-screen 0 1280x1024x24" "$work/drive.sh" "$mox110" "$presses" || exit 1
+xvfb_drive "$work/drive.sh" "$mox110" "$presses" || exit 1
 
 row=$(sqlite3 -separator ' ' "$db" "select KYURYO, KIMATU, KINBEN, SSIKYU, KAZEIG, SYAGOK, SYOTOK,
     KOUGOK, SASIHK from GKKYUYO where SYOKCD = $code and KYUSYU = 2 and SKYUYM = 202612 and KYUSEQ = 0")

@@ -29,14 +29,12 @@ root=$(cd "$(dirname "$0")/../.." && pwd)
 mox110=$(realpath "$1") moxdb=$(realpath "$2") fonts=$(realpath "$3") out=$(realpath -m "${4:-.}")
 pgbin=$(ls -d /usr/lib/postgresql/*/bin 2>/dev/null | sort -V | tail -n 1)
 [ -x "$pgbin/initdb" ] || { echo "skipped: no PostgreSQL server programs"; exit 77; }
-for tool in xvfb-run xdotool psql import openssl; do
-    command -v "$tool" >/dev/null || { echo "skipped: $tool is missing"; exit 77; }
-done
+. "$root/tests/support/xvfb_drive.sh"
+xvfb_require psql import openssl
 payroll=mox_twodesks environment=mox_twodesks_env
 desk1=mox_twodesks_desk1 desk2=mox_twodesks_desk2
 
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+xvfb_workdir
 mkdir -p "$out" || exit 1
 # The office CA and the server's certificate for "localhost".
 (cd "$work" &&
@@ -78,7 +76,6 @@ for n in 1 2; do
     chmod 600 "$work/desk$n/pgpass"
 done
 export FONTCONFIG_FILE="$fonts"
-unset QT_QPA_PLATFORM
 MOX_INI_DIR="$work/admin" "$moxdb" init >/dev/null || { echo "moxdb init failed"; exit 1; }
 MOX_INI_DIR="$work/admin" "$moxdb" demo >/dev/null 2>&1 || { echo "moxdb demo failed"; exit 1; }
 
@@ -110,6 +107,7 @@ export work presses bonus payroll pgport pguser mox110 out code desk1 desk2
 cat >"$work/drive.sh" <<'DRIVE'
 #!/bin/bash
 set -u
+. "$MOX_XVFB_DRIVE"
 caption="期末勤勉手当計算結果入力"
 q() {
     psql -X -q -At -h "$MOX_TEST_PGHOST" -p "$pgport" -U "$pguser" -d "$payroll" -c "$1"
@@ -152,12 +150,7 @@ keys() {
 }
 # ended N: waits up to 30 s for desk N to end and checks its exit code.
 ended() {
-    for _ in $(seq 1 60); do
-        kill -0 "${pids[$1]}" 2>/dev/null || break
-        sleep 0.5
-    done
-    kill -0 "${pids[$1]}" 2>/dev/null && fail "desk $1 did not end on F10"
-    wait "${pids[$1]}"
+    wait_for_exit "${pids[$1]}" 30 "desk $1 did not end on F10"
     local rc=$?
     [ "$rc" = 0 ] || fail "desk $1 ended with exit code $rc"
 }
@@ -291,8 +284,7 @@ audited 3
 keys 1 F10
 ended 1
 DRIVE
-chmod +x "$work/drive.sh"
-xvfb-run -a -s "-screen 0 1280x1024x24" "$work/drive.sh" || exit 1
+xvfb_drive "$work/drive.sh" || exit 1
 echo "screenshot: $out/mox110-conflict.png"
 
 fail=0

@@ -230,33 +230,27 @@ QString findIniFile(const QString& name)
     return {};
 }
 
-std::optional<DbSettings> readDbSettings(const QString& path, short* status, QString* error)
+namespace {
+
+// The keys of [\p section] in \p text (upper-case key -> value; a key given twice keeps its last
+// value). \p seen tells whether the section is there; \p holdsPassword whether any section has a
+// non-empty Password=.
+QHash<QString, QString> sectionKeys(QStringView text, QStringView section, bool* seen,
+                                    bool* holdsPassword)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
-        *status = -20;
-        *error = u"%1 を読めません: %2"_s.arg(path, file.errorString());
-        return std::nullopt;
-    }
-    QHash<QString, QString> keys; // upper-case key -> value, of [Database] only
-    bool inDatabase = false;
-    bool sawDatabase = false;
-    const std::optional<QString> text = iniText(file.readAll());
-    if (!text) {
-        *status = -1;
-        *error = u"%1 の文字コードが UTF-8 でも CP932 (シフトJIS) でもありません。"_s.arg(path);
-        return std::nullopt;
-    }
-    bool holdsPassword = false;
-    for (QStringView line : QStringView(*text).split(u'\n')) {
+    QHash<QString, QString> keys;
+    bool inSection = false;
+    *seen = false;
+    *holdsPassword = false;
+    for (QStringView line : text.split(u'\n')) {
         line = line.trimmed();
         if (line.isEmpty() || line.startsWith(u';') || line.startsWith(u'#'))
             continue;
         if (line.startsWith(u'[')) {
             const qsizetype close = line.indexOf(u']');
-            const QStringView section = line.mid(1, close < 0 ? -1 : close - 1).trimmed();
-            inDatabase = section.compare(u"Database", Qt::CaseInsensitive) == 0;
-            sawDatabase = sawDatabase || inDatabase;
+            const QStringView name = line.mid(1, close < 0 ? -1 : close - 1).trimmed();
+            inSection = name.compare(section, Qt::CaseInsensitive) == 0;
+            *seen = *seen || inSection;
             continue;
         }
         const qsizetype eq = line.indexOf(u'=');
@@ -265,10 +259,47 @@ std::optional<DbSettings> readDbSettings(const QString& path, short* status, QSt
         const QString key = line.left(eq).trimmed().toString().toUpper();
         QString value = iniValue(line.mid(eq + 1));
         if (key == u"PASSWORD" && !value.isEmpty())
-            holdsPassword = true;
-        if (inDatabase)
+            *holdsPassword = true;
+        if (inSection)
             keys.insert(key, std::move(value));
     }
+    return keys;
+}
+
+} // namespace
+
+std::optional<QHash<QString, QString>> readIniSection(const QString& path, QStringView section)
+{
+    QFile file(path);
+    if (path.isEmpty() || !file.open(QIODevice::ReadOnly | QIODevice::Text))
+        return std::nullopt;
+    const std::optional<QString> text = iniText(file.readAll());
+    if (!text)
+        return std::nullopt;
+    bool seen = false;
+    bool holdsPassword = false;
+    return sectionKeys(*text, section, &seen, &holdsPassword);
+}
+
+std::optional<DbSettings> readDbSettings(const QString& path, short* status, QString* error)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+        *status = -20;
+        *error = u"%1 を読めません: %2"_s.arg(path, file.errorString());
+        return std::nullopt;
+    }
+    const std::optional<QString> text = iniText(file.readAll());
+    if (!text) {
+        *status = -1;
+        *error = u"%1 の文字コードが UTF-8 でも CP932 (シフトJIS) でもありません。"_s.arg(path);
+        return std::nullopt;
+    }
+    bool sawDatabase = false;
+    bool holdsPassword = false;
+    // upper-case key -> value, of [Database] only
+    const QHash<QString, QString> keys =
+        sectionKeys(*text, u"Database", &sawDatabase, &holdsPassword);
     if (holdsPassword)
         warnIfPasswordExposed(path);
     if (!sawDatabase) {

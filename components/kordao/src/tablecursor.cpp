@@ -235,6 +235,11 @@ Failure TableCursor::first()
 Failure TableCursor::next()
 {
     cancelEdit();
+    // Reading goes on after the record a find walk served by its value: its key is needed.
+    if (m_currentIsValueOnly && m_hasCurrent) {
+        if (Failure f = completeCurrent(); f.status < 0)
+            return f;
+    }
     if (m_next >= m_batch.size() && !m_batchIsLast) {
         if (!m_hasPosition)
             return first();
@@ -248,6 +253,7 @@ Failure TableCursor::next()
     }
     m_current = std::move(m_batch[m_next++]);
     m_currentIsKeyOnly = false;
+    m_currentIsValueOnly = false;
     rememberPosition();
     m_hasCurrent = true;
     m_hasPosition = true;
@@ -310,6 +316,7 @@ Failure TableCursor::found(Row row)
 {
     m_current = std::move(row);
     m_currentIsKeyOnly = false;
+    m_currentIsValueOnly = false;
     m_batch.clear();
     m_next = 0;
     m_batchIsLast = false;
@@ -341,13 +348,16 @@ std::optional<qlonglong> TableCursor::leadingKeyValue(const SqlCondition& criter
 
 // The first record, in sort order, of each of the next \p values values of the leading field
 // from \p from on, among the records of the set: one index seek per value, in one statement.
-// PostgreSQL fetches only the sort and key fields (its index holds them all, so the table itself
-// is not read) until the walk uses a record it served: from then on it fetches whole records.
-// SQLite, whose table is its key's index, always fetches the records whole.
+// Until the walk uses a record it served, only keys are fetched (a list that asks whether each
+// value has records decodes nothing more): PostgreSQL's index holds the sort and key fields, so
+// it fetches those; SQLite fetches the values alone from the smallest index that leads with the
+// field, never touching the table, and a record served so is sought by its value when used.
+// From the first record used on, the walk fetches whole records.
 Failure TableCursor::fetchAhead(qlonglong from, int values)
 {
     m_ahead.reset();
-    const bool keyOnly = m_db->engine() == Engine::Postgres && !m_walkUsesRecords;
+    const bool keyOnly = !m_walkUsesRecords;
+    const bool valueOnly = keyOnly && m_db->engine() == Engine::Sqlite;
     const QString key = columnSql(m_keys.front().column);
     const QString table = Connection::quote(m_info->name);
     const QString filter = m_filter.sql.isEmpty() ? QString() : u" AND ("_s + m_filter.sql + u')';
@@ -357,6 +367,8 @@ Failure TableCursor::fetchAhead(qlonglong from, int values)
     for (int column : m_info->primaryKey)
         if (std::find(fetched.begin(), fetched.end(), column) == fetched.end())
             fetched.push_back(column);
+    if (valueOnly)
+        fetched.resize(1);
     QString columns;
     for (int column : fetched)
         columns += (columns.isEmpty() ? QString() : u", "_s) + columnSql(column);
@@ -369,7 +381,7 @@ Failure TableCursor::fetchAhead(qlonglong from, int values)
                filter + u" ORDER BY "_s + m_orderBy + u" LIMIT 1"_s;
     };
     QString sql;
-    if (keyOnly) {
+    if (keyOnly && m_db->engine() == Engine::Postgres) {
         // PostgreSQL: in key order, the first record whose leading field is above the last one
         // found is the first record of the next value, so each value costs one index seek.
         QString names;
@@ -385,7 +397,7 @@ Failure TableCursor::fetchAhead(qlonglong from, int values)
         binds << from << m_filter.binds << m_filter.binds << values;
     } else {
         // SQLite: the values, the least one from \p from on and then each next one; then the
-        // first record of each, sought by its key.
+        // first record of each (or its sort and key fields), sought by its key.
         sql = u"WITH RECURSIVE kordao_keys(kordao_k, kordao_n) AS (SELECT (SELECT MIN("_s + key +
               u") FROM "_s + table + u" WHERE "_s + key + u" >= ?"_s + filter + u"), 1"_s;
         binds << from << m_filter.binds;
@@ -393,10 +405,16 @@ Failure TableCursor::fetchAhead(qlonglong from, int values)
                key + u" > kordao_keys.kordao_k"_s + filter +
                u"), kordao_n + 1 FROM kordao_keys WHERE kordao_k IS NOT NULL AND kordao_n < ?)"_s;
         binds << m_filter.binds << values;
-        sql += u" SELECT "_s + m_info->columnList + u" FROM kordao_keys JOIN "_s + table +
-               u" ON ("_s + pk + u") = ("_s + firstAfter(pk, u" = "_s, u"kordao_keys.kordao_k"_s) +
-               u") ORDER BY kordao_keys.kordao_n"_s;
-        binds << m_filter.binds;
+        if (valueOnly) {
+            sql += u" SELECT kordao_k FROM kordao_keys WHERE kordao_k IS NOT NULL"
+                   " ORDER BY kordao_n"_s;
+        } else {
+            sql += u" SELECT "_s + m_info->columnList + u" FROM kordao_keys JOIN "_s + table +
+                   u" ON ("_s + pk + u") = ("_s +
+                   firstAfter(pk, u" = "_s, u"kordao_keys.kordao_k"_s) +
+                   u") ORDER BY kordao_keys.kordao_n"_s;
+            binds << m_filter.binds;
+        }
     }
     std::vector<Row> rows;
     QString error;
@@ -406,6 +424,7 @@ Failure TableCursor::fetchAhead(qlonglong from, int values)
         return {m_db->statusOf(-66), u"テーブル %1: %2"_s.arg(m_info->name, error)};
     FindAhead ahead;
     ahead.keyOnly = keyOnly;
+    ahead.valueOnly = valueOnly;
     ahead.at = at;
     if (keyOnly) {
         for (Row& r : rows) {
@@ -438,33 +457,62 @@ Failure TableCursor::serveFind(qlonglong key, const QString& criteria)
     }
     Failure f = found(it->second);
     m_currentIsKeyOnly = m_ahead->keyOnly;
+    m_currentIsValueOnly = m_ahead->valueOnly;
     return f;
 }
 
 // A record served by a find walk holds only its key until it is used: the walk's values are
 // then fetched again from it on, whole, so a walk that reads its records costs one statement
 // more, not one per record. The record deleted meanwhile by another desk gives kRecordChanged.
+// One served by its value alone becomes the first record with that value as it is now; none left
+// gives kRecordChanged too.
 Failure TableCursor::completeCurrent()
 {
     if (!m_currentIsKeyOnly || !m_hasCurrent)
         return kOk;
-    const auto same = [this](const Row& row) {
+    const bool valueOnly = m_currentIsValueOnly;
+    const auto same = [this, valueOnly](const Row& row) {
+        if (valueOnly)
+            return true;
         for (int column : m_info->primaryKey)
             if (row[std::size_t(column)] != m_current[std::size_t(column)])
                 return false;
         return true;
     };
+    const auto deleted = [this] {
+        return Failure{kRecordChanged,
+                       u"テーブル %1 のレコードは、検索の後に他の端末で削除されました。"_s.arg(
+                           m_info->name)};
+    };
+    const auto complete = [this](Row row) {
+        m_current = std::move(row);
+        m_currentIsKeyOnly = false;
+        m_currentIsValueOnly = false;
+        rememberPosition();
+        return kOk;
+    };
+    const QVariant value = m_current[std::size_t(m_keys.front().column)];
     if (m_ahead && m_ahead->keyOnly) {
-        const qlonglong key = m_current[std::size_t(m_keys.front().column)].toLongLong();
+        const qlonglong key = value.toLongLong();
         m_walkUsesRecords = true;
         if (Failure f = fetchAhead(key, m_aheadSize); f.status < 0)
             return f;
         const auto it = m_ahead->first.find(key);
-        if (it != m_ahead->first.end() && same(it->second)) {
-            m_current = it->second;
-            m_currentIsKeyOnly = false;
-            return kOk;
-        }
+        if (it != m_ahead->first.end() && same(it->second))
+            return complete(it->second);
+        if (valueOnly)
+            return deleted();
+    }
+    if (valueOnly) {
+        const SqlCondition first{columnSql(m_keys.front().column) + u" = ?"_s, {value}};
+        if (Failure f = fetch(nullptr, &first, 1); f.status < 0)
+            return f;
+        if (m_batch.empty())
+            return deleted();
+        Row row = std::move(m_batch.front());
+        m_batch.clear();
+        m_batchIsLast = false;
+        return complete(std::move(row));
     }
     QString where;
     QVariantList binds;
@@ -476,9 +524,7 @@ Failure TableCursor::completeCurrent()
     if (rows.empty())
         return {kRecordChanged,
                 u"テーブル %1 のレコードは、検索の後に他の端末で削除されました。"_s.arg(m_info->name)};
-    m_current = std::move(rows.front());
-    m_currentIsKeyOnly = false;
-    return kOk;
+    return complete(std::move(rows.front()));
 }
 
 const std::vector<QVariant>* TableCursor::lastFound(Failure* failure)

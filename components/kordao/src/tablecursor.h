@@ -92,6 +92,7 @@ private:
     Row m_current;
     bool m_hasCurrent = false;
     bool m_currentIsKeyOnly = false; // served by a find walk: only the sort and key fields
+    bool m_currentIsValueOnly = false; // ... or only the value of the leading field
     Row m_position; // key of the record read last (current, or deleted since): reads go on after it
     bool m_hasPosition = false;
     bool m_lastFindMissed = false; // the last find found nothing
@@ -109,6 +110,7 @@ private:
     struct FindAhead {
         qlonglong through = 0; // the last value covered
         bool keyOnly = false;  // the records hold only their sort and key fields
+        bool valueOnly = false; // ... or only the value of the leading field (SQLite)
         std::chrono::steady_clock::time_point at; // when they were fetched
         std::map<qlonglong, Row> first;
     };

@@ -55,6 +55,7 @@
 
 #include "mox/currency.h"
 
+#include <QHash>
 #include <QString>
 #include <QStringList>
 #include <QStringView>
@@ -62,6 +63,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 
 namespace KorDAO {
@@ -117,6 +119,13 @@ QStringList iniSearchFolders();
 /// empty text gives the search above back. The administration tool's --dir uses it, so that a
 /// command aimed at one folder never reaches a database configured somewhere else.
 void confineIniSearch(const QString& folder);
+
+/// The keys of one section of the configuration file \p path ("[Print]" of MOX.INI), read as
+/// the [Database] section is: UTF-8 (with or without a byte order mark) or CP932, section and key
+/// names without regard to case (keys come back in upper case), ";" and "#" comment lines, a
+/// value double-quoted to keep blanks at its ends. Empty when the file has no such section;
+/// nullopt when it cannot be read or is neither UTF-8 nor CP932.
+std::optional<QHash<QString, QString>> readIniSection(const QString& path, QStringView section);
 
 class Connection; // one open database; shared by the table objects that use it
 enum class ColumnKind;

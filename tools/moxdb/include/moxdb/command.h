@@ -61,8 +61,8 @@ QString failureText(const QString& message);
 Command initCommand();
 Command demoCommand();
 Command synthCommand();
-Command taxCommand();   // cmd_tax.cpp
-Command calcCommand();  // cmd_calc.cpp
-Command auditCommand(); // cmd_audit.cpp
+Command taxCommand();
+Command calcCommand();
+Command auditCommand();
 
 } // namespace moxdb

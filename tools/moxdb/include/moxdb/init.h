@@ -50,7 +50,7 @@ void addInitStep(const InitStep& step);
 const std::vector<InitStep>& initSteps();
 
 /// Loads every tax table edition shipped with the programs into the environment database
-/// (cmd_tax.cpp).
+/// (taxcommand.cpp).
 mox::Status loadShippedTaxTables(Database& payroll, Database& environment);
 
 /// The group roles of an office's PostgreSQL server (moxdb init --roles).
