@@ -9,32 +9,29 @@
 set -u
 mox030=$1 mox110=$2 moxdb=$3 fonts=$4
 [ "$(id -u)" -eq 0 ] || { echo "skipped: acting as two users needs root"; exit 77; }
-for tool in setpriv xvfb-run xdotool; do
-    command -v "$tool" >/dev/null || { echo "skipped: $tool is missing"; exit 77; }
-done
+. "$(dirname "$0")/../support/xvfb_drive.sh"
+xvfb_require setpriv
 if [ -e /etc/mox/MOX.INI ] || [ -e /etc/mox/MOXENV.INI ]; then
     echo "skipped: this machine has INI files in /etc/mox"
     exit 77
 fi
 
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+xvfb_workdir
 chmod 755 "$work"
 fail() { echo "FAIL: $*"; exit 1; }
 as_nobody() { setpriv --reuid=nobody --regid=nogroup --clear-groups -- "$@"; }
 
 # The runner's home, open for reading as many homes are; the programs are installed by root.
 home=$work/home
-mkdir -p "$home" "$work/bin" "$work/run"
+mkdir -p "$home" "$work/bin"
 chmod 755 "$home"
-chmod 700 "$work/run"
 cp "$mox030" "$mox110" "$moxdb" "$work/bin/"
 # A program folder that is not the runner's own, as /usr/bin, so that ledgers go to the data
 # folder's print folder when MOX.INI names none.
 chown nobody "$work/bin"
-unset MOX_INI_DIR QT_QPA_PLATFORM
+unset MOX_INI_DIR
 export HOME=$home XDG_CONFIG_HOME=$home/.config XDG_DATA_HOME=$home/.local/share
-export XDG_RUNTIME_DIR=$work/run FONTCONFIG_FILE=$fonts
+export FONTCONFIG_FILE=$fonts
 cd "$home" || exit 1
 "$work/bin/moxdb" init >/dev/null || fail "moxdb init"
 "$work/bin/moxdb" demo >/dev/null 2>&1 || fail "moxdb demo"
@@ -70,26 +67,21 @@ run_ledger() {
     local dir=$1
     cat >"$work/drive.sh" <<'DRIVE'
 #!/bin/bash
+. "$MOX_XVFB_DRIVE"
 cd "$1" || exit 99
-"$2" demo 2>"$3" &
-pid=$!
-wid=$(timeout 30 xdotool search --sync --onlyvisible --name "個人別給与累計表印刷" | head -1)
-[ -n "$wid" ] || { echo "the form did not appear"; kill $pid; exit 98; }
-xdotool windowfocus --sync "$wid"
+start_form "個人別給与累計表印刷" "$2" demo 2>"$3"
 xdotool key F1
 sleep 0.5
 xdotool key F6
-for _ in $(seq 1 120); do
-    kill -0 $pid 2>/dev/null || break
+# A refused print shows its message in a box first: Return answers it.
+for _ in $(seq 1 20); do
+    kill -0 "$pid" 2>/dev/null || break
     sleep 0.5
     xdotool key Return 2>/dev/null
 done
-kill -0 $pid 2>/dev/null && { echo "the program did not end"; kill $pid; exit 97; }
-wait $pid
+wait_for_exit "$pid" 60 "the program did not end"
 DRIVE
-    chmod +x "$work/drive.sh"
-    xvfb-run -a -s "-screen 0 1280x1024x24" "$work/drive.sh" "$dir" "$work/bin/mox030" \
-        "$work/said.txt"
+    xvfb_drive "$work/drive.sh" "$dir" "$work/bin/mox030" "$work/said.txt"
     code=$?
     said=$(cat "$work/said.txt")
 }
@@ -140,15 +132,12 @@ grep -qx "nu1Kimatu=454101" "$work/calc.txt" || fail "moxdb calc did not use the
 unchanged "moxdb calc in a foreign folder"
 cat >"$work/drive110.sh" <<'DRIVE'
 #!/bin/bash
+. "$MOX_XVFB_DRIVE"
 cd "$1" || exit 99
-"$2" demo &
-pid=$!
-wid=$(timeout 30 xdotool search --sync --onlyvisible --name "期末勤勉手当計算結果入力" | head -1)
-kill $pid
-[ -n "$wid" ] || { echo "mox110's form did not appear"; exit 98; }
+start_form "期末勤勉手当計算結果入力" "$2" demo
+kill "$pid"
 DRIVE
-chmod +x "$work/drive110.sh"
-xvfb-run -a -s "-screen 0 1280x1024x24" "$work/drive110.sh" "$shared/cwd" "$work/bin/mox110" ||
+xvfb_drive "$work/drive110.sh" "$shared/cwd" "$work/bin/mox110" ||
     fail "mox110 started in a foreign folder did not open the runner's database"
 unchanged "mox110 started in a foreign folder"
 
