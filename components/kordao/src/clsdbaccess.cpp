@@ -93,20 +93,12 @@ short clsDbAccess::DAO_DBOpen()
 
 QString sqliteDatabaseFile(const DatabaseHandle& db)
 {
-    return db && db->settings().engine == Engine::Sqlite ? db->settings().database : QString();
+    return db ? db->engine().databaseFile() : QString();
 }
 
 QString databaseLocation(const DatabaseHandle& db)
 {
-    if (!db)
-        return QString();
-    const DbSettings& s = db->settings();
-    if (s.engine == Engine::Sqlite)
-        return u"SQLite "_s + s.database;
-    QString server = s.host.isEmpty() ? u"（既定）"_s : s.host;
-    if (s.port > 0)
-        server += u':' + QString::number(s.port);
-    return u"PostgreSQL サーバー %1 のデータベース %2"_s.arg(server, s.database);
+    return db ? db->engine().location() : QString();
 }
 
 short clsDbAccess::DAO_DBClose()

@@ -233,7 +233,7 @@ TableDef nameTable()
 
 bool isPostgres(const DatabaseHandle& db)
 {
-    return db && db->engine() == Engine::Postgres;
+    return db && db->settings().engine == Engine::Postgres;
 }
 
 namespace {
