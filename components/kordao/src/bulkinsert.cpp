@@ -12,7 +12,7 @@ struct BulkInsert::Impl {
     DatabaseHandle db;
     std::shared_ptr<const TableInfo> info;
     std::vector<int> columns;
-    bool ownTransaction = false;
+    std::optional<Transaction> tx; // the transaction begun for the load, when none was open
     bool done = false;
     std::shared_ptr<BulkLoad> load;
     std::unique_ptr<BulkWriter> writer;
@@ -121,14 +121,14 @@ struct BulkInsert::Impl {
     // caller's transaction.
     void abandon()
     {
-        QString ignored;
-        if (ownTransaction && db->inTransaction()) {
+        if (tx) {
             load.reset();
-            (void)db->rollback(&ignored);
+            (void)tx->rollback();
+            tx.reset();
         } else {
+            QString ignored;
             (void)endLoad(&ignored);
         }
-        ownTransaction = false;
     }
 
     void clearRow()
@@ -146,20 +146,20 @@ BulkInsert::BulkInsert(DatabaseHandle db, const QString& table, const QStringLis
 {
     d->db = std::move(db);
     if (!d->db) {
-        m_status = -2;
+        m_status = kTableMissing;
         m_lastError = u"データベースが開かれていません。"_s;
         return;
     }
     d->info = d->db->table(table, &m_lastError);
     if (!d->info) {
-        m_status = -2;
+        m_status = kTableMissing;
         return;
     }
     QString names;
     for (const QString& f : fields) {
         const int column = d->info->find(f);
         if (column < 0 || column == d->info->rowAddress) {
-            m_status = -66;
+            m_status = kBadCondition;
             m_lastError = u"テーブル %1 に項目「%2」はありません。"_s.arg(table, f);
             return;
         }
@@ -171,17 +171,19 @@ BulkInsert::BulkInsert(DatabaseHandle db, const QString& table, const QStringLis
     const QString insertHead =
         u"INSERT INTO "_s + Connection::quote(d->info->name) + u" ("_s + names + u") VALUES"_s;
     if (!d->db->inTransaction()) {
-        if (!d->db->begin(&m_lastError)) {
-            m_status = -15;
+        d->tx.emplace(d->db);
+        if (!d->tx->started()) {
+            m_status = kBeginFailed;
+            m_lastError = d->tx->status().message;
+            d->tx.reset();
             return;
         }
-        d->ownTransaction = true;
     }
     d->load = d->db->beginBulkLoad(*d->info, &m_lastError);
     if (d->load)
         d->writer = d->db->engine().bulkWriter(insertHead, int(d->columns.size()), &m_lastError);
     if (!d->load || !d->writer) {
-        m_status = -12;
+        m_status = kUpdateFailed;
         d->abandon();
     }
 }
@@ -241,10 +243,10 @@ short BulkInsert::addRow()
         return m_status;
     if (d->done) {
         m_lastError = u"BulkInsert は終了しています。"_s;
-        return -12;
+        return kUpdateFailed;
     }
     auto fail = [this](const QString& error) {
-        m_status = -12;
+        m_status = kUpdateFailed;
         m_lastError = u"テーブル %1 の %2 件目: %3"_s.arg(d->info->name).arg(m_rows + 1).arg(error);
         d->abandon();
         return m_status;
@@ -268,15 +270,19 @@ short BulkInsert::finish()
     QString error;
     if (!d->writer->flush(&error) || !d->endLoad(&error) ||
         (m_rows > 0 && !d->db->auditBulk(*d->info, u"BULK INSERT"_s, m_rows, &error))) {
-        m_status = -12;
+        m_status = kUpdateFailed;
         m_lastError = u"テーブル %1: %2"_s.arg(d->info->name, error);
         d->abandon();
         return m_status;
     }
     d->done = true;
-    if (d->ownTransaction && !d->db->commit(&error)) {
-        m_status = -16;
-        m_lastError = error;
+    if (!d->tx)
+        return 0;
+    const mox::Status committed = d->tx->commit();
+    d->tx.reset();
+    if (!committed.ok()) {
+        m_status = kCommitFailed;
+        m_lastError = committed.message;
         return m_status;
     }
     return 0;
@@ -286,24 +292,24 @@ short clearTable(const DatabaseHandle& db, const QString& table, QString* error)
 {
     if (!db) {
         *error = u"データベースが開かれていません。"_s;
-        return -2;
+        return kTableMissing;
     }
     const std::shared_ptr<const TableInfo> info = db->table(table, error);
     if (!info)
-        return -2;
-    const bool own = !db->inTransaction();
-    if (own && !db->begin(error))
-        return -15;
+        return kTableMissing;
+    Transaction tx(db);
+    if (!tx.started()) {
+        *error = tx.status().message;
+        return kBeginFailed;
+    }
     if (!db->clearTable(*info, error)) {
         *error = u"テーブル %1: %2"_s.arg(table, *error);
-        if (own) {
-            QString ignored;
-            db->rollback(&ignored);
-        }
-        return -12;
+        return kUpdateFailed; // tx undoes a transaction of its own
     }
-    if (own && !db->commit(error))
-        return -16;
+    if (mox::Status s = tx.commit(); !s.ok()) {
+        *error = s.message;
+        return kCommitFailed;
+    }
     return 0;
 }
 

@@ -54,13 +54,13 @@ short clsDbAccess::DAO_DBOpen()
     m_lastError.clear();
     if (m_iniName.isEmpty()) {
         m_lastError = u"設定ファイル名 (DBIniNameString) が指定されていません。"_s;
-        return -18;
+        return kBadSetting;
     }
     const QString path = findIniFile(m_iniName);
     if (path.isEmpty()) {
         m_lastError = u"設定ファイル %1 が見つかりません（探したフォルダ: %2）。"_s.arg(
             m_iniName, iniSearchFolders().join(u"、"_s));
-        return -20;
+        return kDatabaseMissing;
     }
     short status = 0;
     std::optional<DbSettings> settings = readDbSettings(path, &status, &m_lastError);

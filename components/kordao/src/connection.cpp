@@ -389,7 +389,7 @@ short Connection::statusOf(short own) const
         return kConnectionLost;
     case FailureKind::Unreadable:
         // A read that failed for want of the data, not because its statement was wrong.
-        return own == -66 ? short(-3) : own;
+        return own == kBadCondition ? kFieldUnreadable : own;
     case FailureKind::Other:
     case FailureKind::Duplicate:
         break;

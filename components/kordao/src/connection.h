@@ -286,10 +286,4 @@ QString nextConnectionName();
 /// Counts one statement sent to a database (see KorDAO::statementsSent).
 void countStatement();
 
-/// The status and message of a database access that went wrong.
-struct Failure {
-    short status;
-    QString message;
-};
-
 } // namespace KorDAO

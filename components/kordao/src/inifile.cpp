@@ -234,7 +234,7 @@ std::optional<DbSettings> readDbSettings(const QString& path, short* status, QSt
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
-        *status = -20;
+        *status = kDatabaseMissing;
         *error = u"%1 を読めません: %2"_s.arg(path, file.errorString());
         return std::nullopt;
     }
@@ -243,7 +243,7 @@ std::optional<DbSettings> readDbSettings(const QString& path, short* status, QSt
     bool sawDatabase = false;
     const std::optional<QString> text = iniText(file.readAll());
     if (!text) {
-        *status = -1;
+        *status = kOpenFailed;
         *error = u"%1 の文字コードが UTF-8 でも CP932 (シフトJIS) でもありません。"_s.arg(path);
         return std::nullopt;
     }
@@ -272,7 +272,7 @@ std::optional<DbSettings> readDbSettings(const QString& path, short* status, QSt
     if (holdsPassword)
         warnIfPasswordExposed(path);
     if (!sawDatabase) {
-        *status = -1;
+        *status = kOpenFailed;
         *error = u"%1 に [Database] セクションがありません。"_s.arg(path);
         return std::nullopt;
     }
@@ -283,7 +283,7 @@ std::optional<DbSettings> readDbSettings(const QString& path, short* status, QSt
     } else if (driver.compare(u"QPSQL", Qt::CaseInsensitive) == 0) {
         s.engine = Engine::Postgres;
     } else {
-        *status = -1;
+        *status = kOpenFailed;
         *error = driver.isEmpty()
                      ? u"%1 の [Database] に Driver= がありません。"_s.arg(path)
                      : u"%1 の Driver=%2 は使えません (QSQLITE または QPSQL)。"_s.arg(path, driver);
@@ -291,7 +291,7 @@ std::optional<DbSettings> readDbSettings(const QString& path, short* status, QSt
     }
     const QString database = keys.value(u"DATABASE"_s);
     if (database.isEmpty()) {
-        *status = -18;
+        *status = kBadSetting;
         *error = u"%1 の [Database] に Database= がありません。"_s.arg(path);
         return std::nullopt;
     }
@@ -299,7 +299,7 @@ std::optional<DbSettings> readDbSettings(const QString& path, short* status, QSt
         bool ok = false;
         s.lockTimeout = timeout.toInt(&ok);
         if (!ok || s.lockTimeout < 1 || s.lockTimeout > 3600) {
-            *status = -18;
+            *status = kBadSetting;
             *error = u"%1 の LockTimeout=%2 が不正です (1〜3600 秒)。"_s.arg(path, timeout);
             return std::nullopt;
         }
@@ -308,7 +308,7 @@ std::optional<DbSettings> readDbSettings(const QString& path, short* status, QSt
         bool ok = false;
         s.statementTimeout = timeout.toInt(&ok);
         if (!ok || s.statementTimeout < 0 || s.statementTimeout > kMaxStatementTimeout) {
-            *status = -18;
+            *status = kBadSetting;
             *error = u"%1 の StatementTimeout=%2 が不正です (1〜%3 秒、0 は無制限)。"_s.arg(
                 path, timeout, QString::number(kMaxStatementTimeout));
             return std::nullopt;
@@ -328,13 +328,13 @@ std::optional<DbSettings> readDbSettings(const QString& path, short* status, QSt
         bool ok = false;
         s.port = port.toInt(&ok);
         if (!ok || s.port <= 0 || s.port > 65535) {
-            *status = -18;
+            *status = kBadSetting;
             *error = u"%1 の Port=%2 が不正です。"_s.arg(path, port);
             return std::nullopt;
         }
     }
     if (!readTlsKeys(keys, path, iniFolder, &s, error)) {
-        *status = -18;
+        *status = kBadSetting;
         return std::nullopt;
     }
     return s;

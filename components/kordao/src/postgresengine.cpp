@@ -235,7 +235,7 @@ short refusal(const DbSettings& s, const QString& text, const QElapsedTimer& con
     *created = false;
     if (const QString reason = tlsRefusalReason(s, text); !reason.isEmpty()) {
         *error = u"データベース %1 に接続できません。%2\n(%3)"_s.arg(s.database, reason, text);
-        return -1;
+        return kOpenFailed;
     }
     // A server that did not answer within connect_timeout is not asked again.
     QString createError;
@@ -244,7 +244,7 @@ short refusal(const DbSettings& s, const QString& text, const QElapsedTimer& con
                                   : postgresDatabasePresence(s, createIfMissing, &createError);
     if (!createError.isEmpty()) {
         *error = u"データベース %1 を作成できません: %2"_s.arg(s.database, createError);
-        return -1;
+        return kOpenFailed;
     }
     if (presence == Presence::Created) {
         *created = true;
@@ -258,7 +258,7 @@ short refusal(const DbSettings& s, const QString& text, const QElapsedTimer& con
                   (text.contains(u"データベース"_s) && text.contains(u"存在しません"_s))
             : presence == Presence::Missing;
     *error = u"データベース %1 を開けません: %2"_s.arg(s.database, text);
-    return missing ? short(-20) : short(-1);
+    return missing ? kDatabaseMissing : kOpenFailed;
 }
 
 } // namespace
@@ -273,7 +273,7 @@ std::shared_ptr<Connection> PostgresEngine::open(const DbSettings& s, bool creat
         if (!db.isValid()) {
             db = QSqlDatabase();
             QSqlDatabase::removeDatabase(name);
-            *status = -1;
+            *status = kOpenFailed;
             *error = u"データベースドライバ %1 を読み込めません。"_s.arg(u"QPSQL"_s);
             return nullptr;
         }

@@ -70,18 +70,18 @@ std::shared_ptr<Connection> SqliteEngine::open(const DbSettings& s, bool createI
 {
     if (!QFileInfo::exists(s.database)) {
         if (!createIfMissing) {
-            *status = -20;
+            *status = kDatabaseMissing;
             *error = u"データベースファイル %1 が存在しません。"_s.arg(s.database);
             return nullptr;
         }
         if (const QString why = createDatabaseFile(s.database); !why.isEmpty()) {
-            *status = -18;
+            *status = kBadSetting;
             *error = u"データベースファイル %1 を作成できません（%2）。"_s.arg(s.database, why);
             return nullptr;
         }
     }
     if (QFileInfo(s.database).isDir()) {
-        *status = -18;
+        *status = kBadSetting;
         *error = u"%1 はフォルダです。データベースファイルではありません。"_s.arg(s.database);
         return nullptr;
     }
@@ -92,7 +92,7 @@ std::shared_ptr<Connection> SqliteEngine::open(const DbSettings& s, bool createI
         if (!db.isValid()) {
             db = QSqlDatabase();
             QSqlDatabase::removeDatabase(name);
-            *status = -1;
+            *status = kOpenFailed;
             *error = u"データベースドライバ %1 を読み込めません。"_s.arg(u"QSQLITE"_s);
             return nullptr;
         }
@@ -103,7 +103,7 @@ std::shared_ptr<Connection> SqliteEngine::open(const DbSettings& s, bool createI
     }
     countConnection();
     if (!conn->db().open()) {
-        *status = -1;
+        *status = kOpenFailed;
         *error = u"データベース %1 を開けません: %2"_s.arg(
             s.database, Connection::errorText(conn->db().lastError()));
         return nullptr;
@@ -113,7 +113,7 @@ std::shared_ptr<Connection> SqliteEngine::open(const DbSettings& s, bool createI
         QSqlQuery probe(conn->db());
         countStatement();
         if (!probe.exec(u"SELECT count(*) FROM sqlite_master"_s)) {
-            *status = -1;
+            *status = kOpenFailed;
             *error = u"%1 はデータベースとして読めません: %2"_s.arg(
                 s.database, Connection::errorText(probe.lastError()));
             return nullptr;
@@ -121,7 +121,7 @@ std::shared_ptr<Connection> SqliteEngine::open(const DbSettings& s, bool createI
     }
     sqlite3* handle = handleOf(conn->db());
     if (!handle) {
-        *status = -1;
+        *status = kOpenFailed;
         *error = u"SQLite の接続を取得できません。"_s;
         return nullptr;
     }

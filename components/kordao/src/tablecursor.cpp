@@ -23,24 +23,24 @@ constexpr std::chrono::milliseconds kWalkPause{500};
 // a slow walk does not give what another desk changed or deleted long ago.
 constexpr std::chrono::milliseconds kAheadFresh{1000};
 
-const Failure kOk{0, {}};
+const mox::Status kOk{0, {}};
 
 } // namespace
 
-Failure TableCursor::open(const QString& table, const QString& filter, const QString& sort)
+mox::Status TableCursor::open(const QString& table, const QString& filter, const QString& sort)
 {
     QString error;
     if (table.isEmpty())
-        return {-2, u"テーブル名 (TBNameString) が指定されていません。"_s};
+        return {kTableMissing, u"テーブル名 (TBNameString) が指定されていません。"_s};
     m_info = m_db->table(table, &error);
     if (!m_info)
-        return {-2, error};
+        return {kTableMissing, error};
     std::optional<SqlCondition> where = parseCondition(filter, *m_info, &error);
     if (!where)
-        return {-66, u"テーブル %1 の抽出条件「%2」: %3"_s.arg(table, filter, error)};
+        return {kBadCondition, u"テーブル %1 の抽出条件「%2」: %3"_s.arg(table, filter, error)};
     std::optional<std::vector<SortKey>> keys = parseSort(sort, *m_info, &error);
     if (!keys)
-        return {-66, u"テーブル %1 の並び順「%2」: %3"_s.arg(table, sort, error)};
+        return {kBadCondition, u"テーブル %1 の並び順「%2」: %3"_s.arg(table, sort, error)};
     m_filter = std::move(*where);
     m_keys = std::move(*keys);
     auto present = [this](int column) {
@@ -67,7 +67,7 @@ Failure TableCursor::open(const QString& table, const QString& filter, const QSt
                                  Connection::quote(QString::fromUtf16(kRowCountTable)) +
                                  u" WHERE \"NAME\" = ?"_s;
         if (!m_db->select(countSql, {m_info->name}, &rows, &error) || rows.empty())
-            return {m_db->statusOf(-66), u"テーブル %1: %2"_s.arg(table, error)};
+            return {m_db->statusOf(kBadCondition), u"テーブル %1: %2"_s.arg(table, error)};
         m_count = rows.front().front().toLongLong();
         return kOk;
     }
@@ -82,7 +82,7 @@ Failure TableCursor::open(const QString& table, const QString& filter, const QSt
     QVariantList binds = m_filter.binds;
     binds << m_filter.binds << kFirstBatch;
     if (!m_db->select(sql, binds, &rows, &error))
-        return {m_db->statusOf(-66), u"テーブル %1: %2"_s.arg(table, error)};
+        return {m_db->statusOf(kBadCondition), u"テーブル %1: %2"_s.arg(table, error)};
     m_count = rows.empty() ? 0 : rows.front().back().toLongLong();
     for (Connection::Row& r : rows)
         r.pop_back();
@@ -175,7 +175,7 @@ void TableCursor::keysetAfter(const Row& last, SqlCondition* out) const
     out->sql = u"("_s + sql + u")"_s;
 }
 
-Failure TableCursor::fetch(const Row* after, const SqlCondition* extra, int limit)
+mox::Status TableCursor::fetch(const Row* after, const SqlCondition* extra, int limit)
 {
     m_batch.clear();
     m_next = 0;
@@ -199,7 +199,7 @@ Failure TableCursor::fetch(const Row* after, const SqlCondition* extra, int limi
     binds.push_back(limit);
     QString error;
     if (!m_db->select(sql, binds, &m_batch, &error))
-        return {m_db->statusOf(-66), u"テーブル %1: %2"_s.arg(m_info->name, error)};
+        return {m_db->statusOf(kBadCondition), u"テーブル %1: %2"_s.arg(m_info->name, error)};
     m_batchIsLast = int(m_batch.size()) < limit;
     return kOk;
 }
@@ -211,7 +211,7 @@ void TableCursor::rememberPosition()
         m_position.push_back(m_current[std::size_t(k.column)]);
 }
 
-Failure TableCursor::first()
+mox::Status TableCursor::first()
 {
     cancelEdit();
     m_hasCurrent = false;
@@ -227,24 +227,24 @@ Failure TableCursor::first()
         return next();
     }
     m_hasOpenBatch = false;
-    if (Failure f = fetch(nullptr, nullptr, m_batchSize); f.status < 0)
+    if (mox::Status f = fetch(nullptr, nullptr, m_batchSize); !f.ok())
         return f;
     return next();
 }
 
-Failure TableCursor::next()
+mox::Status TableCursor::next()
 {
     cancelEdit();
     if (m_next >= m_batch.size() && !m_batchIsLast) {
         if (!m_hasPosition)
             return first();
         m_batchSize = std::min(m_batchSize * 2, kMaxBatch);
-        if (Failure f = fetch(&m_position, nullptr, m_batchSize); f.status < 0)
+        if (mox::Status f = fetch(&m_position, nullptr, m_batchSize); !f.ok())
             return f;
     }
     if (m_next >= m_batch.size()) {
         m_hasCurrent = false;
-        return {-9, u"テーブル %1 の終わりです。"_s.arg(m_info->name)};
+        return {kEndOfRecords, u"テーブル %1 の終わりです。"_s.arg(m_info->name)};
     }
     m_current = std::move(m_batch[m_next++]);
     m_currentIsKeyOnly = false;
@@ -255,16 +255,16 @@ Failure TableCursor::next()
     return kOk;
 }
 
-Failure TableCursor::find(const QString& criteria)
+mox::Status TableCursor::find(const QString& criteria)
 {
     cancelEdit();
     m_hasOpenBatch = false;
     QString error;
     if (criteria.trimmed().isEmpty())
-        return {-66, u"テーブル %1: 検索条件が空です。"_s.arg(m_info->name)};
+        return {kBadCondition, u"テーブル %1: 検索条件が空です。"_s.arg(m_info->name)};
     std::optional<SqlCondition> cond = parseCondition(criteria, *m_info, &error);
     if (!cond)
-        return {-66, u"テーブル %1 の検索条件「%2」: %3"_s.arg(m_info->name, criteria, error)};
+        return {kBadCondition, u"テーブル %1 の検索条件「%2」: %3"_s.arg(m_info->name, criteria, error)};
     const std::optional<qlonglong> key = leadingKeyValue(*cond);
     const auto now = std::chrono::steady_clock::now();
     // A walk: the third quick find in a row of ascending values (two finds may be anything).
@@ -281,7 +281,7 @@ Failure TableCursor::find(const QString& criteria)
         // same number again from here, as they are now.
         if (!covered)
             m_aheadSize = m_aheadSize == 0 ? kFirstAhead : std::min(m_aheadSize * 2, kMaxAhead);
-        if (Failure f = fetchAhead(*key, m_aheadSize); f.status < 0)
+        if (mox::Status f = fetchAhead(*key, m_aheadSize); !f.ok())
             return f;
         return serveFind(*key, criteria);
     }
@@ -291,10 +291,10 @@ Failure TableCursor::find(const QString& criteria)
     std::vector<Row> keep = std::move(m_batch);
     const std::size_t keepNext = m_next;
     const bool keepLast = m_batchIsLast;
-    Failure f = fetch(nullptr, &*cond, 1);
-    if (f.status == 0 && m_batch.empty())
-        f = {-8, u"テーブル %1 に「%2」のレコードはありません。"_s.arg(m_info->name, criteria)};
-    if (f.status < 0) {
+    mox::Status f = fetch(nullptr, &*cond, 1);
+    if (f.code == 0 && m_batch.empty())
+        f = {kNoRecord, u"テーブル %1 に「%2」のレコードはありません。"_s.arg(m_info->name, criteria)};
+    if (!f.ok()) {
         // Not found: the current record and the walk stay where they were.
         m_lastFindMissed = true;
         m_batch = std::move(keep);
@@ -306,7 +306,7 @@ Failure TableCursor::find(const QString& criteria)
 }
 
 // Makes \p row, found by a find, the current record; reading goes on after it.
-Failure TableCursor::found(Row row)
+mox::Status TableCursor::found(Row row)
 {
     m_current = std::move(row);
     m_currentIsKeyOnly = false;
@@ -344,7 +344,7 @@ std::optional<qlonglong> TableCursor::leadingKeyValue(const SqlCondition& criter
 // PostgreSQL fetches only the sort and key fields (its index holds them all, so the table itself
 // is not read) until the walk uses a record it served: from then on it fetches whole records.
 // SQLite, whose table is its key's index, always fetches the records whole.
-Failure TableCursor::fetchAhead(qlonglong from, int values)
+mox::Status TableCursor::fetchAhead(qlonglong from, int values)
 {
     m_ahead.reset();
     const bool keyOnly = m_db->engine().walkFetchesKeysFirst() && !m_walkUsesRecords;
@@ -403,7 +403,7 @@ Failure TableCursor::fetchAhead(qlonglong from, int values)
     // The age of what is fetched counts from before the statement is sent.
     const auto at = std::chrono::steady_clock::now();
     if (!m_db->select(sql, binds, &rows, &error))
-        return {m_db->statusOf(-66), u"テーブル %1: %2"_s.arg(m_info->name, error)};
+        return {m_db->statusOf(kBadCondition), u"テーブル %1: %2"_s.arg(m_info->name, error)};
     FindAhead ahead;
     ahead.keyOnly = keyOnly;
     ahead.at = at;
@@ -429,14 +429,14 @@ Failure TableCursor::fetchAhead(qlonglong from, int values)
 
 // A find answered from the values fetched ahead: the record becomes current as DAO_RecFind
 // makes it, or -8 leaves the current record and the walk where they were.
-Failure TableCursor::serveFind(qlonglong key, const QString& criteria)
+mox::Status TableCursor::serveFind(qlonglong key, const QString& criteria)
 {
     const auto it = m_ahead->first.find(key);
     if (it == m_ahead->first.end()) {
         m_lastFindMissed = true;
-        return {-8, u"テーブル %1 に「%2」のレコードはありません。"_s.arg(m_info->name, criteria)};
+        return {kNoRecord, u"テーブル %1 に「%2」のレコードはありません。"_s.arg(m_info->name, criteria)};
     }
-    Failure f = found(it->second);
+    mox::Status f = found(it->second);
     m_currentIsKeyOnly = m_ahead->keyOnly;
     return f;
 }
@@ -444,7 +444,7 @@ Failure TableCursor::serveFind(qlonglong key, const QString& criteria)
 // A record served by a find walk holds only its key until it is used: the walk's values are
 // then fetched again from it on, whole, so a walk that reads its records costs one statement
 // more, not one per record. The record deleted meanwhile by another desk gives kRecordChanged.
-Failure TableCursor::completeCurrent()
+mox::Status TableCursor::completeCurrent()
 {
     if (!m_currentIsKeyOnly || !m_hasCurrent)
         return kOk;
@@ -457,7 +457,7 @@ Failure TableCursor::completeCurrent()
     if (m_ahead && m_ahead->keyOnly) {
         const qlonglong key = m_current[std::size_t(m_keys.front().column)].toLongLong();
         m_walkUsesRecords = true;
-        if (Failure f = fetchAhead(key, m_aheadSize); f.status < 0)
+        if (mox::Status f = fetchAhead(key, m_aheadSize); !f.ok())
             return f;
         const auto it = m_ahead->first.find(key);
         if (it != m_ahead->first.end() && same(it->second)) {
@@ -472,7 +472,7 @@ Failure TableCursor::completeCurrent()
     std::vector<Row> rows;
     QString error;
     if (!m_db->select(m_select + u" WHERE "_s + where, binds, &rows, &error))
-        return {m_db->statusOf(-66), u"テーブル %1: %2"_s.arg(m_info->name, error)};
+        return {m_db->statusOf(kBadCondition), u"テーブル %1: %2"_s.arg(m_info->name, error)};
     if (rows.empty())
         return {kRecordChanged,
                 u"テーブル %1 のレコードは、検索の後に他の端末で削除されました。"_s.arg(m_info->name)};
@@ -481,11 +481,11 @@ Failure TableCursor::completeCurrent()
     return kOk;
 }
 
-const std::vector<QVariant>* TableCursor::lastFound(Failure* failure)
+const std::vector<QVariant>* TableCursor::lastFound(mox::Status* failure)
 {
     if (!m_hasCurrent || m_lastFindMissed)
         return nullptr;
-    if (Failure f = completeCurrent(); f.status < 0) {
+    if (mox::Status f = completeCurrent(); !f.ok()) {
         if (failure)
             *failure = f;
         return nullptr;
@@ -493,11 +493,11 @@ const std::vector<QVariant>* TableCursor::lastFound(Failure* failure)
     return &m_current;
 }
 
-const QVariant* TableCursor::value(const QString& field, ColumnKind* kind, Failure* failure)
+const QVariant* TableCursor::value(const QString& field, ColumnKind* kind, mox::Status* failure)
 {
     const int column = m_info->find(field);
     if (column < 0 || column == m_info->rowAddress) {
-        *failure = {-3, u"テーブル %1 に項目「%2」はありません。"_s.arg(m_info->name, field)};
+        *failure = {kFieldUnreadable, u"テーブル %1 に項目「%2」はありません。"_s.arg(m_info->name, field)};
         return nullptr;
     }
     const ColumnInfo& c = m_info->columns[std::size_t(column)];
@@ -513,14 +513,14 @@ const QVariant* TableCursor::value(const QString& field, ColumnKind* kind, Failu
         }
     }
     if (!m_hasCurrent) {
-        *failure = {-3, u"テーブル %1 にカレントレコードがありません。"_s.arg(m_info->name)};
+        *failure = {kFieldUnreadable, u"テーブル %1 にカレントレコードがありません。"_s.arg(m_info->name)};
         return nullptr;
     }
-    if (Failure f = completeCurrent(); f.status < 0) {
+    if (mox::Status f = completeCurrent(); !f.ok()) {
         // A record found by a walk and deleted by another desk before it was read is reported
         // as changed meanwhile, as a write of it would be; so is a lost connection or lock
         // wait. Any other failure to read it is the field's.
-        *failure = {isTransient(f.status) ? f.status : short(-3), f.message};
+        *failure = {isTransient(f.code) ? f.code : kFieldUnreadable, f.message};
         return nullptr;
     }
     return &m_current[std::size_t(column)];

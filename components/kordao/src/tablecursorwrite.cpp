@@ -10,7 +10,7 @@ namespace KorDAO {
 
 namespace {
 
-const Failure kOk{0, {}};
+const mox::Status kOk{0, {}};
 
 } // namespace
 
@@ -21,17 +21,17 @@ void TableCursor::startWriting(Mode mode)
     m_mode = mode;
 }
 
-Failure TableCursor::edit()
+mox::Status TableCursor::edit()
 {
     if (!m_hasCurrent)
-        return {-11, u"テーブル %1 にカレントレコードがありません。"_s.arg(m_info->name)};
-    if (Failure f = completeCurrent(); f.status < 0)
+        return {kEditFailed, u"テーブル %1 にカレントレコードがありません。"_s.arg(m_info->name)};
+    if (mox::Status f = completeCurrent(); !f.ok())
         return f;
     startWriting(Mode::Edit);
     return kOk;
 }
 
-Failure TableCursor::addNew()
+mox::Status TableCursor::addNew()
 {
     startWriting(Mode::AddNew);
     return kOk;
@@ -42,18 +42,18 @@ void TableCursor::cancelEdit()
     m_mode = Mode::Browse;
 }
 
-Failure TableCursor::assign(const QString& field, QVariant value)
+mox::Status TableCursor::assign(const QString& field, QVariant value)
 {
     if (m_mode == Mode::Browse)
-        return {-23, u"テーブル %1 のレコードは編集中ではありません (項目「%2」)。"_s.arg(
+        return {kNotWriting, u"テーブル %1 のレコードは編集中ではありません (項目「%2」)。"_s.arg(
                          m_info->name, field)};
     const int column = m_info->find(field);
     if (column < 0 || column == m_info->rowAddress)
-        return {-3, u"テーブル %1 に項目「%2」はありません。"_s.arg(m_info->name, field)};
+        return {kFieldUnreadable, u"テーブル %1 に項目「%2」はありません。"_s.arg(m_info->name, field)};
     QVariant bound;
     QString error;
     if (!storedValue(m_info->columns[std::size_t(column)], value, m_db->engine(), &bound, &error))
-        return {-12, u"テーブル %1: %2"_s.arg(m_info->name, error)};
+        return {kUpdateFailed, u"テーブル %1: %2"_s.arg(m_info->name, error)};
     m_pendingValues[std::size_t(column)] = std::move(bound);
     m_assigned[column] = 1;
     return kOk;
@@ -138,50 +138,47 @@ const QString& TableCursor::writeSql(Mode mode)
     return m_writeSql;
 }
 
-Failure TableCursor::writeFailure(short own, const QString& error) const
+mox::Status TableCursor::writeFailure(short own, const QString& error) const
 {
     return {m_db->statusOf(own), u"テーブル %1: %2"_s.arg(m_info->name, error)};
 }
 
 // Starts a write. The audit trail is written by the database's triggers; on SQLite they take
 // the writer (program, user, host) from the writer table, which is filled for the length of a
-// transaction: a write to an audited table outside one gets a transaction of its own.
-Failure TableCursor::beginWrite(short own, bool* ownTransaction)
+// transaction: a write to an audited table outside one gets a transaction of its own, \p tx.
+mox::Status TableCursor::beginWrite(short own, std::optional<Transaction>* tx)
 {
     QString error;
-    *ownTransaction = false;
     if (!m_db->engine().writesNameTheWriter())
         return kOk;
     const std::optional<bool> isAudited = m_db->audited(*m_info, &error);
     if (!isAudited)
         return writeFailure(own, error);
-    *ownTransaction = *isAudited && !m_db->inTransaction();
-    if (*ownTransaction && !m_db->begin(&error))
-        return writeFailure(own, error);
+    if (*isAudited && !m_db->inTransaction()) {
+        tx->emplace(m_db);
+        if (!(*tx)->started())
+            return writeFailure(own, (*tx)->status().message);
+    }
     if (!m_db->noteWriter(*m_info, &error))
-        return finishWrite(*ownTransaction, writeFailure(own, error));
+        return writeFailure(own, error); // tx undoes its transaction
     return kOk;
 }
 
 // The record edited or deleted is no longer as it was read.
-Failure TableCursor::changedMeanwhile() const
+mox::Status TableCursor::changedMeanwhile() const
 {
     return {kRecordChanged, u"テーブル %1 のレコードは読み込んだ後に他の端末で更新または"
                             "削除されました。"_s.arg(m_info->name)};
 }
 
-// Ends a write: commits the transaction opened for it, or undoes it when the write failed.
-Failure TableCursor::finishWrite(bool ownTransaction, Failure result)
+// Ends a write: commits the transaction opened for it (\p tx) when the write succeeded; a
+// failed write's transaction is undone as \p tx goes.
+mox::Status TableCursor::finishWrite(std::optional<Transaction>& tx, mox::Status result)
 {
-    if (!ownTransaction)
+    if (!tx || !result.ok())
         return result;
-    QString error;
-    if (result.status < 0) {
-        m_db->rollback(&error);
-        return result;
-    }
-    if (!m_db->commit(&error))
-        return writeFailure(-16, error);
+    if (mox::Status s = tx->commit(); !s.ok())
+        return writeFailure(kCommitFailed, s.message);
     return result;
 }
 
@@ -201,12 +198,12 @@ void TableCursor::rememberWritten(Mode mode)
     m_db->noteWritten(m_info, row, false, mode == Mode::Edit ? &m_current : nullptr);
 }
 
-Failure TableCursor::update()
+mox::Status TableCursor::update()
 {
     m_ahead.reset();
     m_hasOpenBatch = false;
     if (m_mode == Mode::Browse)
-        return {-12, u"テーブル %1 のレコードは編集中ではありません。"_s.arg(m_info->name)};
+        return {kUpdateFailed, u"テーブル %1 のレコードは編集中ではありません。"_s.arg(m_info->name)};
     const Mode mode = m_mode;
     cancelEdit();
     if (mode == Mode::Edit && !m_assigned.contains(char(1)))
@@ -223,8 +220,8 @@ Failure TableCursor::update()
         asRead(m_current, &where, &binds);
     }
 
-    bool own = false;
-    if (Failure f = beginWrite(-12, &own); f.status < 0)
+    std::optional<Transaction> own;
+    if (mox::Status f = beginWrite(kUpdateFailed, &own); !f.ok())
         return f;
     QString error;
 
@@ -246,7 +243,7 @@ Failure TableCursor::update()
             return finishWrite(own, {kRecordChanged,
                                      u"テーブル %1 に同じキーのレコードが既にあります "
                                      "(他の端末で追加されました): %2"_s.arg(m_info->name, error)});
-        return finishWrite(own, writeFailure(-12, error));
+        return finishWrite(own, writeFailure(kUpdateFailed, error));
     }
     if (affected != 1)
         return finishWrite(own, changedMeanwhile());
@@ -257,8 +254,8 @@ Failure TableCursor::update()
         if (m_assigned[column])
             stored[std::size_t(column)] = m_pendingValues[std::size_t(column)];
     }
-    Failure done = finishWrite(own, kOk);
-    if (done.status < 0)
+    mox::Status done = finishWrite(own, kOk);
+    if (!done.ok())
         return done;
     if (mode == Mode::Edit) {
         m_current = std::move(stored);
@@ -268,31 +265,31 @@ Failure TableCursor::update()
     return kOk;
 }
 
-Failure TableCursor::remove()
+mox::Status TableCursor::remove()
 {
     m_ahead.reset();
     m_hasOpenBatch = false;
     cancelEdit();
     if (!m_hasCurrent)
-        return {-13, u"テーブル %1 にカレントレコードがありません。"_s.arg(m_info->name)};
-    if (Failure f = completeCurrent(); f.status < 0)
+        return {kDeleteFailed, u"テーブル %1 にカレントレコードがありません。"_s.arg(m_info->name)};
+    if (mox::Status f = completeCurrent(); !f.ok())
         return f;
     QString where;
     QVariantList binds;
     identity(m_current, &where, &binds);
     asRead(m_current, &where, &binds);
-    bool own = false;
-    if (Failure f = beginWrite(-13, &own); f.status < 0)
+    std::optional<Transaction> own;
+    if (mox::Status f = beginWrite(kDeleteFailed, &own); !f.ok())
         return f;
     QString error;
     int affected = 0;
     if (!m_db->execute(u"DELETE FROM "_s + Connection::quote(m_info->name) + u" WHERE "_s + where,
                        binds, &error, &affected))
-        return finishWrite(own, writeFailure(-13, error));
+        return finishWrite(own, writeFailure(kDeleteFailed, error));
     if (affected != 1)
         return finishWrite(own, changedMeanwhile());
     m_db->noteWritten(m_info, m_current, true, &m_current);
-    if (Failure f = finishWrite(own, kOk); f.status < 0)
+    if (mox::Status f = finishWrite(own, kOk); !f.ok())
         return f;
     m_hasCurrent = false;
     return kOk;

@@ -160,16 +160,17 @@ short recheck(KorDAO::clsTbAccess& tb, const QString& criteria, const KorDAO::Re
     return tb.DAO_RecCheck(seen);
 }
 
-// Commits after \p status 0, else undoes the transaction.
-short endWrite(KorDAO::clsTbAccess& tb, short status, const std::function<void()>& beforeCommit)
+// Commits after \p status 0, else undoes the transaction at once (so the operator's message
+// comes after the database is as it was).
+short endWrite(KorDAO::Transaction& tx, short status, const std::function<void()>& beforeCommit)
 {
     if (status != 0) {
-        tb.DAO_Rollback();
+        (void)tx.rollback();
         return status;
     }
     if (beforeCommit)
         beforeCommit();
-    return tb.DAO_CommitTrans(); // a commit that fails is undone by the component
+    return short(tx.commit().code); // a commit that fails is undone by the component
 }
 
 } // namespace
@@ -179,8 +180,11 @@ WriteResult saveKyuyo(KorDAO::clsTbAccess& tb, const QString& criteria,
                       const std::function<void()>& beforeCommit)
 {
     WriteResult r;
-    if ((r.status = tb.DAO_BeginTrans()) != 0)
+    KorDAO::Transaction tx(tb);
+    if (!tx.started()) {
+        r.status = short(tx.status().code);
         return r;
+    }
     short st = 0;
     try {
         bool found = false;
@@ -196,7 +200,7 @@ WriteResult saveKyuyo(KorDAO::clsTbAccess& tb, const QString& criteria,
     } catch (const KorDAO::DaoError& e) {
         st = e.status();
     }
-    r.status = endWrite(tb, st, beforeCommit);
+    r.status = endWrite(tx, st, beforeCommit);
     r.commitLoss = tb.DAO_CommitLoss();
     return r;
 }
@@ -205,8 +209,11 @@ WriteResult deleteKyuyo(KorDAO::clsTbAccess& tb, const QString& criteria,
                         const KorDAO::RecordStamp& seen, const std::function<void()>& beforeCommit)
 {
     WriteResult r;
-    if ((r.status = tb.DAO_BeginTrans()) != 0)
+    KorDAO::Transaction tx(tb);
+    if (!tx.started()) {
+        r.status = short(tx.status().code);
         return r;
+    }
     bool found = false;
     short st = recheck(tb, criteria, seen, &r, &found);
     if (st == 0 && !found) {
@@ -215,7 +222,7 @@ WriteResult deleteKyuyo(KorDAO::clsTbAccess& tb, const QString& criteria,
     }
     if (st == 0)
         st = tb.DAO_Delete(true);
-    r.status = endWrite(tb, st, beforeCommit);
+    r.status = endWrite(tx, st, beforeCommit);
     r.commitLoss = tb.DAO_CommitLoss();
     return r;
 }
