@@ -230,7 +230,13 @@ QString findIniFile(const QString& name)
     return {};
 }
 
-std::optional<DbSettings> readDbSettings(const QString& path, short* status, QString* error)
+namespace {
+
+// The keys of the [Database] section of the INI file \p path (upper-case key -> value), or
+// nullopt with \p status and \p error: the file cannot be read (kDatabaseMissing), its
+// encoding is neither UTF-8 nor CP932, or it has no [Database] section (kOpenFailed).
+std::optional<QHash<QString, QString>> readDatabaseSection(const QString& path, short* status,
+                                                           QString* error)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
@@ -276,6 +282,17 @@ std::optional<DbSettings> readDbSettings(const QString& path, short* status, QSt
         *error = u"%1 に [Database] セクションがありません。"_s.arg(path);
         return std::nullopt;
     }
+    return keys;
+}
+
+} // namespace
+
+std::optional<DbSettings> readDbSettings(const QString& path, short* status, QString* error)
+{
+    const std::optional<QHash<QString, QString>> section = readDatabaseSection(path, status, error);
+    if (!section)
+        return std::nullopt;
+    const QHash<QString, QString>& keys = *section;
     DbSettings s;
     const QString driver = keys.value(u"DRIVER"_s);
     if (driver.compare(u"QSQLITE", Qt::CaseInsensitive) == 0) {

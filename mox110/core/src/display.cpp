@@ -189,7 +189,7 @@ mox::Status prsDspKyuyo(BonusScreen& s, CalcContext& ctx, KorDAO::Record r)
     try {
         // A stored value the screen cannot show stops the display like an unreadable field.
         const auto unshowable = [](QStringView field) {
-            return KorDAO::DaoError(-3, field.toString() + u"の値が画面に表示できません。"_s);
+            return KorDAO::DaoError(KorDAO::kFieldUnreadable, field.toString() + u"の値が画面に表示できません。"_s);
         };
         const auto listChoice = [&](QStringView field) {
             const int index = r[field].toInt();

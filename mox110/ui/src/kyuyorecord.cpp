@@ -153,7 +153,7 @@ short recheck(KorDAO::clsTbAccess& tb, const QString& criteria, const KorDAO::Re
               WriteResult* r, bool* found)
 {
     const short find = tb.DAO_RecFind(1, criteria);
-    if (find != 0 && find != -8)
+    if (find != 0 && find != KorDAO::kNoRecord)
         return find;
     *found = find == 0;
     r->vanished = !*found && seen.isPresent();
@@ -218,7 +218,7 @@ WriteResult deleteKyuyo(KorDAO::clsTbAccess& tb, const QString& criteria,
     short st = recheck(tb, criteria, seen, &r, &found);
     if (st == 0 && !found) {
         r.missing = true;
-        st = -8;
+        st = KorDAO::kNoRecord;
     }
     if (st == 0)
         st = tb.DAO_Delete(true);
