@@ -139,11 +139,9 @@ frmMox030::~frmMox030() = default;
 
 void frmMox030::guarded(const std::function<void()>& work)
 {
-    try {
-        work();
-    } catch (const KorDAO::DaoError& e) {
-        mox::prsDaoStatus(e.status(), false);
-    }
+    // A field that cannot be read ends the work with the component's status, reported.
+    if (const mox::Status s = KorDAO::readFields(work); !s.ok())
+        mox::prsDaoStatus(s.code, false);
 }
 
 void frmMox030::Form_Load()

@@ -186,7 +186,7 @@ WriteResult saveKyuyo(KorDAO::clsTbAccess& tb, const QString& criteria,
         return r;
     }
     short st = 0;
-    try {
+    const mox::Status assigned = KorDAO::readFields([&] {
         bool found = false;
         st = recheck(tb, criteria, seen, &r, &found);
         if (st == 0)
@@ -197,9 +197,9 @@ WriteResult saveKyuyo(KorDAO::clsTbAccess& tb, const QString& criteria,
                 assignField(rec[f.name], f.value);
             st = tb.DAO_Update();
         }
-    } catch (const KorDAO::DaoError& e) {
-        st = e.status();
-    }
+    });
+    if (!assigned.ok())
+        st = short(assigned.code);
     r.status = endWrite(tx, st, beforeCommit);
     r.commitLoss = tb.DAO_CommitLoss();
     return r;

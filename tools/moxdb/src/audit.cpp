@@ -104,7 +104,7 @@ mox::Result<int> printAuditTrail(const KorDAO::DatabaseHandle& db, const AuditSe
                                     u"監査記録を読めません: %1"_s.arg(tb.lastError()));
     int printed = 0;
     short st = 0;
-    try {
+    const mox::Status read = KorDAO::readFields([&] {
         for (st = tb.DAO_RecRead(1); st == 0; st = tb.DAO_RecRead(2)) {
             KorDAO::Record rec = tb.TBRec();
             QStringList parts = {rec[u"AT"].toString(), who(rec), rec[u"PROGRAM"].toString(),
@@ -116,10 +116,9 @@ mox::Result<int> printAuditTrail(const KorDAO::DatabaseHandle& db, const AuditSe
                 out << "    " << line << '\n';
             ++printed;
         }
-    } catch (const KorDAO::DaoError& e) {
-        return mox::Status::failure(e.status(),
-                                    u"監査記録を読めません: %1"_s.arg(QString::fromUtf8(e.what())));
-    }
+    });
+    if (!read.ok())
+        return mox::Status::failure(read.code, u"監査記録を読めません: %1"_s.arg(read.message));
     if (st != KorDAO::kEndOfRecords)
         return mox::Status::failure(st, u"監査記録を読めません: %1"_s.arg(tb.lastError()));
     (void)tb.DAO_TableClose();

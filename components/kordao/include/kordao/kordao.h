@@ -64,6 +64,7 @@
 #include <functional>
 #include <memory>
 #include <stdexcept>
+#include <type_traits>
 
 namespace KorDAO {
 
@@ -141,6 +142,36 @@ public:
 private:
     short m_status;
 };
+
+/// Runs \p read, code that reads fields of records (TBRec) and may meet a DaoError, and gives
+/// what it returns, or the status and message of the DaoError (kFieldUnreadable,
+/// kRecordChanged …) as a mox::Status: for code that reads many fields at once and reports a
+/// failure as a status rather than catching the exception itself.
+///
+///     mox::Result<Currency> pay = KorDAO::readFields([&] {
+///         return rec[u"KYURYO"].toCurrency() + rec[u"KTYOGK"].toCurrency();
+///     });
+///
+/// \p read returning nothing gives a mox::Status; returning a mox::Status or a mox::Result
+/// gives that type; returning a value T gives mox::Result<T>.
+template <class Read>
+auto readFields(Read&& read)
+{
+    using Value = std::invoke_result_t<Read&>;
+    using Out = std::conditional_t<
+        std::is_void_v<Value>, mox::Status,
+        std::conditional_t<std::is_constructible_v<Value, mox::Status>, Value, mox::Result<Value>>>;
+    try {
+        if constexpr (std::is_void_v<Value>) {
+            read();
+            return Out{};
+        } else {
+            return Out(read());
+        }
+    } catch (const DaoError& e) {
+        return Out(mox::Status::failure(e.status(), QString::fromUtf8(e.what())));
+    }
+}
 
 /// The folders searched, in this order, for "MOX.INI" and "MOXENV.INI": $MOX_INI_DIR, the
 /// current folder (only when it is the user's own and neither group nor others may write in it:
