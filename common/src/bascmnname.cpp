@@ -134,11 +134,8 @@ void prsNameRead(short kind) {
             showFailure(u"名称設定テーブルのオープンに失敗しました。"_s);
         } else {
             if (count > 0 && table.DAO_RecRead(1) == 0) {
-                try {
-                    copyKind(m, table, kind);
-                } catch (const KorDAO::DaoError &) {
-                    // A NULL or non-numeric era start or rate: treated like an unreadable record.
-                }
+                // A NULL or non-numeric era start or rate: treated like an unreadable record.
+                (void)KorDAO::readFields([&] { copyKind(m, table, kind); });
             }
             (void)table.DAO_TableClose();
         }

@@ -2,75 +2,27 @@
 
 #include "connection.h"
 
-#include <sqlite3.h>
-
-#include <limits>
-
 using namespace Qt::StringLiterals;
 
 namespace KorDAO {
 
-namespace {
-
-// PostgreSQL takes this many records per INSERT statement.
-constexpr int kPostgresRowsPerStatement = 200;
-
-// The largest whole yen a Currency holds.
-constexpr qlonglong kMaxYen = std::numeric_limits<qint64>::max() / Currency::kScale;
-
-} // namespace
-
 struct BulkInsert::Impl {
-    // One value of the row being built, as it is bound.
-    struct Slot {
-        enum class Kind : unsigned char { Unset, Integer, Real, Text };
-        Kind kind = Kind::Unset;
-        qint64 integer = 0;
-        double real = 0;
-        QString text;
-    };
+    using Slot = BulkValue;
 
     DatabaseHandle db;
     std::shared_ptr<const TableInfo> info;
     std::vector<int> columns;
-    bool ownTransaction = false;
+    std::optional<Transaction> tx; // the transaction begun for the load, when none was open
     bool done = false;
-    QString insertHead; // INSERT INTO "T" ("A", "B") VALUES
-    std::shared_ptr<Connection::BulkLoad> load;
+    std::shared_ptr<BulkLoad> load;
+    std::unique_ptr<BulkWriter> writer;
 
     std::vector<Slot> row;
     QString rowError; // the first value of the row that its field cannot hold
 
-    // SQLite: one statement of one record, prepared for this load and bound value by value.
-    sqlite3_stmt* stmt = nullptr;
-
-    // PostgreSQL: records not yet sent, many per INSERT statement.
-    QVariantList pending;
-    int pendingRows = 0;
-    int rowsPerStatement = 1;
-    QString fullSql; // the statement of rowsPerStatement records
-
-    ~Impl()
-    {
-        if (stmt)
-            sqlite3_finalize(stmt);
-    }
-
     const ColumnInfo& column(int field) const
     {
         return info->columns[std::size_t(columns[std::size_t(field)])];
-    }
-
-    QString valuesSql(int rows) const
-    {
-        QString one = u"("_s;
-        for (std::size_t i = 0; i < columns.size(); ++i)
-            one += i == 0 ? u"?"_s : u", ?"_s;
-        one += u')';
-        QString sql = insertHead;
-        for (int r = 0; r < rows; ++r)
-            sql += (r == 0 ? u" "_s : u", "_s) + one;
-        return sql;
     }
 
     bool valid(int field)
@@ -91,7 +43,11 @@ struct BulkInsert::Impl {
                 rowError = error;
             return;
         }
-        Slot& s = row[std::size_t(field)];
+        take(row[std::size_t(field)], out);
+    }
+
+    static void take(Slot& s, const QVariant& out)
+    {
         switch (out.metaType().id()) {
         case QMetaType::LongLong:
             s.kind = Slot::Kind::Integer;
@@ -108,7 +64,7 @@ struct BulkInsert::Impl {
         }
     }
 
-    // The conversion of storedValue for an amount, without a QVariant on the way.
+    // The conversion of storedValue for an amount, without a QVariant on the way for a whole one.
     void setAmount(int field, Currency amount)
     {
         const ColumnInfo& c = column(field);
@@ -133,12 +89,8 @@ struct BulkInsert::Impl {
             if (whole) {
                 s.kind = Slot::Kind::Integer;
                 s.integer = amount.raw() / Currency::kScale;
-            } else if (db->engine() == Engine::Sqlite) {
-                s.kind = Slot::Kind::Real;
-                s.real = double(amount.raw()) / double(Currency::kScale);
             } else {
-                s.kind = Slot::Kind::Text;
-                s.text = amount.toPlainString();
+                take(s, db->engine().fraction(amount));
             }
             return;
         }
@@ -155,74 +107,12 @@ struct BulkInsert::Impl {
         return true;
     }
 
-    bool writeSqlite(QString* error)
-    {
-        int rc = SQLITE_OK;
-        for (std::size_t i = 0; i < row.size() && rc == SQLITE_OK; ++i) {
-            const Slot& s = row[i];
-            const int at = int(i) + 1;
-            switch (s.kind) {
-            case Slot::Kind::Integer:
-                rc = sqlite3_bind_int64(stmt, at, s.integer);
-                break;
-            case Slot::Kind::Real:
-                rc = sqlite3_bind_double(stmt, at, s.real);
-                break;
-            case Slot::Kind::Text:
-            case Slot::Kind::Unset:
-                // The text stays in its slot until the statement has run. A null text is
-                // NULL, as the PostgreSQL path sends it.
-                rc = s.text.isNull() ? sqlite3_bind_null(stmt, at)
-                                     : sqlite3_bind_text16(stmt, at, s.text.utf16(),
-                                                           int(s.text.size() * 2), SQLITE_STATIC);
-                break;
-            }
-        }
-        if (rc == SQLITE_OK)
-            rc = sqlite3_step(stmt);
-        const bool ok = rc == SQLITE_DONE;
-        if (!ok)
-            *error = QString::fromUtf8(sqlite3_errmsg(db->sqliteHandle()));
-        sqlite3_reset(stmt);
-        return ok;
-    }
-
-    void queuePostgres()
-    {
-        pending.reserve(pending.size() + qsizetype(row.size()));
-        for (const Slot& s : row) {
-            switch (s.kind) {
-            case Slot::Kind::Integer:
-                pending.push_back(qlonglong(s.integer));
-                break;
-            case Slot::Kind::Real:
-                pending.push_back(s.real);
-                break;
-            case Slot::Kind::Text:
-            case Slot::Kind::Unset:
-                pending.push_back(s.text);
-                break;
-            }
-        }
-    }
-
-    bool flush(QString* error)
-    {
-        if (pendingRows == 0)
-            return true;
-        const bool ok = db->execute(
-            pendingRows == rowsPerStatement ? fullSql : valuesSql(pendingRows), pending, error);
-        pending.clear();
-        pendingRows = 0;
-        return ok;
-    }
-
     // Ends this load's part in the bulk load of the table (once).
     bool endLoad(QString* error)
     {
         if (!load)
             return true;
-        const std::shared_ptr<Connection::BulkLoad> ending = std::move(load);
+        const std::shared_ptr<BulkLoad> ending = std::move(load);
         load.reset();
         return db->endBulkLoad(ending, error);
     }
@@ -231,14 +121,14 @@ struct BulkInsert::Impl {
     // caller's transaction.
     void abandon()
     {
-        QString ignored;
-        if (ownTransaction && db->inTransaction()) {
+        if (tx) {
             load.reset();
-            db->rollback(&ignored);
+            (void)tx->rollback();
+            tx.reset();
         } else {
-            endLoad(&ignored);
+            QString ignored;
+            (void)endLoad(&ignored);
         }
-        ownTransaction = false;
     }
 
     void clearRow()
@@ -256,20 +146,20 @@ BulkInsert::BulkInsert(DatabaseHandle db, const QString& table, const QStringLis
 {
     d->db = std::move(db);
     if (!d->db) {
-        m_status = -2;
+        m_status = kTableMissing;
         m_lastError = u"データベースが開かれていません。"_s;
         return;
     }
     d->info = d->db->table(table, &m_lastError);
     if (!d->info) {
-        m_status = -2;
+        m_status = kTableMissing;
         return;
     }
     QString names;
     for (const QString& f : fields) {
         const int column = d->info->find(f);
         if (column < 0 || column == d->info->rowAddress) {
-            m_status = -66;
+            m_status = kBadCondition;
             m_lastError = u"テーブル %1 に項目「%2」はありません。"_s.arg(table, f);
             return;
         }
@@ -278,31 +168,22 @@ BulkInsert::BulkInsert(DatabaseHandle db, const QString& table, const QStringLis
                  Connection::quote(d->info->columns[std::size_t(column)].name);
     }
     d->row.resize(d->columns.size());
-    d->insertHead =
+    const QString insertHead =
         u"INSERT INTO "_s + Connection::quote(d->info->name) + u" ("_s + names + u") VALUES"_s;
     if (!d->db->inTransaction()) {
-        if (!d->db->begin(&m_lastError)) {
-            m_status = -15;
+        d->tx.emplace(d->db);
+        if (!d->tx->started()) {
+            m_status = kBeginFailed;
+            m_lastError = d->tx->status().message;
+            d->tx.reset();
             return;
         }
-        d->ownTransaction = true;
     }
     d->load = d->db->beginBulkLoad(*d->info, &m_lastError);
-    if (!d->load) {
-        m_status = -12;
-        d->abandon();
-        return;
-    }
-    if (d->db->engine() == Engine::Postgres) {
-        d->rowsPerStatement = kPostgresRowsPerStatement;
-        d->fullSql = d->valuesSql(d->rowsPerStatement);
-        return;
-    }
-    const QByteArray sql = d->valuesSql(1).toUtf8();
-    if (sqlite3_prepare_v3(d->db->sqliteHandle(), sql.constData(), int(sql.size()),
-                           SQLITE_PREPARE_PERSISTENT, &d->stmt, nullptr) != SQLITE_OK) {
-        m_status = -12;
-        m_lastError = QString::fromUtf8(sqlite3_errmsg(d->db->sqliteHandle()));
+    if (d->load)
+        d->writer = d->db->engine().bulkWriter(insertHead, int(d->columns.size()), &m_lastError);
+    if (!d->load || !d->writer) {
+        m_status = kUpdateFailed;
         d->abandon();
     }
 }
@@ -362,10 +243,10 @@ short BulkInsert::addRow()
         return m_status;
     if (d->done) {
         m_lastError = u"BulkInsert は終了しています。"_s;
-        return -12;
+        return kUpdateFailed;
     }
     auto fail = [this](const QString& error) {
-        m_status = -12;
+        m_status = kUpdateFailed;
         m_lastError = u"テーブル %1 の %2 件目: %3"_s.arg(d->info->name).arg(m_rows + 1).arg(error);
         d->abandon();
         return m_status;
@@ -373,14 +254,8 @@ short BulkInsert::addRow()
     QString error = d->rowError;
     if (!error.isEmpty() || !d->complete(&error))
         return fail(error);
-    if (d->stmt) {
-        if (!d->writeSqlite(&error))
-            return fail(error);
-    } else {
-        d->queuePostgres();
-        if (++d->pendingRows == d->rowsPerStatement && !d->flush(&error))
-            return fail(error);
-    }
+    if (!d->writer->add(d->row, &error))
+        return fail(error);
     d->clearRow();
     ++m_rows;
     return 0;
@@ -393,17 +268,21 @@ short BulkInsert::finish()
     if (d->done)
         return 0;
     QString error;
-    if (!d->flush(&error) || !d->endLoad(&error) ||
+    if (!d->writer->flush(&error) || !d->endLoad(&error) ||
         (m_rows > 0 && !d->db->auditBulk(*d->info, u"BULK INSERT"_s, m_rows, &error))) {
-        m_status = -12;
+        m_status = kUpdateFailed;
         m_lastError = u"テーブル %1: %2"_s.arg(d->info->name, error);
         d->abandon();
         return m_status;
     }
     d->done = true;
-    if (d->ownTransaction && !d->db->commit(&error)) {
-        m_status = -16;
-        m_lastError = error;
+    if (!d->tx)
+        return 0;
+    const mox::Status committed = d->tx->commit();
+    d->tx.reset();
+    if (!committed.ok()) {
+        m_status = kCommitFailed;
+        m_lastError = committed.message;
         return m_status;
     }
     return 0;
@@ -413,24 +292,24 @@ short clearTable(const DatabaseHandle& db, const QString& table, QString* error)
 {
     if (!db) {
         *error = u"データベースが開かれていません。"_s;
-        return -2;
+        return kTableMissing;
     }
     const std::shared_ptr<const TableInfo> info = db->table(table, error);
     if (!info)
-        return -2;
-    const bool own = !db->inTransaction();
-    if (own && !db->begin(error))
-        return -15;
+        return kTableMissing;
+    Transaction tx(db);
+    if (!tx.started()) {
+        *error = tx.status().message;
+        return kBeginFailed;
+    }
     if (!db->clearTable(*info, error)) {
         *error = u"テーブル %1: %2"_s.arg(table, *error);
-        if (own) {
-            QString ignored;
-            db->rollback(&ignored);
-        }
-        return -12;
+        return kUpdateFailed; // tx undoes a transaction of its own
     }
-    if (own && !db->commit(error))
-        return -16;
+    if (mox::Status s = tx.commit(); !s.ok()) {
+        *error = s.message;
+        return kCommitFailed;
+    }
     return 0;
 }
 

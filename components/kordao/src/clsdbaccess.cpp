@@ -54,13 +54,13 @@ short clsDbAccess::DAO_DBOpen()
     m_lastError.clear();
     if (m_iniName.isEmpty()) {
         m_lastError = u"設定ファイル名 (DBIniNameString) が指定されていません。"_s;
-        return -18;
+        return kBadSetting;
     }
     const QString path = findIniFile(m_iniName);
     if (path.isEmpty()) {
         m_lastError = u"設定ファイル %1 が見つかりません（探したフォルダ: %2）。"_s.arg(
             m_iniName, iniSearchFolders().join(u"、"_s));
-        return -20;
+        return kDatabaseMissing;
     }
     short status = 0;
     std::optional<DbSettings> settings = readDbSettings(path, &status, &m_lastError);
@@ -93,7 +93,7 @@ short clsDbAccess::DAO_DBOpen()
 
 QString sqliteDatabaseFile(const DatabaseHandle& db)
 {
-    return db && db->settings().engine == Engine::Sqlite ? db->settings().database : QString();
+    return db ? db->engine().databaseFile() : QString();
 }
 
 QString configuredSqliteFile(const QString& iniName)
@@ -109,15 +109,7 @@ QString configuredSqliteFile(const QString& iniName)
 
 QString databaseLocation(const DatabaseHandle& db)
 {
-    if (!db)
-        return QString();
-    const DbSettings& s = db->settings();
-    if (s.engine == Engine::Sqlite)
-        return u"SQLite "_s + s.database;
-    QString server = s.host.isEmpty() ? u"（既定）"_s : s.host;
-    if (s.port > 0)
-        server += u':' + QString::number(s.port);
-    return u"PostgreSQL サーバー %1 のデータベース %2"_s.arg(server, s.database);
+    return db ? db->engine().location() : QString();
 }
 
 short clsDbAccess::DAO_DBClose()

@@ -37,13 +37,13 @@ int clsTbAccess::DAO_TableOpen(const QString& filter, const QString& sort)
     m_lastError.clear();
     if (!d->db) {
         m_lastError = u"テーブル %1: データベースが開かれていません。"_s.arg(m_tableName);
-        return -2;
+        return kTableMissing;
     }
     auto cursor = std::make_unique<TableCursor>(d->db);
-    const Failure f = cursor->open(m_tableName, filter, sort);
-    if (f.status < 0) {
+    const mox::Status f = cursor->open(m_tableName, filter, sort);
+    if (!f.ok()) {
         m_lastError = f.message;
-        return f.status;
+        return f.code;
     }
     const int count = int(cursor->count());
     d->cursor = std::move(cursor);
@@ -56,10 +56,10 @@ short clsTbAccess::DAO_TableClose()
     return 0;
 }
 
-short clsTbAccess::report(const Failure& f)
+short clsTbAccess::report(const mox::Status& s)
 {
-    m_lastError = f.message;
-    return f.status;
+    m_lastError = s.message;
+    return short(s.code);
 }
 
 short clsTbAccess::notOpen(short status)
@@ -71,10 +71,10 @@ short clsTbAccess::notOpen(short status)
 short clsTbAccess::DAO_RecRead(short mode)
 {
     if (!d->cursor)
-        return notOpen(-7);
+        return notOpen(kTableNotOpen);
     if (mode != 1 && mode != 2) {
         m_lastError = u"DAO_RecRead の指定 %1 は使えません (1 または 2)。"_s.arg(mode);
-        return -24;
+        return kBadArgument;
     }
     return report(mode == 1 ? d->cursor->first() : d->cursor->next());
 }
@@ -82,32 +82,32 @@ short clsTbAccess::DAO_RecRead(short mode)
 short clsTbAccess::DAO_RecFind(short mode, const QString& criteria)
 {
     if (!d->cursor)
-        return notOpen(-7);
+        return notOpen(kTableNotOpen);
     if (mode != 1) {
         m_lastError = u"DAO_RecFind の指定 %1 は使えません (1 のみ)。"_s.arg(mode);
-        return -24;
+        return kBadArgument;
     }
     return report(d->cursor->find(criteria));
 }
 
 short clsTbAccess::DAO_Edit(bool)
 {
-    return d->cursor ? report(d->cursor->edit()) : notOpen(-11);
+    return d->cursor ? report(d->cursor->edit()) : notOpen(kEditFailed);
 }
 
 short clsTbAccess::DAO_AddNew(bool)
 {
-    return d->cursor ? report(d->cursor->addNew()) : notOpen(-10);
+    return d->cursor ? report(d->cursor->addNew()) : notOpen(kAddNewFailed);
 }
 
 short clsTbAccess::DAO_Update()
 {
-    return d->cursor ? report(d->cursor->update()) : notOpen(-12);
+    return d->cursor ? report(d->cursor->update()) : notOpen(kUpdateFailed);
 }
 
 short clsTbAccess::DAO_Delete(bool)
 {
-    return d->cursor ? report(d->cursor->remove()) : notOpen(-13);
+    return d->cursor ? report(d->cursor->remove()) : notOpen(kDeleteFailed);
 }
 
 RecordStamp clsTbAccess::DAO_RecStamp() const
@@ -124,14 +124,14 @@ RecordStamp clsTbAccess::DAO_RecStamp() const
 short clsTbAccess::DAO_RecCheck(const RecordStamp& stamp)
 {
     if (!d->cursor)
-        return notOpen(-7);
-    Failure failure{0, {}};
+        return notOpen(kTableNotOpen);
+    mox::Status failure;
     const std::vector<QVariant>* row = d->cursor->lastFound(&failure);
-    if (failure.status < 0 && failure.status != kRecordChanged)
+    if (!failure.ok() && failure.code != kRecordChanged)
         return report(failure);
     const TableInfo& info = d->cursor->info();
     if (stamp.m_table != m_tableName)
-        return report({-24, u"テーブル %1 に別のテーブル %2 の読込記録は使えません。"_s.arg(
+        return report({kBadArgument, u"テーブル %1 に別のテーブル %2 の読込記録は使えません。"_s.arg(
                                 m_tableName, stamp.m_table)});
     if (!stamp.m_present && !row)
         return 0;
@@ -160,11 +160,11 @@ short clsTbAccess::DAO_BeginTrans()
 {
     if (!d->db) {
         m_lastError = u"データベースが開かれていません。"_s;
-        return -15;
+        return kBeginFailed;
     }
     QString error;
     if (!d->db->begin(&error))
-        return report({d->db->statusOf(-15), error});
+        return report({d->db->statusOf(kBeginFailed), error});
     return 0;
 }
 
@@ -172,11 +172,11 @@ short clsTbAccess::DAO_CommitTrans()
 {
     if (!d->db) {
         m_lastError = u"データベースが開かれていません。"_s;
-        return -16;
+        return kCommitFailed;
     }
     QString error;
     if (!d->db->commit(&error))
-        return report({d->db->statusOf(-16), error});
+        return report({d->db->statusOf(kCommitFailed), error});
     // A commit settled as saved after the connection was lost says so.
     if (d->db->lostCommit() == CommitLoss::Saved)
         m_lastError = error;
@@ -192,7 +192,7 @@ short clsTbAccess::DAO_Rollback()
 {
     if (!d->db) {
         m_lastError = u"データベースが開かれていません。"_s;
-        return -17;
+        return kRollbackFailed;
     }
     if (d->cursor)
         d->cursor->cancelEdit();
@@ -202,7 +202,7 @@ short clsTbAccess::DAO_Rollback()
         return 0;
     QString error;
     if (!d->db->rollback(&error))
-        return report({-17, error});
+        return report({kRollbackFailed, error});
     if (d->cursor)
         d->cursor->cancelEdit();
     return 0;
@@ -211,12 +211,12 @@ short clsTbAccess::DAO_Rollback()
 const QVariant& clsTbAccess::fieldValue(const QString& field, ColumnKind* kind)
 {
     if (!d->cursor)
-        throw DaoError(-3, u"テーブル %1 は開かれていません。"_s.arg(m_tableName));
-    Failure failure{0, {}};
+        throw DaoError(kFieldUnreadable, u"テーブル %1 は開かれていません。"_s.arg(m_tableName));
+    mox::Status failure;
     const QVariant* v = d->cursor->value(field, kind, &failure);
     if (!v) {
         m_lastError = failure.message;
-        throw DaoError(failure.status, m_lastError);
+        throw DaoError(short(failure.code), m_lastError);
     }
     return *v;
 }
@@ -224,11 +224,11 @@ const QVariant& clsTbAccess::fieldValue(const QString& field, ColumnKind* kind)
 void clsTbAccess::assignField(const QString& field, QVariant value)
 {
     if (!d->cursor)
-        throw DaoError(-23, u"テーブル %1 は開かれていません。"_s.arg(m_tableName));
-    const Failure f = d->cursor->assign(field, std::move(value));
-    if (f.status < 0) {
+        throw DaoError(kNotWriting, u"テーブル %1 は開かれていません。"_s.arg(m_tableName));
+    const mox::Status f = d->cursor->assign(field, std::move(value));
+    if (!f.ok()) {
         m_lastError = f.message;
-        throw DaoError(f.status, f.message);
+        throw DaoError(short(f.code), f.message);
     }
 }
 

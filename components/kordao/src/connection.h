@@ -4,6 +4,8 @@
 // connection, the column catalogue of the tables opened so far, the prepared statements in use
 // and the state of the transaction.
 
+#include "engine.h"
+#include "values.h"
 #include "kordao/kordao.h"
 #include "mox/currency.h"
 
@@ -20,9 +22,6 @@
 #include <optional>
 #include <memory>
 #include <vector>
-
-struct sqlite3;
-struct sqlite3_stmt;
 
 namespace KorDAO {
 
@@ -93,16 +92,6 @@ QString effectiveSslMode(const DbSettings& s);
 /// server's 63 bytes at a UTF-8 character boundary.
 QString sessionApplicationName(const QString& program, const QString& osUser, const QString& host);
 
-/// Why the last statement failed, as far as callers must tell the cases apart.
-enum class FailureKind {
-    Other,     // the statement's own failure: syntax, constraint, permission …
-    Unreadable, // the data could not be read or written: I/O, a damaged file, no space or memory
-    Busy,      // a lock not granted within the lock timeout (or a deadlock)
-    StatementTimeout, // a statement cut off after running for the statement timeout
-    Lost,      // the connection to the server is gone
-    Duplicate, // a record with the same key exists
-};
-
 /// One change recorded in the audit table.
 struct AuditEntry {
     QString table;
@@ -118,11 +107,17 @@ public:
     Connection& operator=(const Connection&) = delete;
     ~Connection();
 
-    /// Opens the database. On failure returns nullptr and sets \p status (-1, -20) and \p error.
+    /// Opens the database. On failure returns nullptr and sets \p status (-1, -18, -20) and
+    /// \p error.
     static std::shared_ptr<Connection> open(const DbSettings& settings, bool createIfMissing,
                                             short* status, QString* error);
+    /// A connection to \p settings over the Qt connection \p db named \p name, not opened yet
+    /// and without an engine: the engines' open functions make it and give it theirs.
+    static std::shared_ptr<Connection> make(const DbSettings& settings, QSqlDatabase db,
+                                            QString name);
+    void setEngine(std::unique_ptr<DatabaseEngine> engine) { m_engine = std::move(engine); }
 
-    Engine engine() const { return m_engine; }
+    DatabaseEngine& engine() const { return *m_engine; }
     QSqlDatabase& db() { return m_db; }
 
     /// The database objects (clsDbAccess) that opened this connection and have not closed it.
@@ -131,7 +126,7 @@ public:
     const DbSettings& settings() const { return m_settings; }
 
     /// Why the last failing statement (select, execute, begin, commit) failed.
-    FailureKind lastFailure() const { return m_lastFailure; }
+    FailureKind lastFailure() const { return m_engine->lastFailure(); }
     /// The status of the last failure: kLockTimeout, kStatementTimeout or kConnectionLost when
     /// it was that, else \p own (the operation's own status).
     short statusOf(short own) const;
@@ -145,50 +140,47 @@ public:
         m_facts.reset();
     }
 
-    using Row = std::vector<QVariant>;
+    using Row = KorDAO::Row;
 
     /// Runs the query \p sql with \p binds and appends its rows to \p rows: integers as
     /// qlonglong, SQLite's fractional numbers as double, PostgreSQL's NUMERIC as decimal text,
-    /// texts as QString, NULL as a null QVariant. False (and \p error) when it fails.
+    /// texts as QString, NULL as a null QVariant. False (and \p error) when it fails. A read
+    /// outside a transaction that finds the connection dropped connects again and is made once
+    /// more.
     bool select(const QString& sql, const QVariantList& binds, std::vector<Row>* rows,
                 QString* error);
     /// Runs the statement \p sql with \p binds; \p rowsAffected receives the records changed.
     bool execute(const QString& sql, const QVariantList& binds, QString* error,
                  int* rowsAffected = nullptr);
 
-    /// The engine's own connection (SQLite only; nullptr on PostgreSQL).
-    sqlite3* sqliteHandle() const { return m_sqlite; }
-
-    /// One table being loaded in bulk inside the open transaction (see beginBulkLoad).
-    struct BulkLoad {
-        QString table;
-        int users = 0;
-        QStringList triggerSql; // the counter's insert trigger set aside (SQLite)
-        bool open = true;       // false once the counter is written or the transaction undone
-        bool marked = false;    // PostgreSQL: counted in the session's bulk mark
-    };
+    using BulkLoad = KorDAO::BulkLoad;
 
     /// Starts loading \p table in bulk inside the open transaction. On SQLite the counter's
     /// per-record insert trigger is set aside, the writer marked as loading in bulk (the load
     /// writes one audit row at its end: auditBulk) and the page cache enlarged while a load is
-    /// open;
-    /// the counter is set to the records the table then holds (one count, exact whatever else
-    /// was written meanwhile), and the triggers put back, when the last load of the table ends,
-    /// or at the latest just before the transaction commits. On PostgreSQL the session is marked
-    /// as loading in bulk (see markBulk) while a load is open.
+    /// open; the counter is set to the records the table then holds (one count, exact whatever
+    /// else was written meanwhile), and the triggers put back, when the last load of the table
+    /// ends, or at the latest just before the transaction commits. On PostgreSQL the session is
+    /// marked as loading in bulk (kordao.bulk) while a load is open.
     /// Every change is part of the transaction: a rollback, or a process killed on the way,
     /// leaves the database as it was. nullptr (and \p error) on failure.
     std::shared_ptr<BulkLoad> beginBulkLoad(const TableInfo& table, QString* error);
     /// Ends one load begun by beginBulkLoad. False (and \p error) when the counter or trigger
     /// could not be written back: the transaction must then be undone.
-    bool endBulkLoad(const std::shared_ptr<BulkLoad>& load, QString* error);
+    bool endBulkLoad(const std::shared_ptr<BulkLoad>& load, QString* error)
+    {
+        return m_engine->endBulkLoad(load, error);
+    }
 
     /// Deletes every record of \p table inside the open transaction, keeping its record count
     /// right, without visiting the records one by one; an audited table records it in one row.
     bool clearTable(const TableInfo& table, QString* error);
     /// Records in one audit row that \p records were loaded into \p table in bulk (SQLite; on
     /// PostgreSQL the server's triggers write it, and this does nothing).
-    bool auditBulk(const TableInfo& table, const QString& action, qint64 records, QString* error);
+    bool auditBulk(const TableInfo& table, const QString& action, qint64 records, QString* error)
+    {
+        return m_engine->auditBulk(table, action, records, error);
+    }
 
     bool inTransaction() const { return m_inTransaction; }
     /// The last transaction ended in a commit that failed (and was undone).
@@ -211,6 +203,9 @@ public:
     void noteWritten(const std::shared_ptr<const TableInfo>& table,
                      const std::vector<QVariant>& row, bool deleted,
                      const std::vector<QVariant>* before);
+    /// Forgets the records the open transaction wrote: a bulk write is not settled record by
+    /// record, so its lost commit is unknown.
+    void forgetWritten();
 
     /// True when the database keeps the audit table; changes to its other tables are then
     /// recorded (the audit table and the record counter excepted). nullopt (and \p error) when
@@ -222,7 +217,18 @@ public:
     /// names this program, its user and host in the writer table for the audit triggers, once
     /// per transaction (commit empties it again). Nothing on PostgreSQL, where the server
     /// takes the writer from the session.
-    bool noteWriter(const TableInfo& table, QString* error);
+    bool noteWriter(const TableInfo& table, QString* error)
+    {
+        return m_engine->noteWriter(table, error);
+    }
+
+    // What the component's own tables say about the database, read once per connection.
+    struct Facts {
+        bool audited = false;  // the audit table exists
+        bool writer = false;   // the writer table exists (SQLite)
+        QSet<QString> counted; // tables whose record count kRowCountTable keeps
+    };
+    const Facts* facts(QString* error);
 
     /// Quotes an identifier for this engine: "KEY", "名設定".
     static QString quote(const QString& identifier);
@@ -233,40 +239,7 @@ public:
 private:
     Connection(const DbSettings& settings, QSqlDatabase db, QString name);
     std::shared_ptr<TableInfo> loadTable(const QString& table, QString* error);
-    // What the component's own tables say about the database, read once per connection.
-    struct Facts {
-        bool audited = false;   // the audit table exists
-        bool writer = false;    // the writer table exists (SQLite)
-        QSet<QString> counted;  // tables whose record count kRowCountTable keeps
-    };
-    const Facts* facts(QString* error);
-
-    // Failures: what kind they were, and connecting again after the connection was lost.
-    void noteSqliteFailure();
-    void notePostgresFailure(const QSqlError& e);
-    bool serverAlive();
     bool ensureConnected(QString* error);
-    bool runSelect(const QString& sql, const QVariantList& binds, std::vector<Row>* rows,
-                   QString* error);
-
-    // Statements are prepared once per SQL text and kept while the connection lives: on SQLite
-    // the engine's own statements (reading through Qt would rebuild a record description on
-    // every execution), on PostgreSQL Qt's prepared queries.
-    sqlite3_stmt* sqliteStatement(const QString& sql, QString* error);
-    bool bindSqlite(sqlite3_stmt* stmt, const QVariantList& binds, QString* error);
-    QSqlQuery* prepared(const QString& sql, QString* error);
-    void dropStatements();
-    bool restoreBulkLoad(const QString& table, QString* error);
-    void forgetBulkLoads();
-    bool restoreCacheSize(QString* error);
-    // PostgreSQL: marks the session's transaction as a bulk load of the administration tool
-    // (kordao.bulk), which the server's audit triggers honour for the table owner's logins.
-    bool markBulk(bool on, QString* error);
-    // SQLite: names this program in the writer table for the open transaction, with the mark
-    // \p bulk that makes the trail's insert and delete triggers skip the records.
-    bool setWriter(bool bulk, QString* error);
-    // SQLite: drops the triggers \p names of the open transaction, keeping their SQL.
-    bool setTriggersAside(const QStringList& names, QStringList* sql, QString* error);
 
     // What the open transaction wrote through the table objects, to be read back when the
     // answer to its COMMIT is lost: the record of each key as last written, or its deletion.
@@ -281,7 +254,7 @@ private:
     bool settleLostCommit(std::vector<Written> written, bool complete, QString* error);
     bool readBack(const Written& w, Outcome* outcome, QString* error);
 
-    Engine m_engine;
+    std::unique_ptr<DatabaseEngine> m_engine;
     DbSettings m_settings;
     QSqlDatabase m_db;
     QString m_name;
@@ -292,57 +265,25 @@ private:
     QHash<QString, std::size_t> m_writtenIndex; // table and key values: index in m_written
     bool m_writtenComplete = true;              // every write of the transaction is in m_written
     int m_users = 0;
-    FailureKind m_lastFailure = FailureKind::Other;
-    bool m_lost = false;              // connect again before the next statement
-    QElapsedTimer m_statementClock;   // started as a PostgreSQL statement is sent
     std::optional<Facts> m_facts;
     std::map<QString, std::shared_ptr<const TableInfo>> m_catalogue;
-    sqlite3* m_sqlite = nullptr;
-    QHash<QString, sqlite3_stmt*> m_sqliteStatements;
-    QHash<QString, std::shared_ptr<QSqlQuery>> m_statements;
-    std::map<QString, std::shared_ptr<BulkLoad>> m_bulkLoads;
-    qlonglong m_cacheSize = 0; // the page cache setting before bulk loading enlarged it
-    int m_bulkMarks = 0;       // PostgreSQL: loads open under the session's bulk mark
-    bool m_writerNoted = false; // SQLite: the writer table holds this transaction's writer
-    bool m_writerBulk = false;  // SQLite: … marked as loading in bulk
 };
 
-/// Converts a value assigned by a program (int, qlonglong, Currency or QString) into what is bound
-/// for column \p c on \p engine: whole numbers as qlonglong, fractional amounts as the nearest
-/// double (SQLite) or exact decimal text (PostgreSQL), texts as QString. False (and \p error) for
-/// a value the column cannot hold (a fraction or a non-number in a code column, a non-number in
-/// an amount column, a value of another type).
-bool storedValue(const ColumnInfo& c, const QVariant& v, Engine engine, QVariant* out,
-                 QString* error);
+/// Who this process is: the desk's account and machine and the program, as the audit rows show
+/// them (SQLite: through the writer row; PostgreSQL: through the session's application_name).
+struct Author {
+    QString osUser;
+    QString host;
+    QString program;
+};
+const Author& author();
 
-/// True for a value that is SQL NULL: a null QVariant, or a null QString (an empty text that is
-/// not null is '', a value of its own). Both engines store, compare and bind it so.
-inline bool isSqlNull(const QVariant& v)
-{
-    return v.isNull() || (v.metaType().id() == QMetaType::QString &&
-                          static_cast<const QString*>(v.constData())->isNull());
-}
-
-/// Whether two values as read or written are the same: NULL equals only NULL, so NULL and ''
-/// differ.
-inline bool sameValue(const QVariant& a, const QVariant& b)
-{
-    const bool nullA = isSqlNull(a);
-    const bool nullB = isSqlNull(b);
-    return nullA || nullB ? nullA && nullB : a == b;
-}
+/// Counts one connection opened (see KorDAO::connectionsOpened).
+void countConnection();
+/// A name for a new Qt connection, unique in the process.
+QString nextConnectionName();
 
 /// Counts one statement sent to a database (see KorDAO::statementsSent).
 void countStatement();
-
-/// The exact amount of a value as the drivers deliver it (integer, double, decimal text) or as
-/// it is written (Currency); nullopt for anything else.
-std::optional<Currency> amountOf(const QVariant& v);
-
-/// The status and message of a database access that went wrong.
-struct Failure {
-    short status;
-    QString message;
-};
 
 } // namespace KorDAO

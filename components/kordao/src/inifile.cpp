@@ -281,17 +281,22 @@ std::optional<QHash<QString, QString>> readIniSection(const QString& path, QStri
     return sectionKeys(*text, section, &seen, &holdsPassword);
 }
 
+namespace {
+std::optional<DbSettings> settingsOf(const QHash<QString, QString>& keys, const QString& path,
+                                     short* status, QString* error);
+} // namespace
+
 std::optional<DbSettings> readDbSettings(const QString& path, short* status, QString* error)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
-        *status = -20;
+        *status = kDatabaseMissing;
         *error = u"%1 を読めません: %2"_s.arg(path, file.errorString());
         return std::nullopt;
     }
     const std::optional<QString> text = iniText(file.readAll());
     if (!text) {
-        *status = -1;
+        *status = kOpenFailed;
         *error = u"%1 の文字コードが UTF-8 でも CP932 (シフトJIS) でもありません。"_s.arg(path);
         return std::nullopt;
     }
@@ -303,10 +308,20 @@ std::optional<DbSettings> readDbSettings(const QString& path, short* status, QSt
     if (holdsPassword)
         warnIfPasswordExposed(path);
     if (!sawDatabase) {
-        *status = -1;
+        *status = kOpenFailed;
         *error = u"%1 に [Database] セクションがありません。"_s.arg(path);
         return std::nullopt;
     }
+    return settingsOf(keys, path, status, error);
+}
+
+namespace {
+
+// The settings that the keys of [Database] (upper-case key -> value) of the file \p path give,
+// or nullopt with the status and a message naming the key at fault.
+std::optional<DbSettings> settingsOf(const QHash<QString, QString>& keys, const QString& path,
+                                     short* status, QString* error)
+{
     DbSettings s;
     const QString driver = keys.value(u"DRIVER"_s);
     if (driver.compare(u"QSQLITE", Qt::CaseInsensitive) == 0) {
@@ -314,7 +329,7 @@ std::optional<DbSettings> readDbSettings(const QString& path, short* status, QSt
     } else if (driver.compare(u"QPSQL", Qt::CaseInsensitive) == 0) {
         s.engine = Engine::Postgres;
     } else {
-        *status = -1;
+        *status = kOpenFailed;
         *error = driver.isEmpty()
                      ? u"%1 の [Database] に Driver= がありません。"_s.arg(path)
                      : u"%1 の Driver=%2 は使えません (QSQLITE または QPSQL)。"_s.arg(path, driver);
@@ -322,7 +337,7 @@ std::optional<DbSettings> readDbSettings(const QString& path, short* status, QSt
     }
     const QString database = keys.value(u"DATABASE"_s);
     if (database.isEmpty()) {
-        *status = -18;
+        *status = kBadSetting;
         *error = u"%1 の [Database] に Database= がありません。"_s.arg(path);
         return std::nullopt;
     }
@@ -330,7 +345,7 @@ std::optional<DbSettings> readDbSettings(const QString& path, short* status, QSt
         bool ok = false;
         s.lockTimeout = timeout.toInt(&ok);
         if (!ok || s.lockTimeout < 1 || s.lockTimeout > 3600) {
-            *status = -18;
+            *status = kBadSetting;
             *error = u"%1 の LockTimeout=%2 が不正です (1〜3600 秒)。"_s.arg(path, timeout);
             return std::nullopt;
         }
@@ -339,7 +354,7 @@ std::optional<DbSettings> readDbSettings(const QString& path, short* status, QSt
         bool ok = false;
         s.statementTimeout = timeout.toInt(&ok);
         if (!ok || s.statementTimeout < 0 || s.statementTimeout > kMaxStatementTimeout) {
-            *status = -18;
+            *status = kBadSetting;
             *error = u"%1 の StatementTimeout=%2 が不正です (1〜%3 秒、0 は無制限)。"_s.arg(
                 path, timeout, QString::number(kMaxStatementTimeout));
             return std::nullopt;
@@ -359,16 +374,18 @@ std::optional<DbSettings> readDbSettings(const QString& path, short* status, QSt
         bool ok = false;
         s.port = port.toInt(&ok);
         if (!ok || s.port <= 0 || s.port > 65535) {
-            *status = -18;
+            *status = kBadSetting;
             *error = u"%1 の Port=%2 が不正です。"_s.arg(path, port);
             return std::nullopt;
         }
     }
     if (!readTlsKeys(keys, path, iniFolder, &s, error)) {
-        *status = -18;
+        *status = kBadSetting;
         return std::nullopt;
     }
     return s;
 }
+
+} // namespace
 
 } // namespace KorDAO

@@ -57,7 +57,7 @@ mox::Status ensureRole(const DatabaseHandle& db, const QString& role)
     QString error;
     bool exists = false;
     if (!roleExists(db, role, &exists, &error))
-        return mox::Status::failure(-1, u"ロール %1 を確認できません: %2"_s.arg(role, error));
+        return mox::Status::failure(kOpenFailed, u"ロール %1 を確認できません: %2"_s.arg(role, error));
     if (exists)
         return mox::Status::success();
     if (run(db, u"CREATE ROLE "_s + Connection::quote(role) + u" NOLOGIN"_s, &error))
@@ -65,7 +65,49 @@ mox::Status ensureRole(const DatabaseHandle& db, const QString& role)
     QString ignored;
     if (roleExists(db, role, &exists, &ignored) && exists)
         return mox::Status::success();
-    return mox::Status::failure(-1, u"ロール %1 を作成できません: %2"_s.arg(role, error));
+    return mox::Status::failure(kOpenFailed, u"ロール %1 を作成できません: %2"_s.arg(role, error));
+}
+
+// Everybody's rights but the tables' owners', on the tables \p tables of the database.
+void readerRights(const RoleSet& roles, DatabaseKind kind, const QStringList& tables,
+                  QStringList* out)
+{
+    const QString op = Connection::quote(roles.operatorRole);
+    const QString admin = Connection::quote(roles.adminRole);
+    const QString auditor = Connection::quote(roles.auditorRole);
+    const QString audit = QString::fromUtf16(kAuditTable);
+    const QString counter = QString::fromUtf16(kRowCountTable);
+    // Everybody else's rights are set from nothing each time, so a second run (or a database
+    // made by an older version) leaves exactly them.
+    const QString others = u"PUBLIC, "_s + op + u", "_s + auditor;
+    *out << u"REVOKE ALL ON ALL TABLES IN SCHEMA public FROM "_s + others;
+    *out << u"REVOKE ALL ON ALL SEQUENCES IN SCHEMA public FROM "_s + others + u", "_s + admin;
+    for (const QString& t : {audit, counter}) {
+        if (tables.contains(t))
+            *out << u"REVOKE ALL ON public."_s + Connection::quote(t) + u" FROM "_s + admin;
+    }
+    // Opening a table reads its record count; the count itself is kept by the counter functions.
+    // The administrator lists a table it creates (its count starts from its records).
+    if (tables.contains(counter)) {
+        *out << u"GRANT SELECT ON public."_s + Connection::quote(counter) + u" TO "_s + op +
+                    u", "_s + admin + u", "_s + auditor;
+        *out << u"GRANT INSERT ON public."_s + Connection::quote(counter) + u" TO "_s + admin;
+    }
+    if (kind == DatabaseKind::Environment) {
+        for (const QString& t : std::as_const(tables)) {
+            if (t != counter)
+                *out << u"GRANT SELECT ON public."_s + Connection::quote(t) + u" TO "_s + op;
+        }
+        return;
+    }
+    for (const TableDef& t : payrollTables())
+        *out << u"GRANT SELECT, INSERT, UPDATE, DELETE ON public."_s + Connection::quote(t.name) +
+                    u" TO "_s + op;
+    // The trail is read by the administrator and the auditor, and written by its triggers
+    // alone; operators have no right on it at all.
+    if (tables.contains(audit))
+        *out << u"GRANT SELECT ON public."_s + Connection::quote(audit) + u" TO "_s + admin +
+                    u", "_s + auditor;
 }
 
 // What the roles may do in this database, every statement in the order it must run.
@@ -90,7 +132,7 @@ mox::Status privilegeStatements(const DatabaseHandle& db, const RoleSet& roles, 
                 "ORDER BY 1"_s,
                 {}, &functions, &error) ||
         !column(db, u"SELECT current_database()"_s, {}, &database, &error))
-        return mox::Status::failure(-1, u"データベースの一覧を読めません: %1"_s.arg(error));
+        return mox::Status::failure(kOpenFailed, u"データベースの一覧を読めません: %1"_s.arg(error));
 
     // The database and its schema: nobody but these roles may connect, nobody may make
     // temporary tables (which could stand in for ours in a careless function), only the
@@ -124,37 +166,7 @@ mox::Status privilegeStatements(const DatabaseHandle& db, const RoleSet& roles, 
         *out << u"GRANT EXECUTE ON "_s + function + u" TO "_s + admin;
     }
 
-    // Everybody else's rights are set from nothing each time, so a second run (or a database
-    // made by an older version) leaves exactly them.
-    const QString others = u"PUBLIC, "_s + op + u", "_s + auditor;
-    *out << u"REVOKE ALL ON ALL TABLES IN SCHEMA public FROM "_s + others;
-    *out << u"REVOKE ALL ON ALL SEQUENCES IN SCHEMA public FROM "_s + others + u", "_s + admin;
-    for (const QString& t : {audit, counter}) {
-        if (tables.contains(t))
-            *out << u"REVOKE ALL ON public."_s + Connection::quote(t) + u" FROM "_s + admin;
-    }
-    // Opening a table reads its record count; the count itself is kept by the counter functions.
-    // The administrator lists a table it creates (its count starts from its records).
-    if (tables.contains(counter)) {
-        *out << u"GRANT SELECT ON public."_s + Connection::quote(counter) + u" TO "_s + op +
-                    u", "_s + admin + u", "_s + auditor;
-        *out << u"GRANT INSERT ON public."_s + Connection::quote(counter) + u" TO "_s + admin;
-    }
-    if (kind == DatabaseKind::Environment) {
-        for (const QString& t : std::as_const(tables)) {
-            if (t != counter)
-                *out << u"GRANT SELECT ON public."_s + Connection::quote(t) + u" TO "_s + op;
-        }
-        return mox::Status::success();
-    }
-    for (const TableDef& t : payrollTables())
-        *out << u"GRANT SELECT, INSERT, UPDATE, DELETE ON public."_s + Connection::quote(t.name) +
-                    u" TO "_s + op;
-    // The trail is read by the administrator and the auditor, and written by its triggers
-    // alone; operators have no right on it at all.
-    if (tables.contains(audit))
-        *out << u"GRANT SELECT ON public."_s + Connection::quote(audit) + u" TO "_s + admin +
-                    u", "_s + auditor;
+    readerRights(roles, kind, tables, out);
     return mox::Status::success();
 }
 
@@ -177,7 +189,7 @@ mox::Status keepTriggers(const DatabaseHandle& db, DatabaseKind kind)
                                    u"CREATE EVENT TRIGGER kordao_keep_triggers ON ddl_command_end "
                                    "EXECUTE FUNCTION public.kordao_keep_triggers()"_s,
                                    &error)))
-        return mox::Status::failure(-66, u"トリガーを守る設定ができません: %1"_s.arg(error));
+        return mox::Status::failure(kBadCondition, u"トリガーを守る設定ができません: %1"_s.arg(error));
     return mox::Status::success();
 }
 
@@ -203,25 +215,25 @@ bool isPlainRoleName(const QString& name)
 mox::Status grantRoles(const DatabaseHandle& db, const RoleSet& roles, DatabaseKind kind)
 {
     if (!db)
-        return mox::Status::failure(-1, u"データベースが開かれていません。"_s);
+        return mox::Status::failure(kOpenFailed, u"データベースが開かれていません。"_s);
     if (!isPostgres(db))
         return mox::Status::failure(
-            -1, u"ロールは PostgreSQL サーバーのデータベースにだけ設定できます（SQLite "
+            kOpenFailed, u"ロールは PostgreSQL サーバーのデータベースにだけ設定できます（SQLite "
                 "のデータベースには利用者の区別がありません）。"_s);
     const QStringList names = {roles.operatorRole, roles.adminRole, roles.auditorRole,
                                roles.ownerRole};
     for (const QString& role : names) {
         if (!isPlainRoleName(role))
             return mox::Status::failure(
-                -66, u"ロール名「%1」は使えません。英小文字・数字・_ の 63 文字以内で、"
+                kBadCondition, u"ロール名「%1」は使えません。英小文字・数字・_ の 63 文字以内で、"
                      "数字で始まらない名前にしてください。"_s.arg(role));
     }
     if (QSet<QString>(names.begin(), names.end()).size() != names.size())
         return mox::Status::failure(
-            -66, u"操作者・管理者・監査担当・監査記録の所有者のロールには、それぞれ別の名前が"
+            kBadCondition, u"操作者・管理者・監査担当・監査記録の所有者のロールには、それぞれ別の名前が"
                  "必要です。"_s);
     if (db->inTransaction())
-        return mox::Status::failure(-15, u"トランザクションの途中ではロールを設定できません。"_s);
+        return mox::Status::failure(kBeginFailed, u"トランザクションの途中ではロールを設定できません。"_s);
     if (mox::Status s = checkSuperuser(db); !s.ok())
         return s;
 
@@ -230,9 +242,10 @@ mox::Status grantRoles(const DatabaseHandle& db, const RoleSet& roles, DatabaseK
             return s;
     }
 
+    Transaction tx(db);
+    if (!tx.started())
+        return mox::Status::failure(kBeginFailed, tx.status().message);
     QString error;
-    if (!db->begin(&error))
-        return mox::Status::failure(-15, error);
     mox::Status s = keepTriggers(db, kind);
     QStringList statements;
     // The owner of the trail must stay a role nobody logs in as, even one made earlier by hand.
@@ -241,16 +254,12 @@ mox::Status grantRoles(const DatabaseHandle& db, const RoleSet& roles, DatabaseK
         s = privilegeStatements(db, roles, kind, &statements);
     for (qsizetype i = 0; s.ok() && i < statements.size(); ++i) {
         if (!run(db, statements[i], &error))
-            s = mox::Status::failure(-66, u"権限を設定できません: %1"_s.arg(error));
+            s = mox::Status::failure(kBadCondition, u"権限を設定できません: %1"_s.arg(error));
     }
-    if (s.ok() && !db->commit(&error))
-        s = mox::Status::failure(-16, u"権限を設定できません: %1"_s.arg(error));
-    if (!s.ok()) {
-        QString ignored;
-        if (db->inTransaction())
-            db->rollback(&ignored);
-        return s;
-    }
+    if (!s.ok())
+        return s; // undone by tx
+    if (mox::Status c = tx.commit(); !c.ok())
+        return mox::Status::failure(kCommitFailed, u"権限を設定できません: %1"_s.arg(c.message));
     db->forgetCatalogue();
     return mox::Status::success();
 }
@@ -262,10 +271,10 @@ mox::Status checkSuperuser(const DatabaseHandle& db)
     QString error;
     bool yes = false;
     if (!isSuperuser(db, &yes, &error))
-        return mox::Status::failure(-1, u"ログインの権限を確認できません: %1"_s.arg(error));
+        return mox::Status::failure(kOpenFailed, u"ログインの権限を確認できません: %1"_s.arg(error));
     if (!yes)
         return mox::Status::failure(
-            -1, u"ロールの設定（moxdb init --roles）は、サーバーのスーパーユーザー（postgres "
+            kOpenFailed, u"ロールの設定（moxdb init --roles）は、サーバーのスーパーユーザー（postgres "
                 "など）のログインで実行してください。ロールを作れるだけのログインでは、自分に"
                 "監査記録の所有者のロールを与えて記録を書き換えられるため、実行できません。"_s);
     return mox::Status::success();

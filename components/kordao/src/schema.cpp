@@ -192,21 +192,14 @@ bool exists(const DatabaseHandle& db, const QString& sql, const QVariantList& bi
 // Runs \p work inside a transaction of its own unless one is open; a failure undoes it.
 mox::Status inTransaction(const DatabaseHandle& db, const std::function<mox::Status()>& work)
 {
-    QString error;
-    const bool own = !db->inTransaction();
-    if (own && !db->begin(&error))
-        return mox::Status::failure(-15, error);
-    mox::Status s = work();
-    if (!s.ok()) {
-        if (own) {
-            QString ignored;
-            db->rollback(&ignored);
-        }
+    Transaction tx(db);
+    if (!tx.started())
+        return mox::Status::failure(kBeginFailed, tx.status().message);
+    if (mox::Status s = work(); !s.ok())
         return s;
-    }
     db->forgetCatalogue();
-    if (own && !db->commit(&error))
-        return mox::Status::failure(-16, error);
+    if (mox::Status s = tx.commit(); !s.ok())
+        return mox::Status::failure(kCommitFailed, s.message);
     return mox::Status::success();
 }
 
@@ -233,7 +226,7 @@ TableDef nameTable()
 
 bool isPostgres(const DatabaseHandle& db)
 {
-    return db && db->engine() == Engine::Postgres;
+    return db && db->settings().engine == Engine::Postgres;
 }
 
 namespace {
@@ -243,7 +236,7 @@ namespace {
 mox::Status createTableWith(const DatabaseHandle& db, const TableDef& table, bool audited)
 {
     if (!db)
-        return mox::Status::failure(-1, u"データベースが開かれていません。"_s);
+        return mox::Status::failure(kOpenFailed, u"データベースが開かれていません。"_s);
     const bool postgres = isPostgres(db);
     QStringList statements;
     QString columns;
@@ -276,7 +269,7 @@ mox::Status createTableWith(const DatabaseHandle& db, const TableDef& table, boo
         QString error;
         const auto failed = [&] {
             return mox::Status::failure(
-                -66, u"テーブル %1 を作成できません: %2"_s.arg(table.name, error));
+                kBadCondition, u"テーブル %1 を作成できません: %2"_s.arg(table.name, error));
         };
         if (!runAll(db, statements, &error) ||
             (postgres && !ensureServerFunctions(*db, counterFunctions(), &error)) ||
@@ -307,7 +300,7 @@ mox::Status createTable(const DatabaseHandle& db, const TableDef& table)
 mox::Status createAuditTable(const DatabaseHandle& db)
 {
     if (!db)
-        return mox::Status::failure(-1, u"データベースが開かれていません。"_s);
+        return mox::Status::failure(kOpenFailed, u"データベースが開かれていません。"_s);
     const bool postgres = isPostgres(db);
     const QString name = QString::fromUtf16(kAuditTable);
     const QString table = Connection::quote(name);
@@ -317,7 +310,7 @@ mox::Status createAuditTable(const DatabaseHandle& db)
     return inTransaction(db, [&]() -> mox::Status {
         QString error;
         const auto failed = [&] {
-            return mox::Status::failure(-66, u"監査テーブルを作成できません: %1"_s.arg(error));
+            return mox::Status::failure(kBadCondition, u"監査テーブルを作成できません: %1"_s.arg(error));
         };
         // What exists is left as it is: on a PostgreSQL server only the trail's owner may
         // change it, and an administrator's login runs this again.

@@ -23,24 +23,24 @@ constexpr std::chrono::milliseconds kWalkPause{500};
 // a slow walk does not give what another desk changed or deleted long ago.
 constexpr std::chrono::milliseconds kAheadFresh{1000};
 
-const Failure kOk{0, {}};
+const mox::Status kOk{0, {}};
 
 } // namespace
 
-Failure TableCursor::open(const QString& table, const QString& filter, const QString& sort)
+mox::Status TableCursor::open(const QString& table, const QString& filter, const QString& sort)
 {
     QString error;
     if (table.isEmpty())
-        return {-2, u"テーブル名 (TBNameString) が指定されていません。"_s};
+        return {kTableMissing, u"テーブル名 (TBNameString) が指定されていません。"_s};
     m_info = m_db->table(table, &error);
     if (!m_info)
-        return {-2, error};
+        return {kTableMissing, error};
     std::optional<SqlCondition> where = parseCondition(filter, *m_info, &error);
     if (!where)
-        return {-66, u"テーブル %1 の抽出条件「%2」: %3"_s.arg(table, filter, error)};
+        return {kBadCondition, u"テーブル %1 の抽出条件「%2」: %3"_s.arg(table, filter, error)};
     std::optional<std::vector<SortKey>> keys = parseSort(sort, *m_info, &error);
     if (!keys)
-        return {-66, u"テーブル %1 の並び順「%2」: %3"_s.arg(table, sort, error)};
+        return {kBadCondition, u"テーブル %1 の並び順「%2」: %3"_s.arg(table, sort, error)};
     m_filter = std::move(*where);
     m_keys = std::move(*keys);
     auto present = [this](int column) {
@@ -67,7 +67,7 @@ Failure TableCursor::open(const QString& table, const QString& filter, const QSt
                                  Connection::quote(QString::fromUtf16(kRowCountTable)) +
                                  u" WHERE \"NAME\" = ?"_s;
         if (!m_db->select(countSql, {m_info->name}, &rows, &error) || rows.empty())
-            return {m_db->statusOf(-66), u"テーブル %1: %2"_s.arg(table, error)};
+            return {m_db->statusOf(kBadCondition), u"テーブル %1: %2"_s.arg(table, error)};
         m_count = rows.front().front().toLongLong();
         return kOk;
     }
@@ -82,7 +82,7 @@ Failure TableCursor::open(const QString& table, const QString& filter, const QSt
     QVariantList binds = m_filter.binds;
     binds << m_filter.binds << kFirstBatch;
     if (!m_db->select(sql, binds, &rows, &error))
-        return {m_db->statusOf(-66), u"テーブル %1: %2"_s.arg(table, error)};
+        return {m_db->statusOf(kBadCondition), u"テーブル %1: %2"_s.arg(table, error)};
     m_count = rows.empty() ? 0 : rows.front().back().toLongLong();
     for (Connection::Row& r : rows)
         r.pop_back();
@@ -96,7 +96,7 @@ Failure TableCursor::open(const QString& table, const QString& filter, const QSt
 QString TableCursor::columnSql(int column) const
 {
     if (column == m_info->rowAddress)
-        return m_db->engine() == Engine::Sqlite ? u"rowid"_s : u"ctid"_s;
+        return m_db->engine().rowAddressCompared();
     return Connection::quote(m_info->columns[std::size_t(column)].name);
 }
 
@@ -109,10 +109,10 @@ QString TableCursor::orderBy() const
         sql += columnSql(k.column);
         if (k.descending)
             sql += u" DESC"_s;
-        // SQLite puts NULL first in ascending order; PostgreSQL is told to do the same.
+        // NULL sorts first in ascending order on both engines.
         const ColumnInfo& c = m_info->columns[std::size_t(k.column)];
-        if (!c.notNull && m_db->engine() == Engine::Postgres)
-            sql += k.descending ? u" NULLS LAST"_s : u" NULLS FIRST"_s;
+        if (!c.notNull)
+            sql += m_db->engine().nullsFirst(k.descending);
     }
     return sql;
 }
@@ -175,7 +175,7 @@ void TableCursor::keysetAfter(const Row& last, SqlCondition* out) const
     out->sql = u"("_s + sql + u")"_s;
 }
 
-Failure TableCursor::fetch(const Row* after, const SqlCondition* extra, int limit)
+mox::Status TableCursor::fetch(const Row* after, const SqlCondition* extra, int limit)
 {
     m_batch.clear();
     m_next = 0;
@@ -199,7 +199,7 @@ Failure TableCursor::fetch(const Row* after, const SqlCondition* extra, int limi
     binds.push_back(limit);
     QString error;
     if (!m_db->select(sql, binds, &m_batch, &error))
-        return {m_db->statusOf(-66), u"テーブル %1: %2"_s.arg(m_info->name, error)};
+        return {m_db->statusOf(kBadCondition), u"テーブル %1: %2"_s.arg(m_info->name, error)};
     m_batchIsLast = int(m_batch.size()) < limit;
     return kOk;
 }
@@ -211,7 +211,7 @@ void TableCursor::rememberPosition()
         m_position.push_back(m_current[std::size_t(k.column)]);
 }
 
-Failure TableCursor::first()
+mox::Status TableCursor::first()
 {
     cancelEdit();
     m_hasCurrent = false;
@@ -227,29 +227,29 @@ Failure TableCursor::first()
         return next();
     }
     m_hasOpenBatch = false;
-    if (Failure f = fetch(nullptr, nullptr, m_batchSize); f.status < 0)
+    if (mox::Status f = fetch(nullptr, nullptr, m_batchSize); !f.ok())
         return f;
     return next();
 }
 
-Failure TableCursor::next()
+mox::Status TableCursor::next()
 {
     cancelEdit();
     // Reading goes on after the record a find walk served by its value: its key is needed.
     if (m_currentIsValueOnly && m_hasCurrent) {
-        if (Failure f = completeCurrent(); f.status < 0)
+        if (mox::Status f = completeCurrent(); !f.ok())
             return f;
     }
     if (m_next >= m_batch.size() && !m_batchIsLast) {
         if (!m_hasPosition)
             return first();
         m_batchSize = std::min(m_batchSize * 2, kMaxBatch);
-        if (Failure f = fetch(&m_position, nullptr, m_batchSize); f.status < 0)
+        if (mox::Status f = fetch(&m_position, nullptr, m_batchSize); !f.ok())
             return f;
     }
     if (m_next >= m_batch.size()) {
         m_hasCurrent = false;
-        return {-9, u"テーブル %1 の終わりです。"_s.arg(m_info->name)};
+        return {kEndOfRecords, u"テーブル %1 の終わりです。"_s.arg(m_info->name)};
     }
     m_current = std::move(m_batch[m_next++]);
     m_currentIsKeyOnly = false;
@@ -261,16 +261,16 @@ Failure TableCursor::next()
     return kOk;
 }
 
-Failure TableCursor::find(const QString& criteria)
+mox::Status TableCursor::find(const QString& criteria)
 {
     cancelEdit();
     m_hasOpenBatch = false;
     QString error;
     if (criteria.trimmed().isEmpty())
-        return {-66, u"テーブル %1: 検索条件が空です。"_s.arg(m_info->name)};
+        return {kBadCondition, u"テーブル %1: 検索条件が空です。"_s.arg(m_info->name)};
     std::optional<SqlCondition> cond = parseCondition(criteria, *m_info, &error);
     if (!cond)
-        return {-66, u"テーブル %1 の検索条件「%2」: %3"_s.arg(m_info->name, criteria, error)};
+        return {kBadCondition, u"テーブル %1 の検索条件「%2」: %3"_s.arg(m_info->name, criteria, error)};
     const std::optional<qlonglong> key = leadingKeyValue(*cond);
     const auto now = std::chrono::steady_clock::now();
     // A walk: the third quick find in a row of ascending values (two finds may be anything).
@@ -287,7 +287,7 @@ Failure TableCursor::find(const QString& criteria)
         // same number again from here, as they are now.
         if (!covered)
             m_aheadSize = m_aheadSize == 0 ? kFirstAhead : std::min(m_aheadSize * 2, kMaxAhead);
-        if (Failure f = fetchAhead(*key, m_aheadSize); f.status < 0)
+        if (mox::Status f = fetchAhead(*key, m_aheadSize); !f.ok())
             return f;
         return serveFind(*key, criteria);
     }
@@ -297,10 +297,10 @@ Failure TableCursor::find(const QString& criteria)
     std::vector<Row> keep = std::move(m_batch);
     const std::size_t keepNext = m_next;
     const bool keepLast = m_batchIsLast;
-    Failure f = fetch(nullptr, &*cond, 1);
-    if (f.status == 0 && m_batch.empty())
-        f = {-8, u"テーブル %1 に「%2」のレコードはありません。"_s.arg(m_info->name, criteria)};
-    if (f.status < 0) {
+    mox::Status f = fetch(nullptr, &*cond, 1);
+    if (f.code == 0 && m_batch.empty())
+        f = {kNoRecord, u"テーブル %1 に「%2」のレコードはありません。"_s.arg(m_info->name, criteria)};
+    if (!f.ok()) {
         // Not found: the current record and the walk stay where they were.
         m_lastFindMissed = true;
         m_batch = std::move(keep);
@@ -312,7 +312,7 @@ Failure TableCursor::find(const QString& criteria)
 }
 
 // Makes \p row, found by a find, the current record; reading goes on after it.
-Failure TableCursor::found(Row row)
+mox::Status TableCursor::found(Row row)
 {
     m_current = std::move(row);
     m_currentIsKeyOnly = false;
@@ -349,15 +349,15 @@ std::optional<qlonglong> TableCursor::leadingKeyValue(const SqlCondition& criter
 // The first record, in sort order, of each of the next \p values values of the leading field
 // from \p from on, among the records of the set: one index seek per value, in one statement.
 // Until the walk uses a record it served, only keys are fetched (a list that asks whether each
-// value has records decodes nothing more): PostgreSQL's index holds the sort and key fields, so
-// it fetches those; SQLite fetches the values alone from the smallest index that leads with the
-// field, never touching the table, and a record served so is sought by its value when used.
-// From the first record used on, the walk fetches whole records.
-Failure TableCursor::fetchAhead(qlonglong from, int values)
+// value has records decodes nothing more): an engine whose index holds the sort and key fields
+// (PostgreSQL) fetches those; otherwise (SQLite) the values alone come from the smallest index
+// that leads with the field, never touching the table, and a record served so is sought by its
+// value when used. From the first record used on, the walk fetches whole records.
+mox::Status TableCursor::fetchAhead(qlonglong from, int values)
 {
     m_ahead.reset();
     const bool keyOnly = !m_walkUsesRecords;
-    const bool valueOnly = keyOnly && m_db->engine() == Engine::Sqlite;
+    const bool valueOnly = keyOnly && !m_db->engine().walkFetchesKeysFirst();
     const QString key = columnSql(m_keys.front().column);
     const QString table = Connection::quote(m_info->name);
     const QString filter = m_filter.sql.isEmpty() ? QString() : u" AND ("_s + m_filter.sql + u')';
@@ -381,8 +381,8 @@ Failure TableCursor::fetchAhead(qlonglong from, int values)
                filter + u" ORDER BY "_s + m_orderBy + u" LIMIT 1"_s;
     };
     QString sql;
-    if (keyOnly && m_db->engine() == Engine::Postgres) {
-        // PostgreSQL: in key order, the first record whose leading field is above the last one
+    if (keyOnly && !valueOnly) {
+        // Keys from the index (PostgreSQL): in key order, the first record whose leading field is above the last one
         // found is the first record of the next value, so each value costs one index seek.
         QString names;
         for (std::size_t i = 0; i < fetched.size(); ++i)
@@ -421,7 +421,7 @@ Failure TableCursor::fetchAhead(qlonglong from, int values)
     // The age of what is fetched counts from before the statement is sent.
     const auto at = std::chrono::steady_clock::now();
     if (!m_db->select(sql, binds, &rows, &error))
-        return {m_db->statusOf(-66), u"テーブル %1: %2"_s.arg(m_info->name, error)};
+        return {m_db->statusOf(kBadCondition), u"テーブル %1: %2"_s.arg(m_info->name, error)};
     FindAhead ahead;
     ahead.keyOnly = keyOnly;
     ahead.valueOnly = valueOnly;
@@ -448,14 +448,14 @@ Failure TableCursor::fetchAhead(qlonglong from, int values)
 
 // A find answered from the values fetched ahead: the record becomes current as DAO_RecFind
 // makes it, or -8 leaves the current record and the walk where they were.
-Failure TableCursor::serveFind(qlonglong key, const QString& criteria)
+mox::Status TableCursor::serveFind(qlonglong key, const QString& criteria)
 {
     const auto it = m_ahead->first.find(key);
     if (it == m_ahead->first.end()) {
         m_lastFindMissed = true;
-        return {-8, u"テーブル %1 に「%2」のレコードはありません。"_s.arg(m_info->name, criteria)};
+        return {kNoRecord, u"テーブル %1 に「%2」のレコードはありません。"_s.arg(m_info->name, criteria)};
     }
-    Failure f = found(it->second);
+    mox::Status f = found(it->second);
     m_currentIsKeyOnly = m_ahead->keyOnly;
     m_currentIsValueOnly = m_ahead->valueOnly;
     return f;
@@ -466,7 +466,7 @@ Failure TableCursor::serveFind(qlonglong key, const QString& criteria)
 // more, not one per record. The record deleted meanwhile by another desk gives kRecordChanged.
 // One served by its value alone becomes the first record with that value as it is now; none left
 // gives kRecordChanged too.
-Failure TableCursor::completeCurrent()
+mox::Status TableCursor::completeCurrent()
 {
     if (!m_currentIsKeyOnly || !m_hasCurrent)
         return kOk;
@@ -480,7 +480,7 @@ Failure TableCursor::completeCurrent()
         return true;
     };
     const auto deleted = [this] {
-        return Failure{kRecordChanged,
+        return mox::Status{kRecordChanged,
                        u"テーブル %1 のレコードは、検索の後に他の端末で削除されました。"_s.arg(
                            m_info->name)};
     };
@@ -495,7 +495,7 @@ Failure TableCursor::completeCurrent()
     if (m_ahead && m_ahead->keyOnly) {
         const qlonglong key = value.toLongLong();
         m_walkUsesRecords = true;
-        if (Failure f = fetchAhead(key, m_aheadSize); f.status < 0)
+        if (mox::Status f = fetchAhead(key, m_aheadSize); !f.ok())
             return f;
         const auto it = m_ahead->first.find(key);
         if (it != m_ahead->first.end() && same(it->second))
@@ -505,7 +505,7 @@ Failure TableCursor::completeCurrent()
     }
     if (valueOnly) {
         const SqlCondition first{columnSql(m_keys.front().column) + u" = ?"_s, {value}};
-        if (Failure f = fetch(nullptr, &first, 1); f.status < 0)
+        if (mox::Status f = fetch(nullptr, &first, 1); !f.ok())
             return f;
         if (m_batch.empty())
             return deleted();
@@ -520,18 +520,18 @@ Failure TableCursor::completeCurrent()
     std::vector<Row> rows;
     QString error;
     if (!m_db->select(m_select + u" WHERE "_s + where, binds, &rows, &error))
-        return {m_db->statusOf(-66), u"テーブル %1: %2"_s.arg(m_info->name, error)};
+        return {m_db->statusOf(kBadCondition), u"テーブル %1: %2"_s.arg(m_info->name, error)};
     if (rows.empty())
         return {kRecordChanged,
                 u"テーブル %1 のレコードは、検索の後に他の端末で削除されました。"_s.arg(m_info->name)};
     return complete(std::move(rows.front()));
 }
 
-const std::vector<QVariant>* TableCursor::lastFound(Failure* failure)
+const std::vector<QVariant>* TableCursor::lastFound(mox::Status* failure)
 {
     if (!m_hasCurrent || m_lastFindMissed)
         return nullptr;
-    if (Failure f = completeCurrent(); f.status < 0) {
+    if (mox::Status f = completeCurrent(); !f.ok()) {
         if (failure)
             *failure = f;
         return nullptr;
@@ -539,11 +539,11 @@ const std::vector<QVariant>* TableCursor::lastFound(Failure* failure)
     return &m_current;
 }
 
-const QVariant* TableCursor::value(const QString& field, ColumnKind* kind, Failure* failure)
+const QVariant* TableCursor::value(const QString& field, ColumnKind* kind, mox::Status* failure)
 {
     const int column = m_info->find(field);
     if (column < 0 || column == m_info->rowAddress) {
-        *failure = {-3, u"テーブル %1 に項目「%2」はありません。"_s.arg(m_info->name, field)};
+        *failure = {kFieldUnreadable, u"テーブル %1 に項目「%2」はありません。"_s.arg(m_info->name, field)};
         return nullptr;
     }
     const ColumnInfo& c = m_info->columns[std::size_t(column)];
@@ -559,300 +559,17 @@ const QVariant* TableCursor::value(const QString& field, ColumnKind* kind, Failu
         }
     }
     if (!m_hasCurrent) {
-        *failure = {-3, u"テーブル %1 にカレントレコードがありません。"_s.arg(m_info->name)};
+        *failure = {kFieldUnreadable, u"テーブル %1 にカレントレコードがありません。"_s.arg(m_info->name)};
         return nullptr;
     }
-    if (Failure f = completeCurrent(); f.status < 0) {
+    if (mox::Status f = completeCurrent(); !f.ok()) {
         // A record found by a walk and deleted by another desk before it was read is reported
         // as changed meanwhile, as a write of it would be; so is a lost connection or lock
         // wait. Any other failure to read it is the field's.
-        *failure = {isTransient(f.status) ? f.status : short(-3), f.message};
+        *failure = {isTransient(f.code) ? f.code : kFieldUnreadable, f.message};
         return nullptr;
     }
     return &m_current[std::size_t(column)];
-}
-
-void TableCursor::startWriting(Mode mode)
-{
-    m_assigned.fill(0, qsizetype(m_info->columns.size()));
-    m_pendingValues.resize(m_info->columns.size());
-    m_mode = mode;
-}
-
-Failure TableCursor::edit()
-{
-    if (!m_hasCurrent)
-        return {-11, u"テーブル %1 にカレントレコードがありません。"_s.arg(m_info->name)};
-    if (Failure f = completeCurrent(); f.status < 0)
-        return f;
-    startWriting(Mode::Edit);
-    return kOk;
-}
-
-Failure TableCursor::addNew()
-{
-    startWriting(Mode::AddNew);
-    return kOk;
-}
-
-void TableCursor::cancelEdit()
-{
-    m_mode = Mode::Browse;
-}
-
-Failure TableCursor::assign(const QString& field, QVariant value)
-{
-    if (m_mode == Mode::Browse)
-        return {-23, u"テーブル %1 のレコードは編集中ではありません (項目「%2」)。"_s.arg(
-                         m_info->name, field)};
-    const int column = m_info->find(field);
-    if (column < 0 || column == m_info->rowAddress)
-        return {-3, u"テーブル %1 に項目「%2」はありません。"_s.arg(m_info->name, field)};
-    QVariant bound;
-    QString error;
-    if (!storedValue(m_info->columns[std::size_t(column)], value, m_db->engine(), &bound, &error))
-        return {-12, u"テーブル %1: %2"_s.arg(m_info->name, error)};
-    m_pendingValues[std::size_t(column)] = std::move(bound);
-    m_assigned[column] = 1;
-    return kOk;
-}
-
-void TableCursor::identity(const Row& row, QString* where, QVariantList* binds) const
-{
-    if (m_info->rowAddress >= 0) {
-        *where = columnSql(m_info->rowAddress) + u" = ?"_s;
-        binds->push_back(row[std::size_t(m_info->rowAddress)]);
-        return;
-    }
-    for (int column : m_info->primaryKey) {
-        if (!where->isEmpty())
-            *where += u" AND "_s;
-        *where += columnSql(column) + u" = ?"_s;
-        binds->push_back(row[std::size_t(column)]);
-    }
-}
-
-// Every field other than the identity as it is in \p row: an edit or delete under this condition
-// touches the record only while no one else has changed it since it was read.
-void TableCursor::asRead(const Row& row, QString* where, QVariantList* binds) const
-{
-    const auto& key = m_info->primaryKey;
-    for (std::size_t column = 0; column < m_info->columns.size(); ++column) {
-        if (int(column) == m_info->rowAddress ||
-            std::find(key.begin(), key.end(), int(column)) != key.end())
-            continue;
-        const QVariant& v = row[column];
-        if (isSqlNull(v)) {
-            *where += u" AND "_s + columnSql(int(column)) + u" IS NULL"_s;
-        } else {
-            *where += u" AND "_s + columnSql(int(column)) + u" = ?"_s;
-            binds->push_back(v);
-        }
-    }
-}
-
-// The INSERT or UPDATE of the fields assigned, in column order. A program writes the same fields
-// record after record, so the text of the last statement is kept and reused.
-const QString& TableCursor::writeSql(Mode mode)
-{
-    QByteArray key = m_assigned;
-    key.append(char(mode));
-    if (mode == Mode::Edit) {
-        // The condition on the fields as read names the NULLs among them.
-        for (const QVariant& v : m_current)
-            key.append(isSqlNull(v) ? '0' : '1');
-    }
-    if (key == m_writeKey)
-        return m_writeSql;
-    const QString table = Connection::quote(m_info->name);
-    QString names;
-    QString marks;
-    for (qsizetype column = 0; column < m_assigned.size(); ++column) {
-        if (!m_assigned[column])
-            continue;
-        const QString name = columnSql(int(column));
-        if (mode == Mode::AddNew) {
-            names += (names.isEmpty() ? QString() : u", "_s) + name;
-            marks += marks.isEmpty() ? u"?"_s : u", ?"_s;
-        } else {
-            names += (names.isEmpty() ? QString() : u", "_s) + name + u" = ?"_s;
-        }
-    }
-    if (mode == Mode::AddNew) {
-        m_writeSql = names.isEmpty() ? u"INSERT INTO "_s + table + u" DEFAULT VALUES"_s
-                                     : u"INSERT INTO "_s + table + u" ("_s + names +
-                                           u") VALUES ("_s + marks + u")"_s;
-    } else {
-        QString where;
-        QVariantList unused;
-        identity(m_current, &where, &unused);
-        asRead(m_current, &where, &unused);
-        m_writeSql = u"UPDATE "_s + table + u" SET "_s + names + u" WHERE "_s + where;
-        // PostgreSQL moves an updated row: learn its new address.
-        if (m_info->rowAddress >= 0 && m_db->engine() == Engine::Postgres)
-            m_writeSql += u" RETURNING ctid::text"_s;
-    }
-    m_writeKey = key;
-    return m_writeSql;
-}
-
-Failure TableCursor::writeFailure(short own, const QString& error) const
-{
-    return {m_db->statusOf(own), u"テーブル %1: %2"_s.arg(m_info->name, error)};
-}
-
-// Starts a write. The audit trail is written by the database's triggers; on SQLite they take
-// the writer (program, user, host) from the writer table, which is filled for the length of a
-// transaction: a write to an audited table outside one gets a transaction of its own.
-Failure TableCursor::beginWrite(short own, bool* ownTransaction)
-{
-    QString error;
-    *ownTransaction = false;
-    if (m_db->engine() != Engine::Sqlite)
-        return kOk;
-    const std::optional<bool> isAudited = m_db->audited(*m_info, &error);
-    if (!isAudited)
-        return writeFailure(own, error);
-    *ownTransaction = *isAudited && !m_db->inTransaction();
-    if (*ownTransaction && !m_db->begin(&error))
-        return writeFailure(own, error);
-    if (!m_db->noteWriter(*m_info, &error))
-        return finishWrite(*ownTransaction, writeFailure(own, error));
-    return kOk;
-}
-
-// The record edited or deleted is no longer as it was read.
-Failure TableCursor::changedMeanwhile() const
-{
-    return {kRecordChanged, u"テーブル %1 のレコードは読み込んだ後に他の端末で更新または"
-                            "削除されました。"_s.arg(m_info->name)};
-}
-
-// Ends a write: commits the transaction opened for it, or undoes it when the write failed.
-Failure TableCursor::finishWrite(bool ownTransaction, Failure result)
-{
-    if (!ownTransaction)
-        return result;
-    QString error;
-    if (result.status < 0) {
-        m_db->rollback(&error);
-        return result;
-    }
-    if (!m_db->commit(&error))
-        return writeFailure(-16, error);
-    return result;
-}
-
-// Tells the connection the record just stored by an edit or add, every field as it now is in the
-// table (a new record's fields not assigned hold the defaults: 0, NULL for texts).
-void TableCursor::rememberWritten(Mode mode)
-{
-    if (!m_db->inTransaction())
-        return;
-    Row row = mode == Mode::Edit ? m_current : Row(m_info->columns.size());
-    for (std::size_t column = 0; column < row.size(); ++column) {
-        if (m_assigned[qsizetype(column)])
-            row[column] = m_pendingValues[column];
-        else if (mode == Mode::AddNew && m_info->columns[column].kind != ColumnKind::Text)
-            row[column] = qlonglong(0);
-    }
-    m_db->noteWritten(m_info, row, false, mode == Mode::Edit ? &m_current : nullptr);
-}
-
-Failure TableCursor::update()
-{
-    m_ahead.reset();
-    m_hasOpenBatch = false;
-    if (m_mode == Mode::Browse)
-        return {-12, u"テーブル %1 のレコードは編集中ではありません。"_s.arg(m_info->name)};
-    const Mode mode = m_mode;
-    cancelEdit();
-    if (mode == Mode::Edit && !m_assigned.contains(char(1)))
-        return kOk;
-
-    QVariantList binds;
-    for (qsizetype column = 0; column < m_assigned.size(); ++column) {
-        if (m_assigned[column])
-            binds.push_back(m_pendingValues[std::size_t(column)]);
-    }
-    if (mode == Mode::Edit) {
-        QString where;
-        identity(m_current, &where, &binds);
-        asRead(m_current, &where, &binds);
-    }
-
-    bool own = false;
-    if (Failure f = beginWrite(-12, &own); f.status < 0)
-        return f;
-    QString error;
-
-    int affected = 0;
-    bool ok;
-    QString newAddress;
-    if (mode == Mode::Edit && m_info->rowAddress >= 0 && m_db->engine() == Engine::Postgres) {
-        std::vector<Connection::Row> moved;
-        ok = m_db->select(writeSql(mode), binds, &moved, &error);
-        affected = int(moved.size());
-        if (affected == 1)
-            newAddress = moved.front().front().toString();
-    } else {
-        ok = m_db->execute(writeSql(mode), binds, &error, &affected);
-    }
-    if (!ok) {
-        if (mode == Mode::AddNew && m_db->lastFailure() == FailureKind::Duplicate)
-            return finishWrite(own, {kRecordChanged,
-                                     u"テーブル %1 に同じキーのレコードが既にあります "
-                                     "(他の端末で追加されました): %2"_s.arg(m_info->name, error)});
-        return finishWrite(own, writeFailure(-12, error));
-    }
-    if (affected != 1)
-        return finishWrite(own, changedMeanwhile());
-    rememberWritten(mode);
-
-    Row stored = mode == Mode::Edit ? m_current : Row(m_info->columns.size());
-    for (qsizetype column = 0; column < m_assigned.size(); ++column) {
-        if (m_assigned[column])
-            stored[std::size_t(column)] = m_pendingValues[std::size_t(column)];
-    }
-    Failure done = finishWrite(own, kOk);
-    if (done.status < 0)
-        return done;
-    if (mode == Mode::Edit) {
-        m_current = std::move(stored);
-        if (!newAddress.isEmpty())
-            m_current[std::size_t(m_info->rowAddress)] = newAddress;
-    }
-    return kOk;
-}
-
-Failure TableCursor::remove()
-{
-    m_ahead.reset();
-    m_hasOpenBatch = false;
-    cancelEdit();
-    if (!m_hasCurrent)
-        return {-13, u"テーブル %1 にカレントレコードがありません。"_s.arg(m_info->name)};
-    if (Failure f = completeCurrent(); f.status < 0)
-        return f;
-    QString where;
-    QVariantList binds;
-    identity(m_current, &where, &binds);
-    asRead(m_current, &where, &binds);
-    bool own = false;
-    if (Failure f = beginWrite(-13, &own); f.status < 0)
-        return f;
-    QString error;
-    int affected = 0;
-    if (!m_db->execute(u"DELETE FROM "_s + Connection::quote(m_info->name) + u" WHERE "_s + where,
-                       binds, &error, &affected))
-        return finishWrite(own, writeFailure(-13, error));
-    if (affected != 1)
-        return finishWrite(own, changedMeanwhile());
-    m_db->noteWritten(m_info, m_current, true, &m_current);
-    if (Failure f = finishWrite(own, kOk); f.status < 0)
-        return f;
-    m_hasCurrent = false;
-    return kOk;
 }
 
 } // namespace KorDAO

@@ -25,32 +25,32 @@ public:
 
     /// Parses filter and sort and counts the records. Nothing is executed when a text is
     /// malformed (-66); -2 for a missing table.
-    Failure open(const QString& table, const QString& filter, const QString& sort);
+    mox::Status open(const QString& table, const QString& filter, const QString& sort);
     qint64 count() const { return m_count; }
 
-    Failure first();
-    Failure next();
+    mox::Status first();
+    mox::Status next();
     /// The first record in sort order that meets the filter and \p criteria (-8: none).
-    Failure find(const QString& criteria);
+    mox::Status find(const QString& criteria);
 
     /// The value of \p field in the record being written, else in the current record. nullptr
     /// (and \p failure) when there is no current record or no such field (-3), or when a record
     /// a find walk served by its key alone was deleted before it was read (kRecordChanged).
-    const QVariant* value(const QString& field, ColumnKind* kind, Failure* failure);
+    const QVariant* value(const QString& field, ColumnKind* kind, mox::Status* failure);
 
-    Failure edit();
-    Failure addNew();
-    Failure assign(const QString& field, QVariant value);
+    mox::Status edit();
+    mox::Status addNew();
+    mox::Status assign(const QString& field, QVariant value);
     /// Stores the record being written. An edit is stored only while the record is still as it
     /// was read (kRecordChanged otherwise); an add whose key exists gives kRecordChanged.
-    Failure update();
+    mox::Status update();
     /// Deletes the current record while it is still as it was read (kRecordChanged otherwise).
-    Failure remove();
+    mox::Status remove();
     void cancelEdit();
 
     /// What the last read or find gave: the current record, or nullptr when the last find
     /// found none (or nothing was read yet), or when reading it failed (\p failure says why).
-    const std::vector<QVariant>* lastFound(Failure* failure = nullptr);
+    const std::vector<QVariant>* lastFound(mox::Status* failure = nullptr);
     const TableInfo& info() const { return *m_info; }
 
 private:
@@ -59,7 +59,7 @@ private:
 
     void startWriting(Mode mode);
     const QString& writeSql(Mode mode);
-    Failure fetch(const Row* after, const SqlCondition* extra, int limit);
+    mox::Status fetch(const Row* after, const SqlCondition* extra, int limit);
     QString orderBy() const;
     void rememberPosition();
     void keysetAfter(const Row& last, SqlCondition* out) const;
@@ -67,14 +67,14 @@ private:
     void identity(const Row& row, QString* where, QVariantList* binds) const;
     void asRead(const Row& row, QString* where, QVariantList* binds) const;
     std::optional<qlonglong> leadingKeyValue(const SqlCondition& criteria) const;
-    Failure fetchAhead(qlonglong from, int values);
-    Failure serveFind(qlonglong key, const QString& criteria);
-    Failure found(Row row);
-    Failure completeCurrent();
-    Failure writeFailure(short own, const QString& error) const;
-    Failure beginWrite(short own, bool* ownTransaction);
-    Failure changedMeanwhile() const;
-    Failure finishWrite(bool ownTransaction, Failure result);
+    mox::Status fetchAhead(qlonglong from, int values);
+    mox::Status serveFind(qlonglong key, const QString& criteria);
+    mox::Status found(Row row);
+    mox::Status completeCurrent();
+    mox::Status writeFailure(short own, const QString& error) const;
+    mox::Status beginWrite(short own, std::optional<Transaction>* tx);
+    mox::Status changedMeanwhile() const;
+    mox::Status finishWrite(std::optional<Transaction>& tx, mox::Status result);
     void rememberWritten(Mode mode);
 
     DatabaseHandle m_db;

@@ -244,12 +244,13 @@ mox::Status importEdition(const KorDAO::DatabaseHandle &db, QDate from, const QS
     if (mox::Status s = createTaxSchema(db); !s.ok())
         return s;
 
-    KorDAO::clsTbAccess tx;
-    tx.setTBDatabase(db);
-    tx.setTBWorkspace(db);
-    tx.setTBNameString(kTableEdition);
-    if (short st = tx.DAO_BeginTrans(); st != 0)
-        return dbFailure(st, tx, u"トランザクション開始"_s);
+    KorDAO::clsTbAccess control;
+    control.setTBDatabase(db);
+    control.setTBWorkspace(db);
+    control.setTBNameString(kTableEdition);
+    KorDAO::Transaction tx(control); // undone unless committed below
+    if (!tx.started())
+        return dbFailure(short(tx.status().code), control, u"トランザクション開始"_s);
     Edition &edition = mox::value(read);
     bool nothingToWrite = false;
     mox::Status s;
@@ -263,13 +264,11 @@ mox::Status importEdition(const KorDAO::DatabaseHandle &db, QDate from, const QS
     } catch (const KorDAO::DaoError &e) {
         s = mox::Status::failure(e.status(), QString::fromUtf8(e.what()));
     }
-    if (!s.ok() || nothingToWrite) {
-        (void)tx.DAO_Rollback();
+    if (!s.ok() || nothingToWrite)
         return s;
-    }
     stage(3);
-    if (short st = tx.DAO_CommitTrans(); st != 0) // a failed commit is undone by the component
-        return dbFailure(st, tx, u"コミット"_s);
+    if (mox::Status c = tx.commit(); !c.ok()) // a failed commit is undone by the component
+        return dbFailure(short(c.code), control, u"コミット"_s);
     stage(kImportStages);
     if (written)
         *written = true;

@@ -9,10 +9,10 @@ using namespace Qt::StringLiterals;
 namespace mox030 {
 namespace {
 
-constexpr short kNotFound = -8;
-constexpr short kEndOfRecords = -9;
+constexpr short kNotFound = KorDAO::kNoRecord;
+constexpr short kEndOfRecords = KorDAO::kEndOfRecords;
 constexpr short kNoCurrentRecord = -99;
-constexpr short kFieldUnreadable = -3;
+constexpr short kFieldUnreadable = KorDAO::kFieldUnreadable;
 
 // Fills the header of \p code from the personnel master. The status of the find: 0, kNotFound
 // when the employee is not in the master, or the failure.

@@ -147,11 +147,9 @@ frmMox030::~frmMox030() = default;
 
 void frmMox030::guarded(const std::function<void()>& work)
 {
-    try {
-        work();
-    } catch (const KorDAO::DaoError& e) {
-        mox::prsDaoStatus(e.status(), false);
-    }
+    // A field that cannot be read ends the work with the component's status, reported.
+    if (const mox::Status s = KorDAO::readFields(work); !s.ok())
+        mox::prsDaoStatus(s.code, false);
 }
 
 void frmMox030::Form_Load()
@@ -239,14 +237,14 @@ void frmMox030::prsTBLRead()
     // every find below would fail only as "table closed".
     mox::prsDaoStatus(GKKYUYO->DAO_TableOpen(QString(), QString()), false);
 
-    for (short st = GKJINJI->DAO_RecRead(1); st != -9 && st != -99; st = GKJINJI->DAO_RecRead(2)) {
+    for (short st = GKJINJI->DAO_RecRead(1); st != KorDAO::kEndOfRecords && st != -99; st = GKJINJI->DAO_RecRead(2)) {
         mox::prsDaoStatus(st, true);
         KorDAO::Record rec = GKJINJI->TBRec();
         const int code = rec[u"SYOKCD"].toInt();
         // An employee without payment records (-8) is not listed; any other status of the find
         // is a failure and ends the program.
         const short found = GKKYUYO->DAO_RecFind(1, u"SYOKCD = "_s + QString::number(code));
-        if (found == -8)
+        if (found == KorDAO::kNoRecord)
             continue;
         mox::prsDaoStatus(found, false);
         auto* item = new QListWidgetItem(u' ' + mox::format(code, u"0000000").right(7) + u' ' +

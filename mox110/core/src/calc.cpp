@@ -38,7 +38,7 @@ template <std::size_t N> int periodRate(const Step (&steps)[N], int key)
 
 mox::Status unreadable(const QString& caption)
 {
-    return mox::Status::failure(-3, caption + u"の値が数値として読めません。"_s);
+    return mox::Status::failure(KorDAO::kFieldUnreadable, caption + u"の値が数値として読めません。"_s);
 }
 
 int monthOf(Currency yyyymm)
@@ -80,7 +80,7 @@ struct TaxInputs {
 mox::Result<TaxInputs> taxInputs(const BonusScreen& s, CalcContext& ctx)
 {
     if (ctx.tax == nullptr)
-        return mox::Status::failure(-24, u"所得税の計算部品がありません。"_s);
+        return mox::Status::failure(KorDAO::kBadArgument, u"所得税の計算部品がありません。"_s);
     const auto fits = [](int v) {
         return v >= std::numeric_limits<short>::min() && v <= std::numeric_limits<short>::max();
     };
@@ -276,7 +276,7 @@ template <class Step> static mox::Status guarded(Step step)
     try {
         return step();
     } catch (const std::overflow_error&) {
-        return mox::Status::failure(-3, u"金額が大きすぎて計算できません。"_s);
+        return mox::Status::failure(KorDAO::kFieldUnreadable, u"金額が大きすぎて計算できません。"_s);
     }
 }
 

@@ -188,10 +188,10 @@ mox::Status prsDspJinji(BonusScreen& s, CalcContext& ctx)
 
 mox::Status prsDspKyuyo(BonusScreen& s, CalcContext& ctx, KorDAO::Record r)
 {
-    try {
+    const mox::Status read = KorDAO::readFields([&] {
         // A stored value the screen cannot show stops the display like an unreadable field.
         const auto unshowable = [](QStringView field) {
-            return KorDAO::DaoError(-3, field.toString() + u"の値が画面に表示できません。"_s);
+            return KorDAO::DaoError(KorDAO::kFieldUnreadable, field.toString() + u"の値が画面に表示できません。"_s);
         };
         const auto listChoice = [&](QStringView field) {
             const int index = r[field].toInt();
@@ -244,9 +244,9 @@ mox::Status prsDspKyuyo(BonusScreen& s, CalcContext& ctx, KorDAO::Record r)
         s.txtTxt1 = trimRight(r[u"NIREM1"].toString());
         s.txtTxt2 = trimRight(r[u"NIREM2"].toString());
         s.txtTxt3 = trimRight(r[u"NIREM3"].toString());
-    } catch (const KorDAO::DaoError& e) {
-        return mox::Status::failure(e.status(), QString::fromUtf8(e.what()));
-    }
+    });
+    if (!read.ok())
+        return read;
     s.nu1Kazeig = s.nu1Ssikyu - s.nu1Hkzegk - s.nu1Syagok;
     return mox::Status::success();
 }
@@ -264,7 +264,7 @@ mox::Status prsReadZenge(BonusScreen& s, KorDAO::DatabaseHandle db, int syokcd, 
     // A failing open would otherwise read as "no pay last month" and change the tax.
     mox::prsDaoStatus(static_cast<short>(n < 0 ? n : 0), false);
     Currency kazeig, syagok, syotok;
-    try {
+    const mox::Status read = KorDAO::readFields([&] {
         short st = tb.DAO_RecRead(1);
         for (int i = 1; i <= n && st == 0; ++i) {
             KorDAO::Record r = tb.TBRec();
@@ -273,9 +273,10 @@ mox::Status prsReadZenge(BonusScreen& s, KorDAO::DatabaseHandle db, int syokcd, 
             syotok += r[u"SYOTOK"].toCurrency();
             st = tb.DAO_RecRead(2);
         }
-    } catch (const KorDAO::DaoError& e) {
+    });
+    if (!read.ok()) {
         mox::prsDaoStatus(tb.DAO_TableClose(), false);
-        return mox::Status::failure(e.status(), QString::fromUtf8(e.what()));
+        return read;
     }
     mox::prsDaoStatus(tb.DAO_TableClose(), false);
     s.nu1Zenkaz = kazeig - syagok;

@@ -17,7 +17,7 @@ QString bandField(QStringView stem, int n)
 
 mox::Result<Currency> koyouFromRow(KorDAO::Record row, Currency amount)
 {
-    try {
+    mox::Result<Currency> r = KorDAO::readFields([&]() -> mox::Result<Currency> {
         const auto byRate = [&] {
             return amount.mulDiv(row[u"KAKRIT"].toCurrency(), 1000, Rounding::Floor, 0);
         };
@@ -29,9 +29,10 @@ mox::Result<Currency> koyouFromRow(KorDAO::Record row, Currency amount)
                 return row[bandField(u"HOKEN_", n)].toCurrency();
         }
         return byRate();
-    } catch (const KorDAO::DaoError& e) {
-        return mox::Status::failure(e.status(), u"雇用保険料表"_s + QString::fromUtf8(e.what()));
-    }
+    });
+    if (const mox::Status* failed = mox::failure(r))
+        return mox::Status::failure(failed->code, u"雇用保険料表"_s + failed->message);
+    return r;
 }
 
 mox::Result<Currency> prfKoyou(Currency amount)

@@ -153,23 +153,24 @@ short recheck(KorDAO::clsTbAccess& tb, const QString& criteria, const KorDAO::Re
               WriteResult* r, bool* found)
 {
     const short find = tb.DAO_RecFind(1, criteria);
-    if (find != 0 && find != -8)
+    if (find != 0 && find != KorDAO::kNoRecord)
         return find;
     *found = find == 0;
     r->vanished = !*found && seen.isPresent();
     return tb.DAO_RecCheck(seen);
 }
 
-// Commits after \p status 0, else undoes the transaction.
-short endWrite(KorDAO::clsTbAccess& tb, short status, const std::function<void()>& beforeCommit)
+// Commits after \p status 0, else undoes the transaction at once (so the operator's message
+// comes after the database is as it was).
+short endWrite(KorDAO::Transaction& tx, short status, const std::function<void()>& beforeCommit)
 {
     if (status != 0) {
-        tb.DAO_Rollback();
+        (void)tx.rollback();
         return status;
     }
     if (beforeCommit)
         beforeCommit();
-    return tb.DAO_CommitTrans(); // a commit that fails is undone by the component
+    return short(tx.commit().code); // a commit that fails is undone by the component
 }
 
 } // namespace
@@ -179,10 +180,13 @@ WriteResult saveKyuyo(KorDAO::clsTbAccess& tb, const QString& criteria,
                       const std::function<void()>& beforeCommit)
 {
     WriteResult r;
-    if ((r.status = tb.DAO_BeginTrans()) != 0)
+    KorDAO::Transaction tx(tb);
+    if (!tx.started()) {
+        r.status = short(tx.status().code);
         return r;
+    }
     short st = 0;
-    try {
+    const mox::Status assigned = KorDAO::readFields([&] {
         bool found = false;
         st = recheck(tb, criteria, seen, &r, &found);
         if (st == 0)
@@ -193,10 +197,10 @@ WriteResult saveKyuyo(KorDAO::clsTbAccess& tb, const QString& criteria,
                 assignField(rec[f.name], f.value);
             st = tb.DAO_Update();
         }
-    } catch (const KorDAO::DaoError& e) {
-        st = e.status();
-    }
-    r.status = endWrite(tb, st, beforeCommit);
+    });
+    if (!assigned.ok())
+        st = short(assigned.code);
+    r.status = endWrite(tx, st, beforeCommit);
     r.commitLoss = tb.DAO_CommitLoss();
     return r;
 }
@@ -205,17 +209,20 @@ WriteResult deleteKyuyo(KorDAO::clsTbAccess& tb, const QString& criteria,
                         const KorDAO::RecordStamp& seen, const std::function<void()>& beforeCommit)
 {
     WriteResult r;
-    if ((r.status = tb.DAO_BeginTrans()) != 0)
+    KorDAO::Transaction tx(tb);
+    if (!tx.started()) {
+        r.status = short(tx.status().code);
         return r;
+    }
     bool found = false;
     short st = recheck(tb, criteria, seen, &r, &found);
     if (st == 0 && !found) {
         r.missing = true;
-        st = -8;
+        st = KorDAO::kNoRecord;
     }
     if (st == 0)
         st = tb.DAO_Delete(true);
-    r.status = endWrite(tb, st, beforeCommit);
+    r.status = endWrite(tx, st, beforeCommit);
     r.commitLoss = tb.DAO_CommitLoss();
     return r;
 }

@@ -13,7 +13,7 @@ QString fieldName(QStringView stem, int n)
 
 mox::Result<JinjiRecord> readJinji(KorDAO::Record rec)
 {
-    try {
+    return KorDAO::readFields([&] {
         JinjiRecord j;
         j.SYOKCD = rec[u"SYOKCD"].toInt();
         j.SIMKNJ = rec[u"SIMKNJ"].toString();
@@ -41,14 +41,12 @@ mox::Result<JinjiRecord> readJinji(KorDAO::Record rec)
             j.KANYMD[i] = rec[fieldName(u"KANYMD_", n)].toCurrency();
         }
         return j;
-    } catch (const KorDAO::DaoError& e) {
-        return mox::Status::failure(e.status(), QString::fromUtf8(e.what()));
-    }
+    });
 }
 
 mox::Result<KanriRecord> readKanri(KorDAO::Record rec)
 {
-    try {
+    return KorDAO::readFields([&] {
         KanriRecord k;
         k.SYORID = rec[u"SYORID"].toCurrency();
         k.KM6KM = rec[u"KM6KM"].toCurrency();
@@ -68,9 +66,7 @@ mox::Result<KanriRecord> readKanri(KorDAO::Record rec)
         k.GKNAME = rec[u"GKNAME"].toString();
         k.SYOZOKU = rec[u"SYOZOKU"].toString();
         return k;
-    } catch (const KorDAO::DaoError& e) {
-        return mox::Status::failure(e.status(), QString::fromUtf8(e.what()));
-    }
+    });
 }
 
 } // namespace mox110

@@ -73,7 +73,7 @@ mox::Result<QString> auditFilter(const AuditSelection& selection)
     QStringList parts;
     if (selection.employee) {
         if (*selection.employee < 0)
-            return mox::Status::failure(-66, u"職員コードには 0 以上の整数を指定してください。"_s);
+            return mox::Status::failure(KorDAO::kBadCondition, u"職員コードには 0 以上の整数を指定してください。"_s);
         parts << u"SYOKCD = %1"_s.arg(*selection.employee);
     }
     if (!selection.since.isEmpty()) {
@@ -82,7 +82,7 @@ mox::Result<QString> auditFilter(const AuditSelection& selection)
         if (!form.match(selection.since).hasMatch() ||
             !QDate::fromString(selection.since, u"yyyy-MM-dd"_s).isValid())
             return mox::Status::failure(
-                -66, u"日付「%1」が正しくありません。YYYY-MM-DD（例 2026-12-01）で指定してください。"_s
+                KorDAO::kBadCondition, u"日付「%1」が正しくありません。YYYY-MM-DD（例 2026-12-01）で指定してください。"_s
                          .arg(selection.since));
         // The times are stored "YYYY-MM-DD HH:MM:SS.mmm", so text order is time order.
         parts << u"AT >= '%1'"_s.arg(selection.since);
@@ -104,7 +104,7 @@ mox::Result<int> printAuditTrail(const KorDAO::DatabaseHandle& db, const AuditSe
                                     u"監査記録を読めません: %1"_s.arg(tb.lastError()));
     int printed = 0;
     short st = 0;
-    try {
+    const mox::Status read = KorDAO::readFields([&] {
         for (st = tb.DAO_RecRead(1); st == 0; st = tb.DAO_RecRead(2)) {
             KorDAO::Record rec = tb.TBRec();
             QStringList parts = {rec[u"AT"].toString(), who(rec), rec[u"PROGRAM"].toString(),
@@ -116,11 +116,10 @@ mox::Result<int> printAuditTrail(const KorDAO::DatabaseHandle& db, const AuditSe
                 out << "    " << line << '\n';
             ++printed;
         }
-    } catch (const KorDAO::DaoError& e) {
-        return mox::Status::failure(e.status(),
-                                    u"監査記録を読めません: %1"_s.arg(QString::fromUtf8(e.what())));
-    }
-    if (st != -9)
+    });
+    if (!read.ok())
+        return mox::Status::failure(read.code, u"監査記録を読めません: %1"_s.arg(read.message));
+    if (st != KorDAO::kEndOfRecords)
         return mox::Status::failure(st, u"監査記録を読めません: %1"_s.arg(tb.lastError()));
     (void)tb.DAO_TableClose();
     if (printed == 0)

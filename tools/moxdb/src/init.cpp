@@ -25,14 +25,14 @@ mox::Status writeDefaultIni(const QString& path, const QString& databaseFile)
 {
     mox::PrivateFile file(path);
     if (!file.open())
-        return mox::Status::failure(-20, file.errorString());
+        return mox::Status::failure(KorDAO::kDatabaseMissing, file.errorString());
     const QString text = u"[Database]\n"
                          u"Driver=QSQLITE\n"
                          u"; absolute, or relative to the folder of this file\n"
                          u"Database=%1\n"_s.arg(databaseFile);
     file.device()->write(text.toUtf8());
     if (!file.commit())
-        return mox::Status::failure(-20, file.errorString());
+        return mox::Status::failure(KorDAO::kDatabaseMissing, file.errorString());
     return mox::Status::success();
 }
 
@@ -81,7 +81,7 @@ mox::Status secureSqliteFiles(const QStringList& files, QTextStream* log)
         const QByteArray native = QFile::encodeName(folder);
         struct stat st {};
         if (::stat(native.constData(), &st) != 0)
-            return mox::Status::failure(-20, u"フォルダ %1 を確認できません。"_s.arg(folder));
+            return mox::Status::failure(KorDAO::kDatabaseMissing, u"フォルダ %1 を確認できません。"_s.arg(folder));
         if ((st.st_mode & 077) != 0) {
             bool own = st.st_uid == ::geteuid();
             const QStringList entries =
@@ -91,7 +91,7 @@ mox::Status secureSqliteFiles(const QStringList& files, QTextStream* log)
                 own = own && isOwnEntry(e, names);
             if (!own || ::chmod(native.constData(), 0700) != 0) {
                 return mox::Status::failure(
-                    -20, u"データベースのフォルダ %1 はほかのユーザーも開けるため使えません。"
+                    KorDAO::kDatabaseMissing, u"データベースのフォルダ %1 はほかのユーザーも開けるため使えません。"
                          u"自分だけが開けるフォルダ（0700）にするか、--dir で別のフォルダを指定して"
                          u"ください。"_s.arg(folder));
             }
@@ -106,11 +106,12 @@ mox::Status secureSqliteFiles(const QStringList& files, QTextStream* log)
             if (::lstat(fileNative.constData(), &st) != 0 || !S_ISREG(st.st_mode) ||
                 st.st_uid != ::geteuid()) {
                 return mox::Status::failure(
-                    -20, u"データベースファイル %1 はほかのユーザーのファイルか通常のファイルでは"
+                    KorDAO::kDatabaseMissing, u"データベースファイル %1 はほかのユーザーのファイルか通常のファイルでは"
                          u"ありません。"_s.arg(file));
             }
             if ((st.st_mode & 077) != 0 && ::chmod(fileNative.constData(), 0600) != 0)
-                return mox::Status::failure(-20, u"%1 を 0600 にできません。"_s.arg(file));
+                return mox::Status::failure(KorDAO::kDatabaseMissing,
+                                            u"%1 を 0600 にできません。"_s.arg(file));
             if (log)
                 *log << "database " << file << ": 0600 in a 0700 folder (only you may read it)\n";
         }
@@ -158,18 +159,18 @@ mox::Result<IniFiles> ensureIniFiles(const QStringList& folders, const QString& 
         return files;
     if (!files.payroll.isEmpty() || !files.environment.isEmpty()) {
         const QString missing = files.payroll.isEmpty() ? kPayrollIni : kEnvironmentIni;
-        return mox::Status::failure(-20, u"%1 が見つかりません (%2 のいずれにもありません)。"_s.arg(
+        return mox::Status::failure(KorDAO::kDatabaseMissing, u"%1 が見つかりません (%2 のいずれにもありません)。"_s.arg(
                                              missing, folders.join(u", "_s)));
     }
     const QDir dir(defaultDir);
     if (!makeFolder(dir.absolutePath()))
-        return mox::Status::failure(-20, u"%1 を作れません。"_s.arg(dir.absolutePath()));
+        return mox::Status::failure(KorDAO::kDatabaseMissing, u"%1 を作れません。"_s.arg(dir.absolutePath()));
     QString payrollDb = u"mox.db"_s;
     QString environmentDb = u"moxenv.db"_s;
     if (!databaseDir.isEmpty()) {
         const QDir data(databaseDir);
         if (!makeFolder(data.absolutePath()))
-            return mox::Status::failure(-20, u"%1 を作れません。"_s.arg(data.absolutePath()));
+            return mox::Status::failure(KorDAO::kDatabaseMissing, u"%1 を作れません。"_s.arg(data.absolutePath()));
         payrollDb = data.absoluteFilePath(payrollDb);
         environmentDb = data.absoluteFilePath(environmentDb);
     }
@@ -231,7 +232,7 @@ namespace {
 mox::Status notOnPostgres(const QString& iniName)
 {
     return mox::Status::failure(
-        -1, u"ロール（利用者の権限）は PostgreSQL サーバーのデータベースにだけ設定できます。"
+        KorDAO::kOpenFailed, u"ロール（利用者の権限）は PostgreSQL サーバーのデータベースにだけ設定できます。"
             u"%1 は SQLite のデータベースを指しています。共有サーバーを使うときは、%2 と %3 に "
             u"Driver=QPSQL を書いてから実行してください。"_s.arg(iniName, kPayrollIni,
                                                                   kEnvironmentIni));

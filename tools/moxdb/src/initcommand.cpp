@@ -73,7 +73,7 @@ int runInit(const QStringList& args, QTextStream& out, QTextStream& err)
         mox::Status s = findIni(kPayrollIni, folders).isEmpty() ||
                                 findIni(kEnvironmentIni, folders).isEmpty()
                             ? mox::Status::failure(
-                                  -20, u"--roles には PostgreSQL サーバーを指す %1 と %2 が必要です"
+                                  KorDAO::kDatabaseMissing, u"--roles には PostgreSQL サーバーを指す %1 と %2 が必要です"
                                        u"（Driver=QPSQL）。"_s.arg(kPayrollIni, kEnvironmentIni))
                             : checkRolesPossible();
         if (!s.ok()) {

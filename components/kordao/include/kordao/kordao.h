@@ -54,6 +54,7 @@
 // KORDAO_AUDIT in the same transaction, by the database's own triggers (schema.h).
 
 #include "mox/currency.h"
+#include "mox/status.h"
 
 #include <QHash>
 #include <QString>
@@ -65,8 +66,44 @@
 #include <memory>
 #include <optional>
 #include <stdexcept>
+#include <type_traits>
 
 namespace KorDAO {
+
+// The statuses of the component, by name; 0 is success. The programs compare with these names.
+
+/// No [Database] section, no or unknown Driver=, not a database, the server refused.
+inline constexpr short kOpenFailed = -1;
+/// The table does not exist, or no database is open.
+inline constexpr short kTableMissing = -2;
+/// A field cannot be read: no current record, no such field, a NULL or text read as a number.
+inline constexpr short kFieldUnreadable = -3;
+/// No record set is open (DAO_TableOpen first).
+inline constexpr short kTableNotOpen = -7;
+/// DAO_RecFind found no record.
+inline constexpr short kNoRecord = -8;
+/// DAO_RecRead went past the last record.
+inline constexpr short kEndOfRecords = -9;
+/// DAO_AddNew, DAO_Edit, DAO_Update, DAO_Delete failed (DAO_Update also: nothing opened for
+/// writing, a value its field cannot hold).
+inline constexpr short kAddNewFailed = -10;
+inline constexpr short kEditFailed = -11;
+inline constexpr short kUpdateFailed = -12;
+inline constexpr short kDeleteFailed = -13;
+/// A transaction could not begin (one is open already), commit, or be undone.
+inline constexpr short kBeginFailed = -15;
+inline constexpr short kCommitFailed = -16;
+inline constexpr short kRollbackFailed = -17;
+/// A key of the INI file is missing or wrong (Database=, Port=, LockTimeout= …).
+inline constexpr short kBadSetting = -18;
+/// The INI file, the SQLite file or the PostgreSQL database does not exist.
+inline constexpr short kDatabaseMissing = -20;
+/// A field was assigned without DAO_Edit or DAO_AddNew.
+inline constexpr short kNotWriting = -23;
+/// A mode or argument the operation does not take (DAO_RecRead 3, a stamp of another table).
+inline constexpr short kBadArgument = -24;
+/// A filter, criterion or sort that does not parse, or names a field the table lacks.
+inline constexpr short kBadCondition = -66;
 
 /// The record changed, vanished or (for a new one) appeared since it was read: nothing was written.
 inline constexpr short kRecordChanged = -30;
@@ -108,6 +145,36 @@ private:
     short m_status;
 };
 
+/// Runs \p read, code that reads fields of records (TBRec) and may meet a DaoError, and gives
+/// what it returns, or the status and message of the DaoError (kFieldUnreadable,
+/// kRecordChanged …) as a mox::Status: for code that reads many fields at once and reports a
+/// failure as a status rather than catching the exception itself.
+///
+///     mox::Result<Currency> pay = KorDAO::readFields([&] {
+///         return rec[u"KYURYO"].toCurrency() + rec[u"KTYOGK"].toCurrency();
+///     });
+///
+/// \p read returning nothing gives a mox::Status; returning a mox::Status or a mox::Result
+/// gives that type; returning a value T gives mox::Result<T>.
+template <class Read>
+auto readFields(Read&& read)
+{
+    using Value = std::invoke_result_t<Read&>;
+    using Out = std::conditional_t<
+        std::is_void_v<Value>, mox::Status,
+        std::conditional_t<std::is_constructible_v<Value, mox::Status>, Value, mox::Result<Value>>>;
+    try {
+        if constexpr (std::is_void_v<Value>) {
+            read();
+            return Out{};
+        } else {
+            return Out(read());
+        }
+    } catch (const DaoError& e) {
+        return Out(mox::Status::failure(e.status(), QString::fromUtf8(e.what())));
+    }
+}
+
 /// The folders searched, in this order, for "MOX.INI" and "MOXENV.INI": $MOX_INI_DIR, the
 /// current folder (only when it is the user's own and neither group nor others may write in it:
 /// a shared folder's files would take the user's work elsewhere), $XDG_CONFIG_HOME/mox (default
@@ -129,7 +196,6 @@ std::optional<QHash<QString, QString>> readIniSection(const QString& path, QStri
 
 class Connection; // one open database; shared by the table objects that use it
 enum class ColumnKind;
-struct Failure;
 
 /// The open database handed to table objects (DBDatabase / DBWorkspace of the system).
 using DatabaseHandle = std::shared_ptr<Connection>;
@@ -322,15 +388,17 @@ public:
     /// How the last DAO_CommitTrans on this table's connection ended if the connection was lost
     /// during it; CommitLoss::None when it was not.
     CommitLoss DAO_CommitLoss() const;
-    /// Undoes the open transaction of the connection (-17 when it cannot); with none open (a
-    /// failed commit undoes its own) nothing is done and the last error stays.
+    /// Undoes the open transaction of the connection: 0, or kRollbackFailed (-17) when it
+    /// cannot. With none open it gives -17 too ("トランザクションが開始されていません。"),
+    /// except right after a commit that failed: that commit undid its own transaction, so the
+    /// result is 0 and lastError still names the commit's failure.
     short DAO_Rollback();
 
     const QString& lastError() const { return m_lastError; }
 
 private:
     friend class FieldRef;
-    short report(const Failure& f);
+    short report(const mox::Status& s);
     short notOpen(short status);
     const QVariant& fieldValue(const QString& field, ColumnKind* kind);
     void assignField(const QString& field, QVariant value);
@@ -339,6 +407,50 @@ private:
     std::unique_ptr<Impl> d;
     QString m_tableName;
     QString m_lastError;
+};
+
+/// A transaction, undone unless committed. It begins one on the connection of a database, or
+/// joins the one already open there (then commit() and the destructor leave it to the code that
+/// began it). It never commits by itself: leaving the scope without commit() undoes what it
+/// began, so every early return of a failing write leaves the database as it was.
+///
+///     KorDAO::Transaction tx(db.DBDatabase());
+///     if (!tx.started())
+///         return tx.status();                 // -15, kLockTimeout, kConnectionLost …
+///     if (mox::Status s = writeRows(); !s.ok())
+///         return s;                           // the destructor rolls back
+///     return tx.commit();                     // 0, -16, kConnectionLost …
+///
+/// Made from a clsTbAccess, it works through DAO_BeginTrans, DAO_CommitTrans and DAO_Rollback
+/// of that table: it never joins (-15 when one is open), the statuses are theirs, and the
+/// table's lastError() names the cause.
+class Transaction {
+public:
+    explicit Transaction(DatabaseHandle db);
+    explicit Transaction(clsTbAccess& table);
+    ~Transaction();
+    Transaction(const Transaction&) = delete;
+    Transaction& operator=(const Transaction&) = delete;
+
+    /// Begun or joined: writes may go on.
+    bool started() const { return m_status.ok(); }
+    /// An open transaction was joined: commit() and rollback() leave it alone.
+    bool joined() const { return m_joined; }
+    /// Why it did not start (ok when it did).
+    const mox::Status& status() const { return m_status; }
+    /// Commits what it began: 0, or the status of DAO_CommitTrans (-16, kConnectionLost …; a
+    /// commit that fails is undone). Joined: 0, and nothing is done. Not started, or ended
+    /// already: -16.
+    mox::Status commit();
+    /// Undoes what it began now; nothing when joined or ended. The status of DAO_Rollback.
+    mox::Status rollback();
+
+private:
+    DatabaseHandle m_db;
+    clsTbAccess* m_table = nullptr;
+    mox::Status m_status;
+    bool m_joined = false;
+    bool m_open = false; // begun here and not yet committed or undone
 };
 
 /// The statements this process has sent to its databases so far: reads, writes, transaction

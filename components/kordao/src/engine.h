@@ -1,0 +1,176 @@
+#pragma once
+
+// DatabaseEngine: everything in which SQLite and PostgreSQL differ, behind one interface.
+//
+// A Connection (connection.h) owns one engine and goes through it for every statement: it keeps
+// what both engines share (the table catalogue, the transaction state, settling a lost commit),
+// the engine keeps what is its own (prepared statements, how a failure is classified, the SQL
+// dialect, bulk loading and the audit trail's writer):
+//
+//     std::vector<Row> rows;
+//     QString error;
+//     countStatement();
+//     if (!engine.select(u"SELECT 1"_s, {}, &rows, &error))
+//         return engine.lastFailure() == FailureKind::Lost ? reconnectAndRetry() : fail(error);
+//
+// SqliteEngine (sqliteengine.cpp) and PostgresEngine (postgresengine.cpp) are the two
+// implementations; nothing else in the component asks which engine it talks to.
+
+#include "mox/currency.h"
+
+#include <QString>
+#include <QStringList>
+#include <QVariant>
+
+#include <memory>
+#include <vector>
+
+namespace KorDAO {
+
+class Connection;
+struct ColumnInfo;
+struct DbSettings;
+struct TableInfo;
+
+/// One record as read: integers as qlonglong, SQLite's fractional numbers as double,
+/// PostgreSQL's NUMERIC as decimal text, texts as QString, NULL as a null QVariant.
+using Row = std::vector<QVariant>;
+
+/// Why the last statement failed, as far as callers must tell the cases apart.
+enum class FailureKind {
+    Other,            // the statement's own failure: syntax, constraint, permission …
+    Unreadable,       // the data could not be read or written: I/O, a damaged file, no space
+    Busy,             // a lock not granted within the lock timeout (or a deadlock)
+    StatementTimeout, // a statement cut off after running for the statement timeout
+    Lost,             // the connection to the server is gone
+    Duplicate,        // a record with the same key exists
+};
+
+/// One table being loaded in bulk inside the open transaction (Connection::beginBulkLoad).
+struct BulkLoad {
+    QString table;
+    int users = 0;
+    QStringList triggerSql; // the counter's insert trigger set aside (SQLite)
+    bool open = true;       // false once the counter is written or the transaction undone
+    bool marked = false;    // PostgreSQL: counted in the session's bulk mark
+};
+
+/// One value of a row of a bulk insert, as it is bound.
+struct BulkValue {
+    enum class Kind : unsigned char { Unset, Integer, Real, Text };
+    Kind kind = Kind::Unset;
+    qint64 integer = 0;
+    double real = 0;
+    QString text; // a null text is NULL
+};
+
+/// Sends the rows of one bulk insert the engine's fastest way: SQLite one prepared statement
+/// bound value by value, PostgreSQL many rows per INSERT statement.
+class BulkWriter {
+public:
+    virtual ~BulkWriter() = default;
+    /// Writes \p row, or queues it. False (and \p error) when the engine refused it.
+    virtual bool add(const std::vector<BulkValue>& row, QString* error) = 0;
+    /// Sends the rows queued. False (and \p error) on failure.
+    virtual bool flush(QString* error) = 0;
+};
+
+class DatabaseEngine {
+public:
+    explicit DatabaseEngine(Connection& connection) : m_conn(connection) {}
+    virtual ~DatabaseEngine() = default;
+    DatabaseEngine(const DatabaseEngine&) = delete;
+    DatabaseEngine& operator=(const DatabaseEngine&) = delete;
+
+    // Statements. Each is prepared once per SQL text and kept while the connection lives.
+    // select and execute do not count the statement (the connection does); begin, commit and
+    // rollback count what they send. On failure each returns false, sets \p error to the
+    // engine's text and classifies the failure (lastFailure).
+
+    /// Runs the query \p sql with \p binds and appends its rows to \p rows.
+    virtual bool select(const QString& sql, const QVariantList& binds, std::vector<Row>* rows,
+                        QString* error) = 0;
+    /// Runs the statement \p sql; \p rowsAffected (may be nullptr) receives the records changed.
+    virtual bool execute(const QString& sql, const QVariantList& binds, QString* error,
+                         int* rowsAffected) = 0;
+    virtual bool begin(QString* error) = 0;
+    virtual bool commit(QString* error) = 0;
+    /// Undoes the open transaction; true when the engine had undone it already.
+    virtual bool rollback(QString* error) = 0;
+    /// Finalizes every statement kept.
+    virtual void dropStatements() = 0;
+
+    /// Why the last failing statement failed.
+    FailureKind lastFailure() const { return m_lastFailure; }
+    void setLastFailure(FailureKind kind) { m_lastFailure = kind; }
+    /// The connection to the server was lost: connect again (reconnect) before the next statement.
+    bool lost() const { return m_lost; }
+    /// Connects again after the connection was lost. False (and \p error) when it cannot.
+    virtual bool reconnect(QString* error) = 0;
+
+    // The SQL dialect.
+
+    /// The query of a table's columns, with the table's name bound: name, declared type,
+    /// NOT NULL, position in the primary key (0 = not part of it).
+    virtual QString columnsQuery() const = 0;
+    /// The query of which of three tables exist, their names bound.
+    virtual QString tablesQuery() const = 0;
+    /// The hidden column that addresses a record of a table without a primary key (SQLite
+    /// rowid, PostgreSQL ctid), and how a select lists and a condition names it.
+    virtual ColumnInfo rowAddressColumn() const = 0;
+    virtual QString rowAddressSelected() const = 0;
+    virtual QString rowAddressCompared() const = 0;
+    /// What an ORDER BY term of a column that may hold NULL adds so that NULL sorts first in
+    /// ascending order, as SQLite does by itself.
+    virtual QString nullsFirst(bool descending) const = 0;
+    /// What an UPDATE of a table without a key adds to learn the record's new address (empty
+    /// when an update keeps it).
+    virtual QString newAddressReturned() const = 0;
+    /// The audit row's time and database login, as SQL expressions.
+    virtual QString auditTimeAndLogin() const = 0;
+    /// How a fractional amount is bound: SQLite the nearest double, PostgreSQL exact text.
+    virtual QVariant fraction(Currency amount) const = 0;
+    /// "SQLite <file>" or "PostgreSQL サーバー <host:port> のデータベース <name>".
+    virtual QString location() const = 0;
+    /// The file of a SQLite database; empty for a server's.
+    virtual QString databaseFile() const = 0;
+
+    // What the engine does on its own.
+
+    /// A walk of finds fetches the sort and key fields only until a record is used (the
+    /// server's index holds them, so the table is not read). Otherwise it fetches the leading
+    /// field's values alone from an index, and a record served so is sought by its value when used.
+    virtual bool walkFetchesKeysFirst() const = 0;
+    /// The records a transaction writes are kept to settle a commit whose answer was lost.
+    virtual bool keepsWrittenRecords() const = 0;
+    /// A write to an audited table needs a transaction, so that its audit rows name the writer.
+    virtual bool writesNameTheWriter() const = 0;
+
+    // Bulk work and the audit trail (see Connection for the contracts).
+
+    virtual std::shared_ptr<BulkLoad> beginBulkLoad(const TableInfo& table, QString* error) = 0;
+    virtual bool endBulkLoad(const std::shared_ptr<BulkLoad>& load, QString* error) = 0;
+    virtual bool clearTable(const TableInfo& table, QString* error) = 0;
+    virtual bool auditBulk(const TableInfo& table, const QString& action, qint64 records,
+                           QString* error) = 0;
+    virtual bool noteWriter(const TableInfo& table, QString* error) = 0;
+    /// Right before COMMIT: writes back what a bulk load set aside and forgets the writer.
+    /// False (and \p error) when that failed: the transaction must then be undone.
+    virtual bool beforeCommit(QString* error) = 0;
+    /// The transaction ended (committed, undone, or gone with the connection).
+    virtual void transactionEnded() = 0;
+    /// A writer of rows into the table of \p insertHead ("INSERT INTO "T" ("A", "B") VALUES")
+    /// with \p columns values per row; nullptr (and \p error) on failure.
+    virtual std::unique_ptr<BulkWriter> bulkWriter(const QString& insertHead, int columns,
+                                                   QString* error) = 0;
+
+protected:
+    Connection& m_conn;
+    FailureKind m_lastFailure = FailureKind::Other;
+    bool m_lost = false;
+};
+
+/// The statement "INSERT INTO ... VALUES (?, ?), (?, ?)" of \p rows rows of \p columns values.
+QString insertValuesSql(const QString& insertHead, int columns, int rows);
+
+} // namespace KorDAO
