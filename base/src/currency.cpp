@@ -1,4 +1,4 @@
-#include "mox/currency.h"
+#include "base/currency.h"
 
 #include <limits>
 #include <stdexcept>

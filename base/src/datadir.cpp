@@ -1,4 +1,4 @@
-#include "mox/datadir.h"
+#include "base/datadir.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,4 +1,4 @@
-#include "mox/format.h"
+#include "base/format.h"
 
 #include <QList>
 

@@ -1,4 +1,4 @@
-#include "mox/privatefile.h"
+#include "base/privatefile.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,7 +1,7 @@
 #include "mox/comdate.h"
 
 #include "mox/bascmnname.h"
-#include "mox/format.h"
+#include "base/format.h"
 #include "mox/program.h"
 
 #include <QDate>

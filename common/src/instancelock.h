@@ -4,7 +4,7 @@
 // (flock) on a file: the kernel drops it when the holding process ends in any way, a kill -9
 // included, so a crashed copy never blocks the next start.
 
-#include "mox/status.h"
+#include "base/status.h"
 
 #include <QString>
 

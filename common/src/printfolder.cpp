@@ -1,7 +1,7 @@
 #include "mox/printfolder.h"
 
 #include "kordao/kordao.h"
-#include "mox/privatefile.h"
+#include "base/privatefile.h"
 
 #include <QDir>
 #include <QFile>

@@ -25,7 +25,7 @@ check() { # lower folder, higher folders...
         done < <(headers_of "$higher")
     done
 }
-[[ -d base/include/mox ]] || { echo "base/ is not a top-level folder"; exit 1; }
+[[ -d base/include/base ]] || { echo "base/ is not a top-level folder"; exit 1; }
 grep -rqsE '#include <Qt(Widgets|Gui|Sql|PrintSupport)' base && { echo "base/ uses more than QtCore"; fail=1; }
 check base components common mox110 mox030 tools
 for c in components/*; do

@@ -7,7 +7,7 @@
 // Every lookup opens the environment database ("MOXENV.INI"), reads and closes it again. The
 // values live in this module for the life of the program and are shared by every form.
 
-#include "mox/currency.h"
+#include "base/currency.h"
 
 #include <QString>
 

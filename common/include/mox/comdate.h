@@ -3,7 +3,7 @@
 // ComDate (date module): parts of yyyymmdd numbers, era texts for screens and pages, and the
 // months and days of a period.
 
-#include "mox/currency.h"
+#include "base/currency.h"
 
 #include <QString>
 #include <QStringView>

@@ -11,7 +11,7 @@
 // user's alone (0700), a folder others may write in is refused (they could plant links or files
 // there), and the files in it are made 0600, never through a link, by their writers.
 
-#include "mox/status.h"
+#include "base/status.h"
 
 #include <QString>
 

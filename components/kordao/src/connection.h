@@ -7,7 +7,7 @@
 #include "engine.h"
 #include "values.h"
 #include "kordao/kordao.h"
-#include "mox/currency.h"
+#include "base/currency.h"
 
 #include <QElapsedTimer>
 #include <QHash>

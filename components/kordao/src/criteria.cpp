@@ -1,6 +1,6 @@
 #include "criteria.h"
 
-#include "mox/currency.h"
+#include "base/currency.h"
 
 using namespace Qt::StringLiterals;
 

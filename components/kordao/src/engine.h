@@ -16,7 +16,7 @@
 // SqliteEngine (sqliteengine.cpp) and PostgresEngine (postgresengine.cpp) are the two
 // implementations; nothing else in the component asks which engine it talks to.
 
-#include "mox/currency.h"
+#include "base/currency.h"
 
 #include <QString>
 #include <QStringList>

@@ -10,7 +10,7 @@
 //         return fail(error);                 // 1.2345 into an INTEGER column, say
 //     // bound: qlonglong 45000 for 45000 yen, 1.2345 (double) on SQLite, "1.2345" on PostgreSQL
 
-#include "mox/currency.h"
+#include "base/currency.h"
 
 #include <QString>
 #include <QVariant>

@@ -1,6 +1,6 @@
 #include "kornum/kornum.h"
 
-#include "mox/format.h"
+#include "base/format.h"
 
 #include <QFocusEvent>
 #include <QPalette>

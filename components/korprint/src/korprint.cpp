@@ -2,8 +2,8 @@
 
 #include "printjob.h"
 
-#include "mox/datadir.h"
-#include "mox/privatefile.h"
+#include "base/datadir.h"
+#include "base/privatefile.h"
 
 #include <QDir>
 #include <QPdfWriter>

@@ -5,7 +5,7 @@
 
 #include "commands.h"
 
-#include <mox/status.h>
+#include <base/status.h>
 
 #include <QPageLayout>
 #include <QPageSize>

@@ -1,6 +1,6 @@
 #include "kortax/kortax.h"
 
-#include "mox/datadir.h"
+#include "base/datadir.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -2,7 +2,7 @@
 
 #include "mox030/sub_prt.h"
 
-#include "mox/format.h"
+#include "base/format.h"
 
 using namespace Qt::StringLiterals;
 

@@ -1,7 +1,7 @@
 #include "mox030/sub_prt.h"
 
-#include "mox/format.h"
-#include "mox/privatefile.h"
+#include "base/format.h"
+#include "base/privatefile.h"
 
 #include <QDir>
 #include <QHash>

@@ -8,7 +8,7 @@
 #include "mox/comkordao.h"
 #include "mox/compfmode.h"
 #include "mox/fonts.h"
-#include "mox/format.h"
+#include "base/format.h"
 #include "mox/frmomachi.h"
 #include "mox/printfolder.h"
 #include "mox/screen.h"

@@ -4,7 +4,7 @@
 
 #include "kortax/kortax.h"
 #include "mox/bascmnname.h"
-#include "mox/format.h"
+#include "base/format.h"
 
 #include <limits>
 

@@ -1,6 +1,6 @@
 #include "mox110/decimal.h"
 
-#include "mox/format.h"
+#include "base/format.h"
 
 #include <limits>
 

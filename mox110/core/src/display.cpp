@@ -4,7 +4,7 @@
 
 #include "mox/comdate.h"
 #include "mox/comkordao.h"
-#include "mox/format.h"
+#include "base/format.h"
 #include "mox110/decimal.h"
 
 #include <vector>

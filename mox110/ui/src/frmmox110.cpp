@@ -10,7 +10,7 @@
 #include "mox/comdate.h"
 #include "mox/comkordao.h"
 #include "mox/compfmode.h"
-#include "mox/format.h"
+#include "base/format.h"
 #include "mox/frmomachi.h"
 #include "mox/screen.h"
 #include "mox/shell.h"

@@ -3,7 +3,7 @@
 #include "moxdb/loading.h"
 
 #include "kordao/schema.h"
-#include "mox/privatefile.h"
+#include "base/privatefile.h"
 
 #include <QDir>
 #include <QFile>

@@ -26,7 +26,7 @@
 // finish() does not commit.
 
 #include "kordao/kordao.h"
-#include "mox/currency.h"
+#include "base/currency.h"
 
 #include <QString>
 #include <QStringList>

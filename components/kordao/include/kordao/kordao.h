@@ -53,8 +53,8 @@
 // connects again. Every add, update and delete of a payroll table writes an audit row into
 // KORDAO_AUDIT in the same transaction, by the database's own triggers (schema.h).
 
-#include "mox/currency.h"
-#include "mox/status.h"
+#include "base/currency.h"
+#include "base/status.h"
 
 #include <QHash>
 #include <QString>

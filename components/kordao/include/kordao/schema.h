@@ -15,7 +15,7 @@
 // are kept as they are.
 
 #include "kordao/kordao.h"
-#include "mox/status.h"
+#include "base/status.h"
 
 #include <QString>
 #include <QStringList>

@@ -20,7 +20,7 @@
 //     box.setMaxLength(12);
 //     box.setValue(Currency::fromYen(-1234));   // shows "-1,234"
 
-#include "mox/currency.h"
+#include "base/currency.h"
 
 #include <QLineEdit>
 #include <QString>

@@ -20,8 +20,8 @@
 // database again; only a refused call reads them anew, so that tables loaded meanwhile count.
 
 #include "kordao/kordao.h"
-#include "mox/currency.h"
-#include "mox/status.h"
+#include "base/currency.h"
+#include "base/status.h"
 
 #include <QDate>
 #include <QList>

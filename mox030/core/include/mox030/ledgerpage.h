@@ -7,7 +7,7 @@
 
 #include "mox030/ruikei.h"
 
-#include "mox/currency.h"
+#include "base/currency.h"
 
 #include <QString>
 

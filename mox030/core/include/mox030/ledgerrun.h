@@ -16,7 +16,7 @@
 #include "mox030/ruikei.h"
 
 #include "kordao/kordao.h"
-#include "mox/status.h"
+#include "base/status.h"
 
 #include <QList>
 #include <QString>

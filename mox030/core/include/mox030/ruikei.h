@@ -14,7 +14,7 @@
 //         addKyuyoRecord(grid, r);      // in the order SKYUYM, KYUSYU, KYUSEQ
 //     finishRuikei(grid);               // rebuilds row 19
 
-#include "mox/currency.h"
+#include "base/currency.h"
 
 #include <QString>
 

@@ -22,8 +22,8 @@
 // any old OVL.TMP as it was and is reported by status(); the later calls of the run then do
 // nothing.
 
-#include "mox/currency.h"
-#include "mox/status.h"
+#include "base/currency.h"
+#include "base/status.h"
 
 #include <QByteArray>
 #include <QString>

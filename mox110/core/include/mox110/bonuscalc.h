@@ -11,8 +11,8 @@
 // program, exactly as everywhere else in the programs.
 
 #include "kordao/kordao.h"
-#include "mox/currency.h"
-#include "mox/status.h"
+#include "base/currency.h"
+#include "base/status.h"
 #include "mox110/bonusscreen.h"
 #include "mox110/calccontext.h"
 

@@ -4,7 +4,7 @@
 // copies its boxes into a BonusScreen, calls the calculation ("mox110/bonuscalc.h") or a call-up
 // ("mox110/callup.h"), and copies the fields back.
 
-#include "mox/currency.h"
+#include "base/currency.h"
 
 #include <QString>
 

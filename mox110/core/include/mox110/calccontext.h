@@ -4,8 +4,8 @@
 // and the management record, the saved taxable amount, the income-tax object and the sources of
 // the employment insurance premium and the rounding points.
 
-#include "mox/currency.h"
-#include "mox/status.h"
+#include "base/currency.h"
+#include "base/status.h"
 #include "mox110/records.h"
 
 #include <QString>

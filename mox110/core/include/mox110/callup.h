@@ -4,8 +4,8 @@
 // record or from the previous month's pay, and clearing it. Failures as in "mox110/bonuscalc.h".
 
 #include "kordao/kordao.h"
-#include "mox/currency.h"
-#include "mox/status.h"
+#include "base/currency.h"
+#include "base/status.h"
 #include "mox110/bonusscreen.h"
 #include "mox110/calccontext.h"
 

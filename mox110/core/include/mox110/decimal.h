@@ -3,7 +3,7 @@
 // Exact decimal helpers of the bonus calculation: the five-decimal payment ratio texts and the
 // allowance products that use them.
 
-#include "mox/currency.h"
+#include "base/currency.h"
 
 #include <QString>
 #include <QStringView>

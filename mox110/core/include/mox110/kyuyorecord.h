@@ -5,7 +5,7 @@
 // record.
 
 #include "kordao/kordao.h"
-#include "mox/status.h"
+#include "base/status.h"
 #include "mox110/bonusscreen.h"
 #include "mox110/calccontext.h"
 

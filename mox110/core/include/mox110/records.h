@@ -4,8 +4,8 @@
 // management record (GKKANRI), each read once at the call-up into a plain struct.
 
 #include "kordao/kordao.h"
-#include "mox/currency.h"
-#include "mox/status.h"
+#include "base/currency.h"
+#include "base/status.h"
 
 #include <QString>
 #include <QVariant>

@@ -8,7 +8,7 @@
 //         NIREM1: (なし) → 再計算
 
 #include "kordao/kordao.h"
-#include "mox/status.h"
+#include "base/status.h"
 
 #include <QString>
 #include <QTextStream>

@@ -9,7 +9,7 @@
 
 #include "kordao/bulkinsert.h"
 #include "kordao/kordao.h"
-#include "mox/status.h"
+#include "base/status.h"
 
 #include <memory>
 #include <vector>

@@ -4,7 +4,7 @@
 // management settings, the employment insurance wage bands, the staff and the withholding tax
 // used for the generated payment records. Amounts are yen, rates as the tables hold them.
 
-#include "mox/currency.h"
+#include "base/currency.h"
 
 #include <QString>
 

@@ -7,7 +7,7 @@
 
 #include "kordao/schema.h"
 
-#include "mox/status.h"
+#include "base/status.h"
 
 #include <QString>
 #include <QStringList>

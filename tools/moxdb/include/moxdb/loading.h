@@ -14,7 +14,7 @@
 #include "moxdb/database.h"
 
 #include "kordao/schema.h"
-#include "mox/status.h"
+#include "base/status.h"
 
 #include <QTextStream>
 

@@ -11,7 +11,7 @@
 //     Row row(layout);
 //     row.set(u"KAKRIT"_s, Currency::fromYen(5));
 
-#include "mox/currency.h"
+#include "base/currency.h"
 
 #include <QHash>
 #include <QList>

@@ -9,7 +9,7 @@
 #include "moxdb/demodata.h"
 #include "moxdb/paycalc.h"
 
-#include "mox/status.h"
+#include "base/status.h"
 
 #include <functional>
 

@@ -16,7 +16,7 @@
 //     format(Currency::fromYen(-800), u"#,##0;-#,##0")  == "-800"
 //     format(Currency(), u"#0.000;#0.000;#")            == ""
 
-#include "mox/currency.h"
+#include "base/currency.h"
 
 #include <QString>
 #include <QStringView>
