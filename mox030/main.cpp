@@ -13,7 +13,8 @@
 
 using namespace Qt::StringLiterals;
 
-int main(int argc, char **argv) {
+int main(int argc, char** argv)
+{
     QApplication app(argc, argv);
     mox::installQtShell();
     mox::installFonts();

@@ -10,7 +10,8 @@ __extension__ typedef __int128 Wide;
 constexpr std::int64_t kPow10[] = {1, 10, 100, 1'000, 10'000};
 
 // num ÷ den rounded to an integer by how; den must not be 0.
-Wide divideRounded(Wide num, Wide den, Rounding how) {
+Wide divideRounded(Wide num, Wide den, Rounding how)
+{
     if (den == 0)
         throw std::domain_error("Currency: division by zero");
     if (den < 0) {
@@ -43,52 +44,62 @@ Wide divideRounded(Wide num, Wide den, Rounding how) {
     return q;
 }
 
-std::int64_t narrow(Wide v) {
+std::int64_t narrow(Wide v)
+{
     if (v > std::numeric_limits<std::int64_t>::max() ||
         v < std::numeric_limits<std::int64_t>::min())
         throw std::overflow_error("Currency: result does not fit 64 bits");
     return static_cast<std::int64_t>(v);
 }
 
-std::int64_t stepFor(int decimals) {
+std::int64_t stepFor(int decimals)
+{
     if (decimals < 0 || decimals > 4)
         throw std::invalid_argument("Currency: decimals must be 0 to 4");
     return kPow10[4 - decimals];
 }
 
 // value (in raw units) ÷ den, rounded to `decimals` places, returned in raw units.
-std::int64_t toRaw(Wide num, Wide den, Rounding how, int decimals) {
+std::int64_t toRaw(Wide num, Wide den, Rounding how, int decimals)
+{
     const std::int64_t step = stepFor(decimals);
     return narrow(divideRounded(num, den * step, how) * step);
 }
 
 } // namespace
 
-Currency Currency::times(Currency factor, Rounding how, int decimals) const {
+Currency Currency::times(Currency factor, Rounding how, int decimals) const
+{
     return Currency(toRaw(Wide(m_raw) * factor.m_raw, kScale, how, decimals));
 }
 
-Currency Currency::dividedBy(std::int64_t divisor, Rounding how, int decimals) const {
+Currency Currency::dividedBy(std::int64_t divisor, Rounding how, int decimals) const
+{
     return Currency(toRaw(Wide(m_raw), divisor, how, decimals));
 }
 
-Currency Currency::mulDiv(Currency factor, std::int64_t divisor, Rounding how, int decimals) const {
+Currency Currency::mulDiv(Currency factor, std::int64_t divisor, Rounding how, int decimals) const
+{
     return Currency(toRaw(Wide(m_raw) * factor.m_raw, Wide(kScale) * divisor, how, decimals));
 }
 
-Currency Currency::ratioTo(Currency divisor, Rounding how, int decimals) const {
+Currency Currency::ratioTo(Currency divisor, Rounding how, int decimals) const
+{
     return Currency(toRaw(Wide(m_raw) * kScale, divisor.m_raw, how, decimals));
 }
 
-Currency Currency::roundTo(int decimals, Rounding how) const {
+Currency Currency::roundTo(int decimals, Rounding how) const
+{
     return Currency(toRaw(Wide(m_raw), 1, how, decimals));
 }
 
-std::int64_t Currency::toInteger(Rounding how) const {
+std::int64_t Currency::toInteger(Rounding how) const
+{
     return narrow(divideRounded(Wide(m_raw), kScale, how));
 }
 
-std::optional<Currency> Currency::parse(QStringView text) {
+std::optional<Currency> Currency::parse(QStringView text)
+{
     QStringView t = text.trimmed();
     bool negative = false;
     if (!t.isEmpty() && (t.front() == u'-' || t.front() == u'+')) {
@@ -145,7 +156,8 @@ std::optional<Currency> Currency::parse(QStringView text) {
     return Currency(static_cast<std::int64_t>(magnitude));
 }
 
-QString Currency::toPlainString() const {
+QString Currency::toPlainString() const
+{
     const bool negative = m_raw < 0;
     // Work in unsigned so that the most negative value prints too.
     const std::uint64_t magnitude = negative ? std::uint64_t(0) - static_cast<std::uint64_t>(m_raw)

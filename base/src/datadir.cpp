@@ -8,7 +8,8 @@ using namespace Qt::StringLiterals;
 
 namespace mox {
 
-QString shippedDataDir() {
+QString shippedDataDir()
+{
     if (QCoreApplication::instance()) {
         // The installed layout comes first, so a program installed on the machine it was built
         // on never reads the source tree it came from.

@@ -25,7 +25,8 @@ struct Section {
     bool hasPoint = false;
 };
 
-Section parseSection(QStringView s) {
+Section parseSection(QStringView s)
+{
     Section sec;
     bool inDigits = false;
     bool afterDigits = false;
@@ -53,7 +54,8 @@ Section parseSection(QStringView s) {
     return sec;
 }
 
-QString groupThousands(const QString &digits) {
+QString groupThousands(const QString& digits)
+{
     QString out;
     const qsizetype n = digits.size();
     for (qsizetype i = 0; i < n; ++i) {
@@ -65,25 +67,29 @@ QString groupThousands(const QString &digits) {
 }
 
 // The magnitude of a value in raw units (1/10000), exact for the most negative value too.
-std::uint64_t magnitudeOf(Currency value) {
+std::uint64_t magnitudeOf(Currency value)
+{
     const auto raw = static_cast<std::uint64_t>(value.raw());
     return value.isNegative() ? std::uint64_t(0) - raw : raw;
 }
 
 // Rounds a magnitude in raw units half away from zero to `decimals` places (0 to 4).
-Magnitude roundHalfAway(std::uint64_t raw, int decimals) {
+Magnitude roundHalfAway(std::uint64_t raw, int decimals)
+{
     Magnitude step = 1;
     for (int i = decimals; i < 4; ++i)
         step *= 10;
     return (Magnitude(raw) + step / 2) / step * step;
 }
 
-int decimalsOf(const Section &sec) {
+int decimalsOf(const Section& sec)
+{
     return sec.decZeros + sec.decHashes;
 }
 
 // Formats a magnitude in raw units that has already been rounded to the section's decimals.
-QString formatMagnitude(Magnitude rounded, const Section &sec) {
+QString formatMagnitude(Magnitude rounded, const Section& sec)
+{
     const int decimals = decimalsOf(sec);
     const auto whole = static_cast<std::uint64_t>(rounded / kScale);
     const auto frac = static_cast<std::uint64_t>(rounded % kScale); // four digits
@@ -111,14 +117,16 @@ QString formatMagnitude(Magnitude rounded, const Section &sec) {
     return out + sec.suffix;
 }
 
-QString formatSection(Currency value, QStringView section) {
+QString formatSection(Currency value, QStringView section)
+{
     const Section sec = parseSection(section);
     return formatMagnitude(roundHalfAway(magnitudeOf(value), std::min(decimalsOf(sec), 4)), sec);
 }
 
 } // namespace
 
-QString format(Currency value, QStringView picture) {
+QString format(Currency value, QStringView picture)
+{
     const QList<QStringView> parts = picture.split(u';');
     if (value.isZero() && parts.size() >= 3)
         return formatSection(value, parts[2]);
@@ -133,7 +141,8 @@ QString format(Currency value, QStringView picture) {
     return rounded == 0 ? body : u'-' + body;
 }
 
-QString format(std::int64_t value, QStringView picture) {
+QString format(std::int64_t value, QStringView picture)
+{
     return format(Currency::fromYen(value), picture);
 }
 

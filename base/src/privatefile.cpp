@@ -17,12 +17,14 @@ using namespace Qt::StringLiterals;
 namespace mox {
 namespace {
 
-QString systemReason(int error) {
+QString systemReason(int error)
+{
     return QString::fromLocal8Bit(std::strerror(error));
 }
 
 // The reason a folder's status makes it unusable, empty when it is fine.
-QString statProblem(const struct stat &st) {
+QString statProblem(const struct stat& st)
+{
     if (S_ISLNK(st.st_mode))
         return u"シンボリックリンクです"_s;
     if (!S_ISDIR(st.st_mode))
@@ -34,20 +36,23 @@ QString statProblem(const struct stat &st) {
     return {};
 }
 
-QString nativePath(const QString &path) {
+QString nativePath(const QString& path)
+{
     return QDir::toNativeSeparators(QDir::cleanPath(path));
 }
 
 } // namespace
 
-QString ownFolderProblem(const QString &folder) {
+QString ownFolderProblem(const QString& folder)
+{
     struct stat st {};
     if (::lstat(QFile::encodeName(QDir::cleanPath(folder)).constData(), &st) != 0)
         return systemReason(errno);
     return statProblem(st);
 }
 
-QString makeOwnFolder(const QString &folder) {
+QString makeOwnFolder(const QString& folder)
+{
     const QByteArray name = QFile::encodeName(QDir::cleanPath(folder));
     if (::mkdir(name.constData(), 0700) != 0 && errno != EEXIST)
         return systemReason(errno);
@@ -65,23 +70,27 @@ QString makeOwnFolder(const QString &folder) {
     return {};
 }
 
-PrivateFile::PrivateFile(QString path) : m_path(QDir::cleanPath(path)) {
+PrivateFile::PrivateFile(QString path) : m_path(QDir::cleanPath(path))
+{
     const QFileInfo info(m_path);
     m_folder = info.absolutePath();
     m_name = QFile::encodeName(info.fileName());
 }
 
-PrivateFile::~PrivateFile() {
+PrivateFile::~PrivateFile()
+{
     cancel();
     if (m_dirFd >= 0)
         ::close(m_dirFd);
 }
 
-QIODevice *PrivateFile::device() const {
+QIODevice* PrivateFile::device() const
+{
     return m_file.get();
 }
 
-bool PrivateFile::fail(const QString &message) {
+bool PrivateFile::fail(const QString& message)
+{
     m_error = message;
     cancel();
     return false;
@@ -89,13 +98,14 @@ bool PrivateFile::fail(const QString &message) {
 
 // True (with the error set) when the file's place holds a link, something that is not a plain
 // file, or a file of another user.
-bool PrivateFile::placeProblem() {
+bool PrivateFile::placeProblem()
+{
     struct stat st {};
     if (::fstatat(m_dirFd, m_name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
         if (errno == ENOENT)
             return false;
-        m_error = u"ファイル %1 を確認できません（%2）。"_s.arg(nativePath(m_path),
-                                                              systemReason(errno));
+        m_error =
+            u"ファイル %1 を確認できません（%2）。"_s.arg(nativePath(m_path), systemReason(errno));
         return true;
     }
     if (S_ISLNK(st.st_mode)) {
@@ -112,7 +122,8 @@ bool PrivateFile::placeProblem() {
     return false;
 }
 
-bool PrivateFile::open() {
+bool PrivateFile::open()
+{
     cancel();
     m_error.clear();
     if (m_dirFd >= 0) {
@@ -123,8 +134,8 @@ bool PrivateFile::open() {
     m_dirFd = ::open(QFile::encodeName(m_folder).constData(),
                      O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (m_dirFd < 0) {
-        const QString why = errno == ELOOP || errno == ENOTDIR ? u"シンボリックリンクです"_s
-                                                               : systemReason(errno);
+        const QString why =
+            errno == ELOOP || errno == ENOTDIR ? u"シンボリックリンクです"_s : systemReason(errno);
         return fail(u"フォルダ %1 を使えません（%2）。"_s.arg(folder, why));
     }
     struct stat st {};
@@ -137,8 +148,8 @@ bool PrivateFile::open() {
 
     int fd = -1;
     for (int attempt = 0; attempt < 16 && fd < 0; ++attempt) {
-        m_tempName = "." + m_name + "." +
-                     QByteArray::number(QRandomGenerator::system()->generate(), 36);
+        m_tempName =
+            "." + m_name + "." + QByteArray::number(QRandomGenerator::system()->generate(), 36);
         fd = ::openat(m_dirFd, m_tempName.constData(),
                       O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
         if (fd < 0 && errno != EEXIST)
@@ -153,19 +164,20 @@ bool PrivateFile::open() {
     if (!m_file->open(fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle)) {
         ::close(fd);
         return fail(u"ファイル %1 を作成できません（%2）。"_s.arg(nativePath(m_path),
-                                                                m_file->errorString()));
+                                                                  m_file->errorString()));
     }
     return true;
 }
 
-bool PrivateFile::commit() {
+bool PrivateFile::commit()
+{
     if (!m_file)
         return fail(u"ファイル %1 は開かれていません。"_s.arg(nativePath(m_path)));
     const bool written = m_file->flush() && ::fsync(m_file->handle()) == 0 &&
                          m_file->error() == QFileDevice::NoError;
     if (!written) {
         return fail(u"ファイル %1 を書き込めません（%2）。"_s.arg(nativePath(m_path),
-                                                                m_file->errorString()));
+                                                                  m_file->errorString()));
     }
     m_file->close();
     m_file.reset();
@@ -176,14 +188,15 @@ bool PrivateFile::commit() {
         return fail(message);
     }
     if (::renameat(m_dirFd, m_tempName.constData(), m_dirFd, m_name.constData()) != 0) {
-        return fail(u"ファイル %1 を書き込めません（%2）。"_s.arg(nativePath(m_path),
-                                                                systemReason(errno)));
+        return fail(
+            u"ファイル %1 を書き込めません（%2）。"_s.arg(nativePath(m_path), systemReason(errno)));
     }
     m_tempName.clear();
     return true;
 }
 
-void PrivateFile::cancel() {
+void PrivateFile::cancel()
+{
     m_file.reset();
     if (!m_tempName.isEmpty() && m_dirFd >= 0)
         ::unlinkat(m_dirFd, m_tempName.constData(), 0);

@@ -22,7 +22,8 @@ namespace {
 
 // One ledger page per employee: six header texts and the amount cells of the 18 printed rows,
 // about 480 text lines, as the ledger program writes them.
-void writeLedgerFile(const QString &path, int pages) {
+void writeLedgerFile(const QString& path, int pages)
+{
     const double rowLines[] = {11.5, 13.5, 15.5, 17.5, 19.5, 21.5, 23.5, 25.5, 27.5,
                                29.5, 31.5, 33.5, 35.5, 39.5, 41.5, 43.5, 47.5, 51.5};
     struct Cell {
@@ -38,9 +39,9 @@ void writeLedgerFile(const QString &path, int pages) {
     QFile f(path);
     if (!f.open(QIODevice::WriteOnly))
         qFatal("cannot write the command file");
-    auto put = [&](const QString &line) { f.write(cp932.encode(line + u"\r\n"_s)); };
+    auto put = [&](const QString& line) { f.write(cp932.encode(line + u"\r\n"_s)); };
     auto grid = [](double v) { return QString::number(int(v * 10)).rightJustified(4, u'0'); };
-    auto text = [&](double x, double y, const QString &s) {
+    auto text = [&](double x, double y, const QString& s) {
         put(u"TE "_s + grid(x) + grid(y) + u"30100100"_s + s);
     };
     put(u"ST 011001"_s);
@@ -55,8 +56,8 @@ void writeLedgerFile(const QString &path, int pages) {
         text(188, 6.5, u"(北町小学校)"_s);
         for (int r = 0; r < 18; ++r) {
             const double y = rowLines[r];
-            auto cells = [&](const Cell *begin, const Cell *end) {
-                for (const Cell *c = begin; c != end; ++c) {
+            auto cells = [&](const Cell* begin, const Cell* end) {
+                for (const Cell* c = begin; c != end; ++c) {
                     const QString amount = (c->x + r + p) % 3 == 0 ? u"312,400"_s : u"0"_s;
                     text(c->x, y - c->up, amount.rightJustified(c->width, u' '));
                 }
@@ -69,13 +70,15 @@ void writeLedgerFile(const QString &path, int pages) {
     put(u"ED "_s);
 }
 
-long peakRssKb() {
+long peakRssKb()
+{
     rusage u{};
     getrusage(RUSAGE_SELF, &u);
     return u.ru_maxrss;
 }
 
-void PrtFile(benchmark::State &state) {
+void PrtFile(benchmark::State& state)
+{
     const int pages = static_cast<int>(state.range(0));
     QTemporaryDir dir;
     writeLedgerFile(dir.filePath(u"OVL.TMP"_s), pages);
@@ -103,7 +106,8 @@ BENCHMARK(PrtFile)
 
 } // namespace
 
-int main(int argc, char **argv) {
+int main(int argc, char** argv)
+{
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);

@@ -10,14 +10,16 @@
 
 namespace {
 
-KorTAX::Edition edition(const char *from) {
+KorTAX::Edition edition(const char* from)
+{
     const QString name = QString::fromLatin1(from);
     mox::Result<KorTAX::Edition> r = KorTAX::readEditionDir(
         QStringLiteral(MOX_TAX_DATA_DIR "/") + name, QDate::fromString(name, Qt::ISODate));
     return r.index() == 0 ? mox::value(r) : KorTAX::Edition{};
 }
 
-KorTAX::clsTax &taxObject() {
+KorTAX::clsTax& taxObject()
+{
     static KorTAX::clsTax tax;
     static const bool ready = [] {
         tax.setEditions({edition("2020-01-01"), edition("2026-01-01")});
@@ -27,8 +29,9 @@ KorTAX::clsTax &taxObject() {
     return tax;
 }
 
-void taxBonus(benchmark::State &state) {
-    KorTAX::clsTax &tax = taxObject();
+void taxBonus(benchmark::State& state)
+{
+    KorTAX::clsTax& tax = taxObject();
     Currency out;
     std::int64_t pay = 0;
     for (auto _ : state) {
@@ -40,8 +43,9 @@ void taxBonus(benchmark::State &state) {
 }
 BENCHMARK(taxBonus);
 
-void taxMonthly(benchmark::State &state) {
-    KorTAX::clsTax &tax = taxObject();
+void taxMonthly(benchmark::State& state)
+{
+    KorTAX::clsTax& tax = taxObject();
     Currency out;
     std::int64_t pay = 0;
     for (auto _ : state) {
@@ -53,7 +57,8 @@ void taxMonthly(benchmark::State &state) {
 }
 BENCHMARK(taxMonthly);
 
-void readEdition(benchmark::State &state) {
+void readEdition(benchmark::State& state)
+{
     for (auto _ : state)
         benchmark::DoNotOptimize(edition("2026-01-01"));
 }
@@ -61,7 +66,8 @@ BENCHMARK(readEdition)->Unit(benchmark::kMicrosecond);
 
 // The first call of a fresh tax object: opens the environment database (SQLite) and loads both
 // editions; later calls of that object cost what taxBonus measures.
-void firstCallLoadsTables(benchmark::State &state) {
+void firstCallLoadsTables(benchmark::State& state)
+{
     QTemporaryDir dir;
     qputenv("MOX_INI_DIR", dir.path().toUtf8());
     {

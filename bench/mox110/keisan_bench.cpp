@@ -21,11 +21,13 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-Currency yen(std::int64_t v) {
+Currency yen(std::int64_t v)
+{
     return Currency::fromYen(v);
 }
 
-void writeIni(const QTemporaryDir &dir, const QString &name, const char *file) {
+void writeIni(const QTemporaryDir& dir, const QString& name, const char* file)
+{
     QFile ini(dir.filePath(name));
     if (!ini.open(QIODevice::WriteOnly))
         std::abort();
@@ -34,14 +36,15 @@ void writeIni(const QTemporaryDir &dir, const QString &name, const char *file) {
     ini.write("\n");
 }
 
-void addRecord(const KorDAO::DatabaseHandle &db, const QString &table,
-               const std::vector<std::pair<QString, Currency>> &fields) {
+void addRecord(const KorDAO::DatabaseHandle& db, const QString& table,
+               const std::vector<std::pair<QString, Currency>>& fields)
+{
     KorDAO::clsTbAccess tb;
     tb.setTBDatabase(db);
     tb.setTBNameString(table);
     if (tb.DAO_TableOpen(QString(), QString()) < 0 || tb.DAO_AddNew(true) != 0)
         std::abort();
-    for (const auto &[name, value] : fields)
+    for (const auto& [name, value] : fields)
         tb.TBRec()[name] = value;
     if (tb.DAO_Update() != 0 || tb.DAO_TableClose() != 0)
         std::abort();
@@ -53,7 +56,8 @@ struct Databases {
     QTemporaryDir dir;
     KorDAO::clsDbAccess payroll, environment;
 
-    Databases() {
+    Databases()
+    {
         writeIni(dir, u"MOX.INI"_s, "mox.db");
         writeIni(dir, u"MOXENV.INI"_s, "moxenv.db");
         qputenv("MOX_INI_DIR", dir.path().toUtf8());
@@ -82,13 +86,15 @@ struct Databases {
     }
 };
 
-Databases &databases() {
+Databases& databases()
+{
     static Databases dbs;
     return dbs;
 }
 
 // A December bonus of a teacher with both deductions, a previous month's pay and a care charge.
-void prepare(mox110::BonusScreen &s, mox110::CalcContext &ctx) {
+void prepare(mox110::BonusScreen& s, mox110::CalcContext& ctx)
+{
     ctx.kanri.SYORID = yen(202612);
     ctx.kanri.CHIRIT = yen(10);
     ctx.kanri.KENGEN = yen(5'730'000);
@@ -108,7 +114,8 @@ void prepare(mox110::BonusScreen &s, mox110::CalcContext &ctx) {
     s.nu1Zenkaz = yen(338'000);
 }
 
-void keisanOpeningPerCall(benchmark::State &state) {
+void keisanOpeningPerCall(benchmark::State& state)
+{
     databases();
     KorTAX::clsTax tax;
     mox110::CalcContext ctx;
@@ -123,8 +130,9 @@ void keisanOpeningPerCall(benchmark::State &state) {
 }
 BENCHMARK(keisanOpeningPerCall)->Unit(benchmark::kMicrosecond);
 
-void keisanConnectionsOpen(benchmark::State &state) {
-    Databases &dbs = databases();
+void keisanConnectionsOpen(benchmark::State& state)
+{
+    Databases& dbs = databases();
     KorDAO::clsTbAccess koyou;
     koyou.setTBDatabase(dbs.payroll.DBDatabase());
     koyou.setTBNameString(u"GKKOYOU"_s);
@@ -151,7 +159,8 @@ BENCHMARK(keisanConnectionsOpen)->Unit(benchmark::kMicrosecond);
 
 } // namespace
 
-int main(int argc, char **argv) {
+int main(int argc, char** argv)
+{
     QCoreApplication app(argc, argv);
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();

@@ -14,8 +14,7 @@
 class RoundTrips {
 public:
     /// Runs \p untimed (work between iterations) without counting what it sends.
-    template <typename F>
-    void exclude(F untimed)
+    template <typename F> void exclude(F untimed)
     {
         const qint64 statements = KorDAO::statementsSent();
         const qint64 connections = KorDAO::connectionsOpened();

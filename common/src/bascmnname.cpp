@@ -29,15 +29,17 @@ struct NameModule {
     std::unique_ptr<KorDAO::clsDbAccess> environment;
 };
 
-NameModule &module() {
+NameModule& module()
+{
     static NameModule m;
     return m;
 }
 
 // The environment database of the lookups, opened again through its INI file for each lookup
 // (which finds the connection kept since the last one); closed before Qt's end.
-KorDAO::clsDbAccess &environment() {
-    NameModule &m = module();
+KorDAO::clsDbAccess& environment()
+{
+    NameModule& m = module();
     if (!m.environment) {
         m.environment = std::make_unique<KorDAO::clsDbAccess>();
         qAddPostRoutine([] { module().environment.reset(); });
@@ -46,30 +48,35 @@ KorDAO::clsDbAccess &environment() {
 }
 
 // A text cut or blank-padded to exactly \p width characters.
-QString fixedWidth(const QString &text, qsizetype width) {
+QString fixedWidth(const QString& text, qsizetype width)
+{
     return text.left(width).leftJustified(width, u' ');
 }
 
-void clearNames(NameModule &m) {
+void clearNames(NameModule& m)
+{
     m.names.fill(fixedWidth(QString(), kNameWidth));
-    for (Era &e : m.eras)
+    for (Era& e : m.eras)
         e = Era{fixedWidth(QString(), kEraCodeWidth), fixedWidth(QString(), kEraNameWidth),
                 Currency()};
 }
 
-void showFailure(const QString &text) {
+void showFailure(const QString& text)
+{
     shell().messageBox(text, MsgIcon::Critical, MsgButtons::Ok, QString());
 }
 
-QString textField(KorDAO::Record &rec, const QString &field) {
+QString textField(KorDAO::Record& rec, const QString& field)
+{
     return rec[field].toString().trimmed();
 }
 
 // Copies the fields of \p kind from the current record. Every field is read before anything is
 // changed, so a field that cannot be read (KorDAO::DaoError) leaves the module as it was.
-void copyKind(NameModule &m, KorDAO::clsTbAccess &table, short kind) {
+void copyKind(NameModule& m, KorDAO::clsTbAccess& table, short kind)
+{
     KorDAO::Record rec = table.TBRec();
-    const auto names = [&](const QString &prefix, int count) {
+    const auto names = [&](const QString& prefix, int count) {
         for (int i = 0; i < count; ++i)
             m.names[static_cast<std::size_t>(i)] =
                 fixedWidth(textField(rec, prefix + QString::number(i + 1)), kNameWidth);
@@ -113,13 +120,14 @@ void copyKind(NameModule &m, KorDAO::clsTbAccess &table, short kind) {
 
 } // namespace
 
-void prsNameRead(short kind) {
-    NameModule &m = module();
+void prsNameRead(short kind)
+{
+    NameModule& m = module();
     clearNames(m);
     if (kind < 1 || kind > 6)
         return;
 
-    KorDAO::clsDbAccess &db = environment();
+    KorDAO::clsDbAccess& db = environment();
     db.setDBIniNameString(u"MOXENV.INI"_s);
     if (db.DAO_DBOpen() != 0) {
         showFailure(u"MOXENV データベースのオープンに失敗しました。"_s);
@@ -142,42 +150,50 @@ void prsNameRead(short kind) {
     }
 }
 
-const std::array<QString, 10> &cmnNames() {
+const std::array<QString, 10>& cmnNames()
+{
     return module().names;
 }
 
-const std::array<Era, 3> &eraTable() {
+const std::array<Era, 3>& eraTable()
+{
     return module().eras;
 }
 
-const CurrentEra &currentEra() {
+const CurrentEra& currentEra()
+{
     return module().current;
 }
 
-Currency roundingAdjustHealth() {
+Currency roundingAdjustHealth()
+{
     return module().adjustHealth;
 }
 
-Currency roundingAdjustPension() {
+Currency roundingAdjustPension()
+{
     return module().adjustPension;
 }
 
-CurrentEra eraDateOf(const std::array<Era, 3> &eras, Currency date) {
-    const auto started = [date](const Era &e) { return !e.start.isZero() && e.start <= date; };
-    const Era &chosen = started(eras[1]) ? (started(eras[2]) ? eras[2] : eras[1]) : eras[0];
+CurrentEra eraDateOf(const std::array<Era, 3>& eras, Currency date)
+{
+    const auto started = [date](const Era& e) { return !e.start.isZero() && e.start <= date; };
+    const Era& chosen = started(eras[1]) ? (started(eras[2]) ? eras[2] : eras[1]) : eras[0];
     const Currency startYear = chosen.start.dividedBy(10'000, Rounding::Floor, 0);
     const Currency eraDate = date - (startYear - Currency::fromYen(1)) * 10'000;
     return CurrentEra{chosen.name, chosen.code, eraDate};
 }
 
-Currency prfEraDate(Currency date) {
+Currency prfEraDate(Currency date)
+{
     prsNameRead(4);
-    NameModule &m = module();
+    NameModule& m = module();
     m.current = eraDateOf(m.eras, date);
     return m.current.date;
 }
 
-short prfZaimuKbn(const QString &code) {
+short prfZaimuKbn(const QString& code)
+{
     QString c = code.trimmed().toUpper();
     if (c.size() == 5) {
         if (!c.startsWith(u'E'))

@@ -1,7 +1,7 @@
 #include "mox/comdate.h"
 
-#include "mox/bascmnname.h"
 #include "base/format.h"
+#include "mox/bascmnname.h"
 #include "mox/program.h"
 
 #include <QDate>
@@ -12,8 +12,8 @@ namespace mox {
 namespace {
 
 struct PartPicture {
-    const char16_t *upper;
-    const char16_t *lower;
+    const char16_t* upper;
+    const char16_t* lower;
     qsizetype start; // 0-based
     qsizetype length;
 };
@@ -24,21 +24,24 @@ constexpr PartPicture kParts[] = {
 };
 
 // Days of a month; 0 for a month outside 1 to 12 or a year QDate cannot hold.
-int daysInMonth(int year, int month) {
+int daysInMonth(int year, int month)
+{
     const QDate first(year, month, 1);
     return first.isValid() ? first.daysInMonth() : 0;
 }
 
 // Replaces the character at 1-based \p position by a blank when it is "0".
-void blankZeroAt(QString &text, qsizetype position) {
+void blankZeroAt(QString& text, qsizetype position)
+{
     if (position <= text.size() && text[position - 1] == u'0')
         text[position - 1] = u' ';
 }
 
 } // namespace
 
-Currency prfDatePart(Currency date, QStringView picture) {
-    for (const PartPicture &p : kParts) {
+Currency prfDatePart(Currency date, QStringView picture)
+{
+    for (const PartPicture& p : kParts) {
         if (picture != QStringView(p.upper) && picture != QStringView(p.lower))
             continue;
         const QString digits = date.toPlainString();
@@ -49,8 +52,9 @@ Currency prfDatePart(Currency date, QStringView picture) {
     return Currency();
 }
 
-QString eraEdit(const QString &eraName, const QString &eraCode, Currency eraDate,
-                QStringView picture, QStringView mode, QStringView suffix) {
+QString eraEdit(const QString& eraName, const QString& eraCode, Currency eraDate,
+                QStringView picture, QStringView mode, QStringView suffix)
+{
     const QString digits = format(eraDate, u"000000");
     const QString yy = digits.mid(0, 2);
     const QString mm = digits.mid(2, 2);
@@ -91,12 +95,14 @@ QString eraEdit(const QString &eraName, const QString &eraCode, Currency eraDate
     return text;
 }
 
-QString prfEraEdit(QStringView picture, QStringView mode, QStringView suffix) {
-    const CurrentEra &era = currentEra();
+QString prfEraEdit(QStringView picture, QStringView mode, QStringView suffix)
+{
+    const CurrentEra& era = currentEra();
     return eraEdit(era.name, era.code, era.date, picture, mode, suffix);
 }
 
-void prsKikan(Currency &first, Currency &last) {
+void prsKikan(Currency& first, Currency& last)
+{
     const auto part = [](Currency date, QStringView picture) {
         return static_cast<int>(prfDatePart(date, picture).toInteger(Rounding::Floor));
     };

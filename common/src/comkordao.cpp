@@ -12,7 +12,7 @@ enum class Subject { Database, Table };
 struct Entry {
     short code;
     Subject subject;
-    const char16_t *text;
+    const char16_t* text;
 };
 
 constexpr Entry kEntries[] = {
@@ -65,8 +65,9 @@ constexpr int kDatabaseFailureExit = 1;
 
 } // namespace
 
-QString daoStatusMessage(int status) {
-    for (const Entry &e : kEntries) {
+QString daoStatusMessage(int status)
+{
+    for (const Entry& e : kEntries) {
         if (e.code == status) {
             const QString subject =
                 e.subject == Subject::Database ? u"データベース"_s : u"テーブル"_s;
@@ -76,13 +77,15 @@ QString daoStatusMessage(int status) {
     return u"例外なステータスコードが検出されました。"_s;
 }
 
-bool daoStatusIsFatal(int status, bool tolerate) {
+bool daoStatusIsFatal(int status, bool tolerate)
+{
     if (status >= 0)
         return false;
     return !(tolerate && (status == -9 || status == -99));
 }
 
-void prsDaoStatus(int status, bool tolerate) {
+void prsDaoStatus(int status, bool tolerate)
+{
     if (!daoStatusIsFatal(status, tolerate))
         return;
     const QString text =

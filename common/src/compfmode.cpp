@@ -9,37 +9,42 @@ std::array<bool, 12> g_flags{};
 
 } // namespace
 
-void prsPFModeSet(std::span<const short> modes) {
+void prsPFModeSet(std::span<const short> modes)
+{
     for (std::size_t i = 0; i < g_flags.size(); ++i)
         g_flags[i] = i < modes.size() && modes[i] == 1;
 }
 
 namespace {
 
-bool actsIn(const FunctionKey &key, int mode) {
+bool actsIn(const FunctionKey& key, int mode)
+{
     return mode >= 0 && mode < 32 && (key.modes >> mode & 1u) != 0;
 }
 
 } // namespace
 
-std::array<short, 12> pfModesOf(std::span<const FunctionKey> keys, int mode) {
+std::array<short, 12> pfModesOf(std::span<const FunctionKey> keys, int mode)
+{
     std::array<short, 12> modes{};
-    for (const FunctionKey &k : keys) {
+    for (const FunctionKey& k : keys) {
         if (k.index >= 0 && k.index < 12 && actsIn(k, mode))
             modes[static_cast<std::size_t>(k.index)] = 1;
     }
     return modes;
 }
 
-QString pfCaptionOf(std::span<const FunctionKey> keys, int index, int mode) {
-    for (const FunctionKey &k : keys) {
+QString pfCaptionOf(std::span<const FunctionKey> keys, int index, int mode)
+{
+    for (const FunctionKey& k : keys) {
         if (k.index == index && actsIn(k, mode))
             return QString::fromUtf16(k.caption);
     }
     return QString();
 }
 
-bool pfModeFlag(int index) {
+bool pfModeFlag(int index)
+{
     if (index < 0 || index >= static_cast<int>(g_flags.size()))
         return false;
     return g_flags[static_cast<std::size_t>(index)];

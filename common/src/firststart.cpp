@@ -10,10 +10,11 @@ using namespace Qt::StringLiterals;
 
 namespace mox {
 
-QString missingIniNotice() {
+QString missingIniNotice()
+{
     const QStringList folders = KorDAO::iniSearchFolders();
     QStringList shown;
-    for (const QString &folder : folders) {
+    for (const QString& folder : folders) {
         if (QFileInfo(QDir(folder), u"MOX.INI"_s).isFile())
             return {};
         shown << u"　"_s + QDir::toNativeSeparators(folder);
@@ -28,7 +29,8 @@ QString missingIniNotice() {
            u"ください。"_s;
 }
 
-void prsIniCheck(const QString &title) {
+void prsIniCheck(const QString& title)
+{
     const QString notice = missingIniNotice();
     if (notice.isEmpty())
         return;

@@ -6,11 +6,13 @@ using namespace Qt::StringLiterals;
 
 namespace mox {
 
-QString gothicFamily() {
+QString gothicFamily()
+{
     return u"ＭＳ ゴシック"_s;
 }
 
-void installFonts() {
+void installFonts()
+{
     const QString target = u"IPAGothic"_s;
     QFont::insertSubstitution(gothicFamily(), target);
     QFont::insertSubstitution(u"MS Gothic"_s, target);

@@ -29,7 +29,8 @@ constexpr int kLockFailureExit = 1;
 
 // Without its lock the program cannot tell whether another copy runs, so it does not start;
 // unlike a second copy, this is said, since the operator has to act on it. Does not return.
-void lockFailed(const QString &reason) {
+void lockFailed(const QString& reason)
+{
     shell().messageBox(reason + u"\r\n\r\nプログラムを起動できません。"
                                 u"フォルダの書き込み権限と空き容量を確認してください。"_s,
                        MsgIcon::Critical, MsgButtons::Ok, QString());
@@ -38,8 +39,9 @@ void lockFailed(const QString &reason) {
 
 } // namespace
 
-frmBack::frmBack(QWidget *parent)
-    : QWidget(parent, Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnBottomHint) {
+frmBack::frmBack(QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnBottomHint)
+{
     setWindowTitle(u"Form2"_s);
     setObjectName(u"frmBack"_s);
     // Small grey text in a corner, out of the forms' way: which database this desk works on.
@@ -49,18 +51,20 @@ frmBack::frmBack(QWidget *parent)
     m_database->setTextFormat(Qt::PlainText);
     m_database->setStyleSheet(u"color: gray;"_s);
     m_database->hide();
-    if (const QScreen *screen = QGuiApplication::primaryScreen())
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
         setGeometry(screen->availableGeometry());
 }
 
-frmBack::~frmBack() {
+frmBack::~frmBack()
+{
 #if MOX_WITH_KORDAO
     if (m_noticesInstalled)
         KorDAO::setNotices({});
 #endif
 }
 
-void frmBack::showDatabaseNotices() {
+void frmBack::showDatabaseNotices()
+{
 #if MOX_WITH_KORDAO
     // A database may be opened, or a file read, outside the window's thread: the notice is
     // then handed to it and shown there.
@@ -74,12 +78,11 @@ void frmBack::showDatabaseNotices() {
             QMetaObject::invokeMethod(self.data(), std::move(work), Qt::QueuedConnection);
     };
     KorDAO::Notices notices;
-    notices.warning = [onWindowThread](const QString &text) {
-        onWindowThread([text] {
-            shell().messageBox(text, MsgIcon::Exclamation, MsgButtons::Ok, QString());
-        });
+    notices.warning = [onWindowThread](const QString& text) {
+        onWindowThread(
+            [text] { shell().messageBox(text, MsgIcon::Exclamation, MsgButtons::Ok, QString()); });
     };
-    notices.opened = [self, onWindowThread](const QString &iniName, const QString &location) {
+    notices.opened = [self, onWindowThread](const QString& iniName, const QString& location) {
         onWindowThread([self, iniName, location] {
             if (self)
                 self->showDatabase(iniName, location);
@@ -90,35 +93,39 @@ void frmBack::showDatabaseNotices() {
 #endif
 }
 
-void frmBack::showDatabase(const QString &iniName, const QString &location) {
+void frmBack::showDatabase(const QString& iniName, const QString& location)
+{
     auto it = std::find_if(m_databases.begin(), m_databases.end(),
-                           [&](const auto &d) { return d.first == iniName; });
+                           [&](const auto& d) { return d.first == iniName; });
     if (it == m_databases.end())
         m_databases.emplace_back(iniName, location);
     else
         it->second = location;
     QStringList lines;
-    for (const auto &[ini, where] : m_databases)
+    for (const auto& [ini, where] : m_databases)
         lines << u"データベース（%1）: %2"_s.arg(ini, where);
     m_database->setText(lines.join(u'\n'));
     m_database->show();
     placeDatabaseLabel();
 }
 
-void frmBack::resizeEvent(QResizeEvent *event) {
+void frmBack::resizeEvent(QResizeEvent* event)
+{
     QWidget::resizeEvent(event);
     placeDatabaseLabel();
 }
 
-void frmBack::placeDatabaseLabel() {
+void frmBack::placeDatabaseLabel()
+{
     constexpr int kMargin = 8;
     m_database->adjustSize();
     m_database->move(width() - m_database->width() - kMargin,
                      height() - m_database->height() - kMargin);
 }
 
-void frmBack::Form_Load(const QString &commandLine, const QString &programName,
-                        const QString &lockFolder) {
+void frmBack::Form_Load(const QString& commandLine, const QString& programName,
+                        const QString& lockFolder)
+{
     const QString line = commandLine.trimmed();
     if (line.isEmpty() && p_iFrmBackOption == 0)
         shell().endProgram(0);
@@ -131,7 +138,7 @@ void frmBack::Form_Load(const QString &commandLine, const QString &programName,
     QString folder = lockFolder;
     if (folder.isEmpty()) {
         Result<QString> found = privateLockFolder();
-        if (const Status *s = failure(found)) {
+        if (const Status* s = failure(found)) {
             lockFailed(s->message);
             return;
         }
@@ -148,7 +155,8 @@ void frmBack::Form_Load(const QString &commandLine, const QString &programName,
     m_lock = std::move(lock);
 }
 
-std::unique_ptr<frmBack> startUp(const QStringList &args, const QString &programName) {
+std::unique_ptr<frmBack> startUp(const QStringList& args, const QString& programName)
+{
     installQtShell();
     setProgramId(programName);
     auto back = std::make_unique<frmBack>();

@@ -15,8 +15,9 @@ using namespace Qt::StringLiterals;
 
 namespace mox {
 
-frmOMACHI::frmOMACHI(QWidget *parent)
-    : QWidget(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint) {
+frmOMACHI::frmOMACHI(QWidget* parent)
+    : QWidget(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint)
+{
     setObjectName(u"frmOMACHI"_s);
     setAttribute(Qt::WA_DeleteOnClose, false);
     setFixedSize(twipsSize(4680, 1710));
@@ -26,18 +27,18 @@ frmOMACHI::frmOMACHI(QWidget *parent)
     font.setWeight(QFont::Normal);
 
     const struct {
-        const char16_t *caption;
+        const char16_t* caption;
         QRect twips;
     } lines[] = {
         {u"ただいま処理中です。", QRect(30, 420, 4605, 255)},
         {u"しばらくお待ち下さい。", QRect(0, 990, 4635, 255)},
     };
     for (std::size_t i = 0; i < Label1.size(); ++i) {
-        auto *label = new QLabel(QString::fromUtf16(lines[i].caption), this);
+        auto* label = new QLabel(QString::fromUtf16(lines[i].caption), this);
         label->setObjectName(u"Label1_"_s + QString::number(i));
         label->setFont(font);
         label->setAlignment(Qt::AlignHCenter | Qt::AlignVCenter);
-        const QRect &t = lines[i].twips;
+        const QRect& t = lines[i].twips;
         label->setGeometry(twipsRect(t.x(), t.y(), t.width(), t.height()));
         Label1[i] = label;
     }
@@ -49,7 +50,8 @@ frmOMACHI::frmOMACHI(QWidget *parent)
     prgShori->hide();
 }
 
-void frmOMACHI::setProgress(const QString &format, int done, int total) {
+void frmOMACHI::setProgress(const QString& format, int done, int total)
+{
     if (prgShori->isHidden()) {
         // Room for the bar under the second line, the window kept centred where it was.
         const QPoint centre = geometry().center();
@@ -64,16 +66,19 @@ void frmOMACHI::setProgress(const QString &format, int done, int total) {
     prgShori->setValue(std::clamp(done, 0, std::max(total, 1)));
 }
 
-void runWithWaitWindow(QWidget &caller, const std::function<void()> &action) {
-    runWithWaitWindow(caller, [&action](const WaitProgress &) { action(); });
+void runWithWaitWindow(QWidget& caller, const std::function<void()>& action)
+{
+    runWithWaitWindow(caller, [&action](const WaitProgress&) { action(); });
 }
 
-void runWithWaitWindow(QWidget &caller, const std::function<void(const WaitProgress &)> &action) {
+void runWithWaitWindow(QWidget& caller, const std::function<void(const WaitProgress&)>& action)
+{
     // Undoes steps 1 to 3 when the action ends, normally or by an exception.
     struct Restore {
         QPointer<QWidget> caller;
         QPointer<frmOMACHI> wait;
-        ~Restore() {
+        ~Restore()
+        {
             if (caller)
                 caller->setEnabled(true);
             if (wait) {
@@ -86,12 +91,12 @@ void runWithWaitWindow(QWidget &caller, const std::function<void(const WaitProgr
     // A window of its own, not a child of the caller's form: disabling a widget disables its
     // children, windows included, and the lines would be painted greyed out. The form is its
     // transient parent instead, so it stays above the form and goes with it.
-    QWidget *form = caller.window();
-    auto *wait = new frmOMACHI;
+    QWidget* form = caller.window();
+    auto* wait = new frmOMACHI;
     wait->setWindowTitle(form->windowTitle());
     wait->setWindowModality(Qt::NonModal);
     wait->winId(); // creates its native window, which names the transient parent
-    if (QWindow *owner = form->windowHandle())
+    if (QWindow* owner = form->windowHandle())
         wait->windowHandle()->setTransientParent(owner);
     centreForm(*wait);
     {
@@ -101,7 +106,7 @@ void runWithWaitWindow(QWidget &caller, const std::function<void(const WaitProgr
         shell().doEvents();
         QElapsedTimer sinceEvents;
         QString shownFormat;
-        const WaitProgress progress = [&](const QString &format, int done, int total) {
+        const WaitProgress progress = [&](const QString& format, int done, int total) {
             if (!restore.wait)
                 return;
             // The bar repaints at once on every change of its figure, so most reports only

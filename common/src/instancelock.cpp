@@ -16,13 +16,15 @@ using namespace Qt::StringLiterals;
 namespace mox {
 namespace {
 
-QString systemReason(int error) {
+QString systemReason(int error)
+{
     return QString::fromLocal8Bit(std::strerror(error));
 }
 
 // True when \p folder is a real folder (not a link to one) of this user that no one else may
 // read, write or enter.
-bool isPrivateFolder(const QByteArray &folder) {
+bool isPrivateFolder(const QByteArray& folder)
+{
     struct stat st {};
     return ::lstat(folder.constData(), &st) == 0 && S_ISDIR(st.st_mode) &&
            st.st_uid == ::geteuid() && (st.st_mode & 077) == 0;
@@ -30,15 +32,19 @@ bool isPrivateFolder(const QByteArray &folder) {
 
 } // namespace
 
-InstanceLock::InstanceLock(const QString &folder, const QString &programName)
-    : m_path(QDir(folder).filePath(programName.toLower() + QStringLiteral(".lock"))) {}
+InstanceLock::InstanceLock(const QString& folder, const QString& programName)
+    : m_path(QDir(folder).filePath(programName.toLower() + QStringLiteral(".lock")))
+{
+}
 
-InstanceLock::~InstanceLock() {
+InstanceLock::~InstanceLock()
+{
     if (m_fd >= 0)
         ::close(m_fd);
 }
 
-InstanceLock::Outcome InstanceLock::tryLock() {
+InstanceLock::Outcome InstanceLock::tryLock()
+{
     if (m_fd >= 0)
         return Outcome::Taken;
     m_error.clear();
@@ -47,11 +53,11 @@ InstanceLock::Outcome InstanceLock::tryLock() {
                           O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
     if (fd < 0) {
         const int error = errno;
-        m_error = error == ELOOP
-                      ? u"ロックファイル %1 がシンボリックリンクになっているため使えません。"_s.arg(
-                            m_path)
-                      : u"ロックファイル %1 を作成できません: %2"_s.arg(m_path,
-                                                                       systemReason(error));
+        m_error =
+            error == ELOOP
+                ? u"ロックファイル %1 がシンボリックリンクになっているため使えません。"_s.arg(
+                      m_path)
+                : u"ロックファイル %1 を作成できません: %2"_s.arg(m_path, systemReason(error));
         return Outcome::Failed;
     }
     struct stat st {};
@@ -72,7 +78,8 @@ InstanceLock::Outcome InstanceLock::tryLock() {
     return Outcome::Taken;
 }
 
-Result<QString> privateLockFolder() {
+Result<QString> privateLockFolder()
+{
     const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
     if (QDir::isAbsolutePath(runtime) && isPrivateFolder(QFile::encodeName(runtime)))
         return QDir::cleanPath(runtime);
@@ -82,7 +89,7 @@ Result<QString> privateLockFolder() {
         cache = QDir::homePath() + u"/.cache"_s;
     const QString folder = QDir::cleanPath(cache + u"/mox"_s);
     const QByteArray name = QFile::encodeName(folder);
-    const auto failed = [&](const QString &reason) -> Result<QString> {
+    const auto failed = [&](const QString& reason) -> Result<QString> {
         return Status::failure(
             -1, u"ロックファイルのフォルダ %1 を用意できません: %2"_s.arg(folder, reason));
     };

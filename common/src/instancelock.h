@@ -19,19 +19,19 @@ public:
     };
 
     /// The lock of \p programName in \p folder (the file "<programname>.lock", lower case).
-    InstanceLock(const QString &folder, const QString &programName);
+    InstanceLock(const QString& folder, const QString& programName);
     ~InstanceLock();
-    InstanceLock(const InstanceLock &) = delete;
-    InstanceLock &operator=(const InstanceLock &) = delete;
+    InstanceLock(const InstanceLock&) = delete;
+    InstanceLock& operator=(const InstanceLock&) = delete;
 
     /// Takes the lock without waiting. The file is created 0600 and never through a symbolic
     /// link: a link in its place is a failure, so nobody can make the lock create or lock a
     /// file elsewhere.
     Outcome tryLock();
 
-    const QString &path() const { return m_path; }
+    const QString& path() const { return m_path; }
     /// After Failed: the Japanese message naming the file and the system's reason.
-    const QString &error() const { return m_error; }
+    const QString& error() const { return m_error; }
 
 private:
     QString m_path;

@@ -1,7 +1,7 @@
 #include "mox/printfolder.h"
 
-#include "kordao/kordao.h"
 #include "base/privatefile.h"
+#include "kordao/kordao.h"
 
 #include <QDir>
 #include <QFile>
@@ -12,19 +12,22 @@ using namespace Qt::StringLiterals;
 namespace mox {
 namespace {
 
-bool isSystemFolder(const QString &folder) {
+bool isSystemFolder(const QString& folder)
+{
     const QString clean = QDir::cleanPath(QDir(folder).absolutePath());
     return clean == u"/usr"_s || clean.startsWith(u"/usr/"_s);
 }
 
-Status folderFailure(const QString &folder, const QString &why) {
+Status folderFailure(const QString& folder, const QString& why)
+{
     return Status::failure(-1, u"印刷ファイルのフォルダ %1 を使えません（%2）。"_s.arg(
                                    QDir::toNativeSeparators(folder), why));
 }
 
 // Folder= of MOX.INI: made 0700 when missing (its parents as the system makes them); an existing
 // one is taken only when it is the user's own (or root's) and closed to others' writing.
-Result<QString> configured(const QString &folder) {
+Result<QString> configured(const QString& folder)
+{
     const QString path = QDir::cleanPath(QDir(folder).absolutePath());
     QFileInfo info(path);
     if (!info.exists() && !info.isSymLink()) {
@@ -42,7 +45,8 @@ Result<QString> configured(const QString &folder) {
 
 } // namespace
 
-PrintSettings readPrintSettings(const QString &iniPath) {
+PrintSettings readPrintSettings(const QString& iniPath)
+{
     PrintSettings settings;
     const auto keys = KorDAO::readIniSection(iniPath, u"Print");
     if (!keys)
@@ -54,8 +58,9 @@ PrintSettings readPrintSettings(const QString &iniPath) {
     return settings;
 }
 
-PrintSettings printSettings() {
-    for (const QString &folder : KorDAO::iniSearchFolders()) {
+PrintSettings printSettings()
+{
+    for (const QString& folder : KorDAO::iniSearchFolders()) {
         const QFileInfo ini(QDir(folder), u"MOX.INI"_s);
         if (ini.isFile())
             return readPrintSettings(ini.absoluteFilePath());
@@ -63,7 +68,8 @@ PrintSettings printSettings() {
     return {};
 }
 
-Result<QString> printFolder(const QString &programDir, const PrintSettings &settings) {
+Result<QString> printFolder(const QString& programDir, const PrintSettings& settings)
+{
     if (!settings.folder.isEmpty())
         return configured(settings.folder);
     const QFileInfo program(programDir);
@@ -73,7 +79,8 @@ Result<QString> printFolder(const QString &programDir, const PrintSettings &sett
     return dataFolder(u"print"_s);
 }
 
-Result<QString> dataFolder(const QString &sub) {
+Result<QString> dataFolder(const QString& sub)
+{
     QString data = qEnvironmentVariable("XDG_DATA_HOME");
     if (!QDir::isAbsolutePath(data))
         data = QDir::homePath() + u"/.local/share"_s;

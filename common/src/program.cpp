@@ -3,22 +3,26 @@
 namespace mox {
 namespace {
 
-QString &currentId() {
+QString& currentId()
+{
     static QString id;
     return id;
 }
 
 } // namespace
 
-void setProgramId(const QString &id) {
+void setProgramId(const QString& id)
+{
     currentId() = id;
 }
 
-const QString &programId() {
+const QString& programId()
+{
     return currentId();
 }
 
-bool isProgram(QStringView id) {
+bool isProgram(QStringView id)
+{
     return currentId().compare(id, Qt::CaseInsensitive) == 0;
 }
 

@@ -9,13 +9,15 @@
 
 namespace mox {
 
-void installQtShell() {
+void installQtShell()
+{
     static QtShell instance;
     setProgramShell(&instance);
 }
 
-MsgAnswer QtShell::messageBox(const QString &text, MsgIcon icon, MsgButtons buttons,
-                              const QString &title) {
+MsgAnswer QtShell::messageBox(const QString& text, MsgIcon icon, MsgButtons buttons,
+                              const QString& title)
+{
     // An error shown to the person at the desk also goes to standard error, so that it stays in
     // the session's log (or the terminal) after the box is closed.
     if (icon == MsgIcon::Critical) {
@@ -54,17 +56,20 @@ MsgAnswer QtShell::messageBox(const QString &text, MsgIcon icon, MsgButtons butt
     return MsgAnswer::Ok;
 }
 
-void QtShell::endProgram(int exitCode) {
+void QtShell::endProgram(int exitCode)
+{
     runBeforeEndHooks();
     std::fflush(nullptr);
     std::_Exit(exitCode);
 }
 
-void QtShell::doEvents() {
+void QtShell::doEvents()
+{
     QCoreApplication::processEvents();
 }
 
-bool QtShell::openUrl(const QUrl &url) {
+bool QtShell::openUrl(const QUrl& url)
+{
     return QDesktopServices::openUrl(url);
 }
 

@@ -10,21 +10,25 @@ using namespace Qt::StringLiterals;
 
 namespace mox {
 
-int twipsToPixels(int twips) {
+int twipsToPixels(int twips)
+{
     const int half = kTwipsPerPixel / 2;
     return twips >= 0 ? (twips + half) / kTwipsPerPixel : -((-twips + half) / kTwipsPerPixel);
 }
 
-QRect twipsRect(int left, int top, int width, int height) {
+QRect twipsRect(int left, int top, int width, int height)
+{
     return QRect(twipsToPixels(left), twipsToPixels(top), twipsToPixels(width),
                  twipsToPixels(height));
 }
 
-QSize twipsSize(int width, int height) {
+QSize twipsSize(int width, int height)
+{
     return QSize(twipsToPixels(width), twipsToPixels(height));
 }
 
-QPoint centredPosition(QSize frame, QRect screen) {
+QPoint centredPosition(QSize frame, QRect screen)
+{
     const int left = screen.x() + (screen.width() - frame.width()) / 2;
     int top = (screen.height() - frame.height()) / 2;
     if (top <= twipsToPixels(480))
@@ -32,8 +36,9 @@ QPoint centredPosition(QSize frame, QRect screen) {
     return QPoint(left, screen.y() + top);
 }
 
-void centreForm(QWidget &form) {
-    const QScreen *screen = form.screen();
+void centreForm(QWidget& form)
+{
+    const QScreen* screen = form.screen();
     if (!screen)
         return;
     // The frame is known only once the window is shown; before that the client size stands in.
@@ -41,20 +46,23 @@ void centreForm(QWidget &form) {
     form.move(centredPosition(frame, screen->geometry()));
 }
 
-FunctionKeyFilter::FunctionKeyFilter(QWidget &form, std::function<void(int index)> press)
-    : QObject(&form), m_form(form), m_press(std::move(press)) {
+FunctionKeyFilter::FunctionKeyFilter(QWidget& form, std::function<void(int index)> press)
+    : QObject(&form), m_form(form), m_press(std::move(press))
+{
     QCoreApplication::instance()->installEventFilter(this);
 }
 
-FunctionKeyFilter::~FunctionKeyFilter() {
-    if (QCoreApplication *app = QCoreApplication::instance())
+FunctionKeyFilter::~FunctionKeyFilter()
+{
+    if (QCoreApplication* app = QCoreApplication::instance())
         app->removeEventFilter(this);
 }
 
-bool FunctionKeyFilter::belongsToForm(const QWidget *widget) const {
+bool FunctionKeyFilter::belongsToForm(const QWidget* widget) const
+{
     // A drop-down list of the form is a popup window of its own but still part of the form;
     // a dialog or message box opened by the form is not.
-    for (const QWidget *w = widget; w; w = w->parentWidget()) {
+    for (const QWidget* w = widget; w; w = w->parentWidget()) {
         if (w == &m_form)
             return true;
         if (w->isWindow() && w->windowType() != Qt::Popup)
@@ -63,14 +71,15 @@ bool FunctionKeyFilter::belongsToForm(const QWidget *widget) const {
     return false;
 }
 
-bool FunctionKeyFilter::eventFilter(QObject *watched, QEvent *event) {
+bool FunctionKeyFilter::eventFilter(QObject* watched, QEvent* event)
+{
     const QEvent::Type type = event->type();
     if (type != QEvent::KeyPress && type != QEvent::ShortcutOverride)
         return false;
-    const auto *key = static_cast<QKeyEvent *>(event);
+    const auto* key = static_cast<QKeyEvent*>(event);
     if (key->key() < Qt::Key_F1 || key->key() > Qt::Key_F12)
         return false;
-    if (!belongsToForm(qobject_cast<QWidget *>(watched)) || !m_form.isEnabled())
+    if (!belongsToForm(qobject_cast<QWidget*>(watched)) || !m_form.isEnabled())
         return false;
     if (type == QEvent::ShortcutOverride) {
         // Claim the key so no shortcut takes it; the press itself comes as a KeyPress.
@@ -81,8 +90,9 @@ bool FunctionKeyFilter::eventFilter(QObject *watched, QEvent *event) {
     return true;
 }
 
-void setFunctionKeys(std::span<QPushButton *const, 12> buttons,
-                     std::span<const FunctionKey> keys, int mode) {
+void setFunctionKeys(std::span<QPushButton* const, 12> buttons, std::span<const FunctionKey> keys,
+                     int mode)
+{
     prsPFModeSet(pfModesOf(keys, mode));
     for (std::size_t i = 0; i < buttons.size(); ++i) {
         const int index = static_cast<int>(i);
@@ -91,11 +101,12 @@ void setFunctionKeys(std::span<QPushButton *const, 12> buttons,
     }
 }
 
-std::array<QPushButton *, 12> createPFKeys(QWidget &parent, std::span<const int, 12> lefts, int top,
-                                           int width, int height) {
-    std::array<QPushButton *, 12> buttons{};
+std::array<QPushButton*, 12> createPFKeys(QWidget& parent, std::span<const int, 12> lefts, int top,
+                                          int width, int height)
+{
+    std::array<QPushButton*, 12> buttons{};
     for (std::size_t i = 0; i < buttons.size(); ++i) {
-        auto *b = new QPushButton(&parent);
+        auto* b = new QPushButton(&parent);
         b->setObjectName(u"cmdPFKEY_"_s + QString::number(i));
         b->setFocusPolicy(Qt::StrongFocus);
         b->setAutoDefault(false);

@@ -9,80 +9,94 @@
 namespace mox {
 namespace {
 
-HeadlessShell &headlessShell() {
+HeadlessShell& headlessShell()
+{
     static HeadlessShell instance;
     return instance;
 }
 
-Shell *g_current = nullptr;
-Shell *g_program = nullptr;
+Shell* g_current = nullptr;
+Shell* g_program = nullptr;
 
 } // namespace
 
-int Shell::addBeforeEndHook(std::function<void()> hook) {
+int Shell::addBeforeEndHook(std::function<void()> hook)
+{
     const int id = m_nextHookId++;
     m_hooks.emplace_back(id, std::move(hook));
     return id;
 }
 
-void Shell::removeBeforeEndHook(int id) {
-    std::erase_if(m_hooks, [id](const auto &h) { return h.first == id; });
+void Shell::removeBeforeEndHook(int id)
+{
+    std::erase_if(m_hooks, [id](const auto& h) { return h.first == id; });
 }
 
-void Shell::runBeforeEndHooks() {
+void Shell::runBeforeEndHooks()
+{
     // Newest first, like destructors; a hook may not add or remove hooks.
     const auto hooks = m_hooks;
     for (auto it = hooks.rbegin(); it != hooks.rend(); ++it)
         it->second();
 }
 
-Shell &shell() {
+Shell& shell()
+{
     if (g_current)
         return *g_current;
     return g_program ? *g_program : headlessShell();
 }
 
-void setShell(Shell *s) {
+void setShell(Shell* s)
+{
     g_current = s;
 }
 
-void setProgramShell(Shell *s) {
+void setProgramShell(Shell* s)
+{
     g_program = s;
 }
 
-MsgAnswer HeadlessShell::messageBox(const QString &text, MsgIcon, MsgButtons buttons,
-                                    const QString &title) {
+MsgAnswer HeadlessShell::messageBox(const QString& text, MsgIcon, MsgButtons buttons,
+                                    const QString& title)
+{
     std::fprintf(stderr, "%s%s%s\n", qPrintable(title), title.isEmpty() ? "" : ": ",
                  qPrintable(text));
     return buttons == MsgButtons::YesNo ? MsgAnswer::No : MsgAnswer::Ok;
 }
 
-void HeadlessShell::endProgram(int exitCode) {
+void HeadlessShell::endProgram(int exitCode)
+{
     runBeforeEndHooks();
     std::fflush(nullptr);
     std::_Exit(exitCode);
 }
 
-void HeadlessShell::doEvents() {
+void HeadlessShell::doEvents()
+{
     if (QCoreApplication::instance())
         QCoreApplication::processEvents();
 }
 
-bool HeadlessShell::openUrl(const QUrl &) {
+bool HeadlessShell::openUrl(const QUrl&)
+{
     return false;
 }
 
-ScriptedShell::ScriptedShell() {
+ScriptedShell::ScriptedShell()
+{
     setShell(this);
 }
 
-ScriptedShell::~ScriptedShell() {
+ScriptedShell::~ScriptedShell()
+{
     if (g_current == this)
         setShell(nullptr);
 }
 
-MsgAnswer ScriptedShell::messageBox(const QString &text, MsgIcon icon, MsgButtons buttons,
-                                    const QString &title) {
+MsgAnswer ScriptedShell::messageBox(const QString& text, MsgIcon icon, MsgButtons buttons,
+                                    const QString& title)
+{
     m_boxes.push_back(Box{text, icon, buttons, title});
     if (buttons == MsgButtons::Ok)
         return MsgAnswer::Ok;
@@ -93,13 +107,15 @@ MsgAnswer ScriptedShell::messageBox(const QString &text, MsgIcon icon, MsgButton
     return a;
 }
 
-void ScriptedShell::endProgram(int exitCode) {
+void ScriptedShell::endProgram(int exitCode)
+{
     runBeforeEndHooks();
     m_ended = true;
     throw ProgramEnded(exitCode);
 }
 
-void ScriptedShell::doEvents() {
+void ScriptedShell::doEvents()
+{
     ++m_doEvents;
     if (QCoreApplication::instance())
         QCoreApplication::processEvents();
@@ -107,12 +123,14 @@ void ScriptedShell::doEvents() {
         m_onDoEvents();
 }
 
-bool ScriptedShell::openUrl(const QUrl &url) {
+bool ScriptedShell::openUrl(const QUrl& url)
+{
     m_opened.push_back(url);
     return true;
 }
 
-void ScriptedShell::clear() {
+void ScriptedShell::clear()
+{
     m_answers.clear();
     m_boxes.clear();
     m_opened.clear();

@@ -11,7 +11,8 @@ namespace {
 constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
 constexpr std::int64_t kMin = std::numeric_limits<std::int64_t>::min();
 
-Currency c(const char16_t *text) {
+Currency c(const char16_t* text)
+{
     const std::optional<Currency> v = Currency::parse(text);
     if (!v)
         throw std::invalid_argument("test value does not parse");
@@ -19,8 +20,8 @@ Currency c(const char16_t *text) {
 }
 
 struct ParseCase {
-    const char *name;
-    const char16_t *text;
+    const char* name;
+    const char16_t* text;
     std::int64_t raw;
 };
 
@@ -43,18 +44,20 @@ constexpr ParseCase kParseCases[] = {
 
 class CurrencyParse : public testing::TestWithParam<ParseCase> {};
 
-TEST_P(CurrencyParse, ReadsExactly) {
-    const ParseCase &p = GetParam();
+TEST_P(CurrencyParse, ReadsExactly)
+{
+    const ParseCase& p = GetParam();
     const std::optional<Currency> v = Currency::parse(p.text);
     ASSERT_TRUE(v.has_value());
     EXPECT_EQ(v->raw(), p.raw);
 }
 
 INSTANTIATE_TEST_SUITE_P(All, CurrencyParse, testing::ValuesIn(kParseCases),
-                         [](const auto &p) { return std::string(p.param.name); });
+                         [](const auto& p) { return std::string(p.param.name); });
 
-TEST(CurrencyParseRejects, MalformedAndOutOfRange) {
-    for (const char16_t *bad :
+TEST(CurrencyParseRejects, MalformedAndOutOfRange)
+{
+    for (const char16_t* bad :
          {u"", u"   ", u"-", u".", u"1e5", u"1.2.3", u"12a", u"1 000", u",5", u"--1", u"- 1",
           u"922337203685477.5808", u"-922337203685477.5809", u"922337203685477.58075",
           u"99999999999999999999999999999999999999999"}) {
@@ -62,7 +65,8 @@ TEST(CurrencyParseRejects, MalformedAndOutOfRange) {
     }
 }
 
-TEST(CurrencyArithmetic, SumsAndWholeMultiplesAreExact) {
+TEST(CurrencyArithmetic, SumsAndWholeMultiplesAreExact)
+{
     EXPECT_EQ((c(u"0.1") + c(u"0.2")).raw(), 3'000);
     EXPECT_EQ((Currency::fromYen(45'000) - c(u"0.0001")).raw(), 449'999'999);
     EXPECT_EQ((6 * c(u"-1234.5678")).raw(), -74'074'068);
@@ -75,11 +79,11 @@ TEST(CurrencyArithmetic, SumsAndWholeMultiplesAreExact) {
 }
 
 struct RoundCase {
-    const char *name;
-    const char16_t *value;
+    const char* name;
+    const char16_t* value;
     Rounding how;
     int decimals;
-    const char16_t *want;
+    const char16_t* want;
 };
 
 constexpr RoundCase kRoundCases[] = {
@@ -109,15 +113,17 @@ constexpr RoundCase kRoundCases[] = {
 
 class CurrencyRounding : public testing::TestWithParam<RoundCase> {};
 
-TEST_P(CurrencyRounding, RoundTo) {
-    const RoundCase &r = GetParam();
+TEST_P(CurrencyRounding, RoundTo)
+{
+    const RoundCase& r = GetParam();
     EXPECT_EQ(c(r.value).roundTo(r.decimals, r.how), c(r.want));
 }
 
 INSTANTIATE_TEST_SUITE_P(All, CurrencyRounding, testing::ValuesIn(kRoundCases),
-                         [](const auto &p) { return std::string(p.param.name); });
+                         [](const auto& p) { return std::string(p.param.name); });
 
-TEST(CurrencyProducts, RoundOnceInTheNamedMode) {
+TEST(CurrencyProducts, RoundOnceInTheNamedMode)
+{
     // 312,400 yen at 4.084 %: 12,758.416 yen.
     EXPECT_EQ(Currency::fromYen(312'400).mulDiv(c(u"4.084"), 100, Rounding::Floor, 0),
               Currency::fromYen(12'758));
@@ -132,7 +138,8 @@ TEST(CurrencyProducts, RoundOnceInTheNamedMode) {
     EXPECT_EQ(Currency::fromYen(-1).times(c(u"0.5"), Rounding::Truncate, 0), Currency());
 }
 
-TEST(CurrencyProducts, QuotientsAndRatios) {
+TEST(CurrencyProducts, QuotientsAndRatios)
+{
     EXPECT_EQ(Currency::fromYen(10).dividedBy(3, Rounding::HalfEven), c(u"3.3333"));
     EXPECT_EQ(Currency::fromYen(-10).dividedBy(3, Rounding::Floor, 0), Currency::fromYen(-4));
     EXPECT_EQ(Currency::fromYen(10).dividedBy(-4, Rounding::HalfEven, 0), Currency::fromYen(-2));
@@ -145,7 +152,8 @@ TEST(CurrencyProducts, QuotientsAndRatios) {
     EXPECT_THROW((void)Currency::fromYen(1).roundTo(5, Rounding::Floor), std::invalid_argument);
 }
 
-TEST(CurrencyProducts, MulDivIsOneExactRational) {
+TEST(CurrencyProducts, MulDivIsOneExactRational)
+{
     // 10,000 x 7 / 3 = 23,333.33...: one rounding of the exact quotient.
     EXPECT_EQ(
         Currency::fromYen(10'000).mulDiv(Currency::fromYen(7), 3, Rounding::HalfAwayFromZero, 0),
@@ -159,7 +167,8 @@ TEST(CurrencyProducts, MulDivIsOneExactRational) {
     EXPECT_EQ(largest.mulDiv(Currency::fromYen(3), 3, Rounding::Floor), largest);
 }
 
-TEST(CurrencyLimits, OverflowIsReportedNotWrapped) {
+TEST(CurrencyLimits, OverflowIsReportedNotWrapped)
+{
     const Currency largest = Currency::fromRaw(kMax);
     const Currency smallest = Currency::fromRaw(kMin);
     EXPECT_THROW((void)largest.times(Currency::fromYen(2), Rounding::Floor), std::overflow_error);
@@ -174,7 +183,8 @@ TEST(CurrencyLimits, OverflowIsReportedNotWrapped) {
     EXPECT_EQ(smallest.times(c(u"-0.5"), Rounding::Floor).raw(), 4'611'686'018'427'387'904);
 }
 
-TEST(CurrencyLimits, SumsDifferencesMultiplesAndYenThrowInsteadOfWrapping) {
+TEST(CurrencyLimits, SumsDifferencesMultiplesAndYenThrowInsteadOfWrapping)
+{
     const Currency largest = Currency::fromRaw(kMax);
     const Currency smallest = Currency::fromRaw(kMin);
     const Currency unit = Currency::fromRaw(1);

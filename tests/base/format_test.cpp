@@ -8,10 +8,10 @@
 namespace {
 
 struct PictureCase {
-    const char *name;
-    const char16_t *value;
-    const char16_t *picture;
-    const char16_t *want;
+    const char* name;
+    const char16_t* value;
+    const char16_t* picture;
+    const char16_t* want;
 };
 
 constexpr PictureCase kPictureCases[] = {
@@ -59,17 +59,19 @@ constexpr PictureCase kPictureCases[] = {
 
 class NumberPicture : public testing::TestWithParam<PictureCase> {};
 
-TEST_P(NumberPicture, Formats) {
-    const PictureCase &p = GetParam();
+TEST_P(NumberPicture, Formats)
+{
+    const PictureCase& p = GetParam();
     const std::optional<Currency> v = Currency::parse(p.value);
     ASSERT_TRUE(v.has_value());
     EXPECT_EQ(mox::format(*v, p.picture), QString::fromUtf16(p.want));
 }
 
 INSTANTIATE_TEST_SUITE_P(All, NumberPicture, testing::ValuesIn(kPictureCases),
-                         [](const auto &p) { return std::string(p.param.name); });
+                         [](const auto& p) { return std::string(p.param.name); });
 
-TEST(NumberPictureInteger, WholeNumbersFormatLikeAmounts) {
+TEST(NumberPictureInteger, WholeNumbersFormatLikeAmounts)
+{
     EXPECT_EQ(mox::format(std::int64_t{42}, u"0000000"), QStringLiteral("0000042"));
     EXPECT_EQ(mox::format(std::int64_t{-7}, u"#,#####0;-#,#####0; "), QStringLiteral("-7"));
 }

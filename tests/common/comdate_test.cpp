@@ -9,11 +9,13 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-Currency n(std::int64_t v) {
+Currency n(std::int64_t v)
+{
     return Currency::fromYen(v);
 }
 
-TEST(DatePart, CutsEachPicture) {
+TEST(DatePart, CutsEachPicture)
+{
     const Currency d = n(20240315);
     EXPECT_EQ(mox::prfDatePart(d, u"YMD"), n(20240315));
     EXPECT_EQ(mox::prfDatePart(d, u"ymd"), n(20240315));
@@ -24,9 +26,10 @@ TEST(DatePart, CutsEachPicture) {
     EXPECT_EQ(mox::prfDatePart(d, u"d"), n(15));
 }
 
-TEST(DatePart, UnknownPicturesAndMissingPartsGiveZero) {
+TEST(DatePart, UnknownPicturesAndMissingPartsGiveZero)
+{
     const Currency d = n(20240315);
-    for (const char16_t *picture : {u"Md", u"yM", u"Ymd", u"", u"YY", u"DM"})
+    for (const char16_t* picture : {u"Md", u"yM", u"Ymd", u"", u"YY", u"DM"})
         EXPECT_EQ(mox::prfDatePart(d, picture), Currency())
             << QString::fromUtf16(picture).toStdString();
     // A month yyyymm has no day; a year alone has no month.
@@ -38,12 +41,12 @@ TEST(DatePart, UnknownPicturesAndMissingPartsGiveZero) {
 }
 
 struct EraEditCase {
-    const char *name;
-    const char16_t *picture;
-    const char16_t *mode;
-    const char16_t *suffix;
+    const char* name;
+    const char16_t* picture;
+    const char16_t* mode;
+    const char16_t* suffix;
     std::int64_t eraDate;
-    const char16_t *want;
+    const char16_t* want;
 };
 
 // Era name "平成" and code "H"; dates yymmdd.
@@ -65,17 +68,19 @@ constexpr EraEditCase kEraEdits[] = {
 
 class EraEdit : public testing::TestWithParam<EraEditCase> {};
 
-TEST_P(EraEdit, BuildsTheText) {
-    const EraEditCase &c = GetParam();
+TEST_P(EraEdit, BuildsTheText)
+{
+    const EraEditCase& c = GetParam();
     mox::setProgramId(u"mox030"_s);
     EXPECT_EQ(mox::eraEdit(u"平成    "_s, u"H"_s, n(c.eraDate), c.picture, c.mode, c.suffix),
               QString::fromUtf16(c.want));
 }
 
 INSTANTIATE_TEST_SUITE_P(All, EraEdit, testing::ValuesIn(kEraEdits),
-                         [](const auto &p) { return std::string(p.param.name); });
+                         [](const auto& p) { return std::string(p.param.name); });
 
-TEST(EraEditSuffix, FiscalYearSuffixDependsOnTheProgram) {
+TEST(EraEditSuffix, FiscalYearSuffixDependsOnTheProgram)
+{
     mox::setProgramId(u"mox110"_s);
     EXPECT_EQ(mox::eraEdit(u"平成"_s, u"H"_s, n(311231), u"JY", u"DSP", u"NB"), u"平成31年度分"_s);
     mox::setProgramId(u"mox030"_s);
@@ -85,7 +90,7 @@ TEST(EraEditSuffix, FiscalYearSuffixDependsOnTheProgram) {
 }
 
 struct KikanCase {
-    const char *name;
+    const char* name;
     std::int64_t first;
     std::int64_t last;
     std::int64_t months;
@@ -123,8 +128,9 @@ constexpr KikanCase kKikan[] = {
 
 class Kikan : public testing::TestWithParam<KikanCase> {};
 
-TEST_P(Kikan, MonthsAndDays) {
-    const KikanCase &c = GetParam();
+TEST_P(Kikan, MonthsAndDays)
+{
+    const KikanCase& c = GetParam();
     Currency first = n(c.first);
     Currency last = n(c.last);
     mox::prsKikan(first, last);
@@ -133,6 +139,6 @@ TEST_P(Kikan, MonthsAndDays) {
 }
 
 INSTANTIATE_TEST_SUITE_P(All, Kikan, testing::ValuesIn(kKikan),
-                         [](const auto &p) { return std::string(p.param.name); });
+                         [](const auto& p) { return std::string(p.param.name); });
 
 } // namespace

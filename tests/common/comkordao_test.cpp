@@ -17,7 +17,7 @@ namespace {
 
 struct MessageCase {
     short code;
-    const char16_t *message;
+    const char16_t* message;
 };
 
 // Subject word and text as the users know them.
@@ -60,11 +60,12 @@ constexpr MessageCase kMessages[] = {
 const QString kUnknown = u"例外なステータスコードが検出されました。"_s;
 
 // Runs prsDaoStatus under a scripted shell; true when it ended the program.
-bool reports(mox::ScriptedShell &sh, int status, bool tolerate) {
+bool reports(mox::ScriptedShell& sh, int status, bool tolerate)
+{
     sh.clear();
     try {
         mox::prsDaoStatus(status, tolerate);
-    } catch (const mox::ProgramEnded &e) {
+    } catch (const mox::ProgramEnded& e) {
         EXPECT_EQ(e.exitCode, 1);
         return true;
     }
@@ -72,12 +73,13 @@ bool reports(mox::ScriptedShell &sh, int status, bool tolerate) {
     return false;
 }
 
-TEST(DaoStatus, EveryKnownCodeShowsItsMessageAndEnds) {
+TEST(DaoStatus, EveryKnownCodeShowsItsMessageAndEnds)
+{
     mox::ScriptedShell sh;
-    for (const MessageCase &m : kMessages) {
+    for (const MessageCase& m : kMessages) {
         ASSERT_TRUE(reports(sh, m.code, false)) << m.code;
         ASSERT_EQ(sh.boxes().size(), 1u);
-        const mox::ScriptedShell::Box &box = sh.boxes().front();
+        const mox::ScriptedShell::Box& box = sh.boxes().front();
         EXPECT_EQ(box.text, QString::fromUtf16(m.message) + u"\r\n\r\nErr Status = "_s +
                                 QString::number(m.code));
         EXPECT_EQ(box.icon, mox::MsgIcon::Critical);
@@ -86,7 +88,8 @@ TEST(DaoStatus, EveryKnownCodeShowsItsMessageAndEnds) {
     }
 }
 
-TEST(DaoStatus, UpdateFailureBoxReadsInFull) {
+TEST(DaoStatus, UpdateFailureBoxReadsInFull)
+{
     mox::ScriptedShell sh;
     ASSERT_TRUE(reports(sh, -12, false));
     EXPECT_EQ(sh.boxes().front().text,
@@ -95,7 +98,8 @@ TEST(DaoStatus, UpdateFailureBoxReadsInFull) {
     EXPECT_TRUE(mox::daoStatusMessage(-17).endsWith(QChar(0xFF61)));
 }
 
-TEST(DaoStatus, StatementCutOffIsToldApartFromALockWait) {
+TEST(DaoStatus, StatementCutOffIsToldApartFromALockWait)
+{
     // A slow statement names its own limit; the lock wait's message would send the operator
     // looking for another desk that does not exist.
     const QString cut = mox::daoStatusMessage(-33);
@@ -105,7 +109,8 @@ TEST(DaoStatus, StatementCutOffIsToldApartFromALockWait) {
     EXPECT_NE(cut, kUnknown);
 }
 
-TEST(DaoStatus, CodesWithoutAnEntryShowTheExceptionText) {
+TEST(DaoStatus, CodesWithoutAnEntryShowTheExceptionText)
+{
     mox::ScriptedShell sh;
     for (const short code :
          std::initializer_list<short>{-25, -65, -67, -76, -78, -83, -90, -98, -100, -32768}) {
@@ -115,7 +120,8 @@ TEST(DaoStatus, CodesWithoutAnEntryShowTheExceptionText) {
     }
 }
 
-TEST(DaoStatus, SuccessAndToleratedStatusesPassSilently) {
+TEST(DaoStatus, SuccessAndToleratedStatusesPassSilently)
+{
     mox::ScriptedShell sh;
     for (const short code : std::initializer_list<short>{0, 1, 5, 32767}) {
         EXPECT_FALSE(reports(sh, code, false)) << code;
@@ -130,13 +136,14 @@ TEST(DaoStatus, SuccessAndToleratedStatusesPassSilently) {
     EXPECT_TRUE(reports(sh, -1, true));
 }
 
-TEST(DaoStatusDeathTest, RealShellEndsTheProcessAfterTheBox) {
+TEST(DaoStatusDeathTest, RealShellEndsTheProcessAfterTheBox)
+{
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     const auto failAndAnswer = [] {
         // Answer the box as soon as it is up, and say what it showed.
         QTimer answer;
         QObject::connect(&answer, &QTimer::timeout, [] {
-            if (QWidget *box = QApplication::activeModalWidget()) {
+            if (QWidget* box = QApplication::activeModalWidget()) {
                 std::fprintf(stderr, "box shown\n");
                 box->close();
             }
@@ -151,22 +158,23 @@ TEST(DaoStatusDeathTest, RealShellEndsTheProcessAfterTheBox) {
 
 // Without a desktop shell (a library used by a tool, before a program installs its own) the box
 // goes to the error stream, the end hooks run and the process still ends at once.
-TEST(DaoStatusDeathTest, HeadlessShellWritesTheBoxAndEnds) {
+TEST(DaoStatusDeathTest, HeadlessShellWritesTheBoxAndEnds)
+{
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     const auto fail = [] {
         mox::shell().addBeforeEndHook([] { std::fprintf(stderr, "hook ran\n"); });
         mox::prsDaoStatus(-20, false);
         std::fprintf(stderr, "after the call\n");
     };
-    EXPECT_EXIT(fail(), testing::ExitedWithCode(1),
-                "Err Status = -20\nhook ran");
+    EXPECT_EXIT(fail(), testing::ExitedWithCode(1), "Err Status = -20\nhook ran");
 }
 
-TEST(HeadlessShell, AnswersNoToAQuestionAndOpensNothing) {
+TEST(HeadlessShell, AnswersNoToAQuestionAndOpensNothing)
+{
     mox::HeadlessShell sh;
-    EXPECT_EQ(sh.messageBox(u"消しますか"_s, mox::MsgIcon::Question, mox::MsgButtons::YesNo,
-                            QString()),
-              mox::MsgAnswer::No)
+    EXPECT_EQ(
+        sh.messageBox(u"消しますか"_s, mox::MsgIcon::Question, mox::MsgButtons::YesNo, QString()),
+        mox::MsgAnswer::No)
         << "a question nobody can answer must not be taken as Yes";
     EXPECT_EQ(sh.messageBox(u"了解"_s, mox::MsgIcon::Information, mox::MsgButtons::Ok, QString()),
               mox::MsgAnswer::Ok);

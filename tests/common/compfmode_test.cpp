@@ -8,14 +8,16 @@
 
 namespace {
 
-std::array<bool, 12> flags() {
+std::array<bool, 12> flags()
+{
     std::array<bool, 12> f{};
     for (int i = 0; i < 12; ++i)
         f[static_cast<std::size_t>(i)] = mox::pfModeFlag(i);
     return f;
 }
 
-TEST(PFModeSet, OnlyOneMeansTheKeyActs) {
+TEST(PFModeSet, OnlyOneMeansTheKeyActs)
+{
     const std::array<short, 12> modes{1, 0, 2, -1, 1, 1, 0, 0, 0, 1, 3, 1};
     mox::prsPFModeSet(modes);
     const std::array<bool, 12> want{true,  false, false, false, true,  true,
@@ -23,7 +25,8 @@ TEST(PFModeSet, OnlyOneMeansTheKeyActs) {
     EXPECT_EQ(flags(), want);
 }
 
-TEST(PFModeSet, AllOnAndAllOff) {
+TEST(PFModeSet, AllOnAndAllOff)
+{
     std::array<short, 12> modes{};
     modes.fill(1);
     mox::prsPFModeSet(modes);
@@ -35,7 +38,8 @@ TEST(PFModeSet, AllOnAndAllOff) {
     EXPECT_EQ(flags(), (std::array<bool, 12>{}));
 }
 
-TEST(PFModeSet, ShortTableTurnsTheRestOffAndIndexesOutsideAreOff) {
+TEST(PFModeSet, ShortTableTurnsTheRestOffAndIndexesOutsideAreOff)
+{
     std::array<short, 12> all{};
     all.fill(1);
     mox::prsPFModeSet(all);
@@ -59,7 +63,7 @@ constexpr mox::FunctionKey kKeys[] = {
 };
 
 struct KeyModeCase {
-    const char *name;
+    const char* name;
     int mode;
     std::array<short, 12> flags;
 };
@@ -75,8 +79,9 @@ const KeyModeCase kKeyModeCases[] = {
 
 class FunctionKeyModes : public testing::TestWithParam<KeyModeCase> {};
 
-TEST_P(FunctionKeyModes, AKeyActsInItsModesOnly) {
-    const KeyModeCase &c = GetParam();
+TEST_P(FunctionKeyModes, AKeyActsInItsModesOnly)
+{
+    const KeyModeCase& c = GetParam();
     EXPECT_EQ(mox::pfModesOf(kKeys, c.mode), c.flags);
     for (int i = 0; i < 12; ++i) {
         const bool acts = c.flags[static_cast<std::size_t>(i)] == 1;
@@ -85,9 +90,10 @@ TEST_P(FunctionKeyModes, AKeyActsInItsModesOnly) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, FunctionKeyModes, testing::ValuesIn(kKeyModeCases),
-                         [](const auto &row) { return std::string(row.param.name); });
+                         [](const auto& row) { return std::string(row.param.name); });
 
-TEST(FunctionKeyCaptions, CaptionOfTheKeyWhileItActs) {
+TEST(FunctionKeyCaptions, CaptionOfTheKeyWhileItActs)
+{
     EXPECT_EQ(mox::pfCaptionOf(kKeys, 3, 4), QStringLiteral("取　消"));
     EXPECT_EQ(mox::pfCaptionOf(kKeys, 11, 2), QStringLiteral("更　新"));
     EXPECT_TRUE(mox::pfCaptionOf(kKeys, 11, 3).isEmpty());

@@ -25,7 +25,8 @@ namespace {
 // $XDG_CONFIG_HOME. Everything is restored afterwards.
 class FirstStart : public testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         if (QFileInfo::exists(u"/etc/mox/MOX.INI"_s))
             GTEST_SKIP() << "/etc/mox/MOX.INI exists on this machine";
         ASSERT_TRUE(m_dir.isValid());
@@ -37,17 +38,19 @@ protected:
         m_oldCwd = QDir::currentPath();
         ASSERT_TRUE(QDir::setCurrent(m_dir.filePath(u"work"_s)));
     }
-    void TearDown() override {
+    void TearDown() override
+    {
         if (!m_oldCwd.isEmpty())
             QDir::setCurrent(m_oldCwd);
-        for (const auto &[name, value] : m_saved) {
+        for (const auto& [name, value] : m_saved) {
             if (value)
                 qputenv(name, *value);
             else
                 qunsetenv(name);
         }
     }
-    void save(const char *name) {
+    void save(const char* name)
+    {
         m_saved.emplace_back(name, qEnvironmentVariableIsSet(name)
                                        ? std::optional<QByteArray>(qgetenv(name))
                                        : std::nullopt);
@@ -55,10 +58,11 @@ protected:
 
     QTemporaryDir m_dir;
     QString m_oldCwd;
-    std::vector<std::pair<const char *, std::optional<QByteArray>>> m_saved;
+    std::vector<std::pair<const char*, std::optional<QByteArray>>> m_saved;
 };
 
-TEST_F(FirstStart, NoIniAnywhereSaysHowToCreateTheDatabasesAndEnds) {
+TEST_F(FirstStart, NoIniAnywhereSaysHowToCreateTheDatabasesAndEnds)
+{
     const QString notice = mox::missingIniNotice();
     EXPECT_TRUE(notice.contains(u"MOX.INI"_s));
     EXPECT_TRUE(notice.contains(u"moxdb init"_s));
@@ -74,7 +78,8 @@ TEST_F(FirstStart, NoIniAnywhereSaysHowToCreateTheDatabasesAndEnds) {
 }
 
 // Where "moxdb init" puts the files on a desk of its own: the programs then start normally.
-TEST_F(FirstStart, IniInTheUsersConfigFolderIsEnough) {
+TEST_F(FirstStart, IniInTheUsersConfigFolderIsEnough)
+{
     ASSERT_TRUE(QDir().mkpath(m_dir.filePath(u"config/mox"_s)));
     QFile ini(m_dir.filePath(u"config/mox/MOX.INI"_s));
     ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
@@ -89,7 +94,8 @@ TEST_F(FirstStart, IniInTheUsersConfigFolderIsEnough) {
 
 // The background window names the database in use in its corner, the titles staying as they
 // are, and a configuration warning comes up once in a box, not only on standard error.
-TEST_F(FirstStart, BackgroundWindowNamesTheDatabaseAndShowsTheWarningOnce) {
+TEST_F(FirstStart, BackgroundWindowNamesTheDatabaseAndShowsTheWarningOnce)
+{
     const QString folder = m_dir.filePath(u"config/mox"_s);
     ASSERT_TRUE(QDir().mkpath(folder));
     QFile ini(folder + u"/MOX.INI"_s);
@@ -110,7 +116,7 @@ TEST_F(FirstStart, BackgroundWindowNamesTheDatabaseAndShowsTheWarningOnce) {
     {
         mox::frmBack back;
         back.showDatabaseNotices();
-        const auto *label = back.findChild<QLabel *>(u"lblDatabase"_s);
+        const auto* label = back.findChild<QLabel*>(u"lblDatabase"_s);
         ASSERT_NE(label, nullptr);
         EXPECT_TRUE(label->text().isEmpty());
         open();

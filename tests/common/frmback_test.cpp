@@ -20,18 +20,20 @@ namespace {
 
 // Runs the guard with the lock files in \p folder (empty: the default folder); the exit code
 // when it ended the program.
-std::optional<int> endCode(mox::frmBack &back, const QString &commandLine, const QString &folder,
-                           const QString &program = u"mox110"_s) {
+std::optional<int> endCode(mox::frmBack& back, const QString& commandLine, const QString& folder,
+                           const QString& program = u"mox110"_s)
+{
     try {
         back.Form_Load(commandLine, program, folder);
         return std::nullopt;
-    } catch (const mox::ProgramEnded &e) {
+    } catch (const mox::ProgramEnded& e) {
         return e.exitCode;
     }
 }
 
 // The permission bits of \p path, or -1 when it does not exist.
-int modeOf(const QString &path) {
+int modeOf(const QString& path)
+{
     struct stat st {};
     if (::stat(QFile::encodeName(path).constData(), &st) != 0)
         return -1;
@@ -41,13 +43,12 @@ int modeOf(const QString &path) {
 class StartUpGuard : public testing::Test {
 protected:
     // Runs the guard of a new background window; true when it let the start go on.
-    bool load(mox::frmBack &back, const QString &commandLine,
-              const QString &program = u"mox110"_s) {
+    bool load(mox::frmBack& back, const QString& commandLine, const QString& program = u"mox110"_s)
+    {
         const std::optional<int> code = endCode(back, commandLine, m_locks.path(), program);
         EXPECT_EQ(code.value_or(0), 0);
         return !code;
     }
-
 
     void TearDown() override { mox::frmBack::p_iFrmBackOption = 0; }
 
@@ -55,23 +56,26 @@ protected:
     mox::ScriptedShell m_shell;
 };
 
-TEST_F(StartUpGuard, EmptyOrBlankCommandLineEndsSilently) {
-    for (const QString &line : {QString(), u"   "_s, u"\t "_s}) {
+TEST_F(StartUpGuard, EmptyOrBlankCommandLineEndsSilently)
+{
+    for (const QString& line : {QString(), u"   "_s, u"\t "_s}) {
         mox::frmBack back;
         EXPECT_FALSE(load(back, line)) << line.toStdString();
     }
     EXPECT_TRUE(m_shell.boxes().empty());
 }
 
-TEST_F(StartUpGuard, OptionAllowsAnEmptyCommandLine) {
+TEST_F(StartUpGuard, OptionAllowsAnEmptyCommandLine)
+{
     mox::frmBack::p_iFrmBackOption = 1;
     mox::frmBack back;
     EXPECT_TRUE(load(back, u" "_s));
     EXPECT_FALSE(back.shrunk());
 }
 
-TEST_F(StartUpGuard, TrailingAtSignShrinksTheWindow) {
-    for (const QString &line : {u"@"_s, u"menu @"_s, u"menu@   "_s}) {
+TEST_F(StartUpGuard, TrailingAtSignShrinksTheWindow)
+{
+    for (const QString& line : {u"@"_s, u"menu @"_s, u"menu@   "_s}) {
         m_shell.clear();
         mox::frmBack back;
         ASSERT_TRUE(load(back, line)) << line.toStdString();
@@ -82,8 +86,9 @@ TEST_F(StartUpGuard, TrailingAtSignShrinksTheWindow) {
     }
 }
 
-TEST_F(StartUpGuard, AtSignElsewhereLeavesTheWindow) {
-    for (const QString &line : {u"@menu"_s, u"a@b"_s, u"menu"_s}) {
+TEST_F(StartUpGuard, AtSignElsewhereLeavesTheWindow)
+{
+    for (const QString& line : {u"@menu"_s, u"a@b"_s, u"menu"_s}) {
         m_shell.clear();
         mox::frmBack back;
         const QSize designed = back.size();
@@ -94,7 +99,8 @@ TEST_F(StartUpGuard, AtSignElsewhereLeavesTheWindow) {
     }
 }
 
-TEST_F(StartUpGuard, SecondCopyOfTheSameProgramEnds) {
+TEST_F(StartUpGuard, SecondCopyOfTheSameProgramEnds)
+{
     mox::frmBack first;
     ASSERT_TRUE(load(first, u"x"_s));
     mox::frmBack second;
@@ -106,7 +112,8 @@ TEST_F(StartUpGuard, SecondCopyOfTheSameProgramEnds) {
     EXPECT_TRUE(load(other, u"x"_s, u"mox030"_s)) << "another program runs side by side";
 }
 
-TEST_F(StartUpGuard, LockGoesWithTheWindow) {
+TEST_F(StartUpGuard, LockGoesWithTheWindow)
+{
     {
         mox::frmBack first;
         ASSERT_TRUE(load(first, u"x"_s));
@@ -115,7 +122,8 @@ TEST_F(StartUpGuard, LockGoesWithTheWindow) {
     EXPECT_TRUE(load(next, u"x"_s));
 }
 
-TEST_F(StartUpGuard, LockFileThatCannotBeMadeIsSaidAndEndsWithCodeOne) {
+TEST_F(StartUpGuard, LockFileThatCannotBeMadeIsSaidAndEndsWithCodeOne)
+{
     // Running as root, permissions refuse nothing: the folder that is a file, the missing
     // folder and the planted link fail for everybody, as a read-only or full disk does.
     QFile plain(m_locks.filePath(u"plain"_s));
@@ -127,7 +135,7 @@ TEST_F(StartUpGuard, LockFileThatCannotBeMadeIsSaidAndEndsWithCodeOne) {
     ASSERT_TRUE(QFile::link(victim, linked + u"/mox110.lock"_s));
 
     const struct {
-        const char *name;
+        const char* name;
         QString folder;
         QString mentions;
     } cases[] = {
@@ -135,12 +143,12 @@ TEST_F(StartUpGuard, LockFileThatCannotBeMadeIsSaidAndEndsWithCodeOne) {
         {"folder missing", m_locks.filePath(u"none"_s), u"を作成できません"_s},
         {"link in the lock file's place", linked, u"シンボリックリンク"_s},
     };
-    for (const auto &c : cases) {
+    for (const auto& c : cases) {
         m_shell.clear();
         mox::frmBack back;
         EXPECT_EQ(endCode(back, u"x"_s, c.folder), 1) << c.name;
         ASSERT_EQ(m_shell.boxes().size(), 1u) << c.name;
-        const auto &box = m_shell.boxes().front();
+        const auto& box = m_shell.boxes().front();
         EXPECT_EQ(box.icon, mox::MsgIcon::Critical) << c.name;
         EXPECT_TRUE(box.text.contains(c.folder + u"/mox110.lock"_s)) << c.name;
         EXPECT_TRUE(box.text.contains(c.mentions)) << c.name << ": " << box.text.toStdString();
@@ -151,29 +159,32 @@ TEST_F(StartUpGuard, LockFileThatCannotBeMadeIsSaidAndEndsWithCodeOne) {
 // Sets an environment variable (or removes it, for a null text) for one scope.
 class ScopedEnv {
 public:
-    ScopedEnv(const char *name, const QString &value)
-        : m_name(name), m_had(qEnvironmentVariableIsSet(name)), m_old(qgetenv(name)) {
+    ScopedEnv(const char* name, const QString& value)
+        : m_name(name), m_had(qEnvironmentVariableIsSet(name)), m_old(qgetenv(name))
+    {
         if (value.isNull())
             qunsetenv(name);
         else
             qputenv(name, value.toLocal8Bit());
     }
-    ~ScopedEnv() {
+    ~ScopedEnv()
+    {
         if (m_had)
             qputenv(m_name, m_old);
         else
             qunsetenv(m_name);
     }
-    ScopedEnv(const ScopedEnv &) = delete;
-    ScopedEnv &operator=(const ScopedEnv &) = delete;
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
 
 private:
-    const char *m_name;
+    const char* m_name;
     bool m_had;
     QByteArray m_old;
 };
 
-TEST(StartUpLockFolder, PrivateRuntimeFolderElseTheUsersCacheNeverTmp) {
+TEST(StartUpLockFolder, PrivateRuntimeFolderElseTheUsersCacheNeverTmp)
+{
     mox::ScriptedShell shell;
     QTemporaryDir home;
     const QString runtime = home.filePath(u"run"_s);
@@ -182,7 +193,7 @@ TEST(StartUpLockFolder, PrivateRuntimeFolderElseTheUsersCacheNeverTmp) {
     const QString cacheLock = home.filePath(u"cache/mox/mox110.lock"_s);
 
     const struct {
-        const char *name;
+        const char* name;
         QString runtimeEnv;
         mode_t runtimeMode;
         QString want;
@@ -192,7 +203,7 @@ TEST(StartUpLockFolder, PrivateRuntimeFolderElseTheUsersCacheNeverTmp) {
         {"runtime folder others may enter", runtime, 0755, cacheLock},
         {"relative runtime folder", u"run"_s, 0700, cacheLock},
     };
-    for (const auto &c : cases) {
+    for (const auto& c : cases) {
         ASSERT_EQ(::chmod(QFile::encodeName(runtime).constData(), c.runtimeMode), 0);
         ScopedEnv env("XDG_RUNTIME_DIR", c.runtimeEnv);
         {
@@ -209,8 +220,9 @@ TEST(StartUpLockFolder, PrivateRuntimeFolderElseTheUsersCacheNeverTmp) {
 // The guard in real processes: the probe runs startUp, prints "started ..." and lingers.
 class StartUpProcess : public testing::Test {
 protected:
-    std::unique_ptr<QProcess> start(const QStringList &args, int lingerMs,
-                                    const QString &program = u"mox110"_s) {
+    std::unique_ptr<QProcess> start(const QStringList& args, int lingerMs,
+                                    const QString& program = u"mox110"_s)
+    {
         auto p = std::make_unique<QProcess>();
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(u"XDG_RUNTIME_DIR"_s, m_runtime.path());
@@ -223,13 +235,15 @@ protected:
         return p;
     }
 
-    static QString waitForLine(QProcess &p) {
+    static QString waitForLine(QProcess& p)
+    {
         while (!p.canReadLine() && p.state() == QProcess::Running)
             p.waitForReadyRead(10'000);
         return QString::fromUtf8(p.readLine()).trimmed();
     }
 
-    static void finish(QProcess &p) {
+    static void finish(QProcess& p)
+    {
         EXPECT_TRUE(p.waitForFinished(20'000));
         EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
     }
@@ -237,20 +251,23 @@ protected:
     QTemporaryDir m_runtime;
 };
 
-TEST_F(StartUpProcess, EmptyCommandLineEndsBeforeStarting) {
+TEST_F(StartUpProcess, EmptyCommandLineEndsBeforeStarting)
+{
     const auto p = start({}, 0);
     finish(*p);
     EXPECT_EQ(p->exitCode(), 0);
     EXPECT_TRUE(p->readAllStandardOutput().isEmpty());
 }
 
-TEST_F(StartUpProcess, TrailingAtSignGivesAZeroSizedWindow) {
+TEST_F(StartUpProcess, TrailingAtSignGivesAZeroSizedWindow)
+{
     const auto p = start({u"menu"_s, u"@"_s}, 0);
     EXPECT_EQ(waitForLine(*p), u"started shrunk 0x0"_s);
     finish(*p);
 }
 
-TEST_F(StartUpProcess, SecondCopyEndsSilentlyAndOtherProgramRuns) {
+TEST_F(StartUpProcess, SecondCopyEndsSilentlyAndOtherProgramRuns)
+{
     const auto first = start({u"x"_s}, 60'000);
     ASSERT_TRUE(waitForLine(*first).startsWith(u"started"_s));
 
@@ -267,7 +284,8 @@ TEST_F(StartUpProcess, SecondCopyEndsSilentlyAndOtherProgramRuns) {
     first->waitForFinished(10'000);
 }
 
-TEST_F(StartUpProcess, KilledCopyLeavesNoStaleLock) {
+TEST_F(StartUpProcess, KilledCopyLeavesNoStaleLock)
+{
     const auto first = start({u"x"_s}, 60'000);
     ASSERT_TRUE(waitForLine(*first).startsWith(u"started"_s));
     ::kill(static_cast<pid_t>(first->processId()), SIGKILL);

@@ -12,13 +12,14 @@
 
 using namespace Qt::StringLiterals;
 
-int main(int argc, char **argv) {
+int main(int argc, char** argv)
+{
     QApplication app(argc, argv);
     mox::installFonts();
     QWidget caller;
     caller.setWindowTitle(u"個人別給与累計表印刷"_s);
     caller.setFont(QFont(mox::gothicFamily(), 9));
-    auto *layout = new QVBoxLayout(&caller);
+    auto* layout = new QVBoxLayout(&caller);
     layout->addWidget(new QLabel(u"職員コード"_s));
     layout->addWidget(new QLineEdit(u"0010025"_s));
     caller.resize(640, 400);

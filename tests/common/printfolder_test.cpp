@@ -1,8 +1,8 @@
 #include "mox/printfolder.h"
 
 #include <QDir>
-#include <QFileInfo>
 #include <QFile>
+#include <QFileInfo>
 #include <QStringEncoder>
 #include <QTemporaryDir>
 
@@ -15,12 +15,14 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-unsigned modeOf(const QString &path) {
+unsigned modeOf(const QString& path)
+{
     struct stat st {};
     return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? (st.st_mode & 07777u) : 0u;
 }
 
-void writeFile(const QString &path, const QByteArray &bytes) {
+void writeFile(const QString& path, const QByteArray& bytes)
+{
     QFile f(path);
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
     f.write(bytes);
@@ -29,13 +31,15 @@ void writeFile(const QString &path, const QByteArray &bytes) {
 // A temporary $XDG_DATA_HOME, restored afterwards.
 class PrintFolder : public testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         ASSERT_TRUE(m_dir.isValid());
         m_oldData = qgetenv("XDG_DATA_HOME");
         m_hadData = qEnvironmentVariableIsSet("XDG_DATA_HOME");
         qputenv("XDG_DATA_HOME", m_dir.filePath(u"data"_s).toUtf8());
     }
-    void TearDown() override {
+    void TearDown() override
+    {
         if (m_hadData)
             qputenv("XDG_DATA_HOME", m_oldData);
         else
@@ -48,7 +52,8 @@ protected:
     bool m_hadData = false;
 };
 
-TEST_F(PrintFolder, WritableProgramFolderIsKept) {
+TEST_F(PrintFolder, WritableProgramFolderIsKept)
+{
     const QString program = m_dir.filePath(u"bin"_s);
     ASSERT_TRUE(QDir().mkpath(program));
     const mox::Result<QString> r = mox::printFolder(program, {});
@@ -59,24 +64,24 @@ TEST_F(PrintFolder, WritableProgramFolderIsKept) {
 
 // /usr/bin stands for an installed program: even a user who may write there (root) gets the
 // per-user folder, so that salaries never land among the system's programs.
-TEST_F(PrintFolder, InstalledOrMissingProgramFolderGivesThePrivateUserFolder) {
-    for (const QString &program : {u"/usr/bin"_s, m_dir.filePath(u"gone"_s)}) {
+TEST_F(PrintFolder, InstalledOrMissingProgramFolderGivesThePrivateUserFolder)
+{
+    for (const QString& program : {u"/usr/bin"_s, m_dir.filePath(u"gone"_s)}) {
         const mox::Result<QString> r = mox::printFolder(program, {});
         ASSERT_FALSE(mox::failure(r)) << mox::failure(r)->message.toStdString();
         EXPECT_EQ(mox::value(r), userFolder()) << program.toStdString();
         EXPECT_EQ(modeOf(userFolder()), 0700u);
     }
     // A folder opened to others by hand is closed again.
-    ASSERT_TRUE(QFile::setPermissions(userFolder(), QFileDevice::ReadOwner |
-                                                        QFileDevice::WriteOwner |
-                                                        QFileDevice::ExeOwner |
-                                                        QFileDevice::ReadOther |
-                                                        QFileDevice::ExeOther));
+    ASSERT_TRUE(QFile::setPermissions(
+        userFolder(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner |
+                          QFileDevice::ReadOther | QFileDevice::ExeOther));
     ASSERT_FALSE(mox::failure(mox::printFolder(u"/usr/bin"_s, {})));
     EXPECT_EQ(modeOf(userFolder()), 0700u);
 }
 
-TEST_F(PrintFolder, ConfiguredFolderWinsAndIsMadeWhenMissing) {
+TEST_F(PrintFolder, ConfiguredFolderWinsAndIsMadeWhenMissing)
+{
     const QString program = m_dir.filePath(u"bin"_s);
     ASSERT_TRUE(QDir().mkpath(program));
     mox::PrintSettings s;
@@ -96,7 +101,8 @@ TEST_F(PrintFolder, ConfiguredFolderWinsAndIsMadeWhenMissing) {
 
 // Folders another local user can write in, or that are hers, or links: refused with the folder's
 // name, nothing made through them.
-TEST_F(PrintFolder, RefusesFoldersOthersControl) {
+TEST_F(PrintFolder, RefusesFoldersOthersControl)
+{
     const QString program = m_dir.filePath(u"bin"_s);
     ASSERT_TRUE(QDir().mkpath(program));
     const QString shared = m_dir.filePath(u"shared"_s);
@@ -106,7 +112,8 @@ TEST_F(PrintFolder, RefusesFoldersOthersControl) {
     s.folder = shared;
     mox::Result<QString> r = mox::printFolder(program, s);
     ASSERT_TRUE(mox::failure(r));
-    EXPECT_TRUE(mox::failure(r)->message.contains(shared)) << mox::failure(r)->message.toStdString();
+    EXPECT_TRUE(mox::failure(r)->message.contains(shared))
+        << mox::failure(r)->message.toStdString();
     EXPECT_EQ(modeOf(shared), 0777u);
 
     s.folder = m_dir.filePath(u"link"_s);
@@ -139,7 +146,8 @@ TEST_F(PrintFolder, RefusesFoldersOthersControl) {
     EXPECT_TRUE(mox::failure(r)->message.contains(foreign));
 }
 
-TEST_F(PrintFolder, ReadsOnlyThePrintSectionOfTheIni) {
+TEST_F(PrintFolder, ReadsOnlyThePrintSectionOfTheIni)
+{
     const QString ini = m_dir.filePath(u"MOX.INI"_s);
     writeFile(ini, "[Database]\nDriver=QSQLITE\nDatabase=mox.db\nFolder=/wrong\nOpen=0\n"
                    "[ print ]\n; Folder=/commented\nFOLDER = \"out put\"\nopen=1\n");

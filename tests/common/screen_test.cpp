@@ -15,7 +15,8 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-TEST(Twips, FifteenTwipsToThePixel) {
+TEST(Twips, FifteenTwipsToThePixel)
+{
     EXPECT_EQ(mox::twipsToPixels(4680), 312);
     EXPECT_EQ(mox::twipsToPixels(1710), 114);
     EXPECT_EQ(mox::twipsToPixels(0), 0);
@@ -25,7 +26,8 @@ TEST(Twips, FifteenTwipsToThePixel) {
     EXPECT_EQ(mox::twipsRect(375, 7500, 855, 315), QRect(25, 500, 57, 21));
 }
 
-TEST(Centring, TopGoesToZeroAtOrBelow480Twips) {
+TEST(Centring, TopGoesToZeroAtOrBelow480Twips)
+{
     const QRect screen(0, 0, 1280, 1024);
     EXPECT_EQ(mox::centredPosition(QSize(400, 300), screen), QPoint(440, 362));
     // (1024 - 960) / 2 = 32 px = 480 twips: moved to the top.
@@ -45,7 +47,8 @@ public:
     int keys = 0; // function keys received
 
 protected:
-    void keyPressEvent(QKeyEvent *e) override {
+    void keyPressEvent(QKeyEvent* e) override
+    {
         if (e->key() >= Qt::Key_F1 && e->key() <= Qt::Key_F35)
             ++keys;
         QLineEdit::keyPressEvent(e);
@@ -54,8 +57,9 @@ protected:
 
 class FunctionKeys : public testing::Test {
 protected:
-    FunctionKeys() {
-        auto *layout = new QVBoxLayout(&m_form);
+    FunctionKeys()
+    {
+        auto* layout = new QVBoxLayout(&m_form);
         m_edit = new CountingEdit(&m_form);
         layout->addWidget(m_edit);
         m_filter = new mox::FunctionKeyFilter(m_form, [this](int i) { m_pressed.push_back(i); });
@@ -64,12 +68,13 @@ protected:
     }
 
     QWidget m_form;
-    CountingEdit *m_edit;
-    mox::FunctionKeyFilter *m_filter;
+    CountingEdit* m_edit;
+    mox::FunctionKeyFilter* m_filter;
     std::vector<int> m_pressed;
 };
 
-TEST_F(FunctionKeys, PressTheButtonBeforeTheFocusedBoxSeesTheKey) {
+TEST_F(FunctionKeys, PressTheButtonBeforeTheFocusedBoxSeesTheKey)
+{
     QTest::keyClick(m_edit, Qt::Key_F1);
     QTest::keyClick(m_edit, Qt::Key_F5);
     QTest::keyClick(m_edit, Qt::Key_F12);
@@ -77,14 +82,16 @@ TEST_F(FunctionKeys, PressTheButtonBeforeTheFocusedBoxSeesTheKey) {
     EXPECT_EQ(m_edit->keys, 0);
 }
 
-TEST_F(FunctionKeys, ModifiersAreIgnored) {
+TEST_F(FunctionKeys, ModifiersAreIgnored)
+{
     QTest::keyClick(m_edit, Qt::Key_F4, Qt::ShiftModifier);
     QTest::keyClick(m_edit, Qt::Key_F10, Qt::ControlModifier | Qt::AltModifier);
     EXPECT_EQ(m_pressed, (std::vector<int>{3, 9}));
     EXPECT_EQ(m_edit->keys, 0);
 }
 
-TEST_F(FunctionKeys, OtherKeysOtherWindowsAndADisabledFormPass) {
+TEST_F(FunctionKeys, OtherKeysOtherWindowsAndADisabledFormPass)
+{
     QTest::keyClicks(m_edit, u"12"_s);
     EXPECT_EQ(m_edit->text(), u"12"_s);
     QTest::keyClick(m_edit, Qt::Key_F13);
@@ -100,7 +107,8 @@ TEST_F(FunctionKeys, OtherKeysOtherWindowsAndADisabledFormPass) {
     EXPECT_TRUE(m_pressed.empty());
 }
 
-TEST_F(FunctionKeys, DropDownOfTheFormCountsDialogsDoNot) {
+TEST_F(FunctionKeys, DropDownOfTheFormCountsDialogsDoNot)
+{
     QWidget popup(&m_form, Qt::Popup);
     CountingEdit popupEdit(&popup);
     popup.show();
@@ -116,14 +124,16 @@ TEST_F(FunctionKeys, DropDownOfTheFormCountsDialogsDoNot) {
     EXPECT_EQ(m_pressed, std::vector<int>{10});
 }
 
-TEST_F(FunctionKeys, FilterGoesWithTheForm) {
+TEST_F(FunctionKeys, FilterGoesWithTheForm)
+{
     delete m_filter;
     QTest::keyClick(m_edit, Qt::Key_F1);
     EXPECT_TRUE(m_pressed.empty());
     EXPECT_EQ(m_edit->keys, 1);
 }
 
-TEST(PFKeys, TwelveButtonsAtTheirTwipsPositions) {
+TEST(PFKeys, TwelveButtonsAtTheirTwipsPositions)
+{
     QWidget form;
     const std::array<int, 12> lefts{375,  1230, 2085, 2940, 4095, 4950,
                                     5805, 6660, 7815, 8670, 9525, 10380};
@@ -135,7 +145,8 @@ TEST(PFKeys, TwelveButtonsAtTheirTwipsPositions) {
 }
 
 // Switching modes leaves no caption or enabled button of the mode before behind.
-TEST(PFKeys, SettingAModeShowsItsKeysAndBlanksTheRest) {
+TEST(PFKeys, SettingAModeShowsItsKeysAndBlanksTheRest)
+{
     static constexpr mox::FunctionKey keys[] = {
         {0, u"全選択", mox::inModes({0})},
         {5, u"印　刷", mox::inModes({0, 1})},
@@ -144,7 +155,7 @@ TEST(PFKeys, SettingAModeShowsItsKeysAndBlanksTheRest) {
     QWidget form;
     const std::array<int, 12> lefts{};
     const auto buttons = mox::createPFKeys(form, lefts, 0, 855, 315);
-    for (QPushButton *b : buttons)
+    for (QPushButton* b : buttons)
         b->setText(u"old"_s);
 
     mox::setFunctionKeys(buttons, keys, 0);
@@ -168,7 +179,8 @@ TEST(PFKeys, SettingAModeShowsItsKeysAndBlanksTheRest) {
     }
 }
 
-TEST(Fonts, GothicResolvesToIpaGothic) {
+TEST(Fonts, GothicResolvesToIpaGothic)
+{
     // Through the fontconfig alias alone (the tests run with its configuration) ...
     QFont::removeSubstitutions(mox::gothicFamily());
     EXPECT_EQ(QFontInfo(QFont(mox::gothicFamily())).family(), u"IPAGothic"_s);

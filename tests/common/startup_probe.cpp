@@ -9,7 +9,8 @@
 
 using namespace Qt::StringLiterals;
 
-int main(int argc, char **argv) {
+int main(int argc, char** argv)
+{
     QApplication app(argc, argv);
     const QString program = qEnvironmentVariable("PROBE_PROGRAM", u"mox110"_s);
     const auto back = mox::startUp(app.arguments().mid(1), program);

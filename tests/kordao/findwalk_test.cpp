@@ -145,7 +145,8 @@ TEST_P(FindWalk, ListWalkSendsAFewStatementsAndARecordDeletedBeforeItIsUsedIsNot
         st = tb.DAO_Update();
     }
     EXPECT_EQ(st, KorDAO::kRecordChanged);
-    EXPECT_EQ(m_test->rawScalar(u"SELECT COUNT(*) FROM \"GKKYUYO\" WHERE \"SYOKCD\" = 200"_s).toInt(), 0);
+    EXPECT_EQ(
+        m_test->rawScalar(u"SELECT COUNT(*) FROM \"GKKYUYO\" WHERE \"SYOKCD\" = 200"_s).toInt(), 0);
 }
 
 // A find the walk served by its key alone (SQLite: by the employee's code alone) and used at
@@ -167,8 +168,9 @@ TEST_P(FindWalk, RecordServedByItsKeyIsReadOnAndDeletedAsFound)
         other.DAO_RecFind(1, u"SYOKCD = %1"_s.arg(code));
     ASSERT_EQ(other.DAO_RecFind(1, u"SYOKCD = 151"_s), 0);
     ASSERT_EQ(other.DAO_Delete(true), 0) << other.lastError().toStdString();
-    EXPECT_EQ(m_test->rawScalar(u"SELECT MIN(\"SKYUYM\") * 10 + COUNT(*) FROM \"GKKYUYO\" "
-                                "WHERE \"SYOKCD\" = 151"_s)
+    EXPECT_EQ(m_test
+                  ->rawScalar(u"SELECT MIN(\"SKYUYM\") * 10 + COUNT(*) FROM \"GKKYUYO\" "
+                              "WHERE \"SYOKCD\" = 151"_s)
                   .toLongLong(),
               2026051);
 }

@@ -19,9 +19,8 @@ TEST_P(ReadFields, GivesTheValuesOrTheStatusOfTheFieldThatCouldNotBeRead)
     ASSERT_EQ(tb.DAO_RecRead(1), 0);
     KorDAO::Record rec = tb.TBRec();
 
-    const mox::Result<Currency> pay = KorDAO::readFields([&] {
-        return rec[u"KYURYO"].toCurrency() + rec[u"KTYOGK"].toCurrency();
-    });
+    const mox::Result<Currency> pay = KorDAO::readFields(
+        [&] { return rec[u"KYURYO"].toCurrency() + rec[u"KTYOGK"].toCurrency(); });
     ASSERT_EQ(mox::failure(pay), nullptr);
     EXPECT_EQ(mox::value(pay), Currency::fromYen(250000));
 

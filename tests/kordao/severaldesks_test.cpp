@@ -37,8 +37,7 @@ protected:
         std::vector<AuditRow> rows;
         for (short st = tb.DAO_RecRead(1); st == 0; st = tb.DAO_RecRead(2)) {
             auto r = tb.TBRec();
-            rows.push_back({r[u"ACTION"].toString(), r[u"RECKEY"].toString(),
-                            r[u"SYOKCD"].toInt(),
+            rows.push_back({r[u"ACTION"].toString(), r[u"RECKEY"].toString(), r[u"SYOKCD"].toInt(),
                             QJsonDocument::fromJson(r[u"CHANGES"].toString().toUtf8()).array(),
                             r[u"PROGRAM"].toString(), r[u"OSUSER"].toString(),
                             r[u"HOST"].toString()});
@@ -115,17 +114,17 @@ TEST_P(SeveralDesks, EveryChangeLeavesOneAuditRowWithItsOldAndNewValues)
     EXPECT_TRUE(rows[0].changes.contains(QJsonArray{u"KYURYO"_s, QJsonValue(), u"336996"_s}));
 
     EXPECT_EQ(rows[1].action, u"UPDATE"_s);
-    EXPECT_EQ(rows[1].changes,
-              (QJsonArray{QJsonArray{u"KYURYO"_s, u"336996"_s, u"340000.5"_s},
-                          QJsonArray{u"NIREM1"_s, QJsonValue(), u"訂正"_s}}));
+    EXPECT_EQ(rows[1].changes, (QJsonArray{QJsonArray{u"KYURYO"_s, u"336996"_s, u"340000.5"_s},
+                                           QJsonArray{u"NIREM1"_s, QJsonValue(), u"訂正"_s}}));
     // On PostgreSQL the server takes them from the session's application_name.
     EXPECT_EQ(rows[1].program, QCoreApplication::applicationName());
     EXPECT_FALSE(rows[1].osUser.isEmpty());
     EXPECT_FALSE(rows[1].host.isEmpty());
 
     // The same text on both engines, as the programs wrote it before the server did.
-    EXPECT_EQ(m_test->rawScalar(u"SELECT \"CHANGES\" FROM \"KORDAO_AUDIT\" WHERE \"ACTION\" = "
-                                "'UPDATE'"_s)
+    EXPECT_EQ(m_test
+                  ->rawScalar(u"SELECT \"CHANGES\" FROM \"KORDAO_AUDIT\" WHERE \"ACTION\" = "
+                              "'UPDATE'"_s)
                   .toString(),
               u"[[\"KYURYO\",\"336996\",\"340000.5\"],[\"NIREM1\",null,\"訂正\"]]"_s);
 
@@ -134,8 +133,9 @@ TEST_P(SeveralDesks, EveryChangeLeavesOneAuditRowWithItsOldAndNewValues)
     EXPECT_TRUE(rows[2].changes.contains(QJsonArray{u"KYURYO"_s, u"340000.5"_s, QJsonValue()}));
 
     EXPECT_EQ(rows[3].action, u"BULK INSERT"_s);
-    EXPECT_EQ(m_test->rawScalar(u"SELECT \"CHANGES\" FROM \"KORDAO_AUDIT\" WHERE \"ID\" = "
-                                "(SELECT MAX(\"ID\") FROM \"KORDAO_AUDIT\")"_s)
+    EXPECT_EQ(m_test
+                  ->rawScalar(u"SELECT \"CHANGES\" FROM \"KORDAO_AUDIT\" WHERE \"ID\" = "
+                              "(SELECT MAX(\"ID\") FROM \"KORDAO_AUDIT\")"_s)
                   .toString(),
               u"{\"records\":2}"_s);
 }
@@ -282,8 +282,9 @@ TEST_P(SeveralDesks, ConnectionDroppedMidSaveIsReportedAndTheNextActionConnectsA
     ASSERT_EQ(tb.DAO_Edit(true), 0);
     tb.TBRec()[u"KYURYO"] = 200;
     // The server ends the connection (as on a restart) between the edit and the update.
-    ASSERT_TRUE(m_test->rawExec(u"SELECT pg_terminate_backend(pid) FROM pg_stat_activity "
-                                "WHERE datname = current_database() AND pid <> pg_backend_pid()"_s));
+    ASSERT_TRUE(
+        m_test->rawExec(u"SELECT pg_terminate_backend(pid) FROM pg_stat_activity "
+                        "WHERE datname = current_database() AND pid <> pg_backend_pid()"_s));
     EXPECT_EQ(tb.DAO_Update(), KorDAO::kConnectionLost) << tb.lastError().toStdString();
     tb.DAO_Rollback();
     EXPECT_EQ(m_test->rawScalar(u"SELECT \"KYURYO\" FROM \"GKKYUYO\""_s).toInt(), 100);
@@ -292,8 +293,9 @@ TEST_P(SeveralDesks, ConnectionDroppedMidSaveIsReportedAndTheNextActionConnectsA
     saveSalary(*m_db, 1, 300);
 
     // A connection dropped while idle: the next read simply connects again.
-    ASSERT_TRUE(m_test->rawExec(u"SELECT pg_terminate_backend(pid) FROM pg_stat_activity "
-                                "WHERE datname = current_database() AND pid <> pg_backend_pid()"_s));
+    ASSERT_TRUE(
+        m_test->rawExec(u"SELECT pg_terminate_backend(pid) FROM pg_stat_activity "
+                        "WHERE datname = current_database() AND pid <> pg_backend_pid()"_s));
     findPayment(*m_db, tb, 1);
     EXPECT_EQ(tb.TBRec()[u"KYURYO"].toInt(), 300);
 }

@@ -160,9 +160,11 @@ TEST_P(Transactions, FailuresAreReportedAsWhatTheyAre)
         ASSERT_EQ(tb.DAO_BeginTrans(), 0);
         addPayment(77, 1, 202604, 0, 1000);
         EXPECT_EQ(tb.DAO_CommitTrans(), -16);
-        EXPECT_TRUE(tb.lastError().contains(u"refused at commit"_s)) << tb.lastError().toStdString();
+        EXPECT_TRUE(tb.lastError().contains(u"refused at commit"_s))
+            << tb.lastError().toStdString();
         EXPECT_EQ(tb.DAO_Rollback(), 0);
-        EXPECT_TRUE(tb.lastError().contains(u"refused at commit"_s)) << tb.lastError().toStdString();
+        EXPECT_TRUE(tb.lastError().contains(u"refused at commit"_s))
+            << tb.lastError().toStdString();
         EXPECT_EQ(countSeenElsewhere(), 0);
         return;
     }

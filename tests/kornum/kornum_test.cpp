@@ -18,20 +18,23 @@ using namespace Qt::StringLiterals;
 using KorNumIn::KorNum;
 
 // Lets GoogleTest print texts readably in failures.
-void PrintTo(const QString &s, std::ostream *os) {
+void PrintTo(const QString& s, std::ostream* os)
+{
     *os << '"' << s.toStdString() << '"';
 }
 
 namespace {
 
-Currency money(const char16_t *text) {
+Currency money(const char16_t* text)
+{
     return *Currency::parse(QStringView(text));
 }
 
 // A window with two boxes, active, so that focus moves raise real focus events.
 struct Window {
-    Window(const QString &mask, int length) {
-        auto *layout = new QVBoxLayout(&widget);
+    Window(const QString& mask, int length)
+    {
+        auto* layout = new QVBoxLayout(&widget);
         box = new KorNum(&widget);
         other = new KorNum(&widget);
         box->setMask(mask);
@@ -44,17 +47,17 @@ struct Window {
         EXPECT_TRUE(QTest::qWaitForWindowActive(&widget));
     }
     QWidget widget;
-    KorNum *box = nullptr;
-    KorNum *other = nullptr;
+    KorNum* box = nullptr;
+    KorNum* other = nullptr;
 };
 
 struct TypingCase {
-    const char *name;
-    const char16_t *mask;
+    const char* name;
+    const char16_t* mask;
     int length;
-    const char *keys;
-    const char16_t *text; // what the box holds after the keys
-    const char16_t *value;
+    const char* keys;
+    const char16_t* text; // what the box holds after the keys
+    const char16_t* value;
 };
 
 const TypingCase kTypingCases[] = {
@@ -79,8 +82,9 @@ const TypingCase kTypingCases[] = {
 
 class KorNumTyping : public testing::TestWithParam<TypingCase> {};
 
-TEST_P(KorNumTyping, MaskLimitsWhatIsTyped) {
-    const TypingCase &c = GetParam();
+TEST_P(KorNumTyping, MaskLimitsWhatIsTyped)
+{
+    const TypingCase& c = GetParam();
     Window w(QString::fromUtf16(c.mask), c.length);
     w.box->setFocus();
     QTest::keyClicks(w.box, QString::fromLatin1(c.keys));
@@ -89,12 +93,13 @@ TEST_P(KorNumTyping, MaskLimitsWhatIsTyped) {
 }
 
 INSTANTIATE_TEST_SUITE_P(All, KorNumTyping, testing::ValuesIn(kTypingCases),
-                         [](const auto &p) { return std::string(p.param.name); });
+                         [](const auto& p) { return std::string(p.param.name); });
 
-TEST(KorNumTypingWide, FullWidthDigitsRefused) {
+TEST(KorNumTypingWide, FullWidthDigitsRefused)
+{
     Window w(u"-#,###"_s, 12);
     w.box->setFocus();
-    for (const QString &key : {u"１"_s, u"２"_s, u"3"_s}) {
+    for (const QString& key : {u"１"_s, u"２"_s, u"3"_s}) {
         QKeyEvent press(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, key);
         QApplication::sendEvent(w.box, &press);
     }
@@ -102,11 +107,11 @@ TEST(KorNumTypingWide, FullWidthDigitsRefused) {
 }
 
 struct DisplayCase {
-    const char *name;
-    const char16_t *mask;
-    const char16_t *value;
-    const char16_t *shown;
-    const char16_t *editing; // the plain number offered for editing
+    const char* name;
+    const char16_t* mask;
+    const char16_t* value;
+    const char16_t* shown;
+    const char16_t* editing; // the plain number offered for editing
 };
 
 const DisplayCase kDisplayCases[] = {
@@ -129,8 +134,9 @@ const DisplayCase kDisplayCases[] = {
 
 class KorNumDisplay : public testing::TestWithParam<DisplayCase> {};
 
-TEST_P(KorNumDisplay, FormattedWithoutFocusPlainWithIt) {
-    const DisplayCase &c = GetParam();
+TEST_P(KorNumDisplay, FormattedWithoutFocusPlainWithIt)
+{
+    const DisplayCase& c = GetParam();
     Window w(QString::fromUtf16(c.mask), 12);
     w.box->setValue(money(c.value));
     EXPECT_EQ(w.box->text(), QString::fromUtf16(c.shown));
@@ -144,15 +150,16 @@ TEST_P(KorNumDisplay, FormattedWithoutFocusPlainWithIt) {
 }
 
 INSTANTIATE_TEST_SUITE_P(All, KorNumDisplay, testing::ValuesIn(kDisplayCases),
-                         [](const auto &p) { return std::string(p.param.name); });
+                         [](const auto& p) { return std::string(p.param.name); });
 
-TEST(KorNumPaste, JunkRefusedNumbersTaken) {
+TEST(KorNumPaste, JunkRefusedNumbersTaken)
+{
     Window w(u"###"_s, 3);
     w.box->setFocus();
     QTest::keyClicks(w.box, u"1"_s);
-    QClipboard *clip = QApplication::clipboard();
+    QClipboard* clip = QApplication::clipboard();
 
-    for (const QString &junk : {u"2x"_s, u"-5"_s, u"1.5"_s, u"2345"_s, u"=1+1"_s}) {
+    for (const QString& junk : {u"2x"_s, u"-5"_s, u"1.5"_s, u"2345"_s, u"=1+1"_s}) {
         clip->setText(junk);
         w.box->paste();
         EXPECT_EQ(w.box->text(), u"1"_s) << qPrintable(junk);
@@ -163,7 +170,8 @@ TEST(KorNumPaste, JunkRefusedNumbersTaken) {
     EXPECT_EQ(w.box->value(), Currency::fromYen(123));
 }
 
-TEST(KorNumFocus, SignalsFollowTheCommittedValue) {
+TEST(KorNumFocus, SignalsFollowTheCommittedValue)
+{
     Window w(u"-#,###"_s, 12);
     w.box->setValue(Currency::fromYen(-5000));
     QSignalSpy got(w.box, &KorNum::GotFocus);
@@ -195,7 +203,8 @@ TEST(KorNumFocus, SignalsFollowTheCommittedValue) {
     EXPECT_EQ(w.box->value(), Currency::fromYen(42));
 }
 
-TEST(KorNumFocus, EmptiedBoxReadsZero) {
+TEST(KorNumFocus, EmptiedBoxReadsZero)
+{
     Window w(u"#,##0.0000"_s, 12);
     w.box->setValue(money(u"130.5"));
     w.box->setFocus();
@@ -207,7 +216,8 @@ TEST(KorNumFocus, EmptiedBoxReadsZero) {
     EXPECT_EQ(w.box->text(), u"0.0000"_s);
 }
 
-TEST(KorNumFocus, SetValueWhileEditingShowsPlainNumber) {
+TEST(KorNumFocus, SetValueWhileEditingShowsPlainNumber)
+{
     Window w(u"-#,###"_s, 12);
     w.box->setFocus();
     w.box->setValue(Currency::fromYen(-12345));
@@ -216,7 +226,8 @@ TEST(KorNumFocus, SetValueWhileEditingShowsPlainNumber) {
     EXPECT_EQ(w.box->text(), u"-12,345"_s);
 }
 
-TEST(KorNumFocus, ContextMenuIsNotLeavingTheBox) {
+TEST(KorNumFocus, ContextMenuIsNotLeavingTheBox)
+{
     Window w(u"-#,###"_s, 12);
     QSignalSpy got(w.box, &KorNum::GotFocus);
     QSignalSpy lost(w.box, &KorNum::LostFocus);

@@ -2,11 +2,11 @@
 #include "korprint/korprint.h"
 #include "printjob.h"
 
+#include <QBuffer>
 #include <QDir>
 #include <QFile>
-#include <QStringEncoder>
 #include <QPdfWriter>
-#include <QBuffer>
+#include <QStringEncoder>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -21,12 +21,14 @@ using korprint::CommandKind;
 
 namespace {
 
-QByteArray sjis(const QString &s) {
+QByteArray sjis(const QString& s)
+{
     QStringEncoder enc("cp932");
     return enc.encode(s);
 }
 
-TEST(CommandParse, LedgerLines) {
+TEST(CommandParse, LedgerLines)
+{
     Command c;
     EXPECT_EQ(korprint::parseCommand("ST 011001", c), QString());
     EXPECT_EQ(c.kind, CommandKind::Start);
@@ -53,7 +55,8 @@ TEST(CommandParse, LedgerLines) {
     EXPECT_EQ(c.text, u"0001234"_s);
 }
 
-TEST(CommandParse, TextKeepsBlanksAndDecodesCp932) {
+TEST(CommandParse, TextKeepsBlanksAndDecodesCp932)
+{
     Command c;
     EXPECT_EQ(korprint::parseCommand("TE 1910051530100100        ", c), QString());
     EXPECT_EQ(c.text, u"        "_s);
@@ -67,7 +70,8 @@ TEST(CommandParse, TextKeepsBlanksAndDecodesCp932) {
     EXPECT_TRUE(c.text.isEmpty());
 }
 
-TEST(CommandParse, RulesAndBoxes) {
+TEST(CommandParse, RulesAndBoxes)
+{
     Command c;
     EXPECT_EQ(korprint::parseCommand("LN 00100095201000952", c), QString());
     EXPECT_EQ(c.kind, CommandKind::Line);
@@ -81,8 +85,9 @@ TEST(CommandParse, RulesAndBoxes) {
     EXPECT_EQ(c.y2, 355);
 }
 
-TEST(CommandParse, RefusesMalformedLines) {
-    const char *const bad[] = {
+TEST(CommandParse, RefusesMalformedLines)
+{
+    const char* const bad[] = {
         "ST011001",             // no blank after the code
         "ST 01100",             // operand cut short
         "ST 0110x1",            // not a digit
@@ -101,7 +106,7 @@ TEST(CommandParse, RefusesMalformedLines) {
         "XX 000",               // unknown code
         "te 0120005530100100X", // codes are upper case
     };
-    for (const char *line : bad) {
+    for (const char* line : bad) {
         Command c;
         EXPECT_FALSE(korprint::parseCommand(line, c).isEmpty()) << line;
     }
@@ -110,7 +115,8 @@ TEST(CommandParse, RefusesMalformedLines) {
     EXPECT_FALSE(korprint::parseCommand(cutKanji, c).isEmpty());
 }
 
-TEST(CommandParse, ColumnsOfText) {
+TEST(CommandParse, ColumnsOfText)
+{
     EXPECT_EQ(korprint::textColumns(u"   12,345"), 9);
     EXPECT_EQ(korprint::textColumns(u"山田　太郎"), 10);
     EXPECT_EQ(korprint::textColumns(u"(ｶﾅ小)"), 6); // half-width katakana take one column
@@ -119,7 +125,8 @@ TEST(CommandParse, ColumnsOfText) {
 
 class CommandFileCheck : public testing::Test {
 protected:
-    QString write(const QByteArray &content) {
+    QString write(const QByteArray& content)
+    {
         const QString path = m_dir.filePath(u"OVL.TMP"_s);
         QFile f(path);
         EXPECT_TRUE(f.open(QIODevice::WriteOnly));
@@ -127,16 +134,18 @@ protected:
         return path;
     }
     // The failure of a command file, or an empty status when the file passes.
-    mox::Status check(const QByteArray &content) {
+    mox::Status check(const QByteArray& content)
+    {
         mox::Result<korprint::JobSetup> r = korprint::checkCommandFile(write(content));
-        if (const mox::Status *s = mox::failure(r))
+        if (const mox::Status* s = mox::failure(r))
             return *s;
         return mox::Status::success();
     }
     QTemporaryDir m_dir;
 };
 
-TEST_F(CommandFileCheck, CountsPagesOfAWellFormedFile) {
+TEST_F(CommandFileCheck, CountsPagesOfAWellFormedFile)
+{
     mox::Result<korprint::JobSetup> r = korprint::checkCommandFile(
         write("ST 011002\r\nCR 15063\r\nPE \r\nTE 0120005530100100X\r\n\r\nPE \r\nED \r\n"));
     ASSERT_EQ(mox::failure(r), nullptr);
@@ -146,9 +155,10 @@ TEST_F(CommandFileCheck, CountsPagesOfAWellFormedFile) {
     EXPECT_EQ(mox::value(r).cpi, 15);
 }
 
-TEST_F(CommandFileCheck, RefusesBrokenStructureNamingTheLine) {
+TEST_F(CommandFileCheck, RefusesBrokenStructureNamingTheLine)
+{
     struct Case {
-        const char *name;
+        const char* name;
         QByteArray content;
         QString line;
     };
@@ -165,7 +175,7 @@ TEST_F(CommandFileCheck, RefusesBrokenStructureNamingTheLine) {
         {"page without set-up", "ST 011001\r\nPE \r\nED \r\n", u"2 行目"_s},
         {"garbage line", "ST 011001\r\nCR 15063\r\nPE \r\nhello\r\nED \r\n", u"4 行目"_s},
     };
-    for (const Case &c : cases) {
+    for (const Case& c : cases) {
         const mox::Status s = check(c.content);
         EXPECT_EQ(s.code, korprint::CommandFileMalformed) << c.name;
         EXPECT_TRUE(s.message.contains(c.line)) << c.name << ": " << s.message.toStdString();
@@ -174,7 +184,8 @@ TEST_F(CommandFileCheck, RefusesBrokenStructureNamingTheLine) {
     EXPECT_EQ(check("ST 011001\r\nCR 15063\r\nED \r\n").code, korprint::CommandFileMalformed);
 }
 
-TEST(CommandFileMissing, IsReportedAsMissing) {
+TEST(CommandFileMissing, IsReportedAsMissing)
+{
     QTemporaryDir dir;
     mox::Result<korprint::JobSetup> r = korprint::checkCommandFile(dir.filePath(u"OVL.TMP"_s));
     ASSERT_NE(mox::failure(r), nullptr);
@@ -183,11 +194,12 @@ TEST(CommandFileMissing, IsReportedAsMissing) {
 
 // The pages come from the command file that was checked: one renamed into its place in between
 // (by another user, say) is refused before a page is drawn.
-TEST(CommandFileSwapped, IsRefusedWhenRendering) {
+TEST(CommandFileSwapped, IsRefusedWhenRendering)
+{
     QTemporaryDir dir;
     const QString path = dir.filePath(u"OVL.TMP"_s);
     const QByteArray good = "ST 011001\r\nCR 15063\r\nPE \r\nLN 00100010010000101\r\nED \r\n";
-    for (const QString &name : {path, dir.filePath(u"other"_s)}) {
+    for (const QString& name : {path, dir.filePath(u"other"_s)}) {
         QFile f(name);
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
         f.write(good);
@@ -207,7 +219,8 @@ TEST(CommandFileSwapped, IsRefusedWhenRendering) {
     EXPECT_TRUE(s.message.contains(u"OVL.TMP"_s)) << s.message.toStdString();
 }
 
-TEST(CommandFileMissing, IsALinkOrAnotherUsersFile) {
+TEST(CommandFileMissing, IsALinkOrAnotherUsersFile)
+{
     QTemporaryDir dir;
     const QString real = dir.filePath(u"real"_s);
     {

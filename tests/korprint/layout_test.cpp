@@ -50,11 +50,12 @@ struct Segment {
 
 class LedgerForm : public testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         const QString path = QDir(QStringLiteral(MOX_DATA_DIR)).filePath(u"Mox030p.ovl"_s);
         mox::Result<std::vector<Command>> form = korprint::loadOverlay(path);
         ASSERT_EQ(mox::failure(form), nullptr) << mox::failure(form)->message.toStdString();
-        for (const Command &c : mox::value(form)) {
+        for (const Command& c : mox::value(form)) {
             if (c.kind == CommandKind::Text) {
                 m_texts.push_back(c);
             } else if (c.kind == CommandKind::Line) {
@@ -68,7 +69,8 @@ protected:
         }
     }
 
-    void addLine(int x1, int y1, int x2, int y2) {
+    void addLine(int x1, int y1, int x2, int y2)
+    {
         if (x1 == x2)
             m_vertical.push_back({double(x1), double(std::min(y1, y2)), double(std::max(y1, y2))});
         else if (y1 == y2)
@@ -80,10 +82,11 @@ protected:
 
     // The nearest rule at or before `lo` (before = true) or at or after `hi` that runs along the
     // whole of [from, to].
-    static std::optional<double> rule(const std::vector<Segment> &rules, double lo, double hi,
-                                      double from, double to, bool before) {
+    static std::optional<double> rule(const std::vector<Segment>& rules, double lo, double hi,
+                                      double from, double to, bool before)
+    {
         std::optional<double> best;
-        for (const Segment &s : rules) {
+        for (const Segment& s : rules) {
             if (s.from > from || s.to < to)
                 continue;
             if (before && s.at <= lo && (!best || s.at > *best))
@@ -95,9 +98,10 @@ protected:
     }
 
     // True when a rule crosses the inside of [lo, hi] x [from, to].
-    static bool crossed(const std::vector<Segment> &rules, double lo, double hi, double from,
-                        double to) {
-        for (const Segment &s : rules) {
+    static bool crossed(const std::vector<Segment>& rules, double lo, double hi, double from,
+                        double to)
+    {
+        for (const Segment& s : rules) {
             if (s.at > lo && s.at < hi && s.to > from && s.from < to)
                 return true;
         }
@@ -105,7 +109,8 @@ protected:
     }
 
     // Horizontal extent of a form text in tenths of a column.
-    static std::pair<double, double> extent(const Command &t) {
+    static std::pair<double, double> extent(const Command& t)
+    {
         return {double(t.x), t.x + korprint::textColumns(t.text) * t.hScale / 10.0};
     }
 
@@ -114,24 +119,25 @@ protected:
     std::vector<Segment> m_horizontal;
 };
 
-TEST_F(LedgerForm, EveryAmountCellHasItsOwnBoxAndHeading) {
+TEST_F(LedgerForm, EveryAmountCellHasItsOwnBoxAndHeading)
+{
     // Columns whose cells use both lines of a row carry a two-line heading.
     auto shared = [](int x) {
-        for (const Cell &c : kGroupA)
+        for (const Cell& c : kGroupA)
             if (c.x == x && c.upper)
                 return true;
-        for (const Cell &c : kGroupB)
+        for (const Cell& c : kGroupB)
             if (c.x == x && c.upper)
                 return true;
         return false;
     };
     int checked = 0;
-    for (const auto &[row, y] : kRows) {
+    for (const auto& [row, y] : kRows) {
         std::vector<Cell> cells(std::begin(kGroupB), std::end(kGroupB));
         if (row != 14 && row != 15 && row != 17)
             cells.insert(cells.end(), std::begin(kGroupA), std::end(kGroupA));
         const int rowBottom = int(y * 10);
-        for (const Cell &c : cells) {
+        for (const Cell& c : cells) {
             const std::string what =
                 "row " + std::to_string(row) + " amount " + std::to_string(c.amount);
             const double x0 = c.x * 10, x1 = (c.x + c.width) * 10;
@@ -151,7 +157,7 @@ TEST_F(LedgerForm, EveryAmountCellHasItsOwnBoxAndHeading) {
             // lower ones on line 9.5, single ones in the middle (line 9).
             const int headingLine = !shared(c.x) ? 90 : (c.upper ? 85 : 95);
             bool headed = false;
-            for (const Command &t : m_texts) {
+            for (const Command& t : m_texts) {
                 const auto [tx0, tx1] = extent(t);
                 headed |= t.y == headingLine && tx0 >= *left && tx1 <= *right;
             }
@@ -162,7 +168,8 @@ TEST_F(LedgerForm, EveryAmountCellHasItsOwnBoxAndHeading) {
     EXPECT_EQ(checked, 15 * (9 + 20) + 3 * 9);
 }
 
-TEST_F(LedgerForm, RowLabelsSitInTheirRows) {
+TEST_F(LedgerForm, RowLabelsSitInTheirRows)
+{
     const QString labels[] = {u"4月"_s,    u"5月"_s,    u"6月"_s,    u"7月"_s,     u"8月"_s,
                               u"9月"_s,    u"10月"_s,   u"11月"_s,   u"12月"_s,    u"1月"_s,
                               u"2月"_s,    u"3月"_s,    u"月　計"_s, u"6月賞与"_s, u"12月賞与"_s,
@@ -170,7 +177,7 @@ TEST_F(LedgerForm, RowLabelsSitInTheirRows) {
     for (size_t i = 0; i < std::size(kRows); ++i) {
         const int bottom = int(kRows[i].second * 10);
         int found = 0;
-        for (const Command &t : m_texts) {
+        for (const Command& t : m_texts) {
             if (t.text == labels[i]) {
                 ++found;
                 EXPECT_GT(t.y, bottom - 20) << labels[i].toStdString();
@@ -182,26 +189,27 @@ TEST_F(LedgerForm, RowLabelsSitInTheirRows) {
     }
 }
 
-TEST_F(LedgerForm, HeaderTextsKeepClearOfTheCaptions) {
+TEST_F(LedgerForm, HeaderTextsKeepClearOfTheCaptions)
+{
     // Room the header texts may take (x from, x to in columns; line): era year, code, a job kind
     // of up to seven full-width characters, a name of up to fifteen, the employer and workplace.
     struct Area {
-        const char *what;
+        const char* what;
         double from, to;
         int line;
     };
     const Area areas[] = {{"year", 12, 22, 55},       {"code", 35, 42, 55},
                           {"job kind", 20, 34, 65},   {"name", 35, 65, 65},
                           {"employer", 166, 188, 65}, {"workplace", 188, 201, 65}};
-    for (const Area &a : areas) {
-        for (const Command &t : m_texts) {
+    for (const Area& a : areas) {
+        for (const Command& t : m_texts) {
             const auto [tx0, tx1] = extent(t);
             const bool overlaps = t.y == a.line && tx0 < a.to * 10 && tx1 > a.from * 10;
             EXPECT_FALSE(overlaps) << a.what << " meets " << t.text.toStdString();
         }
     }
     bool title = false;
-    for (const Command &t : m_texts)
+    for (const Command& t : m_texts)
         title |= t.text == u"個人別給与累計表"_s && t.y < 55;
     EXPECT_TRUE(title);
 }

@@ -11,7 +11,8 @@
 
 using namespace Qt::StringLiterals;
 
-int main(int argc, char **argv) {
+int main(int argc, char** argv)
+{
     QGuiApplication app(argc, argv);
     const QStringList args = QGuiApplication::arguments();
     if (args.size() != 3) {

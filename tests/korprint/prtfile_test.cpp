@@ -48,14 +48,16 @@ TE 1910051530100100         0
 ED 
 )"_s;
 
-QByteArray asCommandFile(const QString &text) {
+QByteArray asCommandFile(const QString& text)
+{
     QString crlf = text;
     crlf.replace(u"\n"_s, u"\r\n"_s);
     QStringEncoder enc("cp932");
     return enc.encode(crlf);
 }
 
-QString run(const QString &program, const QStringList &args) {
+QString run(const QString& program, const QStringList& args)
+{
     QProcess p;
     p.start(program, args);
     p.waitForFinished(30000);
@@ -64,11 +66,13 @@ QString run(const QString &program, const QStringList &args) {
 
 class PrtFile : public testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         ASSERT_TRUE(m_dir.isValid());
         m_prt->setPrintFIlePath(m_dir.path());
     }
-    void writeCommands(const QByteArray &bytes) {
+    void writeCommands(const QByteArray& bytes)
+    {
         QFile f(m_dir.filePath(u"OVL.TMP"_s));
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
         f.write(bytes);
@@ -76,19 +80,22 @@ protected:
     short print() { return m_prt->PrtFile(u"Mox030"_s, u"個人別給与累計表"_s, u"Mox030p.ovl"_s); }
     QString pdf() const { return m_dir.filePath(u"Mox030.pdf"_s); }
     // Every file of the folder except the command file: what a run left behind.
-    QStringList leftovers() const {
+    QStringList leftovers() const
+    {
         QStringList files =
             QDir(m_dir.path())
                 .entryList(QDir::Files | QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot);
         files.removeAll(u"OVL.TMP"_s);
         return files;
     }
-    void plantOldPdf() {
+    void plantOldPdf()
+    {
         QFile f(pdf());
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
         f.write("old");
     }
-    QByteArray pdfBytes() const {
+    QByteArray pdfBytes() const
+    {
         QFile f(pdf());
         return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
     }
@@ -97,7 +104,8 @@ protected:
     std::unique_ptr<korprint::PrintComponent> m_prt = korprint::create();
 };
 
-TEST_F(PrtFile, RendersTwoB4LandscapePagesWithTheForm) {
+TEST_F(PrtFile, RendersTwoB4LandscapePagesWithTheForm)
+{
     if (QStandardPaths::findExecutable(u"pdfinfo"_s).isEmpty())
         GTEST_SKIP() << "poppler-utils not installed";
     writeCommands(asCommandFile(kTwoPages));
@@ -117,7 +125,7 @@ TEST_F(PrtFile, RendersTwoB4LandscapePagesWithTheForm) {
     EXPECT_TRUE(run(u"pdffonts"_s, {pdf()}).contains(u"IPAGothic"_s));
 
     const QString page1 = run(u"pdftotext"_s, {u"-f"_s, u"1"_s, u"-l"_s, u"1"_s, pdf(), u"-"_s});
-    for (const QString &want :
+    for (const QString& want :
          {u"個人別給与累計表"_s, u"山田"_s, u"太郎"_s, u"0000123"_s, u"312,400"_s, u"287,650"_s,
           u"12,000"_s, u"北町小学校"_s, u"差引支給額"_s, u"12月賞与"_s})
         EXPECT_TRUE(page1.contains(want)) << want.toStdString();
@@ -128,7 +136,8 @@ TEST_F(PrtFile, RendersTwoB4LandscapePagesWithTheForm) {
     EXPECT_FALSE(page2.contains(u"山田"_s));
 }
 
-TEST_F(PrtFile, ReportsEachPageAsItIsDrawn) {
+TEST_F(PrtFile, ReportsEachPageAsItIsDrawn)
+{
     std::vector<std::pair<int, int>> seen;
     m_prt->setPageProgress([&](int page, int pages) { seen.emplace_back(page, pages); });
     writeCommands(asCommandFile(kTwoPages));
@@ -138,7 +147,8 @@ TEST_F(PrtFile, ReportsEachPageAsItIsDrawn) {
 
 // The pages show salaries: the PDF is readable by its owner alone, also when it replaces one that
 // others could read.
-TEST_F(PrtFile, PdfIsReadableByItsOwnerOnly) {
+TEST_F(PrtFile, PdfIsReadableByItsOwnerOnly)
+{
     plantOldPdf();
     ASSERT_TRUE(QFile::setPermissions(pdf(), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
                                                  QFileDevice::ReadGroup | QFileDevice::ReadOther));
@@ -149,7 +159,8 @@ TEST_F(PrtFile, PdfIsReadableByItsOwnerOnly) {
     EXPECT_EQ(st.st_mode & 0777u, 0600u);
 }
 
-TEST_F(PrtFile, ReplacesAnOlderPdfOnlyWithACompleteOne) {
+TEST_F(PrtFile, ReplacesAnOlderPdfOnlyWithACompleteOne)
+{
     plantOldPdf();
     writeCommands(asCommandFile(kTwoPages).replace("ED \r\n", ""));
     EXPECT_EQ(print(), korprint::CommandFileMalformed);
@@ -163,7 +174,8 @@ TEST_F(PrtFile, ReplacesAnOlderPdfOnlyWithACompleteOne) {
     EXPECT_EQ(leftovers(), QStringList{u"Mox030.pdf"_s});
 }
 
-TEST_F(PrtFile, ReportsMalformedAndMissingInputWithoutWriting) {
+TEST_F(PrtFile, ReportsMalformedAndMissingInputWithoutWriting)
+{
     EXPECT_EQ(print(), korprint::CommandFileMissing);
     EXPECT_TRUE(m_prt->lastError().contains(u"OVL.TMP"_s));
 
@@ -186,7 +198,8 @@ TEST_F(PrtFile, ReportsMalformedAndMissingInputWithoutWriting) {
     EXPECT_EQ(print(), korprint::InvalidArgument);
 }
 
-TEST_F(PrtFile, FailsCleanlyWhenThePdfCannotBeWritten) {
+TEST_F(PrtFile, FailsCleanlyWhenThePdfCannotBeWritten)
+{
     writeCommands(asCommandFile(kTwoPages));
     // A folder in the way of the PDF: the finished file cannot take its name.
     ASSERT_TRUE(QDir(m_dir.path()).mkdir(u"Mox030.pdf"_s));
@@ -196,7 +209,8 @@ TEST_F(PrtFile, FailsCleanlyWhenThePdfCannotBeWritten) {
     EXPECT_TRUE(QFileInfo(pdf()).isDir());
 }
 
-TEST_F(PrtFile, FailsCleanlyInAReadOnlyFolder) {
+TEST_F(PrtFile, FailsCleanlyInAReadOnlyFolder)
+{
     if (geteuid() == 0)
         GTEST_SKIP() << "root writes into read-only folders";
     writeCommands(asCommandFile(kTwoPages));
@@ -209,7 +223,8 @@ TEST_F(PrtFile, FailsCleanlyInAReadOnlyFolder) {
 
 // What another local user could leave in a print folder: each is refused with a message naming
 // it, and the file a link points at stays as it was.
-TEST_F(PrtFile, RefusesLinksAndIgnoresAPlantedForm) {
+TEST_F(PrtFile, RefusesLinksAndIgnoresAPlantedForm)
+{
     QTemporaryDir victimDir;
     const QString victim = victimDir.filePath(u"important.txt"_s);
     {
@@ -243,7 +258,8 @@ TEST_F(PrtFile, RefusesLinksAndIgnoresAPlantedForm) {
     EXPECT_EQ(print(), korprint::PrintOk) << m_prt->lastError().toStdString();
 }
 
-TEST_F(PrtFile, RefusesAFolderOthersCanWriteOrThatIsALink) {
+TEST_F(PrtFile, RefusesAFolderOthersCanWriteOrThatIsALink)
+{
     writeCommands(asCommandFile(kTwoPages));
     ASSERT_EQ(::chmod(QFile::encodeName(m_dir.path()).constData(), 0777), 0);
     EXPECT_EQ(print(), korprint::OutputFailed);
@@ -267,11 +283,13 @@ TEST_F(PrtFile, RefusesAFolderOthersCanWriteOrThatIsALink) {
     const short rc = print();
     ASSERT_EQ(::chown(QFile::encodeName(m_dir.path()).constData(), 0, 0), 0);
     EXPECT_EQ(rc, korprint::OutputFailed);
-    EXPECT_TRUE(m_prt->lastError().contains(u"ほかのユーザー"_s)) << m_prt->lastError().toStdString();
+    EXPECT_TRUE(m_prt->lastError().contains(u"ほかのユーザー"_s))
+        << m_prt->lastError().toStdString();
     EXPECT_FALSE(QFileInfo::exists(pdf()));
 }
 
-TEST_F(PrtFile, ReportsAnUnknownPrinterAfterWritingThePdf) {
+TEST_F(PrtFile, ReportsAnUnknownPrinterAfterWritingThePdf)
+{
     writeCommands(asCommandFile(kTwoPages));
     qputenv("MOX_PRINTER", "mox-no-such-printer");
     const short rc = print();
@@ -281,19 +299,21 @@ TEST_F(PrtFile, ReportsAnUnknownPrinterAfterWritingThePdf) {
     EXPECT_TRUE(QFileInfo(pdf()).isFile());
 }
 
-// Printing to a real CUPS queue. scripts/test starts a private scheduler (scripts/throwaway-cups.sh)
-// whose cups-pdf queues turn what they are sent into PDF files, so a test sees the paper and the
-// texts the printer got. The component runs in a process of its own (korprint_printfile) with
-// MOX_PRINTER and CUPS_SERVER set, as the ledger program would run with them.
+// Printing to a real CUPS queue. scripts/test starts a private scheduler
+// (scripts/throwaway-cups.sh) whose cups-pdf queues turn what they are sent into PDF files, so a
+// test sees the paper and the texts the printer got. The component runs in a process of its own
+// (korprint_printfile) with MOX_PRINTER and CUPS_SERVER set, as the ledger program would run with
+// them.
 class PrtFileOnPrinter : public PrtFile {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         PrtFile::SetUp();
         m_server = qEnvironmentVariable("MOX_TEST_CUPS_SERVER");
         m_out = qEnvironmentVariable("MOX_TEST_CUPS_PDF_DIR");
         if (m_server.isEmpty() || !QFileInfo::exists(m_server))
             GTEST_SKIP() << "no private CUPS scheduler (scripts/test starts one)";
-        for (const QString &tool : {u"lpstat"_s, u"pdfinfo"_s, u"pdftotext"_s}) {
+        for (const QString& tool : {u"lpstat"_s, u"pdfinfo"_s, u"pdftotext"_s}) {
             if (QStandardPaths::findExecutable(tool).isEmpty())
                 GTEST_SKIP() << tool.toStdString() << " not installed";
         }
@@ -304,7 +324,8 @@ protected:
         int exitCode = -1;
         QString error;
     };
-    Outcome printTo(const QString &queue, const QString &title = u"個人別給与累計表"_s) {
+    Outcome printTo(const QString& queue, const QString& title = u"個人別給与累計表"_s)
+    {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(u"CUPS_SERVER"_s, m_server);
         env.insert(u"MOX_PRINTER"_s, queue);
@@ -316,7 +337,8 @@ protected:
         return {p.exitCode(), QString::fromUtf8(p.readAllStandardError())};
     }
     // The jobs the queue holds: `which` is "not-completed" or "all".
-    QStringList jobs(const QString &queue, const QString &which) const {
+    QStringList jobs(const QString& queue, const QString& which) const
+    {
         QProcess p;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(u"CUPS_SERVER"_s, m_server);
@@ -326,7 +348,8 @@ protected:
             << QString::fromUtf8(p.readAllStandardError()).toStdString();
         return QString::fromUtf8(p.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
     }
-    bool waitUntilPrinted(const QString &queue) const {
+    bool waitUntilPrinted(const QString& queue) const
+    {
         for (int i = 0; i < 600; ++i) {
             if (jobs(queue, u"not-completed"_s).isEmpty())
                 return true;
@@ -335,7 +358,8 @@ protected:
         return false;
     }
     // cups-pdf names a file after the job's title: its ASCII beginning stays as it is.
-    QStringList printedPdfs(const QString &titleStart) const {
+    QStringList printedPdfs(const QString& titleStart) const
+    {
         return QDir(m_out).entryList({titleStart + u"*.pdf"_s}, QDir::Files);
     }
 
@@ -345,21 +369,23 @@ protected:
 
 // A printer that takes JIS B4, named by the variable that holds its queue.
 struct B4Printer {
-    const char *name;
-    const char *queueVariable;
+    const char* name;
+    const char* queueVariable;
 };
 
-void PrintTo(const B4Printer &printer, std::ostream *os) {
+void PrintTo(const B4Printer& printer, std::ostream* os)
+{
     *os << printer.name;
 }
 
-class PrtFileOnB4Printer : public PrtFileOnPrinter, public testing::WithParamInterface<B4Printer> {
-};
+class PrtFileOnB4Printer : public PrtFileOnPrinter,
+                           public testing::WithParamInterface<B4Printer> {};
 
 // The ledger reaches the printer on JIS B4 with the form along the sheet's long side, whole: the
 // last column of amounts and every text are there. A printer feeds B4 upright, so the sheet may
 // come out portrait with the form turned on it.
-TEST_P(PrtFileOnB4Printer, PrintsTheLedgerOnJisB4Landscape) {
+TEST_P(PrtFileOnB4Printer, PrintsTheLedgerOnJisB4Landscape)
+{
     const QString queue = qEnvironmentVariable(GetParam().queueVariable);
     ASSERT_FALSE(queue.isEmpty()) << GetParam().queueVariable;
     // Tests print at the same time: each job's title tells its file.
@@ -371,7 +397,7 @@ TEST_P(PrtFileOnB4Printer, PrintsTheLedgerOnJisB4Landscape) {
     ASSERT_TRUE(waitUntilPrinted(queue)) << "the job did not finish: see log/error_log of the "
                                             "scheduler's folder";
     QStringList made = printedPdfs(job);
-    for (const QString &f : before)
+    for (const QString& f : before)
         made.removeAll(f);
     ASSERT_EQ(made.size(), 1) << made.join(u' ').toStdString();
     const QString printed = QDir(m_out).filePath(made.front());
@@ -387,8 +413,8 @@ TEST_P(PrtFileOnB4Printer, PrintsTheLedgerOnJisB4Landscape) {
     EXPECT_NEAR(std::max(w, h), 1031.8, 3.0) << info.toStdString();
 
     // The title runs along the long side of the sheet: the form is landscape on it.
-    const QString boxes = run(u"pdftotext"_s, {u"-bbox"_s, u"-f"_s, u"1"_s, u"-l"_s, u"1"_s,
-                                                printed, u"-"_s});
+    const QString boxes =
+        run(u"pdftotext"_s, {u"-bbox"_s, u"-f"_s, u"1"_s, u"-l"_s, u"1"_s, printed, u"-"_s});
     const QRegularExpressionMatch page =
         QRegularExpression(u"<page width=\"([\\d.]+)\" height=\"([\\d.]+)\""_s).match(boxes);
     const QRegularExpressionMatch title =
@@ -402,7 +428,7 @@ TEST_P(PrtFileOnB4Printer, PrintsTheLedgerOnJisB4Landscape) {
     EXPECT_EQ(wideTitle, wideSheet);
 
     const QString page1 = run(u"pdftotext"_s, {u"-f"_s, u"1"_s, u"-l"_s, u"1"_s, printed, u"-"_s});
-    for (const QString &want : {u"山田"_s, u"0000123"_s, u"312,400"_s, u"287,650"_s,
+    for (const QString& want : {u"山田"_s, u"0000123"_s, u"312,400"_s, u"287,650"_s,
                                 u"北町小学校"_s, u"差引支給額"_s, u"12月賞与"_s})
         EXPECT_TRUE(page1.contains(want)) << want.toStdString() << "\n" << page1.toStdString();
     const QString page2 = run(u"pdftotext"_s, {u"-f"_s, u"2"_s, u"-l"_s, u"2"_s, printed, u"-"_s});
@@ -420,7 +446,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 // A printer that cannot take JIS B4 gets no job (it would print on its default paper and cut the
 // form off); the message names the printer and the paper, and the PDF is written all the same.
-TEST_F(PrtFileOnPrinter, RefusesAPrinterWithoutJisB4) {
+TEST_F(PrtFileOnPrinter, RefusesAPrinterWithoutJisB4)
+{
     const QString queue = qEnvironmentVariable("MOX_TEST_PRINTER_NO_B4");
     const qsizetype jobsBefore = jobs(queue, u"all"_s).size();
     const Outcome out = printTo(queue);

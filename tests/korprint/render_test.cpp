@@ -16,7 +16,8 @@ constexpr int kCol = 48;
 constexpr int kLine = 120;
 
 // Draws one command on a white image (one unit per pixel) and returns the box of its ink.
-QRect inkOf(const QByteArray &line) {
+QRect inkOf(const QByteArray& line)
+{
     Command c;
     EXPECT_EQ(korprint::parseCommand(line, c), QString()) << line.toStdString();
     QImage image(1600, 1600, QImage::Format_Grayscale8);
@@ -28,7 +29,7 @@ QRect inkOf(const QByteArray &line) {
     }
     QRect ink;
     for (int y = 0; y < image.height(); ++y) {
-        const uchar *row = image.constScanLine(y);
+        const uchar* row = image.constScanLine(y);
         for (int x = 0; x < image.width(); ++x) {
             if (row[x] < 128)
                 ink |= QRect(x, y, 1, 1);
@@ -38,17 +39,20 @@ QRect inkOf(const QByteArray &line) {
 }
 
 // True when `inner` lies inside the cell band [x0, x1) x [y0, y1) of the grid.
-bool within(const QRect &inner, double x0, double x1, double y0, double y1) {
+bool within(const QRect& inner, double x0, double x1, double y0, double y1)
+{
     return inner.left() >= x0 && inner.right() < x1 && inner.top() >= y0 && inner.bottom() < y1;
 }
 
-TEST(PageRenderer, ResolvesTheGothicToIpaGothic) {
+TEST(PageRenderer, ResolvesTheGothicToIpaGothic)
+{
     korprint::PageRenderer renderer(15, 6);
     EXPECT_EQ(renderer.fontFamily().compare(u"IPAGothic"_s, Qt::CaseInsensitive), 0)
         << renderer.fontFamily().toStdString();
 }
 
-TEST(PageRenderer, PutsEachCharacterInItsCellOnItsLine) {
+TEST(PageRenderer, PutsEachCharacterInItsCellOnItsLine)
+{
     // Column 10, line 10: the half-width "8" stays in column 10, in the band of line 10.
     const QRect half = inkOf("TE 0100010030100100"
                              "8");
@@ -68,7 +72,8 @@ TEST(PageRenderer, PutsEachCharacterInItsCellOnItsLine) {
     EXPECT_TRUE(within(shifted, 13 * kCol, 14 * kCol, 9.5 * kLine, 10.5 * kLine));
 }
 
-TEST(PageRenderer, ScalesWidthAndGrowsUpwards) {
+TEST(PageRenderer, ScalesWidthAndGrowsUpwards)
+{
     // Twice as wide and twice as high: "8" fills columns 10 and 11 and rises into line 9, yet
     // keeps its feet on the bottom of line 10.
     const QRect normal = inkOf("TE 0100010030100100"
@@ -81,7 +86,8 @@ TEST(PageRenderer, ScalesWidthAndGrowsUpwards) {
     EXPECT_NEAR(big.bottom(), normal.bottom(), 3);
 }
 
-TEST(PageRenderer, DrawsRulesOnGridPoints) {
+TEST(PageRenderer, DrawsRulesOnGridPoints)
+{
     // A box from (10, 10) to (20, 12): left edge of column 10 .. 20, bottom of lines 10 .. 12.
     const QRect box = inkOf("BX 01000100020001201");
     const int pen = 3; // 0.1 mm at 720 units per inch is under 3 units
@@ -95,7 +101,8 @@ TEST(PageRenderer, DrawsRulesOnGridPoints) {
     EXPECT_LE(line.height(), 2 * (pen + 2));
 }
 
-TEST(PageRenderer, BlankTextLeavesNoInk) {
+TEST(PageRenderer, BlankTextLeavesNoInk)
+{
     EXPECT_TRUE(inkOf("TE 0100010030100100        ").isEmpty());
 }
 

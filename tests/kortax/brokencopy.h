@@ -13,17 +13,19 @@ namespace taxtest {
 
 class EditionCopy {
 public:
-    explicit EditionCopy(const QString &edition) {
+    explicit EditionCopy(const QString& edition)
+    {
         const QDir from(dataDir(edition));
-        for (const QString &name : from.entryList({QStringLiteral("*.csv")}, QDir::Files))
+        for (const QString& name : from.entryList({QStringLiteral("*.csv")}, QDir::Files))
             QFile::copy(from.filePath(name), path(name));
     }
 
     QString dir() const { return m_dir.path(); }
-    QString path(const QString &file) const { return m_dir.filePath(file); }
+    QString path(const QString& file) const { return m_dir.filePath(file); }
 
     /// Replaces line \p line (1-based) of \p file, which must read \p before, by \p after.
-    void replaceLine(const QString &file, int line, const QString &before, const QString &after) {
+    void replaceLine(const QString& file, int line, const QString& before, const QString& after)
+    {
         QFile f(path(file));
         ASSERT_TRUE(f.open(QIODevice::ReadOnly));
         QStringList lines = QString::fromUtf8(f.readAll()).split(u'\n');

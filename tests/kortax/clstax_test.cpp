@@ -7,13 +7,15 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-Currency day(std::int64_t yyyymmdd) {
+Currency day(std::int64_t yyyymmdd)
+{
     return Currency::fromYen(yyyymmdd);
 }
 
 class TaxObject : public testing::Test {
 protected:
-    TaxObject() {
+    TaxObject()
+    {
         tax.setEditions({reiwa2(), reiwa8(), reiwa9()});
         tax.setTaxIniName(QStringLiteral("MOXENV.INI"));
     }
@@ -23,7 +25,8 @@ protected:
 
 } // namespace
 
-TEST_F(TaxObject, BonusByRateOfPreviousPay) {
+TEST_F(TaxObject, BonusByRateOfPreviousPay)
+{
     // R8 d0: 300,000 yen lies in 260 千円以上 309 千円未満 → 6.126 %; 500,000 × 6.126 % = 30,630.
     ASSERT_EQ(tax.TaxBonus(yen(500'000), yen(300'000), 0, 0, day(20261201), out), 0);
     EXPECT_EQ(out, yen(30'630));
@@ -31,7 +34,8 @@ TEST_F(TaxObject, BonusByRateOfPreviousPay) {
     EXPECT_TRUE(tax.lastError().isEmpty());
 }
 
-TEST_F(TaxObject, SpouseIndicatorCountsAsOneDependant) {
+TEST_F(TaxObject, SpouseIndicatorCountsAsOneDependant)
+{
     // R8 at 300,000 yen: d2 (276–321) → 4.084 %; d3 (300–354) → 4.084 %; d1 (289–346) → 6.126 %.
     ASSERT_EQ(tax.TaxBonus(yen(100'000), yen(300'000), 0, 1, day(20260601), out), 0);
     EXPECT_EQ(tax.TaxRate(), percent(u"6.126"));
@@ -43,7 +47,8 @@ TEST_F(TaxObject, SpouseIndicatorCountsAsOneDependant) {
     EXPECT_EQ(out, yen(1'470));
 }
 
-TEST_F(TaxObject, EditionChangesOnItsFirstDay) {
+TEST_F(TaxObject, EditionChangesOnItsFirstDay)
+{
     // Bonus d0 at 80,000 yen: R2 79–252 → 4.084 %; R8 below 82 → 0 %.
     ASSERT_EQ(tax.TaxBonus(yen(200'000), yen(80'000), 0, 0, day(20251231), out), 0);
     EXPECT_EQ(tax.TaxRate(), percent(u"4.084"));
@@ -60,7 +65,8 @@ TEST_F(TaxObject, EditionChangesOnItsFirstDay) {
     EXPECT_EQ(out, yen(720));
 }
 
-TEST_F(TaxObject, MonthlyTableOfReiwa9From2027) {
+TEST_F(TaxObject, MonthlyTableOfReiwa9From2027)
+{
     struct Row {
         std::int64_t amount;
         short dependents;
@@ -82,7 +88,7 @@ TEST_F(TaxObject, MonthlyTableOfReiwa9From2027) {
         // d7 1,080,000 / 1,079,980 + 100,000 × 45.945 % − 2 × 1,610
         {3'600'000, 8, 1, 1'122'725, 1'122'705},
     };
-    for (const Row &r : rows) {
+    for (const Row& r : rows) {
         ASSERT_EQ(tax.TaxMonthly(yen(r.amount), r.dependents, r.spouse, day(20261201), out), 0);
         EXPECT_EQ(out, yen(r.reiwa8)) << r.amount;
         ASSERT_EQ(tax.TaxMonthly(yen(r.amount), r.dependents, r.spouse, day(20270601), out), 0);
@@ -92,7 +98,8 @@ TEST_F(TaxObject, MonthlyTableOfReiwa9From2027) {
     }
 }
 
-TEST_F(TaxObject, TableTheEditionLacksIsRefusedNotBorrowed) {
+TEST_F(TaxObject, TableTheEditionLacksIsRefusedNotBorrowed)
+{
     // December 2026: the R8 bonus table, 260–309 千円 → 6.126 %.
     ASSERT_EQ(tax.TaxBonus(yen(500'000), yen(300'000), 0, 0, day(20261201), out), 0);
     EXPECT_EQ(out, yen(30'630));
@@ -118,7 +125,8 @@ TEST_F(TaxObject, TableTheEditionLacksIsRefusedNotBorrowed) {
     EXPECT_EQ(out, yen(30'630));
 }
 
-TEST_F(TaxObject, DateBeforeOldestEditionIsAnError) {
+TEST_F(TaxObject, DateBeforeOldestEditionIsAnError)
+{
     tax.TaxBonus(yen(100'000), yen(300'000), 0, 0, day(20260601), out);
     const Currency rateBefore = tax.TaxRate();
     out = yen(-1);
@@ -132,7 +140,8 @@ TEST_F(TaxObject, DateBeforeOldestEditionIsAnError) {
     EXPECT_TRUE(tax.lastError().contains(QStringLiteral("2019年12月1日")));
 }
 
-TEST_F(TaxObject, MalformedArgumentsAreErrors) {
+TEST_F(TaxObject, MalformedArgumentsAreErrors)
+{
     EXPECT_EQ(tax.TaxMonthly(yen(100'000), 0, 0, day(20261301), out), KorTAX::kStatusBadArgument);
     EXPECT_EQ(tax.TaxMonthly(yen(100'000), 0, 0, day(0), out), KorTAX::kStatusBadArgument);
     EXPECT_EQ(tax.TaxMonthly(yen(100'000), 0, 0, Currency::fromRaw(202'612'015'000), out),
@@ -143,14 +152,16 @@ TEST_F(TaxObject, MalformedArgumentsAreErrors) {
     EXPECT_EQ(out, yen(-1));
 }
 
-TEST_F(TaxObject, NegativeAmountsAreTaxedZero) {
+TEST_F(TaxObject, NegativeAmountsAreTaxedZero)
+{
     ASSERT_EQ(tax.TaxBonus(yen(-50'000), yen(300'000), 0, 0, day(20261201), out), 0);
     EXPECT_EQ(out, yen(0));
     ASSERT_EQ(tax.TaxMonthly(yen(-1), 0, 0, day(20261201), out), 0);
     EXPECT_EQ(out, yen(0));
 }
 
-TEST(TaxObjectDatabase, MissingConfigurationIsAnError) {
+TEST(TaxObjectDatabase, MissingConfigurationIsAnError)
+{
     qputenv("MOX_INI_DIR", QByteArrayLiteral("/nonexistent-mox-ini-dir"));
     KorTAX::clsTax tax;
     tax.setTaxIniName(QStringLiteral("NOSUCH.INI"));

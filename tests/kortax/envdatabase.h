@@ -21,13 +21,15 @@ namespace taxtest {
 
 enum class Engine { Sqlite, Postgres };
 
-inline std::string engineName(Engine e) {
+inline std::string engineName(Engine e)
+{
     return e == Engine::Sqlite ? "SQLite" : "PostgreSQL";
 }
 
 class EnvDatabase {
 public:
-    explicit EnvDatabase(Engine engine) : m_engine(engine) {
+    explicit EnvDatabase(Engine engine) : m_engine(engine)
+    {
         static std::atomic<int> counter{0};
         m_pgName = QStringLiteral("kortax_test_%1_%2")
                        .arg(QCoreApplication::applicationPid())
@@ -42,7 +44,8 @@ public:
         m_status = m_db.DAO_DBOpen();
     }
 
-    ~EnvDatabase() {
+    ~EnvDatabase()
+    {
         (void)m_db.DAO_DBClose();
         if (m_engine == Engine::Postgres)
             (void)exec(QStringLiteral("postgres"),
@@ -51,13 +54,14 @@ public:
     }
 
     short openStatus() const { return m_status; }
-    const QString &openError() const { return m_db.lastError(); }
+    const QString& openError() const { return m_db.lastError(); }
     KorDAO::DatabaseHandle handle() const { return m_db.DBDatabase(); }
     QString folder() const { return m_folder.path(); }
 
     /// Makes every insert of the bonus table's top band for 7 or more dependants fail: a write
     /// that breaks near the end of an import.
-    bool breakLastBonusInsert() const {
+    bool breakLastBonusInsert() const
+    {
         if (m_engine == Engine::Sqlite)
             return exec(m_folder.filePath(QStringLiteral("env.db")),
                         QStringLiteral("CREATE TRIGGER kortax_fault BEFORE INSERT ON \"ZEISYO\" "
@@ -73,7 +77,8 @@ public:
     }
 
 private:
-    QString iniText() const {
+    QString iniText() const
+    {
         if (m_engine == Engine::Sqlite)
             return QStringLiteral("[Database]\nDriver=QSQLITE\nDatabase=env.db\n");
         return QStringLiteral("[Database]\nDriver=QPSQL\nDatabase=%1\nHost=%2\nPort=%3\nUser=%4\n")
@@ -82,7 +87,8 @@ private:
     }
 
     // Runs \p sql outside the component, on the SQLite file or PostgreSQL database \p name.
-    bool exec(const QString &name, const QString &sql) const {
+    bool exec(const QString& name, const QString& sql) const
+    {
         static std::atomic<int> counter{0};
         const QString connection = QStringLiteral("kortax-test-%1").arg(++counter);
         bool ok = false;

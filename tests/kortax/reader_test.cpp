@@ -7,9 +7,10 @@ using namespace taxtest;
 
 namespace {
 
-mox::Status readStatus(const QString &dir) {
+mox::Status readStatus(const QString& dir)
+{
     mox::Result<KorTAX::Edition> r = KorTAX::readEditionDir(dir, QDate(2020, 1, 1));
-    if (const mox::Status *s = mox::failure(r))
+    if (const mox::Status* s = mox::failure(r))
         return *s;
     return mox::Status::success();
 }
@@ -20,27 +21,29 @@ const QString kFormula = QStringLiteral("monthly-table-kou-formula.csv");
 
 } // namespace
 
-TEST(EditionRead, ShippedEditionsPassWithEveryBand) {
+TEST(EditionRead, ShippedEditionsPassWithEveryBand)
+{
     EXPECT_EQ(reiwa2().monthly.size(), 246u + 8u);
     EXPECT_EQ(reiwa8().monthly.size(), 232u + 9u);
-    for (const auto &column : reiwa8().bonus)
+    for (const auto& column : reiwa8().bonus)
         EXPECT_EQ(column.size(), 21u);
     EXPECT_EQ(reiwa9().monthly.size(), 229u + 9u);
     EXPECT_FALSE(reiwa9().holds(KorTAX::Table::Bonus));
 }
 
 struct BrokenCase {
-    const char *name;
+    const char* name;
     QString file;
     int line;
-    const char *before;
-    const char *after;
+    const char* before;
+    const char* after;
 };
 
 class EditionReadRefuses : public testing::TestWithParam<BrokenCase> {};
 
-TEST_P(EditionReadRefuses, NamingFileAndLine) {
-    const BrokenCase &c = GetParam();
+TEST_P(EditionReadRefuses, NamingFileAndLine)
+{
+    const BrokenCase& c = GetParam();
     EditionCopy copy(QStringLiteral("2020-01-01"));
     copy.replaceLine(c.file, c.line, QString::fromUtf8(c.before), QString::fromUtf8(c.after));
     const mox::Status s = readStatus(copy.dir());
@@ -52,7 +55,7 @@ TEST_P(EditionReadRefuses, NamingFileAndLine) {
     const KorTAX::FolderCheck check = KorTAX::checkEditionDir(copy.dir());
     EXPECT_FALSE(check.ok());
     QStringList faults;
-    for (const KorTAX::TableCheck &t : check.tables) {
+    for (const KorTAX::TableCheck& t : check.tables) {
         if (!t.status.ok())
             faults << t.status.message;
     }
@@ -105,9 +108,10 @@ const BrokenCase kBrokenCases[] = {
 };
 
 INSTANTIATE_TEST_SUITE_P(Broken, EditionReadRefuses, testing::ValuesIn(kBrokenCases),
-                         [](const auto &p) { return std::string(p.param.name); });
+                         [](const auto& p) { return std::string(p.param.name); });
 
-TEST(EditionRead, MissingFileIsNamed) {
+TEST(EditionRead, MissingFileIsNamed)
+{
     EditionCopy copy(QStringLiteral("2026-01-01"));
     ASSERT_TRUE(QFile::remove(copy.path(kFormula)));
     const mox::Status s = readStatus(copy.dir());
@@ -115,7 +119,8 @@ TEST(EditionRead, MissingFileIsNamed) {
     EXPECT_TRUE(s.message.contains(copy.path(kFormula)));
 }
 
-TEST(EditionRead, FolderMayHoldEitherTable) {
+TEST(EditionRead, FolderMayHoldEitherTable)
+{
     EditionCopy bonusOnly(QStringLiteral("2026-01-01"));
     ASSERT_TRUE(QFile::remove(bonusOnly.path(kMonthly)));
     ASSERT_TRUE(QFile::remove(bonusOnly.path(kFormula)));
@@ -140,7 +145,8 @@ TEST(EditionRead, FolderMayHoldEitherTable) {
     EXPECT_FALSE(KorTAX::checkEditionDir(monthlyOnly.dir()).ok());
 }
 
-TEST(EditionCheck, EachBrokenTableOfAFolderIsNamed) {
+TEST(EditionCheck, EachBrokenTableOfAFolderIsNamed)
+{
     EditionCopy copy(QStringLiteral("2026-01-01"));
     copy.replaceLine(kMonthly, 12, QStringLiteral("107000,109000,280,0,0,0,0,0,0,0,3800"),
                      QStringLiteral("107000,109000,160,0,0,0,0,0,0,0,3800"));
@@ -168,7 +174,8 @@ TEST(EditionCheck, EachBrokenTableOfAFolderIsNamed) {
     EXPECT_EQ(shipped.tables[0].bands, 238);
 }
 
-TEST(EditionRead, BonusBoundBeyondTheMoneyRangeIsRefused) {
+TEST(EditionRead, BonusBoundBeyondTheMoneyRangeIsRefused)
+{
     // 922,337,203,686 thousand yen has twelve digits like any bound, and is just beyond what the
     // money type holds once multiplied out: the top band of the "7人以上" column starts there.
     EditionCopy copy(QStringLiteral("2020-01-01"));

@@ -12,7 +12,8 @@ namespace {
 
 class TaxStore : public testing::TestWithParam<Engine> {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         if (GetParam() == Engine::Postgres && qEnvironmentVariable("MOX_TEST_PGHOST").isEmpty())
             GTEST_SKIP() << "MOX_TEST_PGHOST is not set";
         m_env = std::make_unique<EnvDatabase>(GetParam());
@@ -21,7 +22,8 @@ protected:
 
     KorDAO::DatabaseHandle db() const { return m_env->handle(); }
 
-    void importShipped() {
+    void importShipped()
+    {
         QList<QDate> done;
         const mox::Status s = KorTAX::importEditions(db(), QStringLiteral(MOX_TAX_DATA_DIR),
                                                      KorTAX::IfStored::Refuse, &done);
@@ -30,12 +32,13 @@ protected:
     }
 
     // "from: monthly bands / bonus bands" of every stored edition.
-    QStringList stored() const {
+    QStringList stored() const
+    {
         mox::Result<QList<KorTAX::EditionInfo>> list = KorTAX::listEditions(db());
-        if (const mox::Status *s = mox::failure(list))
+        if (const mox::Status* s = mox::failure(list))
             return {s->message};
         QStringList out;
-        for (const KorTAX::EditionInfo &e : mox::value(list))
+        for (const KorTAX::EditionInfo& e : mox::value(list))
             out << QStringLiteral("%1: %2/%3")
                        .arg(e.from.toString(Qt::ISODate))
                        .arg(e.monthlyBands)
@@ -53,7 +56,8 @@ const QStringList kShipped{QStringLiteral("2020-01-01: 254/168"),
 
 } // namespace
 
-TEST_P(TaxStore, ImportsShippedEditionsAndListsThem) {
+TEST_P(TaxStore, ImportsShippedEditionsAndListsThem)
+{
     importShipped();
     EXPECT_EQ(stored(), kShipped);
     // Importing an edition again replaces it rather than adding to it.
@@ -64,7 +68,8 @@ TEST_P(TaxStore, ImportsShippedEditionsAndListsThem) {
     EXPECT_EQ(stored(), kShipped);
 }
 
-TEST_P(TaxStore, DateAlreadyStoredIsReplacedOnlyWhenAsked) {
+TEST_P(TaxStore, DateAlreadyStoredIsReplacedOnlyWhenAsked)
+{
     importShipped();
     // The 2020 files under the 2026 date: a replacement would show the 2020 band counts.
     const QString other = dataDir(QStringLiteral("2020-01-01"));
@@ -93,7 +98,8 @@ TEST_P(TaxStore, DateAlreadyStoredIsReplacedOnlyWhenAsked) {
                                      QStringLiteral("2026-01-01: 254/168"), kShipped[2]}));
 }
 
-TEST_P(TaxStore, EachTableOfTheFolderIsAddedRefusedKeptOrReplaced) {
+TEST_P(TaxStore, EachTableOfTheFolderIsAddedRefusedKeptOrReplaced)
+{
     importShipped();
     // Both 令和8年分 tables under the 令和9年分 date, whose stored edition holds only its monthly
     // table (238 bands, against 241 in the folder).
@@ -131,7 +137,8 @@ TEST_P(TaxStore, EachTableOfTheFolderIsAddedRefusedKeptOrReplaced) {
               (QStringList{kShipped[0], kShipped[1], QStringLiteral("2027-01-01: 241/168")}));
 }
 
-TEST_P(TaxStore, TaxObjectReadsStoredTablesOnce) {
+TEST_P(TaxStore, TaxObjectReadsStoredTablesOnce)
+{
     importShipped();
     KorTAX::clsTax tax;
     tax.setTaxIniName(QStringLiteral("MOXENV.INI"));
@@ -157,7 +164,8 @@ TEST_P(TaxStore, TaxObjectReadsStoredTablesOnce) {
     EXPECT_NE(fresh.TaxMonthly(yen(100'000), 0, 0, yen(20251231), out), 0);
 }
 
-TEST_P(TaxStore, BonusTableAddedToTheEditionThatLacksIt) {
+TEST_P(TaxStore, BonusTableAddedToTheEditionThatLacksIt)
+{
     importShipped();
     KorTAX::clsTax tax;
     tax.setTaxIniName(QStringLiteral("MOXENV.INI"));
@@ -210,7 +218,8 @@ TEST_P(TaxStore, BonusTableAddedToTheEditionThatLacksIt) {
     EXPECT_EQ(stored(), withBonus);
 }
 
-TEST_P(TaxStore, BrokenFileIsRefusedAndNothingStored) {
+TEST_P(TaxStore, BrokenFileIsRefusedAndNothingStored)
+{
     importShipped();
     EditionCopy copy(QStringLiteral("2026-01-01"));
     copy.replaceLine(QStringLiteral("monthly-table-kou.csv"), 12,
@@ -221,7 +230,8 @@ TEST_P(TaxStore, BrokenFileIsRefusedAndNothingStored) {
     EXPECT_EQ(stored(), kShipped);
 }
 
-TEST_P(TaxStore, FailedWriteLeavesDatabaseUnchanged) {
+TEST_P(TaxStore, FailedWriteLeavesDatabaseUnchanged)
+{
     importShipped();
     ASSERT_TRUE(m_env->breakLastBonusInsert());
 
@@ -236,13 +246,14 @@ TEST_P(TaxStore, FailedWriteLeavesDatabaseUnchanged) {
 
     mox::Result<std::vector<KorTAX::Edition>> loaded = KorTAX::loadEditions(db());
     ASSERT_EQ(mox::failure(loaded), nullptr);
-    const KorTAX::Edition &r8 = mox::value(loaded).at(1);
+    const KorTAX::Edition& r8 = mox::value(loaded).at(1);
     // R8 d7: 3,717 千円以上 → 45.945 %; the top band of the monthly table from 3,500,000 yen.
     EXPECT_EQ(KorTAX::bonusRate(r8, yen(3'717'000), 7), percent(u"45.945"));
     EXPECT_EQ(KorTAX::monthlyTax(r8, yen(3'600'000), 7), yen(1'125'945));
 }
 
-TEST_P(TaxStore, EditionWithoutTablesIsAnErrorNotZeroTax) {
+TEST_P(TaxStore, EditionWithoutTablesIsAnErrorNotZeroTax)
+{
     ASSERT_TRUE(KorTAX::createTaxSchema(db()).ok());
     KorDAO::clsTbAccess han;
     han.setTBDatabase(db());
@@ -264,7 +275,8 @@ TEST_P(TaxStore, EditionWithoutTablesIsAnErrorNotZeroTax) {
     EXPECT_TRUE(tax.lastError().contains(QStringLiteral("20200101")));
 }
 
-TEST_P(TaxStore, StoredBonusColumnBrokenPastItsFirstBandIsRefused) {
+TEST_P(TaxStore, StoredBonusColumnBrokenPastItsFirstBandIsRefused)
+{
     importShipped();
     // Band \p n (1-based, by lower bound) of dependants column \p d of the 2026 edition.
     KorDAO::clsTbAccess syo;
@@ -279,7 +291,7 @@ TEST_P(TaxStore, StoredBonusColumnBrokenPastItsFirstBandIsRefused) {
             st = syo.DAO_RecRead(2);
         ASSERT_EQ(st, 0);
     };
-    auto expectRefused = [&](const char *column) {
+    auto expectRefused = [&](const char* column) {
         mox::Result<std::vector<KorTAX::Edition>> loaded = KorTAX::loadEditions(db());
         ASSERT_NE(mox::failure(loaded), nullptr);
         EXPECT_EQ(mox::failure(loaded)->code, KorTAX::kStatusBrokenTable);
@@ -315,9 +327,10 @@ TEST_P(TaxStore, StoredBonusColumnBrokenPastItsFirstBandIsRefused) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, TaxStore, testing::Values(Engine::Sqlite, Engine::Postgres),
-                         [](const auto &p) { return engineName(p.param); });
+                         [](const auto& p) { return engineName(p.param); });
 
-TEST(ShippedTables, FolderFoundFromTheProgram) {
+TEST(ShippedTables, FolderFoundFromTheProgram)
+{
     const QString dir = KorTAX::shippedTaxDir();
     EXPECT_TRUE(QFile::exists(dir + QStringLiteral("/2020-01-01/bonus-rate-table.csv")))
         << dir.toStdString();

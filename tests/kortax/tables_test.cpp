@@ -9,7 +9,7 @@ using KorTAX::bonusTax;
 using KorTAX::monthlyTax;
 
 struct MonthlyCase {
-    const char *name;
+    const char* name;
     bool reiwa8;
     std::int64_t amount;
     int dependents;
@@ -62,27 +62,29 @@ constexpr MonthlyCase kMonthlyCases[] = {
 
 class MonthlyTable : public testing::TestWithParam<MonthlyCase> {};
 
-TEST_P(MonthlyTable, TaxOfPublishedCell) {
-    const MonthlyCase &c = GetParam();
-    const KorTAX::Edition &e = c.reiwa8 ? reiwa8() : reiwa2();
+TEST_P(MonthlyTable, TaxOfPublishedCell)
+{
+    const MonthlyCase& c = GetParam();
+    const KorTAX::Edition& e = c.reiwa8 ? reiwa8() : reiwa2();
     EXPECT_EQ(monthlyTax(e, yen(c.amount), c.dependents), yen(c.tax));
 }
 
 INSTANTIATE_TEST_SUITE_P(Shipped, MonthlyTable, testing::ValuesIn(kMonthlyCases),
-                         [](const auto &p) { return std::string(p.param.name); });
+                         [](const auto& p) { return std::string(p.param.name); });
 
-TEST(MonthlyTableFraction, AmountWithSenIsTaxedInItsBand) {
+TEST(MonthlyTableFraction, AmountWithSenIsTaxedInItsBand)
+{
     // 1,000,000.5 yen: the excess 50,000.5 × 33.693 % = 16,846.668… still drops to 16,846.
     EXPECT_EQ(monthlyTax(reiwa2(), Currency::fromRaw(10'000'005'000), 2), yen(125'386));
     EXPECT_EQ(monthlyTax(reiwa2(), Currency::fromRaw(889'999'999), 0), yen(130));
 }
 
 struct BonusCase {
-    const char *name;
+    const char* name;
     bool reiwa8;
     std::int64_t prevPay;
     int dependents;
-    const char16_t *rate;
+    const char16_t* rate;
 };
 
 constexpr BonusCase kBonusCases[] = {
@@ -113,16 +115,18 @@ constexpr BonusCase kBonusCases[] = {
 
 class BonusTable : public testing::TestWithParam<BonusCase> {};
 
-TEST_P(BonusTable, RateOfPublishedBand) {
-    const BonusCase &c = GetParam();
-    const KorTAX::Edition &e = c.reiwa8 ? reiwa8() : reiwa2();
+TEST_P(BonusTable, RateOfPublishedBand)
+{
+    const BonusCase& c = GetParam();
+    const KorTAX::Edition& e = c.reiwa8 ? reiwa8() : reiwa2();
     EXPECT_EQ(bonusRate(e, yen(c.prevPay), c.dependents), percent(c.rate));
 }
 
 INSTANTIATE_TEST_SUITE_P(Shipped, BonusTable, testing::ValuesIn(kBonusCases),
-                         [](const auto &p) { return std::string(p.param.name); });
+                         [](const auto& p) { return std::string(p.param.name); });
 
-TEST(BonusTax, RateAppliedExactlyAndFractionDropped) {
+TEST(BonusTax, RateAppliedExactlyAndFractionDropped)
+{
     // 123,457 × 4.084 % = 5,041.98388
     EXPECT_EQ(bonusTax(yen(123'457), percent(u"4.084")), yen(5'041));
     EXPECT_EQ(bonusTax(yen(500'000), percent(u"8.168")), yen(40'840));
@@ -131,12 +135,14 @@ TEST(BonusTax, RateAppliedExactlyAndFractionDropped) {
     EXPECT_EQ(bonusTax(yen(800'000), percent(u"0.000")), yen(0));
 }
 
-TEST(BonusTax, NegativeTaxableIsZero) {
+TEST(BonusTax, NegativeTaxableIsZero)
+{
     EXPECT_EQ(bonusTax(yen(-1), percent(u"4.084")), yen(0));
     EXPECT_EQ(bonusTax(yen(-600'000), percent(u"45.945")), yen(0));
 }
 
-TEST(EditionChoice, NewestInForce) {
+TEST(EditionChoice, NewestInForce)
+{
     const std::vector<KorTAX::Edition> both{reiwa8(), reiwa2()};
     EXPECT_EQ(KorTAX::editionFor(both, QDate(2019, 12, 31)), nullptr);
     EXPECT_EQ(KorTAX::editionFor(both, QDate(2020, 1, 1))->from, QDate(2020, 1, 1));

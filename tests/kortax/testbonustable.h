@@ -17,8 +17,9 @@ namespace taxtest {
 /// 45.945 %) runs in dependants column d from 50·i + d to 50·(i + 1) + d 千円, so the rate found
 /// names its band: 300,000 yen of previous pay is row 6 (12.252 %) with no dependants and row 5
 /// (10.210 %) with two, where the 令和8年分 table gives 6.126 % and 4.084 %.
-inline bool writeTestBonusTable(const QString &dir) {
-    constexpr std::array<const char *, 21> kRates = {
+inline bool writeTestBonusTable(const QString& dir)
+{
+    constexpr std::array<const char*, 21> kRates = {
         "0.000",  "2.042",  "4.084",  "6.126",  "8.168",  "10.210", "12.252",
         "14.294", "16.336", "18.378", "20.420", "22.462", "24.504", "26.546",
         "28.588", "30.630", "32.672", "35.735", "38.798", "41.861", "45.945"};

@@ -26,14 +26,16 @@ using mox030test::LedgerDb;
 
 namespace {
 
-QString caption() {
+QString caption()
+{
     return u"個人別給与累計表印刷"_s;
 }
 
 // Three listed employees with a December 2024 processing month: 1001 with a full set of awkward
 // records, 1002 with records of an earlier year only, 1003 with a January pay in a job kind the
 // name table does not know. 1004 has no record at all.
-void fillStandard(LedgerDb &db) {
+void fillStandard(LedgerDb& db)
+{
     db.kanri(202412);
     db.jinji(1001, u"山田　太郎"_s, 1);
     db.jinji(1002, u"鈴木　花子"_s, 2);
@@ -89,7 +91,8 @@ void fillStandard(LedgerDb &db) {
               {"SASIHK", 1483767}});
 }
 
-QStringList listTexts(const QListWidget &list) {
+QStringList listTexts(const QListWidget& list)
+{
     QStringList texts;
     for (int i = 0; i < list.count(); ++i)
         texts << list.item(i)->text();
@@ -102,12 +105,13 @@ protected:
     void SetUp() override { mox::setProgramId(u"mox030"_s); }
 
     // Loads the form on the database; false when the load ended the program.
-    bool load() {
+    bool load()
+    {
         m_form = std::make_unique<frmMox030>();
         m_form->setPrintFolder(m_db.path());
         try {
             m_form->Form_Load();
-        } catch (const mox::ProgramEnded &) {
+        } catch (const mox::ProgramEnded&) {
             return false;
         }
         m_form->show();
@@ -131,21 +135,24 @@ protected:
 class LedgerFormOn : public LedgerFormTest, public testing::WithParamInterface<Backend> {
 protected:
     LedgerFormOn() : LedgerFormTest(engine()) {}
-    void SetUp() override {
+    void SetUp() override
+    {
         if (GetParam() == Backend::Postgres && !mox030test::postgresConfigured())
             GTEST_SKIP() << "MOX_TEST_PGHOST names no PostgreSQL server";
         LedgerFormTest::SetUp();
     }
 
 private:
-    static Backend engine() {
+    static Backend engine()
+    {
         return mox030test::postgresConfigured() ? GetParam() : Backend::Sqlite;
     }
 };
 
-QStringList linesStartingWith(const QStringList &lines, const QString &start) {
+QStringList linesStartingWith(const QStringList& lines, const QString& start)
+{
     QStringList found;
-    for (const QString &l : lines) {
+    for (const QString& l : lines) {
         if (l.startsWith(start))
             found << l;
     }
@@ -154,7 +161,8 @@ QStringList linesStartingWith(const QStringList &lines, const QString &start) {
 
 } // namespace
 
-TEST_F(LedgerForm, ListsEmployeesWithPaymentsOfAnyYear) {
+TEST_F(LedgerForm, ListsEmployeesWithPaymentsOfAnyYear)
+{
     fillStandard(m_db);
     ASSERT_TRUE(load());
     EXPECT_TRUE(m_shell.boxes().empty());
@@ -169,19 +177,20 @@ TEST_F(LedgerForm, ListsEmployeesWithPaymentsOfAnyYear) {
                                QString(),   u"印　刷"_s, QString(), QString(),
                                QString(),   u"終　了"_s, QString(), QString()};
     for (int i = 0; i < 12; ++i) {
-        const auto *b = m_form->cmdPFKEY[static_cast<std::size_t>(i)];
+        const auto* b = m_form->cmdPFKEY[static_cast<std::size_t>(i)];
         EXPECT_EQ(b->text(), captions[i]) << i;
         EXPECT_EQ(b->isEnabled(), !captions[i].isEmpty()) << i;
     }
 }
 
-TEST_F(LedgerForm, FiscalYearFollowsTheProcessingMonth) {
+TEST_F(LedgerForm, FiscalYearFollowsTheProcessingMonth)
+{
     struct Case {
         int syorid;
-        const char16_t *from;
-        const char16_t *to;
-        const char16_t *label;
-        const char16_t *print;
+        const char16_t* from;
+        const char16_t* to;
+        const char16_t* label;
+        const char16_t* print;
     };
     // The label takes the era year of the processing month (a year back before April); the
     // page header the era year of the April the fiscal year starts in.
@@ -191,7 +200,7 @@ TEST_F(LedgerForm, FiscalYearFollowsTheProcessingMonth) {
         {201903, u"201804", u"201903", u"平成30年", u"平成 30 年"},
         {201912, u"201904", u"202003", u"令和 1年", u"平成 31 年"},
     };
-    for (const Case &c : cases) {
+    for (const Case& c : cases) {
         LedgerDb db;
         db.kanri(c.syorid);
         db.jinji(1, u"甲"_s, 1);
@@ -205,7 +214,8 @@ TEST_F(LedgerForm, FiscalYearFollowsTheProcessingMonth) {
     }
 }
 
-TEST_F(LedgerForm, MissingManagementRecordEndsTheProgram) {
+TEST_F(LedgerForm, MissingManagementRecordEndsTheProgram)
+{
     m_db.jinji(1001, u"山田　太郎"_s, 1);
     EXPECT_FALSE(load());
     ASSERT_EQ(m_shell.boxes().size(), 1u);
@@ -214,7 +224,8 @@ TEST_F(LedgerForm, MissingManagementRecordEndsTheProgram) {
     EXPECT_EQ(m_shell.boxes()[0].title, caption());
 }
 
-TEST_F(LedgerForm, EmptyPersonnelMasterEndsAfterItsMessage) {
+TEST_F(LedgerForm, EmptyPersonnelMasterEndsAfterItsMessage)
+{
     m_db.kanri(202412);
     EXPECT_FALSE(load());
     ASSERT_EQ(m_shell.boxes().size(), 1u);
@@ -222,7 +233,8 @@ TEST_F(LedgerForm, EmptyPersonnelMasterEndsAfterItsMessage) {
     EXPECT_EQ(m_shell.boxes()[0].icon, mox::MsgIcon::Exclamation);
 }
 
-TEST_F(LedgerForm, SelectAllAndClearByKey) {
+TEST_F(LedgerForm, SelectAllAndClearByKey)
+{
     fillStandard(m_db);
     ASSERT_TRUE(load());
     m_form->lstMain->item(1)->setSelected(true);
@@ -239,10 +251,11 @@ TEST_F(LedgerForm, SelectAllAndClearByKey) {
     EXPECT_TRUE(m_shell.boxes().empty());
 }
 
-TEST_F(LedgerForm, ClicksAndSpaceToggleSingleItems) {
+TEST_F(LedgerForm, ClicksAndSpaceToggleSingleItems)
+{
     fillStandard(m_db);
     ASSERT_TRUE(load());
-    QListWidget &list = *m_form->lstMain;
+    QListWidget& list = *m_form->lstMain;
     const QRect first = list.visualItemRect(list.item(0));
     const QRect third = list.visualItemRect(list.item(2));
     QTest::mouseClick(list.viewport(), Qt::LeftButton, {}, first.center());
@@ -260,14 +273,15 @@ TEST_F(LedgerForm, ClicksAndSpaceToggleSingleItems) {
 
 // Shift with a click or an arrow selects the range from the item last clicked or moved to,
 // keeping what was selected before; Ctrl-click and Space toggle one item; F2 clears a range too.
-TEST_F(LedgerForm, ShiftSelectsARangeAndCtrlClickTogglesOne) {
+TEST_F(LedgerForm, ShiftSelectsARangeAndCtrlClickTogglesOne)
+{
     fillStandard(m_db);
     for (int code = 1011; code <= 1015; ++code) {
         m_db.jinji(code, u"職員%1"_s.arg(code), 1);
         m_db.kyuyo(code, 1, 202404, 1);
     }
     ASSERT_TRUE(load());
-    QListWidget &list = *m_form->lstMain;
+    QListWidget& list = *m_form->lstMain;
     ASSERT_EQ(list.count(), 8);
     const auto selectedRows = [&list] {
         QList<int> rows;
@@ -313,15 +327,17 @@ TEST_F(LedgerForm, ShiftSelectsARangeAndCtrlClickTogglesOne) {
     EXPECT_TRUE(m_shell.boxes().empty());
 }
 
-TEST_F(LedgerForm, KeysWithoutAFunctionAreSwallowed) {
+TEST_F(LedgerForm, KeysWithoutAFunctionAreSwallowed)
+{
     fillStandard(m_db);
     ASSERT_TRUE(load());
 
     struct KeySpy : QObject {
         QList<int> keys;
-        bool eventFilter(QObject *, QEvent *e) override {
+        bool eventFilter(QObject*, QEvent* e) override
+        {
             if (e->type() == QEvent::KeyPress)
-                keys << static_cast<QKeyEvent *>(e)->key();
+                keys << static_cast<QKeyEvent*>(e)->key();
             return false;
         }
     } spy;
@@ -335,7 +351,8 @@ TEST_F(LedgerForm, KeysWithoutAFunctionAreSwallowed) {
     EXPECT_FALSE(m_shell.ended());
 }
 
-TEST_F(LedgerForm, PrintWithoutSelectionAsksForOne) {
+TEST_F(LedgerForm, PrintWithoutSelectionAsksForOne)
+{
     fillStandard(m_db);
     ASSERT_TRUE(load());
     m_form->cmdPFKEY[0]->setFocus();
@@ -349,7 +366,8 @@ TEST_F(LedgerForm, PrintWithoutSelectionAsksForOne) {
     EXPECT_FALSE(QFile::exists(m_db.path() + u"/OVL.TMP"_s));
 }
 
-TEST_F(LedgerForm, EndKeyClosesAndEnds) {
+TEST_F(LedgerForm, EndKeyClosesAndEnds)
+{
     fillStandard(m_db);
     ASSERT_TRUE(load());
     EXPECT_THROW(m_form->cmdPFKEY_Click(9), mox::ProgramEnded);
@@ -357,7 +375,8 @@ TEST_F(LedgerForm, EndKeyClosesAndEnds) {
     EXPECT_FALSE(QFile::exists(m_db.path() + u"/OVL.TMP"_s));
 }
 
-TEST_F(LedgerForm, PrintsTheChosenLedgersAndEnds) {
+TEST_F(LedgerForm, PrintsTheChosenLedgersAndEnds)
+{
     fillStandard(m_db);
     ASSERT_TRUE(load());
     m_form->prsPF01();
@@ -388,13 +407,14 @@ TEST_F(LedgerForm, PrintsTheChosenLedgersAndEnds) {
 
 // What the wait window shows while the run goes: each chosen employee (a page or not), then
 // each page the print component draws.
-TEST_F(LedgerForm, WaitWindowCountsLedgersThenPages) {
+TEST_F(LedgerForm, WaitWindowCountsLedgersThenPages)
+{
     fillStandard(m_db);
     ASSERT_TRUE(load());
     QStringList shown;
     m_shell.setOnDoEvents([&] {
-        for (QWidget *w : QApplication::topLevelWidgets()) {
-            if (auto *wait = qobject_cast<mox::frmOMACHI *>(w);
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            if (auto* wait = qobject_cast<mox::frmOMACHI*>(w);
                 wait && wait->isVisible() && wait->prgShori->isVisible())
                 shown << wait->prgShori->text();
         }
@@ -410,7 +430,8 @@ TEST_F(LedgerForm, WaitWindowCountsLedgersThenPages) {
     EXPECT_EQ(shown.last(), u"印刷 2 / 2 ページ"_s);
 }
 
-TEST_F(LedgerForm, PrintSectionOpenZeroLeavesThePdfUnshown) {
+TEST_F(LedgerForm, PrintSectionOpenZeroLeavesThePdfUnshown)
+{
     fillStandard(m_db);
     {
         QFile ini(m_db.path() + u"/MOX.INI"_s);
@@ -425,7 +446,8 @@ TEST_F(LedgerForm, PrintSectionOpenZeroLeavesThePdfUnshown) {
     EXPECT_TRUE(m_shell.openedUrls().empty());
 }
 
-TEST_F(LedgerForm, NoRecordsInTheYearPrintsNothing) {
+TEST_F(LedgerForm, NoRecordsInTheYearPrintsNothing)
+{
     fillStandard(m_db);
     ASSERT_TRUE(load());
     m_form->lstMain->item(1)->setSelected(true);
@@ -439,7 +461,8 @@ TEST_F(LedgerForm, NoRecordsInTheYearPrintsNothing) {
     EXPECT_TRUE(m_shell.openedUrls().empty());
 }
 
-TEST_F(LedgerForm, CommandFileThatCannotBeMadeIsReported) {
+TEST_F(LedgerForm, CommandFileThatCannotBeMadeIsReported)
+{
     fillStandard(m_db);
     ASSERT_TRUE(load());
     m_form->setPrintFolder(m_db.path() + u"/missing"_s);
@@ -451,7 +474,8 @@ TEST_F(LedgerForm, CommandFileThatCannotBeMadeIsReported) {
     EXPECT_EQ(m_shell.boxes()[0].title, caption());
 }
 
-TEST_F(LedgerForm, FailingPrintComponentIsReported) {
+TEST_F(LedgerForm, FailingPrintComponentIsReported)
+{
     fillStandard(m_db);
     ASSERT_TRUE(load());
     // A folder in the place of the printed file makes the component fail to write it.
@@ -465,14 +489,15 @@ TEST_F(LedgerForm, FailingPrintComponentIsReported) {
     EXPECT_TRUE(QFile::exists(m_db.path() + u"/OVL.TMP"_s));
 }
 
-TEST_F(LedgerForm, AmountsBeyondTheMoneyTypeAreReportedNotWrapped) {
+TEST_F(LedgerForm, AmountsBeyondTheMoneyTypeAreReportedNotWrapped)
+{
     fillStandard(m_db);
     // Two salaries that each fit, and whose sum in the months total does not.
     const qlonglong huge = 900'000'000'000'000;
     m_db.kyuyo(1004, 1, 202405, 1, {{"KYURYO", huge}});
     m_db.kyuyo(1004, 1, 202406, 1, {{"KYURYO", huge}});
     ASSERT_TRUE(load());
-    const QList<QListWidgetItem *> items = m_form->lstMain->findItems(u"高橋"_s, Qt::MatchContains);
+    const QList<QListWidgetItem*> items = m_form->lstMain->findItems(u"高橋"_s, Qt::MatchContains);
     ASSERT_EQ(items.size(), 1);
     items[0]->setSelected(true);
     EXPECT_THROW(m_form->cmdPFKEY_Click(5), mox::ProgramEnded);
@@ -486,7 +511,8 @@ TEST_F(LedgerForm, AmountsBeyondTheMoneyTypeAreReportedNotWrapped) {
 // The list of a few hundred staff: the finds of one employee after another are answered many
 // at a time, so the statements stay few whatever the staff; what another desk committed
 // meanwhile is in the next list.
-TEST_F(LedgerForm, ListOfHundredsTakesAFewStatementsAndShowsCommittedChanges) {
+TEST_F(LedgerForm, ListOfHundredsTakesAFewStatementsAndShowsCommittedChanges)
+{
     m_db.kanri(202412);
     for (int code = 1; code <= 300; ++code) {
         m_db.jinji(code, u"職員%1"_s.arg(code), 1);
@@ -509,9 +535,8 @@ TEST_F(LedgerForm, ListOfHundredsTakesAFewStatementsAndShowsCommittedChanges) {
     EXPECT_EQ(m_form->lstMain->item(2)->data(Qt::UserRole).toInt(), 3);
 }
 
-INSTANTIATE_TEST_SUITE_P(Engines, LedgerFormOn,
-                         testing::Values(Backend::Sqlite, Backend::Postgres),
-                         [](const auto &p) {
+INSTANTIATE_TEST_SUITE_P(Engines, LedgerFormOn, testing::Values(Backend::Sqlite, Backend::Postgres),
+                         [](const auto& p) {
                              return p.param == Backend::Sqlite ? "Sqlite" : "Postgres";
                          });
 
@@ -519,7 +544,8 @@ INSTANTIATE_TEST_SUITE_P(Engines, LedgerFormOn,
 // amount over the annual deduction total, and an early end); a character outside code page 932
 // would make the file unreadable to the print component. Both print cleaned, and the run ends
 // saying how many characters it changed.
-TEST_P(LedgerFormOn, TextsArePrintedCleanedAndTheChangesCounted) {
+TEST_P(LedgerFormOn, TextsArePrintedCleanedAndTheChangesCounted)
+{
     m_db.kanri(202412, u"本庁\r\nED "_s);
     m_db.jinji(1001, u"\U00020BB7田　太郎\nTE 1830051530100100  999,999"_s, 1);
     m_db.kyuyo(1001, 1, 202404, 1, {{"KYURYO", 300000}, {"KOUGOK", 1000}});
@@ -547,7 +573,8 @@ TEST_P(LedgerFormOn, TextsArePrintedCleanedAndTheChangesCounted) {
 // The list finds each employee's first payment record; one without any is left out without a
 // word (see ListsEmployeesWithPaymentsOfAnyYear). A payment table that cannot be opened ends the
 // program with the status of the open, not with the finds that follow it.
-TEST_P(LedgerFormOn, ListReportsAPaymentTableThatCannotBeOpened) {
+TEST_P(LedgerFormOn, ListReportsAPaymentTableThatCannotBeOpened)
+{
     fillStandard(m_db);
     m_db.exec(u"mox.db"_s, u"DROP TABLE \"GKKYUYO\""_s);
     EXPECT_FALSE(load());
@@ -561,7 +588,8 @@ TEST_P(LedgerFormOn, ListReportsAPaymentTableThatCannotBeOpened) {
 // The print run looks each chosen employee up in the personnel master before it reads his
 // payments. One removed since the list was made gets no page (a ledger without name or code) and
 // the others print; a find that fails stops the run with its status, leaving no command file.
-TEST_P(LedgerFormOn, PrintRunLooksEachEmployeeUpFirst) {
+TEST_P(LedgerFormOn, PrintRunLooksEachEmployeeUpFirst)
+{
     fillStandard(m_db);
     ASSERT_TRUE(load());
     m_form->prsPF01();
@@ -575,7 +603,8 @@ TEST_P(LedgerFormOn, PrintRunLooksEachEmployeeUpFirst) {
     EXPECT_TRUE(QFile::exists(pdfPath()));
 }
 
-TEST_P(LedgerFormOn, PrintRunStopsAtAFailingFindOfThePersonnelMaster) {
+TEST_P(LedgerFormOn, PrintRunStopsAtAFailingFindOfThePersonnelMaster)
+{
     fillStandard(m_db);
     ASSERT_TRUE(load());
     m_form->prsPF01();

@@ -27,17 +27,19 @@
 
 namespace mox030test {
 
-using Fields = std::initializer_list<std::pair<const char *, QVariant>>;
+using Fields = std::initializer_list<std::pair<const char*, QVariant>>;
 
 enum class Backend { Sqlite, Postgres };
 
-inline bool postgresConfigured() {
+inline bool postgresConfigured()
+{
     return !qEnvironmentVariableIsEmpty("MOX_TEST_PGHOST");
 }
 
 class LedgerDb {
 public:
-    explicit LedgerDb(Backend backend = Backend::Sqlite) : m_backend(backend) {
+    explicit LedgerDb(Backend backend = Backend::Sqlite) : m_backend(backend)
+    {
         EXPECT_TRUE(m_dir.isValid());
         if (m_backend == Backend::Postgres)
             writePgIni();
@@ -60,8 +62,9 @@ public:
                 {"NENST2", 20190501}});
     }
 
-    ~LedgerDb() {
-        for (const QString &name : std::as_const(m_open)) {
+    ~LedgerDb()
+    {
+        for (const QString& name : std::as_const(m_open)) {
             QSqlDatabase::database(name).close();
             QSqlDatabase::removeDatabase(name);
         }
@@ -84,7 +87,8 @@ public:
 
     QString path() const { return m_dir.path(); }
 
-    void kanri(int syorid, const QVariant &syozoku = QStringLiteral("本庁")) {
+    void kanri(int syorid, const QVariant& syozoku = QStringLiteral("本庁"))
+    {
         insert(QStringLiteral("mox.db"), QStringLiteral("GKKANRI"),
                {{"KEY", QStringLiteral("KANRI")},
                 {"SYORID", syorid},
@@ -92,44 +96,50 @@ public:
                 {"SYOZOKU", syozoku}});
     }
 
-    void jinji(int code, const QString &name, int syosyu) {
+    void jinji(int code, const QString& name, int syosyu)
+    {
         insert(QStringLiteral("mox.db"), QStringLiteral("GKJINJI"),
                {{"SYOKCD", code}, {"SIMKNJ", name}, {"SYOSYU", syosyu}});
     }
 
     /// One payment record; amount fields not named are 0.
-    void kyuyo(int code, int kind, int ym, int seq, Fields amounts = {}) {
+    void kyuyo(int code, int kind, int ym, int seq, Fields amounts = {})
+    {
         QList<std::pair<QString, QVariant>> all{{QStringLiteral("SYOKCD"), code},
                                                 {QStringLiteral("KYUSYU"), kind},
                                                 {QStringLiteral("SKYUYM"), ym},
                                                 {QStringLiteral("KYUSEQ"), seq}};
-        for (const auto &[f, v] : amounts)
+        for (const auto& [f, v] : amounts)
             all.append({QString::fromUtf8(f), v});
         insertList(QStringLiteral("mox.db"), QStringLiteral("GKKYUYO"), all);
     }
 
-    void insert(const QString &file, const QString &table, Fields fields) {
+    void insert(const QString& file, const QString& table, Fields fields)
+    {
         QList<std::pair<QString, QVariant>> all;
-        for (const auto &[f, v] : fields)
+        for (const auto& [f, v] : fields)
             all.append({QString::fromUtf8(f), v});
         insertList(file, table, all);
     }
 
     /// Runs \p sql on the database \p file ("mox.db" is the payroll database on either engine)
     /// behind the programs' backs: a table dropped, a record deleted by another desk.
-    void exec(const QString &file, const QString &sql) {
+    void exec(const QString& file, const QString& sql)
+    {
         QSqlQuery q(open(file));
         EXPECT_TRUE(q.exec(sql)) << q.lastError().text().toStdString();
     }
 
 private:
-    QString pgName() const {
+    QString pgName() const
+    {
         return QStringLiteral("mox030_test_%1_%2")
             .arg(QCoreApplication::applicationPid())
             .arg(m_id);
     }
 
-    QSqlDatabase pgConnection(const QString &name, const QString &database) const {
+    QSqlDatabase pgConnection(const QString& name, const QString& database) const
+    {
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), name);
         db.setDatabaseName(database);
         db.setHostName(qEnvironmentVariable("MOX_TEST_PGHOST"));
@@ -138,7 +148,8 @@ private:
         return db;
     }
 
-    void writePgIni() {
+    void writePgIni()
+    {
         QFile f(m_dir.filePath(QStringLiteral("MOX.INI")));
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
         f.write(QStringLiteral("[Database]\nDriver=QPSQL\nDatabase=%1\nHost=%2\nPort=%3\nUser=%4\n")
@@ -148,7 +159,8 @@ private:
                     .toUtf8());
     }
 
-    void writeIni(const QString &name, const QString &database) {
+    void writeIni(const QString& name, const QString& database)
+    {
         QFile f(m_dir.filePath(name));
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
         f.write("[Database]\nDriver=QSQLITE\nDatabase=" + database.toUtf8() + "\n");
@@ -156,7 +168,8 @@ private:
 
     // One connection per database file, kept while the fixture lives. The test data need no
     // durability, so nothing waits for the disk.
-    QSqlDatabase open(const QString &file) {
+    QSqlDatabase open(const QString& file)
+    {
         const QString name = QStringLiteral("ledgertest-%1-%2").arg(m_id).arg(file);
         if (QSqlDatabase::contains(name))
             return QSqlDatabase::database(name);
@@ -174,7 +187,8 @@ private:
         return db;
     }
 
-    void createSchema(const QString &ini, mox::Status (*create)(const KorDAO::DatabaseHandle &)) {
+    void createSchema(const QString& ini, mox::Status (*create)(const KorDAO::DatabaseHandle&))
+    {
         KorDAO::clsDbAccess db;
         db.setDBIniNameString(ini);
         db.setCreateIfMissing(true);
@@ -184,11 +198,12 @@ private:
         EXPECT_EQ(db.DAO_DBClose(), 0);
     }
 
-    void insertList(const QString &file, const QString &table,
-                    const QList<std::pair<QString, QVariant>> &fields) {
+    void insertList(const QString& file, const QString& table,
+                    const QList<std::pair<QString, QVariant>>& fields)
+    {
         QStringList names;
         QStringList marks;
-        for (const auto &f : fields) {
+        for (const auto& f : fields) {
             names << u'"' + f.first + u'"';
             marks << QStringLiteral("?");
         }
@@ -197,7 +212,7 @@ private:
             QSqlQuery q(db);
             q.prepare(QStringLiteral("INSERT INTO \"%1\" (%2) VALUES (%3)")
                           .arg(table, names.join(u','), marks.join(u',')));
-            for (const auto &f : fields)
+            for (const auto& f : fields)
                 q.addBindValue(f.second);
             EXPECT_TRUE(q.exec()) << q.lastError().text().toStdString();
         }
@@ -209,7 +224,8 @@ private:
     QStringList m_open;
     int m_id = nextId();
 
-    static int nextId() {
+    static int nextId()
+    {
         static int id = 0;
         return ++id;
     }

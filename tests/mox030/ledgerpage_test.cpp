@@ -12,15 +12,17 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-Currency yen(std::int64_t v) {
+Currency yen(std::int64_t v)
+{
     return Currency::fromYen(v);
 }
 
 // The text lines of one page, keyed by their eight position digits.
 class PageLines {
 public:
-    explicit PageLines(const QStringList &lines) {
-        for (const QString &l : lines) {
+    explicit PageLines(const QStringList& lines)
+    {
+        for (const QString& l : lines) {
             if (!l.startsWith(u"TE "_s))
                 continue;
             m_count++;
@@ -29,7 +31,8 @@ public:
         }
     }
     // The text at column x and line y (in tenths), e.g. at(175, 265).
-    QString at(int x10, int y10) const {
+    QString at(int x10, int y10) const
+    {
         const QString key = QString::number(x10).rightJustified(4, u'0') +
                             QString::number(y10).rightJustified(4, u'0');
         return m_texts.value(key, u"<none>"_s);
@@ -44,12 +47,14 @@ private:
 
 class LedgerPage : public testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         ASSERT_TRUE(m_dir.isValid());
         m_prt.setPrtPath(m_dir.path());
         m_prt.prsOvlStart(11, 1);
     }
-    PageLines finish() {
+    PageLines finish()
+    {
         m_prt.prsOvlEnd();
         EXPECT_TRUE(m_prt.status().ok());
         return PageLines(mox030test::readLines(m_dir.filePath(u"OVL.TMP"_s)));
@@ -61,7 +66,8 @@ protected:
 
 } // namespace
 
-TEST(LedgerLinePos, PrintedRowsAndTheRest) {
+TEST(LedgerLinePos, PrintedRowsAndTheRest)
+{
     EXPECT_EQ(prfLinePos(1), *Currency::parse(u"11.5"));
     EXPECT_EQ(prfLinePos(9), *Currency::parse(u"27.5"));
     EXPECT_EQ(prfLinePos(12), *Currency::parse(u"33.5"));
@@ -75,7 +81,8 @@ TEST(LedgerLinePos, PrintedRowsAndTheRest) {
         EXPECT_EQ(prfLinePos(r), Currency()) << r;
 }
 
-TEST_F(LedgerPage, HeaderTextsAndTheirPositions) {
+TEST_F(LedgerPage, HeaderTextsAndTheirPositions)
+{
     SyokuMei names;
     names[3] = u"教諭"_s + QString(18, u' ');
     LedgerHeader h{u"令和  6 年"_s, 1234, 3, u"山田　太郎"_s, u"教育委員会"_s, u"本庁"_s};
@@ -96,7 +103,8 @@ TEST_F(LedgerPage, HeaderTextsAndTheirPositions) {
     EXPECT_EQ(lines[12], u"TE 1880006530100100()"_s);
 }
 
-TEST_F(LedgerPage, RowsWithoutDataStayBlankWhileTotalsShowZero) {
+TEST_F(LedgerPage, RowsWithoutDataStayBlankWhileTotalsShowZero)
+{
     Ruikei g;
     g.row(1).DataFlag = true;
     g.row(1).Kin(1) = yen(312'400);
@@ -122,21 +130,22 @@ TEST_F(LedgerPage, RowsWithoutDataStayBlankWhileTotalsShowZero) {
     EXPECT_FALSE(p.has(130, 455));
 }
 
-TEST_F(LedgerPage, NegativeYearEndFigureMovesIntoTheDeductions) {
+TEST_F(LedgerPage, NegativeYearEndFigureMovesIntoTheDeductions)
+{
     Ruikei g;
-    RuikeiRow &dec = g.row(9);
+    RuikeiRow& dec = g.row(9);
     dec.DataFlag = true;
     dec.Kin(22) = yen(300'000);
     dec.Kin(28) = yen(-1'200);
     dec.Kin(29) = yen(50'000);
     dec.Kin(30) = yen(250'000);
-    RuikeiRow &jan = g.row(10);
+    RuikeiRow& jan = g.row(10);
     jan.DataFlag = true;
     jan.Kin(22) = yen(300'000);
     jan.Kin(28) = yen(1'200);
     jan.Kin(29) = yen(50'000);
     jan.Kin(30) = yen(250'000);
-    RuikeiRow &annual = g.row(19);
+    RuikeiRow& annual = g.row(19);
     annual.Kin(22) = yen(600'000);
     annual.Kin(28) = yen(-1'200);
     annual.Kin(29) = yen(101'200);

@@ -10,7 +10,8 @@
 
 namespace mox030test {
 
-inline QByteArray readBytes(const QString &path) {
+inline QByteArray readBytes(const QString& path)
+{
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly))
         return {};
@@ -18,7 +19,8 @@ inline QByteArray readBytes(const QString &path) {
 }
 
 /// The lines of a CP932 command file, without their CR LF.
-inline QStringList readLines(const QString &path) {
+inline QStringList readLines(const QString& path)
+{
     QStringDecoder dec("windows-31j");
     QString all = dec.decode(readBytes(path));
     QStringList lines = all.split(QStringLiteral("\r\n"));

@@ -6,11 +6,13 @@ using namespace mox030;
 
 namespace {
 
-Currency yen(std::int64_t v) {
+Currency yen(std::int64_t v)
+{
     return Currency::fromYen(v);
 }
 
-KyuyoRecord record(short kind, short seq, int ym) {
+KyuyoRecord record(short kind, short seq, int ym)
+{
     KyuyoRecord r;
     r.KYUSYU = kind;
     r.KYUSEQ = seq;
@@ -19,14 +21,16 @@ KyuyoRecord record(short kind, short seq, int ym) {
 }
 
 // A record whose amount n holds n yen, so each amount's path through the grid is visible.
-KyuyoRecord numbered(short kind, short seq, int ym) {
+KyuyoRecord numbered(short kind, short seq, int ym)
+{
     KyuyoRecord r = record(kind, seq, ym);
     for (int n = 1; n <= 30; ++n)
         r.Kin(n) = n == 27 ? Currency() : yen(n);
     return r;
 }
 
-KyuyoRecord withNenfus(short kind, short seq, int ym, std::int64_t nenfus) {
+KyuyoRecord withNenfus(short kind, short seq, int ym, std::int64_t nenfus)
+{
     KyuyoRecord r = record(kind, seq, ym);
     r.Kin(28) = yen(nenfus);
     return r;
@@ -35,10 +39,10 @@ KyuyoRecord withNenfus(short kind, short seq, int ym, std::int64_t nenfus) {
 } // namespace
 
 struct RowCase {
-    const char *name;
+    const char* name;
     short kind;
     short seq;
-    const char16_t *ym;
+    const char16_t* ym;
     short want;
 };
 
@@ -67,15 +71,17 @@ constexpr RowCase kRowCases[] = {
 
 class RuikeiRowNo : public testing::TestWithParam<RowCase> {};
 
-TEST_P(RuikeiRowNo, MapsKindSequenceAndMonth) {
-    const RowCase &c = GetParam();
+TEST_P(RuikeiRowNo, MapsKindSequenceAndMonth)
+{
+    const RowCase& c = GetParam();
     EXPECT_EQ(prfRowNo(c.kind, c.seq, QStringView(c.ym)), c.want);
 }
 
 INSTANTIATE_TEST_SUITE_P(All, RuikeiRowNo, testing::ValuesIn(kRowCases),
-                         [](const auto &p) { return std::string(p.param.name); });
+                         [](const auto& p) { return std::string(p.param.name); });
 
-TEST(RuikeiSum, MonthsTotalCarriesEveryAmountButBonusTotalOnlyTheBonusColumns) {
+TEST(RuikeiSum, MonthsTotalCarriesEveryAmountButBonusTotalOnlyTheBonusColumns)
+{
     Ruikei g;
     addKyuyoRecord(g, numbered(1, 1, 202404));
     addKyuyoRecord(g, numbered(1, 2, 202501));
@@ -101,7 +107,8 @@ TEST(RuikeiSum, MonthsTotalCarriesEveryAmountButBonusTotalOnlyTheBonusColumns) {
     EXPECT_FALSE(g.row(19).DataFlag);
 }
 
-TEST(RuikeiSum, AnnualTotalIsRebuiltNotSummed) {
+TEST(RuikeiSum, AnnualTotalIsRebuiltNotSummed)
+{
     Ruikei g;
     KyuyoRecord april = record(1, 1, 202404);
     april.Kin(1) = yen(300'000);
@@ -117,11 +124,11 @@ TEST(RuikeiSum, AnnualTotalIsRebuiltNotSummed) {
     KyuyoRecord separate = record(3, 1, 202410);
     separate.Kin(2) = yen(1'000);
     separate.Kin(25) = yen(300);
-    for (const KyuyoRecord &r : {april, bonus, separate})
+    for (const KyuyoRecord& r : {april, bonus, separate})
         addKyuyoRecord(g, r);
     finishRuikei(g);
 
-    const RuikeiRow &a = g.row(19);
+    const RuikeiRow& a = g.row(19);
     EXPECT_EQ(a.Kin(1), yen(300'000));
     EXPECT_EQ(a.Kin(2), yen(1'000));
     EXPECT_EQ(a.Kin(19), yen(500'000));
@@ -132,8 +139,9 @@ TEST(RuikeiSum, AnnualTotalIsRebuiltNotSummed) {
     EXPECT_EQ(a.Kin(27), Currency());
 }
 
-TEST(RuikeiSum, LeftOutAndRowlessRecordsChangeNothing) {
-    for (const KyuyoRecord &r : {numbered(1, 8, 202412), numbered(2, 0, 202503),
+TEST(RuikeiSum, LeftOutAndRowlessRecordsChangeNothing)
+{
+    for (const KyuyoRecord& r : {numbered(1, 8, 202412), numbered(2, 0, 202503),
                                  numbered(2, 0, 202409), numbered(7, 1, 202404)}) {
         Ruikei g;
         EXPECT_FALSE(addKyuyoRecord(g, r));
@@ -146,7 +154,8 @@ TEST(RuikeiSum, LeftOutAndRowlessRecordsChangeNothing) {
     }
 }
 
-TEST(RuikeiSum, MarchNumberedBonusFillsRowSixteenOnly) {
+TEST(RuikeiSum, MarchNumberedBonusFillsRowSixteenOnly)
+{
     Ruikei g;
     EXPECT_TRUE(addKyuyoRecord(g, numbered(5, 3, 202503)));
     finishRuikei(g);
@@ -157,9 +166,10 @@ TEST(RuikeiSum, MarchNumberedBonusFillsRowSixteenOnly) {
     EXPECT_EQ(g.row(19).Kin(29), Currency());
 }
 
-TEST(RuikeiYearEnd, DecemberSalaryThenSeparatePayment) {
+TEST(RuikeiYearEnd, DecemberSalaryThenSeparatePayment)
+{
     struct Case {
-        const char *name;
+        const char* name;
         std::int64_t december;
         std::int64_t separate;
         std::int64_t want;
@@ -170,7 +180,7 @@ TEST(RuikeiYearEnd, DecemberSalaryThenSeparatePayment) {
         {"PositiveDecemberIsReplacedEvenByARefund", 2000, -500, -500},
         {"ZeroAndRefundAddUp", 0, -500, -500},
     };
-    for (const Case &c : cases) {
+    for (const Case& c : cases) {
         Ruikei g;
         addKyuyoRecord(g, withNenfus(1, 1, 202412, c.december));
         addKyuyoRecord(g, withNenfus(3, 1, 202501, c.separate));
@@ -182,7 +192,8 @@ TEST(RuikeiYearEnd, DecemberSalaryThenSeparatePayment) {
     }
 }
 
-TEST(RuikeiYearEnd, OnlySequenceOneDecemberSalarySetsTheAnnualFigure) {
+TEST(RuikeiYearEnd, OnlySequenceOneDecemberSalarySetsTheAnnualFigure)
+{
     Ruikei g;
     addKyuyoRecord(g, withNenfus(1, 1, 202412, -3000));
     addKyuyoRecord(g, withNenfus(3, 1, 202412, -500));
@@ -195,7 +206,8 @@ TEST(RuikeiYearEnd, OnlySequenceOneDecemberSalarySetsTheAnnualFigure) {
     EXPECT_EQ(g.row(9).Kin(28), yen(-3000 - 100 - 7000 - 7000));
 }
 
-TEST(RuikeiYearEnd, NegativeAnnualFigureRaisesDeductions) {
+TEST(RuikeiYearEnd, NegativeAnnualFigureRaisesDeductions)
+{
     for (std::int64_t f : {-3000, 3000}) {
         Ruikei g;
         KyuyoRecord dec = withNenfus(1, 1, 202412, f);

@@ -34,10 +34,10 @@ mox110::BonusScreen everyFieldSet()
     s.txtTxt2 = u"二行目"_s;
     s.txtTxt3 = u"三行目"_s;
     std::int64_t v = 100'001;
-    for (Currency* c : {&s.nu1Kyuryo, &s.nu1Ktyogk, &s.nu1Styogk, &s.nu1Fuyote, &s.nu1Kmchiiki,
-                        &s.nu1Kbchiiki, &s.nu1Kimatu, &s.nu1Kinben, &s.nu1Kenko, &s.nu1Kosei,
-                        &s.nu1Koyou, &s.nu1Syotok, &s.nu1Zenkaz, &s.nu1Zenzei, &s.nu1Ssikyu,
-                        &s.nu1Hkzegk, &s.nu1Syagok, &s.nu1Kazeig, &s.nu1Kougok, &s.nu1Sasihk})
+    for (Currency* c : {&s.nu1Kyuryo,   &s.nu1Ktyogk, &s.nu1Styogk, &s.nu1Fuyote, &s.nu1Kmchiiki,
+                        &s.nu1Kbchiiki, &s.nu1Kimatu, &s.nu1Kinben, &s.nu1Kenko,  &s.nu1Kosei,
+                        &s.nu1Koyou,    &s.nu1Syotok, &s.nu1Zenkaz, &s.nu1Zenzei, &s.nu1Ssikyu,
+                        &s.nu1Hkzegk,   &s.nu1Syagok, &s.nu1Kazeig, &s.nu1Kougok, &s.nu1Sasihk})
         *c = yen(v++);
     s.txtKmritu = u"1.27500"_s;
     s.txtKbritu = u"0.95250"_s;
@@ -88,21 +88,21 @@ TEST(BoxBindings, EveryValueOfTheScreenGoesToItsOwnBoxAndBack)
 enum class Expect { Nothing, Keisan, ZaisekiKeisan };
 
 const std::map<QString, Expect> kRecalcOfBox = {
-    {u"nu1Kmmm"_s, Expect::ZaisekiKeisan},  {u"nu1Kmdd"_s, Expect::ZaisekiKeisan},
-    {u"nu1Kbmm"_s, Expect::ZaisekiKeisan},  {u"nu1Kbdd"_s, Expect::ZaisekiKeisan},
-    {u"nu1Kyuryo"_s, Expect::Keisan},       {u"nu1Ktyogk"_s, Expect::Keisan},
-    {u"nu1Styogk"_s, Expect::Keisan},       {u"nu1Fuyote"_s, Expect::Keisan},
-    {u"nu1Kmchiiki"_s, Expect::Keisan},     {u"nu1Kbchiiki"_s, Expect::Keisan},
-    {u"nu1Kimatu"_s, Expect::Keisan},       {u"nu1Kinben"_s, Expect::Keisan},
-    {u"nu1Kenko"_s, Expect::Keisan},        {u"nu1Kosei"_s, Expect::Keisan},
-    {u"nu1Koyou"_s, Expect::Keisan},        {u"nu1Syotok"_s, Expect::Keisan},
-    {u"nu1Zenkaz"_s, Expect::Keisan},       {u"nu1Zenzei"_s, Expect::Keisan},
-    {u"nu1Zeirit"_s, Expect::Keisan},       {u"nu1Kankmritu"_s, Expect::Nothing},
-    {u"nu1Kankbritu"_s, Expect::Nothing},   {u"nu1Kmkikan"_s, Expect::Nothing},
-    {u"nu1Kbkikan"_s, Expect::Nothing},     {u"nu1Ssikyu"_s, Expect::Nothing},
-    {u"nu1Hkzegk"_s, Expect::Nothing},      {u"nu1Syagok"_s, Expect::Nothing},
-    {u"nu1Kazeig"_s, Expect::Nothing},      {u"nu1Kougok"_s, Expect::Nothing},
-    {u"nu1Sasihk"_s, Expect::Nothing},      {u"nu1Fsinsu"_s, Expect::Nothing},
+    {u"nu1Kmmm"_s, Expect::ZaisekiKeisan}, {u"nu1Kmdd"_s, Expect::ZaisekiKeisan},
+    {u"nu1Kbmm"_s, Expect::ZaisekiKeisan}, {u"nu1Kbdd"_s, Expect::ZaisekiKeisan},
+    {u"nu1Kyuryo"_s, Expect::Keisan},      {u"nu1Ktyogk"_s, Expect::Keisan},
+    {u"nu1Styogk"_s, Expect::Keisan},      {u"nu1Fuyote"_s, Expect::Keisan},
+    {u"nu1Kmchiiki"_s, Expect::Keisan},    {u"nu1Kbchiiki"_s, Expect::Keisan},
+    {u"nu1Kimatu"_s, Expect::Keisan},      {u"nu1Kinben"_s, Expect::Keisan},
+    {u"nu1Kenko"_s, Expect::Keisan},       {u"nu1Kosei"_s, Expect::Keisan},
+    {u"nu1Koyou"_s, Expect::Keisan},       {u"nu1Syotok"_s, Expect::Keisan},
+    {u"nu1Zenkaz"_s, Expect::Keisan},      {u"nu1Zenzei"_s, Expect::Keisan},
+    {u"nu1Zeirit"_s, Expect::Keisan},      {u"nu1Kankmritu"_s, Expect::Nothing},
+    {u"nu1Kankbritu"_s, Expect::Nothing},  {u"nu1Kmkikan"_s, Expect::Nothing},
+    {u"nu1Kbkikan"_s, Expect::Nothing},    {u"nu1Ssikyu"_s, Expect::Nothing},
+    {u"nu1Hkzegk"_s, Expect::Nothing},     {u"nu1Syagok"_s, Expect::Nothing},
+    {u"nu1Kazeig"_s, Expect::Nothing},     {u"nu1Kougok"_s, Expect::Nothing},
+    {u"nu1Sasihk"_s, Expect::Nothing},     {u"nu1Fsinsu"_s, Expect::Nothing},
 };
 
 class BoxRecalculation : public ScreenTest {

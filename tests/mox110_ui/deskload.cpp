@@ -1,5 +1,5 @@
-// mox110_ui_deskload: several desks saving and deleting bonus records at random on one database, for
-// a while, then a check that nothing was lost.
+// mox110_ui_deskload: several desks saving and deleting bonus records at random on one database,
+// for a while, then a check that nothing was lost.
 //
 //     mox110_ui_deskload --engine sqlite|postgres [--processes 8] [--seconds 10] [--staff 40]
 //
@@ -176,8 +176,7 @@ void verify(KorDAO::clsDbAccess& db, const Tally& t, QStringList* problems)
         const QString token = kyuyo.TBRec()[u"NIREM1"].toString().trimmed();
         storedCodes.insert(code);
         const auto it = lastAction.find(code);
-        if (it == lastAction.end() || it->second.action == u"DELETE"_s ||
-            it->second.token != token)
+        if (it == lastAction.end() || it->second.action == u"DELETE"_s || it->second.token != token)
             *problems << u"employee %1 holds %2, not the last save"_s.arg(code).arg(token);
     }
     for (const auto& [code, last] : lastAction) {

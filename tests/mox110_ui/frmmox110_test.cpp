@@ -181,11 +181,11 @@ TEST_F(EntryScreen, NewEntryIsWorkedOutFromThePersonnelRecord)
     EXPECT_EQ(num("nu1Zenzei")->value(), yen(8'000));
     // Term-end base 300,000 + 12,000 + 10,000 dependants; regional 10 % of it; diligence base
     // without the dependants allowance.
-    EXPECT_EQ(num("nu1Kmchiiki")->value(), yen(32'200));  // 10 % of 322,000
-    EXPECT_EQ(num("nu1Kimatu")->value(), yen(451'605));   // 127.5 % of 354,200
-    EXPECT_EQ(num("nu1Kbchiiki")->value(), yen(31'200));  // 10 % of 312,000
-    EXPECT_EQ(num("nu1Kinben")->value(), yen(351'780));   // 102.5 % of 343,200
-    EXPECT_EQ(num("nu1Kenko")->value(), Currency());      // "0:控除しない"
+    EXPECT_EQ(num("nu1Kmchiiki")->value(), yen(32'200)); // 10 % of 322,000
+    EXPECT_EQ(num("nu1Kimatu")->value(), yen(451'605));  // 127.5 % of 354,200
+    EXPECT_EQ(num("nu1Kbchiiki")->value(), yen(31'200)); // 10 % of 312,000
+    EXPECT_EQ(num("nu1Kinben")->value(), yen(351'780));  // 102.5 % of 343,200
+    EXPECT_EQ(num("nu1Kenko")->value(), Currency());     // "0:控除しない"
     EXPECT_EQ(num("nu1Kazeig")->value(),
               num("nu1Ssikyu")->value() - num("nu1Hkzegk")->value() - num("nu1Syagok")->value());
     // Input mode 2: only the deduction classes take input; the previous month's figures have

@@ -35,8 +35,7 @@ protected:
     }
 
     // What \p action costs.
-    template <typename F>
-    static Cost cost(F action)
+    template <typename F> static Cost cost(F action)
     {
         const Cost before{KorDAO::statementsSent(), KorDAO::connectionsOpened()};
         action();

@@ -46,8 +46,10 @@ public:
 
     short save(std::int64_t kyuryo)
     {
-        const mox110::KyuyoValues values{{u"SYOKCD"_s, kRegular},   {u"KYUSYU"_s, 2},
-                                         {u"SKYUYM"_s, kDecember},  {u"KYUSEQ"_s, 0},
+        const mox110::KyuyoValues values{{u"SYOKCD"_s, kRegular},
+                                         {u"KYUSYU"_s, 2},
+                                         {u"SKYUYM"_s, kDecember},
+                                         {u"KYUSEQ"_s, 0},
                                          {u"KYURYO"_s, QVariant::fromValue(yen(kyuryo))}};
         return mox110::saveKyuyo(m_tb, criteria(), m_seen, values).status;
     }
@@ -69,9 +71,9 @@ private:
 
 struct Race {
     const char* name;
-    bool storedBefore;  // a bonus record exists when both desks call up
-    bool otherDeletes;  // the other desk deletes (else it saves 777,777)
-    int key;            // what the screen presses afterwards: 12 save, 5 delete
+    bool storedBefore; // a bonus record exists when both desks call up
+    bool otherDeletes; // the other desk deletes (else it saves 777,777)
+    int key;           // what the screen presses afterwards: 12 save, 5 delete
     const QString* message;
 };
 
@@ -116,8 +118,7 @@ protected:
     Backend m_backend = Backend::Sqlite;
 };
 
-class TwoDesks : public DeskTest,
-                 public testing::WithParamInterface<std::tuple<Backend, Race>> {
+class TwoDesks : public DeskTest, public testing::WithParamInterface<std::tuple<Backend, Race>> {
 protected:
     void SetUp() override { setUpOn(std::get<0>(GetParam())); }
 };
@@ -167,14 +168,15 @@ TEST_P(TwoDesks, SecondWriterIsRefusedAndKeepsItsFigures)
               yen(300'000));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Engines, TwoDesks,
-    testing::Combine(testing::Values(Backend::Sqlite, Backend::Postgres),
-                     testing::ValuesIn(kRaces)),
-    [](const auto& p) {
-        return std::string(std::get<0>(p.param) == Backend::Sqlite ? "Sqlite" : "Postgres") +
-               std::get<1>(p.param).name;
-    });
+INSTANTIATE_TEST_SUITE_P(Engines, TwoDesks,
+                         testing::Combine(testing::Values(Backend::Sqlite, Backend::Postgres),
+                                          testing::ValuesIn(kRaces)),
+                         [](const auto& p) {
+                             return std::string(std::get<0>(p.param) == Backend::Sqlite
+                                                    ? "Sqlite"
+                                                    : "Postgres") +
+                                    std::get<1>(p.param).name;
+                         });
 
 class LockWait : public DeskTest, public testing::WithParamInterface<Backend> {
 protected:

@@ -233,8 +233,8 @@ TEST(MoxdbInit, WithNoIniAnywhereMakesTheUsersOwnFiles)
     EXPECT_TRUE(QFileInfo(config, kEnvironmentIni).isFile());
     EXPECT_TRUE(QFileInfo(data, u"mox.db"_s).isFile());
     EXPECT_TRUE(QFileInfo(data, u"moxenv.db"_s).isFile());
-    EXPECT_EQ(QFile::permissions(data) & ~(QFileDevice::ReadUser | QFileDevice::WriteUser |
-                                           QFileDevice::ExeUser),
+    EXPECT_EQ(QFile::permissions(data) &
+                  ~(QFileDevice::ReadUser | QFileDevice::WriteUser | QFileDevice::ExeUser),
               QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     EXPECT_TRUE(QDir(root.filePath(u"work"_s)).isEmpty()) << "nothing in the current folder";
 
@@ -296,5 +296,6 @@ TEST(MoxdbInit, AnotherUsersIniInTheCurrentFolderIsPassedOver)
         EXPECT_FALSE(text.contains(u"planted.db"_s)) << dir.toStdString();
     }
     if (::geteuid() != 0)
-        GTEST_SKIP() << "a folder owned by another user (nobody) needs root; the open folder passed";
+        GTEST_SKIP()
+            << "a folder owned by another user (nobody) needs root; the open folder passed";
 }

@@ -12,7 +12,7 @@ int main(int argc, char** argv)
     QCoreApplication app(argc, argv);
     const moxdb::Command commands[] = {
         moxdb::initCommand(), moxdb::demoCommand(), moxdb::synthCommand(),
-        moxdb::taxCommand(),  moxdb::calcCommand(),  moxdb::auditCommand(),
+        moxdb::taxCommand(),  moxdb::calcCommand(), moxdb::auditCommand(),
     };
     moxdb::addInitStep({u"tax tables"_s, &moxdb::loadShippedTaxTables});
     QTextStream out(stdout);

@@ -26,37 +26,37 @@ namespace mox {
 
 /// Empty when \p folder is a real folder of this user (or of root) that group and others may not
 /// write in; otherwise the reason in Japanese ("シンボリックリンクです" and the like).
-QString ownFolderProblem(const QString &folder);
+QString ownFolderProblem(const QString& folder);
 
 /// Makes \p folder (one level; its parent must exist) mode 0700 when missing. An existing one of
 /// this user that others may read or enter is made 0700 again: the folder is this program's own.
 /// Empty on success, otherwise the reason in Japanese; a folder of another user, or a link, is
 /// never touched.
-QString makeOwnFolder(const QString &folder);
+QString makeOwnFolder(const QString& folder);
 
 class PrivateFile {
 public:
     explicit PrivateFile(QString path);
     ~PrivateFile(); // an uncommitted temporary file is removed
-    PrivateFile(const PrivateFile &) = delete;
-    PrivateFile &operator=(const PrivateFile &) = delete;
+    PrivateFile(const PrivateFile&) = delete;
+    PrivateFile& operator=(const PrivateFile&) = delete;
 
     /// Checks the folder and whatever is in the file's place, then creates the temporary file.
     bool open();
     /// The temporary file, open for writing; null before a successful open().
-    QIODevice *device() const;
+    QIODevice* device() const;
     /// Flushes the temporary file to disk and renames it to the file's name. False (and the
     /// temporary file removed) when writing failed or the file's place is no longer acceptable.
     bool commit();
     /// Drops the temporary file; an older file stays as it was.
     void cancel();
 
-    const QString &path() const { return m_path; }
+    const QString& path() const { return m_path; }
     /// After a failure: Japanese text naming the file or folder and the reason.
-    const QString &errorString() const { return m_error; }
+    const QString& errorString() const { return m_error; }
 
 private:
-    bool fail(const QString &message);
+    bool fail(const QString& message);
     bool placeProblem();
 
     QString m_path;

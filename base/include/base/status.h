@@ -27,23 +27,19 @@ struct [[nodiscard]] Status {
     bool ok() const { return code == 0; }
 };
 
-template <class T>
-using Result = std::variant<T, Status>;
+template <class T> using Result = std::variant<T, Status>;
 
-template <class T>
-const Status* failure(const Result<T>& r)
+template <class T> const Status* failure(const Result<T>& r)
 {
     return std::get_if<Status>(&r);
 }
 
-template <class T>
-const T& value(const Result<T>& r)
+template <class T> const T& value(const Result<T>& r)
 {
     return std::get<T>(r);
 }
 
-template <class T>
-T& value(Result<T>& r)
+template <class T> T& value(Result<T>& r)
 {
     return std::get<T>(r);
 }

@@ -40,11 +40,11 @@ struct CurrentEra {
 void prsNameRead(short kind);
 
 /// The ten names (positions 1..10 at indexes 0..9), each exactly 20 characters.
-const std::array<QString, 10> &cmnNames();
+const std::array<QString, 10>& cmnNames();
 /// The era table (entries 1..3 at indexes 0..2).
-const std::array<Era, 3> &eraTable();
+const std::array<Era, 3>& eraTable();
 /// The era left by the last prfEraDate (empty texts and 0 before the first).
-const CurrentEra &currentEra();
+const CurrentEra& currentEra();
 
 /// Health insurance rounding adjustment, 1 - KENKO; 0 until kind 6 is first read.
 Currency roundingAdjustHealth();
@@ -58,12 +58,12 @@ Currency roundingAdjustPension();
 Currency prfEraDate(Currency date);
 
 /// The era choice and arithmetic of prfEraDate on a given table, without reading the database.
-CurrentEra eraDateOf(const std::array<Era, 3> &eras, Currency date);
+CurrentEra eraDateOf(const std::array<Era, 3>& eras, Currency date);
 
 /// prfZaimuKbn (finance category): from an office code, trimmed and upper-cased. A code of five
 /// characters must start with "E", which is dropped. The rest must be ASCII digits whose value
 /// fits 16 bits and which has a second character: 4179-4182 and 5136-5137 give 5, 4201-4299 and
 /// 5201-5299 give 1, any other number its second digit. Anything else gives 0.
-short prfZaimuKbn(const QString &code);
+short prfZaimuKbn(const QString& code);
 
 } // namespace mox

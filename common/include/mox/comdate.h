@@ -25,13 +25,13 @@ Currency prfDatePart(Currency date, QStringView picture);
 QString prfEraEdit(QStringView picture, QStringView mode, QStringView suffix);
 
 /// The text of prfEraEdit for an explicit era name, code and era date.
-QString eraEdit(const QString &eraName, const QString &eraCode, Currency eraDate,
+QString eraEdit(const QString& eraName, const QString& eraCode, Currency eraDate,
                 QStringView picture, QStringView mode, QStringView suffix);
 
 /// prsKikan (period): on entry \p first and \p last hold the first and last day of a period
 /// (yyyymmdd); on return \p first holds the whole months and \p last the remaining days, where
 /// a first day on the 1st and a last day at a month's end count whole months, and 30 days or
 /// more count as one month more.
-void prsKikan(Currency &first, Currency &last);
+void prsKikan(Currency& first, Currency& last);
 
 } // namespace mox

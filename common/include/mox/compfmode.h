@@ -24,12 +24,13 @@ bool pfModeFlag(int index);
 /// caption and acts exactly in its modes, and is blank and disabled in every other.
 struct FunctionKey {
     int index;
-    const char16_t *caption;
+    const char16_t* caption;
     unsigned modes; // bit m set: the key acts in mode m (see inModes)
 };
 
 /// The bits of \p modes (each 0 to 31) for FunctionKey::modes.
-constexpr unsigned inModes(std::initializer_list<int> modes) {
+constexpr unsigned inModes(std::initializer_list<int> modes)
+{
     unsigned bits = 0;
     for (const int m : modes)
         bits |= 1u << m;

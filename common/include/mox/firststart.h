@@ -14,6 +14,6 @@ QString missingIniNotice();
 
 /// prsIniCheck: when missingIniNotice() is not empty, shows it (critical icon, OK, \p title)
 /// and ends the program through shell() with exit code 1; otherwise returns at once.
-void prsIniCheck(const QString &title);
+void prsIniCheck(const QString& title);
 
 } // namespace mox

@@ -32,7 +32,7 @@ class InstanceLock;
 class frmBack : public QWidget {
     Q_OBJECT
 public:
-    explicit frmBack(QWidget *parent = nullptr);
+    explicit frmBack(QWidget* parent = nullptr);
     ~frmBack() override;
 
     /// p_iFrmBackOption (public integer option): non-zero allows a start without a command line.
@@ -49,8 +49,8 @@ public:
     /// the file's place), a message box names the file and the reason and the program ends with
     /// code 1. An empty \p lockFolder means privateLockFolder(). Returns only when the start may
     /// go on; this window then holds the lock until it is destroyed.
-    void Form_Load(const QString &commandLine, const QString &programName,
-                   const QString &lockFolder = QString());
+    void Form_Load(const QString& commandLine, const QString& programName,
+                   const QString& lockFolder = QString());
 
     /// True when the last Form_Load shrank the window for a trailing "@".
     bool shrunk() const { return m_shrunk; }
@@ -62,10 +62,10 @@ public:
     void showDatabaseNotices();
 
     /// The line for \p iniName in the corner text, added or replaced.
-    void showDatabase(const QString &iniName, const QString &location);
+    void showDatabase(const QString& iniName, const QString& location);
 
 protected:
-    void resizeEvent(QResizeEvent *event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     void placeDatabaseLabel();
@@ -73,13 +73,14 @@ private:
     std::unique_ptr<InstanceLock> m_lock;
     bool m_shrunk = false;
     bool m_noticesInstalled = false;
-    QLabel *m_database = nullptr; // objectName "lblDatabase"; hidden until a database opens
+    QLabel* m_database = nullptr; // objectName "lblDatabase"; hidden until a database opens
     std::vector<std::pair<QString, QString>> m_databases; // INI file name, location
 };
 
 /// The start of both programs: sets the program id, creates frmBack, runs its guard (which may
-/// end the process), lets it show the database notices and shows it. \p args are the command-line arguments after the program path;
-/// the command line is them joined by blanks. The caller keeps the window for the program's life.
-std::unique_ptr<frmBack> startUp(const QStringList &args, const QString &programName);
+/// end the process), lets it show the database notices and shows it. \p args are the command-line
+/// arguments after the program path; the command line is them joined by blanks. The caller keeps
+/// the window for the program's life.
+std::unique_ptr<frmBack> startUp(const QStringList& args, const QString& programName);
 
 } // namespace mox

@@ -26,7 +26,7 @@ struct PrintSettings {
 /// Reads [Print] of the INI file \p iniPath (UTF-8 or CP932; section and key names without
 /// regard to case; ";" or "#" first on a line starts a comment). A missing file or section gives
 /// the defaults.
-PrintSettings readPrintSettings(const QString &iniPath);
+PrintSettings readPrintSettings(const QString& iniPath);
 
 /// [Print] of the MOX.INI the database component would open (its search order); the defaults
 /// when there is none.
@@ -38,11 +38,11 @@ PrintSettings printSettings();
 /// symbolic link, belongs to the user (or root) and neither group nor others may write in it; a
 /// folder refused, or one that cannot be made or written, is a failure whose message names it
 /// and says why.
-Result<QString> printFolder(const QString &programDir, const PrintSettings &settings);
+Result<QString> printFolder(const QString& programDir, const PrintSettings& settings);
 
 /// $XDG_DATA_HOME/mox (default ~/.local/share/mox), and \p sub in it when given: each made 0700
 /// if missing and made 0700 again when the user's own one was left open to others. A link or a
 /// folder of another user in their place is a failure naming it.
-Result<QString> dataFolder(const QString &sub = {});
+Result<QString> dataFolder(const QString& sub = {});
 
 } // namespace mox

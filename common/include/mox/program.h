@@ -9,9 +9,9 @@
 namespace mox {
 
 /// Sets the program id ("mox110", "mox030"); compared case-insensitively by isProgram.
-void setProgramId(const QString &id);
+void setProgramId(const QString& id);
 /// The id set last, or an empty text before the first setProgramId.
-const QString &programId();
+const QString& programId();
 /// True when the running program is \p id (case-insensitive).
 bool isProgram(QStringView id);
 

@@ -9,11 +9,11 @@ namespace mox {
 
 class QtShell final : public Shell {
 public:
-    MsgAnswer messageBox(const QString &text, MsgIcon icon, MsgButtons buttons,
-                         const QString &title) override;
+    MsgAnswer messageBox(const QString& text, MsgIcon icon, MsgButtons buttons,
+                         const QString& title) override;
     [[noreturn]] void endProgram(int exitCode = 0) override;
     void doEvents() override;
-    bool openUrl(const QUrl &url) override;
+    bool openUrl(const QUrl& url) override;
 };
 
 /// Makes the one QtShell the program's own shell (setProgramShell). A program calls it right

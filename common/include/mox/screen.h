@@ -32,7 +32,7 @@ QSize twipsSize(int width, int height);
 /// of the screen when the centred top would be 480 twips (32 px) or less.
 QPoint centredPosition(QSize frame, QRect screen);
 /// Moves \p form to centredPosition on its screen.
-void centreForm(QWidget &form);
+void centreForm(QWidget& form);
 
 /// Sees F1 to F12 (with any modifier) before any widget of one form does, calls the press
 /// action with the key's index 0 to 11 and swallows the key, also in a drop-down list of the
@@ -42,28 +42,28 @@ void centreForm(QWidget &form);
 class FunctionKeyFilter : public QObject {
     Q_OBJECT
 public:
-    FunctionKeyFilter(QWidget &form, std::function<void(int index)> press);
+    FunctionKeyFilter(QWidget& form, std::function<void(int index)> press);
     ~FunctionKeyFilter() override;
 
-    bool eventFilter(QObject *watched, QEvent *event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    bool belongsToForm(const QWidget *widget) const;
+    bool belongsToForm(const QWidget* widget) const;
 
-    QWidget &m_form;
+    QWidget& m_form;
     std::function<void(int)> m_press;
 };
 
 /// Puts the function keys \p keys in mode \p mode: sets the key flags (prsPFModeSet with
 /// pfModesOf), and gives each of \p buttons its caption (pfCaptionOf) and enables it by its
 /// flag.
-void setFunctionKeys(std::span<QPushButton *const, 12> buttons,
-                     std::span<const FunctionKey> keys, int mode);
+void setFunctionKeys(std::span<QPushButton* const, 12> buttons, std::span<const FunctionKey> keys,
+                     int mode);
 
 /// Creates the twelve buttons cmdPFKEY(0) to cmdPFKEY(11) on \p parent at \p lefts (twips) on one
 /// row at \p top, each \p width x \p height twips, named "cmdPFKEY_<i>"; a click focuses the
 /// button, as leaving an edited box must be seen. The buttons belong to \p parent.
-std::array<QPushButton *, 12> createPFKeys(QWidget &parent, std::span<const int, 12> lefts, int top,
-                                           int width, int height);
+std::array<QPushButton*, 12> createPFKeys(QWidget& parent, std::span<const int, 12> lefts, int top,
+                                          int width, int height);
 
 } // namespace mox

@@ -33,8 +33,8 @@ public:
     virtual ~Shell() = default;
 
     /// Shows a modal message box and returns the button pressed.
-    virtual MsgAnswer messageBox(const QString &text, MsgIcon icon, MsgButtons buttons,
-                                 const QString &title) = 0;
+    virtual MsgAnswer messageBox(const QString& text, MsgIcon icon, MsgButtons buttons,
+                                 const QString& title) = 0;
     /// Ends the program at once: no window's unload handling runs and nothing is closed. Before
     /// the end, every transaction still open is rolled back (see addBeforeEndHook), so a
     /// half-made change is never left behind. Does not return.
@@ -43,7 +43,7 @@ public:
     virtual void doEvents() = 0;
     /// Hands \p url (a local file) to the desktop's viewer for its kind and returns at once;
     /// false when the desktop has no viewer for it.
-    virtual bool openUrl(const QUrl &url) = 0;
+    virtual bool openUrl(const QUrl& url) = 0;
 
     /// Registers work that must run right before the program ends at once (rolling back open
     /// transactions). Returns an id for removeBeforeEndHook.
@@ -60,22 +60,22 @@ private:
 
 /// The shell in use: the one a test installed with setShell, else the program's own (see
 /// setProgramShell), else a HeadlessShell.
-Shell &shell();
+Shell& shell();
 /// Installs \p s as the shell in use (nullptr restores the program's own). Not owned.
-void setShell(Shell *s);
+void setShell(Shell* s);
 /// Makes \p s the program's own shell, used whenever no other is installed. Not owned.
-void setProgramShell(Shell *s);
+void setProgramShell(Shell* s);
 
 /// The shell of a process without a desktop: a box is written to the standard error stream and
 /// answered Ok, or No when it asks Yes or No; the end runs the hooks and exits at once; nothing
 /// is opened.
 class HeadlessShell final : public Shell {
 public:
-    MsgAnswer messageBox(const QString &text, MsgIcon icon, MsgButtons buttons,
-                         const QString &title) override;
+    MsgAnswer messageBox(const QString& text, MsgIcon icon, MsgButtons buttons,
+                         const QString& title) override;
     [[noreturn]] void endProgram(int exitCode = 0) override;
     void doEvents() override;
-    bool openUrl(const QUrl &url) override;
+    bool openUrl(const QUrl& url) override;
 };
 
 /// Thrown by ScriptedShell::endProgram in place of the process end.
@@ -101,18 +101,18 @@ public:
     /// Yes/No box is answered No.
     void queueAnswer(MsgAnswer a) { m_answers.push_back(a); }
 
-    MsgAnswer messageBox(const QString &text, MsgIcon icon, MsgButtons buttons,
-                         const QString &title) override;
+    MsgAnswer messageBox(const QString& text, MsgIcon icon, MsgButtons buttons,
+                         const QString& title) override;
     [[noreturn]] void endProgram(int exitCode = 0) override;
     void doEvents() override;
     /// Records \p url and opens nothing.
-    bool openUrl(const QUrl &url) override;
+    bool openUrl(const QUrl& url) override;
 
     /// Work run inside each doEvents, to look at the windows as the user would see them then.
     void setOnDoEvents(std::function<void()> look) { m_onDoEvents = std::move(look); }
 
-    const std::vector<Box> &boxes() const { return m_boxes; }
-    const std::vector<QUrl> &openedUrls() const { return m_opened; }
+    const std::vector<Box>& boxes() const { return m_boxes; }
+    const std::vector<QUrl>& openedUrls() const { return m_opened; }
     int doEventsCount() const { return m_doEvents; }
     bool ended() const { return m_ended; }
     void clear();

@@ -49,10 +49,11 @@ public:
     {
         if (m_pendingRows == 0)
             return true;
-        const bool ok = m_conn.execute(m_pendingRows == kRowsPerStatement
-                                           ? m_fullSql
-                                           : insertValuesSql(m_insertHead, m_columns, m_pendingRows),
-                                       m_pending, error);
+        const bool ok =
+            m_conn.execute(m_pendingRows == kRowsPerStatement
+                               ? m_fullSql
+                               : insertValuesSql(m_insertHead, m_columns, m_pendingRows),
+                           m_pending, error);
         m_pending.clear();
         m_pendingRows = 0;
         return ok;
@@ -109,8 +110,8 @@ bool PostgresEngine::clearTable(const TableInfo& t, QString* error)
 bool PostgresEngine::markBulk(bool on, QString* error)
 {
     std::vector<Row> rows;
-    return m_conn.select(u"SELECT set_config('kordao.bulk', ?, true)"_s,
-                         {on ? u"on"_s : u"off"_s}, &rows, error);
+    return m_conn.select(u"SELECT set_config('kordao.bulk', ?, true)"_s, {on ? u"on"_s : u"off"_s},
+                         &rows, error);
 }
 
 bool PostgresEngine::beforeCommit(QString*)

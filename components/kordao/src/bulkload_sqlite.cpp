@@ -112,9 +112,9 @@ std::shared_ptr<BulkLoad> SqliteEngine::beginBulkLoad(const TableInfo& t, QStrin
     fresh->users = 1;
     // The trail's triggers skip the records while the writer is marked as loading in bulk; the
     // load writes one audit row at its end.
-    const bool ok = (!t.counted || setTriggersAside({t.name + u"_ROWS_ADDED"_s},
-                                                    &fresh->triggerSql, error)) &&
-                    setWriter(true, error);
+    const bool ok =
+        (!t.counted || setTriggersAside({t.name + u"_ROWS_ADDED"_s}, &fresh->triggerSql, error)) &&
+        setWriter(true, error);
     if (!ok) {
         m_bulkLoads.erase(t.name);
         if (m_bulkLoads.empty()) {
@@ -192,9 +192,9 @@ bool SqliteEngine::clearTable(const TableInfo& t, QString* error)
         if (!m_conn.execute(sql, {}, error))
             return false;
     }
-    if (t.counted && !m_conn.execute(u"UPDATE "_s + counterTable() +
-                                         u" SET \"N\" = 0 WHERE \"NAME\" = ?"_s,
-                                     {t.name}, error))
+    if (t.counted &&
+        !m_conn.execute(u"UPDATE "_s + counterTable() + u" SET \"N\" = 0 WHERE \"NAME\" = ?"_s,
+                        {t.name}, error))
         return false;
     return auditBulk(t, u"CLEAR"_s, removed, error);
 }

@@ -23,11 +23,20 @@ std::map<QString, std::weak_ptr<Connection>>& pool()
 
 QString poolKey(const DbSettings& s)
 {
-    return QStringList{QString::number(int(s.engine)), s.database, s.host, QString::number(s.port),
-                       s.user, s.hasPassword ? u"1"_s + s.password : u"0"_s,
-                       QString::number(s.lockTimeout), QString::number(int(s.statementLimit)),
-                       QString::number(s.statementTimeout), s.sslMode, s.sslRootCert, s.sslCert,
-                       s.sslKey, s.channelBinding}
+    return QStringList{QString::number(int(s.engine)),
+                       s.database,
+                       s.host,
+                       QString::number(s.port),
+                       s.user,
+                       s.hasPassword ? u"1"_s + s.password : u"0"_s,
+                       QString::number(s.lockTimeout),
+                       QString::number(int(s.statementLimit)),
+                       QString::number(s.statementTimeout),
+                       s.sslMode,
+                       s.sslRootCert,
+                       s.sslCert,
+                       s.sslKey,
+                       s.channelBinding}
         .join(QChar(0x1f));
 }
 

@@ -131,8 +131,9 @@ short clsTbAccess::DAO_RecCheck(const RecordStamp& stamp)
         return report(failure);
     const TableInfo& info = d->cursor->info();
     if (stamp.m_table != m_tableName)
-        return report({kBadArgument, u"テーブル %1 に別のテーブル %2 の読込記録は使えません。"_s.arg(
-                                m_tableName, stamp.m_table)});
+        return report(
+            {kBadArgument, u"テーブル %1 に別のテーブル %2 の読込記録は使えません。"_s.arg(
+                               m_tableName, stamp.m_table)});
     if (!stamp.m_present && !row)
         return 0;
     if (!stamp.m_present)

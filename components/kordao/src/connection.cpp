@@ -430,8 +430,8 @@ bool Connection::writeAudit(const AuditEntry& e, QString* error)
         "\"RECKEY\", \"ACTION\", \"CHANGES\") VALUES ("_s +
         m_engine->auditTimeAndLogin() + u", ?, ?, ?, ?, ?, ?, ?, ?)"_s;
     const Author& a = author();
-    return execute(sql, {a.osUser, a.host, a.program, e.table, e.syokcd, e.key, e.action, e.changes},
-                   error);
+    return execute(
+        sql, {a.osUser, a.host, a.program, e.table, e.syokcd, e.key, e.action, e.changes}, error);
 }
 
 void rollbackAllOpenTransactions()

@@ -4,10 +4,10 @@
 // connection, the column catalogue of the tables opened so far, the prepared statements in use
 // and the state of the transaction.
 
-#include "engine.h"
-#include "values.h"
-#include "kordao/kordao.h"
 #include "base/currency.h"
+#include "engine.h"
+#include "kordao/kordao.h"
+#include "values.h"
 
 #include <QElapsedTimer>
 #include <QHash>
@@ -19,8 +19,8 @@
 #include <QVariant>
 
 #include <map>
-#include <optional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace KorDAO {

@@ -15,11 +15,12 @@ Currency FieldRef::toCurrency() const
     const QVariant& v = m_table->fieldValue(m_name, &kind);
     if (v.isNull())
         throw DaoError(kFieldUnreadable, u"テーブル %1 の項目「%2」が空 (NULL) です。"_s.arg(
-                               m_table->TBNameString(), m_name));
+                                             m_table->TBNameString(), m_name));
     const std::optional<Currency> amount = amountOf(v);
     if (!amount)
-        throw DaoError(kFieldUnreadable, u"テーブル %1 の項目「%2」の値「%3」は数値ではありません。"_s.arg(
-                               m_table->TBNameString(), m_name, v.toString()));
+        throw DaoError(kFieldUnreadable,
+                       u"テーブル %1 の項目「%2」の値「%3」は数値ではありません。"_s.arg(
+                           m_table->TBNameString(), m_name, v.toString()));
     return *amount;
 }
 
@@ -27,9 +28,10 @@ int FieldRef::toInt() const
 {
     const std::int64_t n = toCurrency().toInteger(Rounding::Truncate);
     if (n > std::numeric_limits<int>::max() || n < std::numeric_limits<int>::min())
-        throw DaoError(kFieldUnreadable, u"テーブル %1 の項目「%2」の値 %3 は整数の範囲を超えています。"_s
-                               .arg(m_table->TBNameString(), m_name)
-                               .arg(n));
+        throw DaoError(kFieldUnreadable,
+                       u"テーブル %1 の項目「%2」の値 %3 は整数の範囲を超えています。"_s
+                           .arg(m_table->TBNameString(), m_name)
+                           .arg(n));
     return int(n);
 }
 

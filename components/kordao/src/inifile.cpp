@@ -130,7 +130,8 @@ std::optional<QString> iniText(const QByteArray& bytes)
 }
 
 // A password in a file others may read is no secret: says so on standard error and through the
-// warning notice, once per file in a process (the programs read their INI files again on every open).
+// warning notice, once per file in a process (the programs read their INI files again on every
+// open).
 void warnIfPasswordExposed(const QString& path)
 {
     const QFileDevice::Permissions p = QFile::permissions(path);

@@ -20,8 +20,8 @@ QString findIniFile(const QString& name);
 /// other than blanks is ";" or "#" is a comment, and elsewhere both are part of the value; a
 /// value may be double-quoted to keep blanks at its ends. A file that group or others may read
 /// and that holds a non-empty Password= gets a warning naming it on standard error and through
-/// the warning notice (once per file and process). On failure returns nullopt with the status (-1, -18, -20) and a message naming the
-/// cause.
+/// the warning notice (once per file and process). On failure returns nullopt with the status (-1,
+/// -18, -20) and a message naming the cause.
 std::optional<DbSettings> readDbSettings(const QString& path, short* status, QString* error);
 
 /// Hands \p text to the warning notice installed by setNotices, if any.

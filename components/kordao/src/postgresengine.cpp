@@ -64,11 +64,8 @@ QString postgresConnectOptions(const DbSettings& s)
                            u"application_name="_s + conninfoValue(processApplicationName())};
     const QString sslMode = effectiveSslMode(s);
     const std::pair<const char16_t*, QString> tls[] = {
-        {u"sslmode", sslMode},
-        {u"sslrootcert", s.sslRootCert},
-        {u"sslcert", s.sslCert},
-        {u"sslkey", s.sslKey},
-        {u"channel_binding", s.channelBinding},
+        {u"sslmode", sslMode}, {u"sslrootcert", s.sslRootCert},        {u"sslcert", s.sslCert},
+        {u"sslkey", s.sslKey}, {u"channel_binding", s.channelBinding},
     };
     for (const auto& [key, value] : tls) {
         if (!value.isEmpty())
@@ -218,7 +215,6 @@ QString sessionApplicationName(const QString& program, const QString& osUser, co
         --n;
     return QString::fromUtf8(utf8.left(n));
 }
-
 
 PostgresEngine::~PostgresEngine()
 {
@@ -517,7 +513,7 @@ QVariant PostgresEngine::fraction(Currency amount) const
 QString PostgresEngine::location() const
 {
     return u"PostgreSQL サーバー %1 のデータベース %2"_s.arg(serverName(m_conn.settings()),
-                                                            m_conn.settings().database);
+                                                             m_conn.settings().database);
 }
 
 } // namespace KorDAO

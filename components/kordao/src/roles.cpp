@@ -57,7 +57,8 @@ mox::Status ensureRole(const DatabaseHandle& db, const QString& role)
     QString error;
     bool exists = false;
     if (!roleExists(db, role, &exists, &error))
-        return mox::Status::failure(kOpenFailed, u"ロール %1 を確認できません: %2"_s.arg(role, error));
+        return mox::Status::failure(kOpenFailed,
+                                    u"ロール %1 を確認できません: %2"_s.arg(role, error));
     if (exists)
         return mox::Status::success();
     if (run(db, u"CREATE ROLE "_s + Connection::quote(role) + u" NOLOGIN"_s, &error))
@@ -132,7 +133,8 @@ mox::Status privilegeStatements(const DatabaseHandle& db, const RoleSet& roles, 
                 "ORDER BY 1"_s,
                 {}, &functions, &error) ||
         !column(db, u"SELECT current_database()"_s, {}, &database, &error))
-        return mox::Status::failure(kOpenFailed, u"データベースの一覧を読めません: %1"_s.arg(error));
+        return mox::Status::failure(kOpenFailed,
+                                    u"データベースの一覧を読めません: %1"_s.arg(error));
 
     // The database and its schema: nobody but these roles may connect, nobody may make
     // temporary tables (which could stand in for ours in a careless function), only the
@@ -189,7 +191,8 @@ mox::Status keepTriggers(const DatabaseHandle& db, DatabaseKind kind)
                                    u"CREATE EVENT TRIGGER kordao_keep_triggers ON ddl_command_end "
                                    "EXECUTE FUNCTION public.kordao_keep_triggers()"_s,
                                    &error)))
-        return mox::Status::failure(kBadCondition, u"トリガーを守る設定ができません: %1"_s.arg(error));
+        return mox::Status::failure(kBadCondition,
+                                    u"トリガーを守る設定ができません: %1"_s.arg(error));
     return mox::Status::success();
 }
 
@@ -219,21 +222,23 @@ mox::Status grantRoles(const DatabaseHandle& db, const RoleSet& roles, DatabaseK
     if (!isPostgres(db))
         return mox::Status::failure(
             kOpenFailed, u"ロールは PostgreSQL サーバーのデータベースにだけ設定できます（SQLite "
-                "のデータベースには利用者の区別がありません）。"_s);
+                         "のデータベースには利用者の区別がありません）。"_s);
     const QStringList names = {roles.operatorRole, roles.adminRole, roles.auditorRole,
                                roles.ownerRole};
     for (const QString& role : names) {
         if (!isPlainRoleName(role))
             return mox::Status::failure(
                 kBadCondition, u"ロール名「%1」は使えません。英小文字・数字・_ の 63 文字以内で、"
-                     "数字で始まらない名前にしてください。"_s.arg(role));
+                               "数字で始まらない名前にしてください。"_s.arg(role));
     }
     if (QSet<QString>(names.begin(), names.end()).size() != names.size())
         return mox::Status::failure(
-            kBadCondition, u"操作者・管理者・監査担当・監査記録の所有者のロールには、それぞれ別の名前が"
-                 "必要です。"_s);
+            kBadCondition,
+            u"操作者・管理者・監査担当・監査記録の所有者のロールには、それぞれ別の名前が"
+            "必要です。"_s);
     if (db->inTransaction())
-        return mox::Status::failure(kBeginFailed, u"トランザクションの途中ではロールを設定できません。"_s);
+        return mox::Status::failure(kBeginFailed,
+                                    u"トランザクションの途中ではロールを設定できません。"_s);
     if (mox::Status s = checkSuperuser(db); !s.ok())
         return s;
 
@@ -271,12 +276,14 @@ mox::Status checkSuperuser(const DatabaseHandle& db)
     QString error;
     bool yes = false;
     if (!isSuperuser(db, &yes, &error))
-        return mox::Status::failure(kOpenFailed, u"ログインの権限を確認できません: %1"_s.arg(error));
+        return mox::Status::failure(kOpenFailed,
+                                    u"ログインの権限を確認できません: %1"_s.arg(error));
     if (!yes)
         return mox::Status::failure(
-            kOpenFailed, u"ロールの設定（moxdb init --roles）は、サーバーのスーパーユーザー（postgres "
-                "など）のログインで実行してください。ロールを作れるだけのログインでは、自分に"
-                "監査記録の所有者のロールを与えて記録を書き換えられるため、実行できません。"_s);
+            kOpenFailed,
+            u"ロールの設定（moxdb init --roles）は、サーバーのスーパーユーザー（postgres "
+            "など）のログインで実行してください。ロールを作れるだけのログインでは、自分に"
+            "監査記録の所有者のロールを与えて記録を書き換えられるため、実行できません。"_s);
     return mox::Status::success();
 }
 

@@ -259,8 +259,9 @@ mox::Status createTableWith(const DatabaseHandle& db, const TableDef& table, boo
 
     const QString counter = Connection::quote(QString::fromUtf16(kRowCountTable));
     if (postgres)
-        statements << u"CREATE TABLE IF NOT EXISTS "_s + counter +
-                          u" (\"NAME\" TEXT NOT NULL PRIMARY KEY, \"N\" BIGINT NOT NULL DEFAULT 0)"_s;
+        statements
+            << u"CREATE TABLE IF NOT EXISTS "_s + counter +
+                   u" (\"NAME\" TEXT NOT NULL PRIMARY KEY, \"N\" BIGINT NOT NULL DEFAULT 0)"_s;
     QStringList triggers = counterDdl(table.name, postgres);
     if (audited)
         triggers << auditTriggerDdl(table, postgres);
@@ -310,7 +311,8 @@ mox::Status createAuditTable(const DatabaseHandle& db)
     return inTransaction(db, [&]() -> mox::Status {
         QString error;
         const auto failed = [&] {
-            return mox::Status::failure(kBadCondition, u"監査テーブルを作成できません: %1"_s.arg(error));
+            return mox::Status::failure(kBadCondition,
+                                        u"監査テーブルを作成できません: %1"_s.arg(error));
         };
         // What exists is left as it is: on a PostgreSQL server only the trail's owner may
         // change it, and an administrator's login runs this again.

@@ -1,6 +1,5 @@
 #include "tablecursor.h"
 
-
 #include <algorithm>
 #include <limits>
 
@@ -73,9 +72,8 @@ mox::Status TableCursor::open(const QString& table, const QString& filter, const
     }
     // Anything else is counted, in the statement that also fetches the first records, which the
     // first read then takes instead of asking again.
-    const QString filtered =
-        Connection::quote(m_info->name) +
-        (m_filter.sql.isEmpty() ? QString() : u" WHERE "_s + m_filter.sql);
+    const QString filtered = Connection::quote(m_info->name) +
+                             (m_filter.sql.isEmpty() ? QString() : u" WHERE "_s + m_filter.sql);
     const QString sql = u"SELECT "_s + m_info->columnList + u", (SELECT COUNT(*) FROM "_s +
                         filtered + u") FROM "_s + filtered + u" ORDER BY "_s + m_orderBy +
                         u" LIMIT ?"_s;
@@ -270,12 +268,13 @@ mox::Status TableCursor::find(const QString& criteria)
         return {kBadCondition, u"テーブル %1: 検索条件が空です。"_s.arg(m_info->name)};
     std::optional<SqlCondition> cond = parseCondition(criteria, *m_info, &error);
     if (!cond)
-        return {kBadCondition, u"テーブル %1 の検索条件「%2」: %3"_s.arg(m_info->name, criteria, error)};
+        return {kBadCondition,
+                u"テーブル %1 の検索条件「%2」: %3"_s.arg(m_info->name, criteria, error)};
     const std::optional<qlonglong> key = leadingKeyValue(*cond);
     const auto now = std::chrono::steady_clock::now();
     // A walk: the third quick find in a row of ascending values (two finds may be anything).
-    const bool ascending = key && m_lastFindKey && *key > *m_lastFindKey &&
-                           now - m_lastFindAt < kWalkPause;
+    const bool ascending =
+        key && m_lastFindKey && *key > *m_lastFindKey && now - m_lastFindAt < kWalkPause;
     m_walkLength = ascending ? m_walkLength + 1 : 0;
     m_lastFindKey = key;
     m_lastFindAt = now;
@@ -299,7 +298,8 @@ mox::Status TableCursor::find(const QString& criteria)
     const bool keepLast = m_batchIsLast;
     mox::Status f = fetch(nullptr, &*cond, 1);
     if (f.code == 0 && m_batch.empty())
-        f = {kNoRecord, u"テーブル %1 に「%2」のレコードはありません。"_s.arg(m_info->name, criteria)};
+        f = {kNoRecord,
+             u"テーブル %1 に「%2」のレコードはありません。"_s.arg(m_info->name, criteria)};
     if (!f.ok()) {
         // Not found: the current record and the walk stay where they were.
         m_lastFindMissed = true;
@@ -337,7 +337,8 @@ std::optional<qlonglong> TableCursor::leadingKeyValue(const SqlCondition& criter
         return std::nullopt;
     const int column = m_keys.front().column;
     const ColumnInfo& c = m_info->columns[std::size_t(column)];
-    if (c.kind != ColumnKind::Integer || !c.notNull || criteria.sql != columnSql(column) + u" = ?"_s)
+    if (c.kind != ColumnKind::Integer || !c.notNull ||
+        criteria.sql != columnSql(column) + u" = ?"_s)
         return std::nullopt;
     bool ok = false;
     const qlonglong v = criteria.binds.front().toLongLong(&ok);
@@ -382,13 +383,14 @@ mox::Status TableCursor::fetchAhead(qlonglong from, int values)
     };
     QString sql;
     if (keyOnly && !valueOnly) {
-        // Keys from the index (PostgreSQL): in key order, the first record whose leading field is above the last one
-        // found is the first record of the next value, so each value costs one index seek.
+        // Keys from the index (PostgreSQL): in key order, the first record whose leading field is
+        // above the last one found is the first record of the next value, so each value costs one
+        // index seek.
         QString names;
         for (std::size_t i = 0; i < fetched.size(); ++i)
             names += u", kordao_c"_s + QString::number(i);
-        sql = u"WITH RECURSIVE kordao_keys(kordao_n"_s + names + u") AS ((SELECT 1, kordao_first.* FROM ("_s +
-              firstAfter(columns, u" >= "_s, u"?"_s) +
+        sql = u"WITH RECURSIVE kordao_keys(kordao_n"_s + names +
+              u") AS ((SELECT 1, kordao_first.* FROM ("_s + firstAfter(columns, u" >= "_s, u"?"_s) +
               u") AS kordao_first) UNION ALL SELECT kordao_keys.kordao_n + 1, kordao_next.* FROM "
               "kordao_keys CROSS JOIN LATERAL ("_s +
               firstAfter(columns, u" > "_s, u"kordao_keys.kordao_c0"_s) +
@@ -437,7 +439,7 @@ mox::Status TableCursor::fetchAhead(qlonglong from, int values)
     const std::size_t column = std::size_t(m_keys.front().column);
     // Fewer values than asked for: none is left after the last one.
     ahead.through = int(rows.size()) < values ? std::numeric_limits<qlonglong>::max()
-                                               : rows.back()[column].toLongLong();
+                                              : rows.back()[column].toLongLong();
     for (Row& r : rows) {
         const qlonglong v = r[column].toLongLong();
         ahead.first.emplace(v, std::move(r));
@@ -453,7 +455,8 @@ mox::Status TableCursor::serveFind(qlonglong key, const QString& criteria)
     const auto it = m_ahead->first.find(key);
     if (it == m_ahead->first.end()) {
         m_lastFindMissed = true;
-        return {kNoRecord, u"テーブル %1 に「%2」のレコードはありません。"_s.arg(m_info->name, criteria)};
+        return {kNoRecord,
+                u"テーブル %1 に「%2」のレコードはありません。"_s.arg(m_info->name, criteria)};
     }
     mox::Status f = found(it->second);
     m_currentIsKeyOnly = m_ahead->keyOnly;
@@ -480,9 +483,9 @@ mox::Status TableCursor::completeCurrent()
         return true;
     };
     const auto deleted = [this] {
-        return mox::Status{kRecordChanged,
-                       u"テーブル %1 のレコードは、検索の後に他の端末で削除されました。"_s.arg(
-                           m_info->name)};
+        return mox::Status{
+            kRecordChanged,
+            u"テーブル %1 のレコードは、検索の後に他の端末で削除されました。"_s.arg(m_info->name)};
     };
     const auto complete = [this](Row row) {
         m_current = std::move(row);
@@ -522,8 +525,9 @@ mox::Status TableCursor::completeCurrent()
     if (!m_db->select(m_select + u" WHERE "_s + where, binds, &rows, &error))
         return {m_db->statusOf(kBadCondition), u"テーブル %1: %2"_s.arg(m_info->name, error)};
     if (rows.empty())
-        return {kRecordChanged,
-                u"テーブル %1 のレコードは、検索の後に他の端末で削除されました。"_s.arg(m_info->name)};
+        return {
+            kRecordChanged,
+            u"テーブル %1 のレコードは、検索の後に他の端末で削除されました。"_s.arg(m_info->name)};
     return complete(std::move(rows.front()));
 }
 
@@ -543,7 +547,8 @@ const QVariant* TableCursor::value(const QString& field, ColumnKind* kind, mox::
 {
     const int column = m_info->find(field);
     if (column < 0 || column == m_info->rowAddress) {
-        *failure = {kFieldUnreadable, u"テーブル %1 に項目「%2」はありません。"_s.arg(m_info->name, field)};
+        *failure = {kFieldUnreadable,
+                    u"テーブル %1 に項目「%2」はありません。"_s.arg(m_info->name, field)};
         return nullptr;
     }
     const ColumnInfo& c = m_info->columns[std::size_t(column)];
@@ -559,7 +564,8 @@ const QVariant* TableCursor::value(const QString& field, ColumnKind* kind, mox::
         }
     }
     if (!m_hasCurrent) {
-        *failure = {kFieldUnreadable, u"テーブル %1 にカレントレコードがありません。"_s.arg(m_info->name)};
+        *failure = {kFieldUnreadable,
+                    u"テーブル %1 にカレントレコードがありません。"_s.arg(m_info->name)};
         return nullptr;
     }
     if (mox::Status f = completeCurrent(); !f.ok()) {

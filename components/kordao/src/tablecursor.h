@@ -91,7 +91,7 @@ private:
     int m_batchSize = 0;
     Row m_current;
     bool m_hasCurrent = false;
-    bool m_currentIsKeyOnly = false; // served by a find walk: only the sort and key fields
+    bool m_currentIsKeyOnly = false;   // served by a find walk: only the sort and key fields
     bool m_currentIsValueOnly = false; // ... or only the value of the leading field
     Row m_position; // key of the record read last (current, or deleted since): reads go on after it
     bool m_hasPosition = false;
@@ -108,16 +108,16 @@ private:
     // values: the first record of each of the next values, fetched at once. What was fetched
     // serves only the walk going on, for a moment; any other find reads afresh.
     struct FindAhead {
-        qlonglong through = 0; // the last value covered
-        bool keyOnly = false;  // the records hold only their sort and key fields
+        qlonglong through = 0;  // the last value covered
+        bool keyOnly = false;   // the records hold only their sort and key fields
         bool valueOnly = false; // ... or only the value of the leading field (SQLite)
         std::chrono::steady_clock::time_point at; // when they were fetched
         std::map<qlonglong, Row> first;
     };
     std::optional<FindAhead> m_ahead;
-    int m_aheadSize = 0;                   // values fetched by the last statement ahead
-    bool m_walkUsesRecords = false;        // a record served was used: fetch records whole
-    int m_walkLength = 0;                  // quick ascending finds in a row, after the first
+    int m_aheadSize = 0;                    // values fetched by the last statement ahead
+    bool m_walkUsesRecords = false;         // a record served was used: fetch records whole
+    int m_walkLength = 0;                   // quick ascending finds in a row, after the first
     std::optional<qlonglong> m_lastFindKey; // the value of the last find on the leading field
     std::chrono::steady_clock::time_point m_lastFindAt;
 

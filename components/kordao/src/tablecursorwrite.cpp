@@ -46,10 +46,11 @@ mox::Status TableCursor::assign(const QString& field, QVariant value)
 {
     if (m_mode == Mode::Browse)
         return {kNotWriting, u"テーブル %1 のレコードは編集中ではありません (項目「%2」)。"_s.arg(
-                         m_info->name, field)};
+                                 m_info->name, field)};
     const int column = m_info->find(field);
     if (column < 0 || column == m_info->rowAddress)
-        return {kFieldUnreadable, u"テーブル %1 に項目「%2」はありません。"_s.arg(m_info->name, field)};
+        return {kFieldUnreadable,
+                u"テーブル %1 に項目「%2」はありません。"_s.arg(m_info->name, field)};
     QVariant bound;
     QString error;
     if (!storedValue(m_info->columns[std::size_t(column)], value, m_db->engine(), &bound, &error))
@@ -203,7 +204,8 @@ mox::Status TableCursor::update()
     m_ahead.reset();
     m_hasOpenBatch = false;
     if (m_mode == Mode::Browse)
-        return {kUpdateFailed, u"テーブル %1 のレコードは編集中ではありません。"_s.arg(m_info->name)};
+        return {kUpdateFailed,
+                u"テーブル %1 のレコードは編集中ではありません。"_s.arg(m_info->name)};
     const Mode mode = m_mode;
     cancelEdit();
     if (mode == Mode::Edit && !m_assigned.contains(char(1)))
@@ -240,9 +242,9 @@ mox::Status TableCursor::update()
     }
     if (!ok) {
         if (mode == Mode::AddNew && m_db->lastFailure() == FailureKind::Duplicate)
-            return finishWrite(own, {kRecordChanged,
-                                     u"テーブル %1 に同じキーのレコードが既にあります "
-                                     "(他の端末で追加されました): %2"_s.arg(m_info->name, error)});
+            return finishWrite(
+                own, {kRecordChanged, u"テーブル %1 に同じキーのレコードが既にあります "
+                                      "(他の端末で追加されました): %2"_s.arg(m_info->name, error)});
         return finishWrite(own, writeFailure(kUpdateFailed, error));
     }
     if (affected != 1)

@@ -53,13 +53,13 @@ mox::Status Transaction::commit()
     if (m_joined && m_status.ok())
         return mox::Status::success();
     if (!m_open)
-        return mox::Status::failure(
-            kCommitFailed, m_status.ok() ? u"トランザクションは終了しています。"_s : m_status.message);
+        return mox::Status::failure(kCommitFailed, m_status.ok()
+                                                       ? u"トランザクションは終了しています。"_s
+                                                       : m_status.message);
     m_open = false; // a commit that fails is undone by the connection
     if (m_table) {
         const short st = m_table->DAO_CommitTrans();
-        return st == 0 ? mox::Status::success()
-                       : mox::Status::failure(st, m_table->lastError());
+        return st == 0 ? mox::Status::success() : mox::Status::failure(st, m_table->lastError());
     }
     QString error;
     if (!m_db->commit(&error))
@@ -75,8 +75,7 @@ mox::Status Transaction::rollback()
     m_open = false;
     if (m_table) {
         const short st = m_table->DAO_Rollback();
-        return st == 0 ? mox::Status::success()
-                       : mox::Status::failure(st, m_table->lastError());
+        return st == 0 ? mox::Status::success() : mox::Status::failure(st, m_table->lastError());
     }
     QString error;
     if (!m_db->inTransaction() || m_db->rollback(&error))

@@ -13,7 +13,8 @@ namespace korprint {
 namespace {
 
 // Reads `count` decimal digits at `pos`; -1 when the line is too short or a digit is missing.
-int digits(QByteArrayView line, qsizetype pos, qsizetype count) {
+int digits(QByteArrayView line, qsizetype pos, qsizetype count)
+{
     if (line.size() < pos + count)
         return -1;
     int v = 0;
@@ -26,7 +27,8 @@ int digits(QByteArrayView line, qsizetype pos, qsizetype count) {
     return v;
 }
 
-bool onlyBlanksFrom(QByteArrayView line, qsizetype pos) {
+bool onlyBlanksFrom(QByteArrayView line, qsizetype pos)
+{
     for (qsizetype i = pos; i < line.size(); ++i) {
         if (line[i] != ' ')
             return false;
@@ -35,9 +37,10 @@ bool onlyBlanksFrom(QByteArrayView line, qsizetype pos) {
 }
 
 // Reads the fixed operands of a command starting after "XX " into `out`; false on a bad digit.
-bool readFields(QByteArrayView line, std::initializer_list<std::pair<int *, int>> fields) {
+bool readFields(QByteArrayView line, std::initializer_list<std::pair<int*, int>> fields)
+{
     qsizetype pos = 3;
-    for (const auto &[target, width] : fields) {
+    for (const auto& [target, width] : fields) {
         const int v = digits(line, pos, width);
         if (v < 0)
             return false;
@@ -47,33 +50,37 @@ bool readFields(QByteArrayView line, std::initializer_list<std::pair<int *, int>
     return true;
 }
 
-qsizetype fieldsWidth(std::initializer_list<std::pair<int *, int>> fields) {
+qsizetype fieldsWidth(std::initializer_list<std::pair<int*, int>> fields)
+{
     qsizetype w = 3;
-    for (const auto &f : fields)
+    for (const auto& f : fields)
         w += f.second;
     return w;
 }
 
 } // namespace
 
-bool isHalfWidth(char16_t c) {
+bool isHalfWidth(char16_t c)
+{
     return c < 0x80 || (c >= 0xFF61 && c <= 0xFF9F);
 }
 
-int textColumns(QStringView text) {
+int textColumns(QStringView text)
+{
     int n = 0;
     for (QChar c : text)
         n += isHalfWidth(c.unicode()) ? 1 : 2;
     return n;
 }
 
-QString parseCommand(QByteArrayView line, Command &out) {
+QString parseCommand(QByteArrayView line, Command& out)
+{
     if (line.size() < 3 || line[2] != ' ')
         return u"命令コードの後に空白がありません"_s;
     const QByteArrayView code = line.first(2);
     out = Command{};
 
-    auto fixed = [&](CommandKind kind, std::initializer_list<std::pair<int *, int>> fields) {
+    auto fixed = [&](CommandKind kind, std::initializer_list<std::pair<int*, int>> fields) {
         out.kind = kind;
         if (!readFields(line, fields))
             return u"数字の桁が足りないか数字でない桁があります"_s;
@@ -113,7 +120,7 @@ QString parseCommand(QByteArrayView line, Command &out) {
     }
     if (code == "TE") {
         out.kind = CommandKind::Text;
-        const std::initializer_list<std::pair<int *, int>> fields = {
+        const std::initializer_list<std::pair<int*, int>> fields = {
             {&out.x, 4},     {&out.y, 4},      {&out.font, 1},
             {&out.style, 1}, {&out.hScale, 3}, {&out.vScale, 3}};
         if (!readFields(line, fields))
@@ -133,7 +140,8 @@ QString parseCommand(QByteArrayView line, Command &out) {
     return u"命令コード %1 は不明です"_s.arg(QString::fromLatin1(code));
 }
 
-bool CommandReader::open(const QString &path) {
+bool CommandReader::open(const QString& path)
+{
     m_file.close();
     m_line = 0;
     m_error.clear();
@@ -143,7 +151,8 @@ bool CommandReader::open(const QString &path) {
     if (fd < 0)
         return false;
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || !m_file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+    if (::fstat(fd, &st) != 0 ||
+        !m_file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
         ::close(fd);
         return false;
     }
@@ -153,7 +162,8 @@ bool CommandReader::open(const QString &path) {
     return true;
 }
 
-CommandReader::Next CommandReader::next(Command &out) {
+CommandReader::Next CommandReader::next(Command& out)
+{
     for (;;) {
         m_buffer.resize(4096);
         const qint64 n = m_file.readLine(m_buffer.data(), m_buffer.size());

@@ -53,7 +53,7 @@ inline constexpr int kGothicFont = 3;
 
 // Parses one line without its line end. Returns an empty text on success, otherwise the reason
 // (Japanese) why the line is not a command. An undecodable CP932 text is a failure.
-QString parseCommand(QByteArrayView line, Command &out);
+QString parseCommand(QByteArrayView line, Command& out);
 
 // Columns a text takes on the grid: one for an ASCII or half-width katakana character, two for
 // any other (the characters that are two bytes in CP932).
@@ -66,13 +66,13 @@ public:
     enum class Next { Command, EndOfFile, Error };
 
     // Opens \p path for reading, never through a symbolic link (false for a link).
-    bool open(const QString &path);
+    bool open(const QString& path);
     // The device and inode of the open file: which file was read, whatever its name says now.
     quint64 device() const { return m_device; }
     quint64 inode() const { return m_inode; }
     // The open file is a plain file of this process's user.
     bool ownPlainFile() const { return m_own; }
-    Next next(Command &out);
+    Next next(Command& out);
     int lineNumber() const { return m_line; }
     QString error() const { return m_error; }
 

@@ -22,19 +22,19 @@ const QString kCommandFileName = u"OVL.TMP"_s;
 
 class PrintComponentImpl final : public PrintComponent {
 public:
-    void setPrintFIlePath(const QString &folder) override { m_folder = folder; }
+    void setPrintFIlePath(const QString& folder) override { m_folder = folder; }
     QString printFIlePath() const override { return m_folder; }
     void setPageProgress(PageProgress progress) override { m_progress = std::move(progress); }
-    short PrtFile(const QString &programId, const QString &title, const QString &overlay) override;
+    short PrtFile(const QString& programId, const QString& title, const QString& overlay) override;
     QString lastError() const override { return m_error; }
 
 private:
-    short fail(const mox::Status &s);
-    QString overlayPath(const QString &overlay) const;
-    mox::Status writePdf(const QString &path, const QString &title, const JobSetup &setup,
-                         const std::vector<Command> &overlay);
-    mox::Status print(const QString &printer, const QString &title, const JobSetup &setup,
-                      const std::vector<Command> &overlay);
+    short fail(const mox::Status& s);
+    QString overlayPath(const QString& overlay) const;
+    mox::Status writePdf(const QString& path, const QString& title, const JobSetup& setup,
+                         const std::vector<Command>& overlay);
+    mox::Status print(const QString& printer, const QString& title, const JobSetup& setup,
+                      const std::vector<Command>& overlay);
 
     QString m_folder;
     QString m_error;
@@ -46,7 +46,8 @@ private:
 // ones, since the form leaves room there. Returns false when the printer takes neither that paper
 // nor custom sizes, or cannot print that close to the left or top edge: the printer would
 // otherwise keep its default paper and cut the form off.
-bool setUpPaper(QPrinter &printer, int paper) {
+bool setUpPaper(QPrinter& printer, int paper)
+{
     const QPageLayout form = pageLayoutFor(paper);
     printer.setPageOrientation(form.orientation());
     if (!printer.setPageSize(form.pageSize()))
@@ -63,19 +64,22 @@ bool setUpPaper(QPrinter &printer, int paper) {
     return printer.setPageLayout(wanted);
 }
 
-short PrintComponentImpl::fail(const mox::Status &s) {
+short PrintComponentImpl::fail(const mox::Status& s)
+{
     m_error = s.message;
     return static_cast<short>(s.code);
 }
 
 // The form comes from the installed data folder only: a copy in the print folder, where others
 // might have put it, would change every ledger printed.
-QString PrintComponentImpl::overlayPath(const QString &overlay) const {
+QString PrintComponentImpl::overlayPath(const QString& overlay) const
+{
     return QDir(mox::shippedDataDir()).filePath(overlay);
 }
 
-short PrintComponentImpl::PrtFile(const QString &programId, const QString &title,
-                                  const QString &overlay) {
+short PrintComponentImpl::PrtFile(const QString& programId, const QString& title,
+                                  const QString& overlay)
+{
     m_error.clear();
     // The program id names a file in the print folder, so it may not climb out of it.
     const bool badId = programId.isEmpty() || programId.contains(u'/') ||
@@ -88,19 +92,19 @@ short PrintComponentImpl::PrtFile(const QString &programId, const QString &title
             u"印刷ファイルのフォルダ、プログラムIDまたはオーバレイ名が正しくありません。"_s));
     }
     if (const QString why = mox::ownFolderProblem(m_folder); !why.isEmpty()) {
-        return fail(mox::Status::failure(
-            OutputFailed, u"印刷ファイルのフォルダ %1 を使えません（%2）。"_s.arg(
-                              QDir::toNativeSeparators(m_folder), why)));
+        return fail(mox::Status::failure(OutputFailed,
+                                         u"印刷ファイルのフォルダ %1 を使えません（%2）。"_s.arg(
+                                             QDir::toNativeSeparators(m_folder), why)));
     }
     const QString commandFile = QDir(m_folder).filePath(kCommandFileName);
 
     // The whole command file is checked before anything is written or printed, so a bad line
     // near the end cannot leave a printer with half a job.
     mox::Result<JobSetup> setup = checkCommandFile(commandFile);
-    if (const mox::Status *s = mox::failure(setup))
+    if (const mox::Status* s = mox::failure(setup))
         return fail(*s);
     mox::Result<std::vector<Command>> form = loadOverlay(overlayPath(overlay));
-    if (const mox::Status *s = mox::failure(form))
+    if (const mox::Status* s = mox::failure(form))
         return fail(*s);
 
     const QString pdf = QDir(m_folder).filePath(programId + u".pdf"_s);
@@ -115,14 +119,14 @@ short PrintComponentImpl::PrtFile(const QString &programId, const QString &title
     return PrintOk;
 }
 
-mox::Status PrintComponentImpl::writePdf(const QString &path, const QString &title,
-                                         const JobSetup &setup,
-                                         const std::vector<Command> &overlay) {
+mox::Status PrintComponentImpl::writePdf(const QString& path, const QString& title,
+                                         const JobSetup& setup, const std::vector<Command>& overlay)
+{
     // The pages show salaries: they go to a new 0600 file beside the target, renamed into place
     // only on commit, so a failed run leaves the older PDF untouched and no partial file behind,
     // and a link planted in the PDF's place is refused rather than followed.
     mox::PrivateFile file(path);
-    auto failed = [&](const QString &why) {
+    auto failed = [&](const QString& why) {
         return mox::Status::failure(OutputFailed, u"PDFファイル %1 を書き込めません（%2）。"_s.arg(
                                                       QDir::toNativeSeparators(path), why));
     };
@@ -147,8 +151,9 @@ mox::Status PrintComponentImpl::writePdf(const QString &path, const QString &tit
     return s;
 }
 
-mox::Status PrintComponentImpl::print(const QString &printerName, const QString &title,
-                                      const JobSetup &setup, const std::vector<Command> &overlay) {
+mox::Status PrintComponentImpl::print(const QString& printerName, const QString& title,
+                                      const JobSetup& setup, const std::vector<Command>& overlay)
+{
     if (QPrinterInfo::printerInfo(printerName).isNull()) {
         return mox::Status::failure(
             PrinterFailed,
@@ -177,7 +182,8 @@ mox::Status PrintComponentImpl::print(const QString &printerName, const QString 
 
 } // namespace
 
-std::unique_ptr<PrintComponent> create() {
+std::unique_ptr<PrintComponent> create()
+{
     return std::make_unique<PrintComponentImpl>();
 }
 

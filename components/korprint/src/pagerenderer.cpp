@@ -16,7 +16,8 @@ constexpr double kUnitsPerMm = kUnitsPerInch / 25.4;
 // keeps clear of the ruled lines on both sides.
 constexpr double kHalfWidthStretch = 0.9;
 
-QRawFont gothicFont(double pixelSize) {
+QRawFont gothicFont(double pixelSize)
+{
     // The forms ask for the gothic by its Japanese name; on this platform it is IPAGothic.
     QFont::insertSubstitution(u"ＭＳ ゴシック"_s, u"IPAGothic"_s);
     QFont font(u"ＭＳ ゴシック"_s);
@@ -28,12 +29,14 @@ QRawFont gothicFont(double pixelSize) {
     return raw;
 }
 
-bool isBlank(char16_t c) {
+bool isBlank(char16_t c)
+{
     return c == u' ' || c == u'\u3000';
 }
 
-void drawRun(QPainter &painter, const QRawFont &font, const QList<quint32> &indexes,
-             const QList<QPointF> &positions) {
+void drawRun(QPainter& painter, const QRawFont& font, const QList<quint32>& indexes,
+             const QList<QPointF>& positions)
+{
     if (indexes.isEmpty())
         return;
     QGlyphRun run;
@@ -47,9 +50,12 @@ void drawRun(QPainter &painter, const QRawFont &font, const QList<quint32> &inde
 
 PageRenderer::PageRenderer(int cpi, int lpi)
     : m_colWidth(kUnitsPerInch / cpi), m_lineHeight(kUnitsPerInch / lpi),
-      m_font(gothicFont(2 * m_colWidth)) {}
+      m_font(gothicFont(2 * m_colWidth))
+{
+}
 
-const PageRenderer::Glyph &PageRenderer::glyph(char16_t c) {
+const PageRenderer::Glyph& PageRenderer::glyph(char16_t c)
+{
     auto it = m_glyphs.find(c);
     if (it != m_glyphs.end())
         return it->second;
@@ -65,7 +71,8 @@ const PageRenderer::Glyph &PageRenderer::glyph(char16_t c) {
     return m_glyphs.emplace(c, g).first->second;
 }
 
-void PageRenderer::draw(QPainter &painter, const Command &command) {
+void PageRenderer::draw(QPainter& painter, const Command& command)
+{
     switch (command.kind) {
     case CommandKind::Text:
         drawText(painter, command);
@@ -90,7 +97,8 @@ void PageRenderer::draw(QPainter &painter, const Command &command) {
     }
 }
 
-void PageRenderer::drawText(QPainter &painter, const Command &command) {
+void PageRenderer::drawText(QPainter& painter, const Command& command)
+{
     const double em = m_font.pixelSize();
     const double baseline =
         command.y / 10.0 * m_lineHeight - (m_lineHeight - em) / 2 - m_font.descent();
@@ -104,7 +112,7 @@ void PageRenderer::drawText(QPainter &painter, const Command &command) {
         const char16_t c = qc.unicode();
         const bool isHalf = isHalfWidth(c);
         if (!isBlank(c)) {
-            const Glyph &g = glyph(c);
+            const Glyph& g = glyph(c);
             const QPointF at(cell * m_colWidth + g.offset, 0);
             if (g.index == 0) {
                 missing.append(qc);

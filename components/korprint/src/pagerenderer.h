@@ -30,7 +30,7 @@ class PageRenderer {
 public:
     PageRenderer(int cpi, int lpi);
 
-    void draw(QPainter &painter, const Command &command);
+    void draw(QPainter& painter, const Command& command);
     QString fontFamily() const { return m_font.familyName(); }
 
     double columnWidth() const { return m_colWidth; }
@@ -42,8 +42,8 @@ private:
         double offset = 0; // from the left edge of the cell, centring the glyph
     };
 
-    void drawText(QPainter &painter, const Command &command);
-    const Glyph &glyph(char16_t c);
+    void drawText(QPainter& painter, const Command& command);
+    const Glyph& glyph(char16_t c);
 
     double m_colWidth;
     double m_lineHeight;

@@ -16,7 +16,8 @@ namespace korprint {
 
 namespace {
 
-mox::Status malformed(const QString &path, int line, const QString &why) {
+mox::Status malformed(const QString& path, int line, const QString& why)
+{
     return mox::Status::failure(
         CommandFileMalformed,
         u"印刷ファイル %1 の %2 行目が正しくありません（%3）。"_s.arg(QFileInfo(path).fileName())
@@ -29,7 +30,7 @@ struct Paper {
     int code;
     QPageSize::PageSizeId size;
     QPageLayout::Orientation orientation;
-    const char16_t *name;
+    const char16_t* name;
 };
 
 constexpr Paper kPapers[] = {
@@ -41,8 +42,9 @@ constexpr Paper kPapers[] = {
     {11, QPageSize::JisB4, QPageLayout::Landscape, u"B4 横（JIS B4 257×364mm）"},
 };
 
-const Paper *findPaper(int code) {
-    for (const Paper &p : kPapers) {
+const Paper* findPaper(int code)
+{
+    for (const Paper& p : kPapers) {
         if (p.code == code)
             return &p;
     }
@@ -51,8 +53,9 @@ const Paper *findPaper(int code) {
 
 } // namespace
 
-bool paperFor(int code, QPageSize &size, QPageLayout::Orientation &orientation) {
-    const Paper *p = findPaper(code);
+bool paperFor(int code, QPageSize& size, QPageLayout::Orientation& orientation)
+{
+    const Paper* p = findPaper(code);
     if (!p)
         return false;
     size = QPageSize(p->size);
@@ -60,12 +63,14 @@ bool paperFor(int code, QPageSize &size, QPageLayout::Orientation &orientation) 
     return true;
 }
 
-QString paperName(int code) {
-    const Paper *p = findPaper(code);
+QString paperName(int code)
+{
+    const Paper* p = findPaper(code);
     return p ? QString::fromUtf16(p->name) : QString();
 }
 
-QPageLayout pageLayoutFor(int paper) {
+QPageLayout pageLayoutFor(int paper)
+{
     QPageSize size;
     QPageLayout::Orientation orientation = QPageLayout::Portrait;
     paperFor(paper, size, orientation);
@@ -73,7 +78,8 @@ QPageLayout pageLayoutFor(int paper) {
                        QPageLayout::Millimeter);
 }
 
-mox::Result<JobSetup> checkCommandFile(const QString &path) {
+mox::Result<JobSetup> checkCommandFile(const QString& path)
+{
     CommandReader reader;
     if (!reader.open(path)) {
         return mox::Status::failure(
@@ -153,7 +159,8 @@ mox::Result<JobSetup> checkCommandFile(const QString &path) {
     return setup;
 }
 
-mox::Result<std::vector<Command>> loadOverlay(const QString &path) {
+mox::Result<std::vector<Command>> loadOverlay(const QString& path)
+{
     CommandReader reader;
     if (!reader.open(path)) {
         return mox::Status::failure(OverlayMissing, u"オーバレイファイル %1 を開けません。"_s.arg(
@@ -184,9 +191,10 @@ mox::Result<std::vector<Command>> loadOverlay(const QString &path) {
     }
 }
 
-mox::Status renderPages(const QString &commandFile, const std::vector<Command> &overlay,
-                        const JobSetup &setup, QPagedPaintDevice &device,
-                        const std::function<void(int page, int pages)> &pageDone) {
+mox::Status renderPages(const QString& commandFile, const std::vector<Command>& overlay,
+                        const JobSetup& setup, QPagedPaintDevice& device,
+                        const std::function<void(int page, int pages)>& pageDone)
+{
     CommandReader reader;
     if (!reader.open(commandFile)) {
         return mox::Status::failure(CommandFileMissing, u"印刷ファイル %1 を開けません。"_s.arg(
@@ -227,7 +235,7 @@ mox::Status renderPages(const QString &commandFile, const std::vector<Command> &
             ++page;
             painter.resetTransform();
             painter.scale(scaleX, scaleY);
-            for (const Command &o : overlay)
+            for (const Command& o : overlay)
                 renderer.draw(painter, o);
         } else if (page > 0) {
             renderer.draw(painter, c);

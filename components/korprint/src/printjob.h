@@ -32,7 +32,7 @@ struct JobSetup {
 // The page size and orientation of a paper code; false for an unknown code.
 //   1 A4 portrait, 2 A4 landscape, 3 A3 portrait, 4 A3 landscape,
 //   10 B4 portrait, 11 B4 landscape (B4 is the JIS size, 257 x 364 mm).
-bool paperFor(int code, QPageSize &size, QPageLayout::Orientation &orientation);
+bool paperFor(int code, QPageSize& size, QPageLayout::Orientation& orientation);
 
 // The paper of a code as the messages name it, e.g. "B4 横（JIS B4 257×364mm）"; empty for an
 // unknown code.
@@ -46,19 +46,19 @@ QPageLayout pageLayoutFor(int paper);
 // first, CR before the first page, texts and rules only inside a page, ED last. A file without
 // pages is refused as well, and so is a link or a file of another user. Fails with
 // CommandFileMissing or CommandFileMalformed.
-mox::Result<JobSetup> checkCommandFile(const QString &path);
+mox::Result<JobSetup> checkCommandFile(const QString& path);
 
 // Reads an overlay: TE, LN, BX and RM lines (blank lines allowed). Fails with OverlayMissing or
 // OverlayMalformed.
-mox::Result<std::vector<Command>> loadOverlay(const QString &path);
+mox::Result<std::vector<Command>> loadOverlay(const QString& path);
 
 // Draws every page of the command file on `device` (already set to the job's page layout), the
 // overlay first on each page. The file is read again line by line, so memory does not grow with
 // the number of pages; when \p setup names the checked file (device and inode), a file that is
-// another one now is refused before anything is drawn. \p pageDone, when set, is called after each page with its number and
-// setup.pages.
-mox::Status renderPages(const QString &commandFile, const std::vector<Command> &overlay,
-                        const JobSetup &setup, QPagedPaintDevice &device,
-                        const std::function<void(int page, int pages)> &pageDone = {});
+// another one now is refused before anything is drawn. \p pageDone, when set, is called after each
+// page with its number and setup.pages.
+mox::Status renderPages(const QString& commandFile, const std::vector<Command>& overlay,
+                        const JobSetup& setup, QPagedPaintDevice& device,
+                        const std::function<void(int page, int pages)>& pageDone = {});
 
 } // namespace korprint

@@ -17,11 +17,13 @@ clsTax::clsTax() : m_cache(std::make_unique<Cache>()) {}
 
 clsTax::~clsTax() = default;
 
-void clsTax::setTaxIniName(const QString &iniName) {
+void clsTax::setTaxIniName(const QString& iniName)
+{
     m_iniName = iniName;
 }
 
-void clsTax::setEditions(std::vector<Edition> editions) {
+void clsTax::setEditions(std::vector<Edition> editions)
+{
     m_cache->byIni.clear();
     m_cache->byIni.emplace(QString(), std::move(editions));
     m_cache->injected = true;
@@ -30,7 +32,8 @@ void clsTax::setEditions(std::vector<Edition> editions) {
 namespace {
 
 // yyyymmdd as a date; an invalid date when the number is not a whole valid calendar date.
-QDate dateOf(Currency yyyymmdd) {
+QDate dateOf(Currency yyyymmdd)
+{
     if (yyyymmdd.isNegative() || yyyymmdd.roundToYen(Rounding::Floor) != yyyymmdd)
         return {};
     const std::int64_t n = yyyymmdd.toInteger(Rounding::Floor);
@@ -40,7 +43,8 @@ QDate dateOf(Currency yyyymmdd) {
                  static_cast<int>(n % 100));
 }
 
-QString japaneseDate(QDate d) {
+QString japaneseDate(QDate d)
+{
     return u"%1年%2月%3日"_s.arg(d.year()).arg(d.month()).arg(d.day());
 }
 
@@ -48,7 +52,8 @@ QString japaneseDate(QDate d) {
 
 // Loads the editions of the database named by the configuration file into the cache under
 // \p key, replacing what was kept. On failure the cache is left as it was.
-short clsTax::load(const QString &key) {
+short clsTax::load(const QString& key)
+{
     KorDAO::clsDbAccess db;
     db.setDBIniNameString(m_iniName);
     if (const short st = db.DAO_DBOpen(); st != 0) {
@@ -58,7 +63,7 @@ short clsTax::load(const QString &key) {
     }
     mox::Result<std::vector<Edition>> loaded = loadEditions(db.DBDatabase());
     (void)db.DAO_DBClose();
-    if (const mox::Status *s = mox::failure(loaded)) {
+    if (const mox::Status* s = mox::failure(loaded)) {
         m_lastError = s->message;
         return static_cast<short>(s->code);
     }
@@ -67,7 +72,8 @@ short clsTax::load(const QString &key) {
 }
 
 short clsTax::editionAt(Currency refDate, short dependents, short spouse, Table table,
-                        const Edition *&edition, int &count) {
+                        const Edition*& edition, int& count)
+{
     count = int{dependents} + int{spouse};
     if (count < 0) {
         m_lastError =
@@ -108,8 +114,9 @@ short clsTax::editionAt(Currency refDate, short dependents, short spouse, Table 
 }
 
 short clsTax::TaxBonus(Currency taxable, Currency prevPay, short dependents, short spouse,
-                       Currency refDate, Currency &tax) {
-    const Edition *edition = nullptr;
+                       Currency refDate, Currency& tax)
+{
+    const Edition* edition = nullptr;
     int count = 0;
     if (const short st = editionAt(refDate, dependents, spouse, Table::Bonus, edition, count);
         st != 0)
@@ -121,8 +128,9 @@ short clsTax::TaxBonus(Currency taxable, Currency prevPay, short dependents, sho
 }
 
 short clsTax::TaxMonthly(Currency monthly, short dependents, short spouse, Currency refDate,
-                         Currency &tax) {
-    const Edition *edition = nullptr;
+                         Currency& tax)
+{
+    const Edition* edition = nullptr;
     int count = 0;
     if (const short st = editionAt(refDate, dependents, spouse, Table::Monthly, edition, count);
         st != 0)

@@ -14,6 +14,6 @@ namespace KorTAX {
 /// table starts at 0 yen, every band but the last ends above its lower bound exactly where the
 /// next begins, and the last is open. In the bonus table every dependants column starts at 0 yen
 /// and holds one band for each rate of the table, rates rising and lower bounds rising with them.
-QString bandFault(const Edition &e);
+QString bandFault(const Edition& e);
 
 } // namespace KorTAX

@@ -38,14 +38,16 @@ struct CsvFile {
     std::vector<CsvRow> rows;
 };
 
-mox::Status fault(const QString &path, int line, const QString &what) {
+mox::Status fault(const QString& path, int line, const QString& what)
+{
     return mox::Status::failure(kStatusBrokenTable,
                                 u"%1 の %2 行目: %3"_s.arg(path).arg(line).arg(what));
 }
 
 // Reads a table file: lines starting with '#' are notes, the first other line is the header,
 // which must be \p header exactly; blank lines are skipped; every row must have as many cells.
-mox::Result<CsvFile> readCsv(const QString &path, const QStringList &header) {
+mox::Result<CsvFile> readCsv(const QString& path, const QStringList& header)
+{
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly))
         return mox::Status::failure(kStatusMissingFile,
@@ -81,7 +83,8 @@ mox::Result<CsvFile> readCsv(const QString &path, const QStringList &header) {
 }
 
 // A whole non-negative number of digits only; nullopt otherwise.
-std::optional<std::int64_t> parseWhole(const QString &text) {
+std::optional<std::int64_t> parseWhole(const QString& text)
+{
     if (text.isEmpty() || text.size() > 12)
         return std::nullopt;
     for (QChar c : text) {
@@ -91,14 +94,16 @@ std::optional<std::int64_t> parseWhole(const QString &text) {
     return text.toLongLong();
 }
 
-std::optional<Currency> parseRate(const QString &text) {
+std::optional<Currency> parseRate(const QString& text)
+{
     std::optional<Currency> r = Currency::parse(text);
     if (!r || r->isNegative() || text.trimmed() != text)
         return std::nullopt;
     return r;
 }
 
-QStringList bonusHeader() {
+QStringList bonusHeader()
+{
     QStringList h{u"rate_percent"_s};
     for (int d = 0; d < kColumns; ++d)
         h << u"d%1_lo_k"_s.arg(d) << u"d%1_hi_k"_s.arg(d);
@@ -106,18 +111,19 @@ QStringList bonusHeader() {
     return h;
 }
 
-mox::Status readBonus(const QString &path, Edition &e) {
+mox::Status readBonus(const QString& path, Edition& e)
+{
     mox::Result<CsvFile> read = readCsv(path, bonusHeader());
-    if (const mox::Status *s = mox::failure(read))
+    if (const mox::Status* s = mox::failure(read))
         return *s;
-    const CsvFile &file = mox::value(read);
+    const CsvFile& file = mox::value(read);
     const std::size_t nRates = std::size(kBonusRateBase);
     if (file.rows.size() != nRates)
         return fault(path, file.rows.back().line,
                      u"率の行が %1 ではなく %2 あります。"_s.arg(nRates).arg(file.rows.size()));
 
     for (std::size_t i = 0; i < nRates; ++i) {
-        const CsvRow &row = file.rows[i];
+        const CsvRow& row = file.rows[i];
         const std::optional<Currency> rate = parseRate(row.cells[0]);
         const Currency want = Currency::fromRaw(kBonusRateBase[i] * kSurtaxRaw);
         if (!rate || *rate != want)
@@ -128,8 +134,8 @@ mox::Status readBonus(const QString &path, Edition &e) {
         const bool last = i + 1 == nRates;
         std::int64_t prevColumnLo = 0;
         for (int d = 0; d < kColumns; ++d) {
-            const QString &loText = row.cells[1 + 2 * d];
-            const QString &hiText = row.cells[2 + 2 * d];
+            const QString& loText = row.cells[1 + 2 * d];
+            const QString& hiText = row.cells[2 + 2 * d];
             const std::optional<std::int64_t> lo = parseWhole(loText);
             const std::optional<std::int64_t> hi = parseWhole(hiText);
             if (first ? !loText.isEmpty() : !lo)
@@ -143,9 +149,9 @@ mox::Status readBonus(const QString &path, Edition &e) {
             const std::int64_t low = lo.value_or(0);
             if (hi && *hi <= low)
                 return fault(path, row.line, u"d%1 の上限が下限より大きくありません。"_s.arg(d));
-            auto &bands = e.bonus[static_cast<std::size_t>(d)];
+            auto& bands = e.bonus[static_cast<std::size_t>(d)];
             if (!first) {
-                const QString &prevHi = file.rows[i - 1].cells[2 + 2 * d];
+                const QString& prevHi = file.rows[i - 1].cells[2 + 2 * d];
                 if (prevHi != loText)
                     return fault(path, row.line,
                                  u"d%1 の下限 %2 が前の行の上限 %3 と続いていません。"_s.arg(d).arg(
@@ -167,7 +173,8 @@ mox::Status readBonus(const QString &path, Edition &e) {
     return mox::Status::success();
 }
 
-QStringList monthlyHeader() {
+QStringList monthlyHeader()
+{
     QStringList h{u"lower_yen"_s, u"upper_yen"_s};
     for (int d = 0; d < kColumns; ++d)
         h << u"d%1"_s.arg(d);
@@ -175,7 +182,8 @@ QStringList monthlyHeader() {
     return h;
 }
 
-QStringList formulaHeader() {
+QStringList formulaHeader()
+{
     QStringList h{u"column"_s, u"lower_yen"_s, u"upper_yen"_s};
     for (int d = 0; d < kColumns; ++d)
         h << u"base_d%1"_s.arg(d);
@@ -185,10 +193,11 @@ QStringList formulaHeader() {
 
 // Amounts of one row in the dependants columns starting at cell \p first: whole yen, never
 // rising with the number of dependants.
-mox::Status readColumns(const QString &path, const CsvRow &row, qsizetype first,
-                        std::array<Currency, kColumns> &out) {
+mox::Status readColumns(const QString& path, const CsvRow& row, qsizetype first,
+                        std::array<Currency, kColumns>& out)
+{
     for (int d = 0; d < kColumns; ++d) {
-        const QString &text = row.cells[first + d];
+        const QString& text = row.cells[first + d];
         const std::optional<std::int64_t> v = parseWhole(text);
         if (!v)
             return fault(path, row.line,
@@ -201,11 +210,12 @@ mox::Status readColumns(const QString &path, const CsvRow &row, qsizetype first,
     return mox::Status::success();
 }
 
-mox::Status readMonthly(const QString &path, Edition &e) {
+mox::Status readMonthly(const QString& path, Edition& e)
+{
     mox::Result<CsvFile> read = readCsv(path, monthlyHeader());
-    if (const mox::Status *s = mox::failure(read))
+    if (const mox::Status* s = mox::failure(read))
         return *s;
-    for (const CsvRow &row : mox::value(read).rows) {
+    for (const CsvRow& row : mox::value(read).rows) {
         const std::optional<std::int64_t> lower = parseWhole(row.cells[0]);
         const std::optional<std::int64_t> upper = parseWhole(row.cells[1]);
         if (!lower || !upper || *upper <= *lower)
@@ -232,7 +242,8 @@ mox::Status readMonthly(const QString &path, Edition &e) {
 }
 
 // Tax of \p band one yen below \p bound, per dependants column.
-std::array<Currency, kColumns> taxBelow(const MonthlyBand &band, Currency bound) {
+std::array<Currency, kColumns> taxBelow(const MonthlyBand& band, Currency bound)
+{
     std::array<Currency, kColumns> out{};
     const Currency excess = bound - Currency::fromYen(1) - band.lower;
     for (std::size_t c = 0; c < out.size(); ++c)
@@ -240,16 +251,17 @@ std::array<Currency, kColumns> taxBelow(const MonthlyBand &band, Currency bound)
     return out;
 }
 
-mox::Status readFormula(const QString &path, Edition &e) {
+mox::Status readFormula(const QString& path, Edition& e)
+{
     mox::Result<CsvFile> read = readCsv(path, formulaHeader());
-    if (const mox::Status *s = mox::failure(read))
+    if (const mox::Status* s = mox::failure(read))
         return *s;
-    const CsvFile &file = mox::value(read);
+    const CsvFile& file = mox::value(read);
     const qsizetype rateCell = formulaHeader().size() - 1;
     bool open = false;
     int bands = 0;
     int lastLine = file.rows.back().line;
-    for (const CsvRow &row : file.rows) {
+    for (const CsvRow& row : file.rows) {
         if (row.cells[0] == u"otsu")
             continue;
         if (row.cells[0] != u"kou")
@@ -257,7 +269,7 @@ mox::Status readFormula(const QString &path, Edition &e) {
         if (open)
             return fault(path, row.line, u"上限のない帯の後に帯があります。"_s);
         lastLine = row.line;
-        const MonthlyBand &prev = e.monthly.back();
+        const MonthlyBand& prev = e.monthly.back();
         const std::optional<std::int64_t> lower = parseWhole(row.cells[1]);
         if (!lower || Currency::fromYen(*lower) != prev.upper)
             return fault(path, row.line,
@@ -302,7 +314,8 @@ mox::Status readFormula(const QString &path, Edition &e) {
     return mox::Status::success();
 }
 
-mox::Status readTableChecked(const QString &dir, Table table, Edition &e) {
+mox::Status readTableChecked(const QString& dir, Table table, Edition& e)
+{
     const QDir d(dir);
     if (table == Table::Bonus) {
         if (mox::Status s = readBonus(d.filePath(kBonusFile), e); !s.ok())
@@ -322,7 +335,8 @@ mox::Status readTableChecked(const QString &dir, Table table, Edition &e) {
 
 } // namespace
 
-mox::Status readTable(const QString &dir, Table table, Edition &e) {
+mox::Status readTable(const QString& dir, Table table, Edition& e)
+{
     // The table is read on its own, so that the whole-table check sees only its bands, and moved
     // into \p e when it passes. Every figure is checked for range where it is read; an overflow
     // past those checks is still a refused table, never a crash of the importing program.
@@ -331,7 +345,7 @@ mox::Status readTable(const QString &dir, Table table, Edition &e) {
     try {
         if (mox::Status s = readTableChecked(dir, table, alone); !s.ok())
             return s;
-    } catch (const std::overflow_error &) {
+    } catch (const std::overflow_error&) {
         return mox::Status::failure(kStatusBrokenTable,
                                     u"%1: 金額が大きすぎて扱えません。"_s.arg(dir));
     }
@@ -342,7 +356,8 @@ mox::Status readTable(const QString &dir, Table table, Edition &e) {
     return mox::Status::success();
 }
 
-mox::Result<Edition> readEditionDir(const QString &dir, QDate from) {
+mox::Result<Edition> readEditionDir(const QString& dir, QDate from)
+{
     if (!from.isValid())
         return mox::Status::failure(kStatusBadArgument, u"適用開始日が正しくありません。"_s);
     if (mox::Status s = tableFilesFound(dir); !s.ok())

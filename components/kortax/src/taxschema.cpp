@@ -10,7 +10,8 @@ namespace KorTAX {
 
 namespace {
 
-std::vector<KorDAO::TableDef> taxTables() {
+std::vector<KorDAO::TableDef> taxTables()
+{
     using KorDAO::FieldType;
     KorDAO::TableDef edition{kTableEdition, {{u"TEKIYO"_s, FieldType::Integer}}, {u"TEKIYO"_s}, {}};
 
@@ -36,8 +37,9 @@ std::vector<KorDAO::TableDef> taxTables() {
 
 } // namespace
 
-mox::Status createTaxSchema(const KorDAO::DatabaseHandle &db) {
-    for (const KorDAO::TableDef &t : taxTables()) {
+mox::Status createTaxSchema(const KorDAO::DatabaseHandle& db)
+{
+    for (const KorDAO::TableDef& t : taxTables()) {
         if (mox::Status s = KorDAO::createTable(db, t); !s.ok())
             return s;
     }

@@ -12,21 +12,25 @@ namespace KorTAX {
 
 namespace {
 
-int dateKey(QDate d) {
+int dateKey(QDate d)
+{
     return d.year() * 10'000 + d.month() * 100 + d.day();
 }
 
-QDate dateFromKey(int key) {
+QDate dateFromKey(int key)
+{
     return QDate(key / 10'000, key / 100 % 100, key % 100);
 }
 
-QString zeiColumn(int d) {
+QString zeiColumn(int d)
+{
     return u"ZEI%1"_s.arg(d);
 }
 
 // A table object on \p db for \p table with its record set open; the status on failure.
-short openTable(KorDAO::clsTbAccess &tb, const KorDAO::DatabaseHandle &db, const QString &table,
-                const QString &filter, const QString &sort) {
+short openTable(KorDAO::clsTbAccess& tb, const KorDAO::DatabaseHandle& db, const QString& table,
+                const QString& filter, const QString& sort)
+{
     tb.setTBDatabase(db);
     tb.setTBWorkspace(db);
     tb.setTBNameString(table);
@@ -34,7 +38,8 @@ short openTable(KorDAO::clsTbAccess &tb, const KorDAO::DatabaseHandle &db, const
     return n < 0 ? static_cast<short>(n) : short{0};
 }
 
-mox::Status dbFailure(short status, const KorDAO::clsTbAccess &tb, const QString &doing) {
+mox::Status dbFailure(short status, const KorDAO::clsTbAccess& tb, const QString& doing)
+{
     return mox::Status::failure(
         status, u"税額表 %1 の%2に失敗しました（%3）: %4"_s.arg(tb.TBNameString(), doing)
                     .arg(status)
@@ -42,7 +47,8 @@ mox::Status dbFailure(short status, const KorDAO::clsTbAccess &tb, const QString
 }
 
 // Removes the records of one edition from one table.
-mox::Status deleteEdition(const KorDAO::DatabaseHandle &db, const QString &table, int key) {
+mox::Status deleteEdition(const KorDAO::DatabaseHandle& db, const QString& table, int key)
+{
     KorDAO::clsTbAccess tb;
     if (short st = openTable(tb, db, table, u"TEKIYO = %1"_s.arg(key), QString()); st != 0)
         return dbFailure(st, tb, u"読み込み"_s);
@@ -54,7 +60,8 @@ mox::Status deleteEdition(const KorDAO::DatabaseHandle &db, const QString &table
     return mox::Status::success();
 }
 
-QString storeTable(Table table) {
+QString storeTable(Table table)
+{
     return table == Table::Monthly ? kTableMonthly : kTableBonus;
 }
 
@@ -62,7 +69,8 @@ QString storeTable(Table table) {
 // A table the stored edition lacks stays in \p e to be added. A table it already holds: with
 // Refuse the import fails with kStatusTableLoaded naming the edition and the table, with Keep it
 // is taken out of \p e so that the stored one stays, with Replace it stays in \p e.
-mox::Status settleTables(const KorDAO::DatabaseHandle &db, Edition &e, IfStored ifStored) {
+mox::Status settleTables(const KorDAO::DatabaseHandle& db, Edition& e, IfStored ifStored)
+{
     const int key = dateKey(e.from);
     for (const Table table : {Table::Monthly, Table::Bonus}) {
         if (!e.holds(table) || ifStored == IfStored::Replace)
@@ -92,7 +100,8 @@ mox::Status settleTables(const KorDAO::DatabaseHandle &db, Edition &e, IfStored 
 
 // Writes the tables \p e holds into its edition, replacing those tables; the edition's other
 // table stays as stored.
-mox::Status writeEdition(const KorDAO::DatabaseHandle &db, const Edition &e) {
+mox::Status writeEdition(const KorDAO::DatabaseHandle& db, const Edition& e)
+{
     const int key = dateKey(e.from);
     if (mox::Status s = deleteEdition(db, kTableEdition, key); !s.ok())
         return s;
@@ -116,7 +125,7 @@ mox::Status writeEdition(const KorDAO::DatabaseHandle &db, const Edition &e) {
     if (short st = openTable(getu, db, kTableMonthly, u"TEKIYO = %1"_s.arg(key), QString());
         st != 0)
         return dbFailure(st, getu, u"読み込み"_s);
-    for (const MonthlyBand &band : e.monthly) {
+    for (const MonthlyBand& band : e.monthly) {
         if (short st = getu.DAO_AddNew(true); st != 0)
             return dbFailure(st, getu, u"追加"_s);
         KorDAO::Record rec = getu.TBRec();
@@ -134,7 +143,7 @@ mox::Status writeEdition(const KorDAO::DatabaseHandle &db, const Edition &e) {
     if (short st = openTable(syo, db, kTableBonus, u"TEKIYO = %1"_s.arg(key), QString()); st != 0)
         return dbFailure(st, syo, u"読み込み"_s);
     for (int d = 0; d < kColumns; ++d) {
-        for (const BonusBand &band : e.bonus[static_cast<std::size_t>(d)]) {
+        for (const BonusBand& band : e.bonus[static_cast<std::size_t>(d)]) {
             if (short st = syo.DAO_AddNew(true); st != 0)
                 return dbFailure(st, syo, u"追加"_s);
             KorDAO::Record rec = syo.TBRec();
@@ -151,8 +160,9 @@ mox::Status writeEdition(const KorDAO::DatabaseHandle &db, const Edition &e) {
 
 // Every record of \p table in \p sort order, handed to \p use; the status of a failing read.
 template <class Use>
-mox::Status scan(const KorDAO::DatabaseHandle &db, const QString &table, const QString &sort,
-                 Use use) {
+mox::Status scan(const KorDAO::DatabaseHandle& db, const QString& table, const QString& sort,
+                 Use use)
+{
     KorDAO::clsTbAccess tb;
     if (short st = openTable(tb, db, table, QString(), sort); st != 0)
         return dbFailure(st, tb, u"読み込み"_s);
@@ -167,23 +177,26 @@ mox::Status scan(const KorDAO::DatabaseHandle &db, const QString &table, const Q
     return mox::Status::success();
 }
 
-mox::Status incomplete(int key, const QString &what) {
+mox::Status incomplete(int key, const QString& what)
+{
     return mox::Status::failure(kStatusBrokenTable,
                                 u"税額表 %1 が不完全です: %2"_s.arg(key).arg(what));
 }
 
 // A stored edition holds at least one table, and each table it holds covers every amount, as
 // an imported one does.
-mox::Status checkLoaded(int key, const Edition &e) {
+mox::Status checkLoaded(int key, const Edition& e)
+{
     if (!e.holds(Table::Monthly) && std::all_of(e.bonus.begin(), e.bonus.end(),
-                                                 [](const auto &column) { return column.empty(); }))
+                                                [](const auto& column) { return column.empty(); }))
         return incomplete(key, u"月額表も賞与の算出率の表もありません。"_s);
     if (const QString fault = bandFault(e); !fault.isEmpty())
         return incomplete(key, fault);
     return mox::Status::success();
 }
 
-mox::Result<std::vector<Edition>> loadAll(const KorDAO::DatabaseHandle &db) {
+mox::Result<std::vector<Edition>> loadAll(const KorDAO::DatabaseHandle& db)
+{
     std::map<int, Edition> byKey;
     mox::Status s = scan(db, kTableEdition, u"TEKIYO"_s, [&](KorDAO::Record rec) {
         const int key = rec[u"TEKIYO"].toInt();
@@ -218,7 +231,7 @@ mox::Result<std::vector<Edition>> loadAll(const KorDAO::DatabaseHandle &db) {
         return s;
 
     std::vector<Edition> out;
-    for (auto &[key, e] : byKey) {
+    for (auto& [key, e] : byKey) {
         if (mox::Status bad = checkLoaded(key, e); !bad.ok())
             return bad;
         out.push_back(std::move(e));
@@ -228,9 +241,10 @@ mox::Result<std::vector<Edition>> loadAll(const KorDAO::DatabaseHandle &db) {
 
 } // namespace
 
-mox::Status importEdition(const KorDAO::DatabaseHandle &db, QDate from, const QString &dir,
-                          IfStored ifStored, bool *written,
-                          const std::function<void(int stage)> &stageDone) {
+mox::Status importEdition(const KorDAO::DatabaseHandle& db, QDate from, const QString& dir,
+                          IfStored ifStored, bool* written,
+                          const std::function<void(int stage)>& stageDone)
+{
     if (written)
         *written = false;
     const auto stage = [&stageDone](int n) {
@@ -238,7 +252,7 @@ mox::Status importEdition(const KorDAO::DatabaseHandle &db, QDate from, const QS
             stageDone(n);
     };
     mox::Result<Edition> read = readEditionDir(dir, from);
-    if (const mox::Status *s = mox::failure(read))
+    if (const mox::Status* s = mox::failure(read))
         return *s;
     stage(1);
     if (mox::Status s = createTaxSchema(db); !s.ok())
@@ -251,7 +265,7 @@ mox::Status importEdition(const KorDAO::DatabaseHandle &db, QDate from, const QS
     KorDAO::Transaction tx(control); // undone unless committed below
     if (!tx.started())
         return dbFailure(short(tx.status().code), control, u"トランザクション開始"_s);
-    Edition &edition = mox::value(read);
+    Edition& edition = mox::value(read);
     bool nothingToWrite = false;
     mox::Status s;
     try {
@@ -261,7 +275,7 @@ mox::Status importEdition(const KorDAO::DatabaseHandle &db, QDate from, const QS
         nothingToWrite = s.ok() && !edition.holds(Table::Monthly) && !edition.holds(Table::Bonus);
         if (s.ok() && !nothingToWrite)
             s = writeEdition(db, edition);
-    } catch (const KorDAO::DaoError &e) {
+    } catch (const KorDAO::DaoError& e) {
         s = mox::Status::failure(e.status(), QString::fromUtf8(e.what()));
     }
     if (!s.ok() || nothingToWrite)
@@ -275,22 +289,24 @@ mox::Status importEdition(const KorDAO::DatabaseHandle &db, QDate from, const QS
     return mox::Status::success();
 }
 
-mox::Result<std::vector<Edition>> loadEditions(const KorDAO::DatabaseHandle &db) {
+mox::Result<std::vector<Edition>> loadEditions(const KorDAO::DatabaseHandle& db)
+{
     try {
         return loadAll(db);
-    } catch (const KorDAO::DaoError &e) {
+    } catch (const KorDAO::DaoError& e) {
         return mox::Status::failure(e.status(), QString::fromUtf8(e.what()));
     }
 }
 
-mox::Result<QList<EditionInfo>> listEditions(const KorDAO::DatabaseHandle &db) {
+mox::Result<QList<EditionInfo>> listEditions(const KorDAO::DatabaseHandle& db)
+{
     mox::Result<std::vector<Edition>> all = loadEditions(db);
-    if (const mox::Status *s = mox::failure(all))
+    if (const mox::Status* s = mox::failure(all))
         return *s;
     QList<EditionInfo> out;
-    for (const Edition &e : mox::value(all)) {
+    for (const Edition& e : mox::value(all)) {
         int bonusBands = 0;
-        for (const auto &column : e.bonus)
+        for (const auto& column : e.bonus)
             bonusBands += static_cast<int>(column.size());
         out.append({e.from, static_cast<int>(e.monthly.size()), bonusBands});
     }

@@ -39,24 +39,28 @@ constexpr int kYearEndX = 175;
 constexpr short kYearEndWidth = 8;
 
 // Every text of the page carries the same operands: 3, 0, 100 and 100.
-void text(SUB_PRT &prt, Currency x, Currency y, const QString &s) {
+void text(SUB_PRT& prt, Currency x, Currency y, const QString& s)
+{
     prt.prsOvlText(x, y, 3, Currency(), 100, 100, s);
 }
 
-QString amount(Currency v, short width, bool showZero, bool minus = true) {
+QString amount(Currency v, short width, bool showZero, bool minus = true)
+{
     return prfOvlNum(v, width, 0, minus, /*comma=*/true, /*hashFill=*/true, showZero);
 }
 
-void writeCells(SUB_PRT &prt, const RuikeiRow &row, const auto &cells, Currency y, bool showZero) {
+void writeCells(SUB_PRT& prt, const RuikeiRow& row, const auto& cells, Currency y, bool showZero)
+{
     const Currency upper = y - Currency::fromYen(1);
-    for (const Cell &c : cells)
+    for (const Cell& c : cells)
         text(prt, Currency::fromYen(c.x), c.upper ? upper : y,
              amount(row.Kin(c.kin), c.width, showZero));
 }
 
 } // namespace
 
-Currency prfLinePos(int row) {
+Currency prfLinePos(int row)
+{
     // Rows 1 to 13 are two lines apart from 11.5 on; the bonus rows and totals stand apart.
     const Currency half = Currency::fromRaw(Currency::kScale / 2);
     if (row >= 1 && row <= 13)
@@ -77,13 +81,15 @@ Currency prfLinePos(int row) {
     }
 }
 
-QString syokuName(const SyokuMei &strSyokuMei, int syosyu) {
+QString syokuName(const SyokuMei& strSyokuMei, int syosyu)
+{
     if (syosyu < 1 || syosyu > 10)
         return QString(20, u' ');
     return strSyokuMei[static_cast<std::size_t>(syosyu)];
 }
 
-void prsPrint_Header(SUB_PRT &prt, const LedgerHeader &header, const SyokuMei &strSyokuMei) {
+void prsPrint_Header(SUB_PRT& prt, const LedgerHeader& header, const SyokuMei& strSyokuMei)
+{
     const Currency line1 = *Currency::parse(u"5.5");
     const Currency line2 = *Currency::parse(u"6.5");
     text(prt, Currency::fromYen(12), line1, header.strNendoPrt);
@@ -94,9 +100,10 @@ void prsPrint_Header(SUB_PRT &prt, const LedgerHeader &header, const SyokuMei &s
     text(prt, Currency::fromYen(188), line2, u'(' + header.SYOZOKU + u')');
 }
 
-void prsPrint_Meisai(SUB_PRT &prt, Ruikei &grid) {
+void prsPrint_Meisai(SUB_PRT& prt, Ruikei& grid)
+{
     for (int r : kPrintedRows) {
-        RuikeiRow &row = grid.row(r);
+        RuikeiRow& row = grid.row(r);
         const Currency y = prfLinePos(r);
         const bool showZero = r == 13 || r == 17 || r == 19 || row.DataFlag;
         if (r != 14 && r != 15 && r != 17) {

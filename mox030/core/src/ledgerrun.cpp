@@ -16,7 +16,8 @@ constexpr short kFieldUnreadable = KorDAO::kFieldUnreadable;
 
 // Fills the header of \p code from the personnel master. The status of the find: 0, kNotFound
 // when the employee is not in the master, or the failure.
-short readHeader(KorDAO::clsTbAccess &GKJINJI, int code, LedgerHeader &header) {
+short readHeader(KorDAO::clsTbAccess& GKJINJI, int code, LedgerHeader& header)
+{
     if (const short st = GKJINJI.DAO_RecFind(1, u"SYOKCD = "_s + QString::number(code)); st != 0)
         return st;
     KorDAO::Record rec = GKJINJI.TBRec();
@@ -28,34 +29,39 @@ short readHeader(KorDAO::clsTbAccess &GKJINJI, int code, LedgerHeader &header) {
 
 } // namespace
 
-QString kyuyoCriteria(int code, const QString &strFromYM, const QString &strToYM) {
+QString kyuyoCriteria(int code, const QString& strFromYM, const QString& strToYM)
+{
     return u"SYOKCD = "_s + QString::number(code) + u" AND SKYUYM >= "_s + strFromYM +
            u" AND SKYUYM <= "_s + strToYM + u' ';
 }
 
-QString kyuyoSort() {
+QString kyuyoSort()
+{
     return u" SKYUYM,KYUSYU,KYUSEQ "_s;
 }
 
-bool prfKyuyoOpen(KorDAO::clsTbAccess &GKKYUYO, const KorDAO::DatabaseHandle &db, int code,
-                  const QString &strFromYM, const QString &strToYM) {
+bool prfKyuyoOpen(KorDAO::clsTbAccess& GKKYUYO, const KorDAO::DatabaseHandle& db, int code,
+                  const QString& strFromYM, const QString& strToYM)
+{
     GKKYUYO.setTBDatabase(db);
     GKKYUYO.setTBNameString(u"GKKYUYO"_s);
     return GKKYUYO.DAO_TableOpen(kyuyoCriteria(code, strFromYM, strToYM), kyuyoSort()) != 0;
 }
 
-KyuyoRecord readKyuyoRecord(KorDAO::clsTbAccess &GKKYUYO) {
+KyuyoRecord readKyuyoRecord(KorDAO::clsTbAccess& GKKYUYO)
+{
     KorDAO::Record rec = GKKYUYO.TBRec();
     KyuyoRecord k;
     k.KYUSYU = static_cast<short>(rec[u"KYUSYU"].toInt());
     k.KYUSEQ = static_cast<short>(rec[u"KYUSEQ"].toInt());
     k.SKYUYM = rec[u"SKYUYM"].toInt();
-    for (const KinField &f : kKinFields)
+    for (const KinField& f : kKinFields)
         k.Kin(f.kin) += rec[QStringView(f.field)].toCurrency();
     return k;
 }
 
-short prsDatasum(KorDAO::clsTbAccess &GKKYUYO, Ruikei &grid) {
+short prsDatasum(KorDAO::clsTbAccess& GKKYUYO, Ruikei& grid)
+{
     grid.clear();
     try {
         for (short st = GKKYUYO.DAO_RecRead(1);; st = GKKYUYO.DAO_RecRead(2)) {
@@ -66,7 +72,7 @@ short prsDatasum(KorDAO::clsTbAccess &GKKYUYO, Ruikei &grid) {
             addKyuyoRecord(grid, readKyuyoRecord(GKKYUYO));
         }
         finishRuikei(grid);
-    } catch (const std::overflow_error &) {
+    } catch (const std::overflow_error&) {
         // Stored amounts whose sum the money type cannot hold: the table's content cannot be
         // used, as when a field cannot be read.
         return kFieldUnreadable;
@@ -74,7 +80,8 @@ short prsDatasum(KorDAO::clsTbAccess &GKKYUYO, Ruikei &grid) {
     return 0;
 }
 
-PrintOutcome prsPrint(const PrintJob &job) {
+PrintOutcome prsPrint(const PrintJob& job)
+{
     PrintOutcome out;
     SUB_PRT prt;
     prt.setPrtPath(job.folder);
@@ -131,7 +138,8 @@ PrintOutcome prsPrint(const PrintJob &job) {
     return out;
 }
 
-QString PrintOutcome::notice() const {
+QString PrintOutcome::notice() const
+{
     if (blanked == 0 && replaced == 0)
         return {};
     QString text = u"職員名・職種名・所属などに、そのままでは印刷できない文字がありました。"_s;

@@ -23,14 +23,16 @@ constexpr int kYearEnd = 28;
 constexpr int kDeductions = 29;
 constexpr int kCash = 30;
 
-void addInto(RuikeiRow &row, const KyuyoRecord &rec, int from, int to) {
+void addInto(RuikeiRow& row, const KyuyoRecord& rec, int from, int to)
+{
     for (int n = from; n <= to; ++n)
         row.Kin(n) += rec.Kin(n);
 }
 
 } // namespace
 
-short prfRowNo(short kind, short seq, QStringView ym) {
+short prfRowNo(short kind, short seq, QStringView ym)
+{
     if (kind == 1 && seq == 8)
         return kRowLeftOut;
     const QStringView month = ym.size() >= 6 ? ym.mid(4, 2) : QStringView();
@@ -38,7 +40,7 @@ short prfRowNo(short kind, short seq, QStringView ym) {
     case 1:
     case 4: {
         // The fiscal year starts in April: April is row 1, March row 12.
-        static constexpr const char16_t *kMonths[] = {u"04", u"05", u"06", u"07", u"08", u"09",
+        static constexpr const char16_t* kMonths[] = {u"04", u"05", u"06", u"07", u"08", u"09",
                                                       u"10", u"11", u"12", u"01", u"02", u"03"};
         for (short i = 0; i < 12; ++i) {
             if (month == QStringView(kMonths[i]))
@@ -72,18 +74,19 @@ short prfRowNo(short kind, short seq, QStringView ym) {
     }
 }
 
-bool addKyuyoRecord(Ruikei &grid, const KyuyoRecord &rec) {
+bool addKyuyoRecord(Ruikei& grid, const KyuyoRecord& rec)
+{
     const short r = prfRowNo(rec.KYUSYU, rec.KYUSEQ, QString::number(rec.SKYUYM));
     if (r == kRowLeftOut || r == 0)
         return false;
-    RuikeiRow &row = grid.row(r);
+    RuikeiRow& row = grid.row(r);
     addInto(row, rec, 1, 26);
     row.Kin(kYearEnd) += rec.Kin(kYearEnd);
 
     // The annual year-end figure follows the December salary, then the separate kind-3 payment:
     // a positive figure on either side replaces it, two figures of 0 or less add up.
     if ((rec.KYUSYU == 1 && rec.KYUSEQ == 1) || rec.KYUSYU == 3) {
-        Currency &annual = grid.row(kAnnual).Kin(kYearEnd);
+        Currency& annual = grid.row(kAnnual).Kin(kYearEnd);
         const Currency nenfus = rec.Kin(kYearEnd);
         if (r == kDecember) {
             annual = nenfus;
@@ -100,19 +103,20 @@ bool addKyuyoRecord(Ruikei &grid, const KyuyoRecord &rec) {
     row.DataFlag = true;
 
     if (r >= 1 && r <= 12) {
-        RuikeiRow &months = grid.row(kMonthsTotal);
+        RuikeiRow& months = grid.row(kMonthsTotal);
         addInto(months, rec, 1, 26);
         addInto(months, rec, kYearEnd, kCash);
     } else if (r == 14 || r == 15) {
-        RuikeiRow &bonus = grid.row(kBonusTotal);
+        RuikeiRow& bonus = grid.row(kBonusTotal);
         addInto(bonus, rec, 19, 26);
         addInto(bonus, rec, kDeductions, kCash);
     }
     return true;
 }
 
-void finishRuikei(Ruikei &grid) {
-    RuikeiRow &annual = grid.row(kAnnual);
+void finishRuikei(Ruikei& grid)
+{
+    RuikeiRow& annual = grid.row(kAnnual);
     for (int n = 1; n <= 26; ++n)
         annual.Kin(n) = grid.row(kMonthsTotal).Kin(n) + grid.row(kBonusTotal).Kin(n) +
                         grid.row(kSeparate).Kin(n);

@@ -2,13 +2,13 @@
 
 #include "mox030/ledgerrun.h"
 
+#include "base/format.h"
 #include "korprint/korprint.h"
 #include "mox/bascmnname.h"
 #include "mox/comdate.h"
 #include "mox/comkordao.h"
 #include "mox/compfmode.h"
 #include "mox/fonts.h"
-#include "base/format.h"
 #include "mox/frmomachi.h"
 #include "mox/printfolder.h"
 #include "mox/screen.h"
@@ -103,8 +103,7 @@ void paintWhiteOnBlue(QLabel& label)
 
 } // namespace
 
-frmMox030::frmMox030(QWidget* parent)
-    : QWidget(parent)
+frmMox030::frmMox030(QWidget* parent) : QWidget(parent)
 {
     setWindowTitle(u"個人別給与累計表印刷"_s);
     setFont(QFont(mox::gothicFamily(), 9));
@@ -237,7 +236,8 @@ void frmMox030::prsTBLRead()
     // every find below would fail only as "table closed".
     mox::prsDaoStatus(GKKYUYO->DAO_TableOpen(QString(), QString()), false);
 
-    for (short st = GKJINJI->DAO_RecRead(1); st != KorDAO::kEndOfRecords && st != -99; st = GKJINJI->DAO_RecRead(2)) {
+    for (short st = GKJINJI->DAO_RecRead(1); st != KorDAO::kEndOfRecords && st != -99;
+         st = GKJINJI->DAO_RecRead(2)) {
         mox::prsDaoStatus(st, true);
         KorDAO::Record rec = GKJINJI->TBRec();
         const int code = rec[u"SYOKCD"].toInt();

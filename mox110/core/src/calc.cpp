@@ -2,9 +2,9 @@
 
 #include "mox110/decimal.h"
 
+#include "base/format.h"
 #include "kortax/kortax.h"
 #include "mox/bascmnname.h"
-#include "base/format.h"
 
 #include <limits>
 
@@ -38,7 +38,8 @@ template <std::size_t N> int periodRate(const Step (&steps)[N], int key)
 
 mox::Status unreadable(const QString& caption)
 {
-    return mox::Status::failure(KorDAO::kFieldUnreadable, caption + u"の値が数値として読めません。"_s);
+    return mox::Status::failure(KorDAO::kFieldUnreadable,
+                                caption + u"の値が数値として読めません。"_s);
 }
 
 int monthOf(Currency yyyymm)
@@ -276,7 +277,8 @@ template <class Step> static mox::Status guarded(Step step)
     try {
         return step();
     } catch (const std::overflow_error&) {
-        return mox::Status::failure(KorDAO::kFieldUnreadable, u"金額が大きすぎて計算できません。"_s);
+        return mox::Status::failure(KorDAO::kFieldUnreadable,
+                                    u"金額が大きすぎて計算できません。"_s);
     }
 }
 

@@ -2,9 +2,9 @@
 
 #include "mox110/bonuscalc.h"
 
+#include "base/format.h"
 #include "mox/comdate.h"
 #include "mox/comkordao.h"
-#include "base/format.h"
 #include "mox110/decimal.h"
 
 #include <vector>
@@ -191,7 +191,8 @@ mox::Status prsDspKyuyo(BonusScreen& s, CalcContext& ctx, KorDAO::Record r)
     const mox::Status read = KorDAO::readFields([&] {
         // A stored value the screen cannot show stops the display like an unreadable field.
         const auto unshowable = [](QStringView field) {
-            return KorDAO::DaoError(KorDAO::kFieldUnreadable, field.toString() + u"の値が画面に表示できません。"_s);
+            return KorDAO::DaoError(KorDAO::kFieldUnreadable,
+                                    field.toString() + u"の値が画面に表示できません。"_s);
         };
         const auto listChoice = [&](QStringView field) {
             const int index = r[field].toInt();

@@ -94,8 +94,8 @@ mox110::BonusScreen BoundBoxes::read() const
                 if constexpr (std::is_same_v<T, Currency>)
                     s.*field = static_cast<KorNumIn::KorNum*>(b.widget)->value();
                 else if constexpr (std::is_same_v<T, mox110::ListChoice>)
-                    s.*field = mox110::deductionChoice(
-                        static_cast<QComboBox*>(b.widget)->currentIndex());
+                    s.*field =
+                        mox110::deductionChoice(static_cast<QComboBox*>(b.widget)->currentIndex());
                 else
                     s.*field = static_cast<QLineEdit*>(b.widget)->text();
             },

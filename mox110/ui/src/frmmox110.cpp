@@ -6,11 +6,11 @@
 #include "mox110/records.h"
 #include "mox110ui/frmsaikeisan.h"
 
+#include "base/format.h"
 #include "mox/bascmnname.h"
 #include "mox/comdate.h"
 #include "mox/comkordao.h"
 #include "mox/compfmode.h"
-#include "base/format.h"
 #include "mox/frmomachi.h"
 #include "mox/screen.h"
 #include "mox/shell.h"
@@ -31,9 +31,9 @@ constexpr int kInputClassManual = 9; // HYOKBN of full manual entry
 // The function keys and the key modes they act in: 0 nobody called up, 2 a stored bonus open
 // for correction, 3 a new bonus, 4 a stored bonus shown for viewing.
 constexpr mox::FunctionKey kFunctionKeys[] = {
-    {0, u"前月計", mox::inModes({2, 3})},  {3, u"取　消", mox::inModes({2, 3, 4})},
-    {4, u"削　除", mox::inModes({2})},     {9, u"終　了", mox::inModes({0})},
-    {10, u"読　込", mox::inModes({0})},    {11, u"更　新", mox::inModes({2, 3})},
+    {0, u"前月計", mox::inModes({2, 3})}, {3, u"取　消", mox::inModes({2, 3, 4})},
+    {4, u"削　除", mox::inModes({2})},    {9, u"終　了", mox::inModes({0})},
+    {10, u"読　込", mox::inModes({0})},   {11, u"更　新", mox::inModes({2, 3})},
 };
 
 } // namespace
@@ -521,8 +521,9 @@ void frmMox110::reportWriteRefused(const mox110::WriteResult& refused, bool dele
     QString text;
     switch (refused.status) {
     case KorDAO::kRecordChanged:
-        text = refused.vanished ? u"この職員の賞与データは、読み込んだ後に他の端末で削除されました。"_s
-                        : u"この職員の賞与データは、読み込んだ後に他の端末で更新されました。"_s;
+        text = refused.vanished
+                   ? u"この職員の賞与データは、読み込んだ後に他の端末で削除されました。"_s
+                   : u"この職員の賞与データは、読み込んだ後に他の端末で更新されました。"_s;
         text += u"取消（F4）して読み込み直してください。"_s;
         break;
     case KorDAO::kLockTimeout:

@@ -15,7 +15,7 @@ namespace {
 QString actionText(const QString& action)
 {
     static const std::pair<const char16_t*, const char16_t*> names[] = {
-        {u"INSERT", u"追加"},         {u"UPDATE", u"更新"}, {u"DELETE", u"削除"},
+        {u"INSERT", u"追加"},          {u"UPDATE", u"更新"},          {u"DELETE", u"削除"},
         {u"BULK INSERT", u"一括追加"}, {u"BULK DELETE", u"一括削除"}, {u"CLEAR", u"全件削除"},
     };
     for (const auto& [stored, shown] : names) {
@@ -47,7 +47,7 @@ QStringList changeLines(const QString& changes)
             if (change.size() != 3 || !change[0].isString())
                 return {changes};
             lines << u"%1: %2 → %3"_s.arg(change[0].toString(), valueText(change[1]),
-                                           valueText(change[2]));
+                                          valueText(change[2]));
         }
         return lines;
     }
@@ -73,7 +73,8 @@ mox::Result<QString> auditFilter(const AuditSelection& selection)
     QStringList parts;
     if (selection.employee) {
         if (*selection.employee < 0)
-            return mox::Status::failure(KorDAO::kBadCondition, u"職員コードには 0 以上の整数を指定してください。"_s);
+            return mox::Status::failure(KorDAO::kBadCondition,
+                                        u"職員コードには 0 以上の整数を指定してください。"_s);
         parts << u"SYOKCD = %1"_s.arg(*selection.employee);
     }
     if (!selection.since.isEmpty()) {
@@ -82,8 +83,9 @@ mox::Result<QString> auditFilter(const AuditSelection& selection)
         if (!form.match(selection.since).hasMatch() ||
             !QDate::fromString(selection.since, u"yyyy-MM-dd"_s).isValid())
             return mox::Status::failure(
-                KorDAO::kBadCondition, u"日付「%1」が正しくありません。YYYY-MM-DD（例 2026-12-01）で指定してください。"_s
-                         .arg(selection.since));
+                KorDAO::kBadCondition,
+                u"日付「%1」が正しくありません。YYYY-MM-DD（例 2026-12-01）で指定してください。"_s
+                    .arg(selection.since));
         // The times are stored "YYYY-MM-DD HH:MM:SS.mmm", so text order is time order.
         parts << u"AT >= '%1'"_s.arg(selection.since);
     }
@@ -107,9 +109,9 @@ mox::Result<int> printAuditTrail(const KorDAO::DatabaseHandle& db, const AuditSe
     const mox::Status read = KorDAO::readFields([&] {
         for (st = tb.DAO_RecRead(1); st == 0; st = tb.DAO_RecRead(2)) {
             KorDAO::Record rec = tb.TBRec();
-            QStringList parts = {rec[u"AT"].toString(), who(rec), rec[u"PROGRAM"].toString(),
-                                 rec[u"TABLENAME"].toString(), rec[u"RECKEY"].toString(),
-                                 actionText(rec[u"ACTION"].toString())};
+            QStringList parts = {rec[u"AT"].toString(),      who(rec),
+                                 rec[u"PROGRAM"].toString(), rec[u"TABLENAME"].toString(),
+                                 rec[u"RECKEY"].toString(),  actionText(rec[u"ACTION"].toString())};
             parts.removeAll(QString()); // a bulk action has no key
             out << parts.join(u"  "_s) << '\n';
             for (const QString& line : changeLines(rec[u"CHANGES"].toString()))

@@ -43,7 +43,8 @@ int runAudit(const QStringList& args, QTextStream& out, QTextStream& err)
     db.setDBIniNameString(kPayrollIni);
     if (db.DAO_DBOpen() != 0) {
         err << "moxdb audit: "
-            << failureText(u"給与データベース（%1）を開けません: %2"_s.arg(kPayrollIni, db.lastError()))
+            << failureText(
+                   u"給与データベース（%1）を開けません: %2"_s.arg(kPayrollIni, db.lastError()))
             << '\n';
         return 1;
     }

@@ -24,36 +24,40 @@ namespace {
 // the error stream; ending the program ends the command with status 1.
 class ConsoleShell final : public mox::Shell {
 public:
-    explicit ConsoleShell(QTextStream &err) : m_err(err) { mox::setShell(this); }
+    explicit ConsoleShell(QTextStream& err) : m_err(err) { mox::setShell(this); }
     ~ConsoleShell() override { mox::setShell(nullptr); }
-    ConsoleShell(const ConsoleShell &) = delete;
-    ConsoleShell &operator=(const ConsoleShell &) = delete;
+    ConsoleShell(const ConsoleShell&) = delete;
+    ConsoleShell& operator=(const ConsoleShell&) = delete;
 
-    mox::MsgAnswer messageBox(const QString &text, mox::MsgIcon, mox::MsgButtons buttons,
-                              const QString &) override {
+    mox::MsgAnswer messageBox(const QString& text, mox::MsgIcon, mox::MsgButtons buttons,
+                              const QString&) override
+    {
         m_err << "moxdb calc: " << QString(text).replace(u"\r\n"_s, u" "_s) << '\n';
         m_err.flush();
         return buttons == mox::MsgButtons::YesNo ? mox::MsgAnswer::No : mox::MsgAnswer::Ok;
     }
-    [[noreturn]] void endProgram(int exitCode) override {
+    [[noreturn]] void endProgram(int exitCode) override
+    {
         runBeforeEndHooks();
         m_err.flush();
         std::fflush(nullptr);
         std::_Exit(exitCode == 0 ? 1 : exitCode);
     }
     void doEvents() override {}
-    bool openUrl(const QUrl &) override { return false; }
+    bool openUrl(const QUrl&) override { return false; }
 
 private:
-    QTextStream &m_err;
+    QTextStream& m_err;
 };
 
-QString plain(Currency c) {
+QString plain(Currency c)
+{
     return c.toPlainString();
 }
 
-void print(QTextStream &out, int syokcdIndex, const mox110::BonusScreen &s) {
-    const std::pair<const char16_t *, QString> fields[] = {
+void print(QTextStream& out, int syokcdIndex, const mox110::BonusScreen& s)
+{
+    const std::pair<const char16_t*, QString> fields[] = {
         {u"cboSyokcd", QString::number(syokcdIndex)},
         {u"nu1Kankmritu", plain(s.nu1Kankmritu)},
         {u"nu1Kankbritu", plain(s.nu1Kankbritu)},
@@ -93,13 +97,14 @@ void print(QTextStream &out, int syokcdIndex, const mox110::BonusScreen &s) {
         {u"nu1Fsinsu", plain(s.nu1Fsinsu)},
         {u"nu1Zeirit", plain(s.nu1Zeirit)},
     };
-    for (const auto &[name, value] : fields)
+    for (const auto& [name, value] : fields)
         out << QString::fromUtf16(name) << '=' << value << '\n';
 }
 
 // The employee's place in the screen's employee list (in order of SYOKCD; pay class 4 only in
 // December), or -1 when the list does not hold the employee.
-int listIndexOf(const KorDAO::DatabaseHandle &db, int syokcd, bool december) {
+int listIndexOf(const KorDAO::DatabaseHandle& db, int syokcd, bool december)
+{
     KorDAO::clsTbAccess tb;
     tb.setTBDatabase(db);
     tb.setTBNameString(u"GKJINJI"_s);
@@ -121,8 +126,9 @@ int listIndexOf(const KorDAO::DatabaseHandle &db, int syokcd, bool december) {
 
 // Reads the current record of \p table that meets \p criteria; false when there is none.
 template <class Record, class Reader>
-bool findRecord(const KorDAO::DatabaseHandle &db, const QString &table, const QString &filter,
-                const QString &criteria, Reader read, Record &record, QTextStream &err) {
+bool findRecord(const KorDAO::DatabaseHandle& db, const QString& table, const QString& filter,
+                const QString& criteria, Reader read, Record& record, QTextStream& err)
+{
     KorDAO::clsTbAccess tb;
     tb.setTBDatabase(db);
     tb.setTBNameString(table);
@@ -136,7 +142,7 @@ bool findRecord(const KorDAO::DatabaseHandle &db, const QString &table, const QS
     }
     mox::Result<Record> r = read(tb.TBRec());
     (void)tb.DAO_TableClose();
-    if (const mox::Status *s = mox::failure(r)) {
+    if (const mox::Status* s = mox::failure(r)) {
         err << "moxdb calc: " << table << ": " << s->message << '\n';
         return false;
     }
@@ -144,12 +150,14 @@ bool findRecord(const KorDAO::DatabaseHandle &db, const QString &table, const QS
     return true;
 }
 
-int fail(QTextStream &err, const QString &message) {
+int fail(QTextStream& err, const QString& message)
+{
     err << "moxdb calc: " << message << '\n';
     return 1;
 }
 
-int runCalc(const QStringList &args, QTextStream &out, QTextStream &err) {
+int runCalc(const QStringList& args, QTextStream& out, QTextStream& err)
+{
     bool codeOk = false;
     const int syokcd = args.isEmpty() ? 0 : args.first().toInt(&codeOk);
     Options options(args.mid(1), {u"--tokkbn"_s, u"--roukbn"_s, u"--dir"_s});
@@ -212,7 +220,8 @@ int runCalc(const QStringList &args, QTextStream &out, QTextStream &err) {
 
 } // namespace
 
-Command calcCommand() {
+Command calcCommand()
+{
     return {u"calc"_s, u"SYOKCD [--tokkbn 0|1] [--roukbn 0|1] [--dir DIR]"_s,
             u"print the bonus screen of an employee without a stored bonus, calculated"_s,
             &runCalc};

@@ -2,8 +2,8 @@
 
 #include "moxdb/loading.h"
 
-#include "kordao/schema.h"
 #include "base/privatefile.h"
+#include "kordao/schema.h"
 
 #include <QDir>
 #include <QFile>
@@ -81,19 +81,20 @@ mox::Status secureSqliteFiles(const QStringList& files, QTextStream* log)
         const QByteArray native = QFile::encodeName(folder);
         struct stat st {};
         if (::stat(native.constData(), &st) != 0)
-            return mox::Status::failure(KorDAO::kDatabaseMissing, u"フォルダ %1 を確認できません。"_s.arg(folder));
+            return mox::Status::failure(KorDAO::kDatabaseMissing,
+                                        u"フォルダ %1 を確認できません。"_s.arg(folder));
         if ((st.st_mode & 077) != 0) {
             bool own = st.st_uid == ::geteuid();
-            const QStringList entries =
-                QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System |
-                                       QDir::NoDotAndDotDot);
+            const QStringList entries = QDir(folder).entryList(QDir::AllEntries | QDir::Hidden |
+                                                               QDir::System | QDir::NoDotAndDotDot);
             for (const QString& e : entries)
                 own = own && isOwnEntry(e, names);
             if (!own || ::chmod(native.constData(), 0700) != 0) {
                 return mox::Status::failure(
-                    KorDAO::kDatabaseMissing, u"データベースのフォルダ %1 はほかのユーザーも開けるため使えません。"
-                         u"自分だけが開けるフォルダ（0700）にするか、--dir で別のフォルダを指定して"
-                         u"ください。"_s.arg(folder));
+                    KorDAO::kDatabaseMissing,
+                    u"データベースのフォルダ %1 はほかのユーザーも開けるため使えません。"
+                    u"自分だけが開けるフォルダ（0700）にするか、--dir で別のフォルダを指定して"
+                    u"ください。"_s.arg(folder));
             }
             if (log)
                 *log << "folder " << folder << " made 0700 (only you may open it)\n";
@@ -106,8 +107,9 @@ mox::Status secureSqliteFiles(const QStringList& files, QTextStream* log)
             if (::lstat(fileNative.constData(), &st) != 0 || !S_ISREG(st.st_mode) ||
                 st.st_uid != ::geteuid()) {
                 return mox::Status::failure(
-                    KorDAO::kDatabaseMissing, u"データベースファイル %1 はほかのユーザーのファイルか通常のファイルでは"
-                         u"ありません。"_s.arg(file));
+                    KorDAO::kDatabaseMissing,
+                    u"データベースファイル %1 はほかのユーザーのファイルか通常のファイルでは"
+                    u"ありません。"_s.arg(file));
             }
             if ((st.st_mode & 077) != 0 && ::chmod(fileNative.constData(), 0600) != 0)
                 return mox::Status::failure(KorDAO::kDatabaseMissing,
@@ -159,18 +161,21 @@ mox::Result<IniFiles> ensureIniFiles(const QStringList& folders, const QString& 
         return files;
     if (!files.payroll.isEmpty() || !files.environment.isEmpty()) {
         const QString missing = files.payroll.isEmpty() ? kPayrollIni : kEnvironmentIni;
-        return mox::Status::failure(KorDAO::kDatabaseMissing, u"%1 が見つかりません (%2 のいずれにもありません)。"_s.arg(
-                                             missing, folders.join(u", "_s)));
+        return mox::Status::failure(KorDAO::kDatabaseMissing,
+                                    u"%1 が見つかりません (%2 のいずれにもありません)。"_s.arg(
+                                        missing, folders.join(u", "_s)));
     }
     const QDir dir(defaultDir);
     if (!makeFolder(dir.absolutePath()))
-        return mox::Status::failure(KorDAO::kDatabaseMissing, u"%1 を作れません。"_s.arg(dir.absolutePath()));
+        return mox::Status::failure(KorDAO::kDatabaseMissing,
+                                    u"%1 を作れません。"_s.arg(dir.absolutePath()));
     QString payrollDb = u"mox.db"_s;
     QString environmentDb = u"moxenv.db"_s;
     if (!databaseDir.isEmpty()) {
         const QDir data(databaseDir);
         if (!makeFolder(data.absolutePath()))
-            return mox::Status::failure(KorDAO::kDatabaseMissing, u"%1 を作れません。"_s.arg(data.absolutePath()));
+            return mox::Status::failure(KorDAO::kDatabaseMissing,
+                                        u"%1 を作れません。"_s.arg(data.absolutePath()));
         payrollDb = data.absoluteFilePath(payrollDb);
         environmentDb = data.absoluteFilePath(environmentDb);
     }
@@ -178,9 +183,8 @@ mox::Result<IniFiles> ensureIniFiles(const QStringList& folders, const QString& 
     files.environment = dir.absoluteFilePath(kEnvironmentIni);
     // The default files name SQLite databases: their folders are checked before anything is
     // written, so that a refused folder is left as it was.
-    if (mox::Status s = secureSqliteFiles({dir.absoluteFilePath(payrollDb),
-                                           dir.absoluteFilePath(environmentDb)},
-                                          nullptr);
+    if (mox::Status s = secureSqliteFiles(
+            {dir.absoluteFilePath(payrollDb), dir.absoluteFilePath(environmentDb)}, nullptr);
         !s.ok())
         return s;
     if (mox::Status s = writeDefaultIni(files.payroll, payrollDb); !s.ok())
@@ -232,10 +236,11 @@ namespace {
 mox::Status notOnPostgres(const QString& iniName)
 {
     return mox::Status::failure(
-        KorDAO::kOpenFailed, u"ロール（利用者の権限）は PostgreSQL サーバーのデータベースにだけ設定できます。"
-            u"%1 は SQLite のデータベースを指しています。共有サーバーを使うときは、%2 と %3 に "
-            u"Driver=QPSQL を書いてから実行してください。"_s.arg(iniName, kPayrollIni,
-                                                                  kEnvironmentIni));
+        KorDAO::kOpenFailed,
+        u"ロール（利用者の権限）は PostgreSQL サーバーのデータベースにだけ設定できます。"
+        u"%1 は SQLite のデータベースを指しています。共有サーバーを使うときは、%2 と %3 に "
+        u"Driver=QPSQL を書いてから実行してください。"_s.arg(iniName, kPayrollIni,
+                                                             kEnvironmentIni));
 }
 
 } // namespace
@@ -271,9 +276,7 @@ mox::Status setUpRoles(const RoleNames& roles, QTextStream& log)
     }
     for (std::size_t i = 0; i < opened.size(); ++i) {
         const auto& [ini, kind] = databases[i];
-        if (mox::Status s =
-                KorDAO::grantRoles(opened[i]->handle(), roles, kind);
-            !s.ok())
+        if (mox::Status s = KorDAO::grantRoles(opened[i]->handle(), roles, kind); !s.ok())
             return mox::Status::failure(s.code, u"%1: %2"_s.arg(ini, s.message));
         log << "roles " << roles.operatorRole << ", " << roles.adminRole << ", "
             << roles.auditorRole << " and " << roles.ownerRole << " set up (" << ini << ": "

@@ -22,8 +22,8 @@ QString userFolder(const char* variable, const QString& fallback)
 
 int runInit(const QStringList& args, QTextStream& out, QTextStream& err)
 {
-    const QStringList roleOptions = {u"--operator-role"_s, u"--admin-role"_s,
-                                     u"--auditor-role"_s, u"--owner-role"_s};
+    const QStringList roleOptions = {u"--operator-role"_s, u"--admin-role"_s, u"--auditor-role"_s,
+                                     u"--owner-role"_s};
     Options options(args, QStringList{u"--dir"_s} + roleOptions, {u"--roles"_s});
     const bool roles = options.has(u"--roles"_s);
     if (!options.ok()) {
@@ -45,7 +45,8 @@ int runInit(const QStringList& args, QTextStream& out, QTextStream& err)
          {names.operatorRole, names.adminRole, names.auditorRole, names.ownerRole}) {
         if (roles && !KorDAO::isPlainRoleName(role)) {
             err << "moxdb init: "
-                << u"ロール名「%1」は使えません。英小文字・数字・_ の 63 文字以内で、数字で始まらない"
+                << u"ロール名「%1」は使えません。英小文字・数字・_ の 63 "
+                   u"文字以内で、数字で始まらない"
                    u"名前にしてください。"_s.arg(role)
                 << '\n';
             return 2;
@@ -70,12 +71,12 @@ int runInit(const QStringList& args, QTextStream& out, QTextStream& err)
     }
     if (roles) {
         // The default files name SQLite databases, where roles mean nothing: never write them.
-        mox::Status s = findIni(kPayrollIni, folders).isEmpty() ||
-                                findIni(kEnvironmentIni, folders).isEmpty()
-                            ? mox::Status::failure(
-                                  KorDAO::kDatabaseMissing, u"--roles には PostgreSQL サーバーを指す %1 と %2 が必要です"
+        mox::Status s =
+            findIni(kPayrollIni, folders).isEmpty() || findIni(kEnvironmentIni, folders).isEmpty()
+                ? mox::Status::failure(KorDAO::kDatabaseMissing,
+                                       u"--roles には PostgreSQL サーバーを指す %1 と %2 が必要です"
                                        u"（Driver=QPSQL）。"_s.arg(kPayrollIni, kEnvironmentIni))
-                            : checkRolesPossible();
+                : checkRolesPossible();
         if (!s.ok()) {
             err << "moxdb init: " << s.message << '\n';
             return 1;

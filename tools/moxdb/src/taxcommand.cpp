@@ -33,30 +33,34 @@ const QString kUsage =
     u"import --from YYYY-MM-DD [--replace] [--dir DIR] FOLDER | check FOLDER | list [--dir DIR]"_s;
 
 // A refusal of the server for lack of privilege (an operator's login importing) says so first.
-int fail(QTextStream &err, const QString &text, int code = 1) {
+int fail(QTextStream& err, const QString& text, int code = 1)
+{
     err << failureText(text) << Qt::endl;
     return code;
 }
 
-QString bandsText(int bands) {
+QString bandsText(int bands)
+{
     return bands > 0 ? u"%1 帯"_s.arg(bands) : u"なし"_s;
 }
 
 // "2027-01-01 から（令和9年分）  月額表 238 帯  賞与の算出率の表 なし"
-QString editionLine(const KorTAX::EditionInfo &e) {
+QString editionLine(const KorTAX::EditionInfo& e)
+{
     return u"%1 から（%2）  月額表 %3  賞与の算出率の表 %4"_s.arg(
         e.from.toString(Qt::ISODate), KorTAX::editionName(e.from), bandsText(e.monthlyBands),
         bandsText(e.bonusBands));
 }
 
-int importTax(KorDAO::clsDbAccess &db, QDate from, const QString &folder, bool replace,
-              QTextStream &out, QTextStream &err) {
+int importTax(KorDAO::clsDbAccess& db, QDate from, const QString& folder, bool replace,
+              QTextStream& out, QTextStream& err)
+{
     TerminalProgress progress(u"税額表 %1"_s.arg(from.toString(Qt::ISODate)), u"段階"_s,
                               KorTAX::kImportStages);
-    const mox::Status s = KorTAX::importEdition(
-        db.DBDatabase(), from, folder,
-        replace ? KorTAX::IfStored::Replace : KorTAX::IfStored::Refuse, nullptr,
-        [&progress](int) { progress.advance(); });
+    const mox::Status s =
+        KorTAX::importEdition(db.DBDatabase(), from, folder,
+                              replace ? KorTAX::IfStored::Replace : KorTAX::IfStored::Refuse,
+                              nullptr, [&progress](int) { progress.advance(); });
     progress.finish();
     if (s.code == KorTAX::kStatusTableLoaded)
         return fail(err, s.message + u"置き換えるときは --replace を付けてください。"_s);
@@ -65,28 +69,29 @@ int importTax(KorDAO::clsDbAccess &db, QDate from, const QString &folder, bool r
     out << u"税額表 %1 を読み込みました（%2）。"_s.arg(from.toString(Qt::ISODate), folder)
         << Qt::endl;
     out << u"書き込み先: 環境データベース（%1）%2"_s.arg(kEnvironmentIni,
-                                                       KorDAO::databaseLocation(db.DBDatabase()))
+                                                         KorDAO::databaseLocation(db.DBDatabase()))
         << Qt::endl;
     const mox::Result<QList<KorTAX::EditionInfo>> list = KorTAX::listEditions(db.DBDatabase());
-    if (const mox::Status *bad = mox::failure(list))
+    if (const mox::Status* bad = mox::failure(list))
         return fail(err, bad->message);
-    for (const KorTAX::EditionInfo &e : mox::value(list)) {
+    for (const KorTAX::EditionInfo& e : mox::value(list)) {
         if (e.from == from)
             out << editionLine(e) << Qt::endl;
     }
     return 0;
 }
 
-int listTax(KorDAO::clsDbAccess &db, QTextStream &out, QTextStream &err) {
+int listTax(KorDAO::clsDbAccess& db, QTextStream& out, QTextStream& err)
+{
     const mox::Result<QList<KorTAX::EditionInfo>> list = KorTAX::listEditions(db.DBDatabase());
-    if (const mox::Status *s = mox::failure(list))
+    if (const mox::Status* s = mox::failure(list))
         return fail(err, s->message);
-    const QList<KorTAX::EditionInfo> &editions = mox::value(list);
+    const QList<KorTAX::EditionInfo>& editions = mox::value(list);
     if (editions.isEmpty()) {
         out << u"税額表は読み込まれていません。"_s << Qt::endl;
         return 0;
     }
-    for (const KorTAX::EditionInfo &e : editions)
+    for (const KorTAX::EditionInfo& e : editions)
         out << editionLine(e) << Qt::endl;
     // The newest edition has no end: every later date is taxed with it until the next is loaded.
     const QDate newest = editions.back().from;
@@ -97,7 +102,8 @@ int listTax(KorDAO::clsDbAccess &db, QTextStream &out, QTextStream &err) {
 }
 
 // Prints what the checks found in one folder; returns the number of faults.
-int report(const KorTAX::FolderCheck &check, const QString &title, QTextStream &out) {
+int report(const KorTAX::FolderCheck& check, const QString& title, QTextStream& out)
+{
     out << title << Qt::endl;
     if (!check.status.ok()) {
         out << u"  "_s << check.status.message << Qt::endl;
@@ -107,7 +113,7 @@ int report(const KorTAX::FolderCheck &check, const QString &title, QTextStream &
     for (const KorTAX::Table table : {KorTAX::Table::Monthly, KorTAX::Table::Bonus}) {
         const auto found =
             std::find_if(check.tables.begin(), check.tables.end(),
-                         [&](const KorTAX::TableCheck &t) { return t.table == table; });
+                         [&](const KorTAX::TableCheck& t) { return t.table == table; });
         out << u"  "_s << KorTAX::tableName(table) << u": "_s;
         if (found == check.tables.end()) {
             out << u"なし"_s << Qt::endl;
@@ -122,12 +128,13 @@ int report(const KorTAX::FolderCheck &check, const QString &title, QTextStream &
 }
 
 // DIR is one edition folder, or a folder of edition folders named yyyy-MM-dd (as data/tax).
-int checkTax(const QString &dir, QTextStream &out, QTextStream &err) {
+int checkTax(const QString& dir, QTextStream& out, QTextStream& err)
+{
     const KorTAX::FolderCheck self = KorTAX::checkEditionDir(dir);
     const QList<std::pair<QDate, QString>> editions = KorTAX::editionFolders(dir);
     int faults = 0;
     if (self.status.code == KorTAX::kStatusMissingFile && !editions.isEmpty()) {
-        for (const auto &[from, path] : editions)
+        for (const auto& [from, path] : editions)
             faults += report(KorTAX::checkEditionDir(path),
                              u"%1（%2 から、%3）"_s.arg(QDir::toNativeSeparators(path),
                                                         from.toString(Qt::ISODate),
@@ -142,10 +149,10 @@ int checkTax(const QString &dir, QTextStream &out, QTextStream &err) {
     return 0;
 }
 
-int runTax(const QStringList &args, QTextStream &out, QTextStream &err) {
+int runTax(const QStringList& args, QTextStream& out, QTextStream& err)
+{
     const QString usage = u"使い方: moxdb tax "_s + kUsage;
-    if (args.isEmpty() ||
-        (args[0] != u"import" && args[0] != u"check" && args[0] != u"list"))
+    if (args.isEmpty() || (args[0] != u"import" && args[0] != u"check" && args[0] != u"list"))
         return fail(err, usage, 2);
     const bool importing = args[0] == u"import";
     QDate from;
@@ -190,11 +197,13 @@ int runTax(const QStringList &args, QTextStream &out, QTextStream &err) {
 
 } // namespace
 
-Command taxCommand() {
+Command taxCommand()
+{
     return {u"tax"_s, kUsage, u"源泉徴収税額表の読み込み・検査・一覧"_s, &runTax};
 }
 
-mox::Status loadShippedTaxTables(Database & /*payroll*/, Database &environment) {
+mox::Status loadShippedTaxTables(Database& /*payroll*/, Database& environment)
+{
     return KorTAX::importEditions(environment.handle(), KorTAX::shippedTaxDir(),
                                   KorTAX::IfStored::Keep);
 }

@@ -25,8 +25,8 @@
 // transaction itself). When a transaction is already open on the connection, the rows join it and
 // finish() does not commit.
 
-#include "kordao/kordao.h"
 #include "base/currency.h"
+#include "kordao/kordao.h"
 
 #include <QString>
 #include <QStringList>

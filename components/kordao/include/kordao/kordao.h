@@ -156,8 +156,7 @@ private:
 ///
 /// \p read returning nothing gives a mox::Status; returning a mox::Status or a mox::Result
 /// gives that type; returning a value T gives mox::Result<T>.
-template <class Read>
-auto readFields(Read&& read)
+template <class Read> auto readFields(Read&& read)
 {
     using Value = std::invoke_result_t<Read&>;
     using Out = std::conditional_t<

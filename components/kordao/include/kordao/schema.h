@@ -14,8 +14,8 @@
 // plain numbers, PostgreSQL NUMERIC(19,4)). Creation is idempotent: existing tables and indexes
 // are kept as they are.
 
-#include "kordao/kordao.h"
 #include "base/status.h"
+#include "kordao/kordao.h"
 
 #include <QString>
 #include <QStringList>

@@ -31,14 +31,14 @@ class KorNum : public QLineEdit {
     Q_OBJECT
 
 public:
-    explicit KorNum(QWidget *parent = nullptr);
+    explicit KorNum(QWidget* parent = nullptr);
 
     Currency value() const { return m_value; }
     void setValue(Currency value);
 
     /// The edit mask: a number picture; see the file comment for what it allows.
-    void setMask(const QString &mask);
-    const QString &mask() const { return m_mask; }
+    void setMask(const QString& mask);
+    const QString& mask() const { return m_mask; }
 
     /// Most characters the operator may type (sign and point included); 0 = no limit. The
     /// formatted display is never cut by it.
@@ -51,7 +51,7 @@ public:
     QString editText() const;
 
     /// True when \p text may stand in the box while it is being edited.
-    bool acceptsInput(const QString &text) const;
+    bool acceptsInput(const QString& text) const;
 
 Q_SIGNALS:
     /// The box received the focus; the plain number is already in place.
@@ -60,12 +60,12 @@ Q_SIGNALS:
     void LostFocus();
 
 protected:
-    void focusInEvent(QFocusEvent *event) override;
-    void focusOutEvent(QFocusEvent *event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
 
 private:
     void showValue();
-    void onTextEdited(const QString &text);
+    void onTextEdited(const QString& text);
 
     Currency m_value;
     QString m_mask = QStringLiteral("#");

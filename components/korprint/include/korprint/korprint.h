@@ -15,9 +15,9 @@
 // same pages also go to that printer. The overlay is read from the installed data folder only
 // (mox::shippedDataDir), never from the print folder. The folder must be the user's own and
 // closed to others' writing; OVL.TMP must be a plain file of the user (not a link), and the pages
-// are drawn from the very file that was checked; a link in the PDF's place is refused. The command language and the overlay format are
-// described in docs/overlay-format.md. The component draws with Qt's fonts, so it needs a
-// QGuiApplication (or QApplication) to exist.
+// are drawn from the very file that was checked; a link in the PDF's place is refused. The command
+// language and the overlay format are described in docs/overlay-format.md. The component draws with
+// Qt's fonts, so it needs a QGuiApplication (or QApplication) to exist.
 
 #include <QString>
 
@@ -46,7 +46,7 @@ public:
     virtual ~PrintComponent() = default;
 
     // Folder of OVL.TMP and of the PDF (the property is spelled PrintFIlePath by the programs).
-    virtual void setPrintFIlePath(const QString &folder) = 0;
+    virtual void setPrintFIlePath(const QString& folder) = 0;
     virtual QString printFIlePath() const = 0;
 
     // Called by PrtFile after each page drawn, with the page number and the number of pages:
@@ -58,8 +58,8 @@ public:
     // Prints <PrintFIlePath>/OVL.TMP over the overlay: programId names the PDF, title becomes the
     // document title. Returns 0 or a PrintResult; on failure no PDF is left half written and an
     // older PDF stays as it was.
-    virtual short PrtFile(const QString &programId, const QString &title,
-                          const QString &overlay) = 0;
+    virtual short PrtFile(const QString& programId, const QString& title,
+                          const QString& overlay) = 0;
 
     // Japanese text of the last failure, empty after a success.
     virtual QString lastError() const = 0;

@@ -19,9 +19,9 @@
 // and keeps them, keyed by the configuration file name, so repeated calls do not touch the
 // database again; only a refused call reads them anew, so that tables loaded meanwhile count.
 
-#include "kordao/kordao.h"
 #include "base/currency.h"
 #include "base/status.h"
+#include "kordao/kordao.h"
 
 #include <QDate>
 #include <QList>
@@ -81,18 +81,19 @@ struct Edition {
     std::vector<MonthlyBand> monthly;                   // ascending, without gaps, from 0
     std::array<std::vector<BonusBand>, kColumns> bonus; // per dependants count, ascending
 
-    bool holds(Table table) const {
+    bool holds(Table table) const
+    {
         return table == Table::Monthly ? !monthly.empty() : !bonus.front().empty();
     }
 };
 
 /// Monthly table tax (甲欄) in whole yen on \p amount for \p dependents. Beyond seven, the
 /// seven-person tax less 1,610 yen per extra person, never below 0. A negative amount is taxed 0.
-Currency monthlyTax(const Edition &e, Currency amount, int dependents);
+Currency monthlyTax(const Edition& e, Currency amount, int dependents);
 
 /// The bonus rate in percent for the previous month's pay \p prevPay and \p dependents (columns
 /// beyond seven use the "7人以上" column). A negative previous pay reads as 0.
-Currency bonusRate(const Edition &e, Currency prevPay, int dependents);
+Currency bonusRate(const Edition& e, Currency prevPay, int dependents);
 
 /// \p taxable × \p ratePercent / 100 with fractions of a yen dropped; a negative amount is 0.
 Currency bonusTax(Currency taxable, Currency ratePercent);
@@ -101,7 +102,7 @@ Currency bonusTax(Currency taxable, Currency ratePercent);
 /// monthly-table-kou.csv with monthly-table-kou-formula.csv the monthly table; a folder may hold
 /// either table or both. A failure names the file and line; a folder without any of the files, or
 /// with only one of the two monthly files, is kStatusMissingFile.
-mox::Result<Edition> readEditionDir(const QString &dir, QDate from);
+mox::Result<Edition> readEditionDir(const QString& dir, QDate from);
 
 /// What the checks of an import found in one table of a folder.
 struct TableCheck {
@@ -119,17 +120,17 @@ struct FolderCheck {
 
 /// Runs every check readEditionDir makes on \p dir, each table on its own, so that a broken
 /// bonus file does not hide a broken monthly file.
-FolderCheck checkEditionDir(const QString &dir);
+FolderCheck checkEditionDir(const QString& dir);
 
 /// The edition folders under \p root: subfolders named by the date they apply from
 /// (yyyy-MM-dd), oldest first.
-QList<std::pair<QDate, QString>> editionFolders(const QString &root);
+QList<std::pair<QDate, QString>> editionFolders(const QString& root);
 
 /// The edition in force on \p date among \p editions (any order), or nullptr.
-const Edition *editionFor(const std::vector<Edition> &editions, QDate date);
+const Edition* editionFor(const std::vector<Edition>& editions, QDate date);
 
 /// Creates the tax tables in the environment database when they are missing.
-mox::Status createTaxSchema(const KorDAO::DatabaseHandle &db);
+mox::Status createTaxSchema(const KorDAO::DatabaseHandle& db);
 
 /// What an import does with a table the stored edition of the same date already holds. A table
 /// the stored edition lacks is always added; a table not in the folder always stays as stored.
@@ -147,15 +148,15 @@ enum class IfStored {
 /// \p stageDone (when given) is called with 1 to kImportStages as the stages end: the files
 /// read and checked, the stored tables looked up, the tables written, the transaction committed.
 inline constexpr int kImportStages = 4;
-mox::Status importEdition(const KorDAO::DatabaseHandle &db, QDate from, const QString &dir,
-                          IfStored ifStored = IfStored::Refuse, bool *written = nullptr,
-                          const std::function<void(int stage)> &stageDone = {});
+mox::Status importEdition(const KorDAO::DatabaseHandle& db, QDate from, const QString& dir,
+                          IfStored ifStored = IfStored::Refuse, bool* written = nullptr,
+                          const std::function<void(int stage)>& stageDone = {});
 
 /// Imports every edition folder under \p dir (editionFolders), oldest first, each as
 /// importEdition with \p ifStored; stops at the first failure. Returns in \p done the dates of
 /// the editions something was written to.
-mox::Status importEditions(const KorDAO::DatabaseHandle &db, const QString &dir, IfStored ifStored,
-                           QList<QDate> *done = nullptr);
+mox::Status importEditions(const KorDAO::DatabaseHandle& db, const QString& dir, IfStored ifStored,
+                           QList<QDate>* done = nullptr);
 
 /// The folder of the shipped editions: data/tax beside the running program or one folder above
 /// it, else tax/ in the shipped data folder (<prefix>/share/mox installed, else the source tree's).
@@ -169,22 +170,22 @@ struct EditionInfo {
 };
 
 /// The editions stored in the database, oldest first.
-mox::Result<QList<EditionInfo>> listEditions(const KorDAO::DatabaseHandle &db);
+mox::Result<QList<EditionInfo>> listEditions(const KorDAO::DatabaseHandle& db);
 
 /// Every edition stored in the database, oldest first.
-mox::Result<std::vector<Edition>> loadEditions(const KorDAO::DatabaseHandle &db);
+mox::Result<std::vector<Edition>> loadEditions(const KorDAO::DatabaseHandle& db);
 
 /// The tax object (SYOTOKU of the bonus entry program).
 class clsTax {
 public:
     clsTax();
     ~clsTax();
-    clsTax(const clsTax &) = delete;
-    clsTax &operator=(const clsTax &) = delete;
+    clsTax(const clsTax&) = delete;
+    clsTax& operator=(const clsTax&) = delete;
 
     /// The configuration file that locates the environment database; always "MOXENV.INI".
-    void setTaxIniName(const QString &iniName);
-    const QString &TaxIniName() const { return m_iniName; }
+    void setTaxIniName(const QString& iniName);
+    const QString& TaxIniName() const { return m_iniName; }
 
     /// Tax on a bonus by the bonus rate table (甲欄). taxable: bonus less its social insurance;
     /// prevPay: previous month's pay less social insurance; dependents: 扶養親族等の数;
@@ -193,10 +194,10 @@ public:
     /// lastError() naming the cause (tax is then left unchanged): kStatusNoEdition when no
     /// edition is in force on refDate, kStatusNoTable when the edition in force has no bonus table.
     short TaxBonus(Currency taxable, Currency prevPay, short dependents, short spouse,
-                   Currency refDate, Currency &tax);
+                   Currency refDate, Currency& tax);
     /// Tax by the monthly table (月額表 甲欄); arguments and result as for TaxBonus.
     short TaxMonthly(Currency monthly, short dependents, short spouse, Currency refDate,
-                     Currency &tax);
+                     Currency& tax);
     /// The rate in percent applied by the last successful TaxBonus, e.g. 4.084; 0 before.
     Currency TaxRate() const { return m_rate; }
     /// Japanese text of the last failure; names the date when no edition applies, the table and
@@ -209,8 +210,8 @@ public:
 private:
     struct Cache;
     short editionAt(Currency refDate, short dependents, short spouse, Table table,
-                    const Edition *&edition, int &count);
-    short load(const QString &key);
+                    const Edition*& edition, int& count);
+    short load(const QString& key);
 
     QString m_iniName;
     Currency m_rate;

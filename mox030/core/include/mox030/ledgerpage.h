@@ -36,14 +36,14 @@ struct LedgerHeader {
 Currency prfLinePos(int row);
 
 /// The job-kind name of \p syosyu: strSyokuMei(syosyu), or 20 blanks for a kind outside 1 to 10.
-QString syokuName(const SyokuMei &strSyokuMei, int syosyu);
+QString syokuName(const SyokuMei& strSyokuMei, int syosyu);
 
 /// prsPrint_Header: the six header texts of the current page.
-void prsPrint_Header(SUB_PRT &prt, const LedgerHeader &header, const SyokuMei &strSyokuMei);
+void prsPrint_Header(SUB_PRT& prt, const LedgerHeader& header, const SyokuMei& strSyokuMei);
 
 /// prsPrint_Meisai: the cells of rows 1 to 15, 17, 18 and 19. A negative year-end figure of a
 /// row other than 19 first raises the row's amount 29 by its magnitude and sets amount 30 to
 /// amount 22 - amount 29, which is why the grid is taken by reference.
-void prsPrint_Meisai(SUB_PRT &prt, Ruikei &grid);
+void prsPrint_Meisai(SUB_PRT& prt, Ruikei& grid);
 
 } // namespace mox030

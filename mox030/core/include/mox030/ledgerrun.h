@@ -15,8 +15,8 @@
 #include "mox030/ledgerpage.h"
 #include "mox030/ruikei.h"
 
-#include "kordao/kordao.h"
 #include "base/status.h"
+#include "kordao/kordao.h"
 
 #include <QList>
 #include <QString>
@@ -27,30 +27,30 @@ namespace mox030 {
 
 /// The filter of one employee's payment records of the fiscal year, joined as plain text:
 /// "SYOKCD = 123 AND SKYUYM >= 202404 AND SKYUYM <= 202503 ".
-QString kyuyoCriteria(int code, const QString &strFromYM, const QString &strToYM);
+QString kyuyoCriteria(int code, const QString& strFromYM, const QString& strToYM);
 /// The order the records are summed in: " SKYUYM,KYUSYU,KYUSEQ ".
 QString kyuyoSort();
 
 /// prfKyuyoOpen: opens \p GKKYUYO on the employee's records of the fiscal year. True when the
 /// open reports anything but 0 records (a failing open too: its status then shows in the reads).
-bool prfKyuyoOpen(KorDAO::clsTbAccess &GKKYUYO, const KorDAO::DatabaseHandle &db, int code,
-                  const QString &strFromYM, const QString &strToYM);
+bool prfKyuyoOpen(KorDAO::clsTbAccess& GKKYUYO, const KorDAO::DatabaseHandle& db, int code,
+                  const QString& strFromYM, const QString& strToYM);
 
 /// Reads the current record of \p GKKYUYO as the ledger sees it. Throws KorDAO::DaoError when a
 /// field is missing or NULL.
-KyuyoRecord readKyuyoRecord(KorDAO::clsTbAccess &GKKYUYO);
+KyuyoRecord readKyuyoRecord(KorDAO::clsTbAccess& GKKYUYO);
 
 /// prsDatasum: resets \p grid and sums every record of the open \p GKKYUYO into it, then
 /// rebuilds the annual total. Returns 0, or the failing read status (neither -9 nor -99) that
 /// stopped it, which the caller reports; -3 as well when the amounts add up to more than the
 /// money type holds. Records without a ledger row are skipped.
-short prsDatasum(KorDAO::clsTbAccess &GKKYUYO, Ruikei &grid);
+short prsDatasum(KorDAO::clsTbAccess& GKKYUYO, Ruikei& grid);
 
 /// Everything one print run needs.
 struct PrintJob {
     KorDAO::DatabaseHandle db;
-    KorDAO::clsTbAccess *GKJINJI = nullptr; // personnel master, open
-    KorDAO::clsTbAccess *GKKYUYO = nullptr; // reopened and closed for each employee
+    KorDAO::clsTbAccess* GKJINJI = nullptr; // personnel master, open
+    KorDAO::clsTbAccess* GKKYUYO = nullptr; // reopened and closed for each employee
     QString strFromYM;                      // first month of the fiscal year, yyyy04
     QString strToYM;                        // last month of the fiscal year, yyyy03
     QString strNendoPrt;                    // era year of the fiscal year in print style
@@ -81,6 +81,6 @@ struct PrintOutcome {
 /// Each employee is first looked up in the personnel master: one no longer there (-8) gets no
 /// page and the run goes on; any other failing find stops the run with its status, before the
 /// employee's payment records are read. Throws KorDAO::DaoError when a field cannot be read.
-PrintOutcome prsPrint(const PrintJob &job);
+PrintOutcome prsPrint(const PrintJob& job);
 
 } // namespace mox030

@@ -35,7 +35,7 @@ struct RuikeiRow {
     bool DataFlag = false; // set once a payment record was added to this very row
 
     /// Kin(n): amount n (1 to 30), in yen scaled by 10000.
-    Currency &Kin(int n) { return amounts[static_cast<std::size_t>(n)]; }
+    Currency& Kin(int n) { return amounts[static_cast<std::size_t>(n)]; }
     Currency Kin(int n) const { return amounts[static_cast<std::size_t>(n)]; }
 };
 
@@ -43,8 +43,8 @@ struct RuikeiRow {
 struct Ruikei {
     std::array<RuikeiRow, kRowCount + 1> rows{}; // index 0 unused
 
-    RuikeiRow &row(int r) { return rows[static_cast<std::size_t>(r)]; }
-    const RuikeiRow &row(int r) const { return rows[static_cast<std::size_t>(r)]; }
+    RuikeiRow& row(int r) { return rows[static_cast<std::size_t>(r)]; }
+    const RuikeiRow& row(int r) const { return rows[static_cast<std::size_t>(r)]; }
     void clear() { *this = Ruikei{}; }
 };
 
@@ -57,14 +57,14 @@ struct KyuyoRecord {
     int SKYUYM = 0;   // payment month yyyymm
     std::array<Currency, kKinCount + 1> amounts{};
 
-    Currency &Kin(int n) { return amounts[static_cast<std::size_t>(n)]; }
+    Currency& Kin(int n) { return amounts[static_cast<std::size_t>(n)]; }
     Currency Kin(int n) const { return amounts[static_cast<std::size_t>(n)]; }
 };
 
 /// One GKKYUYO field added into a ledger amount; an amount fed by two fields has two entries.
 struct KinField {
     int kin;
-    const char16_t *field;
+    const char16_t* field;
 };
 /// Every GKKYUYO field the ledger reads and the amount it goes into.
 extern const std::array<KinField, 33> kKinFields;
@@ -76,11 +76,11 @@ short prfRowNo(short kind, short seq, QStringView ym);
 
 /// Adds one record into the grid (one step of prsDatasum). A record without a row (prfRowNo 0)
 /// or left out (kRowLeftOut) changes nothing; the result says whether the record was added.
-bool addKyuyoRecord(Ruikei &grid, const KyuyoRecord &rec);
+bool addKyuyoRecord(Ruikei& grid, const KyuyoRecord& rec);
 
 /// Rebuilds the annual total row 19 after the last record: amounts 1 to 26 from rows 13, 17 and
 /// 18; amount 29 from its amounts 23 to 26, grown by the magnitude of a negative year-end
 /// figure; amount 30 = amount 22 - amount 29. Amount 28 keeps what the records left in it.
-void finishRuikei(Ruikei &grid);
+void finishRuikei(Ruikei& grid);
 
 } // namespace mox030

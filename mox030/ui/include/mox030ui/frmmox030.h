@@ -29,7 +29,7 @@ class FunctionKeyFilter;
 class frmMox030 : public QWidget {
     Q_OBJECT
 public:
-    explicit frmMox030(QWidget *parent = nullptr);
+    explicit frmMox030(QWidget* parent = nullptr);
     ~frmMox030() override;
 
     /// Form_Load (load handler): centres the form, reads the job-kind names, opens the payroll
@@ -54,17 +54,17 @@ public:
     /// The folder of OVL.TMP and of the printed file. Unless set, the first print run works it
     /// out (mox::printFolder: [Print] Folder= of MOX.INI, the program's own folder when it may
     /// be written, else the user's own print folder).
-    void setPrintFolder(const QString &folder) { m_printFolder = folder; }
-    const QString &printFolder() const { return m_printFolder; }
+    void setPrintFolder(const QString& folder) { m_printFolder = folder; }
+    const QString& printFolder() const { return m_printFolder; }
 
-    QLabel *lblShori = nullptr; // fiscal year as era text ("処理" = processing)
-    QLabel *Label5 = nullptr;   // heading of the list
-    QListWidget *lstMain = nullptr;
-    std::array<QPushButton *, 12> cmdPFKEY{}; // F1 to F12
+    QLabel* lblShori = nullptr; // fiscal year as era text ("処理" = processing)
+    QLabel* Label5 = nullptr;   // heading of the list
+    QListWidget* lstMain = nullptr;
+    std::array<QPushButton*, 12> cmdPFKEY{}; // F1 to F12
 
-    const QString &fromYM() const { return strFromYM; }
-    const QString &toYM() const { return strToYM; }
-    const QString &nendoPrt() const { return strNendoPrt; }
+    const QString& fromYM() const { return strFromYM; }
+    const QString& toYM() const { return strToYM; }
+    const QString& nendoPrt() const { return strNendoPrt; }
 
 private:
     void prsSyokuSet();
@@ -80,7 +80,7 @@ private:
     void prsPrint(const mox::WaitProgress& progress);
     void handOver(const mox::WaitProgress& progress);
     /// Runs \p work as one event: a field that cannot be read is reported like a failing status.
-    static void guarded(const std::function<void()> &work);
+    static void guarded(const std::function<void()>& work);
 
     std::unique_ptr<KorDAO::clsDbAccess> MOX;     // the payroll database
     std::unique_ptr<KorDAO::clsTbAccess> GKKANRI; // management table, on KEY = 'KANRI'
@@ -92,5 +92,5 @@ private:
     QString strToYM;              // last payment month of the fiscal year, yyyy03
     QString strNendoPrt;          // era year of the fiscal year ("年度") in print style
     QString m_printFolder;
-    mox::FunctionKeyFilter *m_keys = nullptr;
+    mox::FunctionKeyFilter* m_keys = nullptr;
 };

@@ -10,20 +10,20 @@
 // Database failures of the open/close kind go to prsDaoStatus, which reports them and ends the
 // program, exactly as everywhere else in the programs.
 
-#include "kordao/kordao.h"
 #include "base/currency.h"
 #include "base/status.h"
+#include "kordao/kordao.h"
 #include "mox110/bonusscreen.h"
 #include "mox110/calccontext.h"
 
 namespace mox110 {
 
 /// Period keys and rates, then the payment ratio texts (pay class 4: the class-4 ratio).
-mox::Status prsZaiseki(BonusScreen &s, CalcContext &ctx);
+mox::Status prsZaiseki(BonusScreen& s, CalcContext& ctx);
 /// Regional allowances, allowances, social and employment insurance, then prsGokei.
-mox::Status prsKeisan(BonusScreen &s, CalcContext &ctx);
+mox::Status prsKeisan(BonusScreen& s, CalcContext& ctx);
 /// Totals and the income tax on the bonus; sets ctx.curKazeig.
-mox::Status prsGokei(BonusScreen &s, CalcContext &ctx);
+mox::Status prsGokei(BonusScreen& s, CalcContext& ctx);
 
 /// Employment insurance premium of GKKOYOU's first row, on its own "MOX.INI" connection.
 mox::Result<Currency> prfKoyou(Currency amount);
@@ -31,8 +31,8 @@ mox::Result<Currency> prfKoyou(Currency amount);
 mox::Result<Currency> koyouFromRow(KorDAO::Record row, Currency amount);
 
 /// Income tax: standard method, no previous-month pay, more than ten times it.
-mox::Result<Currency> prfSyotoku(const BonusScreen &s, CalcContext &ctx);
-mox::Result<Currency> prfNoSyotoku(const BonusScreen &s, CalcContext &ctx);
-mox::Result<Currency> prf10Syotoku(const BonusScreen &s, CalcContext &ctx);
+mox::Result<Currency> prfSyotoku(const BonusScreen& s, CalcContext& ctx);
+mox::Result<Currency> prfNoSyotoku(const BonusScreen& s, CalcContext& ctx);
+mox::Result<Currency> prf10Syotoku(const BonusScreen& s, CalcContext& ctx);
 
 } // namespace mox110

@@ -17,11 +17,12 @@ struct ListChoice {
     int listIndex = -1; // -1: no item selected
     int itemData = 0;
 
-    friend bool operator==(const ListChoice &, const ListChoice &) = default;
+    friend bool operator==(const ListChoice&, const ListChoice&) = default;
 };
 
 /// The deduction-class lists hold "0:控除しない" (item data 0) and "1:控除する" (item data 1).
-inline ListChoice deductionChoice(int listIndex) {
+inline ListChoice deductionChoice(int listIndex)
+{
     return ListChoice{listIndex, listIndex < 0 ? 0 : listIndex};
 }
 
@@ -63,7 +64,7 @@ struct BonusScreen {
     Currency nu1Fsinsu;                // fuyou sinzoku suu: number of dependants
     Currency nu1Zeirit;                // zei ritu: income tax rate of the standard method (percent)
 
-    friend bool operator==(const BonusScreen &, const BonusScreen &) = default;
+    friend bool operator==(const BonusScreen&, const BonusScreen&) = default;
 };
 
 } // namespace mox110

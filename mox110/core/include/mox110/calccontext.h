@@ -26,7 +26,7 @@ struct CalcContext {
     /// The saved taxable amount (KAZEIG of the bonus record); lives as long as the program.
     Currency curKazeig;
     /// The income-tax object owned by the form (SYOTOKU); required by prsGokei.
-    KorTAX::clsTax *tax = nullptr;
+    KorTAX::clsTax* tax = nullptr;
     /// The processing month as the screen's month label shows it ("令和 8年12月分"); names the
     /// month in messages. Empty: the Western year and month are used.
     QString monthCaption;

@@ -29,7 +29,7 @@ QString paymentRatioText(Currency rate, Currency periodRate);
 QString storedRatioText(Currency stored);
 
 /// Int(ratio × base / 100): the product is exact before the floor to whole yen.
-Currency allowance(const ExactDecimal &ratio, Currency base);
+Currency allowance(const ExactDecimal& ratio, Currency base);
 
 /// A number of whole months and days as the period key: months "0" then days "00", read as a
 /// number (5 months 15 days → 515; 0 months 20 days → 20). nullopt when the digits do not form

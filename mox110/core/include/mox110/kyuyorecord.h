@@ -4,8 +4,8 @@
 // it is assigned, with the value taken from the screen, the personnel record and the management
 // record.
 
-#include "kordao/kordao.h"
 #include "base/status.h"
+#include "kordao/kordao.h"
 #include "mox110/bonusscreen.h"
 #include "mox110/calccontext.h"
 

@@ -3,9 +3,9 @@
 // The records the bonus calculation reads: the employee's personnel record (GKJINJI) and the
 // management record (GKKANRI), each read once at the call-up into a plain struct.
 
-#include "kordao/kordao.h"
 #include "base/currency.h"
 #include "base/status.h"
+#include "kordao/kordao.h"
 
 #include <QString>
 #include <QVariant>

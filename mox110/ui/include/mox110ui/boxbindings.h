@@ -27,9 +27,9 @@ enum class Recalc {
 
 /// The field of BonusScreen a box shows: an amount (KorNum), a list's choice (QComboBox) or a
 /// text (QLineEdit).
-using ScreenField = std::variant<Currency mox110::BonusScreen::*,
-                                 mox110::ListChoice mox110::BonusScreen::*,
-                                 QString mox110::BonusScreen::*>;
+using ScreenField =
+    std::variant<Currency mox110::BonusScreen::*, mox110::ListChoice mox110::BonusScreen::*,
+                 QString mox110::BonusScreen::*>;
 
 struct BoxBinding {
     const char16_t* name; // the box's object name, as the layout gives it

@@ -12,8 +12,8 @@
 #include "kortax/kortax.h"
 #include "mox110/bonusscreen.h"
 #include "mox110/calccontext.h"
-#include "mox110ui/boxbindings.h"
 #include "mox110/kyuyorecord.h"
+#include "mox110ui/boxbindings.h"
 
 #include <QWidget>
 
@@ -87,8 +87,6 @@ private:
     QLineEdit *txtKmritu = nullptr, *txtKbritu = nullptr;
     KorNum *nu1Fsinsu = nullptr, *nu1Zeirit = nullptr;
     std::array<QPushButton*, 12> cmdPFKEY{};
-
-
 
     void buildLayout();
     void connectHandlers();

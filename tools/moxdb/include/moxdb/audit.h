@@ -3,12 +3,13 @@
 // The audit trail of the payroll database (the table KORDAO_AUDIT that the database component
 // writes with every change), read through the component and printed for people:
 //
-//     2026-12-07 10:15:02.123  tanaka@desk3 (DB: tanaka)  mox110  GKKYUYO  SYOKCD=10025 …  更新(UPDATE)
+//     2026-12-07 10:15:02.123  tanaka@desk3 (DB: tanaka)  mox110  GKKYUYO  SYOKCD=10025 …
+//     更新(UPDATE)
 //         KENKO: 0 → 48293
 //         NIREM1: (なし) → 再計算
 
-#include "kordao/kordao.h"
 #include "base/status.h"
+#include "kordao/kordao.h"
 
 #include <QString>
 #include <QTextStream>

@@ -7,9 +7,9 @@
 #include "moxdb/progress.h"
 #include "moxdb/row.h"
 
+#include "base/status.h"
 #include "kordao/bulkinsert.h"
 #include "kordao/kordao.h"
-#include "base/status.h"
 
 #include <memory>
 #include <vector>

@@ -13,8 +13,8 @@
 
 #include "moxdb/database.h"
 
-#include "kordao/schema.h"
 #include "base/status.h"
+#include "kordao/schema.h"
 
 #include <QTextStream>
 

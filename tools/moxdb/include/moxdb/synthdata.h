@@ -5,9 +5,9 @@
 // month before the processing month (December 2026), as the demo does.
 
 #include "moxdb/database.h"
-#include "moxdb/progress.h"
 #include "moxdb/demodata.h"
 #include "moxdb/paycalc.h"
+#include "moxdb/progress.h"
 
 #include "base/status.h"
 
