@@ -5,7 +5,7 @@ set -uo pipefail
 root=${1:?source folder}
 cd "$root" || exit 1
 command -v clang-format >/dev/null || { echo "skipped: clang-format is missing"; exit 77; }
-if [ -d .git ] && command -v git >/dev/null; then
+if [ -e .git ] && command -v git >/dev/null; then
     mapfile -t files < <(git ls-files '*.cpp' '*.h')
 else
     mapfile -t files < <(find . -path './build*' -prune -o \( -name '*.cpp' -o -name '*.h' \) -print)
