@@ -58,8 +58,9 @@ ServerFunction keepTriggersFunction(const QStringList& audited);
 bool ensureServerFunctions(Connection& db, const std::vector<ServerFunction>& functions,
                            QString* error);
 
-/// The statements that attach the audit triggers to \p table (PostgreSQL: replacing them;
-/// SQLite: unless they exist).
-QStringList auditTriggerDdl(const TableDef& table, bool postgres);
+/// The statements that attach the audit triggers to \p table: on PostgreSQL replacing them, on
+/// SQLite unless they exist.
+QStringList postgresAuditTriggerDdl(const TableDef& table);
+QStringList sqliteAuditTriggerDdl(const TableDef& table);
 
 } // namespace KorDAO

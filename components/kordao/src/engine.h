@@ -30,6 +30,7 @@ namespace KorDAO {
 class Connection;
 struct ColumnInfo;
 struct DbSettings;
+struct TableDef;
 struct TableInfo;
 
 /// One record as read: integers as qlonglong, SQLite's fractional numbers as double,
@@ -134,6 +135,30 @@ public:
     virtual QString location() const = 0;
     /// The file of a SQLite database; empty for a server's.
     virtual QString databaseFile() const = 0;
+
+    // The tables' definitions.
+
+    /// The declared type of an amount column.
+    virtual QString amountType() const = 0;
+    /// What CREATE TABLE of a table with a primary key adds.
+    virtual QString keyedTableOptions() const = 0;
+    /// Makes the record counter table (kRowCountTable) unless it exists.
+    virtual QString counterTableDdl() const = 0;
+    /// Makes what the triggers call, inside the open transaction: the counter functions and,
+    /// with \p audited, the audit functions. False (and \p error) on failure.
+    virtual bool ensureTriggerFunctions(bool audited, QString* error) = 0;
+    /// The triggers that keep the record count of \p table.
+    virtual QStringList counterTriggerDdl(const QString& table) const = 0;
+    /// The triggers that write the audit rows of \p table.
+    virtual QStringList auditTriggerDdl(const TableDef& table) const = 0;
+    /// The audit trail's "ID" column as CREATE TABLE declares it.
+    virtual QString auditIdColumn() const = 0;
+    /// Whether the index named by the bound value exists.
+    virtual QString indexExistsQuery() const = 0;
+    /// Whether the table named by the bound value has a "CLIENT" column.
+    virtual QString clientColumnQuery() const = 0;
+    /// What the audit trail needs beside its table.
+    virtual QStringList auditTrailExtraDdl() const = 0;
 
     // What the engine does on its own.
 

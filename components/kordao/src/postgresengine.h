@@ -53,6 +53,17 @@ public:
     QString location() const override;
     QString databaseFile() const override { return {}; }
 
+    QString amountType() const override;
+    QString keyedTableOptions() const override;
+    QString counterTableDdl() const override;
+    bool ensureTriggerFunctions(bool audited, QString* error) override;
+    QStringList counterTriggerDdl(const QString& table) const override;
+    QStringList auditTriggerDdl(const TableDef& table) const override;
+    QString auditIdColumn() const override;
+    QString indexExistsQuery() const override;
+    QString clientColumnQuery() const override;
+    QStringList auditTrailExtraDdl() const override;
+
     bool walkFetchesKeysFirst() const override { return true; }
     bool keepsWrittenRecords() const override { return true; }
     bool writesNameTheWriter() const override { return false; }

@@ -102,14 +102,14 @@ TableDef koyou()
     return t;
 }
 
-QString columnDdl(const FieldDef& f, bool postgres, bool inKey)
+QString columnDdl(const FieldDef& f, const DatabaseEngine& engine, bool inKey)
 {
     const QString name = Connection::quote(f.name);
     switch (f.type) {
     case FieldType::Integer:
         return name + u" INTEGER NOT NULL DEFAULT 0"_s;
     case FieldType::Amount:
-        return name + (postgres ? u" NUMERIC(19,4)"_s : u" NUMERIC"_s) + u" NOT NULL DEFAULT 0"_s;
+        return name + u' ' + engine.amountType() + u" NOT NULL DEFAULT 0"_s;
     case FieldType::Text:
         return name + (inKey ? u" TEXT NOT NULL"_s : u" TEXT"_s);
     }
@@ -122,46 +122,6 @@ QString fieldList(const QStringList& fields)
     for (const QString& f : fields)
         out += (out.isEmpty() ? QString() : u", "_s) + Connection::quote(f);
     return out;
-}
-
-// The record counter of \p table in kRowCountTable and the triggers that keep it. On
-// PostgreSQL the triggers call the counter functions (ensureServerFunctions), which must exist
-// before them.
-QStringList counterDdl(const QString& table, bool postgres)
-{
-    const QString counter = Connection::quote(QString::fromUtf16(kRowCountTable));
-    const QString name = Connection::quote(table);
-    QStringList ddl;
-    if (!postgres) {
-        QString literal = table;
-        literal.replace(u'\'', u"''"_s);
-        literal = u'\'' + literal + u'\'';
-        ddl << u"CREATE TABLE IF NOT EXISTS "_s + counter +
-                   u" (\"NAME\" TEXT NOT NULL PRIMARY KEY, \"N\" INTEGER NOT NULL DEFAULT 0) "
-                   "WITHOUT ROWID"_s;
-        for (const auto& [suffix, event, delta] :
-             {std::tuple{u"_ROWS_ADDED"_s, u"INSERT"_s, u"+ 1"_s},
-              std::tuple{u"_ROWS_REMOVED"_s, u"DELETE"_s, u"- 1"_s}}) {
-            ddl << u"CREATE TRIGGER IF NOT EXISTS "_s + Connection::quote(table + suffix) +
-                       u" AFTER "_s + event + u" ON "_s + name + u" BEGIN UPDATE "_s + counter +
-                       u" SET \"N\" = \"N\" "_s + delta + u" WHERE \"NAME\" = "_s + literal +
-                       u"; END"_s;
-        }
-        return ddl;
-    }
-    // Statement triggers: one update of the counter per statement, however many records.
-    ddl << u"CREATE OR REPLACE TRIGGER "_s + Connection::quote(table + u"_ROWS_ADDED"_s) +
-               u" AFTER INSERT ON public."_s + name +
-               u" REFERENCING NEW TABLE AS added FOR EACH STATEMENT "
-               "EXECUTE FUNCTION public.kordao_rows_added()"_s;
-    ddl << u"CREATE OR REPLACE TRIGGER "_s + Connection::quote(table + u"_ROWS_REMOVED"_s) +
-               u" AFTER DELETE ON public."_s + name +
-               u" REFERENCING OLD TABLE AS removed FOR EACH STATEMENT "
-               "EXECUTE FUNCTION public.kordao_rows_removed()"_s;
-    ddl << u"CREATE OR REPLACE TRIGGER "_s + Connection::quote(table + u"_ROWS_CLEARED"_s) +
-               u" AFTER TRUNCATE ON public."_s + name +
-               u" FOR EACH STATEMENT EXECUTE FUNCTION public.kordao_rows_cleared()"_s;
-    return ddl;
 }
 
 // Runs \p statements as they stand (DDL takes no values). False (and \p error) on the first
@@ -237,19 +197,17 @@ mox::Status createTableWith(const DatabaseHandle& db, const TableDef& table, boo
 {
     if (!db)
         return mox::Status::failure(kOpenFailed, u"データベースが開かれていません。"_s);
-    const bool postgres = isPostgres(db);
+    DatabaseEngine& engine = db->engine();
     QStringList statements;
     QString columns;
     for (const FieldDef& f : table.fields) {
         columns += (columns.isEmpty() ? QString() : u", "_s) +
-                   columnDdl(f, postgres, table.primaryKey.contains(f.name));
+                   columnDdl(f, engine, table.primaryKey.contains(f.name));
     }
     if (!table.primaryKey.isEmpty())
         columns += u", PRIMARY KEY ("_s + fieldList(table.primaryKey) + u')';
     const QString name = Connection::quote(table.name);
-    // A keyed SQLite table is stored in key order, so a walk by key reads it sequentially.
-    const QString options =
-        !postgres && !table.primaryKey.isEmpty() ? u" WITHOUT ROWID"_s : QString();
+    const QString options = table.primaryKey.isEmpty() ? QString() : engine.keyedTableOptions();
     statements << u"CREATE TABLE IF NOT EXISTS "_s + name + u" ("_s + columns + u")"_s + options;
     for (std::size_t i = 0; i < table.indexes.size(); ++i) {
         const QString index = Connection::quote(table.name + u"_IX%1"_s.arg(i + 1));
@@ -258,13 +216,10 @@ mox::Status createTableWith(const DatabaseHandle& db, const TableDef& table, boo
     }
 
     const QString counter = Connection::quote(QString::fromUtf16(kRowCountTable));
-    if (postgres)
-        statements
-            << u"CREATE TABLE IF NOT EXISTS "_s + counter +
-                   u" (\"NAME\" TEXT NOT NULL PRIMARY KEY, \"N\" BIGINT NOT NULL DEFAULT 0)"_s;
-    QStringList triggers = counterDdl(table.name, postgres);
+    statements << engine.counterTableDdl();
+    QStringList triggers = engine.counterTriggerDdl(table.name);
     if (audited)
-        triggers << auditTriggerDdl(table, postgres);
+        triggers << engine.auditTriggerDdl(table);
 
     return inTransaction(db, [&]() -> mox::Status {
         QString error;
@@ -272,9 +227,7 @@ mox::Status createTableWith(const DatabaseHandle& db, const TableDef& table, boo
             return mox::Status::failure(
                 kBadCondition, u"テーブル %1 を作成できません: %2"_s.arg(table.name, error));
         };
-        if (!runAll(db, statements, &error) ||
-            (postgres && !ensureServerFunctions(*db, counterFunctions(), &error)) ||
-            (postgres && audited && !ensureServerFunctions(*db, auditFunctions(), &error)) ||
+        if (!runAll(db, statements, &error) || !engine.ensureTriggerFunctions(audited, &error) ||
             !runAll(db, triggers, &error))
             return failed();
         // The counter starts from the records already there (none for a new table). Only its
@@ -302,12 +255,11 @@ mox::Status createAuditTable(const DatabaseHandle& db)
 {
     if (!db)
         return mox::Status::failure(kOpenFailed, u"データベースが開かれていません。"_s);
-    const bool postgres = isPostgres(db);
+    const DatabaseEngine& engine = db->engine();
     const QString name = QString::fromUtf16(kAuditTable);
     const QString table = Connection::quote(name);
     const QString index = name + u"_IX1"_s;
-    const QString id = postgres ? u"\"ID\" BIGINT GENERATED ALWAYS AS IDENTITY PRIMARY KEY"_s
-                                : u"\"ID\" INTEGER PRIMARY KEY AUTOINCREMENT"_s;
+    const QString id = engine.auditIdColumn();
     return inTransaction(db, [&]() -> mox::Status {
         QString error;
         const auto failed = [&] {
@@ -325,16 +277,8 @@ mox::Status createAuditTable(const DatabaseHandle& db)
                      "\"SYOKCD\" INTEGER NOT NULL DEFAULT 0, \"RECKEY\" TEXT, "
                      "\"ACTION\" TEXT NOT NULL, \"CHANGES\" TEXT, \"CLIENT\" TEXT)"_s},
                     &error) ||
-            !exists(db,
-                    postgres ? u"SELECT 1 FROM pg_class WHERE oid = to_regclass(quote_ident(?))"_s
-                             : u"SELECT 1 FROM sqlite_master WHERE type = 'index' AND name = ?"_s,
-                    {index}, &hasIndex, &error) ||
-            !exists(db,
-                    postgres ? u"SELECT 1 FROM pg_attribute WHERE attrelid = "
-                               "to_regclass(quote_ident(?)) AND attname = 'CLIENT' "
-                               "AND NOT attisdropped"_s
-                             : u"SELECT 1 FROM pragma_table_info(?) WHERE name = 'CLIENT'"_s,
-                    {name}, &hasClient, &error))
+            !exists(db, engine.indexExistsQuery(), {index}, &hasIndex, &error) ||
+            !exists(db, engine.clientColumnQuery(), {name}, &hasClient, &error))
             return failed();
         QStringList ddl;
         // A trail made before the client's address was kept.
@@ -343,12 +287,7 @@ mox::Status createAuditTable(const DatabaseHandle& db)
         if (!hasIndex)
             ddl << u"CREATE INDEX "_s + Connection::quote(index) + u" ON "_s + table +
                        u" (\"SYOKCD\", \"ID\")"_s;
-        // SQLite: the writer of the open transaction, read by the audit triggers.
-        if (!postgres)
-            ddl << u"CREATE TABLE IF NOT EXISTS "_s +
-                       Connection::quote(QString::fromUtf16(kWriterTable)) +
-                       u" (\"ONE\" INTEGER PRIMARY KEY CHECK (\"ONE\" = 1), \"PROGRAM\" TEXT, "
-                       "\"OSUSER\" TEXT, \"HOST\" TEXT, \"BULK\" INTEGER NOT NULL DEFAULT 0)"_s;
+        ddl << engine.auditTrailExtraDdl();
         if (!runAll(db, ddl, &error))
             return failed();
         return mox::Status::success();

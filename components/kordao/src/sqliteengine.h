@@ -54,6 +54,17 @@ public:
     QString location() const override;
     QString databaseFile() const override;
 
+    QString amountType() const override;
+    QString keyedTableOptions() const override;
+    QString counterTableDdl() const override;
+    bool ensureTriggerFunctions(bool audited, QString* error) override;
+    QStringList counterTriggerDdl(const QString& table) const override;
+    QStringList auditTriggerDdl(const TableDef& table) const override;
+    QString auditIdColumn() const override;
+    QString indexExistsQuery() const override;
+    QString clientColumnQuery() const override;
+    QStringList auditTrailExtraDdl() const override;
+
     bool walkFetchesKeysFirst() const override { return false; }
     bool keepsWrittenRecords() const override { return false; }
     bool writesNameTheWriter() const override { return true; }

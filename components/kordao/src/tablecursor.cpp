@@ -347,36 +347,21 @@ std::optional<qlonglong> TableCursor::leadingKeyValue(const SqlCondition& criter
     return v;
 }
 
-// The first record, in sort order, of each of the next \p values values of the leading field
-// from \p from on, among the records of the set: one index seek per value, in one statement.
-// Until the walk uses a record it served, only keys are fetched (a list that asks whether each
-// value has records decodes nothing more): an engine whose index holds the sort and key fields
-// (PostgreSQL) fetches those; otherwise (SQLite) the values alone come from the smallest index
-// that leads with the field, never touching the table, and a record served so is sought by its
-// value when used. From the first record used on, the walk fetches whole records.
-mox::Status TableCursor::fetchAhead(qlonglong from, int values)
+// The statement of fetchAhead: the \p fetched columns (all of them unless \p keyOnly) of the first
+// record of each of the next \p values values of the leading field from \p from on; its values go
+// to \p binds.
+QString TableCursor::fetchAheadSql(const std::vector<int>& fetched, bool keyOnly, bool valueOnly,
+                                   qlonglong from, int values, QVariantList* binds) const
 {
-    m_ahead.reset();
-    const bool keyOnly = !m_walkUsesRecords;
-    const bool valueOnly = keyOnly && !m_db->engine().walkFetchesKeysFirst();
     const QString key = columnSql(m_keys.front().column);
     const QString table = Connection::quote(m_info->name);
     const QString filter = m_filter.sql.isEmpty() ? QString() : u" AND ("_s + m_filter.sql + u')';
-    std::vector<int> fetched;
-    for (const SortKey& k : m_keys)
-        fetched.push_back(k.column);
-    for (int column : m_info->primaryKey)
-        if (std::find(fetched.begin(), fetched.end(), column) == fetched.end())
-            fetched.push_back(column);
-    if (valueOnly)
-        fetched.resize(1);
     QString columns;
     for (int column : fetched)
         columns += (columns.isEmpty() ? QString() : u", "_s) + columnSql(column);
     QString pk;
     for (int column : m_info->primaryKey)
         pk += (pk.isEmpty() ? QString() : u", "_s) + columnSql(column);
-    QVariantList binds;
     const auto firstAfter = [&](const QString& selected, const QString& op, const QString& bound) {
         return u"SELECT "_s + selected + u" FROM "_s + table + u" WHERE "_s + key + op + bound +
                filter + u" ORDER BY "_s + m_orderBy + u" LIMIT 1"_s;
@@ -396,17 +381,17 @@ mox::Status TableCursor::fetchAhead(qlonglong from, int values)
               firstAfter(columns, u" > "_s, u"kordao_keys.kordao_c0"_s) +
               u") AS kordao_next WHERE kordao_keys.kordao_n < ?) SELECT "_s + names.mid(2) +
               u" FROM kordao_keys ORDER BY kordao_n"_s;
-        binds << from << m_filter.binds << m_filter.binds << values;
+        *binds << from << m_filter.binds << m_filter.binds << values;
     } else {
         // SQLite: the values, the least one from \p from on and then each next one; then the
         // first record of each (or its sort and key fields), sought by its key.
         sql = u"WITH RECURSIVE kordao_keys(kordao_k, kordao_n) AS (SELECT (SELECT MIN("_s + key +
               u") FROM "_s + table + u" WHERE "_s + key + u" >= ?"_s + filter + u"), 1"_s;
-        binds << from << m_filter.binds;
+        *binds << from << m_filter.binds;
         sql += u" UNION ALL SELECT (SELECT MIN("_s + key + u") FROM "_s + table + u" WHERE "_s +
                key + u" > kordao_keys.kordao_k"_s + filter +
                u"), kordao_n + 1 FROM kordao_keys WHERE kordao_k IS NOT NULL AND kordao_n < ?)"_s;
-        binds << m_filter.binds << values;
+        *binds << m_filter.binds << values;
         if (valueOnly) {
             sql += u" SELECT kordao_k FROM kordao_keys WHERE kordao_k IS NOT NULL"
                    " ORDER BY kordao_n"_s;
@@ -415,9 +400,34 @@ mox::Status TableCursor::fetchAhead(qlonglong from, int values)
                    u" ON ("_s + pk + u") = ("_s +
                    firstAfter(pk, u" = "_s, u"kordao_keys.kordao_k"_s) +
                    u") ORDER BY kordao_keys.kordao_n"_s;
-            binds << m_filter.binds;
+            *binds << m_filter.binds;
         }
     }
+    return sql;
+}
+
+// The first record, in sort order, of each of the next \p values values of the leading field
+// from \p from on, among the records of the set: one index seek per value, in one statement.
+// Until the walk uses a record it served, only keys are fetched (a list that asks whether each
+// value has records decodes nothing more): an engine whose index holds the sort and key fields
+// (PostgreSQL) fetches those; otherwise (SQLite) the values alone come from the smallest index
+// that leads with the field, never touching the table, and a record served so is sought by its
+// value when used. From the first record used on, the walk fetches whole records.
+mox::Status TableCursor::fetchAhead(qlonglong from, int values)
+{
+    m_ahead.reset();
+    const bool keyOnly = !m_walkUsesRecords;
+    const bool valueOnly = keyOnly && !m_db->engine().walkFetchesKeysFirst();
+    std::vector<int> fetched;
+    for (const SortKey& k : m_keys)
+        fetched.push_back(k.column);
+    for (int column : m_info->primaryKey)
+        if (std::find(fetched.begin(), fetched.end(), column) == fetched.end())
+            fetched.push_back(column);
+    if (valueOnly)
+        fetched.resize(1);
+    QVariantList binds;
+    const QString sql = fetchAheadSql(fetched, keyOnly, valueOnly, from, values, &binds);
     std::vector<Row> rows;
     QString error;
     // The age of what is fetched counts from before the statement is sent.

@@ -68,6 +68,8 @@ private:
     void asRead(const Row& row, QString* where, QVariantList* binds) const;
     std::optional<qlonglong> leadingKeyValue(const SqlCondition& criteria) const;
     mox::Status fetchAhead(qlonglong from, int values);
+    QString fetchAheadSql(const std::vector<int>& fetched, bool keyOnly, bool valueOnly,
+                          qlonglong from, int values, QVariantList* binds) const;
     mox::Status serveFind(qlonglong key, const QString& criteria);
     mox::Status found(Row row);
     mox::Status completeCurrent();

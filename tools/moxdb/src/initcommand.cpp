@@ -5,6 +5,8 @@
 
 #include <QDir>
 
+#include <optional>
+
 using namespace Qt::StringLiterals;
 
 namespace moxdb {
@@ -18,6 +20,29 @@ QString userFolder(const char* variable, const QString& fallback)
     if (base.isEmpty())
         base = QDir::homePath() + u'/' + fallback;
     return base + u"/mox"_s;
+}
+
+// The role names of --roles (each option or its default); nullopt, with the reason on \p err,
+// when one is not a plain name.
+std::optional<RoleNames> roleNames(const Options& options, bool roles, QTextStream& err)
+{
+    RoleNames names;
+    names.operatorRole = options.value(u"--operator-role"_s, names.operatorRole);
+    names.adminRole = options.value(u"--admin-role"_s, names.adminRole);
+    names.auditorRole = options.value(u"--auditor-role"_s, names.auditorRole);
+    names.ownerRole = options.value(u"--owner-role"_s, names.ownerRole);
+    for (const QString& role :
+         {names.operatorRole, names.adminRole, names.auditorRole, names.ownerRole}) {
+        if (roles && !KorDAO::isPlainRoleName(role)) {
+            err << "moxdb init: "
+                << u"ロール名「%1」は使えません。英小文字・数字・_ の 63 "
+                   u"文字以内で、数字で始まらない"
+                   u"名前にしてください。"_s.arg(role)
+                << '\n';
+            return std::nullopt;
+        }
+    }
+    return names;
 }
 
 int runInit(const QStringList& args, QTextStream& out, QTextStream& err)
@@ -36,22 +61,9 @@ int runInit(const QStringList& args, QTextStream& out, QTextStream& err)
             return 2;
         }
     }
-    RoleNames names;
-    names.operatorRole = options.value(u"--operator-role"_s, names.operatorRole);
-    names.adminRole = options.value(u"--admin-role"_s, names.adminRole);
-    names.auditorRole = options.value(u"--auditor-role"_s, names.auditorRole);
-    names.ownerRole = options.value(u"--owner-role"_s, names.ownerRole);
-    for (const QString& role :
-         {names.operatorRole, names.adminRole, names.auditorRole, names.ownerRole}) {
-        if (roles && !KorDAO::isPlainRoleName(role)) {
-            err << "moxdb init: "
-                << u"ロール名「%1」は使えません。英小文字・数字・_ の 63 "
-                   u"文字以内で、数字で始まらない"
-                   u"名前にしてください。"_s.arg(role)
-                << '\n';
-            return 2;
-        }
-    }
+    std::optional<RoleNames> names = roleNames(options, roles, err);
+    if (!names)
+        return 2;
     // With --dir only that folder counts; otherwise the usual search. Default files go to
     // $MOX_INI_DIR when it is set (the current folder when it is empty); with no setting at all
     // they are the user's own: the INI files in $XDG_CONFIG_HOME/mox, where the search finds
@@ -97,7 +109,7 @@ int runInit(const QStringList& args, QTextStream& out, QTextStream& err)
         return 1;
     }
     if (roles) {
-        if (mox::Status s = setUpRoles(names, out); !s.ok()) {
+        if (mox::Status s = setUpRoles(*names, out); !s.ok()) {
             err << "moxdb init: " << failureText(s.message) << '\n';
             return 1;
         }
