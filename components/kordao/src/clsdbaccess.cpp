@@ -105,17 +105,6 @@ QString sqliteDatabaseFile(const DatabaseHandle& db)
     return db ? db->engine().databaseFile() : QString();
 }
 
-QString configuredSqliteFile(const QString& iniName)
-{
-    const QString path = findIniFile(iniName);
-    if (path.isEmpty())
-        return QString();
-    short status = 0;
-    QString error;
-    const std::optional<DbSettings> settings = readDbSettings(path, &status, &error);
-    return settings && settings->engine == Engine::Sqlite ? settings->database : QString();
-}
-
 QString databaseLocation(const DatabaseHandle& db)
 {
     return db ? db->engine().location() : QString();

@@ -389,4 +389,15 @@ std::optional<DbSettings> settingsOf(const QHash<QString, QString>& keys, const 
 
 } // namespace
 
+QString configuredSqliteFile(const QString& iniName)
+{
+    const QString path = findIniFile(iniName);
+    if (path.isEmpty())
+        return QString();
+    short status = 0;
+    QString error;
+    const std::optional<DbSettings> settings = readDbSettings(path, &status, &error);
+    return settings && settings->engine == Engine::Sqlite ? settings->database : QString();
+}
+
 } // namespace KorDAO

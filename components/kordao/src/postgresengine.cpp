@@ -1,5 +1,7 @@
 #include "postgresengine.h"
 
+#include "kordao/schema.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QSqlError>
@@ -514,6 +516,11 @@ QString PostgresEngine::location() const
 {
     return u"PostgreSQL サーバー %1 のデータベース %2"_s.arg(serverName(m_conn.settings()),
                                                              m_conn.settings().database);
+}
+
+bool isPostgres(const DatabaseHandle& db)
+{
+    return db && db->settings().engine == Engine::Postgres;
 }
 
 } // namespace KorDAO

@@ -184,11 +184,6 @@ TableDef nameTable()
     return t;
 }
 
-bool isPostgres(const DatabaseHandle& db)
-{
-    return db && db->settings().engine == Engine::Postgres;
-}
-
 namespace {
 
 // createTable, with \p audited: the audit triggers too, attached before the table is listed in
