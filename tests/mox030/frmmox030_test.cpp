@@ -124,6 +124,13 @@ protected:
     LedgerDb m_db;
     mox::ScriptedShell m_shell;
     std::unique_ptr<frmMox030> m_form;
+
+    // The form's controls, found by object name as a user's tool finds them.
+    QListWidget* list() const { return m_form->findChild<QListWidget*>(u"lstMain"_s); }
+    QPushButton* button(int index) const
+    {
+        return m_form->findChild<QPushButton*>(u"cmdPFKEY_"_s + QString::number(index));
+    }
 };
 
 class LedgerForm : public LedgerFormTest {
@@ -166,18 +173,17 @@ TEST_F(LedgerForm, ListsEmployeesWithPaymentsOfAnyYear)
     fillStandard(m_db);
     ASSERT_TRUE(load());
     EXPECT_TRUE(m_shell.boxes().empty());
-    EXPECT_EQ(listTexts(*m_form->lstMain),
-              (QStringList{u" 0001001 山田　太郎"_s, u" 0001002 鈴木　花子"_s,
-                           u" 0001003 佐藤　次郎"_s}));
-    EXPECT_EQ(m_form->lstMain->item(2)->data(Qt::UserRole).toInt(), 1003);
-    EXPECT_EQ(m_form->lblShori->text(), u"令和 6年"_s);
+    EXPECT_EQ(listTexts(*list()), (QStringList{u" 0001001 山田　太郎"_s, u" 0001002 鈴木　花子"_s,
+                                               u" 0001003 佐藤　次郎"_s}));
+    EXPECT_EQ(list()->item(2)->data(Qt::UserRole).toInt(), 1003);
+    EXPECT_EQ(m_form->findChild<QLabel*>(u"lblShori"_s)->text(), u"令和 6年"_s);
     EXPECT_EQ(m_form->windowTitle(), caption());
 
     const QStringList captions{u"全選択"_s, u"全解除"_s, QString(), QString(),
                                QString(),   u"印　刷"_s, QString(), QString(),
                                QString(),   u"終　了"_s, QString(), QString()};
     for (int i = 0; i < 12; ++i) {
-        const auto* b = m_form->cmdPFKEY[static_cast<std::size_t>(i)];
+        const auto* b = button(i);
         EXPECT_EQ(b->text(), captions[i]) << i;
         EXPECT_EQ(b->isEnabled(), !captions[i].isEmpty()) << i;
     }
@@ -209,7 +215,8 @@ TEST_F(LedgerForm, FiscalYearFollowsTheProcessingMonth)
         form.Form_Load();
         EXPECT_EQ(form.fromYM(), QString::fromUtf16(c.from)) << c.syorid;
         EXPECT_EQ(form.toYM(), QString::fromUtf16(c.to)) << c.syorid;
-        EXPECT_EQ(form.lblShori->text(), QString::fromUtf16(c.label)) << c.syorid;
+        EXPECT_EQ(form.findChild<QLabel*>(u"lblShori"_s)->text(), QString::fromUtf16(c.label))
+            << c.syorid;
         EXPECT_EQ(form.nendoPrt(), QString::fromUtf16(c.print)) << c.syorid;
     }
 }
@@ -237,17 +244,17 @@ TEST_F(LedgerForm, SelectAllAndClearByKey)
 {
     fillStandard(m_db);
     ASSERT_TRUE(load());
-    m_form->lstMain->item(1)->setSelected(true);
+    list()->item(1)->setSelected(true);
     // One change of the selection whatever the staff: item by item, a list of thousands took
     // minutes.
-    QSignalSpy changes(m_form->lstMain->selectionModel(), &QItemSelectionModel::selectionChanged);
-    QTest::keyClick(m_form->lstMain, Qt::Key_F1);
+    QSignalSpy changes(list()->selectionModel(), &QItemSelectionModel::selectionChanged);
+    QTest::keyClick(list(), Qt::Key_F1);
     EXPECT_EQ(changes.count(), 1);
-    EXPECT_EQ(m_form->lstMain->selectedItems().size(), 3);
-    QTest::keyClick(m_form->lstMain, Qt::Key_F1);
-    EXPECT_EQ(m_form->lstMain->selectedItems().size(), 3);
-    QTest::keyClick(m_form->lstMain, Qt::Key_F2);
-    EXPECT_TRUE(m_form->lstMain->selectedItems().isEmpty());
+    EXPECT_EQ(list()->selectedItems().size(), 3);
+    QTest::keyClick(list(), Qt::Key_F1);
+    EXPECT_EQ(list()->selectedItems().size(), 3);
+    QTest::keyClick(list(), Qt::Key_F2);
+    EXPECT_TRUE(list()->selectedItems().isEmpty());
     EXPECT_TRUE(m_shell.boxes().empty());
 }
 
@@ -255,7 +262,7 @@ TEST_F(LedgerForm, ClicksAndSpaceToggleSingleItems)
 {
     fillStandard(m_db);
     ASSERT_TRUE(load());
-    QListWidget& list = *m_form->lstMain;
+    QListWidget& list = *this->list();
     const QRect first = list.visualItemRect(list.item(0));
     const QRect third = list.visualItemRect(list.item(2));
     QTest::mouseClick(list.viewport(), Qt::LeftButton, {}, first.center());
@@ -281,7 +288,7 @@ TEST_F(LedgerForm, ShiftSelectsARangeAndCtrlClickTogglesOne)
         m_db.kyuyo(code, 1, 202404, 1);
     }
     ASSERT_TRUE(load());
-    QListWidget& list = *m_form->lstMain;
+    QListWidget& list = *this->list();
     ASSERT_EQ(list.count(), 8);
     const auto selectedRows = [&list] {
         QList<int> rows;
@@ -307,7 +314,7 @@ TEST_F(LedgerForm, ShiftSelectsARangeAndCtrlClickTogglesOne)
     click(2, Qt::ControlModifier);
     EXPECT_EQ(selectedRows(), (QList<int>{1, 2, 3, 4, 5, 7}));
 
-    QTest::keyClick(m_form->lstMain, Qt::Key_F2);
+    QTest::keyClick(&list, Qt::Key_F2);
     EXPECT_TRUE(selectedRows().isEmpty());
     list.setFocus();
     list.setCurrentRow(0, QItemSelectionModel::NoUpdate);
@@ -341,11 +348,11 @@ TEST_F(LedgerForm, KeysWithoutAFunctionAreSwallowed)
             return false;
         }
     } spy;
-    m_form->lstMain->installEventFilter(&spy);
+    list()->installEventFilter(&spy);
     for (Qt::Key k : {Qt::Key_F3, Qt::Key_F4, Qt::Key_F5, Qt::Key_F7, Qt::Key_F8, Qt::Key_F9,
                       Qt::Key_F11, Qt::Key_F12})
-        QTest::keyClick(m_form->lstMain, k);
-    QTest::keyClick(m_form->lstMain, Qt::Key_Down);
+        QTest::keyClick(list(), k);
+    QTest::keyClick(list(), Qt::Key_Down);
     EXPECT_EQ(spy.keys, QList<int>{Qt::Key_Down});
     EXPECT_TRUE(m_shell.boxes().empty());
     EXPECT_FALSE(m_shell.ended());
@@ -355,14 +362,14 @@ TEST_F(LedgerForm, PrintWithoutSelectionAsksForOne)
 {
     fillStandard(m_db);
     ASSERT_TRUE(load());
-    m_form->cmdPFKEY[0]->setFocus();
-    QTest::keyClick(m_form->cmdPFKEY[0], Qt::Key_F6);
+    button(0)->setFocus();
+    QTest::keyClick(button(0), Qt::Key_F6);
     ASSERT_EQ(m_shell.boxes().size(), 1u);
     EXPECT_EQ(m_shell.boxes()[0].text, u"職員が選択されていません。"_s);
     EXPECT_EQ(m_shell.boxes()[0].icon, mox::MsgIcon::Exclamation);
     EXPECT_EQ(m_shell.boxes()[0].title, caption());
     EXPECT_FALSE(m_shell.ended());
-    EXPECT_TRUE(m_form->lstMain->hasFocus());
+    EXPECT_TRUE(list()->hasFocus());
     EXPECT_FALSE(QFile::exists(m_db.path() + u"/OVL.TMP"_s));
 }
 
@@ -450,7 +457,7 @@ TEST_F(LedgerForm, NoRecordsInTheYearPrintsNothing)
 {
     fillStandard(m_db);
     ASSERT_TRUE(load());
-    m_form->lstMain->item(1)->setSelected(true);
+    list()->item(1)->setSelected(true);
     EXPECT_THROW(m_form->cmdPFKEY_Click(5), mox::ProgramEnded);
     ASSERT_EQ(m_shell.boxes().size(), 1u);
     EXPECT_EQ(m_shell.boxes()[0].text, u"該当データがありません"_s);
@@ -497,7 +504,7 @@ TEST_F(LedgerForm, AmountsBeyondTheMoneyTypeAreReportedNotWrapped)
     m_db.kyuyo(1004, 1, 202405, 1, {{"KYURYO", huge}});
     m_db.kyuyo(1004, 1, 202406, 1, {{"KYURYO", huge}});
     ASSERT_TRUE(load());
-    const QList<QListWidgetItem*> items = m_form->lstMain->findItems(u"高橋"_s, Qt::MatchContains);
+    const QList<QListWidgetItem*> items = list()->findItems(u"高橋"_s, Qt::MatchContains);
     ASSERT_EQ(items.size(), 1);
     items[0]->setSelected(true);
     EXPECT_THROW(m_form->cmdPFKEY_Click(5), mox::ProgramEnded);
@@ -522,8 +529,8 @@ TEST_F(LedgerForm, ListOfHundredsTakesAFewStatementsAndShowsCommittedChanges)
     const qint64 before = KorDAO::statementsSent();
     ASSERT_TRUE(load());
     const qint64 statements = KorDAO::statementsSent() - before;
-    ASSERT_EQ(m_form->lstMain->count(), 200);
-    EXPECT_EQ(m_form->lstMain->item(199)->data(Qt::UserRole).toInt(), 299);
+    ASSERT_EQ(list()->count(), 200);
+    EXPECT_EQ(list()->item(199)->data(Qt::UserRole).toInt(), 299);
     // Opening, the management record, the eras, the personnel walk and some ten finds ahead;
     // one find per employee would be over 300.
     EXPECT_LE(statements, 40) << statements;
@@ -531,8 +538,8 @@ TEST_F(LedgerForm, ListOfHundredsTakesAFewStatementsAndShowsCommittedChanges)
     m_db.kyuyo(3, 1, 202404, 1);
     m_form.reset();
     ASSERT_TRUE(load());
-    EXPECT_EQ(m_form->lstMain->count(), 201);
-    EXPECT_EQ(m_form->lstMain->item(2)->data(Qt::UserRole).toInt(), 3);
+    EXPECT_EQ(list()->count(), 201);
+    EXPECT_EQ(list()->item(2)->data(Qt::UserRole).toInt(), 3);
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, LedgerFormOn, testing::Values(Backend::Sqlite, Backend::Postgres),
@@ -582,7 +589,7 @@ TEST_P(LedgerFormOn, ListReportsAPaymentTableThatCannotBeOpened)
     EXPECT_EQ(m_shell.boxes()[0].text,
               u"テーブルはオープン／クローズ出来ません。\r\n\r\nErr Status = -2"_s);
     EXPECT_EQ(m_shell.boxes()[0].icon, mox::MsgIcon::Critical);
-    EXPECT_EQ(m_form->lstMain->count(), 0);
+    EXPECT_EQ(list()->count(), 0);
 }
 
 // The print run looks each chosen employee up in the personnel master before it reads his

@@ -57,16 +57,18 @@ public:
     void setPrintFolder(const QString& folder) { m_printFolder = folder; }
     const QString& printFolder() const { return m_printFolder; }
 
-    QLabel* lblShori = nullptr; // fiscal year as era text ("処理" = processing)
-    QLabel* Label5 = nullptr;   // heading of the list
-    QListWidget* lstMain = nullptr;
-    std::array<QPushButton*, 12> cmdPFKEY{}; // F1 to F12
-
     const QString& fromYM() const { return strFromYM; }
     const QString& toYM() const { return strToYM; }
     const QString& nendoPrt() const { return strNendoPrt; }
 
 private:
+    // Found by their object names ("lblShori", "Label5", "lstMain", "cmdPFKEY_0"…) by tests and
+    // tools, as a user's tool finds them.
+    QLabel* lblShori = nullptr; // fiscal year as era text ("処理" = processing)
+    QLabel* Label5 = nullptr;   // heading of the list
+    QListWidget* lstMain = nullptr;
+    std::array<QPushButton*, 12> cmdPFKEY{}; // F1 to F12
+
     void prsSyokuSet();
     void prsOpenSet();
     void prsDbOpen();
