@@ -22,8 +22,8 @@ MsgAnswer QtShell::messageBox(const QString& text, MsgIcon icon, MsgButtons butt
     // the session's log (or the terminal) after the box is closed.
     if (icon == MsgIcon::Critical) {
         QString line = text;
-        line.replace(QLatin1String("\r\n"), QLatin1String(" ")).replace(u'\n', u' ');
-        std::fputs(qPrintable(title + QLatin1String(": ") + line + u'\n'), stderr);
+        writeToStandardError(
+            title, line.replace(QLatin1String("\r\n"), QLatin1String(" ")).replace(u'\n', u' '));
     }
     QMessageBox box;
     box.setWindowTitle(title);
@@ -58,9 +58,7 @@ MsgAnswer QtShell::messageBox(const QString& text, MsgIcon icon, MsgButtons butt
 
 void QtShell::endProgram(int exitCode)
 {
-    runBeforeEndHooks();
-    std::fflush(nullptr);
-    std::_Exit(exitCode);
+    endAtOnce(exitCode);
 }
 
 void QtShell::doEvents()

@@ -60,16 +60,26 @@ void setProgramShell(Shell* s)
 MsgAnswer HeadlessShell::messageBox(const QString& text, MsgIcon, MsgButtons buttons,
                                     const QString& title)
 {
-    std::fprintf(stderr, "%s%s%s\n", qPrintable(title), title.isEmpty() ? "" : ": ",
-                 qPrintable(text));
+    writeToStandardError(title, text);
     return buttons == MsgButtons::YesNo ? MsgAnswer::No : MsgAnswer::Ok;
 }
 
 void HeadlessShell::endProgram(int exitCode)
 {
+    endAtOnce(exitCode);
+}
+
+void Shell::endAtOnce(int exitCode)
+{
     runBeforeEndHooks();
     std::fflush(nullptr);
     std::_Exit(exitCode);
+}
+
+void Shell::writeToStandardError(const QString& title, const QString& text)
+{
+    std::fprintf(stderr, "%s%s%s\n", qPrintable(title), title.isEmpty() ? "" : ": ",
+                 qPrintable(text));
 }
 
 void HeadlessShell::doEvents()

@@ -45,6 +45,18 @@ protected:
     }
 
     /// Adds one payment record (monthly salary \p yen) through AddNew/Update.
+    // The number of payment records another connection sees (-1: it cannot open).
+    int countSeenElsewhere()
+    {
+        auto other = m_test->open();
+        if (!other)
+            return -1;
+        KorDAO::clsTbAccess tb;
+        tb.setTBDatabase(other->DBDatabase());
+        tb.setTBNameString(QStringLiteral("GKKYUYO"));
+        return tb.DAO_TableOpen({}, {});
+    }
+
     void addPayment(int code, int kind, int month, int seq, std::int64_t yen = 0)
     {
         KorDAO::clsTbAccess tb;

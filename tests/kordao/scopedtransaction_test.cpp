@@ -16,17 +16,6 @@ namespace {
 
 class ScopedTransaction : public DaoTest {
 protected:
-    int countSeenElsewhere()
-    {
-        auto other = m_test->open();
-        if (!other)
-            return -1;
-        clsTbAccess tb;
-        tb.setTBDatabase(other->DBDatabase());
-        tb.setTBNameString(u"GKKYUYO"_s);
-        return tb.DAO_TableOpen({}, {});
-    }
-
     bool open() const { return m_db->DBDatabase()->inTransaction(); }
 };
 KORDAO_INSTANTIATE(ScopedTransaction);

@@ -18,18 +18,6 @@ namespace {
 
 class Transactions : public DaoTest {
 protected:
-    // The number of payment records another connection sees.
-    int countSeenElsewhere()
-    {
-        auto other = m_test->open();
-        if (!other)
-            return -1;
-        clsTbAccess tb;
-        tb.setTBDatabase(other->DBDatabase());
-        tb.setTBNameString(u"GKKYUYO"_s);
-        return tb.DAO_TableOpen({}, {});
-    }
-
     // Starts the crash helper with \p args, waits until it has written without committing, and
     // kills it.
     void killHelperWhenReady(const QStringList& args)

@@ -52,6 +52,12 @@ public:
 
 protected:
     void runBeforeEndHooks();
+    /// What every process end comes to: the end hooks, every stream flushed, the process ended
+    /// at once with \p exitCode.
+    [[noreturn]] void endAtOnce(int exitCode);
+    /// Writes a box to standard error as one line: "title: text" (the text alone without a
+    /// title).
+    static void writeToStandardError(const QString& title, const QString& text);
 
 private:
     std::vector<std::pair<int, std::function<void()>>> m_hooks;

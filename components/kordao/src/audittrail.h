@@ -63,4 +63,7 @@ bool ensureServerFunctions(Connection& db, const std::vector<ServerFunction>& fu
 QStringList postgresAuditTriggerDdl(const TableDef& table);
 QStringList sqliteAuditTriggerDdl(const TableDef& table);
 
+/// \p text as a SQLite string literal (quotes doubled).
+QString sqliteLiteral(const QString& text);
+
 } // namespace KorDAO

@@ -9,14 +9,14 @@ using namespace Qt::StringLiterals;
 
 namespace KorDAO {
 
-namespace {
-
 QString sqliteLiteral(const QString& text)
 {
     QString quoted = text;
     quoted.replace(u'\'', u"''"_s);
     return u'\'' + quoted + u'\'';
 }
+
+namespace {
 
 // A field of the record as the trail shows it: numbers as decimal text, texts as they are.
 QString sqliteValue(const FieldDef& f, const QString& record)

@@ -10,17 +10,6 @@ using namespace Qt::StringLiterals;
 
 namespace KorDAO {
 
-namespace {
-
-QString literal(const QString& text)
-{
-    QString quoted = text;
-    quoted.replace(u'\'', u"''"_s);
-    return u'\'' + quoted + u'\'';
-}
-
-} // namespace
-
 QString SqliteEngine::amountType() const
 {
     return u"NUMERIC"_s;
@@ -57,8 +46,8 @@ QStringList SqliteEngine::counterTriggerDdl(const QString& table) const
           std::tuple{u"_ROWS_REMOVED"_s, u"DELETE"_s, u"- 1"_s}}) {
         ddl << u"CREATE TRIGGER IF NOT EXISTS "_s + Connection::quote(table + suffix) +
                    u" AFTER "_s + event + u" ON "_s + name + u" BEGIN UPDATE "_s + counter +
-                   u" SET \"N\" = \"N\" "_s + delta + u" WHERE \"NAME\" = "_s + literal(table) +
-                   u"; END"_s;
+                   u" SET \"N\" = \"N\" "_s + delta + u" WHERE \"NAME\" = "_s +
+                   sqliteLiteral(table) + u"; END"_s;
     }
     return ddl;
 }

@@ -10,9 +10,12 @@
 #include "mox/shell.h"
 #include "mox110/bonuscalc.h"
 #include "mox110/callup.h"
+#include "mox110/screenfields.h"
 
 #include <cstdio>
 #include <cstdlib>
+#include <type_traits>
+#include <variant>
 
 using namespace Qt::StringLiterals;
 
@@ -38,10 +41,8 @@ public:
     }
     [[noreturn]] void endProgram(int exitCode) override
     {
-        runBeforeEndHooks();
         m_err.flush();
-        std::fflush(nullptr);
-        std::_Exit(exitCode == 0 ? 1 : exitCode);
+        endAtOnce(exitCode == 0 ? 1 : exitCode);
     }
     void doEvents() override {}
     bool openUrl(const QUrl&) override { return false; }
@@ -50,55 +51,27 @@ private:
     QTextStream& m_err;
 };
 
-QString plain(Currency c)
-{
-    return c.toPlainString();
-}
-
+// The screen as "name=value" lines: the employee list's choice, then every box in the order of
+// the screen's own table (amounts as plain decimal text, lists as their index).
 void print(QTextStream& out, int syokcdIndex, const mox110::BonusScreen& s)
 {
-    const std::pair<const char16_t*, QString> fields[] = {
-        {u"cboSyokcd", QString::number(syokcdIndex)},
-        {u"nu1Kankmritu", plain(s.nu1Kankmritu)},
-        {u"nu1Kankbritu", plain(s.nu1Kankbritu)},
-        {u"cboTokkbn", QString::number(s.cboTokkbn.listIndex)},
-        {u"cboRoukbn", QString::number(s.cboRoukbn.listIndex)},
-        {u"nu1Kmmm", plain(s.nu1Kmmm)},
-        {u"nu1Kmdd", plain(s.nu1Kmdd)},
-        {u"nu1Kmkikan", plain(s.nu1Kmkikan)},
-        {u"nu1Kbmm", plain(s.nu1Kbmm)},
-        {u"nu1Kbdd", plain(s.nu1Kbdd)},
-        {u"nu1Kbkikan", plain(s.nu1Kbkikan)},
-        {u"txtTxt1", s.txtTxt1},
-        {u"txtTxt2", s.txtTxt2},
-        {u"txtTxt3", s.txtTxt3},
-        {u"nu1Kyuryo", plain(s.nu1Kyuryo)},
-        {u"nu1Ktyogk", plain(s.nu1Ktyogk)},
-        {u"nu1Styogk", plain(s.nu1Styogk)},
-        {u"nu1Fuyote", plain(s.nu1Fuyote)},
-        {u"nu1Kmchiiki", plain(s.nu1Kmchiiki)},
-        {u"nu1Kbchiiki", plain(s.nu1Kbchiiki)},
-        {u"nu1Kimatu", plain(s.nu1Kimatu)},
-        {u"nu1Kinben", plain(s.nu1Kinben)},
-        {u"nu1Kenko", plain(s.nu1Kenko)},
-        {u"nu1Kosei", plain(s.nu1Kosei)},
-        {u"nu1Koyou", plain(s.nu1Koyou)},
-        {u"nu1Syotok", plain(s.nu1Syotok)},
-        {u"nu1Zenkaz", plain(s.nu1Zenkaz)},
-        {u"nu1Zenzei", plain(s.nu1Zenzei)},
-        {u"nu1Ssikyu", plain(s.nu1Ssikyu)},
-        {u"nu1Hkzegk", plain(s.nu1Hkzegk)},
-        {u"nu1Syagok", plain(s.nu1Syagok)},
-        {u"nu1Kazeig", plain(s.nu1Kazeig)},
-        {u"nu1Kougok", plain(s.nu1Kougok)},
-        {u"nu1Sasihk", plain(s.nu1Sasihk)},
-        {u"txtKmritu", s.txtKmritu},
-        {u"txtKbritu", s.txtKbritu},
-        {u"nu1Fsinsu", plain(s.nu1Fsinsu)},
-        {u"nu1Zeirit", plain(s.nu1Zeirit)},
-    };
-    for (const auto& [name, value] : fields)
-        out << QString::fromUtf16(name) << '=' << value << '\n';
+    out << "cboSyokcd=" << syokcdIndex << '\n';
+    for (const mox110::BoxBinding& b : mox110::boxBindings()) {
+        out << QString::fromUtf16(b.name) << '=';
+        std::visit(
+            [&](auto field) {
+                const auto& value = s.*field;
+                using T = std::decay_t<decltype(value)>;
+                if constexpr (std::is_same_v<T, Currency>)
+                    out << value.toPlainString();
+                else if constexpr (std::is_same_v<T, mox110::ListChoice>)
+                    out << value.listIndex;
+                else
+                    out << value;
+            },
+            b.field);
+        out << '\n';
+    }
 }
 
 // The employee's place in the screen's employee list (in order of SYOKCD; pay class 4 only in

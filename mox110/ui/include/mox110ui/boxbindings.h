@@ -1,12 +1,10 @@
 #pragma once
 
-// The boxes of the entry screen bound to the screen's values: one table names each box (its
-// object name), the BonusScreen field it shows and the recalculation a change of it starts. The
-// form reads, writes and connects its boxes through this table only, so a box is added or moved
-// in one place.
+// The boxes of the entry screen bound to the screen's values through the table of
+// "mox110/screenfields.h": the form reads, writes and connects its boxes through it only.
 
 #include "kornum/kornum.h"
-#include "mox110/bonusscreen.h"
+#include "mox110/screenfields.h"
 
 #include <QString>
 
@@ -18,28 +16,10 @@ class QWidget;
 
 namespace mox110ui {
 
-/// What a change of a box starts once the box is left with another value.
-enum class Recalc {
-    None,          // nothing: a figure worked out, or one only stored
-    Keisan,        // allowances, insurance and totals (prsKeisan)
-    ZaisekiKeisan, // period rates and ratios first (prsZaiseki), then prsKeisan
-};
-
-/// The field of BonusScreen a box shows: an amount (KorNum), a list's choice (QComboBox) or a
-/// text (QLineEdit).
-using ScreenField =
-    std::variant<Currency mox110::BonusScreen::*, mox110::ListChoice mox110::BonusScreen::*,
-                 QString mox110::BonusScreen::*>;
-
-struct BoxBinding {
-    const char16_t* name; // the box's object name, as the layout gives it
-    ScreenField field;
-    Recalc recalc;
-};
-
-/// Every bound box of the entry screen, in the order values are copied (the field order of
-/// BonusScreen).
-std::span<const BoxBinding> boxBindings();
+using mox110::BoxBinding;
+using mox110::boxBindings;
+using mox110::Recalc;
+using mox110::ScreenField;
 
 /// The bound boxes of one form, found once by their object names.
 class BoundBoxes {
