@@ -21,8 +21,8 @@ enum class Recalc {
 
 /// The field of BonusScreen a box shows: an amount (KorNum), a list's choice (QComboBox) or a
 /// text (QLineEdit).
-using ScreenField = std::variant<Currency BonusScreen::*, ListChoice BonusScreen::*,
-                                 QString BonusScreen::*>;
+using ScreenField =
+    std::variant<Currency BonusScreen::*, ListChoice BonusScreen::*, QString BonusScreen::*>;
 
 struct BoxBinding {
     const char16_t* name; // the box's object name, as the layout gives it
