@@ -192,17 +192,16 @@ TEST_P(Bulk, RecordCountStaysExactThroughLoadsAndClearing)
     addPayment(3, 1, 202604, 1); // counted one by one again
     openTable(tb, u"GKKYUYO"_s, held + 1);
 
-    QString error;
     ASSERT_EQ(tb.DAO_BeginTrans(), 0);
-    ASSERT_EQ(KorDAO::clearTable(m_db->DBDatabase(), u"GKKYUYO"_s, &error), 0)
-        << error.toStdString();
+    mox::Status cleared = KorDAO::clearTable(m_db->DBDatabase(), u"GKKYUYO"_s);
+    ASSERT_TRUE(cleared.ok()) << cleared.message.toStdString();
     openTable(tb, u"GKKYUYO"_s, 0);
     ASSERT_EQ(tb.DAO_Rollback(), 0); // undone: records and count back
     openTable(tb, u"GKKYUYO"_s, held + 1);
     EXPECT_EQ(tb.DAO_RecFind(1, u"SYOKCD = 205"_s), 0);
 
-    ASSERT_EQ(KorDAO::clearTable(m_db->DBDatabase(), u"GKKYUYO"_s, &error), 0)
-        << error.toStdString();
+    cleared = KorDAO::clearTable(m_db->DBDatabase(), u"GKKYUYO"_s);
+    ASSERT_TRUE(cleared.ok()) << cleared.message.toStdString();
     openTable(tb, u"GKKYUYO"_s, 0);
     EXPECT_EQ(tb.DAO_TableOpen(u"SYOKCD >= 0"_s, {}), 0);
     addPayment(4, 1, 202604, 1);
@@ -210,7 +209,9 @@ TEST_P(Bulk, RecordCountStaysExactThroughLoadsAndClearing)
     ASSERT_EQ(tb.DAO_RecRead(1), 0);
     ASSERT_EQ(tb.DAO_Delete(true), 0); // removal one by one is counted too
     openTable(tb, u"GKKYUYO"_s, 0);
-    EXPECT_EQ(KorDAO::clearTable(m_db->DBDatabase(), u"GKNONE"_s, &error), -2);
+    cleared = KorDAO::clearTable(m_db->DBDatabase(), u"GKNONE"_s);
+    EXPECT_EQ(cleared.code, KorDAO::kTableMissing);
+    EXPECT_TRUE(cleared.message.contains(u"GKNONE"_s)) << cleared.message.toStdString();
 }
 
 } // namespace

@@ -23,8 +23,7 @@ int main(int argc, char** argv)
     if (argc > 1 && qstrcmp(argv[1], "bulk") == 0) {
         KorDAO::BulkInsert bulk(db.DBDatabase(), u"GKKYUYO"_s,
                                 {u"SYOKCD"_s, u"KYUSYU"_s, u"SKYUYM"_s, u"KYURYO"_s});
-        QString error;
-        if (bulk.status() != 0 || KorDAO::clearTable(db.DBDatabase(), u"GKKYUYO"_s, &error) != 0)
+        if (bulk.status() != 0 || !KorDAO::clearTable(db.DBDatabase(), u"GKKYUYO"_s).ok())
             return 8;
         for (int code = 1000; code < 4000; ++code) {
             bulk.setInteger(0, code);

@@ -188,7 +188,9 @@ protected:
     {
         std::vector<KorDAO::Connection::Row> rows;
         const KorDAO::DatabaseHandle c = db.DBDatabase();
-        return c->select(sql, {}, &rows, error) ? short(0) : c->statusOf(-3);
+        const mox::Status s = c->select(sql, {}, &rows);
+        *error = s.message;
+        return s.ok() ? short(0) : c->statusOf(-3);
     }
 
     TestDatabase m_test{Backend::Postgres};
@@ -211,23 +213,21 @@ TEST_F(DbOpenPostgresSession, StatementLimitIsItsOwnSettingApartFromTheLockWait)
     auto holder = m_test.open();
     ASSERT_TRUE(holder);
     const KorDAO::DatabaseHandle h = holder->DBDatabase();
-    ASSERT_TRUE(h->begin(&error)) << error.toStdString();
+    ASSERT_TRUE(h->begin().ok());
     std::vector<KorDAO::Connection::Row> rows;
-    ASSERT_TRUE(h->select(u"SELECT pg_advisory_xact_lock(4242)"_s, {}, &rows, &error))
-        << error.toStdString();
+    ASSERT_TRUE(h->select(u"SELECT pg_advisory_xact_lock(4242)"_s, {}, &rows).ok());
     EXPECT_EQ(run(*db, u"SELECT pg_advisory_xact_lock(4242)"_s, &error), KorDAO::kLockTimeout)
         << error.toStdString();
-    EXPECT_TRUE(h->rollback(&error));
+    EXPECT_TRUE(h->rollback().ok());
 }
 
 TEST_F(DbOpenPostgresSession, StatementLimitOfZeroAndTheBulkWorkSwitchLiftIt)
 {
     auto db = open(u"LockTimeout=1\nStatementTimeout=0\n"_s);
     ASSERT_TRUE(db);
-    QString error;
     std::vector<KorDAO::Connection::Row> rows;
-    ASSERT_TRUE(db->DBDatabase()->select(u"SELECT current_setting('statement_timeout')"_s, {},
-                                         &rows, &error));
+    ASSERT_TRUE(
+        db->DBDatabase()->select(u"SELECT current_setting('statement_timeout')"_s, {}, &rows).ok());
     EXPECT_EQ(rows.front().front().toString(), u"0"_s);
 
     configure(u"LockTimeout=1\nStatementTimeout=30\n"_s);
@@ -237,9 +237,12 @@ TEST_F(DbOpenPostgresSession, StatementLimitOfZeroAndTheBulkWorkSwitchLiftIt)
     bulk.setStatementLimit(false);
     ASSERT_EQ(bulk.DAO_DBOpen(), 0) << bulk.lastError().toStdString();
     rows.clear();
-    ASSERT_TRUE(bulk.DBDatabase()->select(
-        u"SELECT current_setting('statement_timeout'), current_setting('lock_timeout')"_s, {},
-        &rows, &error));
+    ASSERT_TRUE(
+        bulk.DBDatabase()
+            ->select(
+                u"SELECT current_setting('statement_timeout'), current_setting('lock_timeout')"_s,
+                {}, &rows)
+            .ok());
     EXPECT_EQ(rows.front()[0].toString(), u"0"_s);
     EXPECT_EQ(rows.front()[1].toString(), u"1s"_s) << "lock waits stay bounded";
 }
@@ -249,11 +252,9 @@ TEST_F(DbOpenPostgresSession, SessionNamesTheProgramTheUserAndTheHost)
     auto db = open(QString());
     ASSERT_TRUE(db);
     std::vector<KorDAO::Connection::Row> rows;
-    QString error;
-    ASSERT_TRUE(db->DBDatabase()->select(
-        u"SELECT application_name FROM pg_stat_activity WHERE pid = pg_backend_pid()"_s, {}, &rows,
-        &error))
-        << error.toStdString();
+    const mox::Status read = db->DBDatabase()->select(
+        u"SELECT application_name FROM pg_stat_activity WHERE pid = pg_backend_pid()"_s, {}, &rows);
+    ASSERT_TRUE(read.ok()) << read.message.toStdString();
     const passwd* pw = getpwuid(geteuid());
     ASSERT_TRUE(pw);
     EXPECT_EQ(rows.front().front().toString(),

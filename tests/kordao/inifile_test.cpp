@@ -28,9 +28,20 @@ protected:
         f.write(bytes);
         f.close();
         EXPECT_TRUE(f.setPermissions(mode));
+        return take(KorDAO::readDbSettings(f.fileName()));
+    }
+
+    // The settings read, or nullopt with m_status and m_error set.
+    std::optional<KorDAO::DbSettings> take(const mox::Result<KorDAO::DbSettings>& read)
+    {
         m_status = 0;
         m_error.clear();
-        return KorDAO::readDbSettings(f.fileName(), &m_status, &m_error);
+        if (const mox::Status* failure = mox::failure(read)) {
+            m_status = short(failure->code);
+            m_error = failure->message;
+            return std::nullopt;
+        }
+        return mox::value(read);
     }
 
     static constexpr QFileDevice::Permissions kOwnerOnly =
@@ -185,7 +196,7 @@ TEST_F(IniFile, PasswordInAFileOthersMayReadIsWarnedOnStandardError)
         ASSERT_TRUE(ini.setPermissions(c.mode));
         for (int time = 0; time < 2; ++time) {
             testing::internal::CaptureStderr();
-            EXPECT_TRUE(KorDAO::readDbSettings(path, &m_status, &m_error)) << c.name;
+            EXPECT_TRUE(take(KorDAO::readDbSettings(path))) << c.name;
             const QString err = QString::fromStdString(testing::internal::GetCapturedStderr());
             const bool want = c.warned && time == 0;
             EXPECT_EQ(err.contains(path), want)

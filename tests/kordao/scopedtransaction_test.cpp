@@ -139,21 +139,29 @@ TEST_P(ScopedTransaction, ValuesBoundAtTheLimitsOfAnAmount)
     const KorDAO::DatabaseEngine& engine = m_db->DBDatabase()->engine();
     const KorDAO::ColumnInfo amount{u"KYURYO"_s, KorDAO::ColumnKind::Number, true};
     const KorDAO::ColumnInfo code{u"SYOKCD"_s, KorDAO::ColumnKind::Integer, true};
-    QVariant out;
-    QString error;
+    const auto stored = [&](const KorDAO::ColumnInfo& c, const QVariant& v) {
+        return KorDAO::storedValue(c, v, engine);
+    };
 
-    ASSERT_TRUE(KorDAO::storedValue(amount, KorDAO::kMaxYen, engine, &out, &error));
-    EXPECT_EQ(out, QVariant(KorDAO::kMaxYen));
+    mox::Result<QVariant> out = stored(amount, KorDAO::kMaxYen);
+    ASSERT_FALSE(mox::failure(out));
+    EXPECT_EQ(mox::value(out), QVariant(KorDAO::kMaxYen));
     EXPECT_EQ(KorDAO::kMaxYen, 922337203685477LL); // INT64_MAX / 10^4
-    EXPECT_FALSE(KorDAO::storedValue(amount, KorDAO::kMaxYen + 1, engine, &out, &error));
-    ASSERT_TRUE(KorDAO::storedValue(amount, -KorDAO::kMaxYen, engine, &out, &error));
-    EXPECT_EQ(out, QVariant(-KorDAO::kMaxYen));
+    EXPECT_TRUE(mox::failure(stored(amount, KorDAO::kMaxYen + 1)));
+    out = stored(amount, -KorDAO::kMaxYen);
+    ASSERT_FALSE(mox::failure(out));
+    EXPECT_EQ(mox::value(out), QVariant(-KorDAO::kMaxYen));
 
     const QVariant fraction = QVariant::fromValue(Currency::fromRaw(-12345)); // -1.2345 yen
-    ASSERT_TRUE(KorDAO::storedValue(amount, fraction, engine, &out, &error));
-    EXPECT_EQ(KorDAO::amountOf(out), Currency::fromRaw(-12345)) << out.toString().toStdString();
-    EXPECT_FALSE(KorDAO::storedValue(code, fraction, engine, &out, &error));
-    EXPECT_TRUE(error.contains(u"SYOKCD"_s)) << error.toStdString();
+    out = stored(amount, fraction);
+    ASSERT_FALSE(mox::failure(out));
+    EXPECT_EQ(KorDAO::amountOf(mox::value(out)), Currency::fromRaw(-12345))
+        << mox::value(out).toString().toStdString();
+    out = stored(code, fraction);
+    const mox::Status* refused = mox::failure(out);
+    ASSERT_TRUE(refused);
+    EXPECT_EQ(refused->code, KorDAO::kUpdateFailed);
+    EXPECT_TRUE(refused->message.contains(u"SYOKCD"_s)) << refused->message.toStdString();
 
     EXPECT_EQ(KorDAO::amountOf(QVariant(KorDAO::kMaxYen)), Currency::fromYen(KorDAO::kMaxYen));
     EXPECT_EQ(KorDAO::amountOf(QVariant(-KorDAO::kMaxYen - 1)), std::nullopt);

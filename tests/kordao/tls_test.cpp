@@ -119,8 +119,8 @@ protected:
     QVariant ask(const QString& sql)
     {
         std::vector<KorDAO::Connection::Row> rows;
-        QString error;
-        EXPECT_TRUE(m_db->DBDatabase()->select(sql, {}, &rows, &error)) << error.toStdString();
+        const mox::Status read = m_db->DBDatabase()->select(sql, {}, &rows);
+        EXPECT_TRUE(read.ok()) << read.message.toStdString();
         return rows.empty() ? QVariant() : rows.front().front();
     }
 

@@ -119,8 +119,8 @@ TEST(MoxdbAudit, SelectsByEmployeeAndDayOldestFirst)
         EXPECT_EQ(print(db.DBDatabase(), std::nullopt, bad).rows, -1) << bad.toStdString();
 
     // A table cleared at once is one row with the number of records.
-    QString error;
-    ASSERT_EQ(KorDAO::clearTable(db.DBDatabase(), u"GKKYUYO"_s, &error), 0) << error.toStdString();
+    const mox::Status clear = KorDAO::clearTable(db.DBDatabase(), u"GKKYUYO"_s);
+    ASSERT_TRUE(clear.ok()) << clear.message.toStdString();
     const Printed cleared = print(db.DBDatabase(), 0, QString());
     EXPECT_EQ(cleared.rows, 1);
     EXPECT_TRUE(cleared.text.contains(u"  GKKYUYO  "_s)) << cleared.text.toStdString();

@@ -14,6 +14,7 @@
 // the one-row table kWriterTable for the length of a write transaction; writes by any other
 // means (the sqlite3 shell) are recorded without a writer.
 
+#include "base/status.h"
 #include "kordao/schema.h"
 
 #include <QString>
@@ -54,9 +55,8 @@ ServerFunction keepTriggersFunction(const QStringList& audited);
 /// Creates each of \p functions unless it exists exactly so (same body, SECURITY DEFINER, the
 /// same search_path), and takes EXECUTE away from PUBLIC on those it creates. Only the owner of
 /// a function may replace it, so an unchanged database needs no right on them. Inside the open
-/// transaction. False (and \p error) on failure.
-bool ensureServerFunctions(Connection& db, const std::vector<ServerFunction>& functions,
-                           QString* error);
+/// transaction. A failure carries the driver's text (the caller names the status).
+mox::Status ensureServerFunctions(Connection& db, const std::vector<ServerFunction>& functions);
 
 /// The statements that attach the audit triggers to \p table: on PostgreSQL replacing them, on
 /// SQLite unless they exist.

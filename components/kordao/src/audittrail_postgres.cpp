@@ -250,17 +250,18 @@ END
     return {u"kordao_keep_triggers"_s, body, u"event_trigger"_s};
 }
 
-bool ensureServerFunctions(Connection& db, const std::vector<ServerFunction>& functions,
-                           QString* error)
+mox::Status ensureServerFunctions(Connection& db, const std::vector<ServerFunction>& functions)
 {
     for (const ServerFunction& f : functions) {
         std::vector<Connection::Row> same;
-        if (!db.select(u"SELECT 1 FROM pg_proc p JOIN pg_namespace n ON n.oid = p.pronamespace "
-                       "WHERE n.nspname = 'public' AND p.proname = ? AND p.pronargs = 0 "
-                       "AND p.prosrc = ? AND p.prosecdef "
-                       "AND coalesce(p.proconfig, '{}') @> ARRAY[?]"_s,
-                       {f.name, f.body, u"search_path="_s + kSearchPath}, &same, error))
-            return false;
+        if (mox::Status s =
+                db.select(u"SELECT 1 FROM pg_proc p JOIN pg_namespace n ON n.oid = p.pronamespace "
+                          "WHERE n.nspname = 'public' AND p.proname = ? AND p.pronargs = 0 "
+                          "AND p.prosrc = ? AND p.prosecdef "
+                          "AND coalesce(p.proconfig, '{}') @> ARRAY[?]"_s,
+                          {f.name, f.body, u"search_path="_s + kSearchPath}, &same);
+            !s.ok())
+            return s;
         if (!same.empty())
             continue;
         // Run as they stand: a prepared statement would read the body's question marks as
@@ -272,13 +273,11 @@ bool ensureServerFunctions(Connection& db, const std::vector<ServerFunction>& fu
                   u" SET TimeZone FROM CURRENT AS $kordao$"_s + f.body + u"$kordao$"_s,
               u"REVOKE ALL ON FUNCTION "_s + name + u" FROM PUBLIC"_s}) {
             QSqlQuery q(db.db());
-            if (!q.exec(sql)) {
-                *error = Connection::errorText(q.lastError());
-                return false;
-            }
+            if (!q.exec(sql))
+                return mox::Status::failure(kUpdateFailed, Connection::errorText(q.lastError()));
         }
     }
-    return true;
+    return mox::Status::success();
 }
 
 QStringList postgresAuditTriggerDdl(const TableDef& table)

@@ -36,14 +36,13 @@ struct BulkInsert::Impl {
 
     void setStored(int field, const QVariant& v)
     {
-        QVariant out;
-        QString error;
-        if (!storedValue(column(field), v, db->engine(), &out, &error)) {
+        const mox::Result<QVariant> out = storedValue(column(field), v, db->engine());
+        if (const mox::Status* failure = mox::failure(out)) {
             if (rowError.isEmpty())
-                rowError = error;
+                rowError = failure->message;
             return;
         }
-        take(row[std::size_t(field)], out);
+        take(row[std::size_t(field)], mox::value(out));
     }
 
     static void take(Slot& s, const QVariant& out)
@@ -96,25 +95,42 @@ struct BulkInsert::Impl {
         }
     }
 
-    bool complete(QString* error) const
+    // Every field of the row has its value: the row's own failure first, then a field unset.
+    mox::Status complete() const
     {
+        if (!rowError.isEmpty())
+            return mox::Status::failure(kUpdateFailed, rowError);
         for (std::size_t i = 0; i < row.size(); ++i) {
-            if (row[i].kind == Slot::Kind::Unset) {
-                *error = u"項目「%1」の値がありません。"_s.arg(column(int(i)).name);
-                return false;
-            }
+            if (row[i].kind == Slot::Kind::Unset)
+                return mox::Status::failure(
+                    kUpdateFailed, u"項目「%1」の値がありません。"_s.arg(column(int(i)).name));
         }
-        return true;
+        return {};
     }
 
     // Ends this load's part in the bulk load of the table (once).
-    bool endLoad(QString* error)
+    mox::Status endLoad()
     {
         if (!load)
-            return true;
+            return {};
         const std::shared_ptr<BulkLoad> ending = std::move(load);
         load.reset();
-        return db->endBulkLoad(ending, error);
+        return db->endBulkLoad(ending);
+    }
+
+    // Joins the bulk load of the table and makes the writer of its rows.
+    mox::Status startLoad(const QString& insertHead)
+    {
+        mox::Result<std::shared_ptr<BulkLoad>> joined = db->beginBulkLoad(*info);
+        if (const mox::Status* failure = mox::failure(joined))
+            return *failure;
+        load = std::move(mox::value(joined));
+        mox::Result<std::unique_ptr<BulkWriter>> made =
+            db->engine().bulkWriter(insertHead, int(columns.size()));
+        if (const mox::Status* failure = mox::failure(made))
+            return *failure;
+        writer = std::move(mox::value(made));
+        return {};
     }
 
     // Undoes the transaction when it is ours; otherwise leaves the rows added, counted, to the
@@ -126,8 +142,7 @@ struct BulkInsert::Impl {
             (void)tx->rollback();
             tx.reset();
         } else {
-            QString ignored;
-            (void)endLoad(&ignored);
+            (void)endLoad();
         }
     }
 
@@ -150,11 +165,13 @@ BulkInsert::BulkInsert(DatabaseHandle db, const QString& table, const QStringLis
         m_lastError = u"データベースが開かれていません。"_s;
         return;
     }
-    d->info = d->db->table(table, &m_lastError);
-    if (!d->info) {
+    mox::Result<std::shared_ptr<const TableInfo>> info = d->db->table(table);
+    if (const mox::Status* failure = mox::failure(info)) {
         m_status = kTableMissing;
+        m_lastError = failure->message;
         return;
     }
+    d->info = std::move(mox::value(info));
     QString names;
     for (const QString& f : fields) {
         const int column = d->info->find(f);
@@ -179,11 +196,9 @@ BulkInsert::BulkInsert(DatabaseHandle db, const QString& table, const QStringLis
             return;
         }
     }
-    d->load = d->db->beginBulkLoad(*d->info, &m_lastError);
-    if (d->load)
-        d->writer = d->db->engine().bulkWriter(insertHead, int(d->columns.size()), &m_lastError);
-    if (!d->load || !d->writer) {
+    if (mox::Status s = d->startLoad(insertHead); !s.ok()) {
         m_status = kUpdateFailed;
+        m_lastError = s.message;
         d->abandon();
     }
 }
@@ -251,11 +266,10 @@ short BulkInsert::addRow()
         d->abandon();
         return m_status;
     };
-    QString error = d->rowError;
-    if (!error.isEmpty() || !d->complete(&error))
-        return fail(error);
-    if (!d->writer->add(d->row, &error))
-        return fail(error);
+    if (mox::Status s = d->complete(); !s.ok())
+        return fail(s.message);
+    if (mox::Status s = d->writer->add(d->row); !s.ok())
+        return fail(s.message);
     d->clearRow();
     ++m_rows;
     return 0;
@@ -267,11 +281,14 @@ short BulkInsert::finish()
         return m_status;
     if (d->done)
         return 0;
-    QString error;
-    if (!d->writer->flush(&error) || !d->endLoad(&error) ||
-        (m_rows > 0 && !d->db->auditBulk(*d->info, u"BULK INSERT"_s, m_rows, &error))) {
+    mox::Status s = d->writer->flush();
+    if (s.ok())
+        s = d->endLoad();
+    if (s.ok() && m_rows > 0)
+        s = d->db->auditBulk(*d->info, u"BULK INSERT"_s, m_rows);
+    if (!s.ok()) {
         m_status = kUpdateFailed;
-        m_lastError = u"テーブル %1: %2"_s.arg(d->info->name, error);
+        m_lastError = u"テーブル %1: %2"_s.arg(d->info->name, s.message);
         d->abandon();
         return m_status;
     }
@@ -288,29 +305,21 @@ short BulkInsert::finish()
     return 0;
 }
 
-short clearTable(const DatabaseHandle& db, const QString& table, QString* error)
+mox::Status clearTable(const DatabaseHandle& db, const QString& table)
 {
-    if (!db) {
-        *error = u"データベースが開かれていません。"_s;
-        return kTableMissing;
-    }
-    const std::shared_ptr<const TableInfo> info = db->table(table, error);
-    if (!info)
-        return kTableMissing;
+    if (!db)
+        return mox::Status::failure(kTableMissing, u"データベースが開かれていません。"_s);
+    const mox::Result<std::shared_ptr<const TableInfo>> info = db->table(table);
+    if (const mox::Status* failure = mox::failure(info))
+        return mox::Status::failure(kTableMissing, failure->message);
     Transaction tx(db);
-    if (!tx.started()) {
-        *error = tx.status().message;
-        return kBeginFailed;
-    }
-    if (!db->clearTable(*info, error)) {
-        *error = u"テーブル %1: %2"_s.arg(table, *error);
-        return kUpdateFailed; // tx undoes a transaction of its own
-    }
-    if (mox::Status s = tx.commit(); !s.ok()) {
-        *error = s.message;
-        return kCommitFailed;
-    }
-    return 0;
+    if (!tx.started())
+        return mox::Status::failure(kBeginFailed, tx.status().message);
+    if (mox::Status s = db->clearTable(*mox::value(info)); !s.ok()) // tx undoes its own
+        return mox::Status::failure(kUpdateFailed, u"テーブル %1: %2"_s.arg(table, s.message));
+    if (mox::Status s = tx.commit(); !s.ok())
+        return mox::Status::failure(kCommitFailed, s.message);
+    return mox::Status::success();
 }
 
 } // namespace KorDAO

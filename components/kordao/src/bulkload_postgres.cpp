@@ -25,7 +25,7 @@ public:
     {
     }
 
-    bool add(const std::vector<BulkValue>& row, QString* error) override
+    mox::Status add(const std::vector<BulkValue>& row) override
     {
         m_pending.reserve(m_pending.size() + qsizetype(row.size()));
         for (const BulkValue& s : row) {
@@ -42,21 +42,21 @@ public:
                 break;
             }
         }
-        return ++m_pendingRows < kRowsPerStatement || flush(error);
+        return ++m_pendingRows < kRowsPerStatement ? mox::Status{} : flush();
     }
 
-    bool flush(QString* error) override
+    mox::Status flush() override
     {
         if (m_pendingRows == 0)
-            return true;
-        const bool ok =
+            return {};
+        mox::Status sent =
             m_conn.execute(m_pendingRows == kRowsPerStatement
                                ? m_fullSql
                                : insertValuesSql(m_insertHead, m_columns, m_pendingRows),
-                           m_pending, error);
+                           m_pending);
         m_pending.clear();
         m_pendingRows = 0;
-        return ok;
+        return sent;
     }
 
 private:
@@ -70,54 +70,60 @@ private:
 
 } // namespace
 
-std::unique_ptr<BulkWriter> PostgresEngine::bulkWriter(const QString& insertHead, int columns,
-                                                       QString*)
+mox::Result<std::unique_ptr<BulkWriter>> PostgresEngine::bulkWriter(const QString& insertHead,
+                                                                    int columns)
 {
-    return std::make_unique<PostgresBulkWriter>(m_conn, insertHead, columns);
+    return std::unique_ptr<BulkWriter>(
+        std::make_unique<PostgresBulkWriter>(m_conn, insertHead, columns));
 }
 
-std::shared_ptr<BulkLoad> PostgresEngine::beginBulkLoad(const TableInfo& t, QString* error)
+mox::Result<std::shared_ptr<BulkLoad>> PostgresEngine::beginBulkLoad(const TableInfo& t)
 {
     auto load = std::make_shared<BulkLoad>();
     load->table = t.name;
     load->open = false;
-    if (m_bulkMarks == 0 && !markBulk(true, error))
-        return nullptr;
+    if (m_bulkMarks == 0) {
+        if (mox::Status s = markBulk(true); !s.ok())
+            return s;
+    }
     ++m_bulkMarks;
     load->marked = true;
     return load;
 }
 
-bool PostgresEngine::endBulkLoad(const std::shared_ptr<BulkLoad>& load, QString* error)
+mox::Status PostgresEngine::endBulkLoad(const std::shared_ptr<BulkLoad>& load)
 {
     if (!load || !load->marked)
-        return true;
+        return {};
     load->marked = false;
     if (m_bulkMarks > 0 && --m_bulkMarks == 0 && m_conn.inTransaction())
-        return markBulk(false, error);
-    return true;
+        return markBulk(false);
+    return {};
 }
 
-bool PostgresEngine::clearTable(const TableInfo& t, QString* error)
+mox::Status PostgresEngine::clearTable(const TableInfo& t)
 {
     // The server's audit triggers write the one row "CLEAR" for the marked session.
     const bool mark = m_bulkMarks == 0;
-    return (!mark || markBulk(true, error)) &&
-           m_conn.execute(u"DELETE FROM "_s + Connection::quote(t.name), {}, error) &&
-           (!mark || markBulk(false, error));
+    mox::Status s = mark ? markBulk(true) : mox::Status{};
+    if (s.ok())
+        s = m_conn.execute(u"DELETE FROM "_s + Connection::quote(t.name), {});
+    if (s.ok() && mark)
+        s = markBulk(false);
+    return s;
 }
 
-bool PostgresEngine::markBulk(bool on, QString* error)
+mox::Status PostgresEngine::markBulk(bool on)
 {
     std::vector<Row> rows;
     return m_conn.select(u"SELECT set_config('kordao.bulk', ?, true)"_s, {on ? u"on"_s : u"off"_s},
-                         &rows, error);
+                         &rows);
 }
 
-bool PostgresEngine::beforeCommit(QString*)
+mox::Status PostgresEngine::beforeCommit()
 {
     m_bulkMarks = 0; // the mark was local to the transaction
-    return true;
+    return {};
 }
 
 } // namespace KorDAO

@@ -37,7 +37,7 @@ public:
     SqliteBulkWriter(sqlite3* handle, sqlite3_stmt* stmt) : m_sqlite(handle), m_stmt(stmt) {}
     ~SqliteBulkWriter() override { sqlite3_finalize(m_stmt); }
 
-    bool add(const std::vector<BulkValue>& row, QString* error) override
+    mox::Status add(const std::vector<BulkValue>& row) override
     {
         int rc = SQLITE_OK;
         for (std::size_t i = 0; i < row.size() && rc == SQLITE_OK; ++i) {
@@ -62,14 +62,15 @@ public:
         }
         if (rc == SQLITE_OK)
             rc = sqlite3_step(m_stmt);
-        const bool ok = rc == SQLITE_DONE;
-        if (!ok)
-            *error = QString::fromUtf8(sqlite3_errmsg(m_sqlite));
+        mox::Status result;
+        if (rc != SQLITE_DONE)
+            result =
+                mox::Status::failure(kUpdateFailed, QString::fromUtf8(sqlite3_errmsg(m_sqlite)));
         sqlite3_reset(m_stmt);
-        return ok;
+        return result;
     }
 
-    bool flush(QString*) override { return true; } // every row is written as it comes
+    mox::Status flush() override { return {}; } // every row is written as it comes
 
 private:
     sqlite3* m_sqlite;
@@ -78,29 +79,32 @@ private:
 
 } // namespace
 
-std::unique_ptr<BulkWriter> SqliteEngine::bulkWriter(const QString& insertHead, int columns,
-                                                     QString* error)
+mox::Result<std::unique_ptr<BulkWriter>> SqliteEngine::bulkWriter(const QString& insertHead,
+                                                                  int columns)
 {
     const QByteArray sql = insertValuesSql(insertHead, columns, 1).toUtf8();
     sqlite3_stmt* stmt = nullptr;
     if (sqlite3_prepare_v3(m_sqlite, sql.constData(), int(sql.size()), SQLITE_PREPARE_PERSISTENT,
                            &stmt, nullptr) != SQLITE_OK) {
-        *error = QString::fromUtf8(sqlite3_errmsg(m_sqlite));
+        mox::Status failure = failed(QString::fromUtf8(sqlite3_errmsg(m_sqlite)));
         sqlite3_finalize(stmt);
-        return nullptr;
+        return failure;
     }
-    return std::make_unique<SqliteBulkWriter>(m_sqlite, stmt);
+    return std::unique_ptr<BulkWriter>(std::make_unique<SqliteBulkWriter>(m_sqlite, stmt));
 }
 
-std::shared_ptr<BulkLoad> SqliteEngine::beginBulkLoad(const TableInfo& t, QString* error)
+mox::Result<std::shared_ptr<BulkLoad>> SqliteEngine::beginBulkLoad(const TableInfo& t)
 {
     if (m_bulkLoads.empty()) {
         std::vector<Row> rows;
-        if (!m_conn.select(u"PRAGMA cache_size"_s, {}, &rows, error) || rows.empty())
-            return nullptr;
+        if (mox::Status s = m_conn.select(u"PRAGMA cache_size"_s, {}, &rows); !s.ok())
+            return s;
+        if (rows.empty())
+            return failed({});
         m_cacheSize = rows.front().front().toLongLong();
-        if (!m_conn.execute(u"PRAGMA cache_size = %1"_s.arg(-kBulkCacheKiB), {}, error))
-            return nullptr;
+        if (mox::Status s = m_conn.execute(u"PRAGMA cache_size = %1"_s.arg(-kBulkCacheKiB), {});
+            !s.ok())
+            return s;
     }
     std::shared_ptr<BulkLoad>& load = m_bulkLoads[t.name];
     if (load) {
@@ -112,57 +116,58 @@ std::shared_ptr<BulkLoad> SqliteEngine::beginBulkLoad(const TableInfo& t, QStrin
     fresh->users = 1;
     // The trail's triggers skip the records while the writer is marked as loading in bulk; the
     // load writes one audit row at its end.
-    const bool ok =
-        (!t.counted || setTriggersAside({t.name + u"_ROWS_ADDED"_s}, &fresh->triggerSql, error)) &&
-        setWriter(true, error);
-    if (!ok) {
+    mox::Status set = t.counted ? setTriggersAside({t.name + u"_ROWS_ADDED"_s}, &fresh->triggerSql)
+                                : mox::Status{};
+    if (set.ok())
+        set = setWriter(true);
+    if (!set.ok()) {
         m_bulkLoads.erase(t.name);
-        if (m_bulkLoads.empty()) {
-            QString ignored;
-            (void)restoreCacheSize(&ignored);
-        }
-        return nullptr;
+        if (m_bulkLoads.empty())
+            (void)restoreCacheSize();
+        return set;
     }
     load = fresh;
     return load;
 }
 
-bool SqliteEngine::endBulkLoad(const std::shared_ptr<BulkLoad>& load, QString* error)
+mox::Status SqliteEngine::endBulkLoad(const std::shared_ptr<BulkLoad>& load)
 {
     if (!load || !load->open || --load->users > 0)
-        return true;
-    return restoreBulkLoad(load->table, error);
+        return {};
+    return restoreBulkLoad(load->table);
 }
 
-bool SqliteEngine::restoreBulkLoad(const QString& table, QString* error)
+mox::Status SqliteEngine::restoreBulkLoad(const QString& table)
 {
     const auto it = m_bulkLoads.find(table);
     if (it == m_bulkLoads.end())
-        return true;
+        return {};
     const std::shared_ptr<BulkLoad> load = it->second;
     m_bulkLoads.erase(it);
     load->open = false;
-    bool ok = true;
+    mox::Status result;
     if (!load->triggerSql.isEmpty()) {
-        ok = m_conn.execute(u"UPDATE "_s + counterTable() +
-                                u" SET \"N\" = (SELECT COUNT(*) FROM "_s +
-                                Connection::quote(table) + u") WHERE \"NAME\" = ?"_s,
-                            {table}, error);
-        for (qsizetype i = 0; ok && i < load->triggerSql.size(); ++i)
-            ok = m_conn.execute(load->triggerSql[i], {}, error);
+        result = m_conn.execute(u"UPDATE "_s + counterTable() +
+                                    u" SET \"N\" = (SELECT COUNT(*) FROM "_s +
+                                    Connection::quote(table) + u") WHERE \"NAME\" = ?"_s,
+                                {table});
+        for (qsizetype i = 0; result.ok() && i < load->triggerSql.size(); ++i)
+            result = m_conn.execute(load->triggerSql[i], {});
     }
-    if (ok && m_bulkLoads.empty() && m_writerBulk)
-        ok = setWriter(false, error);
-    if (m_bulkLoads.empty() && !restoreCacheSize(ok ? error : nullptr))
-        ok = false;
-    return ok;
+    if (result.ok() && m_bulkLoads.empty() && m_writerBulk)
+        result = setWriter(false);
+    if (m_bulkLoads.empty()) {
+        // The first failure is the one reported.
+        mox::Status restored = restoreCacheSize();
+        if (result.ok())
+            result = std::move(restored);
+    }
+    return result;
 }
 
-bool SqliteEngine::restoreCacheSize(QString* error)
+mox::Status SqliteEngine::restoreCacheSize()
 {
-    QString ignored;
-    return m_conn.execute(u"PRAGMA cache_size = %1"_s.arg(m_cacheSize), {},
-                          error ? error : &ignored);
+    return m_conn.execute(u"PRAGMA cache_size = %1"_s.arg(m_cacheSize), {});
 }
 
 void SqliteEngine::forgetBulkLoads()
@@ -172,10 +177,10 @@ void SqliteEngine::forgetBulkLoads()
     for (auto& [table, load] : m_bulkLoads)
         load->open = false;
     m_bulkLoads.clear();
-    (void)restoreCacheSize(nullptr);
+    (void)restoreCacheSize();
 }
 
-bool SqliteEngine::clearTable(const TableInfo& t, QString* error)
+mox::Status SqliteEngine::clearTable(const TableInfo& t)
 {
     // The counter's trigger is set aside for the statement and the counter set to 0 instead; the
     // trail's trigger skips the records while the writer is marked as loading in bulk, and one
@@ -184,103 +189,107 @@ bool SqliteEngine::clearTable(const TableInfo& t, QString* error)
     int removed = 0;
     QStringList triggerSql;
     const bool wasBulk = m_writerBulk;
-    if ((t.counted && !setTriggersAside({t.name + u"_ROWS_REMOVED"_s}, &triggerSql, error)) ||
-        !setWriter(true, error) || !m_conn.execute(u"DELETE FROM "_s + name, {}, error, &removed) ||
-        (!wasBulk && !setWriter(false, error)))
-        return false;
-    for (const QString& sql : std::as_const(triggerSql)) {
-        if (!m_conn.execute(sql, {}, error))
-            return false;
-    }
-    if (t.counted &&
-        !m_conn.execute(u"UPDATE "_s + counterTable() + u" SET \"N\" = 0 WHERE \"NAME\" = ?"_s,
-                        {t.name}, error))
-        return false;
-    return auditBulk(t, u"CLEAR"_s, removed, error);
+    mox::Status s =
+        t.counted ? setTriggersAside({t.name + u"_ROWS_REMOVED"_s}, &triggerSql) : mox::Status{};
+    if (s.ok())
+        s = setWriter(true);
+    if (s.ok())
+        s = m_conn.execute(u"DELETE FROM "_s + name, {}, &removed);
+    if (s.ok() && !wasBulk)
+        s = setWriter(false);
+    for (qsizetype i = 0; s.ok() && i < triggerSql.size(); ++i)
+        s = m_conn.execute(triggerSql[i], {});
+    if (s.ok() && t.counted)
+        s = m_conn.execute(u"UPDATE "_s + counterTable() + u" SET \"N\" = 0 WHERE \"NAME\" = ?"_s,
+                           {t.name});
+    if (!s.ok())
+        return s;
+    return auditBulk(t, u"CLEAR"_s, removed);
 }
 
-bool SqliteEngine::setTriggersAside(const QStringList& names, QStringList* sql, QString* error)
+mox::Status SqliteEngine::setTriggersAside(const QStringList& names, QStringList* sql)
 {
     for (const QString& trigger : names) {
         std::vector<Row> rows;
-        if (!m_conn.select(triggerSqlQuery(), {trigger}, &rows, error))
-            return false;
+        if (mox::Status s = m_conn.select(triggerSqlQuery(), {trigger}, &rows); !s.ok())
+            return s;
         if (rows.empty())
             continue;
         sql->append(rows.front().front().toString());
-        if (!m_conn.execute(u"DROP TRIGGER "_s + Connection::quote(trigger), {}, error))
-            return false;
+        if (mox::Status s = m_conn.execute(u"DROP TRIGGER "_s + Connection::quote(trigger), {});
+            !s.ok())
+            return s;
     }
-    return true;
+    return {};
 }
 
-bool SqliteEngine::auditBulk(const TableInfo& table, const QString& action, qint64 records,
-                             QString* error)
+mox::Status SqliteEngine::auditBulk(const TableInfo& table, const QString& action, qint64 records)
 {
-    const std::optional<bool> yes = m_conn.audited(table, error);
-    if (!yes)
-        return false;
-    if (!*yes)
-        return true;
+    const mox::Result<bool> yes = m_conn.audited(table);
+    if (const mox::Status* failure = mox::failure(yes))
+        return *failure;
+    if (!mox::value(yes))
+        return {};
     AuditEntry e;
     e.table = table.name;
     e.action = action;
     e.changes = u"{\"records\":%1}"_s.arg(records);
-    return m_conn.writeAudit(e, error);
+    return m_conn.writeAudit(e);
 }
 
-bool SqliteEngine::noteWriter(const TableInfo& table, QString* error)
+mox::Status SqliteEngine::noteWriter(const TableInfo& table)
 {
     if (m_writerNoted || !m_conn.inTransaction())
-        return true;
-    const std::optional<bool> yes = m_conn.audited(table, error);
-    if (!yes)
-        return false;
-    return !*yes || setWriter(false, error);
+        return {};
+    const mox::Result<bool> yes = m_conn.audited(table);
+    if (const mox::Status* failure = mox::failure(yes))
+        return *failure;
+    return mox::value(yes) ? setWriter(false) : mox::Status{};
 }
 
-bool SqliteEngine::setWriter(bool bulk, QString* error)
+mox::Status SqliteEngine::setWriter(bool bulk)
 {
     if (m_writerNoted && m_writerBulk == bulk)
-        return true;
-    const Connection::Facts* f = m_conn.facts(error);
-    if (!f)
-        return false;
-    if (!f->writer)
-        return true;
+        return {};
+    const mox::Result<const Connection::Facts*> facts = m_conn.facts();
+    if (const mox::Status* failure = mox::failure(facts))
+        return *failure;
+    if (!mox::value(facts)->writer)
+        return {};
     const Author& a = author();
-    if (!m_conn.execute(u"INSERT OR REPLACE INTO "_s +
-                            Connection::quote(QString::fromUtf16(kWriterTable)) +
-                            u" (\"ONE\", \"PROGRAM\", \"OSUSER\", \"HOST\", \"BULK\") "
-                            "VALUES (1, ?, ?, ?, ?)"_s,
-                        {a.program, a.osUser, a.host, bulk ? 1 : 0}, error))
-        return false;
+    if (mox::Status s = m_conn.execute(
+            u"INSERT OR REPLACE INTO "_s + Connection::quote(QString::fromUtf16(kWriterTable)) +
+                u" (\"ONE\", \"PROGRAM\", \"OSUSER\", \"HOST\", \"BULK\") "
+                "VALUES (1, ?, ?, ?, ?)"_s,
+            {a.program, a.osUser, a.host, bulk ? 1 : 0});
+        !s.ok())
+        return s;
     m_writerNoted = true;
     m_writerBulk = bulk;
-    return true;
+    return {};
 }
 
-bool SqliteEngine::beforeCommit(QString* error)
+mox::Status SqliteEngine::beforeCommit()
 {
     // Loads still open are written back first, so the committed counters and triggers are whole;
     // the writer of the transaction goes, so that a later write by other means has none.
     while (!m_bulkLoads.empty() || m_writerNoted) {
-        bool ok;
+        mox::Status s;
         if (!m_bulkLoads.empty()) {
             const QString table = m_bulkLoads.begin()->first; // a copy: the entry goes
-            ok = restoreBulkLoad(table, error);
+            s = restoreBulkLoad(table);
         } else {
             m_writerNoted = false;
             m_writerBulk = false;
-            ok = m_conn.execute(
-                u"DELETE FROM "_s + Connection::quote(QString::fromUtf16(kWriterTable)), {}, error);
+            s = m_conn.execute(
+                u"DELETE FROM "_s + Connection::quote(QString::fromUtf16(kWriterTable)), {});
         }
-        if (!ok) {
+        if (!s.ok()) {
             forgetBulkLoads();
-            return false;
+            return s;
         }
     }
-    return true;
+    return {};
 }
 
 void SqliteEngine::transactionEnded()

@@ -71,12 +71,14 @@ short clsDbAccess::DAO_DBOpen()
             m_iniName, iniSearchFolders().join(u"、"_s));
         return kDatabaseMissing;
     }
-    short status = 0;
-    std::optional<DbSettings> settings = readDbSettings(path, &status, &m_lastError);
-    if (!settings)
-        return status;
-    settings->statementLimit = m_statementLimit;
-    const QString key = poolKey(*settings);
+    mox::Result<DbSettings> read = readDbSettings(path);
+    if (const mox::Status* failure = mox::failure(read)) {
+        m_lastError = failure->message;
+        return short(failure->code);
+    }
+    DbSettings& settings = mox::value(read);
+    settings.statementLimit = m_statementLimit;
+    const QString key = poolKey(settings);
     if (!m_private) {
         std::lock_guard lock(g_poolMutex);
         const auto it = pool().find(key);
@@ -87,9 +89,13 @@ short clsDbAccess::DAO_DBOpen()
         }
     }
     if (!m_conn) {
-        m_conn = Connection::open(*settings, m_createIfMissing, &status, &m_lastError);
-        if (!m_conn)
-            return status;
+        mox::Result<std::shared_ptr<Connection>> opened =
+            Connection::open(settings, m_createIfMissing);
+        if (const mox::Status* failure = mox::failure(opened)) {
+            m_lastError = failure->message;
+            return short(failure->code);
+        }
+        m_conn = std::move(mox::value(opened));
         if (!m_private) {
             std::lock_guard lock(g_poolMutex);
             pool()[key] = m_conn;
@@ -116,10 +122,8 @@ short clsDbAccess::DAO_DBClose()
         return 0;
     // Closing does not commit: a transaction still open is undone, once no other database
     // object of the process shares the connection.
-    if (m_conn->removeUser() == 0 && m_conn->inTransaction()) {
-        QString ignored;
-        m_conn->rollback(&ignored);
-    }
+    if (m_conn->removeUser() == 0 && m_conn->inTransaction())
+        (void)m_conn->rollback();
     m_conn.reset();
     return 0;
 }

@@ -163,9 +163,8 @@ short clsTbAccess::DAO_BeginTrans()
         m_lastError = u"データベースが開かれていません。"_s;
         return kBeginFailed;
     }
-    QString error;
-    if (!d->db->begin(&error))
-        return report({d->db->statusOf(kBeginFailed), error});
+    if (mox::Status s = d->db->begin(); !s.ok())
+        return report(s);
     return 0;
 }
 
@@ -175,12 +174,12 @@ short clsTbAccess::DAO_CommitTrans()
         m_lastError = u"データベースが開かれていません。"_s;
         return kCommitFailed;
     }
-    QString error;
-    if (!d->db->commit(&error))
-        return report({d->db->statusOf(kCommitFailed), error});
+    mox::Status s = d->db->commit();
+    if (!s.ok())
+        return report(s);
     // A commit settled as saved after the connection was lost says so.
     if (d->db->lostCommit() == CommitLoss::Saved)
-        m_lastError = error;
+        m_lastError = s.message;
     return 0;
 }
 
@@ -201,9 +200,8 @@ short clsTbAccess::DAO_Rollback()
     // commit's failure stays the one reported.
     if (!d->db->inTransaction() && d->db->commitFailed())
         return 0;
-    QString error;
-    if (!d->db->rollback(&error))
-        return report({kRollbackFailed, error});
+    if (mox::Status s = d->db->rollback(); !s.ok())
+        return report(s);
     if (d->cursor)
         d->cursor->cancelEdit();
     return 0;

@@ -142,10 +142,8 @@ Connection::~Connection()
         auto& r = registry();
         r.erase(std::remove(r.begin(), r.end(), this), r.end());
     }
-    if (m_inTransaction) {
-        QString ignored;
-        (void)rollback(&ignored);
-    }
+    if (m_inTransaction)
+        (void)rollback();
     m_engine.reset(); // its statements go before the connection closes
     m_db.close();
     m_db = QSqlDatabase();
@@ -158,30 +156,31 @@ std::shared_ptr<Connection> Connection::make(const DbSettings& settings, QSqlDat
     return std::shared_ptr<Connection>(new Connection(settings, std::move(db), std::move(name)));
 }
 
-std::shared_ptr<Connection> Connection::open(const DbSettings& s, bool createIfMissing,
-                                             short* status, QString* error)
+mox::Result<std::shared_ptr<Connection>> Connection::open(const DbSettings& s, bool createIfMissing)
 {
     // The one place that picks an engine: by the Driver= of the configuration.
     if (s.engine == Engine::Sqlite)
-        return SqliteEngine::open(s, createIfMissing, status, error);
-    return PostgresEngine::open(s, createIfMissing, status, error);
+        return SqliteEngine::open(s, createIfMissing);
+    return PostgresEngine::open(s, createIfMissing);
 }
 
-std::shared_ptr<const TableInfo> Connection::table(const QString& name, QString* error)
+mox::Result<std::shared_ptr<const TableInfo>> Connection::table(const QString& name)
 {
     if (auto it = m_catalogue.find(name); it != m_catalogue.end())
         return it->second;
-    std::shared_ptr<const TableInfo> info = loadTable(name, error);
-    if (info)
-        m_catalogue.emplace(name, info);
+    mox::Result<std::shared_ptr<TableInfo>> loaded = loadTable(name);
+    if (const mox::Status* failure = mox::failure(loaded))
+        return *failure;
+    std::shared_ptr<const TableInfo> info = std::move(mox::value(loaded));
+    m_catalogue.emplace(name, info);
     return info;
 }
 
-std::shared_ptr<TableInfo> Connection::loadTable(const QString& name, QString* error)
+mox::Result<std::shared_ptr<TableInfo>> Connection::loadTable(const QString& name)
 {
     std::vector<Row> rows;
-    if (!select(m_engine->columnsQuery(), {name}, &rows, error))
-        return nullptr;
+    if (mox::Status s = select(m_engine->columnsQuery(), {name}, &rows); !s.ok())
+        return s;
     auto info = std::make_shared<TableInfo>();
     info->name = name;
     std::vector<std::pair<int, int>> keyParts; // position in key, column index
@@ -198,10 +197,8 @@ std::shared_ptr<TableInfo> Connection::loadTable(const QString& name, QString* e
         info->byFoldedName.insert(c.name.toCaseFolded(), index);
         info->columns.push_back(std::move(c));
     }
-    if (info->columns.empty()) {
-        *error = u"テーブル %1 が存在しません。"_s.arg(name);
-        return nullptr;
-    }
+    if (info->columns.empty())
+        return mox::Status::failure(kTableMissing, u"テーブル %1 が存在しません。"_s.arg(name));
     std::sort(keyParts.begin(), keyParts.end());
     for (const auto& part : keyParts)
         info->primaryKey.push_back(part.second);
@@ -218,14 +215,14 @@ std::shared_ptr<TableInfo> Connection::loadTable(const QString& name, QString* e
     info->columnList = columns;
     info->selectAll = u"SELECT "_s + columns + u" FROM "_s + quote(name);
 
-    const Facts* f = facts(error);
-    if (!f)
-        return nullptr;
-    info->counted = f->counted.contains(name);
+    const mox::Result<const Facts*> f = facts();
+    if (const mox::Status* failure = mox::failure(f))
+        return *failure;
+    info->counted = mox::value(f)->counted.contains(name);
     return info;
 }
 
-const Connection::Facts* Connection::facts(QString* error)
+mox::Result<const Connection::Facts*> Connection::facts()
 {
     if (m_facts)
         return &*m_facts;
@@ -233,8 +230,8 @@ const Connection::Facts* Connection::facts(QString* error)
     const QString audit = QString::fromUtf16(kAuditTable);
     const QString writer = QString::fromUtf16(kWriterTable);
     std::vector<Row> rows;
-    if (!select(m_engine->tablesQuery(), {counter, audit, writer}, &rows, error))
-        return nullptr;
+    if (mox::Status s = select(m_engine->tablesQuery(), {counter, audit, writer}, &rows); !s.ok())
+        return s;
     Facts f;
     bool counterExists = false;
     for (const Row& r : rows) {
@@ -244,8 +241,8 @@ const Connection::Facts* Connection::facts(QString* error)
     }
     if (counterExists) {
         rows.clear();
-        if (!select(u"SELECT \"NAME\" FROM "_s + quote(counter), {}, &rows, error))
-            return nullptr;
+        if (mox::Status s = select(u"SELECT \"NAME\" FROM "_s + quote(counter), {}, &rows); !s.ok())
+            return s;
         for (const Row& r : rows)
             f.counted.insert(r.front().toString());
     }
@@ -253,93 +250,95 @@ const Connection::Facts* Connection::facts(QString* error)
     return &*m_facts;
 }
 
-bool Connection::select(const QString& sql, const QVariantList& binds, std::vector<Row>* rows,
-                        QString* error)
+mox::Status Connection::select(const QString& sql, const QVariantList& binds,
+                               std::vector<Row>* rows)
 {
-    if (!ensureConnected(error))
-        return false;
+    if (mox::Status s = ensureConnected(); !s.ok())
+        return s;
     countStatement();
-    if (m_engine->select(sql, binds, rows, error))
-        return true;
+    mox::Status s = m_engine->select(sql, binds, rows);
+    if (s.ok())
+        return s;
     // A read outside a transaction on a connection the server dropped meanwhile (restarted,
     // idle connection closed) is simply made again on a new one.
-    if (m_engine->lastFailure() != FailureKind::Lost || m_inTransaction || !ensureConnected(error))
-        return false;
+    if (m_engine->lastFailure() != FailureKind::Lost || m_inTransaction)
+        return s;
+    if (mox::Status again = ensureConnected(); !again.ok())
+        return again;
     rows->clear();
     countStatement();
-    return m_engine->select(sql, binds, rows, error);
+    return m_engine->select(sql, binds, rows);
 }
 
-bool Connection::execute(const QString& sql, const QVariantList& binds, QString* error,
-                         int* rowsAffected)
+mox::Status Connection::execute(const QString& sql, const QVariantList& binds, int* rowsAffected)
 {
-    if (!ensureConnected(error))
-        return false;
+    if (mox::Status s = ensureConnected(); !s.ok())
+        return s;
     countStatement();
-    return m_engine->execute(sql, binds, error, rowsAffected);
+    return m_engine->execute(sql, binds, rowsAffected);
 }
 
-std::shared_ptr<BulkLoad> Connection::beginBulkLoad(const TableInfo& t, QString* error)
+mox::Result<std::shared_ptr<BulkLoad>> Connection::beginBulkLoad(const TableInfo& t)
 {
-    if (!m_inTransaction) {
-        *error = u"トランザクションが開始されていません。"_s;
-        return nullptr;
-    }
+    if (!m_inTransaction)
+        return mox::Status::failure(kUpdateFailed, u"トランザクションが開始されていません。"_s);
     // Records written wholesale are not kept for settling a lost commit.
     forgetWritten();
-    return m_engine->beginBulkLoad(t, error);
+    return m_engine->beginBulkLoad(t);
 }
 
-bool Connection::clearTable(const TableInfo& t, QString* error)
+mox::Status Connection::clearTable(const TableInfo& t)
 {
-    if (!m_inTransaction) {
-        *error = u"トランザクションが開始されていません。"_s;
-        return false;
-    }
+    if (!m_inTransaction)
+        return mox::Status::failure(kUpdateFailed, u"トランザクションが開始されていません。"_s);
     // Records written wholesale are not kept for settling a lost commit.
     forgetWritten();
-    return m_engine->clearTable(t, error);
+    return m_engine->clearTable(t);
 }
 
-bool Connection::begin(QString* error)
+mox::Status Connection::begin()
 {
+    const auto failed = [this](const mox::Status& s) {
+        return mox::Status::failure(statusOf(kBeginFailed), s.message);
+    };
     m_commitFailed = false;
     m_lostCommit = CommitLoss::None;
     if (m_inTransaction) {
-        *error = u"トランザクションは既に開始されています。"_s;
         m_engine->setLastFailure(FailureKind::Other);
-        return false;
+        return mox::Status::failure(kBeginFailed, u"トランザクションは既に開始されています。"_s);
     }
     m_written.clear();
     m_writtenIndex.clear();
     m_writtenComplete = true;
     for (int attempt = 0;; ++attempt) {
-        if (!ensureConnected(error))
-            return false;
-        if (m_engine->begin(error))
+        if (mox::Status s = ensureConnected(); !s.ok())
+            return failed(s);
+        mox::Status s = m_engine->begin();
+        if (s.ok())
             break;
         // Nothing is lost by beginning again on a new connection.
         if (m_engine->lastFailure() != FailureKind::Lost || attempt > 0)
-            return false;
+            return failed(s);
     }
     m_inTransaction = true;
-    return true;
+    return {};
 }
 
-bool Connection::commit(QString* error)
+mox::Status Connection::commit()
 {
+    const auto failed = [this](const mox::Status& s) {
+        return mox::Status::failure(statusOf(kCommitFailed), s.message);
+    };
     if (!m_inTransaction) {
-        *error = u"トランザクションが開始されていません。"_s;
         m_engine->setLastFailure(FailureKind::Other);
-        return false;
+        return mox::Status::failure(kCommitFailed, u"トランザクションが開始されていません。"_s);
     }
-    if (!m_engine->beforeCommit(error)) {
-        QString ignored;
-        (void)rollback(&ignored);
+    if (mox::Status s = m_engine->beforeCommit(); !s.ok()) {
+        (void)rollback();
         m_commitFailed = true;
-        return false;
+        return failed(s);
     }
-    if (!m_engine->commit(error)) {
+    if (mox::Status s = m_engine->commit(); !s.ok()) {
         // A commit that failed leaves nothing half done: undo what is left, keeping the
         // commit's own failure.
         const FailureKind kind = m_engine->lastFailure();
@@ -347,40 +346,39 @@ bool Connection::commit(QString* error)
         m_written.clear();
         m_writtenIndex.clear();
         const bool complete = m_writtenComplete;
-        QString ignored;
-        (void)rollback(&ignored);
+        (void)rollback();
         m_engine->setLastFailure(kind);
         m_commitFailed = true;
         // Lost during COMMIT, the transaction may have been committed all the same.
         if (kind == FailureKind::Lost)
-            return settleLostCommit(std::move(written), complete, error);
-        return false;
+            return settleLostCommit(std::move(written), complete, s);
+        return failed(s);
     }
     m_inTransaction = false;
     m_engine->transactionEnded();
     m_written.clear();
     m_writtenIndex.clear();
-    return true;
+    return {};
 }
 
-bool Connection::rollback(QString* error)
+mox::Status Connection::rollback()
 {
-    if (!m_inTransaction) {
-        *error = u"トランザクションが開始されていません。"_s;
-        return false;
-    }
+    if (!m_inTransaction)
+        return mox::Status::failure(kRollbackFailed, u"トランザクションが開始されていません。"_s);
     m_inTransaction = false;
     m_written.clear();
     m_writtenIndex.clear();
     m_engine->transactionEnded();
     if (m_engine->lost())
-        return true; // the server undid the transaction when the connection went
-    return m_engine->rollback(error);
+        return {}; // the server undid the transaction when the connection went
+    if (mox::Status s = m_engine->rollback(); !s.ok())
+        return mox::Status::failure(kRollbackFailed, s.message);
+    return {};
 }
 
-short Connection::statusOf(short own) const
+short statusOf(FailureKind kind, short own)
 {
-    switch (m_engine->lastFailure()) {
+    switch (kind) {
     case FailureKind::Busy:
         return kLockTimeout;
     case FailureKind::StatementTimeout:
@@ -397,31 +395,35 @@ short Connection::statusOf(short own) const
     return own;
 }
 
-bool Connection::ensureConnected(QString* error)
+short Connection::statusOf(short own) const
 {
-    if (!m_engine->lost())
-        return true;
-    if (m_inTransaction) {
-        *error = u"データベースとの接続が切れています。"_s;
-        m_engine->setLastFailure(FailureKind::Lost);
-        return false;
-    }
-    m_engine->transactionEnded();
-    return m_engine->reconnect(error);
+    return KorDAO::statusOf(m_engine->lastFailure(), own);
 }
 
-std::optional<bool> Connection::audited(const TableInfo& table, QString* error)
+mox::Status Connection::ensureConnected()
+{
+    if (!m_engine->lost())
+        return {};
+    if (m_inTransaction) {
+        m_engine->setLastFailure(FailureKind::Lost);
+        return mox::Status::failure(kConnectionLost, u"データベースとの接続が切れています。"_s);
+    }
+    m_engine->transactionEnded();
+    return m_engine->reconnect();
+}
+
+mox::Result<bool> Connection::audited(const TableInfo& table)
 {
     if (table.name == QString::fromUtf16(kAuditTable) ||
         table.name == QString::fromUtf16(kRowCountTable))
         return false;
-    const Facts* f = facts(error);
-    if (!f)
-        return std::nullopt;
-    return f->audited;
+    const mox::Result<const Facts*> f = facts();
+    if (const mox::Status* failure = mox::failure(f))
+        return *failure;
+    return mox::value(f)->audited;
 }
 
-bool Connection::writeAudit(const AuditEntry& e, QString* error)
+mox::Status Connection::writeAudit(const AuditEntry& e)
 {
     // The server's clock and (PostgreSQL) the login that makes the change.
     const QString sql =
@@ -430,8 +432,8 @@ bool Connection::writeAudit(const AuditEntry& e, QString* error)
         "\"RECKEY\", \"ACTION\", \"CHANGES\") VALUES ("_s +
         m_engine->auditTimeAndLogin() + u", ?, ?, ?, ?, ?, ?, ?, ?)"_s;
     const Author& a = author();
-    return execute(
-        sql, {a.osUser, a.host, a.program, e.table, e.syokcd, e.key, e.action, e.changes}, error);
+    return execute(sql,
+                   {a.osUser, a.host, a.program, e.table, e.syokcd, e.key, e.action, e.changes});
 }
 
 void rollbackAllOpenTransactions()
@@ -442,10 +444,8 @@ void rollbackAllOpenTransactions()
         open = registry();
     }
     for (Connection* c : open) {
-        if (c->inTransaction()) {
-            QString ignored;
-            (void)c->rollback(&ignored);
-        }
+        if (c->inTransaction())
+            (void)c->rollback();
     }
 }
 

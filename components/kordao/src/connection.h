@@ -3,6 +3,19 @@
 // Connection: one open database shared by the table objects that use it. Holds the Qt SQL
 // connection, the column catalogue of the tables opened so far, the prepared statements in use
 // and the state of the transaction.
+//
+// Every operation that can fail returns a mox::Status, or a mox::Result of what it gives; the
+// code is the status the failure has as far as the connection can tell it (kLockTimeout,
+// kConnectionLost …; begin, commit and rollback their own kBeginFailed, kCommitFailed,
+// kRollbackFailed), and an operation of the component with a status of its own names it through
+// statusOf:
+//
+//     std::vector<Connection::Row> rows;
+//     if (mox::Status s = db->select(info.selectAll, {}, &rows); !s.ok())
+//         return mox::Status::failure(db->statusOf(kBadCondition), s.message);
+//     const mox::Result<std::shared_ptr<const TableInfo>> t = db->table(u"GKJINJI"_s);
+//     if (const mox::Status* failure = mox::failure(t))
+//         return *failure;
 
 #include "base/currency.h"
 #include "engine.h"
@@ -107,10 +120,9 @@ public:
     Connection& operator=(const Connection&) = delete;
     ~Connection();
 
-    /// Opens the database. On failure returns nullptr and sets \p status (-1, -18, -20) and
-    /// \p error.
-    static std::shared_ptr<Connection> open(const DbSettings& settings, bool createIfMissing,
-                                            short* status, QString* error);
+    /// Opens the database. On failure kOpenFailed, kBadSetting or kDatabaseMissing.
+    static mox::Result<std::shared_ptr<Connection>> open(const DbSettings& settings,
+                                                         bool createIfMissing);
     /// A connection to \p settings over the Qt connection \p db named \p name, not opened yet
     /// and without an engine: the engines' open functions make it and give it theirs.
     static std::shared_ptr<Connection> make(const DbSettings& settings, QSqlDatabase db,
@@ -131,8 +143,9 @@ public:
     /// it was that, else \p own (the operation's own status).
     short statusOf(short own) const;
 
-    /// The column catalogue of \p table; nullptr (and \p error) when the table does not exist.
-    std::shared_ptr<const TableInfo> table(const QString& table, QString* error);
+    /// The column catalogue of \p table; kTableMissing when the table does not exist (or the
+    /// status of the failing query).
+    mox::Result<std::shared_ptr<const TableInfo>> table(const QString& table);
     /// Forgets the catalogue, after the tables were created or altered.
     void forgetCatalogue()
     {
@@ -144,14 +157,11 @@ public:
 
     /// Runs the query \p sql with \p binds and appends its rows to \p rows: integers as
     /// qlonglong, SQLite's fractional numbers as double, PostgreSQL's NUMERIC as decimal text,
-    /// texts as QString, NULL as a null QVariant. False (and \p error) when it fails. A read
-    /// outside a transaction that finds the connection dropped connects again and is made once
-    /// more.
-    bool select(const QString& sql, const QVariantList& binds, std::vector<Row>* rows,
-                QString* error);
+    /// texts as QString, NULL as a null QVariant. A read outside a transaction that finds the
+    /// connection dropped connects again and is made once more.
+    mox::Status select(const QString& sql, const QVariantList& binds, std::vector<Row>* rows);
     /// Runs the statement \p sql with \p binds; \p rowsAffected receives the records changed.
-    bool execute(const QString& sql, const QVariantList& binds, QString* error,
-                 int* rowsAffected = nullptr);
+    mox::Status execute(const QString& sql, const QVariantList& binds, int* rowsAffected = nullptr);
 
     using BulkLoad = KorDAO::BulkLoad;
 
@@ -163,36 +173,40 @@ public:
     /// ends, or at the latest just before the transaction commits. On PostgreSQL the session is
     /// marked as loading in bulk (kordao.bulk) while a load is open.
     /// Every change is part of the transaction: a rollback, or a process killed on the way,
-    /// leaves the database as it was. nullptr (and \p error) on failure.
-    std::shared_ptr<BulkLoad> beginBulkLoad(const TableInfo& table, QString* error);
-    /// Ends one load begun by beginBulkLoad. False (and \p error) when the counter or trigger
-    /// could not be written back: the transaction must then be undone.
-    bool endBulkLoad(const std::shared_ptr<BulkLoad>& load, QString* error)
+    /// leaves the database as it was.
+    mox::Result<std::shared_ptr<BulkLoad>> beginBulkLoad(const TableInfo& table);
+    /// Ends one load begun by beginBulkLoad. A failure when the counter or trigger could not be
+    /// written back: the transaction must then be undone.
+    mox::Status endBulkLoad(const std::shared_ptr<BulkLoad>& load)
     {
-        return m_engine->endBulkLoad(load, error);
+        return m_engine->endBulkLoad(load);
     }
 
     /// Deletes every record of \p table inside the open transaction, keeping its record count
     /// right, without visiting the records one by one; an audited table records it in one row.
-    bool clearTable(const TableInfo& table, QString* error);
+    mox::Status clearTable(const TableInfo& table);
     /// Records in one audit row that \p records were loaded into \p table in bulk (SQLite; on
     /// PostgreSQL the server's triggers write it, and this does nothing).
-    bool auditBulk(const TableInfo& table, const QString& action, qint64 records, QString* error)
+    mox::Status auditBulk(const TableInfo& table, const QString& action, qint64 records)
     {
-        return m_engine->auditBulk(table, action, records, error);
+        return m_engine->auditBulk(table, action, records);
     }
 
     bool inTransaction() const { return m_inTransaction; }
     /// The last transaction ended in a commit that failed (and was undone).
     bool commitFailed() const { return m_commitFailed; }
-    bool begin(QString* error);
-    /// Commits. When the connection is lost during COMMIT the server may have committed or not:
-    /// the records the transaction wrote (noteWritten) are read back on a new connection. As
-    /// written: true, and lostCommit() says CommitLoss::Saved. As before: false (kConnectionLost),
-    /// CommitLoss::NotSaved. Anything else, or the server out of reach: false, CommitLoss::Unknown,
-    /// and \p error says it is unknown whether the transaction was saved.
-    bool commit(QString* error);
-    bool rollback(QString* error);
+    /// Begins a transaction; statusOf(kBeginFailed) when it cannot (one is open already).
+    mox::Status begin();
+    /// Commits; a failure (statusOf(kCommitFailed)) leaves the transaction undone. When the
+    /// connection is lost during COMMIT the server may have committed or not: the records the
+    /// transaction wrote (noteWritten) are read back on a new connection. As written: success
+    /// with a message saying so, and lostCommit() says CommitLoss::Saved. As before:
+    /// kConnectionLost, CommitLoss::NotSaved. Anything else, or the server out of reach:
+    /// kConnectionLost, CommitLoss::Unknown, and the message says it is unknown whether the
+    /// transaction was saved.
+    mox::Status commit();
+    /// Undoes the open transaction; kRollbackFailed when none is open or the engine refused.
+    mox::Status rollback();
     /// How the last commit ended when the connection was lost during it (None otherwise).
     CommitLoss lostCommit() const { return m_lostCommit; }
 
@@ -208,19 +222,16 @@ public:
     void forgetWritten();
 
     /// True when the database keeps the audit table; changes to its other tables are then
-    /// recorded (the audit table and the record counter excepted). nullopt (and \p error) when
-    /// it cannot be told: the write must then fail.
-    std::optional<bool> audited(const TableInfo& table, QString* error);
+    /// recorded (the audit table and the record counter excepted). A failure when it cannot be
+    /// told: the write must then fail.
+    mox::Result<bool> audited(const TableInfo& table);
     /// Writes \p entry into the audit table, inside the open transaction (SQLite).
-    bool writeAudit(const AuditEntry& entry, QString* error);
+    mox::Status writeAudit(const AuditEntry& entry);
     /// Before a write to \p table inside the open transaction: on an audited SQLite database,
     /// names this program, its user and host in the writer table for the audit triggers, once
     /// per transaction (commit empties it again). Nothing on PostgreSQL, where the server
     /// takes the writer from the session.
-    bool noteWriter(const TableInfo& table, QString* error)
-    {
-        return m_engine->noteWriter(table, error);
-    }
+    mox::Status noteWriter(const TableInfo& table) { return m_engine->noteWriter(table); }
 
     // What the component's own tables say about the database, read once per connection.
     struct Facts {
@@ -228,7 +239,7 @@ public:
         bool writer = false;   // the writer table exists (SQLite)
         QSet<QString> counted; // tables whose record count kRowCountTable keeps
     };
-    const Facts* facts(QString* error);
+    mox::Result<const Facts*> facts();
 
     /// Quotes an identifier for this engine: "KEY", "名設定".
     static QString quote(const QString& identifier);
@@ -238,8 +249,8 @@ public:
 
 private:
     Connection(const DbSettings& settings, QSqlDatabase db, QString name);
-    std::shared_ptr<TableInfo> loadTable(const QString& table, QString* error);
-    bool ensureConnected(QString* error);
+    mox::Result<std::shared_ptr<TableInfo>> loadTable(const QString& table);
+    mox::Status ensureConnected();
 
     // What the open transaction wrote through the table objects, to be read back when the
     // answer to its COMMIT is lost: the record of each key as last written, or its deletion.
@@ -251,8 +262,10 @@ private:
     };
     // What a record read back says of the commit.
     enum class Outcome { Written, Before, Either, Neither };
-    bool settleLostCommit(std::vector<Written> written, bool complete, QString* error);
-    bool readBack(const Written& w, Outcome* outcome, QString* error);
+    // \p lost is the failure of the COMMIT.
+    mox::Status settleLostCommit(std::vector<Written> written, bool complete,
+                                 const mox::Status& lost);
+    mox::Result<Outcome> readBack(const Written& w);
 
     std::unique_ptr<DatabaseEngine> m_engine;
     DbSettings m_settings;

@@ -26,8 +26,8 @@ class Lexer {
 public:
     explicit Lexer(QStringView s) : m_s(s) {}
 
-    // Returns false (and sets error) on a character that no token may start with.
-    bool next(Token* t, QString* error)
+    // Returns false (and error() says where) on a character that no token may start with.
+    bool next(Token* t)
     {
         while (m_i < m_s.size() && m_s[m_i].isSpace())
             ++m_i;
@@ -49,9 +49,9 @@ public:
         const bool signedNumber =
             (c == u'-' || c == u'+') && m_i + 1 < m_s.size() && m_s[m_i + 1].isDigit();
         if (c.isDigit() || signedNumber)
-            return number(t, error);
+            return number(t);
         if (c == u'\'')
-            return text(t, error);
+            return text(t);
         ++m_i;
         switch (c.unicode()) {
         case u'(':
@@ -75,13 +75,15 @@ public:
                 t->text += m_s[m_i++];
             return true;
         default:
-            *error = u"%1 文字目の「%2」は使えません。"_s.arg(t->pos + 1).arg(c);
+            m_error = u"%1 文字目の「%2」は使えません。"_s.arg(t->pos + 1).arg(c);
             return false;
         }
     }
 
+    const QString& error() const { return m_error; }
+
 private:
-    bool number(Token* t, QString* error)
+    bool number(Token* t)
     {
         const qsizetype start = m_i;
         if (m_s[m_i] == u'-' || m_s[m_i] == u'+')
@@ -94,12 +96,12 @@ private:
             while (m_i < m_s.size() && m_s[m_i].isDigit())
                 ++m_i;
             if (m_i == decimals) {
-                *error = u"%1 文字目の数値が不正です。"_s.arg(start + 1);
+                m_error = u"%1 文字目の数値が不正です。"_s.arg(start + 1);
                 return false;
             }
         }
         if (m_i < m_s.size() && (m_s[m_i].isLetter() || m_s[m_i] == u'_' || m_s[m_i] == u'.')) {
-            *error = u"%1 文字目の数値が不正です。"_s.arg(start + 1);
+            m_error = u"%1 文字目の数値が不正です。"_s.arg(start + 1);
             return false;
         }
         t->kind = Tok::Number;
@@ -107,7 +109,7 @@ private:
         return true;
     }
 
-    bool text(Token* t, QString* error)
+    bool text(Token* t)
     {
         const qsizetype start = m_i++;
         QString value = u""_s; // '' is the empty text, never NULL
@@ -125,12 +127,13 @@ private:
             }
             value += m_s[m_i++];
         }
-        *error = u"%1 文字目の文字列が閉じられていません。"_s.arg(start + 1);
+        m_error = u"%1 文字目の文字列が閉じられていません。"_s.arg(start + 1);
         return false;
     }
 
     QStringView m_s;
     qsizetype m_i = 0;
+    QString m_error;
 };
 
 bool isKeyword(const Token& t, QStringView word)
@@ -140,31 +143,29 @@ bool isKeyword(const Token& t, QStringView word)
 
 class ConditionParser {
 public:
-    ConditionParser(QStringView text, const TableInfo& table, QString* error)
-        : m_lexer(text), m_table(table), m_error(error)
-    {
-    }
+    ConditionParser(QStringView text, const TableInfo& table) : m_lexer(text), m_table(table) {}
 
-    std::optional<SqlCondition> parse()
+    mox::Result<SqlCondition> parse()
     {
-        if (!advance())
-            return std::nullopt;
         SqlCondition out;
-        if (!parseOr(&out, 0))
-            return std::nullopt;
-        if (m_tok.kind != Tok::End)
-            return fail(u"余分な記述があります"_s);
-        return out;
+        if (advance() && parseOr(&out, 0)) {
+            if (m_tok.kind == Tok::End)
+                return out;
+            fail(u"余分な記述があります"_s);
+        }
+        return mox::Status::failure(kBadCondition, m_error);
     }
 
 private:
-    bool advance() { return m_lexer.next(&m_tok, m_error); }
-
-    std::nullopt_t fail(const QString& what)
+    bool advance()
     {
-        *m_error = u"%1 文字目: %2。"_s.arg(m_tok.pos + 1).arg(what);
-        return std::nullopt;
+        if (m_lexer.next(&m_tok))
+            return true;
+        m_error = m_lexer.error();
+        return false;
     }
+
+    void fail(const QString& what) { m_error = u"%1 文字目: %2。"_s.arg(m_tok.pos + 1).arg(what); }
 
     bool parseOr(SqlCondition* out, int depth)
     {
@@ -318,41 +319,37 @@ private:
 
     Lexer m_lexer;
     const TableInfo& m_table;
-    QString* m_error;
+    QString m_error; // why the text does not parse
     Token m_tok;
 };
 
 } // namespace
 
-std::optional<SqlCondition> parseCondition(QStringView text, const TableInfo& table, QString* error)
+mox::Result<SqlCondition> parseCondition(QStringView text, const TableInfo& table)
 {
-    if (text.size() > kMaxTextLength) {
-        *error = u"条件が長すぎます。"_s;
-        return std::nullopt;
-    }
+    if (text.size() > kMaxTextLength)
+        return mox::Status::failure(kBadCondition, u"条件が長すぎます。"_s);
     if (text.trimmed().isEmpty())
         return SqlCondition{};
-    return ConditionParser(text, table, error).parse();
+    return ConditionParser(text, table).parse();
 }
 
-std::optional<std::vector<SortKey>> parseSort(QStringView text, const TableInfo& table,
-                                              QString* error)
+mox::Result<std::vector<SortKey>> parseSort(QStringView text, const TableInfo& table)
 {
     std::vector<SortKey> keys;
-    if (text.size() > kMaxTextLength) {
-        *error = u"並び順が長すぎます。"_s;
-        return std::nullopt;
-    }
+    if (text.size() > kMaxTextLength)
+        return mox::Status::failure(kBadCondition, u"並び順が長すぎます。"_s);
     if (text.trimmed().isEmpty())
         return keys;
     Lexer lexer(text);
     Token t;
     auto failAt = [&](const QString& what) {
-        *error = u"並び順 %1 文字目: %2。"_s.arg(t.pos + 1).arg(what);
-        return std::nullopt;
+        return mox::Status::failure(kBadCondition,
+                                    u"並び順 %1 文字目: %2。"_s.arg(t.pos + 1).arg(what));
     };
-    if (!lexer.next(&t, error))
-        return std::nullopt;
+    const auto unreadable = [&] { return mox::Status::failure(kBadCondition, lexer.error()); };
+    if (!lexer.next(&t))
+        return unreadable();
     for (;;) {
         if (t.kind != Tok::Ident)
             return failAt(u"項目名がありません"_s);
@@ -360,20 +357,20 @@ std::optional<std::vector<SortKey>> parseSort(QStringView text, const TableInfo&
         if (column < 0 || column == table.rowAddress)
             return failAt(u"項目「%1」はテーブル %2 にありません"_s.arg(t.text, table.name));
         SortKey key{column, false};
-        if (!lexer.next(&t, error))
-            return std::nullopt;
+        if (!lexer.next(&t))
+            return unreadable();
         if (isKeyword(t, u"ASC") || isKeyword(t, u"DESC")) {
             key.descending = isKeyword(t, u"DESC");
-            if (!lexer.next(&t, error))
-                return std::nullopt;
+            if (!lexer.next(&t))
+                return unreadable();
         }
         keys.push_back(key);
         if (t.kind == Tok::End)
             return keys;
         if (t.kind != Tok::Comma)
             return failAt(u"「,」がありません"_s);
-        if (!lexer.next(&t, error))
-            return std::nullopt;
+        if (!lexer.next(&t))
+            return unreadable();
     }
 }
 

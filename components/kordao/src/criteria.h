@@ -21,7 +21,6 @@
 #include <QStringView>
 #include <QVariantList>
 
-#include <optional>
 #include <vector>
 
 namespace KorDAO {
@@ -37,13 +36,11 @@ struct SortKey {
     bool descending = false;
 };
 
-/// Parses a filter or criterion. A blank text gives an empty condition. On a malformed text
-/// returns nullopt and sets \p error to what is wrong and where.
-std::optional<SqlCondition> parseCondition(QStringView text, const TableInfo& table,
-                                           QString* error);
+/// Parses a filter or criterion. A blank text gives an empty condition. A malformed text gives
+/// kBadCondition with what is wrong and where.
+mox::Result<SqlCondition> parseCondition(QStringView text, const TableInfo& table);
 
-/// Parses a sort text. A blank text gives an empty list.
-std::optional<std::vector<SortKey>> parseSort(QStringView text, const TableInfo& table,
-                                              QString* error);
+/// Parses a sort text. A blank text gives an empty list; a malformed one kBadCondition.
+mox::Result<std::vector<SortKey>> parseSort(QStringView text, const TableInfo& table);
 
 } // namespace KorDAO

@@ -8,15 +8,22 @@
 // dialect, bulk loading and the audit trail's writer):
 //
 //     std::vector<Row> rows;
-//     QString error;
 //     countStatement();
-//     if (!engine.select(u"SELECT 1"_s, {}, &rows, &error))
-//         return engine.lastFailure() == FailureKind::Lost ? reconnectAndRetry() : fail(error);
+//     if (mox::Status s = engine.select(u"SELECT 1"_s, {}, &rows); !s.ok())
+//         return engine.lost() ? reconnectAndRetry() : s; // s.code: kLockTimeout, kConnectionLost
+//         …
+//
+// Every operation that can fail returns a mox::Status (or a mox::Result of what it makes): the
+// code is the failure's status as far as the engine can tell it (statusOf: kLockTimeout,
+// kStatementTimeout, kConnectionLost), else kUpdateFailed, which an operation with a status of
+// its own replaces (Connection::statusOf); the message is the engine's text.
 //
 // SqliteEngine (sqliteengine.cpp) and PostgresEngine (postgresengine.cpp) are the two
 // implementations; nothing else in the component asks which engine it talks to.
 
 #include "base/currency.h"
+#include "base/status.h"
+#include "kordao/kordao.h"
 
 #include <QString>
 #include <QStringList>
@@ -47,6 +54,11 @@ enum class FailureKind {
     Duplicate,        // a record with the same key exists
 };
 
+/// The status of a failure of kind \p kind in an operation whose own status is \p own: a lock
+/// timeout, a statement timeout and a lost connection keep theirs; data that cannot be read makes
+/// a failing read (kBadCondition) kFieldUnreadable.
+short statusOf(FailureKind kind, short own);
+
 /// One table being loaded in bulk inside the open transaction (Connection::beginBulkLoad).
 struct BulkLoad {
     QString table;
@@ -70,10 +82,10 @@ struct BulkValue {
 class BulkWriter {
 public:
     virtual ~BulkWriter() = default;
-    /// Writes \p row, or queues it. False (and \p error) when the engine refused it.
-    virtual bool add(const std::vector<BulkValue>& row, QString* error) = 0;
-    /// Sends the rows queued. False (and \p error) on failure.
-    virtual bool flush(QString* error) = 0;
+    /// Writes \p row, or queues it; a failure when the engine refused it.
+    virtual mox::Status add(const std::vector<BulkValue>& row) = 0;
+    /// Sends the rows queued.
+    virtual mox::Status flush() = 0;
 };
 
 class DatabaseEngine {
@@ -85,29 +97,35 @@ public:
 
     // Statements. Each is prepared once per SQL text and kept while the connection lives.
     // select and execute do not count the statement (the connection does); begin, commit and
-    // rollback count what they send. On failure each returns false, sets \p error to the
-    // engine's text and classifies the failure (lastFailure).
+    // rollback count what they send. On failure each returns the engine's text with the status
+    // of the failure (failed) and classifies it (lastFailure).
 
     /// Runs the query \p sql with \p binds and appends its rows to \p rows.
-    virtual bool select(const QString& sql, const QVariantList& binds, std::vector<Row>* rows,
-                        QString* error) = 0;
+    virtual mox::Status select(const QString& sql, const QVariantList& binds,
+                               std::vector<Row>* rows) = 0;
     /// Runs the statement \p sql; \p rowsAffected (may be nullptr) receives the records changed.
-    virtual bool execute(const QString& sql, const QVariantList& binds, QString* error,
-                         int* rowsAffected) = 0;
-    virtual bool begin(QString* error) = 0;
-    virtual bool commit(QString* error) = 0;
-    /// Undoes the open transaction; true when the engine had undone it already.
-    virtual bool rollback(QString* error) = 0;
+    virtual mox::Status execute(const QString& sql, const QVariantList& binds,
+                                int* rowsAffected) = 0;
+    virtual mox::Status begin() = 0;
+    virtual mox::Status commit() = 0;
+    /// Undoes the open transaction; success when the engine had undone it already.
+    virtual mox::Status rollback() = 0;
     /// Finalizes every statement kept.
     virtual void dropStatements() = 0;
 
     /// Why the last failing statement failed.
     FailureKind lastFailure() const { return m_lastFailure; }
     void setLastFailure(FailureKind kind) { m_lastFailure = kind; }
+    /// The failure \p message with the status of the last failure's kind (kUpdateFailed when
+    /// the kind has no status of its own).
+    mox::Status failed(QString message) const
+    {
+        return mox::Status::failure(statusOf(m_lastFailure, kUpdateFailed), std::move(message));
+    }
     /// The connection to the server was lost: connect again (reconnect) before the next statement.
     bool lost() const { return m_lost; }
-    /// Connects again after the connection was lost. False (and \p error) when it cannot.
-    virtual bool reconnect(QString* error) = 0;
+    /// Connects again after the connection was lost (kConnectionLost when it cannot).
+    virtual mox::Status reconnect() = 0;
 
     // The SQL dialect.
 
@@ -145,8 +163,8 @@ public:
     /// Makes the record counter table (kRowCountTable) unless it exists.
     virtual QString counterTableDdl() const = 0;
     /// Makes what the triggers call, inside the open transaction: the counter functions and,
-    /// with \p audited, the audit functions. False (and \p error) on failure.
-    virtual bool ensureTriggerFunctions(bool audited, QString* error) = 0;
+    /// with \p audited, the audit functions.
+    virtual mox::Status ensureTriggerFunctions(bool audited) = 0;
     /// The triggers that keep the record count of \p table.
     virtual QStringList counterTriggerDdl(const QString& table) const = 0;
     /// The triggers that write the audit rows of \p table.
@@ -173,21 +191,21 @@ public:
 
     // Bulk work and the audit trail (see Connection for the contracts).
 
-    virtual std::shared_ptr<BulkLoad> beginBulkLoad(const TableInfo& table, QString* error) = 0;
-    virtual bool endBulkLoad(const std::shared_ptr<BulkLoad>& load, QString* error) = 0;
-    virtual bool clearTable(const TableInfo& table, QString* error) = 0;
-    virtual bool auditBulk(const TableInfo& table, const QString& action, qint64 records,
-                           QString* error) = 0;
-    virtual bool noteWriter(const TableInfo& table, QString* error) = 0;
+    virtual mox::Result<std::shared_ptr<BulkLoad>> beginBulkLoad(const TableInfo& table) = 0;
+    virtual mox::Status endBulkLoad(const std::shared_ptr<BulkLoad>& load) = 0;
+    virtual mox::Status clearTable(const TableInfo& table) = 0;
+    virtual mox::Status auditBulk(const TableInfo& table, const QString& action,
+                                  qint64 records) = 0;
+    virtual mox::Status noteWriter(const TableInfo& table) = 0;
     /// Right before COMMIT: writes back what a bulk load set aside and forgets the writer.
-    /// False (and \p error) when that failed: the transaction must then be undone.
-    virtual bool beforeCommit(QString* error) = 0;
+    /// A failure means the transaction must be undone.
+    virtual mox::Status beforeCommit() = 0;
     /// The transaction ended (committed, undone, or gone with the connection).
     virtual void transactionEnded() = 0;
     /// A writer of rows into the table of \p insertHead ("INSERT INTO "T" ("A", "B") VALUES")
-    /// with \p columns values per row; nullptr (and \p error) on failure.
-    virtual std::unique_ptr<BulkWriter> bulkWriter(const QString& insertHead, int columns,
-                                                   QString* error) = 0;
+    /// with \p columns values per row.
+    virtual mox::Result<std::unique_ptr<BulkWriter>> bulkWriter(const QString& insertHead,
+                                                                int columns) = 0;
 
 protected:
     Connection& m_conn;

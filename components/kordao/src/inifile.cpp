@@ -168,11 +168,11 @@ std::optional<QString> oneOf(const QString& value, const QStringList& allowed)
 }
 
 // The encryption keys of a PostgreSQL [Database]: SslMode=, ChannelBinding= (libpq's values) and
-// the files SslRootCert=, SslCert=, SslKey=, relative to the INI file's folder. False (and
-// \p error) for a value libpq does not know, or a path the Qt driver cannot pass on: it turns
+// the files SslRootCert=, SslCert=, SslKey=, relative to the INI file's folder. kBadSetting
+// for a value libpq does not know, or a path the Qt driver cannot pass on: it turns
 // every ";" of the connect options into a blank.
-bool readTlsKeys(const QHash<QString, QString>& keys, const QString& path, const QDir& iniFolder,
-                 DbSettings* s, QString* error)
+mox::Status readTlsKeys(const QHash<QString, QString>& keys, const QString& path,
+                        const QDir& iniFolder, DbSettings* s)
 {
     static const QStringList sslModes = {u"disable"_s, u"allow"_s,     u"prefer"_s,
                                          u"require"_s, u"verify-ca"_s, u"verify-full"_s};
@@ -180,18 +180,18 @@ bool readTlsKeys(const QHash<QString, QString>& keys, const QString& path, const
     if (const QString v = keys.value(u"SSLMODE"_s); !v.isEmpty()) {
         const std::optional<QString> mode = oneOf(v, sslModes);
         if (!mode) {
-            *error = u"%1 の SslMode=%2 は使えません (%3 のいずれか)。"_s.arg(
-                path, v, sslModes.join(u", "_s));
-            return false;
+            return mox::Status::failure(kBadSetting,
+                                        u"%1 の SslMode=%2 は使えません (%3 のいずれか)。"_s.arg(
+                                            path, v, sslModes.join(u", "_s)));
         }
         s->sslMode = *mode;
     }
     if (const QString v = keys.value(u"CHANNELBINDING"_s); !v.isEmpty()) {
         const std::optional<QString> binding = oneOf(v, bindings);
         if (!binding) {
-            *error = u"%1 の ChannelBinding=%2 は使えません (%3 のいずれか)。"_s.arg(
-                path, v, bindings.join(u", "_s));
-            return false;
+            return mox::Status::failure(
+                kBadSetting, u"%1 の ChannelBinding=%2 は使えません (%3 のいずれか)。"_s.arg(
+                                 path, v, bindings.join(u", "_s)));
         }
         s->channelBinding = *binding;
     }
@@ -209,14 +209,14 @@ bool readTlsKeys(const QHash<QString, QString>& keys, const QString& path, const
         if (v.isEmpty())
             continue;
         if (v.contains(u';')) {
-            *error =
+            return mox::Status::failure(
+                kBadSetting,
                 u"%1 の %2=%3 は使えません。ファイル名に「;」を含むファイルは指定できません。"_s
-                    .arg(path, QString::fromUtf16(f.name), v);
-            return false;
+                    .arg(path, QString::fromUtf16(f.name), v));
         }
         s->*f.field = QDir::cleanPath(iniFolder.absoluteFilePath(v));
     }
-    return true;
+    return mox::Status::success();
 }
 
 } // namespace
@@ -283,23 +283,21 @@ std::optional<QHash<QString, QString>> readIniSection(const QString& path, QStri
 }
 
 namespace {
-std::optional<DbSettings> settingsOf(const QHash<QString, QString>& keys, const QString& path,
-                                     short* status, QString* error);
+mox::Result<DbSettings> settingsOf(const QHash<QString, QString>& keys, const QString& path);
 } // namespace
 
-std::optional<DbSettings> readDbSettings(const QString& path, short* status, QString* error)
+mox::Result<DbSettings> readDbSettings(const QString& path)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
-        *status = kDatabaseMissing;
-        *error = u"%1 を読めません: %2"_s.arg(path, file.errorString());
-        return std::nullopt;
+        return mox::Status::failure(kDatabaseMissing,
+                                    u"%1 を読めません: %2"_s.arg(path, file.errorString()));
     }
     const std::optional<QString> text = iniText(file.readAll());
     if (!text) {
-        *status = kOpenFailed;
-        *error = u"%1 の文字コードが UTF-8 でも CP932 (シフトJIS) でもありません。"_s.arg(path);
-        return std::nullopt;
+        return mox::Status::failure(
+            kOpenFailed,
+            u"%1 の文字コードが UTF-8 でも CP932 (シフトJIS) でもありません。"_s.arg(path));
     }
     bool sawDatabase = false;
     bool holdsPassword = false;
@@ -309,19 +307,17 @@ std::optional<DbSettings> readDbSettings(const QString& path, short* status, QSt
     if (holdsPassword)
         warnIfPasswordExposed(path);
     if (!sawDatabase) {
-        *status = kOpenFailed;
-        *error = u"%1 に [Database] セクションがありません。"_s.arg(path);
-        return std::nullopt;
+        return mox::Status::failure(kOpenFailed,
+                                    u"%1 に [Database] セクションがありません。"_s.arg(path));
     }
-    return settingsOf(keys, path, status, error);
+    return settingsOf(keys, path);
 }
 
 namespace {
 
 // The settings that the keys of [Database] (upper-case key -> value) of the file \p path give,
-// or nullopt with the status and a message naming the key at fault.
-std::optional<DbSettings> settingsOf(const QHash<QString, QString>& keys, const QString& path,
-                                     short* status, QString* error)
+// or the status and a message naming the key at fault.
+mox::Result<DbSettings> settingsOf(const QHash<QString, QString>& keys, const QString& path)
 {
     DbSettings s;
     const QString driver = keys.value(u"DRIVER"_s);
@@ -330,35 +326,33 @@ std::optional<DbSettings> settingsOf(const QHash<QString, QString>& keys, const 
     } else if (driver.compare(u"QPSQL", Qt::CaseInsensitive) == 0) {
         s.engine = Engine::Postgres;
     } else {
-        *status = kOpenFailed;
-        *error = driver.isEmpty()
-                     ? u"%1 の [Database] に Driver= がありません。"_s.arg(path)
-                     : u"%1 の Driver=%2 は使えません (QSQLITE または QPSQL)。"_s.arg(path, driver);
-        return std::nullopt;
+        return mox::Status::failure(
+            kOpenFailed,
+            driver.isEmpty()
+                ? u"%1 の [Database] に Driver= がありません。"_s.arg(path)
+                : u"%1 の Driver=%2 は使えません (QSQLITE または QPSQL)。"_s.arg(path, driver));
     }
     const QString database = keys.value(u"DATABASE"_s);
     if (database.isEmpty()) {
-        *status = kBadSetting;
-        *error = u"%1 の [Database] に Database= がありません。"_s.arg(path);
-        return std::nullopt;
+        return mox::Status::failure(kBadSetting,
+                                    u"%1 の [Database] に Database= がありません。"_s.arg(path));
     }
     if (const QString timeout = keys.value(u"LOCKTIMEOUT"_s); !timeout.isEmpty()) {
         bool ok = false;
         s.lockTimeout = timeout.toInt(&ok);
         if (!ok || s.lockTimeout < 1 || s.lockTimeout > 3600) {
-            *status = kBadSetting;
-            *error = u"%1 の LockTimeout=%2 が不正です (1〜3600 秒)。"_s.arg(path, timeout);
-            return std::nullopt;
+            return mox::Status::failure(
+                kBadSetting,
+                u"%1 の LockTimeout=%2 が不正です (1〜3600 秒)。"_s.arg(path, timeout));
         }
     }
     if (const QString timeout = keys.value(u"STATEMENTTIMEOUT"_s); !timeout.isEmpty()) {
         bool ok = false;
         s.statementTimeout = timeout.toInt(&ok);
         if (!ok || s.statementTimeout < 0 || s.statementTimeout > kMaxStatementTimeout) {
-            *status = kBadSetting;
-            *error = u"%1 の StatementTimeout=%2 が不正です (1〜%3 秒、0 は無制限)。"_s.arg(
-                path, timeout, QString::number(kMaxStatementTimeout));
-            return std::nullopt;
+            return mox::Status::failure(
+                kBadSetting, u"%1 の StatementTimeout=%2 が不正です (1〜%3 秒、0 は無制限)。"_s.arg(
+                                 path, timeout, QString::number(kMaxStatementTimeout)));
         }
     }
     const QDir iniFolder = QFileInfo(path).absoluteDir();
@@ -375,15 +369,12 @@ std::optional<DbSettings> settingsOf(const QHash<QString, QString>& keys, const 
         bool ok = false;
         s.port = port.toInt(&ok);
         if (!ok || s.port <= 0 || s.port > 65535) {
-            *status = kBadSetting;
-            *error = u"%1 の Port=%2 が不正です。"_s.arg(path, port);
-            return std::nullopt;
+            return mox::Status::failure(kBadSetting,
+                                        u"%1 の Port=%2 が不正です。"_s.arg(path, port));
         }
     }
-    if (!readTlsKeys(keys, path, iniFolder, &s, error)) {
-        *status = kBadSetting;
-        return std::nullopt;
-    }
+    if (mox::Status tls = readTlsKeys(keys, path, iniFolder, &s); !tls.ok())
+        return tls;
     return s;
 }
 
@@ -394,10 +385,10 @@ QString configuredSqliteFile(const QString& iniName)
     const QString path = findIniFile(iniName);
     if (path.isEmpty())
         return QString();
-    short status = 0;
-    QString error;
-    const std::optional<DbSettings> settings = readDbSettings(path, &status, &error);
-    return settings && settings->engine == Engine::Sqlite ? settings->database : QString();
+    const mox::Result<DbSettings> settings = readDbSettings(path);
+    if (mox::failure(settings) || mox::value(settings).engine != Engine::Sqlite)
+        return QString();
+    return mox::value(settings).database;
 }
 
 } // namespace KorDAO

@@ -6,8 +6,6 @@
 
 #include <QString>
 
-#include <optional>
-
 namespace KorDAO {
 
 /// The file \p name from the first folder that holds it: $MOX_INI_DIR, the current folder (when
@@ -20,9 +18,9 @@ QString findIniFile(const QString& name);
 /// other than blanks is ";" or "#" is a comment, and elsewhere both are part of the value; a
 /// value may be double-quoted to keep blanks at its ends. A file that group or others may read
 /// and that holds a non-empty Password= gets a warning naming it on standard error and through
-/// the warning notice (once per file and process). On failure returns nullopt with the status (-1,
-/// -18, -20) and a message naming the cause.
-std::optional<DbSettings> readDbSettings(const QString& path, short* status, QString* error);
+/// the warning notice (once per file and process). On failure the status (kOpenFailed,
+/// kBadSetting, kDatabaseMissing) and a message naming the cause.
+mox::Result<DbSettings> readDbSettings(const QString& path);
 
 /// Hands \p text to the warning notice installed by setNotices, if any.
 void noticeWarning(const QString& text);

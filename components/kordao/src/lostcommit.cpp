@@ -56,7 +56,7 @@ bool sameRecord(const TableInfo& t, const std::vector<QVariant>* read,
 
 // Reads the record of \p w's key back and tells whether it is as the transaction wrote it, as it
 // was before, or neither.
-bool Connection::readBack(const Written& w, Outcome* outcome, QString* error)
+mox::Result<Connection::Outcome> Connection::readBack(const Written& w)
 {
     const TableInfo& t = *w.table;
     QString where;
@@ -67,16 +67,15 @@ bool Connection::readBack(const Written& w, Outcome* outcome, QString* error)
         binds.push_back(w.row[std::size_t(column)]);
     }
     std::vector<Row> rows;
-    if (!select(t.selectAll + u" WHERE "_s + where, binds, &rows, error))
-        return false;
+    if (mox::Status s = select(t.selectAll + u" WHERE "_s + where, binds, &rows); !s.ok())
+        return s;
     const Row* now = rows.empty() ? nullptr : &rows.front();
     const bool asWritten = sameRecord(t, now, w.deleted ? nullptr : &w.row);
     const bool asBefore = sameRecord(t, now, w.before ? &*w.before : nullptr);
-    *outcome = asWritten && asBefore ? Outcome::Either
-               : asWritten           ? Outcome::Written
-               : asBefore            ? Outcome::Before
-                                     : Outcome::Neither;
-    return true;
+    return asWritten && asBefore ? Outcome::Either
+           : asWritten           ? Outcome::Written
+           : asBefore            ? Outcome::Before
+                                 : Outcome::Neither;
 }
 
 // The connection was lost during COMMIT: connects again and reads back what the transaction
@@ -84,25 +83,26 @@ bool Connection::readBack(const Written& w, Outcome* outcome, QString* error)
 // committed and records as they were before mean it did not (a record written as it already was
 // tells nothing); a mixture (another desk changed some since) or a server out of reach leaves
 // it unknown.
-bool Connection::settleLostCommit(std::vector<Written> written, bool complete, QString* error)
+mox::Status Connection::settleLostCommit(std::vector<Written> written, bool complete,
+                                         const mox::Status& lost)
 {
-    const QString lost = *error;
     m_lostCommit = CommitLoss::Unknown;
     const auto unknown = [&](const QString& why) {
-        *error = u"確定（COMMIT）の途中でデータベースとの接続が切れたため、保存されたかどうか"
-                 "分かりません (%1): %2"_s.arg(why, lost);
         m_engine->setLastFailure(FailureKind::Lost);
-        return false;
+        return mox::Status::failure(
+            kConnectionLost,
+            u"確定（COMMIT）の途中でデータベースとの接続が切れたため、保存されたかどうか"
+            "分かりません (%1): %2"_s.arg(why, lost.message));
     };
     if (!complete || written.empty())
         return unknown(u"書き込んだレコードを確かめられません"_s);
     std::size_t saved = 0;
     std::size_t notSaved = 0;
     for (const Written& w : written) {
-        Outcome outcome = Outcome::Neither;
-        QString readError;
-        if (!readBack(w, &outcome, &readError))
-            return unknown(u"読み直せません: "_s + readError);
+        const mox::Result<Outcome> read = readBack(w);
+        if (const mox::Status* failure = mox::failure(read))
+            return unknown(u"読み直せません: "_s + failure->message);
+        const Outcome outcome = mox::value(read);
         if (outcome == Outcome::Neither)
             return unknown(u"書き込んだレコードが他の端末で変更されています"_s);
         saved += outcome == Outcome::Written;
@@ -114,14 +114,13 @@ bool Connection::settleLostCommit(std::vector<Written> written, bool complete, Q
         m_lostCommit = CommitLoss::Saved;
         m_commitFailed = false;
         m_engine->setLastFailure(FailureKind::Other);
-        *error = u"確定（COMMIT）の途中でデータベースとの接続が切れましたが、接続し直して読み直し、"
-                 "保存されていることを確かめました。"_s;
-        return true;
+        // Saved: success, with a message saying how it was found out.
+        return mox::Status{0, u"確定（COMMIT）の途中でデータベースとの接続が切れましたが、"
+                              "接続し直して読み直し、保存されていることを確かめました。"_s};
     }
     m_lostCommit = CommitLoss::NotSaved;
     m_engine->setLastFailure(FailureKind::Lost);
-    *error = lost;
-    return false;
+    return mox::Status::failure(kConnectionLost, lost.message);
 }
 
 void Connection::forgetWritten()

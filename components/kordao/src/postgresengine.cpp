@@ -158,12 +158,13 @@ void setPostgresServer(QSqlDatabase* db, const DbSettings& s)
 
 // Whether database \p s.database exists on the server of \p s, asked of the server's "postgres"
 // database, so that the answer does not depend on the language of the server's messages; with
-// \p create, a missing one is created. Unknown when the server cannot be asked, or (and
-// \p error says why) when the creation failed.
-Presence postgresDatabasePresence(const DbSettings& s, bool create, QString* error)
+// \p create, a missing one is created. Unknown when the server cannot be asked; a failure (the
+// driver's text) when the creation failed.
+mox::Result<Presence> postgresDatabasePresence(const DbSettings& s, bool create)
 {
     const QString name = nextConnectionName();
     Presence presence = Presence::Unknown;
+    QString createError;
     {
         QSqlDatabase db = QSqlDatabase::addDatabase(u"QPSQL"_s, name);
         setPostgresServer(&db, s);
@@ -182,7 +183,7 @@ Presence postgresDatabasePresence(const DbSettings& s, bool create, QString* err
                 if (q.exec(u"CREATE DATABASE "_s + Connection::quote(s.database))) {
                     presence = Presence::Created;
                 } else {
-                    *error = Connection::errorText(q.lastError());
+                    createError = Connection::errorText(q.lastError());
                     presence = Presence::Unknown;
                 }
             }
@@ -190,6 +191,8 @@ Presence postgresDatabasePresence(const DbSettings& s, bool create, QString* err
         db.close();
     }
     QSqlDatabase::removeDatabase(name);
+    if (!createError.isEmpty())
+        return mox::Status::failure(kOpenFailed, createError);
     return presence;
 }
 
@@ -225,28 +228,29 @@ PostgresEngine::~PostgresEngine()
 
 namespace {
 
-// The database of \p s refused the connection: why, and whether it is missing (-20) or
-// refused (-1). \p connecting ran while the connection was asked for.
-short refusal(const DbSettings& s, const QString& text, const QElapsedTimer& connecting,
-              bool createIfMissing, bool* created, QString* error)
+// The database of \p s refused the connection: why, and whether it is missing
+// (kDatabaseMissing) or refused (kOpenFailed); success when it was missing and \p created now.
+// \p connecting ran while the connection was asked for.
+mox::Status refusal(const DbSettings& s, const QString& text, const QElapsedTimer& connecting,
+                    bool createIfMissing, bool* created)
 {
     *created = false;
-    if (const QString reason = tlsRefusalReason(s, text); !reason.isEmpty()) {
-        *error = u"データベース %1 に接続できません。%2\n(%3)"_s.arg(s.database, reason, text);
-        return kOpenFailed;
-    }
+    if (const QString reason = tlsRefusalReason(s, text); !reason.isEmpty())
+        return mox::Status::failure(
+            kOpenFailed,
+            u"データベース %1 に接続できません。%2\n(%3)"_s.arg(s.database, reason, text));
     // A server that did not answer within connect_timeout is not asked again.
-    QString createError;
-    const Presence presence = connecting.elapsed() >= kConnectTimeoutMs - 1000
-                                  ? Presence::Unknown
-                                  : postgresDatabasePresence(s, createIfMissing, &createError);
-    if (!createError.isEmpty()) {
-        *error = u"データベース %1 を作成できません: %2"_s.arg(s.database, createError);
-        return kOpenFailed;
+    Presence presence = Presence::Unknown;
+    if (connecting.elapsed() < kConnectTimeoutMs - 1000) {
+        const mox::Result<Presence> asked = postgresDatabasePresence(s, createIfMissing);
+        if (const mox::Status* failure = mox::failure(asked))
+            return mox::Status::failure(kOpenFailed, u"データベース %1 を作成できません: %2"_s.arg(
+                                                         s.database, failure->message));
+        presence = mox::value(asked);
     }
     if (presence == Presence::Created) {
         *created = true;
-        return 0;
+        return {};
     }
     // Without an answer from the server's own database (a login allowed into the payroll
     // databases only), the server's words are all there is.
@@ -255,14 +259,14 @@ short refusal(const DbSettings& s, const QString& text, const QElapsedTimer& con
             ? (text.contains(u"does not exist"_s) && text.contains(u"database"_s)) ||
                   (text.contains(u"データベース"_s) && text.contains(u"存在しません"_s))
             : presence == Presence::Missing;
-    *error = u"データベース %1 を開けません: %2"_s.arg(s.database, text);
-    return missing ? kDatabaseMissing : kOpenFailed;
+    return mox::Status::failure(missing ? kDatabaseMissing : kOpenFailed,
+                                u"データベース %1 を開けません: %2"_s.arg(s.database, text));
 }
 
 } // namespace
 
-std::shared_ptr<Connection> PostgresEngine::open(const DbSettings& s, bool createIfMissing,
-                                                 short* status, QString* error)
+mox::Result<std::shared_ptr<Connection>> PostgresEngine::open(const DbSettings& s,
+                                                              bool createIfMissing)
 {
     const QString name = nextConnectionName();
     std::shared_ptr<Connection> conn;
@@ -271,9 +275,8 @@ std::shared_ptr<Connection> PostgresEngine::open(const DbSettings& s, bool creat
         if (!db.isValid()) {
             db = QSqlDatabase();
             QSqlDatabase::removeDatabase(name);
-            *status = kOpenFailed;
-            *error = u"データベースドライバ %1 を読み込めません。"_s.arg(u"QPSQL"_s);
-            return nullptr;
+            return mox::Status::failure(
+                kOpenFailed, u"データベースドライバ %1 を読み込めません。"_s.arg(u"QPSQL"_s));
         }
         db.setDatabaseName(s.database);
         setPostgresServer(&db, s);
@@ -287,13 +290,12 @@ std::shared_ptr<Connection> PostgresEngine::open(const DbSettings& s, bool creat
         const QString text = Connection::errorText(conn->db().lastError());
         conn.reset();
         bool created = false;
-        *status = refusal(s, text, connecting, createIfMissing, &created, error);
+        mox::Status refused = refusal(s, text, connecting, createIfMissing, &created);
         if (created)
-            return open(s, false, status, error);
-        return nullptr;
+            return open(s, false);
+        return refused;
     }
     conn->setEngine(std::make_unique<PostgresEngine>(*conn));
-    *status = 0;
     return conn;
 }
 
@@ -302,7 +304,7 @@ void PostgresEngine::dropStatements()
     m_statements.clear();
 }
 
-QSqlQuery* PostgresEngine::prepared(const QString& sql, QString* error)
+mox::Result<QSqlQuery*> PostgresEngine::prepared(const QString& sql)
 {
     // Every statement is prepared, or found prepared, right before it runs.
     m_statementClock.start();
@@ -313,28 +315,25 @@ QSqlQuery* PostgresEngine::prepared(const QString& sql, QString* error)
     auto q = std::make_shared<QSqlQuery>(m_conn.db());
     q->setForwardOnly(true);
     countStatement(); // the server prepares it
-    if (!q->prepare(sql)) {
-        *error = Connection::errorText(q->lastError());
-        noteFailure(q->lastError());
-        return nullptr;
-    }
+    if (!q->prepare(sql))
+        return noteFailure(q->lastError());
     m_statements.insert(sql, q);
     return q.get();
 }
 
-bool PostgresEngine::select(const QString& sql, const QVariantList& binds, std::vector<Row>* rows,
-                            QString* error)
+mox::Status PostgresEngine::select(const QString& sql, const QVariantList& binds,
+                                   std::vector<Row>* rows)
 {
-    QSqlQuery* q = prepared(sql, error);
-    if (!q)
-        return false;
+    const mox::Result<QSqlQuery*> found = prepared(sql);
+    if (const mox::Status* failure = mox::failure(found))
+        return *failure;
+    QSqlQuery* q = mox::value(found);
     for (int i = 0; i < binds.size(); ++i)
         q->bindValue(i, binds[i]);
     if (!q->exec()) {
-        *error = Connection::errorText(q->lastError());
-        noteFailure(q->lastError());
+        mox::Status failure = noteFailure(q->lastError());
         q->finish();
-        return false;
+        return failure;
     }
     const int columns = q->record().count();
     while (q->next()) {
@@ -349,59 +348,52 @@ bool PostgresEngine::select(const QString& sql, const QVariantList& binds, std::
         rows->push_back(std::move(row));
     }
     q->finish();
-    return true;
+    return {};
 }
 
-bool PostgresEngine::execute(const QString& sql, const QVariantList& binds, QString* error,
-                             int* rowsAffected)
+mox::Status PostgresEngine::execute(const QString& sql, const QVariantList& binds,
+                                    int* rowsAffected)
 {
-    QSqlQuery* q = prepared(sql, error);
-    if (!q)
-        return false;
+    const mox::Result<QSqlQuery*> found = prepared(sql);
+    if (const mox::Status* failure = mox::failure(found))
+        return *failure;
+    QSqlQuery* q = mox::value(found);
     for (int i = 0; i < binds.size(); ++i)
         q->bindValue(i, binds[i]);
-    const bool ok = q->exec();
-    if (!ok) {
-        *error = Connection::errorText(q->lastError());
-        noteFailure(q->lastError());
-    } else if (rowsAffected) {
+    mox::Status result;
+    if (!q->exec())
+        result = noteFailure(q->lastError());
+    else if (rowsAffected)
         *rowsAffected = q->numRowsAffected();
-    }
     q->finish();
-    return ok;
+    return result;
 }
 
-bool PostgresEngine::begin(QString* error)
+mox::Status PostgresEngine::begin()
 {
     countStatement();
     if (m_conn.db().transaction())
-        return true;
-    *error = Connection::errorText(m_conn.db().lastError());
-    noteFailure(m_conn.db().lastError());
-    return false;
+        return {};
+    return noteFailure(m_conn.db().lastError());
 }
 
-bool PostgresEngine::commit(QString* error)
+mox::Status PostgresEngine::commit()
 {
     countStatement();
     if (m_conn.db().commit())
-        return true;
-    *error = Connection::errorText(m_conn.db().lastError());
-    noteFailure(m_conn.db().lastError());
-    return false;
+        return {};
+    return noteFailure(m_conn.db().lastError());
 }
 
-bool PostgresEngine::rollback(QString* error)
+mox::Status PostgresEngine::rollback()
 {
     countStatement();
     if (m_conn.db().rollback())
-        return true;
-    *error = Connection::errorText(m_conn.db().lastError());
-    noteFailure(m_conn.db().lastError());
-    return false;
+        return {};
+    return noteFailure(m_conn.db().lastError());
 }
 
-void PostgresEngine::noteFailure(const QSqlError& e)
+mox::Status PostgresEngine::noteFailure(const QSqlError& e)
 {
     const QString state = e.nativeErrorCode();
     if (state == u"55P03"_s || state == u"40P01"_s || state == u"40001"_s) {
@@ -433,6 +425,7 @@ void PostgresEngine::noteFailure(const QSqlError& e)
     } else {
         m_lastFailure = FailureKind::Other;
     }
+    return failed(Connection::errorText(e));
 }
 
 bool PostgresEngine::serverAlive()
@@ -445,7 +438,7 @@ bool PostgresEngine::serverAlive()
     return !probe.lastError().nativeErrorCode().isEmpty();
 }
 
-bool PostgresEngine::reconnect(QString* error)
+mox::Status PostgresEngine::reconnect()
 {
     // Statements prepared on the old connection are gone with it.
     dropStatements();
@@ -453,13 +446,12 @@ bool PostgresEngine::reconnect(QString* error)
     QSqlDatabase& db = m_conn.db();
     db.close();
     if (!db.open()) {
-        *error = u"データベース %1 に接続し直せません: %2"_s.arg(
-            m_conn.settings().database, Connection::errorText(db.lastError()));
         m_lastFailure = FailureKind::Lost;
-        return false;
+        return failed(u"データベース %1 に接続し直せません: %2"_s.arg(
+            m_conn.settings().database, Connection::errorText(db.lastError())));
     }
     m_lost = false;
-    return true;
+    return {};
 }
 
 QString PostgresEngine::columnsQuery() const

@@ -27,19 +27,18 @@ public:
     ~PostgresEngine() override;
 
     /// Connects to the database of \p settings; with \p createIfMissing a missing database is
-    /// created. nullptr (and \p status: -20 missing, -1 refused; \p error) on failure.
-    static std::shared_ptr<Connection> open(const DbSettings& settings, bool createIfMissing,
-                                            short* status, QString* error);
+    /// created. On failure kDatabaseMissing, or kOpenFailed (refused, not created).
+    static mox::Result<std::shared_ptr<Connection>> open(const DbSettings& settings,
+                                                         bool createIfMissing);
 
-    bool select(const QString& sql, const QVariantList& binds, std::vector<Row>* rows,
-                QString* error) override;
-    bool execute(const QString& sql, const QVariantList& binds, QString* error,
-                 int* rowsAffected) override;
-    bool begin(QString* error) override;
-    bool commit(QString* error) override;
-    bool rollback(QString* error) override;
+    mox::Status select(const QString& sql, const QVariantList& binds,
+                       std::vector<Row>* rows) override;
+    mox::Status execute(const QString& sql, const QVariantList& binds, int* rowsAffected) override;
+    mox::Status begin() override;
+    mox::Status commit() override;
+    mox::Status rollback() override;
     void dropStatements() override;
-    bool reconnect(QString* error) override;
+    mox::Status reconnect() override;
 
     QString columnsQuery() const override;
     QString tablesQuery() const override;
@@ -56,7 +55,7 @@ public:
     QString amountType() const override;
     QString keyedTableOptions() const override;
     QString counterTableDdl() const override;
-    bool ensureTriggerFunctions(bool audited, QString* error) override;
+    mox::Status ensureTriggerFunctions(bool audited) override;
     QStringList counterTriggerDdl(const QString& table) const override;
     QStringList auditTriggerDdl(const TableDef& table) const override;
     QString auditIdColumn() const override;
@@ -68,24 +67,25 @@ public:
     bool keepsWrittenRecords() const override { return true; }
     bool writesNameTheWriter() const override { return false; }
 
-    std::shared_ptr<BulkLoad> beginBulkLoad(const TableInfo& table, QString* error) override;
-    bool endBulkLoad(const std::shared_ptr<BulkLoad>& load, QString* error) override;
-    bool clearTable(const TableInfo& table, QString* error) override;
-    bool auditBulk(const TableInfo&, const QString&, qint64, QString*) override { return true; }
-    bool noteWriter(const TableInfo&, QString*) override { return true; }
-    bool beforeCommit(QString*) override;
+    mox::Result<std::shared_ptr<BulkLoad>> beginBulkLoad(const TableInfo& table) override;
+    mox::Status endBulkLoad(const std::shared_ptr<BulkLoad>& load) override;
+    mox::Status clearTable(const TableInfo& table) override;
+    mox::Status auditBulk(const TableInfo&, const QString&, qint64) override { return {}; }
+    mox::Status noteWriter(const TableInfo&) override { return {}; }
+    mox::Status beforeCommit() override;
     void transactionEnded() override { m_bulkMarks = 0; }
-    std::unique_ptr<BulkWriter> bulkWriter(const QString& insertHead, int columns,
-                                           QString* error) override;
+    mox::Result<std::unique_ptr<BulkWriter>> bulkWriter(const QString& insertHead,
+                                                        int columns) override;
 
 private:
-    QSqlQuery* prepared(const QString& sql, QString* error);
-    // Classifies \p e by its SQLSTATE (and, for a cancel, by how long the statement ran).
-    void noteFailure(const QSqlError& e);
+    mox::Result<QSqlQuery*> prepared(const QString& sql);
+    // Classifies \p e by its SQLSTATE (and, for a cancel, by how long the statement ran) and
+    // gives it with the driver's text.
+    mox::Status noteFailure(const QSqlError& e);
     bool serverAlive();
     // Marks the session's transaction as a bulk load of the administration tool (kordao.bulk),
     // which the server's audit triggers honour for the table owner's logins.
-    bool markBulk(bool on, QString* error);
+    mox::Status markBulk(bool on);
 
     QHash<QString, std::shared_ptr<QSqlQuery>> m_statements;
     QElapsedTimer m_statementClock; // started as a statement is sent

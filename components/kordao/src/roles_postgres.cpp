@@ -19,34 +19,35 @@ namespace KorDAO {
 namespace {
 
 // Runs one statement that takes no values (GRANT, ALTER … OWNER cannot be prepared with binds).
-bool run(const DatabaseHandle& db, const QString& sql, QString* error)
+// A failure is the driver's text; the caller names the status.
+mox::Status run(const DatabaseHandle& db, const QString& sql)
 {
     QSqlQuery q(db->db());
     if (q.exec(sql))
-        return true;
-    *error = Connection::errorText(q.lastError());
-    return false;
+        return mox::Status::success();
+    return mox::Status::failure(kUpdateFailed, Connection::errorText(q.lastError()));
 }
 
-// The first column of every row of \p sql.
-bool column(const DatabaseHandle& db, const QString& sql, const QVariantList& binds,
-            QStringList* out, QString* error)
+// The first column of every row of \p sql, appended to \p out.
+mox::Status column(const DatabaseHandle& db, const QString& sql, const QVariantList& binds,
+                   QStringList* out)
 {
     std::vector<Connection::Row> rows;
-    if (!db->select(sql, binds, &rows, error))
-        return false;
+    if (mox::Status s = db->select(sql, binds, &rows); !s.ok())
+        return s;
     for (const Connection::Row& r : rows)
         out->append(r.front().toString());
-    return true;
+    return mox::Status::success();
 }
 
-bool roleExists(const DatabaseHandle& db, const QString& role, bool* exists, QString* error)
+mox::Result<bool> roleExists(const DatabaseHandle& db, const QString& role)
 {
     QStringList found;
-    if (!column(db, u"SELECT rolname FROM pg_roles WHERE rolname = ?"_s, {role}, &found, error))
-        return false;
-    *exists = !found.isEmpty();
-    return true;
+    if (mox::Status s =
+            column(db, u"SELECT rolname FROM pg_roles WHERE rolname = ?"_s, {role}, &found);
+        !s.ok())
+        return s;
+    return !found.isEmpty();
 }
 
 // Creates \p role (NOLOGIN) unless it exists. Roles belong to the whole server, and another
@@ -54,19 +55,21 @@ bool roleExists(const DatabaseHandle& db, const QString& role, bool* exists, QSt
 // the role appeared meanwhile counts as done.
 mox::Status ensureRole(const DatabaseHandle& db, const QString& role)
 {
-    QString error;
-    bool exists = false;
-    if (!roleExists(db, role, &exists, &error))
-        return mox::Status::failure(kOpenFailed,
-                                    u"ロール %1 を確認できません: %2"_s.arg(role, error));
-    if (exists)
+    const mox::Result<bool> exists = roleExists(db, role);
+    if (const mox::Status* failure = mox::failure(exists))
+        return mox::Status::failure(
+            kOpenFailed, u"ロール %1 を確認できません: %2"_s.arg(role, failure->message));
+    if (mox::value(exists))
         return mox::Status::success();
-    if (run(db, u"CREATE ROLE "_s + Connection::quote(role) + u" NOLOGIN"_s, &error))
+    const mox::Status created =
+        run(db, u"CREATE ROLE "_s + Connection::quote(role) + u" NOLOGIN"_s);
+    if (created.ok())
         return mox::Status::success();
-    QString ignored;
-    if (roleExists(db, role, &exists, &ignored) && exists)
+    const mox::Result<bool> appeared = roleExists(db, role);
+    if (!mox::failure(appeared) && mox::value(appeared))
         return mox::Status::success();
-    return mox::Status::failure(kOpenFailed, u"ロール %1 を作成できません: %2"_s.arg(role, error));
+    return mox::Status::failure(kOpenFailed,
+                                u"ロール %1 を作成できません: %2"_s.arg(role, created.message));
 }
 
 // Everybody's rights but the tables' owners', on the tables \p tables of the database.
@@ -121,20 +124,23 @@ mox::Status privilegeStatements(const DatabaseHandle& db, const RoleSet& roles, 
     const QString owner = Connection::quote(roles.ownerRole);
     const QString audit = QString::fromUtf16(kAuditTable);
     const QString counter = QString::fromUtf16(kRowCountTable);
-    QString error;
     QStringList tables;
     QStringList functions;
     QStringList database;
-    if (!column(db, u"SELECT tablename FROM pg_tables WHERE schemaname = 'public' ORDER BY 1"_s, {},
-                &tables, &error) ||
-        !column(db,
-                u"SELECT p.proname FROM pg_proc p JOIN pg_namespace n ON n.oid = p.pronamespace "
-                "WHERE n.nspname = 'public' AND p.pronargs = 0 AND left(p.proname, 7) = 'kordao_' "
-                "ORDER BY 1"_s,
-                {}, &functions, &error) ||
-        !column(db, u"SELECT current_database()"_s, {}, &database, &error))
+    mox::Status s =
+        column(db, u"SELECT tablename FROM pg_tables WHERE schemaname = 'public' ORDER BY 1"_s, {},
+               &tables);
+    if (s.ok())
+        s = column(db,
+                   u"SELECT p.proname FROM pg_proc p JOIN pg_namespace n ON n.oid = p.pronamespace "
+                   "WHERE n.nspname = 'public' AND p.pronargs = 0 AND left(p.proname, 7) = "
+                   "'kordao_' ORDER BY 1"_s,
+                   {}, &functions);
+    if (s.ok())
+        s = column(db, u"SELECT current_database()"_s, {}, &database);
+    if (!s.ok())
         return mox::Status::failure(kOpenFailed,
-                                    u"データベースの一覧を読めません: %1"_s.arg(error));
+                                    u"データベースの一覧を読めません: %1"_s.arg(s.message));
 
     // The database and its schema: nobody but these roles may connect, nobody may make
     // temporary tables (which could stand in for ours in a careless function), only the
@@ -181,30 +187,30 @@ mox::Status keepTriggers(const DatabaseHandle& db, DatabaseKind kind)
         for (const TableDef& t : payrollTables())
             audited << t.name;
     }
-    QString error;
     QStringList present;
-    if (!ensureServerFunctions(*db, {keepTriggersFunction(audited)}, &error) ||
-        !column(db,
-                u"SELECT evtname FROM pg_event_trigger WHERE evtname = 'kordao_keep_triggers'"_s,
-                {}, &present, &error) ||
-        (present.isEmpty() && !run(db,
-                                   u"CREATE EVENT TRIGGER kordao_keep_triggers ON ddl_command_end "
-                                   "EXECUTE FUNCTION public.kordao_keep_triggers()"_s,
-                                   &error)))
+    mox::Status s = ensureServerFunctions(*db, {keepTriggersFunction(audited)});
+    if (s.ok())
+        s = column(db,
+                   u"SELECT evtname FROM pg_event_trigger WHERE evtname = 'kordao_keep_triggers'"_s,
+                   {}, &present);
+    if (s.ok() && present.isEmpty())
+        s = run(db, u"CREATE EVENT TRIGGER kordao_keep_triggers ON ddl_command_end "
+                    "EXECUTE FUNCTION public.kordao_keep_triggers()"_s);
+    if (!s.ok())
         return mox::Status::failure(kBadCondition,
-                                    u"トリガーを守る設定ができません: %1"_s.arg(error));
+                                    u"トリガーを守る設定ができません: %1"_s.arg(s.message));
     return mox::Status::success();
 }
 
 // True when the login is the server's superuser.
-bool isSuperuser(const DatabaseHandle& db, bool* yes, QString* error)
+mox::Result<bool> isSuperuser(const DatabaseHandle& db)
 {
     QStringList found;
-    if (!column(db, u"SELECT rolsuper::text FROM pg_roles WHERE rolname = current_user"_s, {},
-                &found, error))
-        return false;
-    *yes = found.value(0) == u"true"_s;
-    return true;
+    if (mox::Status s = column(
+            db, u"SELECT rolsuper::text FROM pg_roles WHERE rolname = current_user"_s, {}, &found);
+        !s.ok())
+        return s;
+    return found.value(0) == u"true"_s;
 }
 
 } // namespace
@@ -250,7 +256,6 @@ mox::Status grantRoles(const DatabaseHandle& db, const RoleSet& roles, DatabaseK
     Transaction tx(db);
     if (!tx.started())
         return mox::Status::failure(kBeginFailed, tx.status().message);
-    QString error;
     mox::Status s = keepTriggers(db, kind);
     QStringList statements;
     // The owner of the trail must stay a role nobody logs in as, even one made earlier by hand.
@@ -258,8 +263,8 @@ mox::Status grantRoles(const DatabaseHandle& db, const RoleSet& roles, DatabaseK
     if (s.ok())
         s = privilegeStatements(db, roles, kind, &statements);
     for (qsizetype i = 0; s.ok() && i < statements.size(); ++i) {
-        if (!run(db, statements[i], &error))
-            s = mox::Status::failure(kBadCondition, u"権限を設定できません: %1"_s.arg(error));
+        if (mox::Status r = run(db, statements[i]); !r.ok())
+            s = mox::Status::failure(kBadCondition, u"権限を設定できません: %1"_s.arg(r.message));
     }
     if (!s.ok())
         return s; // undone by tx
@@ -273,12 +278,11 @@ mox::Status checkSuperuser(const DatabaseHandle& db)
 {
     if (!db || !isPostgres(db))
         return mox::Status::success();
-    QString error;
-    bool yes = false;
-    if (!isSuperuser(db, &yes, &error))
+    const mox::Result<bool> yes = isSuperuser(db);
+    if (const mox::Status* failure = mox::failure(yes))
         return mox::Status::failure(kOpenFailed,
-                                    u"ログインの権限を確認できません: %1"_s.arg(error));
-    if (!yes)
+                                    u"ログインの権限を確認できません: %1"_s.arg(failure->message));
+    if (!mox::value(yes))
         return mox::Status::failure(
             kOpenFailed,
             u"ロールの設定（moxdb init --roles）は、サーバーのスーパーユーザー（postgres "

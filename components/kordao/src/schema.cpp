@@ -124,29 +124,25 @@ QString fieldList(const QStringList& fields)
     return out;
 }
 
-// Runs \p statements as they stand (DDL takes no values). False (and \p error) on the first
-// failure.
-bool runAll(const DatabaseHandle& db, const QStringList& statements, QString* error)
+// Runs \p statements as they stand (DDL takes no values), up to the first failure (the
+// driver's text; the caller names the status).
+mox::Status runAll(const DatabaseHandle& db, const QStringList& statements)
 {
     for (const QString& sql : statements) {
         QSqlQuery q(db->db());
-        if (!q.exec(sql)) {
-            *error = Connection::errorText(q.lastError());
-            return false;
-        }
+        if (!q.exec(sql))
+            return mox::Status::failure(kUpdateFailed, Connection::errorText(q.lastError()));
     }
-    return true;
+    return mox::Status::success();
 }
 
 // True when the query \p sql with \p binds gives at least one row.
-bool exists(const DatabaseHandle& db, const QString& sql, const QVariantList& binds, bool* found,
-            QString* error)
+mox::Result<bool> exists(const DatabaseHandle& db, const QString& sql, const QVariantList& binds)
 {
     std::vector<Connection::Row> rows;
-    if (!db->select(sql, binds, &rows, error))
-        return false;
-    *found = !rows.empty();
-    return true;
+    if (mox::Status s = db->select(sql, binds, &rows); !s.ok())
+        return s;
+    return !rows.empty();
 }
 
 // Runs \p work inside a transaction of its own unless one is open; a failure undoes it.
@@ -217,24 +213,30 @@ mox::Status createTableWith(const DatabaseHandle& db, const TableDef& table, boo
         triggers << engine.auditTriggerDdl(table);
 
     return inTransaction(db, [&]() -> mox::Status {
-        QString error;
-        const auto failed = [&] {
+        const auto failed = [&](const mox::Status& s) {
             return mox::Status::failure(
-                kBadCondition, u"テーブル %1 を作成できません: %2"_s.arg(table.name, error));
+                kBadCondition, u"テーブル %1 を作成できません: %2"_s.arg(table.name, s.message));
         };
-        if (!runAll(db, statements, &error) || !engine.ensureTriggerFunctions(audited, &error) ||
-            !runAll(db, triggers, &error))
-            return failed();
+        mox::Status s = runAll(db, statements);
+        if (s.ok())
+            s = engine.ensureTriggerFunctions(audited);
+        if (s.ok())
+            s = runAll(db, triggers);
+        if (!s.ok())
+            return failed(s);
         // The counter starts from the records already there (none for a new table). Only its
         // owner may add to it: a table already counted is left alone.
-        bool counted = false;
-        if (!exists(db, u"SELECT 1 FROM "_s + counter + u" WHERE \"NAME\" = ?"_s, {table.name},
-                    &counted, &error))
-            return failed();
-        if (!counted && !db->execute(u"INSERT INTO "_s + counter +
-                                         u" (\"NAME\", \"N\") SELECT ?, COUNT(*) FROM "_s + name,
-                                     {table.name}, &error))
-            return failed();
+        const mox::Result<bool> counted =
+            exists(db, u"SELECT 1 FROM "_s + counter + u" WHERE \"NAME\" = ?"_s, {table.name});
+        if (const mox::Status* failure = mox::failure(counted))
+            return failed(*failure);
+        if (mox::value(counted))
+            return mox::Status::success();
+        if (mox::Status c = db->execute(u"INSERT INTO "_s + counter +
+                                            u" (\"NAME\", \"N\") SELECT ?, COUNT(*) FROM "_s + name,
+                                        {table.name});
+            !c.ok())
+            return failed(c);
         return mox::Status::success();
     });
 }
@@ -256,25 +258,28 @@ mox::Status createAuditTable(const DatabaseHandle& db)
     const QString index = name + u"_IX1"_s;
     const QString id = engine.auditIdColumn();
     return inTransaction(db, [&]() -> mox::Status {
-        QString error;
-        const auto failed = [&] {
+        const auto failed = [&](const mox::Status& s) {
             return mox::Status::failure(kBadCondition,
-                                        u"監査テーブルを作成できません: %1"_s.arg(error));
+                                        u"監査テーブルを作成できません: %1"_s.arg(s.message));
         };
         // What exists is left as it is: on a PostgreSQL server only the trail's owner may
         // change it, and an administrator's login runs this again.
-        bool hasIndex = false;
-        bool hasClient = false;
-        if (!runAll(db,
-                    {u"CREATE TABLE IF NOT EXISTS "_s + table + u" ("_s + id +
+        if (mox::Status s = runAll(
+                db, {u"CREATE TABLE IF NOT EXISTS "_s + table + u" ("_s + id +
                      u", \"AT\" TEXT NOT NULL, \"DBUSER\" TEXT, \"OSUSER\" TEXT, \"HOST\" TEXT, "
                      "\"PROGRAM\" TEXT, \"TABLENAME\" TEXT NOT NULL, "
                      "\"SYOKCD\" INTEGER NOT NULL DEFAULT 0, \"RECKEY\" TEXT, "
-                     "\"ACTION\" TEXT NOT NULL, \"CHANGES\" TEXT, \"CLIENT\" TEXT)"_s},
-                    &error) ||
-            !exists(db, engine.indexExistsQuery(), {index}, &hasIndex, &error) ||
-            !exists(db, engine.clientColumnQuery(), {name}, &hasClient, &error))
-            return failed();
+                     "\"ACTION\" TEXT NOT NULL, \"CHANGES\" TEXT, \"CLIENT\" TEXT)"_s});
+            !s.ok())
+            return failed(s);
+        const mox::Result<bool> indexed = exists(db, engine.indexExistsQuery(), {index});
+        if (const mox::Status* failure = mox::failure(indexed))
+            return failed(*failure);
+        const mox::Result<bool> client = exists(db, engine.clientColumnQuery(), {name});
+        if (const mox::Status* failure = mox::failure(client))
+            return failed(*failure);
+        const bool hasIndex = mox::value(indexed);
+        const bool hasClient = mox::value(client);
         QStringList ddl;
         // A trail made before the client's address was kept.
         if (!hasClient)
@@ -283,8 +288,8 @@ mox::Status createAuditTable(const DatabaseHandle& db)
             ddl << u"CREATE INDEX "_s + Connection::quote(index) + u" ON "_s + table +
                        u" (\"SYOKCD\", \"ID\")"_s;
         ddl << engine.auditTrailExtraDdl();
-        if (!runAll(db, ddl, &error))
-            return failed();
+        if (mox::Status s = runAll(db, ddl); !s.ok())
+            return failed(s);
         return mox::Status::success();
     });
 }

@@ -26,10 +26,11 @@ QString PostgresEngine::counterTableDdl() const
 }
 
 // The triggers call the counter and audit functions, which must exist before them.
-bool PostgresEngine::ensureTriggerFunctions(bool audited, QString* error)
+mox::Status PostgresEngine::ensureTriggerFunctions(bool audited)
 {
-    return ensureServerFunctions(m_conn, counterFunctions(), error) &&
-           (!audited || ensureServerFunctions(m_conn, auditFunctions(), error));
+    if (mox::Status s = ensureServerFunctions(m_conn, counterFunctions()); !s.ok() || !audited)
+        return s;
+    return ensureServerFunctions(m_conn, auditFunctions());
 }
 
 // Statement triggers: one update of the counter per statement, however many records; TRUNCATE

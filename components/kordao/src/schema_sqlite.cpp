@@ -30,9 +30,9 @@ QString SqliteEngine::counterTableDdl() const
 }
 
 // The triggers are plain SQL: nothing to make first.
-bool SqliteEngine::ensureTriggerFunctions(bool, QString*)
+mox::Status SqliteEngine::ensureTriggerFunctions(bool)
 {
-    return true;
+    return {};
 }
 
 // One update of the counter per record.

@@ -65,25 +65,24 @@ SqliteEngine::~SqliteEngine()
     dropStatements();
 }
 
-std::shared_ptr<Connection> SqliteEngine::open(const DbSettings& s, bool createIfMissing,
-                                               short* status, QString* error)
+mox::Result<std::shared_ptr<Connection>> SqliteEngine::open(const DbSettings& s,
+                                                            bool createIfMissing)
 {
     if (!QFileInfo::exists(s.database)) {
         if (!createIfMissing) {
-            *status = kDatabaseMissing;
-            *error = u"データベースファイル %1 が存在しません。"_s.arg(s.database);
-            return nullptr;
+            return mox::Status::failure(
+                kDatabaseMissing, u"データベースファイル %1 が存在しません。"_s.arg(s.database));
         }
         if (const QString why = createDatabaseFile(s.database); !why.isEmpty()) {
-            *status = kBadSetting;
-            *error = u"データベースファイル %1 を作成できません（%2）。"_s.arg(s.database, why);
-            return nullptr;
+            return mox::Status::failure(
+                kBadSetting,
+                u"データベースファイル %1 を作成できません（%2）。"_s.arg(s.database, why));
         }
     }
     if (QFileInfo(s.database).isDir()) {
-        *status = kBadSetting;
-        *error = u"%1 はフォルダです。データベースファイルではありません。"_s.arg(s.database);
-        return nullptr;
+        return mox::Status::failure(
+            kBadSetting,
+            u"%1 はフォルダです。データベースファイルではありません。"_s.arg(s.database));
     }
     const QString name = nextConnectionName();
     std::shared_ptr<Connection> conn;
@@ -92,9 +91,8 @@ std::shared_ptr<Connection> SqliteEngine::open(const DbSettings& s, bool createI
         if (!db.isValid()) {
             db = QSqlDatabase();
             QSqlDatabase::removeDatabase(name);
-            *status = kOpenFailed;
-            *error = u"データベースドライバ %1 を読み込めません。"_s.arg(u"QSQLITE"_s);
-            return nullptr;
+            return mox::Status::failure(
+                kOpenFailed, u"データベースドライバ %1 を読み込めません。"_s.arg(u"QSQLITE"_s));
         }
         db.setDatabaseName(s.database);
         db.setConnectOptions(u"QSQLITE_BUSY_TIMEOUT=%1"_s.arg(s.lockTimeout * 1000));
@@ -103,30 +101,25 @@ std::shared_ptr<Connection> SqliteEngine::open(const DbSettings& s, bool createI
     }
     countConnection();
     if (!conn->db().open()) {
-        *status = kOpenFailed;
-        *error = u"データベース %1 を開けません: %2"_s.arg(
-            s.database, Connection::errorText(conn->db().lastError()));
-        return nullptr;
+        return mox::Status::failure(kOpenFailed,
+                                    u"データベース %1 を開けません: %2"_s.arg(
+                                        s.database, Connection::errorText(conn->db().lastError())));
     }
     // A file that is not a database opens without complaint; the first read tells.
     {
         QSqlQuery probe(conn->db());
         countStatement();
         if (!probe.exec(u"SELECT count(*) FROM sqlite_master"_s)) {
-            *status = kOpenFailed;
-            *error = u"%1 はデータベースとして読めません: %2"_s.arg(
-                s.database, Connection::errorText(probe.lastError()));
-            return nullptr;
+            return mox::Status::failure(kOpenFailed,
+                                        u"%1 はデータベースとして読めません: %2"_s.arg(
+                                            s.database, Connection::errorText(probe.lastError())));
         }
     }
     sqlite3* handle = handleOf(conn->db());
     if (!handle) {
-        *status = kOpenFailed;
-        *error = u"SQLite の接続を取得できません。"_s;
-        return nullptr;
+        return mox::Status::failure(kOpenFailed, u"SQLite の接続を取得できません。"_s);
     }
     conn->setEngine(std::make_unique<SqliteEngine>(*conn, handle));
-    *status = 0;
     return conn;
 }
 
@@ -137,7 +130,7 @@ void SqliteEngine::dropStatements()
     m_statements.clear();
 }
 
-sqlite3_stmt* SqliteEngine::statement(const QString& sql, QString* error)
+mox::Result<sqlite3_stmt*> SqliteEngine::statement(const QString& sql)
 {
     if (sqlite3_stmt* stmt = m_statements.value(sql))
         return stmt;
@@ -147,16 +140,15 @@ sqlite3_stmt* SqliteEngine::statement(const QString& sql, QString* error)
     sqlite3_stmt* stmt = nullptr;
     if (sqlite3_prepare_v3(m_sqlite, utf8.constData(), int(utf8.size()), SQLITE_PREPARE_PERSISTENT,
                            &stmt, nullptr) != SQLITE_OK) {
-        *error = QString::fromUtf8(sqlite3_errmsg(m_sqlite));
-        noteFailure();
+        mox::Status failure = noteFailure();
         sqlite3_finalize(stmt);
-        return nullptr;
+        return failure;
     }
     m_statements.insert(sql, stmt);
     return stmt;
 }
 
-bool SqliteEngine::bind(sqlite3_stmt* stmt, const QVariantList& binds, QString* error)
+mox::Status SqliteEngine::bind(sqlite3_stmt* stmt, const QVariantList& binds)
 {
     sqlite3_reset(stmt);
     for (int i = 0; i < binds.size(); ++i) {
@@ -183,12 +175,10 @@ bool SqliteEngine::bind(sqlite3_stmt* stmt, const QVariantList& binds, QString* 
             }
             }
         }
-        if (rc != SQLITE_OK) {
-            *error = QString::fromUtf8(sqlite3_errmsg(m_sqlite));
-            return false;
-        }
+        if (rc != SQLITE_OK)
+            return failed(QString::fromUtf8(sqlite3_errmsg(m_sqlite)));
     }
-    return true;
+    return {};
 }
 
 namespace {
@@ -211,12 +201,15 @@ QVariant columnValue(sqlite3_stmt* stmt, int i)
 
 } // namespace
 
-bool SqliteEngine::select(const QString& sql, const QVariantList& binds, std::vector<Row>* rows,
-                          QString* error)
+mox::Status SqliteEngine::select(const QString& sql, const QVariantList& binds,
+                                 std::vector<Row>* rows)
 {
-    sqlite3_stmt* stmt = statement(sql, error);
-    if (!stmt || !bind(stmt, binds, error))
-        return false;
+    const mox::Result<sqlite3_stmt*> prepared = statement(sql);
+    if (const mox::Status* failure = mox::failure(prepared))
+        return *failure;
+    sqlite3_stmt* stmt = mox::value(prepared);
+    if (mox::Status bound = bind(stmt, binds); !bound.ok())
+        return bound;
     const int columns = sqlite3_column_count(stmt);
     int rc;
     while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
@@ -226,64 +219,62 @@ bool SqliteEngine::select(const QString& sql, const QVariantList& binds, std::ve
             row.push_back(columnValue(stmt, i));
         rows->push_back(std::move(row));
     }
-    const bool ok = rc == SQLITE_DONE;
-    if (!ok) {
-        *error = QString::fromUtf8(sqlite3_errmsg(m_sqlite));
-        noteFailure();
-    }
+    mox::Status result;
+    if (rc != SQLITE_DONE)
+        result = noteFailure();
     sqlite3_reset(stmt);
-    return ok;
+    return result;
 }
 
-bool SqliteEngine::execute(const QString& sql, const QVariantList& binds, QString* error,
-                           int* rowsAffected)
+mox::Status SqliteEngine::execute(const QString& sql, const QVariantList& binds, int* rowsAffected)
 {
-    sqlite3_stmt* stmt = statement(sql, error);
-    if (!stmt || !bind(stmt, binds, error))
-        return false;
+    const mox::Result<sqlite3_stmt*> prepared = statement(sql);
+    if (const mox::Status* failure = mox::failure(prepared))
+        return *failure;
+    sqlite3_stmt* stmt = mox::value(prepared);
+    if (mox::Status bound = bind(stmt, binds); !bound.ok())
+        return bound;
     const int rc = sqlite3_step(stmt);
-    const bool ok = rc == SQLITE_DONE || rc == SQLITE_ROW;
-    if (!ok) {
-        *error = QString::fromUtf8(sqlite3_errmsg(m_sqlite));
-        noteFailure();
-    } else if (rowsAffected) {
+    mox::Status result;
+    if (rc != SQLITE_DONE && rc != SQLITE_ROW)
+        result = noteFailure();
+    else if (rowsAffected)
         *rowsAffected = sqlite3_changes(m_sqlite);
-    }
     sqlite3_reset(stmt);
-    return ok;
+    return result;
 }
 
-bool SqliteEngine::begin(QString* error)
+mox::Status SqliteEngine::begin()
 {
     // The write lock is taken now, waiting up to the lock timeout, so that two writers queue
     // here instead of one failing at its first write.
     countStatement();
-    return execute(u"BEGIN IMMEDIATE"_s, {}, error, nullptr);
+    return execute(u"BEGIN IMMEDIATE"_s, {}, nullptr);
 }
 
-bool SqliteEngine::commit(QString* error)
+mox::Status SqliteEngine::commit()
 {
     countStatement();
-    return execute(u"COMMIT"_s, {}, error, nullptr);
+    return execute(u"COMMIT"_s, {}, nullptr);
 }
 
-bool SqliteEngine::rollback(QString* error)
+mox::Status SqliteEngine::rollback()
 {
     // SQLite may have undone the transaction itself (after an I/O or memory failure).
     if (sqlite3_get_autocommit(m_sqlite) != 0)
-        return true;
+        return {};
     countStatement();
-    return execute(u"ROLLBACK"_s, {}, error, nullptr);
+    return execute(u"ROLLBACK"_s, {}, nullptr);
 }
 
-void SqliteEngine::noteFailure()
+mox::Status SqliteEngine::noteFailure()
 {
     const int code = sqlite3_extended_errcode(m_sqlite);
     switch (code & 0xff) {
     case SQLITE_BUSY:
     case SQLITE_LOCKED:
         m_lastFailure = FailureKind::Busy;
-        return;
+        break;
     case SQLITE_IOERR:
     case SQLITE_CORRUPT:
     case SQLITE_NOTADB:
@@ -291,13 +282,14 @@ void SqliteEngine::noteFailure()
     case SQLITE_CANTOPEN:
     case SQLITE_NOMEM:
         m_lastFailure = FailureKind::Unreadable;
-        return;
+        break;
     default:
+        m_lastFailure = code == SQLITE_CONSTRAINT_PRIMARYKEY || code == SQLITE_CONSTRAINT_UNIQUE
+                            ? FailureKind::Duplicate
+                            : FailureKind::Other;
         break;
     }
-    m_lastFailure = code == SQLITE_CONSTRAINT_PRIMARYKEY || code == SQLITE_CONSTRAINT_UNIQUE
-                        ? FailureKind::Duplicate
-                        : FailureKind::Other;
+    return failed(QString::fromUtf8(sqlite3_errmsg(m_sqlite)));
 }
 
 QString SqliteEngine::columnsQuery() const

@@ -28,19 +28,19 @@ public:
     ~SqliteEngine() override;
 
     /// Opens the file of \p settings; with \p createIfMissing a missing file is made (0600, its
-    /// folder 0700, never through a link). nullptr (and \p status, \p error) on failure.
-    static std::shared_ptr<Connection> open(const DbSettings& settings, bool createIfMissing,
-                                            short* status, QString* error);
+    /// folder 0700, never through a link). On failure kDatabaseMissing, kBadSetting (the file
+    /// cannot be made, a folder) or kOpenFailed.
+    static mox::Result<std::shared_ptr<Connection>> open(const DbSettings& settings,
+                                                         bool createIfMissing);
 
-    bool select(const QString& sql, const QVariantList& binds, std::vector<Row>* rows,
-                QString* error) override;
-    bool execute(const QString& sql, const QVariantList& binds, QString* error,
-                 int* rowsAffected) override;
-    bool begin(QString* error) override;
-    bool commit(QString* error) override;
-    bool rollback(QString* error) override;
+    mox::Status select(const QString& sql, const QVariantList& binds,
+                       std::vector<Row>* rows) override;
+    mox::Status execute(const QString& sql, const QVariantList& binds, int* rowsAffected) override;
+    mox::Status begin() override;
+    mox::Status commit() override;
+    mox::Status rollback() override;
     void dropStatements() override;
-    bool reconnect(QString*) override { return true; } // a file is never lost
+    mox::Status reconnect() override { return {}; } // a file is never lost
 
     QString columnsQuery() const override;
     QString tablesQuery() const override;
@@ -57,7 +57,7 @@ public:
     QString amountType() const override;
     QString keyedTableOptions() const override;
     QString counterTableDdl() const override;
-    bool ensureTriggerFunctions(bool audited, QString* error) override;
+    mox::Status ensureTriggerFunctions(bool audited) override;
     QStringList counterTriggerDdl(const QString& table) const override;
     QStringList auditTriggerDdl(const TableDef& table) const override;
     QString auditIdColumn() const override;
@@ -69,31 +69,30 @@ public:
     bool keepsWrittenRecords() const override { return false; }
     bool writesNameTheWriter() const override { return true; }
 
-    std::shared_ptr<BulkLoad> beginBulkLoad(const TableInfo& table, QString* error) override;
-    bool endBulkLoad(const std::shared_ptr<BulkLoad>& load, QString* error) override;
-    bool clearTable(const TableInfo& table, QString* error) override;
-    bool auditBulk(const TableInfo& table, const QString& action, qint64 records,
-                   QString* error) override;
-    bool noteWriter(const TableInfo& table, QString* error) override;
-    bool beforeCommit(QString* error) override;
+    mox::Result<std::shared_ptr<BulkLoad>> beginBulkLoad(const TableInfo& table) override;
+    mox::Status endBulkLoad(const std::shared_ptr<BulkLoad>& load) override;
+    mox::Status clearTable(const TableInfo& table) override;
+    mox::Status auditBulk(const TableInfo& table, const QString& action, qint64 records) override;
+    mox::Status noteWriter(const TableInfo& table) override;
+    mox::Status beforeCommit() override;
     void transactionEnded() override;
-    std::unique_ptr<BulkWriter> bulkWriter(const QString& insertHead, int columns,
-                                           QString* error) override;
+    mox::Result<std::unique_ptr<BulkWriter>> bulkWriter(const QString& insertHead,
+                                                        int columns) override;
 
 private:
-    sqlite3_stmt* statement(const QString& sql, QString* error);
-    bool bind(sqlite3_stmt* stmt, const QVariantList& binds, QString* error);
-    // Classifies the failure SQLite reports for the last call.
-    void noteFailure();
+    mox::Result<sqlite3_stmt*> statement(const QString& sql);
+    mox::Status bind(sqlite3_stmt* stmt, const QVariantList& binds);
+    // Classifies the failure SQLite reports for the last call and gives it with SQLite's text.
+    mox::Status noteFailure();
 
-    bool restoreBulkLoad(const QString& table, QString* error);
+    mox::Status restoreBulkLoad(const QString& table);
     void forgetBulkLoads();
-    bool restoreCacheSize(QString* error);
+    mox::Status restoreCacheSize();
     // Names this program in the writer table for the open transaction, with the mark \p bulk
     // that makes the trail's insert and delete triggers skip the records.
-    bool setWriter(bool bulk, QString* error);
-    // Drops the triggers \p names of the open transaction, keeping their SQL.
-    bool setTriggersAside(const QStringList& names, QStringList* sql, QString* error);
+    mox::Status setWriter(bool bulk);
+    // Drops the triggers \p names of the open transaction, keeping their SQL in \p sql.
+    mox::Status setTriggersAside(const QStringList& names, QStringList* sql);
 
     sqlite3* m_sqlite;
     QHash<QString, sqlite3_stmt*> m_statements;

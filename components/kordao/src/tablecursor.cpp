@@ -28,20 +28,22 @@ const mox::Status kOk{0, {}};
 
 mox::Status TableCursor::open(const QString& table, const QString& filter, const QString& sort)
 {
-    QString error;
     if (table.isEmpty())
         return {kTableMissing, u"テーブル名 (TBNameString) が指定されていません。"_s};
-    m_info = m_db->table(table, &error);
-    if (!m_info)
-        return {kTableMissing, error};
-    std::optional<SqlCondition> where = parseCondition(filter, *m_info, &error);
-    if (!where)
-        return {kBadCondition, u"テーブル %1 の抽出条件「%2」: %3"_s.arg(table, filter, error)};
-    std::optional<std::vector<SortKey>> keys = parseSort(sort, *m_info, &error);
-    if (!keys)
-        return {kBadCondition, u"テーブル %1 の並び順「%2」: %3"_s.arg(table, sort, error)};
-    m_filter = std::move(*where);
-    m_keys = std::move(*keys);
+    mox::Result<std::shared_ptr<const TableInfo>> info = m_db->table(table);
+    if (const mox::Status* failure = mox::failure(info))
+        return {kTableMissing, failure->message};
+    m_info = std::move(mox::value(info));
+    mox::Result<SqlCondition> where = parseCondition(filter, *m_info);
+    if (const mox::Status* failure = mox::failure(where))
+        return {kBadCondition,
+                u"テーブル %1 の抽出条件「%2」: %3"_s.arg(table, filter, failure->message)};
+    mox::Result<std::vector<SortKey>> keys = parseSort(sort, *m_info);
+    if (const mox::Status* failure = mox::failure(keys))
+        return {kBadCondition,
+                u"テーブル %1 の並び順「%2」: %3"_s.arg(table, sort, failure->message)};
+    m_filter = std::move(mox::value(where));
+    m_keys = std::move(mox::value(keys));
     auto present = [this](int column) {
         for (const SortKey& k : m_keys)
             if (k.column == column)
@@ -65,8 +67,9 @@ mox::Status TableCursor::open(const QString& table, const QString& filter, const
         const QString countSql = u"SELECT \"N\" FROM "_s +
                                  Connection::quote(QString::fromUtf16(kRowCountTable)) +
                                  u" WHERE \"NAME\" = ?"_s;
-        if (!m_db->select(countSql, {m_info->name}, &rows, &error) || rows.empty())
-            return {m_db->statusOf(kBadCondition), u"テーブル %1: %2"_s.arg(table, error)};
+        const mox::Status s = m_db->select(countSql, {m_info->name}, &rows);
+        if (!s.ok() || rows.empty())
+            return {m_db->statusOf(kBadCondition), u"テーブル %1: %2"_s.arg(table, s.message)};
         m_count = rows.front().front().toLongLong();
         return kOk;
     }
@@ -79,8 +82,8 @@ mox::Status TableCursor::open(const QString& table, const QString& filter, const
                         u" LIMIT ?"_s;
     QVariantList binds = m_filter.binds;
     binds << m_filter.binds << kFirstBatch;
-    if (!m_db->select(sql, binds, &rows, &error))
-        return {m_db->statusOf(kBadCondition), u"テーブル %1: %2"_s.arg(table, error)};
+    if (mox::Status s = m_db->select(sql, binds, &rows); !s.ok())
+        return {m_db->statusOf(kBadCondition), u"テーブル %1: %2"_s.arg(table, s.message)};
     m_count = rows.empty() ? 0 : rows.front().back().toLongLong();
     for (Connection::Row& r : rows)
         r.pop_back();
@@ -195,9 +198,8 @@ mox::Status TableCursor::fetch(const Row* after, const SqlCondition* extra, int 
     }
     const QString sql = m_select + where + u" ORDER BY "_s + m_orderBy + u" LIMIT ?"_s;
     binds.push_back(limit);
-    QString error;
-    if (!m_db->select(sql, binds, &m_batch, &error))
-        return {m_db->statusOf(kBadCondition), u"テーブル %1: %2"_s.arg(m_info->name, error)};
+    if (mox::Status s = m_db->select(sql, binds, &m_batch); !s.ok())
+        return {m_db->statusOf(kBadCondition), u"テーブル %1: %2"_s.arg(m_info->name, s.message)};
     m_batchIsLast = int(m_batch.size()) < limit;
     return kOk;
 }
@@ -263,14 +265,14 @@ mox::Status TableCursor::find(const QString& criteria)
 {
     cancelEdit();
     m_hasOpenBatch = false;
-    QString error;
     if (criteria.trimmed().isEmpty())
         return {kBadCondition, u"テーブル %1: 検索条件が空です。"_s.arg(m_info->name)};
-    std::optional<SqlCondition> cond = parseCondition(criteria, *m_info, &error);
-    if (!cond)
-        return {kBadCondition,
-                u"テーブル %1 の検索条件「%2」: %3"_s.arg(m_info->name, criteria, error)};
-    const std::optional<qlonglong> key = leadingKeyValue(*cond);
+    mox::Result<SqlCondition> parsed = parseCondition(criteria, *m_info);
+    if (const mox::Status* failure = mox::failure(parsed))
+        return {kBadCondition, u"テーブル %1 の検索条件「%2」: %3"_s.arg(m_info->name, criteria,
+                                                                         failure->message)};
+    const SqlCondition& cond = mox::value(parsed);
+    const std::optional<qlonglong> key = leadingKeyValue(cond);
     const auto now = std::chrono::steady_clock::now();
     // A walk: the third quick find in a row of ascending values (two finds may be anything).
     const bool ascending =
@@ -296,7 +298,7 @@ mox::Status TableCursor::find(const QString& criteria)
     std::vector<Row> keep = std::move(m_batch);
     const std::size_t keepNext = m_next;
     const bool keepLast = m_batchIsLast;
-    mox::Status f = fetch(nullptr, &*cond, 1);
+    mox::Status f = fetch(nullptr, &cond, 1);
     if (f.code == 0 && m_batch.empty())
         f = {kNoRecord,
              u"テーブル %1 に「%2」のレコードはありません。"_s.arg(m_info->name, criteria)};
@@ -429,11 +431,10 @@ mox::Status TableCursor::fetchAhead(qlonglong from, int values)
     QVariantList binds;
     const QString sql = fetchAheadSql(fetched, keyOnly, valueOnly, from, values, &binds);
     std::vector<Row> rows;
-    QString error;
     // The age of what is fetched counts from before the statement is sent.
     const auto at = std::chrono::steady_clock::now();
-    if (!m_db->select(sql, binds, &rows, &error))
-        return {m_db->statusOf(kBadCondition), u"テーブル %1: %2"_s.arg(m_info->name, error)};
+    if (mox::Status s = m_db->select(sql, binds, &rows); !s.ok())
+        return {m_db->statusOf(kBadCondition), u"テーブル %1: %2"_s.arg(m_info->name, s.message)};
     FindAhead ahead;
     ahead.keyOnly = keyOnly;
     ahead.valueOnly = valueOnly;
@@ -531,9 +532,8 @@ mox::Status TableCursor::completeCurrent()
     QVariantList binds;
     identity(m_current, &where, &binds);
     std::vector<Row> rows;
-    QString error;
-    if (!m_db->select(m_select + u" WHERE "_s + where, binds, &rows, &error))
-        return {m_db->statusOf(kBadCondition), u"テーブル %1: %2"_s.arg(m_info->name, error)};
+    if (mox::Status s = m_db->select(m_select + u" WHERE "_s + where, binds, &rows); !s.ok())
+        return {m_db->statusOf(kBadCondition), u"テーブル %1: %2"_s.arg(m_info->name, s.message)};
     if (rows.empty())
         return {
             kRecordChanged,

@@ -51,11 +51,11 @@ mox::Status TableCursor::assign(const QString& field, QVariant value)
     if (column < 0 || column == m_info->rowAddress)
         return {kFieldUnreadable,
                 u"テーブル %1 に項目「%2」はありません。"_s.arg(m_info->name, field)};
-    QVariant bound;
-    QString error;
-    if (!storedValue(m_info->columns[std::size_t(column)], value, m_db->engine(), &bound, &error))
-        return {kUpdateFailed, u"テーブル %1: %2"_s.arg(m_info->name, error)};
-    m_pendingValues[std::size_t(column)] = std::move(bound);
+    mox::Result<QVariant> bound =
+        storedValue(m_info->columns[std::size_t(column)], value, m_db->engine());
+    if (const mox::Status* failure = mox::failure(bound))
+        return {kUpdateFailed, u"テーブル %1: %2"_s.arg(m_info->name, failure->message)};
+    m_pendingValues[std::size_t(column)] = std::move(mox::value(bound));
     m_assigned[column] = 1;
     return kOk;
 }
@@ -149,19 +149,18 @@ mox::Status TableCursor::writeFailure(short own, const QString& error) const
 // transaction: a write to an audited table outside one gets a transaction of its own, \p tx.
 mox::Status TableCursor::beginWrite(short own, std::optional<Transaction>* tx)
 {
-    QString error;
     if (!m_db->engine().writesNameTheWriter())
         return kOk;
-    const std::optional<bool> isAudited = m_db->audited(*m_info, &error);
-    if (!isAudited)
-        return writeFailure(own, error);
-    if (*isAudited && !m_db->inTransaction()) {
+    const mox::Result<bool> isAudited = m_db->audited(*m_info);
+    if (const mox::Status* failure = mox::failure(isAudited))
+        return writeFailure(own, failure->message);
+    if (mox::value(isAudited) && !m_db->inTransaction()) {
         tx->emplace(m_db);
         if (!(*tx)->started())
             return writeFailure(own, (*tx)->status().message);
     }
-    if (!m_db->noteWriter(*m_info, &error))
-        return writeFailure(own, error); // tx undoes its transaction
+    if (mox::Status s = m_db->noteWriter(*m_info); !s.ok())
+        return writeFailure(own, s.message); // tx undoes its transaction
     return kOk;
 }
 
@@ -225,27 +224,27 @@ mox::Status TableCursor::update()
     std::optional<Transaction> own;
     if (mox::Status f = beginWrite(kUpdateFailed, &own); !f.ok())
         return f;
-    QString error;
 
     int affected = 0;
-    bool ok;
+    mox::Status written;
     QString newAddress;
     if (mode == Mode::Edit && m_info->rowAddress >= 0 &&
         !m_db->engine().newAddressReturned().isEmpty()) {
         std::vector<Connection::Row> moved;
-        ok = m_db->select(writeSql(mode), binds, &moved, &error);
+        written = m_db->select(writeSql(mode), binds, &moved);
         affected = int(moved.size());
         if (affected == 1)
             newAddress = moved.front().front().toString();
     } else {
-        ok = m_db->execute(writeSql(mode), binds, &error, &affected);
+        written = m_db->execute(writeSql(mode), binds, &affected);
     }
-    if (!ok) {
+    if (!written.ok()) {
         if (mode == Mode::AddNew && m_db->lastFailure() == FailureKind::Duplicate)
             return finishWrite(
-                own, {kRecordChanged, u"テーブル %1 に同じキーのレコードが既にあります "
-                                      "(他の端末で追加されました): %2"_s.arg(m_info->name, error)});
-        return finishWrite(own, writeFailure(kUpdateFailed, error));
+                own, {kRecordChanged,
+                      u"テーブル %1 に同じキーのレコードが既にあります "
+                      "(他の端末で追加されました): %2"_s.arg(m_info->name, written.message)});
+        return finishWrite(own, writeFailure(kUpdateFailed, written.message));
     }
     if (affected != 1)
         return finishWrite(own, changedMeanwhile());
@@ -283,11 +282,12 @@ mox::Status TableCursor::remove()
     std::optional<Transaction> own;
     if (mox::Status f = beginWrite(kDeleteFailed, &own); !f.ok())
         return f;
-    QString error;
     int affected = 0;
-    if (!m_db->execute(u"DELETE FROM "_s + Connection::quote(m_info->name) + u" WHERE "_s + where,
-                       binds, &error, &affected))
-        return finishWrite(own, writeFailure(kDeleteFailed, error));
+    if (mox::Status s = m_db->execute(u"DELETE FROM "_s + Connection::quote(m_info->name) +
+                                          u" WHERE "_s + where,
+                                      binds, &affected);
+        !s.ok())
+        return finishWrite(own, writeFailure(kDeleteFailed, s.message));
     if (affected != 1)
         return finishWrite(own, changedMeanwhile());
     m_db->noteWritten(m_info, m_current, true, &m_current);

@@ -25,9 +25,8 @@ Transaction::Transaction(DatabaseHandle db) : m_db(std::move(db))
         m_joined = true;
         return;
     }
-    QString error;
-    if (!m_db->begin(&error)) {
-        m_status = mox::Status::failure(m_db->statusOf(kBeginFailed), error);
+    if (mox::Status s = m_db->begin(); !s.ok()) {
+        m_status = std::move(s);
         return;
     }
     m_open = true;
@@ -61,11 +60,9 @@ mox::Status Transaction::commit()
         const short st = m_table->DAO_CommitTrans();
         return st == 0 ? mox::Status::success() : mox::Status::failure(st, m_table->lastError());
     }
-    QString error;
-    if (!m_db->commit(&error))
-        return mox::Status::failure(m_db->statusOf(kCommitFailed), error);
-    // A commit settled as saved after the connection was lost says so.
-    return mox::Status{0, m_db->lostCommit() == CommitLoss::Saved ? error : QString()};
+    // A failure carries its status; a commit settled as saved after the connection was lost
+    // says so in its message.
+    return m_db->commit();
 }
 
 mox::Status Transaction::rollback()
@@ -77,10 +74,9 @@ mox::Status Transaction::rollback()
         const short st = m_table->DAO_Rollback();
         return st == 0 ? mox::Status::success() : mox::Status::failure(st, m_table->lastError());
     }
-    QString error;
-    if (!m_db->inTransaction() || m_db->rollback(&error))
+    if (!m_db->inTransaction())
         return mox::Status::success();
-    return mox::Status::failure(kRollbackFailed, error);
+    return m_db->rollback();
 }
 
 } // namespace KorDAO

@@ -9,8 +9,8 @@ using namespace Qt::StringLiterals;
 
 namespace KorDAO {
 
-bool storedValue(const ColumnInfo& c, const QVariant& v, const DatabaseEngine& engine,
-                 QVariant* out, QString* error)
+mox::Result<QVariant> storedValue(const ColumnInfo& c, const QVariant& v,
+                                  const DatabaseEngine& engine)
 {
     std::optional<Currency> amount;
     bool isText = false;
@@ -33,42 +33,37 @@ bool storedValue(const ColumnInfo& c, const QVariant& v, const DatabaseEngine& e
             amount = v.value<Currency>();
             break;
         }
-        *error = u"項目「%1」に %2 型の値は書けません。"_s.arg(c.name,
-                                                               QString::fromLatin1(v.typeName()));
-        return false;
+        return mox::Status::failure(kUpdateFailed, u"項目「%1」に %2 型の値は書けません。"_s.arg(
+                                                       c.name, QString::fromLatin1(v.typeName())));
     }
 
     switch (c.kind) {
     case ColumnKind::Text:
         // A null text is NULL on both engines; an empty one is ''.
         if (isText && isSqlNull(v))
-            *out = QVariant();
-        else
-            *out = isText || !amount ? v.toString() : amount->toPlainString();
-        return true;
+            return QVariant();
+        return QVariant(isText || !amount ? v.toString() : amount->toPlainString());
     case ColumnKind::Integer:
         if (!amount || amount->raw() % Currency::kScale != 0) {
-            *error = u"項目「%1」に整数でない値「%2」は書けません。"_s.arg(
-                c.name, amount ? amount->toPlainString() : v.toString());
-            return false;
+            return mox::Status::failure(
+                kUpdateFailed, u"項目「%1」に整数でない値「%2」は書けません。"_s.arg(
+                                   c.name, amount ? amount->toPlainString() : v.toString()));
         }
-        *out = qlonglong(amount->raw() / Currency::kScale);
-        return true;
+        return QVariant(qlonglong(amount->raw() / Currency::kScale));
     case ColumnKind::Number:
         if (!amount) {
-            *error = u"項目「%1」に数値でない値「%2」は書けません。"_s.arg(c.name, v.toString());
-            return false;
+            return mox::Status::failure(
+                kUpdateFailed,
+                u"項目「%1」に数値でない値「%2」は書けません。"_s.arg(c.name, v.toString()));
         }
         // Whole amounts are stored as integers. A fraction goes to SQLite as the double nearest
         // to it (the raw value and 10^4 are exact, the division rounds once) and to PostgreSQL
         // as exact decimal text for its NUMERIC.
         if (amount->raw() % Currency::kScale == 0)
-            *out = qlonglong(amount->raw() / Currency::kScale);
-        else
-            *out = engine.fraction(*amount);
-        return true;
+            return QVariant(qlonglong(amount->raw() / Currency::kScale));
+        return engine.fraction(*amount);
     }
-    return false;
+    return mox::Status::failure(kUpdateFailed, u"項目「%1」の型が不明です。"_s.arg(c.name));
 }
 
 // The exact Currency of a value as the drivers deliver it: an integer, a decimal text (SQLite

@@ -3,14 +3,15 @@
 // How values travel between the programs and the engines: what a field assignment binds, the
 // exact amount of what a driver delivers, and when two values are the same (NULL and '' differ).
 //
-//     QVariant bound;
-//     QString error;
-//     if (!storedValue(column, QVariant::fromValue(Currency::fromRaw(12345)), engine, &bound,
-//                      &error))
-//         return fail(error);                 // 1.2345 into an INTEGER column, say
-//     // bound: qlonglong 45000 for 45000 yen, 1.2345 (double) on SQLite, "1.2345" on PostgreSQL
+//     const mox::Result<QVariant> bound =
+//         storedValue(column, QVariant::fromValue(Currency::fromRaw(12345)), engine);
+//     if (const mox::Status* failure = mox::failure(bound))
+//         return *failure;                    // 1.2345 into an INTEGER column, say
+//     // value(bound): qlonglong 45000 for 45000 yen, 1.2345 (double) on SQLite, "1.2345" on
+//     // PostgreSQL
 
 #include "base/currency.h"
+#include "base/status.h"
 
 #include <QString>
 #include <QVariant>
@@ -28,11 +29,11 @@ inline constexpr qlonglong kMaxYen = std::numeric_limits<qint64>::max() / Curren
 
 /// Converts a value assigned by a program (int, qlonglong, Currency or QString) into what is bound
 /// for column \p c on \p engine: whole numbers as qlonglong, fractional amounts as the nearest
-/// double (SQLite) or exact decimal text (PostgreSQL), texts as QString. False (and \p error) for
-/// a value the column cannot hold (a fraction or a non-number in a code column, a non-number in
-/// an amount column, a value of another type).
-bool storedValue(const ColumnInfo& c, const QVariant& v, const DatabaseEngine& engine,
-                 QVariant* out, QString* error);
+/// double (SQLite) or exact decimal text (PostgreSQL), texts as QString. kUpdateFailed for a
+/// value the column cannot hold (a fraction or a non-number in a code column, a non-number in an
+/// amount column, a value of another type).
+mox::Result<QVariant> storedValue(const ColumnInfo& c, const QVariant& v,
+                                  const DatabaseEngine& engine);
 
 /// True for a value that is SQL NULL: a null QVariant, or a null QString (an empty text that is
 /// not null is '', a value of its own). Both engines store, compare and bind it so.

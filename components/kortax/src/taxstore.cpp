@@ -171,7 +171,7 @@ mox::Status scan(const KorDAO::DatabaseHandle& db, const QString& table, const Q
         if (mox::Status s = use(tb.TBRec()); !s.ok())
             return s;
     }
-    if (st != -9)
+    if (st != KorDAO::kEndOfRecords)
         return dbFailure(st, tb, u"読み込み"_s);
     (void)tb.DAO_TableClose();
     return mox::Status::success();

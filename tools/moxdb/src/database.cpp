@@ -50,9 +50,9 @@ void Database::rollback()
 
 mox::Status Database::clear(const QString& name)
 {
-    QString error;
-    if (const short st = KorDAO::clearTable(handle(), name, &error); st != 0)
-        return mox::Status::failure(st, u"レコードを削除できません (%1): %2"_s.arg(name, error));
+    if (mox::Status s = KorDAO::clearTable(handle(), name); !s.ok())
+        return mox::Status::failure(s.code,
+                                    u"レコードを削除できません (%1): %2"_s.arg(name, s.message));
     return mox::Status::success();
 }
 

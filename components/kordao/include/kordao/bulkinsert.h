@@ -73,8 +73,9 @@ private:
 };
 
 /// Deletes every record of \p table at once (not record by record), keeping its record count
-/// right. Inside an open transaction it joins it; otherwise it runs in its own. 0, -2 missing
-/// table or database, -12 failure (its own transaction then undone), -15 or -16.
-short clearTable(const DatabaseHandle& db, const QString& table, QString* error);
+/// right. Inside an open transaction it joins it; otherwise it runs in its own. On failure
+/// kTableMissing (missing table or database), kUpdateFailed (its own transaction then undone),
+/// kBeginFailed or kCommitFailed, with the message.
+mox::Status clearTable(const DatabaseHandle& db, const QString& table);
 
 } // namespace KorDAO
