@@ -212,6 +212,9 @@ TEST_P(Bulk, RecordCountStaysExactThroughLoadsAndClearing)
     cleared = KorDAO::clearTable(m_db->DBDatabase(), u"GKNONE"_s);
     EXPECT_EQ(cleared.code, KorDAO::kTableMissing);
     EXPECT_TRUE(cleared.message.contains(u"GKNONE"_s)) << cleared.message.toStdString();
+    cleared = KorDAO::clearTable(nullptr, u"GKKYUYO"_s);
+    EXPECT_EQ(cleared.code, KorDAO::kTableMissing);
+    EXPECT_EQ(cleared.message, u"データベースが開かれていません。"_s);
 }
 
 } // namespace

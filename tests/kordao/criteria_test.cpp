@@ -184,6 +184,56 @@ TEST_P(Criteria, MalformedSortsFailWithMinus66)
     expectUntouched();
 }
 
+// The refusal names what is wrong and where, whether the character, the text, the number or the
+// grammar is at fault, in a filter, a criterion and a sort alike.
+TEST_P(Criteria, RefusalsSayWhatIsWrongAndWhere)
+{
+    struct Case {
+        const char16_t* text;
+        const char16_t* says;
+    };
+    const Case conditions[] = {
+        {u"SYOKCD = 123; x", u"13 文字目の「;」は使えません。"},
+        {u"SYOKCD = 'abc", u"10 文字目の文字列が閉じられていません。"},
+        {u"SYOKCD = 1.", u"10 文字目の数値が不正です。"},
+        {u"SYOKCD = 123 OR", u"16 文字目: 項目名がありません。"},
+        {u"NOFIELD = 1", u"1 文字目: 項目「NOFIELD」はテーブル GKKYUYO にありません。"},
+        {u"SYOKCD = 'x'", u"10 文字目: 項目「SYOKCD」には整数を指定してください。"},
+    };
+    for (const Case& c : conditions) {
+        const QString text = QString::fromUtf16(c.text);
+        const QString says = QString::fromUtf16(c.says);
+        clsTbAccess tb;
+        tb.setTBDatabase(m_db->DBDatabase());
+        tb.setTBNameString(u"GKKYUYO"_s);
+        EXPECT_EQ(tb.DAO_TableOpen(text, {}), KorDAO::kBadCondition) << text.toStdString();
+        EXPECT_TRUE(tb.lastError().contains(says)) << tb.lastError().toStdString();
+        openTable(tb, u"GKKYUYO"_s, 8);
+        EXPECT_EQ(tb.DAO_RecFind(1, text), KorDAO::kBadCondition) << text.toStdString();
+        EXPECT_TRUE(tb.lastError().contains(says)) << tb.lastError().toStdString();
+    }
+    const Case sorts[] = {
+        {u"SYOKCD; x", u"7 文字目の「;」は使えません。"},
+        {u"SYOKCD DESC ASC", u"並び順 13 文字目: 「,」がありません。"},
+        {u"NOFIELD", u"並び順 1 文字目: 項目「NOFIELD」はテーブル GKKYUYO にありません。"},
+    };
+    for (const Case& c : sorts) {
+        const QString text = QString::fromUtf16(c.text);
+        clsTbAccess tb;
+        tb.setTBDatabase(m_db->DBDatabase());
+        tb.setTBNameString(u"GKKYUYO"_s);
+        EXPECT_EQ(tb.DAO_TableOpen({}, text), KorDAO::kBadCondition) << text.toStdString();
+        EXPECT_TRUE(tb.lastError().contains(QString::fromUtf16(c.says)))
+            << tb.lastError().toStdString();
+    }
+    clsTbAccess tb;
+    tb.setTBDatabase(m_db->DBDatabase());
+    tb.setTBNameString(u"GKKYUYO"_s);
+    EXPECT_EQ(tb.DAO_TableOpen(u"SYOKCD = 1 OR "_s.repeated(5000) + u"SYOKCD = 2"_s, {}),
+              KorDAO::kBadCondition);
+    EXPECT_TRUE(tb.lastError().contains(u"条件が長すぎます。"_s)) << tb.lastError().toStdString();
+}
+
 TEST_P(Criteria, EmptyCriterionIsRefused)
 {
     clsTbAccess tb;

@@ -77,7 +77,10 @@ TEST_F(DbOpen, BadIniContentsNameTheCause)
         {"no database", u"[Database]\nDriver=QSQLITE\n"_s, -18, "Database="},
         {"bad port", u"[Database]\nDriver=QPSQL\nDatabase=x\nPort=http\n"_s, -18, "http"},
         {"missing file", u"[Database]\nDriver=QSQLITE\nDatabase=none/x.db\n"_s, -20, "x.db"},
+        {"a folder", u"[Database]\nDriver=QSQLITE\nDatabase=afolder\n"_s, -18,
+         "afolder はフォルダです"},
     };
+    ASSERT_TRUE(QDir(m_test.folder()).mkpath(u"afolder"_s));
     for (const Case& c : cases) {
         m_test.writeIni(u"BAD.INI"_s, c.text);
         EXPECT_EQ(open(u"BAD.INI"_s), c.status) << c.name;
@@ -190,6 +193,10 @@ protected:
         const KorDAO::DatabaseHandle c = db.DBDatabase();
         const mox::Status s = c->select(sql, {}, &rows);
         *error = s.message;
+        // The failure carries the status of its kind itself (a lock wait, a statement cut off).
+        if (!s.ok()) {
+            EXPECT_EQ(s.code, c->statusOf(KorDAO::kUpdateFailed)) << error->toStdString();
+        }
         return s.ok() ? short(0) : c->statusOf(-3);
     }
 
