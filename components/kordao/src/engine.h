@@ -10,8 +10,7 @@
 //     std::vector<Row> rows;
 //     countStatement();
 //     if (mox::Status s = engine.select(u"SELECT 1"_s, {}, &rows); !s.ok())
-//         return engine.lost() ? reconnectAndRetry() : s; // s.code: kLockTimeout, kConnectionLost
-//         …
+//         return engine.lost() ? reconnectAndRetry() : s; // s.code: kLockTimeout …
 //
 // Every operation that can fail returns a mox::Status (or a mox::Result of what it makes): the
 // code is the failure's status as far as the engine can tell it (statusOf: kLockTimeout,
