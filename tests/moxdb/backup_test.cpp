@@ -1,0 +1,364 @@
+// moxdb backup and moxdb restore, run as an office runs them: the demo district backed up,
+// restored into new databases of the same engine and compared table by table; every bad file
+// refused with its message and the target databases unchanged.
+
+#include "support.h"
+
+#include "moxdb/backupfile.h"
+
+#include <QDir>
+#include <QFile>
+#include <QMap>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+using namespace Qt::StringLiterals;
+using moxdb::test::PostgresPair;
+using moxdb::test::ProgramRun;
+using moxdb::test::runMoxdb;
+
+namespace {
+
+enum class Engine { Sqlite, Postgres };
+
+// One office's configuration folder and its two databases (SQLite files in the folder, or two
+// new databases of the test server).
+class Site {
+public:
+    explicit Site(Engine engine) : m_engine(engine)
+    {
+        if (engine == Engine::Postgres)
+            m_pg = std::make_unique<PostgresPair>(m_dir.path());
+    }
+    QString dir() const { return m_dir.path(); }
+    QString file(const QString& name) const { return m_dir.filePath(name); }
+
+    ProgramRun moxdb(QStringList args) const
+    {
+        args << u"--dir"_s << dir();
+        return runMoxdb(args, dir());
+    }
+
+    // Every record of every table of the database "MOX" or "MOXENV", one text a record (the
+    // whole record as the engine's shell prints it), sorted: equal maps, equal databases.
+    QMap<QString, QStringList> contents(const QString& which) const
+    {
+        QMap<QString, QStringList> tables;
+        for (const QString& table : query(which, listTables(), /*quoted=*/false))
+            tables.insert(table, rows(which, table));
+        return tables;
+    }
+
+private:
+    QString listTables() const
+    {
+        return m_engine == Engine::Sqlite
+                   ? u"SELECT name FROM sqlite_master WHERE type='table' ORDER BY 1"_s
+                   : u"SELECT tablename FROM pg_tables WHERE schemaname='public' ORDER BY 1"_s;
+    }
+    QStringList rows(const QString& which, const QString& table) const
+    {
+        const QString quoted = u'"' + table + u'"';
+        QStringList r =
+            query(which, m_engine == Engine::Sqlite ? u"SELECT * FROM "_s + quoted
+                                                    : u"SELECT t::text FROM "_s + quoted + u" t"_s);
+        r.sort();
+        return r;
+    }
+    QStringList query(const QString& which, const QString& sql, bool quoted = true) const
+    {
+        QProcess p;
+        if (m_engine == Engine::Sqlite) {
+            p.start(u"sqlite3"_s, {quoted ? u"-quote"_s : u"-list"_s,
+                                   file(which == u"MOX"_s ? u"mox.db"_s : u"moxenv.db"_s), sql});
+        } else {
+            const QString db = which == u"MOX"_s
+                                   ? m_pg->payroll()
+                                   : QString(m_pg->payroll()).replace(u"_pay_"_s, u"_env_"_s);
+            p.start(u"psql"_s,
+                    {u"-X"_s, u"-At"_s, u"-h"_s, qEnvironmentVariable("MOX_TEST_PGHOST"), u"-p"_s,
+                     qEnvironmentVariable("MOX_TEST_PGPORT"), u"-U"_s,
+                     qEnvironmentVariable("MOX_TEST_PGUSER"), u"-d"_s, db, u"-c"_s, sql});
+        }
+        p.waitForFinished(60'000);
+        EXPECT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
+        return QString::fromUtf8(p.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
+    }
+
+    Engine m_engine;
+    QTemporaryDir m_dir;
+    std::unique_ptr<PostgresPair> m_pg;
+};
+
+// Compares two databases' contents table by table, naming the table that differs.
+void expectSameTables(const QMap<QString, QStringList>& got, const QMap<QString, QStringList>& want)
+{
+    EXPECT_EQ(got.keys().join(u' ').toStdString(), want.keys().join(u' ').toStdString());
+    for (auto it = want.cbegin(); it != want.cend(); ++it) {
+        EXPECT_EQ(got.value(it.key()).join(u'\n').toStdString(),
+                  it.value().join(u'\n').toStdString())
+            << it.key().toStdString();
+    }
+}
+
+unsigned modeOf(const QString& path)
+{
+    struct stat st {};
+    return ::lstat(QFile::encodeName(path).constData(), &st) == 0 ? (st.st_mode & 07777u) : 0u;
+}
+
+std::string engineName(const testing::TestParamInfo<Engine>& p)
+{
+    return p.param == Engine::Sqlite ? std::string("SQLite") : std::string("PostgreSQL");
+}
+
+class BackupRestore : public testing::TestWithParam<Engine> {
+protected:
+    void SetUp() override
+    {
+        if (GetParam() == Engine::Postgres && !PostgresPair::serverGiven())
+            GTEST_SKIP() << "MOX_TEST_PGHOST is not set";
+    }
+};
+
+TEST_P(BackupRestore, RestoresEveryRecordOfBothDatabasesIntoEmptyOnes)
+{
+    Site office(GetParam());
+    ASSERT_EQ(office.moxdb({u"init"_s}).code, 0);
+    ASSERT_EQ(office.moxdb({u"demo"_s}).code, 0);
+    QTemporaryDir shelf;
+    const QString file = shelf.filePath(u"office.moxbak"_s);
+    const ProgramRun backup = office.moxdb({u"backup"_s, file});
+    ASSERT_EQ(backup.code, 0) << backup.err.toStdString();
+    EXPECT_EQ(modeOf(file), 0600u);
+    EXPECT_EQ(QDir(shelf.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+              QStringList{u"office.moxbak"_s})
+        << "the copies made on the way are gone";
+
+    // An administrator can inspect it with the standard tool.
+    QProcess tar;
+    tar.start(u"tar"_s, {u"tf"_s, file});
+    tar.waitForFinished();
+    const QString ext = GetParam() == Engine::Sqlite ? u"sqlite"_s : u"pgdump"_s;
+    EXPECT_EQ(QString::fromUtf8(tar.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts),
+              (QStringList{u"manifest.txt"_s, u"MOX."_s + ext, u"MOXENV."_s + ext}));
+
+    Site spare(GetParam());
+    ASSERT_EQ(spare.moxdb({u"init"_s}).code, 0);
+    const ProgramRun restore = spare.moxdb({u"restore"_s, file});
+    ASSERT_EQ(restore.code, 0) << restore.err.toStdString();
+
+    const QMap<QString, QStringList> env = office.contents(u"MOXENV"_s);
+    expectSameTables(spare.contents(u"MOXENV"_s), env); // the tax editions are the backup's
+    EXPECT_GT(env.value(u"ZEIGETU"_s).size(), 0);
+    QMap<QString, QStringList> pay = office.contents(u"MOX"_s);
+    QMap<QString, QStringList> back = spare.contents(u"MOX"_s);
+    ASSERT_EQ(pay.value(u"GKKYUYO"_s).size(), 918);
+    // The trail is the backup's, row for row, and then the restore's own row.
+    QStringList trail = back.take(u"KORDAO_AUDIT"_s);
+    const QStringList restored = trail.filter(u"RESTORE"_s);
+    ASSERT_EQ(restored.size(), 1);
+    EXPECT_TRUE(restored.front().contains(file));
+    trail.removeAll(restored.front());
+    EXPECT_EQ(trail.join(u'\n').toStdString(),
+              pay.take(u"KORDAO_AUDIT"_s).join(u'\n').toStdString());
+    const auto withoutTrail = [](QStringList rows) {
+        rows.removeIf([](const QString& r) { return r.contains(u"KORDAO_AUDIT"_s); });
+        return rows;
+    };
+    // The kept record counts (and SQLite's last audit number) differ by that row alone.
+    for (const QString& kept : {u"KORDAO_ROWS"_s, u"sqlite_sequence"_s}) {
+        if (pay.contains(kept)) {
+            back.insert(kept, withoutTrail(back.value(kept)));
+            pay.insert(kept, withoutTrail(pay.value(kept)));
+        }
+    }
+    expectSameTables(back, pay);
+
+    // Now it holds data: refused, naming the tables, and unchanged; --replace restores again.
+    const ProgramRun again = spare.moxdb({u"restore"_s, file});
+    EXPECT_EQ(again.code, 1);
+    EXPECT_TRUE(again.err.contains(u"GKKYUYO 918 件"_s)) << again.err.toStdString();
+    EXPECT_TRUE(again.err.contains(u"--replace"_s));
+    EXPECT_EQ(spare.contents(u"MOX"_s).value(u"KORDAO_AUDIT"_s).filter(u"RESTORE"_s).size(), 1);
+    const ProgramRun replaced = spare.moxdb({u"restore"_s, file, u"--replace"_s});
+    EXPECT_EQ(replaced.code, 0) << replaced.err.toStdString();
+    EXPECT_EQ(spare.contents(u"MOX"_s).value(u"GKKYUYO"_s),
+              office.contents(u"MOX"_s).value(u"GKKYUYO"_s));
+}
+
+INSTANTIATE_TEST_SUITE_P(Engines, BackupRestore, testing::Values(Engine::Sqlite, Engine::Postgres),
+                         engineName);
+
+// Bad backups, each refused with its own message while the databases stay as they were.
+class BackupRefusal : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_EQ(m_office.moxdb({u"init"_s}).code, 0);
+        ASSERT_EQ(m_office.moxdb({u"demo"_s}).code, 0);
+        ASSERT_EQ(m_office.moxdb({u"backup"_s, good()}).code, 0);
+        ASSERT_EQ(m_target.moxdb({u"init"_s}).code, 0);
+        m_before = m_target.contents(u"MOX"_s);
+        m_envBefore = m_target.contents(u"MOXENV"_s);
+    }
+
+    QString good() const { return m_shelf.filePath(u"good.moxbak"_s); }
+    QString path(const QString& name) const { return m_shelf.filePath(name); }
+
+    // The backup's members as they are stored, the manifest first.
+    std::vector<std::pair<QString, QByteArray>> members() const
+    {
+        std::vector<std::pair<QString, QByteArray>> out;
+        const auto index = moxdb::readBackupIndex(good());
+        EXPECT_FALSE(mox::failure(index));
+        for (const moxdb::TarMember& m : mox::value(index))
+            out.emplace_back(m.name, mox::value(moxdb::readMember(good(), m)));
+        return out;
+    }
+
+    QString write(const QString& name, const std::vector<std::pair<QString, QByteArray>>& parts)
+    {
+        QFile f(path(name));
+        EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+        moxdb::BackupWriter w(&f);
+        for (const auto& [member, data] : parts)
+            EXPECT_TRUE(w.addMember(member, data));
+        EXPECT_TRUE(w.finish());
+        return f.fileName();
+    }
+
+    // Restores \p file into the empty target: refused, its message holding \p message, and
+    // both databases as they were.
+    void expectRefused(const QString& file, const QString& message)
+    {
+        const ProgramRun r = m_target.moxdb({u"restore"_s, file});
+        EXPECT_EQ(r.code, 1);
+        EXPECT_TRUE(r.err.contains(message)) << r.err.toStdString();
+        expectSameTables(m_target.contents(u"MOX"_s), m_before);
+        expectSameTables(m_target.contents(u"MOXENV"_s), m_envBefore);
+    }
+
+    Site m_office{Engine::Sqlite};
+    Site m_target{Engine::Sqlite};
+    QTemporaryDir m_shelf;
+    QMap<QString, QStringList> m_before;
+    QMap<QString, QStringList> m_envBefore;
+};
+
+TEST_F(BackupRefusal, FilesThatAreNoBackupOfOurs)
+{
+    QFile other(path(u"letter.txt"_s));
+    ASSERT_TRUE(other.open(QIODevice::WriteOnly));
+    other.write(QByteArray(4096, 'x'));
+    other.close();
+    expectRefused(other.fileName(),
+                  u"このプログラムのバックアップとして読めません（tar 形式ではありません）"_s);
+
+    auto parts = members();
+    parts.erase(parts.begin()); // a tar archive without the manifest
+    expectRefused(write(u"nomanifest.tar"_s, parts), u"manifest.txt がありません"_s);
+
+    parts = members();
+    parts.front().second.replace("format=mox-backup 1", "format=something-else");
+    expectRefused(write(u"otherformat.tar"_s, parts), u"形式 something-else は扱えません"_s);
+}
+
+TEST_F(BackupRefusal, ATruncatedBackup)
+{
+    QFile in(good());
+    ASSERT_TRUE(in.open(QIODevice::ReadOnly));
+    const QByteArray whole = in.readAll();
+    for (const qsizetype keep : {whole.size() / 2, whole.size() - 1024}) {
+        QFile cut(path(u"cut.moxbak"_s));
+        ASSERT_TRUE(cut.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        cut.write(whole.left(keep));
+        cut.close();
+        expectRefused(cut.fileName(), u"途中で切れています"_s);
+    }
+}
+
+TEST_F(BackupRefusal, AMemberThatDoesNotMatchItsChecksum)
+{
+    auto parts = members();
+    ASSERT_EQ(parts[1].first, u"MOX.sqlite"_s);
+    // A changed byte deep in the payroll copy: the copy itself may still read as a database.
+    parts[1].second[parts[1].second.size() - 100] ^= 0x55;
+    expectRefused(write(u"flipped.moxbak"_s, parts),
+                  u"MOX.sqlite のチェックサムが manifest.txt と一致しません"_s);
+}
+
+TEST_F(BackupRefusal, AManifestWhoseCountsDoNotMatchItsCopy)
+{
+    auto parts = members();
+    QByteArray& manifest = parts.front().second;
+    const qsizetype at = manifest.indexOf("count.MOX.GKKYUYO=918");
+    ASSERT_GE(at, 0);
+    manifest.replace("count.MOX.GKKYUYO=918", "count.MOX.GKKYUYO=917");
+    expectRefused(write(u"counts.moxbak"_s, parts),
+                  u"GKKYUYO が 918 件（バックアップでは 917 件）"_s);
+}
+
+TEST_F(BackupRefusal, ABackupOfTheOtherEngine)
+{
+    auto parts = members();
+    parts.front().second.replace("engine=sqlite", "engine=postgresql");
+    parts.front().second.replace(".sqlite.", ".pgdump.");
+    parts[1].first = u"MOX.pgdump"_s;
+    parts[2].first = u"MOXENV.pgdump"_s;
+    // The dumps are checked first: SQLite files are no pg_dump archive.
+    const ProgramRun r = m_target.moxdb({u"restore"_s, write(u"engine.moxbak"_s, parts)});
+    EXPECT_EQ(r.code, 1);
+    expectSameTables(m_target.contents(u"MOX"_s), m_before);
+}
+
+TEST_F(BackupRefusal, AFullDiskLeavesNoFileBehind)
+{
+    QTemporaryDir small;
+    const QString file = small.filePath(u"office.moxbak"_s);
+    // A file size limit of 100 KiB stands in for a full disk: the copies and the archive fail.
+    QProcess sh;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(u"MOX_INI_DIR"_s, m_office.dir());
+    sh.setProcessEnvironment(env);
+    sh.start(u"/bin/sh"_s, {u"-c"_s, u"ulimit -f 200; exec \"$0\" backup \"$1\" --dir \"$2\""_s,
+                            QStringLiteral(MOXDB_PROGRAM), file, m_office.dir()});
+    ASSERT_TRUE(sh.waitForFinished(120'000));
+    EXPECT_EQ(sh.exitStatus(), QProcess::NormalExit) << "no signal ends it half-way";
+    EXPECT_EQ(sh.exitCode(), 1);
+    const QString err = QString::fromUtf8(sh.readAllStandardError());
+    EXPECT_TRUE(err.contains(u"moxdb backup: "_s)) << err.toStdString();
+    EXPECT_EQ(QDir(small.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+              QStringList{})
+        << err.toStdString();
+}
+
+TEST(BackupManifest, ReadsBackWhatItWritesAndNamesABadLine)
+{
+    moxdb::BackupManifest m;
+    m.release = u"1.0"_s;
+    m.schema = 1;
+    m.engine = u"sqlite"_s;
+    m.created = u"2026-12-08T07:40:12Z"_s;
+    m.members.push_back({u"MOX.sqlite"_s, QByteArray(64, 'a'), 4096});
+    m.counts.insert(u"MOXENV.名設定"_s, 3);
+    const auto back = moxdb::BackupManifest::parse(m.toText(), u"f"_s);
+    ASSERT_FALSE(mox::failure(back));
+    EXPECT_EQ(mox::value(back).toText(), m.toText());
+    EXPECT_EQ(mox::value(back).counts.value(u"MOXENV.名設定"_s), 3);
+    ASSERT_NE(mox::value(back).member(u"MOX.sqlite"_s), nullptr);
+    EXPECT_EQ(mox::value(back).member(u"MOX.sqlite"_s)->size, 4096);
+
+    QByteArray bad = m.toText();
+    bad.replace("count.MOXENV.名設定=3", "count.MOXENV.名設定=three");
+    const auto refused = moxdb::BackupManifest::parse(bad, u"f"_s);
+    ASSERT_TRUE(mox::failure(refused));
+    EXPECT_TRUE(mox::failure(refused)->message.contains(u"manifest.txt の 8 行目"_s))
+        << mox::failure(refused)->message.toStdString();
+}
+
+} // namespace
