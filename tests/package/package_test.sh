@@ -114,6 +114,8 @@ for needed in libqt6core6 libqt6gui6 libqt6widgets6 libqt6sql6 libqt6printsuppor
     libqt6sql6-sqlite libqt6sql6-psql fonts-ipafont-gothic; do
     grep -qE "(^|, )$needed( |,|$)" <<<"$depends" || fail "Depends lacks $needed: $depends"
 done
+grep -qE "(^|, )postgresql-client \(>= 15\)(,|$)" <<<"$depends" ||
+    fail "Depends lacks the PostgreSQL client tools of version 15 or later: $depends"
 
 lint_root=()
 [ "$(id -u)" -eq 0 ] && lint_root=(--allow-root)
