@@ -13,6 +13,10 @@
 //     token of each save;
 //   - every stored record is the last of those saves for its employee (by audit order), and
 //     no record is left that the last action deleted.
+// With --backup MOXDB, an environment database is added, `moxdb backup` runs halfway through, and
+// afterwards the backup is restored into new databases where every payroll record must be the
+// last save that the restored audit trail holds for its employee (and the trail shorter than the
+// live one: the backup was taken while the desks saved).
 // Prints one line of figures; exits 0 when every check holds, 1 otherwise, 77 when the engine
 // is not available here.
 
@@ -28,6 +32,8 @@
 #include <QJsonDocument>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QThread>
 
 #include <cstdio>
@@ -122,8 +128,9 @@ void tally(const QByteArray& output, Tally* t, QStringList* problems)
     }
 }
 
-// Checks the database against what the desks reported.
-void verify(KorDAO::clsDbAccess& db, const Tally& t, QStringList* problems)
+// Checks the database against what the desks reported (\p t), or, without \p t, against its
+// own audit trail alone (a database restored from a backup). Gives the audit rows of GKKYUYO.
+qint64 verify(KorDAO::clsDbAccess& db, const Tally* t, QStringList* problems)
 {
     struct Last {
         QString action;
@@ -137,7 +144,7 @@ void verify(KorDAO::clsDbAccess& db, const Tally& t, QStringList* problems)
     audit.setTBNameString(QString::fromUtf16(KorDAO::kAuditTable));
     if (audit.DAO_TableOpen(u"TABLENAME = 'GKKYUYO'"_s, u"ID"_s) < 0) {
         *problems << u"audit table: "_s + audit.lastError();
-        return;
+        return 0;
     }
     for (short st = audit.DAO_RecRead(1); st == 0; st = audit.DAO_RecRead(2)) {
         auto r = audit.TBRec();
@@ -158,12 +165,12 @@ void verify(KorDAO::clsDbAccess& db, const Tally& t, QStringList* problems)
         }
         lastAction[r[u"SYOKCD"].toInt()] = {action, token};
     }
-    if (auditSaves != t.saves || auditDeletes != t.deletes)
+    if (t && (auditSaves != t->saves || auditDeletes != t->deletes))
         *problems << u"audit rows: %1 saves and %2 deletes; reported %3 and %4"_s.arg(auditSaves)
                          .arg(auditDeletes)
-                         .arg(t.saves)
-                         .arg(t.deletes);
-    if (auditTokens != t.savedTokens)
+                         .arg(t->saves)
+                         .arg(t->deletes);
+    if (t && auditTokens != t->savedTokens)
         *problems << u"the saves audited are not the saves reported"_s;
 
     KorDAO::clsTbAccess kyuyo;
@@ -185,9 +192,95 @@ void verify(KorDAO::clsDbAccess& db, const Tally& t, QStringList* problems)
     }
     if (stored != int(storedCodes.size()))
         *problems << u"record count %1 differs from the records read"_s.arg(stored);
+    return auditSaves + auditDeletes;
 }
 
-int runLoad(const QString& engine, int processes, int seconds, int staff)
+// The configuration text \p ini with its Database= line naming \p database.
+QString withDatabase(QString ini, const QString& database)
+{
+    static const QRegularExpression line(u"^Database=.*$"_s, QRegularExpression::MultilineOption);
+    return ini.replace(line, u"Database="_s + database);
+}
+
+QString databaseOf(const QString& ini)
+{
+    static const QRegularExpression line(u"^Database=(.*)$"_s, QRegularExpression::MultilineOption);
+    return line.match(ini).captured(1).trimmed();
+}
+
+// Runs moxdb with \p args; a problem naming the command when it fails.
+bool runMoxdb(const QString& moxdb, const QStringList& args, QStringList* problems)
+{
+    QProcess p;
+    p.start(moxdb, args);
+    p.waitForFinished(600'000);
+    if (p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0)
+        return true;
+    *problems << u"moxdb %1: %2"_s.arg(args.join(u' '),
+                                       QString::fromUtf8(p.readAllStandardError()).trimmed());
+    return false;
+}
+
+// Gives the load's database an environment database beside it, so that a backup has both.
+bool addEnvironment(const kordaotest::TestDatabase& database, const QString& moxdb,
+                    QStringList* problems)
+{
+    QFile pay(database.folder() + u"/MOX.INI"_s);
+    if (!pay.open(QIODevice::ReadOnly))
+        return false;
+    const QString ini = QString::fromUtf8(pay.readAll());
+    const bool postgres = database.backend() == kordaotest::Backend::Postgres;
+    database.writeIni(u"MOXENV.INI"_s,
+                      withDatabase(ini, postgres ? databaseOf(ini) + u"_env"_s : u"data/env.db"_s));
+    return runMoxdb(moxdb, {u"init"_s, u"--dir"_s, database.folder()}, problems);
+}
+
+// Restores \p backup into new databases and checks every record of the payroll table against
+// the restored audit trail: each the last save audited for its employee, none the trail
+// deleted last. Gives the audit rows restored (-1 when it could not be checked).
+qint64 restoreAndVerify(const kordaotest::TestDatabase& database, const QString& moxdb,
+                        const QString& backup, QStringList* problems)
+{
+    QFile pay(database.folder() + u"/MOX.INI"_s);
+    if (!pay.open(QIODevice::ReadOnly))
+        return -1;
+    const QString ini = QString::fromUtf8(pay.readAll());
+    const bool postgres = database.backend() == kordaotest::Backend::Postgres;
+    const QString name = databaseOf(ini);
+    QTemporaryDir site;
+    for (const auto& [file, db] :
+         {std::pair{u"MOX.INI"_s, postgres ? name + u"_r"_s : u"r.db"_s},
+          std::pair{u"MOXENV.INI"_s, postgres ? name + u"_renv"_s : u"renv.db"_s}}) {
+        QFile f(site.filePath(file));
+        if (f.open(QIODevice::WriteOnly))
+            f.write(withDatabase(ini, db).toUtf8());
+    }
+    qint64 rows = -1;
+    if (runMoxdb(moxdb, {u"init"_s, u"--dir"_s, site.path()}, problems) &&
+        runMoxdb(moxdb, {u"restore"_s, backup, u"--dir"_s, site.path()}, problems)) {
+        KorDAO::confineIniSearch(site.path());
+        KorDAO::clsDbAccess db;
+        db.setDBIniNameString(u"MOX.INI"_s);
+        db.setPrivateConnection(true);
+        if (db.DAO_DBOpen() == 0) {
+            QStringList found;
+            rows = verify(db, nullptr, &found);
+            for (const QString& f : found)
+                *problems << u"restored: "_s + f;
+        } else {
+            *problems << u"restored: "_s + db.lastError();
+        }
+        (void)db.DAO_DBClose();
+        KorDAO::confineIniSearch(QString());
+    }
+    if (postgres) {
+        for (const QString& drop : {name + u"_r"_s, name + u"_renv"_s, name + u"_env"_s})
+            database.rawExec(u"DROP DATABASE IF EXISTS \"%1\" WITH (FORCE)"_s.arg(drop));
+    }
+    return rows;
+}
+
+int runLoad(const QString& engine, int processes, int seconds, int staff, const QString& moxdb)
 {
     const bool postgres = engine == u"postgres"_s;
     if (postgres && !kordaotest::postgresAvailable()) {
@@ -202,6 +295,13 @@ int runLoad(const QString& engine, int processes, int seconds, int staff)
         return 1;
     }
 
+    QStringList problems;
+    if (!moxdb.isEmpty() && !addEnvironment(database, moxdb, &problems)) {
+        std::fprintf(stderr, "cannot add the environment database: %s\n",
+                     qPrintable(problems.join(u"; "_s)));
+        return 1;
+    }
+
     std::vector<std::unique_ptr<QProcess>> desks;
     QElapsedTimer clock;
     clock.start();
@@ -213,26 +313,50 @@ int runLoad(const QString& engine, int processes, int seconds, int staff)
                   u"--staff"_s, QString::number(staff)});
         desks.push_back(std::move(p));
     }
+    std::vector<QByteArray> outs(desks.size());
+    // Read as it comes, so that a desk never blocks on a full pipe.
+    const auto drain = [&] {
+        for (std::size_t i = 0; i < desks.size(); ++i)
+            outs[i] += desks[i]->readAllStandardOutput();
+    };
+    // Halfway through, a backup while every desk saves.
+    const QString backup = database.folder() + u"/load.moxbak"_s;
+    bool backedUp = false;
+    if (!moxdb.isEmpty()) {
+        while (clock.elapsed() < qint64(seconds) * 500) {
+            desks.front()->waitForReadyRead(100);
+            drain();
+        }
+        backedUp = runMoxdb(moxdb, {u"backup"_s, backup, u"--dir"_s, database.folder()}, &problems);
+    }
     Tally t;
-    QStringList problems;
     for (std::size_t i = 0; i < desks.size(); ++i) {
         QProcess& p = *desks[i];
-        QByteArray out;
-        // Read as it comes, so that a desk never blocks on a full pipe.
+        QByteArray& out = outs[i];
         while (!p.waitForFinished(200))
-            out += p.readAllStandardOutput();
-        out += p.readAllStandardOutput();
+            drain();
+        drain();
         if (p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0)
             problems << u"desk %1 ended with %2"_s.arg(i + 1).arg(p.exitCode());
         tally(out, &t, &problems);
     }
     const double elapsed = double(clock.elapsed()) / 1000.0;
 
+    qint64 audited = 0;
     auto db = database.open();
     if (!db)
         problems << u"cannot open the database to check it"_s;
     else
-        verify(*db, t, &problems);
+        audited = verify(*db, &t, &problems);
+    db.reset();
+    if (backedUp) {
+        const qint64 restored = restoreAndVerify(database, moxdb, backup, &problems);
+        std::printf("backup halfway: %lld of %lld audited writes restored\n", restored, audited);
+        if (restored <= 0 || restored >= audited)
+            problems << u"the backup holds %1 of %2 writes: not taken while the desks saved"_s
+                            .arg(restored)
+                            .arg(audited);
+    }
 
     std::printf("engine=%s processes=%d seconds=%.1f saves=%lld deletes=%lld writes_per_s=%.1f "
                 "conflicts_refused=%lld unexpected=%lld %s\n",
@@ -255,12 +379,14 @@ int main(int argc, char** argv)
     const QCommandLineOption seconds(u"seconds"_s, u"duration"_s, u"s"_s, u"10"_s);
     const QCommandLineOption staff(u"staff"_s, u"employees"_s, u"n"_s, u"40"_s);
     const QCommandLineOption desk(u"desk"_s, u"run as desk n"_s, u"n"_s);
-    parser.addOptions({engine, processes, seconds, staff, desk});
+    const QCommandLineOption backup(
+        u"backup"_s, u"halfway, back up with this moxdb; then restore and check"_s, u"moxdb"_s);
+    parser.addOptions({engine, processes, seconds, staff, desk, backup});
     parser.process(app);
     const int secs = std::max(1, parser.value(seconds).toInt());
     const int employees = std::max(1, parser.value(staff).toInt());
     if (parser.isSet(desk))
         return runDesk(parser.value(desk).toInt(), secs, employees);
     return runLoad(parser.value(engine), std::max(1, parser.value(processes).toInt()), secs,
-                   employees);
+                   employees, parser.value(backup));
 }
