@@ -6,6 +6,8 @@
 
 #include "moxdb/backupfile.h"
 
+#include "kordao/backup.h"
+
 #include <QDir>
 #include <QFile>
 #include <QMap>
@@ -13,6 +15,8 @@
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 #include <sys/stat.h>
 
@@ -359,6 +363,77 @@ TEST(BackupManifest, ReadsBackWhatItWritesAndNamesABadLine)
     ASSERT_TRUE(mox::failure(refused));
     EXPECT_TRUE(mox::failure(refused)->message.contains(u"manifest.txt の 8 行目"_s))
         << mox::failure(refused)->message.toStdString();
+}
+
+} // namespace
+
+namespace {
+
+// What the database component gives a backup: a copy checked before it is used.
+TEST(KorDAOBackup, ACopyIsCheckedAndCountedAndNeverWrittenOverAFile)
+{
+    Site office(Engine::Sqlite);
+    ASSERT_EQ(office.moxdb({u"init"_s}).code, 0);
+    ASSERT_EQ(office.moxdb({u"demo"_s}).code, 0);
+    KorDAO::confineIniSearch(office.dir());
+    auto opened = moxdb::Database::open(u"MOX.INI"_s, false);
+    KorDAO::confineIniSearch(QString());
+    ASSERT_FALSE(mox::failure(opened));
+    std::unique_ptr<moxdb::Database>& db = mox::value(opened);
+    const QString copy = office.file(u"copy.db"_s);
+    const auto counts = KorDAO::copySqliteDatabase(db->handle(), copy);
+    ASSERT_FALSE(mox::failure(counts)) << mox::failure(counts)->message.toStdString();
+    const auto live = KorDAO::tableCounts(db->handle());
+    ASSERT_FALSE(mox::failure(live));
+    EXPECT_EQ(mox::value(counts), mox::value(live));
+    EXPECT_EQ(std::find_if(mox::value(live).begin(), mox::value(live).end(),
+                           [](const KorDAO::TableCount& c) { return c.table == u"GKKYUYO"_s; })
+                  ->records,
+              918);
+
+    const auto again = KorDAO::copySqliteDatabase(db->handle(), copy);
+    ASSERT_TRUE(mox::failure(again));
+    EXPECT_TRUE(mox::failure(again)->message.contains(copy));
+
+    // Pages in the middle of the copy overwritten: a damaged copy is never taken for a backup.
+    QFile f(copy);
+    ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+    ASSERT_GT(f.size(), 16384);
+    f.seek(f.size() / 2 / 4096 * 4096);
+    f.write(QByteArray(8192, '\x7f'));
+    f.close();
+    const auto damaged = KorDAO::checkSqliteFile(copy);
+    ASSERT_TRUE(mox::failure(damaged));
+    // Refused by the check or by the reads after it, either way naming the file.
+    EXPECT_TRUE(mox::failure(damaged)->message.contains(copy))
+        << mox::failure(damaged)->message.toStdString();
+}
+
+TEST(KorDAOBackup, TheServerToolsGetTheConnectionAndThePasswordThroughTheEnvironment)
+{
+    if (!PostgresPair::serverGiven())
+        GTEST_SKIP() << "MOX_TEST_PGHOST is not set";
+    QTemporaryDir dir;
+    PostgresPair pair(dir.path());
+    ASSERT_EQ(runMoxdb({u"init"_s, u"--dir"_s, dir.path()}, dir.path()).code, 0);
+    QFile ini(dir.filePath(u"MOX.INI"_s));
+    ASSERT_TRUE(ini.open(QIODevice::Append));
+    ini.write("Password=se cret;'x\n");
+    ini.close();
+    ini.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    KorDAO::confineIniSearch(dir.path());
+    KorDAO::clsDbAccess db;
+    db.setDBIniNameString(u"MOX.INI"_s);
+    db.setPrivateConnection(true);
+    ASSERT_EQ(db.DAO_DBOpen(), 0) << db.lastError().toStdString();
+    const QHash<QString, QString> env = KorDAO::clientEnvironment(db.DBDatabase());
+    (void)db.DAO_DBClose();
+    KorDAO::confineIniSearch(QString());
+    EXPECT_EQ(env.value(u"PGPASSWORD"_s), u"se cret;'x"_s);
+    EXPECT_EQ(env.value(u"PGDATABASE"_s), pair.payroll());
+    EXPECT_EQ(env.value(u"PGHOST"_s), qEnvironmentVariable("MOX_TEST_PGHOST"));
+    EXPECT_EQ(env.value(u"PGPORT"_s), qEnvironmentVariable("MOX_TEST_PGPORT"));
+    EXPECT_TRUE(env.value(u"PGAPPNAME"_s).contains(u'@'));
 }
 
 } // namespace
