@@ -8,6 +8,7 @@
 
 #include "kordao/backup.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QMap>
@@ -434,6 +435,76 @@ TEST(KorDAOBackup, TheServerToolsGetTheConnectionAndThePasswordThroughTheEnviron
     EXPECT_EQ(env.value(u"PGHOST"_s), qEnvironmentVariable("MOX_TEST_PGHOST"));
     EXPECT_EQ(env.value(u"PGPORT"_s), qEnvironmentVariable("MOX_TEST_PGPORT"));
     EXPECT_TRUE(env.value(u"PGAPPNAME"_s).contains(u'@'));
+}
+
+} // namespace
+
+namespace {
+
+// Runs \p sql on the test server's maintenance database as its superuser.
+void onServer(const QString& sql)
+{
+    QProcess p;
+    p.start(u"psql"_s,
+            {u"-X"_s, u"-q"_s, u"-h"_s, qEnvironmentVariable("MOX_TEST_PGHOST"), u"-p"_s,
+             qEnvironmentVariable("MOX_TEST_PGPORT"), u"-U"_s,
+             qEnvironmentVariable("MOX_TEST_PGUSER"), u"-d"_s, u"postgres"_s, u"-c"_s, sql});
+    p.waitForFinished(60'000);
+}
+
+// Roles of this test alone, dropped when it ends (after the databases that name them).
+struct TestRoles {
+    QString suffix = QString::number(QCoreApplication::applicationPid());
+    QString op = u"bk_op_"_s + suffix, admin = u"bk_admin_"_s + suffix,
+            auditor = u"bk_aud_"_s + suffix, owner = u"bk_own_"_s + suffix,
+            login = u"bk_login_"_s + suffix;
+    ~TestRoles()
+    {
+        for (const QString& r : {login, op, admin, auditor, owner})
+            onServer(u"DROP ROLE IF EXISTS "_s + r);
+    }
+};
+
+TEST(BackupOnAnOfficeServer, TheAdministratorBacksUpAndOnlyTheSuperuserRestores)
+{
+    if (!PostgresPair::serverGiven())
+        GTEST_SKIP() << "MOX_TEST_PGHOST is not set";
+    TestRoles roles;
+    QTemporaryDir super;
+    QTemporaryDir admin;
+    PostgresPair pair(super.path());
+    const ProgramRun init =
+        runMoxdb({u"init"_s, u"--roles"_s, u"--operator-role"_s, roles.op, u"--admin-role"_s,
+                  roles.admin, u"--auditor-role"_s, roles.auditor, u"--owner-role"_s, roles.owner,
+                  u"--dir"_s, super.path()},
+                 super.path());
+    ASSERT_EQ(init.code, 0) << init.err.toStdString();
+    onServer(u"CREATE ROLE %1 LOGIN IN ROLE %2"_s.arg(roles.login, roles.admin));
+    for (const QString& ini : {u"MOX.INI"_s, u"MOXENV.INI"_s}) {
+        QFile in(QDir(super.path()).filePath(ini));
+        ASSERT_TRUE(in.open(QIODevice::ReadOnly));
+        QFile out(QDir(admin.path()).filePath(ini));
+        ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+        out.write(QString::fromUtf8(in.readAll())
+                      .replace(u"User="_s + qEnvironmentVariable("MOX_TEST_PGUSER"),
+                               u"User="_s + roles.login)
+                      .toUtf8());
+    }
+    ASSERT_EQ(runMoxdb({u"demo"_s, u"--dir"_s, admin.path()}, admin.path()).code, 0);
+
+    QTemporaryDir shelf;
+    const QString file = shelf.filePath(u"office.moxbak"_s);
+    const ProgramRun backup = runMoxdb({u"backup"_s, file, u"--dir"_s, admin.path()}, admin.path());
+    ASSERT_EQ(backup.code, 0) << backup.err.toStdString();
+
+    const ProgramRun byAdmin =
+        runMoxdb({u"restore"_s, file, u"--replace"_s, u"--dir"_s, admin.path()}, admin.path());
+    EXPECT_EQ(byAdmin.code, 1);
+    EXPECT_TRUE(byAdmin.err.contains(u"スーパーユーザー"_s)) << byAdmin.err.toStdString();
+
+    const ProgramRun bySuper =
+        runMoxdb({u"restore"_s, file, u"--replace"_s, u"--dir"_s, super.path()}, super.path());
+    EXPECT_EQ(bySuper.code, 0) << bySuper.err.toStdString();
 }
 
 } // namespace

@@ -86,6 +86,9 @@ void readerRights(const RoleSet& roles, DatabaseKind kind, const QStringList& ta
     const QString others = u"PUBLIC, "_s + op + u", "_s + auditor;
     *out << u"REVOKE ALL ON ALL TABLES IN SCHEMA public FROM "_s + others;
     *out << u"REVOKE ALL ON ALL SEQUENCES IN SCHEMA public FROM "_s + others + u", "_s + admin;
+    // A backup (pg_dump as the administrator) reads where each sequence stands, the trail's
+    // numbering included; reading it advances nothing.
+    *out << u"GRANT SELECT ON ALL SEQUENCES IN SCHEMA public TO "_s + admin;
     for (const QString& t : {audit, counter}) {
         if (tables.contains(t))
             *out << u"REVOKE ALL ON public."_s + Connection::quote(t) + u" FROM "_s + admin;
