@@ -152,6 +152,16 @@ TEST_P(BackupRestore, RestoresEveryRecordOfBothDatabasesIntoEmptyOnes)
     EXPECT_EQ(QString::fromUtf8(tar.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts),
               (QStringList{u"manifest.txt"_s, u"MOX."_s + ext, u"MOXENV."_s + ext}));
 
+    // Into the other engine: refused, pointing at the way between engines.
+    if (GetParam() == Engine::Postgres || PostgresPair::serverGiven()) {
+        Site other(GetParam() == Engine::Sqlite ? Engine::Postgres : Engine::Sqlite);
+        ASSERT_EQ(other.moxdb({u"init"_s}).code, 0);
+        const ProgramRun crossed = other.moxdb({u"restore"_s, file});
+        EXPECT_EQ(crossed.code, 1);
+        EXPECT_TRUE(crossed.err.contains(u"moxdb export --all"_s)) << crossed.err.toStdString();
+        EXPECT_EQ(other.contents(u"MOX"_s).value(u"GKKYUYO"_s), QStringList{});
+    }
+
     Site spare(GetParam());
     ASSERT_EQ(spare.moxdb({u"init"_s}).code, 0);
     const ProgramRun restore = spare.moxdb({u"restore"_s, file});
