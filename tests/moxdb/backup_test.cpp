@@ -256,6 +256,10 @@ protected:
         EXPECT_TRUE(r.err.contains(message)) << r.err.toStdString();
         expectSameTables(m_target.contents(u"MOX"_s), m_before);
         expectSameTables(m_target.contents(u"MOXENV"_s), m_envBefore);
+        EXPECT_EQ(
+            QDir(m_shelf.path()).entryList({u".moxrestore-*"_s}, QDir::AllEntries | QDir::Hidden),
+            QStringList{})
+            << "the members unpacked on the way are gone";
     }
 
     Site m_office{Engine::Sqlite};

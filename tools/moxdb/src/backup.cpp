@@ -31,6 +31,8 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
+#include <optional>
+
 #ifndef MOX_RELEASE
 #define MOX_RELEASE "0"
 #endif
@@ -325,7 +327,17 @@ mox::Status restoreBackup(const QString& iniDir, const QString& file, bool repla
     }
     const bool postgres = manifest.engine == u"postgresql"_s;
 
-    QTemporaryDir work;
+    // The members are unpacked beside the backup when its folder is the user's own (a disk
+    // that holds the backup holds its members too), else in the temporary folder; either way
+    // in a folder of mode 0700.
+    const QString shelf = QFileInfo(source).absolutePath();
+    std::optional<QTemporaryDir> beside;
+    if (mox::ownFolderProblem(shelf).isEmpty())
+        beside.emplace(shelf + u"/.moxrestore-XXXXXX"_s);
+    std::optional<QTemporaryDir> temporary;
+    if (!beside || !beside->isValid())
+        temporary.emplace();
+    QTemporaryDir& work = temporary ? *temporary : *beside;
     if (!work.isValid())
         return mox::Status::failure(-1,
                                     u"作業用フォルダを作れません: %1"_s.arg(work.errorString()));
