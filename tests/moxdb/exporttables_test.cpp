@@ -16,10 +16,10 @@ TEST(ExportTables, PayrollNameAndTaxTablesButNoneOfTheComponentsOwn)
     for (const QString& own :
          {u"KORDAO_AUDIT"_s, u"KORDAO_ROWS"_s, u"KORDAO_WRITER"_s, u"MOXDB_LOAD"_s, u"gkkyuyo"_s})
         EXPECT_EQ(findExportTable(own), nullptr) << qPrintable(own);
-    EXPECT_EQ(findExportTable(u"GKJINJI"_s)->which, Database::Payroll);
-    EXPECT_EQ(findExportTable(u"名設定"_s)->which, Database::Environment);
-    EXPECT_EQ(findExportTable(u"ZEISYO"_s)->which, Database::Environment);
-    EXPECT_EQ(iniNameOf(Database::Environment), u"MOXENV.INI"_s);
+    EXPECT_EQ(findExportTable(u"GKJINJI"_s)->which, DatabaseKind::Payroll);
+    EXPECT_EQ(findExportTable(u"名設定"_s)->which, DatabaseKind::Environment);
+    EXPECT_EQ(findExportTable(u"ZEISYO"_s)->which, DatabaseKind::Environment);
+    EXPECT_EQ(iniNameOf(DatabaseKind::Environment), u"MOXENV.INI"_s);
     EXPECT_EQ(findExportTable(u"名設定"_s)->fileName(), u"名設定.csv"_s);
 }
 

@@ -49,7 +49,7 @@ FieldKind kindOf(const KorDAO::FieldDef& f)
     return FieldKind::Text;
 }
 
-ExportTable exportTableOf(const KorDAO::TableDef& def, Database which)
+ExportTable exportTableOf(const KorDAO::TableDef& def, DatabaseKind which)
 {
     ExportTable t{def.name, which, def.primaryKey, {}};
     t.fields.reserve(def.fields.size());
@@ -64,9 +64,9 @@ ExportTable exportTableOf(const KorDAO::TableDef& def, Database which)
 
 } // namespace
 
-QString iniNameOf(Database which)
+QString iniNameOf(DatabaseKind which)
 {
-    return which == Database::Payroll ? u"MOX.INI"_s : u"MOXENV.INI"_s;
+    return which == DatabaseKind::Payroll ? u"MOX.INI"_s : u"MOXENV.INI"_s;
 }
 
 bool isWholeNumber(FieldKind kind)
@@ -102,10 +102,10 @@ const std::vector<ExportTable>& exportTables()
     static const std::vector<ExportTable> tables = [] {
         std::vector<ExportTable> t;
         for (const KorDAO::TableDef& def : KorDAO::payrollTables())
-            t.push_back(exportTableOf(def, Database::Payroll));
-        t.push_back(exportTableOf(KorDAO::nameTable(), Database::Environment));
+            t.push_back(exportTableOf(def, DatabaseKind::Payroll));
+        t.push_back(exportTableOf(KorDAO::nameTable(), DatabaseKind::Environment));
         for (const KorDAO::TableDef& def : KorTAX::taxTables())
-            t.push_back(exportTableOf(def, Database::Environment));
+            t.push_back(exportTableOf(def, DatabaseKind::Environment));
         return t;
     }();
     return tables;

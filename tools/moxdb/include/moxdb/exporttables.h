@@ -10,11 +10,13 @@
 // CSV header that `moxdb export` writes, and its key fields in key order:
 //
 //     const ExportTable* t = findExportTable(u"GKKYUYO"_s);
-//     // t->which == Database::Payroll, t->key == {SYOKCD, KYUSYU, SKYUYM, KYUSEQ}
+//     // t->which == DatabaseKind::Payroll, t->key == {SYOKCD, KYUSYU, SKYUYM, KYUSEQ}
 //     for (const ExportField& f : t->fields) ...
 //
 // A table without a key (GKKOYOU, 名設定) is exported in the order its records are stored, and an
 // import into an empty table stores them in the order of the file.
+
+#include "kordao/schema.h"
 
 #include <QString>
 #include <QStringList>
@@ -23,14 +25,12 @@
 
 namespace moxdb {
 
-/// Which database holds a table.
-enum class Database {
-    Payroll,     // "MOX.INI"
-    Environment, // "MOXENV.INI"
-};
+/// Which database holds a table: KorDAO::DatabaseKind::Payroll ("MOX.INI") or Environment
+/// ("MOXENV.INI"). (moxdb::Database is the class of an open database.)
+using KorDAO::DatabaseKind;
 
 /// The configuration file of \p which: "MOX.INI" or "MOXENV.INI".
-QString iniNameOf(Database which);
+QString iniNameOf(DatabaseKind which);
 
 /// What a field holds, and so how its value is written and checked.
 enum class FieldKind {
@@ -52,7 +52,7 @@ struct ExportField {
 
 struct ExportTable {
     QString table;
-    Database which;
+    DatabaseKind which;
     QStringList key; // empty for a table without a key
     std::vector<ExportField> fields;
 
