@@ -15,7 +15,7 @@ int main(int argc, char** argv)
     const moxdb::Command commands[] = {
         moxdb::initCommand(), moxdb::demoCommand(), moxdb::synthCommand(),
         moxdb::taxCommand(),  moxdb::calcCommand(), moxdb::auditCommand(),
-        moxdb::exportCommand(),
+        moxdb::exportCommand(), moxdb::ledgerCommand(),
     };
     // clang-format on
     moxdb::addInitStep({u"tax tables"_s, &moxdb::loadShippedTaxTables});
