@@ -149,7 +149,7 @@ int exportAll(const ExportArgs& a, Databases& dbs, QTextStream& out, QTextStream
     return 0;
 }
 
-int exportTables(const ExportArgs& a, Databases& dbs, QTextStream& out, QTextStream& err)
+int exportNamed(const ExportArgs& a, Databases& dbs, QTextStream& out, QTextStream& err)
 {
     for (const QString& name : a.tables) {
         const ExportTable& t = *findExportTable(name);
@@ -185,7 +185,7 @@ int runExport(const QStringList& args, QTextStream& out, QTextStream& err)
     // process with the temporary file left behind.
     std::signal(SIGXFSZ, SIG_IGN);
     Databases dbs;
-    return a.all.isEmpty() ? exportTables(a, dbs, out, err) : exportAll(a, dbs, out, err);
+    return a.all.isEmpty() ? exportNamed(a, dbs, out, err) : exportAll(a, dbs, out, err);
 }
 
 } // namespace
