@@ -11,11 +11,15 @@ using namespace Qt::StringLiterals;
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
+    // One line of commands per change keeps merges simple.
+    // clang-format off
     const moxdb::Command commands[] = {
-        moxdb::initCommand(),   moxdb::demoCommand(),    moxdb::synthCommand(),
-        moxdb::taxCommand(),    moxdb::calcCommand(),    moxdb::auditCommand(),
+        moxdb::initCommand(), moxdb::demoCommand(), moxdb::synthCommand(),
+        moxdb::taxCommand(),  moxdb::calcCommand(), moxdb::auditCommand(),
+        moxdb::exportCommand(), moxdb::ledgerCommand(),
         moxdb::backupCommand(), moxdb::restoreCommand(),
     };
+    // clang-format on
     moxdb::addInitStep({u"tax tables"_s, &moxdb::loadShippedTaxTables});
     QTextStream out(stdout);
     QTextStream err(stderr);

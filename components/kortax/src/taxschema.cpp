@@ -8,8 +8,6 @@ using namespace Qt::StringLiterals;
 
 namespace KorTAX {
 
-namespace {
-
 std::vector<KorDAO::TableDef> taxTables()
 {
     using KorDAO::FieldType;
@@ -34,8 +32,6 @@ std::vector<KorDAO::TableDef> taxTables()
                            {}};
     return {edition, monthly, bonus};
 }
-
-} // namespace
 
 mox::Status createTaxSchema(const KorDAO::DatabaseHandle& db)
 {

@@ -33,8 +33,6 @@ constexpr Cell kGroupB[] = {
     {22, 132, false, 10}, {29, 183, false, 8}, {30, 191, false, 10},
 };
 
-constexpr int kPrintedRows[] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 17, 18, 19};
-
 constexpr int kYearEndX = 175;
 constexpr short kYearEndWidth = 8;
 
@@ -44,20 +42,99 @@ void text(SUB_PRT& prt, Currency x, Currency y, const QString& s)
     prt.prsOvlText(x, y, 3, Currency(), 100, 100, s);
 }
 
-QString amount(Currency v, short width, bool showZero, bool minus = true)
+// The column of the cell at \p x on the upper or lower line.
+int columnAt(int x, bool upper)
 {
-    return prfOvlNum(v, width, 0, minus, /*comma=*/true, /*hashFill=*/true, showZero);
+    for (int i = 0; i < kLedgerColumnCount; ++i) {
+        const LedgerColumn& c = kLedgerColumns[std::size_t(i)];
+        if (c.x == x && c.upper == upper)
+            return i;
+    }
+    Q_UNREACHABLE();
 }
 
-void writeCells(SUB_PRT& prt, const RuikeiRow& row, const auto& cells, Currency y, bool showZero)
+void addCells(std::vector<LedgerCell>& out, int r, const RuikeiRow& row, const auto& cells,
+              bool showZero)
 {
-    const Currency upper = y - Currency::fromYen(1);
     for (const Cell& c : cells)
-        text(prt, Currency::fromYen(c.x), c.upper ? upper : y,
-             amount(row.Kin(c.kin), c.width, showZero));
+        out.push_back({r, columnAt(c.x, c.upper), row.Kin(c.kin), c.width, true, showZero});
 }
 
 } // namespace
+
+const std::array<LedgerColumn, kLedgerColumnCount> kLedgerColumns = {{
+    {u"給料", 13, false},         {u"教職調整額", 23, false},   {u"地域手当", 31, false},
+    {u"管理職手当", 39, false},   {u"通勤非課税", 47, true},    {u"通勤課税", 47, false},
+    {u"住居手当", 55, false},     {u"扶養手当", 63, true},      {u"単身赴任", 63, false},
+    {u"宿日直非課税", 71, true},  {u"宿日直課税", 71, false},   {u"へき地手当", 79, false},
+    {u"準へき地手当", 87, false}, {u"特殊業務手当", 95, false}, {u"多学年担当", 103, true},
+    {u"児童手当", 103, false},    {u"時間外勤務", 111, true},   {u"休日勤務", 111, false},
+    {u"期末手当", 122, true},     {u"勤勉手当", 122, false},    {u"総支給額", 132, false},
+    {u"健康保険", 143, false},    {u"厚生年金", 151, false},    {u"雇用保険", 159, false},
+    {u"所得税", 167, false},      {u"年調過納", 175, true},     {u"年調不足", 175, false},
+    {u"控除合計", 183, false},    {u"差引支給額", 191, false},
+}};
+
+QString ledgerRowCaption(int row)
+{
+    static const char16_t* const months[] = {u"4月",  u"5月",  u"6月",  u"7月", u"8月", u"9月",
+                                             u"10月", u"11月", u"12月", u"1月", u"2月", u"3月"};
+    if (row >= 1 && row <= 12)
+        return QString::fromUtf16(months[row - 1]);
+    switch (row) {
+    case 13:
+        return u"月計"_s;
+    case 14:
+        return u"6月賞与"_s;
+    case 15:
+        return u"12月賞与"_s;
+    case 17:
+        return u"賞与計"_s;
+    case 18:
+        return u"差額等"_s;
+    case 19:
+        return u"年計"_s;
+    default:
+        return QString();
+    }
+}
+
+std::vector<LedgerCell> ledgerCells(Ruikei& grid)
+{
+    std::vector<LedgerCell> cells;
+    cells.reserve(kPrintedRows.size() * 30);
+    const int refund = columnAt(kYearEndX, true);
+    const int charge = columnAt(kYearEndX, false);
+    for (int r : kPrintedRows) {
+        RuikeiRow& row = grid.row(r);
+        const bool showZero = r == 13 || r == 17 || r == 19 || row.DataFlag;
+        if (r != 14 && r != 15 && r != 17) {
+            addCells(cells, r, row, kGroupA, showZero);
+            // The year-end figure: a refund on the upper line, a further charge (shown as its
+            // magnitude) on the lower line, which also counts among the row's deductions.
+            const Currency f = row.Kin(28);
+            if (f < Currency()) {
+                if (r != 19) {
+                    row.Kin(29) = row.Kin(29) - f;
+                    row.Kin(30) = row.Kin(22) - row.Kin(29);
+                }
+                cells.push_back({r, refund, Currency(), kYearEndWidth, false, showZero});
+                cells.push_back({r, charge, -f, kYearEndWidth, false, showZero});
+            } else {
+                cells.push_back({r, refund, f, kYearEndWidth, false, showZero});
+                cells.push_back({r, charge, Currency(), kYearEndWidth, false, showZero});
+            }
+        }
+        addCells(cells, r, row, kGroupB, showZero);
+    }
+    return cells;
+}
+
+QString ledgerCellText(const LedgerCell& cell)
+{
+    return prfOvlNum(cell.value, cell.width, 0, cell.minus, /*comma=*/true, /*hashFill=*/true,
+                     cell.showZero);
+}
 
 Currency prfLinePos(int row)
 {
@@ -102,30 +179,11 @@ void prsPrint_Header(SUB_PRT& prt, const LedgerHeader& header, const SyokuMei& s
 
 void prsPrint_Meisai(SUB_PRT& prt, Ruikei& grid)
 {
-    for (int r : kPrintedRows) {
-        RuikeiRow& row = grid.row(r);
-        const Currency y = prfLinePos(r);
-        const bool showZero = r == 13 || r == 17 || r == 19 || row.DataFlag;
-        if (r != 14 && r != 15 && r != 17) {
-            writeCells(prt, row, kGroupA, y, showZero);
-            // The year-end figure: a refund on the upper line, a further charge (shown as its
-            // magnitude) on the lower line, which also counts among the row's deductions.
-            const Currency f = row.Kin(28);
-            const Currency x = Currency::fromYen(kYearEndX);
-            const Currency upper = y - Currency::fromYen(1);
-            if (f < Currency()) {
-                if (r != 19) {
-                    row.Kin(29) = row.Kin(29) - f;
-                    row.Kin(30) = row.Kin(22) - row.Kin(29);
-                }
-                text(prt, x, upper, amount(Currency(), kYearEndWidth, showZero, false));
-                text(prt, x, y, amount(-f, kYearEndWidth, showZero, false));
-            } else {
-                text(prt, x, upper, amount(f, kYearEndWidth, showZero, false));
-                text(prt, x, y, amount(Currency(), kYearEndWidth, showZero, false));
-            }
-        }
-        writeCells(prt, row, kGroupB, y, showZero);
+    for (const LedgerCell& c : ledgerCells(grid)) {
+        const LedgerColumn& column = kLedgerColumns[std::size_t(c.column)];
+        const Currency y = prfLinePos(c.row);
+        text(prt, Currency::fromYen(column.x), column.upper ? y - Currency::fromYen(1) : y,
+             ledgerCellText(c));
     }
 }
 

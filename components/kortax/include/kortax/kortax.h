@@ -22,6 +22,7 @@
 #include "base/currency.h"
 #include "base/status.h"
 #include "kordao/kordao.h"
+#include "kordao/schema.h"
 
 #include <QDate>
 #include <QList>
@@ -128,6 +129,9 @@ QList<std::pair<QDate, QString>> editionFolders(const QString& root);
 
 /// The edition in force on \p date among \p editions (any order), or nullptr.
 const Edition* editionFor(const std::vector<Edition>& editions, QDate date);
+
+/// The tax tables of the environment database (ZEIHAN, ZEIGETU, ZEISYO), with their keys.
+std::vector<KorDAO::TableDef> taxTables();
 
 /// Creates the tax tables in the environment database when they are missing.
 mox::Status createTaxSchema(const KorDAO::DatabaseHandle& db);

@@ -12,6 +12,7 @@
 #include <QString>
 
 #include <array>
+#include <vector>
 
 namespace mox030 {
 
@@ -41,9 +42,46 @@ QString syokuName(const SyokuMei& strSyokuMei, int syosyu);
 /// prsPrint_Header: the six header texts of the current page.
 void prsPrint_Header(SUB_PRT& prt, const LedgerHeader& header, const SyokuMei& strSyokuMei);
 
-/// prsPrint_Meisai: the cells of rows 1 to 15, 17, 18 and 19. A negative year-end figure of a
-/// row other than 19 first raises the row's amount 29 by its magnitude and sets amount 30 to
-/// amount 22 - amount 29, which is why the grid is taken by reference.
+/// The rows a page prints, top to bottom (row 16 never is).
+inline constexpr std::array<int, 18> kPrintedRows = {1,  2,  3,  4,  5,  6,  7,  8,  9,
+                                                     10, 11, 12, 13, 14, 15, 17, 18, 19};
+
+/// A row's name at the left of the page: "4月" … "3月", "月計", "6月賞与", "12月賞与", "賞与計",
+/// "差額等", "年計"; empty for a row that is not printed.
+QString ledgerRowCaption(int row);
+
+/// One amount column of the page, left to right (in a column of two lines, the upper first), with
+/// its caption on the form; amount 28, the year-end figure, has two: the refund above, a further
+/// charge below.
+struct LedgerColumn {
+    const char16_t* caption;
+    int x;
+    bool upper; // on line Y - 1 of its row
+};
+inline constexpr int kLedgerColumnCount = 29;
+extern const std::array<LedgerColumn, kLedgerColumnCount> kLedgerColumns;
+
+/// One amount cell of a printed row.
+struct LedgerCell {
+    int row;    // ledger row
+    int column; // index into kLedgerColumns
+    Currency value;
+    short width;
+    bool minus;    // a negative value shows its sign (the year-end cells show the magnitude)
+    bool showZero; // a zero prints "0", otherwise blanks
+};
+
+/// The amount cells of the printed rows of \p grid, in the order prsPrint_Meisai writes them. A
+/// negative year-end figure of a row other than 19 first raises the row's amount 29 by its
+/// magnitude and sets amount 30 to amount 22 - amount 29, as the page shows them.
+std::vector<LedgerCell> ledgerCells(Ruikei& grid);
+
+/// The text of \p cell on the page: prfOvlNum, 0 decimals, thousands separators, its width.
+QString ledgerCellText(const LedgerCell& cell);
+
+/// prsPrint_Meisai: the cells of rows 1 to 15, 17, 18 and 19 (ledgerCells). A negative year-end
+/// figure of a row other than 19 first raises the row's amount 29 by its magnitude and sets amount
+/// 30 to amount 22 - amount 29, which is why the grid is taken by reference.
 void prsPrint_Meisai(SUB_PRT& prt, Ruikei& grid);
 
 } // namespace mox030

@@ -64,5 +64,7 @@ Command synthCommand();
 Command taxCommand();
 Command calcCommand();
 Command auditCommand();
+Command exportCommand();
+Command ledgerCommand();
 
 } // namespace moxdb
