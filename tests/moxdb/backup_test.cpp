@@ -194,6 +194,20 @@ TEST_P(BackupRestore, RestoresEveryRecordOfBothDatabasesIntoEmptyOnes)
     }
     expectSameTables(back, pay);
 
+    // What moxdb export --all writes of the restored databases is the original's, byte for byte.
+    QTemporaryDir exports;
+    const QString mine = exports.filePath(u"office"_s), theirs = exports.filePath(u"spare"_s);
+    ASSERT_EQ(office.moxdb({u"export"_s, u"--all"_s, mine}).code, 0);
+    ASSERT_EQ(spare.moxdb({u"export"_s, u"--all"_s, theirs}).code, 0);
+    const QStringList files = QDir(mine).entryList(QDir::Files, QDir::Name);
+    EXPECT_GE(files.size(), 5);
+    EXPECT_EQ(QDir(theirs).entryList(QDir::Files, QDir::Name), files);
+    for (const QString& name : files) {
+        QFile a(QDir(mine).filePath(name)), b(QDir(theirs).filePath(name));
+        ASSERT_TRUE(a.open(QIODevice::ReadOnly) && b.open(QIODevice::ReadOnly));
+        EXPECT_TRUE(a.readAll() == b.readAll()) << name.toStdString();
+    }
+
     // Now it holds data: refused, naming the tables, and unchanged; --replace restores again.
     const ProgramRun again = spare.moxdb({u"restore"_s, file});
     EXPECT_EQ(again.code, 1);
