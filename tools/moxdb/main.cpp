@@ -1,4 +1,5 @@
 // moxdb: administration of the payroll and environment databases.
+#include "moxdb/backup.h"
 #include "moxdb/command.h"
 #include "moxdb/init.h"
 
@@ -11,8 +12,9 @@ int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     const moxdb::Command commands[] = {
-        moxdb::initCommand(), moxdb::demoCommand(), moxdb::synthCommand(),
-        moxdb::taxCommand(),  moxdb::calcCommand(), moxdb::auditCommand(),
+        moxdb::initCommand(),   moxdb::demoCommand(),    moxdb::synthCommand(),
+        moxdb::taxCommand(),    moxdb::calcCommand(),    moxdb::auditCommand(),
+        moxdb::backupCommand(), moxdb::restoreCommand(),
     };
     moxdb::addInitStep({u"tax tables"_s, &moxdb::loadShippedTaxTables});
     QTextStream out(stdout);

@@ -19,6 +19,8 @@
 // member. The file is written under a temporary name in the target folder, mode 0600, and renamed
 // into place only when everything was written and checked.
 
+#include "moxdb/command.h"
+
 #include "base/status.h"
 
 #include <QString>
@@ -38,5 +40,9 @@ mox::Status makeBackup(const QString& iniDir, const QString& file, QTextStream& 
 /// unless \p replace. Afterwards the record counts and checksums are compared with the manifest.
 mox::Status restoreBackup(const QString& iniDir, const QString& file, bool replace,
                           QTextStream& out);
+
+/// The commands "backup" and "restore" (backupcommand.cpp).
+Command backupCommand();
+Command restoreCommand();
 
 } // namespace moxdb
