@@ -14,7 +14,7 @@ int main(int argc, char** argv)
     const moxdb::Command commands[] = {
         moxdb::initCommand(),   moxdb::demoCommand(),    moxdb::synthCommand(),
         moxdb::taxCommand(),    moxdb::calcCommand(),    moxdb::auditCommand(),
-        moxdb::backupCommand(), moxdb::restoreCommand(),
+        moxdb::backupCommand(), moxdb::restoreCommand(), moxdb::upgradeCommand(),
     };
     moxdb::addInitStep({u"tax tables"_s, &moxdb::loadShippedTaxTables});
     QTextStream out(stdout);

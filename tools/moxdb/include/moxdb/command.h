@@ -64,5 +64,6 @@ Command synthCommand();
 Command taxCommand();
 Command calcCommand();
 Command auditCommand();
+Command upgradeCommand();
 
 } // namespace moxdb
