@@ -5,6 +5,9 @@
 
 #include "connection.h"
 
+#include <QSqlError>
+#include <QSqlQuery>
+
 using namespace Qt::StringLiterals;
 
 namespace KorDAO {
@@ -27,10 +30,13 @@ mox::Result<std::unique_ptr<ServerSnapshot>> ServerSnapshot::take(const Database
         return mox::Status::failure(s.code, u"%1 のスナップショットを取れません: %2"_s.arg(
                                                 db->engine().location(), s.message));
     };
-    if (mox::Status s =
-            db->execute(u"SET TRANSACTION ISOLATION LEVEL REPEATABLE READ, READ ONLY"_s, {});
-        !s.ok())
-        return fail(s);
+    // Sent as it is, not prepared: the server prepares no SET.
+    {
+        QSqlQuery set(db->db());
+        countStatement();
+        if (!set.exec(u"SET TRANSACTION ISOLATION LEVEL REPEATABLE READ, READ ONLY"_s))
+            return fail(mox::Status::failure(kBeginFailed, Connection::errorText(set.lastError())));
+    }
     std::vector<Row> rows;
     if (mox::Status s = db->select(u"SELECT pg_catalog.pg_export_snapshot()"_s, {}, &rows); !s.ok())
         return fail(s);

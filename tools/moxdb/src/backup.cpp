@@ -75,11 +75,9 @@ mox::Result<QByteArray> sha256Of(const QString& path)
 }
 
 // Runs the client tool \p program with \p args and the libpq variables \p env added to this
-// process's environment (a password reaches the child only so). \p output, when given, receives
-// standard output; \p pipeTo, when given, is started to read it instead.
+// process's environment (a password reaches the child only so).
 mox::Status runTool(const QString& program, const QStringList& args,
-                    const QHash<QString, QString>& env, QByteArray* output = nullptr,
-                    QProcess* pipeTo = nullptr)
+                    const QHash<QString, QString>& env)
 {
     const QString path = QStandardPaths::findExecutable(program);
     if (path.isEmpty()) {
@@ -92,17 +90,11 @@ mox::Status runTool(const QString& program, const QStringList& args,
         e.insert(it.key(), it.value());
     QProcess p;
     p.setProcessEnvironment(e);
-    if (pipeTo)
-        p.setStandardOutputProcess(pipeTo);
     p.start(path, args);
-    if (pipeTo)
-        pipeTo->waitForStarted(-1);
     if (!p.waitForStarted(-1))
         return mox::Status::failure(-1, u"%1 を起動できません: %2"_s.arg(program, p.errorString()));
     p.closeWriteChannel();
     p.waitForFinished(-1);
-    if (output)
-        *output = p.readAllStandardOutput();
     const QString err = QString::fromLocal8Bit(p.readAllStandardError()).trimmed();
     if (p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
         return mox::Status::failure(
@@ -273,20 +265,18 @@ namespace {
 // Loads the dump \p dump into the PostgreSQL database \p db in one transaction: every table
 // emptied, then the backup's records, with the triggers silent (session_replication_role), so
 // that the audit rows and record counts are the backup's own. Needs the server's superuser.
-mox::Status restorePostgres(Database& db, const QString& dump)
+// The dump's records go through a script in \p work first (pg_restore --data-only), which psql
+// runs with the emptying in one transaction.
+mox::Status restorePostgres(Database& db, const QString& dump, const QString& work)
 {
     mox::Result<KorDAO::TableCounts> present = KorDAO::tableCounts(db.handle());
     if (const mox::Status* s = mox::failure(present))
         return *s;
-    const QHash<QString, QString> env = KorDAO::clientEnvironment(db.handle());
-    const QString psqlPath = QStandardPaths::findExecutable(u"psql"_s);
-    if (psqlPath.isEmpty())
-        return runTool(u"psql"_s, {}, {}); // says what is missing
-    QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
-    for (auto it = env.cbegin(); it != env.cend(); ++it)
-        e.insert(it.key(), it.value());
-    QProcess psql;
-    psql.setProcessEnvironment(e);
+    const QString script = QDir(work).filePath(QFileInfo(dump).completeBaseName() + u".sql"_s);
+    if (mox::Status s =
+            runTool(u"pg_restore"_s, {u"--data-only"_s, u"--file="_s + script, dump}, {});
+        !s.ok())
+        return s;
     QStringList args = {u"-X"_s,
                         u"-q"_s,
                         u"-v"_s,
@@ -296,18 +286,13 @@ mox::Status restorePostgres(Database& db, const QString& dump)
                         u"SET session_replication_role = replica"_s};
     if (!mox::value(present).empty())
         args << u"-c"_s << KorDAO::truncateStatement(mox::value(present));
-    args << u"-f"_s << u"-"_s;
-    psql.start(psqlPath, args);
-    mox::Status dumped =
-        runTool(u"pg_restore"_s, {u"--data-only"_s, u"--file=-"_s, dump}, {}, nullptr, &psql);
-    psql.waitForFinished(-1);
-    const QString err = QString::fromLocal8Bit(psql.readAllStandardError()).trimmed();
-    if (!dumped.ok())
-        return dumped;
-    if (psql.exitStatus() != QProcess::NormalExit || psql.exitCode() != 0) {
+    args << u"-f"_s << script;
+    mox::Status loaded = runTool(u"psql"_s, args, KorDAO::clientEnvironment(db.handle()));
+    QFile::remove(script);
+    if (!loaded.ok()) {
         return mox::Status::failure(
             -1, u"%1 に復元できません（何も書き込んでいません）。復元はサーバーのスーパーユーザー"
-                u"（postgres）で実行してください。psql: %2"_s.arg(db.location(), err));
+                u"（postgres）で実行してください。%2"_s.arg(db.location(), loaded.message));
     }
     return {};
 }
@@ -425,9 +410,10 @@ mox::Status restoreBackup(const QString& iniDir, const QString& file, bool repla
             return *s;
     }
     for (int i = 1; i >= 0; --i) {
-        mox::Status s = postgres ? restorePostgres(*dbs[std::size_t(i)], copies[std::size_t(i)])
-                                 : KorDAO::replaceSqliteDatabase(dbs[std::size_t(i)]->handle(),
-                                                                 copies[std::size_t(i)]);
+        mox::Status s =
+            postgres ? restorePostgres(*dbs[std::size_t(i)], copies[std::size_t(i)], work.path())
+                     : KorDAO::replaceSqliteDatabase(dbs[std::size_t(i)]->handle(),
+                                                     copies[std::size_t(i)]);
         if (!s.ok()) {
             if (i == 0 && !postgres)
                 (void)KorDAO::replaceSqliteDatabase(dbs[1]->handle(), before);
