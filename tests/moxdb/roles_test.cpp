@@ -200,6 +200,14 @@ TEST(MoxdbRoles, TheServerWritesTheTrailAndNoLoginCanForgeItOrMoveTheCounts)
     EXPECT_GE(times.section(u'/', 0, 0), before);
     EXPECT_LE(times.section(u'/', 1, 1), after);
 
+    // Every login reads the schema version, as the programs do at start-up.
+    for (const QString& user : {desk, boss, reader}) {
+        EXPECT_EQ(valueAs(user, pay, u"SELECT \"VERSION\" FROM \"KORDAO_VERSION\""_s), u"1"_s)
+            << user.toStdString();
+        EXPECT_EQ(valueAs(user, env, u"SELECT \"VERSION\" FROM \"KORDAO_VERSION\""_s), u"1"_s)
+            << user.toStdString();
+    }
+
     // Nobody but the trail's owner changes it; the desk cannot even read it.
     for (const QString& user : {desk, boss, reader}) {
         for (const QString& sql :
@@ -208,6 +216,7 @@ TEST(MoxdbRoles, TheServerWritesTheTrailAndNoLoginCanForgeItOrMoveTheCounts)
               u"UPDATE \"KORDAO_AUDIT\" SET \"DBUSER\" = 'someone'"_s,
               u"DELETE FROM \"KORDAO_AUDIT\""_s, u"TRUNCATE \"KORDAO_AUDIT\""_s,
               u"UPDATE \"KORDAO_ROWS\" SET \"N\" = 0"_s,
+              u"UPDATE \"KORDAO_VERSION\" SET \"VERSION\" = 2"_s,
               u"ALTER FUNCTION public.kordao_audit_row() OWNER TO CURRENT_USER"_s,
               u"CREATE TEMP TABLE \"GKJINJI\" (\"SYOKCD\" INTEGER)"_s})
             EXPECT_EQ(runAs(user, pay, sql), u"42501"_s)

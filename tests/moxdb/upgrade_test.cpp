@@ -200,10 +200,13 @@ TEST_P(MoxdbVersion, AnOlderDatabaseIsRefusedUntilUpgradedWithItsBackupAndRecord
 TEST_P(MoxdbVersion, AnUpgradeWhoseStepFailsChangesNothing)
 {
     makePayrollBeforeAudit();
-    // An object in the way of what the step makes.
-    raw(kPayrollIni, {sqlite() ? u"CREATE TABLE \"KORDAO_AUDIT_IX1\" (\"X\" INTEGER)"_s
-                               : u"CREATE FUNCTION kordao_audit_row() RETURNS integer "
-                                 "LANGUAGE sql AS 'SELECT 1'"_s});
+    // An object in the way of a part of the step made after the audit table.
+    if (sqlite())
+        raw(kPayrollIni,
+            {u"DROP INDEX \"GKKYUYO_IX1\""_s, u"CREATE TABLE \"GKKYUYO_IX1\" (\"X\" INTEGER)"_s});
+    else
+        raw(kPayrollIni, {u"CREATE FUNCTION kordao_audit_row() RETURNS integer LANGUAGE sql AS "
+                          "'SELECT 1'"_s});
     const int before = payments();
     const test::ProgramRun r =
         run({u"upgrade"_s, u"--backup"_s, m_dir.filePath(u"before.moxbak"_s)});
