@@ -86,7 +86,7 @@ mox::Status tooNew(const DatabaseHandle& db, DatabaseKind kind, int version)
 {
     return mox::Status::failure(
         kSchemaTooNew,
-        u"%1 はバージョン %2 の形式で、このリリースのプログラムが扱えるバージョン %3 より新しい"
+        u"%1はバージョン %2 の形式で、このリリースのプログラムが扱えるバージョン %3 より新しい"
         u"ため使えません。バージョン %2 に対応した新しいリリースのプログラムを使ってください。"_s
             .arg(title(db, kind))
             .arg(version)
@@ -100,7 +100,7 @@ mox::Status tooOld(const DatabaseHandle& db, DatabaseKind kind, const SchemaStat
                            : u"バージョン %1 の形式"_s.arg(state.version);
     return mox::Status::failure(
         kSchemaTooOld,
-        u"%1 は%2で、このリリースのプログラムが使うバージョン %3 より古いため、このままでは"
+        u"%1は%2で、このリリースのプログラムが使うバージョン %3 より古いため、このままでは"
         u"使えません。管理者が moxdb upgrade を実行して、バージョン %3 に更新してください"
         u"（更新の前にバックアップが作られ、データはそのまま残ります）。"_s
             .arg(title(db, kind), stored)
@@ -190,7 +190,7 @@ mox::Result<SchemaState> schemaState(const DatabaseHandle& db, DatabaseKind kind
     const mox::Result<int> version = db->engine().readSchemaVersion();
     if (const mox::Status* s = mox::failure(version))
         return mox::Status::failure(
-            s->code, u"%1 のバージョンを読めません: %2"_s.arg(title(db, kind), s->message));
+            s->code, u"%1のバージョンを読めません: %2"_s.arg(title(db, kind), s->message));
     state.version = mox::value(version);
     if (state.version != 0) {
         state.design = SchemaDesign::Current;
@@ -199,7 +199,7 @@ mox::Result<SchemaState> schemaState(const DatabaseHandle& db, DatabaseKind kind
     const mox::Result<SchemaDesign> found = design(db, kind);
     if (const mox::Status* s = mox::failure(found))
         return mox::Status::failure(
-            s->code, u"%1 のテーブルを確認できません: %2"_s.arg(title(db, kind), s->message));
+            s->code, u"%1のテーブルを確認できません: %2"_s.arg(title(db, kind), s->message));
     state.design = mox::value(found);
     return state;
 }
@@ -239,7 +239,7 @@ mox::Status createVersioned(const DatabaseHandle& db, DatabaseKind kind)
         kind == DatabaseKind::Payroll ? buildPayrollSchema(db) : buildEnvironmentSchema(db);
     if (s.ok() && st.version != kSchemaVersion) {
         if (mox::Status w = db->engine().writeSchemaVersion(kSchemaVersion); !w.ok())
-            s = mox::Status::failure(kUpdateFailed, u"%1 にバージョンを記録できません: %2"_s.arg(
+            s = mox::Status::failure(kUpdateFailed, u"%1にバージョンを記録できません: %2"_s.arg(
                                                         title(db, kind), w.message));
     }
     if (!s.ok())
@@ -271,24 +271,24 @@ mox::Result<SchemaUpgrade> upgradeSchema(const DatabaseHandle& db, DatabaseKind 
     if (st.version == 0 && st.design == SchemaDesign::Empty)
         return mox::Status::failure(
             kBeginFailed,
-            u"%1 には更新するテーブルがありません。新しく作るときは moxdb init を実行してください。"_s
+            u"%1には更新するテーブルがありません。新しく作るときは moxdb init を実行してください。"_s
                 .arg(title(db, kind)));
     for (const Step& step : kSteps) {
         if (step.from < st.version)
             continue;
         if (mox::Status s = step.run(db, kind, st.design, &report.done); !s.ok())
             return mox::Status::failure(
-                s.code, u"%1 を更新できません（何も変更していません）: %2"_s.arg(title(db, kind),
-                                                                                 s.message));
+                s.code, u"%1を更新できません（何も変更していません）: %2"_s.arg(title(db, kind),
+                                                                                s.message));
     }
     if (mox::Status s = db->engine().writeSchemaVersion(kSchemaVersion); !s.ok())
         return mox::Status::failure(
-            kUpdateFailed, u"%1 にバージョンを記録できません（何も変更していません）: %2"_s.arg(
+            kUpdateFailed, u"%1にバージョンを記録できません（何も変更していません）: %2"_s.arg(
                                title(db, kind), s.message));
     db->forgetCatalogue();
     if (mox::Status c = tx.commit(); !c.ok())
         return mox::Status::failure(kCommitFailed,
-                                    u"%1 の更新を確定できません（何も変更していません）: %2"_s.arg(
+                                    u"%1の更新を確定できません（何も変更していません）: %2"_s.arg(
                                         title(db, kind), c.message));
     return report;
 }
