@@ -6,6 +6,7 @@
 #include "kordao/kordao.h"
 #include "kordao/schema.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -14,6 +15,7 @@
 #include <QSqlQuery>
 #include <QTemporaryDir>
 
+#include <functional>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -207,6 +209,64 @@ TEST_F(FirstStart, ADatabaseOfAnotherSchemaVersionEndsTheProgramWithItsMessage)
         EXPECT_TRUE(shell.boxes()[0].text.contains(u"moxdb upgrade"_s))
             << shell.boxes()[0].text.toStdString();
     }
+}
+
+// The same on a PostgreSQL server: the version kept in its table, a newer one refused.
+TEST_F(FirstStart, APostgresDatabaseOfANewerVersionEndsTheProgram)
+{
+    if (qEnvironmentVariableIsEmpty("MOX_TEST_PGHOST"))
+        GTEST_SKIP() << "MOX_TEST_PGHOST is not set";
+    const QString folder = m_dir.filePath(u"config/mox"_s);
+    ASSERT_TRUE(QDir().mkpath(folder));
+    const QString pid = QString::number(QCoreApplication::applicationPid());
+    const QStringList names = {u"firststart_pay_"_s + pid, u"firststart_env_"_s + pid};
+    const auto onServer = [](const QString& database, const QString& sql) {
+        bool ok = false;
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(u"QPSQL"_s, u"firststart-pg"_s);
+            db.setHostName(qEnvironmentVariable("MOX_TEST_PGHOST"));
+            db.setPort(qEnvironmentVariableIntValue("MOX_TEST_PGPORT"));
+            db.setUserName(qEnvironmentVariable("MOX_TEST_PGUSER"));
+            db.setDatabaseName(database);
+            ok = db.open() && QSqlQuery(db).exec(sql);
+        }
+        QSqlDatabase::removeDatabase(u"firststart-pg"_s);
+        return ok;
+    };
+    struct Drop {
+        std::function<void()> run;
+        ~Drop() { run(); }
+    } drop{[&] {
+        for (const QString& n : names)
+            onServer(u"postgres"_s, u"DROP DATABASE IF EXISTS \"%1\" WITH (FORCE)"_s.arg(n));
+    }};
+    for (int i = 0; i < 2; ++i) {
+        const QString ini = i == 0 ? u"MOX.INI"_s : u"MOXENV.INI"_s;
+        QFile f(folder + u'/' + ini);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(u"[Database]\nDriver=QPSQL\nDatabase=%1\nHost=%2\nPort=%3\nUser=%4\n"_s
+                    .arg(names[i], qEnvironmentVariable("MOX_TEST_PGHOST"),
+                         qEnvironmentVariable("MOX_TEST_PGPORT"),
+                         qEnvironmentVariable("MOX_TEST_PGUSER"))
+                    .toUtf8());
+        f.close();
+        KorDAO::clsDbAccess db;
+        db.setDBIniNameString(ini);
+        db.setCreateIfMissing(true);
+        db.setPrivateConnection(true);
+        ASSERT_EQ(db.DAO_DBOpen(), 0) << db.lastError().toStdString();
+        const mox::Status made = i == 0 ? KorDAO::createPayrollSchema(db.DBDatabase())
+                                        : KorDAO::createEnvironmentSchema(db.DBDatabase());
+        ASSERT_TRUE(made.ok()) << made.message.toStdString();
+    }
+    ASSERT_TRUE(onServer(names[0], u"UPDATE \"KORDAO_VERSION\" SET \"VERSION\" = 2"_s));
+    mox::ScriptedShell shell;
+    EXPECT_THROW(mox::prsSchemaCheck(u"個人別給与累計表印刷"_s), mox::ProgramEnded);
+    ASSERT_EQ(shell.boxes().size(), 1u);
+    const QString text = shell.boxes()[0].text;
+    EXPECT_TRUE(text.contains(names[0])) << text.toStdString();
+    EXPECT_TRUE(text.contains(u"バージョン 2"_s) && text.contains(u"バージョン 1"_s))
+        << text.toStdString();
 }
 
 } // namespace
