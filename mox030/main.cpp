@@ -22,6 +22,8 @@ int main(int argc, char** argv)
 
     // A desk with no MOX.INI anywhere is told how to create the databases.
     mox::prsIniCheck(u"個人別給与累計表印刷"_s);
+    // Databases of another release's schema version are refused before any table is read.
+    mox::prsSchemaCheck(u"個人別給与累計表印刷"_s);
 
     frmMox030 form;
     form.Form_Load();

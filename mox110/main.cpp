@@ -25,6 +25,8 @@ int main(int argc, char** argv)
 
     // A desk with no MOX.INI anywhere is told how to create the databases.
     mox::prsIniCheck(u"期末勤勉手当計算結果入力"_s);
+    // Databases of another release's schema version are refused before any table is read.
+    mox::prsSchemaCheck(u"期末勤勉手当計算結果入力"_s);
 
     frmMox110 form;
     form.show();

@@ -1,10 +1,13 @@
 #include "mox/firststart.h"
 
 #include "kordao/kordao.h"
+#include "kordao/schema.h"
 #include "mox/shell.h"
 
 #include <QDir>
 #include <QFileInfo>
+
+#include <utility>
 
 using namespace Qt::StringLiterals;
 
@@ -36,6 +39,26 @@ void prsIniCheck(const QString& title)
         return;
     shell().messageBox(notice, MsgIcon::Critical, MsgButtons::Ok, title);
     shell().endProgram(1);
+}
+
+void prsSchemaCheck(const QString& title)
+{
+    for (const auto& [ini, kind] :
+         {std::pair{u"MOX.INI"_s, KorDAO::DatabaseKind::Payroll},
+          std::pair{u"MOXENV.INI"_s, KorDAO::DatabaseKind::Environment}}) {
+        KorDAO::clsDbAccess db;
+        db.setDBIniNameString(ini);
+        if (db.DAO_DBOpen() != 0)
+            continue;
+        const mox::Status s = KorDAO::checkSchemaVersion(db.DBDatabase(), kind);
+        (void)db.DAO_DBClose();
+        // A failing read is left to the program's own reads too; only a version is refused here.
+        if (s.code != KorDAO::kSchemaTooNew && s.code != KorDAO::kSchemaTooOld)
+            continue;
+        shell().messageBox(s.message, MsgIcon::Critical, MsgButtons::Ok, title);
+        shell().endProgram(1);
+        return;
+    }
 }
 
 } // namespace mox

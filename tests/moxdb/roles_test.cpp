@@ -200,6 +200,14 @@ TEST(MoxdbRoles, TheServerWritesTheTrailAndNoLoginCanForgeItOrMoveTheCounts)
     EXPECT_GE(times.section(u'/', 0, 0), before);
     EXPECT_LE(times.section(u'/', 1, 1), after);
 
+    // Every login reads the schema version, as the programs do at start-up.
+    for (const QString& user : {desk, boss, reader}) {
+        EXPECT_EQ(valueAs(user, pay, u"SELECT \"VERSION\" FROM \"KORDAO_VERSION\""_s), u"1"_s)
+            << user.toStdString();
+        EXPECT_EQ(valueAs(user, env, u"SELECT \"VERSION\" FROM \"KORDAO_VERSION\""_s), u"1"_s)
+            << user.toStdString();
+    }
+
     // Nobody but the trail's owner changes it; the desk cannot even read it.
     for (const QString& user : {desk, boss, reader}) {
         for (const QString& sql :
@@ -208,6 +216,7 @@ TEST(MoxdbRoles, TheServerWritesTheTrailAndNoLoginCanForgeItOrMoveTheCounts)
               u"UPDATE \"KORDAO_AUDIT\" SET \"DBUSER\" = 'someone'"_s,
               u"DELETE FROM \"KORDAO_AUDIT\""_s, u"TRUNCATE \"KORDAO_AUDIT\""_s,
               u"UPDATE \"KORDAO_ROWS\" SET \"N\" = 0"_s,
+              u"UPDATE \"KORDAO_VERSION\" SET \"VERSION\" = 2"_s,
               u"ALTER FUNCTION public.kordao_audit_row() OWNER TO CURRENT_USER"_s,
               u"CREATE TEMP TABLE \"GKJINJI\" (\"SYOKCD\" INTEGER)"_s})
             EXPECT_EQ(runAs(user, pay, sql), u"42501"_s)
@@ -435,4 +444,53 @@ TEST(MoxdbRoles, DatabaseOfThePreviousVersionIsConvertedKeepingItsTrail)
     EXPECT_EQ(lines[1], u"    KENKO: 0 → 48293"_s);
     EXPECT_TRUE(lines[2].contains(u"(DB: %1)"_s.arg(desk))) << r.out.toStdString();
     EXPECT_TRUE(lines[2].endsWith(u"追加(INSERT)"_s)) << r.out.toStdString();
+}
+
+// An upgrade on a server whose roles are set up, run by the superuser as the office guide says:
+// the version it records belongs to the trail's owner like the record counter, every role reads
+// it and no login may change it.
+TEST(MoxdbRoles, AnUpgradeBySuperuserKeepsTheVersionOutOfEveryLoginsReach)
+{
+    if (pgHost().isEmpty())
+        GTEST_SKIP() << "MOX_TEST_PGHOST is not set";
+    const QString super = qEnvironmentVariable("MOX_TEST_PGUSER");
+    const QString pid = QString::number(QCoreApplication::applicationPid());
+    const QString op = u"mox_uop_"_s + pid;
+    const QString admin = u"mox_uadm_"_s + pid;
+    const QString auditor = u"mox_uaud_"_s + pid;
+    const QString owner = u"mox_uown_"_s + pid;
+    const QString desk = u"mox_udesk_"_s + pid;
+    const QString boss = u"mox_uboss_"_s + pid;
+    const QString pay = u"moxdb_upay_"_s + pid;
+    const QString env = u"moxdb_uenv_"_s + pid;
+    ServerObjects cleanup{{pay, env}, {desk, boss, op, admin, auditor, owner}};
+    QTemporaryDir superDir;
+    QTemporaryDir bossDir;
+    for (const auto& [dir, user] : {std::pair{superDir.path(), super}, {bossDir.path(), boss}}) {
+        writeIni(dir, pay, user, false);
+        writeIni(dir, env, user, true);
+    }
+    test::ProgramRun r =
+        test::runMoxdb({u"init"_s, u"--roles"_s, u"--operator-role"_s, op, u"--admin-role"_s, admin,
+                        u"--auditor-role"_s, auditor, u"--owner-role"_s, owner},
+                       superDir.path());
+    ASSERT_EQ(r.code, 0) << r.out.toStdString() << r.err.toStdString();
+    ASSERT_EQ(runAs(super, u"postgres"_s,
+                    u"CREATE ROLE %1 LOGIN IN ROLE %2; CREATE ROLE %3 LOGIN IN ROLE %4"_s.arg(
+                        desk, op, boss, admin)),
+              QString());
+    // A database of this release made before versions were recorded.
+    ASSERT_EQ(runAs(super, pay, u"DROP TABLE \"KORDAO_VERSION\""_s), QString());
+
+    r = test::runMoxdb({u"upgrade"_s, u"--backup"_s, superDir.filePath(u"b.moxbak"_s)},
+                       superDir.path(), superDir.path());
+    ASSERT_EQ(r.code, 0) << r.out.toStdString() << r.err.toStdString();
+    EXPECT_EQ(valueAs(super, pay,
+                      u"SELECT pg_get_userbyid(relowner) FROM pg_class WHERE relname = "
+                      "'KORDAO_VERSION'"_s),
+              owner);
+    for (const QString& user : {desk, boss}) {
+        EXPECT_EQ(valueAs(user, pay, u"SELECT \"VERSION\" FROM \"KORDAO_VERSION\""_s), u"1"_s);
+        EXPECT_EQ(runAs(user, pay, u"UPDATE \"KORDAO_VERSION\" SET \"VERSION\" = 2"_s), u"42501"_s);
+    }
 }

@@ -18,6 +18,7 @@ int main(int argc, char** argv)
         moxdb::taxCommand(),  moxdb::calcCommand(), moxdb::auditCommand(),
         moxdb::exportCommand(), moxdb::ledgerCommand(),
         moxdb::backupCommand(), moxdb::restoreCommand(),
+        moxdb::upgradeCommand(),
     };
     // clang-format on
     moxdb::addInitStep({u"tax tables"_s, &moxdb::loadShippedTaxTables});

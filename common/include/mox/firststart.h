@@ -16,4 +16,12 @@ QString missingIniNotice();
 /// and ends the program through shell() with exit code 1; otherwise returns at once.
 void prsIniCheck(const QString& title);
 
+/// prsSchemaCheck: opens the payroll ("MOX.INI") and the environment ("MOXENV.INI") database
+/// and, when either records another schema version than this release's (a newer one; an older
+/// one, or none while holding tables), shows the database component's message, which names both
+/// versions or says to run "moxdb upgrade" (critical icon, OK, \p title), and ends the program
+/// through shell() with exit code 1. A database that does not open is left to the program's own
+/// open, which reports why. Each program calls it at start-up, before its forms read a table.
+void prsSchemaCheck(const QString& title);
+
 } // namespace mox

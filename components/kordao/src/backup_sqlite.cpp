@@ -118,17 +118,6 @@ mox::Result<TableCounts> checkSqliteFile(const QString& file)
     return counts;
 }
 
-mox::Result<int> sqliteFileUserVersion(const QString& file)
-{
-    ReadOnlyFile f(file);
-    if (!f.opened())
-        return f.failure();
-    const mox::Result<std::vector<QStringList>> v = f.rows(u"PRAGMA user_version"_s);
-    if (const mox::Status* failure = mox::failure(v))
-        return *failure;
-    return mox::value(v).front().front().toInt();
-}
-
 mox::Result<TableCounts> copySqliteDatabase(const DatabaseHandle& db, const QString& file)
 {
     if (!db || db->settings().engine != Engine::Sqlite)

@@ -176,6 +176,10 @@ public:
     virtual QString clientColumnQuery() const = 0;
     /// What the audit trail needs beside its table.
     virtual QStringList auditTrailExtraDdl() const = 0;
+    /// The schema version the database records (0: none), and recording \p version, inside the
+    /// open transaction (schemaversion_sqlite.cpp, schemaversion_postgres.cpp).
+    virtual mox::Result<int> readSchemaVersion() = 0;
+    virtual mox::Status writeSchemaVersion(int version) = 0;
 
     // What the engine does on its own.
 

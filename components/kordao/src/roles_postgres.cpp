@@ -93,6 +93,13 @@ void readerRights(const RoleSet& roles, DatabaseKind kind, const QStringList& ta
         if (tables.contains(t))
             *out << u"REVOKE ALL ON public."_s + Connection::quote(t) + u" FROM "_s + admin;
     }
+    // The schema version is read by every program at start-up and changed by an upgrade alone.
+    const QString version = u"KORDAO_VERSION"_s;
+    if (tables.contains(version)) {
+        *out << u"REVOKE ALL ON public."_s + Connection::quote(version) + u" FROM "_s + admin;
+        *out << u"GRANT SELECT ON public."_s + Connection::quote(version) + u" TO "_s + op +
+                    u", "_s + admin + u", "_s + auditor;
+    }
     // Opening a table reads its record count; the count itself is kept by the counter functions.
     // The administrator lists a table it creates (its count starts from its records).
     if (tables.contains(counter)) {
@@ -102,7 +109,7 @@ void readerRights(const RoleSet& roles, DatabaseKind kind, const QStringList& ta
     }
     if (kind == DatabaseKind::Environment) {
         for (const QString& t : std::as_const(tables)) {
-            if (t != counter)
+            if (t != counter && t != version)
                 *out << u"GRANT SELECT ON public."_s + Connection::quote(t) + u" TO "_s + op;
         }
         return;
@@ -163,7 +170,7 @@ mox::Status privilegeStatements(const DatabaseHandle& db, const RoleSet& roles, 
     // them belong to the owner role, which nobody logs in as: an administrator cannot rewrite
     // the trail, the counts or the functions.
     for (const QString& t : std::as_const(tables)) {
-        const bool kept = t == audit || t == counter;
+        const bool kept = t == audit || t == counter || t == u"KORDAO_VERSION"_s;
         *out << u"ALTER TABLE public."_s + Connection::quote(t) + u" OWNER TO "_s +
                     (kept ? owner : admin);
         if (!kept)

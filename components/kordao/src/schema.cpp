@@ -2,6 +2,7 @@
 
 #include "audittrail.h"
 #include "connection.h"
+#include "schemaversion.h"
 
 #include <QSqlError>
 
@@ -294,7 +295,7 @@ mox::Status createAuditTable(const DatabaseHandle& db)
     });
 }
 
-mox::Status createPayrollSchema(const DatabaseHandle& db)
+mox::Status buildPayrollSchema(const DatabaseHandle& db)
 {
     if (mox::Status s = createAuditTable(db); !s.ok())
         return s;
@@ -305,7 +306,7 @@ mox::Status createPayrollSchema(const DatabaseHandle& db)
     return mox::Status::success();
 }
 
-mox::Status createEnvironmentSchema(const DatabaseHandle& db)
+mox::Status buildEnvironmentSchema(const DatabaseHandle& db)
 {
     return createTable(db, nameTable());
 }

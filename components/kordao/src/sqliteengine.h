@@ -64,6 +64,8 @@ public:
     QString indexExistsQuery() const override;
     QString clientColumnQuery() const override;
     QStringList auditTrailExtraDdl() const override;
+    mox::Result<int> readSchemaVersion() override;
+    mox::Status writeSchemaVersion(int version) override;
 
     bool walkFetchesKeysFirst() const override { return false; }
     bool keepsWrittenRecords() const override { return false; }

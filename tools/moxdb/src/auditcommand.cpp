@@ -48,6 +48,10 @@ int runAudit(const QStringList& args, QTextStream& out, QTextStream& err)
             << '\n';
         return 1;
     }
+    if (mox::Status s = checkVersion(kPayrollIni, db.DBDatabase()); !s.ok()) {
+        err << "moxdb audit: " << s.message << '\n';
+        return 1;
+    }
     const mox::Result<int> printed = printAuditTrail(db.DBDatabase(), selection, out);
     (void)db.DAO_DBClose();
     if (const mox::Status* s = mox::failure(printed)) {

@@ -43,9 +43,6 @@ namespace moxdb {
 
 namespace {
 
-// The version of the tables this release makes.
-constexpr int kSchemaVersion = 1;
-
 struct Part {
     QString ini;  // "MOX.INI"
     QString stem; // "MOX": the member's name and the manifest's count prefix
@@ -207,7 +204,12 @@ mox::Status makeBackup(const QString& iniDir, const QString& file, QTextStream& 
 
     BackupManifest manifest;
     manifest.release = QString::fromLatin1(MOX_RELEASE);
-    manifest.schema = kSchemaVersion;
+    // The version the payroll database records (0 for one made before versions were recorded,
+    // as `moxdb upgrade` backs it up).
+    if (const mox::Result<KorDAO::SchemaState> state =
+            KorDAO::schemaState(dbs[0]->handle(), KorDAO::DatabaseKind::Payroll);
+        !mox::failure(state))
+        manifest.schema = mox::value(state).version;
     manifest.engine = engineName(postgres);
     manifest.created = QDateTime::currentDateTimeUtc().toString(Qt::ISODate);
     std::vector<QString> copies;
@@ -218,12 +220,6 @@ mox::Status makeBackup(const QString& iniDir, const QString& file, QTextStream& 
         mox::Result<KorDAO::TableCounts> counts = copyDatabase(*dbs[i], copy);
         if (const mox::Status* s = mox::failure(counts))
             return *s;
-        if (!postgres) {
-            // The tables' version as the copy records it, once the databases record one.
-            const mox::Result<int> v = KorDAO::sqliteFileUserVersion(copy);
-            if (!mox::failure(v) && mox::value(v) > manifest.schema)
-                manifest.schema = mox::value(v);
-        }
         addCounts(manifest, part, mox::value(counts));
         const mox::Result<QByteArray> sum = sha256Of(copy);
         if (const mox::Status* s = mox::failure(sum))
@@ -318,12 +314,12 @@ mox::Status restoreBackup(const QString& iniDir, const QString& file, bool repla
     if (const mox::Status* s = mox::failure(parsed))
         return *s;
     const BackupManifest& manifest = mox::value(parsed);
-    if (manifest.schema > kSchemaVersion) {
+    if (manifest.schema > KorDAO::kSchemaVersion) {
         return mox::Status::failure(
             -1, u"バックアップ %1 のテーブルの版 %2 は、このプログラムの版 %3 より新しいため"
                 u"復元できません。"_s.arg(source)
                     .arg(manifest.schema)
-                    .arg(kSchemaVersion));
+                    .arg(KorDAO::kSchemaVersion));
     }
     const bool postgres = manifest.engine == u"postgresql"_s;
 
@@ -432,8 +428,10 @@ mox::Status restoreBackup(const QString& iniDir, const QString& file, bool repla
             return s;
         }
     }
-    // Compared on connections of their own: what any desk now sees.
+    // Compared on connections of their own: what any desk now sees. A backup taken before an
+    // upgrade holds tables of an older version, which are restored as they were.
     dbs.clear();
+    const OlderVersionsAccepted older;
     opened = openBoth();
     if (const mox::Status* s = mox::failure(opened))
         return *s;
@@ -460,6 +458,12 @@ mox::Status restoreBackup(const QString& iniDir, const QString& file, bool repla
     out << u"バックアップ %1（%2 作成）を復元し、件数とチェックサムを確かめました。"_s.arg(
                source, manifest.created)
         << '\n';
+    if (manifest.schema < KorDAO::kSchemaVersion) {
+        out << u"復元したテーブルは版 %1 です。使う前に moxdb upgrade で版 %2 にしてください。"_s
+                   .arg(manifest.schema)
+                   .arg(KorDAO::kSchemaVersion)
+            << '\n';
+    }
     return {};
 }
 

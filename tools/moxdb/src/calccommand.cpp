@@ -2,6 +2,7 @@
 // bonus, worked out by the screen's own calculation and printed one field a line.
 
 #include "moxdb/command.h"
+#include "moxdb/database.h"
 
 #include "kordao/kordao.h"
 #include "kortax/kortax.h"
@@ -151,6 +152,10 @@ int runCalc(const QStringList& args, QTextStream& out, QTextStream& err)
     if (db.DAO_DBOpen() != 0)
         return fail(err, db.lastError());
     const KorDAO::DatabaseHandle handle = db.DBDatabase();
+    if (mox::Status s = checkVersion(u"MOX.INI"_s, handle); !s.ok())
+        return fail(err, s.message);
+    if (mox::Status s = checkVersionOf(u"MOXENV.INI"_s); !s.ok())
+        return fail(err, s.message);
 
     mox110::CalcContext ctx;
     if (!findRecord(handle, u"GKKANRI"_s, u"KEY = 'KANRI'"_s, u"KEY = 'KANRI'"_s,

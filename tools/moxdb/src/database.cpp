@@ -1,11 +1,51 @@
 #include "moxdb/database.h"
 
+#include "kordao/schema.h"
+
 #include <algorithm>
 #include <cassert>
 
 using namespace Qt::StringLiterals;
 
 namespace moxdb {
+
+namespace {
+
+int g_olderAccepted = 0;
+
+} // namespace
+
+OlderVersionsAccepted::OlderVersionsAccepted()
+{
+    ++g_olderAccepted;
+}
+
+OlderVersionsAccepted::~OlderVersionsAccepted()
+{
+    --g_olderAccepted;
+}
+
+mox::Status checkVersion(const QString& iniName, const KorDAO::DatabaseHandle& db)
+{
+    const KorDAO::DatabaseKind kind = iniName.compare(u"MOXENV.INI"_s, Qt::CaseInsensitive) == 0
+                                          ? KorDAO::DatabaseKind::Environment
+                                          : KorDAO::DatabaseKind::Payroll;
+    mox::Status s = KorDAO::checkSchemaVersion(db, kind);
+    if (s.code == KorDAO::kSchemaTooOld && g_olderAccepted > 0)
+        return mox::Status::success();
+    return s;
+}
+
+mox::Status checkVersionOf(const QString& iniName)
+{
+    KorDAO::clsDbAccess db;
+    db.setDBIniNameString(iniName);
+    if (db.DAO_DBOpen() != 0)
+        return mox::Status::success();
+    mox::Status s = checkVersion(iniName, db.DBDatabase());
+    (void)db.DAO_DBClose();
+    return s;
+}
 
 Database::~Database()
 {
@@ -24,6 +64,10 @@ mox::Result<std::unique_ptr<Database>> Database::open(const QString& iniName, bo
     if (const short st = db->m_db.DAO_DBOpen(); st != 0) {
         return mox::Status::failure(
             st, u"%1 のデータベースを開けません: %2"_s.arg(iniName, db->m_db.lastError()));
+    }
+    if (!create) {
+        if (mox::Status s = checkVersion(iniName, db->handle()); !s.ok())
+            return mox::Status::failure(s.code, u"%1: %2"_s.arg(iniName, s.message));
     }
     db->m_control.setTBDatabase(db->handle());
     return db;

@@ -189,6 +189,8 @@ int runTax(const QStringList& args, QTextStream& out, QTextStream& err)
     if (const short st = db.DAO_DBOpen(); st != 0)
         return fail(err, u"MOXENV データベースのオープンに失敗しました（%1）: %2"_s.arg(st).arg(
                              db.lastError()));
+    if (mox::Status s = checkVersion(kEnvironmentIni, db.DBDatabase()); !s.ok())
+        return fail(err, s.message);
     const int code =
         importing ? importTax(db, from, folder, replace, out, err) : listTax(db, out, err);
     (void)db.DAO_DBClose();

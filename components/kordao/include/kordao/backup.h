@@ -45,9 +45,6 @@ mox::Result<TableCounts> copySqliteDatabase(const DatabaseHandle& db, const QStr
 /// naming it.
 mox::Result<TableCounts> checkSqliteFile(const QString& file);
 
-/// The value of PRAGMA user_version of the SQLite file \p file (0 when never set).
-mox::Result<int> sqliteFileUserVersion(const QString& file);
-
 /// SQLite: replaces the whole database \p db (tables, triggers, records, user_version) by the
 /// SQLite file \p file, in one step through SQLite's online backup: a failure, or a process
 /// killed meanwhile, leaves \p db as it was. No transaction may be open on \p db.

@@ -55,10 +55,13 @@ TableDef nameTable();
 /// OS user, host and program (as the writing program reports them), table, key (and SYOKCD),
 /// action (INSERT, UPDATE, DELETE; BULK INSERT, BULK DELETE, CLEAR for the administration
 /// tool's loads and for TRUNCATE) and the fields as JSON [["FIELD", old, new], …] ({"records":
-/// n} for the bulk actions). A database made by an earlier version is brought up to date.
+/// n} for the bulk actions). Records kSchemaVersion in a database it makes; one that records
+/// another version, or none while holding tables, is refused (kSchemaTooNew, kSchemaTooOld)
+/// and left as it is. On a database of kSchemaVersion it adds what is missing.
 mox::Status createPayrollSchema(const DatabaseHandle& db);
 /// The audit table alone (part of createPayrollSchema).
 mox::Status createAuditTable(const DatabaseHandle& db);
+/// The name table; the version as createPayrollSchema records and checks it.
 mox::Status createEnvironmentSchema(const DatabaseHandle& db);
 
 /// True when \p db is a PostgreSQL database (false for SQLite).
@@ -66,6 +69,61 @@ bool isPostgres(const DatabaseHandle& db);
 
 /// The two databases, for what grantRoles allows in each.
 enum class DatabaseKind { Payroll, Environment };
+
+// Schema versions (schemaversion.cpp). Each database records the version of its tables: SQLite
+// in the header's user_version, PostgreSQL in the one-row table KORDAO_VERSION. The programs
+// and the administration tool work only on a database of this release's version:
+//
+//     if (mox::Status s = KorDAO::checkSchemaVersion(db, KorDAO::DatabaseKind::Payroll); !s.ok())
+//         refuse(s.message); // kSchemaTooNew or kSchemaTooOld, both versions named
+//
+// createPayrollSchema and createEnvironmentSchema record it in a database they make; an older
+// database (or one made before versions were recorded) is brought up to date by upgradeSchema.
+
+/// The version of the tables this release makes and works on.
+inline constexpr int kSchemaVersion = 1;
+/// The database records a newer version than kSchemaVersion: a later release made it.
+inline constexpr short kSchemaTooNew = -40;
+/// The database records an older version, or none while holding tables: upgradeSchema first.
+inline constexpr short kSchemaTooOld = -41;
+
+/// The tables a database holds, for one that records no version.
+enum class SchemaDesign {
+    Empty,       // none of the database's own tables: nothing to upgrade
+    BeforeAudit, // payroll tables and record counter, no audit trail
+    ClientAudit, // the audit table that the programs wrote themselves (no "CLIENT", no triggers)
+    Current,     // the tables of kSchemaVersion (for a versioned database, its design)
+};
+
+struct SchemaState {
+    int version = 0; // 0: none recorded
+    SchemaDesign design = SchemaDesign::Empty;
+};
+
+/// The version \p db records and, for none, the design its tables show.
+mox::Result<SchemaState> schemaState(const DatabaseHandle& db, DatabaseKind kind);
+
+/// Success for a database of kSchemaVersion or one without any of its tables (nothing to work
+/// on, which the caller finds out itself); kSchemaTooNew or kSchemaTooOld with a message naming
+/// the database, its version and this release's (the older one saying to run moxdb upgrade);
+/// the status of a failing read.
+mox::Status checkSchemaVersion(const DatabaseHandle& db, DatabaseKind kind);
+
+/// What upgradeSchema did.
+struct SchemaUpgrade {
+    int from = 0;          // the version recorded before (0: none)
+    int to = 0;            // kSchemaVersion
+    SchemaDesign design{}; // the design found when none was recorded
+    QStringList done;      // one line per step, for the administrator
+};
+
+/// Brings \p db from the version it records (or the design of its tables, for none) to
+/// kSchemaVersion, every step and the new version in one transaction, keeping its records; a
+/// failing step leaves it as it was. Nothing to do for a database of kSchemaVersion (from ==
+/// to). Refused: a newer version (kSchemaTooNew), a database without its tables or inside an
+/// open transaction (kBeginFailed). On PostgreSQL the trigger functions belong to the audit
+/// trail's owner, so only the server's superuser can upgrade a database whose roles are set up.
+mox::Result<SchemaUpgrade> upgradeSchema(const DatabaseHandle& db, DatabaseKind kind);
 
 /// True for a role name grantRoles accepts: [a-z_][a-z0-9_]*, at most 63 characters.
 bool isPlainRoleName(const QString& name);

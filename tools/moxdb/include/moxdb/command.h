@@ -66,5 +66,6 @@ Command calcCommand();
 Command auditCommand();
 Command exportCommand();
 Command ledgerCommand();
+Command upgradeCommand();
 
 } // namespace moxdb

@@ -23,7 +23,9 @@ public:
     Database& operator=(const Database&) = delete;
 
     /// Opens the database that the configuration file \p iniName ("MOX.INI", "MOXENV.INI")
-    /// names; with \p create a missing database is created (empty).
+    /// names; with \p create a missing database is created (empty). Without \p create it must
+    /// hold tables of this release's schema version, or none (KorDAO::checkSchemaVersion:
+    /// kSchemaTooNew, kSchemaTooOld), unless an OlderVersionsAccepted lives.
     static mox::Result<std::unique_ptr<Database>> open(const QString& iniName, bool create);
 
     KorDAO::DatabaseHandle handle() const { return m_db.DBDatabase(); }
@@ -48,6 +50,24 @@ private:
     KorDAO::clsDbAccess m_db;
     KorDAO::clsTbAccess m_control; // begins and ends transactions
 };
+
+/// While one lives, Database::open accepts a database of an older schema version too (never a
+/// newer one): moxdb upgrade takes its backup so.
+class OlderVersionsAccepted {
+public:
+    OlderVersionsAccepted();
+    ~OlderVersionsAccepted();
+    OlderVersionsAccepted(const OlderVersionsAccepted&) = delete;
+    OlderVersionsAccepted& operator=(const OlderVersionsAccepted&) = delete;
+};
+
+/// Refuses, as Database::open does, a database of the configuration file \p iniName that
+/// records another schema version than this release's: for the commands that open a database
+/// themselves.
+mox::Status checkVersion(const QString& iniName, const KorDAO::DatabaseHandle& db);
+/// The same for the database of \p iniName, opened for the check alone; success when it does
+/// not open (the command's own open reports why).
+mox::Status checkVersionOf(const QString& iniName);
 
 /// Adds rows of one layout to its table, many at a time. Inside a transaction of the database
 /// the rows join it; otherwise finish() commits them. Given \p columns, only those are written
