@@ -16,6 +16,7 @@ int main(int argc, char** argv)
         moxdb::initCommand(), moxdb::demoCommand(), moxdb::synthCommand(),
         moxdb::taxCommand(),  moxdb::calcCommand(), moxdb::auditCommand(),
         moxdb::exportCommand(),
+        moxdb::importCommand(),
     };
     // clang-format on
     moxdb::addInitStep({u"tax tables"_s, &moxdb::loadShippedTaxTables});

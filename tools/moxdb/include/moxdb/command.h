@@ -65,5 +65,6 @@ Command taxCommand();
 Command calcCommand();
 Command auditCommand();
 Command exportCommand();
+Command importCommand();
 
 } // namespace moxdb
