@@ -40,7 +40,7 @@ private:
 struct Outcome {
     std::vector<Read> records;
     mox::Status status;
-    moxdb::CsvEncoding encoding = moxdb::CsvEncoding::Utf8;
+    moxdb::CsvFileEncoding encoding = moxdb::CsvFileEncoding::Utf8;
 };
 
 Outcome readAll(const QByteArray& bytes, qsizetype chunk = 1 << 20)
@@ -124,18 +124,18 @@ TEST(CsvRead, EncodingFoundAsForTheConfigurationFiles)
 {
     const QString text = u"名前\r\n給与太郎\r\n"_s;
     const Outcome bom = readAll("\xEF\xBB\xBF" + text.toUtf8());
-    EXPECT_EQ(bom.encoding, moxdb::CsvEncoding::Utf8Bom);
+    EXPECT_EQ(bom.encoding, moxdb::CsvFileEncoding::Utf8Bom);
     EXPECT_EQ(bom.records.at(0).fields.at(0), u"名前"_s); // the mark is no part of the header
     const Outcome utf8 = readAll(text.toUtf8());
-    EXPECT_EQ(utf8.encoding, moxdb::CsvEncoding::Utf8);
+    EXPECT_EQ(utf8.encoding, moxdb::CsvFileEncoding::Utf8);
     EXPECT_EQ(utf8.records.at(1).fields.at(0), u"給与太郎"_s);
     const Outcome sjis = readAll(cp932(text));
-    EXPECT_EQ(sjis.encoding, moxdb::CsvEncoding::Cp932);
+    EXPECT_EQ(sjis.encoding, moxdb::CsvFileEncoding::Cp932);
     EXPECT_EQ(sjis.records.at(1).fields.at(0), u"給与太郎"_s);
     // Valid UTF-8 for the first megabyte, then a CP932 byte: the whole file is CP932.
     const QByteArray late = QByteArray(1 << 20, 'a') + "\r\n" + cp932(u"漢字"_s);
     const Outcome mixed = readAll(late, 4096);
-    EXPECT_EQ(mixed.encoding, moxdb::CsvEncoding::Cp932);
+    EXPECT_EQ(mixed.encoding, moxdb::CsvFileEncoding::Cp932);
     EXPECT_EQ(mixed.records.at(1).fields.at(0), u"漢字"_s);
 }
 

@@ -19,6 +19,7 @@
 
 #include <cstring>
 #include <functional>
+#include <map>
 
 #include <signal.h>
 
@@ -392,6 +393,113 @@ TEST_P(MoxdbImport, KilledInTheMiddleLeavesTheTableAsItWas)
     const QStringList after = records(u"GKKYUYO"_s);
     EXPECT_EQ(after.size(), before.size());
     EXPECT_TRUE(after == before);
+}
+
+// The files of \p dir, name by name.
+std::map<QString, QByteArray> filesIn(const QString& dir)
+{
+    std::map<QString, QByteArray> files;
+    for (const QString& name : QDir(dir).entryList(QDir::Files)) {
+        QFile f(QDir(dir).filePath(name));
+        if (f.open(QIODevice::ReadOnly))
+            files[name] = f.readAll();
+    }
+    return files;
+}
+
+// A second pair of databases, made by init (the shipped tax tables in them), on \p engine.
+struct Databases {
+    explicit Databases(Engine engine)
+    {
+        if (engine == Engine::Postgres)
+            server = std::make_unique<test::PostgresPair>(dir.path());
+        const test::ProgramRun r = test::runMoxdb({u"init"_s, u"--dir"_s, dir.path()}, dir.path());
+        EXPECT_EQ(r.code, 0) << (r.out + r.err).toStdString();
+    }
+    QTemporaryDir dir;
+    std::unique_ptr<test::PostgresPair> server;
+};
+
+// What export --all writes of the demo district comes back, with import --all into new databases,
+// as the same records: their export --all gives the same bytes, file for file. --replace takes
+// the place of the tax tables that init loaded.
+TEST_P(MoxdbImport, ExportImportExportGivesTheSameFiles)
+{
+    const QString first = m_files.filePath(u"first"_s);
+    test::ProgramRun r = run({u"export"_s, u"--all"_s, first, u"--dir"_s, m_dir.path()});
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    const std::map<QString, QByteArray> exported = filesIn(first);
+    ASSERT_EQ(exported.size(), exportTables().size());
+
+    Databases other(GetParam());
+    r = test::runMoxdb(
+        {u"import"_s, u"--all"_s, first, u"--replace"_s, u"--dir"_s, other.dir.path()},
+        other.dir.path());
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.out.contains(u"GKKYUYO: "_s)) << r.out.toStdString();
+    const QString second = m_files.filePath(u"second"_s);
+    r = test::runMoxdb({u"export"_s, u"--all"_s, second, u"--dir"_s, other.dir.path()},
+                       other.dir.path());
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    const std::map<QString, QByteArray> again = filesIn(second);
+    ASSERT_EQ(again.size(), exported.size());
+    for (const auto& [name, bytes] : exported)
+        EXPECT_TRUE(again.at(name) == bytes) << name.toStdString() << " differs";
+
+    // The same in UTF-8 with its byte order mark, one table.
+    const QString utf8 = m_files.filePath(u"kyuyo-utf8.csv"_s);
+    r = run({u"export"_s, u"GKKYUYO"_s, u"--encoding"_s, u"utf-8"_s, u"--out"_s, utf8, u"--dir"_s,
+             m_dir.path()});
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    r = test::runMoxdb(
+        {u"import"_s, u"GKKYUYO"_s, utf8, u"--replace"_s, u"--dir"_s, other.dir.path()},
+        other.dir.path());
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.out.contains(u"UTF-8 (BOM 付き)"_s)) << r.out.toStdString();
+    const QString back = m_files.filePath(u"kyuyo-back.csv"_s);
+    r = test::runMoxdb({u"export"_s, u"GKKYUYO"_s, u"--encoding"_s, u"utf-8"_s, u"--out"_s, back,
+                        u"--dir"_s, other.dir.path()},
+                       other.dir.path());
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    QFile a(utf8), b(back);
+    ASSERT_TRUE(a.open(QIODevice::ReadOnly) && b.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(a.readAll() == b.readAll());
+}
+
+// An office moving from one desk's SQLite to a server: export --all on SQLite, import --all on
+// PostgreSQL, export --all there gives the same files; and back again.
+TEST(MoxdbImportAcrossEngines, SqliteToPostgresAndBackGivesTheSameFiles)
+{
+    if (!test::PostgresPair::serverGiven())
+        GTEST_SKIP() << "MOX_TEST_PGHOST is not set";
+    Databases sqlite(Engine::Sqlite);
+    Databases postgres(Engine::Postgres);
+    QTemporaryDir files;
+    const auto moxdb = [](const Databases& d, QStringList args) {
+        args << u"--dir"_s << d.dir.path();
+        const test::ProgramRun r = test::runMoxdb(args, d.dir.path());
+        EXPECT_EQ(r.code, 0) << args.join(u' ').toStdString() << ": " << r.err.toStdString();
+        return r.code == 0;
+    };
+    ASSERT_TRUE(moxdb(sqlite, {u"demo"_s}));
+    const QString fromSqlite = files.filePath(u"sqlite"_s);
+    const QString fromPostgres = files.filePath(u"postgres"_s);
+    const QString backOnSqlite = files.filePath(u"back"_s);
+    ASSERT_TRUE(moxdb(sqlite, {u"export"_s, u"--all"_s, fromSqlite}));
+    ASSERT_TRUE(moxdb(postgres, {u"import"_s, u"--all"_s, fromSqlite, u"--replace"_s}));
+    ASSERT_TRUE(moxdb(postgres, {u"export"_s, u"--all"_s, fromPostgres}));
+    Databases sqliteAgain(Engine::Sqlite);
+    ASSERT_TRUE(moxdb(sqliteAgain, {u"import"_s, u"--all"_s, fromPostgres, u"--replace"_s}));
+    ASSERT_TRUE(moxdb(sqliteAgain, {u"export"_s, u"--all"_s, backOnSqlite}));
+    const std::map<QString, QByteArray> original = filesIn(fromSqlite);
+    ASSERT_EQ(original.size(), exportTables().size());
+    for (const QString& other : {fromPostgres, backOnSqlite}) {
+        const std::map<QString, QByteArray> copy = filesIn(other);
+        ASSERT_EQ(copy.size(), original.size());
+        for (const auto& [name, bytes] : original)
+            EXPECT_TRUE(copy.at(name) == bytes)
+                << other.toStdString() << ": " << name.toStdString();
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, MoxdbImport, testing::Values(Engine::Sqlite, Engine::Postgres),

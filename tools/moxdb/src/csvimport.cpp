@@ -223,7 +223,7 @@ void KeySet::grow()
 
 void CsvImport::add(const ExportTable& table, const QString& path)
 {
-    m_files.push_back({&table, path, 0, CsvEncoding::Cp932});
+    m_files.push_back({&table, path, 0, CsvFileEncoding::Cp932});
 }
 
 qint64 CsvImport::totalBytes() const

@@ -103,7 +103,7 @@ mox::Status CsvReader::open()
     }
     // One pass over the bytes decides between UTF-8 and CP932, as for the configuration files.
     if (head.startsWith(kUtf8Bom)) {
-        m_encoding = CsvEncoding::Utf8Bom;
+        m_encoding = CsvFileEncoding::Utf8Bom;
     } else {
         Utf8Check check;
         bool utf8 = true;
@@ -114,7 +114,7 @@ mox::Status CsvReader::open()
                 break;
             utf8 = check.feed(chunk);
         }
-        m_encoding = utf8 ? CsvEncoding::Utf8 : CsvEncoding::Cp932;
+        m_encoding = utf8 ? CsvFileEncoding::Utf8 : CsvFileEncoding::Cp932;
         if (!m_file.seek(0)) {
             m_status = mox::Status::failure(
                 -1, u"ファイル %1 を読めません: %2"_s.arg(shown, m_file.errorString()));
@@ -122,7 +122,7 @@ mox::Status CsvReader::open()
             return m_status;
         }
     }
-    if (m_encoding == CsvEncoding::Cp932) {
+    if (m_encoding == CsvFileEncoding::Cp932) {
         m_decoder.emplace("cp932");
         if (!m_decoder->isValid()) {
             m_status = mox::Status::failure(
@@ -134,9 +134,9 @@ mox::Status CsvReader::open()
         }
     } else {
         m_decoder.emplace(QStringConverter::Utf8);
-        if (m_encoding == CsvEncoding::Utf8Bom)
+        if (m_encoding == CsvFileEncoding::Utf8Bom)
             (void)m_file.read(3);
-        m_bytesRead = m_encoding == CsvEncoding::Utf8Bom ? 3 : 0;
+        m_bytesRead = m_encoding == CsvFileEncoding::Utf8Bom ? 3 : 0;
     }
     return mox::Status::success();
 }
@@ -186,7 +186,7 @@ bool CsvReader::refill()
         if (nul >= 0 && !bad)
             return fail(line,
                         u"NUL 文字 (0x00) があります。CSV のテキストファイルではありません。"_s);
-        return fail(line, m_encoding == CsvEncoding::Cp932
+        return fail(line, m_encoding == CsvFileEncoding::Cp932
                               ? u"UTF-8 でも CP932 (シフトJIS) でも読めない文字があります。"_s
                               : u"UTF-8 として読めない文字があります。"_s);
     }

@@ -43,14 +43,14 @@ QString tableNames()
     return names.join(u' ');
 }
 
-QString encodingName(CsvEncoding e)
+QString encodingName(CsvFileEncoding e)
 {
     switch (e) {
-    case CsvEncoding::Utf8Bom:
+    case CsvFileEncoding::Utf8Bom:
         return u"UTF-8 (BOM 付き)"_s;
-    case CsvEncoding::Utf8:
+    case CsvFileEncoding::Utf8:
         return u"UTF-8"_s;
-    case CsvEncoding::Cp932:
+    case CsvFileEncoding::Cp932:
         break;
     }
     return u"CP932"_s;

@@ -68,7 +68,7 @@ struct ImportedFile {
     const ExportTable* table;
     QString path;
     qint64 records = 0; // records read (and, when the import succeeded, written)
-    CsvEncoding encoding = CsvEncoding::Cp932;
+    CsvFileEncoding encoding = CsvFileEncoding::Cp932;
 };
 
 class CsvImport {

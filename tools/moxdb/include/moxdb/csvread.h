@@ -38,7 +38,7 @@
 
 namespace moxdb {
 
-enum class CsvEncoding {
+enum class CsvFileEncoding {
     Utf8Bom, // UTF-8 with a byte order mark
     Utf8,    // UTF-8 without one
     Cp932,
@@ -61,7 +61,7 @@ public:
     /// Opens the file and finds its encoding. A failure names the file: it cannot be read, it
     /// is UTF-16 (a byte order mark of it), or it holds NUL bytes.
     mox::Status open();
-    CsvEncoding encoding() const { return m_encoding; }
+    CsvFileEncoding encoding() const { return m_encoding; }
 
     /// Reads the next record into fields(): true when there is one; false at the end of the
     /// file or on an error (status() then says which, with the line).
@@ -87,7 +87,7 @@ private:
     QString m_path;
     qsizetype m_chunkBytes;
     QFile m_file;
-    CsvEncoding m_encoding = CsvEncoding::Utf8;
+    CsvFileEncoding m_encoding = CsvFileEncoding::Utf8;
     // Made in place: a QStringDecoder moved into another loses track of its errors.
     std::optional<QStringDecoder> m_decoder;
     qint64 m_bytesRead = 0;
