@@ -318,17 +318,20 @@ TEST_P(MoxdbImport, FileAsAJapaneseSpreadsheetSavesItComesInWhole)
     rows.set(1, u"SIMKNJ"_s, u"\"「\"\"ＡＢＣ\"\"」㈱\""_s);
     rows.set(1, u"SYOZOK"_s, QString());
     rows.set(1, u"KYURYO"_s, u"-0.0001"_s);
+    rows.addRow(603);
+    rows.set(2, u"SIMKNJ"_s, u"\"tab\there, back\\slash\r\nCRLF\""_s);
+    rows.set(2, u"SYOZOK"_s, u"\"\""_s);
     QString text = rows.text();
     text.chop(2); // no CRLF after the last line
     const QString path = writeFile(u"sheet.csv"_s, cp932(text));
 
     const test::ProgramRun r = run({u"import"_s, u"GKJINJI"_s, path, u"--dir"_s, m_dir.path()});
     ASSERT_EQ(r.code, 0) << r.err.toStdString();
-    EXPECT_TRUE(r.out.contains(u"GKJINJI: 2 件"_s)) << r.out.toStdString();
+    EXPECT_TRUE(r.out.contains(u"GKJINJI: 3 件"_s)) << r.out.toStdString();
     EXPECT_TRUE(r.out.contains(u"CP932"_s)) << r.out.toStdString();
     const QStringList got =
-        recordsIn(m_dir.path(), kPayrollIni, jinji, u"SYOKCD >= 601 AND SYOKCD <= 602"_s);
-    ASSERT_EQ(got.size(), 2);
+        recordsIn(m_dir.path(), kPayrollIni, jinji, u"SYOKCD >= 601 AND SYOKCD <= 603"_s);
+    ASSERT_EQ(got.size(), 3);
     const qsizetype name = jinji.fieldNames().indexOf(u"SIMKNJ"_s);
     const qsizetype office = jinji.fieldNames().indexOf(u"SYOZOK"_s);
     const qsizetype pay = jinji.fieldNames().indexOf(u"KYURYO"_s);
@@ -337,6 +340,8 @@ TEST_P(MoxdbImport, FileAsAJapaneseSpreadsheetSavesItComesInWhole)
     EXPECT_EQ(got[1].split(u'|')[name], u"「\"ＡＢＣ\"」㈱"_s);
     EXPECT_EQ(got[1].split(u'|')[office], u"<NULL>"_s);
     EXPECT_EQ(got[1].split(u'|')[pay], u"-0.0001"_s);
+    EXPECT_EQ(got[2].split(u'|')[name], u"tab\there, back\\slash\r\nCRLF"_s);
+    EXPECT_EQ(got[2].split(u'|')[office], u""_s); // an empty text, not NULL
 }
 
 // --check reads and reports without writing; --replace empties the table in the same

@@ -4,7 +4,8 @@
 // writer is marked as loading in bulk (the trail's insert and delete triggers then skip the
 // records; the load writes one summary row). The counter is set from one count and the trigger
 // put back when the last load of the table ends, at the latest right before the commit; all of
-// it inside the transaction, so an undone load leaves the file as it was.
+// it inside the transaction, so an undone load leaves the file as it was. While any load is
+// open the page cache is enlarged and temporary files are kept in memory.
 
 #include "audittrail.h"
 #include "sqliteengine.h"
