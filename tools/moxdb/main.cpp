@@ -19,6 +19,7 @@ int main(int argc, char** argv)
         moxdb::exportCommand(), moxdb::ledgerCommand(),
         moxdb::backupCommand(), moxdb::restoreCommand(),
         moxdb::upgradeCommand(),
+        moxdb::importCommand(),
     };
     // clang-format on
     moxdb::addInitStep({u"tax tables"_s, &moxdb::loadShippedTaxTables});

@@ -3,15 +3,149 @@
 // The server's counter triggers run once per statement, not per record, so nothing is set
 // aside. While a load or a clear runs, the session's transaction is marked (kordao.bulk); the
 // server's audit triggers then write one row per statement for a login that is a member of the
-// table's owner. Rows go many to an INSERT statement, one round trip for each.
+// table's owner. Rows go to the server as the data of COPY … FROM STDIN, a few megabytes to a
+// COPY, each COPY complete before add() returns (so nothing else on the connection ever meets a
+// COPY in progress). Without the client library's handle, many rows go to an INSERT statement.
 
 #include "postgresengine.h"
+
+#include <QSqlDriver>
+
+#include <libpq-fe.h>
 
 using namespace Qt::StringLiterals;
 
 namespace KorDAO {
 
 namespace {
+
+// The data of one COPY: rows are sent when this much is queued.
+constexpr qsizetype kCopyBytes = 4 << 20;
+
+// The client library's connection under the Qt connection \p db; nullptr when it has none.
+PGconn* pgconnOf(QSqlDatabase& db)
+{
+    const QVariant h = db.driver() ? db.driver()->handle() : QVariant();
+    // The driver's type is named after libpq's struct: "pg_conn*" (PGconn is its typedef).
+    if (h.isValid() &&
+        (qstrcmp(h.typeName(), "pg_conn*") == 0 || qstrcmp(h.typeName(), "PGconn*") == 0))
+        return *static_cast<PGconn* const*>(h.constData());
+    return nullptr;
+}
+
+// "INSERT INTO "T" ("A", "B") VALUES" -> "COPY "T" ("A", "B") FROM STDIN".
+QByteArray copySql(const QString& insertHead)
+{
+    QString sql = insertHead;
+    if (sql.startsWith(u"INSERT INTO "_s))
+        sql.remove(0, 12);
+    if (sql.endsWith(u" VALUES"_s))
+        sql.chop(7);
+    return (u"COPY "_s + sql + u" FROM STDIN"_s).toUtf8();
+}
+
+// Appends \p text to \p out as a field of COPY's text format: backslash, tab, line feed and
+// carriage return escaped; the connection's client encoding is UTF-8.
+void appendCopyText(QByteArray& out, const QString& text)
+{
+    const QByteArray utf8 = text.toUtf8();
+    for (const char c : utf8) {
+        switch (c) {
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        default:
+            out += c;
+        }
+    }
+}
+
+// Queues rows in COPY's text format and sends them kCopyBytes at a time, each batch one
+// COPY … FROM STDIN.
+class PostgresCopyWriter final : public BulkWriter {
+public:
+    PostgresCopyWriter(PostgresEngine& engine, PGconn* pg, const QString& insertHead)
+        : m_engine(engine), m_pg(pg), m_sql(copySql(insertHead))
+    {
+        m_data.reserve(kCopyBytes + (64 << 10));
+    }
+
+    mox::Status add(const std::vector<BulkValue>& row) override
+    {
+        bool first = true;
+        for (const BulkValue& v : row) {
+            if (!first)
+                m_data += '\t';
+            first = false;
+            switch (v.kind) {
+            case BulkValue::Kind::Integer:
+                m_data += QByteArray::number(v.integer);
+                break;
+            case BulkValue::Kind::Real:
+                m_data += QByteArray::number(v.real, 'g', 17);
+                break;
+            case BulkValue::Kind::Text:
+            case BulkValue::Kind::Unset:
+                if (v.text.isNull())
+                    m_data += "\\N";
+                else
+                    appendCopyText(m_data, v.text);
+                break;
+            }
+        }
+        m_data += '\n';
+        return m_data.size() < kCopyBytes ? mox::Status{} : flush();
+    }
+
+    mox::Status flush() override
+    {
+        if (m_data.isEmpty())
+            return {};
+        countStatement();
+        m_engine.statementStarts();
+        PGresult* started = PQexec(m_pg, m_sql.constData());
+        const bool copying = PQresultStatus(started) == PGRES_COPY_IN;
+        mox::Status result = copying ? mox::Status{} : failure(started);
+        PQclear(started);
+        if (copying) {
+            const bool sent = PQputCopyData(m_pg, m_data.constData(), int(m_data.size())) == 1;
+            if (PQputCopyEnd(m_pg, sent ? nullptr : "the client could not send the rows") != 1)
+                result = failure(nullptr);
+            // The outcome of the COPY, then the end of its results.
+            while (PGresult* r = PQgetResult(m_pg)) {
+                if (result.ok() && PQresultStatus(r) != PGRES_COMMAND_OK)
+                    result = failure(r);
+                PQclear(r);
+            }
+        }
+        m_data.resize(0);
+        return result;
+    }
+
+private:
+    // The server's refusal in \p r (or the connection's last message), classified by its state.
+    mox::Status failure(const PGresult* r)
+    {
+        const char* state = r ? PQresultErrorField(r, PG_DIAG_SQLSTATE) : nullptr;
+        const char* text = r ? PQresultErrorMessage(r) : PQerrorMessage(m_pg);
+        return m_engine.noteFailure(QString::fromLatin1(state ? state : ""),
+                                    QString::fromUtf8(text ? text : "").trimmed());
+    }
+
+    PostgresEngine& m_engine;
+    PGconn* m_pg;
+    QByteArray m_sql;
+    QByteArray m_data;
+};
 
 // Rows per INSERT statement.
 constexpr int kRowsPerStatement = 200;
@@ -73,6 +207,9 @@ private:
 mox::Result<std::unique_ptr<BulkWriter>> PostgresEngine::bulkWriter(const QString& insertHead,
                                                                     int columns)
 {
+    if (PGconn* pg = pgconnOf(m_conn.db()))
+        return std::unique_ptr<BulkWriter>(
+            std::make_unique<PostgresCopyWriter>(*this, pg, insertHead));
     return std::unique_ptr<BulkWriter>(
         std::make_unique<PostgresBulkWriter>(m_conn, insertHead, columns));
 }

@@ -4,7 +4,8 @@
 // writer is marked as loading in bulk (the trail's insert and delete triggers then skip the
 // records; the load writes one summary row). The counter is set from one count and the trigger
 // put back when the last load of the table ends, at the latest right before the commit; all of
-// it inside the transaction, so an undone load leaves the file as it was.
+// it inside the transaction, so an undone load leaves the file as it was. While any load is
+// open the page cache is enlarged and temporary files are kept in memory.
 
 #include "audittrail.h"
 #include "sqliteengine.h"
@@ -102,8 +103,17 @@ mox::Result<std::shared_ptr<BulkLoad>> SqliteEngine::beginBulkLoad(const TableIn
         if (rows.empty())
             return failed({});
         m_cacheSize = rows.front().front().toLongLong();
+        rows.clear();
+        if (mox::Status s = m_conn.select(u"PRAGMA temp_store"_s, {}, &rows); !s.ok())
+            return s;
+        m_tempStore = rows.empty() ? 0 : rows.front().front().toLongLong();
         if (mox::Status s = m_conn.execute(u"PRAGMA cache_size = %1"_s.arg(-kBulkCacheKiB), {});
             !s.ok())
+            return s;
+        // The insert trigger of the trail makes every insert keep a statement journal, which
+        // SQLite writes to a temporary file, a page per record, once the enlarged cache is
+        // full; in memory it costs a copy.
+        if (mox::Status s = m_conn.execute(u"PRAGMA temp_store = MEMORY"_s, {}); !s.ok())
             return s;
     }
     std::shared_ptr<BulkLoad>& load = m_bulkLoads[t.name];
@@ -167,7 +177,10 @@ mox::Status SqliteEngine::restoreBulkLoad(const QString& table)
 
 mox::Status SqliteEngine::restoreCacheSize()
 {
-    return m_conn.execute(u"PRAGMA cache_size = %1"_s.arg(m_cacheSize), {});
+    mox::Status s = m_conn.execute(u"PRAGMA cache_size = %1"_s.arg(m_cacheSize), {});
+    if (s.ok())
+        s = m_conn.execute(u"PRAGMA temp_store = %1"_s.arg(m_tempStore), {});
+    return s;
 }
 
 void SqliteEngine::forgetBulkLoads()

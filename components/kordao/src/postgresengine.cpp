@@ -395,7 +395,11 @@ mox::Status PostgresEngine::rollback()
 
 mox::Status PostgresEngine::noteFailure(const QSqlError& e)
 {
-    const QString state = e.nativeErrorCode();
+    return noteFailure(e.nativeErrorCode(), Connection::errorText(e));
+}
+
+mox::Status PostgresEngine::noteFailure(const QString& state, const QString& text)
+{
     if (state == u"55P03"_s || state == u"40P01"_s || state == u"40001"_s) {
         // lock_timeout, deadlock, serialization failure
         m_lastFailure = FailureKind::Busy;
@@ -425,7 +429,7 @@ mox::Status PostgresEngine::noteFailure(const QSqlError& e)
     } else {
         m_lastFailure = FailureKind::Other;
     }
-    return failed(Connection::errorText(e));
+    return failed(text);
 }
 
 bool PostgresEngine::serverAlive()

@@ -79,6 +79,14 @@ public:
     mox::Result<std::unique_ptr<BulkWriter>> bulkWriter(const QString& insertHead,
                                                         int columns) override;
 
+    /// Classifies a failure the server reported with the SQLSTATE \p state (empty when the
+    /// client library reported it) and gives it with \p text: the statements sent through the
+    /// client library itself (COPY) fail as those sent through Qt's driver do.
+    mox::Status noteFailure(const QString& state, const QString& text);
+    /// A statement sent through the client library itself starts now (for noteFailure's
+    /// telling of a statement timeout from a cancel).
+    void statementStarts() { m_statementClock.start(); }
+
 private:
     mox::Result<QSqlQuery*> prepared(const QString& sql);
     // Classifies \p e by its SQLSTATE (and, for a cancel, by how long the statement ran) and

@@ -100,6 +100,7 @@ private:
     QHash<QString, sqlite3_stmt*> m_statements;
     std::map<QString, std::shared_ptr<BulkLoad>> m_bulkLoads;
     qlonglong m_cacheSize = 0;  // the page cache setting before bulk loading enlarged it
+    qlonglong m_tempStore = 0;  // where temporary files went before bulk loading (0 default)
     bool m_writerNoted = false; // the writer table holds this transaction's writer
     bool m_writerBulk = false;  // … marked as loading in bulk
 };

@@ -67,5 +67,6 @@ Command auditCommand();
 Command exportCommand();
 Command ledgerCommand();
 Command upgradeCommand();
+Command importCommand();
 
 } // namespace moxdb

@@ -1,0 +1,535 @@
+// moxdb import run as an office runs it, on SQLite and on the test server's PostgreSQL: a file
+// with any fault is refused with the fault's line and field and the table stays as it was; a
+// file as a spreadsheet on a Japanese desktop saves it comes in whole; a load killed in the
+// middle leaves the table as it was.
+#include "moxdb/csvimport.h"
+#include "moxdb/exporttables.h"
+
+#include "support.h"
+
+#include "kordao/kordao.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QStringEncoder>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <functional>
+#include <map>
+
+#include <signal.h>
+
+using namespace Qt::StringLiterals;
+using namespace moxdb;
+
+namespace {
+
+const QString kPayrollIni = u"MOX.INI"_s;
+
+// Every record of \p table in the database of \p ini in \p dir, in key order, a line each with
+// its fields as read: what "unchanged" is compared on.
+QStringList recordsIn(const QString& dir, const QString& ini, const ExportTable& table,
+                      const QString& filter = QString())
+{
+    KorDAO::confineIniSearch(dir);
+    QStringList lines;
+    {
+        KorDAO::clsDbAccess db;
+        db.setDBIniNameString(ini);
+        if (db.DAO_DBOpen() != 0)
+            return {u"<no database>"_s};
+        KorDAO::clsTbAccess t;
+        t.setTBDatabase(db.DBDatabase());
+        t.setTBNameString(table.table);
+        const int n = t.DAO_TableOpen(filter, table.key.join(u", "_s));
+        for (short st = n > 0 ? t.DAO_RecRead(1) : KorDAO::kEndOfRecords; st == 0;
+             st = t.DAO_RecRead(2)) {
+            QStringList fields;
+            for (const ExportField& f : table.fields) {
+                const KorDAO::FieldRef v = t.TBRec()[f.name];
+                fields.append(v.isNull()                    ? u"<NULL>"_s
+                              : f.kind == FieldKind::Amount ? v.toCurrency().toPlainString()
+                                                            : v.toString());
+            }
+            lines.append(fields.join(u'|'));
+        }
+    }
+    KorDAO::confineIniSearch(QString());
+    return lines;
+}
+
+QByteArray cp932(const QString& text)
+{
+    QStringEncoder enc("cp932");
+    return enc.encode(text);
+}
+
+// The records of a CSV file under construction: a header of every field of the table and rows
+// with a plain value in each field, changed field by field by the tests.
+struct CsvRows {
+    explicit CsvRows(const ExportTable& t) : table(t), header(t.fieldNames()) {}
+
+    // A row whose key field(s) take \p code; every other field a value of its kind.
+    QStringList& addRow(int code)
+    {
+        QStringList row;
+        for (const ExportField& f : table.fields) {
+            switch (f.kind) {
+            case FieldKind::Integer:
+                row.append(table.key.contains(f.name) ? QString::number(code) : u"1"_s);
+                break;
+            case FieldKind::Date:
+                row.append(u"20260401"_s);
+                break;
+            case FieldKind::Month:
+                row.append(u"202604"_s);
+                break;
+            case FieldKind::Amount:
+                row.append(u"1234.5"_s);
+                break;
+            case FieldKind::Text:
+                row.append(u"テキスト"_s);
+                break;
+            }
+        }
+        rows.append(row);
+        return rows.last();
+    }
+    void set(int row, const QString& field, const QString& value)
+    {
+        rows[row][header.indexOf(field)] = value;
+    }
+    QString text(const QString& lineEnd = u"\r\n"_s) const
+    {
+        QString out = header.join(u',') + lineEnd;
+        for (const QStringList& r : rows)
+            out += r.join(u',') + lineEnd;
+        return out;
+    }
+
+    const ExportTable& table;
+    QStringList header;
+    QList<QStringList> rows;
+};
+
+enum class Engine { Sqlite, Postgres };
+
+std::string engineName(const testing::TestParamInfo<Engine>& p)
+{
+    return p.param == Engine::Sqlite ? "Sqlite" : "Postgres";
+}
+
+class MoxdbImport : public testing::TestWithParam<Engine> {
+protected:
+    void SetUp() override
+    {
+        if (GetParam() == Engine::Postgres) {
+            if (!test::PostgresPair::serverGiven())
+                GTEST_SKIP() << "MOX_TEST_PGHOST is not set";
+            m_server = std::make_unique<test::PostgresPair>(m_dir.path());
+        }
+        test::ProgramRun r = run({u"init"_s, u"--dir"_s, m_dir.path()});
+        ASSERT_EQ(r.code, 0) << (r.out + r.err).toStdString();
+        r = run({u"demo"_s, u"--dir"_s, m_dir.path()});
+        ASSERT_EQ(r.code, 0) << (r.out + r.err).toStdString();
+    }
+
+    test::ProgramRun run(const QStringList& args) const
+    {
+        return test::runMoxdb(args, m_dir.path());
+    }
+    QString writeFile(const QString& name, const QByteArray& bytes) const
+    {
+        const QString path = m_files.filePath(name);
+        QFile f(path);
+        EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(bytes);
+        return path;
+    }
+    QStringList records(const QString& table) const
+    {
+        return recordsIn(m_dir.path(), kPayrollIni, *findExportTable(table));
+    }
+
+    QTemporaryDir m_dir;
+    QTemporaryDir m_files;
+    std::unique_ptr<test::PostgresPair> m_server;
+};
+
+struct BadInput {
+    const char* name;
+    // Makes the file from the rows of three new employees 501-503 (lines 2-4).
+    std::function<QByteArray(CsvRows&)> make;
+    const char16_t* fault; // what the message must hold
+};
+
+QByteArray asCp932(CsvRows& r)
+{
+    return cp932(r.text());
+}
+
+const BadInput kBadInputs[] = {
+    {"TruncatedInARecord", [](CsvRows& r) { return asCp932(r).chopped(40); },
+     u"jinji.csv 4 行目: 項目が"},
+    {"TruncatedInAQuotedField",
+     [](CsvRows& r) {
+         r.set(2, u"SIMKNJ"_s, u"\"山田, 花子\""_s);
+         const QByteArray bytes = asCp932(r);
+         return bytes.left(bytes.indexOf(cp932(u"花子"_s)));
+     },
+     u"jinji.csv の 4 行目: 引用符 \" で始まった項目が閉じられない"},
+    {"AnotherEncoding",
+     [](CsvRows& r) {
+         QStringEncoder utf16(QStringEncoder::Utf16LE, QStringEncoder::Flag::WriteBom);
+         return QByteArray(utf16.encode(r.text()));
+     },
+     u"UTF-16"},
+    {"StrayQuote",
+     [](CsvRows& r) {
+         r.set(1, u"SIMKNJ"_s, u"山\"田"_s);
+         return asCp932(r);
+     },
+     u"jinji.csv の 3 行目: 引用符で囲まれていない項目の中に引用符"},
+    {"UnknownHeaderField",
+     [](CsvRows& r) {
+         r.header[r.header.indexOf(u"SIMKNJ"_s)] = u"SIMKANJI"_s;
+         return asCp932(r);
+     },
+     u"jinji.csv 1 行目 項目「SIMKANJI」: テーブル GKJINJI にこの項目はありません"},
+    {"MissingHeaderField",
+     [](CsvRows& r) {
+         const qsizetype at = r.header.indexOf(u"KYURYO"_s);
+         r.header.removeAt(at);
+         for (QStringList& row : r.rows)
+             row.removeAt(at);
+         return asCp932(r);
+     },
+     u"jinji.csv 1 行目 項目「KYURYO」: 項目名の行にこの項目がありません"},
+    {"NotANumber",
+     [](CsvRows& r) {
+         r.set(0, u"KYURYO"_s, u"30万"_s);
+         return asCp932(r);
+     },
+     u"jinji.csv 2 行目 項目「KYURYO」: 「30万」は金額ではありません"},
+    {"NotAWholeNumber",
+     [](CsvRows& r) {
+         r.set(2, u"SYOKCD"_s, u"503.5"_s);
+         return asCp932(r);
+     },
+     u"jinji.csv 4 行目 項目「SYOKCD」: 「503.5」は整数ではありません"},
+    {"ImpossibleDate",
+     [](CsvRows& r) {
+         r.set(1, u"ZKAYMD_01"_s, u"20260230"_s);
+         return asCp932(r);
+     },
+     u"jinji.csv 3 行目 項目「ZKAYMD_01」: 「20260230」はありえない日付"},
+    {"AmountBeyondTheMoneyType",
+     [](CsvRows& r) {
+         r.set(0, u"KYURYO"_s, u"922337203685478"_s);
+         return asCp932(r);
+     },
+     u"jinji.csv 2 行目 項目「KYURYO」: 「922337203685478」は金額の範囲"},
+    {"AmountWithFiveDecimals",
+     [](CsvRows& r) {
+         r.set(0, u"FUYO"_s, u"0.00001"_s);
+         return asCp932(r);
+     },
+     u"jinji.csv 2 行目 項目「FUYO」: 「0.00001」は小数が 4 桁を超えています"},
+    {"MissingKey",
+     [](CsvRows& r) {
+         r.set(1, u"SYOKCD"_s, QString());
+         return asCp932(r);
+     },
+     u"jinji.csv 3 行目 項目「SYOKCD」: 値がありません"},
+    {"DuplicateKeyInTheFile",
+     [](CsvRows& r) {
+         r.set(2, u"SYOKCD"_s, u"501"_s);
+         return asCp932(r);
+     },
+     u"jinji.csv 4 行目: キー (SYOKCD=501) が 2 行目と重複しています"},
+    {"DuplicateKeyInTheTable",
+     [](CsvRows& r) {
+         r.set(1, u"SYOKCD"_s, u"10025"_s); // a demo employee
+         return asCp932(r);
+     },
+     u"jinji.csv 3 行目: キー (SYOKCD=10025) の記録がテーブル GKJINJI に既にあります"},
+};
+
+class MoxdbImportRefuses : public MoxdbImport {};
+
+// Each bad file is refused with its message, and the personnel master keeps the demo's staff
+// record for record (the two good rows before or after the fault are not written either).
+TEST_P(MoxdbImportRefuses, EachBadFileWithItsMessageAndTheTableUnchanged)
+{
+    const QStringList before = records(u"GKJINJI"_s);
+    ASSERT_GT(before.size(), 10);
+    for (const BadInput& bad : kBadInputs) {
+        SCOPED_TRACE(bad.name);
+        CsvRows rows(*findExportTable(u"GKJINJI"_s));
+        for (int code : {501, 502, 503})
+            rows.addRow(code);
+        const QString path = writeFile(u"jinji.csv"_s, bad.make(rows));
+        const test::ProgramRun r = run({u"import"_s, u"GKJINJI"_s, path, u"--dir"_s, m_dir.path()});
+        EXPECT_EQ(r.code, 1) << r.out.toStdString();
+        EXPECT_TRUE(r.err.contains(QString::fromUtf16(bad.fault))) << r.err.toStdString();
+        EXPECT_TRUE(r.err.contains(u"何も書き込みませんでした"_s)) << r.err.toStdString();
+        EXPECT_EQ(records(u"GKJINJI"_s), before);
+    }
+    // The same file without its fault goes in.
+    CsvRows rows(*findExportTable(u"GKJINJI"_s));
+    for (int code : {501, 502, 503})
+        rows.addRow(code);
+    const QString path = writeFile(u"jinji.csv"_s, asCp932(rows));
+    const test::ProgramRun r = run({u"import"_s, u"GKJINJI"_s, path, u"--dir"_s, m_dir.path()});
+    EXPECT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_EQ(records(u"GKJINJI"_s).size(), before.size() + 3);
+}
+
+// The first 100 faults are listed, then how many more; the count is of every fault.
+TEST_P(MoxdbImportRefuses, ListsTheFirstHundredFaultsThenTheirCount)
+{
+    CsvRows rows(*findExportTable(u"GKJINJI"_s));
+    for (int code = 1001; code <= 1150; ++code)
+        rows.addRow(code)[rows.header.indexOf(u"ZKNYMD_01"_s)] = u"20261331"_s;
+    const QString path = writeFile(u"many.csv"_s, asCp932(rows));
+    const test::ProgramRun r = run({u"import"_s, u"GKJINJI"_s, path, u"--dir"_s, m_dir.path()});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_TRUE(r.err.contains(u"誤りが 150 件ある"_s)) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(u"many.csv 101 行目 項目「ZKNYMD_01」"_s)); // the 100th
+    EXPECT_FALSE(r.err.contains(u"many.csv 102 行目"_s));
+    EXPECT_TRUE(r.err.contains(u"ほか 50 件の誤りがあります"_s)) << r.err.toStdString();
+}
+
+// As a spreadsheet on a Japanese desktop saves a sheet: CP932, CRLF, fields holding commas,
+// quotes and line feeds quoted, and no line end after the last row. Every text comes back as
+// it was in the sheet; an empty cell of a text is NULL, "" an empty text.
+TEST_P(MoxdbImport, FileAsAJapaneseSpreadsheetSavesItComesInWhole)
+{
+    const ExportTable& jinji = *findExportTable(u"GKJINJI"_s);
+    CsvRows rows(jinji);
+    rows.addRow(601);
+    rows.addRow(602);
+    rows.set(0, u"SIMKNJ"_s, u"\"髙橋, 一郎\""_s);
+    rows.set(0, u"SYOZOK"_s, u"\"第一小学校\n（分校）\""_s);
+    rows.set(1, u"SIMKNJ"_s, u"\"「\"\"ＡＢＣ\"\"」㈱\""_s);
+    rows.set(1, u"SYOZOK"_s, QString());
+    rows.set(1, u"KYURYO"_s, u"-0.0001"_s);
+    rows.addRow(603);
+    rows.set(2, u"SIMKNJ"_s, u"\"tab\there, back\\slash\r\nCRLF\""_s);
+    rows.set(2, u"SYOZOK"_s, u"\"\""_s);
+    QString text = rows.text();
+    text.chop(2); // no CRLF after the last line
+    const QString path = writeFile(u"sheet.csv"_s, cp932(text));
+
+    const test::ProgramRun r = run({u"import"_s, u"GKJINJI"_s, path, u"--dir"_s, m_dir.path()});
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.out.contains(u"GKJINJI: 3 件"_s)) << r.out.toStdString();
+    EXPECT_TRUE(r.out.contains(u"CP932"_s)) << r.out.toStdString();
+    const QStringList got =
+        recordsIn(m_dir.path(), kPayrollIni, jinji, u"SYOKCD >= 601 AND SYOKCD <= 603"_s);
+    ASSERT_EQ(got.size(), 3);
+    const qsizetype name = jinji.fieldNames().indexOf(u"SIMKNJ"_s);
+    const qsizetype office = jinji.fieldNames().indexOf(u"SYOZOK"_s);
+    const qsizetype pay = jinji.fieldNames().indexOf(u"KYURYO"_s);
+    EXPECT_EQ(got[0].split(u'|')[name], u"髙橋, 一郎"_s);
+    EXPECT_EQ(got[0].split(u'|')[office], u"第一小学校\n（分校）"_s);
+    EXPECT_EQ(got[1].split(u'|')[name], u"「\"ＡＢＣ\"」㈱"_s);
+    EXPECT_EQ(got[1].split(u'|')[office], u"<NULL>"_s);
+    EXPECT_EQ(got[1].split(u'|')[pay], u"-0.0001"_s);
+    EXPECT_EQ(got[2].split(u'|')[name], u"tab\there, back\\slash\r\nCRLF"_s);
+    EXPECT_EQ(got[2].split(u'|')[office], u""_s); // an empty text, not NULL
+}
+
+// --check reads and reports without writing; --replace empties the table in the same
+// transaction; a key of the table is no duplicate then.
+TEST_P(MoxdbImport, CheckWritesNothingAndReplaceTakesTheFileAlone)
+{
+    const QStringList before = records(u"GKJINJI"_s);
+    CsvRows rows(*findExportTable(u"GKJINJI"_s));
+    rows.addRow(10025); // a demo employee's code
+    rows.addRow(701);
+    const QString path = writeFile(u"jinji.csv"_s, cp932(rows.text()));
+
+    test::ProgramRun r = run(
+        {u"import"_s, u"GKJINJI"_s, path, u"--check"_s, u"--replace"_s, u"--dir"_s, m_dir.path()});
+    EXPECT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.out.contains(u"何も書き込んでいません"_s)) << r.out.toStdString();
+    EXPECT_EQ(records(u"GKJINJI"_s), before);
+
+    r = run({u"import"_s, u"GKJINJI"_s, path, u"--replace"_s, u"--dir"_s, m_dir.path()});
+    EXPECT_EQ(r.code, 0) << r.err.toStdString();
+    const QStringList after = records(u"GKJINJI"_s);
+    ASSERT_EQ(after.size(), 2);
+    EXPECT_TRUE(after[0].startsWith(u"701|"_s)) << after[0].toStdString();
+    EXPECT_TRUE(after[1].startsWith(u"10025|テキスト|"_s)) << after[1].toStdString();
+}
+
+// A load killed with SIGKILL after its first megabyte of records went in: the table, emptied by
+// --replace in the same transaction, is as it was.
+TEST_P(MoxdbImport, KilledInTheMiddleLeavesTheTableAsItWas)
+{
+    const QStringList before = records(u"GKKYUYO"_s);
+    ASSERT_GT(before.size(), 100);
+    CsvRows rows(*findExportTable(u"GKKYUYO"_s));
+    for (int i = 0; i < 120'000; ++i) {
+        QStringList& row = rows.addRow(0);
+        row[rows.header.indexOf(u"SYOKCD"_s)] = QString::number(900'000 + i / 9);
+        row[rows.header.indexOf(u"SKYUYM"_s)] = QString::number(202604 + i % 9);
+    }
+    const QString path = writeFile(u"kyuyo.csv"_s, cp932(rows.text()));
+
+    QProcess helper;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(u"MOX_INI_DIR"_s, m_dir.path());
+    helper.setProcessEnvironment(env);
+    helper.start(QStringLiteral(MOXDB_IMPORTKILL_HELPER), {u"GKKYUYO"_s, path, u"--replace"_s});
+    QByteArray seen;
+    while (!seen.contains(" KB") && helper.waitForReadyRead(60'000))
+        seen += helper.readAllStandardOutput();
+    ASSERT_TRUE(seen.contains(" KB")) << seen.toStdString();
+    ASSERT_FALSE(seen.contains("DONE")) << "the load ended before it could be killed";
+    ::kill(pid_t(helper.processId()), SIGKILL);
+    helper.waitForFinished();
+    EXPECT_EQ(helper.exitStatus(), QProcess::CrashExit);
+    const QStringList after = records(u"GKKYUYO"_s);
+    EXPECT_EQ(after.size(), before.size());
+    EXPECT_TRUE(after == before);
+}
+
+// The files of \p dir, name by name.
+std::map<QString, QByteArray> filesIn(const QString& dir)
+{
+    std::map<QString, QByteArray> files;
+    for (const QString& name : QDir(dir).entryList(QDir::Files)) {
+        QFile f(QDir(dir).filePath(name));
+        if (f.open(QIODevice::ReadOnly))
+            files[name] = f.readAll();
+    }
+    return files;
+}
+
+// A second pair of databases, made by init (the shipped tax tables in them), on \p engine.
+struct Databases {
+    explicit Databases(Engine engine)
+    {
+        if (engine == Engine::Postgres)
+            server = std::make_unique<test::PostgresPair>(dir.path());
+        const test::ProgramRun r = test::runMoxdb({u"init"_s, u"--dir"_s, dir.path()}, dir.path());
+        EXPECT_EQ(r.code, 0) << (r.out + r.err).toStdString();
+    }
+    QTemporaryDir dir;
+    std::unique_ptr<test::PostgresPair> server;
+};
+
+// What export --all writes of the demo district comes back, with import --all into new databases,
+// as the same records: their export --all gives the same bytes, file for file. --replace takes
+// the place of the tax tables that init loaded.
+TEST_P(MoxdbImport, ExportImportExportGivesTheSameFiles)
+{
+    const QString first = m_files.filePath(u"first"_s);
+    test::ProgramRun r = run({u"export"_s, u"--all"_s, first, u"--dir"_s, m_dir.path()});
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    const std::map<QString, QByteArray> exported = filesIn(first);
+    ASSERT_EQ(exported.size(), exportTables().size());
+
+    Databases other(GetParam());
+    r = test::runMoxdb(
+        {u"import"_s, u"--all"_s, first, u"--replace"_s, u"--dir"_s, other.dir.path()},
+        other.dir.path());
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.out.contains(u"GKKYUYO: "_s)) << r.out.toStdString();
+    const QString second = m_files.filePath(u"second"_s);
+    r = test::runMoxdb({u"export"_s, u"--all"_s, second, u"--dir"_s, other.dir.path()},
+                       other.dir.path());
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    const std::map<QString, QByteArray> again = filesIn(second);
+    ASSERT_EQ(again.size(), exported.size());
+    for (const auto& [name, bytes] : exported)
+        EXPECT_TRUE(again.at(name) == bytes) << name.toStdString() << " differs";
+
+    // The same in UTF-8 with its byte order mark, one table.
+    const QString utf8 = m_files.filePath(u"kyuyo-utf8.csv"_s);
+    r = run({u"export"_s, u"GKKYUYO"_s, u"--encoding"_s, u"utf-8"_s, u"--out"_s, utf8, u"--dir"_s,
+             m_dir.path()});
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    r = test::runMoxdb(
+        {u"import"_s, u"GKKYUYO"_s, utf8, u"--replace"_s, u"--dir"_s, other.dir.path()},
+        other.dir.path());
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.out.contains(u"UTF-8 (BOM 付き)"_s)) << r.out.toStdString();
+    const QString back = m_files.filePath(u"kyuyo-back.csv"_s);
+    r = test::runMoxdb({u"export"_s, u"GKKYUYO"_s, u"--encoding"_s, u"utf-8"_s, u"--out"_s, back,
+                        u"--dir"_s, other.dir.path()},
+                       other.dir.path());
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    QFile a(utf8), b(back);
+    ASSERT_TRUE(a.open(QIODevice::ReadOnly) && b.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(a.readAll() == b.readAll());
+}
+
+// An office moving from one desk's SQLite to a server: export --all on SQLite, import --all on
+// PostgreSQL, export --all there gives the same files; and back again.
+TEST(MoxdbImportAcrossEngines, SqliteToPostgresAndBackGivesTheSameFiles)
+{
+    if (!test::PostgresPair::serverGiven())
+        GTEST_SKIP() << "MOX_TEST_PGHOST is not set";
+    Databases sqlite(Engine::Sqlite);
+    Databases postgres(Engine::Postgres);
+    QTemporaryDir files;
+    const auto moxdb = [](const Databases& d, QStringList args) {
+        args << u"--dir"_s << d.dir.path();
+        const test::ProgramRun r = test::runMoxdb(args, d.dir.path());
+        EXPECT_EQ(r.code, 0) << args.join(u' ').toStdString() << ": " << r.err.toStdString();
+        return r.code == 0;
+    };
+    ASSERT_TRUE(moxdb(sqlite, {u"demo"_s}));
+    const QString fromSqlite = files.filePath(u"sqlite"_s);
+    const QString fromPostgres = files.filePath(u"postgres"_s);
+    const QString backOnSqlite = files.filePath(u"back"_s);
+    ASSERT_TRUE(moxdb(sqlite, {u"export"_s, u"--all"_s, fromSqlite}));
+    ASSERT_TRUE(moxdb(postgres, {u"import"_s, u"--all"_s, fromSqlite, u"--replace"_s}));
+    ASSERT_TRUE(moxdb(postgres, {u"export"_s, u"--all"_s, fromPostgres}));
+    Databases sqliteAgain(Engine::Sqlite);
+    ASSERT_TRUE(moxdb(sqliteAgain, {u"import"_s, u"--all"_s, fromPostgres, u"--replace"_s}));
+    ASSERT_TRUE(moxdb(sqliteAgain, {u"export"_s, u"--all"_s, backOnSqlite}));
+    const std::map<QString, QByteArray> original = filesIn(fromSqlite);
+    ASSERT_EQ(original.size(), exportTables().size());
+    for (const QString& other : {fromPostgres, backOnSqlite}) {
+        const std::map<QString, QByteArray> copy = filesIn(other);
+        ASSERT_EQ(copy.size(), original.size());
+        for (const auto& [name, bytes] : original)
+            EXPECT_TRUE(copy.at(name) == bytes)
+                << other.toStdString() << ": " << name.toStdString();
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Engines, MoxdbImport, testing::Values(Engine::Sqlite, Engine::Postgres),
+                         engineName);
+INSTANTIATE_TEST_SUITE_P(Engines, MoxdbImportRefuses,
+                         testing::Values(Engine::Sqlite, Engine::Postgres), engineName);
+
+TEST(ImportKeySet, FindsTheFirstLineOfAKeyAcrossGrowth)
+{
+    KeySet keys(8);
+    char key[8];
+    for (qint32 i = 0; i < 100'000; ++i) {
+        const qint32 parts[2] = {i / 10, i % 10};
+        std::memcpy(key, parts, sizeof key);
+        ASSERT_EQ(keys.insert(key, quint32(i + 2)), -1) << i;
+    }
+    EXPECT_EQ(keys.size(), 100'000);
+    const qint32 again[2] = {4321, 7};
+    std::memcpy(key, again, sizeof key);
+    EXPECT_EQ(keys.insert(key, 999'999), 43'217 + 2);
+    const qint32 table[2] = {-1, 0};
+    std::memcpy(key, table, sizeof key);
+    EXPECT_EQ(keys.insert(key, 0), -1);
+    EXPECT_EQ(keys.insert(key, 5), 0); // first seen in the table
+    EXPECT_EQ(keys.size(), 100'001);
+}
+
+} // namespace

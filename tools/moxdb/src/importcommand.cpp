@@ -1,0 +1,176 @@
+// moxdb import: an office's own data brought in from the CSV files that moxdb export writes.
+//
+//   moxdb import TABLE FILE [--replace] [--check] [--dir DIR]
+//   moxdb import --all FOLDER [--replace] [--check] [--dir DIR]
+//
+// Every record is checked; a file with any fault is refused with the faults listed (line and
+// field) and nothing is written. The load is one transaction per database (csvimport.h).
+
+#include "moxdb/command.h"
+#include "moxdb/csvimport.h"
+#include "moxdb/progress.h"
+
+#include "kordao/schema.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QLocale>
+
+#include <map>
+#include <memory>
+
+using namespace Qt::StringLiterals;
+
+namespace moxdb {
+
+namespace {
+
+const QString kUsage =
+    u"TABLE FILE [--replace] [--check] [--dir DIR] | --all FOLDER [--replace] [--check] "
+    u"[--dir DIR]"_s;
+
+int usage(QTextStream& err, const QString& why)
+{
+    err << "moxdb import: " << why << "\nusage: moxdb import " << kUsage << '\n';
+    return 2;
+}
+
+QString tableNames()
+{
+    QStringList names;
+    for (const ExportTable& t : exportTables())
+        names.append(t.table);
+    return names.join(u' ');
+}
+
+QString encodingName(CsvFileEncoding e)
+{
+    switch (e) {
+    case CsvFileEncoding::Utf8Bom:
+        return u"UTF-8 (BOM 付き)"_s;
+    case CsvFileEncoding::Utf8:
+        return u"UTF-8"_s;
+    case CsvFileEncoding::Cp932:
+        break;
+    }
+    return u"CP932"_s;
+}
+
+int runImport(const QStringList& args, QTextStream& out, QTextStream& err)
+{
+    QStringList positional;
+    QString dir;
+    QString all;
+    ImportOptions options;
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        const QString& a = args[i];
+        if (a == u"--replace"_s) {
+            options.replace = true;
+        } else if (a == u"--check"_s) {
+            options.checkOnly = true;
+        } else if (a == u"--dir"_s || a == u"--all"_s) {
+            if (i + 1 >= args.size())
+                return usage(err, u"%1 needs a value"_s.arg(a));
+            (a == u"--dir"_s ? dir : all) = args[++i];
+        } else if (a.startsWith(u"--"_s)) {
+            return usage(err, u"unknown argument %1"_s.arg(a));
+        } else {
+            positional.append(a);
+        }
+    }
+    CsvImport import(options);
+    if (!all.isEmpty()) {
+        if (!positional.isEmpty())
+            return usage(err, u"--all takes no TABLE or FILE"_s);
+        if (!QFileInfo(all).isDir()) {
+            err << u"moxdb import: フォルダ %1 がありません。"_s.arg(all) << '\n';
+            return 1;
+        }
+        const QDir folder(all);
+        for (const ExportTable& t : exportTables()) {
+            if (QFileInfo::exists(folder.filePath(t.fileName())))
+                import.add(t, folder.filePath(t.fileName()));
+        }
+        if (import.files().empty()) {
+            err << u"moxdb import: フォルダ %1 にテーブルのファイル (GKKYUYO.csv など) が"
+                   u"ありません。"_s.arg(all)
+                << '\n';
+            return 1;
+        }
+        for (const QString& name : folder.entryList({u"*.csv"_s}, QDir::Files)) {
+            if (!findExportTable(QFileInfo(name).completeBaseName()))
+                err << u"moxdb import: %1 はどのテーブルのファイルでもないため、読みません。"_s.arg(
+                           folder.filePath(name))
+                    << '\n';
+        }
+    } else {
+        if (positional.size() != 2)
+            return usage(err, u"give TABLE and FILE, or --all FOLDER"_s);
+        const ExportTable* table = findExportTable(positional[0]);
+        if (!table) {
+            err << u"moxdb import: テーブル %1 は読み込めません。読み込めるテーブル: %2"_s.arg(
+                       positional[0], tableNames())
+                << '\n';
+            return 2;
+        }
+        import.add(*table, positional[1]);
+    }
+    if (!dir.isEmpty())
+        useIniFolder(dir);
+
+    std::map<QString, std::unique_ptr<KorDAO::clsDbAccess>> opened;
+    const auto open = [&opened](const QString& ini) -> mox::Result<KorDAO::DatabaseHandle> {
+        auto db = std::make_unique<KorDAO::clsDbAccess>();
+        db->setDBIniNameString(ini);
+        db->setStatementLimit(false); // millions of records may take longer than a desk's limit
+        if (const short st = db->DAO_DBOpen(); st != 0)
+            return mox::Status::failure(
+                st, u"%1 のデータベースを開けません: %2"_s.arg(ini, db->lastError()));
+        KorDAO::DatabaseHandle handle = db->DBDatabase();
+        opened[ini] = std::move(db);
+        return handle;
+    };
+    mox::Status s;
+    {
+        TerminalProgress progress(u"読み込み"_s, u"KB"_s, import.totalBytes() / 1024);
+        s = import.run(open, &progress);
+    }
+    const QLocale c(QLocale::English, QLocale::UnitedStates);
+    if (!s.ok()) {
+        if (import.faults().count() > 0)
+            err << u"moxdb import: 誤りが %1 件あるため、何も書き込みませんでした。"_s.arg(
+                       c.toString(import.faults().count()))
+                << '\n'
+                << s.message << '\n';
+        else
+            err << "moxdb import: " << failureText(s.message) << '\n';
+        return 1;
+    }
+    for (const ImportedFile& f : import.files()) {
+        out << u"%1: %2 件 (%3、%4)%5"_s.arg(
+                   f.table->table, c.toString(f.records), f.path, encodingName(f.encoding),
+                   options.checkOnly ? u" 誤りはありません。"_s : QString())
+            << '\n';
+    }
+    if (options.checkOnly) {
+        out << u"確認だけです。何も書き込んでいません。"_s << '\n';
+        return 0;
+    }
+    for (const auto& [ini, db] : opened)
+        out << u"書き込み先: %1 %2"_s.arg(ini, KorDAO::databaseLocation(db->DBDatabase())) << '\n';
+    return 0;
+}
+
+} // namespace
+
+Command importCommand()
+{
+    return {u"import"_s, kUsage,
+            u"load CSV files as export writes them (CP932 or UTF-8) into their tables; every "
+            u"record is checked first and any fault writes nothing. --replace empties each table "
+            u"in the same transaction, --check only reports, --all reads every <TABLE>.csv of "
+            u"FOLDER (one transaction per database)"_s,
+            &runImport};
+}
+
+} // namespace moxdb
