@@ -276,4 +276,10 @@ TEST_P(LedgerCommand, ChosenEmployeesOnlyAndAnUnknownOneRefused)
     EXPECT_FALSE(QFile::exists(m_dir.filePath(u"bad.csv"_s)));
     r = run({u"ledger"_s, u"26"_s});
     EXPECT_EQ(r.code, 2) << shown(r);
+    // An option the command does not know is named as such, also as the last argument.
+    for (const QString& command : {u"ledger"_s, u"export"_s}) {
+        r = run({command, command == u"ledger"_s ? u"2026"_s : u"GKJINJI"_s, u"--help"_s});
+        EXPECT_EQ(r.code, 2) << shown(r);
+        EXPECT_TRUE(r.err.contains(u"--help は使えない指定です"_s)) << shown(r);
+    }
 }

@@ -47,6 +47,9 @@ mox::Result<ExportArgs> parseArgs(const QStringList& args)
             a.tables.append(arg);
             continue;
         }
+        if (!QStringList{u"--out"_s, u"--all"_s, u"--dir"_s, u"--where"_s, u"--encoding"_s}
+                 .contains(arg))
+            return mox::Status::failure(2, u"%1 は使えない指定です。"_s.arg(arg));
         if (i + 1 >= args.size())
             return mox::Status::failure(2, u"%1 には値が要ります。"_s.arg(arg));
         const QString& value = args[++i];

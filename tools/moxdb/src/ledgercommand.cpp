@@ -74,6 +74,8 @@ mox::Result<LedgerArgs> parseArgs(const QStringList& args)
             hasYear = true;
             continue;
         }
+        if (!QStringList{u"--out"_s, u"--dir"_s, u"--encoding"_s}.contains(arg))
+            return mox::Status::failure(2, u"%1 は使えない指定です。"_s.arg(arg));
         if (i + 1 >= args.size())
             return mox::Status::failure(2, u"%1 には値が要ります。"_s.arg(arg));
         const QString& value = args[++i];
