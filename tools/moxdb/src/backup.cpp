@@ -295,22 +295,18 @@ mox::Status restorePostgres(Database& db, const QString& dump, const QString& wo
     return {};
 }
 
-} // namespace
-
-mox::Status restoreBackup(const QString& iniDir, const QString& file, bool replace,
-                          QTextStream& out)
+// The manifest of the backup \p source, read with the index of its members; refused when the
+// backup's tables are newer than this release's.
+mox::Result<BackupManifest> readManifest(const QString& source, std::vector<TarMember>& index)
 {
-    if (!iniDir.isEmpty())
-        useIniFolder(iniDir);
-    const QString source = QFileInfo(file).absoluteFilePath();
-    // The file first, whole: nothing is written for a file that is not all it should be.
-    const mox::Result<std::vector<TarMember>> index = readBackupIndex(source);
-    if (const mox::Status* s = mox::failure(index))
+    mox::Result<std::vector<TarMember>> read = readBackupIndex(source);
+    if (const mox::Status* s = mox::failure(read))
         return *s;
-    const mox::Result<QByteArray> text = readMember(source, mox::value(index).front());
+    index = std::move(mox::value(read));
+    const mox::Result<QByteArray> text = readMember(source, index.front());
     if (const mox::Status* s = mox::failure(text))
         return *s;
-    const mox::Result<BackupManifest> parsed = BackupManifest::parse(mox::value(text), source);
+    mox::Result<BackupManifest> parsed = BackupManifest::parse(mox::value(text), source);
     if (const mox::Status* s = mox::failure(parsed))
         return *s;
     const BackupManifest& manifest = mox::value(parsed);
@@ -321,6 +317,153 @@ mox::Status restoreBackup(const QString& iniDir, const QString& file, bool repla
                     .arg(manifest.schema)
                     .arg(KorDAO::kSchemaVersion));
     }
+    return parsed;
+}
+
+// Unpacks the copy of \p part into \p folder and checks it against the manifest: size, sha256,
+// and (SQLite) integrity and record counts, (PostgreSQL) what pg_restore lists. The unpacked
+// file's path.
+mox::Result<QString> unpackChecked(const QString& source, const std::vector<TarMember>& index,
+                                   const BackupManifest& manifest, const Part& part, bool postgres,
+                                   const QString& folder)
+{
+    const QString name = memberName(part, postgres);
+    const BackupManifest::Member* listed = manifest.member(name);
+    const TarMember* stored = nullptr;
+    for (const TarMember& t : index) {
+        if (t.name == name)
+            stored = &t;
+    }
+    if (!listed || !stored)
+        return mox::Status::failure(-1,
+                                    u"バックアップ %1 に %2 がありません。"_s.arg(source, name));
+    const QString copy = QDir(folder).filePath(name);
+    const mox::Result<QByteArray> sum = extractMember(source, *stored, copy);
+    if (const mox::Status* s = mox::failure(sum))
+        return *s;
+    if (mox::value(sum) != listed->sha256 || stored->size != listed->size) {
+        return mox::Status::failure(
+            -1, u"バックアップ %1 の %2 のチェックサムが manifest.txt と一致しません"
+                u"（ファイルが壊れているか、書き換えられています）。何も復元していません。"_s.arg(
+                    source, name));
+    }
+    if (postgres) {
+        if (mox::Status s = runTool(u"pg_restore"_s, {u"--list"_s, copy}, {}); !s.ok())
+            return mox::Status::failure(
+                s.code, u"バックアップ %1 の %2: %3"_s.arg(source, name, s.message));
+        return copy;
+    }
+    const mox::Result<KorDAO::TableCounts> counts = KorDAO::checkSqliteFile(copy);
+    if (const mox::Status* s = mox::failure(counts))
+        return *s;
+    if (const QString d = countsDifference(manifest, part, mox::value(counts)); !d.isEmpty()) {
+        return mox::Status::failure(
+            -1, u"バックアップ %1 の %2 の件数が manifest.txt と一致しません: %3"_s.arg(source,
+                                                                                        name, d));
+    }
+    return copy;
+}
+
+// The databases to restore into must be of the backup's engine and, unless \p replace, hold no
+// payroll record.
+mox::Status checkTarget(const std::vector<std::unique_ptr<Database>>& dbs,
+                        const BackupManifest& manifest, const QString& source, bool replace)
+{
+    const bool postgres = manifest.engine == u"postgresql"_s;
+    if (KorDAO::isPostgres(dbs[0]->handle()) != postgres) {
+        return mox::Status::failure(
+            -1, u"バックアップ %1 は %2 のものですが、復元先 %3 は %4 です。データベースの種類を"
+                u"移すときは moxdb export --all と moxdb import --all を使ってください。"_s.arg(
+                    source, engineLabel(manifest.engine), dbs[0]->location(),
+                    engineLabel(engineName(!postgres))));
+    }
+    if (replace)
+        return {};
+    QStringList held;
+    for (const KorDAO::TableDef& t : KorDAO::payrollTables()) {
+        const int n = dbs[0]->count(t.name);
+        if (n > 0) // a table the database lacks (-1) holds nothing
+            held.append(u"%1 %2 件"_s.arg(t.name).arg(n));
+    }
+    if (!held.isEmpty()) {
+        return mox::Status::failure(
+            -1,
+            u"%1 にはデータがあります（%2）。置き換えるときは --replace を付けてください。"_s.arg(
+                dbs[0]->location(), held.join(u"、"_s)));
+    }
+    return {};
+}
+
+// Puts the copies in place: the environment database first; when the payroll database then
+// fails, the environment database is put back as it was, so that the two never come from
+// different moments (SQLite; on PostgreSQL each is loaded in a transaction of its own).
+mox::Status putInPlace(const std::vector<std::unique_ptr<Database>>& dbs,
+                       const std::vector<QString>& copies, bool postgres, const QString& folder)
+{
+    QString before;
+    if (!postgres) {
+        before = QDir(folder).filePath(u"before-MOXENV.sqlite"_s);
+        const mox::Result<KorDAO::TableCounts> saved =
+            KorDAO::copySqliteDatabase(dbs[1]->handle(), before);
+        if (const mox::Status* s = mox::failure(saved))
+            return *s;
+    }
+    for (int i = 1; i >= 0; --i) {
+        const auto n = std::size_t(i);
+        mox::Status s = postgres ? restorePostgres(*dbs[n], copies[n], folder)
+                                 : KorDAO::replaceSqliteDatabase(dbs[n]->handle(), copies[n]);
+        if (!s.ok()) {
+            if (i == 0 && !postgres)
+                (void)KorDAO::replaceSqliteDatabase(dbs[1]->handle(), before);
+            return s;
+        }
+    }
+    return {};
+}
+
+// Compares the restored databases with the manifest, on connections of their own (what any desk
+// now sees), and records the restore in the audit trail. A backup taken before an upgrade holds
+// tables of an older version, which are restored as they were.
+mox::Status confirmRestored(const BackupManifest& manifest, const QString& source, QTextStream& out)
+{
+    const OlderVersionsAccepted older;
+    mox::Result<std::vector<std::unique_ptr<Database>>> opened = openBoth();
+    if (const mox::Status* s = mox::failure(opened))
+        return *s;
+    std::vector<std::unique_ptr<Database>>& now = mox::value(opened);
+    for (std::size_t i = 0; i < now.size(); ++i) {
+        const mox::Result<KorDAO::TableCounts> counts = KorDAO::tableCounts(now[i]->handle());
+        if (const mox::Status* s = mox::failure(counts))
+            return *s;
+        if (const QString d = countsDifference(manifest, kParts[i], mox::value(counts));
+            !d.isEmpty()) {
+            return mox::Status::failure(
+                -1, u"復元した %1 の件数がバックアップ %2 と一致しません: %3"_s.arg(
+                        now[i]->location(), source, d));
+        }
+        out << u"%1: %2 に復元しました。"_s.arg(kParts[i].ini, now[i]->location()) << '\n';
+    }
+    QJsonObject summary{
+        {u"backup"_s, source}, {u"created"_s, manifest.created}, {u"release"_s, manifest.release}};
+    return KorDAO::writeAuditSummary(
+        now[0]->handle(), u"*"_s, u"RESTORE"_s,
+        QString::fromUtf8(QJsonDocument(summary).toJson(QJsonDocument::Compact)));
+}
+
+} // namespace
+
+mox::Status restoreBackup(const QString& iniDir, const QString& file, bool replace,
+                          QTextStream& out)
+{
+    if (!iniDir.isEmpty())
+        useIniFolder(iniDir);
+    const QString source = QFileInfo(file).absoluteFilePath();
+    // The file first, whole: nothing is written for a file that is not all it should be.
+    std::vector<TarMember> index;
+    const mox::Result<BackupManifest> parsed = readManifest(source, index);
+    if (const mox::Status* s = mox::failure(parsed))
+        return *s;
+    const BackupManifest& manifest = mox::value(parsed);
     const bool postgres = manifest.engine == u"postgresql"_s;
 
     // The members are unpacked beside the backup when its folder is the user's own (a disk
@@ -339,121 +482,24 @@ mox::Status restoreBackup(const QString& iniDir, const QString& file, bool repla
                                     u"作業用フォルダを作れません: %1"_s.arg(work.errorString()));
     std::vector<QString> copies;
     for (const Part& part : kParts) {
-        const QString name = memberName(part, postgres);
-        const BackupManifest::Member* listed = manifest.member(name);
-        const TarMember* stored = nullptr;
-        for (const TarMember& t : mox::value(index)) {
-            if (t.name == name)
-                stored = &t;
-        }
-        if (!listed || !stored) {
-            return mox::Status::failure(
-                -1, u"バックアップ %1 に %2 がありません。"_s.arg(source, name));
-        }
-        const QString copy = work.filePath(name);
-        const mox::Result<QByteArray> sum = extractMember(source, *stored, copy);
-        if (const mox::Status* s = mox::failure(sum))
+        const mox::Result<QString> copy =
+            unpackChecked(source, index, manifest, part, postgres, work.path());
+        if (const mox::Status* s = mox::failure(copy))
             return *s;
-        if (mox::value(sum) != listed->sha256 || stored->size != listed->size) {
-            return mox::Status::failure(
-                -1,
-                u"バックアップ %1 の %2 のチェックサムが manifest.txt と一致しません"
-                u"（ファイルが壊れているか、書き換えられています）。何も復元していません。"_s.arg(
-                    source, name));
-        }
-        if (postgres) {
-            if (mox::Status s = runTool(u"pg_restore"_s, {u"--list"_s, copy}, {}); !s.ok())
-                return mox::Status::failure(
-                    s.code, u"バックアップ %1 の %2: %3"_s.arg(source, name, s.message));
-        } else {
-            const mox::Result<KorDAO::TableCounts> counts = KorDAO::checkSqliteFile(copy);
-            if (const mox::Status* s = mox::failure(counts))
-                return *s;
-            if (const QString d = countsDifference(manifest, part, mox::value(counts));
-                !d.isEmpty()) {
-                return mox::Status::failure(
-                    -1, u"バックアップ %1 の %2 の件数が manifest.txt と一致しません: %3"_s.arg(
-                            source, name, d));
-            }
-        }
-        copies.push_back(copy);
+        copies.push_back(mox::value(copy));
     }
 
-    mox::Result<std::vector<std::unique_ptr<Database>>> opened = openBoth();
-    if (const mox::Status* s = mox::failure(opened))
-        return *s;
-    std::vector<std::unique_ptr<Database>>& dbs = mox::value(opened);
-    if (KorDAO::isPostgres(dbs[0]->handle()) != postgres) {
-        return mox::Status::failure(
-            -1, u"バックアップ %1 は %2 のものですが、復元先 %3 は %4 です。データベースの種類を"
-                u"移すときは moxdb export --all と moxdb import --all を使ってください。"_s.arg(
-                    source, engineLabel(manifest.engine), dbs[0]->location(),
-                    engineLabel(engineName(!postgres))));
-    }
-    if (!replace) {
-        QStringList held;
-        for (const KorDAO::TableDef& t : KorDAO::payrollTables()) {
-            const int n = dbs[0]->count(t.name);
-            if (n < 0)
-                continue; // a table the database lacks holds nothing
-            if (n > 0)
-                held.append(u"%1 %2 件"_s.arg(t.name).arg(n));
-        }
-        if (!held.isEmpty()) {
-            return mox::Status::failure(
-                -1,
-                u"%1 にはデータがあります（%2）。置き換えるときは --replace を付けてください。"_s
-                    .arg(dbs[0]->location(), held.join(u"、"_s)));
-        }
-    }
-
-    // The environment database first; when the payroll database then fails, the environment
-    // database is put back as it was, so that the two never come from different moments.
-    QString before;
-    if (!postgres) {
-        before = work.filePath(u"before-MOXENV.sqlite"_s);
-        const mox::Result<KorDAO::TableCounts> saved =
-            KorDAO::copySqliteDatabase(dbs[1]->handle(), before);
-        if (const mox::Status* s = mox::failure(saved))
+    {
+        mox::Result<std::vector<std::unique_ptr<Database>>> opened = openBoth();
+        if (const mox::Status* s = mox::failure(opened))
             return *s;
-    }
-    for (int i = 1; i >= 0; --i) {
-        mox::Status s =
-            postgres ? restorePostgres(*dbs[std::size_t(i)], copies[std::size_t(i)], work.path())
-                     : KorDAO::replaceSqliteDatabase(dbs[std::size_t(i)]->handle(),
-                                                     copies[std::size_t(i)]);
-        if (!s.ok()) {
-            if (i == 0 && !postgres)
-                (void)KorDAO::replaceSqliteDatabase(dbs[1]->handle(), before);
+        const std::vector<std::unique_ptr<Database>>& dbs = mox::value(opened);
+        if (mox::Status s = checkTarget(dbs, manifest, source, replace); !s.ok())
             return s;
-        }
+        if (mox::Status s = putInPlace(dbs, copies, postgres, work.path()); !s.ok())
+            return s;
     }
-    // Compared on connections of their own: what any desk now sees. A backup taken before an
-    // upgrade holds tables of an older version, which are restored as they were.
-    dbs.clear();
-    const OlderVersionsAccepted older;
-    opened = openBoth();
-    if (const mox::Status* s = mox::failure(opened))
-        return *s;
-    std::vector<std::unique_ptr<Database>>& now = mox::value(opened);
-    for (std::size_t i = 0; i < now.size(); ++i) {
-        const mox::Result<KorDAO::TableCounts> counts = KorDAO::tableCounts(now[i]->handle());
-        if (const mox::Status* s = mox::failure(counts))
-            return *s;
-        if (const QString d = countsDifference(manifest, kParts[i], mox::value(counts));
-            !d.isEmpty()) {
-            return mox::Status::failure(
-                -1, u"復元した %1 の件数がバックアップ %2 と一致しません: %3"_s.arg(
-                        now[i]->location(), source, d));
-        }
-        out << u"%1: %2 に復元しました。"_s.arg(kParts[i].ini, now[i]->location()) << '\n';
-    }
-    QJsonObject summary{
-        {u"backup"_s, source}, {u"created"_s, manifest.created}, {u"release"_s, manifest.release}};
-    if (mox::Status s = KorDAO::writeAuditSummary(
-            now[0]->handle(), u"*"_s, u"RESTORE"_s,
-            QString::fromUtf8(QJsonDocument(summary).toJson(QJsonDocument::Compact)));
-        !s.ok())
+    if (mox::Status s = confirmRestored(manifest, source, out); !s.ok())
         return s;
     out << u"バックアップ %1（%2 作成）を復元し、件数とチェックサムを確かめました。"_s.arg(
                source, manifest.created)

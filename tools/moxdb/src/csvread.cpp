@@ -209,6 +209,58 @@ bool CsvReader::endOfFile()
                 u"ファイルの最後の文字が途中で切れています (ファイルが途中で切れていませんか)。"_s);
 }
 
+// Scans the quoted field that starts at \p i (on its quote): Record when its span is added and
+// \p i and \p line moved past its closing quote; NeedMore or Error as scanRecord.
+CsvReader::Scan CsvReader::scanQuoted(qsizetype& i, qint64& line)
+{
+    const QChar* t = m_text.constData();
+    const qsizetype n = m_text.size();
+    const qint64 fieldLine = line;
+    qsizetype start = ++i;
+    qsizetype unquotedFrom = -1; // where the field starts in m_unquoted, once copied
+    for (;;) {
+        qsizetype q = i;
+        while (q < n && t[q] != u'"') {
+            if (t[q] == u'\n')
+                ++line;
+            ++q;
+        }
+        if (q == n) {
+            if (!m_eof)
+                return Scan::NeedMore;
+            fail(fieldLine, u"引用符 \" で始まった項目が閉じられないままファイルが"
+                            u"終わっています (ファイルが途中で切れていませんか)。"_s);
+            return Scan::Error;
+        }
+        if (q + 1 == n && !m_eof)
+            return Scan::NeedMore; // a doubled quote or the closing one
+        const bool doubled = q + 1 < n && t[q + 1] == u'"';
+        if (doubled || unquotedFrom >= 0) {
+            if (unquotedFrom < 0)
+                unquotedFrom = m_unquoted.size();
+            m_unquoted.append(QStringView(t + i, q - i));
+            if (doubled)
+                m_unquoted.append(u'"');
+        }
+        if (doubled) {
+            i = q + 2;
+            continue;
+        }
+        if (unquotedFrom >= 0)
+            m_spans.insert(m_spans.end(), {unquotedFrom, m_unquoted.size() - unquotedFrom, 1, 0});
+        else
+            m_spans.insert(m_spans.end(), {start, q - start, 0, 0});
+        i = q + 1;
+        break;
+    }
+    if (i < n && t[i] != u',' && t[i] != u'\n' && t[i] != u'\r') {
+        fail(line, u"引用符 \" で閉じた項目の後に「%1」があります (項目の中の \" は "
+                   u"\"\" と二つ重ねて書きます)。"_s.arg(t[i]));
+        return Scan::Error;
+    }
+    return Scan::Record;
+}
+
 // Scans one record from m_pos. Record: the spans are set and m_pos, m_line moved past it.
 // NeedMore: the text ends inside the record before the end of the file. Error: status set.
 CsvReader::Scan CsvReader::scanRecord()
@@ -222,50 +274,8 @@ CsvReader::Scan CsvReader::scanRecord()
     for (;;) {
         // One field from i.
         if (i < n && t[i] == u'"') {
-            const qint64 fieldLine = line;
-            qsizetype start = ++i;
-            qsizetype unquotedFrom = -1; // where the field starts in m_unquoted, once copied
-            for (;;) {
-                qsizetype q = i;
-                while (q < n && t[q] != u'"') {
-                    if (t[q] == u'\n')
-                        ++line;
-                    ++q;
-                }
-                if (q == n) {
-                    if (!m_eof)
-                        return Scan::NeedMore;
-                    fail(fieldLine, u"引用符 \" で始まった項目が閉じられないままファイルが"
-                                    u"終わっています (ファイルが途中で切れていませんか)。"_s);
-                    return Scan::Error;
-                }
-                if (q + 1 == n && !m_eof)
-                    return Scan::NeedMore; // a doubled quote or the closing one
-                const bool doubled = q + 1 < n && t[q + 1] == u'"';
-                if (doubled || unquotedFrom >= 0) {
-                    if (unquotedFrom < 0)
-                        unquotedFrom = m_unquoted.size();
-                    m_unquoted.append(QStringView(t + i, q - i));
-                    if (doubled)
-                        m_unquoted.append(u'"');
-                }
-                if (doubled) {
-                    i = q + 2;
-                    continue;
-                }
-                if (unquotedFrom >= 0)
-                    m_spans.insert(m_spans.end(),
-                                   {unquotedFrom, m_unquoted.size() - unquotedFrom, 1, 0});
-                else
-                    m_spans.insert(m_spans.end(), {start, q - start, 0, 0});
-                i = q + 1;
-                break;
-            }
-            if (i < n && t[i] != u',' && t[i] != u'\n' && t[i] != u'\r') {
-                fail(line, u"引用符 \" で閉じた項目の後に「%1」があります (項目の中の \" は "
-                           u"\"\" と二つ重ねて書きます)。"_s.arg(t[i]));
-                return Scan::Error;
-            }
+            if (const Scan scanned = scanQuoted(i, line); scanned != Scan::Record)
+                return scanned;
         } else {
             const qsizetype start = i;
             while (i < n && t[i] != u',' && t[i] != u'\n' && t[i] != u'\r' && t[i] != u'"')

@@ -18,6 +18,7 @@
 
 #include <map>
 #include <memory>
+#include <optional>
 
 using namespace Qt::StringLiterals;
 
@@ -56,29 +57,11 @@ QString encodingName(CsvFileEncoding e)
     return u"CP932"_s;
 }
 
-int runImport(const QStringList& args, QTextStream& out, QTextStream& err)
+// Adds the files to load to \p import: each <TABLE>.csv of the folder \p all, or the one TABLE
+// FILE pair of \p positional. The exit code when they cannot be loaded, nullopt otherwise.
+std::optional<int> chooseFiles(CsvImport& import, const QString& all, const QStringList& positional,
+                               QTextStream& err)
 {
-    QStringList positional;
-    QString dir;
-    QString all;
-    ImportOptions options;
-    for (qsizetype i = 0; i < args.size(); ++i) {
-        const QString& a = args[i];
-        if (a == u"--replace"_s) {
-            options.replace = true;
-        } else if (a == u"--check"_s) {
-            options.checkOnly = true;
-        } else if (a == u"--dir"_s || a == u"--all"_s) {
-            if (i + 1 >= args.size())
-                return usage(err, u"%1 needs a value"_s.arg(a));
-            (a == u"--dir"_s ? dir : all) = args[++i];
-        } else if (a.startsWith(u"--"_s)) {
-            return usage(err, u"unknown argument %1"_s.arg(a));
-        } else {
-            positional.append(a);
-        }
-    }
-    CsvImport import(options);
     if (!all.isEmpty()) {
         if (!positional.isEmpty())
             return usage(err, u"--all takes no TABLE or FILE"_s);
@@ -115,6 +98,34 @@ int runImport(const QStringList& args, QTextStream& out, QTextStream& err)
         }
         import.add(*table, positional[1]);
     }
+    return std::nullopt;
+}
+
+int runImport(const QStringList& args, QTextStream& out, QTextStream& err)
+{
+    QStringList positional;
+    QString dir;
+    QString all;
+    ImportOptions options;
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        const QString& a = args[i];
+        if (a == u"--replace"_s) {
+            options.replace = true;
+        } else if (a == u"--check"_s) {
+            options.checkOnly = true;
+        } else if (a == u"--dir"_s || a == u"--all"_s) {
+            if (i + 1 >= args.size())
+                return usage(err, u"%1 needs a value"_s.arg(a));
+            (a == u"--dir"_s ? dir : all) = args[++i];
+        } else if (a.startsWith(u"--"_s)) {
+            return usage(err, u"unknown argument %1"_s.arg(a));
+        } else {
+            positional.append(a);
+        }
+    }
+    CsvImport import(options);
+    if (const std::optional<int> refused = chooseFiles(import, all, positional, err))
+        return *refused;
     if (!dir.isEmpty())
         useIniFolder(dir);
 

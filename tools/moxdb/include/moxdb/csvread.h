@@ -83,6 +83,7 @@ private:
     bool refill();
     bool endOfFile();
     Scan scanRecord();
+    Scan scanQuoted(qsizetype& i, qint64& line);
 
     QString m_path;
     qsizetype m_chunkBytes;
