@@ -2,6 +2,7 @@
 // with any fault is refused with the fault's line and field and the table stays as it was; a
 // file as a spreadsheet on a Japanese desktop saves it comes in whole; a load killed in the
 // middle leaves the table as it was.
+#include "moxdb/csvcheck.h"
 #include "moxdb/csvimport.h"
 #include "moxdb/exporttables.h"
 
@@ -19,6 +20,7 @@
 
 #include <cstring>
 #include <functional>
+#include <limits>
 #include <map>
 
 #include <signal.h>
@@ -463,6 +465,81 @@ TEST(ImportKeySet, FindsTheFirstLineOfAKeyAcrossGrowth)
     EXPECT_EQ(keys.insert(key, 0), -1);
     EXPECT_EQ(keys.insert(key, 5), 0); // first seen in the table
     EXPECT_EQ(keys.size(), 100'001);
+}
+
+// One value against its field, at the edges of each kind: what is taken (and as what), and the
+// fault of what is not.
+TEST(ImportFieldCheck, EdgesOfEachKind)
+{
+    constexpr qint64 kMaxRaw = std::numeric_limits<qint64>::max();
+    struct Case {
+        FieldKind kind;
+        const char16_t* text;  // nullptr: an empty unquoted value (NULL)
+        const char16_t* fault; // what the fault holds; nullptr: taken
+        qint64 taken = 0;      // the whole number, or the amount's raw value
+        bool key = false;
+        bool nullable = true;
+    };
+    const Case cases[] = {
+        {FieldKind::Integer, u"-2147483648", nullptr, -2147483648LL},
+        {FieldKind::Integer, u"2147483647", nullptr, 2147483647},
+        {FieldKind::Integer, u"2147483648", u"整数の範囲"},
+        {FieldKind::Integer, u"-2147483649", u"整数の範囲"},
+        {FieldKind::Integer, u"99999999999999999999999", u"整数の範囲"},
+        {FieldKind::Integer, u"12a", u"「12a」は整数ではありません"},
+        {FieldKind::Integer, u"-", u"整数ではありません"},
+        {FieldKind::Integer, u"", u"整数ではありません"},
+        {FieldKind::Integer, u"１２", u"整数ではありません"},
+        {FieldKind::Integer, nullptr, u"値がありません"},
+        {FieldKind::Date, u"20240229", nullptr, 20240229},
+        {FieldKind::Date, u"0", nullptr, 0},
+        {FieldKind::Date, u"20230229", u"ありえない日付"},
+        {FieldKind::Date, u"-20240101", u"ありえない日付"},
+        {FieldKind::Month, u"202612", nullptr, 202612},
+        {FieldKind::Month, u"0", nullptr, 0},
+        {FieldKind::Month, u"202613", u"ありえない年月"},
+        {FieldKind::Month, u"202600", u"ありえない年月"},
+        {FieldKind::Amount, u"922337203685477.5807", nullptr, kMaxRaw},
+        {FieldKind::Amount, u"-922337203685477.5807", nullptr, -kMaxRaw},
+        {FieldKind::Amount, u"-0.0001", nullptr, -1},
+        {FieldKind::Amount, u"1234.5", nullptr, 12'345'000},
+        {FieldKind::Amount, u"922337203685477.5808", u"金額の範囲"},
+        {FieldKind::Amount, u"922337203685478", u"金額の範囲"},
+        {FieldKind::Amount, u"1.23456", u"小数が 4 桁を超えています"},
+        {FieldKind::Amount, u"1.", u"金額ではありません"},
+        {FieldKind::Amount, u".5", u"金額ではありません"},
+        {FieldKind::Amount, u"1e5", u"金額ではありません"},
+        {FieldKind::Amount, u"1,000", u"金額ではありません"},
+        {FieldKind::Text, u"", nullptr},
+        {FieldKind::Text, nullptr, nullptr},
+        {FieldKind::Text, nullptr, u"キーの項目に値がありません", 0, /*key=*/true},
+        {FieldKind::Text, nullptr, u"キーの項目に値がありません", 0, false, /*nullable=*/false},
+    };
+    for (const Case& c : cases) {
+        const QString text = c.text ? QString::fromUtf16(c.text) : QString();
+        SCOPED_TRACE(text.toStdString());
+        const ExportField field{u"F"_s, c.kind, c.nullable};
+        FieldRead read;
+        const QString fault = checkField(field, c.key, CsvField{text, c.text == nullptr}, read);
+        if (c.fault) {
+            EXPECT_TRUE(fault.contains(QString::fromUtf16(c.fault))) << fault.toStdString();
+            continue;
+        }
+        ASSERT_TRUE(fault.isEmpty()) << fault.toStdString();
+        EXPECT_EQ(read.null, c.text == nullptr);
+        if (c.kind == FieldKind::Amount) {
+            EXPECT_EQ(read.amount.raw(), c.taken);
+        } else if (c.kind != FieldKind::Text) {
+            EXPECT_EQ(read.whole, c.taken);
+        }
+    }
+    // A long value is cut in the fault.
+    const QString longText(60, u'x');
+    FieldRead read;
+    const QString fault =
+        checkField({u"F"_s, FieldKind::Integer, false}, false, CsvField{longText, false}, read);
+    EXPECT_TRUE(fault.contains(QString(40, u'x') + u"…"_s)) << fault.toStdString();
+    EXPECT_FALSE(fault.contains(QString(41, u'x')));
 }
 
 } // namespace
