@@ -15,6 +15,7 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QStringDecoder>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -238,6 +239,50 @@ TEST_P(ExportCommand, ATextCp932CannotHoldIsRefusedNamingTableKeyAndFieldWithNoF
     EXPECT_TRUE(utf8.startsWith("\xEF\xBB\xBF"
                                 "SYOKCD,SIMKNJ,"));
     EXPECT_TRUE(utf8.contains(u"900003,𠮷田 花子,E1,"_s.toUtf8()));
+}
+
+// Arguments export, ledger and import cannot take: each refused with exit 2, the usage and what
+// was wrong, before any database is looked for.
+TEST(DataCommandUsage, FaultsAreNamedWithExitTwo)
+{
+    struct Case {
+        QStringList args;
+        const char16_t* fault;
+    };
+    const Case cases[] = {
+        {{u"export"_s}, u"テーブル名か --all DIR のどちらかを指定してください。"},
+        {{u"export"_s, u"GKJINJI"_s, u"--out"_s}, u"--out には値が要ります。"},
+        {{u"export"_s, u"GKJINJI"_s, u"--out"_s, u"a"_s, u"--out"_s, u"b"_s},
+         u"--out は使えない指定です。"},
+        {{u"export"_s, u"GKJINJI"_s, u"--encoding"_s, u"sjis"_s, u"--encoding"_s, u"utf-8"_s},
+         u"--encoding「sjis」は使えません"},
+        {{u"export"_s, u"--all"_s, u"d"_s, u"--where"_s, u"SYOKCD=1"_s},
+         u"--all には --out と --where を付けられません。"},
+        {{u"export"_s, u"GKJINJI"_s, u"GKKYUYO"_s, u"--out"_s, u"x"_s},
+         u"--out はテーブルを一つだけ書き出すときに指定します。"},
+        {{u"ledger"_s}, u"年度を指定してください"},
+        {{u"ledger"_s, u"2026"_s, u"2027"_s}, u"年度「2027」は西暦の年"},
+        {{u"ledger"_s, u"2026"_s, u"--employee"_s, u"--out"_s, u"x"_s},
+         u"--employee には職員コードが要ります。"},
+        {{u"ledger"_s, u"--employee"_s, u"1"_s, u"12a"_s, u"2026"_s},
+         u"--employee「12a」は職員コードではありません。"},
+        {{u"ledger"_s, u"2026"_s, u"--dir"_s}, u"--dir には値が要ります。"},
+        {{u"import"_s, u"GKJINJI"_s, u"a.csv"_s, u"--bogus"_s}, u"unknown argument --bogus"},
+        {{u"import"_s, u"--dir"_s}, u"--dir needs a value"},
+        {{u"import"_s, u"GKJINJI"_s}, u"give TABLE and FILE, or --all FOLDER"},
+        {{u"import"_s, u"--all"_s, u"d"_s, u"GKJINJI"_s}, u"--all takes no TABLE or FILE"},
+    };
+    QTemporaryDir empty; // no configuration: a command that got past its arguments would say so
+    for (const Case& c : cases) {
+        const test::ProgramRun r = test::runMoxdb(c.args, empty.path(), empty.path());
+        const std::string args = c.args.join(u' ').toStdString();
+        EXPECT_EQ(r.code, 2) << args << ": " << test::outcome(r);
+        EXPECT_TRUE(r.err.contains(QString::fromUtf16(c.fault)))
+            << args << ": " << test::outcome(r);
+        EXPECT_TRUE(r.err.contains(u"usage: moxdb "_s + c.args.first())) << args;
+    }
+    EXPECT_TRUE(
+        QDir(empty.path()).entryList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot).isEmpty());
 }
 
 // Where the file may not go, and a disk that fills: refused with the place named, nothing left.
