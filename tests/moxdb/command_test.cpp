@@ -98,6 +98,125 @@ TEST(MoxdbOptions, ValuesSwitchesAndErrors)
     EXPECT_TRUE(unknown.error().contains(u"--stuff"_s));
 }
 
+// The options of a command like "moxdb bonus run [--employee N…] [--dry-run] [--tokkbn K] FILE…".
+const OptionNames kListNames{.withValue = {u"--tokkbn"_s, u"--out"_s},
+                             .switches = {u"--dry-run"_s},
+                             .withValues = {u"--employee"_s},
+                             .positional = true};
+
+TEST(MoxdbOptions, PositionalArgumentsAndListsOfValues)
+{
+    struct Case {
+        const char* name;
+        QStringList args;
+        QStringList positional;
+        QStringList employees;
+        QString out;
+    };
+    const Case cases[] = {
+        {"PositionalAroundOptions",
+         {u"a"_s, u"--dry-run"_s, u"b"_s, u"--out"_s, u"o.csv"_s, u"c"_s},
+         {u"a"_s, u"b"_s, u"c"_s},
+         {},
+         u"o.csv"_s},
+        {"ListUpToTheNextOption",
+         {u"--employee"_s, u"10025"_s, u"10026"_s, u"--dry-run"_s, u"x"_s},
+         {u"x"_s},
+         {u"10025"_s, u"10026"_s},
+         {}},
+        {"ListToTheEndTakesWhatLooksPositional",
+         {u"2026"_s, u"--employee"_s, u"1"_s, u"2026"_s},
+         {u"2026"_s},
+         {u"1"_s, u"2026"_s},
+         {}},
+        {"ListGivenTwiceJoins",
+         {u"--employee"_s, u"1"_s, u"--employee"_s, u"2"_s, u"3"_s},
+         {},
+         {u"1"_s, u"2"_s, u"3"_s},
+         {}},
+        {"AValueMayLookLikeAnOption",
+         {u"--out"_s, u"--employee"_s, u"-"_s},
+         {u"-"_s},
+         {},
+         u"--employee"_s},
+        {"ADashAloneIsPositional", {u"-"_s, u"-x"_s}, {u"-"_s, u"-x"_s}, {}, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Options o(c.args, kListNames);
+        ASSERT_TRUE(o.ok()) << o.error().toStdString();
+        EXPECT_EQ(o.positional(), c.positional);
+        EXPECT_EQ(o.values(u"--employee"_s), c.employees);
+        EXPECT_EQ(o.has(u"--employee"_s), !c.employees.isEmpty());
+        EXPECT_EQ(o.value(u"--out"_s), c.out);
+    }
+}
+
+TEST(MoxdbOptions, FaultsNameTheArgument)
+{
+    struct Case {
+        const char* name;
+        QStringList args;
+        Options::Fault fault;
+        QString argument;
+        const char16_t* japanese;
+    };
+    const Case cases[] = {
+        {"UnknownOption",
+         {u"a"_s, u"--help"_s},
+         Options::Fault::Unknown,
+         u"--help"_s,
+         u"--help は使えない指定です。"},
+        {"UnknownBeforeAList",
+         {u"--employee"_s, u"1"_s, u"--stuff"_s, u"2"_s},
+         Options::Fault::Unknown,
+         u"--stuff"_s,
+         u"--stuff は使えない指定です。"},
+        {"ValueMissingAtTheEnd",
+         {u"x"_s, u"--out"_s},
+         Options::Fault::NoValue,
+         u"--out"_s,
+         u"--out には値が要ります。"},
+        {"ListWithoutAValue",
+         {u"--employee"_s, u"--dry-run"_s},
+         Options::Fault::NoValue,
+         u"--employee"_s,
+         u"--employee には値が要ります。"},
+        {"ListWithoutAValueAtTheEnd",
+         {u"--employee"_s},
+         Options::Fault::NoValue,
+         u"--employee"_s,
+         u"--employee には値が要ります。"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Options o(c.args, kListNames);
+        EXPECT_FALSE(o.ok());
+        EXPECT_EQ(o.fault(), c.fault);
+        EXPECT_EQ(o.faultArgument(), c.argument);
+        EXPECT_TRUE(o.error().contains(c.argument)) << o.error().toStdString();
+        EXPECT_EQ(optionFaultText(o), QString::fromUtf16(c.japanese));
+    }
+    // Without positional arguments accepted, a bare word is refused as before.
+    const Options bare({u"--dir"_s, u"d"_s, u"extra"_s}, {u"--dir"_s});
+    EXPECT_EQ(bare.fault(), Options::Fault::Unknown);
+    EXPECT_EQ(bare.faultArgument(), u"extra"_s);
+    EXPECT_TRUE(bare.positional().isEmpty());
+}
+
+TEST(MoxdbOptions, RepeatedValuesAreKeptInOrderTheLastWins)
+{
+    const Options o({u"--out"_s, u"a"_s, u"--dry-run"_s, u"--out"_s, u"b"_s, u"--tokkbn"_s, u"1"_s},
+                    kListNames);
+    ASSERT_TRUE(o.ok());
+    EXPECT_EQ(o.values(u"--out"_s), (QStringList{u"a"_s, u"b"_s}));
+    EXPECT_EQ(o.value(u"--out"_s), u"b"_s);
+    EXPECT_EQ(repeatedOption(o, {u"--tokkbn"_s, u"--out"_s}), u"--out"_s);
+    EXPECT_EQ(repeatedOption(o, {u"--tokkbn"_s, u"--dry-run"_s}), QString());
+    EXPECT_TRUE(o.has(u"--dry-run"_s));
+    EXPECT_EQ(o.value(u"--dry-run"_s, u"x"_s), u"x"_s); // a switch holds no value
+}
+
 namespace {
 
 QByteArray readAll(std::FILE* f)

@@ -2,6 +2,7 @@
 // with any fault is refused with the fault's line and field and the table stays as it was; a
 // file as a spreadsheet on a Japanese desktop saves it comes in whole; a load killed in the
 // middle leaves the table as it was.
+#include "moxdb/csvcheck.h"
 #include "moxdb/csvimport.h"
 #include "moxdb/exporttables.h"
 
@@ -19,6 +20,7 @@
 
 #include <cstring>
 #include <functional>
+#include <limits>
 #include <map>
 
 #include <signal.h>
@@ -35,15 +37,10 @@ const QString kPayrollIni = u"MOX.INI"_s;
 QStringList recordsIn(const QString& dir, const QString& ini, const ExportTable& table,
                       const QString& filter = QString())
 {
-    KorDAO::confineIniSearch(dir);
     QStringList lines;
-    {
-        KorDAO::clsDbAccess db;
-        db.setDBIniNameString(ini);
-        if (db.DAO_DBOpen() != 0)
-            return {u"<no database>"_s};
+    test::withDatabase(dir, ini, [&](const KorDAO::DatabaseHandle& db) {
         KorDAO::clsTbAccess t;
-        t.setTBDatabase(db.DBDatabase());
+        t.setTBDatabase(db);
         t.setTBNameString(table.table);
         const int n = t.DAO_TableOpen(filter, table.key.join(u", "_s));
         for (short st = n > 0 ? t.DAO_RecRead(1) : KorDAO::kEndOfRecords; st == 0;
@@ -57,8 +54,7 @@ QStringList recordsIn(const QString& dir, const QString& ini, const ExportTable&
             }
             lines.append(fields.join(u'|'));
         }
-    }
-    KorDAO::confineIniSearch(QString());
+    });
     return lines;
 }
 
@@ -116,32 +112,9 @@ struct CsvRows {
     QList<QStringList> rows;
 };
 
-enum class Engine { Sqlite, Postgres };
-
-std::string engineName(const testing::TestParamInfo<Engine>& p)
-{
-    return p.param == Engine::Sqlite ? "Sqlite" : "Postgres";
-}
-
-class MoxdbImport : public testing::TestWithParam<Engine> {
+class MoxdbImport : public test::DemoDistrictTest {
 protected:
-    void SetUp() override
-    {
-        if (GetParam() == Engine::Postgres) {
-            if (!test::PostgresPair::serverGiven())
-                GTEST_SKIP() << "MOX_TEST_PGHOST is not set";
-            m_server = std::make_unique<test::PostgresPair>(m_dir.path());
-        }
-        test::ProgramRun r = run({u"init"_s, u"--dir"_s, m_dir.path()});
-        ASSERT_EQ(r.code, 0) << (r.out + r.err).toStdString();
-        r = run({u"demo"_s, u"--dir"_s, m_dir.path()});
-        ASSERT_EQ(r.code, 0) << (r.out + r.err).toStdString();
-    }
-
-    test::ProgramRun run(const QStringList& args) const
-    {
-        return test::runMoxdb(args, m_dir.path());
-    }
+    QString dir() const { return district().path(); }
     QString writeFile(const QString& name, const QByteArray& bytes) const
     {
         const QString path = m_files.filePath(name);
@@ -152,12 +125,10 @@ protected:
     }
     QStringList records(const QString& table) const
     {
-        return recordsIn(m_dir.path(), kPayrollIni, *findExportTable(table));
+        return recordsIn(dir(), kPayrollIni, *findExportTable(table));
     }
 
-    QTemporaryDir m_dir;
     QTemporaryDir m_files;
-    std::unique_ptr<test::PostgresPair> m_server;
 };
 
 struct BadInput {
@@ -170,6 +141,15 @@ struct BadInput {
 QByteArray asCp932(CsvRows& r)
 {
     return cp932(r.text());
+}
+
+// The file with \p value in the field \p field of the row \p row (0: line 2), in CP932.
+std::function<QByteArray(CsvRows&)> setting(int row, const char16_t* field, const char16_t* value)
+{
+    return [=](CsvRows& r) {
+        r.set(row, QString::fromUtf16(field), QString::fromUtf16(value));
+        return asCp932(r);
+    };
 }
 
 const BadInput kBadInputs[] = {
@@ -209,53 +189,20 @@ const BadInput kBadInputs[] = {
          return asCp932(r);
      },
      u"jinji.csv 1 行目 項目「KYURYO」: 項目名の行にこの項目がありません"},
-    {"NotANumber",
-     [](CsvRows& r) {
-         r.set(0, u"KYURYO"_s, u"30万"_s);
-         return asCp932(r);
-     },
+    {"NotANumber", setting(0, u"KYURYO", u"30万"),
      u"jinji.csv 2 行目 項目「KYURYO」: 「30万」は金額ではありません"},
-    {"NotAWholeNumber",
-     [](CsvRows& r) {
-         r.set(2, u"SYOKCD"_s, u"503.5"_s);
-         return asCp932(r);
-     },
+    {"NotAWholeNumber", setting(2, u"SYOKCD", u"503.5"),
      u"jinji.csv 4 行目 項目「SYOKCD」: 「503.5」は整数ではありません"},
-    {"ImpossibleDate",
-     [](CsvRows& r) {
-         r.set(1, u"ZKAYMD_01"_s, u"20260230"_s);
-         return asCp932(r);
-     },
+    {"ImpossibleDate", setting(1, u"ZKAYMD_01", u"20260230"),
      u"jinji.csv 3 行目 項目「ZKAYMD_01」: 「20260230」はありえない日付"},
-    {"AmountBeyondTheMoneyType",
-     [](CsvRows& r) {
-         r.set(0, u"KYURYO"_s, u"922337203685478"_s);
-         return asCp932(r);
-     },
+    {"AmountBeyondTheMoneyType", setting(0, u"KYURYO", u"922337203685478"),
      u"jinji.csv 2 行目 項目「KYURYO」: 「922337203685478」は金額の範囲"},
-    {"AmountWithFiveDecimals",
-     [](CsvRows& r) {
-         r.set(0, u"FUYO"_s, u"0.00001"_s);
-         return asCp932(r);
-     },
+    {"AmountWithFiveDecimals", setting(0, u"FUYO", u"0.00001"),
      u"jinji.csv 2 行目 項目「FUYO」: 「0.00001」は小数が 4 桁を超えています"},
-    {"MissingKey",
-     [](CsvRows& r) {
-         r.set(1, u"SYOKCD"_s, QString());
-         return asCp932(r);
-     },
-     u"jinji.csv 3 行目 項目「SYOKCD」: 値がありません"},
-    {"DuplicateKeyInTheFile",
-     [](CsvRows& r) {
-         r.set(2, u"SYOKCD"_s, u"501"_s);
-         return asCp932(r);
-     },
+    {"MissingKey", setting(1, u"SYOKCD", u""), u"jinji.csv 3 行目 項目「SYOKCD」: 値がありません"},
+    {"DuplicateKeyInTheFile", setting(2, u"SYOKCD", u"501"),
      u"jinji.csv 4 行目: キー (SYOKCD=501) が 2 行目と重複しています"},
-    {"DuplicateKeyInTheTable",
-     [](CsvRows& r) {
-         r.set(1, u"SYOKCD"_s, u"10025"_s); // a demo employee
-         return asCp932(r);
-     },
+    {"DuplicateKeyInTheTable", setting(1, u"SYOKCD", u"10025"), // a demo employee
      u"jinji.csv 3 行目: キー (SYOKCD=10025) の記録がテーブル GKJINJI に既にあります"},
 };
 
@@ -273,7 +220,7 @@ TEST_P(MoxdbImportRefuses, EachBadFileWithItsMessageAndTheTableUnchanged)
         for (int code : {501, 502, 503})
             rows.addRow(code);
         const QString path = writeFile(u"jinji.csv"_s, bad.make(rows));
-        const test::ProgramRun r = run({u"import"_s, u"GKJINJI"_s, path, u"--dir"_s, m_dir.path()});
+        const test::ProgramRun r = run({u"import"_s, u"GKJINJI"_s, path});
         EXPECT_EQ(r.code, 1) << r.out.toStdString();
         EXPECT_TRUE(r.err.contains(QString::fromUtf16(bad.fault))) << r.err.toStdString();
         EXPECT_TRUE(r.err.contains(u"何も書き込みませんでした"_s)) << r.err.toStdString();
@@ -284,7 +231,7 @@ TEST_P(MoxdbImportRefuses, EachBadFileWithItsMessageAndTheTableUnchanged)
     for (int code : {501, 502, 503})
         rows.addRow(code);
     const QString path = writeFile(u"jinji.csv"_s, asCp932(rows));
-    const test::ProgramRun r = run({u"import"_s, u"GKJINJI"_s, path, u"--dir"_s, m_dir.path()});
+    const test::ProgramRun r = run({u"import"_s, u"GKJINJI"_s, path});
     EXPECT_EQ(r.code, 0) << r.err.toStdString();
     EXPECT_EQ(records(u"GKJINJI"_s).size(), before.size() + 3);
 }
@@ -296,7 +243,7 @@ TEST_P(MoxdbImportRefuses, ListsTheFirstHundredFaultsThenTheirCount)
     for (int code = 1001; code <= 1150; ++code)
         rows.addRow(code)[rows.header.indexOf(u"ZKNYMD_01"_s)] = u"20261331"_s;
     const QString path = writeFile(u"many.csv"_s, asCp932(rows));
-    const test::ProgramRun r = run({u"import"_s, u"GKJINJI"_s, path, u"--dir"_s, m_dir.path()});
+    const test::ProgramRun r = run({u"import"_s, u"GKJINJI"_s, path});
     EXPECT_EQ(r.code, 1);
     EXPECT_TRUE(r.err.contains(u"誤りが 150 件ある"_s)) << r.err.toStdString();
     EXPECT_TRUE(r.err.contains(u"many.csv 101 行目 項目「ZKNYMD_01」"_s)); // the 100th
@@ -325,12 +272,12 @@ TEST_P(MoxdbImport, FileAsAJapaneseSpreadsheetSavesItComesInWhole)
     text.chop(2); // no CRLF after the last line
     const QString path = writeFile(u"sheet.csv"_s, cp932(text));
 
-    const test::ProgramRun r = run({u"import"_s, u"GKJINJI"_s, path, u"--dir"_s, m_dir.path()});
+    const test::ProgramRun r = run({u"import"_s, u"GKJINJI"_s, path});
     ASSERT_EQ(r.code, 0) << r.err.toStdString();
     EXPECT_TRUE(r.out.contains(u"GKJINJI: 3 件"_s)) << r.out.toStdString();
     EXPECT_TRUE(r.out.contains(u"CP932"_s)) << r.out.toStdString();
     const QStringList got =
-        recordsIn(m_dir.path(), kPayrollIni, jinji, u"SYOKCD >= 601 AND SYOKCD <= 603"_s);
+        recordsIn(dir(), kPayrollIni, jinji, u"SYOKCD >= 601 AND SYOKCD <= 603"_s);
     ASSERT_EQ(got.size(), 3);
     const qsizetype name = jinji.fieldNames().indexOf(u"SIMKNJ"_s);
     const qsizetype office = jinji.fieldNames().indexOf(u"SYOZOK"_s);
@@ -354,13 +301,12 @@ TEST_P(MoxdbImport, CheckWritesNothingAndReplaceTakesTheFileAlone)
     rows.addRow(701);
     const QString path = writeFile(u"jinji.csv"_s, cp932(rows.text()));
 
-    test::ProgramRun r = run(
-        {u"import"_s, u"GKJINJI"_s, path, u"--check"_s, u"--replace"_s, u"--dir"_s, m_dir.path()});
+    test::ProgramRun r = run({u"import"_s, u"GKJINJI"_s, path, u"--check"_s, u"--replace"_s});
     EXPECT_EQ(r.code, 0) << r.err.toStdString();
     EXPECT_TRUE(r.out.contains(u"何も書き込んでいません"_s)) << r.out.toStdString();
     EXPECT_EQ(records(u"GKJINJI"_s), before);
 
-    r = run({u"import"_s, u"GKJINJI"_s, path, u"--replace"_s, u"--dir"_s, m_dir.path()});
+    r = run({u"import"_s, u"GKJINJI"_s, path, u"--replace"_s});
     EXPECT_EQ(r.code, 0) << r.err.toStdString();
     const QStringList after = records(u"GKJINJI"_s);
     ASSERT_EQ(after.size(), 2);
@@ -384,7 +330,7 @@ TEST_P(MoxdbImport, KilledInTheMiddleLeavesTheTableAsItWas)
 
     QProcess helper;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(u"MOX_INI_DIR"_s, m_dir.path());
+    env.insert(u"MOX_INI_DIR"_s, dir());
     helper.setProcessEnvironment(env);
     helper.start(QStringLiteral(MOXDB_IMPORTKILL_HELPER), {u"GKKYUYO"_s, path, u"--replace"_s});
     QByteArray seen;
@@ -413,17 +359,13 @@ std::map<QString, QByteArray> filesIn(const QString& dir)
 }
 
 // A second pair of databases, made by init (the shipped tax tables in them), on \p engine.
-struct Databases {
-    explicit Databases(Engine engine)
-    {
-        if (engine == Engine::Postgres)
-            server = std::make_unique<test::PostgresPair>(dir.path());
-        const test::ProgramRun r = test::runMoxdb({u"init"_s, u"--dir"_s, dir.path()}, dir.path());
-        EXPECT_EQ(r.code, 0) << (r.out + r.err).toStdString();
-    }
-    QTemporaryDir dir;
-    std::unique_ptr<test::PostgresPair> server;
-};
+std::unique_ptr<test::District> initialised(test::Engine engine)
+{
+    auto district = std::make_unique<test::District>(engine);
+    const QString failed = district->make({{u"init"_s}});
+    EXPECT_TRUE(failed.isEmpty()) << failed.toStdString();
+    return district;
+}
 
 // What export --all writes of the demo district comes back, with import --all into new databases,
 // as the same records: their export --all gives the same bytes, file for file. --replace takes
@@ -431,20 +373,17 @@ struct Databases {
 TEST_P(MoxdbImport, ExportImportExportGivesTheSameFiles)
 {
     const QString first = m_files.filePath(u"first"_s);
-    test::ProgramRun r = run({u"export"_s, u"--all"_s, first, u"--dir"_s, m_dir.path()});
+    test::ProgramRun r = run({u"export"_s, u"--all"_s, first});
     ASSERT_EQ(r.code, 0) << r.err.toStdString();
     const std::map<QString, QByteArray> exported = filesIn(first);
     ASSERT_EQ(exported.size(), exportTables().size());
 
-    Databases other(GetParam());
-    r = test::runMoxdb(
-        {u"import"_s, u"--all"_s, first, u"--replace"_s, u"--dir"_s, other.dir.path()},
-        other.dir.path());
+    const std::unique_ptr<test::District> other = initialised(GetParam());
+    r = other->run({u"import"_s, u"--all"_s, first, u"--replace"_s});
     ASSERT_EQ(r.code, 0) << r.err.toStdString();
     EXPECT_TRUE(r.out.contains(u"GKKYUYO: "_s)) << r.out.toStdString();
     const QString second = m_files.filePath(u"second"_s);
-    r = test::runMoxdb({u"export"_s, u"--all"_s, second, u"--dir"_s, other.dir.path()},
-                       other.dir.path());
+    r = other->run({u"export"_s, u"--all"_s, second});
     ASSERT_EQ(r.code, 0) << r.err.toStdString();
     const std::map<QString, QByteArray> again = filesIn(second);
     ASSERT_EQ(again.size(), exported.size());
@@ -453,18 +392,13 @@ TEST_P(MoxdbImport, ExportImportExportGivesTheSameFiles)
 
     // The same in UTF-8 with its byte order mark, one table.
     const QString utf8 = m_files.filePath(u"kyuyo-utf8.csv"_s);
-    r = run({u"export"_s, u"GKKYUYO"_s, u"--encoding"_s, u"utf-8"_s, u"--out"_s, utf8, u"--dir"_s,
-             m_dir.path()});
+    r = run({u"export"_s, u"GKKYUYO"_s, u"--encoding"_s, u"utf-8"_s, u"--out"_s, utf8});
     ASSERT_EQ(r.code, 0) << r.err.toStdString();
-    r = test::runMoxdb(
-        {u"import"_s, u"GKKYUYO"_s, utf8, u"--replace"_s, u"--dir"_s, other.dir.path()},
-        other.dir.path());
+    r = other->run({u"import"_s, u"GKKYUYO"_s, utf8, u"--replace"_s});
     ASSERT_EQ(r.code, 0) << r.err.toStdString();
     EXPECT_TRUE(r.out.contains(u"UTF-8 (BOM 付き)"_s)) << r.out.toStdString();
     const QString back = m_files.filePath(u"kyuyo-back.csv"_s);
-    r = test::runMoxdb({u"export"_s, u"GKKYUYO"_s, u"--encoding"_s, u"utf-8"_s, u"--out"_s, back,
-                        u"--dir"_s, other.dir.path()},
-                       other.dir.path());
+    r = other->run({u"export"_s, u"GKKYUYO"_s, u"--encoding"_s, u"utf-8"_s, u"--out"_s, back});
     ASSERT_EQ(r.code, 0) << r.err.toStdString();
     QFile a(utf8), b(back);
     ASSERT_TRUE(a.open(QIODevice::ReadOnly) && b.open(QIODevice::ReadOnly));
@@ -477,25 +411,24 @@ TEST(MoxdbImportAcrossEngines, SqliteToPostgresAndBackGivesTheSameFiles)
 {
     if (!test::PostgresPair::serverGiven())
         GTEST_SKIP() << "MOX_TEST_PGHOST is not set";
-    Databases sqlite(Engine::Sqlite);
-    Databases postgres(Engine::Postgres);
+    const std::unique_ptr<test::District> sqlite = initialised(test::Engine::Sqlite);
+    const std::unique_ptr<test::District> postgres = initialised(test::Engine::Postgres);
     QTemporaryDir files;
-    const auto moxdb = [](const Databases& d, QStringList args) {
-        args << u"--dir"_s << d.dir.path();
-        const test::ProgramRun r = test::runMoxdb(args, d.dir.path());
+    const auto moxdb = [](test::District& d, const QStringList& args) {
+        const test::ProgramRun r = d.run(args);
         EXPECT_EQ(r.code, 0) << args.join(u' ').toStdString() << ": " << r.err.toStdString();
         return r.code == 0;
     };
-    ASSERT_TRUE(moxdb(sqlite, {u"demo"_s}));
+    ASSERT_TRUE(moxdb(*sqlite, {u"demo"_s}));
     const QString fromSqlite = files.filePath(u"sqlite"_s);
     const QString fromPostgres = files.filePath(u"postgres"_s);
     const QString backOnSqlite = files.filePath(u"back"_s);
-    ASSERT_TRUE(moxdb(sqlite, {u"export"_s, u"--all"_s, fromSqlite}));
-    ASSERT_TRUE(moxdb(postgres, {u"import"_s, u"--all"_s, fromSqlite, u"--replace"_s}));
-    ASSERT_TRUE(moxdb(postgres, {u"export"_s, u"--all"_s, fromPostgres}));
-    Databases sqliteAgain(Engine::Sqlite);
-    ASSERT_TRUE(moxdb(sqliteAgain, {u"import"_s, u"--all"_s, fromPostgres, u"--replace"_s}));
-    ASSERT_TRUE(moxdb(sqliteAgain, {u"export"_s, u"--all"_s, backOnSqlite}));
+    ASSERT_TRUE(moxdb(*sqlite, {u"export"_s, u"--all"_s, fromSqlite}));
+    ASSERT_TRUE(moxdb(*postgres, {u"import"_s, u"--all"_s, fromSqlite, u"--replace"_s}));
+    ASSERT_TRUE(moxdb(*postgres, {u"export"_s, u"--all"_s, fromPostgres}));
+    const std::unique_ptr<test::District> sqliteAgain = initialised(test::Engine::Sqlite);
+    ASSERT_TRUE(moxdb(*sqliteAgain, {u"import"_s, u"--all"_s, fromPostgres, u"--replace"_s}));
+    ASSERT_TRUE(moxdb(*sqliteAgain, {u"export"_s, u"--all"_s, backOnSqlite}));
     const std::map<QString, QByteArray> original = filesIn(fromSqlite);
     ASSERT_EQ(original.size(), exportTables().size());
     for (const QString& other : {fromPostgres, backOnSqlite}) {
@@ -507,10 +440,12 @@ TEST(MoxdbImportAcrossEngines, SqliteToPostgresAndBackGivesTheSameFiles)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Engines, MoxdbImport, testing::Values(Engine::Sqlite, Engine::Postgres),
-                         engineName);
+INSTANTIATE_TEST_SUITE_P(Engines, MoxdbImport,
+                         testing::Values(test::Engine::Sqlite, test::Engine::Postgres),
+                         test::engineName);
 INSTANTIATE_TEST_SUITE_P(Engines, MoxdbImportRefuses,
-                         testing::Values(Engine::Sqlite, Engine::Postgres), engineName);
+                         testing::Values(test::Engine::Sqlite, test::Engine::Postgres),
+                         test::engineName);
 
 TEST(ImportKeySet, FindsTheFirstLineOfAKeyAcrossGrowth)
 {
@@ -530,6 +465,81 @@ TEST(ImportKeySet, FindsTheFirstLineOfAKeyAcrossGrowth)
     EXPECT_EQ(keys.insert(key, 0), -1);
     EXPECT_EQ(keys.insert(key, 5), 0); // first seen in the table
     EXPECT_EQ(keys.size(), 100'001);
+}
+
+// One value against its field, at the edges of each kind: what is taken (and as what), and the
+// fault of what is not.
+TEST(ImportFieldCheck, EdgesOfEachKind)
+{
+    constexpr qint64 kMaxRaw = std::numeric_limits<qint64>::max();
+    struct Case {
+        FieldKind kind;
+        const char16_t* text;  // nullptr: an empty unquoted value (NULL)
+        const char16_t* fault; // what the fault holds; nullptr: taken
+        qint64 taken = 0;      // the whole number, or the amount's raw value
+        bool key = false;
+        bool nullable = true;
+    };
+    const Case cases[] = {
+        {FieldKind::Integer, u"-2147483648", nullptr, -2147483648LL},
+        {FieldKind::Integer, u"2147483647", nullptr, 2147483647},
+        {FieldKind::Integer, u"2147483648", u"整数の範囲"},
+        {FieldKind::Integer, u"-2147483649", u"整数の範囲"},
+        {FieldKind::Integer, u"99999999999999999999999", u"整数の範囲"},
+        {FieldKind::Integer, u"12a", u"「12a」は整数ではありません"},
+        {FieldKind::Integer, u"-", u"整数ではありません"},
+        {FieldKind::Integer, u"", u"整数ではありません"},
+        {FieldKind::Integer, u"１２", u"整数ではありません"},
+        {FieldKind::Integer, nullptr, u"値がありません"},
+        {FieldKind::Date, u"20240229", nullptr, 20240229},
+        {FieldKind::Date, u"0", nullptr, 0},
+        {FieldKind::Date, u"20230229", u"ありえない日付"},
+        {FieldKind::Date, u"-20240101", u"ありえない日付"},
+        {FieldKind::Month, u"202612", nullptr, 202612},
+        {FieldKind::Month, u"0", nullptr, 0},
+        {FieldKind::Month, u"202613", u"ありえない年月"},
+        {FieldKind::Month, u"202600", u"ありえない年月"},
+        {FieldKind::Amount, u"922337203685477.5807", nullptr, kMaxRaw},
+        {FieldKind::Amount, u"-922337203685477.5807", nullptr, -kMaxRaw},
+        {FieldKind::Amount, u"-0.0001", nullptr, -1},
+        {FieldKind::Amount, u"1234.5", nullptr, 12'345'000},
+        {FieldKind::Amount, u"922337203685477.5808", u"金額の範囲"},
+        {FieldKind::Amount, u"922337203685478", u"金額の範囲"},
+        {FieldKind::Amount, u"1.23456", u"小数が 4 桁を超えています"},
+        {FieldKind::Amount, u"1.", u"金額ではありません"},
+        {FieldKind::Amount, u".5", u"金額ではありません"},
+        {FieldKind::Amount, u"1e5", u"金額ではありません"},
+        {FieldKind::Amount, u"1,000", u"金額ではありません"},
+        {FieldKind::Text, u"", nullptr},
+        {FieldKind::Text, nullptr, nullptr},
+        {FieldKind::Text, nullptr, u"キーの項目に値がありません", 0, /*key=*/true},
+        {FieldKind::Text, nullptr, u"キーの項目に値がありません", 0, false, /*nullable=*/false},
+    };
+    for (const Case& c : cases) {
+        const QString text = c.text ? QString::fromUtf16(c.text) : QString();
+        SCOPED_TRACE(text.toStdString());
+        const ExportField field{u"F"_s, c.kind, c.nullable};
+        FieldRead read;
+        const QString fault = checkField(field, c.key, CsvField{text, c.text == nullptr}, read);
+        if (c.fault) {
+            EXPECT_TRUE(fault.contains(QString::fromUtf16(c.fault))) << fault.toStdString();
+            continue;
+        }
+        ASSERT_TRUE(fault.isEmpty()) << fault.toStdString();
+        EXPECT_EQ(read.null, c.text == nullptr);
+        if (c.kind == FieldKind::Amount) {
+            EXPECT_EQ(read.amount.raw(), c.taken);
+        } else if (c.kind != FieldKind::Text) {
+            EXPECT_EQ(read.whole, c.taken);
+        }
+    }
+    // A long value is cut in the fault.
+    const QString longText(60, u'x');
+    FieldRead read;
+    const QString fault =
+        checkField({u"F"_s, FieldKind::Integer, false}, false, CsvField{longText, false}, read);
+    EXPECT_TRUE(fault.contains(QString(40, u'x') + u"…"_s)) << fault.toStdString();
+    EXPECT_FALSE(fault.contains(QString(41, u'x')));
 }
 
 } // namespace

@@ -14,7 +14,6 @@
 #include <QDir>
 #include <QFile>
 #include <QStringDecoder>
-#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -25,17 +24,10 @@ using namespace moxdb;
 
 namespace {
 
-enum class Engine { Sqlite, Postgres };
-
 // The amount fields of one ledger row: nullopt for a cell left blank (or not printed).
 using Figures = std::array<std::optional<QString>, mox030::kLedgerColumnCount>;
 // Employee code → row caption → figures.
 using Ledgers = std::map<int, std::map<QString, Figures>>;
-
-std::string shown(const test::ProgramRun& r)
-{
-    return (u"exit %1\n"_s.arg(r.code) + r.out + r.err).toStdString();
-}
 
 QString readText(const QString& path, const char* encoding)
 {
@@ -123,13 +115,9 @@ Ledgers csvLedgers(const QString& path, std::map<int, QStringList>* rowOrder)
 // yen, which the page counts among the row's deductions, and pay with half a yen.
 void addKind3Payment(const QString& dir, int code)
 {
-    KorDAO::confineIniSearch(dir);
-    {
-        KorDAO::clsDbAccess db;
-        db.setDBIniNameString(kPayrollIni);
-        ASSERT_EQ(db.DAO_DBOpen(), 0) << db.lastError().toStdString();
+    test::withDatabase(dir, kPayrollIni, [&](const KorDAO::DatabaseHandle& db) {
         KorDAO::clsTbAccess t;
-        t.setTBDatabase(db.DBDatabase());
+        t.setTBDatabase(db);
         t.setTBNameString(u"GKKYUYO"_s);
         ASSERT_GE(t.DAO_TableOpen(QString(), QString()), 0);
         ASSERT_EQ(t.DAO_AddNew(true), 0);
@@ -144,27 +132,22 @@ void addKind3Payment(const QString& dir, int code)
         rec[u"SASIHK"] = Currency::fromYen(801);
         rec[u"NENFUS"] = Currency::fromYen(-3000);
         ASSERT_EQ(t.DAO_Update(), 0) << t.lastError().toStdString();
-    }
-    KorDAO::confineIniSearch(QString());
+    });
 }
 
 // The print run of mox030 over every employee of the master, into \p folder.
 void printAll(const QString& dir, const QString& folder)
 {
-    KorDAO::confineIniSearch(dir);
-    {
-        KorDAO::clsDbAccess db;
-        db.setDBIniNameString(kPayrollIni);
-        ASSERT_EQ(db.DAO_DBOpen(), 0) << db.lastError().toStdString();
+    test::withDatabase(dir, kPayrollIni, [&](const KorDAO::DatabaseHandle& db) {
         KorDAO::clsTbAccess jinji;
-        jinji.setTBDatabase(db.DBDatabase());
+        jinji.setTBDatabase(db);
         jinji.setTBNameString(u"GKJINJI"_s);
         ASSERT_GT(jinji.DAO_TableOpen(QString(), u"SYOKCD"_s), 0);
         mox030::PrintJob job;
         for (short st = jinji.DAO_RecRead(1); st == 0; st = jinji.DAO_RecRead(2))
             job.codes.append(jinji.TBRec()[u"SYOKCD"].toInt());
         KorDAO::clsTbAccess kyuyo;
-        job.db = db.DBDatabase();
+        job.db = db;
         job.GKJINJI = &jinji;
         job.GKKYUYO = &kyuyo;
         job.strFromYM = u"202604"_s;
@@ -175,55 +158,33 @@ void printAll(const QString& dir, const QString& folder)
         EXPECT_EQ(out.daoStatus, 0);
         EXPECT_TRUE(out.file.ok()) << out.file.message.toStdString();
         EXPECT_GT(out.pages, 0);
-    }
-    KorDAO::confineIniSearch(QString());
+    });
 }
 
-class LedgerCommand : public testing::TestWithParam<Engine> {
+class LedgerCommand : public test::DemoDistrictTest {
 protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(m_dir.isValid());
-        if (GetParam() == Engine::Postgres) {
-            if (!test::PostgresPair::serverGiven())
-                GTEST_SKIP() << "MOX_TEST_PGHOST is not set";
-            m_server = std::make_unique<test::PostgresPair>(m_dir.path());
-        }
-        for (const QString& step : {u"init"_s, u"demo"_s}) {
-            const test::ProgramRun r = run({step});
-            ASSERT_EQ(r.code, 0) << shown(r);
-        }
-    }
-    test::ProgramRun run(QStringList args) const
-    {
-        args << u"--dir"_s << m_dir.path();
-        return test::runMoxdb(args, m_dir.path(), m_dir.path());
-    }
-
-    QTemporaryDir m_dir;
-    std::unique_ptr<test::PostgresPair> m_server;
+    QString dir() const { return district().path(); }
 };
 
-INSTANTIATE_TEST_SUITE_P(Engines, LedgerCommand, testing::Values(Engine::Sqlite, Engine::Postgres),
-                         [](const testing::TestParamInfo<Engine>& p) {
-                             return p.param == Engine::Sqlite ? "Sqlite" : "Postgres";
-                         });
+INSTANTIATE_TEST_SUITE_P(Engines, LedgerCommand,
+                         testing::Values(test::Engine::Sqlite, test::Engine::Postgres),
+                         test::engineName);
 
 } // namespace
 
 TEST_P(LedgerCommand, EqualsThePrintedLedgerForEveryEmployeeOfTheDemoDistrict)
 {
-    addKind3Payment(m_dir.path(), 10025);
+    addKind3Payment(dir(), 10025);
     const test::ProgramRun r = run({u"ledger"_s, u"2026"_s, u"--encoding"_s, u"utf-8"_s});
-    ASSERT_EQ(r.code, 0) << shown(r);
-    const QString print = m_dir.filePath(u"print"_s);
+    ASSERT_EQ(r.code, 0) << test::outcome(r);
+    const QString print = district().filePath(u"print"_s);
     ASSERT_TRUE(QDir().mkdir(print));
     ASSERT_TRUE(
         QFile::setPermissions(print, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
-    printAll(m_dir.path(), print);
+    printAll(dir(), print);
 
     std::map<int, QStringList> order;
-    const Ledgers csv = csvLedgers(m_dir.filePath(u"ledger-2026.csv"_s), &order);
+    const Ledgers csv = csvLedgers(district().filePath(u"ledger-2026.csv"_s), &order);
     const Ledgers printed = printedLedgers(QDir(print).filePath(u"OVL.TMP"_s));
     ASSERT_GT(printed.size(), 50u);
     ASSERT_EQ(csv.size(), printed.size());
@@ -259,8 +220,8 @@ TEST_P(LedgerCommand, ChosenEmployeesOnlyAndAnUnknownOneRefused)
 {
     test::ProgramRun r = run({u"ledger"_s, u"2026"_s, u"--employee"_s, u"10025"_s, u"114267"_s,
                               u"--out"_s, u"two.csv"_s});
-    ASSERT_EQ(r.code, 0) << shown(r);
-    QFile f(m_dir.filePath(u"two.csv"_s));
+    ASSERT_EQ(r.code, 0) << test::outcome(r);
+    QFile f(district().filePath(u"two.csv"_s));
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     const QList<test::CsvRecord> records =
         test::parseCsv(QStringDecoder("windows-31j").decode(f.readAll()));
@@ -271,15 +232,15 @@ TEST_P(LedgerCommand, ChosenEmployeesOnlyAndAnUnknownOneRefused)
 
     r = run(
         {u"ledger"_s, u"2026"_s, u"--employee"_s, u"10025"_s, u"4242"_s, u"--out"_s, u"bad.csv"_s});
-    EXPECT_EQ(r.code, 1) << shown(r);
-    EXPECT_TRUE(r.err.contains(u"4242"_s)) << shown(r);
-    EXPECT_FALSE(QFile::exists(m_dir.filePath(u"bad.csv"_s)));
+    EXPECT_EQ(r.code, 1) << test::outcome(r);
+    EXPECT_TRUE(r.err.contains(u"4242"_s)) << test::outcome(r);
+    EXPECT_FALSE(QFile::exists(district().filePath(u"bad.csv"_s)));
     r = run({u"ledger"_s, u"26"_s});
-    EXPECT_EQ(r.code, 2) << shown(r);
+    EXPECT_EQ(r.code, 2) << test::outcome(r);
     // An option the command does not know is named as such, also as the last argument.
     for (const QString& command : {u"ledger"_s, u"export"_s}) {
         r = run({command, command == u"ledger"_s ? u"2026"_s : u"GKJINJI"_s, u"--help"_s});
-        EXPECT_EQ(r.code, 2) << shown(r);
-        EXPECT_TRUE(r.err.contains(u"--help は使えない指定です"_s)) << shown(r);
+        EXPECT_EQ(r.code, 2) << test::outcome(r);
+        EXPECT_TRUE(r.err.contains(u"--help は使えない指定です"_s)) << test::outcome(r);
     }
 }

@@ -129,4 +129,66 @@ PostgresPair::~PostgresPair()
         onServer(u"DROP DATABASE IF EXISTS \"%1\" WITH (FORCE)"_s.arg(name));
 }
 
+void withDatabase(const QString& dir, const QString& ini,
+                  const std::function<void(const KorDAO::DatabaseHandle&)>& work)
+{
+    KorDAO::confineIniSearch(dir);
+    {
+        KorDAO::clsDbAccess db;
+        db.setDBIniNameString(ini);
+        if (db.DAO_DBOpen() == 0)
+            work(db.DBDatabase());
+        else
+            ADD_FAILURE() << ini.toStdString() << ": " << db.lastError().toStdString();
+    }
+    KorDAO::confineIniSearch(QString());
+}
+
+std::string engineName(const testing::TestParamInfo<Engine>& info)
+{
+    return info.param == Engine::Sqlite ? "Sqlite" : "Postgres";
+}
+
+District::District(Engine engine)
+{
+    if (engine == Engine::Postgres)
+        m_server = std::make_unique<PostgresPair>(m_dir.path());
+}
+
+QString District::make(const QList<QStringList>& steps)
+{
+    for (const QStringList& step : steps) {
+        const ProgramRun r = run(step);
+        if (r.code != 0)
+            return u"moxdb %1: "_s.arg(step.join(u' ')) + QString::fromStdString(outcome(r));
+    }
+    return {};
+}
+
+ProgramRun District::run(QStringList args) const
+{
+    args << u"--dir"_s << m_dir.path();
+    return runAsGiven(args);
+}
+
+ProgramRun District::runAsGiven(const QStringList& args) const
+{
+    return runMoxdb(args, m_dir.path(), m_dir.path());
+}
+
+std::string outcome(const ProgramRun& r)
+{
+    return (u"exit %1\n"_s.arg(r.code) + r.out + r.err).toStdString();
+}
+
+void DemoDistrictTest::SetUp()
+{
+    if (GetParam() == Engine::Postgres && !PostgresPair::serverGiven())
+        GTEST_SKIP() << "MOX_TEST_PGHOST is not set";
+    m_district = std::make_unique<District>(GetParam());
+    ASSERT_TRUE(m_district->isValid());
+    const QString failed = m_district->makeDemo();
+    ASSERT_TRUE(failed.isEmpty()) << failed.toStdString();
+}
+
 } // namespace moxdb::test

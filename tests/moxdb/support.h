@@ -1,7 +1,8 @@
 #pragma once
 
-// Helpers of the moxdb tests: a flat withholding tax with figures easy to work by hand, and a
-// scratch folder holding the configuration files and databases of one test.
+// Helpers of the moxdb tests: a flat withholding tax with figures easy to work by hand, a
+// scratch folder holding the configuration files and databases of one test, the moxdb program
+// run as an office runs it, and a district of its own (init, demo) on either engine.
 
 #include "moxdb/database.h"
 #include "moxdb/district.h"
@@ -11,7 +12,11 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
+#include <gtest/gtest.h>
+
+#include <functional>
 #include <memory>
+#include <string>
 
 namespace moxdb::test {
 
@@ -73,6 +78,62 @@ public:
 private:
     QString m_payroll;
     QString m_environment;
+};
+
+/// Runs \p work on the database of the configuration file \p ini (MOX.INI, MOXENV.INI) of the
+/// folder \p dir, opened outside the program; a database that does not open fails the test.
+void withDatabase(const QString& dir, const QString& ini,
+                  const std::function<void(const KorDAO::DatabaseHandle&)>& work);
+
+enum class Engine { Sqlite, Postgres };
+
+/// "Sqlite" or "Postgres": the names of the tests run on both engines.
+std::string engineName(const testing::TestParamInfo<Engine>& info);
+
+/// A district of its own on one engine: a temporary folder whose MOX.INI and MOXENV.INI name
+/// its two databases (SQLite files in the folder, or a new pair on the test server, which needs
+/// PostgresPair::serverGiven() and is dropped with the object).
+class District {
+public:
+    explicit District(Engine engine);
+
+    /// Runs each of \p steps ("init", "demo", …) with run(): an empty text when all succeeded,
+    /// otherwise the step that failed with what it printed.
+    QString make(const QList<QStringList>& steps);
+    /// moxdb init, then moxdb demo.
+    QString makeDemo() { return make({{QStringLiteral("init")}, {QStringLiteral("demo")}}); }
+
+    bool isValid() const { return m_dir.isValid(); }
+    QString path() const { return m_dir.path(); }
+    QString filePath(const QString& name) const { return m_dir.filePath(name); }
+
+    /// Runs the moxdb program with \p args and "--dir" with the folder, in the folder.
+    ProgramRun run(QStringList args) const;
+    /// Runs it with \p args as they are, the folder its place for the configuration files and
+    /// its working folder.
+    ProgramRun runAsGiven(const QStringList& args) const;
+
+private:
+    QTemporaryDir m_dir;
+    std::unique_ptr<PostgresPair> m_server;
+};
+
+/// The exit code and the output of \p r, for a failed expectation.
+std::string outcome(const ProgramRun& r);
+
+/// A test run once on each engine on a demo district of its own (init, demo); on PostgreSQL
+/// skipped when no test server is given.
+class DemoDistrictTest : public testing::TestWithParam<Engine> {
+protected:
+    void SetUp() override;
+
+    District& district() { return *m_district; }
+    const District& district() const { return *m_district; }
+    /// district().run(): moxdb with \p args and --dir, in the district's folder.
+    ProgramRun run(const QStringList& args) const { return m_district->run(args); }
+
+private:
+    std::unique_ptr<District> m_district;
 };
 
 } // namespace moxdb::test

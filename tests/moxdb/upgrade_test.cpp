@@ -131,21 +131,42 @@ protected:
     std::unique_ptr<test::PostgresPair> m_server;
 };
 
-// The commands that open a database, each with what it needs to get that far.
+// The commands that open a database, each with what it needs to get that far: the data commands
+// take the CSV files and the backup that the test makes of the district first (import with
+// --replace, so that the records already there are no fault of the files).
 const QList<QStringList> kCommands = {
-    {u"audit"_s}, {u"tax"_s, u"list"_s}, {u"calc"_s, u"10025"_s},      {u"demo"_s},
-    {u"init"_s},  {u"upgrade"_s},        {u"backup"_s, u"b.moxbak"_s},
+    {u"audit"_s},
+    {u"tax"_s, u"list"_s},
+    {u"calc"_s, u"10025"_s},
+    {u"demo"_s},
+    {u"init"_s},
+    {u"upgrade"_s},
+    {u"backup"_s, u"b.moxbak"_s},
+    {u"import"_s, u"--all"_s, u"csv"_s, u"--replace"_s, u"--check"_s},
+    {u"import"_s, u"GKJINJI"_s, u"csv/GKJINJI.csv"_s, u"--replace"_s},
+    {u"export"_s, u"--all"_s, u"out"_s},
+    {u"ledger"_s, u"2026"_s, u"--out"_s, u"ledger.csv"_s},
+    {u"restore"_s, u"saved/district.moxbak"_s, u"--replace"_s},
 };
 
 TEST_P(MoxdbVersion, EveryCommandRefusesANewerDatabaseNamingBothVersions)
 {
     const int before = payments();
+    ASSERT_TRUE(QDir(m_dir.path()).mkdir(u"saved"_s));
+    for (const QStringList& args : {QStringList{u"export"_s, u"--all"_s, u"csv"_s},
+                                    QStringList{u"backup"_s, u"saved/district.moxbak"_s}}) {
+        const test::ProgramRun r = run(args);
+        ASSERT_EQ(r.code, 0) << args.join(u' ').toStdString() << ": " << r.err.toStdString();
+    }
     for (const QString& ini : {kPayrollIni, kEnvironmentIni}) {
         SCOPED_TRACE(ini.toStdString());
         setVersion(ini, 2);
         for (const QStringList& args : kCommands) {
-            // audit reads the payroll database alone, tax the environment one alone.
-            if ((ini == kEnvironmentIni && args.first() == u"audit"_s) ||
+            // audit, ledger and a payroll table's import read the payroll database alone, tax
+            // the environment one alone.
+            const bool payrollAlone = args.first() == u"audit"_s || args.first() == u"ledger"_s ||
+                                      args.contains(u"GKJINJI"_s);
+            if ((ini == kEnvironmentIni && payrollAlone) ||
                 (ini == kPayrollIni && args.first() == u"tax"_s))
                 continue;
             const test::ProgramRun r = run(args);
@@ -159,6 +180,9 @@ TEST_P(MoxdbVersion, EveryCommandRefusesANewerDatabaseNamingBothVersions)
     EXPECT_EQ(payments(), before);
     EXPECT_FALSE(QFile::exists(m_dir.filePath(u"b.moxbak"_s)));
     EXPECT_TRUE(QDir(m_dir.path()).entryList({u"*.moxbak"_s}).isEmpty()) << "no backup made";
+    EXPECT_FALSE(QFile::exists(m_dir.filePath(u"ledger.csv"_s)));
+    EXPECT_TRUE(QDir(m_dir.filePath(u"out"_s)).entryList(QDir::Files | QDir::Hidden).isEmpty())
+        << "no table exported";
 }
 
 TEST_P(MoxdbVersion, AnOlderDatabaseIsRefusedUntilUpgradedWithItsBackupAndRecords)

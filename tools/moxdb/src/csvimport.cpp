@@ -1,144 +1,20 @@
 #include "moxdb/csvimport.h"
 
+#include "moxdb/csvcheck.h"
 #include "moxdb/progress.h"
 
 #include "kordao/bulkinsert.h"
 
-#include <QDate>
 #include <QFileInfo>
 #include <QHash>
 
 #include <cstring>
-#include <limits>
 #include <map>
 #include <optional>
 
 using namespace Qt::StringLiterals;
 
 namespace moxdb {
-
-namespace {
-
-// The largest whole yen the money type holds, as the database component bounds amounts.
-constexpr qint64 kMaxYen = std::numeric_limits<qint64>::max() / Currency::kScale;
-
-// A value shown in a fault: cut to a length a line can take.
-QString shown(QStringView text)
-{
-    constexpr qsizetype kShown = 40;
-    return text.size() <= kShown ? text.toString() : text.left(kShown).toString() + u"…"_s;
-}
-
-// A whole number of digits with an optional minus sign; nullopt for anything else or beyond
-// the 32 bits of a code, date or month column.
-enum class Whole { Ok, NotANumber, OutOfRange };
-
-Whole parseWhole(QStringView s, qint32* out)
-{
-    qsizetype i = 0;
-    const bool negative = !s.isEmpty() && s[0] == u'-';
-    if (negative)
-        ++i;
-    if (i == s.size())
-        return Whole::NotANumber;
-    qint64 v = 0;
-    bool tooLong = false;
-    for (; i < s.size(); ++i) {
-        const char16_t c = s[i].unicode();
-        if (c < u'0' || c > u'9')
-            return Whole::NotANumber;
-        if (v > 10'000'000'000LL)
-            tooLong = true;
-        else
-            v = v * 10 + (c - u'0');
-    }
-    if (negative)
-        v = -v;
-    if (tooLong || v > std::numeric_limits<qint32>::max() || v < std::numeric_limits<qint32>::min())
-        return Whole::OutOfRange;
-    *out = qint32(v);
-    return Whole::Ok;
-}
-
-// An amount as export writes it: an optional minus sign, digits, and up to four decimals after a
-// point. Exact: no rounding, no exponent, no thousands separators.
-enum class Amount { Ok, NotAnAmount, TooManyDecimals, OutOfRange };
-
-Amount parseAmount(QStringView s, Currency* out)
-{
-    qsizetype i = 0;
-    const bool negative = !s.isEmpty() && s[0] == u'-';
-    if (negative)
-        ++i;
-    qint64 whole = 0;
-    qsizetype digits = 0;
-    bool tooLarge = false;
-    for (; i < s.size() && s[i] != u'.'; ++i, ++digits) {
-        const char16_t c = s[i].unicode();
-        if (c < u'0' || c > u'9')
-            return Amount::NotAnAmount;
-        if (whole > kMaxYen)
-            tooLarge = true;
-        else
-            whole = whole * 10 + (c - u'0');
-    }
-    if (digits == 0)
-        return Amount::NotAnAmount;
-    qint64 fraction = 0;
-    if (i < s.size()) {
-        ++i; // the point
-        const qsizetype decimals = s.size() - i;
-        if (decimals == 0)
-            return Amount::NotAnAmount;
-        for (qsizetype k = 0; k < decimals; ++k) {
-            const char16_t c = s[i + k].unicode();
-            if (c < u'0' || c > u'9')
-                return Amount::NotAnAmount;
-        }
-        if (decimals > 4)
-            return Amount::TooManyDecimals;
-        for (qsizetype k = 0; k < 4; ++k)
-            fraction = fraction * 10 + (k < decimals ? s[i + k].unicode() - u'0' : 0);
-    }
-    if (tooLarge || whole > kMaxYen)
-        return Amount::OutOfRange;
-    // whole <= kMaxYen, so whole * kScale fits; the four decimals may still overflow it.
-    const qint64 scaled = whole * Currency::kScale;
-    if (fraction > std::numeric_limits<qint64>::max() - scaled)
-        return Amount::OutOfRange;
-    const qint64 raw = scaled + fraction;
-    *out = Currency::fromRaw(negative ? -raw : raw);
-    return Amount::Ok;
-}
-
-bool isDate(qint32 v)
-{
-    return v == 0 || (v > 0 && QDate::isValid(v / 10000, v / 100 % 100, v % 100));
-}
-
-bool isMonth(qint32 v)
-{
-    return v == 0 || (v >= 10001 && v <= 999912 && v % 100 >= 1 && v % 100 <= 12);
-}
-
-QString kindText(FieldKind kind)
-{
-    switch (kind) {
-    case FieldKind::Integer:
-        return u"整数"_s;
-    case FieldKind::Date:
-        return u"年月日 (yyyymmdd、なしは 0)"_s;
-    case FieldKind::Month:
-        return u"年月 (yyyymm、なしは 0)"_s;
-    case FieldKind::Amount:
-        return u"金額 (小数は 4 桁まで)"_s;
-    case FieldKind::Text:
-        break;
-    }
-    return u"文字"_s;
-}
-
-} // namespace
 
 void ImportFaults::add(const QString& file, qint64 line, const QString& field, const QString& what)
 {
@@ -251,10 +127,7 @@ private:
     struct Column {
         const ExportField* field = nullptr;
         int keyOffset = -1; // where it goes in the key, or -1
-        qint32 whole = 0;
-        Currency amount;
-        QStringView text;
-        bool null = false;
+        FieldRead read;
     };
 
     void fault(qint64 line, const QString& field, const QString& what)
@@ -337,85 +210,23 @@ bool CsvImport::Loader::readHeader(CsvReader& csv)
 // Reads the value of \p f into \p c; false (and the fault listed) when the field cannot take it.
 bool CsvImport::Loader::checkValue(Column& c, const CsvField& f, qint64 line)
 {
-    const ExportField& field = *c.field;
-    c.null = f.null;
-    c.text = f.text;
-    if (f.null) {
-        if (field.kind != FieldKind::Text) {
-            fault(line, field.name,
-                  u"値がありません (%1の項目です。空にはできません)。"_s.arg(kindText(field.kind)));
-            return false;
-        }
-        if (c.keyOffset >= 0 || !field.nullable) {
-            fault(line, field.name, u"キーの項目に値がありません。"_s);
-            return false;
-        }
+    const QString why = checkField(*c.field, c.keyOffset >= 0, f, c.read);
+    if (why.isEmpty())
         return true;
-    }
-    switch (field.kind) {
-    case FieldKind::Text:
-        return true;
-    case FieldKind::Amount:
-        switch (parseAmount(f.text, &c.amount)) {
-        case Amount::Ok:
-            return true;
-        case Amount::NotAnAmount:
-            fault(line, field.name,
-                  u"「%1」は金額ではありません (例: 123456、1234.5)。"_s.arg(shown(f.text)));
-            return false;
-        case Amount::TooManyDecimals:
-            fault(
-                line, field.name,
-                u"「%1」は小数が 4 桁を超えています (金額は小数 4 桁まで)。"_s.arg(shown(f.text)));
-            return false;
-        case Amount::OutOfRange:
-            fault(
-                line, field.name,
-                u"「%1」は金額の範囲 (±%2 円) を超えています。"_s.arg(shown(f.text)).arg(kMaxYen));
-            return false;
-        }
-        return false;
-    case FieldKind::Integer:
-    case FieldKind::Date:
-    case FieldKind::Month:
-        break;
-    }
-    switch (parseWhole(f.text, &c.whole)) {
-    case Whole::Ok:
-        break;
-    case Whole::NotANumber:
-        fault(line, field.name,
-              u"「%1」は%2ではありません。"_s.arg(shown(f.text), kindText(field.kind)));
-        return false;
-    case Whole::OutOfRange:
-        fault(
-            line, field.name,
-            u"「%1」は整数の範囲 (-2147483648〜2147483647) を超えています。"_s.arg(shown(f.text)));
-        return false;
-    }
-    if (field.kind == FieldKind::Date && !isDate(c.whole)) {
-        fault(line, field.name,
-              u"「%1」はありえない日付です (年月日 yyyymmdd、なしは 0)。"_s.arg(shown(f.text)));
-        return false;
-    }
-    if (field.kind == FieldKind::Month && !isMonth(c.whole)) {
-        fault(line, field.name,
-              u"「%1」はありえない年月です (yyyymm、なしは 0)。"_s.arg(shown(f.text)));
-        return false;
-    }
-    return true;
+    fault(line, c.field->name, why);
+    return false;
 }
 
 void CsvImport::Loader::keyOf(const Column& c, char* key)
 {
     if (c.field->kind == FieldKind::Amount) {
-        const qint64 raw = c.amount.raw();
+        const qint64 raw = c.read.amount.raw();
         std::memcpy(key, &raw, sizeof raw);
         return;
     }
-    qint32 v = c.whole;
+    qint32 v = c.read.whole;
     if (c.field->kind == FieldKind::Text) {
-        const QString text = c.text.toString();
+        const QString text = c.read.text.toString();
         v = m_textKeys.value(text, -1);
         if (v < 0) {
             v = qint32(m_textKeys.size());
@@ -432,7 +243,7 @@ QString CsvImport::Loader::keyText() const
     for (const QString& k : m_table.key) {
         for (const Column& c : m_columns) {
             if (c.field->name == k)
-                parts.append(k + u'=' + shown(c.text));
+                parts.append(k + u'=' + shownValue(c.read.text));
         }
     }
     return parts.join(u", "_s);
@@ -505,13 +316,13 @@ void CsvImport::Loader::record(qint64 line)
         const int at = int(i);
         switch (c.field->kind) {
         case FieldKind::Amount:
-            m_bulk->setAmount(at, c.amount);
+            m_bulk->setAmount(at, c.read.amount);
             break;
         case FieldKind::Text:
-            m_bulk->setText(at, c.null ? QString() : c.text.toString());
+            m_bulk->setText(at, c.read.null ? QString() : c.read.text.toString());
             break;
         default:
-            m_bulk->setInteger(at, c.whole);
+            m_bulk->setInteger(at, c.read.whole);
             break;
         }
     }

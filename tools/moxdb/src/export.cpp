@@ -91,6 +91,19 @@ QString encodingName(CsvEncoding e)
 
 } // namespace
 
+mox::Result<CsvEncoding> encodingOption(const Options& options)
+{
+    CsvEncoding encoding = CsvEncoding::Cp932;
+    for (const QString& name : options.values(u"--encoding"_s)) {
+        const std::optional<CsvEncoding> e = csvEncodingNamed(name);
+        if (!e)
+            return mox::Status::failure(
+                2, u"--encoding「%1」は使えません（cp932 か utf-8）。"_s.arg(name));
+        encoding = *e;
+    }
+    return encoding;
+}
+
 mox::Result<QString> exportFilter(const ExportTable& table, const QStringList& conditions)
 {
     QStringList parts;

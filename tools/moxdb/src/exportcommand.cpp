@@ -38,41 +38,25 @@ struct ExportArgs {
 // The arguments, or the usage fault in Japanese.
 mox::Result<ExportArgs> parseArgs(const QStringList& args)
 {
-    ExportArgs a;
-    bool hasOut = false;
-    bool hasAll = false;
-    for (qsizetype i = 0; i < args.size(); ++i) {
-        const QString& arg = args[i];
-        if (!arg.startsWith(u"--")) {
-            a.tables.append(arg);
-            continue;
-        }
-        if (!QStringList{u"--out"_s, u"--all"_s, u"--dir"_s, u"--where"_s, u"--encoding"_s}
-                 .contains(arg))
-            return mox::Status::failure(2, u"%1 は使えない指定です。"_s.arg(arg));
-        if (i + 1 >= args.size())
-            return mox::Status::failure(2, u"%1 には値が要ります。"_s.arg(arg));
-        const QString& value = args[++i];
-        if (arg == u"--out" && !hasOut) {
-            a.out = value;
-            hasOut = true;
-        } else if (arg == u"--all" && !hasAll) {
-            a.all = value;
-            hasAll = true;
-        } else if (arg == u"--dir" && a.dir.isEmpty()) {
-            a.dir = value;
-        } else if (arg == u"--where") {
-            a.where.append(value);
-        } else if (arg == u"--encoding") {
-            const std::optional<CsvEncoding> e = csvEncodingNamed(value);
-            if (!e)
-                return mox::Status::failure(
-                    2, u"--encoding「%1」は使えません（cp932 か utf-8）。"_s.arg(value));
-            a.encoding = *e;
-        } else {
-            return mox::Status::failure(2, u"%1 は使えない指定です。"_s.arg(arg));
-        }
-    }
+    const Options o(
+        args, {.withValue = {u"--out"_s, u"--all"_s, u"--dir"_s, u"--where"_s, u"--encoding"_s},
+               .positional = true});
+    if (!o.ok())
+        return mox::Status::failure(2, optionFaultText(o));
+    if (const QString twice = repeatedOption(o, {u"--out"_s, u"--all"_s, u"--dir"_s});
+        !twice.isEmpty())
+        return mox::Status::failure(2, u"%1 は使えない指定です。"_s.arg(twice));
+    const mox::Result<CsvEncoding> encoding = encodingOption(o);
+    if (const mox::Status* s = mox::failure(encoding))
+        return *s;
+    ExportArgs a{.tables = o.positional(),
+                 .out = o.value(u"--out"_s),
+                 .all = o.value(u"--all"_s),
+                 .dir = o.value(u"--dir"_s),
+                 .where = o.values(u"--where"_s),
+                 .encoding = mox::value(encoding)};
+    const bool hasOut = o.has(u"--out"_s);
+    const bool hasAll = o.has(u"--all"_s);
     if (hasAll == !a.tables.isEmpty())
         return mox::Status::failure(2, u"テーブル名か --all DIR のどちらかを指定してください。"_s);
     if (hasAll && (hasOut || !a.where.isEmpty()))

@@ -8,6 +8,7 @@
 
 #include "moxdb/command.h"
 #include "moxdb/csvimport.h"
+#include "moxdb/database.h"
 #include "moxdb/progress.h"
 
 #include "kordao/schema.h"
@@ -103,42 +104,28 @@ std::optional<int> chooseFiles(CsvImport& import, const QString& all, const QStr
 
 int runImport(const QStringList& args, QTextStream& out, QTextStream& err)
 {
-    QStringList positional;
-    QString dir;
-    QString all;
-    ImportOptions options;
-    for (qsizetype i = 0; i < args.size(); ++i) {
-        const QString& a = args[i];
-        if (a == u"--replace"_s) {
-            options.replace = true;
-        } else if (a == u"--check"_s) {
-            options.checkOnly = true;
-        } else if (a == u"--dir"_s || a == u"--all"_s) {
-            if (i + 1 >= args.size())
-                return usage(err, u"%1 needs a value"_s.arg(a));
-            (a == u"--dir"_s ? dir : all) = args[++i];
-        } else if (a.startsWith(u"--"_s)) {
-            return usage(err, u"unknown argument %1"_s.arg(a));
-        } else {
-            positional.append(a);
-        }
-    }
+    const Options o(args, {.withValue = {u"--dir"_s, u"--all"_s},
+                           .switches = {u"--replace"_s, u"--check"_s},
+                           .positional = true});
+    if (!o.ok())
+        return usage(err, o.error());
+    const ImportOptions options{.replace = o.has(u"--replace"_s), .checkOnly = o.has(u"--check"_s)};
     CsvImport import(options);
-    if (const std::optional<int> refused = chooseFiles(import, all, positional, err))
+    if (const std::optional<int> refused =
+            chooseFiles(import, o.value(u"--all"_s), o.positional(), err))
         return *refused;
-    if (!dir.isEmpty())
+    if (const QString dir = o.value(u"--dir"_s); !dir.isEmpty())
         useIniFolder(dir);
 
-    std::map<QString, std::unique_ptr<KorDAO::clsDbAccess>> opened;
+    // Opened as every command opens them: a database of another schema version is refused
+    // before a record is read or written.
+    std::map<QString, std::unique_ptr<Database>> opened;
     const auto open = [&opened](const QString& ini) -> mox::Result<KorDAO::DatabaseHandle> {
-        auto db = std::make_unique<KorDAO::clsDbAccess>();
-        db->setDBIniNameString(ini);
-        db->setStatementLimit(false); // millions of records may take longer than a desk's limit
-        if (const short st = db->DAO_DBOpen(); st != 0)
-            return mox::Status::failure(
-                st, u"%1 のデータベースを開けません: %2"_s.arg(ini, db->lastError()));
-        KorDAO::DatabaseHandle handle = db->DBDatabase();
-        opened[ini] = std::move(db);
+        mox::Result<std::unique_ptr<Database>> db = Database::open(ini, /*create=*/false);
+        if (const mox::Status* s = mox::failure(db))
+            return *s;
+        const KorDAO::DatabaseHandle handle = mox::value(db)->handle();
+        opened[ini] = std::move(mox::value(db));
         return handle;
     };
     mox::Status s;
@@ -168,7 +155,7 @@ int runImport(const QStringList& args, QTextStream& out, QTextStream& err)
         return 0;
     }
     for (const auto& [ini, db] : opened)
-        out << u"書き込み先: %1 %2"_s.arg(ini, KorDAO::databaseLocation(db->DBDatabase())) << '\n';
+        out << u"書き込み先: %1 %2"_s.arg(ini, db->location()) << '\n';
     return 0;
 }
 

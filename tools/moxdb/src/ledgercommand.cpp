@@ -46,54 +46,39 @@ struct LedgerArgs {
 
 mox::Result<LedgerArgs> parseArgs(const QStringList& args)
 {
+    const Options o(args, {.withValue = {u"--out"_s, u"--dir"_s, u"--encoding"_s},
+                           .withValues = {u"--employee"_s},
+                           .positional = true});
+    if (o.fault() == Options::Fault::NoValue && o.faultArgument() == u"--employee"_s)
+        return mox::Status::failure(2, u"--employee には職員コードが要ります。"_s);
+    if (!o.ok())
+        return mox::Status::failure(2, optionFaultText(o));
+    if (const QString twice = repeatedOption(o, {u"--out"_s, u"--dir"_s}); !twice.isEmpty())
+        return mox::Status::failure(2, u"%1 は使えない指定です。"_s.arg(twice));
+    const mox::Result<CsvEncoding> encoding = encodingOption(o);
+    if (const mox::Status* s = mox::failure(encoding))
+        return *s;
     LedgerArgs a;
-    bool hasYear = false;
-    for (qsizetype i = 0; i < args.size(); ++i) {
-        const QString& arg = args[i];
-        if (arg == u"--employee") {
-            bool any = false;
-            while (i + 1 < args.size() && !args[i + 1].startsWith(u"--")) {
-                bool ok = false;
-                const int code = args[++i].toInt(&ok);
-                if (!ok || code < 0)
-                    return mox::Status::failure(
-                        2, u"--employee「%1」は職員コードではありません。"_s.arg(args[i]));
-                a.employees.append(code);
-                any = true;
-            }
-            if (!any)
-                return mox::Status::failure(2, u"--employee には職員コードが要ります。"_s);
-            continue;
-        }
-        if (!arg.startsWith(u"--")) {
-            bool ok = false;
-            a.year = arg.toInt(&ok);
-            if (hasYear || !ok || a.year < 1900 || a.year > 9998)
-                return mox::Status::failure(
-                    2, u"年度「%1」は西暦の年（1900〜9998）で指定してください。"_s.arg(arg));
-            hasYear = true;
-            continue;
-        }
-        if (!QStringList{u"--out"_s, u"--dir"_s, u"--encoding"_s}.contains(arg))
-            return mox::Status::failure(2, u"%1 は使えない指定です。"_s.arg(arg));
-        if (i + 1 >= args.size())
-            return mox::Status::failure(2, u"%1 には値が要ります。"_s.arg(arg));
-        const QString& value = args[++i];
-        if (arg == u"--out" && a.out.isEmpty()) {
-            a.out = value;
-        } else if (arg == u"--dir" && a.dir.isEmpty()) {
-            a.dir = value;
-        } else if (arg == u"--encoding") {
-            const std::optional<CsvEncoding> e = csvEncodingNamed(value);
-            if (!e)
-                return mox::Status::failure(
-                    2, u"--encoding「%1」は使えません（cp932 か utf-8）。"_s.arg(value));
-            a.encoding = *e;
-        } else {
-            return mox::Status::failure(2, u"%1 は使えない指定です。"_s.arg(arg));
-        }
+    a.out = o.value(u"--out"_s);
+    a.dir = o.value(u"--dir"_s);
+    a.encoding = mox::value(encoding);
+    for (const QString& given : o.values(u"--employee"_s)) {
+        bool ok = false;
+        const int code = given.toInt(&ok);
+        if (!ok || code < 0)
+            return mox::Status::failure(
+                2, u"--employee「%1」は職員コードではありません。"_s.arg(given));
+        a.employees.append(code);
     }
-    if (!hasYear)
+    for (const QString& given : o.positional()) {
+        bool ok = false;
+        const int year = given.toInt(&ok);
+        if (a.year != 0 || !ok || year < 1900 || year > 9998)
+            return mox::Status::failure(
+                2, u"年度「%1」は西暦の年（1900〜9998）で指定してください。"_s.arg(given));
+        a.year = year;
+    }
+    if (a.year == 0)
         return mox::Status::failure(2, u"年度を指定してください（2026 年 4 月からなら 2026）。"_s);
     if (a.out.isEmpty())
         a.out = u"ledger-%1.csv"_s.arg(a.year);

@@ -29,26 +29,71 @@ struct Command {
 int dispatch(std::span<const Command> commands, const QStringList& args, QTextStream& out,
              QTextStream& err);
 
-/// Options of a command: "--name value" pairs and "--flag" switches.
+/// The options a command accepts, for Options.
+struct OptionNames {
+    QStringList withValue = {};  // "--out FILE": each takes the next argument as its value
+    QStringList switches = {};   // "--replace": none takes a value
+    QStringList withValues = {}; // "--employee 10025 10026": the arguments up to the next "--…"
+    bool positional = false;     // other arguments not starting with "--" are kept, in order
+};
+
+/// Options of a command: "--name value" pairs, "--name value…" lists, "--flag" switches and,
+/// where the command takes them, positional arguments ("moxdb export GKJINJI GKKYUYO").
+///
+///     Options o(args, {.withValue = {u"--out"_s}, .withValues = {u"--employee"_s},
+///                      .positional = true});
+///     if (!o.ok()) … o.fault(), o.faultArgument() name what was wrong
 class Options {
 public:
+    /// What made ok() false.
+    enum class Fault {
+        None,
+        Unknown, // an option not accepted, or a positional argument where none is
+        NoValue, // an option without its value (a list option without any)
+        BadValue // a value number() refused
+    };
+
     /// Splits \p args; names in \p withValue take the next argument as their value, names in
     /// \p switches take none. Anything else makes ok() false with error() naming it.
     Options(const QStringList& args, const QStringList& withValue,
             const QStringList& switches = {});
+    /// Splits \p args as \p names accept them; the first fault ends the split.
+    Options(const QStringList& args, const OptionNames& names);
 
-    bool ok() const { return m_error.isEmpty(); }
+    bool ok() const { return m_fault == Fault::None; }
+    /// The fault, in English, for the commands that print it as it is.
     const QString& error() const { return m_error; }
+    Fault fault() const { return m_fault; }
+    /// The argument at fault (the option, or the positional argument).
+    const QString& faultArgument() const { return m_faultArgument; }
+
     bool has(const QString& name) const { return m_values.contains(name); }
+    /// The value given for \p name (the last when given more than once).
     QString value(const QString& name, const QString& fallback = {}) const;
+    /// Every value given for \p name, in order: for a list option those of each time it is
+    /// given, for an option with a value one a time it is given.
+    QStringList values(const QString& name) const { return m_values.value(name); }
+    /// The arguments that belong to no option, in order.
+    const QStringList& positional() const { return m_positional; }
     /// The whole number given for \p name, \p fallback when it is absent; a value that is not
     /// a whole number from \p low to \p high sets error().
     int number(const QString& name, int fallback, int low, int high);
 
 private:
-    QHash<QString, QString> m_values;
+    void refuse(Fault fault, const QString& argument, const QString& error);
+
+    QHash<QString, QStringList> m_values;
+    QStringList m_positional;
+    Fault m_fault = Fault::None;
+    QString m_faultArgument;
     QString m_error;
 };
+
+/// The fault of \p options in Japanese, as the data commands print it: "--x は使えない指定です。"
+/// for an option they do not take, "--x には値が要ります。" for one without its value.
+QString optionFaultText(const Options& options);
+/// The first of \p names that \p options holds more than one value of; empty when none.
+QString repeatedOption(const Options& options, const QStringList& names);
 
 /// Makes the folder \p dir the only place where the configuration files are looked for, for the
 /// rest of the process: the --dir of every command.

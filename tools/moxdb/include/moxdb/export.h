@@ -11,6 +11,7 @@
 // A failure names the table, and for a text the encoding cannot hold the record's key and the
 // field; the file is then not there (nor half written) and an older file of the name stays.
 
+#include "moxdb/command.h"
 #include "moxdb/csvwrite.h"
 #include "moxdb/exporttables.h"
 
@@ -26,6 +27,10 @@
 class QIODevice;
 
 namespace moxdb {
+
+/// The encoding that --encoding names in \p options, CP932 when it is absent; every value
+/// given must be cp932 or utf-8, else a failure (exit 2) saying so in Japanese.
+mox::Result<CsvEncoding> encodingOption(const Options& options);
 
 /// The record filter of the --where conditions \p conditions, each "FIELD=VALUE", all of which
 /// a record must meet. The field must be one of \p table's (exact name); the value is checked
