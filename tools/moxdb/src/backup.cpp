@@ -202,7 +202,8 @@ mox::Status makeBackup(const QString& iniDir, const QString& file, QTextStream& 
             return *s;
         manifest.members.push_back({name, mox::value(sum), QFileInfo(copy).size()});
         copies.push_back(copy);
-        out << u"%1: %2 を複製し、確かめました。"_s.arg(part.ini, dbs[i]->location()) << Qt::endl; // shown as it happens
+        // Flushed: an operator sees each database done as it happens.
+        out << u"%1: %2 を複製し、確かめました。"_s.arg(part.ini, dbs[i]->location()) << Qt::endl;
     }
 
     BackupWriter w(archive.device());
