@@ -476,8 +476,10 @@ mox::Status restoreBackup(const QString& iniDir, const QString& file, bool repla
     const QString shelf = mox::ownFolderProblem(beside).isEmpty() ? beside : QDir::tempPath();
     sweepWorkFolders(shelf, kRestoreWork);
     std::optional<WorkFolder> work(std::in_place, shelf, kRestoreWork);
-    if (!work->isValid() && shelf == beside)
+    if (!work->isValid() && shelf == beside) {
+        sweepWorkFolders(QDir::tempPath(), kRestoreWork);
         work.emplace(QDir::tempPath(), kRestoreWork);
+    }
     if (!work->isValid())
         return mox::Status::failure(-1, work->errorString());
     std::vector<QString> copies;

@@ -104,7 +104,10 @@ void ServerLoad::commit()
 {
     if (!m_psql || m_psql->state() == QProcess::NotRunning)
         return;
+    // Into the pipe now, not when finish() is waited for: the COMMITs of both databases are
+    // sent before either is waited for.
     m_psql->write("COMMIT;\n");
+    m_psql->waitForBytesWritten(-1);
     m_psql->closeWriteChannel();
 }
 
