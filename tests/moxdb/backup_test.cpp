@@ -2,6 +2,7 @@
 // restored into new databases of the same engine and compared table by table; every bad file
 // refused with its message and the target databases unchanged.
 
+#include "site.h"
 #include "support.h"
 
 #include "moxdb/backupfile.h"
@@ -18,119 +19,28 @@
 
 #include <gtest/gtest.h>
 
-#include <QThread>
-
 #include <algorithm>
-#include <map>
+#include <ctime>
 
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/time.h>
-#include <unistd.h>
 
 using namespace Qt::StringLiterals;
+using moxdb::test::Engine;
+using moxdb::test::engineName;
+using moxdb::test::entriesOf;
+using moxdb::test::expectSameTables;
 using moxdb::test::PostgresPair;
 using moxdb::test::ProgramRun;
 using moxdb::test::runMoxdb;
+using moxdb::test::Site;
 
 namespace {
-
-enum class Engine { Sqlite, Postgres };
-
-// One office's configuration folder and its two databases (SQLite files in the folder, or two
-// new databases of the test server).
-class Site {
-public:
-    explicit Site(Engine engine) : m_engine(engine)
-    {
-        if (engine == Engine::Postgres)
-            m_pg = std::make_unique<PostgresPair>(m_dir.path());
-    }
-    QString dir() const { return m_dir.path(); }
-    QString file(const QString& name) const { return m_dir.filePath(name); }
-
-    ProgramRun moxdb(QStringList args) const
-    {
-        args << u"--dir"_s << dir();
-        return runMoxdb(args, dir());
-    }
-
-    // Every record of every table of the database "MOX" or "MOXENV", one text a record (the
-    // whole record as the engine's shell prints it), sorted: equal maps, equal databases.
-    // Runs \p sql on the database "MOX" or "MOXENV" as the test login (the superuser).
-    void run(const QString& which, const QString& sql) const { (void)query(which, sql); }
-
-    QMap<QString, QStringList> contents(const QString& which) const
-    {
-        QMap<QString, QStringList> tables;
-        for (const QString& table : query(which, listTables(), /*quoted=*/false))
-            tables.insert(table, rows(which, table));
-        return tables;
-    }
-
-private:
-    QString listTables() const
-    {
-        return m_engine == Engine::Sqlite
-                   ? u"SELECT name FROM sqlite_master WHERE type='table' ORDER BY 1"_s
-                   : u"SELECT tablename FROM pg_tables WHERE schemaname='public' ORDER BY 1"_s;
-    }
-    QStringList rows(const QString& which, const QString& table) const
-    {
-        const QString quoted = u'"' + table + u'"';
-        QStringList r =
-            query(which, m_engine == Engine::Sqlite ? u"SELECT * FROM "_s + quoted
-                                                    : u"SELECT t::text FROM "_s + quoted + u" t"_s);
-        r.sort();
-        return r;
-    }
-    QStringList query(const QString& which, const QString& sql, bool quoted = true) const
-    {
-        QProcess p;
-        if (m_engine == Engine::Sqlite) {
-            p.start(u"sqlite3"_s, {quoted ? u"-quote"_s : u"-list"_s,
-                                   file(which == u"MOX"_s ? u"mox.db"_s : u"moxenv.db"_s), sql});
-        } else {
-            const QString db = which == u"MOX"_s
-                                   ? m_pg->payroll()
-                                   : QString(m_pg->payroll()).replace(u"_pay_"_s, u"_env_"_s);
-            p.start(u"psql"_s,
-                    {u"-X"_s, u"-At"_s, u"-h"_s, qEnvironmentVariable("MOX_TEST_PGHOST"), u"-p"_s,
-                     qEnvironmentVariable("MOX_TEST_PGPORT"), u"-U"_s,
-                     qEnvironmentVariable("MOX_TEST_PGUSER"), u"-d"_s, db, u"-c"_s, sql});
-        }
-        p.waitForFinished(60'000);
-        EXPECT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
-        return QString::fromUtf8(p.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
-    }
-
-    Engine m_engine;
-    QTemporaryDir m_dir;
-    std::unique_ptr<PostgresPair> m_pg;
-};
-
-// Compares two databases' contents table by table, naming the table that differs.
-void expectSameTables(const QMap<QString, QStringList>& got, const QMap<QString, QStringList>& want)
-{
-    EXPECT_EQ(got.keys().join(u' ').toStdString(), want.keys().join(u' ').toStdString());
-    for (auto it = want.cbegin(); it != want.cend(); ++it) {
-        EXPECT_EQ(got.value(it.key()).join(u'\n').toStdString(),
-                  it.value().join(u'\n').toStdString())
-            << it.key().toStdString();
-    }
-}
 
 unsigned modeOf(const QString& path)
 {
     struct stat st {};
     return ::lstat(QFile::encodeName(path).constData(), &st) == 0 ? (st.st_mode & 07777u) : 0u;
-}
-
-std::string engineName(const testing::TestParamInfo<Engine>& p)
-{
-    return p.param == Engine::Sqlite ? std::string("SQLite") : std::string("PostgreSQL");
 }
 
 class BackupRestore : public testing::TestWithParam<Engine> {
@@ -550,236 +460,6 @@ TEST(BackupOnAnOfficeServer, TheAdministratorBacksUpAndOnlyTheSuperuserRestores)
 } // namespace
 
 namespace {
-
-// The entries of \p dir, hidden ones too, sorted, one blank between two.
-std::string entriesOf(const QString& dir)
-{
-    return QDir(dir)
-        .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                   QDir::Name)
-        .join(u' ')
-        .toStdString();
-}
-
-// Expects the folders \p got and \p want to hold the same files with the same bytes.
-void expectSameFiles(const QString& got, const QString& want)
-{
-    const QStringList names = QDir(want).entryList(QDir::Files, QDir::Name);
-    EXPECT_EQ(QDir(got).entryList(QDir::Files, QDir::Name), names);
-    for (const QString& name : names) {
-        QFile a(QDir(got).filePath(name)), b(QDir(want).filePath(name));
-        ASSERT_TRUE(a.open(QIODevice::ReadOnly) && b.open(QIODevice::ReadOnly));
-        EXPECT_TRUE(a.readAll() == b.readAll()) << name.toStdString() << " differs";
-    }
-}
-
-// A district of 3,000 staff with a year of payments (moxdb synth) on each engine, made once for
-// the suite, with a backup of it and what export --all writes of it, in a folder of its own.
-struct District {
-    explicit District(Engine engine) : site(engine) {}
-    Site site;
-    QTemporaryDir shelf;
-    QString backup() const { return shelf.filePath(u"district.moxbak"_s); }
-    QString exported() const { return shelf.filePath(u"export"_s); }
-};
-
-class LargeDistrict : public testing::TestWithParam<Engine> {
-public:
-    static void TearDownTestSuite() { s_districts.clear(); }
-
-protected:
-    void SetUp() override
-    {
-        if (GetParam() == Engine::Postgres && !PostgresPair::serverGiven())
-            GTEST_SKIP() << "MOX_TEST_PGHOST is not set";
-        std::unique_ptr<District>& d = s_districts[GetParam()];
-        if (!d) {
-            d = std::make_unique<District>(GetParam());
-            for (const QStringList& args :
-                 {QStringList{u"init"_s},
-                  {u"synth"_s, u"--staff"_s, u"3000"_s, u"--years"_s, u"1"_s},
-                  {u"backup"_s, d->backup()},
-                  {u"export"_s, u"--all"_s, d->exported()}}) {
-                const ProgramRun r = d->site.moxdb(args);
-                ASSERT_EQ(r.code, 0)
-                    << args.join(u' ').toStdString() << ": " << r.err.toStdString();
-            }
-        }
-        m_district = d.get();
-    }
-    const District& district() const { return *m_district; }
-
-    // Runs moxdb restore of the district's backup on \p target and kills it with SIGKILL while
-    // it writes: SQLite while it waits for the environment database, which \p target's desk
-    // holds locked; PostgreSQL once the environment database is loaded and the payroll
-    // database is loading, neither committed.
-    void killRestore(const Site& target, bool replace) const;
-
-    static std::map<Engine, std::unique_ptr<District>> s_districts;
-    const District* m_district = nullptr;
-};
-
-std::map<Engine, std::unique_ptr<District>> LargeDistrict::s_districts;
-
-TEST_P(LargeDistrict, ExportImportExportGivesTheSameFiles)
-{
-    Site empty(GetParam());
-    ASSERT_EQ(empty.moxdb({u"init"_s}).code, 0);
-    // --replace: the tax tables that init loaded give way to the file's.
-    ProgramRun r = empty.moxdb({u"import"_s, u"--all"_s, district().exported(), u"--replace"_s});
-    ASSERT_EQ(r.code, 0) << r.err.toStdString();
-    EXPECT_TRUE(r.out.contains(u"GKJINJI: 3,000 件"_s)) << r.out.toStdString();
-    QTemporaryDir again;
-    r = empty.moxdb({u"export"_s, u"--all"_s, again.filePath(u"export"_s)});
-    ASSERT_EQ(r.code, 0) << r.err.toStdString();
-    expectSameFiles(again.filePath(u"export"_s), district().exported());
-}
-
-TEST_P(LargeDistrict, BackupRestoreExportGivesTheSameFiles)
-{
-    Site empty(GetParam());
-    ASSERT_EQ(empty.moxdb({u"init"_s}).code, 0);
-    ProgramRun r = empty.moxdb({u"restore"_s, district().backup()});
-    ASSERT_EQ(r.code, 0) << r.err.toStdString();
-    QTemporaryDir again;
-    r = empty.moxdb({u"export"_s, u"--all"_s, again.filePath(u"export"_s)});
-    ASSERT_EQ(r.code, 0) << r.err.toStdString();
-    expectSameFiles(again.filePath(u"export"_s), district().exported());
-}
-
-void LargeDistrict::killRestore(const Site& target, bool replace) const
-{
-    QProcess desk; // SQLite: a desk in the middle of a save to the environment database
-    if (GetParam() == Engine::Sqlite) {
-        desk.start(u"sqlite3"_s, {target.file(u"moxenv.db"_s)});
-        ASSERT_TRUE(desk.waitForStarted());
-        desk.write("BEGIN IMMEDIATE;\nSELECT 'LOCKED';\n");
-        ASSERT_TRUE(desk.waitForReadyRead(30'000));
-    }
-    QProcess restore;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(u"MOX_INI_DIR"_s, target.dir());
-    restore.setProcessEnvironment(env);
-    QStringList args = {u"restore"_s, district().backup(), u"--dir"_s, target.dir()};
-    if (replace)
-        args << u"--replace"_s;
-    restore.start(QStringLiteral(MOXDB_PROGRAM), args);
-    ASSERT_TRUE(restore.waitForStarted());
-    if (GetParam() == Engine::Sqlite) {
-        // The copy of what the environment database held is made just before it is replaced.
-        const QDir shelf(district().shelf.path());
-        bool waiting = false;
-        for (int i = 0; i < 600 && !waiting && restore.state() == QProcess::Running; ++i) {
-            for (const QString& work :
-                 shelf.entryList({u".moxrestore-*"_s}, QDir::Dirs | QDir::Hidden))
-                waiting =
-                    waiting || QFileInfo::exists(shelf.filePath(work) + u"/before-MOXENV.sqlite"_s);
-            QThread::msleep(100);
-        }
-        ASSERT_TRUE(waiting) << restore.readAllStandardError().toStdString();
-        QThread::msleep(500);
-    } else {
-        QByteArray out;
-        while (!out.contains("MOXENV.INI: ") && restore.waitForReadyRead(120'000))
-            out += restore.readAllStandardOutput();
-        ASSERT_TRUE(out.contains(u"まだ確定していません"_s.toUtf8()))
-            << out.toStdString() << restore.readAllStandardError().toStdString();
-    }
-    ASSERT_EQ(restore.state(), QProcess::Running) << "the restore ended before it was killed";
-    ::kill(pid_t(restore.processId()), SIGKILL);
-    restore.waitForFinished();
-    EXPECT_EQ(restore.exitStatus(), QProcess::CrashExit);
-    if (desk.state() == QProcess::Running) {
-        desk.write("ROLLBACK;\n.quit\n");
-        desk.closeWriteChannel();
-        desk.waitForFinished();
-    }
-}
-
-// A restore killed while it writes, into empty databases and over an office's data: both
-// databases stay as they were, and the next restore succeeds and clears what the killed one left.
-TEST_P(LargeDistrict, RestoreKilledWhileItWritesLeavesBothDatabasesAsTheyWere)
-{
-    for (const bool replace : {false, true}) {
-        SCOPED_TRACE(replace ? "over data (--replace)" : "into empty databases");
-        Site target(GetParam());
-        ASSERT_EQ(target.moxdb({u"init"_s}).code, 0);
-        if (replace) {
-            ASSERT_EQ(target.moxdb({u"demo"_s}).code, 0);
-        }
-        const QMap<QString, QStringList> pay = target.contents(u"MOX"_s);
-        const QMap<QString, QStringList> env = target.contents(u"MOXENV"_s);
-
-        killRestore(target, replace);
-        expectSameTables(target.contents(u"MOXENV"_s), env);
-        expectSameTables(target.contents(u"MOX"_s), pay);
-
-        QStringList args = {u"restore"_s, district().backup()};
-        if (replace)
-            args << u"--replace"_s;
-        ProgramRun r = target.moxdb(args);
-        ASSERT_EQ(r.code, 0) << r.err.toStdString();
-        EXPECT_EQ(entriesOf(district().shelf.path()), "district.moxbak export")
-            << "what the killed restore unpacked is gone";
-        QTemporaryDir again;
-        r = target.moxdb({u"export"_s, u"--all"_s, again.filePath(u"export"_s)});
-        ASSERT_EQ(r.code, 0) << r.err.toStdString();
-        expectSameFiles(again.filePath(u"export"_s), district().exported());
-    }
-}
-
-// PostgreSQL: the payroll database refuses the backup's records after the environment database
-// took its own: neither is written.
-TEST_P(LargeDistrict, APayrollDatabaseThatRefusesTheLoadLeavesTheEnvironmentAsItWas)
-{
-    if (GetParam() != Engine::Postgres)
-        GTEST_SKIP() << "SQLite puts the environment database back from its copy";
-    Site target(GetParam());
-    ASSERT_EQ(target.moxdb({u"init"_s}).code, 0);
-    ASSERT_EQ(target.moxdb({u"demo"_s}).code, 0);
-    target.run(u"MOX"_s, u"ALTER TABLE \"GKKYUYO\" ADD CONSTRAINT refuses_all CHECK (false) "
-                         u"NOT VALID"_s);
-    const QMap<QString, QStringList> pay = target.contents(u"MOX"_s);
-    const QMap<QString, QStringList> env = target.contents(u"MOXENV"_s);
-    const ProgramRun r = target.moxdb({u"restore"_s, district().backup(), u"--replace"_s});
-    EXPECT_EQ(r.code, 1);
-    EXPECT_TRUE(r.err.contains(u"何も書き込んでいません"_s)) << r.err.toStdString();
-    EXPECT_TRUE(r.err.contains(u"refuses_all"_s)) << r.err.toStdString();
-    expectSameTables(target.contents(u"MOXENV"_s), env);
-    expectSameTables(target.contents(u"MOX"_s), pay);
-}
-
-// A backup killed while it copies leaves its work folder and its temporary archive; the next
-// backup into that folder removes them, and nothing else.
-TEST_P(LargeDistrict, TheNextBackupClearsWhatAKilledOneLeft)
-{
-    QTemporaryDir shelf;
-    QFile mine(shelf.filePath(u".keep-me"_s));
-    ASSERT_TRUE(mine.open(QIODevice::WriteOnly));
-    mine.close();
-    QProcess backup;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(u"MOX_INI_DIR"_s, district().site.dir());
-    backup.setProcessEnvironment(env);
-    backup.start(QStringLiteral(MOXDB_PROGRAM),
-                 {u"backup"_s, shelf.filePath(u"a.moxbak"_s), u"--dir"_s, district().site.dir()});
-    QByteArray out;
-    while (!out.contains("MOX.INI: ") && backup.waitForReadyRead(120'000))
-        out += backup.readAllStandardOutput();
-    ASSERT_EQ(backup.state(), QProcess::Running) << out.toStdString();
-    ::kill(pid_t(backup.processId()), SIGKILL);
-    backup.waitForFinished();
-    const QString left = QString::fromStdString(entriesOf(shelf.path()));
-    ASSERT_EQ(left.count(u".moxbackup-"_s), 1) << left.toStdString();
-    ASSERT_EQ(left.count(u".a.moxbak."_s), 1) << left.toStdString();
-
-    const ProgramRun r = district().site.moxdb({u"backup"_s, shelf.filePath(u"b.moxbak"_s)});
-    ASSERT_EQ(r.code, 0) << r.err.toStdString();
-    EXPECT_EQ(entriesOf(shelf.path()), ".keep-me b.moxbak");
-}
-
-INSTANTIATE_TEST_SUITE_P(Engines, LargeDistrict, testing::Values(Engine::Sqlite, Engine::Postgres),
-                         engineName);
 
 // What a sweep removes of a folder's work folders, and what it leaves.
 class WorkFolderSweep : public testing::Test {
