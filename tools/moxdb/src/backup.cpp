@@ -448,9 +448,17 @@ mox::Status confirmRestored(const BackupManifest& manifest, const QString& sourc
     }
     QJsonObject summary{
         {u"backup"_s, source}, {u"created"_s, manifest.created}, {u"release"_s, manifest.release}};
-    return KorDAO::writeAuditSummary(
+    const mox::Status audited = KorDAO::writeAuditSummary(
         now[0]->handle(), u"*"_s, u"RESTORE"_s,
         QString::fromUtf8(QJsonDocument(summary).toJson(QJsonDocument::Compact)));
+    if (!audited.ok()) {
+        // The records are in place and counted: the failure is the trail's row alone.
+        return mox::Status::failure(
+            audited.code,
+            u"バックアップ %1 は復元し、件数も確かめましたが、監査記録に復元の行を書けませんでした"
+            u"（復元したことを記録に残してください）: %2"_s.arg(source, audited.message));
+    }
+    return {};
 }
 
 } // namespace
