@@ -2,9 +2,11 @@
 // restored into new databases of the same engine and compared table by table; every bad file
 // refused with its message and the target databases unchanged.
 
+#include "site.h"
 #include "support.h"
 
 #include "moxdb/backupfile.h"
+#include "moxdb/workfolder.h"
 
 #include "kordao/backup.h"
 
@@ -18,107 +20,27 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <ctime>
 
 #include <sys/stat.h>
+#include <sys/time.h>
 
 using namespace Qt::StringLiterals;
+using moxdb::test::Engine;
+using moxdb::test::engineName;
+using moxdb::test::entriesOf;
+using moxdb::test::expectSameTables;
 using moxdb::test::PostgresPair;
 using moxdb::test::ProgramRun;
 using moxdb::test::runMoxdb;
+using moxdb::test::Site;
 
 namespace {
-
-enum class Engine { Sqlite, Postgres };
-
-// One office's configuration folder and its two databases (SQLite files in the folder, or two
-// new databases of the test server).
-class Site {
-public:
-    explicit Site(Engine engine) : m_engine(engine)
-    {
-        if (engine == Engine::Postgres)
-            m_pg = std::make_unique<PostgresPair>(m_dir.path());
-    }
-    QString dir() const { return m_dir.path(); }
-    QString file(const QString& name) const { return m_dir.filePath(name); }
-
-    ProgramRun moxdb(QStringList args) const
-    {
-        args << u"--dir"_s << dir();
-        return runMoxdb(args, dir());
-    }
-
-    // Every record of every table of the database "MOX" or "MOXENV", one text a record (the
-    // whole record as the engine's shell prints it), sorted: equal maps, equal databases.
-    QMap<QString, QStringList> contents(const QString& which) const
-    {
-        QMap<QString, QStringList> tables;
-        for (const QString& table : query(which, listTables(), /*quoted=*/false))
-            tables.insert(table, rows(which, table));
-        return tables;
-    }
-
-private:
-    QString listTables() const
-    {
-        return m_engine == Engine::Sqlite
-                   ? u"SELECT name FROM sqlite_master WHERE type='table' ORDER BY 1"_s
-                   : u"SELECT tablename FROM pg_tables WHERE schemaname='public' ORDER BY 1"_s;
-    }
-    QStringList rows(const QString& which, const QString& table) const
-    {
-        const QString quoted = u'"' + table + u'"';
-        QStringList r =
-            query(which, m_engine == Engine::Sqlite ? u"SELECT * FROM "_s + quoted
-                                                    : u"SELECT t::text FROM "_s + quoted + u" t"_s);
-        r.sort();
-        return r;
-    }
-    QStringList query(const QString& which, const QString& sql, bool quoted = true) const
-    {
-        QProcess p;
-        if (m_engine == Engine::Sqlite) {
-            p.start(u"sqlite3"_s, {quoted ? u"-quote"_s : u"-list"_s,
-                                   file(which == u"MOX"_s ? u"mox.db"_s : u"moxenv.db"_s), sql});
-        } else {
-            const QString db = which == u"MOX"_s
-                                   ? m_pg->payroll()
-                                   : QString(m_pg->payroll()).replace(u"_pay_"_s, u"_env_"_s);
-            p.start(u"psql"_s,
-                    {u"-X"_s, u"-At"_s, u"-h"_s, qEnvironmentVariable("MOX_TEST_PGHOST"), u"-p"_s,
-                     qEnvironmentVariable("MOX_TEST_PGPORT"), u"-U"_s,
-                     qEnvironmentVariable("MOX_TEST_PGUSER"), u"-d"_s, db, u"-c"_s, sql});
-        }
-        p.waitForFinished(60'000);
-        EXPECT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
-        return QString::fromUtf8(p.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
-    }
-
-    Engine m_engine;
-    QTemporaryDir m_dir;
-    std::unique_ptr<PostgresPair> m_pg;
-};
-
-// Compares two databases' contents table by table, naming the table that differs.
-void expectSameTables(const QMap<QString, QStringList>& got, const QMap<QString, QStringList>& want)
-{
-    EXPECT_EQ(got.keys().join(u' ').toStdString(), want.keys().join(u' ').toStdString());
-    for (auto it = want.cbegin(); it != want.cend(); ++it) {
-        EXPECT_EQ(got.value(it.key()).join(u'\n').toStdString(),
-                  it.value().join(u'\n').toStdString())
-            << it.key().toStdString();
-    }
-}
 
 unsigned modeOf(const QString& path)
 {
     struct stat st {};
     return ::lstat(QFile::encodeName(path).constData(), &st) == 0 ? (st.st_mode & 07777u) : 0u;
-}
-
-std::string engineName(const testing::TestParamInfo<Engine>& p)
-{
-    return p.param == Engine::Sqlite ? std::string("SQLite") : std::string("PostgreSQL");
 }
 
 class BackupRestore : public testing::TestWithParam<Engine> {
@@ -533,6 +455,81 @@ TEST(BackupOnAnOfficeServer, TheAdministratorBacksUpAndOnlyTheSuperuserRestores)
     const ProgramRun bySuper =
         runMoxdb({u"restore"_s, file, u"--replace"_s, u"--dir"_s, super.path()}, super.path());
     EXPECT_EQ(bySuper.code, 0) << bySuper.err.toStdString();
+}
+
+} // namespace
+
+namespace {
+
+// What a sweep removes of a folder's work folders, and what it leaves.
+class WorkFolderSweep : public testing::Test {
+protected:
+    // A work folder as a process that ended leaves it: ".lock" free, naming \p companion.
+    QString leftOver(const QString& name, const QByteArray& companion = {})
+    {
+        const QString dir = m_parent.filePath(name);
+        EXPECT_TRUE(QDir().mkdir(dir));
+        QFile lock(dir + u"/.lock"_s);
+        EXPECT_TRUE(lock.open(QIODevice::WriteOnly));
+        lock.write(companion + '\n');
+        QFile copy(dir + u"/MOX.sqlite"_s);
+        EXPECT_TRUE(copy.open(QIODevice::WriteOnly));
+        return dir;
+    }
+    void touch(const QString& name)
+    {
+        QFile f(m_parent.filePath(name));
+        EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+    }
+    std::string entries() const { return entriesOf(m_parent.path()); }
+
+    QTemporaryDir m_parent;
+};
+
+TEST_F(WorkFolderSweep, RemovesAFinishedRunsFolderAndItsTemporaryArchiveOnly)
+{
+    leftOver(u".moxbackup-aaaaaa"_s, ".office.moxbak.k3j9");
+    touch(u".office.moxbak.k3j9"_s);
+    touch(u".office.moxbak.zzzz"_s); // another run's temporary file, not named by this one
+    touch(u"office.moxbak"_s);
+    EXPECT_EQ(moxdb::sweepWorkFolders(m_parent.path(), u".moxbackup-"_s), 1);
+    EXPECT_EQ(entries(), ".office.moxbak.zzzz office.moxbak");
+}
+
+TEST_F(WorkFolderSweep, LeavesALiveRunsFolder)
+{
+    const moxdb::WorkFolder live(m_parent.path(), u".moxbackup-"_s);
+    ASSERT_TRUE(live.isValid()) << live.errorString().toStdString();
+    EXPECT_EQ(moxdb::sweepWorkFolders(m_parent.path(), u".moxbackup-"_s), 0);
+    EXPECT_TRUE(QFileInfo(live.path()).isDir());
+}
+
+TEST_F(WorkFolderSweep, NeverFollowsALinkNorTakesACompanionThatIsALink)
+{
+    QTemporaryDir elsewhere;
+    QFile precious(elsewhere.filePath(u"MOX.sqlite"_s));
+    ASSERT_TRUE(precious.open(QIODevice::WriteOnly));
+    precious.close();
+    ASSERT_TRUE(QFile::link(elsewhere.path(), m_parent.filePath(u".moxbackup-linked"_s)));
+    // A left-over folder whose lock names a link to a file elsewhere, and a name with a slash.
+    leftOver(u".moxbackup-bbbbbb"_s, ".pointer\n../escape");
+    ASSERT_TRUE(QFile::link(precious.fileName(), m_parent.filePath(u".pointer"_s)));
+    EXPECT_EQ(moxdb::sweepWorkFolders(m_parent.path(), u".moxbackup-"_s), 1);
+    EXPECT_TRUE(QFileInfo::exists(precious.fileName()));
+    EXPECT_EQ(entries(), ".moxbackup-linked .pointer");
+}
+
+TEST_F(WorkFolderSweep, AFolderWithoutALockGoesOnlyWhenADayOld)
+{
+    const QString fresh = m_parent.filePath(u".moxrestore-cccccc"_s);
+    const QString old = m_parent.filePath(u".moxrestore-dddddd"_s);
+    ASSERT_TRUE(QDir().mkdir(fresh));
+    ASSERT_TRUE(QDir().mkdir(old));
+    const struct timeval twoDaysAgo[2] = {{::time(nullptr) - 2 * 86400, 0},
+                                          {::time(nullptr) - 2 * 86400, 0}};
+    ASSERT_EQ(::utimes(QFile::encodeName(old).constData(), twoDaysAgo), 0);
+    EXPECT_EQ(moxdb::sweepWorkFolders(m_parent.path(), u".moxrestore-"_s), 1);
+    EXPECT_EQ(entries(), ".moxrestore-cccccc");
 }
 
 } // namespace

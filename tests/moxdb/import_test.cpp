@@ -440,6 +440,45 @@ TEST(MoxdbImportAcrossEngines, SqliteToPostgresAndBackGivesTheSameFiles)
     }
 }
 
+// The payroll database committed, then the environment database refused its commit (SQLite: a
+// desk reading it past the lock timeout): the message says which database took the files and
+// which did not, and the databases are as it says.
+TEST(MoxdbImportCommit, ASecondDatabaseThatCannotCommitIsNamedWithWhatWasWritten)
+{
+    test::District source(test::Engine::Sqlite);
+    test::District target(test::Engine::Sqlite);
+    ASSERT_EQ(target.make({{u"init"_s}}), QString());
+    QTemporaryDir files;
+    const QString folder = files.filePath(u"all"_s);
+    ASSERT_EQ(source.make({{u"demo"_s}, {u"export"_s, u"--all"_s, folder}}), QString());
+    QFile ini(target.filePath(u"MOXENV.INI"_s));
+    ASSERT_TRUE(ini.open(QIODevice::Append));
+    ini.write("LockTimeout=1\n");
+    ini.close();
+    const ExportTable& names = *findExportTable(u"名設定"_s);
+    const QStringList envBefore = recordsIn(target.path(), u"MOXENV.INI"_s, names);
+
+    QProcess desk; // a desk in the middle of reading the environment database
+    desk.start(u"sqlite3"_s, {target.filePath(u"moxenv.db"_s)});
+    ASSERT_TRUE(desk.waitForStarted());
+    desk.write("BEGIN;\nSELECT 'READING', COUNT(*) FROM sqlite_master;\n");
+    ASSERT_TRUE(desk.waitForReadyRead(30'000));
+    const test::ProgramRun r = target.run({u"import"_s, u"--all"_s, folder, u"--replace"_s});
+    desk.write("ROLLBACK;\n.quit\n");
+    desk.closeWriteChannel();
+    desk.waitForFinished();
+
+    EXPECT_EQ(r.code, 1);
+    EXPECT_TRUE(r.err.contains(u"MOX.INI のテーブルには書き込みましたが、MOXENV.INI に書き込めま"
+                               u"せんでした"_s))
+        << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(u"名設定"_s)) << r.err.toStdString();
+    const ExportTable& staff = *findExportTable(u"GKJINJI"_s);
+    EXPECT_EQ(recordsIn(target.path(), kPayrollIni, staff),
+              recordsIn(source.path(), kPayrollIni, staff));
+    EXPECT_EQ(recordsIn(target.path(), u"MOXENV.INI"_s, names), envBefore);
+}
+
 INSTANTIATE_TEST_SUITE_P(Engines, MoxdbImport,
                          testing::Values(test::Engine::Sqlite, test::Engine::Postgres),
                          test::engineName);

@@ -104,10 +104,20 @@ void onServer(const QString& sql)
 
 } // namespace
 
-PostgresPair::PostgresPair(const QString& dir)
+namespace {
+
+QString uniqueSuffix()
 {
     static int counter = 0;
-    const QString suffix = u"%1_%2"_s.arg(QCoreApplication::applicationPid()).arg(++counter);
+    return u"%1_%2"_s.arg(QCoreApplication::applicationPid()).arg(++counter);
+}
+
+} // namespace
+
+PostgresPair::PostgresPair(const QString& dir) : PostgresPair(dir, uniqueSuffix()) {}
+
+PostgresPair::PostgresPair(const QString& dir, const QString& suffix)
+{
     m_payroll = u"moxdb_pay_"_s + suffix;
     m_environment = u"moxdb_env_"_s + suffix;
     for (const auto& [ini, name] :
@@ -125,6 +135,8 @@ PostgresPair::PostgresPair(const QString& dir)
 
 PostgresPair::~PostgresPair()
 {
+    if (m_keep)
+        return;
     for (const QString& name : {m_payroll, m_environment})
         onServer(u"DROP DATABASE IF EXISTS \"%1\" WITH (FORCE)"_s.arg(name));
 }

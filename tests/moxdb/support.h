@@ -64,11 +64,15 @@ ProgramRun runMoxdb(const QStringList& args, const QString& iniDir,
 
 /// MOX.INI and MOXENV.INI in a folder, naming two new databases of the test server
 /// (MOX_TEST_PGHOST, MOX_TEST_PGPORT, MOX_TEST_PGUSER); the databases are dropped when the object
-/// goes.
+/// goes, unless keep() was called.
 class PostgresPair {
 public:
     explicit PostgresPair(const QString& dir);
+    /// The pair "moxdb_pay_<name>" and "moxdb_env_<name>": one that outlives this process.
+    PostgresPair(const QString& dir, const QString& name);
     ~PostgresPair();
+    /// Leaves the databases on the server when the object goes.
+    void keep() { m_keep = true; }
     PostgresPair(const PostgresPair&) = delete;
     PostgresPair& operator=(const PostgresPair&) = delete;
 
@@ -78,6 +82,7 @@ public:
 private:
     QString m_payroll;
     QString m_environment;
+    bool m_keep = false;
 };
 
 /// Runs \p work on the database of the configuration file \p ini (MOX.INI, MOXENV.INI) of the

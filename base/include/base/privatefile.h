@@ -52,6 +52,9 @@ public:
     void cancel();
 
     const QString& path() const { return m_path; }
+    /// The temporary file's name in the folder between open() and commit() or cancel(), for a
+    /// caller that must find it again if this process dies; empty otherwise.
+    const QByteArray& temporaryName() const { return m_tempName; }
     /// After a failure: Japanese text naming the file or folder and the reason.
     const QString& errorString() const { return m_error; }
 

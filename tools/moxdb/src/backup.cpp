@@ -16,6 +16,8 @@
 #include "moxdb/command.h"
 #include "moxdb/database.h"
 #include "moxdb/init.h"
+#include "moxdb/serverload.h"
+#include "moxdb/workfolder.h"
 
 #include "base/privatefile.h"
 #include "kordao/backup.h"
@@ -27,9 +29,6 @@
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
-#include <QStandardPaths>
-#include <QTemporaryDir>
 
 #include <optional>
 
@@ -48,6 +47,11 @@ struct Part {
     QString stem; // "MOX": the member's name and the manifest's count prefix
 };
 const Part kParts[] = {{kPayrollIni, u"MOX"_s}, {kEnvironmentIni, u"MOXENV"_s}};
+
+// The names of the work folders (then six random characters): a backup's copies beside the
+// archive, a restore's unpacked members.
+const QString kBackupWork = u".moxbackup-"_s;
+const QString kRestoreWork = u".moxrestore-"_s;
 
 QString memberName(const Part& part, bool postgres)
 {
@@ -71,36 +75,6 @@ mox::Result<QByteArray> sha256Of(const QString& path)
     if (!f.open(QIODevice::ReadOnly) || !hash.addData(&f))
         return mox::Status::failure(-1, u"%1 を読めません: %2"_s.arg(path, f.errorString()));
     return hash.result().toHex();
-}
-
-// Runs the client tool \p program with \p args and the libpq variables \p env added to this
-// process's environment (a password reaches the child only so).
-mox::Status runTool(const QString& program, const QStringList& args,
-                    const QHash<QString, QString>& env)
-{
-    const QString path = QStandardPaths::findExecutable(program);
-    if (path.isEmpty()) {
-        return mox::Status::failure(
-            -1, u"%1 が見つかりません。PostgreSQL のクライアント（Debian のパッケージ "
-                u"postgresql-client）を入れてください。"_s.arg(program));
-    }
-    QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
-    for (auto it = env.cbegin(); it != env.cend(); ++it)
-        e.insert(it.key(), it.value());
-    QProcess p;
-    p.setProcessEnvironment(e);
-    p.start(path, args);
-    if (!p.waitForStarted(-1))
-        return mox::Status::failure(-1, u"%1 を起動できません: %2"_s.arg(program, p.errorString()));
-    p.closeWriteChannel();
-    p.waitForFinished(-1);
-    const QString err = QString::fromLocal8Bit(p.readAllStandardError()).trimmed();
-    if (p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
-        return mox::Status::failure(
-            -1,
-            u"%1 が失敗しました（終了コード %2）: %3"_s.arg(program).arg(p.exitCode()).arg(err));
-    }
-    return {};
 }
 
 // Opens the database of each part; both must be of one engine.
@@ -190,17 +164,19 @@ mox::Status makeBackup(const QString& iniDir, const QString& file, QTextStream& 
     const bool postgres = KorDAO::isPostgres(dbs[0]->handle());
 
     const QString target = QFileInfo(file).absoluteFilePath();
+    const QString shelf = QFileInfo(target).absolutePath();
     mox::PrivateFile archive(target);
     if (!archive.open())
         return mox::Status::failure(-1, archive.errorString());
     // The copies are made next to the archive: the same disk, and a folder only this user may
-    // open (PrivateFile checked it).
-    QTemporaryDir work(QFileInfo(target).absolutePath() + u"/.moxbackup-XXXXXX"_s);
-    if (!work.isValid())
-        return mox::Status::failure(-1, u"作業用フォルダを %1 に作れません: %2"_s.arg(
-                                            QFileInfo(target).absolutePath(), work.errorString()));
-    QFile::setPermissions(work.path(),
-                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    // open (PrivateFile checked it). What a backup killed there left behind goes first.
+    sweepWorkFolders(shelf, kBackupWork);
+    WorkFolder work(shelf, kBackupWork);
+    if (!work.isValid() || !work.addCompanion(archive.temporaryName())) {
+        return mox::Status::failure(-1, work.isValid()
+                                            ? u"作業用フォルダ %1 に書けません。"_s.arg(work.path())
+                                            : work.errorString());
+    }
 
     BackupManifest manifest;
     manifest.release = QString::fromLatin1(MOX_RELEASE);
@@ -226,7 +202,8 @@ mox::Status makeBackup(const QString& iniDir, const QString& file, QTextStream& 
             return *s;
         manifest.members.push_back({name, mox::value(sum), QFileInfo(copy).size()});
         copies.push_back(copy);
-        out << u"%1: %2 を複製し、確かめました。"_s.arg(part.ini, dbs[i]->location()) << '\n';
+        // Flushed: an operator sees each database done as it happens.
+        out << u"%1: %2 を複製し、確かめました。"_s.arg(part.ini, dbs[i]->location()) << Qt::endl;
     }
 
     BackupWriter w(archive.device());
@@ -260,12 +237,12 @@ mox::Status makeBackup(const QString& iniDir, const QString& file, QTextStream& 
 
 namespace {
 
-// Loads the dump \p dump into the PostgreSQL database \p db in one transaction: every table
-// emptied, then the backup's records, with the triggers silent (session_replication_role), so
-// that the audit rows and record counts are the backup's own. Needs the server's superuser.
-// The dump's records go through a script in \p work first (pg_restore --data-only), which psql
-// runs with the emptying in one transaction.
-mox::Status restorePostgres(Database& db, const QString& dump, const QString& work)
+// Starts the load of the dump \p dump into the PostgreSQL database \p db, in a transaction
+// that \p load holds open: every table emptied, then the backup's records, with the triggers
+// silent (session_replication_role), so that the audit rows and record counts are the backup's
+// own. Needs the server's superuser. The dump's records go through a script in \p work first
+// (pg_restore --data-only), which psql runs after the emptying.
+mox::Status startLoad(ServerLoad& load, Database& db, const QString& dump, const QString& work)
 {
     mox::Result<KorDAO::TableCounts> present = KorDAO::tableCounts(db.handle());
     if (const mox::Status* s = mox::failure(present))
@@ -275,24 +252,50 @@ mox::Status restorePostgres(Database& db, const QString& dump, const QString& wo
             runTool(u"pg_restore"_s, {u"--data-only"_s, u"--file="_s + script, dump}, {});
         !s.ok())
         return s;
-    QStringList args = {u"-X"_s,
-                        u"-q"_s,
-                        u"-v"_s,
-                        u"ON_ERROR_STOP=1"_s,
-                        u"--single-transaction"_s,
-                        u"-c"_s,
-                        u"SET session_replication_role = replica"_s};
-    if (!mox::value(present).empty())
-        args << u"-c"_s << KorDAO::truncateStatement(mox::value(present));
-    args << u"-f"_s << script;
-    mox::Status loaded = runTool(u"psql"_s, args, KorDAO::clientEnvironment(db.handle()));
-    QFile::remove(script);
+    const QString truncate =
+        mox::value(present).empty() ? QString() : KorDAO::truncateStatement(mox::value(present));
+    mox::Status loaded = load.start(KorDAO::clientEnvironment(db.handle()), truncate, script);
+    QFile::remove(script); // psql has read it, or failed
     if (!loaded.ok()) {
         return mox::Status::failure(
             -1, u"%1 に復元できません（何も書き込んでいません）。復元はサーバーのスーパーユーザー"
                 u"（postgres）で実行してください。%2"_s.arg(db.location(), loaded.message));
     }
     return {};
+}
+
+// PostgreSQL: loads both databases, each in a transaction held open, and commits the two only
+// when both are loaded, so that a failure or a killed process writes neither. Only a COMMIT that
+// the server refuses after the other was accepted leaves the pair apart, and says so.
+mox::Status putInPlacePostgres(const std::vector<std::unique_ptr<Database>>& dbs,
+                               const std::vector<QString>& copies, const QString& folder,
+                               const QString& source, QTextStream& out)
+{
+    ServerLoad loads[2];
+    for (int i = 1; i >= 0; --i) {
+        const auto n = std::size_t(i);
+        if (mox::Status s = startLoad(loads[n], *dbs[n], copies[n], folder); !s.ok())
+            return s; // the loads go: the server undoes what either held
+        out << u"%1: %2 に読み込みました（まだ確定していません）。"_s.arg(kParts[n].ini,
+                                                                          dbs[n]->location())
+            << Qt::endl;
+    }
+    loads[1].commit();
+    loads[0].commit();
+    const mox::Status results[2] = {loads[0].finish(), loads[1].finish()};
+    if (results[0].ok() && results[1].ok())
+        return {};
+    if (!results[0].ok() && !results[1].ok()) {
+        return mox::Status::failure(
+            -1, u"%1 と %2 に復元できません（何も書き込んでいません）。%3"_s.arg(
+                    dbs[0]->location(), dbs[1]->location(), results[0].message));
+    }
+    const std::size_t failed = results[0].ok() ? 1 : 0;
+    return mox::Status::failure(
+        -1,
+        u"%1 は復元しましたが、%2 の確定に失敗したため、二つのデータベースが別の時点のものに"
+        u"なっています。もう一度 moxdb restore %3 --replace を実行してください。%4"_s.arg(
+            dbs[1 - failed]->location(), dbs[failed]->location(), source, results[failed].message));
 }
 
 // The manifest of the backup \p source, read with the index of its members; refused when the
@@ -394,31 +397,31 @@ mox::Status checkTarget(const std::vector<std::unique_ptr<Database>>& dbs,
     return {};
 }
 
-// Puts the copies in place: the environment database first; when the payroll database then
-// fails, the environment database is put back as it was, so that the two never come from
-// different moments (SQLite; on PostgreSQL each is loaded in a transaction of its own).
-mox::Status putInPlace(const std::vector<std::unique_ptr<Database>>& dbs,
-                       const std::vector<QString>& copies, bool postgres, const QString& folder)
+// SQLite: puts the copies in place, the environment database first; when the payroll database
+// then fails, the environment database is put back as it was, so that the two never come from
+// different moments.
+mox::Status putInPlaceSqlite(const std::vector<std::unique_ptr<Database>>& dbs,
+                             const std::vector<QString>& copies, const QString& folder,
+                             const QString& source)
 {
-    QString before;
-    if (!postgres) {
-        before = QDir(folder).filePath(u"before-MOXENV.sqlite"_s);
-        const mox::Result<KorDAO::TableCounts> saved =
-            KorDAO::copySqliteDatabase(dbs[1]->handle(), before);
-        if (const mox::Status* s = mox::failure(saved))
-            return *s;
+    const QString before = QDir(folder).filePath(u"before-MOXENV.sqlite"_s);
+    const mox::Result<KorDAO::TableCounts> saved =
+        KorDAO::copySqliteDatabase(dbs[1]->handle(), before);
+    if (const mox::Status* s = mox::failure(saved))
+        return *s;
+    if (mox::Status s = KorDAO::replaceSqliteDatabase(dbs[1]->handle(), copies[1]); !s.ok())
+        return s;
+    mox::Status s = KorDAO::replaceSqliteDatabase(dbs[0]->handle(), copies[0]);
+    if (s.ok())
+        return s;
+    if (mox::Status back = KorDAO::replaceSqliteDatabase(dbs[1]->handle(), before); !back.ok()) {
+        return mox::Status::failure(
+            s.code,
+            u"%1 に復元できません: %2。%3 はバックアップの内容になったまま元に戻せませんでした"
+            u"（%4）。もう一度 moxdb restore %5 --replace を実行してください。"_s.arg(
+                dbs[0]->location(), s.message, dbs[1]->location(), back.message, source));
     }
-    for (int i = 1; i >= 0; --i) {
-        const auto n = std::size_t(i);
-        mox::Status s = postgres ? restorePostgres(*dbs[n], copies[n], folder)
-                                 : KorDAO::replaceSqliteDatabase(dbs[n]->handle(), copies[n]);
-        if (!s.ok()) {
-            if (i == 0 && !postgres)
-                (void)KorDAO::replaceSqliteDatabase(dbs[1]->handle(), before);
-            return s;
-        }
-    }
-    return {};
+    return s;
 }
 
 // Compares the restored databases with the manifest, on connections of their own (what any desk
@@ -445,9 +448,17 @@ mox::Status confirmRestored(const BackupManifest& manifest, const QString& sourc
     }
     QJsonObject summary{
         {u"backup"_s, source}, {u"created"_s, manifest.created}, {u"release"_s, manifest.release}};
-    return KorDAO::writeAuditSummary(
+    const mox::Status audited = KorDAO::writeAuditSummary(
         now[0]->handle(), u"*"_s, u"RESTORE"_s,
         QString::fromUtf8(QJsonDocument(summary).toJson(QJsonDocument::Compact)));
+    if (!audited.ok()) {
+        // The records are in place and counted: the failure is the trail's row alone.
+        return mox::Status::failure(
+            audited.code,
+            u"バックアップ %1 は復元し、件数も確かめましたが、監査記録に復元の行を書けませんでした"
+            u"（復元したことを記録に残してください）: %2"_s.arg(source, audited.message));
+    }
+    return {};
 }
 
 } // namespace
@@ -468,22 +479,21 @@ mox::Status restoreBackup(const QString& iniDir, const QString& file, bool repla
 
     // The members are unpacked beside the backup when its folder is the user's own (a disk
     // that holds the backup holds its members too), else in the temporary folder; either way
-    // in a folder of mode 0700.
-    const QString shelf = QFileInfo(source).absolutePath();
-    std::optional<QTemporaryDir> beside;
-    if (mox::ownFolderProblem(shelf).isEmpty())
-        beside.emplace(shelf + u"/.moxrestore-XXXXXX"_s);
-    std::optional<QTemporaryDir> temporary;
-    if (!beside || !beside->isValid())
-        temporary.emplace();
-    QTemporaryDir& work = temporary ? *temporary : *beside;
-    if (!work.isValid())
-        return mox::Status::failure(-1,
-                                    u"作業用フォルダを作れません: %1"_s.arg(work.errorString()));
+    // in a work folder of mode 0700, and what a restore killed there left behind goes first.
+    const QString beside = QFileInfo(source).absolutePath();
+    const QString shelf = mox::ownFolderProblem(beside).isEmpty() ? beside : QDir::tempPath();
+    sweepWorkFolders(shelf, kRestoreWork);
+    std::optional<WorkFolder> work(std::in_place, shelf, kRestoreWork);
+    if (!work->isValid() && shelf == beside) {
+        sweepWorkFolders(QDir::tempPath(), kRestoreWork);
+        work.emplace(QDir::tempPath(), kRestoreWork);
+    }
+    if (!work->isValid())
+        return mox::Status::failure(-1, work->errorString());
     std::vector<QString> copies;
     for (const Part& part : kParts) {
         const mox::Result<QString> copy =
-            unpackChecked(source, index, manifest, part, postgres, work.path());
+            unpackChecked(source, index, manifest, part, postgres, work->path());
         if (const mox::Status* s = mox::failure(copy))
             return *s;
         copies.push_back(mox::value(copy));
@@ -496,7 +506,9 @@ mox::Status restoreBackup(const QString& iniDir, const QString& file, bool repla
         const std::vector<std::unique_ptr<Database>>& dbs = mox::value(opened);
         if (mox::Status s = checkTarget(dbs, manifest, source, replace); !s.ok())
             return s;
-        if (mox::Status s = putInPlace(dbs, copies, postgres, work.path()); !s.ok())
+        const mox::Status s = postgres ? putInPlacePostgres(dbs, copies, work->path(), source, out)
+                                       : putInPlaceSqlite(dbs, copies, work->path(), source);
+        if (!s.ok())
             return s;
     }
     if (mox::Status s = confirmRestored(manifest, source, out); !s.ok())

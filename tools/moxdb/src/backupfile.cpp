@@ -4,6 +4,7 @@
 #include <QDateTime>
 #include <QFile>
 
+#include <algorithm>
 #include <cstring>
 
 using namespace Qt::StringLiterals;
@@ -262,13 +263,17 @@ mox::Result<std::vector<TarMember>> readBackupIndex(const QString& file)
                                                 : u"バックアップファイル %1 は途中で切れています"
                                                   u"（終わりの印がありません）。"_s.arg(file));
         }
-        in.seek(pos);
-        const QByteArray h = in.read(kBlock);
-        if (h.count('\0') == kBlock)
+        // A block read short (a read error, a file cut while it is read) is never looked into.
+        char h[kBlock];
+        if (!in.seek(pos) || in.read(h, kBlock) != kBlock) {
+            return mox::Status::failure(
+                -20, u"バックアップファイル %1 を読めません: %2"_s.arg(file, in.errorString()));
+        }
+        if (std::all_of(h, h + kBlock, [](char c) { return c == '\0'; }))
             break; // the end of the archive
-        const bool ustar = std::memcmp(h.constData() + 257, "ustar", 5) == 0;
-        const qint64 sum = getNumber(h.constData() + 148, 8);
-        if (!ustar || sum != qint64(headerChecksum(h.constData()))) {
+        const bool ustar = std::memcmp(h + 257, "ustar", 5) == 0;
+        const qint64 sum = getNumber(h + 148, 8);
+        if (!ustar || sum != qint64(headerChecksum(h))) {
             return mox::Status::failure(
                 -1,
                 members.empty()
@@ -277,8 +282,8 @@ mox::Result<std::vector<TarMember>> readBackupIndex(const QString& file)
                           pos));
         }
         TarMember m;
-        m.name = QString::fromUtf8(h.constData(), qsizetype(::strnlen(h.constData(), 100)));
-        m.size = getNumber(h.constData() + 124, 12);
+        m.name = QString::fromUtf8(h, qsizetype(::strnlen(h, 100)));
+        m.size = getNumber(h + 124, 12);
         m.offset = pos + kBlock;
         if (m.size < 0)
             return mox::Status::failure(-1,

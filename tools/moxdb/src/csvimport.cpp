@@ -427,9 +427,25 @@ mox::Status CsvImport::run(const OpenDatabase& open, TerminalProgress* progress)
         return mox::Status::failure(-1, m_faults.text()); // the transactions undo everything
     if (m_options.checkOnly)
         return mox::Status::success();
+    QStringList committed;
     for (auto& [ini, target] : targets) {
-        if (mox::Status s = target.tx->commit(); !s.ok())
+        mox::Status s = target.tx->commit();
+        if (s.ok()) {
+            committed.append(ini);
+            continue;
+        }
+        if (committed.isEmpty())
             return s;
+        // The first database keeps what it took: say so, and what is left to do.
+        QStringList rest;
+        for (const ImportedFile& f : m_files) {
+            if (!committed.contains(iniNameOf(f.table->which)))
+                rest.append(f.table->table);
+        }
+        return mox::Status::failure(
+            s.code, u"%1 のテーブルには書き込みましたが、%2 に書き込めませんでした（%3 は元の"
+                    u"ままです）: %4。%3 のファイルだけをもう一度読み込んでください。"_s.arg(
+                        committed.join(u"、"_s), ini, rest.join(u"、"_s), s.message));
     }
     return mox::Status::success();
 }

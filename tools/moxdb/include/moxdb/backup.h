@@ -37,7 +37,11 @@ mox::Status makeBackup(const QString& iniDir, const QString& file, QTextStream& 
 
 /// Restores the backup \p file into the databases of the configuration (\p iniDir as for
 /// makeBackup). They must be of the backup's engine and hold no record in the payroll tables,
-/// unless \p replace. Afterwards the record counts and checksums are compared with the manifest.
+/// unless \p replace. A failure writes neither database (SQLite: the environment database is put
+/// back when the payroll database fails). On PostgreSQL both are loaded in open transactions and
+/// committed together, so a killed process writes neither too; on SQLite one killed between the
+/// two replacements leaves the environment database restored alone, until a restore is run
+/// again. Afterwards the record counts and checksums are compared with the manifest.
 mox::Status restoreBackup(const QString& iniDir, const QString& file, bool replace,
                           QTextStream& out);
 

@@ -84,8 +84,9 @@ public:
     /// Reads every file, checking each record and loading it (unless checkOnly) into the
     /// database of its table, one transaction per database, committed only when no file had a
     /// fault. Success, or a failure whose message is the listed faults (faults()) or why a
-    /// database could not be used; nothing is written then. \p progress (may be null) counts
-    /// the kilobytes read.
+    /// database could not be used; nothing is written then. The one exception: a database that
+    /// refuses its commit after another committed, which the message names with the tables each
+    /// holds now. \p progress (may be null) counts the kilobytes read.
     mox::Status run(const OpenDatabase& open, TerminalProgress* progress = nullptr);
 
     const ImportFaults& faults() const { return m_faults; }
