@@ -16,6 +16,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <string>
+
 using namespace Qt::StringLiterals;
 using namespace moxdb;
 
@@ -410,31 +413,33 @@ TEST(MoxdbRoles, TheBulkMarkSummarisesOnlyTheLoadOfALoginThatMayEmptyTheTable)
         "(503, 2, 202605, 0, 'c')"_s;
     const QString remove = u"DELETE FROM \"GKKYUYO\" WHERE \"SYOKCD\" BETWEEN 501 AND 503"_s;
     // The trail's rows written by \p user's \p statements, all but their time.
-    const auto trailOf = [&](const QString& user, const QStringList& statements) {
+    const auto trailOf = [&](const QString& user, const QStringList& statements) -> std::string {
         const QString from =
             valueAs(super, pay, u"SELECT coalesce(max(\"ID\"), 0) FROM \"KORDAO_AUDIT\""_s);
         EXPECT_EQ(runAs(user, pay, statements), QString()) << statements.join(u"; ").toStdString();
         return valueAs(super, pay,
                        u"SELECT string_agg(concat_ws('|', \"DBUSER\", \"TABLENAME\", \"SYOKCD\", "
                        "\"RECKEY\", \"ACTION\", \"CHANGES\"), '/' ORDER BY \"ID\") "
-                       "FROM \"KORDAO_AUDIT\" WHERE \"ID\" > %1"_s.arg(from));
+                       "FROM \"KORDAO_AUDIT\" WHERE \"ID\" > %1"_s.arg(from))
+            .toStdString();
     };
 
-    const QString unmarked = trailOf(desk, {insert, remove});
-    ASSERT_EQ(unmarked.count(u'/'), 5) << unmarked.toStdString();
-    EXPECT_TRUE(unmarked.startsWith(desk + u"|GKKYUYO|501|SYOKCD=501 KYUSYU=1 SKYUYM=202604 "
-                                           "KYUSEQ=0|INSERT|[[\"SYOKCD\",null,\"501\"]"_s))
-        << unmarked.toStdString();
+    const std::string unmarked = trailOf(desk, {insert, remove});
+    ASSERT_EQ(std::count(unmarked.begin(), unmarked.end(), '/'), 5) << unmarked;
+    EXPECT_TRUE(unmarked.starts_with((desk + u"|GKKYUYO|501|SYOKCD=501 KYUSYU=1 SKYUYM=202604 "
+                                             "KYUSEQ=0|INSERT|[[\"SYOKCD\",null,\"501\"]"_s)
+                                         .toStdString()))
+        << unmarked;
     EXPECT_EQ(trailOf(desk, {mark, insert, remove}), unmarked);
     EXPECT_EQ(trailOf(desk, {u"BEGIN"_s, u"SELECT set_config('kordao.bulk', 'on', true)"_s, insert,
                              remove, u"COMMIT"_s}),
               unmarked);
     // The mark on for the first records of a statement and off at its end.
-    const QString toggled =
+    const QString toggled = QString::fromStdString(
         trailOf(desk, {mark, u"INSERT INTO \"GKKYUYO\" (\"SYOKCD\", \"KYUSYU\", \"SKYUYM\") "
                              "SELECT g, 1, 202604 FROM generate_series(601, 603) AS g "
                              "WHERE set_config('kordao.bulk', CASE WHEN g < 603 THEN 'on' "
-                             "ELSE 'off' END, false) IS NOT NULL"_s});
+                             "ELSE 'off' END, false) IS NOT NULL"_s}));
     EXPECT_EQ(toggled.count(u"|INSERT|"_s), 3) << toggled.toStdString();
     for (const QString& code : {u"601"_s, u"602"_s, u"603"_s})
         EXPECT_TRUE(toggled.contains(u"|GKKYUYO|%1|SYOKCD=%1 "_s.arg(code)))
@@ -442,13 +447,16 @@ TEST(MoxdbRoles, TheBulkMarkSummarisesOnlyTheLoadOfALoginThatMayEmptyTheTable)
 
     // The administrator: one row for a marked statement, whatever its number of records; a
     // change of records is recorded one by one all the same.
-    EXPECT_EQ(trailOf(boss, {mark, insert}), boss + u"|GKKYUYO|0|BULK INSERT|{\"records\":3}"_s);
-    const QString update = trailOf(boss, {mark, u"UPDATE \"GKKYUYO\" SET \"KIMATU\" = 2 "
-                                                "WHERE \"SYOKCD\" = 501"_s});
-    EXPECT_EQ(update, boss + u"|GKKYUYO|501|SYOKCD=501 KYUSYU=1 SKYUYM=202604 KYUSEQ=0|UPDATE|"
-                             "[[\"KIMATU\",\"1000\",\"2\"]]"_s);
-    EXPECT_EQ(trailOf(boss, {mark, remove}), boss + u"|GKKYUYO|0|BULK DELETE|{\"records\":3}"_s);
-    EXPECT_EQ(trailOf(boss, {insert}).count(u"|INSERT|"_s), 3);
+    EXPECT_EQ(trailOf(boss, {mark, insert}),
+              (boss + u"|GKKYUYO|0|BULK INSERT|{\"records\":3}"_s).toStdString());
+    const std::string update = trailOf(boss, {mark, u"UPDATE \"GKKYUYO\" SET \"KIMATU\" = 2 "
+                                                    "WHERE \"SYOKCD\" = 501"_s});
+    EXPECT_EQ(update, (boss + u"|GKKYUYO|501|SYOKCD=501 KYUSYU=1 SKYUYM=202604 KYUSEQ=0|UPDATE|"
+                              "[[\"KIMATU\",\"1000\",\"2\"]]"_s)
+                          .toStdString());
+    EXPECT_EQ(trailOf(boss, {mark, remove}),
+              (boss + u"|GKKYUYO|0|BULK DELETE|{\"records\":3}"_s).toStdString());
+    EXPECT_EQ(QString::fromStdString(trailOf(boss, {insert})).count(u"|INSERT|"_s), 3);
     EXPECT_EQ(valueAs(super, pay, kCountsRight), u"true"_s);
 }
 
