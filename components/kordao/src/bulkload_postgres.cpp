@@ -15,6 +15,7 @@
 #include <libpq-fe.h>
 
 #include <future>
+#include <system_error>
 #include <utility>
 
 using namespace Qt::StringLiterals;
@@ -196,8 +197,15 @@ private:
         m_data.resize(0);
         countStatement();
         m_engine.statementStarts();
-        m_job =
-            std::async(std::launch::async, runCopy, m_pg, std::cref(m_sql), std::cref(m_sending));
+        try {
+            m_job = std::async(std::launch::async, runCopy, m_pg, std::cref(m_sql),
+                               std::cref(m_sending));
+        } catch (const std::system_error&) {
+            // No thread to be had: the COPY is sent here and now.
+            std::promise<CopyOutcome> done;
+            done.set_value(runCopy(m_pg, m_sql, m_sending));
+            m_job = done.get_future();
+        }
         m_engine.copyInFlight(this);
         return {};
     }
