@@ -70,6 +70,47 @@ TEST_P(Bulk, FailureOrAbandonUndoesEveryRow)
     openTable(tb, u"GKKYUYO"_s, 0);
 }
 
+// Enough rows for several batches of the server's loader, sent while the next are queued: a
+// statement of the same connection in the middle waits for the batch in flight, and a batch the
+// server refuses fails the load at the next row or at its end, leaving nothing.
+TEST_P(Bulk, ManyBatchesMeetOtherStatementsAndARefusedBatchLeavesNothing)
+{
+    constexpr int kRows = 120'000;
+    // About 100 bytes a row: three batches of a few megabytes.
+    const auto wide = [](int code) {
+        QVariantList r = row(code);
+        r.back() = u"備考 %1 "_s.arg(code).repeated(6);
+        return r;
+    };
+    {
+        BulkInsert bulk(m_db->DBDatabase(), u"GKKYUYO"_s, fields());
+        for (int code = 1; code <= kRows; ++code) {
+            ASSERT_EQ(bulk.addRow(wide(code)), 0) << code << bulk.lastError().toStdString();
+            if (code == kRows * 3 / 4)
+                addPayment(kRows + 1, 1, 202604, 1); // one by one, on the same connection
+        }
+        ASSERT_EQ(bulk.finish(), 0) << bulk.lastError().toStdString();
+    }
+    clsTbAccess tb;
+    openTable(tb, u"GKKYUYO"_s, kRows + 1);
+    ASSERT_EQ(tb.DAO_RecFind(1, u"SYOKCD = %1"_s.arg(kRows)), 0);
+    EXPECT_EQ(tb.TBRec()[u"NIREM1"].toString(), wide(kRows).back().toString());
+
+    short st = 0;
+    {
+        BulkInsert bulk(m_db->DBDatabase(), u"GKKYUYO"_s, fields());
+        // The first batch holds a key already in the table.
+        for (int code = 1; code <= kRows && st == 0; ++code)
+            st = bulk.addRow(wide(code == 10 ? 5 : kRows + 1 + code));
+        if (st == 0)
+            st = bulk.finish();
+        EXPECT_EQ(st, -12);
+        EXPECT_FALSE(bulk.lastError().isEmpty());
+    }
+    openTable(tb, u"GKKYUYO"_s, kRows + 1);
+    EXPECT_EQ(tb.DAO_TableOpen(u"SYOKCD > %1"_s.arg(kRows + 1), {}), 0);
+}
+
 TEST_P(Bulk, UnknownFieldOrTableIsRefusedAtOnce)
 {
     BulkInsert noField(m_db->DBDatabase(), u"GKKYUYO"_s, {u"SYOKCD"_s, u"NOFIELD"_s});

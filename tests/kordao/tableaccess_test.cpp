@@ -396,6 +396,41 @@ TEST_P(RecordWrite, NullOrTextReadAsNumberThrowsMinusThree)
     EXPECT_EQ(tb.TBRec()[u"AMOUNT"].toString(), QString());
 }
 
+TEST_P(TableWalk, FieldByPositionReadsWhatItsNameReadsInEveryRecord)
+{
+    addPayment(100, 1, 202604, 1, 250);
+    addPayment(200, 2, 202605, 0, 7);
+    clsTbAccess tb;
+    EXPECT_EQ(tb.DAO_FieldIndex(u"SYOKCD"_s), -1); // no table open
+    openTable(tb, u"GKKYUYO"_s, 2);
+    const int code = tb.DAO_FieldIndex(u"SYOKCD"_s);
+    const int pay = tb.DAO_FieldIndex(u"kyuryo"_s); // matched as TBRec()[] matches names
+    const int note = tb.DAO_FieldIndex(u"NIREM1"_s);
+    ASSERT_GE(code, 0);
+    ASSERT_GE(pay, 0);
+    ASSERT_GE(note, 0);
+    EXPECT_NE(code, pay);
+    EXPECT_EQ(tb.DAO_FieldIndex(u"NOFIELD"_s), -1);
+    const KorDAO::Record rec = tb.TBRec();
+    QStringList read;
+    for (short st = tb.DAO_RecRead(1); st == 0; st = tb.DAO_RecRead(2)) {
+        EXPECT_EQ(rec.field(code).toInt(), rec[u"SYOKCD"].toInt());
+        EXPECT_EQ(rec.field(note).variant(), rec[u"NIREM1"].variant());
+        read << u"%1/%2"_s.arg(rec.field(code).toInt()).arg(rec.field(pay).toString());
+    }
+    EXPECT_EQ(read, (QStringList{u"100/250"_s, u"200/7"_s}));
+    // A position the table does not have fails as an unknown name does.
+    ASSERT_EQ(tb.DAO_RecRead(1), 0);
+    for (const int column : {-1, 10'000}) {
+        try {
+            rec.field(column).toString();
+            ADD_FAILURE() << "no exception for " << column;
+        } catch (const KorDAO::DaoError& e) {
+            EXPECT_EQ(e.status(), -3) << column;
+        }
+    }
+}
+
 TEST_P(RecordWrite, SchemaCreationIsIdempotentAndKeepsData)
 {
     addPayment(1, 1, 202604, 1, 100);

@@ -16,6 +16,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <string>
+
 using namespace Qt::StringLiterals;
 using namespace moxdb;
 
@@ -335,6 +338,7 @@ TEST(MoxdbRoles, TheServerWritesTheTrailAndNoLoginCanForgeItOrMoveTheCounts)
           u"ALTER TABLE \"GKKYUYO\" ENABLE REPLICA TRIGGER \"GKKYUYO_TRAIL_ROW\""_s,
           u"ALTER TABLE \"GKJINJI\" DISABLE TRIGGER ALL"_s,
           u"DROP TRIGGER \"GKKYUYO_TRAIL_REMOVED\" ON \"GKKYUYO\""_s,
+          u"DROP TRIGGER \"GKKYUYO_TRAIL_UPDATE\" ON \"GKKYUYO\""_s,
           u"DROP TRIGGER \"GKKOYOU_ROWS_ADDED\" ON \"GKKOYOU\""_s,
           u"ALTER TABLE \"GKKYUYO\" RENAME TO \"OLD\""_s, u"DROP TABLE \"GKKANRI\""_s,
           u"ALTER TABLE \"GKKYUYO\" ALTER COLUMN \"KIMATU\" TYPE NUMERIC(19,4) "
@@ -372,6 +376,91 @@ TEST(MoxdbRoles, TheServerWritesTheTrailAndNoLoginCanForgeItOrMoveTheCounts)
     EXPECT_EQ(runAs(desk, pay, u"CREATE TEMP TABLE t (a INTEGER)"_s), u"42501"_s);
 }
 
+// The bulk mark spares the server the records one by one only for a login that may empty the
+// table: an operator who sets it is recorded exactly as without it, also when he turns it off
+// in the middle of a statement; the administrator's marked load leaves one summary row.
+TEST(MoxdbRoles, TheBulkMarkSummarisesOnlyTheLoadOfALoginThatMayEmptyTheTable)
+{
+    if (pgHost().isEmpty())
+        GTEST_SKIP() << "MOX_TEST_PGHOST is not set";
+    const QString super = qEnvironmentVariable("MOX_TEST_PGUSER");
+    const QString pid = QString::number(QCoreApplication::applicationPid());
+    const QString op = u"mox_bop_"_s + pid;
+    const QString admin = u"mox_badm_"_s + pid;
+    const QString auditor = u"mox_baud_"_s + pid;
+    const QString owner = u"mox_bown_"_s + pid;
+    const QString desk = u"mox_bdesk_"_s + pid;
+    const QString boss = u"mox_bboss_"_s + pid;
+    const QString pay = u"moxdb_bpay_"_s + pid;
+    const QString env = u"moxdb_benv_"_s + pid;
+    ServerObjects cleanup{{pay, env}, {desk, boss, op, admin, auditor, owner}};
+    QTemporaryDir superDir;
+    writeIni(superDir.path(), pay, super, false);
+    writeIni(superDir.path(), env, super, true);
+    test::ProgramRun r =
+        test::runMoxdb({u"init"_s, u"--roles"_s, u"--operator-role"_s, op, u"--admin-role"_s, admin,
+                        u"--auditor-role"_s, auditor, u"--owner-role"_s, owner},
+                       superDir.path());
+    ASSERT_EQ(r.code, 0) << r.out.toStdString() << r.err.toStdString();
+    ASSERT_EQ(runAs(super, u"postgres"_s,
+                    u"CREATE ROLE %1 LOGIN IN ROLE %2; CREATE ROLE %3 LOGIN IN ROLE %4"_s.arg(
+                        desk, op, boss, admin)),
+              QString());
+
+    const QString mark = u"SELECT set_config('kordao.bulk', 'on', false)"_s;
+    const QString insert =
+        u"INSERT INTO \"GKKYUYO\" (\"SYOKCD\", \"KYUSYU\", \"SKYUYM\", \"KIMATU\", \"NIREM1\") "
+        "VALUES (501, 1, 202604, 1000, 'a'), (502, 1, 202604, 0.25, NULL), "
+        "(503, 2, 202605, 0, 'c')"_s;
+    const QString remove = u"DELETE FROM \"GKKYUYO\" WHERE \"SYOKCD\" BETWEEN 501 AND 503"_s;
+    // The trail's rows written by \p user's \p statements, all but their time.
+    const auto trailOf = [&](const QString& user, const QStringList& statements) -> std::string {
+        const QString from =
+            valueAs(super, pay, u"SELECT coalesce(max(\"ID\"), 0) FROM \"KORDAO_AUDIT\""_s);
+        EXPECT_EQ(runAs(user, pay, statements), QString()) << statements.join(u"; ").toStdString();
+        return valueAs(super, pay,
+                       u"SELECT string_agg(concat_ws('|', \"DBUSER\", \"TABLENAME\", \"SYOKCD\", "
+                       "\"RECKEY\", \"ACTION\", \"CHANGES\"), '/' ORDER BY \"ID\") "
+                       "FROM \"KORDAO_AUDIT\" WHERE \"ID\" > %1"_s.arg(from))
+            .toStdString();
+    };
+
+    const std::string unmarked = trailOf(desk, {insert, remove});
+    ASSERT_EQ(std::count(unmarked.begin(), unmarked.end(), '/'), 5) << unmarked;
+    EXPECT_TRUE(unmarked.starts_with((desk + u"|GKKYUYO|501|SYOKCD=501 KYUSYU=1 SKYUYM=202604 "
+                                             "KYUSEQ=0|INSERT|[[\"SYOKCD\",null,\"501\"]"_s)
+                                         .toStdString()))
+        << unmarked;
+    EXPECT_EQ(trailOf(desk, {mark, insert, remove}), unmarked);
+    EXPECT_EQ(trailOf(desk, {u"BEGIN"_s, u"SELECT set_config('kordao.bulk', 'on', true)"_s, insert,
+                             remove, u"COMMIT"_s}),
+              unmarked);
+    // The mark on for the first records of a statement and off at its end.
+    const QString toggled = QString::fromStdString(
+        trailOf(desk, {mark, u"INSERT INTO \"GKKYUYO\" (\"SYOKCD\", \"KYUSYU\", \"SKYUYM\") "
+                             "SELECT g, 1, 202604 FROM generate_series(601, 603) AS g "
+                             "WHERE set_config('kordao.bulk', CASE WHEN g < 603 THEN 'on' "
+                             "ELSE 'off' END, false) IS NOT NULL"_s}));
+    EXPECT_EQ(toggled.count(u"|INSERT|"_s), 3) << toggled.toStdString();
+    for (const QString& code : {u"601"_s, u"602"_s, u"603"_s})
+        EXPECT_TRUE(toggled.contains(u"|GKKYUYO|%1|SYOKCD=%1 "_s.arg(code)))
+            << toggled.toStdString();
+
+    // The administrator: one row for a marked statement, whatever its number of records; a
+    // change of records is recorded one by one all the same.
+    EXPECT_EQ(trailOf(boss, {mark, insert}),
+              (boss + u"|GKKYUYO|0|BULK INSERT|{\"records\":3}"_s).toStdString());
+    const std::string update = trailOf(boss, {mark, u"UPDATE \"GKKYUYO\" SET \"KIMATU\" = 2 "
+                                                    "WHERE \"SYOKCD\" = 501"_s});
+    EXPECT_EQ(update, (boss + u"|GKKYUYO|501|SYOKCD=501 KYUSYU=1 SKYUYM=202604 KYUSEQ=0|UPDATE|"
+                              "[[\"KIMATU\",\"1000\",\"2\"]]"_s)
+                          .toStdString());
+    EXPECT_EQ(trailOf(boss, {mark, remove}),
+              (boss + u"|GKKYUYO|0|BULK DELETE|{\"records\":3}"_s).toStdString());
+    EXPECT_EQ(QString::fromStdString(trailOf(boss, {insert})).count(u"|INSERT|"_s), 3);
+    EXPECT_EQ(valueAs(super, pay, kCountsRight), u"true"_s);
+}
+
 TEST(MoxdbRoles, DatabaseOfThePreviousVersionIsConvertedKeepingItsTrail)
 {
     if (pgHost().isEmpty())
@@ -397,7 +486,8 @@ TEST(MoxdbRoles, DatabaseOfThePreviousVersionIsConvertedKeepingItsTrail)
     // run, operators allowed to add to the trail.
     QStringList old;
     for (const QString& table : {u"GKKANRI"_s, u"GKJINJI"_s, u"GKKYUYO"_s, u"GKKOYOU"_s}) {
-        for (const QString& suffix : {u"ROW"_s, u"ADDED"_s, u"REMOVED"_s, u"CLEARED"_s})
+        for (const QString& suffix :
+             {u"ROW"_s, u"UPDATE"_s, u"ADDED"_s, u"REMOVED"_s, u"CLEARED"_s})
             old << u"DROP TRIGGER \"%1_TRAIL_%2\" ON \"%1\""_s.arg(table, suffix);
     }
     old << u"DROP FUNCTION kordao_audit_row(); DROP FUNCTION kordao_audit_statement(); "

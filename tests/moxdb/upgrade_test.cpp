@@ -112,7 +112,8 @@ protected:
                 for (const QString& action : {u"INSERT"_s, u"UPDATE"_s, u"DELETE"_s})
                     old << u"DROP TRIGGER \"%1_TRAIL_%2\""_s.arg(table, action);
             } else {
-                for (const QString& suffix : {u"ROW"_s, u"ADDED"_s, u"REMOVED"_s, u"CLEARED"_s})
+                for (const QString& suffix :
+                     {u"ROW"_s, u"UPDATE"_s, u"ADDED"_s, u"REMOVED"_s, u"CLEARED"_s})
                     old << u"DROP TRIGGER \"%1_TRAIL_%2\" ON \"%1\""_s.arg(table, suffix);
             }
         }

@@ -21,10 +21,15 @@ namespace {
 const QString kSearchPath = u"pg_catalog, pg_temp"_s;
 
 // A write is a bulk load of the administration tool (one summary row per statement instead of
-// one row per record) only when the session marked it so AND its login is a member of the
-// owner of the table: an operator setting the same mark is still recorded record by record.
-const QString kTrustedBulk = uR"sql(current_setting('kordao.bulk', true) = 'on'
-     AND pg_has_role(session_user, (SELECT c.relowner FROM pg_class c WHERE c.oid = TG_RELID), 'MEMBER'))sql"_s;
+// one row per record) only when the session marked it so AND its login may empty the table
+// (TRUNCATE, which leaves one summary row anyway): the table's owner and its members, the
+// administrators. An operator setting the same mark is still recorded record by record.
+QString trustedBulk(const QString& table)
+{
+    return uR"sql(current_setting('kordao.bulk', true) = 'on'
+     AND has_table_privilege(session_user, )sql"_s +
+           table + u", 'TRUNCATE')"_s;
+}
 
 const QString kRefuseForeign = uR"sql(
   IF TG_TABLE_SCHEMA <> 'public'
@@ -60,10 +65,6 @@ DECLARE
   program text;
 BEGIN)sql"_s +
            kRefuseForeign + uR"sql(
-  IF TG_OP <> 'UPDATE' AND )sql"_s +
-           kTrustedBulk + uR"sql( THEN
-    RETURN NULL;
-  END IF;
   IF TG_OP <> 'INSERT' THEN o := to_jsonb(OLD); END IF;
   IF TG_OP <> 'DELETE' THEN n := to_jsonb(NEW); END IF;
   r := coalesce(n, o);
@@ -130,7 +131,7 @@ BEGIN)sql"_s +
     SELECT "N" INTO records FROM public."KORDAO_ROWS" WHERE "NAME" = TG_TABLE_NAME;
     action := 'CLEAR';
   ELSIF NOT coalesce()sql"_s +
-           kTrustedBulk + uR"sql(, false) THEN
+           trustedBulk(u"TG_RELID"_s) + uR"sql(, false) THEN
     RETURN NULL;
   ELSIF TG_OP = 'INSERT' THEN
     SELECT count(*) INTO records FROM added;
@@ -163,14 +164,25 @@ QString counterBody(const QString& change)
            u";\n  END IF;\n  RETURN NULL;\nEND\n"_s;
 }
 
+// The triggers of the trail of table \p t. Every record changed gets its row from the row
+// triggers, except the records a trusted bulk load adds or removes: the trigger of those is
+// skipped by its WHEN condition, so the server spends nothing on them record by record, and the
+// statement triggers write their summary. The condition is evaluated as each record is written,
+// the summary at the end of the statement; an operator who turns the mark on or off in the
+// middle of a statement is recorded record by record all the same, as his login is not trusted.
 QStringList postgresAuditTriggers(const TableDef& t)
 {
     const QString name = u"public."_s + Connection::quote(t.name);
+    QString literal = name;
+    literal.replace(u'\'', u"''"_s);
     const QString trigger = u"CREATE OR REPLACE TRIGGER "_s;
     return {
-        trigger + Connection::quote(t.name + u"_TRAIL_ROW"_s) +
-            u" AFTER INSERT OR UPDATE OR DELETE ON "_s + name +
+        trigger + Connection::quote(t.name + u"_TRAIL_UPDATE"_s) + u" AFTER UPDATE ON "_s + name +
             u" FOR EACH ROW EXECUTE FUNCTION public.kordao_audit_row()"_s,
+        trigger + Connection::quote(t.name + u"_TRAIL_ROW"_s) + u" AFTER INSERT OR DELETE ON "_s +
+            name + u" FOR EACH ROW WHEN (NOT coalesce("_s +
+            trustedBulk(u'\'' + literal + u"'::regclass"_s) +
+            u", false)) EXECUTE FUNCTION public.kordao_audit_row()"_s,
         trigger + Connection::quote(t.name + u"_TRAIL_ADDED"_s) + u" AFTER INSERT ON "_s + name +
             u" REFERENCING NEW TABLE AS added FOR EACH STATEMENT "
             "EXECUTE FUNCTION public.kordao_audit_statement()"_s,
@@ -220,7 +232,8 @@ BEGIN
     FROM public."KORDAO_ROWS" r
    CROSS JOIN LATERAL unnest(ARRAY['_ROWS_ADDED', '_ROWS_REMOVED', '_ROWS_CLEARED'] ||
          CASE WHEN r."NAME" = ANY (ARRAY[@AUDITED@]::text[])
-              THEN ARRAY['_TRAIL_ROW', '_TRAIL_ADDED', '_TRAIL_REMOVED', '_TRAIL_CLEARED']
+              THEN ARRAY['_TRAIL_ROW', '_TRAIL_UPDATE', '_TRAIL_ADDED', '_TRAIL_REMOVED',
+                         '_TRAIL_CLEARED']
               ELSE ARRAY[]::text[] END) AS s(suffix)
    WHERE NOT EXISTS (
          SELECT 1 FROM pg_trigger t

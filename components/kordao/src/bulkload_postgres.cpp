@@ -2,16 +2,21 @@
 //
 // The server's counter triggers run once per statement, not per record, so nothing is set
 // aside. While a load or a clear runs, the session's transaction is marked (kordao.bulk); the
-// server's audit triggers then write one row per statement for a login that is a member of the
-// table's owner. Rows go to the server as the data of COPY … FROM STDIN, a few megabytes to a
-// COPY, each COPY complete before add() returns (so nothing else on the connection ever meets a
-// COPY in progress). Without the client library's handle, many rows go to an INSERT statement.
+// server's audit triggers then write one row per statement for a login that may empty the
+// table. Rows go to the server as the data of COPY … FROM STDIN, a few megabytes to a COPY, sent
+// by a thread while the next rows are queued; every statement of the engine waits for the COPY
+// in flight first (so nothing else on the connection ever meets a COPY in progress). Without
+// the client library's handle, many rows go to an INSERT statement.
 
 #include "postgresengine.h"
 
 #include <QSqlDriver>
 
 #include <libpq-fe.h>
+
+#include <future>
+#include <system_error>
+#include <utility>
 
 using namespace Qt::StringLiterals;
 
@@ -46,31 +51,81 @@ QByteArray copySql(const QString& insertHead)
 
 // Appends \p text to \p out as a field of COPY's text format: backslash, tab, line feed and
 // carriage return escaped; the connection's client encoding is UTF-8.
-void appendCopyText(QByteArray& out, const QString& text)
+void appendCopyText(QByteArray& out, QStringView text)
 {
     const QByteArray utf8 = text.toUtf8();
-    for (const char c : utf8) {
-        switch (c) {
+    qsizetype plain = 0; // the start of the bytes not yet appended
+    for (qsizetype i = 0; i < utf8.size(); ++i) {
+        const char* escaped = nullptr;
+        switch (utf8[i]) {
         case '\\':
-            out += "\\\\";
+            escaped = "\\\\";
             break;
         case '\t':
-            out += "\\t";
+            escaped = "\\t";
             break;
         case '\n':
-            out += "\\n";
+            escaped = "\\n";
             break;
         case '\r':
-            out += "\\r";
+            escaped = "\\r";
             break;
         default:
-            out += c;
+            continue;
         }
+        out.append(utf8.constData() + plain, i - plain);
+        out.append(escaped, 2);
+        plain = i + 1;
     }
+    out.append(utf8.constData() + plain, utf8.size() - plain);
 }
 
+// How one COPY ended, as the thread that ran it saw it: the server's state and message when it
+// failed.
+struct CopyOutcome {
+    bool ok = true;
+    QByteArray state;
+    QByteArray text;
+};
+
+// Runs one COPY … FROM STDIN \p sql with \p data on \p pg and reads it to its end.
+CopyOutcome runCopy(PGconn* pg, const QByteArray& sql, const QByteArray& data)
+{
+    CopyOutcome out;
+    const auto fail = [&](const PGresult* r) {
+        if (!out.ok)
+            return;
+        out.ok = false;
+        const char* state = r ? PQresultErrorField(r, PG_DIAG_SQLSTATE) : nullptr;
+        out.state = state ? state : "";
+        out.text = r ? PQresultErrorMessage(r) : PQerrorMessage(pg);
+    };
+    PGresult* started = PQexec(pg, sql.constData());
+    const bool copying = PQresultStatus(started) == PGRES_COPY_IN;
+    if (!copying)
+        fail(started);
+    PQclear(started);
+    if (!copying)
+        return out;
+    const bool sent = PQputCopyData(pg, data.constData(), int(data.size())) == 1;
+    if (PQputCopyEnd(pg, sent ? nullptr : "the client could not send the rows") != 1)
+        fail(nullptr);
+    // The outcome of the COPY, then the end of its results.
+    while (PGresult* r = PQgetResult(pg)) {
+        if (PQresultStatus(r) != PGRES_COMMAND_OK)
+            fail(r);
+        PQclear(r);
+    }
+    return out;
+}
+
+} // namespace
+
 // Queues rows in COPY's text format and sends them kCopyBytes at a time, each batch one
-// COPY … FROM STDIN.
+// COPY … FROM STDIN. A batch is sent by a thread of its own while the caller queues the next
+// one, so that reading the rows and the server's storing of them overlap. Meanwhile the
+// connection is the sending thread's: every statement of the engine waits for the COPY to end
+// first (settleCopy), and so does the writer before its next batch and when it goes.
 class PostgresCopyWriter final : public BulkWriter {
 public:
     PostgresCopyWriter(PostgresEngine& engine, PGconn* pg, const QString& insertHead)
@@ -78,6 +133,9 @@ public:
     {
         m_data.reserve(kCopyBytes + (64 << 10));
     }
+    ~PostgresCopyWriter() override { wait(); }
+    PostgresCopyWriter(const PostgresCopyWriter&) = delete;
+    PostgresCopyWriter& operator=(const PostgresCopyWriter&) = delete;
 
     mox::Status add(const std::vector<BulkValue>& row) override
     {
@@ -103,49 +161,65 @@ public:
             }
         }
         m_data += '\n';
-        return m_data.size() < kCopyBytes ? mox::Status{} : flush();
+        return m_data.size() < kCopyBytes ? mox::Status{} : send();
     }
 
     mox::Status flush() override
     {
-        if (m_data.isEmpty())
-            return {};
-        countStatement();
-        m_engine.statementStarts();
-        PGresult* started = PQexec(m_pg, m_sql.constData());
-        const bool copying = PQresultStatus(started) == PGRES_COPY_IN;
-        mox::Status result = copying ? mox::Status{} : failure(started);
-        PQclear(started);
-        if (copying) {
-            const bool sent = PQputCopyData(m_pg, m_data.constData(), int(m_data.size())) == 1;
-            if (PQputCopyEnd(m_pg, sent ? nullptr : "the client could not send the rows") != 1)
-                result = failure(nullptr);
-            // The outcome of the COPY, then the end of its results.
-            while (PGresult* r = PQgetResult(m_pg)) {
-                if (result.ok() && PQresultStatus(r) != PGRES_COMMAND_OK)
-                    result = failure(r);
-                PQclear(r);
-            }
-        }
-        m_data.resize(0);
-        return result;
+        mox::Status s = m_data.isEmpty() ? mox::Status{} : send();
+        wait();
+        return s.ok() ? std::exchange(m_failed, mox::Status{}) : s;
+    }
+
+    // Waits for the COPY in flight, if any; its failure is kept for the next add or flush.
+    void wait()
+    {
+        if (!m_job.valid())
+            return;
+        const CopyOutcome o = m_job.get();
+        m_engine.copyInFlight(nullptr);
+        if (!o.ok && m_failed.ok())
+            m_failed = m_engine.noteFailure(QString::fromLatin1(o.state),
+                                            QString::fromUtf8(o.text).trimmed());
     }
 
 private:
-    // The server's refusal in \p r (or the connection's last message), classified by its state.
-    mox::Status failure(const PGresult* r)
+    // Hands the rows queued to a thread that sends them as one COPY, once the previous COPY
+    // has ended well; the previous one's failure instead.
+    mox::Status send()
     {
-        const char* state = r ? PQresultErrorField(r, PG_DIAG_SQLSTATE) : nullptr;
-        const char* text = r ? PQresultErrorMessage(r) : PQerrorMessage(m_pg);
-        return m_engine.noteFailure(QString::fromLatin1(state ? state : ""),
-                                    QString::fromUtf8(text ? text : "").trimmed());
+        wait();
+        if (!m_failed.ok()) {
+            m_data.resize(0);
+            return std::exchange(m_failed, mox::Status{});
+        }
+        std::swap(m_data, m_sending);
+        m_data.resize(0);
+        countStatement();
+        m_engine.statementStarts();
+        try {
+            m_job = std::async(std::launch::async, runCopy, m_pg, std::cref(m_sql),
+                               std::cref(m_sending));
+        } catch (const std::system_error&) {
+            // No thread to be had: the COPY is sent here and now.
+            std::promise<CopyOutcome> done;
+            done.set_value(runCopy(m_pg, m_sql, m_sending));
+            m_job = done.get_future();
+        }
+        m_engine.copyInFlight(this);
+        return {};
     }
 
     PostgresEngine& m_engine;
     PGconn* m_pg;
     QByteArray m_sql;
-    QByteArray m_data;
+    QByteArray m_data;    // the rows being queued
+    QByteArray m_sending; // the rows of the COPY in flight
+    std::future<CopyOutcome> m_job;
+    mox::Status m_failed; // the failure of a COPY not yet reported
 };
+
+namespace {
 
 // Rows per INSERT statement.
 constexpr int kRowsPerStatement = 200;
@@ -255,6 +329,12 @@ mox::Status PostgresEngine::markBulk(bool on)
     std::vector<Row> rows;
     return m_conn.select(u"SELECT set_config('kordao.bulk', ?, true)"_s, {on ? u"on"_s : u"off"_s},
                          &rows);
+}
+
+void PostgresEngine::settleCopy()
+{
+    if (m_copying)
+        m_copying->wait();
 }
 
 mox::Status PostgresEngine::beforeCommit()

@@ -220,6 +220,34 @@ const QVariant& clsTbAccess::fieldValue(const QString& field, ColumnKind* kind)
     return *v;
 }
 
+const QVariant& clsTbAccess::fieldValueAt(int column, const QString& field, ColumnKind* kind)
+{
+    if (!d->cursor)
+        throw DaoError(kFieldUnreadable, u"テーブル %1 は開かれていません。"_s.arg(m_tableName));
+    mox::Status failure;
+    const QVariant* v = d->cursor->valueAt(column, field, kind, &failure);
+    if (!v) {
+        m_lastError = failure.message;
+        throw DaoError(short(failure.code), m_lastError);
+    }
+    return *v;
+}
+
+int clsTbAccess::DAO_FieldIndex(const QString& field) const
+{
+    if (!d->cursor)
+        return -1;
+    const int column = d->cursor->info().find(field);
+    return column == d->cursor->info().rowAddress ? -1 : column;
+}
+
+QString clsTbAccess::fieldName(int column) const
+{
+    if (!d->cursor || column < 0 || column >= int(d->cursor->info().columns.size()))
+        return u"#%1"_s.arg(column);
+    return d->cursor->info().columns[std::size_t(column)].name;
+}
+
 void clsTbAccess::assignField(const QString& field, QVariant value)
 {
     if (!d->cursor)

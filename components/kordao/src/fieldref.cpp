@@ -9,10 +9,24 @@ using namespace Qt::StringLiterals;
 
 namespace KorDAO {
 
+const QVariant& FieldRef::value(ColumnKind* kind) const
+{
+    return m_column >= 0 ? m_table->fieldValueAt(m_column, m_name, kind)
+                         : m_table->fieldValue(m_name, kind);
+}
+
+FieldRef Record::field(int column) const
+{
+    // A negative position is no field: out of range, so that reading it fails as for a name
+    // the table does not have.
+    return FieldRef(m_table, m_table->fieldName(column),
+                    column < 0 ? std::numeric_limits<int>::max() : column);
+}
+
 Currency FieldRef::toCurrency() const
 {
     ColumnKind kind{};
-    const QVariant& v = m_table->fieldValue(m_name, &kind);
+    const QVariant& v = value(&kind);
     if (v.isNull())
         throw DaoError(kFieldUnreadable, u"テーブル %1 の項目「%2」が空 (NULL) です。"_s.arg(
                                              m_table->TBNameString(), m_name));
@@ -38,7 +52,7 @@ int FieldRef::toInt() const
 QString FieldRef::toString() const
 {
     ColumnKind kind{};
-    const QVariant& v = m_table->fieldValue(m_name, &kind);
+    const QVariant& v = value(&kind);
     if (v.isNull())
         return {};
     if (kind != ColumnKind::Text || v.metaType() == QMetaType::fromType<Currency>()) {
@@ -52,13 +66,13 @@ QString FieldRef::toString() const
 bool FieldRef::isNull() const
 {
     ColumnKind kind{};
-    return m_table->fieldValue(m_name, &kind).isNull();
+    return value(&kind).isNull();
 }
 
 QVariant FieldRef::variant() const
 {
     ColumnKind kind{};
-    return m_table->fieldValue(m_name, &kind);
+    return value(&kind);
 }
 
 FieldRef& FieldRef::operator=(Currency v)

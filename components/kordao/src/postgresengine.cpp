@@ -223,6 +223,7 @@ QString sessionApplicationName(const QString& program, const QString& osUser, co
 
 PostgresEngine::~PostgresEngine()
 {
+    settleCopy();
     dropStatements();
 }
 
@@ -307,6 +308,7 @@ void PostgresEngine::dropStatements()
 mox::Result<QSqlQuery*> PostgresEngine::prepared(const QString& sql)
 {
     // Every statement is prepared, or found prepared, right before it runs.
+    settleCopy();
     m_statementClock.start();
     if (auto it = m_statements.constFind(sql); it != m_statements.constEnd())
         return it.value().get();
@@ -371,6 +373,7 @@ mox::Status PostgresEngine::execute(const QString& sql, const QVariantList& bind
 
 mox::Status PostgresEngine::begin()
 {
+    settleCopy();
     countStatement();
     if (m_conn.db().transaction())
         return {};
@@ -379,6 +382,7 @@ mox::Status PostgresEngine::begin()
 
 mox::Status PostgresEngine::commit()
 {
+    settleCopy();
     countStatement();
     if (m_conn.db().commit())
         return {};
@@ -387,6 +391,7 @@ mox::Status PostgresEngine::commit()
 
 mox::Status PostgresEngine::rollback()
 {
+    settleCopy();
     countStatement();
     if (m_conn.db().rollback())
         return {};
@@ -434,6 +439,7 @@ mox::Status PostgresEngine::noteFailure(const QString& state, const QString& tex
 
 bool PostgresEngine::serverAlive()
 {
+    settleCopy();
     QSqlQuery probe(m_conn.db());
     countStatement();
     if (probe.exec(u"SELECT 1"_s))
@@ -445,6 +451,7 @@ bool PostgresEngine::serverAlive()
 mox::Status PostgresEngine::reconnect()
 {
     // Statements prepared on the old connection are gone with it.
+    settleCopy();
     dropStatements();
     m_bulkMarks = 0;
     QSqlDatabase& db = m_conn.db();

@@ -21,6 +21,8 @@ class QSqlQuery;
 
 namespace KorDAO {
 
+class PostgresCopyWriter;
+
 class PostgresEngine final : public DatabaseEngine {
 public:
     explicit PostgresEngine(Connection& connection) : DatabaseEngine(connection) {}
@@ -86,6 +88,8 @@ public:
     /// A statement sent through the client library itself starts now (for noteFailure's
     /// telling of a statement timeout from a cancel).
     void statementStarts() { m_statementClock.start(); }
+    /// \p writer sends a COPY on the connection from a thread of its own (nullptr: no more).
+    void copyInFlight(PostgresCopyWriter* writer) { m_copying = writer; }
 
 private:
     mox::Result<QSqlQuery*> prepared(const QString& sql);
@@ -93,13 +97,17 @@ private:
     // gives it with the driver's text.
     mox::Status noteFailure(const QSqlError& e);
     bool serverAlive();
+    // Waits for the COPY in flight on the connection: nothing else may use the connection
+    // meanwhile.
+    void settleCopy();
     // Marks the session's transaction as a bulk load of the administration tool (kordao.bulk),
-    // which the server's audit triggers honour for the table owner's logins.
+    // which the server's audit triggers honour for a login that may empty the table.
     mox::Status markBulk(bool on);
 
     QHash<QString, std::shared_ptr<QSqlQuery>> m_statements;
-    QElapsedTimer m_statementClock; // started as a statement is sent
-    int m_bulkMarks = 0;            // loads open under the session's bulk mark
+    QElapsedTimer m_statementClock;          // started as a statement is sent
+    int m_bulkMarks = 0;                     // loads open under the session's bulk mark
+    PostgresCopyWriter* m_copying = nullptr; // the writer whose COPY is in flight
 };
 
 } // namespace KorDAO

@@ -555,8 +555,13 @@ const std::vector<QVariant>* TableCursor::lastFound(mox::Status* failure)
 
 const QVariant* TableCursor::value(const QString& field, ColumnKind* kind, mox::Status* failure)
 {
-    const int column = m_info->find(field);
-    if (column < 0 || column == m_info->rowAddress) {
+    return valueAt(m_info->find(field), field, kind, failure);
+}
+
+const QVariant* TableCursor::valueAt(int column, const QString& field, ColumnKind* kind,
+                                     mox::Status* failure)
+{
+    if (column < 0 || column >= int(m_info->columns.size()) || column == m_info->rowAddress) {
         *failure = {kFieldUnreadable,
                     u"テーブル %1 に項目「%2」はありません。"_s.arg(m_info->name, field)};
         return nullptr;

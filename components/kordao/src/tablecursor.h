@@ -37,6 +37,9 @@ public:
     /// (and \p failure) when there is no current record or no such field (-3), or when a record
     /// a find walk served by its key alone was deleted before it was read (kRecordChanged).
     const QVariant* value(const QString& field, ColumnKind* kind, mox::Status* failure);
+    /// The same for the field at \p column of info() (named \p field in a failure).
+    const QVariant* valueAt(int column, const QString& field, ColumnKind* kind,
+                            mox::Status* failure);
 
     mox::Status edit();
     mox::Status addNew();

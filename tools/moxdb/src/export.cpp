@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <limits>
+#include <vector>
 
 using namespace Qt::StringLiterals;
 
@@ -61,9 +62,9 @@ QString keyText(const ExportTable& table, KorDAO::clsTbAccess& tb, qint64 ordina
 
 // One field of the current record into the CSV. Whole numbers come from the engine as integers
 // (amounts in whole yen too); anything else is read as the component's plain decimal.
-void addField(CsvWriter& csv, const KorDAO::Record& rec, const ExportField& f)
+void addField(CsvWriter& csv, const KorDAO::Record& rec, const ExportField& f, int column)
 {
-    const KorDAO::FieldRef ref = rec[f.name];
+    const KorDAO::FieldRef ref = rec.field(column);
     const QVariant v = ref.variant();
     if (v.isNull()) {
         csv.addNull();
@@ -132,6 +133,11 @@ mox::Result<qint64> writeTable(const KorDAO::DatabaseHandle& db, const ExportTab
     if (csv.endRecord())
         return mox::Status::failure(1, u"テーブル %1 の項目名を書けません。"_s.arg(table.table));
 
+    // Each field's position in the table, found once for all the records.
+    std::vector<int> columns;
+    for (const ExportField& f : table.fields)
+        columns.push_back(tb.DAO_FieldIndex(f.name));
+
     TerminalProgress progress(table.table, u"件"_s, total);
     const KorDAO::Record rec = tb.TBRec();
     qint64 written = 0;
@@ -144,8 +150,8 @@ mox::Result<qint64> writeTable(const KorDAO::DatabaseHandle& db, const ExportTab
                                             u"テーブル %1 を読めません（%2）: %3"_s.arg(table.table)
                                                 .arg(st)
                                                 .arg(tb.lastError()));
-            for (const ExportField& f : table.fields)
-                addField(csv, rec, f);
+            for (std::size_t i = 0; i < columns.size(); ++i)
+                addField(csv, rec, table.fields[i], columns[i]);
             if (const std::optional<CsvRefusal> r = csv.endRecord()) {
                 const QString field =
                     r->field >= 0 ? table.fields[std::size_t(r->field)].name : u"?"_s;

@@ -256,15 +256,23 @@ public:
 
 private:
     friend class Record;
-    FieldRef(clsTbAccess* table, QString name) : m_table(table), m_name(std::move(name)) {}
+    FieldRef(clsTbAccess* table, QString name, int column = -1)
+        : m_table(table), m_name(std::move(name)), m_column(column)
+    {
+    }
+    const QVariant& value(ColumnKind* kind) const;
     clsTbAccess* m_table;
     QString m_name;
+    int m_column; // the field's position in the open table, or -1: found by its name
 };
 
 /// The current record (TBRec): fields by name, the lower-case "kmzoge" included.
 class Record {
 public:
     FieldRef operator[](QStringView field) const { return FieldRef(m_table, field.toString()); }
+    /// The field at \p column, a position clsTbAccess::DAO_FieldIndex gave for the table open
+    /// now: a walk of many records finds each field once instead of by its name every time.
+    FieldRef field(int column) const;
 
 private:
     friend class clsTbAccess;
@@ -347,6 +355,9 @@ public:
     /// quick walk of finds served by its key alone is read whole at its first field read; when
     /// another desk deleted it in between, the read throws DaoError(kRecordChanged).
     Record TBRec() { return Record(this); }
+    /// The position of \p field in the open table, for TBRec().field(); -1 when no table is
+    /// open or it has no such field (matched as TBRec()[] matches it).
+    int DAO_FieldIndex(const QString& field) const;
 
     /// Opens the current record for writing (-11 without one). The flag has no meaning.
     short DAO_Edit(bool flag);
@@ -397,9 +408,12 @@ public:
 
 private:
     friend class FieldRef;
+    friend class Record;
     short report(const mox::Status& s);
     short notOpen(short status);
     const QVariant& fieldValue(const QString& field, ColumnKind* kind);
+    const QVariant& fieldValueAt(int column, const QString& field, ColumnKind* kind);
+    QString fieldName(int column) const;
     void assignField(const QString& field, QVariant value);
 
     struct Impl;
