@@ -202,6 +202,20 @@ mox::Result<StoredBonus> BonusSeason::readStoredBonus(int first, int last) const
     return out;
 }
 
+mox::Result<std::set<int>> BonusSeason::readThisMonth(int first, int last) const
+{
+    std::set<int> out;
+    Walk kyuyo(m_db, u"GKKYUYO"_s,
+               range(first, last) + u" AND KYUSYU = 2 AND SKYUYM = "_s + QString::number(m_syorid),
+               u"SYOKCD"_s);
+    const mox::Status s = kyuyo.forEach([&](KorDAO::Record rec) {
+        return KorDAO::readFields([&] { out.insert(rec[u"SYOKCD"].toInt()); });
+    });
+    if (!s.ok())
+        return s;
+    return out;
+}
+
 mox::Status BonusSeason::cacheSources()
 {
     m_koyou = std::make_unique<KorDAO::clsTbAccess>();

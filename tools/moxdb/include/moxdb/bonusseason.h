@@ -30,6 +30,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <vector>
 
 namespace KorTAX {
@@ -133,6 +134,9 @@ public:
     mox::Result<std::map<int, PreviousPay>> readPreviousPay(int first, int last) const;
     /// The bonus records of the employees \p first … \p last, in one walk.
     mox::Result<StoredBonus> readStoredBonus(int first, int last) const;
+
+    /// The employees \p first … \p last who have a bonus record for the month.
+    mox::Result<std::set<int>> readThisMonth(int first, int last) const;
 
     /// Reads the employment insurance table and the rounding points once, for every later
     /// calculateNew (the screen reads them again at every calculation; they do not change
