@@ -134,6 +134,7 @@ int runRun(const QStringList& args, QTextStream& out, QTextStream& err)
         season, handle, *options,
         [&](const BonusRunLine& line) {
             out << lineText(line) << '\n';
+            out.flush(); // a line is written once its record is committed
             if (line.outcome == BonusRunLine::Outcome::Refused)
                 refused.push_back(line);
             else if (line.handEntered && line.outcome != BonusRunLine::Outcome::AlreadyThere)
