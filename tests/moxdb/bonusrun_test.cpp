@@ -103,12 +103,19 @@ ScreenOutcome saveAsTheScreen(const District& d, int sampleEvery = 1)
         ConsoleShell shell(err, u"screen"_s);
         BonusSeason season(db);
         ASSERT_TRUE(season.open().ok());
+        // Outside the sample the insurance table and rounding points are read once (each
+        // calculation of the screen reads them anew, on connections of their own).
+        BonusSeason quick(db);
+        ASSERT_TRUE(quick.open().ok());
+        ASSERT_TRUE(quick.cacheSources().ok());
         const auto listed = season.listedEmployees();
         ASSERT_FALSE(mox::failure(listed));
         KorDAO::clsTbAccess tb;
         tb.setTBDatabase(db);
         tb.setTBNameString(u"GKKYUYO"_s);
-        ASSERT_GE(tb.DAO_TableOpen(QString(), QString()), 0);
+        ASSERT_GE(tb.DAO_TableOpen(u"KYUSYU = 2 And SKYUYM = %1"_s.arg(season.processingMonth()),
+                                   QString()),
+                  0);
         for (const ListedEmployee& e : mox::value(listed)) {
             const QString criteria =
                 u"KYUSYU = 2 And SKYUYM = %1 And SYOKCD = %2"_s.arg(season.processingMonth())
@@ -116,29 +123,28 @@ ScreenOutcome saveAsTheScreen(const District& d, int sampleEvery = 1)
             if (tb.DAO_RecFind(1, criteria) == 0)
                 continue; // the screen shows the stored record instead
             const KorDAO::RecordStamp none = tb.DAO_RecStamp();
+            // The classes of his latest bonus record, read for him alone.
             int tokkbn = 0, roukbn = 0;
-            if (tb.DAO_RecFind(1, u"KYUSYU = 2 And SYOKCD = %1"_s.arg(e.syokcd)) == 0) {
-                // The latest: the table object's order is the key's, so walk for the last month.
-                KorDAO::clsTbAccess own;
-                own.setTBDatabase(db);
-                own.setTBNameString(u"GKKYUYO"_s);
-                ASSERT_GE(
-                    own.DAO_TableOpen(u"KYUSYU = 2 And SYOKCD = %1"_s.arg(e.syokcd), u"SKYUYM"_s),
-                    0);
-                for (short st = own.DAO_RecRead(1); st == 0; st = own.DAO_RecRead(2)) {
-                    tokkbn = own.TBRec()[u"TOKKBN"].toInt();
-                    roukbn = own.TBRec()[u"ROUKBN"].toInt();
-                }
+            KorDAO::clsTbAccess own;
+            own.setTBDatabase(db);
+            own.setTBNameString(u"GKKYUYO"_s);
+            ASSERT_GE(own.DAO_TableOpen(u"KYUSYU = 2 And SYOKCD = %1"_s.arg(e.syokcd), u"SKYUYM"_s),
+                      0);
+            for (short st = own.DAO_RecRead(1); st == 0; st = own.DAO_RecRead(2)) {
+                tokkbn = own.TBRec()[u"TOKKBN"].toInt();
+                roukbn = own.TBRec()[u"ROUKBN"].toInt();
             }
             const auto jinji = season.readJinji(e.syokcd, e.syokcd);
             ASSERT_FALSE(mox::failure(jinji));
+            const bool sampled = index++ % sampleEvery == 0;
             const NewBonus b =
-                season.calculateNew(mox::value(mox::value(jinji).at(e.syokcd)), tokkbn, roukbn);
+                (sampled ? season : quick)
+                    .calculateNew(mox::value(mox::value(jinji).at(e.syokcd)), tokkbn, roukbn);
             if (!b.status.ok()) {
                 refused[e.syokcd] = b.status.message;
                 continue;
             }
-            if (index++ % sampleEvery != 0) {
+            if (!sampled) {
                 outcome.unsaved[e.syokcd] = b.values;
                 continue;
             }

@@ -78,6 +78,8 @@ private:
     int m_count = -1;
 };
 
+constexpr qsizetype kMaxListed = 500; // codes in one "in(…)" list
+
 QString range(int first, int last)
 {
     return u"SYOKCD >= %1 AND SYOKCD <= %2"_s.arg(first).arg(last);
@@ -153,29 +155,54 @@ mox::Result<std::map<int, mox::Result<mox110::JinjiRecord>>> BonusSeason::readJi
     return out;
 }
 
+mox::Status BonusSeason::forEachOf(int first, int last, const QString& condition,
+                                   const QString& sort,
+                                   const std::function<mox::Status(KorDAO::Record)>& each) const
+{
+    // The personnel codes of the range, once per range: the bonus and pay records are then
+    // sought by their key (a list of codes) rather than by reading every record of the range.
+    if (m_codesRange != std::pair{first, last}) {
+        m_codes.clear();
+        Walk jinji(m_db, u"GKJINJI"_s, range(first, last), u"SYOKCD"_s);
+        const mox::Status s = jinji.forEach([&](KorDAO::Record rec) {
+            return KorDAO::readFields([&] { m_codes << QString::number(rec[u"SYOKCD"].toInt()); });
+        });
+        if (!s.ok())
+            return s;
+        m_codesRange = {first, last};
+    }
+    for (qsizetype at = 0; at < m_codes.size(); at += kMaxListed) {
+        Walk walk(m_db, u"GKKYUYO"_s,
+                  u"SYOKCD in(%1) AND "_s.arg(m_codes.mid(at, kMaxListed).join(u',')) + condition,
+                  sort);
+        if (mox::Status s = walk.forEach(each); !s.ok())
+            return s;
+    }
+    return mox::Status::success();
+}
+
 mox::Result<std::map<int, PreviousPay>> BonusSeason::readPreviousPay(int first, int last) const
 {
     // The records prsReadZenge sums: monthly pay (1) and its corrections (4) of the month before.
-    const QString filter =
-        range(first, last) + u" AND KYUSYU in(1,4) AND SKYUYM = "_s + QString::number(m_syorid - 1);
     std::map<int, PreviousPay> out;
-    Walk kyuyo(m_db, u"GKKYUYO"_s, filter, u"SYOKCD,KYUSYU,KYUSEQ"_s);
-    const mox::Status s = kyuyo.forEach([&](KorDAO::Record rec) {
-        return KorDAO::readFields([&] {
-            PreviousPay& p = out[rec[u"SYOKCD"].toInt()];
-            if (!p.status.ok())
-                return;
-            const mox::Status read = KorDAO::readFields([&] {
-                const Currency kazeig = rec[u"KAZEIG"].toCurrency();
-                const Currency syagok = rec[u"SYAGOK"].toCurrency();
-                const Currency syotok = rec[u"SYOTOK"].toCurrency();
-                p.zenkaz += kazeig - syagok;
-                p.zenzei += syotok;
-            });
-            if (!read.ok())
-                p.status = read;
-        });
-    });
+    const mox::Status s =
+        forEachOf(first, last, u"KYUSYU in(1,4) AND SKYUYM = "_s + QString::number(m_syorid - 1),
+                  u"SYOKCD,KYUSYU,KYUSEQ"_s, [&](KorDAO::Record rec) {
+                      return KorDAO::readFields([&] {
+                          PreviousPay& p = out[rec[u"SYOKCD"].toInt()];
+                          if (!p.status.ok())
+                              return;
+                          const mox::Status read = KorDAO::readFields([&] {
+                              const Currency kazeig = rec[u"KAZEIG"].toCurrency();
+                              const Currency syagok = rec[u"SYAGOK"].toCurrency();
+                              const Currency syotok = rec[u"SYOTOK"].toCurrency();
+                              p.zenkaz += kazeig - syagok;
+                              p.zenzei += syotok;
+                          });
+                          if (!read.ok())
+                              p.status = read;
+                      });
+                  });
     if (!s.ok())
         return s;
     return out;
@@ -183,10 +210,11 @@ mox::Result<std::map<int, PreviousPay>> BonusSeason::readPreviousPay(int first, 
 
 mox::Result<StoredBonus> BonusSeason::readStoredBonus(int first, int last) const
 {
+    // Most have a bonus of the last twelve months; the older records are read only for those
+    // who have none, so a district of many years is not read whole.
+    const int yearBefore = m_syorid - 100;
     StoredBonus out;
-    Walk kyuyo(m_db, u"GKKYUYO"_s, range(first, last) + u" AND KYUSYU = 2"_s,
-               u"SYOKCD,SKYUYM,KYUSEQ"_s);
-    const mox::Status s = kyuyo.forEach([&](KorDAO::Record rec) {
+    const auto take = [&](KorDAO::Record rec) {
         return KorDAO::readFields([&] {
             const int code = rec[u"SYOKCD"].toInt();
             const int month = rec[u"SKYUYM"].toInt();
@@ -196,21 +224,36 @@ mox::Result<StoredBonus> BonusSeason::readStoredBonus(int first, int last) const
             if (month >= d.skyuym)
                 d = {deductionClass(rec[u"TOKKBN"]), deductionClass(rec[u"ROUKBN"]), month};
         });
-    });
-    if (!s.ok())
+    };
+    const QString sort = u"SYOKCD,SKYUYM,KYUSEQ"_s;
+    if (mox::Status s =
+            forEachOf(first, last, u"KYUSYU = 2 AND SKYUYM >= %1"_s.arg(yearBefore), sort, take);
+        !s.ok())
         return s;
+    QStringList older;
+    for (const QString& code : m_codes) {
+        if (!out.latest.contains(code.toInt()))
+            older << code;
+    }
+    for (qsizetype at = 0; at < older.size(); at += kMaxListed) {
+        Walk old(m_db, u"GKKYUYO"_s,
+                 u"KYUSYU = 2 AND SKYUYM < %1 AND SYOKCD in(%2)"_s.arg(yearBefore)
+                     .arg(older.mid(at, kMaxListed).join(u',')),
+                 sort);
+        if (mox::Status s = old.forEach(take); !s.ok())
+            return s;
+    }
     return out;
 }
 
 mox::Result<std::set<int>> BonusSeason::readThisMonth(int first, int last) const
 {
     std::set<int> out;
-    Walk kyuyo(m_db, u"GKKYUYO"_s,
-               range(first, last) + u" AND KYUSYU = 2 AND SKYUYM = "_s + QString::number(m_syorid),
-               u"SYOKCD"_s);
-    const mox::Status s = kyuyo.forEach([&](KorDAO::Record rec) {
-        return KorDAO::readFields([&] { out.insert(rec[u"SYOKCD"].toInt()); });
-    });
+    const mox::Status s =
+        forEachOf(first, last, u"KYUSYU = 2 AND SKYUYM = "_s + QString::number(m_syorid),
+                  u"SYOKCD"_s, [&](KorDAO::Record rec) {
+                      return KorDAO::readFields([&] { out.insert(rec[u"SYOKCD"].toInt()); });
+                  });
     if (!s.ok())
         return s;
     return out;

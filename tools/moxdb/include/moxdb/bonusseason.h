@@ -27,6 +27,7 @@
 #include <QString>
 #include <QTextStream>
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -129,6 +130,8 @@ public:
     /// A record that cannot be read holds its failure (the screen could not call him up).
     mox::Result<std::map<int, mox::Result<mox110::JinjiRecord>>> readJinji(int first,
                                                                            int last) const;
+    /// The records below are those of the employees \p first … \p last of the personnel
+    /// master (GKJINJI), sought by their codes.
     /// The previous month's pay of the employees \p first … \p last, in one walk; used by
     /// calculateNew in place of a read per employee once given with usePreviousPay.
     mox::Result<std::map<int, PreviousPay>> readPreviousPay(int first, int last) const;
@@ -150,7 +153,14 @@ public:
     NewBonus calculateNew(const mox110::JinjiRecord& jinji, int tokkbn, int roukbn);
 
 private:
+    // Calls \p each with the bonus-table records of the personnel master's employees \p first …
+    // \p last that meet \p condition, in the order \p sort within each list of codes.
+    mox::Status forEachOf(int first, int last, const QString& condition, const QString& sort,
+                          const std::function<mox::Status(KorDAO::Record)>& each) const;
+
     KorDAO::DatabaseHandle m_db;
+    mutable std::pair<int, int> m_codesRange{-1, -1};
+    mutable QStringList m_codes;
     mox110::CalcContext m_ctx;
     std::unique_ptr<KorTAX::clsTax> m_tax;
     int m_syorid = 0;
