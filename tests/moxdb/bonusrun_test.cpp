@@ -279,6 +279,16 @@ TEST_P(BonusRunTest, OperatorsRecordStaysAndDryRunWritesNothing)
             EXPECT_TRUE(fields.contains(u"TOKKBN=1"_s)) << code;
         }
     }
+    // Each record audited as a save: one INSERT row of the program per record written.
+    const ProgramRun audit = d->run({u"audit"_s});
+    ASSERT_EQ(audit.code, 0) << outcome(audit);
+    qsizetype inserts = 0;
+    for (const QString& line : audit.out.split(u'\n')) {
+        if (line.contains(u"SKYUYM=202612"_s) && line.contains(u"追加(INSERT)"_s) &&
+            line.contains(u" moxdb "_s))
+            ++inserts;
+    }
+    EXPECT_EQ(inserts, qsizetype(outputLines(r, u"書込"_s).size()));
     EXPECT_TRUE(r.out.contains(u"健康厚生=1(指定)"_s));
     EXPECT_TRUE(r.out.contains(u"手入力"_s));
 
