@@ -105,7 +105,8 @@ TEST(MoxdbDir, EveryCommandStaysInItsFolder)
     ASSERT_TRUE(QDir().mkpath(empty));
     for (const QStringList& args : {QStringList{u"audit"_s, u"--dir"_s, empty},
                                     QStringList{u"tax"_s, u"list"_s, u"--dir"_s, empty},
-                                    QStringList{u"calc"_s, u"10025"_s, u"--dir"_s, empty}}) {
+                                    QStringList{u"calc"_s, u"10025"_s, u"--dir"_s, empty},
+                                    QStringList{u"bonus"_s, u"run"_s, u"--dir"_s, empty}}) {
         r = test::runMoxdb(args, live.path(), live.path());
         EXPECT_NE(r.code, 0) << args.join(u' ').toStdString() << ": " << shown(r).toStdString();
         EXPECT_TRUE(r.err.contains(empty))

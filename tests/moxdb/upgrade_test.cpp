@@ -139,6 +139,7 @@ const QList<QStringList> kCommands = {
     {u"audit"_s},
     {u"tax"_s, u"list"_s},
     {u"calc"_s, u"10025"_s},
+    {u"bonus"_s, u"run"_s},
     {u"demo"_s},
     {u"init"_s},
     {u"upgrade"_s},

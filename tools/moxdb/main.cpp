@@ -20,6 +20,7 @@ int main(int argc, char** argv)
         moxdb::backupCommand(), moxdb::restoreCommand(),
         moxdb::upgradeCommand(),
         moxdb::importCommand(),
+        moxdb::bonusCommand(),
     };
     // clang-format on
     moxdb::addInitStep({u"tax tables"_s, &moxdb::loadShippedTaxTables});
