@@ -113,5 +113,6 @@ Command exportCommand();
 Command ledgerCommand();
 Command upgradeCommand();
 Command importCommand();
+Command bonusCommand();
 
 } // namespace moxdb
