@@ -389,3 +389,58 @@ TEST_P(BonusCheckList, RefusesWhatItCannotUse)
     EXPECT_TRUE(r.err.contains(u"期末・勤勉手当処理月ではありません。"_s)) << test::outcome(r);
     EXPECT_FALSE(QFile::exists(path(u"e.csv"_s)));
 }
+
+// The totals go to a page of their own exactly when they no longer fit under the last employee:
+// a district whose employees take 27 rows has one page, one more row makes it two.
+TEST_P(BonusCheckList, TotalsMoveToTheNextPageWhenTheyNoLongerFit)
+{
+    const int employees = kCheckRowsPerPage - (kCheckReasonCount + 2);
+    int last = 0;
+    withPayroll([&](const KorDAO::DatabaseHandle& db) {
+        KorDAO::clsTbAccess jinji;
+        jinji.setTBDatabase(db);
+        jinji.setTBNameString(u"GKJINJI"_s);
+        ASSERT_GT(jinji.DAO_TableOpen(QString(), u"SYOKCD"_s), employees);
+        std::vector<int> codes;
+        for (short st = jinji.DAO_RecRead(1); st == 0; st = jinji.DAO_RecRead(2))
+            codes.push_back(jinji.TBRec()[u"SYOKCD"].toInt());
+        last = codes[std::size_t(employees - 1)];
+        deleteWhere(db, u"GKJINJI"_s, u"SYOKCD > %1"_s.arg(last),
+                    [](KorDAO::Record r) { return u"SYOKCD = %1"_s.arg(r[u"SYOKCD"].toInt()); });
+        deleteWhere(db, u"GKKYUYO"_s, u"KYUSYU = 2"_s, [](KorDAO::Record r) {
+            return u"SYOKCD = %1 AND KYUSYU = 2 AND SKYUYM = %2 AND KYUSEQ = %3"_s
+                .arg(r[u"SYOKCD"].toInt())
+                .arg(r[u"SKYUYM"].toInt())
+                .arg(r[u"KYUSEQ"].toInt());
+        });
+        for (int code : codes) {
+            if (code > last)
+                break;
+            ASSERT_EQ(jinji.DAO_RecFind(1, u"SYOKCD = %1"_s.arg(code)), 0);
+            ASSERT_EQ(jinji.DAO_Edit(true), 0);
+            jinji.TBRec()[u"HYOKBN"] = 0; // one row each: no bonus record yet
+            jinji.TBRec()[u"KYUKBN"] = 1;
+            ASSERT_EQ(jinji.DAO_Update(), 0);
+        }
+    });
+    test::ProgramRun r = run({u"bonus"_s, u"check"_s, u"--out"_s, path(u"f.pdf"_s)});
+    ASSERT_EQ(r.code, 0) << test::outcome(r);
+    const int pages = pdfPages(path(u"f.pdf"_s));
+    if (pages < 0)
+        GTEST_SKIP() << "poppler-utils not installed";
+    EXPECT_EQ(pages, 1);
+
+    withPayroll([&](const KorDAO::DatabaseHandle& db) {
+        KorDAO::clsTbAccess jinji;
+        jinji.setTBDatabase(db);
+        jinji.setTBNameString(u"GKJINJI"_s);
+        ASSERT_GT(jinji.DAO_TableOpen(QString(), QString()), 0);
+        ASSERT_EQ(jinji.DAO_RecFind(1, u"SYOKCD = %1"_s.arg(last)), 0);
+        ASSERT_EQ(jinji.DAO_Edit(true), 0);
+        jinji.TBRec()[u"HYOKBN"] = 9; // a second row: hand-entered as well
+        ASSERT_EQ(jinji.DAO_Update(), 0);
+    });
+    r = run({u"bonus"_s, u"check"_s, u"--out"_s, path(u"f.pdf"_s)});
+    ASSERT_EQ(r.code, 0) << test::outcome(r);
+    EXPECT_EQ(pdfPages(path(u"f.pdf"_s)), 2);
+}
