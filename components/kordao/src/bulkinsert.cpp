@@ -16,6 +16,7 @@ struct BulkInsert::Impl {
     bool done = false;
     std::shared_ptr<BulkLoad> load;
     std::unique_ptr<BulkWriter> writer;
+    bool perRecord = false; // Audit::PerRecord
 
     std::vector<Slot> row;
     QString rowError; // the first value of the row that its field cannot hold
@@ -118,13 +119,20 @@ struct BulkInsert::Impl {
         return db->endBulkLoad(ending);
     }
 
-    // Joins the bulk load of the table and makes the writer of its rows.
+    // Joins the bulk load of the table (or, audited per record, names the writer for the
+    // table's triggers) and makes the writer of its rows.
     mox::Status startLoad(const QString& insertHead)
     {
-        mox::Result<std::shared_ptr<BulkLoad>> joined = db->beginBulkLoad(*info);
-        if (const mox::Status* failure = mox::failure(joined))
-            return *failure;
-        load = std::move(mox::value(joined));
+        if (perRecord) {
+            db->forgetWritten(); // rows sent wholesale are not kept to settle a lost commit
+            if (mox::Status s = db->noteWriter(*info); !s.ok())
+                return s;
+        } else {
+            mox::Result<std::shared_ptr<BulkLoad>> joined = db->beginBulkLoad(*info);
+            if (const mox::Status* failure = mox::failure(joined))
+                return *failure;
+            load = std::move(mox::value(joined));
+        }
         mox::Result<std::unique_ptr<BulkWriter>> made =
             db->engine().bulkWriter(insertHead, int(columns.size()));
         if (const mox::Status* failure = mox::failure(made))
@@ -156,10 +164,12 @@ struct BulkInsert::Impl {
     }
 };
 
-BulkInsert::BulkInsert(DatabaseHandle db, const QString& table, const QStringList& fields)
+BulkInsert::BulkInsert(DatabaseHandle db, const QString& table, const QStringList& fields,
+                       Audit audit)
     : d(std::make_unique<Impl>())
 {
     d->db = std::move(db);
+    d->perRecord = audit == Audit::PerRecord;
     if (!d->db) {
         m_status = kTableMissing;
         m_lastError = u"データベースが開かれていません。"_s;
@@ -284,7 +294,7 @@ short BulkInsert::finish()
     mox::Status s = d->writer->flush();
     if (s.ok())
         s = d->endLoad();
-    if (s.ok() && m_rows > 0)
+    if (s.ok() && m_rows > 0 && !d->perRecord)
         s = d->db->auditBulk(*d->info, u"BULK INSERT"_s, m_rows);
     if (!s.ok()) {
         m_status = kUpdateFailed;
@@ -319,6 +329,28 @@ mox::Status clearTable(const DatabaseHandle& db, const QString& table)
         return mox::Status::failure(kUpdateFailed, u"テーブル %1: %2"_s.arg(table, s.message));
     if (mox::Status s = tx.commit(); !s.ok())
         return mox::Status::failure(kCommitFailed, s.message);
+    return mox::Status::success();
+}
+
+mox::Status holdWorkLock(const DatabaseHandle& db, const QString& name)
+{
+    if (!db)
+        return mox::Status::failure(kTableMissing, u"データベースが開かれていません。"_s);
+    if (!db->inTransaction())
+        return mox::Status::failure(kUpdateFailed, u"トランザクションが開始されていません。"_s);
+    if (!db->engine().databaseFile().isEmpty())
+        return mox::Status::success();
+    // A key every process derives alike (64-bit FNV-1a of the name's UTF-8).
+    std::uint64_t key = 14695981039346656037ULL;
+    for (const char c : name.toUtf8()) {
+        key ^= static_cast<unsigned char>(c);
+        key *= 1099511628211ULL;
+    }
+    std::vector<Row> rows;
+    const mox::Status s = db->select(u"SELECT pg_advisory_xact_lock(?)"_s,
+                                     {QVariant::fromValue(static_cast<qlonglong>(key))}, &rows);
+    if (!s.ok())
+        return mox::Status::failure(s.code, u"作業「%1」の排他: %2"_s.arg(name, s.message));
     return mox::Status::success();
 }
 

@@ -311,9 +311,11 @@ mox::Status callUpNew(BonusScreen& s, CalcContext& ctx, KorDAO::DatabaseHandle d
     }
     if (mox::Status st = prsDspJinji(s, ctx); !st.ok())
         return st;
-    if (mox::Status st = prsReadZenge(s, std::move(db), ctx.jinji.SYOKCD, ctx.kanri.SYORID);
-        !st.ok())
-        return st;
+    const mox::Status zenge =
+        ctx.previousPay ? ctx.previousPay(s)
+                        : prsReadZenge(s, std::move(db), ctx.jinji.SYOKCD, ctx.kanri.SYORID);
+    if (!zenge.ok())
+        return zenge;
     return prsGokei(s, ctx);
 }
 

@@ -38,7 +38,14 @@ namespace KorDAO {
 
 class BulkInsert {
 public:
-    BulkInsert(DatabaseHandle db, const QString& table, const QStringList& fields);
+    /// How the records are audited. Summary: a load, one audit row for all of them (the insert
+    /// triggers set aside). PerRecord: each record audited by the table's own triggers exactly as
+    /// a record added by DAO_AddNew/DAO_Update, the writer named, the record counter kept by its
+    /// triggers; for work that saves records as the programs do, many at a time.
+    enum class Audit { Summary, PerRecord };
+
+    BulkInsert(DatabaseHandle db, const QString& table, const QStringList& fields,
+               Audit audit = Audit::Summary);
     ~BulkInsert();
     BulkInsert(const BulkInsert&) = delete;
     BulkInsert& operator=(const BulkInsert&) = delete;
@@ -71,6 +78,14 @@ private:
     QString m_lastError;
     qint64 m_rows = 0;
 };
+
+/// Inside the open transaction of \p db, waits (up to the lock timeout: then kLockTimeout)
+/// until no other connection holds the work named \p name, and holds it until the transaction
+/// ends. So two runs of the same work that each read what is done and write the rest in
+/// transactions of their own never both write the same thing. PostgreSQL: a transaction-level
+/// advisory lock keyed by the name; SQLite: nothing more is needed, a write transaction holds
+/// the whole database from its start.
+mox::Status holdWorkLock(const DatabaseHandle& db, const QString& name);
 
 /// Deletes every record of \p table at once (not record by record), keeping its record count
 /// right. Inside an open transaction it joins it; otherwise it runs in its own. On failure

@@ -19,6 +19,8 @@ class clsTax;
 
 namespace mox110 {
 
+struct BonusScreen;
+
 /// Everything the calculation needs besides the screen.
 struct CalcContext {
     JinjiRecord jinji; // the employee on screen
@@ -36,6 +38,10 @@ struct CalcContext {
     /// Loads the rounding points of name-table kind 6 and returns the complements
     /// (1 − KENKO, 1 − KOSEI); empty means the shared name-table module, loaded on every call.
     std::function<std::pair<Currency, Currency>()> roundingComplements;
+    /// Fills the previous month's taxable pay and tax (nu1Zenkaz, nu1Zenzei) of ctx.jinji at the
+    /// call-up of a new entry; empty means prsReadZenge (one read of the employee's pay). A run
+    /// over many employees reads the month's pay once and hands each his own.
+    std::function<mox::Status(BonusScreen&)> previousPay;
 };
 
 /// Loads name-table kind 6 (its own "MOXENV.INI" connection) and returns the rounding
