@@ -22,10 +22,10 @@ constexpr int kFirstBodyLine = 6;
 constexpr int kTotalRows = kCheckReasonCount + 2; // caption, a row a reason, the district
 
 // Columns of the body.
-constexpr int kCodeX = 1, kNameX = 9, kReasonX = 30, kLabelX = 41, kFigureX = 58;
-constexpr int kNameWidth = 20, kLabelWidth = 16, kFigureWidth = 70;
-constexpr int kAmountX[3] = {130, 143, 156};
-constexpr short kAmountWidth = 12;
+constexpr int kCodeX = 1, kNameX = 12, kReasonX = 31, kLabelX = 42, kFigureX = 59;
+constexpr int kNameWidth = 18, kLabelWidth = 16, kFigureWidth = 64;
+constexpr int kAmountX[3] = {124, 139, 154};
+constexpr short kAmountWidth = 14; // a district's total with its separators
 
 // Columns a character takes: one for a half-width one, two for any other.
 int columnsOf(QChar c)
@@ -97,13 +97,13 @@ public:
             text(70, 2, u"前年同期比の基準 %1%"_s.arg(m_header.thresholdPercent.toPlainString()));
             text(148, 2, u"%1 / %2 頁"_s.arg(m_page).arg(m_pages));
             text(kCodeX, 4, u"職員コード"_s);
-            text(kNameX + 2, 4, u"氏　名"_s);
+            text(kNameX, 4, u"氏　名"_s);
             text(kReasonX, 4, u"理由コード"_s);
             text(kLabelX, 4, u"理　由"_s);
             text(kFigureX, 4, u"根　拠"_s);
-            text(kAmountX[0] + 2, 4, u"総支給合計"_s);
-            text(kAmountX[1] + 2, 4, u"控除額合計"_s);
-            text(kAmountX[2] + 2, 4, u"現金支給額"_s);
+            text(kAmountX[0] + 4, 4, u"総支給合計"_s);
+            text(kAmountX[1] + 4, 4, u"控除額合計"_s);
+            text(kAmountX[2] + 4, 4, u"現金支給額"_s);
         }
     }
     void text(int x, int line, const QString& s)
@@ -148,18 +148,18 @@ void drawTotals(Pages& pages, const CheckList& list, std::pair<int, int> at)
     pages.to(at.first + 1);
     int y = kFirstBodyLine + at.second;
     pages.text(kNameX, y, u"【合計】"_s);
-    pages.text(kFigureX + 50, y, u"人数"_s);
+    pages.text(kFigureX + 44, y, u"人数"_s);
     for (int r = 0; r < kCheckReasonCount; ++r) {
         const CheckTotal& t = list.perReason[std::size_t(r)];
         ++y;
         pages.text(kReasonX, y, reasonCode(CheckReason(r)));
         pages.text(kLabelX, y, reasonLabel(CheckReason(r)));
-        pages.text(kFigureX + 50, y, QString::number(t.headcount).rightJustified(6));
+        pages.text(kFigureX + 44, y, QString::number(t.headcount).rightJustified(6));
         pages.amounts(y, &t, std::nullopt);
     }
     ++y;
     pages.text(kNameX, y, u"地区合計（賞与データ全件）"_s);
-    pages.text(kFigureX + 50, y, QString::number(list.district.headcount).rightJustified(6));
+    pages.text(kFigureX + 44, y, QString::number(list.district.headcount).rightJustified(6));
     pages.amounts(y, &list.district, std::nullopt);
 }
 
