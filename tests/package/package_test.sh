@@ -91,6 +91,7 @@ expect() { # MODE PATH: the package holds PATH (relative to /) with MODE, owned 
 for program in mox110 mox030 moxdb; do expect -rwxr-xr-x "usr/bin/$program"; done
 [ "$(grep -c ' \./usr/bin/.' <<<"$listing")" -eq 3 ] || fail "usr/bin holds more than the programs"
 expect -rw-r--r-- usr/share/mox/Mox030p.ovl
+expect -rw-r--r-- usr/share/mox/Moxchk.ovl
 expect -rw-r--r-- usr/share/mox/fonts/fonts.conf
 for csv in "$source"/data/tax/*/*.csv; do
     expect -rw-r--r-- "usr/share/mox/tax/${csv#"$source"/data/tax/}"

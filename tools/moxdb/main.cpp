@@ -3,14 +3,29 @@
 #include "moxdb/command.h"
 #include "moxdb/init.h"
 
+#include "mox/fonts.h"
+
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <QTextStream>
+
+#include <cstring>
+#include <memory>
 
 using namespace Qt::StringLiterals;
 
 int main(int argc, char** argv)
 {
-    QCoreApplication app(argc, argv);
+    // The bonus commands draw their list with the print component's fonts, which needs a
+    // graphical application object; it never shows a window, so it needs no display.
+    std::unique_ptr<QCoreApplication> app;
+    if (argc > 1 && std::strcmp(argv[1], "bonus") == 0) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        app = std::make_unique<QGuiApplication>(argc, argv);
+        mox::installFonts();
+    } else {
+        app = std::make_unique<QCoreApplication>(argc, argv);
+    }
     // One line of commands per change keeps merges simple.
     // clang-format off
     const moxdb::Command commands[] = {
@@ -26,5 +41,5 @@ int main(int argc, char** argv)
     moxdb::addInitStep({u"tax tables"_s, &moxdb::loadShippedTaxTables});
     QTextStream out(stdout);
     QTextStream err(stderr);
-    return moxdb::dispatch(commands, app.arguments().mid(1), out, err);
+    return moxdb::dispatch(commands, QCoreApplication::arguments().mid(1), out, err);
 }

@@ -1,6 +1,8 @@
 // moxdb bonus: the bonus season of the whole district. "run" works out and stores the bonus
-// record of every employee of the entry screen's list who has none for the processing month.
+// record of every employee of the entry screen's list who has none for the processing month;
+// "check" lists who deserves a second look before the bonus is paid (bonuscheckcommand.cpp).
 
+#include "moxdb/bonuscheckout.h"
 #include "moxdb/bonusrun.h"
 #include "moxdb/command.h"
 #include "moxdb/database.h"
@@ -16,6 +18,8 @@ namespace {
 
 const QString kRunUsage =
     u"run [--employee N…] [--dry-run] [--tokkbn 0|1] [--roukbn 0|1] [--dir DIR]"_s;
+const QString kCheckUsage = u"check [--out FILE.pdf] [--csv FILE] [--threshold PCT] "
+                            u"[--encoding cp932|utf-8] [--dir DIR]"_s;
 
 QString sourceText(ClassSource source, int month)
 {
@@ -166,13 +170,17 @@ int runRun(const QStringList& args, QTextStream& out, QTextStream& err)
 
 Command bonusCommand()
 {
-    return {u"bonus"_s, kRunUsage,
+    return {u"bonus"_s, u"run|check …"_s,
             u"the bonus season: run works out and stores the bonus record of every employee the "
-            u"entry screen lists who has none for the processing month"_s,
+            u"entry screen lists who has none for the processing month; check lists those who "
+            u"deserve a second look"_s,
             [](const QStringList& args, QTextStream& out, QTextStream& err) {
                 if (!args.isEmpty() && args.first() == u"run"_s)
                     return runRun(args.mid(1), out, err);
-                err << "usage: moxdb bonus " << kRunUsage << '\n';
+                if (!args.isEmpty() && args.first() == u"check"_s)
+                    return runBonusCheck(args.mid(1), out, err);
+                err << "usage: moxdb bonus " << kRunUsage << "\n       moxdb bonus " << kCheckUsage
+                    << '\n';
                 return 2;
             }};
 }
