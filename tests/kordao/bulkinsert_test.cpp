@@ -111,6 +111,33 @@ TEST_P(Bulk, ManyBatchesMeetOtherStatementsAndARefusedBatchLeavesNothing)
     EXPECT_EQ(tb.DAO_TableOpen(u"SYOKCD > %1"_s.arg(kRows + 1), {}), 0);
 }
 
+// Two loads side by side on one connection (a generator that fills tables together): each
+// sends its batches while the other queues, and never while the other's batch is on the way.
+TEST_P(Bulk, TwoLoadsSideBySideTakeTurnsOnTheConnection)
+{
+    constexpr int kRows = 60'000;
+    const auto wide = [](int code) {
+        QVariantList r = row(code);
+        r.back() = u"備考 %1 "_s.arg(code).repeated(6);
+        return r;
+    };
+    {
+        BulkInsert outer(m_db->DBDatabase(), u"GKKYUYO"_s, fields());
+        BulkInsert inner(m_db->DBDatabase(), u"GKKYUYO"_s, fields());
+        for (int code = 1; code <= kRows; ++code) {
+            ASSERT_EQ(outer.addRow(wide(code)), 0) << code << outer.lastError().toStdString();
+            ASSERT_EQ(inner.addRow(wide(kRows + code)), 0)
+                << code << inner.lastError().toStdString();
+        }
+        ASSERT_EQ(inner.finish(), 0) << inner.lastError().toStdString();
+        ASSERT_EQ(outer.finish(), 0) << outer.lastError().toStdString();
+    }
+    clsTbAccess tb;
+    openTable(tb, u"GKKYUYO"_s, 2 * kRows);
+    ASSERT_EQ(tb.DAO_RecFind(1, u"SYOKCD = %1"_s.arg(2 * kRows)), 0);
+    EXPECT_EQ(tb.TBRec()[u"NIREM1"].toString(), wide(2 * kRows).back().toString());
+}
+
 TEST_P(Bulk, UnknownFieldOrTableIsRefusedAtOnce)
 {
     BulkInsert noField(m_db->DBDatabase(), u"GKKYUYO"_s, {u"SYOKCD"_s, u"NOFIELD"_s});

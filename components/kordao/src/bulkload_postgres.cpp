@@ -188,6 +188,9 @@ private:
     // has ended well; the previous one's failure instead.
     mox::Status send()
     {
+        // One COPY at a time on the connection: a writer of another table may have one in
+        // flight (a load that fills several tables side by side), which must end first.
+        m_engine.settleCopy();
         wait();
         if (!m_failed.ok()) {
             m_data.resize(0);

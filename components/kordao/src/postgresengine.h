@@ -90,6 +90,9 @@ public:
     void statementStarts() { m_statementClock.start(); }
     /// \p writer sends a COPY on the connection from a thread of its own (nullptr: no more).
     void copyInFlight(PostgresCopyWriter* writer) { m_copying = writer; }
+    /// Waits for the COPY in flight on the connection, whichever writer sent it: nothing else
+    /// may use the connection meanwhile, another COPY neither.
+    void settleCopy();
 
 private:
     mox::Result<QSqlQuery*> prepared(const QString& sql);
@@ -97,9 +100,6 @@ private:
     // gives it with the driver's text.
     mox::Status noteFailure(const QSqlError& e);
     bool serverAlive();
-    // Waits for the COPY in flight on the connection: nothing else may use the connection
-    // meanwhile.
-    void settleCopy();
     // Marks the session's transaction as a bulk load of the administration tool (kordao.bulk),
     // which the server's audit triggers honour for a login that may empty the table.
     mox::Status markBulk(bool on);
