@@ -107,11 +107,9 @@ int runCheck(const QStringList& args, QTextStream& out, QTextStream& err)
         useIniFolder(a.dir);
     std::signal(SIGXFSZ, SIG_IGN); // a file-size limit fails the write instead of the process
     ConsoleShell shell(err, u"moxdb bonus check"_s);
-    mox::Result<std::unique_ptr<Database>> db = Database::open(kPayrollIni, false);
+    mox::Result<std::unique_ptr<Database>> db = openForBonuses();
     if (const mox::Status* s = mox::failure(db))
         return fail(err, s->message);
-    if (mox::Status s = checkVersionOf(u"MOXENV.INI"_s); !s.ok())
-        return fail(err, s.message);
     QString caption;
     const mox::Result<CheckList> list = makeList(a, mox::value(db)->handle(), &caption);
     if (const mox::Status* s = mox::failure(list))

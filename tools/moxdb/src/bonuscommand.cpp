@@ -117,15 +117,10 @@ int runRun(const QStringList& args, QTextStream& out, QTextStream& err)
         progress.emplace(u"賞与計算"_s, u"人"_s, qint64(n));
     };
     ConsoleShell shell(err, u"moxdb bonus run"_s);
-    KorDAO::clsDbAccess db;
-    db.setDBIniNameString(u"MOX.INI"_s);
-    if (db.DAO_DBOpen() != 0)
-        return fail(err, db.lastError());
-    const KorDAO::DatabaseHandle handle = db.DBDatabase();
-    if (mox::Status s = checkVersion(u"MOX.INI"_s, handle); !s.ok())
-        return fail(err, s.message);
-    if (mox::Status s = checkVersionOf(u"MOXENV.INI"_s); !s.ok())
-        return fail(err, s.message);
+    mox::Result<std::unique_ptr<Database>> db = openForBonuses();
+    if (const mox::Status* s = mox::failure(db))
+        return fail(err, s->message);
+    const KorDAO::DatabaseHandle handle = mox::value(db)->handle();
     BonusSeason season(handle);
     if (mox::Status s = season.open(); !s.ok())
         return fail(err, s.message);
@@ -149,7 +144,6 @@ int runRun(const QStringList& args, QTextStream& out, QTextStream& err)
         &totals);
     if (progress)
         progress->finish();
-    (void)db.DAO_DBClose();
     out << (options->dryRun ? u"書込予定 "_s : u"書込 "_s) << totals.written << u" 人、登録済 "_s
         << totals.alreadyThere << u" 人、計算不可 "_s << totals.refused << u" 人、手入力 "_s
         << totals.handEntered << u" 人\n"_s;

@@ -86,16 +86,10 @@ int runCalc(const QStringList& args, QTextStream& out, QTextStream& err)
         useIniFolder(options.value(u"--dir"_s));
 
     ConsoleShell shell(err, u"moxdb calc"_s);
-    KorDAO::clsDbAccess db;
-    db.setDBIniNameString(u"MOX.INI"_s);
-    if (db.DAO_DBOpen() != 0)
-        return fail(err, db.lastError());
-    const KorDAO::DatabaseHandle handle = db.DBDatabase();
-    if (mox::Status s = checkVersion(u"MOX.INI"_s, handle); !s.ok())
-        return fail(err, s.message);
-    if (mox::Status s = checkVersionOf(u"MOXENV.INI"_s); !s.ok())
-        return fail(err, s.message);
-
+    mox::Result<std::unique_ptr<Database>> db = openForBonuses();
+    if (const mox::Status* s = mox::failure(db))
+        return fail(err, s->message);
+    const KorDAO::DatabaseHandle handle = mox::value(db)->handle();
     BonusSeason season(handle);
     if (mox::Status s = season.open(); !s.ok())
         return fail(err, s.message);
@@ -114,7 +108,6 @@ int runCalc(const QStringList& args, QTextStream& out, QTextStream& err)
                     u"職員コード "_s + code + u" は日額支給者のため12月以外は選択できません。"_s);
 
     const NewBonus bonus = season.calculateNew(mox::value(found->second), tokkbn, roukbn);
-    (void)db.DAO_DBClose();
     // Figures F12 would refuse to store are still shown: the command prints the screen.
     if (!bonus.calculated)
         return fail(err, bonus.status.message);

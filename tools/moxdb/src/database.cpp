@@ -47,6 +47,16 @@ mox::Status checkVersionOf(const QString& iniName)
     return s;
 }
 
+mox::Result<std::unique_ptr<Database>> openForBonuses()
+{
+    mox::Result<std::unique_ptr<Database>> db = Database::open(u"MOX.INI"_s, false);
+    if (mox::failure(db))
+        return db;
+    if (mox::Status s = checkVersionOf(u"MOXENV.INI"_s); !s.ok())
+        return s;
+    return db;
+}
+
 Database::~Database()
 {
     m_control.setTBDatabase(nullptr);

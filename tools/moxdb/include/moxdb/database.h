@@ -68,6 +68,9 @@ mox::Status checkVersion(const QString& iniName, const KorDAO::DatabaseHandle& d
 /// The same for the database of \p iniName, opened for the check alone; success when it does
 /// not open (the command's own open reports why).
 mox::Status checkVersionOf(const QString& iniName);
+/// The payroll database of MOX.INI for the commands that work bonuses out, which read the
+/// environment database (MOXENV.INI) too: either refused when of another schema version.
+mox::Result<std::unique_ptr<Database>> openForBonuses();
 
 /// Adds rows of one layout to its table, many at a time. Inside a transaction of the database
 /// the rows join it; otherwise finish() commits them. Given \p columns, only those are written
