@@ -4,6 +4,8 @@
 
 #include "mox110/bonuscalc.h"
 
+#include "checkrecord.h"
+
 #include <gtest/gtest.h>
 
 #include <cctype>
@@ -17,26 +19,6 @@ namespace {
 Currency yen(std::int64_t y)
 {
     return Currency::fromYen(y);
-}
-
-// A record that needs no look: full periods, the standard tax method, cash to pay.
-CheckRecord plain(int code)
-{
-    CheckRecord r;
-    r.syokcd = code;
-    r.kyukbn = 1;
-    r.kmmmdd = 600;
-    r.kbmmdd = 600;
-    r.kmzrit = yen(100);
-    r.kbzrit = yen(100);
-    r.kimatu = yen(500000);
-    r.kinben = yen(300000);
-    r.syotok = yen(30000);
-    r.zenkaz = yen(300000);
-    r.ssikyu = yen(800000);
-    r.kougok = yen(30000);
-    r.sasihk = yen(770000);
-    return r;
 }
 
 CheckInput district(int month = 202612)
@@ -75,7 +57,7 @@ TEST_P(BonusCheckRecord, ListsExactlyItsReasons)
 {
     const RecordCase& c = GetParam();
     CheckInput in = district();
-    CheckRecord r = plain(1001);
+    CheckRecord r = plainCheckRecord(1001);
     CheckEmployee e{1001, u"甲"_s, 1, 0, true};
     c.change(r, e, in);
     in.records.push_back(r);
@@ -152,7 +134,7 @@ TEST(BonusCheck, StaffWithoutRecord)
 TEST(BonusCheck, TotalsPerReasonAndDistrict)
 {
     CheckInput in = district();
-    CheckRecord a = plain(1), b = plain(2), c = plain(3);
+    CheckRecord a = plainCheckRecord(1), b = plainCheckRecord(2), c = plainCheckRecord(3);
     b.sasihk = Currency();
     b.ssikyu = yen(100);
     b.kougok = yen(100);
@@ -223,7 +205,7 @@ TEST(BonusCheck, CapAgreesWithTheScreensCalculation)
     for (std::int64_t total :
          {998999, 999999, 1000000, 1000999, 1499999, 1500000, 1500001, 2300000}) {
         CheckInput in = district();
-        CheckRecord r = plain(1);
+        CheckRecord r = plainCheckRecord(1);
         r.tokkbn = 1;
         r.kimatu = yen(total);
         r.kinben = Currency();

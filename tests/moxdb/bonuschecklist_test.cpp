@@ -6,6 +6,7 @@
 #include "moxdb/bonuscheckout.h"
 #include "moxdb/init.h"
 
+#include "checkrecord.h"
 #include "csvread.h"
 #include "support.h"
 
@@ -119,33 +120,15 @@ struct Role {
     std::optional<Currency> lastYear;
 };
 
-CheckRecord plainRecord()
-{
-    CheckRecord r;
-    r.kyukbn = 1;
-    r.kmmmdd = 600;
-    r.kbmmdd = 600;
-    r.kmzrit = yen(100);
-    r.kbzrit = yen(100);
-    r.kimatu = yen(500000);
-    r.kinben = yen(300000);
-    r.syotok = yen(30000);
-    r.zenkaz = yen(300000);
-    r.ssikyu = yen(800000);
-    r.kougok = yen(30000);
-    r.sasihk = yen(770000);
-    return r;
-}
-
 std::vector<Role> roles()
 {
     const auto with = [](auto change) {
-        CheckRecord r = plainRecord();
+        CheckRecord r = plainCheckRecord();
         change(r);
         return r;
     };
     std::vector<Role> out;
-    out.push_back({u""_s, 1, 0, 0, plainRecord(), yen(780000)});
+    out.push_back({u""_s, 1, 0, 0, plainCheckRecord(), yen(780000)});
     out.push_back({u"PERIOD"_s, 1, 0, 0, with([](CheckRecord& r) {
                        r.kmmmdd = 515;
                        r.kmzrit = yen(80);
@@ -184,7 +167,7 @@ std::vector<Role> roles()
                        r.sasihk = Currency();
                    }),
                    std::nullopt});
-    out.push_back({u"YOY"_s, 1, 0, 0, plainRecord(), yen(600000)});
+    out.push_back({u"YOY"_s, 1, 0, 0, plainCheckRecord(), yen(600000)});
     return out;
 }
 
@@ -250,12 +233,12 @@ std::vector<int> buildDistrict(const KorDAO::DatabaseHandle& db, const std::vect
         if (rs[i].record)
             writeBonus(kyuyo, codes[i], 202612, *rs[i].record);
         if (rs[i].lastYear) {
-            CheckRecord before = plainRecord();
+            CheckRecord before = plainCheckRecord();
             before.ssikyu = *rs[i].lastYear;
             writeBonus(kyuyo, codes[i], 202512, before);
         }
     }
-    writeBonus(kyuyo, kGoneCode, 202612, plainRecord());
+    writeBonus(kyuyo, kGoneCode, 202612, plainCheckRecord());
     KorDAO::clsTbAccess kanri;
     kanri.setTBDatabase(db);
     kanri.setTBNameString(u"GKKANRI"_s);
@@ -298,8 +281,8 @@ TEST_P(BonusCheckList, EachReasonListsItsEmployeeAndNobodyElse)
             t.sasihk += rec->sasihk;
         }
     };
-    add(district, plainRecord());
-    add(perReason[u"UNLISTED"_s], plainRecord());
+    add(district, plainCheckRecord());
+    add(perReason[u"UNLISTED"_s], plainCheckRecord());
     for (std::size_t i = 0; i < rs.size(); ++i) {
         if (rs[i].record)
             add(district, rs[i].record);
