@@ -97,6 +97,50 @@ struct ServerObjects {
     }
 };
 
+// The roles and databases of one test on the shared server, named after \p tag and this process
+// so that tests and runs never meet, and dropped when the test ends (logins first).
+struct Office {
+    explicit Office(const QString& tag)
+    {
+        const QString pid = QString::number(QCoreApplication::applicationPid());
+        const auto role = [&](const QString& kind) { return u"mox_"_s + tag + kind + pid; };
+        names = {role(u"op_"_s),
+                 role(u"adm_"_s),
+                 role(u"aud_"_s),
+                 role(u"own_"_s),
+                 role(u"desk_"_s),
+                 role(u"boss_"_s),
+                 role(u"reader_"_s),
+                 u"moxdb_"_s + tag + u"pay_"_s + pid,
+                 u"moxdb_"_s + tag + u"env_"_s + pid};
+        cleanup.databases = {names.pay, names.env};
+        cleanup.roles = {names.desk,  names.boss,    names.reader, names.op,
+                         names.admin, names.auditor, names.owner};
+    }
+
+    /// The arguments of "moxdb init --roles" that name this office's four roles.
+    QStringList initRoles() const
+    {
+        return {u"init"_s,         u"--roles"_s, u"--operator-role"_s, names.op,
+                u"--admin-role"_s, names.admin,  u"--auditor-role"_s,  names.auditor,
+                u"--owner-role"_s, names.owner};
+    }
+
+    /// Creates the desk's login in the operator role and the administrator's; the server's
+    /// state when that fails.
+    QString createLogins() const
+    {
+        return runAs(qEnvironmentVariable("MOX_TEST_PGUSER"), u"postgres"_s,
+                     u"CREATE ROLE %1 LOGIN IN ROLE %2; CREATE ROLE %3 LOGIN IN ROLE %4"_s.arg(
+                         names.desk, names.op, names.boss, names.admin));
+    }
+
+    struct Names {
+        QString op, admin, auditor, owner, desk, boss, reader, pay, env;
+    } names;
+    ServerObjects cleanup;
+};
+
 // The server's own view of the record counts: true when every payroll table's stored count is
 // its real number of records.
 const QString kCountsRight =
@@ -129,20 +173,8 @@ TEST(MoxdbRoles, TheServerWritesTheTrailAndNoLoginCanForgeItOrMoveTheCounts)
     if (pgHost().isEmpty())
         GTEST_SKIP() << "MOX_TEST_PGHOST is not set";
     const QString super = qEnvironmentVariable("MOX_TEST_PGUSER");
-    const QString pid = QString::number(QCoreApplication::applicationPid());
-    const QString op = u"mox_op_"_s + pid;
-    const QString admin = u"mox_adm_"_s + pid;
-    const QString auditor = u"mox_aud_"_s + pid;
-    const QString owner = u"mox_own_"_s + pid;
-    const QString desk = u"mox_desk_"_s + pid;
-    const QString boss = u"mox_boss_"_s + pid;
-    const QString reader = u"mox_reader_"_s + pid;
-    const QString pay = u"moxdb_rpay_"_s + pid;
-    const QString env = u"moxdb_renv_"_s + pid;
-    ServerObjects cleanup{{pay, env}, {desk, boss, reader, op, admin, auditor, owner}};
-    const QStringList roleArgs = {u"--operator-role"_s, op,      u"--admin-role"_s, admin,
-                                  u"--auditor-role"_s,  auditor, u"--owner-role"_s, owner};
-
+    const Office office(u"r"_s);
+    const auto& [op, admin, auditor, owner, desk, boss, reader, pay, env] = office.names;
     QTemporaryDir superDir;
     QTemporaryDir bossDir;
     QTemporaryDir readerDir;
@@ -154,8 +186,7 @@ TEST(MoxdbRoles, TheServerWritesTheTrailAndNoLoginCanForgeItOrMoveTheCounts)
         writeIni(dir, pay, user, false);
         writeIni(dir, env, user, true);
     }
-    test::ProgramRun r =
-        test::runMoxdb(QStringList{u"init"_s, u"--roles"_s} + roleArgs, superDir.path());
+    test::ProgramRun r = test::runMoxdb(office.initRoles(), superDir.path());
     ASSERT_EQ(r.code, 0) << r.out.toStdString() << r.err.toStdString();
     ASSERT_EQ(
         runAs(super, u"postgres"_s,
@@ -366,11 +397,11 @@ TEST(MoxdbRoles, TheServerWritesTheTrailAndNoLoginCanForgeItOrMoveTheCounts)
     EXPECT_EQ(valueAs(super, pay, lastRow),
               u"CLEAR {\"records\":%1} %2"_s.arg(payments.toInt() - first.toInt()).arg(boss));
     EXPECT_EQ(valueAs(super, pay, kCountsRight), u"true"_s);
-    r = test::runMoxdb(QStringList{u"init"_s, u"--roles"_s} + roleArgs, bossDir.path());
+    r = test::runMoxdb(office.initRoles(), bossDir.path());
     EXPECT_EQ(r.code, 1);
     EXPECT_TRUE(r.err.contains(u"スーパーユーザー"_s)) << r.err.toStdString();
     // The superuser's second run changes nothing the desk could use.
-    r = test::runMoxdb(QStringList{u"init"_s, u"--roles"_s} + roleArgs, superDir.path());
+    r = test::runMoxdb(office.initRoles(), superDir.path());
     EXPECT_EQ(r.code, 0) << r.out.toStdString() << r.err.toStdString();
     EXPECT_EQ(runAs(desk, pay, u"SELECT COUNT(*) FROM \"KORDAO_AUDIT\""_s), u"42501"_s);
     EXPECT_EQ(runAs(desk, pay, u"CREATE TEMP TABLE t (a INTEGER)"_s), u"42501"_s);
@@ -384,28 +415,14 @@ TEST(MoxdbRoles, TheBulkMarkSummarisesOnlyTheLoadOfALoginThatMayEmptyTheTable)
     if (pgHost().isEmpty())
         GTEST_SKIP() << "MOX_TEST_PGHOST is not set";
     const QString super = qEnvironmentVariable("MOX_TEST_PGUSER");
-    const QString pid = QString::number(QCoreApplication::applicationPid());
-    const QString op = u"mox_bop_"_s + pid;
-    const QString admin = u"mox_badm_"_s + pid;
-    const QString auditor = u"mox_baud_"_s + pid;
-    const QString owner = u"mox_bown_"_s + pid;
-    const QString desk = u"mox_bdesk_"_s + pid;
-    const QString boss = u"mox_bboss_"_s + pid;
-    const QString pay = u"moxdb_bpay_"_s + pid;
-    const QString env = u"moxdb_benv_"_s + pid;
-    ServerObjects cleanup{{pay, env}, {desk, boss, op, admin, auditor, owner}};
+    const Office office(u"b"_s);
+    const auto& [op, admin, auditor, owner, desk, boss, reader, pay, env] = office.names;
     QTemporaryDir superDir;
     writeIni(superDir.path(), pay, super, false);
     writeIni(superDir.path(), env, super, true);
-    test::ProgramRun r =
-        test::runMoxdb({u"init"_s, u"--roles"_s, u"--operator-role"_s, op, u"--admin-role"_s, admin,
-                        u"--auditor-role"_s, auditor, u"--owner-role"_s, owner},
-                       superDir.path());
+    test::ProgramRun r = test::runMoxdb(office.initRoles(), superDir.path());
     ASSERT_EQ(r.code, 0) << r.out.toStdString() << r.err.toStdString();
-    ASSERT_EQ(runAs(super, u"postgres"_s,
-                    u"CREATE ROLE %1 LOGIN IN ROLE %2; CREATE ROLE %3 LOGIN IN ROLE %4"_s.arg(
-                        desk, op, boss, admin)),
-              QString());
+    ASSERT_EQ(office.createLogins(), QString());
 
     const QString mark = u"SELECT set_config('kordao.bulk', 'on', false)"_s;
     const QString insert =
@@ -466,15 +483,8 @@ TEST(MoxdbRoles, DatabaseOfThePreviousVersionIsConvertedKeepingItsTrail)
     if (pgHost().isEmpty())
         GTEST_SKIP() << "MOX_TEST_PGHOST is not set";
     const QString super = qEnvironmentVariable("MOX_TEST_PGUSER");
-    const QString pid = QString::number(QCoreApplication::applicationPid());
-    const QString op = u"mox_cop_"_s + pid;
-    const QString admin = u"mox_cadm_"_s + pid;
-    const QString auditor = u"mox_caud_"_s + pid;
-    const QString owner = u"mox_cown_"_s + pid;
-    const QString desk = u"mox_cdesk_"_s + pid;
-    const QString pay = u"moxdb_cpay_"_s + pid;
-    const QString env = u"moxdb_cenv_"_s + pid;
-    ServerObjects cleanup{{pay, env}, {desk, op, admin, auditor, owner}};
+    const Office office(u"c"_s);
+    const auto& [op, admin, auditor, owner, desk, boss, reader, pay, env] = office.names;
     test::ScratchFolder dir;
     writeIni(dir.path(), pay, super, false);
     writeIni(dir.path(), env, super, true);
@@ -506,9 +516,7 @@ TEST(MoxdbRoles, DatabaseOfThePreviousVersionIsConvertedKeepingItsTrail)
            "'SYOKCD=10025 KYUSYU=2 SKYUYM=202612 KYUSEQ=0', 'UPDATE', '[[\"KENKO\",\"0\",\"48293\"]]')"_s;
     ASSERT_EQ(runAs(super, pay, old), QString());
 
-    r = test::runMoxdb({u"init"_s, u"--roles"_s, u"--operator-role"_s, op, u"--admin-role"_s, admin,
-                        u"--auditor-role"_s, auditor, u"--owner-role"_s, owner},
-                       dir.path());
+    r = test::runMoxdb(office.initRoles(), dir.path());
     ASSERT_EQ(r.code, 0) << r.out.toStdString() << r.err.toStdString();
     EXPECT_EQ(runAs(desk, pay,
                     u"INSERT INTO \"KORDAO_AUDIT\" (\"AT\", \"TABLENAME\", \"ACTION\") "
@@ -544,31 +552,17 @@ TEST(MoxdbRoles, AnUpgradeBySuperuserKeepsTheVersionOutOfEveryLoginsReach)
     if (pgHost().isEmpty())
         GTEST_SKIP() << "MOX_TEST_PGHOST is not set";
     const QString super = qEnvironmentVariable("MOX_TEST_PGUSER");
-    const QString pid = QString::number(QCoreApplication::applicationPid());
-    const QString op = u"mox_uop_"_s + pid;
-    const QString admin = u"mox_uadm_"_s + pid;
-    const QString auditor = u"mox_uaud_"_s + pid;
-    const QString owner = u"mox_uown_"_s + pid;
-    const QString desk = u"mox_udesk_"_s + pid;
-    const QString boss = u"mox_uboss_"_s + pid;
-    const QString pay = u"moxdb_upay_"_s + pid;
-    const QString env = u"moxdb_uenv_"_s + pid;
-    ServerObjects cleanup{{pay, env}, {desk, boss, op, admin, auditor, owner}};
+    const Office office(u"u"_s);
+    const auto& [op, admin, auditor, owner, desk, boss, reader, pay, env] = office.names;
     QTemporaryDir superDir;
     QTemporaryDir bossDir;
     for (const auto& [dir, user] : {std::pair{superDir.path(), super}, {bossDir.path(), boss}}) {
         writeIni(dir, pay, user, false);
         writeIni(dir, env, user, true);
     }
-    test::ProgramRun r =
-        test::runMoxdb({u"init"_s, u"--roles"_s, u"--operator-role"_s, op, u"--admin-role"_s, admin,
-                        u"--auditor-role"_s, auditor, u"--owner-role"_s, owner},
-                       superDir.path());
+    test::ProgramRun r = test::runMoxdb(office.initRoles(), superDir.path());
     ASSERT_EQ(r.code, 0) << r.out.toStdString() << r.err.toStdString();
-    ASSERT_EQ(runAs(super, u"postgres"_s,
-                    u"CREATE ROLE %1 LOGIN IN ROLE %2; CREATE ROLE %3 LOGIN IN ROLE %4"_s.arg(
-                        desk, op, boss, admin)),
-              QString());
+    ASSERT_EQ(office.createLogins(), QString());
     // A database of this release made before versions were recorded.
     ASSERT_EQ(runAs(super, pay, u"DROP TABLE \"KORDAO_VERSION\""_s), QString());
 
