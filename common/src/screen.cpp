@@ -1,6 +1,7 @@
 #include "mox/screen.h"
 
 #include <QApplication>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QPushButton>
 #include <QScreen>
@@ -10,10 +11,26 @@ using namespace Qt::StringLiterals;
 
 namespace mox {
 
+int twipsToPixels(int twips, int dpi)
+{
+    // 1440 twips to the inch; halves away from zero, in integers.
+    const long long scaled = static_cast<long long>(twips < 0 ? -twips : twips) * dpi;
+    const int pixels = static_cast<int>((scaled + kTwipsPerInch / 2) / kTwipsPerInch);
+    return twips < 0 ? -pixels : pixels;
+}
+
+int logicalDpi()
+{
+    // Qt scales a desktop's larger fonts into whole logical pixels and reports 96 here; with
+    // that scaling switched off the fonts grow alone, and the forms must grow with them.
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    const int dpi = screen ? qRound(screen->logicalDotsPerInchY()) : 0;
+    return dpi > 0 ? dpi : kBaseDpi;
+}
+
 int twipsToPixels(int twips)
 {
-    const int half = kTwipsPerPixel / 2;
-    return twips >= 0 ? (twips + half) / kTwipsPerPixel : -((-twips + half) / kTwipsPerPixel);
+    return twipsToPixels(twips, logicalDpi());
 }
 
 QRect twipsRect(int left, int top, int width, int height)

@@ -26,6 +26,23 @@ TEST(Twips, FifteenTwipsToThePixel)
     EXPECT_EQ(mox::twipsRect(375, 7500, 855, 315), QRect(25, 500, 57, 21));
 }
 
+// A desktop that enlarges its fonts without scaling the screen gets forms enlarged as much.
+TEST(Twips, FollowTheLogicalDpiOfTheFonts)
+{
+    struct Case {
+        int twips, dpi, pixels;
+    };
+    const Case cases[] = {
+        {1500, 96, 100}, {1500, 144, 150}, {1500, 192, 200}, {1500, 120, 125}, {11400, 144, 1140},
+        {300, 144, 30},  {10, 144, 1},     {5, 144, 1}, // 0.5 px: away from zero
+        {4, 144, 0},     {-5, 144, -1},    {-4, 144, 0},     {0, 192, 0},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(mox::twipsToPixels(c.twips, c.dpi), c.pixels) << c.twips << " at " << c.dpi;
+    // The tests run on a screen of 96 DPI.
+    EXPECT_EQ(mox::logicalDpi(), 96);
+}
+
 TEST(Centring, TopGoesToZeroAtOrBelow480Twips)
 {
     const QRect screen(0, 0, 1280, 1024);
@@ -189,6 +206,8 @@ TEST(Fonts, GothicResolvesToIpaGothic)
     QFont font(u"ＭＳ ゴシック"_s);
     font.setPointSize(9);
     EXPECT_EQ(QFontInfo(font).family(), u"IPAGothic"_s);
+    // The figure face of the numeric boxes is found through the same configuration.
+    EXPECT_EQ(QFontInfo(QFont(u"DejaVu Sans Mono"_s, 9)).family(), u"DejaVu Sans Mono"_s);
 }
 
 } // namespace

@@ -2,7 +2,10 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QFontInfo>
+#include <QFontMetrics>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QSignalSpy>
 #include <QTest>
 #include <QVBoxLayout>
@@ -240,6 +243,31 @@ TEST(KorNumFocus, ContextMenuIsNotLeavingTheBox)
     EXPECT_EQ(got.count(), 1);
     EXPECT_EQ(lost.count(), 0);
     EXPECT_EQ(w.box->text(), u"77"_s);
+}
+
+} // namespace
+
+namespace {
+
+// The figures are drawn in the figure face; its size is the one of the form around the box.
+TEST(KorNumFace, FigureFaceAtTheSizeOfTheForm)
+{
+    for (const int points : {9, 12}) {
+        QWidget form;
+        form.setFont(QFont(u"IPAGothic"_s, points));
+        KorNum box(&form);
+        QLineEdit caption(&form);
+        KorNumIn::useFigureFace(caption);
+        const QWidget* const boxes[] = {&box, &caption};
+        for (const QWidget* w : boxes) {
+            EXPECT_EQ(QFontInfo(w->font()).family(), u"DejaVu Sans Mono"_s) << points;
+            EXPECT_EQ(w->font().pointSize(), points);
+        }
+        // Tabular digits: every digit as wide as any other.
+        const QFontMetrics fm(box.font());
+        for (const QChar d : u"0123456789."_s)
+            EXPECT_EQ(fm.horizontalAdvance(d), fm.horizontalAdvance(u'1')) << d.toLatin1();
+    }
 }
 
 } // namespace

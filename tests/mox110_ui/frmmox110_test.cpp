@@ -17,6 +17,7 @@
 
 #include <algorithm>
 #include <csignal>
+#include <cstdlib>
 #include <map>
 #include <vector>
 
@@ -55,7 +56,8 @@ Currency amount(const QVariant& v)
 
 // The pixels of the decimal point of \p box drawn in (nearly) the full colour of its figures: the
 // box as it is painted, against the same box with a blank in the point's place. A point made of
-// grey specks has few or none; a solid dot of two by two pixels has four.
+// grey specks has few or none; the figure face's dot at 9 pt has a core of two, one above the
+// other.
 int solidPointPixels(QLineEdit& box)
 {
     const QString shown = box.text();
@@ -77,6 +79,35 @@ int solidPointPixels(QLineEdit& box)
         }
     }
     return solid;
+}
+
+// The lowest row with ink of what \p shown adds to \p without, both painted in \p box at 1:1;
+// -1 when it adds none.
+int lowestInkRow(QLineEdit& box, const QString& shown, const QString& without)
+{
+    const QString kept = box.text();
+    box.setText(shown);
+    const QImage with = box.grab().toImage();
+    box.setText(without);
+    const QImage blank = box.grab().toImage();
+    box.setText(kept);
+    int lowest = -1;
+    for (int y = 0; y < with.height(); ++y)
+        for (int x = 0; x < with.width(); ++x)
+            if (std::abs(qGray(with.pixel(x, y)) - qGray(blank.pixel(x, y))) > 24)
+                lowest = y;
+    return lowest;
+}
+
+// How many rows the decimal point of \p box reaches below the baseline of its figures, the
+// lowest row of the digits' ink (no digit of the figure face descends).
+int pointRowsBelowBaseline(QLineEdit& box)
+{
+    const QString shown = box.text();
+    QString digits = shown;
+    digits.replace(u'.', u' ');
+    const QString none(shown.size(), u' ');
+    return lowestInkRow(box, shown, digits) - lowestInkRow(box, digits, none);
 }
 
 class EntryScreen : public ScreenTest {};
@@ -212,7 +243,24 @@ TEST_F(EntryScreen, DecimalPointOfRatesAndRatiosIsASolidDot)
     for (QLineEdit* box : boxes) {
         const std::string name = box->objectName().toStdString();
         ASSERT_TRUE(box->text().contains(u'.')) << name << ": " << box->text().toStdString();
-        EXPECT_GE(solidPointPixels(*box), 4) << name << ": " << box->text().toStdString();
+        EXPECT_GE(solidPointPixels(*box), 2) << name << ": " << box->text().toStdString();
+    }
+}
+
+// A point that hangs below the figures reads as the head of a comma: 6.126 as 6,126.
+TEST_F(EntryScreen, DecimalPointSitsOnTheBaselineAtOneToOne)
+{
+    seed(kDecember);
+    ASSERT_TRUE(start());
+    select(kRegular);
+    press(11);
+    num("nu1Zeirit")->setValue(*Currency::parse(u"6.126"));
+    QLineEdit* const boxes[] = {num("nu1Kankmritu"), num("nu1Kankbritu"), text("txtKmritu"),
+                                text("txtKbritu"), num("nu1Zeirit")};
+    for (QLineEdit* box : boxes) {
+        ASSERT_EQ(box->devicePixelRatioF(), 1.0);
+        EXPECT_LE(pointRowsBelowBaseline(*box), 0)
+            << box->objectName().toStdString() << ": " << box->text().toStdString();
     }
 }
 

@@ -112,7 +112,7 @@ grep -qx /etc/mox/MOXENV.INI.example <<<"$conffiles" || fail "MOXENV.INI.example
 
 depends=$(dpkg-deb -f "$deb" Depends)
 for needed in libqt6core6 libqt6gui6 libqt6widgets6 libqt6sql6 libqt6printsupport6 \
-    libqt6sql6-sqlite libqt6sql6-psql fonts-ipafont-gothic; do
+    libqt6sql6-sqlite libqt6sql6-psql fonts-ipafont-gothic fonts-dejavu-core; do
     grep -qE "(^|, )$needed( |,|$)" <<<"$depends" || fail "Depends lacks $needed: $depends"
 done
 grep -qE "(^|, )postgresql-client \(>= 15\)(,|$)" <<<"$depends" ||
@@ -135,6 +135,15 @@ root="$work/root"
 dpkg-deb -x "$deb" "$root" || fail "dpkg-deb -x"
 if $optimised; then
     for program in mox110 mox030 moxdb; do hardened "$root/usr/bin/$program"; done
+fi
+# The installed font configuration finds the gothic under the name the forms ask for and the
+# figure face of the numeric boxes under its own.
+if command -v fc-match >/dev/null; then
+    conf="$root/usr/share/mox/fonts/fonts.conf"
+    [ "$(FONTCONFIG_FILE=$conf fc-match -f '%{family[0]}' 'ＭＳ ゴシック')" = IPAGothic ] ||
+        fail "the installed fonts.conf does not resolve ＭＳ ゴシック to IPAGothic"
+    [ "$(FONTCONFIG_FILE=$conf fc-match -f '%{family[0]}' 'DejaVu Sans Mono')" = "DejaVu Sans Mono" ] ||
+        fail "the installed fonts.conf does not find DejaVu Sans Mono"
 fi
 # As /usr/bin, the programs' folder is not the user's to write.
 chmod 555 "$root/usr/bin"

@@ -1,7 +1,9 @@
 #pragma once
 
 // Screen helpers of both programs: twips, centring, the function-key row and its keys.
-// Positions and sizes of the forms are given in twips; one logical pixel is 15 twips (96 DPI).
+// Positions and sizes of the forms are given in twips, 1440 to the inch: at the usual 96 DPI one
+// logical pixel is 15 twips. Where the desktop enlarges its fonts without scaling the screen
+// (a logical DPI above 96), a pixel is fewer twips, so the forms grow with their fonts.
 
 #include "mox/compfmode.h"
 
@@ -19,9 +21,14 @@ class QWidget;
 
 namespace mox {
 
-inline constexpr int kTwipsPerPixel = 15;
+inline constexpr int kTwipsPerInch = 1440;
+inline constexpr int kBaseDpi = 96;
 
-/// Twips to logical pixels, rounded to the nearest pixel (halves away from zero).
+/// The logical DPI of the primary screen, which the fonts are sized by (96 without a screen).
+int logicalDpi();
+/// Twips to logical pixels at \p dpi, rounded to the nearest pixel (halves away from zero).
+int twipsToPixels(int twips, int dpi);
+/// Twips to logical pixels at logicalDpi().
 int twipsToPixels(int twips);
 /// A rectangle given in twips (left, top, width, height), in pixels.
 QRect twipsRect(int left, int top, int width, int height);

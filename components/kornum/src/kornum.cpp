@@ -3,6 +3,7 @@
 #include "base/format.h"
 
 #include <QFocusEvent>
+#include <QFont>
 #include <QPalette>
 #include <QValidator>
 
@@ -44,8 +45,25 @@ Currency valueOfText(const QString& text)
 
 } // namespace
 
+QString figureFamily()
+{
+    return QStringLiteral("DejaVu Sans Mono");
+}
+
+void useFigureFace(QWidget& box)
+{
+    // A font with nothing but its families and hinting set: size, weight and the rest still come
+    // from the form, so the figures grow with the captions beside them. Fully hinted, the
+    // smoothed point is a core of whole pixels on the baseline rather than a grey speck.
+    QFont face;
+    face.setFamilies({figureFamily(), QStringLiteral("IPAGothic")});
+    face.setHintingPreference(QFont::PreferFullHinting);
+    box.setFont(face);
+}
+
 KorNum::KorNum(QWidget* parent) : QLineEdit(parent)
 {
+    useFigureFace(*this);
     setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     // Figures only: no input method composes text into the box.
     setAttribute(Qt::WA_InputMethodEnabled, false);

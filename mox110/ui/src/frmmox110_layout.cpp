@@ -84,17 +84,6 @@ KorNumIn::KorNum* amountCell(QWidget* parent, QPoint origin, const char16_t* nam
     return numBox(parent, name, u"-#,###"_s, 12, left + kCaptionWidth, top, kAmountWidth);
 }
 
-// The rate and ratio boxes show a decimal point that must not pass for a comma. Smoothed at the
-// form's 9 pt, the gothic point is two grey pixels hanging below the line of the figures, the
-// head of a comma without its tail. Drawn without smoothing it is a solid black dot of two by
-// two pixels, and a comma keeps its tail; the figures keep their size and place.
-void showDecimalPointClearly(QLineEdit* box)
-{
-    QFont f = box->font();
-    f.setStyleStrategy(QFont::NoAntialias);
-    box->setFont(f);
-}
-
 QComboBox* comboBox(QWidget* parent, const char16_t* name, int left, int top, int width)
 {
     auto* c = new QComboBox(parent);
@@ -232,6 +221,7 @@ void frmMox110::buildLayout()
         caption(frmTa1, text, left, 60, kCaptionWidth);
         QLineEdit* t = textBox(frmTa1, name, left + kCaptionWidth, 60, 1200);
         t->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        KorNumIn::useFigureFace(*t); // figures with a decimal point, drawn as the amounts are
         t->setText(u"0.00000"_s);
         QPalette p = t->palette(); // readable while its frame takes no input
         p.setColor(QPalette::Disabled, QPalette::Text, p.color(QPalette::Active, QPalette::Text));
@@ -249,9 +239,6 @@ void frmMox110::buildLayout()
                        kFirstColumn + kColumnPitch + kCaptionWidth, 480, 1200);
     nu1Zeirit->setValue(Currency::fromYen(40));
     caption(frmTa, u"％"_s, kFirstColumn + kColumnPitch + kCaptionWidth + 1260, 480, 300);
-    QLineEdit* const decimalBoxes[] = {nu1Kankmritu, nu1Kankbritu, txtKmritu, txtKbritu, nu1Zeirit};
-    for (QLineEdit* box : decimalBoxes)
-        showDecimalPointClearly(box);
 
     // F1 to F12 in groups of four.
     std::array<int, 12> lefts{};

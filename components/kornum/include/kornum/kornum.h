@@ -19,6 +19,11 @@
 //     box.setMask(u"-#,###"_s);
 //     box.setMaxLength(12);
 //     box.setValue(Currency::fromYen(-1234));   // shows "-1,234"
+//
+// The figures are drawn in figureFamily(), a monospaced face whose digits share one width and
+// whose decimal point is a round dot sitting on the baseline, so that 6.126 never reads as 6,126.
+// Only the family is the box's own: the size follows the form, so the layout keeps its
+// proportions at every font setting of the desktop.
 
 #include "base/currency.h"
 
@@ -26,6 +31,13 @@
 #include <QString>
 
 namespace KorNumIn {
+
+/// The face the figures are drawn in: DejaVu Sans Mono (Debian's fonts-dejavu-core).
+QString figureFamily();
+
+/// Gives \p box (a KorNum, or a text box that shows figures) the figure face, falling back to
+/// the gothic of the form when the face is missing; the size stays the one it inherits.
+void useFigureFace(QWidget& box);
 
 class KorNum : public QLineEdit {
     Q_OBJECT
