@@ -209,6 +209,19 @@ TEST_F(LedgerRecords, AFailureToArchiveIsReported)
     EXPECT_TRUE(QFile::exists(path(u"Mox030.pdf"_s)));
 }
 
+// A printer that fails after the PDF was written: the failure is reported, and the PDF is kept in
+// the archive all the same.
+TEST_F(LedgerRecords, AFailingPrinterStillLeavesTheCopy)
+{
+    qputenv("MOX_PRINTER", "no-such-printer-of-the-ledger-test");
+    printAll();
+    qunsetenv("MOX_PRINTER");
+    ASSERT_EQ(m_shell.boxes().size(), 1u);
+    EXPECT_TRUE(m_shell.boxes()[0].text.startsWith(u"印刷できませんでした。"_s));
+    EXPECT_TRUE(m_shell.boxes()[0].text.contains(u"no-such-printer-of-the-ledger-test"_s));
+    EXPECT_EQ(archived().size(), 2) << archived().join(u' ').toStdString();
+}
+
 // Each place where the ledger adds up amounts: the fields of one record, the months total, the
 // deductions a year-end charge raises, and the cash paid after it. Each ends the run with the
 // calculation's message naming the employee, and leaves neither command file nor PDF.

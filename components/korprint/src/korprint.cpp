@@ -85,7 +85,6 @@ bool setUpPaper(QPrinter& printer, int paper)
 short PrintComponentImpl::fail(const mox::Status& s)
 {
     m_error = s.message;
-    m_sha256.clear();
     return static_cast<short>(s.code);
 }
 

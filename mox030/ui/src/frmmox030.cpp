@@ -402,20 +402,29 @@ void frmMox030::handOver(const mox::WaitProgress& progress, const QString& offic
     prt->setPageProgress(
         [&progress](int page, int pages) { progress(u"印刷 %v / %m ページ"_s, page, pages); });
     const QDateTime when = QDateTime::currentDateTime();
-    if (prt->PrtFile(u"Mox030"_s, ledgerDocument(office), u"Mox030p.ovl"_s) != 0) {
-        mox::shell().messageBox(u"印刷できませんでした。\r\n\r\n"_s + prt->lastError(),
+    const short rc = prt->PrtFile(u"Mox030"_s, ledgerDocument(office), u"Mox030p.ovl"_s);
+    // The PDF is replaced by the next run: a copy is kept as the record of this one, also when
+    // only the printer failed after the PDF was written.
+    QString notKept;
+    if (rc == korprint::PrintOk || rc == korprint::PrinterFailed) {
+        const QString pdf = QDir(m_printFolder).filePath(u"Mox030.pdf"_s);
+        mox::Result<QString> kept = mox030::archiveLedger(
+            pdf, m_printFolder, strFromYM.left(4).toInt(), when, prt->pdfSha256());
+        if (const mox::Status* s = mox::failure(kept))
+            notKept =
+                u"台帳の控えを保存できませんでした。印刷したPDFは %1 にあります。\r\n\r\n"_s.arg(
+                    QDir::toNativeSeparators(pdf)) +
+                s->message;
+    }
+    if (rc != korprint::PrintOk) {
+        mox::shell().messageBox(u"印刷できませんでした。\r\n\r\n"_s + prt->lastError() +
+                                    (notKept.isEmpty() ? QString() : u"\r\n\r\n"_s + notKept),
                                 mox::MsgIcon::Critical, mox::MsgButtons::Ok, windowTitle());
         mox::shell().endProgram(1);
     }
-    // The PDF is replaced by the next run: a copy is kept as the record of this one.
-    const QString pdf = QDir(m_printFolder).filePath(u"Mox030.pdf"_s);
-    mox::Result<QString> kept = mox030::archiveLedger(pdf, m_printFolder, strFromYM.left(4).toInt(),
-                                                      when, prt->pdfSha256());
-    if (const mox::Status* s = mox::failure(kept)) {
-        mox::shell().messageBox(u"台帳の控えを保存できませんでした。印刷したPDFは %1 にあります。"
-                                u"\r\n\r\n"_s.arg(QDir::toNativeSeparators(pdf)) +
-                                    s->message,
-                                mox::MsgIcon::Critical, mox::MsgButtons::Ok, windowTitle());
+    if (!notKept.isEmpty()) {
+        mox::shell().messageBox(notKept, mox::MsgIcon::Critical, mox::MsgButtons::Ok,
+                                windowTitle());
         mox::shell().endProgram(1);
     }
 }

@@ -82,8 +82,9 @@ public:
     virtual short PrtFile(const QString& programId, const DocumentInfo& info,
                           const QString& overlay) = 0;
 
-    /// The SHA-256 (lower-case hexadecimal) of the PDF written by the last successful call of
-    /// the archival PrtFile; empty otherwise.
+    /// The SHA-256 (lower-case hexadecimal) of the PDF and checksum file written by the last
+    /// call of the archival PrtFile (also when only the printer failed afterwards); empty
+    /// otherwise.
     virtual QByteArray pdfSha256() const = 0;
 
     // Japanese text of the last failure, empty after a success.
