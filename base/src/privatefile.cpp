@@ -108,6 +108,10 @@ bool PrivateFile::placeProblem()
             u"ファイル %1 を確認できません（%2）。"_s.arg(nativePath(m_path), systemReason(errno));
         return true;
     }
+    if (m_keepExisting) {
+        m_error = u"ファイル %1 は既にあるため上書きしません。"_s.arg(nativePath(m_path));
+        return true;
+    }
     if (S_ISLNK(st.st_mode)) {
         m_error = u"ファイル %1 がシンボリックリンクになっているため書き込みません。"_s.arg(
             nativePath(m_path));
@@ -187,7 +191,17 @@ bool PrivateFile::commit()
         const QString message = m_error;
         return fail(message);
     }
-    if (::renameat(m_dirFd, m_tempName.constData(), m_dirFd, m_name.constData()) != 0) {
+    if (m_keepExisting) {
+        // A link fails when the name exists, even if it appeared after the check above.
+        if (::linkat(m_dirFd, m_tempName.constData(), m_dirFd, m_name.constData(), 0) != 0) {
+            const int error = errno;
+            return fail(error == EEXIST ? u"ファイル %1 は既にあるため上書きしません。"_s.arg(
+                                              nativePath(m_path))
+                                        : u"ファイル %1 を書き込めません（%2）。"_s.arg(
+                                              nativePath(m_path), systemReason(error)));
+        }
+        ::unlinkat(m_dirFd, m_tempName.constData(), 0);
+    } else if (::renameat(m_dirFd, m_tempName.constData(), m_dirFd, m_name.constData()) != 0) {
         return fail(
             u"ファイル %1 を書き込めません（%2）。"_s.arg(nativePath(m_path), systemReason(errno)));
     }

@@ -1,6 +1,7 @@
 #include "korprint/korprint.h"
 
 #include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -143,6 +144,69 @@ TEST_F(PrtFile, ReportsEachPageAsItIsDrawn)
     writeCommands(asCommandFile(kTwoPages));
     ASSERT_EQ(print(), 0) << m_prt->lastError().toStdString();
     EXPECT_EQ(seen, (std::vector<std::pair<int, int>>{{1, 2}, {2, 2}}));
+}
+
+// A document to be kept: PDF/A-1b whose information dictionary (what pdfinfo reads) and XMP packet
+// both carry title, subject and author, texts that XML and PDF strings must escape included; the
+// checksum file beside it verifies with sha256sum, and a checksum that cannot be written fails the
+// call.
+TEST_F(PrtFile, ArchivalDocumentCarriesItsMetadataAndAChecksum)
+{
+    for (const char16_t* tool : {u"pdfinfo", u"qpdf", u"sha256sum"}) {
+        if (QStandardPaths::findExecutable(QString::fromUtf16(tool)).isEmpty())
+            GTEST_SKIP() << "pdfinfo, qpdf or sha256sum not installed";
+    }
+    writeCommands(asCommandFile(kTwoPages));
+    const korprint::DocumentInfo info{u"個人別給与累計表 令和8年度"_s,
+                                      u"累計表 <2026> (4月〜3月) \\ 𠮷"_s,
+                                      u"北町 & 南町教育委員会"_s};
+    ASSERT_EQ(m_prt->PrtFile(u"Mox030"_s, info, u"Mox030p.ovl"_s), 0)
+        << m_prt->lastError().toStdString();
+    QStringList want{u"Mox030.pdf"_s, u"Mox030.pdf.sha256"_s};
+    EXPECT_EQ(leftovers(), want);
+
+    const QString shown = run(u"pdfinfo"_s, {pdf()});
+    // pdfinfo prints each entry as its name, blanks to a column, and the text.
+    for (const auto& [key, text] :
+         {std::pair{u"Title"_s, info.title}, std::pair{u"Subject"_s, info.subject},
+          std::pair{u"Author"_s, info.author}, std::pair{u"Creator"_s, u"korprint"_s}})
+        EXPECT_TRUE(shown.contains(
+            QRegularExpression(key + u":\\s+"_s + QRegularExpression::escape(text) + u'\n')))
+            << key.toStdString() << "\n"
+            << shown.toStdString();
+    EXPECT_TRUE(shown.contains(QRegularExpression(u"Producer:\\s+korprint \\(Qt "_s)));
+    const QString meta = run(u"pdfinfo"_s, {u"-meta"_s, pdf()});
+    for (const QString& part :
+         {u"pdfaid:part=\"1\""_s, u"pdfaid:conformance=\"B\""_s,
+          u"<rdf:li xml:lang=\"x-default\">個人別給与累計表 令和8年度</rdf:li>"_s,
+          u"<rdf:li>北町 &amp; 南町教育委員会</rdf:li>"_s, u"累計表 &lt;2026&gt;"_s})
+        EXPECT_TRUE(meta.contains(part)) << part.toStdString() << "\n" << meta.toStdString();
+    QProcess check;
+    check.start(u"qpdf"_s, {u"--check"_s, pdf()});
+    ASSERT_TRUE(check.waitForFinished(30000));
+    EXPECT_EQ(check.exitCode(), 0) << check.readAllStandardOutput().toStdString();
+
+    QFile sum(pdf() + u".sha256"_s);
+    ASSERT_TRUE(sum.open(QIODevice::ReadOnly));
+    EXPECT_EQ(sum.readAll(), m_prt->pdfSha256() + "  Mox030.pdf\n");
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    hash.addData(pdfBytes());
+    EXPECT_EQ(m_prt->pdfSha256(), hash.result().toHex());
+    QProcess verify;
+    verify.setWorkingDirectory(m_dir.path());
+    verify.start(u"sha256sum"_s, {u"-c"_s, u"Mox030.pdf.sha256"_s});
+    ASSERT_TRUE(verify.waitForFinished(30000));
+    EXPECT_EQ(verify.exitCode(), 0) << verify.readAllStandardOutput().toStdString();
+
+    // The older call writes no checksum, and a checksum that cannot take its name fails the call.
+    ASSERT_TRUE(QFile::remove(pdf() + u".sha256"_s));
+    ASSERT_EQ(print(), 0);
+    EXPECT_EQ(leftovers(), QStringList{u"Mox030.pdf"_s});
+    EXPECT_TRUE(m_prt->pdfSha256().isEmpty());
+    ASSERT_TRUE(QDir(m_dir.path()).mkdir(u"Mox030.pdf.sha256"_s));
+    EXPECT_EQ(m_prt->PrtFile(u"Mox030"_s, info, u"Mox030p.ovl"_s), korprint::OutputFailed);
+    EXPECT_TRUE(m_prt->lastError().contains(u"Mox030.pdf.sha256"_s));
+    EXPECT_TRUE(m_prt->pdfSha256().isEmpty());
 }
 
 // The pages show salaries: the PDF is readable by its owner alone, also when it replaces one that

@@ -509,10 +509,12 @@ TEST_F(LedgerForm, AmountsBeyondTheMoneyTypeAreReportedNotWrapped)
     items[0]->setSelected(true);
     EXPECT_THROW(m_form->cmdPFKEY_Click(5), mox::ProgramEnded);
     ASSERT_EQ(m_shell.boxes().size(), 1u);
-    EXPECT_TRUE(m_shell.boxes()[0].text.endsWith(u"Err Status = -3"_s))
-        << m_shell.boxes()[0].text.toStdString();
+    // The calculation's own message for such amounts, naming the employee.
+    EXPECT_EQ(m_shell.boxes()[0].text,
+              u"金額が大きすぎて計算できません。\r\n\r\n職員番号 0001004"_s);
     EXPECT_EQ(m_shell.boxes()[0].icon, mox::MsgIcon::Critical);
     EXPECT_FALSE(QFile::exists(m_db.path() + u"/Mox030.pdf"_s));
+    EXPECT_FALSE(QFile::exists(ovlPath()));
 }
 
 // The list of a few hundred staff: the finds of one employee after another are answered many
@@ -593,8 +595,9 @@ TEST_P(LedgerFormOn, ListReportsAPaymentTableThatCannotBeOpened)
 }
 
 // The print run looks each chosen employee up in the personnel master before it reads his
-// payments. One removed since the list was made gets no page (a ledger without name or code) and
-// the others print; a find that fails stops the run with its status, leaving no command file.
+// payments. One removed since the list was made still gets his page, without a header (no year,
+// code, job kind, name or workplace), and the run ends with a box naming him; the others print as
+// ever. A find that fails stops the run with its status, leaving no command file.
 TEST_P(LedgerFormOn, PrintRunLooksEachEmployeeUpFirst)
 {
     fillStandard(m_db);
@@ -602,11 +605,24 @@ TEST_P(LedgerFormOn, PrintRunLooksEachEmployeeUpFirst)
     m_form->prsPF01();
     m_db.exec(u"mox.db"_s, u"DELETE FROM \"GKJINJI\" WHERE \"SYOKCD\" = 1001"_s);
     EXPECT_THROW(m_form->cmdPFKEY_Click(5), mox::ProgramEnded);
-    EXPECT_TRUE(m_shell.boxes().empty());
+    ASSERT_EQ(m_shell.boxes().size(), 1u);
+    EXPECT_EQ(m_shell.boxes()[0].text,
+              u"次の職員は職員マスタにないため、見出し（職員番号・氏名など）なしで印刷しました。"
+              u"\r\n\r\n0001001"_s);
+    EXPECT_EQ(m_shell.boxes()[0].icon, mox::MsgIcon::Information);
+    EXPECT_EQ(m_shell.boxes()[0].title, caption());
+
     const QStringList lines = mox030test::readLines(ovlPath());
-    EXPECT_EQ(linesStartingWith(lines, u"PE"_s).size(), 1);
+    const QStringList pages = linesStartingWith(lines, u"PE"_s);
+    ASSERT_EQ(pages.size(), 2);
+    // One header only (the second page's), and the first page's rows all the same: its April
+    // pay of 305,000 (salary and adjustment) in the first cell of row 1.
+    EXPECT_EQ(linesStartingWith(lines, u"TE 01200055"_s).size(), 1);
     EXPECT_EQ(linesStartingWith(lines, u"TE 03500065"_s),
               QStringList{u"TE 0350006530100100佐藤　次郎"_s});
+    const qsizetype second = lines.indexOf(u"PE "_s, lines.indexOf(u"PE "_s) + 1);
+    EXPECT_TRUE(lines.mid(0, second).contains(u"TE 0130011530100100   305,000"_s));
+    EXPECT_TRUE(lines.mid(second).contains(u"TE 03500055301001000001003"_s));
     EXPECT_TRUE(QFile::exists(pdfPath()));
 }
 

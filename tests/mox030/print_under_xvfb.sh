@@ -39,4 +39,9 @@ for f in "$ovl" "$work/bin/Mox030.pdf" "$work/data/mox.db" "$work/data/moxenv.db
     [ "$(stat -c %a "$f")" = 600 ] || { echo "$f is not 0600"; exit 1; }
 done
 [ "$(stat -c %a "$work/data")" = 700 ] || { echo "$work/data is not 0700"; exit 1; }
+# The checksum beside the PDF verifies, and the run's copy is kept in the archive of its year.
+(cd "$work/bin" && sha256sum -c --quiet Mox030.pdf.sha256) || { echo "Mox030.pdf.sha256 fails"; exit 1; }
+kept=$(ls "$work/bin/archive/2026/"Mox030-*.pdf 2>/dev/null | wc -l)
+[ "$kept" = 1 ] || { echo "archive/2026 holds $kept copies"; exit 1; }
+(cd "$work/bin/archive/2026" && sha256sum -c --quiet ./*.sha256) || { echo "archive copy fails its checksum"; exit 1; }
 echo "printed $pages pages"

@@ -244,3 +244,31 @@ TEST_P(LedgerCommand, ChosenEmployeesOnlyAndAnUnknownOneRefused)
         EXPECT_TRUE(r.err.contains(u"--help は使えない指定です"_s)) << test::outcome(r);
     }
 }
+
+// Amounts whose year-end charge raises the deductions beyond the money type: the command refuses
+// with the calculation's message naming the employee, and writes no file, instead of ending the
+// process.
+TEST_P(LedgerCommand, RefusesAmountsBeyondTheMoneyType)
+{
+    test::withDatabase(dir(), kPayrollIni, [&](const KorDAO::DatabaseHandle& db) {
+        KorDAO::clsTbAccess t;
+        t.setTBDatabase(db);
+        t.setTBNameString(u"GKKYUYO"_s);
+        ASSERT_GE(t.DAO_TableOpen(QString(), QString()), 0);
+        ASSERT_EQ(t.DAO_AddNew(true), 0);
+        KorDAO::Record rec = t.TBRec();
+        rec[u"SYOKCD"] = 10025;
+        rec[u"KYUSYU"] = 3;
+        rec[u"SKYUYM"] = 202703;
+        rec[u"KYUSEQ"] = 1;
+        rec[u"KOUGOK"] = Currency::fromYen(900'000'000'000'000);
+        rec[u"NENFUS"] = Currency::fromYen(-100'000'000'000'000);
+        ASSERT_EQ(t.DAO_Update(), 0) << t.lastError().toStdString();
+    });
+    const test::ProgramRun r =
+        run({u"ledger"_s, u"2026"_s, u"--employee"_s, u"10025"_s, u"--out"_s, u"big.csv"_s});
+    EXPECT_EQ(r.code, 1) << test::outcome(r);
+    EXPECT_TRUE(r.err.contains(u"職員コード 10025 の累計: 金額が大きすぎて計算できません。"_s))
+        << test::outcome(r);
+    EXPECT_FALSE(QFile::exists(district().filePath(u"big.csv"_s)));
+}

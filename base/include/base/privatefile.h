@@ -41,6 +41,9 @@ public:
     PrivateFile(const PrivateFile&) = delete;
     PrivateFile& operator=(const PrivateFile&) = delete;
 
+    /// From now on an existing file of that name is never replaced: open() and commit() fail
+    /// instead (for files kept as records, such as an archived ledger).
+    void keepExisting() { m_keepExisting = true; }
     /// Checks the folder and whatever is in the file's place, then creates the temporary file.
     bool open();
     /// The temporary file, open for writing; null before a successful open().
@@ -68,6 +71,7 @@ private:
     QByteArray m_tempName;
     QString m_error;
     int m_dirFd = -1;
+    bool m_keepExisting = false;
     std::unique_ptr<QFile> m_file;
 };
 

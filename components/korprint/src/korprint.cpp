@@ -1,11 +1,14 @@
 #include "korprint/korprint.h"
 
+#include "archivalpdf.h"
 #include "printjob.h"
 
 #include "base/datadir.h"
 #include "base/privatefile.h"
 
+#include <QDateTime>
 #include <QDir>
+#include <QFileInfo>
 #include <QPdfWriter>
 #include <QPrinter>
 #include <QPrinterInfo>
@@ -25,19 +28,34 @@ public:
     void setPrintFIlePath(const QString& folder) override { m_folder = folder; }
     QString printFIlePath() const override { return m_folder; }
     void setPageProgress(PageProgress progress) override { m_progress = std::move(progress); }
-    short PrtFile(const QString& programId, const QString& title, const QString& overlay) override;
+    short PrtFile(const QString& programId, const QString& title, const QString& overlay) override
+    {
+        return run(programId, DocumentInfo{title, {}, {}}, false, overlay);
+    }
+    short PrtFile(const QString& programId, const DocumentInfo& info,
+                  const QString& overlay) override
+    {
+        return run(programId, info, true, overlay);
+    }
+    QByteArray pdfSha256() const override { return m_sha256; }
     QString lastError() const override { return m_error; }
 
 private:
+    short run(const QString& programId, const DocumentInfo& info, bool archival,
+              const QString& overlay);
     short fail(const mox::Status& s);
     QString overlayPath(const QString& overlay) const;
-    mox::Status writePdf(const QString& path, const QString& title, const JobSetup& setup,
-                         const std::vector<Command>& overlay);
+    mox::Status writePdf(const QString& path, const DocumentInfo& info, bool archival,
+                         const JobSetup& setup, const std::vector<Command>& overlay);
+    mox::Status drawPdf(QIODevice& device, const DocumentInfo& info, bool archival,
+                        const JobSetup& setup, const std::vector<Command>& overlay);
+    mox::Status writeChecksum(const QString& pdfPath);
     mox::Status print(const QString& printer, const QString& title, const JobSetup& setup,
                       const std::vector<Command>& overlay);
 
     QString m_folder;
     QString m_error;
+    QByteArray m_sha256;
     PageProgress m_progress;
 };
 
@@ -77,10 +95,11 @@ QString PrintComponentImpl::overlayPath(const QString& overlay) const
     return QDir(mox::shippedDataDir()).filePath(overlay);
 }
 
-short PrintComponentImpl::PrtFile(const QString& programId, const QString& title,
-                                  const QString& overlay)
+short PrintComponentImpl::run(const QString& programId, const DocumentInfo& info, bool archival,
+                              const QString& overlay)
 {
     m_error.clear();
+    m_sha256.clear();
     // The program id names a file in the print folder, so it may not climb out of it.
     const bool badId = programId.isEmpty() || programId.contains(u'/') ||
                        programId.contains(u'\\') || programId.startsWith(u'.');
@@ -108,19 +127,25 @@ short PrintComponentImpl::PrtFile(const QString& programId, const QString& title
         return fail(*s);
 
     const QString pdf = QDir(m_folder).filePath(programId + u".pdf"_s);
-    if (mox::Status s = writePdf(pdf, title, mox::value(setup), mox::value(form)); !s.ok())
+    if (mox::Status s = writePdf(pdf, info, archival, mox::value(setup), mox::value(form)); !s.ok())
         return fail(s);
+    if (archival) {
+        if (mox::Status s = writeChecksum(pdf); !s.ok())
+            return fail(s);
+    }
 
     const QString printer = qEnvironmentVariable("MOX_PRINTER");
     if (!printer.isEmpty()) {
-        if (mox::Status s = print(printer, title, mox::value(setup), mox::value(form)); !s.ok())
+        if (mox::Status s = print(printer, info.title, mox::value(setup), mox::value(form));
+            !s.ok())
             return fail(s);
     }
     return PrintOk;
 }
 
-mox::Status PrintComponentImpl::writePdf(const QString& path, const QString& title,
-                                         const JobSetup& setup, const std::vector<Command>& overlay)
+mox::Status PrintComponentImpl::writePdf(const QString& path, const DocumentInfo& info,
+                                         bool archival, const JobSetup& setup,
+                                         const std::vector<Command>& overlay)
 {
     // The pages show salaries: they go to a new 0600 file beside the target, renamed into place
     // only on commit, so a failed run leaves the older PDF untouched and no partial file behind,
@@ -132,23 +157,65 @@ mox::Status PrintComponentImpl::writePdf(const QString& path, const QString& tit
     };
     if (!file.open())
         return failed(file.errorString());
+    if (mox::Status s = drawPdf(*file.device(), info, archival, setup, overlay); !s.ok()) {
+        file.cancel();
+        return s.message.isEmpty() ? failed(file.device()->errorString()) : s;
+    }
+    if (!file.commit())
+        return failed(file.errorString());
+    return mox::Status::success();
+}
+
+// Draws the pages into \p device; an archival document as PDF/A-1b whose information dictionary
+// is replaced, at the end of the file, by one that agrees with its XMP packet. A failure with an
+// empty message is a failed write.
+mox::Status PrintComponentImpl::drawPdf(QIODevice& device, const DocumentInfo& info, bool archival,
+                                        const JobSetup& setup, const std::vector<Command>& overlay)
+{
+    const QString creator = u"korprint"_s;
+    const QDateTime created = QDateTime::currentDateTime();
+    HashingDevice out(device);
     mox::Status s;
     {
-        QPdfWriter writer(file.device());
-        writer.setTitle(title);
-        writer.setCreator(u"korprint"_s);
+        QPdfWriter writer(&out);
+        if (archival) {
+            writer.setPdfVersion(QPagedPaintDevice::PdfVersion_A1b);
+            writer.setDocumentXmpMetadata(xmpPacket(info, creator, created));
+        }
+        writer.setTitle(info.title);
+        writer.setCreator(creator);
         writer.setResolution(720);
         writer.setPageLayout(pageLayoutFor(setup.paper));
         s = renderPages(QDir(m_folder).filePath(kCommandFileName), overlay, setup, writer,
                         m_progress);
     }
-    if (!s.ok()) {
-        file.cancel();
+    if (!s.ok())
         return s;
+    if (archival) {
+        mox::Result<QByteArray> update =
+            infoUpdate(out.tail(), out.written(), info, creator, created);
+        if (const mox::Status* f = mox::failure(update))
+            return *f;
+        if (out.write(mox::value(update)) != mox::value(update).size())
+            return mox::Status::failure(OutputFailed, QString());
+        m_sha256 = out.sha256Hex();
     }
-    if (!file.commit())
-        return failed(file.errorString());
-    return s;
+    return mox::Status::success();
+}
+
+// "<pdf>.sha256" beside the PDF, as sha256sum writes it, with the bare file name.
+mox::Status PrintComponentImpl::writeChecksum(const QString& pdfPath)
+{
+    const QString path = pdfPath + u".sha256"_s;
+    mox::PrivateFile file(path);
+    const QByteArray line = checksumLine(m_sha256, QFileInfo(pdfPath).fileName());
+    if (!file.open() || file.device()->write(line) != line.size() || !file.commit()) {
+        m_sha256.clear();
+        return mox::Status::failure(OutputFailed,
+                                    u"チェックサムファイル %1 を書き込めません（%2）。"_s.arg(
+                                        QDir::toNativeSeparators(path), file.errorString()));
+    }
+    return mox::Status::success();
 }
 
 mox::Status PrintComponentImpl::print(const QString& printerName, const QString& title,

@@ -179,7 +179,12 @@ void prsPrint_Header(SUB_PRT& prt, const LedgerHeader& header, const SyokuMei& s
 
 void prsPrint_Meisai(SUB_PRT& prt, Ruikei& grid)
 {
-    for (const LedgerCell& c : ledgerCells(grid)) {
+    prsPrint_Cells(prt, ledgerCells(grid));
+}
+
+void prsPrint_Cells(SUB_PRT& prt, const std::vector<LedgerCell>& cells)
+{
+    for (const LedgerCell& c : cells) {
         const LedgerColumn& column = kLedgerColumns[std::size_t(c.column)];
         const Currency y = prfLinePos(c.row);
         text(prt, Currency::fromYen(column.x), column.upper ? y - Currency::fromYen(1) : y,

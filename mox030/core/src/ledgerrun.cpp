@@ -2,6 +2,8 @@
 
 #include "mox030/sub_prt.h"
 
+#include "base/format.h"
+
 #include <stdexcept>
 
 using namespace Qt::StringLiterals;
@@ -24,6 +26,28 @@ short readHeader(KorDAO::clsTbAccess& GKJINJI, int code, LedgerHeader& header)
     header.SYOKCD = rec[u"SYOKCD"].toInt();
     header.SYOSYU = rec[u"SYOSYU"].toInt();
     header.SIMKNJ = rec[u"SIMKNJ"].toString();
+    return 0;
+}
+
+// One employee's page: sums his records into \p grid and writes the page, with \p header when
+// there is one. The status of a failing read, or 0; amounts beyond the money type set
+// out.amounts instead, before anything of the page is written.
+short printPage(SUB_PRT& prt, const PrintJob& job, int code, const LedgerHeader* header,
+                Ruikei& grid, PrintOutcome& out)
+{
+    std::vector<LedgerCell> cells;
+    try {
+        if (const short st = prsDatasum(*job.GKKYUYO, grid); st != 0)
+            return st;
+        cells = ledgerCells(grid);
+    } catch (const std::overflow_error&) {
+        out.amounts = amountOverflow(code);
+        return 0;
+    }
+    prt.prsOvlPage();
+    if (header)
+        prsPrint_Header(prt, *header, job.strSyokuMei);
+    prsPrint_Cells(prt, cells);
     return 0;
 }
 
@@ -63,21 +87,22 @@ KyuyoRecord readKyuyoRecord(KorDAO::clsTbAccess& GKKYUYO)
 short prsDatasum(KorDAO::clsTbAccess& GKKYUYO, Ruikei& grid)
 {
     grid.clear();
-    try {
-        for (short st = GKKYUYO.DAO_RecRead(1);; st = GKKYUYO.DAO_RecRead(2)) {
-            if (st == kEndOfRecords || st == kNoCurrentRecord)
-                break;
-            if (st != 0)
-                return st;
-            addKyuyoRecord(grid, readKyuyoRecord(GKKYUYO));
-        }
-        finishRuikei(grid);
-    } catch (const std::overflow_error&) {
-        // Stored amounts whose sum the money type cannot hold: the table's content cannot be
-        // used, as when a field cannot be read.
-        return kFieldUnreadable;
+    for (short st = GKKYUYO.DAO_RecRead(1);; st = GKKYUYO.DAO_RecRead(2)) {
+        if (st == kEndOfRecords || st == kNoCurrentRecord)
+            break;
+        if (st != 0)
+            return st;
+        addKyuyoRecord(grid, readKyuyoRecord(GKKYUYO));
     }
+    finishRuikei(grid);
     return 0;
+}
+
+mox::Status amountOverflow(int code)
+{
+    return mox::Status::failure(kFieldUnreadable,
+                                u"金額が大きすぎて計算できません。\r\n\r\n職員番号 %1"_s.arg(
+                                    mox::format(code, u"0000000").right(7)));
 }
 
 PrintOutcome prsPrint(const PrintJob& job)
@@ -99,28 +124,32 @@ PrintOutcome prsPrint(const PrintJob& job)
         if (done > 0 && job.progress)
             job.progress(done, total);
         ++done;
-        // A page without its header would be a ledger of nobody: an employee removed from the
-        // personnel master since the list was made is left out, and a find that fails stops
+        // An employee removed from the personnel master since the list was made still gets his
+        // page, without a header, and is named at the end of the run; a find that fails stops
         // the run before any of the employee's records is read.
         LedgerHeader header;
         header.strNendoPrt = job.strNendoPrt;
         header.GKNAME = job.GKNAME;
         header.SYOZOKU = job.SYOZOKU;
-        if (const short st = readHeader(*job.GKJINJI, code, header); st == kNotFound) {
-            continue;
-        } else if (st != 0) {
-            out.daoStatus = st;
+        const short found = readHeader(*job.GKJINJI, code, header);
+        if (found != 0 && found != kNotFound) {
+            out.daoStatus = found;
             return out;
         }
         if (prfKyuyoOpen(*job.GKKYUYO, job.db, code, job.strFromYM, job.strToYM)) {
             ++out.pages;
-            if (const short st = prsDatasum(*job.GKKYUYO, grid); st != 0) {
+            if (const short st =
+                    printPage(prt, job, code, found == 0 ? &header : nullptr, grid, out);
+                st != 0) {
                 out.daoStatus = st;
                 return out;
             }
-            prt.prsOvlPage();
-            prsPrint_Header(prt, header, job.strSyokuMei);
-            prsPrint_Meisai(prt, grid);
+            if (!out.amounts.ok()) {
+                (void)job.GKKYUYO->DAO_TableClose();
+                return out;
+            }
+            if (found == kNotFound)
+                out.missing.append(code);
         }
         if (const short st = job.GKKYUYO->DAO_TableClose(); st < 0) {
             out.daoStatus = st;
@@ -136,6 +165,23 @@ PrintOutcome prsPrint(const PrintJob& job)
     out.blanked = prt.blankedChars();
     out.replaced = prt.replacedChars();
     return out;
+}
+
+QString PrintOutcome::missingNotice() const
+{
+    if (missing.isEmpty())
+        return {};
+    // A long list is cut so that the box still fits the screen.
+    constexpr qsizetype kShown = 20;
+    QStringList codes;
+    for (qsizetype i = 0; i < missing.size() && i < kShown; ++i)
+        codes << mox::format(missing[i], u"0000000").right(7);
+    QString text = u"次の職員は職員マスタにないため、見出し（職員番号・氏名など）なしで"
+                   u"印刷しました。\r\n\r\n"_s +
+                   codes.join(u"、"_s);
+    if (missing.size() > kShown)
+        text += u" ほか %1 人"_s.arg(missing.size() - kShown);
+    return text;
 }
 
 QString PrintOutcome::notice() const

@@ -1,5 +1,6 @@
 #include "mox030ui/frmmox030.h"
 
+#include "mox030/ledgerarchive.h"
 #include "mox030/ledgerrun.h"
 
 #include "base/format.h"
@@ -15,6 +16,7 @@
 #include "mox/shell.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QKeyEvent>
 #include <QLabel>
@@ -360,18 +362,28 @@ void frmMox030::prsPrint(const mox::WaitProgress& progress)
 
     const mox030::PrintOutcome out = mox030::prsPrint(job);
     mox::prsDaoStatus(out.daoStatus, false);
+    if (!out.amounts.ok()) {
+        // As the calculation of mox110 refuses such amounts: the run ends with the message and
+        // no command file is left.
+        mox::shell().messageBox(out.amounts.message, mox::MsgIcon::Critical, mox::MsgButtons::Ok,
+                                windowTitle());
+        mox::shell().endProgram(1);
+    }
     if (!out.file.ok()) {
         mox::shell().messageBox(out.file.message, mox::MsgIcon::Critical, mox::MsgButtons::Ok,
                                 windowTitle());
         mox::shell().endProgram(1);
     }
     if (out.pages > 0) {
-        handOver(progress);
+        handOver(progress, job.GKNAME);
         // Printed, but not every text as it is stored: the operator learns how many characters
-        // were changed, so that the names can be corrected.
-        if (const QString notice = out.notice(); !notice.isEmpty())
-            mox::shell().messageBox(notice, mox::MsgIcon::Information, mox::MsgButtons::Ok,
-                                    windowTitle());
+        // were changed, so that the names can be corrected; and which chosen employees were no
+        // longer in the personnel master, whose pages have no header.
+        for (const QString& notice : {out.notice(), out.missingNotice()}) {
+            if (!notice.isEmpty())
+                mox::shell().messageBox(notice, mox::MsgIcon::Information, mox::MsgButtons::Ok,
+                                        windowTitle());
+        }
         // Without a printer the PDF is the printout: the desktop's viewer shows it, from which
         // the operator can print or keep it.
         if (settings.open && qEnvironmentVariableIsEmpty("MOX_PRINTER")) {
@@ -383,17 +395,53 @@ void frmMox030::prsPrint(const mox::WaitProgress& progress)
                                 mox::MsgButtons::Ok, windowTitle());
 }
 
-void frmMox030::handOver(const mox::WaitProgress& progress)
+void frmMox030::handOver(const mox::WaitProgress& progress, const QString& office)
 {
     const std::unique_ptr<korprint::PrintComponent> prt = korprint::create();
     prt->setPrintFIlePath(m_printFolder);
     prt->setPageProgress(
         [&progress](int page, int pages) { progress(u"印刷 %v / %m ページ"_s, page, pages); });
-    if (prt->PrtFile(u"Mox030"_s, u"個人別給与累計表"_s, u"Mox030p.ovl"_s) != 0) {
-        mox::shell().messageBox(u"印刷できませんでした。\r\n\r\n"_s + prt->lastError(),
+    const QDateTime when = QDateTime::currentDateTime();
+    const short rc = prt->PrtFile(u"Mox030"_s, ledgerDocument(office), u"Mox030p.ovl"_s);
+    // The PDF is replaced by the next run: a copy is kept as the record of this one, also when
+    // only the printer failed after the PDF was written.
+    QString notKept;
+    if (rc == korprint::PrintOk || rc == korprint::PrinterFailed) {
+        const QString pdf = QDir(m_printFolder).filePath(u"Mox030.pdf"_s);
+        mox::Result<QString> kept = mox030::archiveLedger(
+            pdf, m_printFolder, strFromYM.left(4).toInt(), when, prt->pdfSha256());
+        if (const mox::Status* s = mox::failure(kept))
+            notKept =
+                u"台帳の控えを保存できませんでした。印刷したPDFは %1 にあります。\r\n\r\n"_s.arg(
+                    QDir::toNativeSeparators(pdf)) +
+                s->message;
+    }
+    if (rc != korprint::PrintOk) {
+        mox::shell().messageBox(u"印刷できませんでした。\r\n\r\n"_s + prt->lastError() +
+                                    (notKept.isEmpty() ? QString() : u"\r\n\r\n"_s + notKept),
                                 mox::MsgIcon::Critical, mox::MsgButtons::Ok, windowTitle());
         mox::shell().endProgram(1);
     }
+    if (!notKept.isEmpty()) {
+        mox::shell().messageBox(notKept, mox::MsgIcon::Critical, mox::MsgButtons::Ok,
+                                windowTitle());
+        mox::shell().endProgram(1);
+    }
+}
+
+korprint::DocumentInfo frmMox030::ledgerDocument(const QString& office) const
+{
+    // The fiscal year as the page prints it ("令和  8 年", followed by the form's "度"), without
+    // the blanks that align it there: "令和8年度".
+    QString year = strNendoPrt;
+    year.remove(u' ').remove(u'　');
+    year += u'度';
+    korprint::DocumentInfo info;
+    info.title = u"個人別給与累計表 "_s + year;
+    info.subject =
+        u"個人別給与累計表（%1：%2年4月〜%3年3月）"_s.arg(year, strFromYM.left(4), strToYM.left(4));
+    info.author = office.trimmed().isEmpty() ? windowTitle() : office.trimmed();
+    return info;
 }
 
 void frmMox030::prsPf09()

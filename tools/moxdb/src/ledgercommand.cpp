@@ -26,6 +26,7 @@
 #include <QFile>
 
 #include <csignal>
+#include <stdexcept>
 
 using namespace Qt::StringLiterals;
 
@@ -118,12 +119,19 @@ public:
         (void)m_GKKYUYO.DAO_TableClose();
         if (!mox030::prfKyuyoOpen(m_GKKYUYO, m_db, code, m_from, m_to))
             return mox::Status::success();
-        if (const short st = mox030::prsDatasum(m_GKKYUYO, m_grid); st != 0)
-            return mox::Status::failure(st, u"職員コード %1 の給与データ GKKYUYO を読めません"
-                                            u"（%2）: %3"_s.arg(code)
-                                                .arg(st)
-                                                .arg(m_GKKYUYO.lastError()));
-        const std::vector<mox030::LedgerCell> cells = mox030::ledgerCells(m_grid);
+        std::vector<mox030::LedgerCell> cells;
+        try {
+            if (const short st = mox030::prsDatasum(m_GKKYUYO, m_grid); st != 0)
+                return mox::Status::failure(st, u"職員コード %1 の給与データ GKKYUYO を読めません"
+                                                u"（%2）: %3"_s.arg(code)
+                                                    .arg(st)
+                                                    .arg(m_GKKYUYO.lastError()));
+            cells = mox030::ledgerCells(m_grid);
+        } catch (const std::overflow_error&) {
+            // As the print run refuses the page: the figures cannot be computed.
+            return mox::Status::failure(
+                1, u"職員コード %1 の累計: 金額が大きすぎて計算できません。"_s.arg(code));
+        }
         for (int row : mox030::kPrintedRows) {
             std::array<QString, mox030::kLedgerColumnCount> fields;
             for (const mox030::LedgerCell& c : cells) {

@@ -10,6 +10,9 @@
 //     if (short rc = prt->PrtFile(u"Mox030"_s, u"個人別給与累計表"_s, u"Mox030p.ovl"_s); rc != 0)
 //         mox::shell().message(prt->lastError(), ...);
 //
+// A ledger to be kept goes through the archival call with a DocumentInfo instead of the title
+// (PDF/A-1b, subject and author, a checksum file beside it).
+//
 // PrtFile always renders the pages to "<folder>/<program id>.pdf", replacing an older file only
 // when the new one is complete; when the environment variable MOX_PRINTER names a printer the
 // same pages also go to that printer. The overlay is read from the installed data folder only
@@ -19,6 +22,7 @@
 // language and the overlay format are described in docs/overlay-format.md. The component draws with
 // Qt's fonts, so it needs a QGuiApplication (or QApplication) to exist.
 
+#include <QByteArray>
 #include <QString>
 
 #include <functional>
@@ -41,6 +45,14 @@ enum PrintResult : short {
     InvalidArgument = -7,      // empty folder or overlay name, or a program id that is no file name
 };
 
+/// What an archival PDF says about itself, in its information dictionary and its XMP packet
+/// alike. Empty texts are left out.
+struct DocumentInfo {
+    QString title;   // e.g. 「個人別給与累計表 令和8年度」
+    QString subject; // what the document holds
+    QString author;  // who issued it (the office)
+};
+
 class PrintComponent {
 public:
     virtual ~PrintComponent() = default;
@@ -60,6 +72,20 @@ public:
     // older PDF stays as it was.
     virtual short PrtFile(const QString& programId, const QString& title,
                           const QString& overlay) = 0;
+
+    /// PrtFile for a document to be kept: the PDF is PDF/A-1b (every font embedded, an XMP
+    /// packet naming the part and conformance), its title, subject and author are \p info in
+    /// both the information dictionary and the XMP packet, and beside it goes
+    /// "<program id>.pdf.sha256", one line as sha256sum writes it with the bare file name, so
+    /// that `sha256sum -c` run in the folder verifies the PDF. Both files are replaced only when
+    /// complete; a checksum file that cannot be written fails the call with OutputFailed.
+    virtual short PrtFile(const QString& programId, const DocumentInfo& info,
+                          const QString& overlay) = 0;
+
+    /// The SHA-256 (lower-case hexadecimal) of the PDF and checksum file written by the last
+    /// call of the archival PrtFile (also when only the printer failed afterwards); empty
+    /// otherwise.
+    virtual QByteArray pdfSha256() const = 0;
 
     // Japanese text of the last failure, empty after a success.
     virtual QString lastError() const = 0;

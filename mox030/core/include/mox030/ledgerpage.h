@@ -73,7 +73,8 @@ struct LedgerCell {
 
 /// The amount cells of the printed rows of \p grid, in the order prsPrint_Meisai writes them. A
 /// negative year-end figure of a row other than 19 first raises the row's amount 29 by its
-/// magnitude and sets amount 30 to amount 22 - amount 29, as the page shows them.
+/// magnitude and sets amount 30 to amount 22 - amount 29, as the page shows them. Throws
+/// std::overflow_error when those amounts go beyond the money type.
 std::vector<LedgerCell> ledgerCells(Ruikei& grid);
 
 /// The text of \p cell on the page: prfOvlNum, 0 decimals, thousands separators, its width.
@@ -83,5 +84,8 @@ QString ledgerCellText(const LedgerCell& cell);
 /// figure of a row other than 19 first raises the row's amount 29 by its magnitude and sets amount
 /// 30 to amount 22 - amount 29, which is why the grid is taken by reference.
 void prsPrint_Meisai(SUB_PRT& prt, Ruikei& grid);
+/// Writes \p cells (ledgerCells) as prsPrint_Meisai does: a run computes the cells first, so that
+/// amounts beyond the money type stop it before anything of the page is written.
+void prsPrint_Cells(SUB_PRT& prt, const std::vector<LedgerCell>& cells);
 
 } // namespace mox030

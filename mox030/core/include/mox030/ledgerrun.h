@@ -8,9 +8,10 @@
 //     PrintJob job{...};                       // tables, fiscal year, header texts, codes, folder
 //     PrintOutcome out = prsPrint(job);        // may throw KorDAO::DaoError on a bad field
 //     if (out.daoStatus != 0) prsDaoStatus(out.daoStatus, false);
+//     else if (!out.amounts.ok()) ...          // amounts beyond the money type: no OVL.TMP
 //     else if (!out.file.ok()) ...             // OVL.TMP could not be made
 //     else if (out.pages > 0) ...              // hand OVL.TMP to the print component,
-//                                              // then show out.notice() when there is one
+//                                              // then show out.notice() and out.missingNotice()
 
 #include "mox030/ledgerpage.h"
 #include "mox030/ruikei.h"
@@ -42,9 +43,15 @@ KyuyoRecord readKyuyoRecord(KorDAO::clsTbAccess& GKKYUYO);
 
 /// prsDatasum: resets \p grid and sums every record of the open \p GKKYUYO into it, then
 /// rebuilds the annual total. Returns 0, or the failing read status (neither -9 nor -99) that
-/// stopped it, which the caller reports; -3 as well when the amounts add up to more than the
-/// money type holds. Records without a ledger row are skipped.
+/// stopped it, which the caller reports. Records without a ledger row are skipped. Throws
+/// std::overflow_error when the amounts add up to more than the money type holds; the caller
+/// catches it around the whole page (the sums and ledgerCells) with amountOverflow().
 short prsDatasum(KorDAO::clsTbAccess& GKKYUYO, Ruikei& grid);
+
+/// An employee's amounts that the money type cannot hold, met while his page is summed or laid
+/// out: status -3 (KorDAO::kFieldUnreadable) with the calculation's message
+/// 「金額が大きすぎて計算できません。」 and a line naming the employee's code.
+mox::Status amountOverflow(int code);
 
 /// Everything one print run needs.
 struct PrintJob {
@@ -70,17 +77,24 @@ struct PrintOutcome {
     mox::Status file;    // a command file that could not be made
     int blanked = 0;     // control characters of names and other texts printed as blanks
     int replaced = 0;    // characters CP932 cannot hold, printed as "？"
+    mox::Status amounts; // amounts beyond the money type (amountOverflow): the run stopped there
+    QList<int> missing;  // chosen employees no longer in the personnel master: page without header
 
     /// The run's closing words for the operator when texts could not be printed as stored
     /// (how many characters became "？" and how many became blanks); empty otherwise.
     QString notice() const;
+    /// The run's closing words when chosen employees were no longer in the personnel master:
+    /// their codes, and that their pages were printed without a header; empty otherwise.
+    QString missingNotice() const;
 };
 
 /// prsPrint without its hand-off: writes OVL.TMP with one page per employee who has records in
 /// the fiscal year. The file is complete (start, set-up and end lines) even without a page.
-/// Each employee is first looked up in the personnel master: one no longer there (-8) gets no
-/// page and the run goes on; any other failing find stops the run with its status, before the
-/// employee's payment records are read. Throws KorDAO::DaoError when a field cannot be read.
+/// Each employee is first looked up in the personnel master: one no longer there (-8) gets his
+/// page without a header and is named in missing; any other failing find stops the run with its
+/// status, before the employee's payment records are read. Amounts beyond the money type stop
+/// the run with \c amounts set. A stopped run leaves no new OVL.TMP (an older one stays as it
+/// was). Throws KorDAO::DaoError when a field cannot be read.
 PrintOutcome prsPrint(const PrintJob& job);
 
 } // namespace mox030

@@ -8,6 +8,7 @@
 #include "mox030/ruikei.h"
 
 #include "kordao/kordao.h"
+#include "korprint/korprint.h"
 #include "mox/frmomachi.h"
 
 #include <QList>
@@ -80,7 +81,10 @@ private:
     /// The print run under the wait window: ledger n of N while OVL.TMP is written, then page n
     /// of N while the print component draws.
     void prsPrint(const mox::WaitProgress& progress);
-    void handOver(const mox::WaitProgress& progress);
+    /// Hands OVL.TMP to the print component as an archival PDF, then keeps a copy of it in the
+    /// archive folder of the fiscal year; \p office (GKNAME) becomes the PDF's author.
+    void handOver(const mox::WaitProgress& progress, const QString& office);
+    korprint::DocumentInfo ledgerDocument(const QString& office) const;
     /// Runs \p work as one event: a field that cannot be read is reported like a failing status.
     static void guarded(const std::function<void()>& work);
 
