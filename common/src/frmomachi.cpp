@@ -47,6 +47,8 @@ frmOMACHI::frmOMACHI(QWidget* parent)
     prgShori->setFont(font);
     prgShori->setAlignment(Qt::AlignCenter);
     prgShori->setGeometry(twipsRect(240, 1440, 4200, 330));
+    prgShori->setAccessibleName(u"進捗"_s);
+    setAccessibleDescription(Label1[0]->text() + Label1[1]->text());
     prgShori->hide();
 }
 
