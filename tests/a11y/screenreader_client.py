@@ -197,7 +197,9 @@ def check_names_and_roles(program):
     heard = [(spoken_name(o), o.getRoleName()) for o in found]
     for (name, role), obj in zip(heard, found):
         if not name:
-            raise Failure("a %s without a name (%d focusable widgets)" % (role, len(found)))
+            index = obj.getIndexInParent()
+            before = obj.parent[index - 1].name if index > 0 else ""
+            raise Failure("a %s without a name, next to 「%s」" % (role, before))
         if role != "push button" and not JAPANESE.search(name):
             raise Failure("%s named %r: not Japanese" % (role, name))
         if role == "push button" and not re.fullmatch(r"F([1-9]|1[0-2])( \S+)?", name):

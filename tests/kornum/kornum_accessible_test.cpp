@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 using namespace Qt::StringLiterals;
 using KorNumIn::KorNum;
 
@@ -40,6 +42,11 @@ const ValueCase kValueCases[] = {
     {"OneDigitMonths", u"#", 1, u"6", u"6", 6, 0, 9, 1},
     {"ZeroShowsNothing", u"-#,###", 12, u"0", u"", 0, -99999999999.0, 999999999999.0, 1},
 };
+
+void PrintTo(const ValueCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
 
 class KorNumAccessibleValue : public testing::TestWithParam<ValueCase> {};
 
