@@ -117,7 +117,10 @@ TEST(WaitWindowAccessible, ProgressBarReadsItsValueAndText)
     ASSERT_NE(bar->valueInterface(), nullptr);
     EXPECT_EQ(bar->valueInterface()->currentValue().toInt(), 3);
     EXPECT_EQ(bar->valueInterface()->maximumValue().toInt(), 5);
-    EXPECT_EQ(wait.prgShori->text(), u"台帳 3 / 5 人"_s);
+    // Qt reads the bar's value as the bare figure; the text it shows is its description.
+    EXPECT_EQ(bar->text(QAccessible::Description), u"台帳 3 / 5 人"_s);
+    wait.setProgress(u"印刷 %v / %m ページ"_s, 2, 4);
+    EXPECT_EQ(bar->text(QAccessible::Description), u"印刷 2 / 4 ページ"_s);
     EXPECT_FALSE(bar->state().invisible);
     EXPECT_EQ(QAccessible::queryAccessibleInterface(&wait)->text(QAccessible::Description),
               u"ただいま処理中です。しばらくお待ち下さい。"_s);
