@@ -159,13 +159,14 @@ void frmMox110::buildLayout()
                                   const char16_t* mName, const char16_t* dName) {
         QLabel* row = caption(frmZaisyo, text, kFirstColumn, top, kCaptionWidth);
         months = numBox(frmZaisyo, mName, u"#"_s, 1, 2040, top, 360);
-        QLabel* monthUnit = caption(frmZaisyo, u"カ月"_s, 2460, top, 480);
+        caption(frmZaisyo, u"カ月"_s, 2460, top, 480);
         days = numBox(frmZaisyo, dName, u"#"_s, 2, 2980, top, 480);
         caption(frmZaisyo, u"日"_s, 3520, top, 300);
-        // Two boxes share the row's caption: the months box is its buddy, the days box the
-        // buddy of the months' unit; both are named with the caption and their part.
+        // Two boxes share the row's caption, the first one's label: both are named with the
+        // caption and their part.
         mox::nameByCaption(*row, *months, u"カ月"_s, text + u"の月数"_s);
-        mox::nameByCaption(*monthUnit, *days, u"日"_s, text + u"の日数"_s);
+        days->setAccessibleName(text + u"の日数"_s);
+        days->setAccessibleDescription(u"日"_s);
     };
     periodRow(u"期末手当在職期間"_s, 120, nu1Kmmm, nu1Kmdd, u"nu1Kmmm", u"nu1Kmdd");
     periodRow(u"勤勉手当在職期間"_s, 480, nu1Kbmm, nu1Kbdd, u"nu1Kbmm", u"nu1Kbdd");
