@@ -47,6 +47,8 @@ frmOMACHI::frmOMACHI(QWidget* parent)
     prgShori->setFont(font);
     prgShori->setAlignment(Qt::AlignCenter);
     prgShori->setGeometry(twipsRect(240, 1440, 4200, 330));
+    prgShori->setAccessibleName(u"進捗"_s);
+    setAccessibleDescription(Label1[0]->text() + Label1[1]->text());
     prgShori->hide();
 }
 
@@ -64,6 +66,8 @@ void frmOMACHI::setProgress(const QString& format, int done, int total)
     prgShori->setFormat(format);
     prgShori->setRange(0, std::max(total, 1));
     prgShori->setValue(std::clamp(done, 0, std::max(total, 1)));
+    // Screen readers get the value as a bare figure; the description says what it counts.
+    prgShori->setAccessibleDescription(prgShori->text());
 }
 
 void runWithWaitWindow(QWidget& caller, const std::function<void()>& action)

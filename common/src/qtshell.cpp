@@ -28,6 +28,8 @@ MsgAnswer QtShell::messageBox(const QString& text, MsgIcon icon, MsgButtons butt
     QMessageBox box;
     box.setWindowTitle(title);
     box.setText(text);
+    // Screen readers announce the box by its title and read the message as its description.
+    box.setAccessibleDescription(text);
     switch (icon) {
     case MsgIcon::None:
         box.setIcon(QMessageBox::NoIcon);

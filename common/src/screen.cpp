@@ -1,5 +1,7 @@
 #include "mox/screen.h"
 
+#include "mox/accessible.h"
+
 #include <QApplication>
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -113,7 +115,9 @@ void setFunctionKeys(std::span<QPushButton* const, 12> buttons, std::span<const 
     prsPFModeSet(pfModesOf(keys, mode));
     for (std::size_t i = 0; i < buttons.size(); ++i) {
         const int index = static_cast<int>(i);
-        buttons[i]->setText(pfCaptionOf(keys, index, mode));
+        const QString caption = pfCaptionOf(keys, index, mode);
+        buttons[i]->setText(caption);
+        buttons[i]->setAccessibleName(functionKeyName(index, caption));
         buttons[i]->setEnabled(pfModeFlag(index));
     }
 }
@@ -128,6 +132,7 @@ std::array<QPushButton*, 12> createPFKeys(QWidget& parent, std::span<const int, 
         b->setFocusPolicy(Qt::StrongFocus);
         b->setAutoDefault(false);
         b->setGeometry(twipsRect(lefts[i], top, width, height));
+        b->setAccessibleName(functionKeyName(static_cast<int>(i), QString()));
         buttons[i] = b;
     }
     return buttons;

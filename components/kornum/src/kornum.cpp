@@ -1,11 +1,18 @@
 #include "kornum/kornum.h"
 
+#include "kornum_accessible.h"
+
 #include "base/format.h"
 
+#include <QAccessible>
 #include <QFocusEvent>
 #include <QFont>
 #include <QPalette>
 #include <QValidator>
+
+#include <algorithm>
+
+using namespace Qt::StringLiterals;
 
 namespace KorNumIn {
 namespace {
@@ -63,6 +70,8 @@ void useFigureFace(QWidget& box)
 
 KorNum::KorNum(QWidget* parent) : QLineEdit(parent)
 {
+    // Before anything below asks for the box's accessible interface, which Qt keeps once made.
+    installKorNumAccessible();
     useFigureFace(*this);
     setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     // Figures only: no input method composes text into the box.
@@ -81,6 +90,10 @@ void KorNum::setValue(Currency value)
 {
     m_value = value;
     showValue();
+    if (QAccessible::isActive()) {
+        QAccessibleValueChangeEvent event(this, m_value.toPlainString().toDouble());
+        QAccessible::updateAccessibility(&event);
+    }
 }
 
 void KorNum::setMask(const QString& mask)
@@ -140,6 +153,55 @@ bool KorNum::acceptsInput(const QString& text) const
     for (++i; i < text.size() && text[i].isDigit() && text[i].unicode() < 128; ++i)
         ++decDigits;
     return i == text.size() && decDigits <= m_decimals;
+}
+
+int KorNum::inputDecimals() const
+{
+    return std::min(m_decimals, 4);
+}
+
+namespace {
+
+// The figure of \p digits nines and \p decimals nines after the point.
+Currency nines(int digits, int decimals, bool negative)
+{
+    QString text = negative ? u"-"_s : QString();
+    text += QString(std::max(digits, 1), u'9');
+    if (decimals > 0)
+        text += u'.' + QString(decimals, u'9');
+    return Currency::parse(text).value_or(Currency());
+}
+
+// The nines that fit in \p length characters (0 = no limit) with up to \p decimals decimals.
+Currency longestNines(int length, int decimals, bool negative)
+{
+    int room = length > 0 ? length - (negative ? 1 : 0) : kMaxIntegerDigits + 1 + decimals;
+    if (decimals > 0 && room < decimals + 2)
+        decimals = 0; // no room for a digit, the point and every decimal: whole figures only
+    const int digits = std::min(kMaxIntegerDigits, room - (decimals > 0 ? decimals + 1 : 0));
+    return nines(digits, decimals, negative);
+}
+
+} // namespace
+
+Currency KorNum::largestInput() const
+{
+    return longestNines(m_maxLength, inputDecimals(), false);
+}
+
+Currency KorNum::smallestInput() const
+{
+    if (!m_allowSign)
+        return Currency();
+    return longestNines(m_maxLength, inputDecimals(), true);
+}
+
+Currency KorNum::inputStep() const
+{
+    const int decimals = inputDecimals();
+    if (decimals == 0)
+        return Currency::fromYen(1);
+    return Currency::parse(u"0."_s + QString(decimals - 1, u'0') + u'1').value_or(Currency());
 }
 
 void KorNum::focusInEvent(QFocusEvent* event)

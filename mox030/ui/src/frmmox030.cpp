@@ -5,6 +5,7 @@
 
 #include "base/format.h"
 #include "korprint/korprint.h"
+#include "mox/accessible.h"
 #include "mox/bascmnname.h"
 #include "mox/comdate.h"
 #include "mox/comkordao.h"
@@ -129,6 +130,7 @@ frmMox030::frmMox030(QWidget* parent) : QWidget(parent)
     // A click or Space toggles one item; Shift with a click or an arrow selects a range;
     // dragging with the button held toggles the items passed over.
     lstMain->setSelectionMode(QAbstractItemView::MultiSelection);
+    mox::nameByCaption(*Label5, *lstMain);
 
     cmdPFKEY = mox::createPFKeys(*this, kKeyLefts, 7500, 855, 315);
     QWidget* previous = lstMain;
@@ -252,6 +254,8 @@ void frmMox030::prsTBLRead()
         auto* item = new QListWidgetItem(u' ' + mox::format(code, u"0000000").right(7) + u' ' +
                                          rec[u"SIMKNJ"].toString());
         item->setData(Qt::UserRole, code);
+        // Read out without the leading blank of the line.
+        item->setData(Qt::AccessibleTextRole, item->text().trimmed());
         lstMain->addItem(item);
     }
     mox::prsDaoStatus(GKKYUYO->DAO_TableClose(), false);

@@ -2,6 +2,7 @@
 // every position in twips.
 #include "mox110ui/frmmox110.h"
 
+#include "mox/accessible.h"
 #include "mox/fonts.h"
 #include "mox/screen.h"
 
@@ -52,6 +53,7 @@ void frameLabel(QFrame* frame, const QString& name, int heightTwips)
     l->setAlignment(Qt::AlignCenter);
     l->setGeometry(mox::twipsRect(15, 15, 330, heightTwips - 30));
     l->setStyleSheet(u"QLabel { background: #1f3f77; color: white; }"_s);
+    frame->setAccessibleName(mox::spokenText(name));
 }
 
 QLabel* caption(QWidget* parent, const QString& text, int left, int top, int width)
@@ -80,8 +82,11 @@ KorNumIn::KorNum* amountCell(QWidget* parent, QPoint origin, const char16_t* nam
 {
     const int left = kFirstColumn + column * kColumnPitch - origin.x();
     const int top = 120 + row * kRowHeight - origin.y();
-    caption(parent, text, left, top, kCaptionWidth);
-    return numBox(parent, name, u"-#,###"_s, 12, left + kCaptionWidth, top, kAmountWidth);
+    QLabel* label = caption(parent, text, left, top, kCaptionWidth);
+    KorNumIn::KorNum* box =
+        numBox(parent, name, u"-#,###"_s, 12, left + kCaptionWidth, top, kAmountWidth);
+    mox::nameByCaption(*label, *box, u"円"_s);
+    return box;
 }
 
 QComboBox* comboBox(QWidget* parent, const char16_t* name, int left, int top, int width)
@@ -117,25 +122,31 @@ void frmMox110::buildLayout()
 
     // Employee code, the management rates on its right.
     frmSyocd = makeFrame(this, u"frmSyocd", kFrameLeft, 480, 5280, 600);
-    caption(frmSyocd, u"職員コード"_s, 180, 150, 1080);
+    QLabel* label = caption(frmSyocd, u"職員コード"_s, 180, 150, 1080);
     cboSyokcd = comboBox(frmSyocd, u"cboSyokcd", 1320, 150, 3780);
+    mox::nameByCaption(*label, *cboSyokcd);
 
     frmRitu = makeFrame(this, u"frmRitu", 5520, 120, 5760, 960);
     frameLabel(frmRitu, u"管理"_s, 960);
-    caption(frmRitu, u"期末手当支給率"_s, kFirstColumn, 120, kCaptionWidth);
+    label = caption(frmRitu, u"期末手当支給率"_s, kFirstColumn, 120, kCaptionWidth);
     nu1Kankmritu = numBox(frmRitu, u"nu1Kankmritu", u"#,##0.0000"_s, 12, 1980, 120, 1800);
+    mox::nameByCaption(*label, *nu1Kankmritu, u"％"_s);
     caption(frmRitu, u"％"_s, 3840, 120, 300);
-    caption(frmRitu, u"勤勉手当成績率"_s, kFirstColumn, 480, kCaptionWidth);
+    label = caption(frmRitu, u"勤勉手当成績率"_s, kFirstColumn, 480, kCaptionWidth);
     nu1Kankbritu = numBox(frmRitu, u"nu1Kankbritu", u"#,##0.0000"_s, 12, 1980, 480, 1800);
+    mox::nameByCaption(*label, *nu1Kankbritu, u"％"_s);
     caption(frmRitu, u"％"_s, 3840, 480, 300);
 
     // Deduction classes.
     frmKubn = makeFrame(this, u"frmKubn", kFrameLeft, 1200, kFrameWidth, 600);
     frameLabel(frmKubn, u"区分"_s, 600);
-    caption(frmKubn, u"健康厚生控除区分"_s, kFirstColumn, 150, kCaptionWidth);
+    label = caption(frmKubn, u"健康厚生控除区分"_s, kFirstColumn, 150, kCaptionWidth);
     cboTokkbn = comboBox(frmKubn, u"cboTokkbn", 2040, 150, 1920);
-    caption(frmKubn, u"雇用保険控除区分"_s, kFirstColumn + kColumnPitch, 150, kCaptionWidth);
+    mox::nameByCaption(*label, *cboTokkbn);
+    label =
+        caption(frmKubn, u"雇用保険控除区分"_s, kFirstColumn + kColumnPitch, 150, kCaptionWidth);
     cboRoukbn = comboBox(frmKubn, u"cboRoukbn", 2040 + kColumnPitch, 150, 1920);
+    mox::nameByCaption(*label, *cboRoukbn);
     for (QComboBox* c : {cboTokkbn, cboRoukbn}) {
         c->addItem(u"0:控除しない"_s, 0);
         c->addItem(u"1:控除する"_s, 1);
@@ -146,20 +157,27 @@ void frmMox110::buildLayout()
     frameLabel(frmZaisyo, u"期間"_s, 960);
     const auto periodRow = [this](const QString& text, int top, KorNum*& months, KorNum*& days,
                                   const char16_t* mName, const char16_t* dName) {
-        caption(frmZaisyo, text, kFirstColumn, top, kCaptionWidth);
+        QLabel* row = caption(frmZaisyo, text, kFirstColumn, top, kCaptionWidth);
         months = numBox(frmZaisyo, mName, u"#"_s, 1, 2040, top, 360);
         caption(frmZaisyo, u"カ月"_s, 2460, top, 480);
         days = numBox(frmZaisyo, dName, u"#"_s, 2, 2980, top, 480);
         caption(frmZaisyo, u"日"_s, 3520, top, 300);
+        // Two boxes share the row's caption, the first one's label: both are named with the
+        // caption and their part.
+        mox::nameByCaption(*row, *months, u"カ月"_s, text + u"の月数"_s);
+        days->setAccessibleName(text + u"の日数"_s);
+        days->setAccessibleDescription(u"日"_s);
     };
     periodRow(u"期末手当在職期間"_s, 120, nu1Kmmm, nu1Kmdd, u"nu1Kmmm", u"nu1Kmdd");
     periodRow(u"勤勉手当在職期間"_s, 480, nu1Kbmm, nu1Kbdd, u"nu1Kbmm", u"nu1Kbdd");
     frmKsnritu = makeFrame(frmZaisyo, u"frmKsnritu", 4380, 60, 3060, 840);
-    caption(frmKsnritu, u"期末期間率"_s, 120, 60, 1200);
+    label = caption(frmKsnritu, u"期末期間率"_s, 120, 60, 1200);
     nu1Kmkikan = numBox(frmKsnritu, u"nu1Kmkikan", u"###"_s, 3, 1380, 60, 900);
+    mox::nameByCaption(*label, *nu1Kmkikan, u"％"_s);
     caption(frmKsnritu, u"％"_s, 2340, 60, 300);
-    caption(frmKsnritu, u"勤勉期間率"_s, 120, 420, 1200);
+    label = caption(frmKsnritu, u"勤勉期間率"_s, 120, 420, 1200);
     nu1Kbkikan = numBox(frmKsnritu, u"nu1Kbkikan", u"###"_s, 3, 1380, 420, 900);
+    mox::nameByCaption(*label, *nu1Kbkikan, u"％"_s);
     caption(frmKsnritu, u"％"_s, 2340, 420, 300);
 
     // Comments.
@@ -168,6 +186,9 @@ void frmMox110::buildLayout()
     txtTxt1 = textBox(frmTxt, u"txtTxt1", kFirstColumn, 120, 5760);
     txtTxt2 = textBox(frmTxt, u"txtTxt2", kFirstColumn, 510, 5760);
     txtTxt3 = textBox(frmTxt, u"txtTxt3", kFirstColumn, 900, 5760);
+    // No caption beside the lines: the frame's label and the line's number name them.
+    for (int i = 0; QLineEdit * t : {txtTxt1, txtTxt2, txtTxt3})
+        t->setAccessibleName(u"コメント"_s + QString::number(++i));
 
     // Allowances: the grid's third row holds the two diligence boxes in frames of their own.
     frmTeate = makeFrame(this, u"frmTeate", kFrameLeft, 4440, kFrameWidth, 1320);
@@ -218,8 +239,9 @@ void frmMox110::buildLayout()
     frmTa1 = makeFrame(frmTa, u"frmTa1", a1.x(), a1.y(), 2 * kColumnPitch - 60, 360, false);
     const auto ratio = [&](const char16_t* name, const QString& text, int column) {
         const int left = kFirstColumn + column * kColumnPitch - a1.x();
-        caption(frmTa1, text, left, 60, kCaptionWidth);
+        QLabel* l = caption(frmTa1, text, left, 60, kCaptionWidth);
         QLineEdit* t = textBox(frmTa1, name, left + kCaptionWidth, 60, 1200);
+        mox::nameByCaption(*l, *t, u"/100"_s);
         t->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
         KorNumIn::useFigureFace(*t); // figures with a decimal point, drawn as the amounts are
         t->setText(u"0.00000"_s);
@@ -231,12 +253,14 @@ void frmMox110::buildLayout()
     };
     txtKmritu = ratio(u"txtKmritu", u"期末手当支給割合"_s, 0);
     txtKbritu = ratio(u"txtKbritu", u"勤勉手当支給割合"_s, 1);
-    caption(frmTa, u"扶養親族等"_s, kFirstColumn, 480, kCaptionWidth);
+    label = caption(frmTa, u"扶養親族等"_s, kFirstColumn, 480, kCaptionWidth);
     nu1Fsinsu = numBox(frmTa, u"nu1Fsinsu", u"###"_s, 3, kFirstColumn + kCaptionWidth, 480, 720);
+    mox::nameByCaption(*label, *nu1Fsinsu, u"人"_s);
     caption(frmTa, u"人"_s, kFirstColumn + kCaptionWidth + 780, 480, 300);
-    caption(frmTa, u"所得税税率"_s, kFirstColumn + kColumnPitch, 480, kCaptionWidth);
+    label = caption(frmTa, u"所得税税率"_s, kFirstColumn + kColumnPitch, 480, kCaptionWidth);
     nu1Zeirit = numBox(frmTa, u"nu1Zeirit", u"#0.000;#0.000;#"_s, 7,
                        kFirstColumn + kColumnPitch + kCaptionWidth, 480, 1200);
+    mox::nameByCaption(*label, *nu1Zeirit, u"％"_s);
     nu1Zeirit->setValue(Currency::fromYen(40));
     caption(frmTa, u"％"_s, kFirstColumn + kColumnPitch + kCaptionWidth + 1260, 480, 300);
 

@@ -65,6 +65,14 @@ public:
     /// True when \p text may stand in the box while it is being edited.
     bool acceptsInput(const QString& text) const;
 
+    /// How many decimals the operator may type (the mask's, at most the four a Currency holds).
+    int inputDecimals() const;
+    /// The largest and the smallest figure the operator may type, and the smallest step between
+    /// two figures (what a screen reader announces as the box's range).
+    Currency largestInput() const;
+    Currency smallestInput() const;
+    Currency inputStep() const;
+
 Q_SIGNALS:
     /// The box received the focus; the plain number is already in place.
     void GotFocus();
