@@ -133,6 +133,13 @@ const DisplayCase kDisplayCases[] = {
     {"SingleDigit", u"#", u"5", u"5", u"5"},
     {"DaysTwoDigits", u"#", u"29", u"29", u"29"},
     {"WholeAmountRoundsHalfAway", u"-#,###", u"-2.5", u"-3", u"-3"},
+    // Values at the edge of the money type whose rounding for display goes beyond it.
+    {"LargestValueRoundsBeyondTheType", u"-#,###", u"922337203685477.5807", u"922,337,203,685,478",
+     u"922337203685478"},
+    {"MostNegativeRoundsBeyondTheType", u"-#,###", u"-922337203685477.5808",
+     u"-922,337,203,685,478", u"-922337203685478"},
+    {"RateAtTheEdgeOfTheType", u"#0.000;#0.000;#", u"922337203685477.5807", u"922337203685477.581",
+     u"922337203685477.581"},
 };
 
 class KorNumDisplay : public testing::TestWithParam<DisplayCase> {};

@@ -90,4 +90,25 @@ TEST(KyuyoValues, PeriodsKeysAndProportionFields)
     EXPECT_EQ(mox::failure(bad)->message, u"勤勉手当支給割合が数値ではありません。"_s);
 }
 
+TEST(KyuyoValues, CountsBeyondTheirIntegerFieldAreRefusedNotWrapped)
+{
+    mox110::BonusScreen s;
+    mox110::CalcContext ctx;
+    ctx.kanri.SYORID = Currency::fromYen(202612);
+    s.nu1Fsinsu = Currency::fromYen(2'147'483'647); // the largest that fits
+    const auto fits = mox110::kyuyoValues(s, ctx, 7);
+    ASSERT_EQ(mox::failure(fits), nullptr);
+    for (const std::int64_t dependants :
+         {std::int64_t{2'147'483'648}, std::int64_t{-4'294'967'296}}) {
+        s.nu1Fsinsu = Currency::fromYen(dependants);
+        const auto refused = mox110::kyuyoValues(s, ctx, 7);
+        ASSERT_NE(mox::failure(refused), nullptr) << dependants;
+        EXPECT_EQ(mox::failure(refused)->message, u"金額が大きすぎて計算できません。"_s);
+        EXPECT_EQ(mox::failure(refused)->code, -3);
+    }
+    s.nu1Fsinsu = Currency::fromYen(2);
+    ctx.kanri.SYORID = Currency::fromYen(9'999'120'000'000);
+    EXPECT_NE(mox::failure(mox110::kyuyoValues(s, ctx, 7)), nullptr);
+}
+
 } // namespace

@@ -96,6 +96,11 @@ const RecordCase kRecordCases[] = {
     {"nothing a year earlier", [](CheckRecord&, CheckEmployee&, CheckInput& in) { in.lastYear[1001] = Currency(); }, {u"YOY"_s}},
     {"daily paid in June no longer listed", [](CheckRecord& r, CheckEmployee& e, CheckInput& in) { in.month = 202606; r.kyukbn = e.kyukbn = 4; e.listed = false; }, {u"DAILY"_s, u"UNLISTED"_s}},
     {"gone from the master", [](CheckRecord&, CheckEmployee& e, CheckInput&) { e.syokcd = 1002; e.listed = false; }, {u"UNLISTED"_s}},
+    // Figures beyond the money type (about 922 trillion yen) cannot be checked: refused alone.
+    {"standard bonus beyond the money type", [](CheckRecord& r, CheckEmployee&, CheckInput&) { r.tokkbn = 1; r.kimatu = yen(500'000'000'000'000); r.kinben = yen(500'000'000'000'000); r.sasihk = Currency(); }, {u"REFUSED"_s}},
+    {"previous pay too large to take ten times", [](CheckRecord& r, CheckEmployee&, CheckInput&) { r.zenkaz = yen(100'000'000'000'000); r.kmmmdd = 529; }, {u"REFUSED"_s}},
+    {"change from last year beyond the money type", [](CheckRecord& r, CheckEmployee&, CheckInput& in) { r.ssikyu = yen(900'000'000'000'000); in.lastYear[1001] = yen(-100'000'000'000'000); }, {u"REFUSED"_s}},
+    {"change too large for its percentage", [](CheckRecord& r, CheckEmployee&, CheckInput& in) { r.ssikyu = yen(10'000'000'000'000); in.lastYear[1001] = yen(1); }, {u"REFUSED"_s}},
 };
 // clang-format on
 
@@ -129,6 +134,22 @@ TEST(BonusCheck, StaffWithoutRecord)
     EXPECT_FALSE(list.lines[0].record.has_value());
     EXPECT_EQ(list.district.headcount, 0);
     EXPECT_EQ(list.perReason[std::size_t(CheckReason::NoRecord)].headcount, 3);
+}
+
+TEST(BonusCheck, RecordBeyondTheMoneyTypeIsRefusedAndOthersStillChecked)
+{
+    CheckInput in = district();
+    CheckRecord huge = plain(1), cashless = plain(2);
+    huge.zenkaz = yen(100'000'000'000'000);
+    cashless.sasihk = Currency();
+    in.records = {huge, cashless};
+    in.staff = {{1, u"一"_s, 1, 0, true}, {2, u"二"_s, 1, 0, true}};
+    const CheckList list = checkBonus(in);
+    ASSERT_EQ(list.lines.size(), 2u);
+    EXPECT_EQ(list.lines[0].figures, QStringList{u"金額が大きすぎて計算できません。"_s});
+    EXPECT_EQ(codesOf(list, 2), std::vector<QString>{u"CASH"_s});
+    EXPECT_EQ(list.district.headcount, 2);
+    EXPECT_EQ(list.perReason[std::size_t(CheckReason::Refused)].headcount, 1);
 }
 
 TEST(BonusCheck, TotalsPerReasonAndDistrict)

@@ -129,8 +129,10 @@ QString KorNum::editText() const
 {
     if (m_value.isZero())
         return QString();
-    return m_value.roundTo(m_decimals > 4 ? 4 : m_decimals, Rounding::HalfAwayFromZero)
-        .toPlainString();
+    // The value rounded half away from zero to the mask's decimals, trailing zeros dropped
+    // ("0.####"). Formatted, not rounded as a Currency: a value at the edge of its range, such
+    // as 922,337,203,685,477.5, rounds to a whole number the type cannot hold.
+    return mox::format(m_value, u"0."_s + QString(m_decimals, u'#'));
 }
 
 bool KorNum::acceptsInput(const QString& text) const

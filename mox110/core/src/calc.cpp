@@ -271,30 +271,30 @@ static mox::Status gokei(BonusScreen& s, CalcContext& ctx)
     return mox::Status::success();
 }
 
-// Amounts too large for the money type stop a step like an unreadable field.
-template <class Step> static mox::Status guarded(Step step)
+mox::Status amountOverflow()
 {
-    try {
-        return step();
-    } catch (const std::overflow_error&) {
-        return mox::Status::failure(KorDAO::kFieldUnreadable,
-                                    u"金額が大きすぎて計算できません。"_s);
-    }
+    return mox::Status::failure(KorDAO::kFieldUnreadable, u"金額が大きすぎて計算できません。"_s);
+}
+
+bool isAmountOverflow(const mox::Status& s)
+{
+    const mox::Status overflow = amountOverflow();
+    return s.code == overflow.code && s.message == overflow.message;
 }
 
 mox::Status prsZaiseki(BonusScreen& s, CalcContext& ctx)
 {
-    return guarded([&] { return zaiseki(s, ctx); });
+    return refuseOverflow([&] { return zaiseki(s, ctx); });
 }
 
 mox::Status prsKeisan(BonusScreen& s, CalcContext& ctx)
 {
-    return guarded([&] { return keisan(s, ctx); });
+    return refuseOverflow([&] { return keisan(s, ctx); });
 }
 
 mox::Status prsGokei(BonusScreen& s, CalcContext& ctx)
 {
-    return guarded([&] { return gokei(s, ctx); });
+    return refuseOverflow([&] { return gokei(s, ctx); });
 }
 
 } // namespace mox110

@@ -146,7 +146,7 @@ void prsItemClr(BonusScreen& s, CalcContext& ctx)
     ctx.curKazeig = Currency();
 }
 
-mox::Status prsDspJinji(BonusScreen& s, CalcContext& ctx)
+static mox::Status dspJinji(BonusScreen& s, CalcContext& ctx)
 {
     const JinjiRecord& j = ctx.jinji;
     const std::int64_t syorid = ctx.kanri.SYORID.toInteger(Rounding::Floor);
@@ -169,7 +169,7 @@ mox::Status prsDspJinji(BonusScreen& s, CalcContext& ctx)
     s.nu1Ktyogk = j.TYOSEI;
     s.nu1Styogk = j.KTYOSE;
     s.nu1Fuyote = j.FUYO;
-    s.nu1Fsinsu = Currency::fromYen(j.GENFUY + j.GENHAI);
+    s.nu1Fsinsu = Currency::fromYen(std::int64_t{j.GENFUY} + j.GENHAI);
 
     if (j.KYUKBN != kPayClassDaily) {
         s.nu1Kmmm = Currency::fromYen(kimatu.months);
@@ -184,6 +184,12 @@ mox::Status prsDspJinji(BonusScreen& s, CalcContext& ctx)
         s.txtKbritu = u"0.00000"_s;
     }
     return prsKeisan(s, ctx);
+}
+
+mox::Status prsDspJinji(BonusScreen& s, CalcContext& ctx)
+{
+    // A daily wage of more than a 21st of the money type's range cannot become a salary.
+    return refuseOverflow([&] { return dspJinji(s, ctx); });
 }
 
 mox::Status prsDspKyuyo(BonusScreen& s, CalcContext& ctx, KorDAO::Record r)
@@ -248,8 +254,11 @@ mox::Status prsDspKyuyo(BonusScreen& s, CalcContext& ctx, KorDAO::Record r)
     });
     if (!read.ok())
         return read;
-    s.nu1Kazeig = s.nu1Ssikyu - s.nu1Hkzegk - s.nu1Syagok;
-    return mox::Status::success();
+    // Every stored figure is on screen by now; only the taxable amount may not be computable.
+    return refuseOverflow([&] {
+        s.nu1Kazeig = s.nu1Ssikyu - s.nu1Hkzegk - s.nu1Syagok;
+        return mox::Status::success();
+    });
 }
 
 mox::Status prsReadZenge(BonusScreen& s, KorDAO::DatabaseHandle db, int syokcd, Currency syorid)
@@ -265,24 +274,29 @@ mox::Status prsReadZenge(BonusScreen& s, KorDAO::DatabaseHandle db, int syokcd, 
     // A failing open would otherwise read as "no pay last month" and change the tax.
     mox::prsDaoStatus(static_cast<short>(n < 0 ? n : 0), false);
     Currency kazeig, syagok, syotok;
-    const mox::Status read = KorDAO::readFields([&] {
-        short st = tb.DAO_RecRead(1);
-        for (int i = 1; i <= n && st == 0; ++i) {
-            KorDAO::Record r = tb.TBRec();
-            kazeig += r[u"KAZEIG"].toCurrency();
-            syagok += r[u"SYAGOK"].toCurrency();
-            syotok += r[u"SYOTOK"].toCurrency();
-            st = tb.DAO_RecRead(2);
-        }
+    // Sums beyond the money type refuse the previous month's figures, which then stay as they
+    // were on screen; the temporary table is closed either way.
+    const mox::Status read = refuseOverflow([&] {
+        return KorDAO::readFields([&] {
+            short st = tb.DAO_RecRead(1);
+            for (int i = 1; i <= n && st == 0; ++i) {
+                KorDAO::Record r = tb.TBRec();
+                kazeig += r[u"KAZEIG"].toCurrency();
+                syagok += r[u"SYAGOK"].toCurrency();
+                syotok += r[u"SYOTOK"].toCurrency();
+                st = tb.DAO_RecRead(2);
+            }
+        });
     });
-    if (!read.ok()) {
-        mox::prsDaoStatus(tb.DAO_TableClose(), false);
-        return read;
-    }
     mox::prsDaoStatus(tb.DAO_TableClose(), false);
-    s.nu1Zenkaz = kazeig - syagok;
-    s.nu1Zenzei = syotok;
-    return mox::Status::success();
+    if (!read.ok())
+        return read;
+    return refuseOverflow([&] {
+        const Currency zenkaz = kazeig - syagok;
+        s.nu1Zenkaz = zenkaz;
+        s.nu1Zenzei = syotok;
+        return mox::Status::success();
+    });
 }
 
 mox::Status callUpNew(BonusScreen& s, CalcContext& ctx, KorDAO::DatabaseHandle db)

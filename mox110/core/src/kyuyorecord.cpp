@@ -1,6 +1,7 @@
 #include "mox110/kyuyorecord.h"
 
 #include "mox/bascmnname.h"
+#include "mox110/bonuscalc.h"
 #include "mox110/decimal.h"
 
 #include <limits>
@@ -20,10 +21,14 @@ QVariant money(Currency c)
     return QVariant::fromValue(c);
 }
 
-// A code or count held in a Currency, for an integer field.
-QVariant whole(Currency c)
+// A code or count held in a Currency, for an integer field; nullopt when it does not fit one
+// (a count of four billion dependants would otherwise be stored wrapped round).
+std::optional<int> whole(Currency c)
 {
-    return static_cast<int>(c.toInteger(Rounding::Floor));
+    const std::int64_t n = c.toInteger(Rounding::Floor);
+    if (n < std::numeric_limits<int>::min() || n > std::numeric_limits<int>::max())
+        return std::nullopt;
+    return static_cast<int>(n);
 }
 
 } // namespace
@@ -81,11 +86,15 @@ mox::Result<KyuyoValues> kyuyoValues(const BonusScreen& s, const CalcContext& ct
     const std::optional<int> kbmmdd = periodKey(s.nu1Kbmm, s.nu1Kbdd);
     if (!kbmmdd)
         return mox::Status::failure(-1, u"勤勉手当在職期間が正しくありません。"_s);
+    const std::optional<int> skyuym = whole(ctx.kanri.SYORID);
+    const std::optional<int> fsinsu = whole(s.nu1Fsinsu);
+    if (!skyuym || !fsinsu)
+        return amountOverflow();
 
     return KyuyoValues{
         {u"SYOKCD"_s, syokcd},
         {u"KYUSYU"_s, 2},
-        {u"SKYUYM"_s, whole(ctx.kanri.SYORID)},
+        {u"SKYUYM"_s, *skyuym},
         {u"KYUSEQ"_s, 0},
         {u"SYOZOK"_s, j.SYOZOK},
         {u"ZAIMU"_s, int{mox::prfZaimuKbn(j.SYOZOK)}},
@@ -117,7 +126,7 @@ mox::Result<KyuyoValues> kyuyoValues(const BonusScreen& s, const CalcContext& ct
         {u"ZENZEI"_s, money(s.nu1Zenzei)},
         {j.KYUKBN == kPayClassDaily ? u"NMRITU"_s : u"KMRITU"_s, money(*km)},
         {u"KBRITU"_s, money(*kb)},
-        {u"FSINSU"_s, whole(s.nu1Fsinsu)},
+        {u"FSINSU"_s, *fsinsu},
         {u"ZEIRT2"_s, money(s.nu1Zeirit)},
         {u"KMMMDD"_s, *kmmmdd},
         {u"KMZRIT"_s, money(s.nu1Kmkikan)},

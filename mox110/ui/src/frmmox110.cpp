@@ -21,6 +21,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 
+#include <stdexcept>
+
 using namespace Qt::StringLiterals;
 
 namespace {
@@ -153,7 +155,15 @@ bool frmMox110::prfReadKanri()
 void frmMox110::prsKanriSet()
 {
     const Currency syorid = m_ctx.kanri.SYORID;
-    mox::prfEraDate(syorid * 100 + Currency::fromYen(1));
+    try {
+        mox::prfEraDate(syorid * 100 + Currency::fromYen(1));
+    } catch (const std::overflow_error&) {
+        // A processing month too large to be a date: the management record is unusable, as
+        // with a month other than June or December.
+        mox::shell().messageBox(mox110::amountOverflow().message, mox::MsgIcon::Critical,
+                                mox::MsgButtons::Ok, windowTitle());
+        mox::shell().endProgram(1);
+    }
     lblYm->setText(mox::prfEraEdit(u"JYM", u"DSP", u"B"));
     const Currency month = mox::prfDatePart(syorid, u"M");
     if (month == Currency::fromYen(6)) {
@@ -299,40 +309,64 @@ void frmMox110::cmdPFKEY_Click(int index)
     if (m_keyBusy)
         return;
     m_keyBusy = true;
-    try {
-        if (mox::pfModeFlag(index)) {
-            switch (index) {
-            case 0:
-                prsPf00();
-                break;
-            case 3:
-                prsPf03();
-                break;
-            case 4:
-                prsPf04();
-                break;
-            case 9:
-                prsPf09();
-                break;
-            case 10:
-                prsPf10();
-                break;
-            case 11:
-                prsPf11();
-                break;
-            default:
-                break;
-            }
-        }
-    } catch (const KorDAO::DaoError& e) {
-        m_keyBusy = false;
-        mox::prsDaoStatus(e.status(), false);
-        return;
-    } catch (...) {
-        m_keyBusy = false;
-        throw;
+    struct Release {
+        bool& busy;
+        ~Release() { busy = false; }
+    } release{m_keyBusy};
+    guarded([this, index] {
+        if (mox::pfModeFlag(index))
+            runKeyAction(index);
+    });
+}
+
+void frmMox110::runKeyAction(int index)
+{
+    switch (index) {
+    case 0:
+        prsPf00();
+        break;
+    case 3:
+        prsPf03();
+        break;
+    case 4:
+        prsPf04();
+        break;
+    case 9:
+        prsPf09();
+        break;
+    case 10:
+        prsPf10();
+        break;
+    case 11:
+        prsPf11();
+        break;
+    default:
+        break;
     }
-    m_keyBusy = false;
+}
+
+void frmMox110::guarded(const std::function<void()>& action)
+{
+    try {
+        action();
+    } catch (const KorDAO::DaoError& e) {
+        mox::prsDaoStatus(e.status(), false);
+    } catch (const std::overflow_error&) {
+        refuseAmountOverflow();
+    }
+}
+
+void frmMox110::refuseAmountOverflow()
+{
+    // The boxes keep what the last finished step wrote back, and nothing is saved until a
+    // calculation succeeds again. An action stopped between taking the input away and giving
+    // it back (a save) gives it back as its key mode has it.
+    m_calcFailure = mox110::amountOverflow();
+    if (m_inputMode == 0 && m_keyMode == 4)
+        prsDspInp(3);
+    else if (m_inputMode == 0 && (m_keyMode == 2 || m_keyMode == 3))
+        prsEntryInput();
+    reportCalcFailure(m_calcFailure);
 }
 
 void frmMox110::prsPf00()
@@ -407,8 +441,14 @@ void frmMox110::prsPf10()
             mox110::BonusScreen s = readScreen();
             const mox::Status st = mox110::prsDspKyuyo(s, m_ctx, m_kyuyoTb.TBRec());
             writeScreen(s);
-            if (!st.ok())
+            if (mox110::isAmountOverflow(st)) {
+                // The stored figures are shown; their taxable amount is beyond the money
+                // type, so they are refused like a failed calculation.
+                m_calcFailure = st;
+                reportCalcFailure(st);
+            } else if (!st.ok()) {
                 mox::prsDaoStatus(static_cast<short>(st.code), false);
+            }
             if (flgMode == 4) {
                 prsSetPFMode(4);
                 return;
@@ -567,7 +607,7 @@ void frmMox110::onListChanged(mox110ui::Recalc recalc)
 
 void frmMox110::recalculate(mox110ui::Recalc recalc)
 {
-    try {
+    guarded([this, recalc] {
         calculate([this, recalc](mox110::BonusScreen& s) {
             if (recalc == mox110ui::Recalc::ZaisekiKeisan) {
                 const mox::Status st = mox110::prsZaiseki(s, m_ctx);
@@ -576,9 +616,7 @@ void frmMox110::recalculate(mox110ui::Recalc recalc)
             }
             return mox110::prsKeisan(s, m_ctx);
         });
-    } catch (const KorDAO::DaoError& e) {
-        mox::prsDaoStatus(e.status(), false);
-    }
+    });
 }
 
 mox110::BonusScreen frmMox110::readScreen() const

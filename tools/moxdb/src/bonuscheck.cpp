@@ -2,6 +2,7 @@
 
 #include "base/format.h"
 
+#include <stdexcept>
 #include <unordered_map>
 
 using namespace Qt::StringLiterals;
@@ -146,6 +147,20 @@ void recordReasons(const CheckRecord& r, const CheckEmployee* e, const CheckInpu
                 u"%1月は一覧にない給与区分 %2"_s.arg(in.month % 100).arg(e->kyukbn));
 }
 
+// The reasons of one stored record. Figures beyond the money type (a bonus or a change of about
+// 922 trillion yen) cannot be checked: the record is listed as refused, with the calculation's
+// message, instead of its other reasons.
+void checkedReasons(const CheckRecord& r, const CheckEmployee* e, const CheckInput& in,
+                    Reasons& out)
+{
+    try {
+        recordReasons(r, e, in, out);
+    } catch (const std::overflow_error&) {
+        out = Reasons();
+        out.add(CheckReason::Refused, u"金額が大きすぎて計算できません。"_s);
+    }
+}
+
 void withoutRecord(const CheckEmployee& e, const CheckInput& in, Reasons& out)
 {
     if (!e.listed)
@@ -207,7 +222,7 @@ CheckList checkBonus(const CheckInput& in)
         const auto it = staff.find(r.syokcd);
         const CheckEmployee* e = it == staff.end() ? nullptr : it->second;
         Reasons reasons;
-        recordReasons(r, e, in, reasons);
+        checkedReasons(r, e, in, reasons);
         if (reasons.empty())
             continue;
         CheckLine& line = lines[r.syokcd];

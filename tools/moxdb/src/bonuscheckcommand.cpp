@@ -15,7 +15,10 @@
 #include "moxdb/init.h"
 #include "moxdb/progress.h"
 
+#include "kordao/kordao.h"
+
 #include <csignal>
+#include <stdexcept>
 
 using namespace Qt::StringLiterals;
 
@@ -91,7 +94,12 @@ mox::Result<CheckList> makeList(const CheckArgs& a, const KorDAO::DatabaseHandle
         });
     if (const mox::Status* s = mox::failure(in))
         return *s;
-    return checkBonus(mox::value(in));
+    try {
+        return checkBonus(mox::value(in));
+    } catch (const std::overflow_error&) {
+        return mox::Status::failure(KorDAO::kFieldUnreadable,
+                                    u"点検リストの合計: 金額が大きすぎて計算できません。"_s);
+    }
 }
 
 int runCheck(const QStringList& args, QTextStream& out, QTextStream& err)

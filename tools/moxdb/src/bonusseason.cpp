@@ -117,7 +117,13 @@ mox::Status BonusSeason::open()
     m_syorid = int(m_ctx.kanri.SYORID.toInteger(Rounding::Floor));
     if (m_syorid % 100 != 6 && m_syorid % 100 != 12)
         return mox::Status::failure(-1, u"期末・勤勉手当処理月ではありません。"_s);
-    mox::prfEraDate(m_ctx.kanri.SYORID * 100 + Currency::fromYen(1));
+    // A processing month too large to be a date is refused as the entry screen refuses it.
+    if (mox::Status s = mox110::refuseOverflow([&] {
+            mox::prfEraDate(m_ctx.kanri.SYORID * 100 + Currency::fromYen(1));
+            return mox::Status::success();
+        });
+        !s.ok())
+        return s;
     m_ctx.monthCaption = mox::prfEraEdit(u"JYM", u"DSP", u"B");
     m_tax = std::make_unique<KorTAX::clsTax>();
     m_ctx.tax = m_tax.get();
@@ -192,12 +198,15 @@ mox::Result<std::map<int, PreviousPay>> BonusSeason::readPreviousPay(int first, 
                           PreviousPay& p = out[rec[u"SYOKCD"].toInt()];
                           if (!p.status.ok())
                               return;
-                          const mox::Status read = KorDAO::readFields([&] {
-                              const Currency kazeig = rec[u"KAZEIG"].toCurrency();
-                              const Currency syagok = rec[u"SYAGOK"].toCurrency();
-                              const Currency syotok = rec[u"SYOTOK"].toCurrency();
-                              p.zenkaz += kazeig - syagok;
-                              p.zenzei += syotok;
+                          const mox::Status read = mox110::refuseOverflow([&] {
+                              return KorDAO::readFields([&] {
+                                  const Currency kazeig = rec[u"KAZEIG"].toCurrency();
+                                  const Currency syagok = rec[u"SYAGOK"].toCurrency();
+                                  const Currency syotok = rec[u"SYOTOK"].toCurrency();
+                                  p.kazeig += kazeig;
+                                  p.syagok += syagok;
+                                  p.zenzei += syotok;
+                              });
                           });
                           if (!read.ok())
                               p.status = read;
@@ -291,11 +300,15 @@ NewBonus BonusSeason::calculateNew(const mox110::JinjiRecord& jinji, int tokkbn,
                 s.nu1Zenzei = Currency();
                 return mox::Status::success();
             }
-            if (!it->second.status.ok())
-                return it->second.status;
-            s.nu1Zenkaz = it->second.zenkaz;
-            s.nu1Zenzei = it->second.zenzei;
-            return mox::Status::success();
+            const PreviousPay& p = it->second;
+            if (!p.status.ok())
+                return p.status;
+            return mox110::refuseOverflow([&] {
+                const Currency zenkaz = p.kazeig - p.syagok;
+                s.nu1Zenkaz = zenkaz;
+                s.nu1Zenzei = p.zenzei;
+                return mox::Status::success();
+            });
         };
     }
     mox110::BonusScreen& screen = out.screen;

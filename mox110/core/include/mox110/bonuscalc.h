@@ -16,7 +16,25 @@
 #include "mox110/bonusscreen.h"
 #include "mox110/calccontext.h"
 
+#include <stdexcept>
+
 namespace mox110 {
+
+/// The refusal of a figure too large for the money type: status -3 with the message the screen
+/// shows, 「金額が大きすぎて計算できません。」. Every step below refuses such a figure with it.
+mox::Status amountOverflow();
+/// True when \p s is that refusal (and not another failure with the same code).
+bool isAmountOverflow(const mox::Status& s);
+/// Runs \p step (returning a mox::Status) and turns an amount that overflows the money type
+/// into amountOverflow(); whatever \p step wrote before the overflow stays written.
+template <class Step> mox::Status refuseOverflow(Step&& step)
+{
+    try {
+        return step();
+    } catch (const std::overflow_error&) {
+        return amountOverflow();
+    }
+}
 
 /// Period keys and rates, then the payment ratio texts (pay class 4: the class-4 ratio).
 mox::Status prsZaiseki(BonusScreen& s, CalcContext& ctx);

@@ -34,7 +34,8 @@ QString commentField(const QString& text);
 std::optional<Currency> proportionField(const QString& text);
 
 /// The fields of the bonus record of employee \p syokcd, in order. Fails, naming the box, when
-/// a proportion is not a number or a period does not form a months-and-days key.
+/// a proportion is not a number or a period does not form a months-and-days key, and with
+/// amountOverflow() when the dependants or the month do not fit their integer fields.
 mox::Result<KyuyoValues> kyuyoValues(const BonusScreen& s, const CalcContext& ctx, int syokcd);
 
 /// Assigns \p value to \p field by its type (int, Currency, text).

@@ -101,6 +101,16 @@ private:
     bool prfReadKyuyo();
     QString kyuyoCriteria() const;
 
+    /// The action of function key \p index + 1.
+    void runKeyAction(int index);
+    /// Runs a key's action or a focus handler's recalculation: a database failure ends the
+    /// program with its message (prsDaoStatus); an amount beyond the money type is refused with
+    /// the calculation's message and the screen runs on (refuseAmountOverflow).
+    void guarded(const std::function<void()>& action);
+    /// Refuses the figures on screen as too large: reported, kept from being saved, and the
+    /// frames given the input of the key mode again.
+    void refuseAmountOverflow();
+
     void prsSetPFMode(int mode);
     void prsDspInp(int mode);
     void prsDspClr();

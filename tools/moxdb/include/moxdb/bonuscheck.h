@@ -102,7 +102,9 @@ struct CheckList {
 /// The standard bonus amount: the bonus cut to whole thousands, as the premiums start from it.
 Currency standardBonus(Currency kimatu, Currency kinben);
 
-/// The check list of \p in.
+/// The check list of \p in. A record whose own figures go beyond the money type is listed as
+/// refused (CheckReason::Refused, 「金額が大きすぎて計算できません。」); totals that go beyond it
+/// throw std::overflow_error.
 CheckList checkBonus(const CheckInput& in);
 
 /// "5月15日" for a period key of 515.

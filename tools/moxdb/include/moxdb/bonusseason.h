@@ -86,9 +86,13 @@ struct NewBonus {
 
 /// The previous month's pay of one employee, as prsReadZenge sums it.
 struct PreviousPay {
-    Currency zenkaz;    // taxable pay less social insurance
+    // The three sums prsReadZenge adds up, record by record in the same order; the taxable pay
+    // less social insurance is taken when the screen would take it.
+    Currency kazeig;    // taxable pay
+    Currency syagok;    // social insurance
     Currency zenzei;    // income tax
-    mox::Status status; // a record of his that could not be read, as prsReadZenge reports it
+    mox::Status status; // a record of his that could not be read, or sums beyond the money
+                        // type, as prsReadZenge reports it
 };
 
 /// The deduction classes of an employee's most recent bonus record.
