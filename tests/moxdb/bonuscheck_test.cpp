@@ -139,7 +139,7 @@ TEST(BonusCheck, StaffWithoutRecord)
 TEST(BonusCheck, RecordBeyondTheMoneyTypeIsRefusedAndOthersStillChecked)
 {
     CheckInput in = district();
-    CheckRecord huge = plain(1), cashless = plain(2);
+    CheckRecord huge = plainCheckRecord(1), cashless = plainCheckRecord(2);
     huge.zenkaz = yen(100'000'000'000'000);
     cashless.sasihk = Currency();
     in.records = {huge, cashless};
