@@ -15,12 +15,10 @@ done
 /usr/bin/python3 -c 'import pyatspi' 2>/dev/null ||
     { echo "skipped: python3-pyatspi is missing"; exit 77; }
 xvfb_workdir
-mkdir -p "$work/bin" "$work/data"
+xvfb_demo_databases "$moxdb" "$fonts"
 # mox030 writes its print files next to itself.
+mkdir -p "$work/bin"
 cp "$mox030" "$work/bin/"
-export MOX_INI_DIR="$work/data" FONTCONFIG_FILE="$fonts"
-"$moxdb" init --dir "$work/data" >/dev/null || exit 1
-"$moxdb" demo >/dev/null 2>&1 || exit 1
 # No PDF viewer is started on the test's X server.
 printf '[Print]\nOpen=0\n' >>"$work/data/MOX.INI"
 unset DBUS_SESSION_BUS_ADDRESS AT_SPI_BUS_ADDRESS

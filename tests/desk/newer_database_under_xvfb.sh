@@ -10,10 +10,8 @@ mox110=$1 mox030=$2 moxdb=$3 fonts=$4 shots=${5:-}
 . "$(dirname "$0")/../support/xvfb_drive.sh"
 xvfb_require sqlite3
 xvfb_workdir
-mkdir -p "$work/data"
-export MOX_INI_DIR="$work/data" FONTCONFIG_FILE="$fonts" MOX_SHOTS="$shots"
-"$moxdb" init --dir "$work/data" >/dev/null || exit 1
-"$moxdb" demo >/dev/null 2>&1 || exit 1
+xvfb_demo_databases "$moxdb" "$fonts"
+export MOX_SHOTS="$shots"
 
 cat >"$work/drive.sh" <<'DRIVE'
 #!/bin/bash

@@ -7,11 +7,9 @@ mox030=$1 moxdb=$2 fonts=$3
 . "$(dirname "$0")/../support/xvfb_drive.sh"
 xvfb_require
 xvfb_workdir
-mkdir -p "$work/bin" "$work/data"
+xvfb_demo_databases "$moxdb" "$fonts"
+mkdir -p "$work/bin"
 cp "$mox030" "$work/bin/"
-export MOX_INI_DIR="$work/data" FONTCONFIG_FILE="$fonts"
-"$moxdb" init --dir "$work/data" >/dev/null || exit 1
-"$moxdb" demo >/dev/null 2>&1 || exit 1
 # No PDF viewer is started on the test's X server.
 printf '[Print]\nOpen=0\n' >>"$work/data/MOX.INI"
 

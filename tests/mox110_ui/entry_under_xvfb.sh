@@ -9,10 +9,7 @@ mox110=$1 moxdb=$2 fonts=$3
 . "$(dirname "$0")/../support/xvfb_drive.sh"
 xvfb_require sqlite3
 xvfb_workdir
-mkdir -p "$work/data"
-export MOX_INI_DIR="$work/data" FONTCONFIG_FILE="$fonts"
-"$moxdb" init --dir "$work/data" >/dev/null || exit 1
-"$moxdb" demo >/dev/null 2>&1 || exit 1
+xvfb_demo_databases "$moxdb" "$fonts"
 db="$work/data/mox.db"
 code=1101023
 # The list holds every employee in code order (December lists pay class 4 too).

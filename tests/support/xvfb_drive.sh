@@ -39,6 +39,15 @@ xvfb_workdir() {
     unset QT_QPA_PLATFORM
 }
 
+# xvfb_demo_databases MOXDB FONTCONFIG_FILE: the demo databases in $work/data, found there by
+# the programs (MOX_INI_DIR), which draw with the project's fonts.
+xvfb_demo_databases() {
+    mkdir -p "$work/data"
+    export MOX_INI_DIR="$work/data" FONTCONFIG_FILE="$2"
+    "$1" init --dir "$work/data" >/dev/null || exit 1
+    "$1" demo >/dev/null 2>&1 || exit 1
+}
+
 # xvfb_drive SCRIPT ARG...: makes SCRIPT executable and runs it with ARGs on an X server of its
 # own (1280x1024, 24 bits); returns its exit code. The server is not reset when its last client
 # leaves: a program started in that moment would find no display.
