@@ -120,6 +120,16 @@ void frmMox110::buildLayout()
     big.setPointSize(11);
     lblYm->setFont(big);
 
+    buildCodeAndRates();
+    buildClassesAndPeriods();
+    buildComments();
+    buildAmounts();
+    buildOther();
+    buildKeysAndTabOrder();
+}
+
+void frmMox110::buildCodeAndRates()
+{
     // Employee code, the management rates on its right.
     frmSyocd = makeFrame(this, u"frmSyocd", kFrameLeft, 480, 5280, 600);
     QLabel* label = caption(frmSyocd, u"職員コード"_s, 180, 150, 1080);
@@ -136,11 +146,14 @@ void frmMox110::buildLayout()
     nu1Kankbritu = numBox(frmRitu, u"nu1Kankbritu", u"#,##0.0000"_s, 12, 1980, 480, 1800);
     mox::nameByCaption(*label, *nu1Kankbritu, u"％"_s);
     caption(frmRitu, u"％"_s, 3840, 480, 300);
+}
 
+void frmMox110::buildClassesAndPeriods()
+{
     // Deduction classes.
     frmKubn = makeFrame(this, u"frmKubn", kFrameLeft, 1200, kFrameWidth, 600);
     frameLabel(frmKubn, u"区分"_s, 600);
-    label = caption(frmKubn, u"健康厚生控除区分"_s, kFirstColumn, 150, kCaptionWidth);
+    QLabel* label = caption(frmKubn, u"健康厚生控除区分"_s, kFirstColumn, 150, kCaptionWidth);
     cboTokkbn = comboBox(frmKubn, u"cboTokkbn", 2040, 150, 1920);
     mox::nameByCaption(*label, *cboTokkbn);
     label =
@@ -179,7 +192,10 @@ void frmMox110::buildLayout()
     nu1Kbkikan = numBox(frmKsnritu, u"nu1Kbkikan", u"###"_s, 3, 1380, 420, 900);
     mox::nameByCaption(*label, *nu1Kbkikan, u"％"_s);
     caption(frmKsnritu, u"％"_s, 2340, 420, 300);
+}
 
+void frmMox110::buildComments()
+{
     // Comments.
     frmTxt = makeFrame(this, u"frmTxt", kFrameLeft, 3000, kFrameWidth, 1320);
     frameLabel(frmTxt, u"コメント"_s, 1320);
@@ -189,7 +205,10 @@ void frmMox110::buildLayout()
     // No caption beside the lines: the frame's label and the line's number name them.
     for (int i = 0; QLineEdit * t : {txtTxt1, txtTxt2, txtTxt3})
         t->setAccessibleName(u"コメント"_s + QString::number(++i));
+}
 
+void frmMox110::buildAmounts()
+{
     // Allowances: the grid's third row holds the two diligence boxes in frames of their own.
     frmTeate = makeFrame(this, u"frmTeate", kFrameLeft, 4440, kFrameWidth, 1320);
     frameLabel(frmTeate, u"手当"_s, 1320);
@@ -231,7 +250,10 @@ void frmMox110::buildLayout()
     nu1Kazeig = amountCell(frmGokei, k0, u"nu1Kazeig", u"課税対象額"_s, 0, 1);
     nu1Kougok = amountCell(frmGokei, k0, u"nu1Kougok", u"控除額合計"_s, 1, 1);
     nu1Sasihk = amountCell(frmGokei, k0, u"nu1Sasihk", u"現金支給額"_s, 2, 1);
+}
 
+void frmMox110::buildOther()
+{
     // Other: the payment proportions in their own frame, then dependants and tax rate.
     frmTa = makeFrame(this, u"frmTa", kFrameLeft, 8040, kFrameWidth, 960);
     frameLabel(frmTa, u"他"_s, 960);
@@ -253,7 +275,7 @@ void frmMox110::buildLayout()
     };
     txtKmritu = ratio(u"txtKmritu", u"期末手当支給割合"_s, 0);
     txtKbritu = ratio(u"txtKbritu", u"勤勉手当支給割合"_s, 1);
-    label = caption(frmTa, u"扶養親族等"_s, kFirstColumn, 480, kCaptionWidth);
+    QLabel* label = caption(frmTa, u"扶養親族等"_s, kFirstColumn, 480, kCaptionWidth);
     nu1Fsinsu = numBox(frmTa, u"nu1Fsinsu", u"###"_s, 3, kFirstColumn + kCaptionWidth, 480, 720);
     mox::nameByCaption(*label, *nu1Fsinsu, u"人"_s);
     caption(frmTa, u"人"_s, kFirstColumn + kCaptionWidth + 780, 480, 300);
@@ -263,7 +285,10 @@ void frmMox110::buildLayout()
     mox::nameByCaption(*label, *nu1Zeirit, u"％"_s);
     nu1Zeirit->setValue(Currency::fromYen(40));
     caption(frmTa, u"％"_s, kFirstColumn + kColumnPitch + kCaptionWidth + 1260, 480, 300);
+}
 
+void frmMox110::buildKeysAndTabOrder()
+{
     // F1 to F12 in groups of four.
     std::array<int, 12> lefts{};
     for (int i = 0; i < 12; ++i)

@@ -89,6 +89,13 @@ private:
     std::array<QPushButton*, 12> cmdPFKEY{};
 
     void buildLayout();
+    // The frames of the form, top to bottom, built by buildLayout.
+    void buildCodeAndRates();
+    void buildClassesAndPeriods();
+    void buildComments();
+    void buildAmounts();
+    void buildOther();
+    void buildKeysAndTabOrder();
     void connectHandlers();
 
     void prsDbOpen();
