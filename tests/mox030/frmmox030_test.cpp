@@ -8,6 +8,7 @@
 #include "mox/program.h"
 #include "mox/shell.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QDir>
 #include <QFile>
@@ -187,6 +188,29 @@ TEST_F(LedgerForm, ListsEmployeesWithPaymentsOfAnyYear)
         EXPECT_EQ(b->text(), captions[i]) << i;
         EXPECT_EQ(b->isEnabled(), !captions[i].isEmpty()) << i;
     }
+}
+
+// A screen reader hears the list by its caption, and each line by code and name with whether it
+// is chosen, as the selection changes.
+TEST_F(LedgerForm, ScreenReadersHearTheListByItsCaptionAndEachLineWithItsSelection)
+{
+    fillStandard(m_db);
+    ASSERT_TRUE(load());
+    QAccessibleInterface* lst = QAccessible::queryAccessibleInterface(list());
+    ASSERT_NE(lst, nullptr);
+    EXPECT_EQ(lst->text(QAccessible::Name).toStdString(), "職員選択");
+    EXPECT_EQ(lst->role(), QAccessible::List);
+    list()->item(1)->setSelected(true);
+    QStringList heard;
+    for (int i = 0; i < lst->childCount(); ++i) {
+        QAccessibleInterface* line = lst->child(i);
+        if (!line || line->role() != QAccessible::ListItem)
+            continue;
+        heard << line->text(QAccessible::Name) +
+                     (line->state().selected ? u" (選択)"_s : QString());
+    }
+    EXPECT_EQ(heard.join(u" / "_s).toStdString(),
+              "0001001 山田　太郎 / 0001002 鈴木　花子 (選択) / 0001003 佐藤　次郎");
 }
 
 TEST_F(LedgerForm, FiscalYearFollowsTheProcessingMonth)
