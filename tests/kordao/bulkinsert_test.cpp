@@ -19,6 +19,13 @@ protected:
     {
         return {code, 1, 202604, qlonglong(1), QVariant::fromValue(salary), u"備考"_s};
     }
+    // A row of about 100 bytes: a few megabytes make several batches of the server's loader.
+    static QVariantList wideRow(int code)
+    {
+        QVariantList r = row(code);
+        r.back() = u"備考 %1 "_s.arg(code).repeated(6);
+        return r;
+    }
 };
 KORDAO_INSTANTIATE(Bulk);
 
@@ -76,16 +83,10 @@ TEST_P(Bulk, FailureOrAbandonUndoesEveryRow)
 TEST_P(Bulk, ManyBatchesMeetOtherStatementsAndARefusedBatchLeavesNothing)
 {
     constexpr int kRows = 120'000;
-    // About 100 bytes a row: three batches of a few megabytes.
-    const auto wide = [](int code) {
-        QVariantList r = row(code);
-        r.back() = u"備考 %1 "_s.arg(code).repeated(6);
-        return r;
-    };
     {
         BulkInsert bulk(m_db->DBDatabase(), u"GKKYUYO"_s, fields());
         for (int code = 1; code <= kRows; ++code) {
-            ASSERT_EQ(bulk.addRow(wide(code)), 0) << code << bulk.lastError().toStdString();
+            ASSERT_EQ(bulk.addRow(wideRow(code)), 0) << code << bulk.lastError().toStdString();
             if (code == kRows * 3 / 4)
                 addPayment(kRows + 1, 1, 202604, 1); // one by one, on the same connection
         }
@@ -94,14 +95,14 @@ TEST_P(Bulk, ManyBatchesMeetOtherStatementsAndARefusedBatchLeavesNothing)
     clsTbAccess tb;
     openTable(tb, u"GKKYUYO"_s, kRows + 1);
     ASSERT_EQ(tb.DAO_RecFind(1, u"SYOKCD = %1"_s.arg(kRows)), 0);
-    EXPECT_EQ(tb.TBRec()[u"NIREM1"].toString(), wide(kRows).back().toString());
+    EXPECT_EQ(tb.TBRec()[u"NIREM1"].toString(), wideRow(kRows).back().toString());
 
     short st = 0;
     {
         BulkInsert bulk(m_db->DBDatabase(), u"GKKYUYO"_s, fields());
         // The first batch holds a key already in the table.
         for (int code = 1; code <= kRows && st == 0; ++code)
-            st = bulk.addRow(wide(code == 10 ? 5 : kRows + 1 + code));
+            st = bulk.addRow(wideRow(code == 10 ? 5 : kRows + 1 + code));
         if (st == 0)
             st = bulk.finish();
         EXPECT_EQ(st, -12);
@@ -116,17 +117,12 @@ TEST_P(Bulk, ManyBatchesMeetOtherStatementsAndARefusedBatchLeavesNothing)
 TEST_P(Bulk, TwoLoadsSideBySideTakeTurnsOnTheConnection)
 {
     constexpr int kRows = 60'000;
-    const auto wide = [](int code) {
-        QVariantList r = row(code);
-        r.back() = u"備考 %1 "_s.arg(code).repeated(6);
-        return r;
-    };
     {
         BulkInsert outer(m_db->DBDatabase(), u"GKKYUYO"_s, fields());
         BulkInsert inner(m_db->DBDatabase(), u"GKKYUYO"_s, fields());
         for (int code = 1; code <= kRows; ++code) {
-            ASSERT_EQ(outer.addRow(wide(code)), 0) << code << outer.lastError().toStdString();
-            ASSERT_EQ(inner.addRow(wide(kRows + code)), 0)
+            ASSERT_EQ(outer.addRow(wideRow(code)), 0) << code << outer.lastError().toStdString();
+            ASSERT_EQ(inner.addRow(wideRow(kRows + code)), 0)
                 << code << inner.lastError().toStdString();
         }
         ASSERT_EQ(inner.finish(), 0) << inner.lastError().toStdString();
@@ -135,7 +131,7 @@ TEST_P(Bulk, TwoLoadsSideBySideTakeTurnsOnTheConnection)
     clsTbAccess tb;
     openTable(tb, u"GKKYUYO"_s, 2 * kRows);
     ASSERT_EQ(tb.DAO_RecFind(1, u"SYOKCD = %1"_s.arg(2 * kRows)), 0);
-    EXPECT_EQ(tb.TBRec()[u"NIREM1"].toString(), wide(2 * kRows).back().toString());
+    EXPECT_EQ(tb.TBRec()[u"NIREM1"].toString(), wideRow(2 * kRows).back().toString());
 }
 
 TEST_P(Bulk, UnknownFieldOrTableIsRefusedAtOnce)

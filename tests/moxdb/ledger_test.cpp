@@ -111,9 +111,9 @@ Ledgers csvLedgers(const QString& path, std::map<int, QStringList>* rowOrder)
     return ledgers;
 }
 
-// Adds a payment of kind 3 (the row of further payments) to \p code: a year-end charge of 3,000
-// yen, which the page counts among the row's deductions, and pay with half a yen.
-void addKind3Payment(const QString& dir, int code)
+// Adds a payment of kind 3 (the row of further payments) of March 2027 to \p code, with
+// \p amounts.
+void addKind3Payment(const QString& dir, int code, const std::map<QString, Currency>& amounts)
 {
     test::withDatabase(dir, kPayrollIni, [&](const KorDAO::DatabaseHandle& db) {
         KorDAO::clsTbAccess t;
@@ -126,11 +126,8 @@ void addKind3Payment(const QString& dir, int code)
         rec[u"KYUSYU"] = 3;
         rec[u"SKYUYM"] = 202703;
         rec[u"KYUSEQ"] = 1;
-        rec[u"KYURYO"] = *Currency::parse(u"1000.5");
-        rec[u"SSIKYU"] = Currency::fromYen(1001);
-        rec[u"KOUGOK"] = Currency::fromYen(200);
-        rec[u"SASIHK"] = Currency::fromYen(801);
-        rec[u"NENFUS"] = Currency::fromYen(-3000);
+        for (const auto& [field, amount] : amounts)
+            rec[field] = amount;
         ASSERT_EQ(t.DAO_Update(), 0) << t.lastError().toStdString();
     });
 }
@@ -174,7 +171,14 @@ INSTANTIATE_TEST_SUITE_P(Engines, LedgerCommand,
 
 TEST_P(LedgerCommand, EqualsThePrintedLedgerForEveryEmployeeOfTheDemoDistrict)
 {
-    addKind3Payment(dir(), 10025);
+    // A year-end charge of 3,000 yen, which the page counts among the row's deductions, and pay
+    // with half a yen.
+    addKind3Payment(dir(), 10025,
+                    {{u"KYURYO"_s, *Currency::parse(u"1000.5")},
+                     {u"SSIKYU"_s, Currency::fromYen(1001)},
+                     {u"KOUGOK"_s, Currency::fromYen(200)},
+                     {u"SASIHK"_s, Currency::fromYen(801)},
+                     {u"NENFUS"_s, Currency::fromYen(-3000)}});
     const test::ProgramRun r = run({u"ledger"_s, u"2026"_s, u"--encoding"_s, u"utf-8"_s});
     ASSERT_EQ(r.code, 0) << test::outcome(r);
     const QString print = district().filePath(u"print"_s);
@@ -250,21 +254,9 @@ TEST_P(LedgerCommand, ChosenEmployeesOnlyAndAnUnknownOneRefused)
 // process.
 TEST_P(LedgerCommand, RefusesAmountsBeyondTheMoneyType)
 {
-    test::withDatabase(dir(), kPayrollIni, [&](const KorDAO::DatabaseHandle& db) {
-        KorDAO::clsTbAccess t;
-        t.setTBDatabase(db);
-        t.setTBNameString(u"GKKYUYO"_s);
-        ASSERT_GE(t.DAO_TableOpen(QString(), QString()), 0);
-        ASSERT_EQ(t.DAO_AddNew(true), 0);
-        KorDAO::Record rec = t.TBRec();
-        rec[u"SYOKCD"] = 10025;
-        rec[u"KYUSYU"] = 3;
-        rec[u"SKYUYM"] = 202703;
-        rec[u"KYUSEQ"] = 1;
-        rec[u"KOUGOK"] = Currency::fromYen(900'000'000'000'000);
-        rec[u"NENFUS"] = Currency::fromYen(-100'000'000'000'000);
-        ASSERT_EQ(t.DAO_Update(), 0) << t.lastError().toStdString();
-    });
+    addKind3Payment(dir(), 10025,
+                    {{u"KOUGOK"_s, Currency::fromYen(900'000'000'000'000)},
+                     {u"NENFUS"_s, Currency::fromYen(-100'000'000'000'000)}});
     const test::ProgramRun r =
         run({u"ledger"_s, u"2026"_s, u"--employee"_s, u"10025"_s, u"--out"_s, u"big.csv"_s});
     EXPECT_EQ(r.code, 1) << test::outcome(r);
