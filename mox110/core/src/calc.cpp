@@ -12,9 +12,6 @@ namespace mox110 {
 
 namespace {
 
-constexpr int kPayClassDaily = 4; // KYUKBN: salary from a daily wage
-constexpr int kManualEntry = 9;   // HYOKBN: every figure typed by hand
-
 struct Step {
     int keyAtLeast;
     int rate;
@@ -143,7 +140,7 @@ static mox::Status keisan(BonusScreen& s, CalcContext& ctx)
 {
     const JinjiRecord& j = ctx.jinji;
     const KanriRecord& k = ctx.kanri;
-    if (j.HYOKBN != kManualEntry) {
+    if (j.HYOKBN != kInputClassManual) {
         const bool daily = j.KYUKBN == kPayClassDaily;
         const Currency kmBase = s.nu1Kyuryo + s.nu1Ktyogk + s.nu1Styogk + s.nu1Fuyote;
         s.nu1Kmchiiki = daily ? Currency() : kmBase.mulDiv(k.CHIRIT, 100, Rounding::Floor, 0);
@@ -249,7 +246,7 @@ static mox::Status gokei(BonusScreen& s, CalcContext& ctx)
     ctx.curKazeig = s.nu1Ssikyu - s.nu1Hkzegk;
     s.nu1Kazeig = s.nu1Ssikyu - s.nu1Hkzegk - s.nu1Syagok;
 
-    if (ctx.jinji.HYOKBN != kManualEntry) {
+    if (ctx.jinji.HYOKBN != kInputClassManual) {
         mox::Result<Currency> tax = Currency();
         bool standard = false;
         if (s.nu1Zenkaz.isZero()) {

@@ -13,7 +13,6 @@ namespace mox110 {
 
 namespace {
 
-constexpr int kPayClassDaily = 4;
 
 struct Period {
     std::int64_t start = 0; // yyyymmdd; 0 = none

@@ -14,7 +14,6 @@ namespace {
 __extension__ typedef __int128 Wide; // exact intermediate of the proportion product
 
 constexpr int kCommentLength = 30;
-constexpr int kPayClassDaily = 4;
 
 QVariant money(Currency c)
 {

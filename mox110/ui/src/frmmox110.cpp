@@ -27,8 +27,8 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-constexpr int kPayClassDaily = 4;    // KYUKBN of a salary from a daily wage
-constexpr int kInputClassManual = 9; // HYOKBN of full manual entry
+using mox110::kInputClassManual;
+using mox110::kPayClassDaily;
 
 // The function keys and the key modes they act in: 0 nobody called up, 2 a stored bonus open
 // for correction, 3 a new bonus, 4 a stored bonus shown for viewing.

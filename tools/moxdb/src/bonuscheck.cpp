@@ -11,7 +11,8 @@ namespace moxdb {
 
 namespace {
 
-constexpr int kFullPeriod = 600;     // six months, no days: the key of a full period
+constexpr int kFullPeriod = 600; // six months, no days: the key of a full period
+// The pay and input classes of mox110::JinjiRecord; this library sees no program's code.
 constexpr int kPayClassDaily = 4;    // KYUKBN
 constexpr int kInputClassManual = 9; // HYOKBN
 
@@ -34,11 +35,6 @@ constexpr ReasonName kReasonNames[kCheckReasonCount] = {
     {u"NORECORD", u"賞与データなし"},
     {u"UNLISTED", u"一覧外の賞与データ"},
 };
-
-QString yen(Currency c)
-{
-    return mox::format(c, u"#,##0;-#,##0");
-}
 
 QString percent(Currency c)
 {
@@ -85,11 +81,13 @@ void capReasons(const CheckRecord& r, const CheckInput& in, Reasons& out)
     if (standard.isZero())
         return;
     if (standard >= in.kengen)
-        out.add(CheckReason::HealthCap, u"標準賞与額 %1 ≧ 上限 %2、健康保険 %3"_s.arg(
-                                            yen(standard), yen(in.kengen), yen(r.kenko)));
+        out.add(CheckReason::HealthCap,
+                u"標準賞与額 %1 ≧ 上限 %2、健康保険 %3"_s.arg(
+                    listAmount(standard), listAmount(in.kengen), listAmount(r.kenko)));
     if (standard >= in.kosgen)
-        out.add(CheckReason::PensionCap, u"標準賞与額 %1 ≧ 上限 %2、厚生年金 %3"_s.arg(
-                                             yen(standard), yen(in.kosgen), yen(r.kosei)));
+        out.add(CheckReason::PensionCap,
+                u"標準賞与額 %1 ≧ 上限 %2、厚生年金 %3"_s.arg(
+                    listAmount(standard), listAmount(in.kosgen), listAmount(r.kosei)));
 }
 
 // The method the calculation chose, told from the stored figures as it chose it: no previous
@@ -98,10 +96,11 @@ void taxReasons(const CheckRecord& r, Reasons& out)
 {
     if (r.zenkaz.isZero())
         out.add(CheckReason::TaxMethod,
-                u"前月の課税給与なし（月額表で算出）、所得税 %1"_s.arg(yen(r.syotok)));
+                u"前月の課税給与なし（月額表で算出）、所得税 %1"_s.arg(listAmount(r.syotok)));
     else if (r.ssikyu > 10 * r.zenkaz)
-        out.add(CheckReason::TaxMethod, u"総支給 %1 が前月課税 %2 の10倍超、所得税 %3"_s.arg(
-                                            yen(r.ssikyu), yen(r.zenkaz), yen(r.syotok)));
+        out.add(CheckReason::TaxMethod,
+                u"総支給 %1 が前月課税 %2 の10倍超、所得税 %3"_s.arg(
+                    listAmount(r.ssikyu), listAmount(r.zenkaz), listAmount(r.syotok)));
 }
 
 void yearOnYear(const CheckRecord& r, const CheckInput& in, Reasons& out)
@@ -113,7 +112,7 @@ void yearOnYear(const CheckRecord& r, const CheckInput& in, Reasons& out)
     const Currency change = r.ssikyu - before;
     if (before.isZero()) {
         if (!change.isZero())
-            out.add(CheckReason::YearOnYear, u"前年 0 → %1"_s.arg(yen(r.ssikyu)));
+            out.add(CheckReason::YearOnYear, u"前年 0 → %1"_s.arg(listAmount(r.ssikyu)));
         return;
     }
     // |change| / |before| > threshold / 100, compared without a division.
@@ -121,7 +120,7 @@ void yearOnYear(const CheckRecord& r, const CheckInput& in, Reasons& out)
         return;
     const Currency pct = (change * 100).ratioTo(before.abs(), Rounding::HalfAwayFromZero, 1);
     out.add(CheckReason::YearOnYear,
-            u"前年 %1 → %2（%3%4%）"_s.arg(yen(before), yen(r.ssikyu),
+            u"前年 %1 → %2（%3%4%）"_s.arg(listAmount(before), listAmount(r.ssikyu),
                                            pct.isNegative() ? QString() : u"+"_s,
                                            pct.toPlainString()));
 }
@@ -138,7 +137,7 @@ void recordReasons(const CheckRecord& r, const CheckEmployee* e, const CheckInpu
     if (!manual) // hand-entered staff have the tax typed in as well
         taxReasons(r, out);
     if (r.sasihk <= Currency())
-        out.add(CheckReason::Cash, u"差引支給額 %1"_s.arg(yen(r.sasihk)));
+        out.add(CheckReason::Cash, u"差引支給額 %1"_s.arg(listAmount(r.sasihk)));
     yearOnYear(r, in, out);
     if (e == nullptr)
         out.add(CheckReason::Unlisted, u"人事マスターにない職員"_s);
@@ -201,6 +200,11 @@ QString reasonLabel(CheckReason reason)
 Currency standardBonus(Currency kimatu, Currency kinben)
 {
     return (kimatu + kinben).dividedBy(1000, Rounding::Floor, 0) * 1000;
+}
+
+QString listAmount(Currency c)
+{
+    return mox::format(c, u"#,##0;-#,##0");
 }
 
 QString periodText(int key)

@@ -26,8 +26,7 @@ namespace moxdb {
 
 namespace {
 
-const QString kUsage = u"[--out FILE.pdf] [--csv FILE] [--threshold PCT] "
-                       u"[--encoding cp932|utf-8] [--dir DIR]"_s;
+const QString kUsage = bonusCheckUsage();
 
 struct CheckArgs {
     QString pdf;
@@ -102,7 +101,15 @@ mox::Result<CheckList> makeList(const CheckArgs& a, const KorDAO::DatabaseHandle
     }
 }
 
-int runCheck(const QStringList& args, QTextStream& out, QTextStream& err)
+} // namespace
+
+QString bonusCheckUsage()
+{
+    return u"[--out FILE.pdf] [--csv FILE] [--threshold PCT] [--encoding cp932|utf-8] "
+           u"[--dir DIR]"_s;
+}
+
+int runBonusCheck(const QStringList& args, QTextStream& out, QTextStream& err)
 {
     mox::Result<CheckArgs> parsed = parseArgs(args);
     if (const mox::Status* s = mox::failure(parsed)) {
@@ -140,13 +147,6 @@ int runCheck(const QStringList& args, QTextStream& out, QTextStream& err)
                .arg(l.district.headcount)
         << Qt::endl;
     return 0;
-}
-
-} // namespace
-
-int runBonusCheck(const QStringList& args, QTextStream& out, QTextStream& err)
-{
-    return runCheck(args, out, err);
 }
 
 } // namespace moxdb

@@ -98,11 +98,6 @@ mox::Status writeLines(const CheckList& list, CsvWriter& csv)
     return endRecord(csv, u"合計"_s);
 }
 
-QString yen(Currency c)
-{
-    return mox::format(c, u"#,##0;-#,##0");
-}
-
 } // namespace
 
 mox::Status writeCheckCsv(const CheckList& list, CsvEncoding encoding, const QString& path)
@@ -131,8 +126,8 @@ void printCheckList(const CheckList& list, QTextStream& out)
                 << t.headcount << " 人\n";
     }
     out << u"地区合計: %1 人、総支給合計 %2、控除額合計 %3、現金支給額 %4"_s.arg(
-               QString::number(list.district.headcount), yen(list.district.ssikyu),
-               yen(list.district.kougok), yen(list.district.sasihk))
+               QString::number(list.district.headcount), listAmount(list.district.ssikyu),
+               listAmount(list.district.kougok), listAmount(list.district.sasihk))
         << Qt::endl;
 }
 

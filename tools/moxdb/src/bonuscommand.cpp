@@ -18,8 +18,7 @@ namespace {
 
 const QString kRunUsage =
     u"run [--employee N…] [--dry-run] [--tokkbn 0|1] [--roukbn 0|1] [--dir DIR]"_s;
-const QString kCheckUsage = u"check [--out FILE.pdf] [--csv FILE] [--threshold PCT] "
-                            u"[--encoding cp932|utf-8] [--dir DIR]"_s;
+const QString kCheckUsage = u"check "_s + bonusCheckUsage();
 
 QString sourceText(ClassSource source, int month)
 {
@@ -74,7 +73,7 @@ int fail(QTextStream& err, const QString& message)
     return 1;
 }
 
-// Parses the options; \p exit is set when the command ends here (usage: 2).
+// Parses the options; nothing when the command ends here with its usage (status 2).
 std::optional<BonusRunOptions> parse(const QStringList& args, QTextStream& err)
 {
     Options o(args, {.withValue = {u"--tokkbn"_s, u"--roukbn"_s, u"--dir"_s},

@@ -159,11 +159,10 @@ mox::Status BatchRun::writeOnce(int first, int last)
     const auto there = m_season.readThisMonth(first, last);
     if (const mox::Status* s = mox::failure(there))
         return *s;
-    KorDAO::BulkInsert bulk(m_db, u"GKKYUYO"_s, recordFields(m_pending.front().values),
-                            KorDAO::BulkInsert::Audit::PerRecord);
+    const QStringList fields = recordFields(m_pending.front().values);
+    KorDAO::BulkInsert bulk(m_db, u"GKKYUYO"_s, fields, KorDAO::BulkInsert::Audit::PerRecord);
     if (bulk.status() != 0)
         return mox::Status::failure(bulk.status(), bulk.lastError());
-    const QStringList fields = recordFields(m_pending.front().values);
     for (const Pending& p : m_pending) {
         BonusRunLine& line = m_lines[p.line];
         if (mox::value(there).contains(line.syokcd)) {

@@ -14,6 +14,11 @@
 
 namespace mox110 {
 
+/// Pay class (KYUKBN) of a salary from a daily wage: listed by the entry screen only in December.
+inline constexpr int kPayClassDaily = 4;
+/// Input class (HYOKBN) of the staff whose figures the operator enters by hand.
+inline constexpr int kInputClassManual = 9;
+
 /// The personnel (GKJINJI) fields the calculation, the display and the save use.
 struct JinjiRecord {
     int SYOKCD = 0;                // syokuin code: employee code

@@ -107,6 +107,9 @@ Currency standardBonus(Currency kimatu, Currency kinben);
 /// throw std::overflow_error.
 CheckList checkBonus(const CheckInput& in);
 
+/// An amount as the check list prints it: whole yen with thousands separators ("-1,234").
+QString listAmount(Currency c);
+
 /// "5月15日" for a period key of 515.
 QString periodText(int key);
 

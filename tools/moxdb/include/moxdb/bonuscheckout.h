@@ -44,6 +44,9 @@ int checkPdfPages(const CheckList& list);
 mox::Status writeCheckPdf(const CheckList& list, const CheckPageHeader& header,
                           const QString& path);
 
+/// The options of moxdb bonus check, as its usage line shows them.
+QString bonusCheckUsage();
+
 /// moxdb bonus check.
 int runBonusCheck(const QStringList& args, QTextStream& out, QTextStream& err);
 

@@ -60,10 +60,8 @@ private:
     QString m_prefix;
 };
 
-/// Pay class of the daily-paid, listed by the screen only in December.
-inline constexpr int kPayClassDaily = 4;
-/// Input class of the staff whose figures the operator enters by hand.
-inline constexpr int kInputClassManual = 9;
+using mox110::kInputClassManual;
+using mox110::kPayClassDaily;
 
 /// One employee of the entry screen's list.
 struct ListedEmployee {
