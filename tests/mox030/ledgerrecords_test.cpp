@@ -193,6 +193,31 @@ TEST_F(LedgerRecords, ArchiveNeverReplacesACopyNorKeepsAChangedPdf)
     EXPECT_EQ(QDir(dir).entryList(QDir::Files | QDir::Hidden).size(), 4);
 }
 
+// A checksum file left behind without its copy (a copy removed by hand) keeps its name taken:
+// the next copy is named after it and gets a checksum file of its own.
+TEST_F(LedgerRecords, ALeftoverChecksumFileKeepsItsNameTaken)
+{
+    const QString pdf = path(u"Mox030.pdf"_s);
+    {
+        QFile f(pdf);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("%PDF-1.4 a ledger");
+    }
+    const QByteArray sha = QCryptographicHash::hash(bytes(pdf), QCryptographicHash::Sha256).toHex();
+    const QDateTime when(QDate(2026, 12, 8), QTime(13, 5, 1));
+    const QString dir = archive();
+    ASSERT_TRUE(QDir().mkpath(dir));
+    {
+        QFile left(QDir(dir).filePath(u"Mox030-20261208-130501.pdf.sha256"_s));
+        ASSERT_TRUE(left.open(QIODevice::WriteOnly));
+        left.write("0000  Mox030-20261208-130501.pdf\n");
+    }
+    mox::Result<QString> a = mox030::archiveLedger(pdf, m_db.path(), 2026, when, sha);
+    ASSERT_FALSE(mox::failure(a)) << mox::failure(a)->message.toStdString();
+    EXPECT_EQ(mox::value(a), QDir(dir).filePath(u"Mox030-20261208-130501-2.pdf"_s));
+    EXPECT_EQ(bytes(mox::value(a) + u".sha256"_s), sha + "  Mox030-20261208-130501-2.pdf\n");
+}
+
 TEST_F(LedgerRecords, AFailureToArchiveIsReported)
 {
     // A plain file where the archive folder belongs.

@@ -17,13 +17,17 @@ mox::Status failed(const QString& why)
     return mox::Status::failure(1, why);
 }
 
-// The first name "<base>.pdf", "<base>-2.pdf" … that no file or link of the folder has yet.
+// The first name "<base>.pdf", "<base>-2.pdf" … that the folder has neither as a file or link
+// nor as the name of a checksum file "<name>.sha256", so that the copy gets its checksum beside it.
 QString freeName(const QDir& dir, const QString& base)
 {
+    const auto taken = [&dir](const QString& name) {
+        const QFileInfo there(dir.filePath(name));
+        return there.exists() || there.isSymLink();
+    };
     for (int n = 1;; ++n) {
         const QString name = (n == 1 ? base : u"%1-%2"_s.arg(base).arg(n)) + u".pdf"_s;
-        const QFileInfo there(dir.filePath(name));
-        if (!there.exists() && !there.isSymLink())
+        if (!taken(name) && !taken(name + u".sha256"_s))
             return name;
     }
 }
