@@ -1,4 +1,5 @@
 #include "kordao/bulkinsert.h"
+#include "kordao/schema.h"
 
 #include "connection.h"
 
@@ -338,7 +339,7 @@ mox::Status holdWorkLock(const DatabaseHandle& db, const QString& name)
         return mox::Status::failure(kTableMissing, u"データベースが開かれていません。"_s);
     if (!db->inTransaction())
         return mox::Status::failure(kUpdateFailed, u"トランザクションが開始されていません。"_s);
-    if (!db->engine().databaseFile().isEmpty())
+    if (!isPostgres(db)) // one writer at a time on SQLite anyway
         return mox::Status::success();
     // A key every process derives alike (64-bit FNV-1a of the name's UTF-8).
     std::uint64_t key = 14695981039346656037ULL;

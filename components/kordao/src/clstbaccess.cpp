@@ -209,15 +209,7 @@ short clsTbAccess::DAO_Rollback()
 
 const QVariant& clsTbAccess::fieldValue(const QString& field, ColumnKind* kind)
 {
-    if (!d->cursor)
-        throw DaoError(kFieldUnreadable, u"テーブル %1 は開かれていません。"_s.arg(m_tableName));
-    mox::Status failure;
-    const QVariant* v = d->cursor->value(field, kind, &failure);
-    if (!v) {
-        m_lastError = failure.message;
-        throw DaoError(short(failure.code), m_lastError);
-    }
-    return *v;
+    return fieldValueAt(d->cursor ? d->cursor->info().find(field) : -1, field, kind);
 }
 
 const QVariant& clsTbAccess::fieldValueAt(int column, const QString& field, ColumnKind* kind)

@@ -14,6 +14,7 @@
 #include <QPrinterInfo>
 
 #include <algorithm>
+#include <optional>
 
 using namespace Qt::StringLiterals;
 
@@ -174,10 +175,13 @@ mox::Status PrintComponentImpl::drawPdf(QIODevice& device, const DocumentInfo& i
 {
     const QString creator = u"korprint"_s;
     const QDateTime created = QDateTime::currentDateTime();
-    HashingDevice out(device);
+    // Only an archival document is hashed, and its end kept for the dictionary that follows it.
+    std::optional<HashingDevice> hashed;
+    if (archival)
+        hashed.emplace(device);
     mox::Status s;
     {
-        QPdfWriter writer(&out);
+        QPdfWriter writer(hashed ? static_cast<QIODevice*>(&*hashed) : &device);
         if (archival) {
             writer.setPdfVersion(QPagedPaintDevice::PdfVersion_A1b);
             writer.setDocumentXmpMetadata(xmpPacket(info, creator, created));
@@ -193,12 +197,12 @@ mox::Status PrintComponentImpl::drawPdf(QIODevice& device, const DocumentInfo& i
         return s;
     if (archival) {
         mox::Result<QByteArray> update =
-            infoUpdate(out.tail(), out.written(), info, creator, created);
+            infoUpdate(hashed->tail(), hashed->written(), info, creator, created);
         if (const mox::Status* f = mox::failure(update))
             return *f;
-        if (out.write(mox::value(update)) != mox::value(update).size())
+        if (hashed->write(mox::value(update)) != mox::value(update).size())
             return mox::Status::failure(OutputFailed, QString());
-        m_sha256 = out.sha256Hex();
+        m_sha256 = hashed->sha256Hex();
     }
     return mox::Status::success();
 }
