@@ -74,12 +74,9 @@ int fail(QTextStream& err, const QString& text, int code = 1)
     return code;
 }
 
-mox::Result<CheckList> makeList(const CheckArgs& a, const KorDAO::DatabaseHandle& db,
-                                QString* monthCaption)
+mox::Result<CheckList> makeList(const CheckArgs& a, BonusSeason& season,
+                                const KorDAO::DatabaseHandle& db, QString* monthCaption)
 {
-    BonusSeason season(db);
-    if (mox::Status s = season.open(); !s.ok())
-        return s;
     *monthCaption = season.monthCaption();
     std::unique_ptr<TerminalProgress> progress;
     int shown = 0;
@@ -122,11 +119,12 @@ int runBonusCheck(const QStringList& args, QTextStream& out, QTextStream& err)
         useIniFolder(a.dir);
     std::signal(SIGXFSZ, SIG_IGN); // a file-size limit fails the write instead of the process
     ConsoleShell shell(err, u"moxdb bonus check"_s);
-    mox::Result<std::unique_ptr<Database>> db = openForBonuses();
-    if (const mox::Status* s = mox::failure(db))
+    mox::Result<OpenSeason> opened = openSeason();
+    if (const mox::Status* s = mox::failure(opened))
         return fail(err, s->message);
     QString caption;
-    const mox::Result<CheckList> list = makeList(a, mox::value(db)->handle(), &caption);
+    const mox::Result<CheckList> list =
+        makeList(a, *mox::value(opened).season, mox::value(opened).db->handle(), &caption);
     if (const mox::Status* s = mox::failure(list))
         return fail(err, s->message);
     const CheckList& l = mox::value(list);

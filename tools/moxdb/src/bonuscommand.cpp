@@ -116,13 +116,11 @@ int runRun(const QStringList& args, QTextStream& out, QTextStream& err)
         progress.emplace(u"賞与計算"_s, u"人"_s, qint64(n));
     };
     ConsoleShell shell(err, u"moxdb bonus run"_s);
-    mox::Result<std::unique_ptr<Database>> db = openForBonuses();
-    if (const mox::Status* s = mox::failure(db))
+    mox::Result<OpenSeason> opened = openSeason();
+    if (const mox::Status* s = mox::failure(opened))
         return fail(err, s->message);
-    const KorDAO::DatabaseHandle handle = mox::value(db)->handle();
-    BonusSeason season(handle);
-    if (mox::Status s = season.open(); !s.ok())
-        return fail(err, s.message);
+    const KorDAO::DatabaseHandle handle = mox::value(opened).db->handle();
+    BonusSeason& season = *mox::value(opened).season;
 
     out << season.monthCaption()
         << (options->dryRun ? u" 賞与計算（試算、書き込みません）"_s : u" 賞与計算"_s) << '\n';

@@ -336,4 +336,16 @@ NewBonus BonusSeason::calculateNew(const mox110::JinjiRecord& jinji, int tokkbn,
     return out;
 }
 
+mox::Result<OpenSeason> openSeason()
+{
+    mox::Result<std::unique_ptr<Database>> db = openForBonuses();
+    if (const mox::Status* s = mox::failure(db))
+        return *s;
+    OpenSeason open{std::move(mox::value(db)), nullptr};
+    open.season = std::make_unique<BonusSeason>(open.db->handle());
+    if (mox::Status s = open.season->open(); !s.ok())
+        return s;
+    return open;
+}
+
 } // namespace moxdb

@@ -86,13 +86,10 @@ int runCalc(const QStringList& args, QTextStream& out, QTextStream& err)
         useIniFolder(options.value(u"--dir"_s));
 
     ConsoleShell shell(err, u"moxdb calc"_s);
-    mox::Result<std::unique_ptr<Database>> db = openForBonuses();
-    if (const mox::Status* s = mox::failure(db))
+    mox::Result<OpenSeason> opened = openSeason();
+    if (const mox::Status* s = mox::failure(opened))
         return fail(err, s->message);
-    const KorDAO::DatabaseHandle handle = mox::value(db)->handle();
-    BonusSeason season(handle);
-    if (mox::Status s = season.open(); !s.ok())
-        return fail(err, s.message);
+    BonusSeason& season = *mox::value(opened).season;
     const QString code = QString::number(syokcd);
     const auto jinji = season.readJinji(syokcd, syokcd);
     if (const mox::Status* s = mox::failure(jinji))

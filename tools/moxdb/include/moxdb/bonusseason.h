@@ -23,6 +23,7 @@
 #include "mox110/calccontext.h"
 #include "mox110/kyuyorecord.h"
 #include "mox110/records.h"
+#include "moxdb/database.h"
 
 #include <QString>
 #include <QTextStream>
@@ -170,5 +171,13 @@ private:
     std::unique_ptr<KorDAO::clsTbAccess> m_koyou; // GKKOYOU positioned on its first row
     std::optional<std::pair<Currency, Currency>> m_complements;
 };
+
+/// The payroll database of the bonus commands (openForBonuses) with its season read and checked
+/// (BonusSeason::open).
+struct OpenSeason {
+    std::unique_ptr<Database> db;
+    std::unique_ptr<BonusSeason> season;
+};
+mox::Result<OpenSeason> openSeason();
 
 } // namespace moxdb
