@@ -49,11 +49,12 @@ xvfb_demo_databases() {
 }
 
 # xvfb_drive SCRIPT ARG...: makes SCRIPT executable and runs it with ARGs on an X server of its
-# own (1280x1024, 24 bits); returns its exit code. The server is not reset when its last client
-# leaves: a program started in that moment would find no display.
+# own (1280x1024, 24 bits, or the screen XVFB_SCREEN names, e.g. 3200x2400x24); returns its exit
+# code. The server is not reset when its last client leaves: a program started in that moment
+# would find no display.
 xvfb_drive() {
     chmod +x "$1"
-    xvfb-run -a -s "-screen 0 1280x1024x24 -noreset" "$@"
+    xvfb-run -a -s "-screen 0 ${XVFB_SCREEN:-1280x1024x24} -noreset" "$@"
 }
 
 # start_form CAPTION COMMAND...: starts COMMAND in the background ($pid) and waits up to 30 s for
