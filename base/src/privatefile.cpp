@@ -217,4 +217,14 @@ void PrivateFile::cancel()
     m_tempName.clear();
 }
 
+bool writeWhole(PrivateFile& file, const QByteArray& bytes)
+{
+    return file.open() && file.device()->write(bytes) == bytes.size() && file.commit();
+}
+
+QByteArray sha256sumLine(const QByteArray& sha256Hex, const QString& fileName)
+{
+    return sha256Hex + "  " + QFile::encodeName(fileName) + '\n';
+}
+
 } // namespace mox

@@ -15,6 +15,7 @@
 // descriptor of the checked folder, so swapping the folder for another after the check changes
 // nothing. A link, or a file that is not this user's own, in the file's place is refused.
 
+#include <QByteArray>
 #include <QString>
 
 #include <memory>
@@ -74,5 +75,12 @@ private:
     bool m_keepExisting = false;
     std::unique_ptr<QFile> m_file;
 };
+
+/// Writes \p bytes as the whole of \p file: open, write, commit. False when a step fails, with
+/// the reason in file.errorString().
+bool writeWhole(PrivateFile& file, const QByteArray& bytes);
+
+/// The line of a checksum file as sha256sum writes it: the digest, two blanks, the bare file name.
+QByteArray sha256sumLine(const QByteArray& sha256Hex, const QString& fileName);
 
 } // namespace mox

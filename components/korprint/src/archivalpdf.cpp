@@ -1,6 +1,5 @@
 #include "archivalpdf.h"
 
-#include <QFile>
 #include <QRegularExpression>
 
 #include <algorithm>
@@ -165,11 +164,6 @@ mox::Result<QByteArray> infoUpdate(const QByteArray& tail, qint64 size, const Do
               " 0 R\n/Prev " + QByteArray::number(previous) + "\n/ID " + id.captured(1).toLatin1() +
               "\n>>\nstartxref\n" + QByteArray::number(xref) + "\n%%EOF\n";
     return update;
-}
-
-QByteArray checksumLine(const QByteArray& sha256Hex, const QString& fileName)
-{
-    return sha256Hex + "  " + QFile::encodeName(fileName) + '\n';
 }
 
 } // namespace korprint

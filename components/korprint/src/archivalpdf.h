@@ -63,7 +63,4 @@ QByteArray xmpPacket(const DocumentInfo& info, const QString& creator, const QDa
 mox::Result<QByteArray> infoUpdate(const QByteArray& tail, qint64 size, const DocumentInfo& info,
                                    const QString& creator, const QDateTime& created);
 
-/// The line of a checksum file as sha256sum writes it: the digest, two blanks, the file name.
-QByteArray checksumLine(const QByteArray& sha256Hex, const QString& fileName);
-
 } // namespace korprint

@@ -212,8 +212,7 @@ mox::Status PrintComponentImpl::writeChecksum(const QString& pdfPath)
 {
     const QString path = pdfPath + u".sha256"_s;
     mox::PrivateFile file(path);
-    const QByteArray line = checksumLine(m_sha256, QFileInfo(pdfPath).fileName());
-    if (!file.open() || file.device()->write(line) != line.size() || !file.commit()) {
+    if (!mox::writeWhole(file, mox::sha256sumLine(m_sha256, QFileInfo(pdfPath).fileName()))) {
         m_sha256.clear();
         return mox::Status::failure(OutputFailed,
                                     u"チェックサムファイル %1 を書き込めません（%2）。"_s.arg(

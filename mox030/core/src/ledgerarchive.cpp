@@ -60,7 +60,7 @@ mox::Status copyInto(const QString& source, mox::PrivateFile& target, QByteArray
 mox::Status writeNew(mox::PrivateFile& file, const QByteArray& bytes)
 {
     file.keepExisting();
-    if (!file.open() || file.device()->write(bytes) != bytes.size() || !file.commit())
+    if (!mox::writeWhole(file, bytes))
         return failed(file.errorString());
     return mox::Status::success();
 }
@@ -98,7 +98,7 @@ mox::Result<QString> archiveLedger(const QString& pdf, const QString& folder, in
     if (!copy.commit())
         return failed(copy.errorString());
     mox::PrivateFile sum(copy.path() + u".sha256"_s);
-    if (mox::Status s = writeNew(sum, copied + "  " + QFile::encodeName(name) + '\n'); !s.ok())
+    if (mox::Status s = writeNew(sum, mox::sha256sumLine(copied, name)); !s.ok())
         return s;
     return copy.path();
 }
