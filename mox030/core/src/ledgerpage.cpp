@@ -158,6 +158,11 @@ Currency prfLinePos(int row)
     }
 }
 
+QString codeText(int code)
+{
+    return mox::format(code, u"0000000").right(7);
+}
+
 QString syokuName(const SyokuMei& strSyokuMei, int syosyu)
 {
     if (syosyu < 1 || syosyu > 10)
@@ -170,7 +175,7 @@ void prsPrint_Header(SUB_PRT& prt, const LedgerHeader& header, const SyokuMei& s
     const Currency line1 = *Currency::parse(u"5.5");
     const Currency line2 = *Currency::parse(u"6.5");
     text(prt, Currency::fromYen(12), line1, header.strNendoPrt);
-    text(prt, Currency::fromYen(35), line1, mox::format(header.SYOKCD, u"0000000").right(7));
+    text(prt, Currency::fromYen(35), line1, codeText(header.SYOKCD));
     text(prt, Currency::fromYen(20), line2, syokuName(strSyokuMei, header.SYOSYU));
     text(prt, Currency::fromYen(35), line2, header.SIMKNJ);
     text(prt, Currency::fromYen(166), line2, header.GKNAME);

@@ -100,9 +100,9 @@ short prsDatasum(KorDAO::clsTbAccess& GKKYUYO, Ruikei& grid)
 
 mox::Status amountOverflow(int code)
 {
-    return mox::Status::failure(kFieldUnreadable,
-                                u"金額が大きすぎて計算できません。\r\n\r\n職員番号 %1"_s.arg(
-                                    mox::format(code, u"0000000").right(7)));
+    return mox::Status::failure(
+        kFieldUnreadable,
+        u"金額が大きすぎて計算できません。\r\n\r\n職員番号 %1"_s.arg(codeText(code)));
 }
 
 PrintOutcome prsPrint(const PrintJob& job)
@@ -175,7 +175,7 @@ QString PrintOutcome::missingNotice() const
     constexpr qsizetype kShown = 20;
     QStringList codes;
     for (qsizetype i = 0; i < missing.size() && i < kShown; ++i)
-        codes << mox::format(missing[i], u"0000000").right(7);
+        codes << codeText(missing[i]);
     QString text = u"次の職員は職員マスタにないため、見出し（職員番号・氏名など）なしで"
                    u"印刷しました。\r\n\r\n"_s +
                    codes.join(u"、"_s);

@@ -251,8 +251,8 @@ void frmMox030::prsTBLRead()
         if (found == KorDAO::kNoRecord)
             continue;
         mox::prsDaoStatus(found, false);
-        auto* item = new QListWidgetItem(u' ' + mox::format(code, u"0000000").right(7) + u' ' +
-                                         rec[u"SIMKNJ"].toString());
+        auto* item =
+            new QListWidgetItem(u' ' + mox030::codeText(code) + u' ' + rec[u"SIMKNJ"].toString());
         item->setData(Qt::UserRole, code);
         // Read out without the leading blank of the line.
         item->setData(Qt::AccessibleTextRole, item->text().trimmed());

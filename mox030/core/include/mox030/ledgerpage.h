@@ -36,6 +36,10 @@ struct LedgerHeader {
 /// not a printed row.
 Currency prfLinePos(int row);
 
+/// An employee code as the page, the list and the messages show it: its last seven digits with
+/// leading zeros ("0010025").
+QString codeText(int code);
+
 /// The job-kind name of \p syosyu: strSyokuMei(syosyu), or 20 blanks for a kind outside 1 to 10.
 QString syokuName(const SyokuMei& strSyokuMei, int syosyu);
 
