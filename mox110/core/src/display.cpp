@@ -13,7 +13,6 @@ namespace mox110 {
 
 namespace {
 
-
 struct Period {
     std::int64_t start = 0; // yyyymmdd; 0 = none
     std::int64_t end = 0;
