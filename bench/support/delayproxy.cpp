@@ -24,6 +24,7 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <csignal>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -154,7 +155,9 @@ bool writeDue(Pipe& p)
     const auto now = Clock::now();
     while (!p.queue.empty() && p.queue.front().due <= now) {
         std::string& data = p.queue.front().data;
-        const ssize_t n = write(p.to, data.data(), data.size());
+        // A peer that has gone (a server ending the connection) must end only its relay, not
+        // the whole proxy through SIGPIPE.
+        const ssize_t n = send(p.to, data.data(), data.size(), MSG_NOSIGNAL);
         if (n < 0)
             return false;
         data.erase(0, std::size_t(n));
@@ -178,6 +181,7 @@ int main(int argc, char** argv)
     const char* server = argv[2];
     const std::chrono::microseconds delay(std::atol(argv[3]));
     const char* loseCommitFile = argc == 5 ? argv[4] : nullptr;
+    std::signal(SIGPIPE, SIG_IGN);
 
     const int listener = socket(AF_INET, SOCK_STREAM, 0);
     const int yes = 1;
