@@ -24,8 +24,8 @@
 #include <unistd.h>
 
 #include <cctype>
-#include <csignal>
 #include <chrono>
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
