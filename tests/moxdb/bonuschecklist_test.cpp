@@ -15,6 +15,8 @@
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QStandardPaths>
 #include <QStringDecoder>
 
@@ -371,6 +373,58 @@ TEST_P(BonusCheckList, RefusesWhatItCannotUse)
     EXPECT_EQ(r.code, 1) << test::outcome(r);
     EXPECT_TRUE(r.err.contains(u"期末・勤勉手当処理月ではありません。"_s)) << test::outcome(r);
     EXPECT_FALSE(QFile::exists(path(u"e.csv"_s)));
+}
+
+// Staff without a record, scattered over the district, are worked out from their own records
+// alone: a damaged bonus of June of somebody between them (a deduction class that is no
+// number, as only an SQLite file can hold) is neither read nor in the way.
+TEST_P(BonusCheckList, ScatteredStaffAreWorkedOutFromTheirOwnRecordsAlone)
+{
+    if (GetParam() != test::Engine::Sqlite)
+        GTEST_SKIP() << "a PostgreSQL integer column holds numbers only";
+    const test::ProgramRun bonusRun = run({u"bonus"_s, u"run"_s});
+    ASSERT_EQ(bonusRun.code, 0) << test::outcome(bonusRun);
+    std::vector<int> listed;
+    withPayroll([&](const KorDAO::DatabaseHandle& db) {
+        KorDAO::clsTbAccess month;
+        month.setTBDatabase(db);
+        month.setTBNameString(u"GKKYUYO"_s);
+        ASSERT_GT(month.DAO_TableOpen(u"KYUSYU = 2 AND SKYUYM = 202612"_s, u"SYOKCD"_s), 2);
+        for (short st = month.DAO_RecRead(1); st == 0; st = month.DAO_RecRead(2))
+            listed.push_back(month.TBRec()[u"SYOKCD"].toInt());
+        (void)month.DAO_TableClose();
+        deleteWhere(db, u"GKKYUYO"_s,
+                    u"KYUSYU = 2 AND SKYUYM = 202612 AND SYOKCD in(%1,%2)"_s.arg(listed.front())
+                        .arg(listed.back()),
+                    [](KorDAO::Record r) {
+                        return u"SYOKCD = %1 AND KYUSYU = 2 AND SKYUYM = 202612"_s.arg(
+                            r[u"SYOKCD"].toInt());
+                    });
+    });
+    {
+        QSqlDatabase file = QSqlDatabase::addDatabase(u"QSQLITE"_s, u"damage"_s);
+        file.setDatabaseName(path(u"mox.db"_s));
+        ASSERT_TRUE(file.open());
+        QSqlQuery q(file);
+        ASSERT_TRUE(q.exec(u"UPDATE GKKYUYO SET TOKKBN = 'x' WHERE KYUSYU = 2 AND SKYUYM = 202606"
+                           " AND SYOKCD = %1"_s.arg(listed[listed.size() / 2])));
+        ASSERT_EQ(q.numRowsAffected(), 1);
+    }
+    QSqlDatabase::removeDatabase(u"damage"_s);
+
+    const test::ProgramRun r = run({u"bonus"_s, u"check"_s, u"--csv"_s, path(u"s.csv"_s)});
+    ASSERT_EQ(r.code, 0) << test::outcome(r);
+    std::map<int, QString> reasons;
+    for (const test::CsvRecord& row : readCsv(path(u"s.csv"_s))) {
+        if (field(row, 0) == u"明細")
+            reasons[field(row, 1).toInt()] = field(row, 3);
+    }
+    for (const int code : {listed.front(), listed.back()}) {
+        ASSERT_TRUE(reasons.contains(code)) << code;
+        EXPECT_TRUE(reasons[code].split(u' ').contains(u"NORECORD"_s))
+            << reasons[code].toStdString();
+        EXPECT_FALSE(reasons[code].contains(u"REFUSED"_s)) << reasons[code].toStdString();
+    }
 }
 
 // The totals go to a page of their own exactly when they no longer fit under the last employee:

@@ -132,7 +132,7 @@ ScreenOutcome saveAsTheScreen(const District& d, int sampleEvery = 1)
                 tokkbn = own.TBRec()[u"TOKKBN"].toInt();
                 roukbn = own.TBRec()[u"ROUKBN"].toInt();
             }
-            const auto jinji = season.readJinji(e.syokcd, e.syokcd);
+            const auto jinji = season.readJinji({e.syokcd});
             ASSERT_FALSE(mox::failure(jinji));
             const bool sampled = index++ % sampleEvery == 0;
             const NewBonus b =

@@ -10,32 +10,6 @@ namespace {
 // and bonus records.
 constexpr std::size_t kBatch = 500;
 
-// Calls \p each with every record of \p table that meets \p filter, in the order \p sort; a
-// table that does not open or a read that fails ends the walk with the table named.
-template <class Each>
-mox::Status walk(const KorDAO::DatabaseHandle& db, const QString& table, const QString& filter,
-                 const QString& sort, Each each)
-{
-    KorDAO::clsTbAccess tb;
-    tb.setTBDatabase(db);
-    tb.setTBNameString(table);
-    const auto failed = [&](int status) {
-        return mox::Status::failure(
-            status, u"%1 を読めません（%2）: %3"_s.arg(table).arg(status).arg(tb.lastError()));
-    };
-    if (const int n = tb.DAO_TableOpen(filter, sort); n < 0)
-        return failed(n);
-    short st = tb.DAO_RecRead(1);
-    for (; st == 0; st = tb.DAO_RecRead(2)) {
-        if (mox::Status s = KorDAO::readFields([&] { return each(tb.TBRec()); }); !s.ok()) {
-            (void)tb.DAO_TableClose();
-            return mox::Status::failure(s.code, u"%1: %2"_s.arg(table, s.message));
-        }
-    }
-    (void)tb.DAO_TableClose();
-    return st == KorDAO::kEndOfRecords ? mox::Status::success() : failed(st);
-}
-
 // An amount field; a NULL reads as 0 (a field never filled), a text that is no number fails.
 Currency amount(const KorDAO::FieldRef& f)
 {
@@ -81,49 +55,41 @@ mox::Status readStored(const KorDAO::DatabaseHandle& db, CheckInput& in)
                             whole(rec[u"KYUKBN"]), whole(rec[u"HYOKBN"]), false});
         return mox::Status::success();
     };
-    if (mox::Status s = walk(db, u"GKJINJI"_s, QString(), u"SYOKCD"_s, staff); !s.ok())
+    if (mox::Status s = walkTable(db, u"GKJINJI"_s, QString(), u"SYOKCD"_s, staff); !s.ok())
         return s;
     const auto month = [&](KorDAO::Record rec) {
         in.records.push_back(checkRecord(rec));
         return mox::Status::success();
     };
-    if (mox::Status s = walk(db, u"GKKYUYO"_s, bonusOf(in.month), u"SYOKCD"_s, month); !s.ok())
+    if (mox::Status s = walkTable(db, u"GKKYUYO"_s, bonusOf(in.month), u"SYOKCD"_s, month); !s.ok())
         return s;
     const auto lastYear = [&](KorDAO::Record rec) {
         in.lastYear[rec[u"SYOKCD"].toInt()] = amount(rec[u"SSIKYU"]);
         return mox::Status::success();
     };
-    return walk(db, u"GKKYUYO"_s, bonusOf(in.month - 100), u"SYOKCD"_s, lastYear);
+    return walkTable(db, u"GKKYUYO"_s, bonusOf(in.month - 100), u"SYOKCD"_s, lastYear);
 }
 
 // What the calculation says today of the employees \p codes (ascending), each listed and without
 // a record: the refusals go into \p in.
 mox::Status calculateBatch(BonusSeason& season, const std::vector<int>& codes, CheckInput& in)
 {
-    const int first = codes.front();
-    const int last = codes.back();
-    auto jinji = season.readJinji(first, last);
-    if (const mox::Status* s = mox::failure(jinji))
+    const auto batch = season.prepare(codes);
+    if (const mox::Status* s = mox::failure(batch))
         return *s;
-    auto previous = season.readPreviousPay(first, last);
-    if (const mox::Status* s = mox::failure(previous))
-        return *s;
-    const auto stored = season.readStoredBonus(first, last);
-    if (const mox::Status* s = mox::failure(stored))
-        return *s;
-    season.usePreviousPay(std::move(mox::value(previous)));
+    const auto& jinji = mox::value(batch).jinji;
+    const StoredBonus& stored = mox::value(batch).stored;
     for (int code : codes) {
-        const auto it = mox::value(jinji).find(code);
-        if (it == mox::value(jinji).end())
+        const auto it = jinji.find(code);
+        if (it == jinji.end())
             continue; // gone since the master was read
         if (const mox::Status* s = mox::failure(it->second)) {
             in.refusals[code] = s->message;
             continue;
         }
         // The deduction classes of his most recent bonus record, 0 where he has none.
-        const auto d = mox::value(stored).latest.find(code);
-        const DeductionClasses classes =
-            d == mox::value(stored).latest.end() ? DeductionClasses{} : d->second;
+        const auto d = stored.latest.find(code);
+        const DeductionClasses classes = d == stored.latest.end() ? DeductionClasses{} : d->second;
         const NewBonus b =
             season.calculateNew(mox::value(it->second), classes.tokkbn, classes.roukbn);
         if (!b.status.ok())

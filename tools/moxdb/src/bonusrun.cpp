@@ -93,40 +93,37 @@ public:
 
 private:
     mox::Status calculate(std::span<const ListedEmployee> chunk);
-    mox::Status write(int first, int last);
-    mox::Status writeOnce(int first, int last);
+    mox::Status write();
+    mox::Status writeOnce();
 
     BonusSeason& m_season;
     const KorDAO::DatabaseHandle& m_db;
     const BonusRunOptions& m_options;
     std::vector<BonusRunLine> m_lines;
     std::vector<Pending> m_pending;
+    std::vector<int> m_codes; // the batch's employees
 };
 
 mox::Status BatchRun::calculate(std::span<const ListedEmployee> chunk)
 {
-    const int first = chunk.front().syokcd;
-    const int last = chunk.back().syokcd;
-    auto jinji = m_season.readJinji(first, last);
-    if (const mox::Status* s = mox::failure(jinji))
+    m_codes.clear();
+    for (const ListedEmployee& e : chunk)
+        m_codes.push_back(e.syokcd);
+    const auto batch = m_season.prepare(m_codes);
+    if (const mox::Status* s = mox::failure(batch))
         return *s;
-    auto previous = m_season.readPreviousPay(first, last);
-    if (const mox::Status* s = mox::failure(previous))
-        return *s;
-    m_season.usePreviousPay(std::move(mox::value(previous)));
-    const auto stored = m_season.readStoredBonus(first, last);
-    if (const mox::Status* s = mox::failure(stored))
-        return *s;
+    const auto& jinji = mox::value(batch).jinji;
+    const StoredBonus& stored = mox::value(batch).stored;
     for (const ListedEmployee& e : chunk) {
         BonusRunLine line;
         line.syokcd = e.syokcd;
         line.name = e.name;
         line.handEntered = e.hyokbn == kInputClassManual;
-        chooseClasses(line, m_options, mox::value(stored));
-        const auto j = mox::value(jinji).find(e.syokcd);
-        if (mox::value(stored).thisMonth.contains(e.syokcd)) {
+        chooseClasses(line, m_options, stored);
+        const auto j = jinji.find(e.syokcd);
+        if (stored.thisMonth.contains(e.syokcd)) {
             line.outcome = BonusRunLine::Outcome::AlreadyThere;
-        } else if (j == mox::value(jinji).end()) {
+        } else if (j == jinji.end()) {
             line.outcome = BonusRunLine::Outcome::Refused;
             line.reason = u"職員コード %1 の人事データがありません。"_s.arg(e.syokcd);
         } else if (const mox::Status* bad = mox::failure(j->second)) {
@@ -149,14 +146,14 @@ mox::Status BatchRun::calculate(std::span<const ListedEmployee> chunk)
 }
 
 // One transaction: who has a record by now is read again under the work lock, the rest written.
-mox::Status BatchRun::writeOnce(int first, int last)
+mox::Status BatchRun::writeOnce()
 {
     KorDAO::Transaction tx(m_db);
     if (!tx.started())
         return tx.status();
     if (mox::Status s = KorDAO::holdWorkLock(m_db, u"moxdb bonus run"_s); !s.ok())
         return s;
-    const auto there = m_season.readThisMonth(first, last);
+    const auto there = m_season.readThisMonth(m_codes);
     if (const mox::Status* s = mox::failure(there))
         return *s;
     const QStringList fields = recordFields(m_pending.front().values);
@@ -178,11 +175,11 @@ mox::Status BatchRun::writeOnce(int first, int last)
     return tx.commit();
 }
 
-mox::Status BatchRun::write(int first, int last)
+mox::Status BatchRun::write()
 {
     mox::Status s;
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
-        s = writeOnce(first, last);
+        s = writeOnce();
         if (s.ok())
             return s;
         // A record written meanwhile by a desk, or a lock not granted in time: nothing of the
@@ -203,7 +200,7 @@ mox::Status BatchRun::run(std::span<const ListedEmployee> chunk,
     if (mox::Status s = calculate(chunk); !s.ok())
         return s;
     if (!m_options.dryRun && !m_pending.empty()) {
-        if (mox::Status s = write(chunk.front().syokcd, chunk.back().syokcd); !s.ok())
+        if (mox::Status s = write(); !s.ok())
             return s;
     }
     for (const BonusRunLine& line : m_lines) {
@@ -235,7 +232,7 @@ mox::Status refuseUnlisted(const BonusSeason& season, const std::set<int>& asked
     for (const ListedEmployee& e : listed)
         missing.erase(e.syokcd);
     for (const int code : missing) {
-        const auto jinji = season.readJinji(code, code);
+        const auto jinji = season.readJinji({code});
         if (const mox::Status* s = mox::failure(jinji))
             return *s;
         BonusRunLine line;

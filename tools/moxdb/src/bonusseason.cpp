@@ -37,53 +37,7 @@ void ConsoleShell::endProgram(int exitCode)
 
 namespace {
 
-// An open record set of \p table; closed when the object goes.
-class Walk {
-public:
-    Walk(const KorDAO::DatabaseHandle& db, const QString& table, const QString& filter,
-         const QString& sort)
-    {
-        m_tb.setTBDatabase(db);
-        m_tb.setTBNameString(table);
-        m_count = m_tb.DAO_TableOpen(filter, sort);
-    }
-    ~Walk() { (void)m_tb.DAO_TableClose(); }
-    Walk(const Walk&) = delete;
-    Walk& operator=(const Walk&) = delete;
-
-    /// The failure of the open, naming the table; success when it opened.
-    mox::Status opened() const
-    {
-        if (m_count >= 0)
-            return mox::Status::success();
-        return mox::Status::failure(m_count, m_tb.TBNameString() + u": "_s + m_tb.lastError());
-    }
-    /// Calls \p each with every record in turn; a failing read ends the walk with its status.
-    template <class Each> mox::Status forEach(Each each)
-    {
-        if (mox::Status s = opened(); !s.ok())
-            return s;
-        short st = m_tb.DAO_RecRead(1);
-        for (; st == 0; st = m_tb.DAO_RecRead(2)) {
-            if (mox::Status s = each(m_tb.TBRec()); !s.ok())
-                return s;
-        }
-        if (st != KorDAO::kEndOfRecords)
-            return mox::Status::failure(st, m_tb.TBNameString() + u": "_s + m_tb.lastError());
-        return mox::Status::success();
-    }
-
-private:
-    KorDAO::clsTbAccess m_tb;
-    int m_count = -1;
-};
-
-constexpr qsizetype kMaxListed = 500; // codes in one "in(…)" list
-
-QString range(int first, int last)
-{
-    return u"SYOKCD >= %1 AND SYOKCD <= %2"_s.arg(first).arg(last);
-}
+constexpr std::size_t kMaxListed = 500; // codes in one "in(…)" list
 
 // A deduction class as a list index of the screen: 1 (控除する) or 0.
 int deductionClass(const KorDAO::FieldRef& field)
@@ -93,6 +47,29 @@ int deductionClass(const KorDAO::FieldRef& field)
 
 } // namespace
 
+mox::Status walkTable(const KorDAO::DatabaseHandle& db, const QString& table, const QString& filter,
+                      const QString& sort, const std::function<mox::Status(KorDAO::Record)>& each)
+{
+    KorDAO::clsTbAccess tb;
+    tb.setTBDatabase(db);
+    tb.setTBNameString(table);
+    const auto failed = [&](int status) {
+        return mox::Status::failure(
+            status, u"%1 を読めません（%2）: %3"_s.arg(table).arg(status).arg(tb.lastError()));
+    };
+    if (const int n = tb.DAO_TableOpen(filter, sort); n < 0)
+        return failed(n);
+    short st = tb.DAO_RecRead(1);
+    for (; st == 0; st = tb.DAO_RecRead(2)) {
+        if (mox::Status s = KorDAO::readFields([&] { return each(tb.TBRec()); }); !s.ok()) {
+            (void)tb.DAO_TableClose();
+            return mox::Status::failure(s.code, u"%1: %2"_s.arg(table, s.message));
+        }
+    }
+    (void)tb.DAO_TableClose();
+    return st == KorDAO::kEndOfRecords ? mox::Status::success() : failed(st);
+}
+
 BonusSeason::BonusSeason(KorDAO::DatabaseHandle db) : m_db(std::move(db)) {}
 
 BonusSeason::~BonusSeason() = default;
@@ -100,9 +77,8 @@ BonusSeason::~BonusSeason() = default;
 mox::Status BonusSeason::open()
 {
     const QString key = u"KEY = 'KANRI'"_s;
-    Walk kanri(m_db, u"GKKANRI"_s, key, QString());
     bool found = false;
-    const mox::Status read = kanri.forEach([&](KorDAO::Record rec) {
+    const mox::Status read = walkTable(m_db, u"GKKANRI"_s, key, QString(), [&](KorDAO::Record rec) {
         if (found)
             return mox::Status::success();
         mox::Result<mox110::KanriRecord> r = mox110::readKanri(rec);
@@ -133,139 +109,144 @@ mox::Status BonusSeason::open()
 mox::Result<std::vector<ListedEmployee>> BonusSeason::listedEmployees() const
 {
     std::vector<ListedEmployee> list;
-    Walk jinji(m_db, u"GKJINJI"_s, QString(), u"SYOKCD"_s);
-    const mox::Status s = jinji.forEach([&](KorDAO::Record rec) {
-        return KorDAO::readFields([&] {
+    const mox::Status s =
+        walkTable(m_db, u"GKJINJI"_s, QString(), u"SYOKCD"_s, [&](KorDAO::Record rec) {
             const int kyukbn = rec[u"KYUKBN"].toInt();
             if (screenLists(kyukbn))
                 list.push_back({rec[u"SYOKCD"].toInt(), rec[u"SIMKNJ"].toString(), kyukbn,
                                 rec[u"HYOKBN"].isNull() ? 0 : rec[u"HYOKBN"].toInt()});
+            return mox::Status::success();
         });
-    });
     if (!s.ok())
         return s;
     return list;
 }
 
-mox::Result<std::map<int, mox::Result<mox110::JinjiRecord>>> BonusSeason::readJinji(int first,
-                                                                                    int last) const
+mox::Result<std::map<int, mox::Result<mox110::JinjiRecord>>>
+BonusSeason::readJinji(const std::vector<int>& codes) const
 {
     std::map<int, mox::Result<mox110::JinjiRecord>> out;
-    Walk jinji(m_db, u"GKJINJI"_s, range(first, last), u"SYOKCD"_s);
-    const mox::Status s = jinji.forEach([&](KorDAO::Record rec) {
-        return KorDAO::readFields(
-            [&] { out.insert_or_assign(rec[u"SYOKCD"].toInt(), mox110::readJinji(rec)); });
-    });
+    const mox::Status s =
+        forEachOf(u"GKJINJI"_s, codes, QString(), u"SYOKCD"_s, [&](KorDAO::Record rec) {
+            out.insert_or_assign(rec[u"SYOKCD"].toInt(), mox110::readJinji(rec));
+            return mox::Status::success();
+        });
     if (!s.ok())
         return s;
     return out;
 }
 
-mox::Status BonusSeason::forEachOf(int first, int last, const QString& condition,
-                                   const QString& sort,
+mox::Status BonusSeason::forEachOf(const QString& table, const std::vector<int>& codes,
+                                   const QString& condition, const QString& sort,
                                    const std::function<mox::Status(KorDAO::Record)>& each) const
 {
-    // The personnel codes of the range, once per range: the bonus and pay records are then
-    // sought by their key (a list of codes) rather than by reading every record of the range.
-    if (m_codesRange != std::pair{first, last}) {
-        m_codes.clear();
-        Walk jinji(m_db, u"GKJINJI"_s, range(first, last), u"SYOKCD"_s);
-        const mox::Status s = jinji.forEach([&](KorDAO::Record rec) {
-            return KorDAO::readFields([&] { m_codes << QString::number(rec[u"SYOKCD"].toInt()); });
-        });
-        if (!s.ok())
-            return s;
-        m_codesRange = {first, last};
-    }
-    for (qsizetype at = 0; at < m_codes.size(); at += kMaxListed) {
-        Walk walk(m_db, u"GKKYUYO"_s,
-                  u"SYOKCD in(%1) AND "_s.arg(m_codes.mid(at, kMaxListed).join(u',')) + condition,
-                  sort);
-        if (mox::Status s = walk.forEach(each); !s.ok())
+    // Sought by their key, a list of codes at a time, rather than by reading a range of codes.
+    for (std::size_t at = 0; at < codes.size(); at += kMaxListed) {
+        QStringList list;
+        for (std::size_t i = at; i < std::min(codes.size(), at + kMaxListed); ++i)
+            list << QString::number(codes[i]);
+        QString filter = u"SYOKCD in(%1)"_s.arg(list.join(u','));
+        if (!condition.isEmpty())
+            filter += u" AND "_s + condition;
+        if (mox::Status s = walkTable(m_db, table, filter, sort, each); !s.ok())
             return s;
     }
     return mox::Status::success();
 }
 
-mox::Result<std::map<int, PreviousPay>> BonusSeason::readPreviousPay(int first, int last) const
+mox::Result<std::map<int, PreviousPay>>
+BonusSeason::readPreviousPay(const std::vector<int>& codes) const
 {
     // The records prsReadZenge sums: monthly pay (1) and its corrections (4) of the month before.
     std::map<int, PreviousPay> out;
-    const mox::Status s =
-        forEachOf(first, last, u"KYUSYU in(1,4) AND SKYUYM = "_s + QString::number(m_syorid - 1),
-                  u"SYOKCD,KYUSYU,KYUSEQ"_s, [&](KorDAO::Record rec) {
-                      return KorDAO::readFields([&] {
-                          PreviousPay& p = out[rec[u"SYOKCD"].toInt()];
-                          if (!p.status.ok())
-                              return;
-                          const mox::Status read = mox110::refuseOverflow([&] {
-                              return KorDAO::readFields([&] {
-                                  const Currency kazeig = rec[u"KAZEIG"].toCurrency();
-                                  const Currency syagok = rec[u"SYAGOK"].toCurrency();
-                                  const Currency syotok = rec[u"SYOTOK"].toCurrency();
-                                  p.kazeig += kazeig;
-                                  p.syagok += syagok;
-                                  p.zenzei += syotok;
-                              });
-                          });
-                          if (!read.ok())
-                              p.status = read;
-                      });
-                  });
+    const mox::Status s = forEachOf(
+        u"GKKYUYO"_s, codes, u"KYUSYU in(1,4) AND SKYUYM = "_s + QString::number(m_syorid - 1),
+        u"SYOKCD,KYUSYU,KYUSEQ"_s, [&](KorDAO::Record rec) {
+            PreviousPay& p = out[rec[u"SYOKCD"].toInt()];
+            if (!p.status.ok())
+                return mox::Status::success();
+            const mox::Status read = mox110::refuseOverflow([&] {
+                return KorDAO::readFields([&] {
+                    const Currency kazeig = rec[u"KAZEIG"].toCurrency();
+                    const Currency syagok = rec[u"SYAGOK"].toCurrency();
+                    const Currency syotok = rec[u"SYOTOK"].toCurrency();
+                    p.kazeig += kazeig;
+                    p.syagok += syagok;
+                    p.zenzei += syotok;
+                });
+            });
+            if (!read.ok())
+                p.status = read;
+            return mox::Status::success();
+        });
     if (!s.ok())
         return s;
     return out;
 }
 
-mox::Result<StoredBonus> BonusSeason::readStoredBonus(int first, int last) const
+mox::Result<StoredBonus> BonusSeason::readStoredBonus(const std::vector<int>& codes) const
 {
     // Most have a bonus of the last twelve months; the older records are read only for those
     // who have none, so a district of many years is not read whole.
     const int yearBefore = m_syorid - 100;
     StoredBonus out;
     const auto take = [&](KorDAO::Record rec) {
-        return KorDAO::readFields([&] {
-            const int code = rec[u"SYOKCD"].toInt();
-            const int month = rec[u"SKYUYM"].toInt();
-            if (month == m_syorid)
-                out.thisMonth[code] = true;
-            DeductionClasses& d = out.latest[code];
-            if (month >= d.skyuym)
-                d = {deductionClass(rec[u"TOKKBN"]), deductionClass(rec[u"ROUKBN"]), month};
-        });
+        const int code = rec[u"SYOKCD"].toInt();
+        const int month = rec[u"SKYUYM"].toInt();
+        if (month == m_syorid)
+            out.thisMonth[code] = true;
+        DeductionClasses& d = out.latest[code];
+        if (month >= d.skyuym)
+            d = {deductionClass(rec[u"TOKKBN"]), deductionClass(rec[u"ROUKBN"]), month};
+        return mox::Status::success();
     };
     const QString sort = u"SYOKCD,SKYUYM,KYUSEQ"_s;
-    if (mox::Status s =
-            forEachOf(first, last, u"KYUSYU = 2 AND SKYUYM >= %1"_s.arg(yearBefore), sort, take);
+    if (mox::Status s = forEachOf(u"GKKYUYO"_s, codes,
+                                  u"KYUSYU = 2 AND SKYUYM >= %1"_s.arg(yearBefore), sort, take);
         !s.ok())
         return s;
-    QStringList older;
-    for (const QString& code : m_codes) {
-        if (!out.latest.contains(code.toInt()))
-            older << code;
+    std::vector<int> older;
+    for (const int code : codes) {
+        if (!out.latest.contains(code))
+            older.push_back(code);
     }
-    for (qsizetype at = 0; at < older.size(); at += kMaxListed) {
-        Walk old(m_db, u"GKKYUYO"_s,
-                 u"KYUSYU = 2 AND SKYUYM < %1 AND SYOKCD in(%2)"_s.arg(yearBefore)
-                     .arg(older.mid(at, kMaxListed).join(u',')),
-                 sort);
-        if (mox::Status s = old.forEach(take); !s.ok())
-            return s;
-    }
+    if (mox::Status s = forEachOf(u"GKKYUYO"_s, older,
+                                  u"KYUSYU = 2 AND SKYUYM < %1"_s.arg(yearBefore), sort, take);
+        !s.ok())
+        return s;
     return out;
 }
 
-mox::Result<std::set<int>> BonusSeason::readThisMonth(int first, int last) const
+mox::Result<std::set<int>> BonusSeason::readThisMonth(const std::vector<int>& codes) const
 {
     std::set<int> out;
     const mox::Status s =
-        forEachOf(first, last, u"KYUSYU = 2 AND SKYUYM = "_s + QString::number(m_syorid),
+        forEachOf(u"GKKYUYO"_s, codes, u"KYUSYU = 2 AND SKYUYM = "_s + QString::number(m_syorid),
                   u"SYOKCD"_s, [&](KorDAO::Record rec) {
-                      return KorDAO::readFields([&] { out.insert(rec[u"SYOKCD"].toInt()); });
+                      out.insert(rec[u"SYOKCD"].toInt());
+                      return mox::Status::success();
                   });
     if (!s.ok())
         return s;
     return out;
+}
+
+mox::Result<BonusSeason::Batch> BonusSeason::prepare(const std::vector<int>& codes)
+{
+    Batch batch;
+    auto jinji = readJinji(codes);
+    if (const mox::Status* s = mox::failure(jinji))
+        return *s;
+    auto previous = readPreviousPay(codes);
+    if (const mox::Status* s = mox::failure(previous))
+        return *s;
+    auto stored = readStoredBonus(codes);
+    if (const mox::Status* s = mox::failure(stored))
+        return *s;
+    usePreviousPay(std::move(mox::value(previous)));
+    batch.jinji = std::move(mox::value(jinji));
+    batch.stored = std::move(mox::value(stored));
+    return batch;
 }
 
 mox::Status BonusSeason::cacheSources()

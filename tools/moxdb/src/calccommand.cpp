@@ -91,7 +91,7 @@ int runCalc(const QStringList& args, QTextStream& out, QTextStream& err)
         return fail(err, s->message);
     BonusSeason& season = *mox::value(opened).season;
     const QString code = QString::number(syokcd);
-    const auto jinji = season.readJinji(syokcd, syokcd);
+    const auto jinji = season.readJinji({syokcd});
     if (const mox::Status* s = mox::failure(jinji))
         return fail(err, s->message);
     const auto found = mox::value(jinji).find(syokcd);

@@ -129,20 +129,27 @@ public:
     /// The employees of the screen's list, in its order (SYOKCD).
     mox::Result<std::vector<ListedEmployee>> listedEmployees() const;
 
-    /// The personnel records of the employees \p first … \p last, in one walk.
-    /// A record that cannot be read holds its failure (the screen could not call him up).
-    mox::Result<std::map<int, mox::Result<mox110::JinjiRecord>>> readJinji(int first,
-                                                                           int last) const;
-    /// The records below are those of the employees \p first … \p last of the personnel
-    /// master (GKJINJI), sought by their codes.
-    /// The previous month's pay of the employees \p first … \p last, in one walk; used by
-    /// calculateNew in place of a read per employee once given with usePreviousPay.
-    mox::Result<std::map<int, PreviousPay>> readPreviousPay(int first, int last) const;
-    /// The bonus records of the employees \p first … \p last, in one walk.
-    mox::Result<StoredBonus> readStoredBonus(int first, int last) const;
+    /// The personnel records of the employees \p codes, read by their codes. A record that
+    /// cannot be read holds its failure (the screen could not call him up); a code that has none
+    /// is absent.
+    mox::Result<std::map<int, mox::Result<mox110::JinjiRecord>>>
+    readJinji(const std::vector<int>& codes) const;
+    /// The previous month's pay of the employees \p codes (absent: none); used by calculateNew
+    /// in place of a read per employee once given with usePreviousPay.
+    mox::Result<std::map<int, PreviousPay>> readPreviousPay(const std::vector<int>& codes) const;
+    /// The bonus records of the employees \p codes.
+    mox::Result<StoredBonus> readStoredBonus(const std::vector<int>& codes) const;
+    /// Those of the employees \p codes who have a bonus record for the month.
+    mox::Result<std::set<int>> readThisMonth(const std::vector<int>& codes) const;
 
-    /// The employees \p first … \p last who have a bonus record for the month.
-    mox::Result<std::set<int>> readThisMonth(int first, int last) const;
+    /// What calculating a batch of employees reads, each table once for the whole batch.
+    struct Batch {
+        std::map<int, mox::Result<mox110::JinjiRecord>> jinji; // as readJinji
+        StoredBonus stored;                                    // as readStoredBonus
+    };
+    /// Reads the personnel records, the previous month's pay and the bonus records of the
+    /// employees \p codes, and has calculateNew use that pay from now on.
+    mox::Result<Batch> prepare(const std::vector<int>& codes);
 
     /// Reads the employment insurance table and the rounding points once, for every later
     /// calculateNew (the screen reads them again at every calculation; they do not change
@@ -156,14 +163,13 @@ public:
     NewBonus calculateNew(const mox110::JinjiRecord& jinji, int tokkbn, int roukbn);
 
 private:
-    // Calls \p each with the bonus-table records of the personnel master's employees \p first …
-    // \p last that meet \p condition, in the order \p sort within each list of codes.
-    mox::Status forEachOf(int first, int last, const QString& condition, const QString& sort,
+    // Calls \p each with the records of \p table of the employees \p codes that meet
+    // \p condition (may be empty), in the order \p sort within each list of codes.
+    mox::Status forEachOf(const QString& table, const std::vector<int>& codes,
+                          const QString& condition, const QString& sort,
                           const std::function<mox::Status(KorDAO::Record)>& each) const;
 
     KorDAO::DatabaseHandle m_db;
-    mutable std::pair<int, int> m_codesRange{-1, -1};
-    mutable QStringList m_codes;
     mox110::CalcContext m_ctx;
     std::unique_ptr<KorTAX::clsTax> m_tax;
     int m_syorid = 0;
@@ -171,6 +177,12 @@ private:
     std::unique_ptr<KorDAO::clsTbAccess> m_koyou; // GKKOYOU positioned on its first row
     std::optional<std::pair<Currency, Currency>> m_complements;
 };
+
+/// Calls \p each with every record of \p table that meets \p filter, in the order \p sort; a
+/// table that does not open, a read that fails or a failure of \p each ends the walk with the
+/// table named.
+mox::Status walkTable(const KorDAO::DatabaseHandle& db, const QString& table, const QString& filter,
+                      const QString& sort, const std::function<mox::Status(KorDAO::Record)>& each);
 
 /// The payroll database of the bonus commands (openForBonuses) with its season read and checked
 /// (BonusSeason::open).
