@@ -14,6 +14,7 @@
 
 #include <csignal>
 #include <map>
+#include <set>
 
 using namespace Qt::StringLiterals;
 
@@ -79,6 +80,18 @@ void clearMonth(const District& d, int month)
 {
     eachRecord(d, u"GKKYUYO"_s, u"KYUSYU = 2 AND SKYUYM = %1"_s.arg(month),
                [](KorDAO::clsTbAccess& tb) { ASSERT_EQ(tb.DAO_Delete(true), 0); });
+}
+
+// The employees the output of `moxdb bonus check` \p r lists with NORECORD.
+std::set<int> withoutRecord(const ProgramRun& r)
+{
+    std::set<int> out;
+    for (const QString& line : r.out.split(u'\n')) {
+        const QStringList fields = line.split(u'\t');
+        if (fields.size() >= 2 && fields[1].split(u' ').contains(u"NORECORD"_s))
+            out.insert(fields[0].section(u' ', 0, 0).toInt());
+    }
+    return out;
 }
 
 // What the screen does for each employee of its list without a bonus record for the month: the
@@ -375,6 +388,26 @@ TEST_P(BonusRunTest, SyntheticDistrictKilledAndConcurrentRuns)
     ASSERT_EQ(rest.code, 0) << outcome(rest);
     EXPECT_EQ(outputLines(rest, u"登録済"_s).size(), half.size());
     expectSameRecords(whole, monthRecords(*d, kDecember));
+
+    // The check list of a few scattered staff without a record, then of the whole district
+    // without: each calculates exactly those, a few hundred codes at a time.
+    const ProgramRun before = d->run({u"bonus"_s, u"check"_s});
+    ASSERT_EQ(before.code, 0) << outcome(before);
+    std::set<int> missing = withoutRecord(before);
+    for (const int code :
+         {whole.begin()->first, std::next(whole.begin(), 1500)->first, whole.rbegin()->first}) {
+        eachRecord(*d, u"GKKYUYO"_s,
+                   u"KYUSYU = 2 AND SKYUYM = %1 AND SYOKCD = %2"_s.arg(kDecember).arg(code),
+                   [](KorDAO::clsTbAccess& tb) { ASSERT_EQ(tb.DAO_Delete(true), 0); });
+        missing.insert(code);
+    }
+    const ProgramRun few = d->run({u"bonus"_s, u"check"_s});
+    ASSERT_EQ(few.code, 0) << outcome(few);
+    EXPECT_EQ(withoutRecord(few), missing);
+    clearMonth(*d, kDecember);
+    const ProgramRun none = d->run({u"bonus"_s, u"check"_s});
+    ASSERT_EQ(none.code, 0) << outcome(none);
+    EXPECT_EQ(withoutRecord(none).size(), withoutRecord(before).size() + whole.size());
 
     if (GetParam() != Engine::Postgres)
         return;

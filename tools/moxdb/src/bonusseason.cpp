@@ -37,7 +37,9 @@ void ConsoleShell::endProgram(int exitCode)
 
 namespace {
 
-constexpr std::size_t kMaxListed = 500; // codes in one "in(…)" list
+// Codes in one "in(…)" list: at most 11 characters each (ten digits and a comma), so that with
+// its other terms the condition stays well within the 4,000 characters a condition may have.
+constexpr std::size_t kMaxListed = 250;
 
 // A deduction class as a list index of the screen: 1 (控除する) or 0.
 int deductionClass(const KorDAO::FieldRef& field)
