@@ -175,3 +175,8 @@ QString Currency::toPlainString() const
     }
     return s;
 }
+
+QString amountTooLargeText()
+{
+    return QStringLiteral("金額が大きすぎて計算できません。");
+}

@@ -147,4 +147,8 @@ private:
     std::int64_t m_raw = 0;
 };
 
+/// What every calculation tells the operator when an amount goes beyond what Currency holds:
+/// 「金額が大きすぎて計算できません。」.
+QString amountTooLargeText();
+
 Q_DECLARE_METATYPE(Currency)

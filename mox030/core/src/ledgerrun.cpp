@@ -35,19 +35,17 @@ short readHeader(KorDAO::clsTbAccess& GKJINJI, int code, LedgerHeader& header)
 short printPage(SUB_PRT& prt, const PrintJob& job, int code, const LedgerHeader* header,
                 Ruikei& grid, PrintOutcome& out)
 {
-    std::vector<LedgerCell> cells;
-    try {
-        if (const short st = prsDatasum(*job.GKKYUYO, grid); st != 0)
-            return st;
-        cells = ledgerCells(grid);
-    } catch (const std::overflow_error&) {
+    const PageCells page = sumPage(*job.GKKYUYO, grid);
+    if (page.read != 0)
+        return page.read;
+    if (page.tooLarge) {
         out.amounts = amountOverflow(code);
         return 0;
     }
     prt.prsOvlPage();
     if (header)
         prsPrint_Header(prt, *header, job.strSyokuMei);
-    prsPrint_Cells(prt, cells);
+    prsPrint_Cells(prt, page.cells);
     return 0;
 }
 
@@ -98,11 +96,23 @@ short prsDatasum(KorDAO::clsTbAccess& GKKYUYO, Ruikei& grid)
     return 0;
 }
 
+PageCells sumPage(KorDAO::clsTbAccess& GKKYUYO, Ruikei& grid)
+{
+    PageCells page;
+    try {
+        page.read = prsDatasum(GKKYUYO, grid);
+        if (page.read == 0)
+            page.cells = ledgerCells(grid);
+    } catch (const std::overflow_error&) {
+        page.tooLarge = true;
+    }
+    return page;
+}
+
 mox::Status amountOverflow(int code)
 {
-    return mox::Status::failure(
-        kFieldUnreadable,
-        u"金額が大きすぎて計算できません。\r\n\r\n職員番号 %1"_s.arg(codeText(code)));
+    return mox::Status::failure(kFieldUnreadable, amountTooLargeText() +
+                                                      u"\r\n\r\n職員番号 %1"_s.arg(codeText(code)));
 }
 
 PrintOutcome prsPrint(const PrintJob& job)

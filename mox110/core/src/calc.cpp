@@ -270,7 +270,7 @@ static mox::Status gokei(BonusScreen& s, CalcContext& ctx)
 
 mox::Status amountOverflow()
 {
-    return mox::Status::failure(KorDAO::kFieldUnreadable, u"金額が大きすぎて計算できません。"_s);
+    return mox::Status::failure(KorDAO::kFieldUnreadable, amountTooLargeText());
 }
 
 bool isAmountOverflow(const mox::Status& s)

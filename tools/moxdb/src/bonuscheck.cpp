@@ -156,7 +156,7 @@ void checkedReasons(const CheckRecord& r, const CheckEmployee* e, const CheckInp
         recordReasons(r, e, in, out);
     } catch (const std::overflow_error&) {
         out = Reasons();
-        out.add(CheckReason::Refused, u"金額が大きすぎて計算できません。"_s);
+        out.add(CheckReason::Refused, amountTooLargeText());
     }
 }
 

@@ -94,7 +94,7 @@ mox::Result<CheckList> makeList(const CheckArgs& a, BonusSeason& season,
         return checkBonus(mox::value(in));
     } catch (const std::overflow_error&) {
         return mox::Status::failure(KorDAO::kFieldUnreadable,
-                                    u"点検リストの合計: 金額が大きすぎて計算できません。"_s);
+                                    u"点検リストの合計: "_s + amountTooLargeText());
     }
 }
 

@@ -119,22 +119,20 @@ public:
         (void)m_GKKYUYO.DAO_TableClose();
         if (!mox030::prfKyuyoOpen(m_GKKYUYO, m_db, code, m_from, m_to))
             return mox::Status::success();
-        std::vector<mox030::LedgerCell> cells;
-        try {
-            if (const short st = mox030::prsDatasum(m_GKKYUYO, m_grid); st != 0)
-                return mox::Status::failure(st, u"職員コード %1 の給与データ GKKYUYO を読めません"
-                                                u"（%2）: %3"_s.arg(code)
-                                                    .arg(st)
-                                                    .arg(m_GKKYUYO.lastError()));
-            cells = mox030::ledgerCells(m_grid);
-        } catch (const std::overflow_error&) {
-            // As the print run refuses the page: the figures cannot be computed.
-            return mox::Status::failure(
-                1, u"職員コード %1 の累計: 金額が大きすぎて計算できません。"_s.arg(code));
-        }
+        const mox030::PageCells page = mox030::sumPage(m_GKKYUYO, m_grid);
+        if (page.read != 0)
+            return mox::Status::failure(page.read,
+                                        u"職員コード %1 の給与データ GKKYUYO を読めません"
+                                        u"（%2）: %3"_s.arg(code)
+                                            .arg(page.read)
+                                            .arg(m_GKKYUYO.lastError()));
+        // As the print run refuses the page: the figures cannot be computed.
+        if (page.tooLarge)
+            return mox::Status::failure(1, u"職員コード %1 の累計: "_s.arg(code) +
+                                               amountTooLargeText());
         for (int row : mox030::kPrintedRows) {
             std::array<QString, mox030::kLedgerColumnCount> fields;
-            for (const mox030::LedgerCell& c : cells) {
+            for (const mox030::LedgerCell& c : page.cells) {
                 if (c.row == row)
                     fields[std::size_t(c.column)] = figure(c);
             }

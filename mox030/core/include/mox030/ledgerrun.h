@@ -53,6 +53,15 @@ short prsDatasum(KorDAO::clsTbAccess& GKKYUYO, Ruikei& grid);
 /// 「金額が大きすぎて計算できません。」 and a line naming the employee's code.
 mox::Status amountOverflow(int code);
 
+/// One employee's page: the records of the open \p GKKYUYO summed into \p grid (prsDatasum)
+/// and laid out (ledgerCells), with amounts beyond the money type caught around both.
+struct PageCells {
+    short read = 0;        // the status of a failing read (no cells then), or 0
+    bool tooLarge = false; // amounts beyond the money type (no cells then)
+    std::vector<LedgerCell> cells;
+};
+PageCells sumPage(KorDAO::clsTbAccess& GKKYUYO, Ruikei& grid);
+
 /// Everything one print run needs.
 struct PrintJob {
     KorDAO::DatabaseHandle db;
