@@ -282,6 +282,13 @@ TEST_P(BonusRunTest, OperatorsRecordStaysAndDryRunWritesNothing)
     EXPECT_EQ(monthRecords(*d, kDecember), before);
     EXPECT_FALSE(outputLines(dry, u"書込予定"_s).empty());
 
+    // Two choices of a class: refused, nothing written.
+    const ProgramRun both =
+        d->run({u"bonus"_s, u"run"_s, u"--tokkbn"_s, u"0"_s, u"--tokkbn"_s, u"1"_s});
+    EXPECT_EQ(both.code, 2) << outcome(both);
+    EXPECT_TRUE(both.err.contains(u"--tokkbn は一度だけ指定してください。"_s)) << outcome(both);
+    EXPECT_EQ(monthRecords(*d, kDecember), before);
+
     const ProgramRun r = d->run({u"bonus"_s, u"run"_s, u"--tokkbn"_s, u"1"_s});
     ASSERT_EQ(r.code, 0) << outcome(r);
     const Records after = monthRecords(*d, kDecember);

@@ -93,11 +93,15 @@ std::optional<BonusRunOptions> parse(const QStringList& args, QTextStream& err)
             bad = v;
         options.employees.insert(code);
     }
-    if (!o.ok() || !bad.isEmpty()) {
+    // Two choices of a deduction class for a whole district: neither is taken.
+    const QString twice = repeatedOption(o, {u"--tokkbn"_s, u"--roukbn"_s, u"--dir"_s});
+    if (!o.ok() || !bad.isEmpty() || !twice.isEmpty()) {
         err << "usage: moxdb bonus " << kRunUsage << '\n';
         err << "moxdb bonus run: "
-            << (o.ok() ? u"職員コード「%1」は 0 から 9999999 の数ではありません。"_s.arg(bad)
-                       : optionFaultText(o))
+            << (!o.ok() ? optionFaultText(o)
+                : !twice.isEmpty()
+                    ? u"%1 は一度だけ指定してください。"_s.arg(twice)
+                    : u"職員コード「%1」は 0 から 9999999 の数ではありません。"_s.arg(bad))
             << '\n';
         return std::nullopt;
     }
