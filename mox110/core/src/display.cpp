@@ -3,6 +3,7 @@
 #include "mox110/bonuscalc.h"
 
 #include "base/format.h"
+#include "mox/bascmnname.h"
 #include "mox/comdate.h"
 #include "mox/comkordao.h"
 #include "mox110/decimal.h"
@@ -271,17 +272,14 @@ mox::Status prsReadZenge(BonusScreen& s, KorDAO::DatabaseHandle db, int syokcd, 
                          u"KYUSYU,KYUSEQ"_s);
     // A failing open would otherwise read as "no pay last month" and change the tax.
     mox::prsDaoStatus(static_cast<short>(n < 0 ? n : 0), false);
-    Currency kazeig, syagok, syotok;
+    PreviousMonthPay pay;
     // Sums beyond the money type refuse the previous month's figures, which then stay as they
     // were on screen; the temporary table is closed either way.
     const mox::Status read = refuseOverflow([&] {
         return KorDAO::readFields([&] {
             short st = tb.DAO_RecRead(1);
             for (int i = 1; i <= n && st == 0; ++i) {
-                KorDAO::Record r = tb.TBRec();
-                kazeig += r[u"KAZEIG"].toCurrency();
-                syagok += r[u"SYAGOK"].toCurrency();
-                syotok += r[u"SYOTOK"].toCurrency();
+                pay.add(tb.TBRec());
                 st = tb.DAO_RecRead(2);
             }
         });
@@ -289,12 +287,42 @@ mox::Status prsReadZenge(BonusScreen& s, KorDAO::DatabaseHandle db, int syokcd, 
     mox::prsDaoStatus(tb.DAO_TableClose(), false);
     if (!read.ok())
         return read;
+    return pay.show(s);
+}
+
+void PreviousMonthPay::add(KorDAO::Record r)
+{
+    // All three read before any is added: a field that cannot be read adds nothing.
+    const Currency k = r[u"KAZEIG"].toCurrency();
+    const Currency g = r[u"SYAGOK"].toCurrency();
+    const Currency t = r[u"SYOTOK"].toCurrency();
+    kazeig += k;
+    syagok += g;
+    syotok += t;
+}
+
+mox::Status PreviousMonthPay::show(BonusScreen& s) const
+{
     return refuseOverflow([&] {
         const Currency zenkaz = kazeig - syagok;
         s.nu1Zenkaz = zenkaz;
         s.nu1Zenzei = syotok;
         return mox::Status::success();
     });
+}
+
+mox::Status setProcessingMonth(const KanriRecord& kanri)
+{
+    if (mox::Status s = refuseOverflow([&] {
+            mox::prfEraDate(kanri.SYORID * 100 + Currency::fromYen(1));
+            return mox::Status::success();
+        });
+        !s.ok())
+        return s;
+    const std::int64_t month = kanri.SYORID.toInteger(Rounding::Floor) % 100;
+    if (month != 6 && month != 12)
+        return mox::Status::failure(-1, u"期末・勤勉手当処理月ではありません。"_s);
+    return mox::Status::success();
 }
 
 mox::Status callUpNew(BonusScreen& s, CalcContext& ctx, KorDAO::DatabaseHandle db)

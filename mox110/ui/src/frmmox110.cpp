@@ -154,28 +154,23 @@ bool frmMox110::prfReadKanri()
 
 void frmMox110::prsKanriSet()
 {
-    const Currency syorid = m_ctx.kanri.SYORID;
-    try {
-        mox::prfEraDate(syorid * 100 + Currency::fromYen(1));
-    } catch (const std::overflow_error&) {
-        // A processing month too large to be a date: the management record is unusable, as
-        // with a month other than June or December.
-        mox::shell().messageBox(mox110::amountOverflow().message, mox::MsgIcon::Critical,
+    // A processing month too large to be a date, or one other than June or December: the
+    // management record is unusable.
+    if (const mox::Status s = mox110::setProcessingMonth(m_ctx.kanri); !s.ok()) {
+        mox::shell().messageBox(s.message,
+                                mox110::isAmountOverflow(s) ? mox::MsgIcon::Critical
+                                                            : mox::MsgIcon::Exclamation,
                                 mox::MsgButtons::Ok, windowTitle());
         mox::shell().endProgram(1);
+        return;
     }
     lblYm->setText(mox::prfEraEdit(u"JYM", u"DSP", u"B"));
-    const Currency month = mox::prfDatePart(syorid, u"M");
-    if (month == Currency::fromYen(6)) {
+    if (mox::prfDatePart(m_ctx.kanri.SYORID, u"M") == Currency::fromYen(6)) {
         nu1Kankmritu->setValue(m_ctx.kanri.KM6KM);
         nu1Kankbritu->setValue(m_ctx.kanri.KM6KB);
-    } else if (month == Currency::fromYen(12)) {
+    } else {
         nu1Kankmritu->setValue(m_ctx.kanri.KM12KM);
         nu1Kankbritu->setValue(m_ctx.kanri.KM12KB);
-    } else {
-        mox::shell().messageBox(u"期末・勤勉手当処理月ではありません。"_s,
-                                mox::MsgIcon::Exclamation, mox::MsgButtons::Ok, windowTitle());
-        mox::shell().endProgram(1);
     }
 }
 

@@ -92,16 +92,9 @@ mox::Status BonusSeason::open()
     });
     if (!read.ok() || !found)
         return mox::Status::failure(read.ok() ? -1 : read.code, u"管理マスタが読込できません。"_s);
-    m_syorid = int(m_ctx.kanri.SYORID.toInteger(Rounding::Floor));
-    if (m_syorid % 100 != 6 && m_syorid % 100 != 12)
-        return mox::Status::failure(-1, u"期末・勤勉手当処理月ではありません。"_s);
-    // A processing month too large to be a date is refused as the entry screen refuses it.
-    if (mox::Status s = mox110::refuseOverflow([&] {
-            mox::prfEraDate(m_ctx.kanri.SYORID * 100 + Currency::fromYen(1));
-            return mox::Status::success();
-        });
-        !s.ok())
+    if (mox::Status s = mox110::setProcessingMonth(m_ctx.kanri); !s.ok())
         return s;
+    m_syorid = int(m_ctx.kanri.SYORID.toInteger(Rounding::Floor));
     m_ctx.monthCaption = mox::prfEraEdit(u"JYM", u"DSP", u"B");
     m_tax = std::make_unique<KorTAX::clsTax>();
     m_ctx.tax = m_tax.get();
@@ -167,16 +160,8 @@ BonusSeason::readPreviousPay(const std::vector<int>& codes) const
             PreviousPay& p = out[rec[u"SYOKCD"].toInt()];
             if (!p.status.ok())
                 return mox::Status::success();
-            const mox::Status read = mox110::refuseOverflow([&] {
-                return KorDAO::readFields([&] {
-                    const Currency kazeig = rec[u"KAZEIG"].toCurrency();
-                    const Currency syagok = rec[u"SYAGOK"].toCurrency();
-                    const Currency syotok = rec[u"SYOTOK"].toCurrency();
-                    p.kazeig += kazeig;
-                    p.syagok += syagok;
-                    p.zenzei += syotok;
-                });
-            });
+            const mox::Status read = mox110::refuseOverflow(
+                [&] { return KorDAO::readFields([&] { p.sums.add(rec); }); });
             if (!read.ok())
                 p.status = read;
             return mox::Status::success();
@@ -278,20 +263,12 @@ NewBonus BonusSeason::calculateNew(const mox110::JinjiRecord& jinji, int tokkbn,
     if (m_previous) {
         m_ctx.previousPay = [this](mox110::BonusScreen& s) {
             const auto it = m_previous->find(m_ctx.jinji.SYOKCD);
-            if (it == m_previous->end()) {
-                s.nu1Zenkaz = Currency();
-                s.nu1Zenzei = Currency();
-                return mox::Status::success();
-            }
+            if (it == m_previous->end())
+                return mox110::PreviousMonthPay().show(s); // no pay last month
             const PreviousPay& p = it->second;
             if (!p.status.ok())
                 return p.status;
-            return mox110::refuseOverflow([&] {
-                const Currency zenkaz = p.kazeig - p.syagok;
-                s.nu1Zenkaz = zenkaz;
-                s.nu1Zenzei = p.zenzei;
-                return mox::Status::success();
-            });
+            return p.sums.show(s);
         };
     }
     mox110::BonusScreen& screen = out.screen;

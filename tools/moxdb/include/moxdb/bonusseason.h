@@ -21,6 +21,7 @@
 #include "mox/shell.h"
 #include "mox110/bonusscreen.h"
 #include "mox110/calccontext.h"
+#include "mox110/callup.h"
 #include "mox110/kyuyorecord.h"
 #include "mox110/records.h"
 #include "moxdb/database.h"
@@ -85,11 +86,7 @@ struct NewBonus {
 
 /// The previous month's pay of one employee, as prsReadZenge sums it.
 struct PreviousPay {
-    // The three sums prsReadZenge adds up, record by record in the same order; the taxable pay
-    // less social insurance is taken when the screen would take it.
-    Currency kazeig;    // taxable pay
-    Currency syagok;    // social insurance
-    Currency zenzei;    // income tax
+    mox110::PreviousMonthPay sums; // added up record by record in prsReadZenge's order
     mox::Status status; // a record of his that could not be read, or sums beyond the money
                         // type, as prsReadZenge reports it
 };
