@@ -37,13 +37,15 @@ int twipsToPixels(int twips)
 
 QRect twipsRect(int left, int top, int width, int height)
 {
-    return QRect(twipsToPixels(left), twipsToPixels(top), twipsToPixels(width),
-                 twipsToPixels(height));
+    const int dpi = logicalDpi();
+    return QRect(twipsToPixels(left, dpi), twipsToPixels(top, dpi), twipsToPixels(width, dpi),
+                 twipsToPixels(height, dpi));
 }
 
 QSize twipsSize(int width, int height)
 {
-    return QSize(twipsToPixels(width), twipsToPixels(height));
+    const int dpi = logicalDpi();
+    return QSize(twipsToPixels(width, dpi), twipsToPixels(height, dpi));
 }
 
 QPoint centredPosition(QSize frame, QRect screen)

@@ -93,6 +93,16 @@ protected:
     {
         return QDir(archive()).entryList(QDir::Files | QDir::Hidden, QDir::Name);
     }
+    /// A small Mox030.pdf of the print folder, as a run leaves it; its SHA-256 in hexadecimal.
+    QByteArray writeLedgerPdf() const
+    {
+        const QString pdf = path(u"Mox030.pdf"_s);
+        QFile f(pdf);
+        EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("%PDF-1.4 a ledger");
+        f.close();
+        return QCryptographicHash::hash(bytes(pdf), QCryptographicHash::Sha256).toHex();
+    }
 
     LedgerDb m_db;
     mox::ScriptedShell m_shell;
@@ -170,12 +180,7 @@ TEST_F(LedgerRecords, EachRunKeepsItsOwnCopy)
 TEST_F(LedgerRecords, ArchiveNeverReplacesACopyNorKeepsAChangedPdf)
 {
     const QString pdf = path(u"Mox030.pdf"_s);
-    {
-        QFile f(pdf);
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write("%PDF-1.4 a ledger");
-    }
-    const QByteArray sha = QCryptographicHash::hash(bytes(pdf), QCryptographicHash::Sha256).toHex();
+    const QByteArray sha = writeLedgerPdf();
     const QDateTime when(QDate(2026, 12, 8), QTime(13, 5, 1));
     const QString dir = archive();
     mox::Result<QString> a = mox030::archiveLedger(pdf, m_db.path(), 2026, when, sha);
@@ -198,12 +203,7 @@ TEST_F(LedgerRecords, ArchiveNeverReplacesACopyNorKeepsAChangedPdf)
 TEST_F(LedgerRecords, ALeftoverChecksumFileKeepsItsNameTaken)
 {
     const QString pdf = path(u"Mox030.pdf"_s);
-    {
-        QFile f(pdf);
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write("%PDF-1.4 a ledger");
-    }
-    const QByteArray sha = QCryptographicHash::hash(bytes(pdf), QCryptographicHash::Sha256).toHex();
+    const QByteArray sha = writeLedgerPdf();
     const QDateTime when(QDate(2026, 12, 8), QTime(13, 5, 1));
     const QString dir = archive();
     ASSERT_TRUE(QDir().mkpath(dir));
